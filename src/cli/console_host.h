@@ -1,0 +1,45 @@
+#pragma once
+
+#include <optional>
+#include <ostream>
+
+#include "core/host.h"
+
+namespace kestrel {
+
+// The host of the command-line front end and the service: log lines and messages go to the
+// error stream, progress to a single updating line when that stream is a terminal. Nobody
+// answers questions: each gets the answer set in advance (from command-line options) or its
+// safe default, so that an unattended run never hangs.
+class ConsoleHost : public Host {
+public:
+    ConsoleHost(std::ostream& err, bool progressLine);
+
+    // The answer to give to every question from now on; nothing = the safe default.
+    void setAnswer(std::optional<MsgAnswer> answer) { m_answer = answer; }
+    void setEchoLog(bool echo) { m_echoLog = echo; }
+
+    void yield() override {}
+    bool windowVisible() const override { return false; }
+    void logLine(const std::string& stampedLine) override;
+    void setStatusText(int, const std::string&) override {}
+    void setCaptionSuffix(const std::string&) override {}
+    void setTrayTip(const std::string&) override {}
+    void showProgress(const std::string& title) override;
+    void updateProgress(const std::string& title, const std::string& item, double filePercent,
+                        double totalPercent) override;
+    void closeProgress() override;
+    MsgAnswer messageBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
+                         MsgAnswer safeDefault) override;
+
+private:
+    void clearProgressLine();
+
+    std::ostream& m_err;
+    bool m_progressLine;
+    bool m_progressShown = false;
+    bool m_echoLog = true;
+    std::optional<MsgAnswer> m_answer;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,9 @@
+#include <iostream>
+
+#include "cli/cli_app.h"
+#include "platform/clock.h"
+
+int main(int argc, char** argv) {
+    kestrel::SystemClock clock;
+    return kestrel::runCli(argc, argv, std::cout, std::cerr, clock);
+}

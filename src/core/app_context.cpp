@@ -1,0 +1,24 @@
+#include "core/app_context.h"
+
+#include "platform/fs.h"
+
+namespace kestrel {
+
+AppContext::AppContext(ProgramFolder folder, Clock& clockRef, Host& hostRef)
+    : paths(std::move(folder)),
+      clock(clockRef),
+      host(hostRef),
+      settingsStore(paths.path("settings.ini")),
+      settings(settingsStore),
+      log(paths.path("logs"), clockRef, hostRef) {}
+
+bool AppContext::initialise(std::string* error) {
+    if (!fs::makeDirs(paths.home(), error)) {
+        return false;
+    }
+    settings.loadStartupValues(paths);
+    messages.FillMessages(settings.languageFilePath);
+    return true;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <atomic>
+
+namespace kestrel {
+
+// The flags through which the user steers a running backup or restore. Window events and the
+// console's interrupt handler set them; the engine's loops test them after each block or file.
+// Atomic so that a signal handler may set bAbortBackup.
+struct EngineFlags {
+    std::atomic<bool> bBackupRunning{false};
+    std::atomic<bool> bAbortBackup{false};
+    std::atomic<bool> bPauseBackup{false};
+    std::atomic<bool> bCancelFile{false};
+};
+
+}  // namespace kestrel

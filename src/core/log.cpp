@@ -1,0 +1,87 @@
+#include "core/log.h"
+
+#include <cstdio>
+
+#include "core/host.h"
+#include "platform/clock.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+
+namespace kestrel {
+
+Log::Log(std::string logDir, Clock& clock, Host& host)
+    : m_dir(std::move(logDir)), m_clock(clock), m_host(host) {}
+
+std::string Log::filePath() const { return fs::join(m_dir, "kestrel.log"); }
+
+std::string Log::rotatedPath(int n) const {
+    char suffix[8];
+    std::snprintf(suffix, sizeof suffix, "%03d", n);
+    return filePath() + suffix;
+}
+
+std::string Log::stamp() const { return "[" + m_clock.now().format("yyyy MMM dd HH:mm:ss") + "]-"; }
+
+void Log::addListLine(std::string_view piece) {
+    std::string line = stamp() + std::string(piece);
+    m_lines.push_back(line);
+    if (m_lines.size() > kListCapacity) {
+        m_lines.pop_front();
+    }
+    m_host.logLine(line);
+    m_host.setStatusText(2, std::string(piece));
+}
+
+void Log::WriteLog(std::string_view message) {
+    if (message.find("\r\n") == std::string_view::npos) {
+        if (!text::trimBlanks(message).empty()) {
+            addListLine(message);
+        }
+    } else {
+        size_t start = 0;
+        for (;;) {
+            const size_t pos = message.find("\r\n", start);
+            addListLine(message.substr(start, pos == std::string_view::npos ? pos : pos - start));
+            if (pos == std::string_view::npos) {
+                break;
+            }
+            start = pos + 2;
+        }
+    }
+
+    if (!fs::makeDirs(m_dir)) {
+        return;
+    }
+    rotateIfNeeded();
+    std::string entry = stamp();
+    entry.append(message);
+    entry += "\r\n";
+    fs::appendToFile(filePath(), entry, 0644);
+}
+
+void Log::rotateIfNeeded() {
+    const std::string path = filePath();
+    auto size = fs::fileSize(path);
+    if (!size || *size <= kRotateAbove) {
+        return;
+    }
+    for (int n = 1; n <= kMaxRotations; ++n) {
+        if (!fs::exists(rotatedPath(n))) {
+            fs::renameFile(path, rotatedPath(n));
+            return;
+        }
+    }
+    // Every name is taken: drop the oldest and move the others down one, so that the log keeps
+    // working and the newest rotations survive.
+    if (!fs::removeFile(rotatedPath(1))) {
+        return;
+    }
+    for (int n = 2; n <= kMaxRotations; ++n) {
+        if (!fs::renameFile(rotatedPath(n), rotatedPath(n - 1))) {
+            return;
+        }
+    }
+    fs::renameFile(path, rotatedPath(kMaxRotations));
+}
+
+}  // namespace kestrel

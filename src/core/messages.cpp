@@ -1,0 +1,161 @@
+#include "core/messages.h"
+
+#include "core/language_file.h"
+#include "platform/text.h"
+
+namespace kestrel {
+
+const std::vector<MessageDefault>& defaultMessages() {
+    static const std::vector<MessageDefault> kTable = {
+        {"strMsgRealyCancel", "Do you really want to cancel the backup/restore process!"},
+        {"strMsgContinue", "Continue"},
+        {"strMsgPause", "Pause"},
+        {"strMsgRealyDeleteFTPDirectory", "Do you really want to delete the remote directory [%d]?"},
+        {"strMsgMustSelectAValidPath",
+         "You must select a valid path to restore files! Do you want to continue?"},
+        {"strMsgRestoreAborted", "Restore of files aborted by user!"},
+        {"strMsgRestoringFiles", "Restoring files ..."},
+        {"strMsgRestoreProgressCaption", "Restoring from [%d vol: %i ]"},
+        {"strMsgCantOpenArchiveToRestore", "Cannot open %d archive restore!"},
+        {"strMsgCantOpenArchiveToRestore2", "Cannot read %d archive to restore!"},
+        {"strMsgCantCreateDirectory", "Can't create directory!"},
+        {"strMsgPathToRestoreFiles", "Select path to restore files"},
+        {"strMsgCantOpenFileToRestore", "Cannot open %d file to restore!"},
+        {"strMsgErrorRetrieveBackupData", "Error retrieving backup data!"},
+        {"strMsgNrRestoredFiles", "%1/%2 files restored to %d!"},
+        {"strMsgNoFilesToRestore", "No files were selected to restore!"},
+        {"strMsgFileAlreadyAdded", "File already added!"},
+        {"strMsgSelectFolderToBackup", "Select folder to backup"},
+        {"strMsgNoDirSelected", "No file or directory selected!"},
+        {"strMsgBackupNameExists", "Backup name already exists!"},
+        {"strMsgDestDirNotExists", "Destination directory does not exists!"},
+        {"strMsgNoSrcToBackup", "No source to backup!"},
+        {"strMsgSelectDestFolder", "Select destination folder"},
+        {"strMsgCantGetDirList", "Can't get directory list!"},
+        {"strMsgCantConnectToFTP", "Can't connect to ftp server!"},
+        {"strMsgCantUseThisOptWithFTP", "You can't use this option with ftp destination!"},
+        {"strMsgProgramStarted", "Kestrel started ..."},
+        {"strMsgBackupItemsLoaded", "%d backup items loaded!"},
+        {"strMsgSuccInstall", "%s service installed!"},
+        {"strMsgFailInstall", "%s failed to install!"},
+        {"strMsgSuccUninst", "%s uninstalled!"},
+        {"strMsgFailUninst", "%s failed to uninstall!"},
+        {"strMsgSelectBkpFirst", "Please select a backup first!"},
+        {"strMsgIncremental", "Incremental"},
+        {"strMsgFull", "Full"},
+        {"strMsgCompressed", "Compressed"},
+        {"strMsgTomorrowAt", "Tomorrow at "},
+        {"strMsgTodayAt", "Today at"},
+        {"strMsgNotSched", "Not scheduled"},
+        {"strMsgNever", "Never"},
+        {"strMsgRequestPWDel", "Requesting  password for deleting %d..."},
+        {"strMsgWrongPWDel", "Wrong password for deleting %d!"},
+        {"strMsgPasswordOkDel", "Password OK for deleting %d!"},
+        {"strMsgRealyDelBackup", "Do you really want to delete this backup?"},
+        {"strMsgPaused", "Paused"},
+        {"strMsgCantCreateRestList", "Failed to create restore list!"},
+        {"strMsgNotStoredLocally", "Files were not stored locally. Proceed to download!"},
+        {"strMsgDownloadFailed", "FAIL: Download of %d failed!"},
+        {"strMsgSearchingForFiles", "Searching for files ..."},
+        {"strMsgSystemVarsError", "Could not initialize system variables! Quitting ..."},
+        {"strMsgReqPasswdForEdit", "Requesting for password for editing %d ..."},
+        {"strMsgWrongPWDEdit", "Wrong password for editing %d!"},
+        {"strMsgPWDOkEdit", "Password OK for editing %d!"},
+        {"strMsgModBackupParam", "Modifing %d parameters ..."},
+        {"strMsgBackupStartedAt", "Backup started at ..."},
+        {"strMsgCreateListFiles", "Creating list of files ..."},
+        {"strMsgPerformFilterOp", "Performing filter operations ..."},
+        {"strMsgListOkContBkp", "List of files created. Continue backup ..."},
+        {"strMsgCantDLFileForInc", "FAIL: Can't download fs file to perform incremental backup!"},
+        {"strMsgCopyToDest", "Copy files to destination ..."},
+        {"strMsgFailUploadFiles", "FAIL: Connection to ftp server failed! Can't upload files!"},
+        {"strMsgBackupProgress", "Backup progress ..."},
+        {"strMsgNoFilesForBackup", "No files were found for backup!"},
+        {"strMsgFilesStored", "Backup files stored:  "},
+        {"strMsgFilesNotStored", "Not stored:   "},
+        {"strMsgTotalFiles", "Total backup files count: "},
+        {"strMsgBackupFailed", "Backup of %d failed!"},
+        {"strMsgTermNormally", "Backup %d terminated normally at %t!"},
+        {"strMsgBackupMediaFull", "Backup media is full! Cannot continue!"},
+        {"strMsgBackupAborted", "Backup aborted by user!"},
+        {"strMsgBackupPending", "Backup process pending!"},
+        {"strMsgFileCopyOk", "OK: Copy of %s to %d"},
+        {"strMsgFileCopyFail", "FAIL: Copy of %s to %d"},
+        {"strMsgUploadOk", "OK: Upload of file %d succeeded!"},
+        {"strMsgUploadFail", "FAIL: Upload of file %d failed!"},
+        {"strMsgChangeDirFail", "FAIL: Failed to change directory to %d!"},
+        {"strMsgCreatingBkpArc", "Creating backup archive ..."},
+        {"strMsgAddedToArcOk", "OK: %d added to archive"},
+        {"strMsgAddedToArcFail", "FAIL: Addding %d  to archive failed!"},
+        {"strMsgOpenFailed", "FAIL: %d can't be opened!"},
+        {"strMsgQuitAsk", "Do you really want to quit?"},
+        {"strMsgClosingProgram", "Closing program ..."},
+        {"strMsgProgramClosed", "Program closed!"},
+        {"strMsgBakupFinishedOk", "Backup of %d finished succesfully!"},
+        {"strMsgCantDeleteFilesFromTemp1", "Can't delete the files in the temporary folder "},
+        {"strMsgCantDeleteFilesFromTemp2", "! Please delete them before the next backup."},
+        {"strMsgSplittingFile", "Splitting file ..."},
+        {"strMsgStartedinAt", "Backup %d started at %t"},
+        {"strMsgContinueIn", "Continue in %d seconds ..."},
+        {"strMsgSplitFailed", "File split failed!"},
+        {"strMsgArchiving", "Archiving "},
+        {"strMsgFileExistsOverWrite", "The file %d already exists! Do you want to overwrite?"},
+        {"strMsgFailedToEnterPassiveMode", "Failed to enter passive mode!"},
+        {"strMsgFailCreateDC", "Failed to create data connection!"},
+        {"strMsgDownloadingFile", "Downloading file"},
+        {"strMsgErrorWritingFile", "Error writing to file!"},
+        {"strMsgDownloadingFrom", "Downloading from %h"},
+        {"strMsgDownloadOK", "OK: File %f downloaded!"},
+        {"strMsgUploadingFile", "Uploading file"},
+        {"strMsgUploadingTO", "Uploading to %h"},
+        {"strMsgRFToOrigQ", "Do you want to restore files to original folder?"},
+        // Conditions the table above has no text for: a damaged or unwritable job store.
+        {"strMsgStoreLineSkipped", "Job store: skipped a damaged line of [%d]: %s"},
+        {"strMsgStoreCopyKept", "The job store was damaged; its original content is kept as %d"},
+        {"strMsgStoreReadFailed", "Cannot read the job store: %s"},
+        {"strMsgStoreWriteFailed", "Cannot write the job store: %s"},
+    };
+    return kTable;
+}
+
+Messages::Messages() { FillMessages(""); }
+
+void Messages::FillMessages(const std::string& languageFilePath) {
+    m_table.clear();
+    m_byKey.clear();
+    const auto& defaults = defaultMessages();
+    m_table.reserve(defaults.size());
+    for (const MessageDefault& row : defaults) {
+        clsString message;
+        message.Fill(row.key, row.text);
+        m_table.push_back(std::move(message));
+    }
+    for (size_t i = 0; i < m_table.size(); ++i) {
+        // The first row of a key wins, as with the ordered search.
+        m_byKey.try_emplace(m_table[i].Nam, i);
+    }
+    if (languageFilePath.empty()) {
+        return;
+    }
+    const LanguageFile language(languageFilePath);
+    for (clsString& message : m_table) {
+        std::string translated = language.profileString("msgStrings", message.Nam);
+        if (!translated.empty()) {
+            message.Txt = std::move(translated);
+        }
+    }
+}
+
+const std::string& Messages::GetMessage(std::string_view key) const {
+    static const std::string kEmpty;
+    const auto it = m_byKey.find(std::string(key));
+    return it == m_byKey.end() ? kEmpty : m_table[it->second].Txt;
+}
+
+std::string Messages::format(
+    std::string_view key,
+    std::initializer_list<std::pair<std::string_view, std::string_view>> values) const {
+    return text::fill(GetMessage(key), values);
+}
+
+}  // namespace kestrel

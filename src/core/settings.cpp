@@ -1,0 +1,90 @@
+#include "core/settings.h"
+
+#include "platform/fs.h"
+#include "platform/program_folder.h"
+#include "platform/text.h"
+
+namespace kestrel {
+namespace {
+
+std::string keyPath(std::string_view area, std::string_view section) {
+    return std::string(area) + "\\" + std::string(section);
+}
+
+std::optional<std::string> findCaseInsensitive(const std::string& folder,
+                                               std::string_view fileName) {
+    if (std::string exact = fs::join(folder, fileName); fs::isRegularFile(exact)) {
+        return exact;
+    }
+    auto names = fs::listDir(folder);
+    if (!names) {
+        return std::nullopt;
+    }
+    for (const std::string& name : *names) {
+        if (text::iequals(name, fileName) && fs::isRegularFile(fs::join(folder, name))) {
+            return fs::join(folder, name);
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string Settings::GetSetting(std::string_view area, std::string_view section,
+                                 std::string_view name, std::string_view defaultValue) const {
+    auto value = m_store.read(keyPath(area, section), name);
+    if (!value) {
+        return std::string(defaultValue);
+    }
+    // A value is text up to its first NUL, as the settings store hands it out.
+    if (const size_t nul = value->find('\0'); nul != std::string::npos) {
+        value->resize(nul);
+    }
+    return value->empty() ? std::string(defaultValue) : *value;
+}
+
+bool Settings::SaveSetting(std::string_view area, std::string_view section, std::string_view name,
+                           std::string_view value) {
+    if (text::trimBlanks(value).empty()) {
+        return m_store.remove(keyPath(area, section), name);
+    }
+    return m_store.write(keyPath(area, section), name, value);
+}
+
+int Settings::RegCreateKey(std::string_view path) {
+    if (text::iequals(path.substr(0, kMakerKey.size()), kMakerKey)) {
+        path.remove_prefix(kMakerKey.size());
+    }
+    while (!path.empty() && path.back() == '\\') {
+        path.remove_suffix(1);
+    }
+    if (path.empty()) {
+        return 0;
+    }
+    return static_cast<int>(m_store.createKey(path));
+}
+
+void Settings::loadStartupValues(const ProgramFolder& folder) {
+    languageFilePath = findLanguageFile(folder, general("Language", "english"));
+    RunAsService = static_cast<std::int32_t>(text::leadingInt(general("RunAsService", "0")));
+}
+
+std::string findLanguageFile(const ProgramFolder& folder, std::string_view language) {
+    std::vector<std::string> dirs = {folder.path("Languages")};
+    for (const std::string& root : folder.assetRoots()) {
+        dirs.push_back(fs::join(root, "Languages"));
+    }
+    for (const std::string_view name : {language, std::string_view("english")}) {
+        if (name.empty() || name.find('/') != std::string_view::npos) {
+            continue;
+        }
+        for (const std::string& dir : dirs) {
+            if (auto found = findCaseInsensitive(dir, std::string(name) + ".lng")) {
+                return *found;
+            }
+        }
+    }
+    return "";
+}
+
+}  // namespace kestrel

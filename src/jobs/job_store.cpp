@@ -1,0 +1,454 @@
+#include "jobs/job_store.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/app_context.h"
+#include "jobs/scramble.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::string_view kJobListSection = "Backups";
+constexpr unsigned kPrivateMode = 0600;
+constexpr std::string_view kStampFormat = "yyyyMMddHHmm";
+
+std::string fourDigits(size_t n) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%04zu", n);
+    return buf;
+}
+
+// Digits at 1-based positions [from, from + count) of s, or nothing when any is not a digit.
+std::optional<int> digitsAt(std::string_view s, size_t from, size_t count) {
+    if (from == 0 || s.size() < from - 1 + count) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (size_t i = from - 1; i < from - 1 + count; ++i) {
+        if (s[i] < '0' || s[i] > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (s[i] - '0');
+    }
+    return value;
+}
+
+// "yyyyMMddHHmm" at 1-based position from.
+std::optional<DateTime> stampAt(std::string_view s, size_t from) {
+    auto y = digitsAt(s, from, 4);
+    auto mo = digitsAt(s, from + 4, 2);
+    auto d = digitsAt(s, from + 6, 2);
+    auto h = digitsAt(s, from + 8, 2);
+    auto mi = digitsAt(s, from + 10, 2);
+    if (!y || !mo || !d || !h || !mi) {
+        return std::nullopt;
+    }
+    return DateTime::fromParts(*y, *mo, *d, *h, *mi, 0);
+}
+
+// A size as old and new stores write it: a plain decimal number, possibly with a fraction.
+std::optional<std::int64_t> parseSize(std::string_view s) {
+    s = text::trimSpace(s);
+    if (auto whole = text::parseInt(s)) {
+        return *whole;
+    }
+    if (s.empty() || s.find_first_not_of("0123456789.eE+-") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string copy(s);
+    char* end = nullptr;
+    const double value = std::strtod(copy.c_str(), &end);
+    if (end != copy.c_str() + copy.size() || !(value >= 0) || value > 9.2e18) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(value);
+}
+
+bool hasControlCharacters(std::string_view s) {
+    for (char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\t') || u == 0x7f) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string keyOfLine(std::string_view line) {
+    const size_t eq = line.find('=');
+    return std::string(text::trimSpace(line.substr(0, eq == std::string_view::npos ? line.size() : eq)));
+}
+
+void readJobSection(const std::vector<std::string>& lines, clsBackup& job,
+                    std::vector<StoreProblem>& problems) {
+    auto problem = [&](std::string what) { problems.push_back({job.sName, std::move(what)}); };
+    for (const std::string& line : lines) {
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) {
+            problem("line without \"=\"");
+            continue;
+        }
+        if (line.find('\0') != std::string::npos) {
+            problem(keyOfLine(line) + " (binary data)");
+            continue;
+        }
+        const std::string key = text::upper(text::trimBlanks(std::string_view(line).substr(0, 3)));
+        const std::string value = line.substr(eq + 1);
+        auto needFtp = [&]() {
+            if (!job.objDestination) {
+                problem(keyOfLine(line) + " before Storage=FTP");
+                return false;
+            }
+            return true;
+        };
+
+        if (key == "PRO") {
+            job.Protected = false;
+            job.password.clear();
+            if (!value.empty()) {
+                if (auto codes = parseCodeList(value)) {
+                    job.password = UnscrambleText(*codes);
+                    job.Protected = true;
+                } else {
+                    problem(keyOfLine(line));
+                }
+            }
+        } else if (key == "FIL") {
+            auto entry = std::make_unique<clsBackupFile>();
+            entry->bForD = kSourceFile;
+            entry->sPath = value;
+            // Split at the last comma: sizes never hold one, paths may.
+            if (const size_t comma = value.rfind(','); comma != std::string::npos) {
+                if (auto size = parseSize(std::string_view(value).substr(comma + 1))) {
+                    entry->sPath = value.substr(0, comma);
+                    entry->dSize = *size;
+                }
+            }
+            job.AddFile(std::move(entry));
+        } else if (key == "DIR") {
+            auto entry = std::make_unique<clsBackupFile>();
+            entry->bForD = kSourceFolder;
+            entry->sPath = value;
+            job.AddFile(std::move(entry));
+        } else if (key == "DES") {
+            job.sDestinationDir = value;
+        } else if (key == "TYP") {
+            job.bIncremental = value != "FULL";
+        } else if (key == "COM") {
+            job.bZipped = value != "NOT";
+        } else if (key == "STO") {
+            job.destFTP = text::endsWith(line, "FTP");
+            job.objDestination = job.destFTP ? std::make_shared<clsKestrel>() : nullptr;
+        } else if (key == "HOS") {
+            if (needFtp()) {
+                job.objDestination->hostname = value;
+            }
+        } else if (key == "POR") {
+            if (needFtp()) {
+                auto port = text::parseInt(value);
+                if (port && *port >= 0 && *port <= 65535) {
+                    job.objDestination->port = static_cast<std::int32_t>(*port);
+                } else {
+                    problem(keyOfLine(line));
+                }
+            }
+        } else if (key == "USE") {
+            if (needFtp()) {
+                job.objDestination->username = value;
+            }
+        } else if (key == "PAS") {
+            if (needFtp()) {
+                if (auto codes = parseCodeList(value)) {
+                    job.objDestination->password = UnscrambleText(*codes);
+                } else {
+                    problem(keyOfLine(line));
+                }
+            }
+        } else if (key == "PAV") {
+            if (needFtp()) {
+                job.objDestination->bPassiveMode = text::endsWith(line, "PASV");
+            }
+        } else if (key == "IMS") {
+            job.IncludeMask = value;
+        } else if (key == "EMS") {
+            job.ExcludeMask = value;
+        } else if (key == "STA") {
+            auto status = text::parseInt(value);
+            if (status && *status >= INT32_MIN && *status <= INT32_MAX) {
+                job.enumStatus = static_cast<std::int32_t>(*status);
+            } else {
+                problem(keyOfLine(line));
+            }
+        } else if (key == "ARC") {
+            job.archived = text::upper(value) == "YES";
+        } else if (key == "SPL") {
+            auto split = text::parseInt(value);
+            if (split && *split >= INT32_MIN && *split <= INT32_MAX) {
+                job.splitSize = static_cast<std::int32_t>(*split);
+            } else {
+                problem(keyOfLine(line));
+            }
+        } else if (key == "OKL") {
+            if (auto stamp = stampAt(value, 1)) {
+                job.lastOK = *stamp;
+            } else {
+                problem(keyOfLine(line));
+            }
+        } else if (key == "SCH") {
+            std::string why;
+            job.Schedule = parseScheduleText(value, &why);
+            if (!why.empty()) {
+                problem(keyOfLine(line) + ": " + why);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+std::string scheduleText(const clsSchedule* schedule) {
+    if (schedule == nullptr) {
+        return "0";
+    }
+    if (schedule->Tip < kScheduleHourly || schedule->Tip > kScheduleOnce) {
+        return "";
+    }
+    char data[8];
+    std::snprintf(data, sizeof data, "%03u", static_cast<unsigned>(schedule->Data));
+    std::string out = std::to_string(schedule->Tip) + "," + schedule->start.format(kStampFormat) +
+                      "," + data;
+    if (schedule->Tip != kScheduleHourly) {
+        out += "," + schedule->StartHour.format("HHmm");
+    }
+    return out;
+}
+
+std::shared_ptr<clsSchedule> parseScheduleText(std::string_view value, std::string* problem) {
+    if (value.empty()) {
+        return nullptr;
+    }
+    if (value.front() < '0' || value.front() > '9') {
+        *problem = "kind is not a digit";
+        return nullptr;
+    }
+    const int kind = value.front() - '0';
+    if (kind == 0) {
+        return nullptr;
+    }
+    auto schedule = std::make_shared<clsSchedule>();
+    schedule->Tip = static_cast<std::uint8_t>(kind);
+    schedule->enabled = true;
+    auto start = stampAt(value, 3);
+    // Data is three characters as written, but fewer digits read the same.
+    std::string_view dataText = value.size() > 15 ? value.substr(15, 3) : std::string_view();
+    if (const size_t comma = dataText.find(','); comma != std::string_view::npos) {
+        dataText = dataText.substr(0, comma);
+    }
+    auto data = text::parseInt(dataText);
+    if (!start || !data || *data < 0 || *data > 255) {
+        *problem = "damaged start or data";
+        return nullptr;
+    }
+    schedule->start = *start;
+    schedule->Data = static_cast<std::uint8_t>(*data);
+    if (kind > 1) {
+        auto h = digitsAt(value, 20, 2);
+        auto m = digitsAt(value, 22, 2);
+        if (!h || !m || *h > 23 || *m > 59) {
+            *problem = "damaged time of day";
+            return nullptr;
+        }
+        schedule->StartHour = DateTime().addSeconds(*h * 3600 + *m * 60);
+    }
+    return schedule;
+}
+
+bool isStorableJobName(std::string_view name, std::string* why) {
+    auto reject = [&](const char* reason) {
+        if (why != nullptr) {
+            *why = reason;
+        }
+        return false;
+    };
+    if (text::trimSpace(name).empty()) {
+        return reject("the name is empty");
+    }
+    if (text::trimSpace(name).size() != name.size()) {
+        return reject("the name starts or ends with a blank");
+    }
+    if (hasControlCharacters(name) || name.find('\xff') != std::string_view::npos) {
+        return reject("the name holds a control character");
+    }
+    if (name.find_first_of("[]") != std::string_view::npos || name.front() == ';') {
+        return reject("the name holds \"[\" or \"]\" or starts with \";\"");
+    }
+    if (text::iequals(name, kJobListSection)) {
+        return reject("\"Backups\" is the name of the job list");
+    }
+    return true;
+}
+
+void readJobStore(const IniFile& ini, Jobs& jobs, std::vector<StoreProblem>& problems) {
+    auto list = ini.sectionLines(kJobListSection);
+    if (!list) {
+        if (!ini.sectionNames().empty() || ini.hasLinesOutsideSections()) {
+            problems.push_back({std::string(kJobListSection), "the job list is missing"});
+        }
+        return;
+    }
+    if (ini.hasLinesOutsideSections()) {
+        problems.push_back({"", "lines before the first section"});
+    }
+    for (const std::string& line : *list) {
+        std::string_view name = line;
+        if (const size_t cut = name.find('\xff'); cut != std::string_view::npos) {
+            name = name.substr(0, cut);
+        }
+        if (name.empty()) {
+            continue;
+        }
+        if (hasControlCharacters(name)) {
+            problems.push_back({std::string(kJobListSection), "a name with control characters"});
+            continue;
+        }
+        auto job = std::make_unique<clsBackup>();
+        job->sName = std::string(name);
+        if (auto section = ini.sectionLines(job->sName)) {
+            readJobSection(*section, *job, problems);
+        }
+        jobs.append(std::move(job));
+    }
+}
+
+IniFile writeJobStore(const Jobs& jobs) {
+    IniFile ini;
+    std::vector<std::string> names;
+    for (const auto& job : jobs) {
+        names.push_back(job->sName);
+    }
+    ini.writeSection(kJobListSection, names);
+
+    for (const auto& jobPtr : jobs) {
+        const clsBackup& job = *jobPtr;
+        std::vector<std::string> lines;
+        auto put = [&](std::string_view key, std::string_view value) {
+            lines.push_back(std::string(key) + "=" + std::string(value));
+        };
+        const bool ftp = job.destFTP && job.objDestination;
+        put("Storage", ftp ? "FTP" : "LOC");
+        if (ftp) {
+            const clsKestrel& dest = *job.objDestination;
+            put("Hostname", dest.hostname);
+            put("Port", std::to_string(dest.port));
+            put("User", dest.username);
+            put("Pass", ToCodeList(ScrambleText(dest.password)));
+            put("Pav", dest.bPassiveMode ? "PASV" : "PORT");
+        }
+        put("Destination", job.sDestinationDir);
+        put("Type", job.bIncremental ? "INCR" : "FULL");
+        put("Compress", job.bZipped ? "ZIP" : "NOT");
+        put("IMSK", job.IncludeMask);
+        put("EMSK", job.ExcludeMask);
+        put("Status", std::to_string(job.enumStatus));
+        put("Protected", job.Protected ? ToCodeList(ScrambleText(job.password)) : "");
+        put("OKLast", job.lastOK.format(kStampFormat));
+        put("Archived", job.archived ? "yes" : "no");
+        put("Split", job.splitSize < 1 ? "0" : std::to_string(job.splitSize));
+        put("Schedule", scheduleText(job.Schedule.get()));
+        size_t dirs = 0;
+        size_t files = 0;
+        for (const auto& entry : job.Files) {
+            if (entry->bForD == kSourceFolder) {
+                put("Dir" + fourDigits(++dirs), entry->sPath);
+            } else if (entry->bForD == kSourceFile) {
+                put("File" + fourDigits(++files), entry->sPath + "," + std::to_string(entry->dSize));
+            }
+        }
+        if (!ini.hasSection(job.sName)) {
+            ini.writeSection(job.sName, lines);
+        } else {
+            // Two jobs whose names differ only in case share one section, key by key.
+            for (const std::string& l : lines) {
+                const size_t eq = l.find('=');
+                ini.writeValue(job.sName, l.substr(0, eq), l.substr(eq + 1));
+            }
+        }
+    }
+    return ini;
+}
+
+bool LoadJobs(AppContext& ctx) {
+    ctx.jobs.clear();
+    const std::string path = ctx.storePath();
+    ctx.settings.style = static_cast<std::uint8_t>(text::leadingInt(ctx.settings.general("style", "1")));
+    ctx.settings.blockSchedule = text::leadingInt(ctx.settings.general("blockSchedule", "1")) == 1;
+
+    std::string error;
+    const std::string temp = ctx.paths.path("temp");
+    if (fs::isDirectory(temp)) {
+        if (!fs::deleteFilesIn(temp, &error)) {
+            ctx.WriteLog(ctx.msg("strMsgCantDeleteFilesFromTemp1") + temp +
+                         ctx.msg("strMsgCantDeleteFilesFromTemp2"));
+        }
+    } else if (!fs::makeDirs(temp, &error)) {
+        ctx.WriteLog(ctx.messages.format("strMsgStoreReadFailed", {{"%s", error}}));
+        return false;
+    }
+
+    IniFile ini;
+    const auto loaded = ini.load(path, &error);
+    if (loaded == IniFile::LoadResult::Failed) {
+        ctx.WriteLog(ctx.messages.format("strMsgStoreReadFailed", {{"%s", error}}));
+        return false;
+    }
+    std::vector<StoreProblem> problems;
+    readJobStore(ini, ctx.jobs, problems);
+    if (problems.empty()) {
+        return true;
+    }
+    for (const StoreProblem& p : problems) {
+        ctx.WriteLog(ctx.messages.format("strMsgStoreLineSkipped", {{"%d", p.section}, {"%s", p.what}}));
+    }
+    // The next save rewrites the store from what could be read: keep the original first.
+    std::string copy = path + ".damaged-" + ctx.clock.now().format("yyyyMMddHHmmss");
+    for (int n = 1; fs::exists(copy); ++n) {
+        copy = path + ".damaged-" + ctx.clock.now().format("yyyyMMddHHmmss") + "-" + std::to_string(n);
+    }
+    auto original = fs::readFile(path, &error);
+    if (original && fs::writeFileAtomic(copy, *original, kPrivateMode, &error)) {
+        ctx.WriteLog(ctx.messages.format("strMsgStoreCopyKept", {{"%d", copy}}));
+    } else {
+        ctx.WriteLog(ctx.messages.format("strMsgStoreWriteFailed", {{"%s", error}}));
+    }
+    return true;
+}
+
+bool SaveJobs(AppContext& ctx) {
+    const std::string path = ctx.storePath();
+    const std::string backup = path + ".bak";
+    std::string error;
+    if (fs::exists(path)) {
+        auto previous = fs::readFile(path, &error);
+        if (!previous || !fs::writeFileAtomic(backup, *previous, kPrivateMode, &error)) {
+            ctx.WriteLog(ctx.messages.format("strMsgStoreWriteFailed", {{"%s", error}}));
+        }
+    } else if (fs::exists(backup)) {
+        fs::removeFile(backup);
+    }
+    if (!writeJobStore(ctx.jobs).save(path, kPrivateMode, &error)) {
+        ctx.WriteLog(ctx.messages.format("strMsgStoreWriteFailed", {{"%s", error}}));
+        return false;
+    }
+    return true;
+}
+
+std::string NewJob(AppContext& ctx) {
+    const std::int64_t n = text::leadingInt(ctx.settings.general("bkpIndex", "0")) + 1;
+    ctx.settings.saveGeneral("bkpIndex", std::to_string(n));
+    return "New backup " + std::to_string(n);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,25 @@
+#include "platform/clock.h"
+
+#include <time.h>
+
+namespace kestrel {
+
+DateTime SystemClock::now() {
+    const time_t t = ::time(nullptr);
+    struct tm local {};
+    if (::localtime_r(&t, &local) == nullptr) {
+        return DateTime();
+    }
+    return DateTime::fromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                               local.tm_hour, local.tm_min, local.tm_sec < 60 ? local.tm_sec : 59)
+        .value_or(DateTime());
+}
+
+std::uint64_t SystemClock::tickMs() {
+    struct timespec ts {};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+}  // namespace kestrel

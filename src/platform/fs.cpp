@@ -1,0 +1,323 @@
+#include "platform/fs.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+
+namespace kestrel::fs {
+namespace {
+
+void setError(std::string* error, const std::string& what, int err) {
+    if (error != nullptr) {
+        *error = what + ": " + ::strerror(err);
+    }
+}
+
+// Closes the descriptor when it goes out of scope.
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    // Closes now and reports the result: a failing close can mean lost data.
+    bool close() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+bool writeAll(int fd, std::string_view data) {
+    const char* p = data.data();
+    size_t left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string join(std::string_view a, std::string_view b) {
+    if (a.empty()) {
+        return std::string(b);
+    }
+    if (b.empty()) {
+        return std::string(a);
+    }
+    std::string out(a);
+    const bool aEnds = out.back() == kSeparator;
+    const bool bStarts = b.front() == kSeparator;
+    if (aEnds && bStarts) {
+        out.append(b.substr(1));
+    } else if (aEnds || bStarts) {
+        out.append(b);
+    } else {
+        out += kSeparator;
+        out.append(b);
+    }
+    return out;
+}
+
+std::string parentOf(std::string_view path) {
+    const size_t pos = path.find_last_of(kSeparator);
+    if (pos == std::string_view::npos) {
+        return "";
+    }
+    if (pos == 0) {
+        return "/";
+    }
+    return std::string(path.substr(0, pos));
+}
+
+std::string fileNameOf(std::string_view path) {
+    const size_t pos = path.find_last_of(kSeparator);
+    return std::string(pos == std::string_view::npos ? path : path.substr(pos + 1));
+}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::optional<std::int64_t> fileSize(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+bool makeDirs(const std::string& path, std::string* error) {
+    if (path.empty()) {
+        return false;
+    }
+    if (isDirectory(path)) {
+        return true;
+    }
+    const std::string parent = parentOf(path);
+    if (!parent.empty() && parent != path && !makeDirs(parent, error)) {
+        return false;
+    }
+    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+        setError(error, "cannot create folder " + path, errno);
+        return false;
+    }
+    return isDirectory(path);
+}
+
+bool removeFile(const std::string& path, std::string* error) {
+    if (::unlink(path.c_str()) != 0) {
+        setError(error, "cannot delete " + path, errno);
+        return false;
+    }
+    return true;
+}
+
+bool renameFile(const std::string& from, const std::string& to, std::string* error) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        setError(error, "cannot rename " + from + " to " + to, errno);
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::vector<std::string>> listDir(const std::string& path, std::string* error) {
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) {
+        setError(error, "cannot list " + path, errno);
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    while (struct dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.emplace_back(name);
+        }
+    }
+    ::closedir(dir);
+    return names;
+}
+
+bool deleteFilesIn(const std::string& path, std::string* error) {
+    auto names = listDir(path, error);
+    if (!names) {
+        return false;
+    }
+    bool ok = true;
+    for (const std::string& name : *names) {
+        const std::string full = join(path, name);
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+            ok = removeFile(full, error) && ok;
+        }
+    }
+    return ok;
+}
+
+std::optional<std::string> readFile(const std::string& path, std::string* error) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        setError(error, "cannot open " + path, errno);
+        return std::nullopt;
+    }
+    std::string data;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            setError(error, "cannot read " + path, errno);
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        data.append(buf, static_cast<size_t>(n));
+    }
+    return data;
+}
+
+bool writeFileAtomic(const std::string& path, std::string_view data, unsigned mode,
+                     std::string* error) {
+    std::string tmpl = path + ".tmp-XXXXXX";
+    Fd fd(::mkstemp(tmpl.data()));
+    if (fd.get() < 0) {
+        setError(error, "cannot create a temporary file beside " + path, errno);
+        return false;
+    }
+    auto fail = [&](const std::string& what) {
+        setError(error, what, errno);
+        ::unlink(tmpl.c_str());
+        return false;
+    };
+    if (::fchmod(fd.get(), static_cast<mode_t>(mode)) != 0) {
+        return fail("cannot set the mode of " + tmpl);
+    }
+    if (!writeAll(fd.get(), data)) {
+        return fail("cannot write " + tmpl);
+    }
+    if (::fsync(fd.get()) != 0) {
+        return fail("cannot flush " + tmpl);
+    }
+    if (!fd.close()) {
+        return fail("cannot close " + tmpl);
+    }
+    if (::rename(tmpl.c_str(), path.c_str()) != 0) {
+        return fail("cannot rename " + tmpl + " to " + path);
+    }
+    // The rename itself is only durable once the folder is flushed.
+    std::string dir = parentOf(path);
+    Fd dirFd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirFd.get() >= 0) {
+        ::fsync(dirFd.get());
+    }
+    return true;
+}
+
+bool appendToFile(const std::string& path, std::string_view data, unsigned mode,
+                  std::string* error) {
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
+                 static_cast<mode_t>(mode)));
+    if (fd.get() < 0) {
+        setError(error, "cannot open " + path, errno);
+        return false;
+    }
+    if (!writeAll(fd.get(), data)) {
+        setError(error, "cannot write " + path, errno);
+        return false;
+    }
+    if (!fd.close()) {
+        setError(error, "cannot close " + path, errno);
+        return false;
+    }
+    return true;
+}
+
+std::string absolutePath(std::string_view path) {
+    std::string full;
+    if (path.empty() || path.front() != kSeparator) {
+        char buf[PATH_MAX];
+        full = ::getcwd(buf, sizeof buf) != nullptr ? std::string(buf) : std::string("/");
+        full += kSeparator;
+    }
+    full.append(path);
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    const std::string_view view = full;
+    while (start <= view.size()) {
+        size_t end = view.find(kSeparator, start);
+        if (end == std::string_view::npos) {
+            end = view.size();
+        }
+        const std::string_view part = view.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty()) {
+                parts.pop_back();
+            }
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string out;
+    for (const std::string_view part : parts) {
+        out += kSeparator;
+        out.append(part);
+    }
+    return out.empty() ? std::string(1, kSeparator) : out;
+}
+
+std::string executableDir() {
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) {
+        return "";
+    }
+    return parentOf(std::string_view(buf, static_cast<size_t>(n)));
+}
+
+std::optional<std::string> getEnv(const char* name) {
+    const char* value = ::getenv(name);
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(value);
+}
+
+}  // namespace kestrel::fs

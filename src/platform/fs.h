@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Plain file-system operations on byte-string paths. Every function reports failure through its
+// result and, where it takes one, an error text (strerror of the failing call); none throws.
+namespace kestrel::fs {
+
+inline constexpr char kSeparator = '/';
+
+// Joins two path parts with one separator between them.
+std::string join(std::string_view a, std::string_view b);
+// The folder part of a path ("" when the path has no separator).
+std::string parentOf(std::string_view path);
+// The last component of a path.
+std::string fileNameOf(std::string_view path);
+
+bool exists(const std::string& path);
+bool isDirectory(const std::string& path);
+bool isRegularFile(const std::string& path);
+std::optional<std::int64_t> fileSize(const std::string& path);
+
+// Creates the folder and every missing parent. True when the folder exists afterwards.
+bool makeDirs(const std::string& path, std::string* error = nullptr);
+bool removeFile(const std::string& path, std::string* error = nullptr);
+bool renameFile(const std::string& from, const std::string& to, std::string* error = nullptr);
+// Names of the entries of a folder, without "." and "..", in the order the system lists them.
+std::optional<std::vector<std::string>> listDir(const std::string& path,
+                                                std::string* error = nullptr);
+// Deletes every regular file directly inside the folder (sub-folders stay). False when one
+// could not be deleted or the folder could not be listed.
+bool deleteFilesIn(const std::string& path, std::string* error = nullptr);
+
+// Reads the whole file. Nothing when it cannot be opened or read.
+std::optional<std::string> readFile(const std::string& path, std::string* error = nullptr);
+
+// Replaces the file's content as one step: writes a temporary file in the same folder with the
+// given mode, flushes it to disk and renames it over the target, so that a crash leaves either
+// the old or the new content, never a mix.
+bool writeFileAtomic(const std::string& path, std::string_view data, unsigned mode,
+                     std::string* error = nullptr);
+
+// Appends bytes to a file, creating it with the given mode when absent. Used for the log, which
+// is opened and closed on every entry.
+bool appendToFile(const std::string& path, std::string_view data, unsigned mode,
+                  std::string* error = nullptr);
+
+// The path made absolute against the current folder, with "." and ".." components and
+// doubled separators removed (symbolic links are not resolved).
+std::string absolutePath(std::string_view path);
+
+// The folder that holds the running executable.
+std::string executableDir();
+
+// The value of an environment variable; nothing when unset.
+std::optional<std::string> getEnv(const char* name);
+
+}  // namespace kestrel::fs

@@ -1,0 +1,49 @@
+#include "platform/program_folder.h"
+
+#include "platform/fs.h"
+
+namespace kestrel {
+
+ProgramFolder::ProgramFolder(std::string home, std::vector<std::string> assetRoots)
+    : m_home(std::move(home)), m_assetRoots(std::move(assetRoots)) {}
+
+ProgramFolder ProgramFolder::resolve(const std::optional<std::string>& homeOption) {
+    std::string home;
+    if (homeOption && !homeOption->empty()) {
+        home = *homeOption;
+    } else if (auto env = fs::getEnv("KESTREL_HOME"); env && !env->empty()) {
+        home = *env;
+    } else if (auto xdg = fs::getEnv("XDG_DATA_HOME"); xdg && !xdg->empty()) {
+        home = fs::join(*xdg, "kestrel");
+    } else {
+        home = fs::join(fs::join(fs::getEnv("HOME").value_or("."), ".local/share"), "kestrel");
+    }
+    std::vector<std::string> roots;
+    const std::string exeDir = fs::executableDir();
+    if (!exeDir.empty()) {
+        const std::string prefix = fs::parentOf(exeDir);
+        roots.push_back(prefix);
+        roots.push_back(fs::join(prefix, "share/kestrel"));
+    }
+    return ProgramFolder(home, std::move(roots));
+}
+
+std::string ProgramFolder::path(std::string_view relative) const {
+    return fs::join(m_home, relative);
+}
+
+std::string ProgramFolder::tempDir() const { return fs::join(m_home, "temp") + fs::kSeparator; }
+
+std::optional<std::string> ProgramFolder::findAsset(std::string_view relative) const {
+    if (std::string candidate = path(relative); fs::exists(candidate)) {
+        return candidate;
+    }
+    for (const std::string& root : m_assetRoots) {
+        if (std::string candidate = fs::join(root, relative); fs::exists(candidate)) {
+            return candidate;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace kestrel
