@@ -413,8 +413,7 @@ int commandList(const AppContext& ctx, std::ostream& out) {
     std::vector<std::vector<std::string>> rows = {
         {"NAME", "TYPE", "STORAGE", "DESTINATION", "LAST OK", "STATUS"}};
     for (const auto& job : ctx.jobs) {
-        rows.push_back({job->sName,
-                        ctx.msg(job->bIncremental ? "strMsgIncremental" : "strMsgFull"),
+        rows.push_back({job->sName, ctx.msg(job->bIncremental ? "strMsgIncremental" : "strMsgFull"),
                         storageText(ctx, *job), destinationText(*job), lastRunText(ctx, *job),
                         statusText(job->enumStatus)});
     }
@@ -488,7 +487,8 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                    "Program folder (job store, settings, logs, temp). Default: $KESTREL_HOME, "
                    "else ${XDG_DATA_HOME:-~/.local/share}/kestrel");
 
-    auto* list = app.add_subcommand("list", "List the jobs with type, destination, last run, status");
+    auto* list =
+        app.add_subcommand("list", "List the jobs with type, destination, last run, status");
 
     std::string jobName;
     auto* show = app.add_subcommand("show", "Show every field of a job");
@@ -498,8 +498,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     auto* create = app.add_subcommand("new", "Create a job");
     create->add_option("--name", o.name,
                        "Job name (\"-\" is removed); default: the next \"New backup N\"");
-    create->add_option("--source", o.sources, "File or folder to back up (repeatable)")
-        ->required();
+    create->add_option("--source", o.sources, "File or folder to back up (repeatable)")->required();
     create->add_option("--dest", o.dest, "Destination folder (on the FTP server with --ftp)");
     create->add_option("--ftp", o.ftpHost, "FTP server: the destination is on this host");
     create->add_option("--ftp-port", o.ftpPort, "FTP control port")->capture_default_str();
@@ -542,9 +541,9 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     }
 
     ConsoleHost host(err, terminal::isTerminal(terminal::Stream::Err));
-    AppContext ctx(ProgramFolder::resolve(home.empty() ? std::nullopt
-                                                       : std::optional<std::string>(home)),
-                   clock, host);
+    AppContext ctx(
+        ProgramFolder::resolve(home.empty() ? std::nullopt : std::optional<std::string>(home)),
+        clock, host);
     std::string error;
     if (!ctx.initialise(&error)) {
         err << "kestrel-cli: " << error << '\n';

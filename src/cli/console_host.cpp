@@ -29,15 +29,17 @@ void ConsoleHost::updateProgress(const std::string& title, const std::string& it
     if (!m_progressLine) {
         return;
     }
-    std::string shown = item.size() > 50 ? item.substr(0, 25) + "..." + item.substr(item.size() - 26)
-                                         : item;
+    std::string shown =
+        item.size() > 50 ? item.substr(0, 25) + "..." + item.substr(item.size() - 26) : item;
     char pct[64];
     std::snprintf(pct, sizeof pct, "%6.2f%% %6.2f%%", filePercent, totalPercent);
     m_err << "\r\x1b[K" << pct << "  " << title << ' ' << shown << std::flush;
     m_progressShown = true;
 }
 
-void ConsoleHost::closeProgress() { clearProgressLine(); }
+void ConsoleHost::closeProgress() {
+    clearProgressLine();
+}
 
 MsgAnswer ConsoleHost::messageBox(const std::string& text, MsgIcon icon, MsgButtons,
                                   MsgAnswer safeDefault) {

@@ -4,7 +4,9 @@
 
 namespace kestrel {
 
-LanguageFile::LanguageFile(const std::string& path) { m_ini.load(path); }
+LanguageFile::LanguageFile(const std::string& path) {
+    m_ini.load(path);
+}
 
 std::string LanguageFile::profileString(std::string_view section, std::string_view key) const {
     auto raw = m_ini.value(section, key);

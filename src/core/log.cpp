@@ -12,7 +12,9 @@ namespace kestrel {
 Log::Log(std::string logDir, Clock& clock, Host& host)
     : m_dir(std::move(logDir)), m_clock(clock), m_host(host) {}
 
-std::string Log::filePath() const { return fs::join(m_dir, "kestrel.log"); }
+std::string Log::filePath() const {
+    return fs::join(m_dir, "kestrel.log");
+}
 
 std::string Log::rotatedPath(int n) const {
     char suffix[8];
@@ -20,7 +22,9 @@ std::string Log::rotatedPath(int n) const {
     return filePath() + suffix;
 }
 
-std::string Log::stamp() const { return "[" + m_clock.now().format("yyyy MMM dd HH:mm:ss") + "]-"; }
+std::string Log::stamp() const {
+    return "[" + m_clock.now().format("yyyy MMM dd HH:mm:ss") + "]-";
+}
 
 void Log::addListLine(std::string_view piece) {
     std::string line = stamp() + std::string(piece);

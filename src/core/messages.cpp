@@ -10,7 +10,8 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgRealyCancel", "Do you really want to cancel the backup/restore process!"},
         {"strMsgContinue", "Continue"},
         {"strMsgPause", "Pause"},
-        {"strMsgRealyDeleteFTPDirectory", "Do you really want to delete the remote directory [%d]?"},
+        {"strMsgRealyDeleteFTPDirectory",
+         "Do you really want to delete the remote directory [%d]?"},
         {"strMsgMustSelectAValidPath",
          "You must select a valid path to restore files! Do you want to continue?"},
         {"strMsgRestoreAborted", "Restore of files aborted by user!"},
@@ -118,7 +119,9 @@ const std::vector<MessageDefault>& defaultMessages() {
     return kTable;
 }
 
-Messages::Messages() { FillMessages(""); }
+Messages::Messages() {
+    FillMessages("");
+}
 
 void Messages::FillMessages(const std::string& languageFilePath) {
     m_table.clear();

@@ -33,7 +33,7 @@ const std::vector<MessageDefault>& defaultMessages();
 
 // The message table: every user-visible text by key, in the current language.
 class Messages {
-public:
+  public:
     Messages();
 
     // Rebuilds the table: the English texts, then every non-empty value of the section
@@ -44,13 +44,13 @@ public:
     const std::string& GetMessage(std::string_view key) const;
 
     // The text of a key with its placeholders filled in one pass.
-    std::string format(std::string_view key,
-                       std::initializer_list<std::pair<std::string_view, std::string_view>>
-                           values) const;
+    std::string format(
+        std::string_view key,
+        std::initializer_list<std::pair<std::string_view, std::string_view>> values) const;
 
     const std::vector<clsString>& table() const { return m_table; }
 
-private:
+  private:
     std::vector<clsString> m_table;
     std::unordered_map<std::string, size_t> m_byKey;
 };

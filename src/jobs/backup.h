@@ -64,7 +64,7 @@ struct clsKestrel {
 // One backup job. The job owns its sources; the schedule and FTP destination are shared
 // references, as the editor assigns them.
 class clsBackup {
-public:
+  public:
     clsBackup() = default;
     clsBackup(const clsBackup&) = delete;
     clsBackup& operator=(const clsBackup&) = delete;
@@ -85,7 +85,7 @@ public:
     bool destFTP = false;
     std::int32_t enumStatus = kStatusNeverRun;
     bool archived = false;
-    std::int32_t splitSize = 0;  // below 1 = no splitting
+    std::int32_t splitSize = 0;                  // below 1 = no splitting
     std::shared_ptr<clsKestrel> objDestination;  // null for a local destination
     bool bIncremental = false;
     std::vector<std::unique_ptr<clsBackupFile>> Files;

@@ -79,7 +79,8 @@ bool hasControlCharacters(std::string_view s) {
 
 std::string keyOfLine(std::string_view line) {
     const size_t eq = line.find('=');
-    return std::string(text::trimSpace(line.substr(0, eq == std::string_view::npos ? line.size() : eq)));
+    return std::string(
+        text::trimSpace(line.substr(0, eq == std::string_view::npos ? line.size() : eq)));
 }
 
 void readJobSection(const std::vector<std::string>& lines, clsBackup& job,
@@ -218,8 +219,8 @@ std::string scheduleText(const clsSchedule* schedule) {
     }
     char data[8];
     std::snprintf(data, sizeof data, "%03u", static_cast<unsigned>(schedule->Data));
-    std::string out = std::to_string(schedule->Tip) + "," + schedule->start.format(kStampFormat) +
-                      "," + data;
+    std::string out =
+        std::to_string(schedule->Tip) + "," + schedule->start.format(kStampFormat) + "," + data;
     if (schedule->Tip != kScheduleHourly) {
         out += "," + schedule->StartHour.format("HHmm");
     }
@@ -364,7 +365,8 @@ IniFile writeJobStore(const Jobs& jobs) {
             if (entry->bForD == kSourceFolder) {
                 put("Dir" + fourDigits(++dirs), entry->sPath);
             } else if (entry->bForD == kSourceFile) {
-                put("File" + fourDigits(++files), entry->sPath + "," + std::to_string(entry->dSize));
+                put("File" + fourDigits(++files),
+                    entry->sPath + "," + std::to_string(entry->dSize));
             }
         }
         if (!ini.hasSection(job.sName)) {
@@ -383,7 +385,8 @@ IniFile writeJobStore(const Jobs& jobs) {
 bool LoadJobs(AppContext& ctx) {
     ctx.jobs.clear();
     const std::string path = ctx.storePath();
-    ctx.settings.style = static_cast<std::uint8_t>(text::leadingInt(ctx.settings.general("style", "1")));
+    ctx.settings.style =
+        static_cast<std::uint8_t>(text::leadingInt(ctx.settings.general("style", "1")));
     ctx.settings.blockSchedule = text::leadingInt(ctx.settings.general("blockSchedule", "1")) == 1;
 
     std::string error;
@@ -410,12 +413,14 @@ bool LoadJobs(AppContext& ctx) {
         return true;
     }
     for (const StoreProblem& p : problems) {
-        ctx.WriteLog(ctx.messages.format("strMsgStoreLineSkipped", {{"%d", p.section}, {"%s", p.what}}));
+        ctx.WriteLog(
+            ctx.messages.format("strMsgStoreLineSkipped", {{"%d", p.section}, {"%s", p.what}}));
     }
     // The next save rewrites the store from what could be read: keep the original first.
     std::string copy = path + ".damaged-" + ctx.clock.now().format("yyyyMMddHHmmss");
     for (int n = 1; fs::exists(copy); ++n) {
-        copy = path + ".damaged-" + ctx.clock.now().format("yyyyMMddHHmmss") + "-" + std::to_string(n);
+        copy =
+            path + ".damaged-" + ctx.clock.now().format("yyyyMMddHHmmss") + "-" + std::to_string(n);
     }
     auto original = fs::readFile(path, &error);
     if (original && fs::writeFileAtomic(copy, *original, kPrivateMode, &error)) {

@@ -24,7 +24,9 @@ static_assert(sizeof(kKeyTable) - 1 == kScrambleKeyLength);
 
 }  // namespace
 
-std::string_view scrambleKeyTable() { return {kKeyTable, kScrambleKeyLength}; }
+std::string_view scrambleKeyTable() {
+    return {kKeyTable, kScrambleKeyLength};
+}
 
 std::string ScrambleText(std::string_view plain) {
     const size_t n = plain.size();
@@ -73,6 +75,8 @@ std::optional<std::string> parseCodeList(std::string_view s) {
     return out;
 }
 
-std::string FromCodeList(std::string_view s) { return parseCodeList(s).value_or(""); }
+std::string FromCodeList(std::string_view s) {
+    return parseCodeList(s).value_or("");
+}
 
 }  // namespace kestrel

@@ -10,8 +10,8 @@ DateTime SystemClock::now() {
     if (::localtime_r(&t, &local) == nullptr) {
         return DateTime();
     }
-    return DateTime::fromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                               local.tm_hour, local.tm_min, local.tm_sec < 60 ? local.tm_sec : 59)
+    return DateTime::fromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                               local.tm_min, local.tm_sec < 60 ? local.tm_sec : 59)
         .value_or(DateTime());
 }
 

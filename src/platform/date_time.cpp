@@ -51,7 +51,9 @@ constexpr std::array<const char*, 12> kMonthNames = {
 constexpr std::array<const char*, 7> kDayNames = {"Monday", "Tuesday",  "Wednesday", "Thursday",
                                                   "Friday", "Saturday", "Sunday"};
 
-bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int daysInMonth(int y, int m) {
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -88,9 +90,15 @@ int DateTime::month() const {
 int DateTime::day() const {
     return static_cast<int>(civilFromDays(floorDiv(m_seconds, 86400) + kZeroDateDays).day);
 }
-int DateTime::hour() const { return static_cast<int>(timeOfDay() / 3600); }
-int DateTime::minute() const { return static_cast<int>(timeOfDay() / 60 % 60); }
-int DateTime::second() const { return static_cast<int>(timeOfDay() % 60); }
+int DateTime::hour() const {
+    return static_cast<int>(timeOfDay() / 3600);
+}
+int DateTime::minute() const {
+    return static_cast<int>(timeOfDay() / 60 % 60);
+}
+int DateTime::second() const {
+    return static_cast<int>(timeOfDay() % 60);
+}
 
 int DateTime::weekday() const {
     // 1970-01-01 was a Thursday (4).
@@ -98,9 +106,13 @@ int DateTime::weekday() const {
     return static_cast<int>(((days % 7) + 7 + 3) % 7) + 1;
 }
 
-DateTime DateTime::date() const { return DateTime(floorDiv(m_seconds, 86400) * 86400); }
+DateTime DateTime::date() const {
+    return DateTime(floorDiv(m_seconds, 86400) * 86400);
+}
 
-std::int64_t DateTime::timeOfDay() const { return m_seconds - floorDiv(m_seconds, 86400) * 86400; }
+std::int64_t DateTime::timeOfDay() const {
+    return m_seconds - floorDiv(m_seconds, 86400) * 86400;
+}
 
 std::string DateTime::format(std::string_view pattern) const {
     const Civil c = civilFromDays(floorDiv(m_seconds, 86400) + kZeroDateDays);

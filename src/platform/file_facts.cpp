@@ -13,8 +13,8 @@ constexpr std::int64_t kTicksPerSecond = 10'000'000;
 constexpr std::int64_t kEpochDelta = 11'644'473'600;
 
 FileTime fromStatxTimestamp(const struct statx_timestamp& ts) {
-    return toFileTime(PosixTime{static_cast<std::int64_t>(ts.tv_sec),
-                                static_cast<std::int32_t>(ts.tv_nsec)});
+    return toFileTime(
+        PosixTime{static_cast<std::int64_t>(ts.tv_sec), static_cast<std::int32_t>(ts.tv_nsec)});
 }
 
 struct timespec toTimespec(FileTime t) {
@@ -91,8 +91,9 @@ std::optional<FileFacts> statFile(const std::string& path, bool followLinks, std
     facts.size = static_cast<std::int64_t>(stx.stx_size);
     facts.mode = mode & 07777;
     const size_t slash = path.find_last_of('/');
-    const std::string_view name =
-        slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
+    const std::string_view name = slash == std::string::npos
+                                      ? std::string_view(path)
+                                      : std::string_view(path).substr(slash + 1);
     facts.attributes = attributesFor(mode, name);
     facts.lastAccessTime = fromStatxTimestamp(stx.stx_atime);
     facts.lastWriteTime = fromStatxTimestamp(stx.stx_mtime);

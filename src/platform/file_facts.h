@@ -14,10 +14,9 @@ struct FileTime {
     std::int32_t low = 0;
 
     std::int64_t ticks() const {
-        return static_cast<std::int64_t>((static_cast<std::uint64_t>(
-                                              static_cast<std::uint32_t>(high))
-                                          << 32) |
-                                         static_cast<std::uint32_t>(low));
+        return static_cast<std::int64_t>(
+            (static_cast<std::uint64_t>(static_cast<std::uint32_t>(high)) << 32) |
+            static_cast<std::uint32_t>(low));
     }
     static FileTime fromTicks(std::int64_t ticks);
     bool operator==(const FileTime&) const = default;

@@ -21,7 +21,7 @@ void setError(std::string* error, const std::string& what, int err) {
 
 // Closes the descriptor when it goes out of scope.
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : m_fd(fd) {}
     ~Fd() {
         if (m_fd >= 0) {
@@ -38,7 +38,7 @@ public:
         return ::close(fd) == 0;
     }
 
-private:
+  private:
     int m_fd;
 };
 
@@ -252,8 +252,8 @@ bool writeFileAtomic(const std::string& path, std::string_view data, unsigned mo
 
 bool appendToFile(const std::string& path, std::string_view data, unsigned mode,
                   std::string* error) {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
-                 static_cast<mode_t>(mode)));
+    Fd fd(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, static_cast<mode_t>(mode)));
     if (fd.get() < 0) {
         setError(error, "cannot open " + path, errno);
         return false;

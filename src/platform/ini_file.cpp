@@ -6,7 +6,9 @@
 namespace kestrel {
 namespace {
 
-bool isComment(std::string_view trimmed) { return !trimmed.empty() && trimmed.front() == ';'; }
+bool isComment(std::string_view trimmed) {
+    return !trimmed.empty() && trimmed.front() == ';';
+}
 
 // The key of a line, or nothing when the line has no "=" or is a comment.
 std::optional<std::string_view> keyOf(std::string_view line) {
@@ -122,7 +124,9 @@ IniFile::Section& IniFile::findOrAdd(std::string_view section) {
     return m_sections.back();
 }
 
-bool IniFile::hasSection(std::string_view section) const { return find(section) != nullptr; }
+bool IniFile::hasSection(std::string_view section) const {
+    return find(section) != nullptr;
+}
 
 bool IniFile::hasLinesOutsideSections() const {
     if (m_sections.empty() || !m_preamble) {

@@ -32,7 +32,9 @@ std::string ProgramFolder::path(std::string_view relative) const {
     return fs::join(m_home, relative);
 }
 
-std::string ProgramFolder::tempDir() const { return fs::join(m_home, "temp") + fs::kSeparator; }
+std::string ProgramFolder::tempDir() const {
+    return fs::join(m_home, "temp") + fs::kSeparator;
+}
 
 std::optional<std::string> ProgramFolder::findAsset(std::string_view relative) const {
     if (std::string candidate = path(relative); fs::exists(candidate)) {

@@ -19,7 +19,9 @@ extern "C" void onInterrupt(int) {
 
 }  // namespace
 
-bool isTerminal(Stream stream) { return ::isatty(static_cast<int>(stream)) == 1; }
+bool isTerminal(Stream stream) {
+    return ::isatty(static_cast<int>(stream)) == 1;
+}
 
 void setInterruptFlag(std::atomic<bool>* flag) {
     g_interruptFlag = flag;

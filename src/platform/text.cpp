@@ -5,8 +5,12 @@
 
 namespace kestrel::text {
 
-char toUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-char toLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char toUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+char toLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string upper(std::string_view s) {
     std::string out(s);
@@ -55,8 +59,12 @@ std::string_view trimWhere(std::string_view s, std::string_view chars) {
 }
 }  // namespace
 
-std::string_view trimBlanks(std::string_view s) { return trimWhere(s, " "); }
-std::string_view trimSpace(std::string_view s) { return trimWhere(s, " \t"); }
+std::string_view trimBlanks(std::string_view s) {
+    return trimWhere(s, " ");
+}
+std::string_view trimSpace(std::string_view s) {
+    return trimWhere(s, " \t");
+}
 
 std::vector<std::string> split(std::string_view s, char sep) {
     std::vector<std::string> parts;

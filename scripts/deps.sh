@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Kestrel needs to build and test, when they are missing.
+# Usage: scripts/deps.sh            build and test dependencies
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config
+  zlib1g-dev libsodium-dev libcli11-dev
+  libgtest-dev libgmock-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

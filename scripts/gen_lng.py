@@ -1,0 +1,23 @@
+#!/usr/bin/env python3
+"""Writes languages/english.lng from the built-in message table. Run after changing the
+table; the core tests check that every language file translates every key."""
+import re, sys, pathlib
+
+root = pathlib.Path(__file__).resolve().parent.parent
+src = (root / "src/core/messages.cpp").read_text()
+rows = re.findall(r'\{"(strMsg\w+)",\s*((?:"(?:[^"\\]|\\.)*"\s*)+)\}', src)
+table = []
+for key, parts in rows:
+    text = "".join(re.findall(r'"((?:[^"\\]|\\.)*)"', parts))
+    table.append((key, text.encode().decode("unicode_escape")))
+
+def value(text):
+    # Blanks at either end survive only inside quotes.
+    if text != text.strip(" \t") or (len(text) >= 2 and text[0] == text[-1] and text[0] in "\"'"):
+        return '"' + text + '"'
+    return text
+
+out = ["; Kestrel language file: English", "; Values with blanks at either end are quoted.", "[msgStrings]"]
+out += [f"{k}={value(t)}" for k, t in table]
+(root / "languages/english.lng").write_bytes(("\r\n".join(out) + "\r\n").encode("utf-8"))
+print(f"english.lng: {len(table)} messages")

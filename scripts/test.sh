@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds Kestrel with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/deps.sh
+
+build=${KESTREL_TEST_BUILD_DIR:-build-test}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON -DKESTREL_BUILD_TESTS=ON
+cmake --build "$build"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)"

@@ -1,0 +1,140 @@
+#include "cli/cli_app.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "support/fake_clock.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+class CliTest : public ::testing::Test {
+  protected:
+    struct Result {
+        int code;
+        std::string out;
+        std::string err;
+    };
+
+    Result run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"kestrel-cli", "--home", home.path()});
+        std::vector<const char*> argv;
+        for (const std::string& a : args) {
+            argv.push_back(a.c_str());
+        }
+        std::ostringstream out;
+        std::ostringstream err;
+        const int code = runCli(static_cast<int>(argv.size()), argv.data(), out, err, clock);
+        return {code, out.str(), err.str()};
+    }
+
+    test::TempDir home;
+    test::TempDir data;
+    test::FakeClock clock;
+};
+
+TEST_F(CliTest, HelpExplainsEveryCommand) {
+    const Result r = run({"--help"});
+    EXPECT_EQ(r.code, 0);
+    for (const char* command : {"list", "show", "new", "delete", "--home"}) {
+        EXPECT_NE(r.out.find(command), std::string::npos) << command;
+    }
+    const Result newHelp = run({"new", "--help"});
+    EXPECT_EQ(newHelp.code, 0);
+    for (const char* option : {"--source", "--dest", "--ftp", "--type", "--storage", "--split",
+                               "--include", "--exclude", "--password", "--schedule"}) {
+        EXPECT_NE(newHelp.out.find(option), std::string::npos) << option;
+    }
+}
+
+TEST_F(CliTest, BadArgumentsExitWithTwo) {
+    EXPECT_EQ(run({}).code, kExitBadUsage);
+    EXPECT_EQ(run({"frobnicate"}).code, kExitBadUsage);
+    EXPECT_EQ(run({"show"}).code, kExitBadUsage);
+    EXPECT_EQ(run({"show", "nobody"}).code, kExitBadUsage);
+    EXPECT_EQ(run({"delete", "nobody"}).code, kExitBadUsage);
+    const std::string src = data.write("src/a.txt", "hello");
+    const Result missingSource = run({"new", "--source", data.file("nope"), "--dest", data.path()});
+    EXPECT_EQ(missingSource.code, kExitBadUsage);
+    EXPECT_NE(missingSource.err.find("no such file or folder"), std::string::npos);
+    const Result missingDest = run({"new", "--source", src, "--dest", data.file("nope")});
+    EXPECT_EQ(missingDest.code, kExitBadUsage);
+    EXPECT_NE(missingDest.err.find("Destination directory does not exists!"), std::string::npos);
+    EXPECT_EQ(run({"new", "--source", src, "--dest", data.path(), "--type", "weekly"}).code, 2);
+    EXPECT_EQ(
+        run({"new", "--source", src, "--dest", data.path(), "--storage", "copy", "--split", "10M"})
+            .code,
+        2);
+    EXPECT_EQ(
+        run({"new", "--source", src, "--dest", data.path(), "--schedule", "daily:xyz@08:00"}).code,
+        2);
+    EXPECT_EQ(run({"new", "--source", src, "--dest", data.path(), "--schedule", "hourly:60"}).code,
+              2);
+    const Result ftpCopy =
+        run({"new", "--source", src, "--ftp", "host", "--storage", "copy", "--dest", "/b"});
+    EXPECT_EQ(ftpCopy.code, 2);
+    EXPECT_NE(ftpCopy.err.find("You can't use this option with ftp destination!"),
+              std::string::npos);
+    // Nothing was stored by the refused commands.
+    EXPECT_EQ(run({"list"}).out, "No jobs.\n");
+}
+
+TEST_F(CliTest, NewListShowAndDeleteOnAFreshProgramFolder) {
+    const std::string folder = data.write("src/docs/a.txt", "hello").substr(0);
+    const std::string file = data.write("src/single.bin", "1234567");
+    Result r =
+        run({"new", "--source", data.file("src/docs"), "--source", file, "--dest", data.path(),
+             "--type", "incremental", "--storage", "compressed", "--split", "2M", "--exclude",
+             "*.tmp", "--schedule", "daily:mon,fri@08:00", "--schedule-from", "2026-12-06 10:00"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "Created job \"New backup 1\".\n");
+
+    r = run({"new", "--name", "off-site", "--source", data.file("src/docs"), "--ftp",
+             "ftp.example.org", "--ftp-user", "u", "--ftp-password", "pw", "--dest", "/backups"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "Created job \"offsite\".\n");  // "-" is removed from names
+
+    r = run({"new", "--name", "offsite", "--source", file, "--dest", data.path()});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("Backup name already exists!"), std::string::npos);
+
+    r = run({"list"});
+    ASSERT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("New backup 1"), std::string::npos);
+    EXPECT_NE(r.out.find("Incremental"), std::string::npos);
+    EXPECT_NE(r.out.find("ftp://u@ftp.example.org:21/backups"), std::string::npos);
+    EXPECT_NE(r.out.find("Never"), std::string::npos);
+
+    r = run({"show", "New backup 1"});
+    ASSERT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("Compressed archive, volumes of 2097152 bytes"), std::string::npos);
+    EXPECT_NE(r.out.find("daily on mon,fri at 08:00, from 2026-12-06 10:00"), std::string::npos);
+    EXPECT_NE(r.out.find("  folder  " + data.file("src/docs")), std::string::npos);
+    EXPECT_NE(r.out.find("  file    " + file + " (7 bytes)"), std::string::npos);
+    EXPECT_NE(r.out.find("*.tmp"), std::string::npos);
+    EXPECT_EQ(r.out.find("pw"), std::string::npos);
+
+    EXPECT_EQ(run({"delete", "offsite"}).code, 0);
+    EXPECT_EQ(run({"show", "offsite"}).code, 2);
+    EXPECT_EQ(run({"list"}).out.find("offsite"), std::string::npos);
+}
+
+TEST_F(CliTest, DeletingAProtectedJobNeedsItsPassword) {
+    const std::string file = data.write("a.txt", "x");
+    ASSERT_EQ(
+        run({"new", "--name", "Safe", "--source", file, "--dest", data.path(), "--password", "pw1"})
+            .code,
+        0);
+    Result r = run({"delete", "Safe"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("Wrong password for deleting Safe!"), std::string::npos);
+    EXPECT_EQ(run({"delete", "Safe", "--password", "wrong"}).code, 2);
+    r = run({"delete", "Safe", "--password", "pw1"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.err.find("Password OK for deleting Safe!"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrel

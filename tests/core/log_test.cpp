@@ -1,0 +1,100 @@
+#include "core/log.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/fs.h"
+#include "support/test_context.h"
+
+namespace kestrel {
+namespace {
+
+class LogTest : public ::testing::Test {
+  protected:
+    test::TestContext t;
+    Log& log() { return t.ctx->log; }
+    void makeLogOfSize(const std::string& path, std::int64_t size) {
+        std::filesystem::create_directories(fs::parentOf(path));
+        std::filesystem::resize_file(t.dir.write(path.substr(t.home().size() + 1), ""),
+                                     static_cast<std::uintmax_t>(size));
+    }
+};
+
+TEST_F(LogTest, EntryFormatAndWindowPart) {
+    log().WriteLog("Backup started at ...");
+    EXPECT_EQ(t.logFile(), "[2006 Jan 15 19:30:05]-Backup started at ...\r\n");
+    ASSERT_EQ(log().lines().size(), 1u);
+    EXPECT_EQ(log().lines().back(), "[2006 Jan 15 19:30:05]-Backup started at ...");
+    EXPECT_EQ(t.host.logLines,
+              std::vector<std::string>{"[2006 Jan 15 19:30:05]-Backup started at ..."});
+    EXPECT_EQ(t.host.status2, "Backup started at ...");
+}
+
+TEST_F(LogTest, BlankTextGoesToTheFileOnly) {
+    log().WriteLog("");
+    log().WriteLog("   ");
+    EXPECT_TRUE(log().lines().empty());
+    EXPECT_EQ(t.logFile(), "[2006 Jan 15 19:30:05]-\r\n[2006 Jan 15 19:30:05]-   \r\n");
+}
+
+TEST_F(LogTest, TextWithLineBreaksIsOneFileEntryAndOneListLinePerPiece) {
+    log().WriteLog("A\r\nB");
+    EXPECT_EQ(log().lines(),
+              (std::deque<std::string>{"[2006 Jan 15 19:30:05]-A", "[2006 Jan 15 19:30:05]-B"}));
+    EXPECT_EQ(t.host.status2, "B");
+    EXPECT_EQ(t.logFile(), "[2006 Jan 15 19:30:05]-A\r\nB\r\n");
+    log().WriteLog("\r\nC\r\n");  // empty pieces count too
+    EXPECT_EQ(log().lines().size(), 5u);
+}
+
+TEST_F(LogTest, ListKeepsTheNewestTwentyThousandLines) {
+    for (int i = 0; i < 20001; ++i) {
+        log().WriteLog("line " + std::to_string(i));
+    }
+    ASSERT_EQ(log().lines().size(), 20000u);
+    EXPECT_EQ(log().lines().front(), "[2006 Jan 15 19:30:05]-line 1");
+    EXPECT_EQ(log().lines().back(), "[2006 Jan 15 19:30:05]-line 20000");
+}
+
+TEST_F(LogTest, RotatesOnlyAboveFiveMillionBytes) {
+    makeLogOfSize(log().filePath(), Log::kRotateAbove);
+    log().WriteLog("still here");
+    EXPECT_FALSE(fs::exists(log().rotatedPath(1)));
+    EXPECT_EQ(*fs::fileSize(log().filePath()), Log::kRotateAbove + 35);
+
+    log().WriteLog("rotated first");
+    EXPECT_EQ(*fs::fileSize(log().rotatedPath(1)), Log::kRotateAbove + 35);
+    EXPECT_EQ(t.logFile(), "[2006 Jan 15 19:30:05]-rotated first\r\n");
+}
+
+TEST_F(LogTest, RotationTakesTheFirstFreeNumber) {
+    makeLogOfSize(log().rotatedPath(1), 1);
+    makeLogOfSize(log().rotatedPath(2), 2);
+    makeLogOfSize(log().filePath(), Log::kRotateAbove + 1);
+    log().WriteLog("x");
+    EXPECT_EQ(*fs::fileSize(log().rotatedPath(3)), Log::kRotateAbove + 1);
+    EXPECT_EQ(*fs::fileSize(log().rotatedPath(1)), 1);
+}
+
+TEST_F(LogTest, WhenEveryNumberIsTakenTheOldestIsDroppedAndTheRestShift) {
+    for (int n = 1; n <= Log::kMaxRotations; ++n) {
+        makeLogOfSize(log().rotatedPath(n), n);
+    }
+    makeLogOfSize(log().filePath(), Log::kRotateAbove + 1);
+    log().WriteLog("after shift");
+    EXPECT_EQ(*fs::fileSize(log().rotatedPath(1)), 2);
+    EXPECT_EQ(*fs::fileSize(log().rotatedPath(998)), 999);
+    EXPECT_EQ(*fs::fileSize(log().rotatedPath(999)), Log::kRotateAbove + 1);
+    EXPECT_EQ(t.logFile(), "[2006 Jan 15 19:30:05]-after shift\r\n");
+}
+
+TEST_F(LogTest, AnUnwritableLogFolderLosesOnlyTheFileEntry) {
+    t.dir.write("logs", "a file where the folder should be");
+    log().WriteLog("shown anyway");
+    EXPECT_EQ(log().lines().size(), 1u);
+    EXPECT_EQ(t.host.status2, "shown anyway");
+}
+
+}  // namespace
+}  // namespace kestrel

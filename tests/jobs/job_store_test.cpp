@@ -1,0 +1,351 @@
+#include "jobs/job_store.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "jobs/scramble.h"
+#include "platform/fs.h"
+#include "support/test_context.h"
+
+namespace kestrel {
+namespace {
+
+class JobStoreTest : public ::testing::Test {
+  protected:
+    test::TestContext t;
+    AppContext& ctx() { return *t.ctx; }
+    std::string store() const { return t.ctx->storePath(); }
+
+    clsBackup& addJob(const std::string& name) {
+        auto job = std::make_unique<clsBackup>();
+        job->sName = name;
+        return ctx().jobs.append(std::move(job));
+    }
+    // Every feature the store can hold, on three jobs.
+    void addSampleJobs() {
+        clsBackup& a = addJob("Documents");
+        a.sDestinationDir = "/mnt/backup";
+        a.IncludeMask = "*.doc;*.txt";
+        a.ExcludeMask = "*.tmp";
+        a.archived = true;
+        a.bZipped = true;
+        a.bIncremental = true;
+        a.splitSize = 1509949;
+        a.Protected = true;
+        a.password = "s3cret, with = and ,";
+        a.enumStatus = kStatusOk;
+        a.lastOK = *DateTime::fromParts(2006, 1, 15, 19, 30);
+        a.Schedule = std::make_shared<clsSchedule>();
+        a.Schedule->Tip = kScheduleDaily;
+        a.Schedule->enabled = true;
+        a.Schedule->start = *DateTime::fromParts(2006, 1, 15, 19, 30);
+        a.Schedule->Data = 31;
+        a.Schedule->StartHour = DateTime().addSeconds(8 * 3600);
+        a.AddFile(
+            std::make_unique<clsBackupFile>(clsBackupFile{"/home/u/docs", kSourceFolder, 0, 0}));
+        a.AddFile(std::make_unique<clsBackupFile>(
+            clsBackupFile{"/home/u/a,b.txt", kSourceFile, 1234, 0}));
+        a.AddFile(
+            std::make_unique<clsBackupFile>(clsBackupFile{"/home/u/pics", kSourceFolder, 0, 0}));
+
+        clsBackup& b = addJob("Remote");
+        b.destFTP = true;
+        b.objDestination = std::make_shared<clsKestrel>();
+        b.objDestination->hostname = "ftp.example.org";
+        b.objDestination->port = 2121;
+        b.objDestination->username = "backup";
+        b.objDestination->password = "ftp pass";
+        b.objDestination->bPassiveMode = false;
+        b.sDestinationDir = "/backups/remote";
+        b.archived = true;
+        b.enumStatus = kStatusAborted;
+        b.Schedule = std::make_shared<clsSchedule>();
+        b.Schedule->Tip = kScheduleHourly;
+        b.Schedule->enabled = true;
+        b.Schedule->start = *DateTime::fromParts(2026, 12, 6, 10, 0);
+        b.Schedule->Data = 30;
+        b.AddFile(std::make_unique<clsBackupFile>(clsBackupFile{"/srv/data", kSourceFolder, 0, 0}));
+
+        clsBackup& c = addJob("Plain copy ü");
+        c.sDestinationDir = "/media/usb";
+        c.enumStatus = kStatusFailed;
+        c.AddFile(
+            std::make_unique<clsBackupFile>(clsBackupFile{"/etc/hosts", kSourceFile, 158, 0}));
+    }
+};
+
+TEST_F(JobStoreTest, WritesTheDocumentedFormat) {
+    addSampleJobs();
+    const std::string written = writeJobStore(ctx().jobs).serialize();
+    EXPECT_EQ(written.substr(0, written.find("[Documents]")),
+              "[Backups]\r\nDocuments\r\nRemote\r\nPlain copy ü\r\n\r\n");
+    const std::string documents =
+        "[Documents]\r\nStorage=LOC\r\nDestination=/mnt/backup\r\nType=INCR\r\nCompress=ZIP\r\n"
+        "IMSK=*.doc;*.txt\r\nEMSK=*.tmp\r\nStatus=1\r\nProtected=" +
+        ToCodeList(ScrambleText("s3cret, with = and ,")) +
+        "\r\nOKLast=200601151930\r\nArchived=yes\r\nSplit=1509949\r\n"
+        "Schedule=2,200601151930,031,0800\r\nDir0001=/home/u/docs\r\n"
+        "File0001=/home/u/a,b.txt,1234\r\nDir0002=/home/u/pics\r\n";
+    EXPECT_NE(written.find(documents), std::string::npos) << written;
+    const std::string remote =
+        "[Remote]\r\nStorage=FTP\r\nHostname=ftp.example.org\r\nPort=2121\r\nUser=backup\r\nPass=" +
+        ToCodeList(ScrambleText("ftp pass")) +
+        "\r\nPav=PORT\r\nDestination=/backups/remote\r\nType=FULL\r\nCompress=NOT\r\n";
+    EXPECT_NE(written.find(remote), std::string::npos) << written;
+    EXPECT_NE(written.find("Protected=\r\nOKLast=189912300000\r\nArchived=no\r\nSplit=0\r\n"
+                           "Schedule=0\r\nFile0001=/etc/hosts,158\r\n"),
+              std::string::npos);
+    EXPECT_NE(written.find("Schedule=1,202612061000,030\r\n"), std::string::npos);
+}
+
+TEST_F(JobStoreTest, SaveThenLoadThenSaveIsByteIdentical) {
+    addSampleJobs();
+    ASSERT_TRUE(SaveJobs(ctx()));
+    const std::string first = test::readAll(store());
+    ASSERT_TRUE(LoadJobs(ctx()));
+    ASSERT_EQ(ctx().jobs.count(), 3u);
+    ASSERT_TRUE(SaveJobs(ctx()));
+    EXPECT_EQ(test::readAll(store()), first);
+
+    const clsBackup& a = ctx().jobs.at(0);
+    EXPECT_EQ(a.sName, "Documents");
+    EXPECT_EQ(a.password, "s3cret, with = and ,");
+    EXPECT_TRUE(a.Protected);
+    ASSERT_EQ(a.Files.size(), 3u);
+    EXPECT_EQ(a.Files[1]->sPath, "/home/u/a,b.txt");
+    EXPECT_EQ(a.Files[1]->dSize, 1234);
+    EXPECT_EQ(a.Files[2]->Index, 2);
+    EXPECT_EQ(a.Schedule->StartHour.format("HH:mm"), "08:00");
+    const clsBackup& b = ctx().jobs.at(1);
+    ASSERT_TRUE(b.objDestination);
+    EXPECT_EQ(b.objDestination->password, "ftp pass");
+    EXPECT_EQ(b.objDestination->port, 2121);
+    EXPECT_FALSE(b.objDestination->bPassiveMode);
+    EXPECT_EQ(b.enumStatus, kStatusAborted);
+    EXPECT_EQ(ctx().jobs.at(2).sName, "Plain copy ü");
+    EXPECT_TRUE(t.host.logLines.empty());
+}
+
+TEST_F(JobStoreTest, SaveKeepsThePreviousVersionAndIsPrivate) {
+    addJob("One");
+    ASSERT_TRUE(SaveJobs(ctx()));
+    EXPECT_FALSE(fs::exists(store() + ".bak"));
+    const std::string first = test::readAll(store());
+    addJob("Two");
+    ASSERT_TRUE(SaveJobs(ctx()));
+    EXPECT_EQ(test::readAll(store() + ".bak"), first);
+    EXPECT_NE(test::readAll(store()), first);
+    for (const std::string& p : {store(), store() + ".bak"}) {
+        EXPECT_EQ(std::filesystem::status(p).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
+    // No temporary file is left beside the store.
+    for (const auto& e : std::filesystem::directory_iterator(t.home())) {
+        EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos);
+    }
+}
+
+TEST_F(JobStoreTest, AFailedSaveReturnsFalseAndSaysSo) {
+    // A folder where the store should be: nothing can replace it, whoever runs the test.
+    std::filesystem::create_directories(store() + "/in-the-way");
+    addJob("One");
+    EXPECT_FALSE(SaveJobs(ctx()));
+    EXPECT_TRUE(t.loggedContaining("Cannot write the job store"));
+    EXPECT_TRUE(fs::isDirectory(store() + "/in-the-way"));
+}
+
+TEST_F(JobStoreTest, HandWrittenStoresLoadAsTheFormatSays) {
+    t.dir.write("backups.ini",
+                "[backups]\r\n"
+                "First\r\n"
+                "\r\n"
+                "Second\xff"
+                "ignored tail\r\n"
+                "Orphan in list\r\n"
+                "[first]\r\n"
+                "type=full\r\n"
+                "compress=not\r\n"
+                "archived=Yes\r\n"
+                "File0001=C:\\data\\a.txt,1234\r\n"
+                "File0002=C:\\data\\b.txt\r\n"
+                "File0003=/data/c,d.txt\r\n"
+                "file0004 = /data/e.txt , 77 \r\n"
+                "Schedule=4,200612312330,000,0000\r\n"
+                "Unknown=ignored\r\n"
+                "[Second]\r\n"
+                "Type=FULL\r\n"
+                "Compress=NOT\r\n"
+                "Archived=no\r\n"
+                "Schedule=0\r\n"
+                "Storage=FTP\r\n"
+                "Port=21\r\n");
+    ASSERT_TRUE(LoadJobs(ctx()));
+    ASSERT_EQ(ctx().jobs.count(), 3u);
+    const clsBackup& first = ctx().jobs.at(0);
+    // Only the key is read without case: "full" and "not" are not the words the writer uses.
+    EXPECT_TRUE(first.bIncremental);
+    EXPECT_TRUE(first.bZipped);
+    EXPECT_TRUE(first.archived);
+    ASSERT_EQ(first.Files.size(), 4u);
+    EXPECT_EQ(first.Files[0]->sPath, "C:\\data\\a.txt");
+    EXPECT_EQ(first.Files[0]->dSize, 1234);
+    EXPECT_EQ(first.Files[1]->sPath, "C:\\data\\b.txt");
+    EXPECT_EQ(first.Files[1]->dSize, 0);
+    EXPECT_EQ(first.Files[2]->sPath, "/data/c,d.txt");  // no size after the last comma
+    EXPECT_EQ(first.Files[2]->dSize, 0);
+    EXPECT_EQ(first.Files[3]->sPath, "/data/e.txt ");
+    EXPECT_EQ(first.Files[3]->dSize, 77);
+    ASSERT_TRUE(first.Schedule);
+    EXPECT_EQ(first.Schedule->Tip, kScheduleOnce);
+    EXPECT_TRUE(first.Schedule->enabled);
+    EXPECT_EQ(first.Schedule->start, *DateTime::fromParts(2006, 12, 31, 23, 30));
+
+    const clsBackup& second = ctx().jobs.at(1);
+    EXPECT_EQ(second.sName, "Second");
+    EXPECT_FALSE(second.bIncremental || second.bZipped || second.archived);
+    EXPECT_EQ(second.Schedule, nullptr);
+    EXPECT_TRUE(second.destFTP);
+    EXPECT_EQ(second.objDestination->port, 21);
+
+    // A listed name without a section is a job with the defaults.
+    const clsBackup& orphan = ctx().jobs.at(2);
+    EXPECT_EQ(orphan.sName, "Orphan in list");
+    EXPECT_TRUE(orphan.Files.empty());
+    EXPECT_EQ(orphan.enumStatus, kStatusNeverRun);
+    EXPECT_TRUE(t.host.logLines.empty());
+}
+
+TEST_F(JobStoreTest, MissingStoreGivesNoJobsAndPreparesTheTemporaryFolder) {
+    t.dir.write("temp/leftover.uxarc", "x");
+    t.dir.write("temp/keep/sub.txt", "x");
+    t.dir.write("settings.ini", "[Backup\\General Settings]\nstyle=3\nblockSchedule=0\n");
+    ASSERT_TRUE(LoadJobs(ctx()));
+    EXPECT_TRUE(ctx().jobs.empty());
+    EXPECT_FALSE(fs::exists(t.dir.file("temp/leftover.uxarc")));
+    EXPECT_TRUE(fs::exists(t.dir.file("temp/keep/sub.txt")));
+    EXPECT_EQ(ctx().settings.style, 3);
+    EXPECT_FALSE(ctx().settings.blockSchedule);
+
+    std::filesystem::remove_all(t.dir.file("temp"));
+    std::filesystem::remove(t.dir.file("settings.ini"));
+    ASSERT_TRUE(LoadJobs(ctx()));
+    EXPECT_TRUE(fs::isDirectory(t.dir.file("temp")));
+    EXPECT_EQ(ctx().settings.style, 1);
+    EXPECT_TRUE(ctx().settings.blockSchedule);
+}
+
+TEST_F(JobStoreTest, ScheduleTextsRoundTripAndDamagedOnesAreRefused) {
+    for (const char* text : {"1,200601151930,030", "2,200601151930,031,0800",
+                             "3,202612061200,014,1200", "4,200612312330,000,0000"}) {
+        std::string problem;
+        auto s = parseScheduleText(text, &problem);
+        ASSERT_TRUE(s) << text << ": " << problem;
+        EXPECT_EQ(scheduleText(s.get()), text);
+    }
+    for (const char* text : {"x,200601151930,030", "2,2006011519", "2,200613151930,031,0800",
+                             "2,200601151930,031,2500", "1,200601151930,999", "1,200601151930"}) {
+        std::string problem;
+        EXPECT_EQ(parseScheduleText(text, &problem), nullptr) << text;
+        EXPECT_FALSE(problem.empty()) << text;
+    }
+    std::string problem;
+    EXPECT_EQ(parseScheduleText("0", &problem), nullptr);
+    EXPECT_EQ(parseScheduleText("", &problem), nullptr);
+    EXPECT_TRUE(problem.empty());
+    clsSchedule odd;
+    odd.Tip = 9;
+    EXPECT_EQ(scheduleText(&odd), "");
+    EXPECT_EQ(scheduleText(nullptr), "0");
+}
+
+TEST_F(JobStoreTest, DamagedLinesAreSkippedLoggedAndTheOriginalKept) {
+    const std::string damaged =
+        "[Backups]\r\nGood\r\nBroken\r\n"
+        "[Good]\r\nDestination=/d\r\nDir0001=/src\r\n"
+        "[Broken]\r\nStorage=FTP\r\nPort=twenty-one\r\nPass=1,2,999\r\nStatus=x\r\nSplit=\r\n"
+        "OKLast=2006\r\nSchedule=q\r\nProtected=abc\r\nDir0001=/kept\r\nDestinat";
+    t.dir.write("backups.ini", damaged);
+    ASSERT_TRUE(LoadJobs(ctx()));
+    ASSERT_EQ(ctx().jobs.count(), 2u);
+    EXPECT_EQ(ctx().jobs.at(0).Files.size(), 1u);
+    const clsBackup& broken = ctx().jobs.at(1);
+    EXPECT_EQ(broken.objDestination->port, 21);
+    EXPECT_EQ(broken.enumStatus, kStatusNeverRun);
+    EXPECT_EQ(broken.splitSize, 0);
+    EXPECT_TRUE(broken.lastOK.isZero());
+    EXPECT_EQ(broken.Schedule, nullptr);
+    EXPECT_FALSE(broken.Protected);
+    ASSERT_EQ(broken.Files.size(), 1u);
+    EXPECT_EQ(broken.Files[0]->sPath, "/kept");
+    for (const char* what :
+         {"Port", "Pass", "Status", "Split", "OKLast", "Schedule", "Protected", "line without"}) {
+        EXPECT_TRUE(t.loggedContaining(std::string("[Broken]: ") + what)) << what;
+    }
+
+    // The original survives beside the store, also after the next two saves.
+    ASSERT_TRUE(SaveJobs(ctx()));
+    ASSERT_TRUE(SaveJobs(ctx()));
+    const std::string copy = store() + ".damaged-20060115193005";
+    EXPECT_EQ(test::readAll(copy), damaged);
+    EXPECT_TRUE(t.loggedContaining("original content is kept as " + copy));
+}
+
+TEST_F(JobStoreTest, BinaryJunkLoadsNothingAndIsKept) {
+    std::string junk;
+    for (int i = 0; i < 4096; ++i) {
+        junk += static_cast<char>((i * 7919) % 256);
+    }
+    t.dir.write("backups.ini", junk);
+    ASSERT_TRUE(LoadJobs(ctx()));
+    EXPECT_TRUE(t.loggedContaining("original content is kept"));
+    ASSERT_TRUE(SaveJobs(ctx()));
+    EXPECT_EQ(test::readAll(store() + ".damaged-20060115193005"), junk);
+}
+
+TEST_F(JobStoreTest, ManySourcesSurviveARoundTrip) {
+    clsBackup& job = addJob("Big");
+    for (int i = 0; i < 5000; ++i) {
+        job.AddFile(std::make_unique<clsBackupFile>(
+            clsBackupFile{"/data/folder number " + std::to_string(i), i % 2, i % 2 ? 0 : i, 0}));
+    }
+    ASSERT_TRUE(SaveJobs(ctx()));
+    ASSERT_TRUE(LoadJobs(ctx()));
+    ASSERT_EQ(ctx().jobs.at(0).Files.size(), 5000u);
+    EXPECT_EQ(ctx().jobs.at(0).Files[4999]->sPath, "/data/folder number 4999");
+}
+
+TEST_F(JobStoreTest, UnusualNamesAndEntryKinds) {
+    clsBackup& job = addJob("Weekly [main]");
+    job.AddFile(std::make_unique<clsBackupFile>(clsBackupFile{"/x", 5, 0, 0}));  // not written
+    job.Protected = true;  // with an empty password: loads as unprotected
+    ASSERT_TRUE(SaveJobs(ctx()));
+    ASSERT_TRUE(LoadJobs(ctx()));
+    ASSERT_EQ(ctx().jobs.count(), 1u);
+    EXPECT_EQ(ctx().jobs.at(0).sName, "Weekly [main]");
+    EXPECT_TRUE(ctx().jobs.at(0).Files.empty());
+    EXPECT_FALSE(ctx().jobs.at(0).Protected);
+}
+
+TEST_F(JobStoreTest, JobNamesThatCannotBeStored) {
+    EXPECT_TRUE(isStorableJobName("Daily backup"));
+    EXPECT_TRUE(isStorableJobName("Sicherung ü"));
+    for (const char* bad : {"", " lead", "trail ", "Backups", "BACKUPS", "a[b", "a]b", ";x",
+                            "tab\there\n", "a\xff"}) {
+        std::string why;
+        EXPECT_FALSE(isStorableJobName(bad, &why)) << bad;
+        EXPECT_FALSE(why.empty());
+    }
+}
+
+TEST_F(JobStoreTest, NewJobAdvancesTheCounterEveryTime) {
+    EXPECT_EQ(NewJob(ctx()), "New backup 1");
+    EXPECT_EQ(NewJob(ctx()), "New backup 2");
+    EXPECT_EQ(NewJob(ctx()), "New backup 3");
+    EXPECT_EQ(ctx().settings.general("bkpIndex"), "3");
+    ctx().settings.saveGeneral("bkpIndex", "41");
+    EXPECT_EQ(NewJob(ctx()), "New backup 42");
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,85 @@
+#include "platform/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+TEST(IniFile, SectionsAndKeysMatchWithoutCaseAndValuesKeepTheirBytes) {
+    const IniFile ini = IniFile::parse(
+        "[General Settings]\r\nLanguage=german\r\nPath = /a=b/c \r\n[Other]\nkey=1\n");
+    EXPECT_EQ(ini.value("general settings", "LANGUAGE"), "german");
+    // Blanks after "=" go, blanks at the end stay: a path may end in one.
+    EXPECT_EQ(ini.value("General Settings", "path"), "/a=b/c ");
+    EXPECT_EQ(ini.value("OTHER", "Key"), "1");
+    EXPECT_FALSE(ini.value("Other", "missing"));
+    EXPECT_FALSE(ini.value("Missing", "key"));
+    EXPECT_EQ(ini.sectionNames(), (std::vector<std::string>{"General Settings", "Other"}));
+}
+
+TEST(IniFile, SectionLinesAreReturnedAsTheProfileReaderDoes) {
+    const IniFile ini = IniFile::parse(
+        "[Job]\n  Type =  FULL\n; a comment\n\nDir0001=/data\nno equals here  \n"
+        "File0001=/x,1\n");
+    auto lines = ini.sectionLines("job");
+    ASSERT_TRUE(lines);
+    EXPECT_EQ(*lines, (std::vector<std::string>{"Type=FULL", "Dir0001=/data", "no equals here",
+                                                "File0001=/x,1"}));
+    EXPECT_FALSE(ini.sectionLines("nothing"));
+}
+
+TEST(IniFile, SectionNamesMayHoldBracketsAndValuesHaveNoLengthLimit) {
+    const std::string longValue(5000, 'v');
+    IniFile ini;
+    ini.writeValue("job [2] ]", "k", longValue);
+    const IniFile back = IniFile::parse(ini.serialize());
+    EXPECT_EQ(back.value("job [2] ]", "k"), longValue);
+    std::vector<std::string> many;
+    for (int i = 0; i < 3000; ++i) {
+        many.push_back("Dir" + std::to_string(i) + "=/some/fairly/long/path/" + std::to_string(i));
+    }
+    ini.writeSection("Big", many);
+    EXPECT_EQ(IniFile::parse(ini.serialize()).sectionLines("big")->size(), 3000u);
+}
+
+TEST(IniFile, WritingReplacesTheFirstKeyOrAppendsAndSerialisesStably) {
+    IniFile ini;
+    ini.writeSection("Backups", {"one", "two"});
+    ini.writeValue("one", "Storage", "LOC");
+    ini.writeValue("one", "Type", "FULL");
+    ini.writeValue("ONE", "storage", "FTP");
+    EXPECT_EQ(ini.serialize(),
+              "[Backups]\r\none\r\ntwo\r\n\r\n[one]\r\nstorage=FTP\r\nType=FULL\r\n");
+    EXPECT_EQ(IniFile::parse(ini.serialize()).serialize(), ini.serialize());
+    EXPECT_TRUE(ini.removeValue("one", "TYPE"));
+    EXPECT_FALSE(ini.removeValue("one", "TYPE"));
+    EXPECT_FALSE(ini.value("one", "type"));
+    EXPECT_TRUE(ini.ensureSection("New"));
+    EXPECT_FALSE(ini.ensureSection("new"));
+}
+
+TEST(IniFile, LinesBeforeTheFirstSectionAreKeptAndReported) {
+    IniFile ini = IniFile::parse("junk line\n; comment\n[A]\nk=v\n");
+    EXPECT_TRUE(ini.hasLinesOutsideSections());
+    EXPECT_EQ(IniFile::parse(ini.serialize()).serialize(), ini.serialize());
+    EXPECT_FALSE(IniFile::parse("; only a comment\n[A]\n").hasLinesOutsideSections());
+    EXPECT_FALSE(IniFile::parse("[A]\nk=v\n").hasLinesOutsideSections());
+}
+
+TEST(IniFile, LoadTellsAMissingFromAnUnreadableFile) {
+    test::TempDir dir;
+    IniFile ini;
+    EXPECT_EQ(ini.load(dir.file("missing.ini")), IniFile::LoadResult::Missing);
+    std::string error;
+    EXPECT_EQ(ini.load(dir.path(), &error), IniFile::LoadResult::Failed);  // a folder
+    EXPECT_FALSE(error.empty());
+    ini.writeValue("S", "k", "v");
+    ASSERT_TRUE(ini.save(dir.file("x.ini"), 0600));
+    EXPECT_EQ(ini.load(dir.file("x.ini")), IniFile::LoadResult::Loaded);
+    EXPECT_EQ(ini.value("s", "K"), "v");
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "core/host.h"
+
+namespace kestrel::test {
+
+// A host that records what the core showed and answers questions from a script.
+class FakeHost : public Host {
+  public:
+    struct Box {
+        std::string text;
+        MsgIcon icon;
+        MsgButtons buttons;
+    };
+
+    void yield() override { ++yields; }
+    bool windowVisible() const override { return visible; }
+    void logLine(const std::string& line) override { logLines.push_back(line); }
+    void setStatusText(int panel, const std::string& text) override {
+        (panel == 1 ? status1 : status2) = text;
+    }
+    void setCaptionSuffix(const std::string& suffix) override { captionSuffix = suffix; }
+    void setTrayTip(const std::string& tip) override { trayTip = tip; }
+    void showProgress(const std::string& title) override { progressTitles.push_back(title); }
+    void updateProgress(const std::string& title, const std::string& item, double,
+                        double total) override {
+        progressTitles.push_back(title);
+        progressItems.push_back(item);
+        lastTotalPercent = total;
+    }
+    void closeProgress() override { ++progressClosed; }
+    // Answers with the next scripted answer, else with the safe default.
+    MsgAnswer messageBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
+                         MsgAnswer safeDefault) override;
+
+    bool visible = false;
+    int yields = 0;
+    std::vector<std::string> logLines;
+    std::string status1;
+    std::string status2;
+    std::string captionSuffix;
+    std::string trayTip;
+    std::vector<std::string> progressTitles;
+    std::vector<std::string> progressItems;
+    double lastTotalPercent = -1;
+    int progressClosed = 0;
+    std::vector<Box> boxes;
+    std::deque<MsgAnswer> answers;
+};
+
+}  // namespace kestrel::test
