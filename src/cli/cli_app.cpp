@@ -536,7 +536,13 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e, out, err);
     } catch (const CLI::ParseError& e) {
-        err << "kestrel-cli: " << e.what() << "\nRun with --help for more information.\n";
+        const auto extras = app.remaining();
+        if (app.get_subcommands().empty() && !extras.empty()) {
+            err << "kestrel-cli: unknown command \"" << extras.front() << "\"";
+        } else {
+            err << "kestrel-cli: " << e.what();
+        }
+        err << "\nRun with --help for more information.\n";
         return kExitBadUsage;
     }
 
