@@ -15,3 +15,14 @@ struct EngineFlags {
 };
 
 }  // namespace kestrel
+
+namespace kestrel {
+
+struct AppContext;
+
+// Waits, yielding to the user interface, while a pause is requested and neither an abort nor
+// the end of the run came. Shows "-Paused" after the window caption and in the tray tip
+// meanwhile.
+void WaitWhilePaused(AppContext& ctx);
+
+}  // namespace kestrel

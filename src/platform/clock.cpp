@@ -4,8 +4,10 @@
 
 namespace kestrel {
 
-DateTime SystemClock::now() {
-    const time_t t = ::time(nullptr);
+DateTime SystemClock::now() { return toLocalDateTime(static_cast<std::int64_t>(::time(nullptr))); }
+
+DateTime toLocalDateTime(std::int64_t unixSeconds) {
+    const auto t = static_cast<time_t>(unixSeconds);
     struct tm local {};
     if (::localtime_r(&t, &local) == nullptr) {
         return DateTime();

@@ -17,6 +17,9 @@ class Clock {
     virtual std::uint64_t tickMs() = 0;
 };
 
+// The local date and time of a moment given in seconds since 1970-01-01 UTC.
+DateTime toLocalDateTime(std::int64_t unixSeconds);
+
 // Reads the system's real-time and monotonic clocks.
 class SystemClock final : public Clock {
   public:

@@ -1,0 +1,319 @@
+#include "archive/archive.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/app_context.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::uint64_t kProgressIntervalMs = 100;
+
+// The most a deflate stream can grow n bytes of input, with room for a gzip header and the
+// markers of a sync flush.
+std::int64_t deflateBound(std::int64_t n) { return n + (n >> 12) + (n >> 14) + (n >> 25) + 64; }
+
+}  // namespace
+
+clsArchive::clsArchive(AppContext& ctx) : m_ctx(ctx), m_volume(&ctx), m_catalogue(&ctx) {}
+
+clsArchive::~clsArchive() {
+    m_volume.fClose();
+    m_catalogue.fClose();
+}
+
+std::string clsArchive::volumePath(const std::string& baseName) const {
+    return fs::join(sArcPath, baseName + std::string(kVolumeExtension));
+}
+
+std::string clsArchive::cataloguePath() const {
+    return fs::join(sArcPath, sName + std::string(kCatalogueExtension));
+}
+
+void clsArchive::NewArchive(const std::string& name, bool clear, bool zip, std::int64_t total) {
+    sName = name;
+    ResetFiles();
+    sArcPath = m_ctx.paths.tempDir();
+    fs::makeDirs(sArcPath);
+    if (clear && !name.empty()) {
+        if (auto names = fs::listDir(sArcPath)) {
+            for (const std::string& entry : *names) {
+                if (text::startsWith(entry, name) && fs::isRegularFile(fs::join(sArcPath, entry))) {
+                    fs::removeFile(fs::join(sArcPath, entry));
+                }
+            }
+        }
+    }
+    IsOpened = true;
+    zipped = zip;
+    dTotalSize = total;
+}
+
+void clsArchive::ResetFiles() {
+    Files.clear();
+    m_names.clear();
+}
+
+bool clsArchive::CloseArchive() {
+    const bool volumeOk = closeVolume();
+    const bool catalogueOk = m_catalogue.fClose();
+    ResetFiles();
+    sArcPath.clear();
+    IsOpened = false;
+    return volumeOk && catalogueOk && !m_closeFailed;
+}
+
+void clsArchive::fail(const std::string& why, bool diskFull) {
+    m_lastError = why;
+    m_diskFull = m_diskFull || diskFull;
+}
+
+bool clsArchive::openVolume() {
+    if (m_volume.isOpen() && m_openVolume == sArcfName) {
+        return true;
+    }
+    closeVolume();
+    m_volume.bCompressed = zipped;
+    if (m_volume.fOpen(volumePath(sArcfName), clsFile::kModeWrite) != clsFile::kOpenOk) {
+        fail(m_volume.lastError(), m_volume.diskFull());
+        return false;
+    }
+    m_openVolume = sArcfName;
+    m_sizeAtMeasure = m_volume.sizeOnDisk(false);
+    m_bytesSinceMeasure = 0;
+    return true;
+}
+
+bool clsArchive::closeVolume() {
+    if (m_openVolume.empty()) {
+        return true;
+    }
+    m_openVolume.clear();
+    if (!m_volume.fClose()) {
+        fail(m_volume.lastError(), m_volume.diskFull());
+        m_closeFailed = true;
+        return false;
+    }
+    return true;
+}
+
+clsArchive::Switch clsArchive::NextVolume() {
+    std::int64_t size = 0;
+    if (zipped) {
+        // Flushing the stream to measure it costs compression, so only measure when the bytes
+        // written since the last measurement could have reached the split size.
+        if (m_sizeAtMeasure + deflateBound(m_bytesSinceMeasure) < dSplitSize) {
+            return Switch::None;
+        }
+        size = m_volume.sizeOnDisk(true);
+        m_sizeAtMeasure = size;
+        m_bytesSinceMeasure = 0;
+    } else {
+        size = m_volume.sizeOnDisk();
+    }
+    if (size < dSplitSize) {
+        return Switch::None;
+    }
+    if (!closeVolume()) {
+        return Switch::Failed;
+    }
+    ++Index;
+    char number[16];
+    std::snprintf(number, sizeof number, "%03d", Index);
+    if (Index == 1) {
+        sArcfName += std::string("-") + number;
+    } else {
+        sArcfName = sArcfName.substr(0, sArcfName.size() >= 4 ? sArcfName.size() - 4 : 0) + "-" +
+                    number;
+    }
+    m_ctx.WriteLog(m_ctx.msg("strMsgSplittingFile") + sArcfName);
+    return openVolume() ? Switch::Switched : Switch::Failed;
+}
+
+void clsArchive::RegisterVolume() {
+    const std::string fileName = sArcfName + std::string(kVolumeExtension);
+    for (const clsDskFile& v : Volumes) {
+        if (v.filename == fileName) {
+            return;
+        }
+    }
+    clsDskFile volume;
+    volume.filename = fileName;
+    volume.path = sArcPath;
+    Volumes.push_back(volume);
+}
+
+bool clsArchive::writeToVolume(std::string_view block, std::int64_t offset) {
+    const auto size = static_cast<std::int64_t>(block.size());
+    if (m_volume.fWrite(block, size, offset) != size) {
+        fail(m_volume.lastError(), m_volume.diskFull());
+        return false;
+    }
+    m_bytesSinceMeasure += size;
+    return true;
+}
+
+void clsArchive::cutBack(const std::string& startVolume, std::int64_t startOffset,
+                         std::int64_t currentOffset) {
+    if (zipped) {
+        // A gzip stream cannot be cut: the blocks stay, and the next file begins after them.
+        dArcOffset = currentOffset;
+        return;
+    }
+    if (sArcfName == startVolume) {
+        m_volume.TruncateFile(startOffset);
+        dArcOffset = startOffset;
+        return;
+    }
+    // The file ran into a later volume: that one holds nothing else, and the start volume ends
+    // where the file began.
+    m_volume.TruncateFile(0);
+    dArcOffset = 0;
+    clsFile start(&m_ctx);
+    if (start.fOpen(volumePath(startVolume), clsFile::kModeWrite) == clsFile::kOpenOk) {
+        start.TruncateFile(startOffset);
+        start.fClose();
+    }
+}
+
+void clsArchive::reportProgress(const std::string& item, std::int64_t fileBytes,
+                                std::int64_t size, bool force) {
+    dFilePercent = size > 0 ? 100.0 * static_cast<double>(fileBytes) / static_cast<double>(size)
+                            : 100.0;
+    const std::uint64_t now = m_ctx.clock.tickMs();
+    if (!force && now - m_lastProgressTick < kProgressIntervalMs) {
+        return;
+    }
+    m_lastProgressTick = now;
+    const double total = 100.0 * static_cast<double>(currSize + fileBytes) /
+                         (static_cast<double>(dTotalSize) + 1.0);
+    m_ctx.host.updateProgress(m_ctx.msg("strMsgArchiving") + (zipped ? "(Zipping)" : ""), item,
+                              dFilePercent > 100.0 ? 100.0 : dFilePercent, total);
+}
+
+int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
+    const std::string fullName = file.fullName();
+    m_lastError.clear();
+    if (!IsOpened) {
+        fail("Archive closed for operations!", false);
+        return kFailed;
+    }
+    if (m_names.count(fullName) != 0) {
+        return flag ? kDuplicateFlagged : kDuplicate;
+    }
+
+    clsArchiveFileData data;
+    data.sFileName = fullName;
+    data.dAttributes = file.dAttrib;
+    data.creationTime = file.creationTime;
+    data.lastAccessTime = file.lastAccessTime;
+    data.lastWriteTime = file.lastWriteTime;
+    data.dStartOffset = dArcOffset;
+    std::int64_t current = dArcOffset;
+
+    clsFile source(&m_ctx);
+    source.regularOnly = true;
+    if (!openVolume()) {
+        return kOpenFailed;
+    }
+    if (source.fOpen(fullName, clsFile::kModeRead) != clsFile::kOpenOk) {
+        fail(source.lastError(), false);
+        return kOpenFailed;
+    }
+
+    data.AddDate = m_ctx.clock.now();
+    const std::int64_t expected = source.filesize;
+    RecSize = ChooseRecSize(expected);
+    data.RecSize = RecSize;
+    FoldChecksum checksum;
+    const std::string startVolume = sArcfName;
+    data.sArchiveStart = sArcfName;
+    std::int64_t sourceOffset = 0;  // bytes of the source archived so far
+    std::string block;
+    block.reserve(static_cast<size_t>(RecSize));
+
+    for (;;) {
+        if (m_ctx.flags.bPauseBackup) {
+            WaitWhilePaused(m_ctx);
+        }
+        if (bSplit && dSplitSize > 0) {
+            const Switch s = NextVolume();
+            if (s == Switch::Failed) {
+                m_ctx.WriteLog(m_ctx.msg("strMsgSplitFailed"));
+                return kFailed;
+            }
+            if (s == Switch::Switched) {
+                current = 0;
+                dArcOffset = 0;
+            }
+        }
+        RegisterVolume();
+
+        // A file that grows while it is read is archived as long as it was when opened, so
+        // that the run ends; one that shrinks ends where its data ends.
+        const std::int64_t want = std::min(RecSize, expected - sourceOffset);
+        const std::int64_t got = want > 0 ? source.fRead(block, want, sourceOffset) : 0;
+        if (got <= 0) {
+            break;
+        }
+        sourceOffset += got;
+        block.resize(static_cast<size_t>(RecSize), '\0');
+        if (!writeToVolume(block, current)) {
+            cutBack(startVolume, data.dStartOffset, current);
+            return kFailed;
+        }
+        current += RecSize;
+        checksum.fold(block);
+        reportProgress(fullName, sourceOffset, expected, false);
+        m_ctx.host.yield();
+        if (m_ctx.flags.bCancelFile || m_ctx.flags.bAbortBackup) {
+            cutBack(startVolume, data.dStartOffset, current);
+            m_ctx.flags.bCancelFile = false;
+            return kCancelled;
+        }
+    }
+    source.fClose();
+    reportProgress(fullName, sourceOffset, expected, true);
+
+    // The catalogue records what was archived, also when the file changed meanwhile.
+    data.dSize = sourceOffset;
+    data.dEndOffset = current + RecSize;
+    data.crc32 = checksum.bytes();
+    data.sArchiveEnd = sArcfName;
+
+    std::string descriptor = descriptorText(data);
+    descriptor.resize(static_cast<size_t>(RecSize), '\0');
+    if (!writeToVolume(descriptor, current) || !m_volume.fFlush()) {
+        fail(m_volume.lastError(), m_volume.diskFull());
+        cutBack(startVolume, data.dStartOffset, current);
+        return kFailed;
+    }
+
+    if (!m_catalogue.isOpen() &&
+        m_catalogue.fOpen(cataloguePath(), clsFile::kModeWrite) != clsFile::kOpenOk) {
+        fail(m_catalogue.lastError(), false);
+        cutBack(startVolume, data.dStartOffset, data.dEndOffset);
+        return kFailed;
+    }
+    const std::int64_t catalogueEnd = m_catalogue.sizeOnDisk();
+    const std::string line = catalogueLine(dSessionDate, data) + "\r\n";
+    const auto lineSize = static_cast<std::int64_t>(line.size());
+    if (m_catalogue.fWrite(line, lineSize, catalogueEnd) != lineSize || !m_catalogue.fFlush()) {
+        fail(m_catalogue.lastError(), m_catalogue.diskFull());
+        // No half line may stay behind: it would make the catalogue unreadable.
+        m_catalogue.TruncateFile(catalogueEnd);
+        cutBack(startVolume, data.dStartOffset, data.dEndOffset);
+        return kFailed;
+    }
+
+    dArcOffset = data.dEndOffset;
+    currSize += data.dSize;
+    m_names.insert(fullName);
+    Files.push_back(std::move(data));
+    return kAdded;
+}
+
+}  // namespace kestrel

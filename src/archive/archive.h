@@ -1,0 +1,103 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "archive/dsk_file.h"
+#include "archive/file.h"
+#include "archive/format.h"
+#include "platform/date_time.h"
+
+namespace kestrel {
+
+struct AppContext;
+
+// Writes one backup session into the archive container in the temporary folder: volumes of
+// blocks (optionally gzip-compressed, optionally split at a size) and the catalogue file.
+//
+// Use: set dSessionDate and sArcfName, NewArchive, set bSplit and dSplitSize, AddFileToArchive
+// per file, CloseArchive. Volumes lists the volume files written. The current volume and the
+// catalogue stay open between files; CloseArchive completes them.
+class clsArchive {
+public:
+    // Results of AddFileToArchive.
+    static constexpr int kAdded = 1;
+    static constexpr int kFailed = 2;  // a write failed; the file's blocks were cut off
+    static constexpr int kCancelled = 10;
+    static constexpr int kDuplicate = 12;
+    static constexpr int kDuplicateFlagged = 13;
+    static constexpr int kOpenFailed = 14;  // the volume or the source could not be opened
+
+    explicit clsArchive(AppContext& ctx);
+    ~clsArchive();
+    clsArchive(const clsArchive&) = delete;
+    clsArchive& operator=(const clsArchive&) = delete;
+
+    // Opens the archive for files named name in the temporary folder. clear deletes every file
+    // there whose name begins with name first (old volumes and catalogue).
+    void NewArchive(const std::string& name, bool clear, bool zip = false,
+                    std::int64_t total = 0);
+    // Adds one file; see the result codes above. flag only selects 12 or 13 for a duplicate.
+    int AddFileToArchive(const clsDskFile& file, bool flag);
+    // Completes the volume and the catalogue and closes the archive. False when the last
+    // bytes could not be written (a full disk): the session is then incomplete.
+    bool CloseArchive();
+    void OpenArchive() { ResetFiles(); }
+    void ResetFiles();
+
+    // Why the last add failed, and whether the disk was full.
+    const std::string& lastError() const { return m_lastError; }
+    bool diskFull() const { return m_diskFull; }
+
+    std::int64_t RecSize = 0;
+    std::string sArcPath;
+    double dFilePercent = 0;
+    std::int64_t dArcOffset = 0;
+    std::int64_t dTotalSize = 0;
+    std::int64_t dSplitSize = 0;
+    bool bSplit = false;
+    std::vector<clsDskFile> Volumes;
+    DateTime dSessionDate;
+    std::string sArcfName;
+    std::int64_t currSize = 0;
+    std::int32_t Index = 0;
+    bool zipped = false;
+    bool IsOpened = false;
+    std::vector<clsArchiveFileData> Files;
+    std::string sName;
+
+private:
+    enum class Switch { None, Switched, Failed };
+
+    std::string volumePath(const std::string& baseName) const;
+    std::string cataloguePath() const;
+    bool openVolume();
+    bool closeVolume();
+    Switch NextVolume();
+    void RegisterVolume();
+    bool writeToVolume(std::string_view block, std::int64_t offset);
+    // Removes what a failed or cancelled add wrote, so that later offsets stay true.
+    void cutBack(const std::string& startVolume, std::int64_t startOffset,
+                 std::int64_t currentOffset);
+    void fail(const std::string& why, bool diskFull);
+    void reportProgress(const std::string& item, std::int64_t fileBytes, std::int64_t size,
+                        bool force);
+
+    AppContext& m_ctx;
+    clsFile m_volume;
+    std::string m_openVolume;  // base name of the open volume, "" when none
+    clsFile m_catalogue;
+    std::unordered_set<std::string> m_names;  // full names in Files
+    // Compressed volumes: the exactly measured size and the uncompressed bytes written since,
+    // which bound the size without flushing the stream.
+    std::int64_t m_sizeAtMeasure = 0;
+    std::int64_t m_bytesSinceMeasure = 0;
+    std::uint64_t m_lastProgressTick = 0;
+    std::string m_lastError;
+    bool m_diskFull = false;
+    bool m_closeFailed = false;
+};
+
+}  // namespace kestrel

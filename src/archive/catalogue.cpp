@@ -1,0 +1,184 @@
+#include "archive/catalogue.h"
+
+#include <limits>
+
+#include "platform/fs.h"
+#include "platform/text.h"
+
+namespace kestrel {
+namespace {
+
+std::optional<std::int64_t> parseNumber(std::string_view value) {
+    auto n = text::parseInt(value);
+    if (!n || *n < 0) {
+        return std::nullopt;
+    }
+    return n;
+}
+
+// Applies one "key=value" part; false when it is damaged.
+bool applyPart(clsRestoreFileData& rec, std::string_view part) {
+    const size_t eq = part.find('=');
+    if (eq == std::string_view::npos) {
+        return false;
+    }
+    const std::string key = text::lower(part.substr(0, eq));
+    const std::string_view value = part.substr(eq + 1);
+    auto number = [&](std::int64_t& field) {
+        auto n = parseNumber(value);
+        if (n) {
+            field = *n;
+        }
+        return n.has_value();
+    };
+    auto time = [&](FileTime& field) {
+        auto t = ParseTimePair(value);
+        if (t) {
+            field = *t;
+        }
+        return t.has_value();
+    };
+    if (key == "arcstart") {
+        rec.arcStart = std::string(value);
+    } else if (key == "arcend") {
+        rec.arcEnd = std::string(value);
+    } else if (key == "fname") {
+        rec.fname = std::string(value);
+    } else if (key == "crc") {
+        rec.crc = std::string(value);
+    } else if (key == "size") {
+        return number(rec.size);
+    } else if (key == "soffs") {
+        return number(rec.soffs);
+    } else if (key == "dendoffset") {
+        return number(rec.dendoffset);
+    } else if (key == "recsize") {
+        return number(rec.recsize);
+    } else if (key == "attrib") {
+        return number(rec.Attrib);
+    } else if (key == "dct") {
+        return time(rec.creationTime);
+    } else if (key == "dlat") {
+        return time(rec.lastAccessTime);
+    } else if (key == "dlwt") {
+        return time(rec.lastWriteTime);
+    } else if (key == "dsession") {
+        auto stamp = ParseSessionStamp(value);
+        if (stamp) {
+            rec.dSession = *stamp;
+        }
+        return stamp.has_value();
+    }
+    return true;
+}
+
+bool applyParts(clsRestoreFileData& rec, std::string_view text) {
+    if (text.empty()) {
+        return true;
+    }
+    for (const std::string& part : text::split(text, '|')) {
+        if (!applyPart(rec, part)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<FileTime> ParseTimePair(std::string_view value) {
+    const size_t slash = value.find('/');
+    if (slash == std::string_view::npos) {
+        return FileTime{};
+    }
+    auto high = text::parseInt(value.substr(0, slash));
+    auto low = text::parseInt(value.substr(slash + 1));
+    constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+    if (!high || !low || *high < kMin || *high > kMax || *low < kMin || *low > kMax) {
+        return std::nullopt;
+    }
+    return FileTime{static_cast<std::int32_t>(*high), static_cast<std::int32_t>(*low)};
+}
+
+std::optional<DateTime> ParseSessionStamp(std::string_view value) {
+    if (value.size() != 14 || value.find_first_not_of("0123456789") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    auto part = [&](size_t pos, size_t len) {
+        return static_cast<int>(text::leadingInt(value.substr(pos, len)));
+    };
+    int year = part(0, 4);
+    int month = part(4, 2);
+    // Month 0 or 13 roll into the neighbouring year, days and times into the following units.
+    const int monthIndex = month - 1;
+    year += monthIndex >= 0 ? monthIndex / 12 : (monthIndex - 11) / 12;
+    month = ((monthIndex % 12) + 12) % 12 + 1;
+    auto first = DateTime::fromParts(year < 1 ? 1 : year, month, 1);
+    if (!first) {
+        return std::nullopt;
+    }
+    return first->addDays(part(6, 2) - 1)
+        .addSeconds(static_cast<std::int64_t>(part(8, 2)) * 3600 + part(10, 2) * 60 + part(12, 2));
+}
+
+std::optional<clsRestoreFileData> ParseCatalogueLine(std::string_view line) {
+    clsRestoreFileData rec;
+    const size_t fnameAt = line.find("|fname=");
+    const size_t sizeAt = line.rfind("|size=");
+    if (fnameAt != std::string_view::npos && sizeAt != std::string_view::npos && sizeAt > fnameAt) {
+        rec.fname = std::string(line.substr(fnameAt + 7, sizeAt - fnameAt - 7));
+        if (!applyParts(rec, line.substr(0, fnameAt)) || !applyParts(rec, line.substr(sizeAt + 1))) {
+            return std::nullopt;
+        }
+        return rec;
+    }
+    if (!applyParts(rec, line)) {
+        return std::nullopt;
+    }
+    return rec;
+}
+
+Catalogue parseCatalogue(std::string_view content) {
+    Catalogue catalogue;
+    size_t start = 0;
+    size_t number = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        const bool terminated = end != std::string_view::npos;
+        if (!terminated) {
+            end = content.size();
+        }
+        std::string_view line = content.substr(start, end - start);
+        start = end + 1;
+        ++number;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (text::trimSpace(line).empty()) {
+            continue;
+        }
+        // A line cut short by a crash lacks its line end and its last field.
+        if (!terminated && text::lower(line).find("|dlwt=") == std::string::npos) {
+            catalogue.skippedLines.push_back(number);
+            continue;
+        }
+        auto rec = ParseCatalogueLine(line);
+        if (!rec) {
+            catalogue.skippedLines.push_back(number);
+            continue;
+        }
+        catalogue.records.push_back(std::move(*rec));
+    }
+    return catalogue;
+}
+
+std::optional<Catalogue> ReadCatalogue(const std::string& path, std::string* error) {
+    auto content = fs::readFile(path, error);
+    if (!content) {
+        return std::nullopt;
+    }
+    return parseCatalogue(*content);
+}
+
+}  // namespace kestrel

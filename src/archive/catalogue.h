@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/date_time.h"
+#include "platform/file_facts.h"
+
+namespace kestrel {
+
+// One line of a catalogue: where an archived file's blocks lie and what it was.
+struct clsRestoreFileData {
+    std::string arcStart;
+    std::string arcEnd;
+    std::string fname;
+    std::int64_t size = 0;
+    std::string crc;
+    std::int64_t soffs = 0;
+    std::int64_t dendoffset = 0;
+    std::int64_t recsize = 0;
+    std::int64_t Attrib = 0;
+    DateTime dSession;
+    FileTime creationTime;
+    FileTime lastAccessTime;
+    FileTime lastWriteTime;
+
+    void tCreationTimeSet(std::int32_t high, std::int32_t low) { creationTime = {high, low}; }
+    void tLastAccessTimeSet(std::int32_t high, std::int32_t low) { lastAccessTime = {high, low}; }
+    void tLastWriteTimeSet(std::int32_t high, std::int32_t low) { lastWriteTime = {high, low}; }
+    FileTime tCreationTimeGet() const { return creationTime; }
+    FileTime tLastAccessTimeGet() const { return lastAccessTime; }
+    FileTime tLastWriteTimeGet() const { return lastWriteTime; }
+};
+
+// A catalogue as read: its records in file order and the numbers (from 1) of the lines that
+// were damaged and skipped.
+struct Catalogue {
+    std::vector<clsRestoreFileData> records;
+    std::vector<size_t> skippedLines;
+};
+
+// Reads a catalogue file line by line (CR LF or LF). A damaged line is skipped and noted; a
+// last line without its line end counts as damaged unless it is complete. Nothing when the
+// file cannot be read (*error says why).
+std::optional<Catalogue> ReadCatalogue(const std::string& path, std::string* error = nullptr);
+// The same for catalogue text already in memory.
+Catalogue parseCatalogue(std::string_view content);
+
+// One catalogue line; nothing when it is damaged (a part without "=", a number or time that
+// cannot be read). fname is the text between the first "|fname=" and the last "|size=", so a
+// path may hold "|" and ",".
+std::optional<clsRestoreFileData> ParseCatalogueLine(std::string_view line);
+
+// "high/low" -> the two halves; without "/" both are 0. Nothing when a half is not a 32-bit
+// signed number.
+std::optional<FileTime> ParseTimePair(std::string_view text);
+// "yyyyMMddhhmmss" -> date and time; out-of-range parts roll over as calendar arithmetic does.
+// Nothing when the text is not 14 digits.
+std::optional<DateTime> ParseSessionStamp(std::string_view text);
+
+}  // namespace kestrel

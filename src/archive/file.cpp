@@ -1,0 +1,202 @@
+#include "archive/file.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "core/app_context.h"
+
+namespace kestrel {
+namespace {
+constexpr std::int64_t kReadAhead = 256 * 1024;
+constexpr size_t kWriteBehind = 1024 * 1024;
+constexpr unsigned kGzBuffer = 128 * 1024;
+}  // namespace
+
+clsFile::~clsFile() { fClose(); }
+
+void clsFile::noteFailure(const std::string& text, bool diskFull) {
+    m_lastError = text;
+    m_diskFull = m_diskFull || diskFull;
+}
+
+int clsFile::fOpen(const std::string& path, int mode) {
+    fClose();
+    m_path = path;
+    m_lastError.clear();
+    m_diskFull = false;
+    m_writeFailed = false;
+    if (bCompressed) {
+        // Read "rb"; write appends a new gzip member at level 9. ("ab+9" is refused by zlib.)
+        m_gz = gzopen(path.c_str(), mode == kModeRead ? "rb" : "ab9");
+        if (m_gz == nullptr) {
+            noteFailure("cannot open " + path + ": " + std::strerror(errno), false);
+            return kOpenFailed;
+        }
+        gzbuffer(m_gz, kGzBuffer);
+        return kOpenOk;
+    }
+    const auto fileMode = mode == kModeRead    ? FileHandle::Mode::Read
+                          : mode == kModeWrite ? FileHandle::Mode::Write
+                                               : FileHandle::Mode::ReadWrite;
+    std::string error;
+    if (!m_plain.open(path, fileMode, regularOnly, &error)) {
+        noteFailure(error, false);
+        if (m_ctx != nullptr) {
+            m_ctx->WriteLog("ERROR:clsFile.fOpen()->" + error + "---" + path);
+        }
+        return kOpenFailed;
+    }
+    filesize = m_plain.size().value_or(0);
+    return kOpenOk;
+}
+
+std::int64_t clsFile::fRead(std::string& data, std::int64_t count, std::int64_t position) {
+    data.clear();
+    if (count <= 0 || position < 0) {
+        return 0;
+    }
+    if (m_gz != nullptr) {
+        if (gzseek(m_gz, static_cast<z_off_t>(position), SEEK_SET) < 0) {
+            return 0;
+        }
+        data.resize(static_cast<size_t>(count));
+        const int n = gzread(m_gz, data.data(), static_cast<unsigned>(count));
+        data.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        return static_cast<std::int64_t>(data.size());
+    }
+    if (!m_plain.isOpen()) {
+        return 0;
+    }
+    if (!m_writeBuf.empty() && !flushWrites()) {
+        return 0;
+    }
+    const std::int64_t cachedEnd = m_readPos + static_cast<std::int64_t>(m_readBuf.size());
+    if (position < m_readPos || position + count > cachedEnd) {
+        m_readBuf.resize(static_cast<size_t>(std::max(count, kReadAhead)));
+        const std::int64_t n =
+            m_plain.readAt(m_readBuf.data(), static_cast<std::int64_t>(m_readBuf.size()), position);
+        m_readBuf.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        m_readPos = position;
+        if (n < 0) {
+            noteFailure(m_plain.lastError(), false);
+        }
+        if (n > 0 && m_ctx != nullptr) {
+            m_ctx->host.yield();
+        }
+    }
+    const std::int64_t offset = position - m_readPos;
+    const std::int64_t available = static_cast<std::int64_t>(m_readBuf.size()) - offset;
+    if (available <= 0) {
+        return 0;
+    }
+    data.assign(m_readBuf, static_cast<size_t>(offset),
+                static_cast<size_t>(std::min(count, available)));
+    return static_cast<std::int64_t>(data.size());
+}
+
+std::int64_t clsFile::fWrite(std::string_view data, std::int64_t count, std::int64_t position) {
+    if (count <= 0 || static_cast<std::int64_t>(data.size()) > count) {
+        return 0;
+    }
+    const size_t padding = static_cast<size_t>(count) - data.size();
+    if (m_gz != nullptr) {
+        std::string block(data);
+        block.append(padding, '\0');
+        const int n = gzwrite(m_gz, block.data(), static_cast<unsigned>(block.size()));
+        if (n <= 0 || n != static_cast<int>(block.size())) {
+            int code = 0;
+            noteFailure(std::string("cannot write ") + m_path + ": " + gzerror(m_gz, &code),
+                        errno == ENOSPC || errno == EDQUOT);
+            m_writeFailed = true;
+            return 0;
+        }
+        return count;
+    }
+    if (!m_plain.isOpen() || m_writeFailed || position < 0) {
+        return 0;
+    }
+    m_readBuf.clear();
+    if (!m_writeBuf.empty() &&
+        position != m_writePos + static_cast<std::int64_t>(m_writeBuf.size())) {
+        if (!flushWrites()) {
+            return 0;
+        }
+    }
+    if (m_writeBuf.empty()) {
+        m_writePos = position;
+    }
+    m_writeBuf.append(data);
+    m_writeBuf.append(padding, '\0');
+    if (m_writeBuf.size() >= kWriteBehind && !flushWrites()) {
+        return 0;
+    }
+    return count;
+}
+
+bool clsFile::flushWrites() {
+    if (m_writeBuf.empty()) {
+        return !m_writeFailed;
+    }
+    const auto size = static_cast<std::int64_t>(m_writeBuf.size());
+    const std::int64_t written = m_plain.writeAt(m_writeBuf.data(), size, m_writePos);
+    m_writeBuf.clear();
+    if (written != size) {
+        m_writeFailed = true;
+        noteFailure(m_plain.lastError(), m_plain.diskFull());
+        return false;
+    }
+    return true;
+}
+
+bool clsFile::fFlush() {
+    if (m_gz != nullptr) {
+        // zlib reports a failed write of its buffer at the next write or at close.
+        return !m_writeFailed;
+    }
+    return flushWrites();
+}
+
+bool clsFile::fClose() {
+    if (m_plain.isOpen()) {
+        flushWrites();
+        m_plain.close();
+    } else if (m_gz == nullptr) {
+        return true;
+    }
+    if (m_gz != nullptr) {
+        if (gzclose(m_gz) != Z_OK) {
+            noteFailure("cannot close " + m_path, errno == ENOSPC || errno == EDQUOT);
+            m_writeFailed = true;
+        }
+        m_gz = nullptr;
+    }
+    m_readBuf.clear();
+    m_writeBuf.clear();
+    return !m_writeFailed;
+}
+
+void clsFile::TruncateFile(std::int64_t position) {
+    if (m_gz != nullptr || !m_plain.isOpen() || position < 0) {
+        return;
+    }
+    m_readBuf.clear();
+    m_writeBuf.clear();
+    m_writeFailed = false;
+    m_plain.truncate(position);
+}
+
+std::int64_t clsFile::sizeOnDisk(bool exact) {
+    if (m_gz != nullptr) {
+        if (exact) {
+            gzflush(m_gz, Z_SYNC_FLUSH);
+        }
+        return static_cast<std::int64_t>(gzoffset(m_gz));
+    }
+    const std::int64_t onDisk = m_plain.size().value_or(0);
+    return std::max(onDisk, m_writePos + static_cast<std::int64_t>(m_writeBuf.size()));
+}
+
+}  // namespace kestrel

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/file_handle.h"
+
+struct gzFile_s;
+
+namespace kestrel {
+
+struct AppContext;
+
+// One open file with block reads and writes at explicit 64-bit positions, either plain or, with
+// bCompressed set before fOpen, through a gzip stream (read: "rb", write: append at level 9).
+// A compressed stream is read at uncompressed offsets and written in order only.
+//
+// Plain files are buffered: sequential reads are served from a read-ahead buffer, sequential
+// writes collected and written in large pieces. fFlush (and fClose) push the collected bytes to
+// the system and tell whether all of them were written; callers that must know (the archive,
+// before it records a file) call it.
+class clsFile {
+public:
+    static constexpr int kOpenOk = 1;
+    static constexpr int kOpenFailed = 2;
+    static constexpr int kModeRead = 1;
+    static constexpr int kModeWrite = 2;
+    static constexpr int kModeReadWrite = 3;
+
+    // ctx, when given, receives the log line of a failed open and is yielded to during reads.
+    explicit clsFile(AppContext* ctx = nullptr) : m_ctx(ctx) {}
+    ~clsFile();
+    clsFile(const clsFile&) = delete;
+    clsFile& operator=(const clsFile&) = delete;
+
+    // Opens for reading (1), writing (2) or both (3); writing creates a missing file. Returns
+    // kOpenOk or kOpenFailed. Sets filesize for plain files.
+    int fOpen(const std::string& path, int mode);
+    // Reads up to count bytes at position into data; returns the number read, 0 at the end.
+    std::int64_t fRead(std::string& data, std::int64_t count, std::int64_t position);
+    // Writes data padded with NUL bytes to count bytes at position (ignored when compressed:
+    // the stream is appended to). Returns count, or 0 when the bytes cannot be written.
+    std::int64_t fWrite(std::string_view data, std::int64_t count, std::int64_t position);
+    // Pushes buffered bytes to the system; false when some could not be written.
+    bool fFlush();
+    // Closes the file; false when buffered or compressed bytes could not be written.
+    bool fClose();
+    // Cuts a plain file at position; does nothing for a compressed stream.
+    void TruncateFile(std::int64_t position);
+
+    // The bytes in the file: for a plain file including those still buffered; for a compressed
+    // stream being written, its compressed length, exact after a sync flush when exact is set
+    // (which ends the current deflate block), else what has reached the file so far.
+    std::int64_t sizeOnDisk(bool exact = true);
+    bool isOpen() const { return m_plain.isOpen() || m_gz != nullptr; }
+    // The plain file's handle (to set a restored file's times before it is closed).
+    FileHandle& handle() { return m_plain; }
+    // Why the last call failed, and whether the disk (or quota) was full.
+    const std::string& lastError() const { return m_lastError; }
+    bool diskFull() const { return m_diskFull; }
+
+    std::int64_t filesize = 0;
+    bool bCompressed = false;
+    // Set before fOpen to refuse anything but a regular file (FIFOs and devices would block).
+    bool regularOnly = false;
+
+private:
+    bool flushWrites();
+    void noteFailure(const std::string& text, bool diskFull);
+
+    AppContext* m_ctx;
+    FileHandle m_plain;
+    gzFile_s* m_gz = nullptr;
+    std::string m_path;
+
+    std::string m_readBuf;
+    std::int64_t m_readPos = 0;
+    std::string m_writeBuf;
+    std::int64_t m_writePos = 0;
+    bool m_writeFailed = false;
+
+    std::string m_lastError;
+    bool m_diskFull = false;
+};
+
+}  // namespace kestrel

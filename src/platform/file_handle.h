@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/file_facts.h"
+
+namespace kestrel {
+
+// One open file with positioned reads and writes at 64-bit offsets. Move-only; the destructor
+// closes it.
+class FileHandle {
+public:
+    enum class Mode { Read, Write, ReadWrite };
+
+    FileHandle() = default;
+    ~FileHandle() { close(); }
+    FileHandle(FileHandle&& other) noexcept;
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    // Opens an existing file; Write and ReadWrite create a missing one (never truncating an
+    // existing one). regularOnly refuses anything but a regular file without blocking on it
+    // (a FIFO or a device would hang the reader).
+    bool open(const std::string& path, Mode mode, bool regularOnly = false,
+              std::string* error = nullptr);
+    bool isOpen() const { return m_fd >= 0; }
+    void close();
+
+    // Reads up to count bytes at pos, fewer only at the end of the file. -1 on error.
+    std::int64_t readAt(void* buffer, std::int64_t count, std::int64_t pos);
+    // Writes count bytes at pos; returns how many were written (fewer on error, e.g. a full
+    // disk, which diskFull() then tells).
+    std::int64_t writeAt(const void* buffer, std::int64_t count, std::int64_t pos);
+    std::optional<std::int64_t> size() const;
+    bool truncate(std::int64_t size);
+    bool sync();
+    bool setTimes(FileTime lastAccess, FileTime lastWrite);
+
+    // The error of the last failed call: its text, and whether it was a full disk or quota.
+    const std::string& lastError() const { return m_lastError; }
+    bool diskFull() const { return m_diskFull; }
+
+private:
+    void fail(const char* what);
+
+    int m_fd = -1;
+    std::string m_path;
+    std::string m_lastError;
+    bool m_diskFull = false;
+};
+
+}  // namespace kestrel
