@@ -14,7 +14,9 @@ constexpr std::uint64_t kProgressIntervalMs = 100;
 
 // The most a deflate stream can grow n bytes of input, with room for a gzip header and the
 // markers of a sync flush.
-std::int64_t deflateBound(std::int64_t n) { return n + (n >> 12) + (n >> 14) + (n >> 25) + 64; }
+std::int64_t deflateBound(std::int64_t n) {
+    return n + (n >> 12) + (n >> 14) + (n >> 25) + 64;
+}
 
 }  // namespace
 
@@ -126,8 +128,8 @@ clsArchive::Switch clsArchive::NextVolume() {
     if (Index == 1) {
         sArcfName += std::string("-") + number;
     } else {
-        sArcfName = sArcfName.substr(0, sArcfName.size() >= 4 ? sArcfName.size() - 4 : 0) + "-" +
-                    number;
+        sArcfName =
+            sArcfName.substr(0, sArcfName.size() >= 4 ? sArcfName.size() - 4 : 0) + "-" + number;
     }
     m_ctx.WriteLog(m_ctx.msg("strMsgSplittingFile") + sArcfName);
     return openVolume() ? Switch::Switched : Switch::Failed;
@@ -170,7 +172,8 @@ void clsArchive::cutBack(const std::string& startVolume, std::int64_t startOffse
     }
     // The file ran into a later volume: that one holds nothing else, and the start volume ends
     // where the file began.
-    m_volume.TruncateFile(0);
+    m_volume.fFlush();
+    m_volume.handle().truncate(0);
     dArcOffset = 0;
     clsFile start(&m_ctx);
     if (start.fOpen(volumePath(startVolume), clsFile::kModeWrite) == clsFile::kOpenOk) {
@@ -179,17 +182,17 @@ void clsArchive::cutBack(const std::string& startVolume, std::int64_t startOffse
     }
 }
 
-void clsArchive::reportProgress(const std::string& item, std::int64_t fileBytes,
-                                std::int64_t size, bool force) {
-    dFilePercent = size > 0 ? 100.0 * static_cast<double>(fileBytes) / static_cast<double>(size)
-                            : 100.0;
+void clsArchive::reportProgress(const std::string& item, std::int64_t fileBytes, std::int64_t size,
+                                bool force) {
+    dFilePercent =
+        size > 0 ? 100.0 * static_cast<double>(fileBytes) / static_cast<double>(size) : 100.0;
     const std::uint64_t now = m_ctx.clock.tickMs();
     if (!force && now - m_lastProgressTick < kProgressIntervalMs) {
         return;
     }
     m_lastProgressTick = now;
-    const double total = 100.0 * static_cast<double>(currSize + fileBytes) /
-                         (static_cast<double>(dTotalSize) + 1.0);
+    const double total =
+        100.0 * static_cast<double>(currSize + fileBytes) / (static_cast<double>(dTotalSize) + 1.0);
     m_ctx.host.updateProgress(m_ctx.msg("strMsgArchiving") + (zipped ? "(Zipping)" : ""), item,
                               dFilePercent > 100.0 ? 100.0 : dFilePercent, total);
 }

@@ -21,7 +21,7 @@ struct AppContext;
 // per file, CloseArchive. Volumes lists the volume files written. The current volume and the
 // catalogue stay open between files; CloseArchive completes them.
 class clsArchive {
-public:
+  public:
     // Results of AddFileToArchive.
     static constexpr int kAdded = 1;
     static constexpr int kFailed = 2;  // a write failed; the file's blocks were cut off
@@ -37,8 +37,7 @@ public:
 
     // Opens the archive for files named name in the temporary folder. clear deletes every file
     // there whose name begins with name first (old volumes and catalogue).
-    void NewArchive(const std::string& name, bool clear, bool zip = false,
-                    std::int64_t total = 0);
+    void NewArchive(const std::string& name, bool clear, bool zip = false, std::int64_t total = 0);
     // Adds one file; see the result codes above. flag only selects 12 or 13 for a duplicate.
     int AddFileToArchive(const clsDskFile& file, bool flag);
     // Completes the volume and the catalogue and closes the archive. False when the last
@@ -68,7 +67,7 @@ public:
     std::vector<clsArchiveFileData> Files;
     std::string sName;
 
-private:
+  private:
     enum class Switch { None, Switched, Failed };
 
     std::string volumePath(const std::string& baseName) const;

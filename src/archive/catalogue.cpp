@@ -128,7 +128,8 @@ std::optional<clsRestoreFileData> ParseCatalogueLine(std::string_view line) {
     const size_t sizeAt = line.rfind("|size=");
     if (fnameAt != std::string_view::npos && sizeAt != std::string_view::npos && sizeAt > fnameAt) {
         rec.fname = std::string(line.substr(fnameAt + 7, sizeAt - fnameAt - 7));
-        if (!applyParts(rec, line.substr(0, fnameAt)) || !applyParts(rec, line.substr(sizeAt + 1))) {
+        if (!applyParts(rec, line.substr(0, fnameAt)) ||
+            !applyParts(rec, line.substr(sizeAt + 1))) {
             return std::nullopt;
         }
         return rec;

@@ -15,7 +15,9 @@ constexpr size_t kWriteBehind = 1024 * 1024;
 constexpr unsigned kGzBuffer = 128 * 1024;
 }  // namespace
 
-clsFile::~clsFile() { fClose(); }
+clsFile::~clsFile() {
+    fClose();
+}
 
 void clsFile::noteFailure(const std::string& text, bool diskFull) {
     m_lastError = text;
@@ -179,13 +181,17 @@ bool clsFile::fClose() {
 }
 
 void clsFile::TruncateFile(std::int64_t position) {
-    if (m_gz != nullptr || !m_plain.isOpen() || position < 0) {
+    if (m_gz != nullptr || !m_plain.isOpen()) {
         return;
     }
+    flushWrites();
     m_readBuf.clear();
-    m_writeBuf.clear();
-    m_writeFailed = false;
-    m_plain.truncate(position);
+    // Position 0 leaves the file as it is: a cut there would empty a volume that holds nothing
+    // else of value, and stored volumes rely on that behaviour.
+    if (position > 0) {
+        m_writeFailed = false;
+        m_plain.truncate(position);
+    }
 }
 
 std::int64_t clsFile::sizeOnDisk(bool exact) {

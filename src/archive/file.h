@@ -21,7 +21,7 @@ struct AppContext;
 // the system and tell whether all of them were written; callers that must know (the archive,
 // before it records a file) call it.
 class clsFile {
-public:
+  public:
     static constexpr int kOpenOk = 1;
     static constexpr int kOpenFailed = 2;
     static constexpr int kModeRead = 1;
@@ -46,7 +46,7 @@ public:
     bool fFlush();
     // Closes the file; false when buffered or compressed bytes could not be written.
     bool fClose();
-    // Cuts a plain file at position; does nothing for a compressed stream.
+    // Cuts a plain file at position; does nothing for position 0 or a compressed stream.
     void TruncateFile(std::int64_t position);
 
     // The bytes in the file: for a plain file including those still buffered; for a compressed
@@ -65,7 +65,7 @@ public:
     // Set before fOpen to refuse anything but a regular file (FIFOs and devices would block).
     bool regularOnly = false;
 
-private:
+  private:
     bool flushWrites();
     void noteFailure(const std::string& text, bool diskFull);
 

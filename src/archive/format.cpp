@@ -1,6 +1,7 @@
 #include "archive/format.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/text.h"
 
@@ -41,7 +42,20 @@ std::int64_t ChooseRecSize(std::int64_t size) {
 }
 
 void FoldChecksum::fold(std::string_view block) {
-    for (size_t i = 0; i + 4 <= block.size(); i += 4) {
+    // Eight bytes at a time: bytes k and k + 4 of each word land on state byte k.
+    std::uint64_t wide = 0;
+    size_t i = 0;
+    for (; i + 8 <= block.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, block.data() + i, 8);
+        wide ^= word;
+    }
+    unsigned char bytes[8];
+    std::memcpy(bytes, &wide, 8);
+    for (size_t k = 0; k < 4; ++k) {
+        m_state[k] ^= bytes[k] ^ bytes[k + 4];
+    }
+    for (; i + 4 <= block.size(); i += 4) {
         for (size_t k = 0; k < 4; ++k) {
             m_state[k] ^= static_cast<unsigned char>(block[i + k]);
         }
@@ -90,8 +104,9 @@ std::string catalogueLine(const DateTime& session, const clsArchiveFileData& fil
            "|sOffs=" + std::to_string(file.dStartOffset) + "|arcEnd=" + file.sArchiveEnd +
            "|dEndOffset=" + std::to_string(file.dEndOffset) + "|fname=" + file.sFileName +
            "|size=" + std::to_string(file.dSize) + "|crc=" + ChecksumToHex(file.crc32) +
-           "|Attrib=" + std::to_string(file.dAttributes) + "|dCT=" +
-           timePairText(file.creationTime) + "|dLAt=" + timePairText(file.lastAccessTime) +
+           "|Attrib=" + std::to_string(file.dAttributes) +
+           "|dCT=" + timePairText(file.creationTime) +
+           "|dLAt=" + timePairText(file.lastAccessTime) +
            "|dLWt=" + timePairText(file.lastWriteTime);
 }
 
@@ -105,7 +120,8 @@ int volumeNumber(std::string_view baseName) {
 
 std::string nextVolumeName(std::string_view baseName) {
     const size_t dash = baseName.find('-');
-    const std::string_view stem = dash == std::string_view::npos ? baseName : baseName.substr(0, dash);
+    const std::string_view stem =
+        dash == std::string_view::npos ? baseName : baseName.substr(0, dash);
     char number[16];
     std::snprintf(number, sizeof number, "%03d", volumeNumber(baseName) + 1);
     return std::string(stem) + "-" + number;

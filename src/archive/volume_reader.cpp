@@ -12,8 +12,8 @@ namespace {
 bool startsWithGzipMagic(const std::string& path) {
     FileHandle f;
     unsigned char magic[2] = {};
-    return f.open(path, FileHandle::Mode::Read) && f.readAt(magic, 2, 0) == 2 &&
-           magic[0] == 0x1f && magic[1] == 0x8b;
+    return f.open(path, FileHandle::Mode::Read) && f.readAt(magic, 2, 0) == 2 && magic[0] == 0x1f &&
+           magic[1] == 0x8b;
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <vector>
 
+#include "archive/catalogue.h"
+#include "archive/volume_reader.h"
 #include "cli/console_host.h"
 #include "core/app_context.h"
 #include "jobs/job_store.h"
@@ -475,6 +477,106 @@ int commandDelete(AppContext& ctx, const std::string& name, const std::string& p
     return kExitOk;
 }
 
+std::string thousands(std::int64_t n) {
+    std::string digits = std::to_string(n);
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) {
+        digits.insert(static_cast<size_t>(i), ",");
+    }
+    return digits;
+}
+
+std::optional<Catalogue> readCatalogueOrSay(const std::string& path, std::ostream& err) {
+    std::string error;
+    auto catalogue = ReadCatalogue(path, &error);
+    if (!catalogue) {
+        err << "kestrel-cli: " << error << '\n';
+        return std::nullopt;
+    }
+    for (size_t line : catalogue->skippedLines) {
+        err << "kestrel-cli: " << path << ": line " << line << " is damaged and was skipped\n";
+    }
+    return catalogue;
+}
+
+int commandCatalogue(const std::string& path, std::ostream& out, std::ostream& err) {
+    auto catalogue = readCatalogueOrSay(path, err);
+    if (!catalogue) {
+        return kExitFailed;
+    }
+    struct Session {
+        DateTime stamp;
+        std::vector<const clsRestoreFileData*> files;
+        std::int64_t bytes = 0;
+        std::vector<std::string> volumes;
+    };
+    std::vector<Session> sessions;
+    for (const clsRestoreFileData& rec : catalogue->records) {
+        auto it = std::find_if(sessions.begin(), sessions.end(),
+                               [&](const Session& s) { return s.stamp == rec.dSession; });
+        if (it == sessions.end()) {
+            sessions.push_back(Session{rec.dSession, {}, 0, {}});
+            it = sessions.end() - 1;
+        }
+        it->files.push_back(&rec);
+        it->bytes += rec.size;
+        for (const std::string& v : {rec.arcStart, rec.arcEnd}) {
+            if (!v.empty() &&
+                std::find(it->volumes.begin(), it->volumes.end(), v) == it->volumes.end()) {
+                it->volumes.push_back(v);
+            }
+        }
+    }
+    out << path << ": " << sessions.size() << " session(s), " << catalogue->records.size()
+        << " file(s)\n";
+    for (const Session& s : sessions) {
+        std::string volumes;
+        for (const std::string& v : s.volumes) {
+            volumes += (volumes.empty() ? "" : ", ") + v;
+        }
+        out << "\nSession " << s.stamp.format("yyyy-MM-dd HH:mm:ss") << ": " << s.files.size()
+            << " file(s), " << thousands(s.bytes) << " bytes, volumes " << volumes << '\n';
+        std::vector<std::vector<std::string>> rows;
+        for (const clsRestoreFileData* f : s.files) {
+            rows.push_back({"  " + thousands(f->size),
+                            f->arcStart == f->arcEnd ? f->arcStart : f->arcStart + ".." + f->arcEnd,
+                            f->fname});
+        }
+        printTable(out, rows);
+    }
+    return catalogue->skippedLines.empty() ? kExitOk : kExitFailed;
+}
+
+int commandVerify(AppContext& ctx, const std::string& path, std::optional<bool> compressed,
+                  std::ostream& out, std::ostream& err) {
+    auto catalogue = readCatalogueOrSay(path, err);
+    if (!catalogue) {
+        return kExitFailed;
+    }
+    std::string folder = fs::parentOf(fs::absolutePath(path));
+    FolderVolumes volumes(folder);
+    VolumeReader reader(&ctx, volumes, compressed);
+    size_t bad = 0;
+    for (const clsRestoreFileData& rec : catalogue->records) {
+        const ExtractResult r = reader.extract(rec, [](std::string_view) { return true; });
+        if (r.status == ExtractStatus::Aborted) {
+            err << "kestrel-cli: verification stopped\n";
+            return kExitAborted;
+        }
+        if (r.status != ExtractStatus::Ok) {
+            ++bad;
+            out << "FAIL " << rec.dSession.format("yyyyMMddHHmmss") << ' ' << rec.fname << ": "
+                << extractStatusText(r.status) << " (" << r.detail << ")\n";
+        }
+    }
+    out << "Verified " << catalogue->records.size()
+        << " file(s): " << catalogue->records.size() - bad << " OK, " << bad << " failed";
+    if (!catalogue->skippedLines.empty()) {
+        out << ", " << catalogue->skippedLines.size() << " damaged catalogue line(s)";
+    }
+    out << ".\n";
+    return bad == 0 && catalogue->skippedLines.empty() ? kExitOk : kExitFailed;
+}
+
 }  // namespace
 
 int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err, Clock& clock) {
@@ -529,6 +631,21 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                        "The job's password, when it is protected; \"-\" reads it from standard "
                        "input");
 
+    std::string cataloguePath;
+    auto* listCatalogue =
+        app.add_subcommand("catalogue", "List the sessions and files of an archive catalogue");
+    listCatalogue->add_option("file", cataloguePath, "Catalogue file (JOB.fs)")->required();
+
+    bool forceCompressed = false;
+    bool forcePlain = false;
+    auto* verify = app.add_subcommand(
+        "verify", "Read every file of a catalogue back from the volumes beside it and check it");
+    verify->add_option("file", cataloguePath, "Catalogue file (JOB.fs)")->required();
+    auto* compressedFlag =
+        verify->add_flag("--compressed", forceCompressed, "The volumes are gzip-compressed");
+    verify->add_flag("--plain", forcePlain, "The volumes are not compressed")
+        ->excludes(compressedFlag);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -555,12 +672,23 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         err << "kestrel-cli: " << error << '\n';
         return kExitFailed;
     }
-    if (!LoadJobs(ctx)) {
-        err << "kestrel-cli: " << ctx.msg("strMsgSystemVarsError") << '\n';
-        return kExitFailed;
-    }
-
     try {
+        if (*listCatalogue) {
+            return commandCatalogue(cataloguePath, out, err);
+        }
+        if (*verify) {
+            terminal::setInterruptFlag(&ctx.flags.bAbortBackup);
+            ctx.flags.bBackupRunning = true;
+            std::optional<bool> compressed;
+            if (forceCompressed || forcePlain) {
+                compressed = forceCompressed;
+            }
+            return commandVerify(ctx, cataloguePath, compressed, out, err);
+        }
+        if (!LoadJobs(ctx, false)) {
+            err << "kestrel-cli: " << ctx.msg("strMsgSystemVarsError") << '\n';
+            return kExitFailed;
+        }
         if (*list) {
             return commandList(ctx, out);
         }

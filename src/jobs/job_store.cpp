@@ -283,8 +283,8 @@ bool isStorableJobName(std::string_view name, std::string* why) {
     if (hasControlCharacters(name) || name.find('\xff') != std::string_view::npos) {
         return reject("the name holds a control character");
     }
-    if (name.find_first_of("[]") != std::string_view::npos || name.front() == ';') {
-        return reject("the name holds \"[\" or \"]\" or starts with \";\"");
+    if (name.find_first_of("[]/|") != std::string_view::npos || name.front() == ';') {
+        return reject("the name holds \"[\", \"]\", \"/\" or \"|\", or starts with \";\"");
     }
     if (text::iequals(name, kJobListSection)) {
         return reject("\"Backups\" is the name of the job list");
@@ -382,7 +382,7 @@ IniFile writeJobStore(const Jobs& jobs) {
     return ini;
 }
 
-bool LoadJobs(AppContext& ctx) {
+bool LoadJobs(AppContext& ctx, bool prepareTempFolder) {
     ctx.jobs.clear();
     const std::string path = ctx.storePath();
     ctx.settings.style =
@@ -391,7 +391,9 @@ bool LoadJobs(AppContext& ctx) {
 
     std::string error;
     const std::string temp = ctx.paths.path("temp");
-    if (fs::isDirectory(temp)) {
+    if (!prepareTempFolder) {
+        // Another program may be working in the temporary folder.
+    } else if (fs::isDirectory(temp)) {
         if (!fs::deleteFilesIn(temp, &error)) {
             ctx.WriteLog(ctx.msg("strMsgCantDeleteFilesFromTemp1") + temp +
                          ctx.msg("strMsgCantDeleteFilesFromTemp2"));

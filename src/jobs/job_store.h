@@ -20,8 +20,9 @@ struct AppContext;
 // Builds the jobs collection from the store. Also reads the settings "style" and
 // "blockSchedule" and prepares the temporary folder. A damaged store loads what can be read,
 // logs each line it skipped and keeps a copy of the original beside it. False when the store
-// exists but cannot be read, or the temporary folder cannot be made.
-bool LoadJobs(AppContext& ctx);
+// exists but cannot be read, or the temporary folder cannot be made. prepareTempFolder false
+// leaves the temporary folder alone (for commands that run beside a running program).
+bool LoadJobs(AppContext& ctx, bool prepareTempFolder = true);
 
 // Rewrites the store from the jobs collection, as one atomic replacement readable only by its
 // owner, after copying the previous version to backups.ini.bak. False (and a log line) when the
@@ -51,7 +52,8 @@ std::string scheduleText(const clsSchedule* schedule);
 std::shared_ptr<clsSchedule> parseScheduleText(std::string_view text, std::string* problem);
 
 // Whether a name can be stored as a job: not empty, no blanks around it, no control characters,
-// no "[" or "]", and not the name of the job list section. *why says what is wrong.
+// no "[", "]", "/" or "|" (names become file names and catalogue fields), and not the name of
+// the job list section. *why says what is wrong.
 bool isStorableJobName(std::string_view name, std::string* why = nullptr);
 
 }  // namespace kestrel

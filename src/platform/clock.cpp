@@ -4,7 +4,9 @@
 
 namespace kestrel {
 
-DateTime SystemClock::now() { return toLocalDateTime(static_cast<std::int64_t>(::time(nullptr))); }
+DateTime SystemClock::now() {
+    return toLocalDateTime(static_cast<std::int64_t>(::time(nullptr)));
+}
 
 DateTime toLocalDateTime(std::int64_t unixSeconds) {
     const auto t = static_cast<time_t>(unixSeconds);

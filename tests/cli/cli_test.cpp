@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <random>
 #include <sstream>
 
+#include "archive/archive.h"
+#include "core/app_context.h"
+#include "platform/fs.h"
 #include "support/fake_clock.h"
+#include "support/fake_host.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -134,6 +140,55 @@ TEST_F(CliTest, DeletingAProtectedJobNeedsItsPassword) {
     r = run({"delete", "Safe", "--password", "pw1"});
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.err.find("Password OK for deleting Safe!"), std::string::npos);
+}
+
+TEST_F(CliTest, CatalogueAndVerifyAnArchiveSet) {
+    // An archive written into a folder of its own, as it lies at a destination.
+    test::FakeHost host;
+    AppContext ctx(ProgramFolder(data.path(), {}), clock, host);
+    ASSERT_TRUE(ctx.initialise());
+    clsArchive archive(ctx);
+    archive.dSessionDate = *DateTime::fromParts(2026, 1, 5, 14, 30, 12);
+    archive.sArcfName = "Daily";
+    archive.NewArchive("Daily", true, true);
+    archive.bSplit = true;
+    archive.dSplitSize = 3000;
+    for (int i = 0; i < 4; ++i) {
+        std::string content(static_cast<size_t>(2000 + i), '\0');
+        std::mt19937 gen(static_cast<unsigned>(i));
+        for (char& c : content) {
+            c = static_cast<char>(gen());
+        }
+        const std::string path = data.write("src/file " + std::to_string(i), content);
+        ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(path), false), 1);
+    }
+    ASSERT_TRUE(archive.CloseArchive());
+    const std::string fs = data.file("temp/Daily.fs");
+
+    Result r = run({"catalogue", fs});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("1 session(s), 4 file(s)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Session 2026-01-05 14:30:12: 4 file(s), 8,006 bytes"), std::string::npos);
+    EXPECT_NE(r.out.find(data.file("src/file 3")), std::string::npos);
+
+    r = run({"verify", fs});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Verified 4 file(s): 4 OK, 0 failed."), std::string::npos) << r.out;
+
+    // Cut the last volume short: verify names the damaged file.
+    std::string last = "Daily";
+    while (kestrel::fs::exists(data.file("temp/" + nextVolumeName(last) + ".uxarc"))) {
+        last = nextVolumeName(last);
+    }
+    ASSERT_NE(last, "Daily");
+    std::filesystem::resize_file(data.file("temp/" + last + ".uxarc"), 30);
+    r = run({"verify", fs});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_NE(r.out.find("FAIL "), std::string::npos);
+    EXPECT_NE(r.out.find("failed."), std::string::npos);
+
+    EXPECT_EQ(run({"catalogue", data.file("nothing.fs")}).code, kExitFailed);
+    EXPECT_EQ(run({"verify", fs, "--plain", "--compressed"}).code, kExitBadUsage);
 }
 
 }  // namespace

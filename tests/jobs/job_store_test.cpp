@@ -331,7 +331,7 @@ TEST_F(JobStoreTest, JobNamesThatCannotBeStored) {
     EXPECT_TRUE(isStorableJobName("Daily backup"));
     EXPECT_TRUE(isStorableJobName("Sicherung ü"));
     for (const char* bad : {"", " lead", "trail ", "Backups", "BACKUPS", "a[b", "a]b", ";x",
-                            "tab\there\n", "a\xff"}) {
+                            "tab\there\n", "a\xff", "a/b", "a|b"}) {
         std::string why;
         EXPECT_FALSE(isStorableJobName(bad, &why)) << bad;
         EXPECT_FALSE(why.empty());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,12 @@ class FakeHost : public Host {
         MsgButtons buttons;
     };
 
-    void yield() override { ++yields; }
+    void yield() override {
+        ++yields;
+        if (onYield) {
+            onYield();
+        }
+    }
     bool windowVisible() const override { return visible; }
     void logLine(const std::string& line) override { logLines.push_back(line); }
     void setStatusText(int panel, const std::string& text) override {
@@ -37,6 +43,7 @@ class FakeHost : public Host {
     MsgAnswer messageBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
                          MsgAnswer safeDefault) override;
 
+    std::function<void()> onYield;  // lets a test act in the middle of a long operation
     bool visible = false;
     int yields = 0;
     std::vector<std::string> logLines;

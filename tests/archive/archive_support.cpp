@@ -1,0 +1,51 @@
+#include "archive_support.h"
+
+#include <zlib.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/fs.h"
+
+namespace kestrel::test {
+
+std::vector<int> archiveFiles(AppContext& ctx, const std::string& name,
+                              const std::vector<std::string>& paths, bool zipped,
+                              std::int64_t splitSize) {
+    clsArchive archive(ctx);
+    archive.dSessionDate = *DateTime::fromParts(2026, 1, 5, 14, 30, 12);
+    archive.sArcfName = name;
+    archive.NewArchive(name, true, zipped, 0);
+    archive.bSplit = true;
+    archive.dSplitSize = splitSize;
+    std::vector<int> codes;
+    for (const std::string& p : paths) {
+        auto file = clsDskFile::fromPath(p);
+        EXPECT_TRUE(file) << p;
+        codes.push_back(file ? archive.AddFileToArchive(*file, false) : -1);
+    }
+    EXPECT_TRUE(archive.CloseArchive());
+    return codes;
+}
+
+std::string gunzip(const std::string& path) {
+    gzFile f = gzopen(path.c_str(), "rb");
+    std::string out;
+    if (f == nullptr) {
+        return out;
+    }
+    char buf[65536];
+    int n = 0;
+    while ((n = gzread(f, buf, sizeof buf)) > 0) {
+        out.append(buf, static_cast<size_t>(n));
+    }
+    gzclose(f);
+    return out;
+}
+
+Catalogue catalogueOf(AppContext& ctx, const std::string& name) {
+    auto c = ReadCatalogue(fs::join(ctx.paths.tempDir(), name + ".fs"));
+    EXPECT_TRUE(c);
+    return c ? *c : Catalogue{};
+}
+
+}  // namespace kestrel::test

@@ -1,0 +1,347 @@
+#include "archive/archive.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <random>
+
+#include "archive/volume_reader.h"
+#include "archive_support.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+
+namespace kestrel {
+namespace {
+
+class ArchiveTest : public ::testing::Test {
+  protected:
+    test::TestContext t;
+    test::TempDir src;
+    AppContext& ctx() { return *t.ctx; }
+    std::string temp(const std::string& name) { return fs::join(ctx().paths.tempDir(), name); }
+
+    // Content whose bytes depend on their position, so misplaced blocks show.
+    static std::string pattern(size_t size, unsigned seed = 1) {
+        std::string s(size, '\0');
+        std::mt19937 gen(seed);
+        for (char& c : s) {
+            c = static_cast<char>(gen());
+        }
+        return s;
+    }
+};
+
+TEST_F(ArchiveTest, TwoFilesInANewPlainVolume) {
+    const std::string a = pattern(3000, 1);
+    const std::string b = pattern(100, 2);
+    const auto codes =
+        test::archiveFiles(ctx(), "Daily", {src.write("a.doc", a), src.write("b.txt", b)}, false);
+    EXPECT_EQ(codes, (std::vector<int>{1, 1}));
+
+    const std::string volume = test::readAll(temp("Daily.uxarc"));
+    ASSERT_EQ(volume.size(), 4608u);
+    EXPECT_EQ(volume.substr(0, 3000), a);
+    EXPECT_EQ(volume.substr(3000, 72), std::string(72, '\0'));
+    const std::string descriptor = volume.substr(3072, 512);
+    EXPECT_EQ(descriptor.substr(0, src.file("a.doc").size() + 12),
+              src.file("a.doc") + "000000003000");
+    EXPECT_EQ(descriptor.find("0000000000000000000000003584"), src.file("a.doc").size() + 20);
+    EXPECT_EQ(descriptor.substr(descriptor.find_first_of('\0')),
+              std::string(512 - (src.file("a.doc").size() + 75), '\0'));
+    EXPECT_EQ(volume.substr(3584, 100), b);
+    EXPECT_EQ(volume.substr(3684, 412), std::string(412, '\0'));
+
+    const Catalogue cat = test::catalogueOf(ctx(), "Daily");
+    ASSERT_EQ(cat.records.size(), 2u);
+    EXPECT_EQ(cat.records[0].soffs, 0);
+    EXPECT_EQ(cat.records[0].dendoffset, 3584);
+    EXPECT_EQ(cat.records[1].soffs, 3584);
+    EXPECT_EQ(cat.records[1].dendoffset, 4608);
+    EXPECT_EQ(cat.records[0].recsize, 512);
+    EXPECT_EQ(cat.records[1].recsize, 512);
+    EXPECT_EQ(cat.records[0].arcStart, "Daily");
+    EXPECT_EQ(cat.records[0].dSession.format("yyyyMMddHHmmss"), "20260105143012");
+    const auto facts = statFile(src.file("a.doc"));
+    EXPECT_EQ(cat.records[0].lastWriteTime, facts->lastWriteTime);
+    EXPECT_EQ(cat.records[0].Attrib, facts->attributes);
+    EXPECT_TRUE(text::endsWith(test::readAll(temp("Daily.fs")), "\r\n"));
+}
+
+TEST_F(ArchiveTest, EmptyFileGetsOnlyADescriptor) {
+    const auto codes = test::archiveFiles(ctx(), "E", {src.write("empty", "")}, false);
+    EXPECT_EQ(codes, std::vector<int>{1});
+    EXPECT_EQ(*fs::fileSize(temp("E.uxarc")), 512);
+    const Catalogue cat = test::catalogueOf(ctx(), "E");
+    ASSERT_EQ(cat.records.size(), 1u);
+    EXPECT_EQ(cat.records[0].size, 0);
+    EXPECT_EQ(cat.records[0].crc, "00000000");
+    EXPECT_EQ(cat.records[0].dendoffset, 512);
+}
+
+TEST_F(ArchiveTest, DuplicatesAreRefusedAndClosedArchivesAddNothing) {
+    clsArchive archive(ctx());
+    archive.sArcfName = "D";
+    EXPECT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("x", "1")), false),
+              clsArchive::kFailed);
+    archive.NewArchive("D", true);
+    const clsDskFile x = *clsDskFile::fromPath(src.file("x"));
+    EXPECT_EQ(archive.AddFileToArchive(x, false), 1);
+    EXPECT_EQ(archive.AddFileToArchive(x, false), 12);
+    EXPECT_EQ(archive.AddFileToArchive(x, true), 13);
+    EXPECT_TRUE(archive.CloseArchive());
+    EXPECT_EQ(*fs::fileSize(temp("D.uxarc")), 1024);
+    EXPECT_EQ(test::catalogueOf(ctx(), "D").records.size(), 1u);
+}
+
+TEST_F(ArchiveTest, SplitsALargeFileAtBlockBoundaries) {
+    const std::string big = pattern(2'500'000);
+    const auto codes =
+        test::archiveFiles(ctx(), "base", {src.write("big.bin", big)}, false, 1'000'000);
+    EXPECT_EQ(codes, std::vector<int>{1});
+    EXPECT_EQ(*fs::fileSize(temp("base.uxarc")), 62 * 16384);
+    EXPECT_EQ(*fs::fileSize(temp("base-001.uxarc")), 62 * 16384);
+    EXPECT_EQ(*fs::fileSize(temp("base-002.uxarc")), 30 * 16384);
+    const Catalogue cat = test::catalogueOf(ctx(), "base");
+    ASSERT_EQ(cat.records.size(), 1u);
+    EXPECT_EQ(cat.records[0].arcStart, "base");
+    EXPECT_EQ(cat.records[0].soffs, 0);
+    EXPECT_EQ(cat.records[0].arcEnd, "base-002");
+    EXPECT_EQ(cat.records[0].dendoffset, 491520);
+    EXPECT_TRUE(t.logged("Splitting file ...base-001"));
+    EXPECT_TRUE(t.logged("Splitting file ...base-002"));
+
+    FolderVolumes volumes(ctx().paths.tempDir());
+    VolumeReader reader(&ctx(), volumes, false);
+    std::string back;
+    int lastVolume = -1;
+    const ExtractResult r = reader.extract(
+        cat.records[0],
+        [&](std::string_view d) {
+            back.append(d);
+            return true;
+        },
+        [&](int volume, std::int64_t) { lastVolume = volume; });
+    EXPECT_EQ(r.status, ExtractStatus::Ok) << r.detail;
+    EXPECT_EQ(back, big);
+    EXPECT_EQ(lastVolume, 2);
+}
+
+TEST_F(ArchiveTest, AFullVolumeMakesTheNextFileStartInTheNextOne) {
+    // The first file fills the volume past the split size with its last block, so its
+    // descriptor and the second file both go to the next volume.
+    const auto codes = test::archiveFiles(
+        ctx(), "F", {src.write("one", pattern(1024)), src.write("two", pattern(10))}, false, 1024);
+    EXPECT_EQ(codes, (std::vector<int>{1, 1}));
+    const Catalogue cat = test::catalogueOf(ctx(), "F");
+    ASSERT_EQ(cat.records.size(), 2u);
+    EXPECT_EQ(cat.records[0].arcEnd, "F-001");
+    EXPECT_EQ(cat.records[0].dendoffset, 512);
+    EXPECT_EQ(cat.records[1].arcStart, "F-001");
+    EXPECT_EQ(cat.records[1].soffs, 512);
+    EXPECT_EQ(cat.records[1].arcEnd, "F-002");
+}
+
+TEST_F(ArchiveTest, SplitSizeZeroNeverSplits) {
+    test::archiveFiles(ctx(), "Z", {src.write("z", pattern(300'000))}, false, 0);
+    EXPECT_FALSE(fs::exists(temp("Z-001.uxarc")));
+}
+
+TEST_F(ArchiveTest, CancelCutsThePlainVolumeBackToWhereTheFileBegan) {
+    clsArchive archive(ctx());
+    archive.sArcfName = "C";
+    archive.NewArchive("C", true);
+    ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("small", "tiny")), false),
+              1);
+    ASSERT_EQ(archive.dArcOffset, 1024);
+    int blocks = 0;
+    t.host.onYield = [&] {
+        if (++blocks == 3) {
+            ctx().flags.bCancelFile = true;
+        }
+    };
+    EXPECT_EQ(
+        archive.AddFileToArchive(*clsDskFile::fromPath(src.write("big", pattern(200'000))), false),
+        clsArchive::kCancelled);
+    EXPECT_FALSE(ctx().flags.bCancelFile);
+    EXPECT_EQ(archive.dArcOffset, 1024);
+    t.host.onYield = nullptr;
+    EXPECT_TRUE(archive.CloseArchive());
+    EXPECT_EQ(*fs::fileSize(temp("C.uxarc")), 1024);
+    EXPECT_EQ(test::catalogueOf(ctx(), "C").records.size(), 1u);
+}
+
+TEST_F(ArchiveTest, CancelOfAFileAtOffsetZeroLeavesItsBlocks) {
+    clsArchive archive(ctx());
+    archive.sArcfName = "C0";
+    archive.NewArchive("C0", true);
+    t.host.onYield = [&] { ctx().flags.bCancelFile = true; };
+    EXPECT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("f", pattern(2000))), false),
+              clsArchive::kCancelled);
+    t.host.onYield = nullptr;
+    archive.CloseArchive();
+    EXPECT_EQ(*fs::fileSize(temp("C0.uxarc")), 512);
+    EXPECT_TRUE(test::readAll(temp("C0.fs")).empty());
+}
+
+TEST_F(ArchiveTest, CancelInACompressedVolumeKeepsLaterOffsetsTrue) {
+    clsArchive archive(ctx());
+    archive.sArcfName = "G";
+    archive.NewArchive("G", true, true);
+    ASSERT_EQ(
+        archive.AddFileToArchive(*clsDskFile::fromPath(src.write("a", pattern(5000, 3))), false),
+        1);
+    int blocks = 0;
+    t.host.onYield = [&] {
+        if (++blocks == 4) {
+            ctx().flags.bCancelFile = true;
+        }
+    };
+    EXPECT_EQ(
+        archive.AddFileToArchive(*clsDskFile::fromPath(src.write("b", pattern(9000, 4))), false),
+        clsArchive::kCancelled);
+    t.host.onYield = nullptr;
+    const std::string c = pattern(7000, 5);
+    ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("c", c)), false), 1);
+    ASSERT_TRUE(archive.CloseArchive());
+
+    const Catalogue cat = test::catalogueOf(ctx(), "G");
+    ASSERT_EQ(cat.records.size(), 2u);
+    FolderVolumes volumes(ctx().paths.tempDir());
+    VolumeReader reader(&ctx(), volumes, std::nullopt);
+    std::string back;
+    const ExtractResult r = reader.extract(cat.records[1], [&](std::string_view d) {
+        back.append(d);
+        return true;
+    });
+    EXPECT_EQ(r.status, ExtractStatus::Ok) << r.detail;
+    EXPECT_EQ(back, c);
+}
+
+TEST_F(ArchiveTest, ClearFlagDeletesEveryFileOfThatName) {
+    for (const char* name :
+         {"Daily.fs", "Daily.uxarc", "Daily-001.uxarc", "Daily2.fs", "Other.fs"}) {
+        t.dir.write(std::string("temp/") + name, "old");
+    }
+    clsArchive archive(ctx());
+    archive.NewArchive("Daily", true);
+    EXPECT_FALSE(fs::exists(temp("Daily.fs")));
+    EXPECT_FALSE(fs::exists(temp("Daily.uxarc")));
+    EXPECT_FALSE(fs::exists(temp("Daily-001.uxarc")));
+    EXPECT_FALSE(fs::exists(temp("Daily2.fs")));
+    EXPECT_TRUE(fs::exists(temp("Other.fs")));
+    clsArchive keep(ctx());
+    t.dir.write("temp/Daily.fs", "old");
+    keep.NewArchive("Daily", false);
+    EXPECT_TRUE(fs::exists(temp("Daily.fs")));
+}
+
+TEST_F(ArchiveTest, CompressedVolumesDecompressToThePlainBytes) {
+    const std::vector<std::string> files = {src.write("one", pattern(150'000, 7)),
+                                            src.write("two", std::string(70'000, 'a')),
+                                            src.write("three", "")};
+    test::archiveFiles(ctx(), "P", files, false);
+    test::archiveFiles(ctx(), "Q", files, true);
+    const std::string plain = test::readAll(temp("P.uxarc"));
+    const std::string unzipped = test::gunzip(temp("Q.uxarc"));
+    // The descriptors hold the time of the add; the session is the same second in both.
+    EXPECT_EQ(unzipped.size(), plain.size());
+    EXPECT_EQ(unzipped, plain);
+    EXPECT_LT(*fs::fileSize(temp("Q.uxarc")), static_cast<std::int64_t>(plain.size()));
+}
+
+TEST_F(ArchiveTest, SplitCompressedVolumesAreWholeGzipStreamsOfTheBlocks) {
+    std::string text;
+    while (text.size() < 3'000'000) {
+        text += "line " + std::to_string(text.size()) + " of some compressible text\n";
+    }
+    const std::string path = src.write("log.txt", text);
+    test::archiveFiles(ctx(), "S", {path}, true, 100'000);
+    test::archiveFiles(ctx(), "U", {path}, true, 0);
+    std::int64_t splitTotal = 0;
+    int volumes = 0;
+    for (std::string name = "S"; fs::exists(temp(name + ".uxarc")); name = nextVolumeName(name)) {
+        splitTotal += *fs::fileSize(temp(name + ".uxarc"));
+        // Each volume, unpacked, is a plain volume the reader can use.
+        t.dir.write("plain/" + name + ".uxarc", test::gunzip(temp(name + ".uxarc")));
+        ++volumes;
+    }
+    EXPECT_GT(volumes, 2);
+    const std::int64_t unsplit = *fs::fileSize(temp("U.uxarc"));
+    EXPECT_LT(splitTotal, unsplit + unsplit / 50) << "split archives stay within 2%";
+
+    const Catalogue cat = test::catalogueOf(ctx(), "S");
+    ASSERT_EQ(cat.records.size(), 1u);
+    FolderVolumes plain(t.dir.file("plain"));
+    VolumeReader reader(nullptr, plain, false);
+    std::string back;
+    EXPECT_EQ(reader
+                  .extract(cat.records[0],
+                           [&](std::string_view d) {
+                               back.append(d);
+                               return true;
+                           })
+                  .status,
+              ExtractStatus::Ok);
+    EXPECT_EQ(back, text);
+}
+
+TEST_F(ArchiveTest, OnlyRegularFilesAreArchived) {
+    ASSERT_EQ(::mkfifo(src.file("fifo").c_str(), 0600), 0);
+    const auto codes =
+        test::archiveFiles(ctx(), "R", {src.file("fifo"), src.write("ok", "x")}, false);
+    EXPECT_EQ(codes, (std::vector<int>{clsArchive::kOpenFailed, 1}));
+    EXPECT_TRUE(t.loggedContaining("not a regular file"));
+}
+
+TEST_F(ArchiveTest, AFileThatChangesWhileArchivedIsRecordedAsArchived) {
+    const std::string grow = src.write("grow", pattern(5000));
+    const std::string shrink = src.write("shrink", pattern(600'000));
+    clsArchive archive(ctx());
+    archive.sArcfName = "W";
+    archive.NewArchive("W", true);
+    t.host.onYield = [&] { std::filesystem::resize_file(grow, 20000); };
+    ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(grow), false), 1);
+    t.host.onYield = [&] {
+        if (std::filesystem::file_size(shrink) > 300'000) {
+            std::filesystem::resize_file(shrink, 300'000);
+        }
+    };
+    ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(shrink), false), 1);
+    t.host.onYield = nullptr;
+    archive.CloseArchive();
+
+    const Catalogue cat = test::catalogueOf(ctx(), "W");
+    ASSERT_EQ(cat.records.size(), 2u);
+    EXPECT_EQ(cat.records[0].size, 5000);
+    // Read ahead of the blocks, the first 256 KiB were taken before the file shrank.
+    EXPECT_EQ(cat.records[1].size, 300'000);
+    FolderVolumes volumes(ctx().paths.tempDir());
+    VolumeReader reader(nullptr, volumes, false);
+    for (const auto& rec : cat.records) {
+        std::int64_t n = 0;
+        EXPECT_EQ(reader
+                      .extract(rec,
+                               [&](std::string_view d) {
+                                   n += static_cast<std::int64_t>(d.size());
+                                   return true;
+                               })
+                      .status,
+                  ExtractStatus::Ok);
+        EXPECT_EQ(n, rec.size);
+    }
+}
+
+TEST_F(ArchiveTest, AMissingSourceIsAnOpenFailure) {
+    clsArchive archive(ctx());
+    archive.sArcfName = "M";
+    archive.NewArchive("M", true);
+    clsDskFile gone = *clsDskFile::fromPath(src.write("gone", "x"));
+    std::filesystem::remove(src.file("gone"));
+    EXPECT_EQ(archive.AddFileToArchive(gone, false), clsArchive::kOpenFailed);
+    EXPECT_NE(archive.lastError().find("gone"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,99 @@
+#include "archive/catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+constexpr const char* kExample =
+    "dSession=20260105143012|RecSize=512|arcStart=Daily|sOffs=0|arcEnd=Daily|dEndOffset=3584|"
+    "fname=C:\\Data\\report.doc|size=3000|crc=1F00A2C4|Attrib=32|dCT=29563521/-1163529728|"
+    "dLAt=29563600/104857600|dLWt=29563590/-20971520";
+
+TEST(Catalogue, ParsesTheWorkedExample) {
+    auto rec = ParseCatalogueLine(kExample);
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(rec->dSession, *DateTime::fromParts(2026, 1, 5, 14, 30, 12));
+    EXPECT_EQ(rec->recsize, 512);
+    EXPECT_EQ(rec->arcStart, "Daily");
+    EXPECT_EQ(rec->arcEnd, "Daily");
+    EXPECT_EQ(rec->soffs, 0);
+    EXPECT_EQ(rec->dendoffset, 3584);
+    EXPECT_EQ(rec->fname, "C:\\Data\\report.doc");
+    EXPECT_EQ(rec->size, 3000);
+    EXPECT_EQ(rec->crc, "1F00A2C4");
+    EXPECT_EQ(rec->Attrib, 32);
+    EXPECT_EQ(rec->tCreationTimeGet(), (FileTime{29563521, -1163529728}));
+    EXPECT_EQ(rec->tLastAccessTimeGet(), (FileTime{29563600, 104857600}));
+    EXPECT_EQ(rec->tLastWriteTimeGet(), (FileTime{29563590, -20971520}));
+}
+
+TEST(Catalogue, PartialLinesOtherCasesAndLaterKeys) {
+    auto rec = ParseCatalogueLine("dSession=20260105143012|fname=C:\\a.txt|size=10");
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(rec->arcStart, "");
+    EXPECT_EQ(rec->soffs, 0);
+    EXPECT_EQ(rec->size, 10);
+    rec = ParseCatalogueLine("SOFFS=7|Fname=/x|SIZE=3|size=4|unknown=1|DCT=5");
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(rec->soffs, 7);
+    EXPECT_EQ(rec->fname, "/x");
+    EXPECT_EQ(rec->size, 4);
+    EXPECT_EQ(rec->creationTime, (FileTime{0, 0}));
+}
+
+TEST(Catalogue, PathsMayHoldCommasBarsAndTheKeysThemselves) {
+    const std::string path = "/data/a, b|c|size=1|fname=d ü.txt";
+    auto rec = ParseCatalogueLine("dSession=20260105143012|RecSize=512|fname=" + path +
+                                  "|size=42|crc=00000000|dLWt=1/2");
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(rec->fname, path);
+    EXPECT_EQ(rec->size, 42);
+    EXPECT_EQ(rec->lastWriteTime, (FileTime{1, 2}));
+}
+
+TEST(Catalogue, DamagedValuesRejectTheLine) {
+    for (const char* line :
+         {"dSession=20260105143012|broken", "size=12x|fname=/a", "dSession=2026010514|fname=/a",
+          "dCT=1/x|fname=/a", "dCT=99999999999/0|fname=/a", "sOffs=-5|fname=/a"}) {
+        EXPECT_FALSE(ParseCatalogueLine(line)) << line;
+    }
+}
+
+TEST(Catalogue, TimePairsAndSessionStamps) {
+    EXPECT_EQ(ParseTimePair("29563521/-1163529728"), (FileTime{29563521, -1163529728}));
+    EXPECT_EQ(ParseTimePair("5"), (FileTime{0, 0}));
+    EXPECT_EQ(ParseTimePair("-2147483648/2147483647"), (FileTime{INT32_MIN, INT32_MAX}));
+    EXPECT_FALSE(ParseTimePair("2147483648/0"));
+    EXPECT_EQ(ParseSessionStamp("20261232000000")->format("yyyy-MM-dd"), "2027-01-01");
+    EXPECT_EQ(ParseSessionStamp("20261301250000")->format("yyyy-MM-dd HH"), "2027-01-02 01");
+    EXPECT_EQ(ParseSessionStamp("20260001000000")->format("yyyy-MM-dd"), "2025-12-01");
+    EXPECT_FALSE(ParseSessionStamp("2026010514301"));
+    EXPECT_FALSE(ParseSessionStamp("2026010514301x"));
+}
+
+TEST(Catalogue, DamagedLinesAreSkippedAndNumbered) {
+    const std::string good = std::string(kExample) + "\r\n";
+    const Catalogue c = parseCatalogue(good + "garbage line\r\n\r\n" + good + "size=1|fname=/a\n" +
+                                       "dSession=20260105143012|RecSize=512|arcSt");
+    EXPECT_EQ(c.records.size(), 3u);
+    EXPECT_EQ(c.skippedLines, (std::vector<size_t>{2, 6}));
+    // A complete last line without its line end is kept.
+    EXPECT_EQ(parseCatalogue(kExample).records.size(), 1u);
+    EXPECT_TRUE(parseCatalogue("").records.empty());
+}
+
+TEST(Catalogue, ReadsFilesAndReportsUnreadableOnes) {
+    test::TempDir dir;
+    auto c = ReadCatalogue(dir.write("Daily.fs", std::string(kExample) + "\r\n"));
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->records.size(), 1u);
+    std::string error;
+    EXPECT_FALSE(ReadCatalogue(dir.file("missing.fs"), &error));
+    EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,96 @@
+#include "archive/file.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "archive_support.h"
+#include "platform/fs.h"
+
+namespace kestrel {
+namespace {
+
+TEST(ClsFile, OpenModesCreateOrFail) {
+    test::TestContext t;
+    clsFile f(t.ctx.get());
+    EXPECT_EQ(f.fOpen(t.dir.file("new.bin"), clsFile::kModeWrite), clsFile::kOpenOk);
+    f.fClose();
+    EXPECT_TRUE(fs::exists(t.dir.file("new.bin")));
+    EXPECT_EQ(f.fOpen(t.dir.file("missing.bin"), clsFile::kModeRead), clsFile::kOpenFailed);
+    EXPECT_TRUE(t.loggedContaining("ERROR:clsFile.fOpen()->"));
+    EXPECT_TRUE(t.loggedContaining("---" + t.dir.file("missing.bin")));
+}
+
+TEST(ClsFile, ReadsAtTheEndAndPadsWrites) {
+    test::TempDir dir;
+    const std::string path = dir.write("f", std::string(1000, 'x'));
+    clsFile f;
+    ASSERT_EQ(f.fOpen(path, clsFile::kModeReadWrite), clsFile::kOpenOk);
+    EXPECT_EQ(f.filesize, 1000);
+    std::string data = "old";
+    EXPECT_EQ(f.fRead(data, 512, 1000), 0);
+    EXPECT_EQ(data, "");
+    EXPECT_EQ(f.fRead(data, 512, 900), 100);
+    EXPECT_EQ(data, std::string(100, 'x'));
+    EXPECT_EQ(f.fWrite("abc", 8, 10), 8);
+    EXPECT_EQ(f.fWrite("too long", 3, 0), 0);
+    // A read sees what was written before it.
+    EXPECT_EQ(f.fRead(data, 10, 8), 10);
+    EXPECT_EQ(data, std::string("xxabc\0\0\0\0\0", 10));
+    f.TruncateFile(0);
+    EXPECT_EQ(*fs::fileSize(path), 1000);
+    f.TruncateFile(10);
+    EXPECT_TRUE(f.fClose());
+    EXPECT_EQ(test::readAll(path), std::string("xxxxxxxxxx"));
+}
+
+TEST(ClsFile, CompressedStreamsAppendMembersAndReadAcrossThem) {
+    test::TempDir dir;
+    const std::string path = dir.file("v.gz");
+    clsFile f;
+    f.bCompressed = true;
+    ASSERT_EQ(f.fOpen(path, clsFile::kModeWrite), clsFile::kOpenOk);
+    EXPECT_EQ(f.fWrite("first", 512, 0), 512);
+    EXPECT_TRUE(f.fClose());
+    ASSERT_EQ(f.fOpen(path, clsFile::kModeWrite), clsFile::kOpenOk);
+    EXPECT_EQ(f.fWrite("second", 512, 12345), 512);  // the position is not used
+    f.TruncateFile(10);                              // nothing to cut in a stream
+    EXPECT_TRUE(f.fClose());
+
+    const std::string plain = test::gunzip(path);
+    ASSERT_EQ(plain.size(), 1024u);
+    EXPECT_EQ(plain.substr(512, 6), "second");
+    ASSERT_EQ(f.fOpen(path, clsFile::kModeRead), clsFile::kOpenOk);
+    std::string data;
+    EXPECT_EQ(f.fRead(data, 512, 512), 512);
+    EXPECT_EQ(data.substr(0, 7), std::string("second\0", 7));
+    EXPECT_EQ(f.fRead(data, 512, 0), 512);  // backwards works too
+    EXPECT_EQ(data.substr(0, 5), "first");
+    EXPECT_EQ(f.fRead(data, 512, 1024), 0);
+    f.fClose();
+}
+
+TEST(ClsFile, RegularOnlyRefusesAFifoWithoutBlocking) {
+    test::TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("p").c_str(), 0600), 0);
+    clsFile f;
+    f.regularOnly = true;
+    EXPECT_EQ(f.fOpen(dir.file("p"), clsFile::kModeRead), clsFile::kOpenFailed);
+    EXPECT_NE(f.lastError().find("not a regular file"), std::string::npos);
+}
+
+TEST(ClsFile, SizesAboveTwoGibibytesArePositive) {
+    test::TempDir dir;
+    const std::string path = dir.write("sparse", "");
+    std::filesystem::resize_file(path, 3LL << 30);
+    clsFile f;
+    ASSERT_EQ(f.fOpen(path, clsFile::kModeRead), clsFile::kOpenOk);
+    EXPECT_EQ(f.filesize, 3LL << 30);
+    std::string data;
+    EXPECT_EQ(f.fRead(data, 100, (3LL << 30) - 40), 40);
+}
+
+}  // namespace
+}  // namespace kestrel

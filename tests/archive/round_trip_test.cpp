@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "archive/volume_reader.h"
+#include "archive_support.h"
+#include "platform/fs.h"
+
+namespace kestrel {
+namespace {
+
+// A tree of files at every record-size boundary, with awkward names.
+std::vector<std::string> makeTree(test::TempDir& dir) {
+    const std::int64_t sizes[] = {0,          1,          511,       512,       513,
+                                  4096,       102'399,    102'400,   102'401,   255'999,
+                                  256'000,    511'999,    512'000,   1'048'575, 1'048'576,
+                                  10'485'759, 10'485'760, 10'485'761};
+    const char* names[] = {"plain",       "with, comma",  "with|bar",
+                           "with space ", "ümlaut ä.txt", "a|size=1|fname=b"};
+    std::mt19937 gen(42);
+    std::vector<std::string> paths;
+    int i = 0;
+    for (std::int64_t size : sizes) {
+        std::string content(static_cast<size_t>(size), '\0');
+        // Half compressible, half not.
+        for (size_t k = 0; k < content.size(); ++k) {
+            content[k] = (i % 2 == 0) ? static_cast<char>(gen()) : static_cast<char>('a' + k % 7);
+        }
+        const std::string name = std::string(names[i % 6]) + " " + std::to_string(size);
+        paths.push_back(dir.write("tree/sub " + std::to_string(i % 3) + "/" + name, content));
+        ++i;
+    }
+    return paths;
+}
+
+struct Variant {
+    const char* name;
+    bool zipped;
+    std::int64_t split;
+};
+
+class RoundTrip : public ::testing::TestWithParam<Variant> {};
+
+TEST_P(RoundTrip, EveryByteAndTimeComesBack) {
+    test::TestContext t;
+    test::TempDir src;
+    const auto paths = makeTree(src);
+    const Variant v = GetParam();
+    const auto codes = test::archiveFiles(*t.ctx, v.name, paths, v.zipped, v.split);
+    for (int code : codes) {
+        EXPECT_EQ(code, 1);
+    }
+    const Catalogue cat = test::catalogueOf(*t.ctx, v.name);
+    ASSERT_EQ(cat.records.size(), paths.size());
+    EXPECT_TRUE(cat.skippedLines.empty());
+
+    FolderVolumes volumes(t.ctx->paths.tempDir());
+    VolumeReader reader(t.ctx.get(), volumes, v.zipped);
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const clsRestoreFileData& rec = cat.records[i];
+        EXPECT_EQ(rec.fname, paths[i]);
+        std::string back;
+        const ExtractResult r = reader.extract(rec, [&](std::string_view d) {
+            back.append(d);
+            return true;
+        });
+        EXPECT_EQ(r.status, ExtractStatus::Ok) << rec.fname << ": " << r.detail;
+        EXPECT_TRUE(back == test::readAll(paths[i])) << rec.fname;
+        const auto facts = statFile(paths[i]);
+        EXPECT_EQ(rec.lastWriteTime, facts->lastWriteTime);
+        EXPECT_EQ(rec.creationTime, facts->creationTime);
+        EXPECT_EQ(rec.Attrib, facts->attributes);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Archive, RoundTrip,
+                         ::testing::Values(Variant{"Plain", false, 0},
+                                           Variant{"PlainSplit", false, 3'000'000},
+                                           Variant{"Zipped", true, 0},
+                                           Variant{"ZippedSplit", true, 2'000'000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(VolumeReader, FlippedBytesTruncatedAndMissingVolumesAreReported) {
+    test::TestContext t;
+    test::TempDir src;
+    const std::string content(40'000, 'k');
+    test::archiveFiles(*t.ctx, "V", {src.write("a", content), src.write("b", "tail file")}, false,
+                       20'000);
+    const std::string dir = t.ctx->paths.tempDir();
+    Catalogue cat = test::catalogueOf(*t.ctx, "V");
+    ASSERT_EQ(cat.records.size(), 2u);
+    FolderVolumes volumes(dir);
+    auto extract = [&](const clsRestoreFileData& rec) {
+        VolumeReader reader(nullptr, volumes, false);
+        std::int64_t n = 0;
+        ExtractResult r = reader.extract(rec, [&](std::string_view d) {
+            n += static_cast<std::int64_t>(d.size());
+            return true;
+        });
+        return std::make_pair(r, n);
+    };
+    EXPECT_EQ(extract(cat.records[0]).first.status, ExtractStatus::Ok);
+
+    // One flipped byte.
+    {
+        std::fstream f(dir + "V.uxarc", std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(100);
+        f.put('j');
+    }
+    EXPECT_EQ(extract(cat.records[0]).first.status, ExtractStatus::ChecksumMismatch);
+
+    // A later volume cut short: no padding with NUL bytes, the record is damaged.
+    std::filesystem::resize_file(dir + "V-001.uxarc", 1000);
+    const auto [cut, produced] = extract(cat.records[0]);
+    EXPECT_EQ(cut.status, ExtractStatus::Damaged);
+    EXPECT_LT(produced, 40'000);
+
+    std::filesystem::remove(dir + "V-001.uxarc");
+    const auto missing = extract(cat.records[0]).first;
+    EXPECT_EQ(missing.status, ExtractStatus::VolumeMissing);
+    EXPECT_EQ(missing.volume, "V-001");
+
+    clsRestoreFileData broken = cat.records[1];
+    broken.recsize = 0;
+    EXPECT_EQ(extract(broken).first.status, ExtractStatus::Damaged);
+
+    VolumeReader reader(nullptr, volumes, false);
+    EXPECT_EQ(reader.extract(cat.records[0], [](std::string_view) { return false; }).status,
+              ExtractStatus::WriteFailed);
+}
+
+TEST(VolumeReader, AbortStopsTheRead) {
+    test::TestContext t;
+    test::TempDir src;
+    test::archiveFiles(*t.ctx, "A", {src.write("a", std::string(50'000, 'x'))}, false);
+    FolderVolumes volumes(t.ctx->paths.tempDir());
+    VolumeReader reader(t.ctx.get(), volumes, false);
+    t.ctx->flags.bAbortBackup = true;
+    EXPECT_EQ(reader
+                  .extract(test::catalogueOf(*t.ctx, "A").records[0],
+                           [](std::string_view) { return true; })
+                  .status,
+              ExtractStatus::Aborted);
+}
+
+TEST(VolumeReader, FilesAboveTwoGibibytes) {
+    test::TestContext t;
+    test::TempDir src;
+    const std::string path = src.write("huge.img", "");
+    const std::int64_t size = (2LL << 30) + 12345;
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
+    {
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(size - 5);
+        f.write("tail!", 5);
+    }
+    EXPECT_EQ(test::archiveFiles(*t.ctx, "H", {path}, false), std::vector<int>{1});
+    const Catalogue cat = test::catalogueOf(*t.ctx, "H");
+    ASSERT_EQ(cat.records.size(), 1u);
+    EXPECT_EQ(cat.records[0].size, size);
+    FolderVolumes volumes(t.ctx->paths.tempDir());
+    VolumeReader reader(nullptr, volumes, false);
+    std::int64_t n = 0;
+    std::string last;
+    EXPECT_EQ(reader
+                  .extract(cat.records[0],
+                           [&](std::string_view d) {
+                               n += static_cast<std::int64_t>(d.size());
+                               last = std::string(d.substr(d.size() >= 5 ? d.size() - 5 : 0));
+                               return true;
+                           })
+                  .status,
+              ExtractStatus::Ok);
+    EXPECT_EQ(n, size);
+    EXPECT_EQ(last, "tail!");
+    std::filesystem::remove(fs::join(t.ctx->paths.tempDir(), "H.uxarc"));
+}
+
+}  // namespace
+}  // namespace kestrel
