@@ -1,0 +1,137 @@
+// Archives a generated tree plain, compressed, and compressed with splitting, reads each back,
+// and prints MB/s beside `cp -r` and `gzip -9` on the same bytes.
+//
+//   archive_bench [--small N] [--large N] [--large-mb MB] [--dir FOLDER]
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "archive/archive.h"
+#include "archive/volume_reader.h"
+#include "bench_util.h"
+#include "core/app_context.h"
+
+using namespace kestrel;
+
+namespace {
+
+struct Run {
+    double writeSeconds = 0;
+    double readSeconds = 0;
+    std::int64_t archiveBytes = 0;
+    int volumes = 0;
+    bool ok = true;
+};
+
+Run archiveAndRead(AppContext& ctx, const bench::Tree& tree, const std::string& name, bool zipped,
+                   std::int64_t split) {
+    Run run;
+    std::vector<clsDskFile> files;
+    for (const std::string& p : tree.files) {
+        files.push_back(*clsDskFile::fromPath(p));
+    }
+    run.writeSeconds = bench::timed([&] {
+        clsArchive archive(ctx);
+        archive.dSessionDate = ctx.clock.now();
+        archive.sArcfName = name;
+        archive.NewArchive(name, true, zipped, tree.bytes);
+        archive.bSplit = true;
+        archive.dSplitSize = split;
+        for (const clsDskFile& f : files) {
+            if (archive.AddFileToArchive(f, false) != clsArchive::kAdded) {
+                run.ok = false;
+            }
+        }
+        run.ok = archive.CloseArchive() && run.ok;
+        for (const clsDskFile& v : archive.Volumes) {
+            run.archiveBytes += std::filesystem::file_size(v.path + v.filename);
+            ++run.volumes;
+        }
+    });
+    auto catalogue = ReadCatalogue(ctx.paths.tempDir() + name + ".fs");
+    FolderVolumes volumes(ctx.paths.tempDir());
+    run.readSeconds = bench::timed([&] {
+        VolumeReader reader(nullptr, volumes, zipped);
+        for (const clsRestoreFileData& rec : catalogue->records) {
+            if (reader.extract(rec, [](std::string_view) { return true; }).status !=
+                ExtractStatus::Ok) {
+                run.ok = false;
+            }
+        }
+    });
+    return run;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int small = 2000;
+    int large = 4;
+    std::int64_t largeMb = 48;
+    std::string dir = std::filesystem::temp_directory_path().string();
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--small")) {
+            small = std::atoi(argv[i + 1]);
+        } else if (!std::strcmp(argv[i], "--large")) {
+            large = std::atoi(argv[i + 1]);
+        } else if (!std::strcmp(argv[i], "--large-mb")) {
+            largeMb = std::atoll(argv[i + 1]);
+        } else if (!std::strcmp(argv[i], "--dir")) {
+            dir = argv[i + 1];
+        }
+    }
+
+    bench::Scratch scratch(dir);
+    const std::string treeDir = scratch.path() + "/tree";
+    const bench::Tree tree = bench::makeTree(treeDir, small, large, largeMb << 20);
+    std::printf("tree: %zu files, %.1f MB (%d small, %d x %lld MB)\n", tree.files.size(),
+                static_cast<double>(tree.bytes) / 1e6, small, large,
+                static_cast<long long>(largeMb));
+
+    SystemClock clock;
+    NullHost host;
+    AppContext ctx(ProgramFolder(scratch.path() + "/home", {}), clock, host);
+    ctx.initialise();
+
+    const double cp = bench::timedCommand("cp -r " + bench::quote(treeDir) + " " +
+                                          bench::quote(scratch.path() + "/copy"));
+    std::printf("%-28s %8.1f MB/s\n", "cp -r (yardstick)",
+                bench::megabytesPerSecond(tree.bytes, cp));
+    std::filesystem::remove_all(scratch.path() + "/copy");
+
+    const Run plain = archiveAndRead(ctx, tree, "plain", false, 0);
+    std::printf("%-28s %8.1f MB/s   read back %8.1f MB/s   %s\n", "archive, plain",
+                bench::megabytesPerSecond(tree.bytes, plain.writeSeconds),
+                bench::megabytesPerSecond(tree.bytes, plain.readSeconds),
+                plain.ok ? "ok" : "FAILED");
+
+    const std::string volume = ctx.paths.tempDir() + "plain.uxarc";
+    const double gzip = bench::timedCommand("gzip -9 -c " + bench::quote(volume) + " > /dev/null");
+    std::printf("%-28s %8.1f MB/s\n", "gzip -9 of the plain volume",
+                bench::megabytesPerSecond(plain.archiveBytes, gzip));
+
+    const Run zipped = archiveAndRead(ctx, tree, "zipped", true, 0);
+    std::printf("%-28s %8.1f MB/s   read back %8.1f MB/s   %.1f MB  %s\n", "archive, compressed",
+                bench::megabytesPerSecond(tree.bytes, zipped.writeSeconds),
+                bench::megabytesPerSecond(tree.bytes, zipped.readSeconds),
+                static_cast<double>(zipped.archiveBytes) / 1e6, zipped.ok ? "ok" : "FAILED");
+
+    const std::int64_t split = std::max<std::int64_t>(zipped.archiveBytes / 8, 1 << 20);
+    const Run splitRun = archiveAndRead(ctx, tree, "split", true, split);
+    std::printf("%-28s %8.1f MB/s   read back %8.1f MB/s   %.1f MB in %d volumes (%+.2f%%)  %s\n",
+                "archive, compressed + split",
+                bench::megabytesPerSecond(tree.bytes, splitRun.writeSeconds),
+                bench::megabytesPerSecond(tree.bytes, splitRun.readSeconds),
+                static_cast<double>(splitRun.archiveBytes) / 1e6, splitRun.volumes,
+                100.0 * static_cast<double>(splitRun.archiveBytes - zipped.archiveBytes) /
+                    static_cast<double>(zipped.archiveBytes),
+                splitRun.ok ? "ok" : "FAILED");
+    const double gzipRate = bench::megabytesPerSecond(plain.archiveBytes, gzip);
+    std::printf(
+        "plain archiving at %.0f%% of cp, reading back at %.0f%%; compressed archiving at "
+        "%.0f%% of gzip -9\n",
+        100.0 * cp / plain.writeSeconds, 100.0 * cp / plain.readSeconds,
+        100.0 * bench::megabytesPerSecond(tree.bytes, zipped.writeSeconds) / gzipRate);
+    return plain.ok && zipped.ok && splitRun.ok ? 0 : 1;
+}

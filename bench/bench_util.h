@@ -1,0 +1,43 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrel::bench {
+
+// A scratch folder removed at the end.
+class Scratch {
+  public:
+    explicit Scratch(const std::string& under);
+    ~Scratch();
+    const std::string& path() const { return m_path; }
+
+  private:
+    std::string m_path;
+};
+
+struct Tree {
+    std::vector<std::string> files;
+    std::int64_t bytes = 0;
+};
+
+// Many small files (1 to 64 KiB) and a few large ones, half compressible text, half random.
+Tree makeTree(const std::string& root, int smallFiles, int largeFiles, std::int64_t largeBytes);
+
+// Seconds taken by fn.
+template <typename Fn>
+double timed(Fn&& fn) {
+    const auto start = std::chrono::steady_clock::now();
+    fn();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Seconds taken by a shell command; negative when it failed.
+double timedCommand(const std::string& command);
+
+double megabytesPerSecond(std::int64_t bytes, double seconds);
+std::string quote(const std::string& path);
+
+}  // namespace kestrel::bench
