@@ -9,12 +9,12 @@ namespace kestrel::bench {
 
 // A scratch folder removed at the end.
 class Scratch {
-  public:
+public:
     explicit Scratch(const std::string& under);
     ~Scratch();
     const std::string& path() const { return m_path; }
 
-  private:
+private:
     std::string m_path;
 };
 

@@ -21,7 +21,7 @@ struct AppContext;
 // per file, CloseArchive. Volumes lists the volume files written. The current volume and the
 // catalogue stay open between files; CloseArchive completes them.
 class clsArchive {
-  public:
+public:
     // Results of AddFileToArchive.
     static constexpr int kAdded = 1;
     static constexpr int kFailed = 2;  // a write failed; the file's blocks were cut off
@@ -67,7 +67,7 @@ class clsArchive {
     std::vector<clsArchiveFileData> Files;
     std::string sName;
 
-  private:
+private:
     enum class Switch { None, Switched, Failed };
 
     std::string volumePath(const std::string& baseName) const;

@@ -165,7 +165,8 @@ Catalogue parseCatalogue(std::string_view content) {
             continue;
         }
         auto rec = ParseCatalogueLine(line);
-        if (!rec) {
+        // A line that names no file (a piece of an encrypted or foreign file) is no record.
+        if (!rec || rec->fname.empty()) {
             catalogue.skippedLines.push_back(number);
             continue;
         }

@@ -42,8 +42,9 @@ struct Catalogue {
     std::vector<size_t> skippedLines;
 };
 
-// Reads a catalogue file line by line (CR LF or LF). A damaged line is skipped and noted; a
-// last line without its line end counts as damaged unless it is complete. Nothing when the
+// Reads a catalogue file line by line (CR LF or LF). A damaged line (see ParseCatalogueLine, or
+// one that names no file) is skipped and noted; a last line without its line end counts as
+// damaged unless it is complete. Nothing when the
 // file cannot be read (*error says why).
 std::optional<Catalogue> ReadCatalogue(const std::string& path, std::string* error = nullptr);
 // The same for catalogue text already in memory.

@@ -21,7 +21,7 @@ struct AppContext;
 // the system and tell whether all of them were written; callers that must know (the archive,
 // before it records a file) call it.
 class clsFile {
-  public:
+public:
     static constexpr int kOpenOk = 1;
     static constexpr int kOpenFailed = 2;
     static constexpr int kModeRead = 1;
@@ -65,7 +65,7 @@ class clsFile {
     // Set before fOpen to refuse anything but a regular file (FIFOs and devices would block).
     bool regularOnly = false;
 
-  private:
+private:
     bool flushWrites();
     void noteFailure(const std::string& text, bool diskFull);
 

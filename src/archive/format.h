@@ -22,14 +22,14 @@ std::int64_t ChooseRecSize(std::int64_t size);
 // The archive checksum: the byte-wise XOR of a file's 4-byte groups (the last block padded with
 // NUL bytes). Not a CRC.
 class FoldChecksum {
-  public:
+public:
     // Folds a block whose length is a multiple of 4 (every record size is).
     void fold(std::string_view block);
     const std::array<unsigned char, 4>& state() const { return m_state; }
     // The four state bytes as a 4-character string (as the in-memory record keeps them).
     std::string bytes() const;
 
-  private:
+private:
     std::array<unsigned char, 4> m_state{};
 };
 

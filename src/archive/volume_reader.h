@@ -16,18 +16,18 @@ struct AppContext;
 // Where the reader finds a volume: the local path of the volume with the given base name, or
 // nothing when it cannot be had. The restore fetches (downloads, decrypts) volumes here.
 class VolumeSource {
-  public:
+public:
     virtual ~VolumeSource() = default;
     virtual std::optional<std::string> volumePath(const std::string& baseName) = 0;
 };
 
 // Volumes lying in one folder (beside their catalogue, or in the temporary folder).
 class FolderVolumes : public VolumeSource {
-  public:
+public:
     explicit FolderVolumes(std::string folder) : m_folder(std::move(folder)) {}
     std::optional<std::string> volumePath(const std::string& baseName) override;
 
-  private:
+private:
     std::string m_folder;
 };
 
@@ -49,7 +49,7 @@ struct ExtractResult {
 // Reads archived files back from their volumes. Keeps the last volume open, so that reading
 // the files of a volume in catalogue order reads it once from front to back.
 class VolumeReader {
-  public:
+public:
     // compressed: whether the volumes are gzip streams; nothing = tell by each volume's first
     // bytes. ctx, when given, supplies the abort and pause flags and the yields.
     VolumeReader(AppContext* ctx, VolumeSource& source, std::optional<bool> compressed);
@@ -63,7 +63,7 @@ class VolumeReader {
     ExtractResult extract(const clsRestoreFileData& rec, const Sink& sink,
                           const Progress& progress = nullptr);
 
-  private:
+private:
     bool open(const std::string& baseName, std::string* detail);
 
     AppContext* m_ctx;

@@ -11,6 +11,7 @@
 #include "archive/volume_reader.h"
 #include "cli/console_host.h"
 #include "core/app_context.h"
+#include "engine/backup_run.h"
 #include "jobs/job_store.h"
 #include "platform/file_facts.h"
 #include "platform/fs.h"
@@ -478,11 +479,7 @@ int commandDelete(AppContext& ctx, const std::string& name, const std::string& p
 }
 
 std::string thousands(std::int64_t n) {
-    std::string digits = std::to_string(n);
-    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) {
-        digits.insert(static_cast<size_t>(i), ",");
-    }
-    return digits;
+    return text::groupThousands(std::to_string(n));
 }
 
 std::optional<Catalogue> readCatalogueOrSay(const std::string& path, std::ostream& err) {
@@ -577,6 +574,22 @@ int commandVerify(AppContext& ctx, const std::string& path, std::optional<bool> 
     return bad == 0 && catalogue->skippedLines.empty() ? kExitOk : kExitFailed;
 }
 
+int commandRun(AppContext& ctx, const std::string& name) {
+    // A run owns the temporary folder: it starts empty.
+    if (!LoadJobs(ctx, true)) {
+        throw UsageError{ctx.msg("strMsgSystemVarsError")};
+    }
+    if (ctx.jobs.find(name) == nullptr) {
+        throw UsageError{ctx.messages.format("strMsgJobNotFound", {{"%d", name}})};
+    }
+    terminal::setInterruptFlag(&ctx.flags.bAbortBackup);
+    const RunSummary summary = RunBackup(ctx, name);
+    if (summary.status == kStatusAborted) {
+        return kExitAborted;
+    }
+    return summary.status == kStatusOk && summary.notStored == 0 ? kExitOk : kExitFailed;
+}
+
 }  // namespace
 
 int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err, Clock& clock) {
@@ -631,6 +644,13 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                        "The job's password, when it is protected; \"-\" reads it from standard "
                        "input");
 
+    std::string runName;
+    auto* runJob = app.add_subcommand(
+        "run",
+        "Run a job now: progress, log lines and summary on the error stream. Exit code 0 "
+        "when every file was stored, 1 when not, 3 when stopped (Ctrl-C)");
+    runJob->add_option("job", runName, "Job name")->required();
+
     std::string cataloguePath;
     auto* listCatalogue =
         app.add_subcommand("catalogue", "List the sessions and files of an archive catalogue");
@@ -684,6 +704,9 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                 compressed = forceCompressed;
             }
             return commandVerify(ctx, cataloguePath, compressed, out, err);
+        }
+        if (*runJob) {
+            return commandRun(ctx, runName);
         }
         if (!LoadJobs(ctx, false)) {
             err << "kestrel-cli: " << ctx.msg("strMsgSystemVarsError") << '\n';

@@ -12,7 +12,7 @@ namespace kestrel {
 // answers questions: each gets the answer set in advance (from command-line options) or its
 // safe default, so that an unattended run never hangs.
 class ConsoleHost : public Host {
-  public:
+public:
     ConsoleHost(std::ostream& err, bool progressLine);
 
     // The answer to give to every question from now on; nothing = the safe default.
@@ -32,7 +32,7 @@ class ConsoleHost : public Host {
     MsgAnswer messageBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
                          MsgAnswer safeDefault) override;
 
-  private:
+private:
     void clearProgressLine();
 
     std::ostream& m_err;

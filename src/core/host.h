@@ -14,7 +14,7 @@ enum class MsgAnswer { Ok, Cancel, Yes, No };
 //
 // All calls come from the one thread that runs the engine.
 class Host {
-  public:
+public:
     virtual ~Host() = default;
 
     // Lets the user interface process pending events (clicks on pause or abort, repaints).
@@ -44,7 +44,7 @@ class Host {
 
 // A host that shows nothing and answers every question with its safe default.
 class NullHost : public Host {
-  public:
+public:
     void yield() override {}
     bool windowVisible() const override { return false; }
     void logLine(const std::string&) override {}

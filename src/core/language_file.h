@@ -12,7 +12,7 @@ namespace kestrel {
 // per window, named after it, holds captions under "Caption", control names, and control names
 // followed by "|" and an index.
 class LanguageFile {
-  public:
+public:
     LanguageFile() = default;
     // Reads the file; a missing or unreadable file reads as empty.
     explicit LanguageFile(const std::string& path);
@@ -27,7 +27,7 @@ class LanguageFile {
     std::optional<std::string> caption(std::string_view window, std::string_view control,
                                        int index) const;
 
-  private:
+private:
     IniFile m_ini;
 };
 

@@ -14,7 +14,7 @@ class Host;
 // user (log list and status bar, through the host) and appends it, stamped, to logs/kestrel.log.
 // A log longer than 5,000,000 bytes is renamed to kestrel.log001..999 before the next entry.
 class Log {
-  public:
+public:
     static constexpr std::int64_t kRotateAbove = 5'000'000;
     static constexpr size_t kListCapacity = 20'000;
     static constexpr int kMaxRotations = 999;
@@ -31,7 +31,7 @@ class Log {
     // The file name of rotation n ("kestrel.log001").
     std::string rotatedPath(int n) const;
 
-  private:
+private:
     std::string stamp() const;
     void addListLine(std::string_view piece);
     void rotateIfNeeded();

@@ -115,6 +115,14 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgStoreCopyKept", "The job store was damaged; its original content is kept as %d"},
         {"strMsgStoreReadFailed", "Cannot read the job store: %s"},
         {"strMsgStoreWriteFailed", "Cannot write the job store: %s"},
+        // Conditions of a run the table above has no text for.
+        {"strMsgJobNotFound", "No backup named %d!"},
+        {"strMsgSkippedNotRegular", "Skipped %d: not a regular file"},
+        {"strMsgSkippedFolderLink", "Skipped %d: a link to a folder is not followed"},
+        {"strMsgCantReadFolder", "FAIL: Can't read folder %d: %s"},
+        {"strMsgEncryptFailed", "FAIL: Encryption of %d failed: %s"},
+        {"strMsgDecryptFailedFull", "FAIL: Can't decrypt %d (%s)! A full backup is made."},
+        {"strMsgFilesNotAdded", "FAIL: %d file(s) could not be added to the archive!"},
     };
     return kTable;
 }

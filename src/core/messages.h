@@ -33,7 +33,7 @@ const std::vector<MessageDefault>& defaultMessages();
 
 // The message table: every user-visible text by key, in the current language.
 class Messages {
-  public:
+public:
     Messages();
 
     // Rebuilds the table: the English texts, then every non-empty value of the section
@@ -50,7 +50,7 @@ class Messages {
 
     const std::vector<clsString>& table() const { return m_table; }
 
-  private:
+private:
     std::vector<clsString> m_table;
     std::unordered_map<std::string, size_t> m_byKey;
 };

@@ -18,7 +18,7 @@ inline constexpr std::string_view kMakerKey = "Software\\Brightmoor Soft\\";
 // Program settings by area, section and name, and the in-memory copies the program keeps of
 // a few of them.
 class Settings {
-  public:
+public:
     explicit Settings(SettingsStore& store) : m_store(store) {}
 
     // The stored text, or the default when the value is absent or empty.
@@ -49,7 +49,7 @@ class Settings {
     bool blockSchedule = true;
     std::uint8_t style = 1;
 
-  private:
+private:
     SettingsStore& m_store;
 };
 

@@ -64,7 +64,7 @@ struct clsKestrel {
 // One backup job. The job owns its sources; the schedule and FTP destination are shared
 // references, as the editor assigns them.
 class clsBackup {
-  public:
+public:
     clsBackup() = default;
     clsBackup(const clsBackup&) = delete;
     clsBackup& operator=(const clsBackup&) = delete;

@@ -11,7 +11,7 @@ namespace kestrel {
 // Every job of the program, in the order of the job store. Names need not be unique: a lookup
 // by name takes the first exact (case-sensitive) match.
 class Jobs {
-  public:
+public:
     size_t count() const { return m_jobs.size(); }
     bool empty() const { return m_jobs.empty(); }
     clsBackup& at(size_t index) { return *m_jobs.at(index); }
@@ -30,7 +30,7 @@ class Jobs {
     auto begin() const { return m_jobs.begin(); }
     auto end() const { return m_jobs.end(); }
 
-  private:
+private:
     std::vector<std::unique_ptr<clsBackup>> m_jobs;
 };
 

@@ -9,7 +9,7 @@ namespace kestrel {
 // The time sources the program reads. Passed by reference wherever time matters, so that tests
 // can set the date (schedules, log stamps, the job store) and advance the tick counter.
 class Clock {
-  public:
+public:
     virtual ~Clock() = default;
     // The current local date and time.
     virtual DateTime now() = 0;
@@ -22,7 +22,7 @@ DateTime toLocalDateTime(std::int64_t unixSeconds);
 
 // Reads the system's real-time and monotonic clocks.
 class SystemClock final : public Clock {
-  public:
+public:
     DateTime now() override;
     std::uint64_t tickMs() override;
 };

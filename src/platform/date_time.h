@@ -12,7 +12,7 @@ namespace kestrel {
 // and the log use them. The default value is the zero date, 30 Dec 1899 00:00:00, which stands
 // for "never" in the job records. Arithmetic is on the calendar only: no time zone is applied.
 class DateTime {
-  public:
+public:
     DateTime() = default;
 
     // Returns nothing when a part is out of range (month 13, 30 February, hour 24, ...).
@@ -43,7 +43,7 @@ class DateTime {
 
     auto operator<=>(const DateTime&) const = default;
 
-  private:
+private:
     explicit DateTime(std::int64_t seconds) : m_seconds(seconds) {}
     std::int64_t m_seconds = 0;
 };

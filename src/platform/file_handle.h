@@ -11,7 +11,7 @@ namespace kestrel {
 // One open file with positioned reads and writes at 64-bit offsets. Move-only; the destructor
 // closes it.
 class FileHandle {
-  public:
+public:
     enum class Mode { Read, Write, ReadWrite };
 
     FileHandle() = default;
@@ -43,7 +43,7 @@ class FileHandle {
     const std::string& lastError() const { return m_lastError; }
     bool diskFull() const { return m_diskFull; }
 
-  private:
+private:
     void fail(const char* what);
 
     int m_fd = -1;

@@ -21,7 +21,7 @@ void setError(std::string* error, const std::string& what, int err) {
 
 // Closes the descriptor when it goes out of scope.
 class Fd {
-  public:
+public:
     explicit Fd(int fd) : m_fd(fd) {}
     ~Fd() {
         if (m_fd >= 0) {
@@ -38,7 +38,7 @@ class Fd {
         return ::close(fd) == 0;
     }
 
-  private:
+private:
     int m_fd;
 };
 
@@ -301,6 +301,85 @@ std::string absolutePath(std::string_view path) {
         out.append(part);
     }
     return out.empty() ? std::string(1, kSeparator) : out;
+}
+
+bool copyFile(const std::string& from, const std::string& to, std::string* error, bool* diskFull) {
+    if (diskFull != nullptr) {
+        *diskFull = false;
+    }
+    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0) {
+        setError(error, "cannot open " + from, errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        if (error != nullptr) {
+            *error = "not a regular file: " + from;
+        }
+        return false;
+    }
+    ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
+    std::string tmpl = to + ".part-XXXXXX";
+    Fd out(::mkstemp(tmpl.data()));
+    if (out.get() < 0) {
+        setError(error, "cannot create " + to, errno);
+        if (diskFull != nullptr) {
+            *diskFull = errno == ENOSPC || errno == EDQUOT;
+        }
+        return false;
+    }
+    auto fail = [&](const std::string& what) {
+        const int err = errno;
+        setError(error, what, err);
+        if (diskFull != nullptr) {
+            *diskFull = err == ENOSPC || err == EDQUOT;
+        }
+        ::unlink(tmpl.c_str());
+        return false;
+    };
+    // copy_file_range lets the kernel move the bytes; fall back to read/write where it cannot.
+    bool kernelCopy = true;
+    std::vector<char> buffer;
+    for (;;) {
+        ssize_t n = 0;
+        if (kernelCopy) {
+            n = ::copy_file_range(in.get(), nullptr, out.get(), nullptr, 1 << 30, 0);
+            if (n < 0 &&
+                (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+                kernelCopy = false;
+                continue;
+            }
+        } else {
+            buffer.resize(1 << 20);
+            n = ::read(in.get(), buffer.data(), buffer.size());
+            if (n > 0 &&
+                !writeAll(out.get(), std::string_view(buffer.data(), static_cast<size_t>(n)))) {
+                return fail("cannot write " + to);
+            }
+        }
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return fail((errno == ENOSPC || errno == EDQUOT ? "cannot write " : "cannot read ") +
+                        (errno == ENOSPC || errno == EDQUOT ? to : from));
+        }
+        if (n == 0) {
+            break;
+        }
+    }
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::fchmod(out.get(), st.st_mode & 07777) != 0 || ::futimens(out.get(), times) != 0) {
+        return fail("cannot set the attributes of " + to);
+    }
+    if (!out.close()) {
+        return fail("cannot write " + to);
+    }
+    if (::rename(tmpl.c_str(), to.c_str()) != 0) {
+        return fail("cannot replace " + to);
+    }
+    return true;
 }
 
 std::string executableDir() {

@@ -15,7 +15,7 @@ namespace kestrel {
 //
 // The whole file is held in memory and written back as one atomic replacement (save).
 class IniFile {
-  public:
+public:
     enum class LoadResult { Loaded, Missing, Failed };
 
     static IniFile parse(std::string_view text);
@@ -48,7 +48,7 @@ class IniFile {
     // Adds an empty section when absent; true when it was added.
     bool ensureSection(std::string_view section);
 
-  private:
+private:
     struct Section {
         std::string name;  // empty for lines before the first header
         std::vector<std::string> lines;

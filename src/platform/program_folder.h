@@ -11,7 +11,7 @@ namespace kestrel {
 // that ship with the program (Languages/*.lng, bin/bfish, help/) are looked up here first and
 // then beside the executable, so that a build tree and an installed copy work alike.
 class ProgramFolder {
-  public:
+public:
     // home: the program folder itself. assetRoots: further folders searched for assets, in order.
     explicit ProgramFolder(std::string home, std::vector<std::string> assetRoots = {});
 
@@ -30,7 +30,7 @@ class ProgramFolder {
     std::optional<std::string> findAsset(std::string_view relative) const;
     const std::vector<std::string>& assetRoots() const { return m_assetRoots; }
 
-  private:
+private:
     std::string m_home;
     std::vector<std::string> m_assetRoots;
 };

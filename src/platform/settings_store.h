@@ -11,7 +11,7 @@ namespace kestrel {
 // without case. The file is read on every call and rewritten atomically, mode 0600, on every
 // change, so that two processes (the desktop program and the service) see each other's changes.
 class SettingsStore {
-  public:
+public:
     enum class KeyDisposition { Failed = 0, Created = 1, Opened = 2 };
 
     explicit SettingsStore(std::string path) : m_path(std::move(path)) {}
@@ -27,7 +27,7 @@ class SettingsStore {
     // Creates the key (an empty section) unless it exists.
     KeyDisposition createKey(std::string_view key);
 
-  private:
+private:
     std::string m_path;
 };
 

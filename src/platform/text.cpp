@@ -119,6 +119,26 @@ std::string fill(std::string_view templ,
     return out;
 }
 
+std::string groupThousands(std::string_view number) {
+    std::string_view sign;
+    if (!number.empty() && number.front() == '-') {
+        sign = number.substr(0, 1);
+        number.remove_prefix(1);
+    }
+    const size_t dot = number.find('.');
+    const std::string_view whole = number.substr(0, dot);
+    const std::string_view rest = dot == std::string_view::npos ? "" : number.substr(dot);
+    std::string out(sign);
+    for (size_t i = 0; i < whole.size(); ++i) {
+        if (i > 0 && (whole.size() - i) % 3 == 0) {
+            out += ',';
+        }
+        out += whole[i];
+    }
+    out.append(rest);
+    return out;
+}
+
 std::optional<std::int64_t> parseInt(std::string_view s) {
     s = trimSpace(s);
     if (!s.empty() && s.front() == '+') {

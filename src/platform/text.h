@@ -33,6 +33,10 @@ std::string replaceAll(std::string_view s, std::string_view from, std::string_vi
 std::string fill(std::string_view templ,
                  std::initializer_list<std::pair<std::string_view, std::string_view>> values);
 
+// Digits grouped by three with "," ("1234567" -> "1,234,567"); a leading "-" and any part from
+// the first "." on are kept as they are.
+std::string groupThousands(std::string_view number);
+
 // The whole text as a decimal integer, blanks around it allowed; nothing for anything else.
 std::optional<std::int64_t> parseInt(std::string_view s);
 // The leading decimal integer of a text after blanks, 0 when there is none ("12ab" -> 12), as

@@ -16,7 +16,7 @@ namespace kestrel {
 namespace {
 
 class ArchiveTest : public ::testing::Test {
-  protected:
+protected:
     test::TestContext t;
     test::TempDir src;
     AppContext& ctx() { return *t.ctx; }

@@ -17,7 +17,7 @@ namespace kestrel {
 namespace {
 
 class CliTest : public ::testing::Test {
-  protected:
+protected:
     struct Result {
         int code;
         std::string out;

@@ -11,7 +11,7 @@ namespace kestrel {
 namespace {
 
 class LogTest : public ::testing::Test {
-  protected:
+protected:
     test::TestContext t;
     Log& log() { return t.ctx->log; }
     void makeLogOfSize(const std::string& path, std::int64_t size) {

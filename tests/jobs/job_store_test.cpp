@@ -12,7 +12,7 @@ namespace kestrel {
 namespace {
 
 class JobStoreTest : public ::testing::Test {
-  protected:
+protected:
     test::TestContext t;
     AppContext& ctx() { return *t.ctx; }
     std::string store() const { return t.ctx->storePath(); }

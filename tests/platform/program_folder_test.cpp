@@ -11,7 +11,7 @@ namespace {
 
 // Sets an environment variable for one test and puts the old value back.
 class ScopedEnv {
-  public:
+public:
     ScopedEnv(const char* name, const char* value) : m_name(name) {
         if (const char* old = std::getenv(name)) {
             m_old = old;
@@ -20,7 +20,7 @@ class ScopedEnv {
     }
     ~ScopedEnv() { m_old ? ::setenv(m_name, m_old->c_str(), 1) : ::unsetenv(m_name); }
 
-  private:
+private:
     const char* m_name;
     std::optional<std::string> m_old;
 };

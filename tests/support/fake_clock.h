@@ -6,7 +6,7 @@ namespace kestrel::test {
 
 // A clock that stands still until a test moves it.
 class FakeClock : public Clock {
-  public:
+public:
     explicit FakeClock(DateTime now = *DateTime::fromParts(2006, 1, 15, 19, 30, 5)) : m_now(now) {}
 
     DateTime now() override { return m_now; }
@@ -19,7 +19,7 @@ class FakeClock : public Clock {
     }
     void advanceMs(std::uint64_t ms) { m_tick += ms; }
 
-  private:
+private:
     DateTime m_now;
     std::uint64_t m_tick = 1000;
 };

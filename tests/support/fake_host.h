@@ -11,7 +11,7 @@ namespace kestrel::test {
 
 // A host that records what the core showed and answers questions from a script.
 class FakeHost : public Host {
-  public:
+public:
     struct Box {
         std::string text;
         MsgIcon icon;

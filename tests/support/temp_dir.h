@@ -8,7 +8,7 @@ namespace kestrel::test {
 // A fresh folder below the system's temporary folder, removed with everything in it when the
 // object goes out of scope.
 class TempDir {
-  public:
+public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -19,7 +19,7 @@ class TempDir {
     // Writes a file (creating its folders) and returns its path.
     std::string write(std::string_view relative, std::string_view content) const;
 
-  private:
+private:
     std::string m_path;
 };
 

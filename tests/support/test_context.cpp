@@ -2,14 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 namespace kestrel::test {
 
 std::string sourceLanguagesDir() {
     return std::string(KESTREL_SOURCE_DIR) + "/languages";
 }
 
-TestContext::TestContext() {
-    ctx = std::make_unique<AppContext>(ProgramFolder(dir.path(), {}), clock, host);
+TestContext::TestContext(bool withTools) {
+    std::vector<std::string> assets;
+    if (withTools) {
+        assets.push_back(KESTREL_BINARY_DIR);
+    }
+    ctx = std::make_unique<AppContext>(ProgramFolder(dir.path(), assets), clock, host);
     std::string error;
     EXPECT_TRUE(ctx->initialise(&error)) << error;
 }
@@ -35,6 +42,26 @@ bool TestContext::loggedContaining(const std::string& text) const {
         }
     }
     return false;
+}
+
+}  // namespace kestrel::test
+
+namespace kestrel::test {
+
+SmallDisk::SmallDisk(const std::string& folder, int kilobytes) : m_folder(folder) {
+    std::filesystem::create_directories(folder);
+    const std::string command = "mount -t tmpfs -o size=" + std::to_string(kilobytes) +
+                                "k kestrel-test '" + folder + "' 2>/dev/null";
+    m_mounted = std::system(command.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    if (m_mounted) {
+        const std::string command = "umount '" + m_folder + "'";
+        if (std::system(command.c_str()) != 0) {
+            ADD_FAILURE() << "cannot unmount " << m_folder;
+        }
+    }
 }
 
 }  // namespace kestrel::test

@@ -11,10 +11,11 @@
 namespace kestrel::test {
 
 // A program folder in a temporary folder, a fake clock and a recording host, with an
-// initialised application context over them. Assets are found in the source tree.
+// initialised application context over them.
 class TestContext {
-  public:
-    TestContext();
+public:
+    // withTools: the shipped tools (bin/bfish) of the build tree are found as assets.
+    explicit TestContext(bool withTools = false);
 
     std::string home() const { return dir.path(); }
     // The log file's content.
@@ -28,6 +29,19 @@ class TestContext {
     FakeClock clock;
     FakeHost host;
     std::unique_ptr<AppContext> ctx;
+};
+
+// A tmpfs of the given size mounted on a folder for the life of the object, to run out of
+// space on purpose. mounted() is false where mounting is not allowed (tests then skip).
+class SmallDisk {
+public:
+    SmallDisk(const std::string& folder, int kilobytes);
+    ~SmallDisk();
+    bool mounted() const { return m_mounted; }
+
+private:
+    std::string m_folder;
+    bool m_mounted = false;
 };
 
 // The folder of the shipped language files in the source tree.

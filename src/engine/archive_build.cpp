@@ -1,0 +1,87 @@
+#include "engine/archive_build.h"
+
+#include "archive/archive.h"
+#include "core/app_context.h"
+
+namespace kestrel {
+
+BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list, bool forceFull) {
+    BuildOutcome outcome;
+    clsArchive archive(ctx);
+    archive.dSessionDate = ctx.clock.now();
+    if (job.bIncremental && !forceFull) {
+        archive.sArcfName = job.sName + archive.dSessionDate.format("yyyyMMddHHmm");
+        archive.NewArchive(job.sName, false, job.bZipped, job.RunSize);
+    } else {
+        archive.sArcfName = job.sName;
+        archive.NewArchive(job.sName, true, job.bZipped, job.RunSize);
+    }
+    archive.bSplit = job.archived;
+    archive.dSplitSize = job.splitSize;
+    if (!archive.IsOpened) {
+        return outcome;
+    }
+    ctx.host.showProgress(ctx.msg("strMsgCreatingBkpArc"));
+
+    std::int64_t added = 0;
+    for (const clsDskFile& file : list) {
+        if (ctx.flags.bPauseBackup) {
+            WaitWhilePaused(ctx);
+        }
+        const int code = archive.AddFileToArchive(file, false);
+        const std::string fullName = file.fullName();
+        switch (code) {
+            case clsArchive::kAdded:
+                ctx.WriteLog(ctx.messages.format("strMsgAddedToArcOk", {{"%d", fullName}}));
+                ++added;
+                break;
+            case clsArchive::kFailed:
+                ctx.WriteLog(ctx.messages.format("strMsgAddedToArcFail", {{"%d", fullName}}) +
+                             (archive.lastError().empty() ? "" : " (" + archive.lastError() + ")"));
+                outcome.diskFull = archive.diskFull();
+                return outcome;
+            case clsArchive::kCancelled:
+                ctx.WriteLog(fullName + " aborted");
+                return outcome;
+            case clsArchive::kOpenFailed:
+                ctx.WriteLog(ctx.messages.format("strMsgOpenFailed", {{"%d", fullName}}));
+                ++outcome.notAdded;
+                break;
+            default:
+                break;
+        }
+        if (ctx.flags.bAbortBackup) {
+            job.enumStatus = kStatusAborted;
+            return outcome;
+        }
+    }
+    ctx.WriteLog(std::to_string(added) + "-" + std::to_string(list.size()));
+    if (outcome.notAdded > 0) {
+        ctx.WriteLog(
+            ctx.messages.format("strMsgFilesNotAdded", {{"%d", std::to_string(outcome.notAdded)}}));
+    }
+
+    WorkingList files;
+    for (const clsDskFile& volume : archive.Volumes) {
+        files.push_back(volume);
+    }
+    if (!files.empty()) {
+        clsDskFile catalogue;
+        catalogue.filename = job.sName + ".fs";
+        catalogue.path = files.back().path;
+        files.push_back(catalogue);
+    }
+    const bool closed = archive.CloseArchive();
+    if (!closed) {
+        // The last volume or the catalogue could not be completed: the session is unusable.
+        ctx.WriteLog(ctx.messages.format("strMsgAddedToArcFail", {{"%d", archive.sArcfName}}) +
+                     (archive.lastError().empty() ? "" : " (" + archive.lastError() + ")"));
+        outcome.diskFull = archive.diskFull();
+        return outcome;
+    }
+    list = std::move(files);
+    outcome.result = 1;
+    return outcome;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,396 @@
+#include "engine/backup_run.h"
+
+#include <deque>
+#include <exception>
+#include <unordered_map>
+
+#include "archive/catalogue.h"
+#include "core/app_context.h"
+#include "engine/archive_build.h"
+#include "engine/encryption.h"
+#include "engine/enumeration.h"
+#include "engine/transfer.h"
+#include "jobs/job_store.h"
+#include "platform/fs.h"
+
+namespace kestrel {
+namespace {
+
+constexpr const char* kDateTimeText = "yyyy-MM-dd HH:mm:ss";
+
+// Why a run went to its error end.
+enum class RunError { None, DiskFull, Other };
+
+// Drops, for each catalogue record in order, the first listed file with the same full name and
+// last-write time: the semantics of a walk of the list per record, with one hashed lookup each.
+void dropUnchanged(WorkingList& list, const std::vector<clsRestoreFileData>& records) {
+    auto key = [](const std::string& name, const FileTime& t) {
+        return name + '\0' + std::to_string(t.high) + '/' + std::to_string(t.low);
+    };
+    std::unordered_map<std::string, std::deque<size_t>> positions;
+    for (size_t i = 0; i < list.size(); ++i) {
+        positions[key(list[i].fullName(), list[i].lastWriteTime)].push_back(i);
+    }
+    std::vector<bool> drop(list.size(), false);
+    for (const clsRestoreFileData& rec : records) {
+        auto it = positions.find(key(rec.fname, rec.lastWriteTime));
+        if (it != positions.end() && !it->second.empty()) {
+            drop[it->second.front()] = true;
+            it->second.pop_front();
+        }
+    }
+    size_t i = 0;
+    std::erase_if(list, [&](const clsDskFile&) { return drop[i++]; });
+}
+
+class Run {
+public:
+    Run(AppContext& ctx, clsBackup& job, const std::string& name, const RunOptions& options)
+        : m_ctx(ctx), m_job(job), m_name(name), m_options(options) {}
+
+    RunSummary execute();
+
+private:
+    const std::string& msg(std::string_view key) { return m_ctx.msg(key); }
+    std::string failedText() {
+        return m_ctx.messages.format("strMsgBackupFailed", {{"%d", m_name}});
+    }
+    bool connectFtp();
+    bool selectIncremental();
+    void transfer();
+    RunSummary summary();
+    RunSummary errorEnd(RunError error);
+    int storeOne(const clsDskFile& file);
+
+    AppContext& m_ctx;
+    clsBackup& m_job;
+    std::string m_name;
+    const RunOptions& m_options;
+    WorkingList m_list;
+    ListingProblems m_problems;
+    std::unique_ptr<FtpClient> m_ftp;
+    std::int64_t m_stored = 0;
+    std::int64_t m_notStored = 0;
+    bool m_forceFull = false;
+    bool m_diskFull = false;
+};
+
+bool Run::connectFtp() {
+    if (!m_ftp && m_options.ftp) {
+        m_ftp = m_options.ftp(m_ctx);
+    }
+    if (!m_ftp || !m_job.objDestination) {
+        m_ctx.WriteLog(msg("strMsgCantConnectToFTP"));
+        return false;
+    }
+    const clsKestrel& d = *m_job.objDestination;
+    m_ftp->SetupConnection(d.hostname, d.port, d.username, d.password, d.bPassiveMode);
+    return m_ftp->EstablishConnection();
+}
+
+// Steps 15 to 19: fetch the previous catalogue and drop the files it holds unchanged. False
+// when the run must go to its summary (the FTP server could not be reached).
+bool Run::selectIncremental() {
+    const std::string local = fs::join(m_ctx.paths.tempDir(), m_job.sName + ".fs");
+    std::string previous;
+    if (m_job.destFTP) {
+        if (!connectFtp()) {
+            m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
+            return false;
+        }
+        const std::string remote = m_job.sDestinationDir + "/" + m_job.sName + ".fs";
+        if (m_ftp->GetFile(remote, local) != 1) {
+            m_ctx.WriteLog(m_ctx.messages.format("strMsgDownloadFailed", {{"%d", remote}}));
+            return true;
+        }
+        previous = local;
+    } else {
+        const std::string stored = fs::join(m_job.sDestinationDir, m_job.sName + ".fs");
+        if (!fs::isRegularFile(stored)) {
+            return true;
+        }
+        std::string error;
+        if (!fs::copyFile(stored, local, &error)) {
+            m_ctx.WriteLog(
+                m_ctx.messages.format("strMsgDecryptFailedFull", {{"%d", stored}, {"%s", error}}));
+            m_forceFull = true;
+            return true;
+        }
+        previous = local;
+    }
+    if (m_job.Protected) {
+        std::string error;
+        if (!DecryptFile(m_ctx, previous, m_job.password, &error)) {
+            // Appending this session to a catalogue nobody can read would lose it too.
+            m_ctx.WriteLog(m_ctx.messages.format("strMsgDecryptFailedFull",
+                                                 {{"%d", previous}, {"%s", error}}));
+            fs::removeFile(previous);
+            m_forceFull = true;
+            return true;
+        }
+    }
+    std::string error;
+    auto catalogue = ReadCatalogue(previous, &error);
+    if (!catalogue) {
+        m_ctx.WriteLog(
+            m_ctx.messages.format("strMsgDecryptFailedFull", {{"%d", previous}, {"%s", error}}));
+        m_forceFull = true;
+        return true;
+    }
+    for (size_t line : catalogue->skippedLines) {
+        m_ctx.WriteLog(m_ctx.messages.format(
+            "strMsgStoreLineSkipped", {{"%d", previous}, {"%s", "line " + std::to_string(line)}}));
+    }
+    dropUnchanged(m_list, catalogue->records);
+    return true;
+}
+
+int Run::storeOne(const clsDskFile& file) {
+    std::string source;  // an encrypted copy to store in the file's place
+    if (m_job.Protected) {
+        std::string error;
+        std::string target = fs::join(file.path, file.filename);
+        if (!m_job.archived) {
+            // Never touch a source file: encrypt a copy of it.
+            const std::string folder = fs::join(m_ctx.paths.tempDir(), "encrypt");
+            source = fs::join(folder, file.filename.empty() ? "missing" : file.filename);
+            if (!fs::makeDirs(folder, &error) || file.filename.empty() ||
+                !fs::copyFile(target, source, &error)) {
+                m_ctx.WriteLog(
+                    m_ctx.messages.format("strMsgEncryptFailed", {{"%d", target}, {"%s", error}}));
+                return kNotStored;
+            }
+            target = source;
+        }
+        if (!EncryptFile(m_ctx, target, m_job.password, &error)) {
+            m_ctx.WriteLog(
+                m_ctx.messages.format("strMsgEncryptFailed", {{"%d", target}, {"%s", error}}));
+            if (!source.empty()) {
+                fs::removeFile(source);
+            }
+            return kNotStored;
+        }
+    }
+    int result = kNotStored;
+    if (m_job.destFTP) {
+        result = m_ftp ? UploadFile(m_ctx, *m_ftp, m_job, file, source) : kNotStored;
+    } else {
+        bool full = false;
+        result = CopyFileToDestination(m_ctx, m_job, file, source, &full);
+        m_diskFull = m_diskFull || full;
+    }
+    if (!source.empty()) {
+        fs::removeFile(source);
+    }
+    return result;
+}
+
+RunSummary Run::summary() {
+    if (m_job.archived) {
+        CleanTempFolder(m_ctx);
+    }
+    m_ctx.host.closeProgress();
+    const std::string stars(72, '*');
+    m_ctx.WriteLog(stars);
+    m_ctx.WriteLog("*   " + msg("strMsgFilesStored") + std::to_string(m_stored));
+    m_ctx.WriteLog("*   " + msg("strMsgFilesNotStored") + std::to_string(m_notStored));
+    m_ctx.WriteLog("*   " + msg("strMsgTotalFiles") + std::to_string(m_list.size()));
+    m_ctx.WriteLog(stars);
+
+    const auto total = static_cast<std::int64_t>(m_list.size());
+    const bool succeeded = m_stored == total && total >= 1 && m_notStored == 0;
+    if (succeeded) {
+        m_job.enumStatus = kStatusOk;
+        m_ctx.WriteLog(m_ctx.messages.format("strMsgBakupFinishedOk", {{"%d", m_name}}));
+        m_job.lastOK = m_ctx.clock.now();
+    } else if (total > 0 || m_notStored > 0) {
+        // Sources that could not be read make the run incomplete, also with nothing listed.
+        m_job.enumStatus = kStatusFailed;
+        m_ctx.WriteLog(failedText());
+    } else {
+        m_job.enumStatus = kStatusOk;
+        m_ctx.WriteLog(msg("strMsgNoFilesForBackup"));
+    }
+    RunSummary result{true, m_stored, m_notStored, total, m_job.enumStatus, false};
+    m_list.clear();
+    SaveJobs(m_ctx);
+    m_ctx.flags.bBackupRunning = false;
+    if (m_job.enumStatus == kStatusOk) {
+        const std::string done = m_ctx.messages.format(
+            "strMsgTermNormally",
+            {{"%d", m_job.sName}, {"%t", m_ctx.clock.now().format(kDateTimeText)}});
+        SetStatusText(m_ctx, done);
+        // A run that found nothing to store ends normally but is no successful backup.
+        if (succeeded) {
+            m_job.lastOK = m_ctx.clock.now();
+        }
+        if (m_ctx.host.windowVisible()) {
+            m_ctx.host.messageBox(done, MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok);
+        }
+    } else {
+        m_ctx.WriteLog(failedText());
+        if (m_ctx.host.windowVisible()) {
+            m_ctx.host.messageBox(failedText(), MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok);
+        }
+    }
+    return result;
+}
+
+RunSummary Run::errorEnd(RunError error) {
+    RunSummary result{true,        m_stored,
+                      m_notStored, static_cast<std::int64_t>(m_list.size()),
+                      0,           error == RunError::DiskFull};
+    switch (error) {
+        case RunError::None:
+            m_job.enumStatus = kStatusAborted;
+            SetStatusText(m_ctx, msg("strMsgBackupAborted"));
+            break;
+        case RunError::DiskFull:
+            m_ctx.WriteLog(msg("strMsgBackupMediaFull"));
+            m_ctx.host.messageBox(msg("strMsgBackupMediaFull"), MsgIcon::Critical, MsgButtons::Ok,
+                                  MsgAnswer::Ok);
+            break;
+        case RunError::Other:
+            m_ctx.WriteLog(failedText());
+            break;
+    }
+    m_ctx.host.closeProgress();
+    SaveJobs(m_ctx);
+    m_ctx.flags.bBackupRunning = false;
+    m_list.clear();
+    if (m_ctx.host.windowVisible()) {
+        m_ctx.host.messageBox(failedText(), MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok);
+    }
+    result.status = m_job.enumStatus;
+    return result;
+}
+
+RunSummary Run::execute() {
+    // File list (steps 11 to 14).
+    SetStatusText(m_ctx, msg("strMsgCreateListFiles"));
+    m_ctx.host.showProgress(msg("strMsgCreateListFiles"));
+    for (const auto& entry : m_job.Files) {
+        if (m_ctx.flags.bAbortBackup) {
+            return errorEnd(RunError::None);
+        }
+        if (entry->bForD == kSourceFolder) {
+            SearchFiles(m_ctx, entry->sPath, m_list, m_problems);
+            if (m_ctx.flags.bAbortBackup) {
+                return errorEnd(RunError::None);
+            }
+        } else if (entry->bForD == kSourceFile) {
+            MakeSingleFileEntry(m_ctx, *entry, m_list, m_problems);
+        }
+        if (m_ctx.flags.bPauseBackup) {
+            WaitWhilePaused(m_ctx);
+        }
+    }
+    m_notStored += m_problems.unreadable;
+    ApplyMasks(m_ctx, m_job.IncludeMask, m_job.ExcludeMask, m_list);
+    SetStatusText(m_ctx, msg("strMsgListOkContBkp"));
+
+    if (m_job.bIncremental && !selectIncremental()) {
+        return summary();
+    }
+
+    // Preparation (steps 20 to 24).
+    m_job.RunSize = 0;
+    for (const clsDskFile& f : m_list) {
+        m_job.RunSize += f.dSize;
+    }
+    if (m_job.archived) {
+        const BuildOutcome built = BuildArchive(m_ctx, m_job, m_list, m_forceFull);
+        if (built.result != 1) {
+            m_ctx.host.closeProgress();
+            return errorEnd(built.diskFull ? RunError::DiskFull : RunError::None);
+        }
+        m_notStored += built.notAdded;
+    }
+    m_ctx.host.closeProgress();
+    m_ctx.host.showProgress("");
+    m_ctx.host.updateProgress(msg("strMsgCopyToDest"), "", 0, 0);
+    if (m_list.empty()) {
+        m_ctx.WriteLog(msg("strMsgNoFilesForBackup"));
+        return summary();
+    }
+    if (m_job.destFTP && (!m_ftp || m_ftp->connectionState() == FtpClient::kStateInitial)) {
+        if (!connectFtp()) {
+            m_ctx.WriteLog(msg("strMsgFailUploadFiles"));
+            return summary();
+        }
+    }
+
+    // Transfer (steps 25 to 27).
+    m_ctx.flags.bAbortBackup = false;
+    std::int64_t total = 0;
+    for (const clsDskFile& f : m_list) {
+        total += f.dSize;
+    }
+    std::int64_t done = 0;
+    for (const clsDskFile& file : m_list) {
+        done += file.dSize;
+        m_ctx.host.yield();
+        if (m_ctx.flags.bPauseBackup) {
+            WaitWhilePaused(m_ctx);
+        }
+        if (m_ctx.flags.bAbortBackup) {
+            m_ctx.host.closeProgress();
+            return errorEnd(RunError::None);
+        }
+        if (storeOne(file) == kStored) {
+            ++m_stored;
+        } else {
+            ++m_notStored;
+        }
+        if (m_diskFull) {
+            return errorEnd(RunError::DiskFull);
+        }
+        m_ctx.host.updateProgress(
+            msg("strMsgBackupProgress"), file.path + file.filename, 100,
+            100.0 * static_cast<double>(done) / (static_cast<double>(total) + 1.0));
+        m_ctx.host.yield();
+    }
+    m_job.enumStatus = kStatusOk;
+    return summary();
+}
+
+}  // namespace
+
+void SetStatusText(AppContext& ctx, const std::string& text) {
+    ctx.host.setStatusText(1, text);
+    ctx.host.yield();
+}
+
+RunSummary RunBackup(AppContext& ctx, const std::string& name, const RunOptions& options) {
+    if (ctx.flags.bBackupRunning) {
+        ctx.WriteLog(ctx.msg("strMsgBackupPending"));
+        return {};
+    }
+    clsBackup* job = ctx.jobs.find(name);
+    if (job == nullptr) {
+        ctx.WriteLog(ctx.messages.format("strMsgJobNotFound", {{"%d", name}}));
+        return {};
+    }
+    SaveJobs(ctx);
+    ctx.flags.bCancelFile = false;
+    ctx.flags.bAbortBackup = false;
+    ctx.flags.bPauseBackup = false;
+    ctx.WriteLog(ctx.msg("strMsgBackupStartedAt") + ctx.clock.now().format(kDateTimeText));
+    ctx.flags.bBackupRunning = true;
+    ctx.WriteLog("Backup " + job->sName + "...");
+    job->enumStatus = kStatusFailed;
+
+    Run run(ctx, *job, name, options);
+    try {
+        return run.execute();
+    } catch (const std::exception& e) {
+        ctx.WriteLog(std::string("ERROR: ") + e.what());
+        ctx.flags.bBackupRunning = false;
+        ctx.host.closeProgress();
+        SaveJobs(ctx);
+        ctx.WriteLog(ctx.messages.format("strMsgBackupFailed", {{"%d", name}}));
+        return RunSummary{true, 0, 0, 0, job->enumStatus, false};
+    }
+}
+
+}  // namespace kestrel

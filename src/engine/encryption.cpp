@@ -1,0 +1,72 @@
+#include "engine/encryption.h"
+
+#include "core/app_context.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+
+namespace kestrel {
+namespace {
+
+bool runTool(AppContext& ctx, const std::string& file, const std::string& password, bool encrypt,
+             std::string* error) {
+    auto say = [&](const std::string& why) {
+        if (error != nullptr) {
+            *error = why;
+        }
+        return false;
+    };
+    const auto tool = ctx.paths.findAsset("bin/bfish");
+    if (!tool) {
+        return say("the encryption tool bin/bfish is missing");
+    }
+    const std::string input = file + ".ue";
+    std::string why;
+    if (!fs::renameFile(file, input, &why)) {
+        return say(why);
+    }
+    const std::vector<std::string> argv = {*tool,
+                                           "/i:\"" + input + "\"",
+                                           "/o:\"" + file + "\"",
+                                           "/P:" + password,
+                                           encrypt ? "/e" : "/d",
+                                           "/q"};
+    const std::string caption = encrypt ? "Encrypting ..." : "Decrypt ...";
+    const std::string item = fs::fileNameOf(file);
+    auto code = runProcess(
+        argv,
+        [&] {
+            ctx.host.updateProgress(caption, item, 0, 0);
+            ctx.host.yield();
+        },
+        &why);
+    fs::removeFile(input);
+    if (!code) {
+        return say(why);
+    }
+    if (*code != 0) {
+        // The tool writes nothing under the output name when it fails; make sure of it.
+        if (fs::exists(file)) {
+            fs::removeFile(file);
+        }
+        return say("the encryption tool ended with code " + std::to_string(*code) +
+                   (*code == 3 ? " (wrong password or damaged file)" : ""));
+    }
+    if (!fs::isRegularFile(file)) {
+        return say("the encryption tool wrote no output");
+    }
+    return true;
+}
+
+}  // namespace
+
+bool EncryptFile(AppContext& ctx, const std::string& file, const std::string& password,
+                 std::string* error) {
+    return runTool(ctx, file, password, true, error);
+}
+
+bool DecryptFile(AppContext& ctx, const std::string& file, const std::string& password,
+                 std::string* error) {
+    return runTool(ctx, file, password, false, error);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,193 @@
+#include "engine/enumeration.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/app_context.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::uint64_t kProgressIntervalMs = 100;
+
+clsDskFile recordFor(const std::string& folderWithSeparator, const std::string& name,
+                     const FileFacts& facts) {
+    clsDskFile f;
+    f.filename = name;
+    f.path = folderWithSeparator;
+    f.dSize = facts.size;
+    f.dAttrib = facts.attributes;
+    f.creationTime = facts.creationTime;
+    f.lastAccessTime = facts.lastAccessTime;
+    f.lastWriteTime = facts.lastWriteTime;
+    return f;
+}
+
+struct Search {
+    AppContext& ctx;
+    WorkingList& list;
+    ListingProblems& problems;
+    std::uint64_t lastProgress = 0;
+
+    void folder(const std::string& dir) {
+        std::string error;
+        auto names = fs::listDir(dir, &error);
+        if (!names) {
+            ctx.WriteLog(ctx.messages.format("strMsgCantReadFolder", {{"%d", dir}, {"%s", error}}));
+            ++problems.unreadable;
+            return;
+        }
+        const std::string prefix = dir.back() == fs::kSeparator ? dir : dir + fs::kSeparator;
+        for (const std::string& name : *names) {
+            if (ctx.flags.bAbortBackup) {
+                return;
+            }
+            ctx.host.yield();
+            const std::string full = prefix + name;
+            auto facts = statFile(full, false, &error);
+            if (facts && facts->kind == FileKind::Symlink) {
+                auto target = statFile(full, true);
+                if (target && target->kind == FileKind::Directory) {
+                    ctx.WriteLog(ctx.messages.format("strMsgSkippedFolderLink", {{"%d", full}}));
+                    continue;
+                }
+                // A link to a file stands for the file.
+                facts = target;
+                if (!facts) {
+                    ctx.WriteLog(ctx.messages.format("strMsgSkippedNotRegular", {{"%d", full}}));
+                    continue;
+                }
+            }
+            if (!facts) {
+                ctx.WriteLog(
+                    ctx.messages.format("strMsgCantReadFolder", {{"%d", full}, {"%s", error}}));
+                ++problems.unreadable;
+            } else if (facts->kind == FileKind::Directory) {
+                folder(full);
+            } else if (facts->kind == FileKind::Regular) {
+                list.push_back(recordFor(prefix, name, *facts));
+                const std::uint64_t now = ctx.clock.tickMs();
+                if (now - lastProgress >= kProgressIntervalMs) {
+                    lastProgress = now;
+                    ctx.host.updateProgress(ctx.msg("strMsgSearchingForFiles"),
+                                            name + " < " + prefix, 0, 0);
+                }
+            } else {
+                ctx.WriteLog(ctx.messages.format("strMsgSkippedNotRegular", {{"%d", full}}));
+            }
+            if (ctx.flags.bPauseBackup) {
+                WaitWhilePaused(ctx);
+            }
+        }
+    }
+};
+
+// A pattern list reduced for matching: "*" and "." removed, blanks trimmed, empty ones dropped.
+std::vector<std::string> reducedPatterns(const std::string& mask) {
+    std::vector<std::string> patterns;
+    for (const std::string& raw : text::split(mask, ';')) {
+        std::string p;
+        for (char c : raw) {
+            if (c != '*' && c != '.') {
+                p += c;
+            }
+        }
+        p = std::string(text::trimBlanks(p));
+        if (!p.empty()) {
+            patterns.push_back(text::lower(p));
+        }
+    }
+    return patterns;
+}
+
+bool matches(const std::string& filename, const std::vector<std::string>& patterns) {
+    const std::string name = text::lower(filename);
+    return std::any_of(patterns.begin(), patterns.end(),
+                       [&](const std::string& p) { return text::endsWith(name, p); });
+}
+
+std::string maskKey(int which, int slot) {
+    char key[16];
+    std::snprintf(key, sizeof key, "%s%02d", which == 1 ? "imask" : "emask", slot);
+    return key;
+}
+
+}  // namespace
+
+void SearchFiles(AppContext& ctx, const std::string& folder, WorkingList& list,
+                 ListingProblems& problems) {
+    Search search{ctx, list, problems};
+    search.folder(folder);
+}
+
+void MakeSingleFileEntry(AppContext& ctx, const clsBackupFile& entry, WorkingList& list,
+                         ListingProblems& problems) {
+    clsDskFile f;
+    const std::string name = fs::fileNameOf(entry.sPath);
+    f.path = entry.sPath.substr(0, entry.sPath.size() - name.size());
+    f.dSize = entry.dSize;
+    std::string error;
+    auto facts = statFile(entry.sPath, true, &error);
+    if (facts && facts->kind != FileKind::Regular) {
+        ctx.WriteLog(ctx.messages.format("strMsgSkippedNotRegular", {{"%d", entry.sPath}}));
+        ++problems.unreadable;
+        return;
+    }
+    if (facts) {
+        f.filename = name;
+        f.dAttrib = facts->attributes;
+        f.creationTime = facts->creationTime;
+        f.lastAccessTime = facts->lastAccessTime;
+        f.lastWriteTime = facts->lastWriteTime;
+    }
+    list.push_back(std::move(f));
+}
+
+void ApplyMasks(AppContext& ctx, const std::string& includeMask, const std::string& excludeMask,
+                WorkingList& list) {
+    const bool includeMode = !text::trimBlanks(text::replaceAll(includeMask, "*.*", "")).empty();
+    const bool excludeMode = !text::trimBlanks(excludeMask).empty();
+    if (!includeMode && !excludeMode) {
+        return;
+    }
+    ctx.host.setStatusText(1, ctx.msg("strMsgPerformFilterOp"));
+    ctx.host.yield();
+    const auto include = reducedPatterns(includeMask);
+    const auto exclude = reducedPatterns(excludeMask);
+    std::erase_if(list, [&](const clsDskFile& f) {
+        return includeMode ? !matches(f.filename, include) : matches(f.filename, exclude);
+    });
+}
+
+std::vector<std::string> RefreshMasks(AppContext& ctx, int which) {
+    std::vector<std::string> masks = {"*.*"};
+    for (int slot = 1; slot <= 10; ++slot) {
+        const std::string value =
+            ctx.settings.GetSetting(kSettingsArea, "masks", maskKey(which, slot));
+        if (!text::trimBlanks(value).empty()) {
+            masks.push_back(value);
+        }
+    }
+    return masks;
+}
+
+bool RememberMask(AppContext& ctx, int which, const std::string& mask) {
+    if (text::trimBlanks(mask).empty()) {
+        return false;
+    }
+    const auto known = RefreshMasks(ctx, which);
+    if (std::find(known.begin(), known.end(), mask) != known.end()) {
+        return false;
+    }
+    for (int slot = 1; slot <= 10; ++slot) {
+        const std::string key = maskKey(which, slot);
+        if (text::trimBlanks(ctx.settings.GetSetting(kSettingsArea, "masks", key)).empty()) {
+            return ctx.settings.SaveSetting(kSettingsArea, "masks", key, mask);
+        }
+    }
+    return false;
+}
+
+}  // namespace kestrel

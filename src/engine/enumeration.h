@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/dsk_file.h"
+#include "jobs/backup.h"
+
+namespace kestrel {
+
+struct AppContext;
+
+// The working list of a run: the files to store, in the order they were found.
+using WorkingList = std::vector<clsDskFile>;
+
+// Counts of what the listing could not take.
+struct ListingProblems {
+    std::int64_t unreadable = 0;  // folders or files that could not be read
+};
+
+// Appends every file below the folder, depth first in the order the file system lists them.
+// Links to folders are not followed; entries that are not regular files are skipped with a log
+// line; unreadable folders are logged and counted. Stops early when the run is aborted.
+void SearchFiles(AppContext& ctx, const std::string& folder, WorkingList& list,
+                 ListingProblems& problems);
+
+// Appends the record of one file entry of a job (its size as the job stored it). A file that is
+// gone still gets a record, with an empty name, and fails later when it is stored.
+void MakeSingleFileEntry(AppContext& ctx, const clsBackupFile& entry, WorkingList& list,
+                         ListingProblems& problems);
+
+// Removes the records the masks reject. A mask is a ";" list of patterns; a pattern matches a
+// name that ends in the pattern with every "*" and "." removed, compared without case. When
+// the include mask holds more than "*.*", only matching names stay (the exclude mask is then
+// not used); otherwise names matching the exclude mask go.
+void ApplyMasks(AppContext& ctx, const std::string& includeMask, const std::string& excludeMask,
+                WorkingList& list);
+
+// The remembered masks of the settings: which = 1 include, 2 exclude. The list begins with
+// "*.*", then the non-blank slots 01 to 10.
+std::vector<std::string> RefreshMasks(AppContext& ctx, int which);
+// Remembers a mask in the first free slot; false when it is blank, already there, or all ten
+// slots are taken.
+bool RememberMask(AppContext& ctx, int which, const std::string& mask);
+
+}  // namespace kestrel

@@ -1,0 +1,70 @@
+#include "engine/transfer.h"
+
+#include "core/app_context.h"
+#include "engine/ftp_client.h"
+#include "engine/paths.h"
+#include "platform/fs.h"
+
+namespace kestrel {
+
+std::string destinationFolder(const clsBackup& job, const clsDskFile& file) {
+    if (job.archived) {
+        // Volumes and catalogue lie directly in the destination, where the restore and the
+        // next incremental run look for them.
+        return job.sDestinationDir;
+    }
+    std::string_view folder = withoutDrive(file.path);
+    while (!folder.empty() && folder.back() == fs::kSeparator) {
+        folder.remove_suffix(1);
+    }
+    return fs::join(job.sDestinationDir, folder);
+}
+
+int CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFile& file,
+                          const std::string& sourceOverride, bool* diskFull) {
+    const std::string source = fs::join(file.path, file.filename);
+    const std::string folder = destinationFolder(job, file);
+    const std::string destination = fs::join(folder, file.filename);
+    std::string error;
+    bool full = false;
+    const bool ok =
+        !file.filename.empty() && MakeDirs(folder) &&
+        fs::copyFile(sourceOverride.empty() ? source : sourceOverride, destination, &error, &full);
+    if (diskFull != nullptr) {
+        *diskFull = full;
+    }
+    if (!ok) {
+        ctx.WriteLog(
+            ctx.messages.format("strMsgFileCopyFail", {{"%s", source}, {"%d", destination}}) +
+            (error.empty() ? "" : " (" + error + ")"));
+        return kNotStored;
+    }
+    ctx.WriteLog(ctx.messages.format("strMsgFileCopyOk", {{"%s", source}, {"%d", destination}}));
+    return kStored;
+}
+
+int UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job, const clsDskFile& file,
+               const std::string& sourceOverride) {
+    if (!session.ChangeCurrentDirectory(job.sDestinationDir)) {
+        ctx.WriteLog(ctx.messages.format("strMsgChangeDirFail", {{"%d", job.sDestinationDir}}));
+        return kNotStored;
+    }
+    const std::string local =
+        sourceOverride.empty() ? fs::join(file.path, file.filename) : sourceOverride;
+    if (!file.filename.empty() && session.StoreFile(local, job.sDestinationDir)) {
+        ctx.WriteLog(ctx.messages.format("strMsgUploadOk", {{"%d", file.filename}}));
+        return kStored;
+    }
+    ctx.WriteLog(ctx.messages.format("strMsgUploadFail", {{"%d", file.filename}}));
+    return kNotStored;
+}
+
+bool MakeDirs(const std::string& path) {
+    return fs::makeDirs(path);
+}
+
+void CleanTempFolder(AppContext& ctx) {
+    fs::deleteFilesIn(ctx.paths.tempDir());
+}
+
+}  // namespace kestrel

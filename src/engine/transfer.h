@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+
+#include "archive/dsk_file.h"
+#include "jobs/backup.h"
+
+namespace kestrel {
+
+struct AppContext;
+class FtpClient;
+
+inline constexpr int kStored = 1;
+inline constexpr int kNotStored = 2;
+
+// Copies one working-list file to the job's local destination: plain copies mirror the source
+// folder below the destination folder (/home/u/f.txt -> DEST/home/u/f.txt), archive files go
+// into the destination folder itself. The copy keeps the file's mode and times and replaces an
+// existing copy only when complete. sourceOverride, when given, is copied in the file's place
+// (an encrypted copy of it). Returns kStored or kNotStored; *diskFull tells a full destination.
+int CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFile& file,
+                          const std::string& sourceOverride = "", bool* diskFull = nullptr);
+
+// Uploads one working-list file into the job's remote folder.
+int UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job, const clsDskFile& file,
+               const std::string& sourceOverride = "");
+
+// The folder where CopyFileToDestination puts a file.
+std::string destinationFolder(const clsBackup& job, const clsDskFile& file);
+
+// Creates every missing level of a folder path; true when it exists afterwards.
+bool MakeDirs(const std::string& path);
+
+// Deletes every file in the temporary folder (sub-folders stay).
+void CleanTempFolder(AppContext& ctx);
+
+}  // namespace kestrel

@@ -1,0 +1,56 @@
+#include "platform/process.h"
+
+#include <errno.h>
+#include <spawn.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <time.h>
+
+extern char** environ;
+
+namespace kestrel {
+
+std::optional<int> runProcess(const std::vector<std::string>& argv,
+                              const std::function<void()>& whileWaiting, std::string* error) {
+    if (argv.empty()) {
+        return std::nullopt;
+    }
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, argv[0].c_str(), nullptr, nullptr, args.data(), environ);
+    if (rc != 0) {
+        if (error != nullptr) {
+            *error = "cannot start " + argv[0] + ": " + ::strerror(rc);
+        }
+        return std::nullopt;
+    }
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            if (WIFEXITED(status)) {
+                return WEXITSTATUS(status);
+            }
+            return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+        }
+        if (done < 0 && errno != EINTR) {
+            if (error != nullptr) {
+                *error = std::string("cannot wait for ") + argv[0] + ": " + ::strerror(errno);
+            }
+            return std::nullopt;
+        }
+        if (whileWaiting) {
+            whileWaiting();
+        }
+        struct timespec pause {
+            0, 5'000'000
+        };
+        ::nanosleep(&pause, nullptr);
+    }
+}
+
+}  // namespace kestrel

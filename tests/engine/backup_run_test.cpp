@@ -1,0 +1,380 @@
+#include "engine/backup_run.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "archive/catalogue.h"
+#include "archive/volume_reader.h"
+#include "engine/encryption.h"
+#include "jobs/job_store.h"
+#include "platform/fs.h"
+#include "support/test_context.h"
+
+namespace kestrel {
+namespace {
+
+class RunTest : public ::testing::Test {
+protected:
+    test::TestContext t{true};
+    test::TempDir src;
+    test::TempDir dest;
+
+    AppContext& ctx() { return *t.ctx; }
+
+    clsBackup& addJob(const std::string& name, bool archived, bool zipped, bool incremental) {
+        auto job = std::make_unique<clsBackup>();
+        job->sName = name;
+        job->sDestinationDir = dest.path();
+        job->archived = archived;
+        job->bZipped = zipped;
+        job->bIncremental = incremental;
+        job->IncludeMask = "*.*";
+        job->AddFile(
+            std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
+        return ctx().jobs.append(std::move(job));
+    }
+
+    void makeTree() {
+        src.write("tree/a.txt", "alpha");
+        src.write("tree/sub/b.doc", std::string(150'000, 'b'));
+        src.write("tree/sub/deeper/c.tmp", "temporary");
+        src.write("tree/empty.txt", "");
+    }
+
+    std::vector<std::string> loggedTail(size_t n) const {
+        std::vector<std::string> tail;
+        for (size_t i = t.host.logLines.size() > n ? t.host.logLines.size() - n : 0;
+             i < t.host.logLines.size(); ++i) {
+            tail.push_back(t.host.logLines[i].substr(t.host.logLines[i].find("]-") + 2));
+        }
+        return tail;
+    }
+
+    // Every file of the catalogue at the destination, read back from the volumes there.
+    std::map<std::string, std::string> restoreAll(const std::string& name, bool zipped) {
+        std::map<std::string, std::string> files;
+        auto cat = ReadCatalogue(dest.file(name + ".fs"));
+        EXPECT_TRUE(cat);
+        if (!cat) {
+            return files;
+        }
+        FolderVolumes volumes(dest.path());
+        VolumeReader reader(nullptr, volumes, zipped);
+        for (const auto& rec : cat->records) {
+            std::string data;
+            EXPECT_EQ(reader
+                          .extract(rec,
+                                   [&](std::string_view d) {
+                                       data.append(d);
+                                       return true;
+                                   })
+                          .status,
+                      ExtractStatus::Ok);
+            files[rec.fname] = data;
+        }
+        return files;
+    }
+};
+
+TEST_F(RunTest, FullPlainCopyMirrorsTheTreeAndRecordsSuccess) {
+    makeTree();
+    clsBackup& job = addJob("Copy", false, false, false);
+    const RunSummary r = RunBackup(ctx(), "Copy");
+    EXPECT_TRUE(r.started);
+    EXPECT_EQ(r.stored, 4);
+    EXPECT_EQ(r.notStored, 0);
+    EXPECT_EQ(job.enumStatus, kStatusOk);
+    EXPECT_EQ(job.lastOK, t.clock.now());
+    EXPECT_EQ(test::readAll(dest.path() + src.file("tree/sub/b.doc")), std::string(150'000, 'b'));
+    EXPECT_TRUE(fs::exists(dest.path() + src.file("tree/empty.txt")));
+    EXPECT_TRUE(t.logged("Backup started at ...2006-01-15 19:30:05"));
+    EXPECT_TRUE(t.logged("Backup Copy..."));
+    EXPECT_TRUE(t.logged("List of files created. Continue backup ...") || t.host.status1 != "");
+    const std::string stars(72, '*');
+    EXPECT_EQ(loggedTail(6),
+              (std::vector<std::string>{stars, "*   Backup files stored:  4", "*   Not stored:   0",
+                                        "*   Total backup files count: 4", stars,
+                                        "Backup of Copy finished succesfully!"}));
+    EXPECT_EQ(t.host.status1, "Backup Copy terminated normally at 2006-01-15 19:30:05!");
+    EXPECT_FALSE(ctx().flags.bBackupRunning);
+    EXPECT_TRUE(t.host.boxes.empty());  // no window: no message box
+    // The store holds the outcome.
+    EXPECT_NE(
+        test::readAll(ctx().storePath()).find("Status=1\r\nProtected=\r\nOKLast=200601151930"),
+        std::string::npos);
+}
+
+TEST_F(RunTest, MasksAndAnEmptyResult) {
+    makeTree();
+    clsBackup& job = addJob("Masked", false, false, false);
+    job.IncludeMask = "*.*";
+    job.ExcludeMask = "*.tmp";
+    EXPECT_EQ(RunBackup(ctx(), "Masked").stored, 3);
+    EXPECT_FALSE(fs::exists(dest.path() + src.file("tree/sub/deeper/c.tmp")));
+
+    job.IncludeMask = "*.nothing";
+    const DateTime before = job.lastOK;
+    t.clock.advanceSeconds(60);
+    const RunSummary r = RunBackup(ctx(), "Masked");
+    EXPECT_EQ(r.total, 0);
+    EXPECT_EQ(job.enumStatus, kStatusOk);
+    EXPECT_EQ(job.lastOK, before) << "an empty run is no successful backup";
+    int noFiles = 0;
+    for (const std::string& line : t.host.logLines) {
+        noFiles += line.find("No files were found for backup!") != std::string::npos;
+    }
+    EXPECT_EQ(noFiles, 2);
+    EXPECT_TRUE(t.logged("*   Total backup files count: 0"));
+}
+
+TEST_F(RunTest, PartialFailureCountsAndFails) {
+    makeTree();
+    clsBackup& job = addJob("Partial", false, false, false);
+    job.ResetFiles();
+    for (const char* f : {"tree/a.txt", "tree/sub/b.doc", "tree/empty.txt", "tree/missing.txt"}) {
+        job.AddFile(std::make_unique<clsBackupFile>(clsBackupFile{src.file(f), kSourceFile, 0, 0}));
+    }
+    const RunSummary r = RunBackup(ctx(), "Partial");
+    EXPECT_EQ(r.stored, 3);
+    EXPECT_EQ(r.notStored, 1);
+    EXPECT_EQ(r.total, 4);
+    EXPECT_EQ(job.enumStatus, kStatusFailed);
+    EXPECT_TRUE(t.logged("Backup of Partial failed!"));
+    EXPECT_TRUE(job.lastOK.isZero());
+}
+
+TEST_F(RunTest, UnreadableSourcesMakeTheRunIncomplete) {
+    makeTree();
+    clsBackup& job = addJob("Gone", false, false, false);
+    job.AddFile(std::make_unique<clsBackupFile>(
+        clsBackupFile{src.file("no such folder"), kSourceFolder, 0, 0}));
+    const RunSummary r = RunBackup(ctx(), "Gone");
+    EXPECT_EQ(r.stored, 4);
+    EXPECT_EQ(r.notStored, 1);
+    EXPECT_EQ(job.enumStatus, kStatusFailed);
+}
+
+TEST_F(RunTest, FullCompressedSplitArchiveRestoresEveryFile) {
+    makeTree();
+    src.write("tree/big.bin", std::string(3'000'000, 'z') + "end");
+    clsBackup& job = addJob("Arc", true, true, false);
+    job.splitSize = 2000;
+    const RunSummary r = RunBackup(ctx(), "Arc");
+    EXPECT_EQ(job.enumStatus, kStatusOk);
+    EXPECT_EQ(r.notStored, 0);
+    EXPECT_TRUE(fs::exists(dest.file("Arc.uxarc")));
+    EXPECT_TRUE(fs::exists(dest.file("Arc-001.uxarc")));
+    EXPECT_EQ(r.total, r.stored);
+    EXPECT_TRUE(t.logged("5-5"));
+    const auto files = restoreAll("Arc", true);
+    ASSERT_EQ(files.size(), 5u);
+    EXPECT_EQ(files.at(src.file("tree/big.bin")).size(), 3'000'003u);
+    EXPECT_EQ(files.at(src.file("tree/a.txt")), "alpha");
+    // The temporary folder is cleaned after an archive run.
+    EXPECT_TRUE(fs::listDir(ctx().paths.tempDir())->empty());
+}
+
+TEST_F(RunTest, IncrementalRunsStoreOnlyWhatChanged) {
+    makeTree();
+    clsBackup& job = addJob("Inc", true, false, true);
+    RunBackup(ctx(), "Inc");
+    ASSERT_EQ(job.enumStatus, kStatusOk);
+    const std::string first = "Inc200601151930";
+    EXPECT_TRUE(fs::exists(dest.file(first + ".uxarc")));
+
+    // Change one file (content and time), add one; nothing else.
+    t.clock.advanceSeconds(120);
+    std::ofstream(src.file("tree/a.txt")) << "alpha, changed";
+    std::filesystem::last_write_time(
+        src.file("tree/a.txt"),
+        std::filesystem::last_write_time(src.file("tree/a.txt")) + std::chrono::seconds(5));
+    src.write("tree/new.txt", "new");
+    const RunSummary r = RunBackup(ctx(), "Inc");
+    EXPECT_EQ(job.enumStatus, kStatusOk);
+    EXPECT_EQ(r.total, 2);  // one volume and the catalogue
+    EXPECT_TRUE(t.logged("2-2"));
+    EXPECT_TRUE(fs::exists(dest.file("Inc200601151932.uxarc")));
+    auto cat = ReadCatalogue(dest.file("Inc.fs"));
+    ASSERT_TRUE(cat);
+    ASSERT_EQ(cat->records.size(), 6u);
+    EXPECT_EQ(cat->records[4].dSession.format("yyyyMMddHHmm"), "200601151932");
+    const auto files = restoreAll("Inc", false);
+    EXPECT_EQ(files.at(src.file("tree/a.txt")), "alpha, changed");
+    EXPECT_EQ(files.at(src.file("tree/new.txt")), "new");
+
+    // Nothing changed: nothing to store.
+    t.clock.advanceSeconds(60);
+    EXPECT_EQ(RunBackup(ctx(), "Inc").total, 0);
+}
+
+TEST_F(RunTest, ProtectedArchivesAreEncryptedAndIncrementalRunsDecryptTheCatalogue) {
+    makeTree();
+    clsBackup& job = addJob("Safe", true, true, true);
+    job.Protected = true;
+    job.password = "s3cret pass";
+    RunBackup(ctx(), "Safe");
+    ASSERT_EQ(job.enumStatus, kStatusOk);
+    const std::string stored = test::readAll(dest.file("Safe.fs"));
+    EXPECT_EQ(stored.find("fname="), std::string::npos);
+
+    t.clock.advanceSeconds(120);
+    src.write("tree/later.txt", "later");
+    const RunSummary r = RunBackup(ctx(), "Safe");
+    EXPECT_EQ(job.enumStatus, kStatusOk);
+    EXPECT_EQ(r.total, 2);
+    // Decrypted, the catalogue lists both sessions.
+    const std::string copy = t.dir.write("check/Safe.fs", test::readAll(dest.file("Safe.fs")));
+    ASSERT_TRUE(DecryptFile(ctx(), copy, "s3cret pass"));
+    auto cat = ReadCatalogue(copy);
+    ASSERT_TRUE(cat);
+    EXPECT_EQ(cat->records.size(), 5u);
+
+    // With another password the old catalogue cannot be read: the run is a full one.
+    job.password = "changed";
+    t.clock.advanceSeconds(120);
+    RunBackup(ctx(), "Safe");
+    EXPECT_EQ(job.enumStatus, kStatusOk);
+    EXPECT_TRUE(t.loggedContaining("A full backup is made."));
+    EXPECT_TRUE(fs::exists(dest.file("Safe.uxarc")));
+}
+
+TEST_F(RunTest, ProtectedPlainCopiesNeverTouchTheSources) {
+    makeTree();
+    clsBackup& job = addJob("SafeCopy", false, false, false);
+    job.Protected = true;
+    job.password = "pw";
+    RunBackup(ctx(), "SafeCopy");
+    EXPECT_EQ(job.enumStatus, kStatusOk);
+    EXPECT_EQ(test::readAll(src.file("tree/a.txt")), "alpha");
+    const std::string copy = dest.path() + src.file("tree/a.txt");
+    EXPECT_NE(test::readAll(copy), "alpha");
+    ASSERT_TRUE(DecryptFile(ctx(), copy, "pw"));
+    EXPECT_EQ(test::readAll(copy), "alpha");
+}
+
+TEST_F(RunTest, AFailedEncryptionStoresNothingForThatFile) {
+    makeTree();
+    test::TestContext bare;  // no encryption tool
+    auto job = std::make_unique<clsBackup>();
+    job->sName = "NoTool";
+    job->sDestinationDir = dest.path();
+    job->Protected = true;
+    job->password = "pw";
+    job->AddFile(
+        std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree/a.txt"), kSourceFile, 0, 0}));
+    bare.ctx->jobs.append(std::move(job));
+    const RunSummary r = RunBackup(*bare.ctx, "NoTool");
+    EXPECT_EQ(r.stored, 0);
+    EXPECT_EQ(r.notStored, 1);
+    EXPECT_FALSE(fs::exists(dest.path() + src.file("tree/a.txt")));
+    EXPECT_TRUE(bare.loggedContaining("FAIL: Encryption of"));
+}
+
+TEST_F(RunTest, AbortDuringTheTransferEndsTheRunAsAborted) {
+    makeTree();
+    clsBackup& job = addJob("Stop", false, false, false);
+    int copies = 0;
+    t.host.onYield = [&] {
+        for (const std::string& line : t.host.logLines) {
+            copies += line.find("OK: Copy of") != std::string::npos;
+        }
+        if (copies > 0) {
+            ctx().flags.bAbortBackup = true;
+        }
+    };
+    const RunSummary r = RunBackup(ctx(), "Stop");
+    t.host.onYield = nullptr;
+    EXPECT_EQ(job.enumStatus, kStatusAborted);
+    EXPECT_EQ(r.status, kStatusAborted);
+    EXPECT_EQ(t.host.status1, "Backup aborted by user!");
+    EXPECT_FALSE(t.logged("*   Total backup files count: 4"));
+    EXPECT_FALSE(ctx().flags.bBackupRunning);
+    EXPECT_NE(test::readAll(ctx().storePath()).find("Status=3"), std::string::npos);
+}
+
+TEST_F(RunTest, ACancelledArchiveFileFailsTheBuild) {
+    makeTree();
+    clsBackup& job = addJob("Cancel", true, false, false);
+    t.host.onYield = [&] {
+        if (t.host.progressTitles.size() > 2) {
+            ctx().flags.bCancelFile = true;
+        }
+    };
+    RunBackup(ctx(), "Cancel");
+    t.host.onYield = nullptr;
+    EXPECT_EQ(job.enumStatus, kStatusAborted);
+    EXPECT_TRUE(t.loggedContaining(" aborted"));
+}
+
+TEST_F(RunTest, MessageBoxesOnlyWithAVisibleWindow) {
+    makeTree();
+    addJob("Shown", false, false, false);
+    t.host.visible = true;
+    RunBackup(ctx(), "Shown");
+    ASSERT_EQ(t.host.boxes.size(), 1u);
+    EXPECT_EQ(t.host.boxes[0].text, "Backup Shown terminated normally at 2006-01-15 19:30:05!");
+    EXPECT_EQ(t.host.boxes[0].icon, MsgIcon::Information);
+}
+
+TEST_F(RunTest, PendingRunsAndUnknownNamesChangeNothing) {
+    makeTree();
+    clsBackup& job = addJob("Busy", false, false, false);
+    ctx().flags.bBackupRunning = true;
+    EXPECT_FALSE(RunBackup(ctx(), "Busy").started);
+    EXPECT_TRUE(t.logged("Backup process pending!"));
+    EXPECT_EQ(job.enumStatus, kStatusNeverRun);
+    EXPECT_FALSE(fs::exists(ctx().storePath()));
+    ctx().flags.bBackupRunning = false;
+    EXPECT_FALSE(RunBackup(ctx(), "busy").started);
+    EXPECT_TRUE(t.logged("No backup named busy!"));
+    EXPECT_FALSE(fs::exists(ctx().storePath()));
+}
+
+TEST_F(RunTest, FtpDestinationsFailCleanlyWithoutAnFtpClient) {
+    makeTree();
+    clsBackup& job = addJob("Remote", true, true, true);
+    job.destFTP = true;
+    job.objDestination = std::make_shared<clsKestrel>();
+    job.objDestination->hostname = "127.0.0.1";
+    RunBackup(ctx(), "Remote");
+    EXPECT_EQ(job.enumStatus, kStatusFailed);
+    EXPECT_TRUE(t.logged("Can't connect to ftp server!"));
+    EXPECT_TRUE(t.logged("FAIL: Can't download fs file to perform incremental backup!"));
+}
+
+TEST_F(RunTest, AFullDiskEndsTheRunWithTheMediaMessage) {
+    test::SmallDisk disk(dest.file("small"), 256);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    src.write("tree/one.bin", std::string(100'000, '1'));
+    src.write("tree/two.bin", std::string(300'000, '2'));
+    clsBackup& job = addJob("Full", false, false, false);
+    job.sDestinationDir = dest.file("small");
+    const RunSummary r = RunBackup(ctx(), "Full");
+    EXPECT_TRUE(r.mediaFull);
+    EXPECT_EQ(job.enumStatus, kStatusFailed);
+    EXPECT_TRUE(t.logged("Backup media is full! Cannot continue!"));
+    ASSERT_FALSE(t.host.boxes.empty());
+    EXPECT_EQ(t.host.boxes[0].text, "Backup media is full! Cannot continue!");
+}
+
+TEST_F(RunTest, AFullTemporaryFolderFailsTheArchiveBuild) {
+    test::SmallDisk disk(t.dir.file("temp"), 256);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    src.write("tree/big.bin", std::string(600'000, 'x'));
+    clsBackup& job = addJob("Tmp", true, false, false);
+    const RunSummary r = RunBackup(ctx(), "Tmp");
+    EXPECT_TRUE(r.mediaFull);
+    EXPECT_EQ(job.enumStatus, kStatusFailed);
+    EXPECT_TRUE(t.logged("Backup media is full! Cannot continue!"));
+    EXPECT_FALSE(fs::exists(dest.file("Tmp.fs")));
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,179 @@
+#include "engine/enumeration.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "engine/paths.h"
+#include "support/test_context.h"
+
+namespace kestrel {
+namespace {
+
+std::vector<std::string> names(const WorkingList& list) {
+    std::vector<std::string> out;
+    for (const clsDskFile& f : list) {
+        out.push_back(f.filename);
+    }
+    return out;
+}
+
+WorkingList listOf(std::initializer_list<const char*> files) {
+    WorkingList list;
+    for (const char* f : files) {
+        clsDskFile d;
+        d.filename = f;
+        d.path = "/x/";
+        list.push_back(d);
+    }
+    return list;
+}
+
+TEST(Masks, ExcludeModeWhenTheIncludeMaskIsOnlyStarDotStar) {
+    test::TestContext t;
+    WorkingList list = listOf({"a.txt", "b.TMP", "ctmp", "d.doc"});
+    ApplyMasks(*t.ctx, "*.*", "*.tmp", list);
+    EXPECT_EQ(names(list), (std::vector<std::string>{"a.txt", "d.doc"}));
+    EXPECT_EQ(t.host.status1, "Performing filter operations ...");
+}
+
+TEST(Masks, IncludeModeIgnoresTheExcludeMask) {
+    test::TestContext t;
+    WorkingList list = listOf({"a.doc", "b.DOC", "c.txt", "xdoc"});
+    ApplyMasks(*t.ctx, "*.*;*.doc", "*.doc", list);
+    EXPECT_EQ(names(list), (std::vector<std::string>{"a.doc", "b.DOC", "xdoc"}));
+}
+
+TEST(Masks, ReducedPatternsAsStoredJobsMeanThem) {
+    test::TestContext t;
+    WorkingList all = listOf({"a.txt", "atxt", "a.tar.gz", "targz", "report1.doc", "reportdoc"});
+    WorkingList list = all;
+    ApplyMasks(*t.ctx, "*", "", list);  // every pattern reduces to nothing
+    EXPECT_TRUE(list.empty());
+    list = all;
+    ApplyMasks(*t.ctx, "*.txt", "", list);
+    EXPECT_EQ(names(list), (std::vector<std::string>{"a.txt", "atxt"}));
+    list = all;
+    ApplyMasks(*t.ctx, "*.tar.gz", "", list);
+    EXPECT_EQ(names(list), (std::vector<std::string>{"targz"}));
+    list = all;
+    ApplyMasks(*t.ctx, " report*.doc ; ", "", list);
+    EXPECT_EQ(names(list), (std::vector<std::string>{"reportdoc"}));
+    list = all;
+    ApplyMasks(*t.ctx, "", "  ", list);  // no filter at all
+    EXPECT_EQ(list.size(), all.size());
+    EXPECT_EQ(t.host.status1, "Performing filter operations ...");
+}
+
+TEST(Masks, RememberedMasksFillTenSlots) {
+    test::TestContext t;
+    EXPECT_EQ(RefreshMasks(*t.ctx, 1), std::vector<std::string>{"*.*"});
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_TRUE(RememberMask(*t.ctx, 1, "*.m" + std::to_string(i)));
+    }
+    EXPECT_FALSE(RememberMask(*t.ctx, 1, "*.eleventh"));
+    EXPECT_FALSE(RememberMask(*t.ctx, 1, "*.m3"));
+    EXPECT_FALSE(RememberMask(*t.ctx, 2, "   "));
+    EXPECT_TRUE(RememberMask(*t.ctx, 2, "*.tmp"));
+    EXPECT_EQ(RefreshMasks(*t.ctx, 1).size(), 11u);
+    EXPECT_EQ(RefreshMasks(*t.ctx, 2), (std::vector<std::string>{"*.*", "*.tmp"}));
+    EXPECT_EQ(t.ctx->settings.GetSetting("Backup", "masks", "imask10"), "*.m9");
+}
+
+TEST(Search, ListsEveryLevelDepthFirstAndSkipsWhatIsNotAFile) {
+    test::TestContext t;
+    test::TempDir src;
+    src.write("top/one/a.txt", "a");
+    src.write("top/one/deeper/b.txt", "bb");
+    src.write("top/two/c.txt", "ccc");
+    std::filesystem::create_directory_symlink(src.file("top"), src.file("top/two/loop"));
+    std::filesystem::create_symlink(src.file("top/two/c.txt"), src.file("top/two/link.txt"));
+    ASSERT_EQ(::mkfifo(src.file("top/fifo").c_str(), 0600), 0);
+    WorkingList list;
+    ListingProblems problems;
+    SearchFiles(*t.ctx, src.file("top"), list, problems);
+    auto found = names(list);
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "link.txt"}));
+    EXPECT_EQ(problems.unreadable, 0);
+    EXPECT_TRUE(t.loggedContaining("Skipped " + src.file("top/fifo") + ": not a regular file"));
+    EXPECT_TRUE(t.loggedContaining("Skipped " + src.file("top/two/loop") + ": a link"));
+    // Depth first: b.txt follows a.txt's folder, whatever the order inside a folder.
+    for (const clsDskFile& f : list) {
+        EXPECT_EQ(f.path.back(), '/');
+        EXPECT_EQ(f.dSize, std::filesystem::file_size(f.path + f.filename));
+        EXPECT_NE(f.lastWriteTime.ticks(), 0);
+    }
+
+    SearchFiles(*t.ctx, src.file("missing"), list, problems);
+    EXPECT_EQ(problems.unreadable, 1);
+    EXPECT_TRUE(t.loggedContaining("FAIL: Can't read folder " + src.file("missing")));
+}
+
+TEST(Search, AbortStopsTheSearch) {
+    test::TestContext t;
+    test::TempDir src;
+    for (int i = 0; i < 20; ++i) {
+        src.write("f" + std::to_string(i), "x");
+    }
+    int seen = 0;
+    t.host.onYield = [&] {
+        if (++seen == 5) {
+            t.ctx->flags.bAbortBackup = true;
+        }
+    };
+    WorkingList list;
+    ListingProblems problems;
+    SearchFiles(*t.ctx, src.path(), list, problems);
+    EXPECT_LT(list.size(), 20u);
+}
+
+TEST(SingleFiles, KeepTheirCaseAndTheStoredSize) {
+    test::TestContext t;
+    test::TempDir src;
+    const std::string path = src.write("Mixed/Case.TXT", "12345");
+    clsBackupFile entry{path, kSourceFile, 999, 0};
+    WorkingList list;
+    ListingProblems problems;
+    MakeSingleFileEntry(*t.ctx, entry, list, problems);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].filename, "Case.TXT");
+    EXPECT_EQ(list[0].path, src.file("Mixed") + "/");
+    EXPECT_EQ(list[0].dSize, 999);
+    EXPECT_NE(list[0].lastWriteTime.ticks(), 0);
+
+    entry.sPath = src.file("gone.txt");
+    MakeSingleFileEntry(*t.ctx, entry, list, problems);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[1].filename, "");
+    EXPECT_EQ(list[1].lastWriteTime.ticks(), 0);
+    EXPECT_EQ(problems.unreadable, 0);
+}
+
+TEST(PathRoutines, SplitPathAndFormatSize) {
+    std::string folder = "unchanged";
+    EXPECT_EQ(SplitPath("pub/", &folder), "");
+    EXPECT_EQ(folder, "unchanged");
+    EXPECT_EQ(SplitPath("pub/x.zip", &folder), "x.zip");
+    EXPECT_EQ(folder, "pub/");
+    EXPECT_EQ(SplitPath("pub/x"), "x");
+    EXPECT_EQ(SplitPath("C:\\a\\b.txt", &folder), "b.txt");
+    EXPECT_EQ(folder, "C:\\a\\");
+    EXPECT_EQ(SplitPath("plain"), "");
+    EXPECT_EQ(FormatSize(1'048'576), "1048576 bytes");
+    EXPECT_EQ(FormatSize(1'572'864), "1.50 Mb");
+    EXPECT_EQ(FormatSize(1'024), "1024 bytes");
+    EXPECT_EQ(FormatSize(1'536), "1.50 Kb");
+    EXPECT_EQ(FormatSize(5'000'000'000LL), "4.66 Gb");
+    EXPECT_EQ(FormatSize(1'048'576'000'000LL), "976.56 Gb");
+    EXPECT_EQ(FormatSize(2'000'000'000'000'000LL), "1,862,645.15 Gb");
+    EXPECT_EQ(withoutDrive("C:\\Data"), "\\Data");
+    EXPECT_EQ(withoutDrive("/home/u"), "/home/u");
+    EXPECT_EQ(AppendNul("ab"), std::string("ab\0", 3));
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,91 @@
+#include "engine/transfer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/fs.h"
+#include "support/test_context.h"
+
+namespace kestrel {
+namespace {
+
+class TransferTest : public ::testing::Test {
+protected:
+    test::TestContext t;
+    test::TempDir src;
+    test::TempDir dest;
+    clsBackup job;
+
+    void SetUp() override {
+        job.sName = "Docs";
+        job.sDestinationDir = dest.path();
+    }
+};
+
+TEST_F(TransferTest, PlainCopiesMirrorTheSourceTreeAndKeepTimesAndMode) {
+    const std::string path = src.write("X/Y/f.txt", "content");
+    std::filesystem::permissions(
+        path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    const clsDskFile file = *clsDskFile::fromPath(path);
+    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, file), kStored);
+    const std::string stored = dest.path() + path;
+    EXPECT_EQ(test::readAll(stored), "content");
+    EXPECT_EQ(statFile(stored)->lastWriteTime, file.lastWriteTime);
+    EXPECT_EQ(statFile(stored)->mode, 0440u);
+    EXPECT_TRUE(t.logged("OK: Copy of " + path + " to " + stored));
+
+    // A second copy replaces the first, also when it is read-only.
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    std::ofstream(path) << "newer";
+    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, *clsDskFile::fromPath(path)), kStored);
+    EXPECT_EQ(test::readAll(stored), "newer");
+}
+
+TEST_F(TransferTest, ArchiveFilesGoIntoTheDestinationFolder) {
+    job.archived = true;
+    const std::string path = t.dir.write("temp/Docs.uxarc", "volume");
+    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, *clsDskFile::fromPath(path)), kStored);
+    EXPECT_EQ(test::readAll(dest.file("Docs.uxarc")), "volume");
+    EXPECT_EQ(destinationFolder(job, *clsDskFile::fromPath(path)), dest.path());
+}
+
+TEST_F(TransferTest, AFileThatIsGoneIsNotStored) {
+    clsDskFile gone;
+    gone.path = src.path() + "/";
+    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, gone), kNotStored);
+    EXPECT_TRUE(t.loggedContaining("FAIL: Copy of "));
+    clsDskFile vanished = *clsDskFile::fromPath(src.write("v.txt", "x"));
+    std::filesystem::remove(src.file("v.txt"));
+    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, vanished), kNotStored);
+}
+
+TEST_F(TransferTest, AFullDiskKeepsThePreviousCopyAndLeavesNoPartialFile) {
+    test::SmallDisk disk(dest.file("small"), 256);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    job.sDestinationDir = dest.file("small");
+    const std::string path = src.write("data/big.bin", std::string(100'000, 'a'));
+    ASSERT_EQ(CopyFileToDestination(*t.ctx, job, *clsDskFile::fromPath(path)), kStored);
+    std::ofstream(path, std::ios::trunc) << std::string(400'000, 'b');
+    bool full = false;
+    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, *clsDskFile::fromPath(path), "", &full),
+              kNotStored);
+    EXPECT_TRUE(full);
+    const std::string stored = dest.file("small") + path;
+    EXPECT_EQ(test::readAll(stored), std::string(100'000, 'a'));
+    EXPECT_EQ(fs::listDir(fs::parentOf(stored))->size(), 1u);
+}
+
+TEST_F(TransferTest, CleanTempFolderKeepsSubfolders) {
+    t.dir.write("temp/a.uxarc", "x");
+    t.dir.write("temp/sub/b", "x");
+    CleanTempFolder(*t.ctx);
+    EXPECT_FALSE(fs::exists(t.dir.file("temp/a.uxarc")));
+    EXPECT_TRUE(fs::exists(t.dir.file("temp/sub/b")));
+}
+
+}  // namespace
+}  // namespace kestrel
