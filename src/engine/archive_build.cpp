@@ -5,12 +5,26 @@
 
 namespace kestrel {
 
-BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list, bool forceFull) {
+std::string incrementalVolumeName(const std::string& jobName, const DateTime& start,
+                                  const std::unordered_set<std::string>& usedNames) {
+    std::string name = jobName + start.format("yyyyMMddHHmm");
+    if (usedNames.count(name) == 0) {
+        return name;
+    }
+    name = jobName + start.format("yyyyMMddHHmmss");
+    for (char suffix = 'a'; usedNames.count(name) != 0 && suffix <= 'z'; ++suffix) {
+        name = jobName + start.format("yyyyMMddHHmmss") + suffix;
+    }
+    return name;
+}
+
+BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list, bool forceFull,
+                          const std::unordered_set<std::string>& usedNames) {
     BuildOutcome outcome;
     clsArchive archive(ctx);
     archive.dSessionDate = ctx.clock.now();
     if (job.bIncremental && !forceFull) {
-        archive.sArcfName = job.sName + archive.dSessionDate.format("yyyyMMddHHmm");
+        archive.sArcfName = incrementalVolumeName(job.sName, archive.dSessionDate, usedNames);
         archive.NewArchive(job.sName, false, job.bZipped, job.RunSize);
     } else {
         archive.sArcfName = job.sName;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <unordered_set>
 
 #include "engine/enumeration.h"
 #include "jobs/backup.h"
@@ -20,8 +22,16 @@ struct BuildOutcome {
 // replaces the list by the volume files followed by the catalogue. Full jobs start a new
 // archive named after the job; incremental ones name their volumes after the job and the
 // start time and extend the catalogue fetched before. forceFull builds a full archive for an
-// incremental job (when its previous catalogue could not be read).
+// incremental job (when its previous catalogue could not be read). usedNames holds the volume
+// base names the previous catalogue already uses: a run in the same minute as an earlier one
+// must not reuse (and so overwrite) its volumes.
 BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
-                          bool forceFull = false);
+                          bool forceFull = false,
+                          const std::unordered_set<std::string>& usedNames = {});
+
+// The base name of an incremental session's volumes: the job name and the minute, with the
+// seconds and then a letter added when an earlier session of that minute has the name.
+std::string incrementalVolumeName(const std::string& jobName, const DateTime& start,
+                                  const std::unordered_set<std::string>& usedNames);
 
 }  // namespace kestrel

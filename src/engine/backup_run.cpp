@@ -3,6 +3,7 @@
 #include <deque>
 #include <exception>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "archive/catalogue.h"
 #include "core/app_context.h"
@@ -72,6 +73,7 @@ private:
     std::int64_t m_stored = 0;
     std::int64_t m_notStored = 0;
     bool m_forceFull = false;
+    std::unordered_set<std::string> m_usedVolumeNames;
     bool m_diskFull = false;
 };
 
@@ -140,6 +142,11 @@ bool Run::selectIncremental() {
     for (size_t line : catalogue->skippedLines) {
         m_ctx.WriteLog(m_ctx.messages.format(
             "strMsgStoreLineSkipped", {{"%d", previous}, {"%s", "line " + std::to_string(line)}}));
+    }
+    for (const clsRestoreFileData& rec : catalogue->records) {
+        for (const std::string& volume : {rec.arcStart, rec.arcEnd}) {
+            m_usedVolumeNames.insert(volume.substr(0, volume.find('-')));
+        }
     }
     dropUnchanged(m_list, catalogue->records);
     return true;
@@ -299,7 +306,8 @@ RunSummary Run::execute() {
         m_job.RunSize += f.dSize;
     }
     if (m_job.archived) {
-        const BuildOutcome built = BuildArchive(m_ctx, m_job, m_list, m_forceFull);
+        const BuildOutcome built =
+            BuildArchive(m_ctx, m_job, m_list, m_forceFull, m_usedVolumeNames);
         if (built.result != 1) {
             m_ctx.host.closeProgress();
             return errorEnd(built.diskFull ? RunError::DiskFull : RunError::None);

@@ -191,5 +191,34 @@ TEST_F(CliTest, CatalogueAndVerifyAnArchiveSet) {
     EXPECT_EQ(run({"verify", fs, "--plain", "--compressed"}).code, kExitBadUsage);
 }
 
+TEST_F(CliTest, RunStoresAJobAndReportsItsOutcome) {
+    data.write("src/a.txt", "alpha");
+    data.write("src/sub/b.txt", "beta");
+    std::filesystem::create_directories(data.file("dest"));
+    ASSERT_EQ(run({"new", "--name", "Docs", "--source", data.file("src"), "--dest",
+                   data.file("dest"), "--storage", "compressed"})
+                  .code,
+              0);
+    Result r = run({"run", "Docs"});
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_NE(r.err.find("*   Backup files stored:  2"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Backup of Docs finished succesfully!"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(data.file("dest/Docs.uxarc")));
+    EXPECT_NE(run({"list"}).out.find("OK"), std::string::npos);
+    EXPECT_EQ(run({"verify", data.file("dest/Docs.fs")}).code, kExitOk);
+
+    r = run({"run", "Nobody"});
+    EXPECT_EQ(r.code, kExitBadUsage);
+    EXPECT_NE(r.err.find("No backup named Nobody!"), std::string::npos);
+
+    ASSERT_EQ(run({"new", "--name", "Broken", "--source", data.file("src/a.txt"), "--dest",
+                   data.file("dest"), "--storage", "copy"})
+                  .code,
+              0);
+    std::filesystem::remove(data.file("src/a.txt"));
+    EXPECT_EQ(run({"run", "Broken"}).code, kExitFailed);
+    EXPECT_NE(run({"show", "Broken"}).out.find("failed"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kestrel

@@ -8,6 +8,7 @@
 
 #include "archive/catalogue.h"
 #include "archive/volume_reader.h"
+#include "engine/archive_build.h"
 #include "engine/encryption.h"
 #include "jobs/job_store.h"
 #include "platform/fs.h"
@@ -208,6 +209,27 @@ TEST_F(RunTest, IncrementalRunsStoreOnlyWhatChanged) {
     // Nothing changed: nothing to store.
     t.clock.advanceSeconds(60);
     EXPECT_EQ(RunBackup(ctx(), "Inc").total, 0);
+
+    // A change within the same minute as the last session gets volumes of its own.
+    src.write("tree/quick.txt", "quick");
+    EXPECT_EQ(RunBackup(ctx(), "Inc").total, 2);
+    EXPECT_TRUE(fs::exists(dest.file("Inc200601151933.uxarc")));
+    t.clock.advanceSeconds(1);
+    src.write("tree/quicker.txt", "quicker");
+    EXPECT_EQ(RunBackup(ctx(), "Inc").total, 2);
+    EXPECT_TRUE(fs::exists(dest.file("Inc20060115193306.uxarc")));
+    const auto again = restoreAll("Inc", false);
+    EXPECT_EQ(again.at(src.file("tree/quick.txt")), "quick");
+    EXPECT_EQ(again.at(src.file("tree/quicker.txt")), "quicker");
+    EXPECT_EQ(again.at(src.file("tree/new.txt")), "new");
+}
+
+TEST(IncrementalNames, SameMinuteSessionsGetDistinctNames) {
+    const DateTime at = *DateTime::fromParts(2026, 3, 5, 14, 5, 9);
+    EXPECT_EQ(incrementalVolumeName("Docs", at, {}), "Docs202603051405");
+    EXPECT_EQ(incrementalVolumeName("Docs", at, {"Docs202603051405"}), "Docs20260305140509");
+    EXPECT_EQ(incrementalVolumeName("Docs", at, {"Docs202603051405", "Docs20260305140509"}),
+              "Docs20260305140509a");
 }
 
 TEST_F(RunTest, ProtectedArchivesAreEncryptedAndIncrementalRunsDecryptTheCatalogue) {
