@@ -19,12 +19,16 @@ std::string incrementalVolumeName(const std::string& jobName, const DateTime& st
 }
 
 BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list, bool forceFull,
-                          const std::unordered_set<std::string>& usedNames) {
+                          const EarlierSessions& earlier) {
     BuildOutcome outcome;
     clsArchive archive(ctx);
     archive.dSessionDate = ctx.clock.now();
+    while (!forceFull && earlier.stamps.count(archive.dSessionDate.serialSeconds()) != 0) {
+        archive.dSessionDate = archive.dSessionDate.addSeconds(1);
+    }
     if (job.bIncremental && !forceFull) {
-        archive.sArcfName = incrementalVolumeName(job.sName, archive.dSessionDate, usedNames);
+        archive.sArcfName =
+            incrementalVolumeName(job.sName, archive.dSessionDate, earlier.volumeNames);
         archive.NewArchive(job.sName, false, job.bZipped, job.RunSize);
     } else {
         archive.sArcfName = job.sName;

@@ -22,12 +22,17 @@ struct BuildOutcome {
 // replaces the list by the volume files followed by the catalogue. Full jobs start a new
 // archive named after the job; incremental ones name their volumes after the job and the
 // start time and extend the catalogue fetched before. forceFull builds a full archive for an
-// incremental job (when its previous catalogue could not be read). usedNames holds the volume
-// base names the previous catalogue already uses: a run in the same minute as an earlier one
-// must not reuse (and so overwrite) its volumes.
+// incremental job (when its previous catalogue could not be read).
+//
+// earlier: what the previous catalogue already uses. A run in the same minute as an earlier
+// one must not reuse (and so overwrite) its volumes, and a session in the same second must not
+// share its stamp, which is what tells sessions apart.
+struct EarlierSessions {
+    std::unordered_set<std::string> volumeNames;
+    std::unordered_set<std::int64_t> stamps;  // DateTime::serialSeconds
+};
 BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
-                          bool forceFull = false,
-                          const std::unordered_set<std::string>& usedNames = {});
+                          bool forceFull = false, const EarlierSessions& earlier = {});
 
 // The base name of an incremental session's volumes: the job name and the minute, with the
 // seconds and then a letter added when an earlier session of that minute has the name.

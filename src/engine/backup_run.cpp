@@ -73,7 +73,7 @@ private:
     std::int64_t m_stored = 0;
     std::int64_t m_notStored = 0;
     bool m_forceFull = false;
-    std::unordered_set<std::string> m_usedVolumeNames;
+    EarlierSessions m_earlier;
     bool m_diskFull = false;
 };
 
@@ -145,8 +145,9 @@ bool Run::selectIncremental() {
     }
     for (const clsRestoreFileData& rec : catalogue->records) {
         for (const std::string& volume : {rec.arcStart, rec.arcEnd}) {
-            m_usedVolumeNames.insert(volume.substr(0, volume.find('-')));
+            m_earlier.volumeNames.insert(volume.substr(0, volume.find('-')));
         }
+        m_earlier.stamps.insert(rec.dSession.serialSeconds());
     }
     dropUnchanged(m_list, catalogue->records);
     return true;
@@ -306,8 +307,7 @@ RunSummary Run::execute() {
         m_job.RunSize += f.dSize;
     }
     if (m_job.archived) {
-        const BuildOutcome built =
-            BuildArchive(m_ctx, m_job, m_list, m_forceFull, m_usedVolumeNames);
+        const BuildOutcome built = BuildArchive(m_ctx, m_job, m_list, m_forceFull, m_earlier);
         if (built.result != 1) {
             m_ctx.host.closeProgress();
             return errorEnd(built.diskFull ? RunError::DiskFull : RunError::None);

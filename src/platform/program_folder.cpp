@@ -18,6 +18,7 @@ ProgramFolder ProgramFolder::resolve(const std::optional<std::string>& homeOptio
     } else {
         home = fs::join(fs::join(fs::getEnv("HOME").value_or("."), ".local/share"), "kestrel");
     }
+    home = fs::absolutePath(home);
     std::vector<std::string> roots;
     const std::string exeDir = fs::executableDir();
     if (!exeDir.empty()) {

@@ -218,9 +218,18 @@ TEST_F(RunTest, IncrementalRunsStoreOnlyWhatChanged) {
     src.write("tree/quicker.txt", "quicker");
     EXPECT_EQ(RunBackup(ctx(), "Inc").total, 2);
     EXPECT_TRUE(fs::exists(dest.file("Inc20060115193306.uxarc")));
+    src.write("tree/quickest.txt", "quickest");
+    EXPECT_EQ(RunBackup(ctx(), "Inc").total, 2);
+    EXPECT_TRUE(fs::exists(dest.file("Inc20060115193307.uxarc")));
+    auto sessions = ReadCatalogue(dest.file("Inc.fs"));
+    ASSERT_TRUE(sessions);
+    // Two sessions in the same second keep stamps of their own.
+    EXPECT_EQ(sessions->records[sessions->records.size() - 2].dSession.format("HHmmss"), "193306");
+    EXPECT_EQ(sessions->records.back().dSession.format("HHmmss"), "193307");
     const auto again = restoreAll("Inc", false);
     EXPECT_EQ(again.at(src.file("tree/quick.txt")), "quick");
     EXPECT_EQ(again.at(src.file("tree/quicker.txt")), "quicker");
+    EXPECT_EQ(again.at(src.file("tree/quickest.txt")), "quickest");
     EXPECT_EQ(again.at(src.file("tree/new.txt")), "new");
 }
 
