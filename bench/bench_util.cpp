@@ -52,13 +52,16 @@ void writeFile(const std::string& path, std::int64_t size, bool text, std::mt199
 
 }  // namespace
 
-Tree makeTree(const std::string& root, int smallFiles, int largeFiles, std::int64_t largeBytes) {
+Tree makeTree(const std::string& root, int smallFiles, int largeFiles, std::int64_t largeBytes,
+              std::int64_t smallMin, std::int64_t smallMax) {
     std::mt19937_64 gen(20260105);
     Tree tree;
     for (int i = 0; i < smallFiles; ++i) {
-        const std::string dir = root + "/small/d" + std::to_string(i % 40);
+        const std::string dir = root + "/small/d" + std::to_string(i % 200);
         std::filesystem::create_directories(dir);
-        const std::int64_t size = 1024 + static_cast<std::int64_t>(gen() % (63 * 1024));
+        const std::int64_t size =
+            smallMin +
+            static_cast<std::int64_t>(gen() % static_cast<std::uint64_t>(smallMax - smallMin + 1));
         const std::string path = dir + "/f" + std::to_string(i) + (i % 2 ? ".txt" : ".bin");
         writeFile(path, size, i % 2 == 1, gen);
         tree.files.push_back(path);

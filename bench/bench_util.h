@@ -23,8 +23,10 @@ struct Tree {
     std::int64_t bytes = 0;
 };
 
-// Many small files (1 to 64 KiB) and a few large ones, half compressible text, half random.
-Tree makeTree(const std::string& root, int smallFiles, int largeFiles, std::int64_t largeBytes);
+// Many small files (smallMin to smallMax bytes) and a few large ones, half compressible text,
+// half random.
+Tree makeTree(const std::string& root, int smallFiles, int largeFiles, std::int64_t largeBytes,
+              std::int64_t smallMin = 1024, std::int64_t smallMax = 64 * 1024);
 
 // Seconds taken by fn.
 template <typename Fn>

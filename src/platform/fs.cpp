@@ -320,8 +320,12 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
         return false;
     }
     ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
-    std::string tmpl = to + ".part-XXXXXX";
-    Fd out(::mkstemp(tmpl.data()));
+    // A new file is written under its own name (removed again if the copy fails); an existing
+    // one is only replaced by a complete copy written beside it.
+    const bool replacing = ::access(to.c_str(), F_OK) == 0;
+    std::string tmpl = replacing ? to + ".part-XXXXXX" : to;
+    Fd out(replacing ? ::mkstemp(tmpl.data())
+                     : ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out.get() < 0) {
         setError(error, "cannot create " + to, errno);
         if (diskFull != nullptr) {
@@ -376,7 +380,7 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
     if (!out.close()) {
         return fail("cannot write " + to);
     }
-    if (::rename(tmpl.c_str(), to.c_str()) != 0) {
+    if (replacing && ::rename(tmpl.c_str(), to.c_str()) != 0) {
         return fail("cannot replace " + to);
     }
     return true;

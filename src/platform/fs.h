@@ -53,9 +53,9 @@ bool appendToFile(const std::string& path, std::string_view data, unsigned mode,
 // doubled separators removed (symbolic links are not resolved).
 std::string absolutePath(std::string_view path);
 
-// Copies a regular file's content, permission bits and last-access and last-write times. The
-// copy is written beside the target under a temporary name and renamed over it only when
-// complete, so a failed copy leaves an existing target as it was and no partial file.
+// Copies a regular file's content, permission bits and last-access and last-write times. An
+// existing target is replaced only by a complete copy (written beside it and renamed over it);
+// a failed copy leaves no partial file.
 // *diskFull tells whether it failed for lack of space.
 bool copyFile(const std::string& from, const std::string& to, std::string* error = nullptr,
               bool* diskFull = nullptr);
