@@ -326,6 +326,39 @@ TEST_F(RunTest, AbortDuringTheTransferEndsTheRunAsAborted) {
     EXPECT_NE(test::readAll(ctx().storePath()).find("Status=3"), std::string::npos);
 }
 
+TEST_F(RunTest, PausingWaitsAndShowsItInTheCaption) {
+    makeTree();
+    clsBackup& job = addJob("Pause", false, false, false);
+    int yields = 0;
+    int whilePaused = 0;
+    t.host.onYield = [&] {
+        ++yields;
+        if (yields == 3) {
+            ctx().flags.bPauseBackup = true;
+        } else if (ctx().flags.bPauseBackup && ++whilePaused == 50) {
+            ctx().flags.bPauseBackup = false;
+        }
+    };
+    RunBackup(ctx(), "Pause");
+    t.host.onYield = nullptr;
+    EXPECT_EQ(job.enumStatus, kStatusOk);
+    EXPECT_EQ(whilePaused, 50);
+    EXPECT_EQ(t.host.captionHistory, (std::vector<std::string>{"-Paused", ""}));
+    EXPECT_EQ(t.host.trayTip, "Paused");
+
+    // Aborting while paused ends the wait at once.
+    t.host.onYield = [&] {
+        if (!ctx().flags.bPauseBackup && !ctx().flags.bAbortBackup) {
+            ctx().flags.bPauseBackup = true;
+        } else if (ctx().flags.bPauseBackup) {
+            ctx().flags.bAbortBackup = true;
+        }
+    };
+    RunBackup(ctx(), "Pause");
+    t.host.onYield = nullptr;
+    EXPECT_EQ(job.enumStatus, kStatusAborted);
+}
+
 TEST_F(RunTest, ACancelledArchiveFileFailsTheBuild) {
     makeTree();
     clsBackup& job = addJob("Cancel", true, false, false);

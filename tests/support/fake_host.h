@@ -29,7 +29,10 @@ public:
     void setStatusText(int panel, const std::string& text) override {
         (panel == 1 ? status1 : status2) = text;
     }
-    void setCaptionSuffix(const std::string& suffix) override { captionSuffix = suffix; }
+    void setCaptionSuffix(const std::string& suffix) override {
+        captionSuffix = suffix;
+        captionHistory.push_back(suffix);
+    }
     void setTrayTip(const std::string& tip) override { trayTip = tip; }
     void showProgress(const std::string& title) override { progressTitles.push_back(title); }
     void updateProgress(const std::string& title, const std::string& item, double,
@@ -50,6 +53,7 @@ public:
     std::string status1;
     std::string status2;
     std::string captionSuffix;
+    std::vector<std::string> captionHistory;
     std::string trayTip;
     std::vector<std::string> progressTitles;
     std::vector<std::string> progressItems;
