@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <iomanip>
 #include <sstream>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/catalogue.h"
@@ -17,6 +18,7 @@
 #include "platform/fs.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
+#include "restore/restore.h"
 
 namespace kestrel {
 namespace {
@@ -574,6 +576,136 @@ int commandVerify(AppContext& ctx, const std::string& path, std::optional<bool> 
     return bad == 0 && catalogue->skippedLines.empty() ? kExitOk : kExitFailed;
 }
 
+// Loads a job's catalogue for the restore commands; exit code 2 for an unknown job.
+RestoreState loadForRestore(AppContext& ctx, const std::string& name) {
+    if (!LoadJobs(ctx, true)) {
+        throw UsageError{ctx.msg("strMsgSystemVarsError")};
+    }
+    if (ctx.jobs.find(name) == nullptr) {
+        throw UsageError{ctx.messages.format("strMsgJobNotFound", {{"%d", name}})};
+    }
+    RestoreState state;
+    if (!LoadCatalogue(ctx, name, state)) {
+        throw UsageError{ctx.msg("strMsgCantCreateRestList")};
+    }
+    return state;
+}
+
+std::optional<DateTime> sessionArg(const std::string& stamp) {
+    if (stamp.empty()) {
+        return std::nullopt;
+    }
+    auto parsed = ParseSessionStamp(stamp);
+    if (!parsed || parsed->format("yyyyMMddHHmmss") != stamp) {
+        throw UsageError{"--session: expected a stamp YYYYMMDDhhmmss as `sessions` lists it"};
+    }
+    return parsed;
+}
+
+DateTime newestSession(const RestoreState& state) {
+    DateTime newest = state.records.front().dSession;
+    for (const clsRestoreFileData& r : state.records) {
+        newest = std::max(newest, r.dSession);
+    }
+    return newest;
+}
+
+int commandSessions(AppContext& ctx, const std::string& name, std::ostream& out) {
+    const RestoreState state = loadForRestore(ctx, name);
+    std::vector<std::vector<std::string>> rows = {{"SESSION", "DATE", "FILES", "BYTES"}};
+    for (int root : state.tree.sessions()) {
+        const std::string key = state.tree.node(root).key;
+        std::int64_t files = 0;
+        std::int64_t bytes = 0;
+        for (const clsRestoreFileData& r : state.records) {
+            if (RestoreTree::sessionKey(r.dSession) == key) {
+                ++files;
+                bytes += r.size;
+            }
+        }
+        rows.push_back(
+            {key.substr(4), state.tree.node(root).text, std::to_string(files), thousands(bytes)});
+    }
+    printTable(out, rows);
+    return kExitOk;
+}
+
+int commandLs(AppContext& ctx, const std::string& name, const std::string& stamp, std::string path,
+              std::ostream& out) {
+    const RestoreState state = loadForRestore(ctx, name);
+    const DateTime session = sessionArg(stamp).value_or(newestSession(state));
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    const int node = state.tree.findPath(session, path);
+    if (node < 0) {
+        throw UsageError{"\"" + path + "\" is not in session " + session.format("yyyyMMddHHmmss")};
+    }
+    std::vector<std::vector<std::string>> rows;
+    const auto& n = state.tree.node(node);
+    const std::vector<int> entries = n.children.empty() ? std::vector<int>{node} : n.children;
+    for (int child : entries) {
+        const RestoreNode& c = state.tree.node(child);
+        if (c.record >= 0 && c.children.empty()) {
+            const clsRestoreFileData& r = state.records[static_cast<size_t>(c.record)];
+            rows.push_back({"file", thousands(r.size), c.text,
+                            r.arcStart == r.arcEnd ? r.arcStart : r.arcStart + ".." + r.arcEnd});
+        } else {
+            rows.push_back({"dir", "", c.text + "/", ""});
+        }
+    }
+    out << "Session " << session.format("yyyyMMddHHmmss") << ", " << path << ":\n";
+    printTable(out, rows);
+    return kExitOk;
+}
+
+int commandRestore(AppContext& ctx, const std::string& name, const std::string& stamp,
+                   const std::string& to, bool overwrite, const std::vector<std::string>& paths) {
+    RestoreState state = loadForRestore(ctx, name);
+    const auto session = sessionArg(stamp);
+    // For each file below the paths: the record of the chosen session, or of the newest
+    // session that holds it.
+    std::unordered_map<std::string, size_t> chosen;
+    for (size_t i = 0; i < state.records.size(); ++i) {
+        const clsRestoreFileData& r = state.records[i];
+        if (session && r.dSession != *session) {
+            continue;
+        }
+        const bool wanted = std::any_of(paths.begin(), paths.end(), [&](std::string p) {
+            while (p.size() > 1 && p.back() == '/') {
+                p.pop_back();
+            }
+            return p == "/" || r.fname == p || text::startsWith(r.fname, p + "/");
+        });
+        if (!wanted) {
+            continue;
+        }
+        auto [it, added] = chosen.emplace(r.fname, i);
+        if (!added && state.records[it->second].dSession < r.dSession) {
+            it->second = i;
+        }
+    }
+    if (chosen.empty()) {
+        throw UsageError{"no file of the catalogue matches the given path(s)"};
+    }
+    for (const auto& [fname, index] : chosen) {
+        const int node = state.tree.findPath(state.records[index].dSession, fname);
+        if (node >= 0) {
+            state.tree.setChecked(node, true);
+        }
+    }
+    RestoreOptions options;
+    options.toOriginal = to.empty();
+    options.folder = to.empty() ? "" : fs::absolutePath(to);
+    options.overwrite = overwrite;
+    terminal::setInterruptFlag(&ctx.flags.bAbortBackup);
+    const RestoreSummary summary = RestoreSelectedFiles(ctx, state, options);
+    if (summary.aborted) {
+        return kExitAborted;
+    }
+    return summary.failed == 0 && summary.skipped == 0 ? kExitOk : kExitFailed;
+}
+
 int commandRun(AppContext& ctx, const std::string& name) {
     // A run owns the temporary folder: it starts empty.
     if (!LoadJobs(ctx, true)) {
@@ -651,6 +783,33 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         "when every file was stored, 1 when not, 3 when stopped (Ctrl-C)");
     runJob->add_option("job", runName, "Job name")->required();
 
+    std::string sessionStamp;
+    auto* sessions =
+        app.add_subcommand("sessions", "List the backup sessions a job's catalogue holds");
+    sessions->add_option("job", runName, "Job name")->required();
+
+    std::string lsPath = "/";
+    auto* ls = app.add_subcommand("ls", "List a folder of a backup session (default: the newest)");
+    ls->add_option("job", runName, "Job name")->required();
+    ls->add_option("path", lsPath, "Folder or file as it was backed up")->capture_default_str();
+    ls->add_option("--session", sessionStamp, "Session stamp YYYYMMDDhhmmss (see `sessions`)");
+
+    std::string restoreTo;
+    bool overwrite = false;
+    std::vector<std::string> restorePaths;
+    auto* restore = app.add_subcommand(
+        "restore", "Restore files or folders (everything below them) of a job's backups");
+    restore->add_option("job", runName, "Job name")->required();
+    restore->add_option("path", restorePaths, "Files or folders as they were backed up")
+        ->required();
+    restore->add_option("--session", sessionStamp,
+                        "Session stamp YYYYMMDDhhmmss; default: per file the newest session "
+                        "that holds it");
+    restore->add_option("--to", restoreTo,
+                        "Restore below this folder (rebuilding the original folders) instead of "
+                        "to the original paths");
+    restore->add_flag("--overwrite", overwrite, "Replace existing files without asking");
+
     std::string cataloguePath;
     auto* listCatalogue =
         app.add_subcommand("catalogue", "List the sessions and files of an archive catalogue");
@@ -707,6 +866,15 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         }
         if (*runJob) {
             return commandRun(ctx, runName);
+        }
+        if (*sessions) {
+            return commandSessions(ctx, runName, out);
+        }
+        if (*ls) {
+            return commandLs(ctx, runName, sessionStamp, lsPath, out);
+        }
+        if (*restore) {
+            return commandRestore(ctx, runName, sessionStamp, restoreTo, overwrite, restorePaths);
         }
         if (!LoadJobs(ctx, false)) {
             err << "kestrel-cli: " << ctx.msg("strMsgSystemVarsError") << '\n';

@@ -123,6 +123,14 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgEncryptFailed", "FAIL: Encryption of %d failed: %s"},
         {"strMsgDecryptFailedFull", "FAIL: Can't decrypt %d (%s)! A full backup is made."},
         {"strMsgFilesNotAdded", "FAIL: %d file(s) could not be added to the archive!"},
+        // Conditions of a restore the table above has no text for.
+        {"strMsgRestoreDecryptFailed", "FAIL: Can't decrypt %d: %s"},
+        {"strMsgCatalogueLinesSkipped", "%d damaged line(s) of the catalogue were skipped!"},
+        {"strMsgCatalogueLineSkipped", "Catalogue %d: damaged line %i skipped"},
+        {"strMsgRestoreUnsafePath", "FAIL: %d would be restored outside the chosen folder!"},
+        {"strMsgRestoreFileFailed", "FAIL: %d not restored: %s"},
+        {"strMsgRestoreKept", "%d exists and was kept"},
+        {"strMsgRestoredOk", "OK: %d restored"},
     };
     return kTable;
 }

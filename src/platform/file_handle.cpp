@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,6 +71,33 @@ bool FileHandle::open(const std::string& path, Mode mode, bool regularOnly, std:
             return false;
         }
         ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
+    }
+    return true;
+}
+
+bool FileHandle::createBeside(const std::string& targetPath, std::string* tempPath,
+                              std::string* error) {
+    close();
+    std::string tmpl = targetPath + ".kestrel-XXXXXX";
+    m_fd = ::mkstemp(tmpl.data());
+    m_path = tmpl;
+    if (m_fd < 0) {
+        m_path = targetPath;
+        fail("cannot create a file beside");
+        if (error != nullptr) {
+            *error = m_lastError;
+        }
+        return false;
+    }
+    ::fcntl(m_fd, F_SETFD, FD_CLOEXEC);
+    *tempPath = tmpl;
+    return true;
+}
+
+bool FileHandle::setMode(unsigned mode) {
+    if (m_fd < 0 || ::fchmod(m_fd, static_cast<mode_t>(mode)) != 0) {
+        fail("cannot set the mode of");
+        return false;
     }
     return true;
 }

@@ -26,6 +26,11 @@ public:
     // (a FIFO or a device would hang the reader).
     bool open(const std::string& path, Mode mode, bool regularOnly = false,
               std::string* error = nullptr);
+    // Creates a new file beside targetPath under a unique temporary name (mode 0600) and opens
+    // it for writing; *tempPath receives its name.
+    bool createBeside(const std::string& targetPath, std::string* tempPath,
+                      std::string* error = nullptr);
+    bool setMode(unsigned mode);
     bool isOpen() const { return m_fd >= 0; }
     void close();
 

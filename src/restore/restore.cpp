@@ -1,0 +1,305 @@
+#include "restore/restore.h"
+
+#include <unordered_set>
+
+#include "archive/format.h"
+#include "archive/volume_reader.h"
+#include "core/app_context.h"
+#include "engine/encryption.h"
+#include "platform/file_handle.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+
+namespace kestrel {
+namespace {
+
+// Finds the volumes of a job for the restore: read in place from a local destination, or
+// brought into the temporary folder (downloaded, decrypted) once per run.
+class RestoreVolumes : public VolumeSource {
+public:
+    RestoreVolumes(AppContext& ctx, const clsBackup& job, FtpClient* ftp)
+        : m_ctx(ctx), m_job(job), m_ftp(ftp) {}
+
+    std::optional<std::string> volumePath(const std::string& baseName) override {
+        const std::string file = baseName + std::string(kVolumeExtension);
+        if (!m_job.destFTP && !m_job.Protected) {
+            std::string path = fs::join(m_job.sDestinationDir, file);
+            return fs::isRegularFile(path) ? std::optional<std::string>(path) : std::nullopt;
+        }
+        const std::string temp = fs::join(m_ctx.paths.tempDir(), file);
+        if (m_fetched.count(temp) != 0) {
+            return temp;
+        }
+        if (m_failed.count(temp) != 0) {
+            return std::nullopt;
+        }
+        std::string error;
+        bool fetched = false;
+        if (m_job.destFTP) {
+            fetched =
+                m_ftp != nullptr && m_ftp->GetFile(m_job.sDestinationDir + "/" + file, temp) == 1;
+        } else {
+            fetched = fs::copyFile(fs::join(m_job.sDestinationDir, file), temp, &error);
+        }
+        if (fetched && m_job.Protected && !DecryptFile(m_ctx, temp, m_job.password, &error)) {
+            m_ctx.WriteLog(
+                m_ctx.messages.format("strMsgRestoreDecryptFailed", {{"%d", temp}, {"%s", error}}));
+            fetched = false;
+        }
+        if (!fetched) {
+            m_failed.insert(temp);
+            return std::nullopt;
+        }
+        m_fetched.insert(temp);
+        return temp;
+    }
+
+private:
+    AppContext& m_ctx;
+    const clsBackup& m_job;
+    FtpClient* m_ftp;
+    std::unordered_set<std::string> m_fetched;
+    std::unordered_set<std::string> m_failed;
+};
+
+bool hasDotDot(std::string_view path) {
+    for (const std::string& part : text::split(path, '/')) {
+        if (part == "..") {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<std::string> restoreTarget(const std::string& fname, const RestoreOptions& options) {
+    if (fname.empty() || hasDotDot(fname) || fname.find('\0') != std::string::npos ||
+        fname.back() == '/') {
+        return std::nullopt;
+    }
+    if (options.toOriginal) {
+        if (fname.front() != '/') {
+            return std::nullopt;
+        }
+        return fname;
+    }
+    // The original folder structure is rebuilt below the chosen folder; the path is joined as
+    // relative, so an absolute path cannot lead out of it.
+    std::string_view relative = fname;
+    while (!relative.empty() && relative.front() == '/') {
+        relative.remove_prefix(1);
+    }
+    if (relative.empty()) {
+        return std::nullopt;
+    }
+    return fs::join(options.folder, relative);
+}
+
+bool LoadCatalogue(AppContext& ctx, const std::string& name, RestoreState& state) {
+    state.job = nullptr;
+    state.records.clear();
+    state.tree.clear();
+    state.skippedLines = 0;
+    const clsBackup* job = ctx.jobs.find(name);
+    if (job == nullptr) {
+        return true;
+    }
+    state.job = job;
+    const std::string file = name + std::string(kCatalogueExtension);
+    const std::string local = fs::join(ctx.paths.tempDir(), file);
+    fs::makeDirs(ctx.paths.tempDir());
+    if (job->destFTP) {
+        if (ctx.host.messageBox(ctx.msg("strMsgNotStoredLocally"), MsgIcon::Question,
+                                MsgButtons::YesNo, MsgAnswer::Yes) != MsgAnswer::Yes) {
+            return false;
+        }
+        const std::string remote = job->sDestinationDir + "/" + file;
+        if (!state.ftp || state.ftp->GetFile(remote, local) != 1) {
+            ctx.WriteLog(ctx.messages.format("strMsgDownloadFailed", {{"%d", remote}}));
+            return false;
+        }
+    } else {
+        std::string error;
+        if (!fs::copyFile(fs::join(job->sDestinationDir, file), local, &error)) {
+            ctx.WriteLog(ctx.messages.format("strMsgDownloadFailed",
+                                             {{"%d", fs::join(job->sDestinationDir, file)}}) +
+                         " (" + error + ")");
+            return false;
+        }
+    }
+    if (job->Protected) {
+        std::string error;
+        if (!DecryptFile(ctx, local, job->password, &error)) {
+            ctx.WriteLog(
+                ctx.messages.format("strMsgRestoreDecryptFailed", {{"%d", file}, {"%s", error}}));
+            return false;
+        }
+    }
+    auto catalogue = ReadCatalogue(local);
+    if (!catalogue || catalogue->records.empty()) {
+        return false;
+    }
+    for (size_t line : catalogue->skippedLines) {
+        ctx.WriteLog(ctx.messages.format("strMsgCatalogueLineSkipped",
+                                         {{"%d", file}, {"%i", std::to_string(line)}}));
+    }
+    state.skippedLines = catalogue->skippedLines.size();
+    if (state.skippedLines > 0) {
+        const std::string text = ctx.messages.format("strMsgCatalogueLinesSkipped",
+                                                     {{"%d", std::to_string(state.skippedLines)}});
+        ctx.WriteLog(text);
+        ctx.host.messageBox(text, MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok);
+    }
+    state.records = std::move(catalogue->records);
+    state.tree.build(state.records, [&] { ctx.host.yield(); });
+    return true;
+}
+
+RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
+                                    const RestoreOptions& options) {
+    RestoreSummary summary;
+    ctx.flags.bAbortBackup = false;
+    const std::vector<int> files = state.tree.checkedFiles();
+    std::int64_t total = 0;
+    for (int node : files) {
+        total += state.records[static_cast<size_t>(state.tree.node(node).record)].size;
+    }
+    ctx.host.showProgress(ctx.msg("strMsgRestoringFiles"));
+    if (state.job == nullptr) {
+        ctx.host.messageBox(ctx.msg("strMsgErrorRetrieveBackupData"), MsgIcon::Exclamation,
+                            MsgButtons::Ok, MsgAnswer::Ok);
+        ctx.host.closeProgress();
+        return summary;
+    }
+    RestoreVolumes volumes(ctx, *state.job, state.ftp.get());
+    VolumeReader reader(&ctx, volumes, state.job->bZipped);
+    std::int64_t doneBefore = 0;
+
+    for (int node : files) {
+        const clsRestoreFileData& rec =
+            state.records[static_cast<size_t>(state.tree.node(node).record)];
+        ctx.host.yield();
+        if (ctx.flags.bAbortBackup) {
+            summary.aborted = true;
+            ctx.host.closeProgress();
+            return summary;
+        }
+        auto fail = [&](const std::string& why) {
+            ctx.WriteLog(
+                ctx.messages.format("strMsgRestoreFileFailed", {{"%d", rec.fname}, {"%s", why}}));
+            ++summary.failed;
+        };
+        const auto target = restoreTarget(rec.fname, options);
+        if (!target) {
+            ctx.WriteLog(ctx.messages.format("strMsgRestoreUnsafePath", {{"%d", rec.fname}}));
+            ++summary.failed;
+            continue;
+        }
+        if (fs::exists(*target) && !options.overwrite &&
+            ctx.host.messageBox(ctx.messages.format("strMsgFileExistsOverWrite", {{"%d", *target}}),
+                                MsgIcon::Question, MsgButtons::YesNo,
+                                MsgAnswer::No) != MsgAnswer::Yes) {
+            ctx.WriteLog(ctx.messages.format("strMsgRestoreKept", {{"%d", *target}}));
+            ++summary.skipped;
+            continue;
+        }
+        const std::string folder = fs::parentOf(*target);
+        std::string error;
+        FileHandle out;
+        std::string temp;
+        if (!fs::makeDirs(folder, &error) || !out.createBeside(*target, &temp, &error)) {
+            const std::string text =
+                ctx.messages.format("strMsgCantOpenFileToRestore", {{"%d", *target}});
+            ctx.host.messageBox(text, MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok);
+            ctx.WriteLog(text);
+            fail(error);
+            continue;
+        }
+
+        std::int64_t written = 0;
+        const std::string caption = state.job->sName;
+        const ExtractResult r = reader.extract(
+            rec,
+            [&](std::string_view data) {
+                const auto n = static_cast<std::int64_t>(data.size());
+                if (out.writeAt(data.data(), n, written) != n) {
+                    return false;
+                }
+                written += n;
+                return true;
+            },
+            [&](int volume, std::int64_t done) {
+                ctx.host.updateProgress(
+                    ctx.messages.format("strMsgRestoreProgressCaption",
+                                        {{"%d", caption}, {"%i", std::to_string(volume)}}),
+                    rec.fname + " -> " + *target,
+                    rec.size > 0
+                        ? 100.0 * static_cast<double>(done) / (static_cast<double>(rec.size) + 1)
+                        : 100,
+                    100.0 * static_cast<double>(doneBefore + done) /
+                        (static_cast<double>(total) + 1));
+            });
+        doneBefore += rec.size;
+
+        bool ok = r.status == ExtractStatus::Ok;
+        if (!ok) {
+            if (r.status == ExtractStatus::Aborted) {
+                out.close();
+                fs::removeFile(temp);
+                summary.aborted = true;
+                ctx.host.closeProgress();
+                return summary;
+            }
+            if (r.status == ExtractStatus::WriteFailed) {
+                const std::string text =
+                    ctx.messages.format("strMsgCantOpenFileToRestore", {{"%d", *target}});
+                ctx.host.messageBox(text, MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok);
+                ctx.WriteLog(text);
+                error = out.lastError();
+            } else {
+                const std::string volume = r.volume + std::string(kVolumeExtension);
+                const std::string text = ctx.messages.format(
+                    r.status == ExtractStatus::VolumeMissing ? "strMsgCantOpenArchiveToRestore"
+                                                             : "strMsgCantOpenArchiveToRestore2",
+                    {{"%d", volume}});
+                ctx.host.messageBox(text, MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok);
+                ctx.WriteLog(text);
+                error = std::string(extractStatusText(r.status)) + ": " + r.detail;
+            }
+        } else {
+            // Read-only is the one attribute with a POSIX meaning; the creation time cannot be
+            // set on this system.
+            const unsigned mode = (rec.Attrib & kAttrReadOnly) ? 0444 : 0644;
+            ok = out.setMode(mode) && out.setTimes(rec.lastAccessTime, rec.lastWriteTime) &&
+                 out.sync();
+            error = out.lastError();
+        }
+        out.close();
+        if (ok && !fs::renameFile(temp, *target, &error)) {
+            ok = false;
+        }
+        if (!ok) {
+            fs::removeFile(temp);
+            fail(error);
+            continue;
+        }
+        ctx.WriteLog(ctx.messages.format("strMsgRestoredOk", {{"%d", *target}}));
+        ++summary.restored;
+    }
+
+    ctx.host.closeProgress();
+    if (summary.restored == 0) {
+        ctx.host.messageBox(ctx.msg("strMsgNoFilesToRestore"), MsgIcon::Critical, MsgButtons::Ok,
+                            MsgAnswer::Ok);
+    } else {
+        ctx.host.messageBox(ctx.messages.format("strMsgNrRestoredFiles",
+                                                {{"%1", std::to_string(summary.restored)},
+                                                 {"%2", std::to_string(files.size())},
+                                                 {"%d", options.toOriginal ? "" : options.folder}}),
+                            MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok);
+    }
+    return summary;
+}
+
+}  // namespace kestrel

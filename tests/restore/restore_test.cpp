@@ -1,0 +1,315 @@
+#include "restore/restore.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "engine/backup_run.h"
+#include "jobs/job_store.h"
+#include "platform/fs.h"
+#include "support/test_context.h"
+
+namespace kestrel {
+namespace {
+
+clsRestoreFileData record(const char* stamp, const std::string& fname, std::int64_t size = 1) {
+    clsRestoreFileData r;
+    r.dSession = *ParseSessionStamp(stamp);
+    r.fname = fname;
+    r.size = size;
+    return r;
+}
+
+TEST(RestoreTreeTest, SessionsFoldersAndFilesWithCaseSensitiveKeys) {
+    RestoreTree tree;
+    const std::vector<clsRestoreFileData> records = {
+        record("20260105143012", "/data/A.txt"), record("20260105143012", "/data/a.txt"),
+        record("20260105143012", "/data/sub/c.txt"), record("20260106090000", "/data/a.txt")};
+    tree.build(records);
+    ASSERT_EQ(tree.sessions().size(), 2u);
+    const RestoreNode& first = tree.node(tree.sessions()[0]);
+    EXPECT_EQ(first.key, "SES_20260105143012");
+    EXPECT_EQ(first.text, "2026-01-05 14:30:12");
+    EXPECT_EQ(first.image, kImageSession);
+    const int upper = tree.findPath(records[0].dSession, "/data/A.txt");
+    const int lower = tree.findPath(records[0].dSession, "/data/a.txt");
+    ASSERT_GE(upper, 0);
+    ASSERT_GE(lower, 0);
+    EXPECT_NE(upper, lower);
+    EXPECT_EQ(tree.node(upper).record, 0);
+    EXPECT_EQ(tree.node(lower).record, 1);
+    EXPECT_EQ(tree.node(upper).image, kImageFile);
+    const int data = tree.findPath(records[0].dSession, "/data");
+    EXPECT_EQ(tree.node(data).image, kImageFolder);
+    EXPECT_EQ(tree.node(data).children.size(), 3u);
+    EXPECT_EQ(tree.pathOf(lower), "/data/a.txt");
+    // The second session has its own copy of the path.
+    const int later = tree.findPath(records[3].dSession, "/data/a.txt");
+    EXPECT_EQ(tree.node(later).record, 3);
+    EXPECT_EQ(tree.findPath(records[3].dSession, "/data/A.txt"), -1);
+}
+
+TEST(RestoreTreeTest, CheckingPropagatesDownAndUnchecksAbove) {
+    RestoreTree tree;
+    tree.build({record("20260105143012", "/d/a.txt"), record("20260105143012", "/d/b.txt"),
+                record("20260105143012", "/e/c.txt")});
+    const int session = tree.sessions()[0];
+    tree.setChecked(session, true);
+    EXPECT_EQ(tree.checkedFiles().size(), 3u);
+    const DateTime at = *ParseSessionStamp("20260105143012");
+    tree.setChecked(tree.findPath(at, "/d/a.txt"), false);
+    EXPECT_EQ(tree.checkedFiles().size(), 2u);
+    EXPECT_TRUE(tree.node(tree.findPath(at, "/d")).checked);
+    tree.setChecked(tree.findPath(at, "/d"), true);
+    EXPECT_FALSE(tree.node(session).checked);
+    EXPECT_FALSE(tree.node(tree.findPath(at, "/")).checked);
+    // A checked folder alone restores nothing of itself.
+    tree.setChecked(session, false);
+    tree.setChecked(tree.findPath(at, "/e"), true);
+    EXPECT_EQ(tree.checkedFiles(), std::vector<int>{tree.findPath(at, "/e/c.txt")});
+}
+
+TEST(RestoreTargets, NeverLeaveTheChosenFolder) {
+    RestoreOptions to{false, "/restore", false};
+    EXPECT_EQ(restoreTarget("/home/u/a.txt", to), "/restore/home/u/a.txt");
+    EXPECT_EQ(restoreTarget("relative/a.txt", to), "/restore/relative/a.txt");
+    EXPECT_FALSE(restoreTarget("/home/../../etc/passwd", to));
+    EXPECT_FALSE(restoreTarget("../x", to));
+    EXPECT_FALSE(restoreTarget("/", to));
+    EXPECT_FALSE(restoreTarget("", to));
+    const RestoreOptions original;
+    EXPECT_EQ(restoreTarget("/home/u/a.txt", original), "/home/u/a.txt");
+    EXPECT_FALSE(restoreTarget("relative/a.txt", original));
+    EXPECT_FALSE(restoreTarget("/a/../b", original));
+}
+
+class RestoreTest : public ::testing::Test {
+protected:
+    test::TestContext t{true};
+    test::TempDir src;
+    test::TempDir dest;
+    test::TempDir out;
+
+    AppContext& ctx() { return *t.ctx; }
+
+    clsBackup& addJob(const std::string& name, bool zipped, bool incremental,
+                      std::int32_t split = 0, const std::string& password = "") {
+        auto job = std::make_unique<clsBackup>();
+        job->sName = name;
+        job->sDestinationDir = dest.path();
+        job->archived = true;
+        job->bZipped = zipped;
+        job->bIncremental = incremental;
+        job->splitSize = split;
+        job->Protected = !password.empty();
+        job->password = password;
+        job->IncludeMask = "*.*";
+        job->AddFile(
+            std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
+        return ctx().jobs.append(std::move(job));
+    }
+
+    std::vector<std::string> makeTree() {
+        std::vector<std::string> files;
+        std::mt19937 gen(3);
+        for (std::int64_t size : {0, 1, 511, 512, 513, 102'399, 102'400, 1'048'576, 2'000'001}) {
+            std::string content(static_cast<size_t>(size), '\0');
+            for (char& c : content) {
+                c = static_cast<char>(gen());
+            }
+            files.push_back(src.write(
+                "tree/d" + std::to_string(size % 3) + "/f" + std::to_string(size) + ".bin",
+                content));
+        }
+        std::filesystem::permissions(files[2], std::filesystem::perms::owner_read |
+                                                   std::filesystem::perms::group_read |
+                                                   std::filesystem::perms::others_read);
+        return files;
+    }
+
+    RestoreSummary restoreAllTo(const std::string& name, const std::string& folder) {
+        RestoreState state;
+        EXPECT_TRUE(LoadCatalogue(ctx(), name, state));
+        for (int s : state.tree.sessions()) {
+            state.tree.setChecked(s, true);
+        }
+        return RestoreSelectedFiles(ctx(), state, RestoreOptions{false, folder, true});
+    }
+
+    void expectSame(const std::string& original, const std::string& restored) {
+        EXPECT_TRUE(test::readAll(original) == test::readAll(restored)) << restored;
+        const auto a = statFile(original);
+        const auto b = statFile(restored);
+        ASSERT_TRUE(b) << restored;
+        EXPECT_EQ(a->mode, b->mode) << restored;
+        EXPECT_EQ(a->lastWriteTime, b->lastWriteTime) << restored;
+    }
+};
+
+struct Variant {
+    const char* name;
+    bool zipped;
+    std::int32_t split;
+    const char* password;
+};
+
+class RestoreRoundTrip : public RestoreTest, public ::testing::WithParamInterface<Variant> {};
+
+TEST_P(RestoreRoundTrip, EveryByteModeAndTimeComesBack) {
+    const Variant v = GetParam();
+    const auto files = makeTree();
+    addJob(v.name, v.zipped, true, v.split, v.password);
+    ASSERT_EQ(RunBackup(ctx(), v.name).status, kStatusOk);
+    // A second incremental session with one changed and one new file.
+    t.clock.advanceSeconds(120);
+    std::ofstream(files[1], std::ios::app) << "more";
+    const std::string added = src.write("tree/new/late.txt", "late");
+    ASSERT_EQ(RunBackup(ctx(), v.name).status, kStatusOk);
+
+    RestoreState state;
+    ASSERT_TRUE(LoadCatalogue(ctx(), v.name, state));
+    EXPECT_EQ(state.tree.sessions().size(), 2u);
+    EXPECT_EQ(state.records.size(), files.size() + 2);
+    // Restore the newest version of every file, as `restore` without a session does.
+    for (const std::string& f : files) {
+        const int later = state.tree.findPath(state.records.back().dSession, f);
+        const int first = state.tree.findPath(state.records.front().dSession, f);
+        state.tree.setChecked(later >= 0 ? later : first, true);
+    }
+    state.tree.setChecked(state.tree.findPath(state.records.back().dSession, added), true);
+    const RestoreSummary r =
+        RestoreSelectedFiles(ctx(), state, RestoreOptions{false, out.path(), false});
+    EXPECT_EQ(r.restored, static_cast<std::int64_t>(files.size() + 1));
+    EXPECT_EQ(r.failed, 0);
+    for (const std::string& f : files) {
+        expectSame(f, out.path() + f);
+    }
+    expectSame(added, out.path() + added);
+    ASSERT_FALSE(t.host.boxes.empty());
+    EXPECT_EQ(t.host.boxes.back().text, std::to_string(files.size() + 1) + "/" +
+                                            std::to_string(files.size() + 1) +
+                                            " files restored to " + out.path() + "!");
+}
+
+INSTANTIATE_TEST_SUITE_P(Archives, RestoreRoundTrip,
+                         ::testing::Values(Variant{"Plain", false, 0, ""},
+                                           Variant{"PlainSplit", false, 700'000, ""},
+                                           Variant{"Zipped", true, 0, ""},
+                                           Variant{"ZippedSplit", true, 600'000, ""},
+                                           Variant{"Protected", true, 900'000, "pass word"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RestoreTest, ExistingTargetsAreAskedForAndReplacedWhole) {
+    const std::string file = src.write("tree/a.txt", "short");
+    addJob("Job", false, false);
+    ASSERT_EQ(RunBackup(ctx(), "Job").status, kStatusOk);
+    std::ofstream(file) << "a much longer text than the backed up one";
+
+    RestoreState state;
+    ASSERT_TRUE(LoadCatalogue(ctx(), "Job", state));
+    state.tree.setChecked(state.tree.sessions()[0], true);
+    t.host.answers.push_back(MsgAnswer::No);
+    RestoreSummary r = RestoreSelectedFiles(ctx(), state, RestoreOptions{});
+    EXPECT_EQ(r.skipped, 1);
+    EXPECT_EQ(t.host.boxes[0].text,
+              "The file " + file + " already exists! Do you want to overwrite?");
+    EXPECT_EQ(test::readAll(file), "a much longer text than the backed up one");
+
+    t.host.answers.push_back(MsgAnswer::Yes);
+    r = RestoreSelectedFiles(ctx(), state, RestoreOptions{});
+    EXPECT_EQ(r.restored, 1);
+    EXPECT_EQ(test::readAll(file), "short");
+    EXPECT_EQ(fs::listDir(src.file("tree"))->size(), 1u);  // no temporary file left
+}
+
+TEST_F(RestoreTest, DamagedVolumesRestoreNothingAndKeepTheExistingFile) {
+    const std::string file = src.write("tree/big.bin", std::string(300'000, 'q'));
+    addJob("Dam", false, false);
+    ASSERT_EQ(RunBackup(ctx(), "Dam").status, kStatusOk);
+    std::filesystem::resize_file(dest.file("Dam.uxarc"), 100'000);
+    std::ofstream(file) << "current";
+
+    RestoreState state;
+    ASSERT_TRUE(LoadCatalogue(ctx(), "Dam", state));
+    state.tree.setChecked(state.tree.sessions()[0], true);
+    RestoreSummary r = RestoreSelectedFiles(ctx(), state, RestoreOptions{true, "", true});
+    EXPECT_EQ(r.restored, 0);
+    EXPECT_EQ(r.failed, 1);
+    EXPECT_EQ(test::readAll(file), "current");
+    EXPECT_TRUE(t.logged("Cannot read Dam.uxarc archive to restore!"));
+    EXPECT_TRUE(t.loggedContaining("FAIL: " + file + " not restored: damaged"));
+    EXPECT_EQ(t.host.boxes.back().text, "No files were selected to restore!");
+    EXPECT_EQ(fs::listDir(src.file("tree"))->size(), 1u);
+
+    // A flipped byte: every byte is there but the checksum differs.
+    ASSERT_EQ(RunBackup(ctx(), "Dam").status, kStatusOk);
+    {
+        std::fstream f(dest.file("Dam.uxarc"), std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(3);
+        f.put('x');
+    }
+    ASSERT_TRUE(LoadCatalogue(ctx(), "Dam", state));
+    state.tree.setChecked(state.tree.sessions()[0], true);
+    r = RestoreSelectedFiles(ctx(), state, RestoreOptions{false, out.path(), false});
+    EXPECT_EQ(r.failed, 1);
+    EXPECT_TRUE(t.loggedContaining("checksum mismatch"));
+    EXPECT_FALSE(fs::exists(out.path() + file));
+
+    std::filesystem::remove(dest.file("Dam.uxarc"));
+    r = RestoreSelectedFiles(ctx(), state, RestoreOptions{false, out.path(), false});
+    EXPECT_EQ(r.failed, 1);
+    EXPECT_TRUE(t.logged("Cannot open Dam.uxarc archive restore!"));
+}
+
+TEST_F(RestoreTest, CataloguesThatCannotBeLoaded) {
+    RestoreState state;
+    EXPECT_TRUE(LoadCatalogue(ctx(), "nobody", state));
+    EXPECT_EQ(state.job, nullptr);
+
+    src.write("tree/a.txt", "a");
+    addJob("Never", false, false);
+    EXPECT_FALSE(LoadCatalogue(ctx(), "Never", state));
+    EXPECT_TRUE(t.loggedContaining("FAIL: Download of " + dest.file("Never.fs") + " failed!"));
+
+    addJob("Locked", false, false, 0, "right");
+    ASSERT_EQ(RunBackup(ctx(), "Locked").status, kStatusOk);
+    ctx().jobs.find("Locked")->password = "wrong";
+    EXPECT_FALSE(LoadCatalogue(ctx(), "Locked", state));
+    EXPECT_TRUE(t.loggedContaining("wrong password"));
+}
+
+TEST_F(RestoreTest, ADamagedCatalogueLineIsSkippedAndReported) {
+    src.write("tree/a.txt", "a");
+    src.write("tree/b.txt", "b");
+    addJob("Line", false, false);
+    ASSERT_EQ(RunBackup(ctx(), "Line").status, kStatusOk);
+    std::ofstream(dest.file("Line.fs"), std::ios::app) << "dSession=2026|garbage\r\nfname=x|cut";
+    RestoreState state;
+    ASSERT_TRUE(LoadCatalogue(ctx(), "Line", state));
+    EXPECT_EQ(state.records.size(), 2u);
+    EXPECT_EQ(state.skippedLines, 2u);
+    EXPECT_TRUE(t.logged("Catalogue Line.fs: damaged line 3 skipped"));
+    EXPECT_TRUE(t.logged("2 damaged line(s) of the catalogue were skipped!"));
+    EXPECT_EQ(t.host.boxes.back().icon, MsgIcon::Exclamation);
+}
+
+TEST_F(RestoreTest, AbortStopsTheRestore) {
+    src.write("tree/a.txt", std::string(100'000, 'a'));
+    src.write("tree/b.txt", "b");
+    addJob("Stop", false, false);
+    ASSERT_EQ(RunBackup(ctx(), "Stop").status, kStatusOk);
+    RestoreState state;
+    ASSERT_TRUE(LoadCatalogue(ctx(), "Stop", state));
+    state.tree.setChecked(state.tree.sessions()[0], true);
+    t.host.onYield = [&] { ctx().flags.bAbortBackup = true; };
+    const RestoreSummary r =
+        RestoreSelectedFiles(ctx(), state, RestoreOptions{false, out.path(), false});
+    t.host.onYield = nullptr;
+    EXPECT_TRUE(r.aborted);
+    EXPECT_EQ(r.restored, 0);
+}
+
+}  // namespace
+}  // namespace kestrel
