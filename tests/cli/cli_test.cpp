@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <sstream>
 
@@ -218,6 +219,50 @@ TEST_F(CliTest, RunStoresAJobAndReportsItsOutcome) {
     std::filesystem::remove(data.file("src/a.txt"));
     EXPECT_EQ(run({"run", "Broken"}).code, kExitFailed);
     EXPECT_NE(run({"show", "Broken"}).out.find("failed"), std::string::npos);
+}
+
+TEST_F(CliTest, SessionsLsAndRestore) {
+    const std::string a = data.write("src/a.txt", "alpha");
+    data.write("src/sub/b.txt", "beta");
+    std::filesystem::create_directories(data.file("dest"));
+    ASSERT_EQ(run({"new", "--name", "Docs", "--source", data.file("src"), "--dest",
+                   data.file("dest"), "--storage", "archive", "--type", "incremental"})
+                  .code,
+              0);
+    ASSERT_EQ(run({"run", "Docs"}).code, 0);
+    clock.advanceSeconds(120);
+    std::ofstream(a) << "alpha 2";
+    ASSERT_EQ(run({"run", "Docs"}).code, 0);
+
+    Result r = run({"sessions", "Docs"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("20060115193005  2006-01-15 19:30:05  2"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("20060115193205  2006-01-15 19:32:05  1"), std::string::npos) << r.out;
+
+    r = run({"ls", "Docs", data.file("src"), "--session", "20060115193005"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("a.txt"), std::string::npos);
+    EXPECT_NE(r.out.find("sub/"), std::string::npos);
+    EXPECT_EQ(run({"ls", "Docs", "/no/such/folder"}).code, kExitBadUsage);
+    EXPECT_EQ(run({"ls", "Docs", "--session", "2006"}).code, kExitBadUsage);
+
+    // Without a session every file comes from the newest session that holds it.
+    r = run({"restore", "Docs", data.file("src"), "--to", data.file("out")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(test::readAll(data.file("out") + a), "alpha 2");
+    EXPECT_EQ(test::readAll(data.file("out") + data.file("src/sub/b.txt")), "beta");
+    EXPECT_NE(r.err.find("2/2 files restored to " + data.file("out") + "!"), std::string::npos);
+
+    r = run({"restore", "Docs", a, "--session", "20060115193005"});
+    EXPECT_EQ(r.code, kExitFailed);  // the file exists and nobody answered yes
+    EXPECT_EQ(test::readAll(a), "alpha 2");
+    r = run({"restore", "Docs", a, "--session", "20060115193005", "--overwrite"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(test::readAll(a), "alpha");
+
+    EXPECT_EQ(run({"restore", "Docs", "/nothing/here"}).code, kExitBadUsage);
+    EXPECT_EQ(run({"restore", "Nobody", "/x"}).code, kExitBadUsage);
+    EXPECT_EQ(run({"sessions", "Nobody"}).code, kExitBadUsage);
 }
 
 }  // namespace

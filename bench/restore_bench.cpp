@@ -1,0 +1,82 @@
+// Backs up a generated tree of about 1 GB into a plain archive, restores all of it to another
+// folder, and compares with `tar xf` of the same tree.
+//
+//   restore_bench [--files N] [--large N] [--large-mb MB] [--dir FOLDER]
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "bench_util.h"
+#include "core/app_context.h"
+#include "engine/backup_run.h"
+#include "restore/restore.h"
+
+using namespace kestrel;
+
+int main(int argc, char** argv) {
+    int files = 2000;
+    int large = 8;
+    std::int64_t largeMb = 120;
+    std::string dir = std::filesystem::temp_directory_path().string();
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--files")) {
+            files = std::atoi(argv[i + 1]);
+        } else if (!std::strcmp(argv[i], "--large")) {
+            large = std::atoi(argv[i + 1]);
+        } else if (!std::strcmp(argv[i], "--large-mb")) {
+            largeMb = std::atoll(argv[i + 1]);
+        } else if (!std::strcmp(argv[i], "--dir")) {
+            dir = argv[i + 1];
+        }
+    }
+    bench::Scratch scratch(dir);
+    const std::string tree = scratch.path() + "/tree";
+    const bench::Tree t = bench::makeTree(tree, files, large, largeMb << 20);
+    std::printf("tree: %zu files, %.1f MB\n", t.files.size(), static_cast<double>(t.bytes) / 1e6);
+
+    SystemClock clock;
+    NullHost host;
+    AppContext ctx(ProgramFolder(scratch.path() + "/home", {}), clock, host);
+    ctx.initialise();
+    std::filesystem::create_directories(scratch.path() + "/dest");
+    auto job = std::make_unique<clsBackup>();
+    job->sName = "Bench";
+    job->sDestinationDir = scratch.path() + "/dest";
+    job->archived = true;
+    job->AddFile(std::make_unique<clsBackupFile>(clsBackupFile{tree, kSourceFolder, 0, 0}));
+    ctx.jobs.append(std::move(job));
+    if (RunBackup(ctx, "Bench").status != kStatusOk) {
+        std::printf("backup failed\n");
+        return 1;
+    }
+
+    RestoreState state;
+    if (!LoadCatalogue(ctx, "Bench", state)) {
+        std::printf("catalogue failed\n");
+        return 1;
+    }
+    for (int s : state.tree.sessions()) {
+        state.tree.setChecked(s, true);
+    }
+    RestoreSummary summary;
+    const double restore = bench::timed([&] {
+        summary = RestoreSelectedFiles(ctx, state,
+                                       RestoreOptions{false, scratch.path() + "/restored", true});
+    });
+    std::printf("%-26s %8.2f s  %8.1f MB/s  restored %lld, failed %lld\n",
+                "restore (plain archive)", restore, bench::megabytesPerSecond(t.bytes, restore),
+                static_cast<long long>(summary.restored), static_cast<long long>(summary.failed));
+    std::filesystem::remove_all(scratch.path() + "/restored");
+
+    bench::timedCommand("tar cf " + bench::quote(scratch.path() + "/tree.tar") + " -C " +
+                        bench::quote(scratch.path()) + " tree");
+    std::filesystem::create_directories(scratch.path() + "/untar");
+    const double untar =
+        bench::timedCommand("tar xf " + bench::quote(scratch.path() + "/tree.tar") + " -C " +
+                            bench::quote(scratch.path() + "/untar"));
+    std::printf("%-26s %8.2f s  %8.1f MB/s\n", "tar xf (yardstick)", untar,
+                bench::megabytesPerSecond(t.bytes, untar));
+    std::printf("restore at %.0f%% of tar xf\n", 100.0 * untar / restore);
+    return summary.failed == 0 ? 0 : 1;
+}
