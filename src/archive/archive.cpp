@@ -289,7 +289,7 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
 
     std::string descriptor = descriptorText(data);
     descriptor.resize(static_cast<size_t>(RecSize), '\0');
-    if (!writeToVolume(descriptor, current) || !m_volume.fFlush()) {
+    if (!writeToVolume(descriptor, current)) {
         fail(m_volume.lastError(), m_volume.diskFull());
         cutBack(startVolume, data.dStartOffset, current);
         return kFailed;
@@ -304,7 +304,7 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
     const std::int64_t catalogueEnd = m_catalogue.sizeOnDisk();
     const std::string line = catalogueLine(dSessionDate, data) + "\r\n";
     const auto lineSize = static_cast<std::int64_t>(line.size());
-    if (m_catalogue.fWrite(line, lineSize, catalogueEnd) != lineSize || !m_catalogue.fFlush()) {
+    if (m_catalogue.fWrite(line, lineSize, catalogueEnd) != lineSize) {
         fail(m_catalogue.lastError(), m_catalogue.diskFull());
         // No half line may stay behind: it would make the catalogue unreadable.
         m_catalogue.TruncateFile(catalogueEnd);

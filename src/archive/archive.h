@@ -19,7 +19,8 @@ struct AppContext;
 //
 // Use: set dSessionDate and sArcfName, NewArchive, set bSplit and dSplitSize, AddFileToArchive
 // per file, CloseArchive. Volumes lists the volume files written. The current volume and the
-// catalogue stay open between files; CloseArchive completes them.
+// catalogue stay open between files and are written in large pieces; CloseArchive completes
+// them and tells whether every byte was written, so a session is only used when it did.
 class clsArchive {
 public:
     // Results of AddFileToArchive.

@@ -70,7 +70,7 @@ bool FileHandle::open(const std::string& path, Mode mode, bool regularOnly, std:
             close();
             return false;
         }
-        ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
+        // O_NONBLOCK has no effect on a regular file: it can stay.
     }
     return true;
 }
