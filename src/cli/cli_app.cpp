@@ -18,6 +18,7 @@
 #include "platform/fs.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
+#include "ftp/ftp_connection.h"
 #include "restore/restore.h"
 
 namespace kestrel {
@@ -577,14 +578,81 @@ int commandVerify(AppContext& ctx, const std::string& path, std::optional<bool> 
 }
 
 // Loads a job's catalogue for the restore commands; exit code 2 for an unknown job.
-RestoreState loadForRestore(AppContext& ctx, const std::string& name) {
-    if (!LoadJobs(ctx, true)) {
+std::unique_ptr<FtpClient> makeFtpClient(AppContext& ctx) {
+    return std::make_unique<clsFTPConnection>(ctx);
+}
+
+// A logged-in session with the job's FTP server; a usage error when it cannot be had.
+std::unique_ptr<clsFTPConnection> connectToJobServer(AppContext& ctx, const clsBackup& job) {
+    if (!job.destFTP || !job.objDestination) {
+        throw UsageError{"job \"" + job.sName + "\" has no FTP destination"};
+    }
+    auto session = std::make_unique<clsFTPConnection>(ctx);
+    const clsKestrel& d = *job.objDestination;
+    session->SetupConnection(d.hostname, d.port, d.username, d.password, d.bPassiveMode);
+    if (!session->EstablishConnection()) {
+        throw UsageError{ctx.msg("strMsgCantConnectToFTP")};
+    }
+    return session;
+}
+
+const clsBackup& jobOrFail(AppContext& ctx, const std::string& name, bool prepareTemp) {
+    if (!LoadJobs(ctx, prepareTemp)) {
         throw UsageError{ctx.msg("strMsgSystemVarsError")};
     }
-    if (ctx.jobs.find(name) == nullptr) {
+    const clsBackup* job = ctx.jobs.find(name);
+    if (job == nullptr) {
         throw UsageError{ctx.messages.format("strMsgJobNotFound", {{"%d", name}})};
     }
+    return *job;
+}
+
+int commandFtpLs(AppContext& ctx, const std::string& name, const std::string& path,
+                 std::ostream& out) {
+    const clsBackup& job = jobOrFail(ctx, name, false);
+    auto session = connectToJobServer(ctx, job);
+    const std::string folder = path.empty() ? job.sDestinationDir : path;
+    if (!folder.empty() && !session->ChangeCurrentDirectory(folder)) {
+        throw UsageError{ctx.messages.format("strMsgChangeDirFail", {{"%d", folder}})};
+    }
+    auto list = session->GetFileList();
+    if (!list) {
+        session->Disconnect();
+        throw UsageError{ctx.msg("strMsgCantGetDirList")};
+    }
+    std::vector<std::vector<std::string>> rows;
+    for (const clsFTPFile& f : *list) {
+        if (f.strName.empty() || f.strName == "." || f.strName == "..") {
+            continue;
+        }
+        rows.push_back({f.bDir ? "dir" : "file", f.bDir ? "" : thousands(f.dSize), f.strDate,
+                        f.strName + (f.bDir ? "/" : "")});
+    }
+    out << session->GetRootDir() << ":\n";
+    printTable(out, rows);
+    session->Disconnect();
+    return kExitOk;
+}
+
+int commandFtpMkdir(AppContext& ctx, const std::string& name, std::string path,
+                    std::ostream& out) {
+    const clsBackup& job = jobOrFail(ctx, name, false);
+    auto session = connectToJobServer(ctx, job);
+    const bool made = session->CreateFTPDirectory(path);
+    session->Disconnect();
+    if (!made) {
+        throw UsageError{ctx.msg("strMsgCantCreateDirectory") + " (" + path + ")"};
+    }
+    out << "Created " << path << ".\n";
+    return kExitOk;
+}
+
+RestoreState loadForRestore(AppContext& ctx, const std::string& name) {
+    const clsBackup& job = jobOrFail(ctx, name, true);
     RestoreState state;
+    if (job.destFTP) {
+        state.ftp = connectToJobServer(ctx, job);
+    }
     if (!LoadCatalogue(ctx, name, state)) {
         throw UsageError{ctx.msg("strMsgCantCreateRestList")};
     }
@@ -715,7 +783,9 @@ int commandRun(AppContext& ctx, const std::string& name) {
         throw UsageError{ctx.messages.format("strMsgJobNotFound", {{"%d", name}})};
     }
     terminal::setInterruptFlag(&ctx.flags.bAbortBackup);
-    const RunSummary summary = RunBackup(ctx, name);
+    RunOptions options;
+    options.ftp = makeFtpClient;
+    const RunSummary summary = RunBackup(ctx, name, options);
     if (summary.status == kStatusAborted) {
         return kExitAborted;
     }
@@ -810,6 +880,14 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                         "to the original paths");
     restore->add_flag("--overwrite", overwrite, "Replace existing files without asking");
 
+    std::string ftpPath;
+    auto* ftpLs = app.add_subcommand("ftp-ls", "List a folder on a job's FTP server");
+    ftpLs->add_option("job", runName, "Job name")->required();
+    ftpLs->add_option("path", ftpPath, "Remote folder (default: the job's destination)");
+    auto* ftpMkdir = app.add_subcommand("ftp-mkdir", "Create a folder on a job's FTP server");
+    ftpMkdir->add_option("job", runName, "Job name")->required();
+    ftpMkdir->add_option("path", ftpPath, "Remote folder to create")->required();
+
     std::string cataloguePath;
     auto* listCatalogue =
         app.add_subcommand("catalogue", "List the sessions and files of an archive catalogue");
@@ -866,6 +944,12 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         }
         if (*runJob) {
             return commandRun(ctx, runName);
+        }
+        if (*ftpLs) {
+            return commandFtpLs(ctx, runName, ftpPath, out);
+        }
+        if (*ftpMkdir) {
+            return commandFtpMkdir(ctx, runName, ftpPath, out);
         }
         if (*sessions) {
             return commandSessions(ctx, runName, out);

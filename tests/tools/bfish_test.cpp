@@ -36,8 +36,9 @@ TEST(Bfish, RoundTripsEmptyTinyAndLargeFiles) {
                   0);
         const std::string encrypted = test::readAll(dir.file("enc"));
         EXPECT_GT(encrypted.size(), plain.size());
-        EXPECT_EQ(encrypted.find(plain.substr(0, std::min<size_t>(plain.size(), 64))),
-                  plain.empty() ? 0 : std::string::npos);
+        if (plain.size() >= 64) {
+            EXPECT_EQ(encrypted.find(plain.substr(0, 64)), std::string::npos);
+        }
         ASSERT_EQ(bfish({"/i:" + dir.file("enc"), "/o:" + dir.file("out"), "/P:pass word", "/d"}),
                   0);
         EXPECT_TRUE(test::readAll(dir.file("out")) == plain) << size;

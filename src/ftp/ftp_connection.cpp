@@ -1,0 +1,530 @@
+#include "ftp/ftp_connection.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "archive/file.h"
+#include "core/app_context.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+
+namespace kestrel {
+namespace {
+
+constexpr int kDataInactivityMs = 60'000;  // a data connection silent this long has failed
+constexpr int kTransferEndMs = 60'000;     // the 226 after a transfer may take a while
+constexpr const char* kAnonymousPassword = "kestrel@localhost";
+
+bool startsWithCode(std::string_view line) {
+    return line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+           std::isdigit(static_cast<unsigned char>(line[1])) &&
+           std::isdigit(static_cast<unsigned char>(line[2]));
+}
+
+}  // namespace
+
+clsFTPConnection::clsFTPConnection(AppContext& ctx)
+    : m_ctx(ctx), ctrlSocket(&ctx), sckData(nullptr) {}
+
+clsFTPConnection::~clsFTPConnection() = default;
+
+void clsFTPConnection::SetupConnection(const std::string& host, std::int32_t port,
+                                       const std::string& user, const std::string& password,
+                                       bool passive) {
+    m_host = host;
+    m_port = port;
+    m_user = user;
+    m_password = password;
+    bPassiveMode = passive;
+}
+
+bool clsFTPConnection::EstablishConnection() {
+    return Connect(m_host, m_port) && Login(m_user, m_password);
+}
+
+// A reply is complete at the line that starts with its code and a blank; "ddd-" lines and text
+// without a code before it belong to it. A partial line waits for the next read.
+std::optional<clsFTPConnection::Reply> clsFTPConnection::takeReply() {
+    size_t pos = 0;
+    std::string code;
+    while (true) {
+        const size_t end = m_pending.find('\n', pos);
+        if (end == std::string::npos) {
+            return std::nullopt;
+        }
+        std::string line = m_pending.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        pos = end + 1;
+        if (code.empty()) {
+            if (!startsWithCode(line)) {
+                continue;  // noise before a reply
+            }
+            if (line.size() > 3 && line[3] == '-') {
+                code = line.substr(0, 3);
+                continue;
+            }
+        } else if (line.size() < 4 || line.compare(0, 3, code) != 0 || line[3] != ' ') {
+            continue;
+        }
+        const std::string whole = m_pending.substr(0, pos);
+        m_pending.erase(0, pos);
+        ctrlSocket.echoReply(whole);
+        return Reply{static_cast<std::int32_t>(text::leadingInt(line.substr(0, 3))), line};
+    }
+}
+
+std::optional<clsFTPConnection::Reply> clsFTPConnection::readReply(int timeoutMs) {
+    const std::uint64_t start = m_ctx.clock.tickMs();
+    for (;;) {
+        if (auto reply = takeReply()) {
+            return reply;
+        }
+        const auto elapsed = static_cast<int>(m_ctx.clock.tickMs() - start);
+        if (elapsed >= timeoutMs) {
+            return std::nullopt;
+        }
+        const TcpSocket::Read r = ctrlSocket.receive(m_pending, std::min(timeoutMs - elapsed, 100));
+        if (r == TcpSocket::Read::Closed || r == TcpSocket::Read::Failed) {
+            return takeReply();
+        }
+        m_ctx.host.yield();
+    }
+}
+
+std::int32_t clsFTPConnection::WaitAnswer(std::int32_t expected, std::string* answer,
+                                          int timeoutMs) {
+    for (const clsFTPAnswer& a : m_answers) {
+        if (a.replycode == expected) {
+            if (answer != nullptr) {
+                *answer = a.replytext;
+            }
+            return expected;
+        }
+    }
+    const std::uint64_t start = m_ctx.clock.tickMs();
+    for (;;) {
+        const auto elapsed = static_cast<int>(m_ctx.clock.tickMs() - start);
+        auto reply = readReply(timeoutMs - elapsed);
+        if (!reply) {
+            return 0;
+        }
+        m_answers.push_back({reply->code, reply->line});
+        if (reply->code == expected) {
+            if (answer != nullptr) {
+                *answer = reply->line;
+            }
+            return expected;
+        }
+        // A preliminary reply may precede the awaited one; any other final reply ends the wait.
+        if (!(reply->code / 100 == 1 && expected / 100 != 1)) {
+            return 0;
+        }
+    }
+}
+
+bool clsFTPConnection::Connect(const std::string& host, std::int32_t port) {
+    m_host = host;
+    m_port = port;
+    if (m_state != kStateNotConnected) {
+        return false;
+    }
+    m_pending.clear();
+    if (!ctrlSocket.FTPConnect(host, port)) {
+        return false;
+    }
+    for (int i = 0; i < 10; ++i) {
+        if (WaitAnswer(220) == 220) {
+            break;
+        }
+        m_ctx.WriteLog("Couldn't read servers welcome message!");
+        m_ctx.host.yield();
+        if (!ctrlSocket.isOpen()) {
+            break;
+        }
+    }
+    ClearAnswers();
+    m_state = kStateConnected;
+    return true;
+}
+
+bool clsFTPConnection::Login(std::string user, std::string password) {
+    m_user = user;
+    m_password = password;
+    if (m_state != kStateConnected) {
+        return false;
+    }
+    if (user.empty()) {
+        user = "anonymous";
+        password = kAnonymousPassword;
+    }
+    ctrlSocket.sendData("USER " + user);
+    auto reply = readReply(5000);
+    std::int32_t code = reply ? reply->code : 0;
+    m_ctx.WriteLog(">...Login," + std::to_string(code) + "," + std::to_string(m_state));
+    if (code == 331) {
+        ctrlSocket.sendData("pass " + password);
+        reply = readReply(5000);
+        code = reply ? reply->code : 0;
+        m_ctx.WriteLog(">...Login," + std::to_string(code) + "," + std::to_string(m_state));
+    }
+    // Servers that let a user in without a password answer "USER" with 230 at once.
+    if (code == 230) {
+        m_state = kStateLoggedIn;
+    }
+    ClearAnswers();
+    return m_state == kStateLoggedIn;
+}
+
+bool clsFTPConnection::Disconnect() {
+    if (m_state != kStateConnected && m_state != kStateLoggedIn) {
+        return false;
+    }
+    ctrlSocket.sendData("QUIT");
+    sckData.FTPDisconnect();
+    ctrlSocket.FTPDisconnect();
+    m_state = kStateNotConnected;
+    return true;
+}
+
+int clsFTPConnection::passivePort(const std::string& line) {
+    const size_t open = line.find('(');
+    const size_t close = line.find(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) {
+        return 0;
+    }
+    const std::vector<std::string> parts = text::split(line.substr(open + 1, close - open - 1), ',');
+    if (parts.size() < 6) {
+        return 0;
+    }
+    auto high = text::parseInt(parts[4]);
+    auto low = text::parseInt(parts[5]);
+    if (!high || !low || *high < 0 || *high > 255 || *low < 0 || *low > 255) {
+        return 0;
+    }
+    return static_cast<int>(*high * 256 + *low);
+}
+
+std::optional<std::int64_t> clsFTPConnection::announcedSize(const std::string& line) {
+    const size_t open = line.find('(');
+    const size_t close = line.find(')', open == std::string::npos ? 0 : open);
+    if (open == std::string::npos || close == std::string::npos) {
+        return std::nullopt;
+    }
+    const std::string inside = text::replaceAll(line.substr(open + 1, close - open - 1), "bytes", "");
+    auto n = text::parseInt(inside);
+    if (!n || *n < 0) {
+        return std::nullopt;
+    }
+    return n;
+}
+
+bool clsFTPConnection::enterPassive(int* port) {
+    std::string line;
+    ctrlSocket.sendData("PASV");
+    if (WaitAnswer(227, &line) != 227) {
+        m_ctx.WriteLog(m_ctx.msg("strMsgFailedToEnterPassiveMode"));
+        return false;
+    }
+    *port = passivePort(line);
+    return true;
+}
+
+bool clsFTPConnection::openDataConnection(int port) {
+    // The data connection goes to the configured host, whatever address the reply named.
+    const std::uint64_t start = m_ctx.clock.tickMs();
+    for (;;) {
+        if (port > 0 && sckData.SimpleConnect(m_host, port)) {
+            return true;
+        }
+        if (port <= 0 || m_ctx.clock.tickMs() - start > 5000) {
+            m_ctx.WriteLog(m_ctx.msg("strMsgFailCreateDC"));
+            return false;
+        }
+        m_ctx.host.yield();
+    }
+}
+
+int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& localPath) {
+    if (fs::exists(localPath)) {
+        // A file in the temporary folder may always be replaced: the safe default is Yes.
+        const MsgAnswer a = m_ctx.host.messageBox(
+            m_ctx.messages.format("strMsgFileExistsOverWrite", {{"%d", localPath}}),
+            MsgIcon::Question, MsgButtons::YesNo, MsgAnswer::Yes);
+        if (a != MsgAnswer::Yes) {
+            return 2;
+        }
+        fs::removeFile(localPath);
+    }
+    if (m_state != kStateLoggedIn || !bPassiveMode) {
+        return 0;
+    }
+    clsFile local(&m_ctx);
+    if (local.fOpen(localPath, clsFile::kModeWrite) != clsFile::kOpenOk) {
+        return 0;
+    }
+    auto failed = [&](bool log) {
+        local.fClose();
+        fs::removeFile(localPath);
+        sckData.FTPDisconnect();
+        ClearAnswers();
+        m_ctx.host.closeProgress();
+        if (log) {
+            m_ctx.WriteLog(m_ctx.messages.format("strMsgDownloadFailed", {{"%d", remotePath}}));
+        }
+        return 0;
+    };
+    int port = 0;
+    if (!enterPassive(&port)) {
+        return failed(false);
+    }
+    ctrlSocket.sendData("TYPE I");
+    WaitAnswer(200);
+    ctrlSocket.sendData("RETR " + remotePath);
+    if (!openDataConnection(port)) {
+        return failed(false);
+    }
+    std::string line;
+    if (WaitAnswer(150, &line) != 150) {
+        return failed(true);
+    }
+    const auto expected = announcedSize(line);
+    const std::string title = m_ctx.msg("strMsgDownloadingFile") + "...";
+    m_ctx.host.showProgress(title);
+    m_ctx.host.updateProgress(title, remotePath, 0, 0);
+    m_ctx.WriteLog(m_ctx.msg("strMsgDownloadingFile") + ": " + remotePath);
+
+    // Data until the server closes the connection.
+    std::int64_t received = 0;
+    std::string block;
+    for (;;) {
+        block.clear();
+        const TcpSocket::Read r = sckData.receive(block, kDataInactivityMs);
+        if (r == TcpSocket::Read::Closed) {
+            break;
+        }
+        if (r != TcpSocket::Read::Data) {
+            return failed(true);
+        }
+        const auto n = static_cast<std::int64_t>(block.size());
+        if (local.fWrite(block, n, received) != n) {
+            m_ctx.WriteLog(m_ctx.msg("strMsgErrorWritingFile"));
+            return failed(false);
+        }
+        received += n;
+        if (m_ctx.flags.bPauseBackup) {
+            WaitWhilePaused(m_ctx);
+        }
+        if (m_ctx.flags.bAbortBackup) {
+            return failed(false);
+        }
+        if (expected && *expected > 0) {
+            const double pct = 100.0 * static_cast<double>(received) / static_cast<double>(*expected);
+            m_ctx.host.updateProgress(
+                m_ctx.messages.format("strMsgDownloadingFrom", {{"%h", m_host}}), remotePath, pct,
+                pct);
+        }
+        m_ctx.host.yield();
+    }
+    sckData.FTPDisconnect();
+    const bool confirmed = WaitAnswer(226, nullptr, kTransferEndMs) == 226;
+    ClearAnswers();
+    // A transfer the server confirms must also have brought every byte it announced.
+    if (!confirmed || (expected && *expected != received) || !local.fClose()) {
+        return failed(true);
+    }
+    m_ctx.WriteLog(m_ctx.messages.format("strMsgDownloadOK", {{"%f", remotePath}}));
+    m_ctx.host.closeProgress();
+    ctrlSocket.sendData("TYPE A");
+    WaitAnswer(200);
+    ClearAnswers();
+    return 1;
+}
+
+bool clsFTPConnection::StoreFile(const std::string& localPath, const std::string& remoteFolder) {
+    clsFile local(&m_ctx);
+    if (local.fOpen(localPath, clsFile::kModeRead) != clsFile::kOpenOk) {
+        return false;
+    }
+    if (m_state != kStateLoggedIn || !bPassiveMode) {
+        return false;
+    }
+    ctrlSocket.sendData("TYPE I");
+    WaitAnswer(200);
+    int port = 0;
+    if (!enterPassive(&port)) {
+        return false;
+    }
+    const std::string remote =
+        text::replaceAll(remoteFolder + "/" + fs::fileNameOf(localPath), "//", "/");
+    ctrlSocket.sendData("stor " + remote);
+    bool ok = false;
+    auto finish = [&]() {
+        ctrlSocket.sendData("TYPE A");
+        WaitAnswer(200);
+        ClearAnswers();
+        return ok;
+    };
+    if (!openDataConnection(port)) {
+        return finish();
+    }
+    if (WaitAnswer(150) != 150) {
+        sckData.FTPDisconnect();
+        return finish();
+    }
+    const std::string title = m_ctx.msg("strMsgUploadingFile") + "...";
+    m_ctx.host.showProgress(title);
+    m_ctx.host.updateProgress(title, localPath, 0, 0);
+    m_ctx.WriteLog(m_ctx.msg("strMsgUploadingFile") + ": " + localPath);
+
+    const double total = static_cast<double>(local.filesize) + 1;
+    std::int64_t position = 0;
+    std::string block;
+    for (;;) {
+        const std::int64_t n = local.fRead(block, 256 * 1024, position);
+        if (n < 1) {
+            break;
+        }
+        if (!sckData.sendBinaryData(block)) {
+            break;
+        }
+        position += n;
+        if (m_ctx.flags.bPauseBackup) {
+            WaitWhilePaused(m_ctx);
+        }
+        if (m_ctx.flags.bAbortBackup) {
+            sckData.FTPDisconnect();
+            m_ctx.host.closeProgress();
+            return false;
+        }
+        const double pct = 100.0 * static_cast<double>(position) / total;
+        m_ctx.host.updateProgress(m_ctx.messages.format("strMsgUploadingTO", {{"%h", m_host}}),
+                                  localPath, pct, pct);
+    }
+    sckData.FTPDisconnect();
+    ok = WaitAnswer(226, nullptr, kTransferEndMs) == 226 && position == local.filesize;
+    ClearAnswers();
+    if (ok) {
+        // The server's idea of the size, where it tells it, must be the file's.
+        std::string line;
+        ctrlSocket.sendData("SIZE " + remote);
+        if (WaitAnswer(213, &line) == 213 &&
+            text::leadingInt(std::string_view(line).substr(4)) != local.filesize) {
+            m_ctx.WriteLog("FAIL: " + remote + " has " + std::string(text::trimSpace(line.substr(4))) +
+                           " bytes on the server instead of " + std::to_string(local.filesize));
+            ok = false;
+        }
+        ClearAnswers();
+    }
+    m_ctx.host.closeProgress();
+    return finish();
+}
+
+std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
+    if (m_state != kStateLoggedIn) {
+        return std::nullopt;
+    }
+    std::vector<clsFTPFile> list;
+    TcpListener listener;
+    if (bPassiveMode) {
+        int port = 0;
+        if (!enterPassive(&port)) {
+            return std::nullopt;
+        }
+        ctrlSocket.sendData("LIST");
+        if (!openDataConnection(port)) {
+            return std::nullopt;
+        }
+    } else {
+        // The server reaches this end at the address of the control connection.
+        const std::string own = ctrlSocket.localAddress();
+        if (!listener.listen(own, kActiveDataPort)) {
+            m_ctx.WriteLog(m_ctx.msg("strMsgFailCreateDC"));
+            return std::nullopt;
+        }
+        ctrlSocket.sendData("PORT " + text::replaceAll(own, ".", ",") + ",55,55");
+        if (WaitAnswer(200) != 200) {
+            m_ctx.host.messageBox("Port command failed!", MsgIcon::Critical, MsgButtons::Ok,
+                                  MsgAnswer::Ok);
+            return std::nullopt;
+        }
+        ctrlSocket.sendData("LIST");
+        if (!sckData.WaitForConnection(listener, 10'000)) {
+            m_ctx.WriteLog(m_ctx.msg("strMsgFailCreateDC"));
+            ClearAnswers();
+            return std::nullopt;
+        }
+    }
+    if (WaitAnswer(150) != 150 && !bPassiveMode) {
+        sckData.FTPDisconnect();
+        return std::nullopt;
+    }
+    std::string pending;
+    for (;;) {
+        const TcpSocket::Read r = sckData.receive(pending, kDataInactivityMs);
+        if (r != TcpSocket::Read::Data) {
+            break;
+        }
+        ParseListing(pending, list);
+        m_ctx.host.yield();
+    }
+    if (!pending.empty()) {
+        pending += "\r\n";
+        ParseListing(pending, list);
+    }
+    sckData.FTPDisconnect();
+    WaitAnswer(226, nullptr, kTransferEndMs);
+    ClearAnswers();
+    return list;
+}
+
+std::string clsFTPConnection::GetRootDir() {
+    if (m_state != kStateLoggedIn) {
+        return "";
+    }
+    std::string line;
+    ctrlSocket.sendData("PWD");
+    const bool ok = WaitAnswer(257, &line) == 257;
+    ClearAnswers();
+    if (!ok || line.size() < 6) {
+        return "";
+    }
+    const size_t close = line.find('"', 5);
+    return close == std::string::npos ? "" : line.substr(5, close - 5);
+}
+
+bool clsFTPConnection::ChangeCurrentDirectory(const std::string& path) {
+    const std::string p = text::replaceAll(path, "//", "/");
+    if (m_state != kStateLoggedIn) {
+        return false;
+    }
+    ctrlSocket.sendData("CWD " + p);
+    const bool ok = WaitAnswer(250) == 250;
+    ClearAnswers();
+    return ok;
+}
+
+bool clsFTPConnection::CreateFTPDirectory(std::string& path) {
+    path = text::replaceAll(path, "//", "/");
+    if (m_state != kStateLoggedIn) {
+        return false;
+    }
+    ctrlSocket.sendData("MKD " + path);
+    const bool ok = WaitAnswer(257) == 257;
+    ClearAnswers();
+    return ok;
+}
+
+bool clsFTPConnection::DeleteFTPDirectory(std::string& path) {
+    path = text::replaceAll(path, "//", "/");
+    if (m_state != kStateLoggedIn) {
+        return false;
+    }
+    ctrlSocket.sendData("RMD " + path);
+    const bool ok = WaitAnswer(250) == 250;
+    ClearAnswers();
+    return ok;
+}
+
+}  // namespace kestrel

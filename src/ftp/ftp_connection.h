@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/ftp_client.h"
+#include "ftp/ftp_socket.h"
+#include "ftp/listing.h"
+
+namespace kestrel {
+
+struct AppContext;
+
+// One reply of the server: its code and its last line.
+struct clsFTPAnswer {
+    std::int32_t replycode = 0;
+    std::string replytext;
+};
+
+// One FTP session with one server: log in, download and upload single files (passive mode,
+// image type), list the current folder (passive or active), and change, create and remove
+// folders. Replies are framed by lines as RFC 959 defines them.
+class clsFTPConnection : public FtpClient {
+public:
+    static constexpr int kStateLoggedIn = 0;
+    static constexpr int kStateNotConnected = 1;
+    static constexpr int kStateConnected = 3;
+    static constexpr int kActiveDataPort = 14135;  // "PORT a,b,c,d,55,55"
+
+    explicit clsFTPConnection(AppContext& ctx);
+    ~clsFTPConnection() override;
+
+    int connectionState() const override { return m_state; }
+    void SetupConnection(const std::string& host, std::int32_t port, const std::string& user,
+                         const std::string& password, bool passive) override;
+    bool EstablishConnection() override;
+    bool Connect(const std::string& host, std::int32_t port);
+    bool Login(std::string user, std::string password);
+    bool Disconnect();
+
+    // 1 downloaded, 2 the user kept an existing local file, 0 failed.
+    int GetFile(const std::string& remotePath, const std::string& localPath) override;
+    bool StoreFile(const std::string& localPath, const std::string& remoteFolder) override;
+    // The entries of the current remote folder; nothing on failure.
+    std::optional<std::vector<clsFTPFile>> GetFileList();
+    std::string GetRootDir();
+    bool ChangeCurrentDirectory(const std::string& path) override;
+    bool CreateFTPDirectory(std::string& path);
+    bool DeleteFTPDirectory(std::string& path);
+
+    // Waits for a reply with the expected code; returns it, or 0 when another final reply or
+    // none came within timeoutMs. *answer receives the reply's last line.
+    std::int32_t WaitAnswer(std::int32_t expected, std::string* answer = nullptr,
+                            int timeoutMs = 5000);
+    void ClearAnswers() { m_answers.clear(); }
+
+    bool bPassiveMode = true;
+
+    // The port of a 227 reply ("(h1,h2,h3,h4,p1,p2)" -> p1 * 256 + p2), 0 when there is none.
+    static int passivePort(const std::string& line);
+    // The size a 150 reply announces ("(2048 bytes)"), nothing when it gives none.
+    static std::optional<std::int64_t> announcedSize(const std::string& line);
+
+private:
+    struct Reply {
+        std::int32_t code = 0;
+        std::string line;
+    };
+    std::optional<Reply> readReply(int timeoutMs);
+    std::optional<Reply> takeReply();
+    bool openDataConnection(int port);
+    bool enterPassive(int* port);
+
+    AppContext& m_ctx;
+    clsFTPSocket ctrlSocket;
+    clsFTPSocket sckData;
+    int m_state = kStateNotConnected;
+    std::string m_host;
+    std::int32_t m_port = 21;
+    std::string m_user;
+    std::string m_password;
+    std::string m_pending;  // control bytes not yet framed into a reply
+    std::vector<clsFTPAnswer> m_answers;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+
+#include "platform/tcp_socket.h"
+
+namespace kestrel {
+
+struct AppContext;
+
+// One connection of an FTP session (control or data). Commands sent on it are echoed to the
+// program log as "CMD: ..." with any password masked; replies the session reads are echoed as
+// "REP: ...".
+class clsFTPSocket {
+public:
+    // echo: the context whose log gets the conversation, or null for none.
+    explicit clsFTPSocket(AppContext* echo = nullptr) : m_echo(echo) {}
+
+    // The control connection (time-out 30 s) and a data connection (5 s).
+    bool FTPConnect(const std::string& host, int port);
+    bool SimpleConnect(const std::string& host, int port);
+    // Accepts one connection on a listener made before (active mode).
+    bool WaitForConnection(TcpListener& listener, int timeoutMs);
+
+    // Sends a command: trimmed, followed by CR LF. False when the connection failed.
+    bool sendData(const std::string& command);
+    bool sendBinaryData(std::string_view block);
+    // Appends what arrives within timeoutMs; see TcpSocket::readSome.
+    TcpSocket::Read receive(std::string& out, int timeoutMs);
+    void echoReply(const std::string& reply);
+
+    void FTPDisconnect() { m_socket.close(); }
+    bool isOpen() const { return m_socket.isOpen(); }
+    void endSending() { m_socket.shutdownSend(); }
+    std::string localAddress() const { return m_socket.localAddress(); }
+    static std::string mygethostbyname(const std::string& host) { return TcpSocket::resolve(host); }
+
+    // The text a command is echoed as: "PASS " and one "*" per password character for passwords.
+    static std::string echoText(const std::string& command);
+
+private:
+    AppContext* m_echo;
+    TcpSocket m_socket;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,218 @@
+#include "platform/tcp_socket.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace kestrel {
+namespace {
+
+void setError(std::string* error, const std::string& what) {
+    if (error != nullptr) {
+        *error = what + ": " + ::strerror(errno);
+    }
+}
+
+bool waitFor(int fd, short events, int timeoutMs) {
+    struct pollfd p {fd, events, 0};
+    for (;;) {
+        const int n = ::poll(&p, 1, timeoutMs);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        return n > 0;
+    }
+}
+
+}  // namespace
+
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+    if (this != &other) {
+        close();
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+std::string TcpSocket::resolve(const std::string& host) {
+    struct addrinfo hints {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    struct addrinfo* result = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
+        return host;
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* addr = reinterpret_cast<const struct sockaddr_in*>(result->ai_addr);
+    ::inet_ntop(AF_INET, &addr->sin_addr, text, sizeof text);
+    ::freeaddrinfo(result);
+    return text;
+}
+
+bool TcpSocket::connect(const std::string& host, int port, int timeoutMs, std::string* error) {
+    close();
+    if (host.empty() || port < 0 || port > 65535) {
+        if (error != nullptr) {
+            *error = "no host or port out of range";
+        }
+        return false;
+    }
+    struct sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (::inet_pton(AF_INET, resolve(host).c_str(), &addr.sin_addr) != 1) {
+        if (error != nullptr) {
+            *error = "cannot resolve " + host;
+        }
+        return false;
+    }
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+    if (m_fd < 0) {
+        setError(error, "cannot create a socket");
+        return false;
+    }
+    if (::connect(m_fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0) {
+        if (errno != EINPROGRESS || !waitFor(m_fd, POLLOUT, timeoutMs)) {
+            setError(error, "cannot connect to " + host + ":" + std::to_string(port));
+            close();
+            return false;
+        }
+        int soError = 0;
+        socklen_t len = sizeof soError;
+        ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &soError, &len);
+        if (soError != 0) {
+            errno = soError;
+            setError(error, "cannot connect to " + host + ":" + std::to_string(port));
+            close();
+            return false;
+        }
+    }
+    // Back to blocking mode: reads are guarded by poll, sends may block.
+    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
+    return true;
+}
+
+void TcpSocket::close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+void TcpSocket::shutdownSend() {
+    if (m_fd >= 0) {
+        ::shutdown(m_fd, SHUT_WR);
+    }
+}
+
+bool TcpSocket::sendAll(std::string_view data) {
+    if (m_fd < 0) {
+        return false;
+    }
+    while (!data.empty()) {
+        const ssize_t n = ::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+TcpSocket::Read TcpSocket::readSome(std::string& out, int timeoutMs, size_t maxBytes) {
+    if (m_fd < 0) {
+        return Read::Closed;
+    }
+    if (!waitFor(m_fd, POLLIN, timeoutMs)) {
+        return Read::TimedOut;
+    }
+    const size_t before = out.size();
+    out.resize(before + maxBytes);
+    ssize_t n = 0;
+    do {
+        n = ::recv(m_fd, out.data() + before, maxBytes, 0);
+    } while (n < 0 && errno == EINTR);
+    out.resize(before + (n > 0 ? static_cast<size_t>(n) : 0));
+    if (n == 0) {
+        return Read::Closed;
+    }
+    return n > 0 ? Read::Data : Read::Failed;
+}
+
+std::string TcpSocket::localAddress() const {
+    struct sockaddr_in addr {};
+    socklen_t len = sizeof addr;
+    if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<struct sockaddr*>(&addr), &len) != 0) {
+        return "";
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+    return text;
+}
+
+bool TcpListener::listen(const std::string& address, int port, std::string* error) {
+    close();
+    struct sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1) {
+        if (error != nullptr) {
+            *error = "not an IPv4 address: " + address;
+        }
+        return false;
+    }
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    const int yes = 1;
+    if (m_fd < 0 || ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+        ::bind(m_fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(m_fd, 1) != 0) {
+        setError(error, "cannot listen on " + address + ":" + std::to_string(port));
+        close();
+        return false;
+    }
+    return true;
+}
+
+int TcpListener::port() const {
+    struct sockaddr_in addr {};
+    socklen_t len = sizeof addr;
+    if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<struct sockaddr*>(&addr), &len) != 0) {
+        return 0;
+    }
+    return ntohs(addr.sin_port);
+}
+
+bool TcpListener::accept(TcpSocket& connection, int timeoutMs) {
+    if (m_fd < 0 || !waitFor(m_fd, POLLIN, timeoutMs)) {
+        return false;
+    }
+    const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    connection.close();
+    connection.m_fd = fd;
+    return true;
+}
+
+void TcpListener::close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+}  // namespace kestrel

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+
+// One IPv4 TCP connection with blocking sends and reads guarded by a poll with a time-out.
+// Move-only; the destructor closes it.
+class TcpSocket {
+public:
+    TcpSocket() = default;
+    ~TcpSocket() { close(); }
+    TcpSocket(TcpSocket&& other) noexcept;
+    TcpSocket& operator=(TcpSocket&& other) noexcept;
+    TcpSocket(const TcpSocket&) = delete;
+    TcpSocket& operator=(const TcpSocket&) = delete;
+
+    // Connects to a host name or dotted address; gives up after timeoutMs.
+    bool connect(const std::string& host, int port, int timeoutMs, std::string* error = nullptr);
+    bool isOpen() const { return m_fd >= 0; }
+    void close();
+    // Ends the sending direction (the peer reads the end of the stream).
+    void shutdownSend();
+
+    // Sends every byte; false when the connection failed.
+    bool sendAll(std::string_view data);
+
+    enum class Read { Data, Closed, TimedOut, Failed };
+    // Waits up to timeoutMs for data and appends what one read brings (at most maxBytes).
+    Read readSome(std::string& out, int timeoutMs, size_t maxBytes = 65536);
+
+    // The dotted IPv4 address of this end of the connection.
+    std::string localAddress() const;
+
+    // The first IPv4 address of a host name in dotted form; the name itself when it cannot be
+    // resolved.
+    static std::string resolve(const std::string& host);
+
+private:
+    friend class TcpListener;
+    int m_fd = -1;
+};
+
+// A listening IPv4 socket for one incoming connection.
+class TcpListener {
+public:
+    TcpListener() = default;
+    ~TcpListener() { close(); }
+    TcpListener(const TcpListener&) = delete;
+    TcpListener& operator=(const TcpListener&) = delete;
+
+    // Binds to address:port (port 0 = any free port) and listens.
+    bool listen(const std::string& address, int port, std::string* error = nullptr);
+    int port() const;
+    // Waits up to timeoutMs for a connection.
+    bool accept(TcpSocket& connection, int timeoutMs);
+    void close();
+
+private:
+    int m_fd = -1;
+};
+
+}  // namespace kestrel
