@@ -1,16 +1,24 @@
 #pragma once
 
+#include <chrono>
+
 #include "platform/clock.h"
 
 namespace kestrel::test {
 
-// A clock that stands still until a test moves it.
+// A clock whose date stands still until a test moves it. Its tick counter runs with real time
+// (plus what the test adds), so that time-outs still end.
 class FakeClock : public Clock {
 public:
     explicit FakeClock(DateTime now = *DateTime::fromParts(2006, 1, 15, 19, 30, 5)) : m_now(now) {}
 
     DateTime now() override { return m_now; }
-    std::uint64_t tickMs() override { return m_tick; }
+    std::uint64_t tickMs() override {
+        const auto real = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
+        return m_tick + static_cast<std::uint64_t>(real);
+    }
 
     void set(DateTime now) { m_now = now; }
     void advanceSeconds(std::int64_t s) {

@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+
+#include "ftp/ftp_connection.h"
+#include "platform/fs.h"
+#include "support/fake_ftp_server.h"
+#include "support/server_process.h"
+#include "support/test_context.h"
+
+namespace kestrel {
+namespace {
+
+using Conversation = test::FakeFtpServer::Conversation;
+
+void welcomeAndLogin(Conversation& c) {
+    c.send("220 Fake server ready\r\n");
+    c.expect("USER u");
+    c.send("331 Password please\r\n");
+    c.expect("pass secret");
+    c.send("230 Logged in\r\n");
+}
+
+class FakeServerTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (HasFailure()) {
+            for (const std::string& line : t.host.logLines) {
+                std::printf("%s\n", line.c_str());
+            }
+        }
+    }
+    test::TestContext t;
+    std::unique_ptr<clsFTPConnection> session;
+
+    bool connect(int port) {
+        fs::makeDirs(t.dir.file("temp"));
+        session = std::make_unique<clsFTPConnection>(*t.ctx);
+        session->SetupConnection("127.0.0.1", port, "u", "secret", true);
+        return session->EstablishConnection();
+    }
+};
+
+TEST_F(FakeServerTest, RepliesInPiecesAndMultiLineBannersAreFramedByLines) {
+    test::FakeFtpServer server([](Conversation& c) {
+        c.send("220-220 looks like an end but is not\r\n220-second");
+        c.pause(400);
+        c.send(" line\r\n220 ready\r\n");
+        c.expect("USER u");
+        c.send("33");
+        c.pause(300);
+        c.send("1 Password please\r\n");
+        c.expect("pass secret");
+        c.send("230-Welcome\r\n text without a code\r\n230 Logged in\r\n");
+        c.expect("PWD");
+        c.send("257 \"/home/u\" is the current directory\r\n");
+        c.expect("QUIT");
+    });
+    ASSERT_TRUE(connect(server.port()));
+    EXPECT_EQ(session->connectionState(), clsFTPConnection::kStateLoggedIn);
+    EXPECT_EQ(session->GetRootDir(), "/home/u");
+    EXPECT_TRUE(session->Disconnect());
+    EXPECT_EQ(server.finish(), "");
+    EXPECT_TRUE(t.logged("CMD: PASS ******"));
+    EXPECT_FALSE(t.loggedContaining("secret"));
+    EXPECT_FALSE(t.loggedContaining("Couldn't read servers welcome message!"));
+}
+
+TEST_F(FakeServerTest, A230AnswerToUserLogsIn) {
+    test::FakeFtpServer server([](Conversation& c) {
+        c.send("220 ready\r\n");
+        c.expect("USER u");
+        c.send("230 Login successful.\r\n");
+        c.expect("QUIT");
+    });
+    ASSERT_TRUE(connect(server.port()));
+    session->Disconnect();
+    EXPECT_EQ(server.finish(), "");
+    EXPECT_FALSE(t.loggedContaining("CMD: PASS"));
+}
+
+TEST_F(FakeServerTest, DownloadsReadUntilTheServerClosesAndCheckTheSize) {
+    test::FakeFtpServer server([](Conversation& c) {
+        welcomeAndLogin(c);
+        for (const char* name : {"whole", "short", "unsized"}) {
+            c.expect("PASV");
+            c.send(c.passive());
+            c.expect("TYPE I");
+            c.send("200 Binary\r\n");
+            c.expect(std::string("RETR /r/") + name);
+            c.acceptData();
+            const std::string n = name;
+            c.send(n == "unsized" ? "150 Opening data connection\r\n"
+                                  : "150 Opening BINARY connection for " + n + " (11 bytes)\r\n");
+            c.sendData("hello");
+            c.pause(400);  // slow data: a pause is no end
+            c.sendData(n == "short" ? "" : " world");
+            c.closeData();
+            c.send("226 Transfer complete\r\n");
+            if (n != "short") {
+                c.expect("TYPE A");
+                c.send("200 ASCII\r\n");
+            }
+        }
+        c.expect("QUIT");
+    });
+    ASSERT_TRUE(connect(server.port()));
+    const std::string local = t.dir.file("temp/whole");
+    EXPECT_EQ(session->GetFile("/r/whole", local), 1);
+    EXPECT_EQ(test::readAll(local), "hello world");
+    EXPECT_EQ(session->GetFile("/r/short", t.dir.file("temp/short")), 0);
+    EXPECT_FALSE(fs::exists(t.dir.file("temp/short")));
+    EXPECT_TRUE(t.logged("FAIL: Download of /r/short failed!"));
+    EXPECT_EQ(session->GetFile("/r/unsized", t.dir.file("temp/unsized")), 1);
+    EXPECT_EQ(test::readAll(t.dir.file("temp/unsized")), "hello world");
+    session->Disconnect();
+    EXPECT_EQ(server.finish(), "");
+}
+
+TEST_F(FakeServerTest, ADroppedConnectionFailsTheDownload) {
+    test::FakeFtpServer server([](Conversation& c) {
+        welcomeAndLogin(c);
+        c.expect("PASV");
+        c.send(c.passive());
+        c.expect("TYPE I");
+        c.send("200 Binary\r\n");
+        c.expect("RETR");
+        c.acceptData();
+        c.send("150 Opening\r\n");
+        c.sendData("partial");
+        c.close();
+    });
+    ASSERT_TRUE(connect(server.port()));
+    EXPECT_EQ(session->GetFile("/r/x", t.dir.file("temp/x")), 0);
+    EXPECT_FALSE(fs::exists(t.dir.file("temp/x")));
+    server.finish();
+}
+
+TEST_F(FakeServerTest, ARefusedPassiveModeAndAFullDisk) {
+    test::FakeFtpServer server([](Conversation& c) {
+        welcomeAndLogin(c);
+        c.expect("PASV");
+        c.send("500 Not here\r\n");
+        // Upload to a full disk.
+        c.expect("TYPE I");
+        c.send("200 Binary\r\n");
+        c.expect("PASV");
+        c.send(c.passive());
+        c.expect("stor /up/data.bin");
+        c.acceptData();
+        c.send("150 Ok to send data\r\n");
+        c.receiveData();
+        c.send("552 Exceeded storage allocation\r\n");
+        c.expect("TYPE A");
+        c.send("200 ASCII\r\n");
+        // An upload the server confirms with another size.
+        c.expect("TYPE I");
+        c.send("200 Binary\r\n");
+        c.expect("PASV");
+        c.send(c.passive());
+        c.expect("stor /up/data.bin");
+        c.acceptData();
+        c.send("150 Ok to send data\r\n");
+        c.receiveData();
+        c.closeData();
+        c.send("226 Transfer complete\r\n");
+        c.expect("SIZE /up/data.bin");
+        c.send("213 3\r\n");
+        c.expect("TYPE A");
+        c.send("200 ASCII\r\n");
+        c.expect("MKD /backup/daily");
+        c.send("257 \"/backup/daily\" created\r\n");
+        c.expect("QUIT");
+    });
+    ASSERT_TRUE(connect(server.port()));
+    EXPECT_EQ(session->GetFile("/r/x", t.dir.file("temp/x")), 0);
+    EXPECT_TRUE(t.logged("Failed to enter passive mode!"));
+    const std::string local = t.dir.write("data.bin", "0123456789");
+    EXPECT_FALSE(session->StoreFile(local, "/up"));
+    EXPECT_FALSE(session->StoreFile(local, "/up/"));
+    EXPECT_TRUE(t.loggedContaining("has 3 bytes on the server instead of 10"));
+    std::string path = "/backup//daily";
+    EXPECT_TRUE(session->CreateFTPDirectory(path));
+    EXPECT_EQ(path, "/backup/daily");
+    session->Disconnect();
+    EXPECT_EQ(server.finish(), "");
+}
+
+TEST_F(FakeServerTest, AnExistingLocalFileIsReplacedOnlyWithConsent) {
+    test::FakeFtpServer server([](Conversation& c) {
+        welcomeAndLogin(c);
+        c.expect("QUIT");
+    });
+    ASSERT_TRUE(connect(server.port()));
+    const std::string local = t.dir.write("temp/kept", "old");
+    t.host.answers.push_back(MsgAnswer::No);
+    EXPECT_EQ(session->GetFile("/r/kept", local), 2);
+    EXPECT_EQ(test::readAll(local), "old");
+    EXPECT_EQ(t.host.boxes.back().text, "The file " + local + " already exists! Do you want to overwrite?");
+    session->Disconnect();
+    server.finish();
+}
+
+TEST(FtpReplies, PassivePortsAndAnnouncedSizes) {
+    EXPECT_EQ(clsFTPConnection::passivePort("227 Entering Passive Mode (10,0,0,1,195,80)."), 50000);
+    EXPECT_EQ(clsFTPConnection::passivePort("227 (10,0,0,1,255,255)"), 65535);
+    EXPECT_EQ(clsFTPConnection::passivePort("227 (10,0,0,1,256,0)"), 0);
+    EXPECT_EQ(clsFTPConnection::passivePort("227 (10,0,0,1)"), 0);
+    EXPECT_EQ(clsFTPConnection::passivePort("227 )10,0,0,1,1,1("), 0);
+    EXPECT_EQ(clsFTPConnection::announcedSize("150 Opening BINARY mode (2048 bytes)"), 2048);
+    EXPECT_EQ(clsFTPConnection::announcedSize("150 Opening BINARY mode"), std::nullopt);
+    EXPECT_EQ(clsFTPConnection::announcedSize("150 Opening (for x) mode"), std::nullopt);
+    EXPECT_EQ(clsFTPSocket::echoText("  pass 12345678 "), "PASS ********");
+    EXPECT_EQ(clsFTPSocket::echoText("pass "), "PASS ");
+    EXPECT_EQ(clsFTPSocket::echoText("CWD /x"), "CWD /x");
+}
+
+TEST(FtpSockets, PortsAndUnreachableServers) {
+    TcpSocket s;
+    std::string error;
+    EXPECT_FALSE(s.connect("127.0.0.1", 65536, 1000, &error));
+    EXPECT_EQ(error, "no host or port out of range");
+    EXPECT_FALSE(s.connect("127.0.0.1", -1, 1000));
+    EXPECT_FALSE(s.connect("", 21, 1000));
+    EXPECT_FALSE(s.connect("no-such-host.invalid", 21, 1000, &error));
+    EXPECT_EQ(TcpSocket::resolve("no-such-host.invalid"), "no-such-host.invalid");
+    EXPECT_EQ(TcpSocket::resolve("127.0.0.1"), "127.0.0.1");
+    const int port = test::freePort();
+    EXPECT_FALSE(s.connect("127.0.0.1", port, 1000, &error));  // nobody listens
+    EXPECT_NE(error.find("cannot connect"), std::string::npos);
+
+    test::TestContext t;
+    clsFTPConnection session(*t.ctx);
+    session.SetupConnection("127.0.0.1", port, "u", "p", true);
+    EXPECT_FALSE(session.EstablishConnection());
+    EXPECT_EQ(session.connectionState(), clsFTPConnection::kStateNotConnected);
+    EXPECT_EQ(session.GetFile("/x", t.dir.file("x")), 0);
+    EXPECT_FALSE(session.StoreFile(t.dir.write("y", "y"), "/"));
+}
+
+}  // namespace
+}  // namespace kestrel

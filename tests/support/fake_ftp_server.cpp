@@ -1,0 +1,91 @@
+#include "support/fake_ftp_server.h"
+
+#include <chrono>
+
+namespace kestrel::test {
+
+void FakeFtpServer::Conversation::send(const std::string& text) { control.sendAll(text); }
+
+void FakeFtpServer::Conversation::pause(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::string FakeFtpServer::Conversation::command() {
+    for (;;) {
+        const size_t end = pending.find("\r\n");
+        if (end != std::string::npos) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 2);
+            return line;
+        }
+        if (control.readSome(pending, 10'000) != TcpSocket::Read::Data) {
+            return "";
+        }
+    }
+}
+
+bool FakeFtpServer::Conversation::expect(const std::string& prefix) {
+    const std::string line = command();
+    if (line.compare(0, prefix.size(), prefix) != 0) {
+        if (mismatch.empty()) {
+            mismatch = "expected \"" + prefix + "\", got \"" + line + "\"";
+        }
+        return false;
+    }
+    return true;
+}
+
+std::string FakeFtpServer::Conversation::passive() {
+    dataListener.listen("127.0.0.1", 0);
+    const int p = dataListener.port();
+    return "227 Entering Passive Mode (10,0,0,1," + std::to_string(p / 256) + "," +
+           std::to_string(p % 256) + ").\r\n";
+}
+
+bool FakeFtpServer::Conversation::acceptData() { return dataListener.accept(data, 10'000); }
+
+void FakeFtpServer::Conversation::sendData(const std::string& bytes) { data.sendAll(bytes); }
+
+std::string FakeFtpServer::Conversation::receiveData() {
+    std::string all;
+    while (data.readSome(all, 10'000) == TcpSocket::Read::Data) {
+    }
+    return all;
+}
+
+void FakeFtpServer::Conversation::closeData() {
+    data.close();
+    dataListener.close();
+}
+
+void FakeFtpServer::Conversation::close() {
+    closeData();
+    control.close();
+}
+
+FakeFtpServer::FakeFtpServer(std::function<void(Conversation&)> script) {
+    m_listener.listen("127.0.0.1", 0);
+    m_port = m_listener.port();
+    m_thread = std::thread([this, script = std::move(script)] {
+        Conversation c;
+        if (m_listener.accept(c.control, 10'000)) {
+            script(c);
+        } else {
+            c.mismatch = "no client connected";
+        }
+        m_mismatch = c.mismatch;
+        c.close();
+    });
+}
+
+FakeFtpServer::~FakeFtpServer() { finish(); }
+
+std::string FakeFtpServer::finish() {
+    if (!m_finished && m_thread.joinable()) {
+        m_thread.join();
+        m_finished = true;
+    }
+    return m_mismatch;
+}
+
+}  // namespace kestrel::test

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "platform/tcp_socket.h"
+
+namespace kestrel::test {
+
+// A scripted FTP server on 127.0.0.1 for what real servers rarely do: replies in pieces, slow
+// or short data, dropped connections, refusals. The script runs on a thread of its own against
+// the first client that connects.
+class FakeFtpServer {
+public:
+    class Conversation {
+    public:
+        // Sends text as it stands (include the CR LF).
+        void send(const std::string& text);
+        void pause(int ms);
+        // Reads the next command line (without CR LF); "" when the client went away.
+        std::string command();
+        // Reads a command and checks that it starts with prefix; false (noted) when not.
+        bool expect(const std::string& prefix);
+        // Opens a data listener and returns the 227 reply for it (naming 10.0.0.1 as address).
+        std::string passive();
+        bool acceptData();
+        void sendData(const std::string& bytes);
+        std::string receiveData();  // until the client closes
+        void closeData();
+        void close();
+
+        std::string mismatch;  // the first unexpected command, for the test to report
+
+    private:
+        friend class FakeFtpServer;
+        TcpSocket control;
+        TcpListener dataListener;
+        TcpSocket data;
+        std::string pending;
+    };
+
+    explicit FakeFtpServer(std::function<void(Conversation&)> script);
+    ~FakeFtpServer();
+    int port() const { return m_port; }
+    // Waits for the script to end and returns its mismatch text ("" when all went as planned).
+    std::string finish();
+
+private:
+    TcpListener m_listener;
+    int m_port = 0;
+    std::thread m_thread;
+    std::string m_mismatch;
+    bool m_finished = false;
+};
+
+}  // namespace kestrel::test
