@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   zlib1g-dev libsodium-dev libcli11-dev
   libgtest-dev libgmock-dev
+  python3-pyftpdlib vsftpd
 )
 
 missing=()

@@ -13,12 +13,12 @@
 #include "cli/console_host.h"
 #include "core/app_context.h"
 #include "engine/backup_run.h"
+#include "ftp/ftp_connection.h"
 #include "jobs/job_store.h"
 #include "platform/file_facts.h"
 #include "platform/fs.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
-#include "ftp/ftp_connection.h"
 #include "restore/restore.h"
 
 namespace kestrel {
@@ -634,8 +634,7 @@ int commandFtpLs(AppContext& ctx, const std::string& name, const std::string& pa
     return kExitOk;
 }
 
-int commandFtpMkdir(AppContext& ctx, const std::string& name, std::string path,
-                    std::ostream& out) {
+int commandFtpMkdir(AppContext& ctx, const std::string& name, std::string path, std::ostream& out) {
     const clsBackup& job = jobOrFail(ctx, name, false);
     auto session = connectToJobServer(ctx, job);
     const bool made = session->CreateFTPDirectory(path);

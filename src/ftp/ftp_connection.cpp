@@ -124,6 +124,18 @@ std::int32_t clsFTPConnection::WaitAnswer(std::int32_t expected, std::string* an
     }
 }
 
+std::int32_t clsFTPConnection::WaitTransferStart(std::string* answer) {
+    auto reply = readReply(5000);
+    if (!reply) {
+        return 0;
+    }
+    m_answers.push_back({reply->code, reply->line});
+    if (answer != nullptr) {
+        *answer = reply->line;
+    }
+    return reply->code == 150 || reply->code == 125 ? reply->code : 0;
+}
+
 bool clsFTPConnection::Connect(const std::string& host, std::int32_t port) {
     m_host = host;
     m_port = port;
@@ -194,7 +206,8 @@ int clsFTPConnection::passivePort(const std::string& line) {
     if (open == std::string::npos || close == std::string::npos || close < open) {
         return 0;
     }
-    const std::vector<std::string> parts = text::split(line.substr(open + 1, close - open - 1), ',');
+    const std::vector<std::string> parts =
+        text::split(line.substr(open + 1, close - open - 1), ',');
     if (parts.size() < 6) {
         return 0;
     }
@@ -212,7 +225,8 @@ std::optional<std::int64_t> clsFTPConnection::announcedSize(const std::string& l
     if (open == std::string::npos || close == std::string::npos) {
         return std::nullopt;
     }
-    const std::string inside = text::replaceAll(line.substr(open + 1, close - open - 1), "bytes", "");
+    const std::string inside =
+        text::replaceAll(line.substr(open + 1, close - open - 1), "bytes", "");
     auto n = text::parseInt(inside);
     if (!n || *n < 0) {
         return std::nullopt;
@@ -286,7 +300,7 @@ int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& 
         return failed(false);
     }
     std::string line;
-    if (WaitAnswer(150, &line) != 150) {
+    if (WaitTransferStart(&line) == 0) {
         return failed(true);
     }
     const auto expected = announcedSize(line);
@@ -320,7 +334,8 @@ int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& 
             return failed(false);
         }
         if (expected && *expected > 0) {
-            const double pct = 100.0 * static_cast<double>(received) / static_cast<double>(*expected);
+            const double pct =
+                100.0 * static_cast<double>(received) / static_cast<double>(*expected);
             m_ctx.host.updateProgress(
                 m_ctx.messages.format("strMsgDownloadingFrom", {{"%h", m_host}}), remotePath, pct,
                 pct);
@@ -369,7 +384,7 @@ bool clsFTPConnection::StoreFile(const std::string& localPath, const std::string
     if (!openDataConnection(port)) {
         return finish();
     }
-    if (WaitAnswer(150) != 150) {
+    if (WaitTransferStart() == 0) {
         sckData.FTPDisconnect();
         return finish();
     }
@@ -411,7 +426,8 @@ bool clsFTPConnection::StoreFile(const std::string& localPath, const std::string
         ctrlSocket.sendData("SIZE " + remote);
         if (WaitAnswer(213, &line) == 213 &&
             text::leadingInt(std::string_view(line).substr(4)) != local.filesize) {
-            m_ctx.WriteLog("FAIL: " + remote + " has " + std::string(text::trimSpace(line.substr(4))) +
+            m_ctx.WriteLog("FAIL: " + remote + " has " +
+                           std::string(text::trimSpace(line.substr(4))) +
                            " bytes on the server instead of " + std::to_string(local.filesize));
             ok = false;
         }
@@ -456,7 +472,7 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
             return std::nullopt;
         }
     }
-    if (WaitAnswer(150) != 150 && !bPassiveMode) {
+    if (WaitTransferStart() == 0 && !bPassiveMode) {
         sckData.FTPDisconnect();
         return std::nullopt;
     }

@@ -55,6 +55,9 @@ public:
     std::int32_t WaitAnswer(std::int32_t expected, std::string* answer = nullptr,
                             int timeoutMs = 5000);
     void ClearAnswers() { m_answers.clear(); }
+    // Waits for the reply that starts a transfer: 150, or 125 when the server had the data
+    // connection open already. Returns the code, or 0.
+    std::int32_t WaitTransferStart(std::string* answer = nullptr);
 
     bool bPassiveMode = true;
 

@@ -37,7 +37,9 @@ bool clsFTPSocket::sendData(const std::string& command) {
     return sent;
 }
 
-bool clsFTPSocket::sendBinaryData(std::string_view block) { return m_socket.sendAll(block); }
+bool clsFTPSocket::sendBinaryData(std::string_view block) {
+    return m_socket.sendAll(block);
+}
 
 TcpSocket::Read clsFTPSocket::receive(std::string& out, int timeoutMs) {
     return m_socket.readSome(out, timeoutMs);

@@ -53,8 +53,8 @@ bool parseLongFormat(std::string_view line, clsFTPFile& entry) {
     entry.rights = std::string(perms);
     entry.bDir = perms[0] == 'd';
     entry.dSize = text::parseInt(fields[4]).value_or(0);
-    entry.strDate = std::string(fields[5]) + " " + std::string(fields[6]) + " " +
-                    std::string(fields[7]);
+    entry.strDate =
+        std::string(fields[5]) + " " + std::string(fields[6]) + " " + std::string(fields[7]);
     entry.strName = std::string(name);
     return true;
 }

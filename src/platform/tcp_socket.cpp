@@ -22,7 +22,9 @@ void setError(std::string* error, const std::string& what) {
 }
 
 bool waitFor(int fd, short events, int timeoutMs) {
-    struct pollfd p {fd, events, 0};
+    struct pollfd p {
+        fd, events, 0
+    };
     for (;;) {
         const int n = ::poll(&p, 1, timeoutMs);
         if (n < 0 && errno == EINTR) {

@@ -194,7 +194,8 @@ TEST_F(FakeServerTest, AnExistingLocalFileIsReplacedOnlyWithConsent) {
     t.host.answers.push_back(MsgAnswer::No);
     EXPECT_EQ(session->GetFile("/r/kept", local), 2);
     EXPECT_EQ(test::readAll(local), "old");
-    EXPECT_EQ(t.host.boxes.back().text, "The file " + local + " already exists! Do you want to overwrite?");
+    EXPECT_EQ(t.host.boxes.back().text,
+              "The file " + local + " already exists! Do you want to overwrite?");
     session->Disconnect();
     server.finish();
 }

@@ -34,7 +34,8 @@ TEST(Listing, UnixLongFormatByFieldsWhateverTheColumns) {
 
 TEST(Listing, OtherLinesFallBackToColumn56) {
     const std::string name56(55, 'x');
-    const auto list = parse("total 12\r\n" + std::string("d") + name56.substr(1) + "  spaced name  \r\n");
+    const auto list =
+        parse("total 12\r\n" + std::string("d") + name56.substr(1) + "  spaced name  \r\n");
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].strName, "");
     EXPECT_EQ(list[1].strName, "spaced name");

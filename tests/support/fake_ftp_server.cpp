@@ -4,7 +4,9 @@
 
 namespace kestrel::test {
 
-void FakeFtpServer::Conversation::send(const std::string& text) { control.sendAll(text); }
+void FakeFtpServer::Conversation::send(const std::string& text) {
+    control.sendAll(text);
+}
 
 void FakeFtpServer::Conversation::pause(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -42,9 +44,13 @@ std::string FakeFtpServer::Conversation::passive() {
            std::to_string(p % 256) + ").\r\n";
 }
 
-bool FakeFtpServer::Conversation::acceptData() { return dataListener.accept(data, 10'000); }
+bool FakeFtpServer::Conversation::acceptData() {
+    return dataListener.accept(data, 10'000);
+}
 
-void FakeFtpServer::Conversation::sendData(const std::string& bytes) { data.sendAll(bytes); }
+void FakeFtpServer::Conversation::sendData(const std::string& bytes) {
+    data.sendAll(bytes);
+}
 
 std::string FakeFtpServer::Conversation::receiveData() {
     std::string all;
@@ -78,7 +84,9 @@ FakeFtpServer::FakeFtpServer(std::function<void(Conversation&)> script) {
     });
 }
 
-FakeFtpServer::~FakeFtpServer() { finish(); }
+FakeFtpServer::~FakeFtpServer() {
+    finish();
+}
 
 std::string FakeFtpServer::finish() {
     if (!m_finished && m_thread.joinable()) {
