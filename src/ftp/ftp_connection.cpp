@@ -397,7 +397,7 @@ bool clsFTPConnection::StoreFile(const std::string& localPath, const std::string
     std::int64_t position = 0;
     std::string block;
     for (;;) {
-        const std::int64_t n = local.fRead(block, 256 * 1024, position);
+        const std::int64_t n = local.fRead(block, 1024 * 1024, position);
         if (n < 1) {
             break;
         }
