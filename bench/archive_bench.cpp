@@ -3,7 +3,6 @@
 //
 //   archive_bench [--small N] [--large N] [--large-mb MB] [--dir FOLDER]
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -66,28 +65,13 @@ Run archiveAndRead(AppContext& ctx, const bench::Tree& tree, const std::string& 
 }  // namespace
 
 int main(int argc, char** argv) {
-    int small = 2000;
-    int large = 4;
-    std::int64_t largeMb = 48;
-    std::string dir = std::filesystem::temp_directory_path().string();
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--small")) {
-            small = std::atoi(argv[i + 1]);
-        } else if (!std::strcmp(argv[i], "--large")) {
-            large = std::atoi(argv[i + 1]);
-        } else if (!std::strcmp(argv[i], "--large-mb")) {
-            largeMb = std::atoll(argv[i + 1]);
-        } else if (!std::strcmp(argv[i], "--dir")) {
-            dir = argv[i + 1];
-        }
-    }
-
-    bench::Scratch scratch(dir);
+    const bench::Options o = bench::parseOptions(argc, argv, {2000, 4, 48, ""});
+    bench::Scratch scratch(o.dir);
     const std::string treeDir = scratch.path() + "/tree";
-    const bench::Tree tree = bench::makeTree(treeDir, small, large, largeMb << 20);
+    const bench::Tree tree = bench::makeTree(treeDir, o.files, o.large, o.largeMb << 20);
     std::printf("tree: %zu files, %.1f MB (%d small, %d x %lld MB)\n", tree.files.size(),
-                static_cast<double>(tree.bytes) / 1e6, small, large,
-                static_cast<long long>(largeMb));
+                static_cast<double>(tree.bytes) / 1e6, o.files, o.large,
+                static_cast<long long>(o.largeMb));
 
     SystemClock clock;
     NullHost host;

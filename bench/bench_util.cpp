@@ -78,6 +78,26 @@ Tree makeTree(const std::string& root, int smallFiles, int largeFiles, std::int6
     return tree;
 }
 
+Options parseOptions(int argc, char** argv, Options o) {
+    if (o.dir.empty()) {
+        o.dir = std::filesystem::temp_directory_path().string();
+    }
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        const std::string value = argv[i + 1];
+        if (name == "--files" || name == "--small") {
+            o.files = std::stoi(value);
+        } else if (name == "--large") {
+            o.large = std::stoi(value);
+        } else if (name == "--large-mb") {
+            o.largeMb = std::stoll(value);
+        } else if (name == "--dir") {
+            o.dir = value;
+        }
+    }
+    return o;
+}
+
 double timedCommand(const std::string& command) {
     int rc = 0;
     const double s = timed([&] { rc = std::system(command.c_str()); });

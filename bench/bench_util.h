@@ -7,6 +7,17 @@
 
 namespace kestrel::bench {
 
+// The options the benchmarks share; each keeps its own defaults.
+struct Options {
+    int files = 0;  // small files
+    int large = 0;
+    std::int64_t largeMb = 0;
+    std::string dir;  // where the scratch folder goes
+};
+// Reads --files N, --small N (the same), --large N, --large-mb MB and --dir FOLDER over the
+// defaults.
+Options parseOptions(int argc, char** argv, Options defaults);
+
 // A scratch folder removed at the end.
 class Scratch {
 public:

@@ -3,7 +3,6 @@
 //
 //   restore_bench [--files N] [--large N] [--large-mb MB] [--dir FOLDER]
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -15,24 +14,10 @@
 using namespace kestrel;
 
 int main(int argc, char** argv) {
-    int files = 2000;
-    int large = 8;
-    std::int64_t largeMb = 120;
-    std::string dir = std::filesystem::temp_directory_path().string();
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--files")) {
-            files = std::atoi(argv[i + 1]);
-        } else if (!std::strcmp(argv[i], "--large")) {
-            large = std::atoi(argv[i + 1]);
-        } else if (!std::strcmp(argv[i], "--large-mb")) {
-            largeMb = std::atoll(argv[i + 1]);
-        } else if (!std::strcmp(argv[i], "--dir")) {
-            dir = argv[i + 1];
-        }
-    }
-    bench::Scratch scratch(dir);
+    const bench::Options o = bench::parseOptions(argc, argv, {2000, 8, 120, ""});
+    bench::Scratch scratch(o.dir);
     const std::string tree = scratch.path() + "/tree";
-    const bench::Tree t = bench::makeTree(tree, files, large, largeMb << 20);
+    const bench::Tree t = bench::makeTree(tree, o.files, o.large, o.largeMb << 20);
     std::printf("tree: %zu files, %.1f MB\n", t.files.size(), static_cast<double>(t.bytes) / 1e6);
 
     SystemClock clock;

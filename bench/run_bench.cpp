@@ -3,7 +3,6 @@
 //
 //   run_bench [--files N] [--large N] [--large-mb MB] [--dir FOLDER]
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -40,24 +39,10 @@ void report(const char* what, std::size_t files, std::int64_t bytes, double seco
 }  // namespace
 
 int main(int argc, char** argv) {
-    int files = 100000;
-    int large = 3;
-    std::int64_t largeMb = 64;
-    std::string dir = std::filesystem::temp_directory_path().string();
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--files")) {
-            files = std::atoi(argv[i + 1]);
-        } else if (!std::strcmp(argv[i], "--large")) {
-            large = std::atoi(argv[i + 1]);
-        } else if (!std::strcmp(argv[i], "--large-mb")) {
-            largeMb = std::atoll(argv[i + 1]);
-        } else if (!std::strcmp(argv[i], "--dir")) {
-            dir = argv[i + 1];
-        }
-    }
-    bench::Scratch scratch(dir);
+    const bench::Options o = bench::parseOptions(argc, argv, {100000, 3, 64, ""});
+    bench::Scratch scratch(o.dir);
     const std::string tree = scratch.path() + "/tree";
-    const bench::Tree t = bench::makeTree(tree, files, large, largeMb << 20, 512, 8192);
+    const bench::Tree t = bench::makeTree(tree, o.files, o.large, o.largeMb << 20, 512, 8192);
     std::printf("tree: %zu files, %.1f MB\n", t.files.size(), static_cast<double>(t.bytes) / 1e6);
 
     const double cp = bench::timedCommand("cp -a " + bench::quote(tree) + " " +

@@ -510,37 +510,29 @@ std::string clsFTPConnection::GetRootDir() {
     return close == std::string::npos ? "" : line.substr(5, close - 5);
 }
 
-bool clsFTPConnection::ChangeCurrentDirectory(const std::string& path) {
-    const std::string p = text::replaceAll(path, "//", "/");
+bool clsFTPConnection::folderCommand(const std::string& command, std::string& path,
+                                     std::int32_t expected) {
+    path = text::replaceAll(path, "//", "/");
     if (m_state != kStateLoggedIn) {
         return false;
     }
-    ctrlSocket.sendData("CWD " + p);
-    const bool ok = WaitAnswer(250) == 250;
+    ctrlSocket.sendData(command + path);
+    const bool ok = WaitAnswer(expected) == expected;
     ClearAnswers();
     return ok;
+}
+
+bool clsFTPConnection::ChangeCurrentDirectory(const std::string& path) {
+    std::string p = path;
+    return folderCommand("CWD ", p, 250);
 }
 
 bool clsFTPConnection::CreateFTPDirectory(std::string& path) {
-    path = text::replaceAll(path, "//", "/");
-    if (m_state != kStateLoggedIn) {
-        return false;
-    }
-    ctrlSocket.sendData("MKD " + path);
-    const bool ok = WaitAnswer(257) == 257;
-    ClearAnswers();
-    return ok;
+    return folderCommand("MKD ", path, 257);
 }
 
 bool clsFTPConnection::DeleteFTPDirectory(std::string& path) {
-    path = text::replaceAll(path, "//", "/");
-    if (m_state != kStateLoggedIn) {
-        return false;
-    }
-    ctrlSocket.sendData("RMD " + path);
-    const bool ok = WaitAnswer(250) == 250;
-    ClearAnswers();
-    return ok;
+    return folderCommand("RMD ", path, 250);
 }
 
 }  // namespace kestrel

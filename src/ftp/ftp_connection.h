@@ -74,6 +74,8 @@ private:
     std::optional<Reply> readReply(int timeoutMs);
     std::optional<Reply> takeReply();
     bool openDataConnection(int port);
+    // CWD, MKD or RMD with "//" made "/" in the path (written back).
+    bool folderCommand(const std::string& command, std::string& path, std::int32_t expected);
     bool enterPassive(int* port);
 
     AppContext& m_ctx;
