@@ -113,8 +113,8 @@ bool Run::selectIncremental() {
         }
         std::string error;
         if (!fs::copyFile(stored, local, &error)) {
-            m_ctx.WriteLog(
-                m_ctx.messages.format("strMsgDecryptFailedFull", {{"%d", stored}, {"%s", error}}));
+            m_ctx.WriteLog(m_ctx.messages.format("strMsgDownloadFailed", {{"%d", stored}}) + " (" +
+                           error + ")");
             m_forceFull = true;
             return true;
         }
