@@ -45,7 +45,8 @@ protected:
 TEST_F(CliTest, HelpExplainsEveryCommand) {
     const Result r = run({"--help"});
     EXPECT_EQ(r.code, 0);
-    for (const char* command : {"list", "show", "new", "delete", "--home"}) {
+    for (const char* command : {"list", "show", "new", "delete", "run", "sessions", "ls", "restore",
+                                "catalogue", "verify", "ftp-ls", "ftp-mkdir", "--home"}) {
         EXPECT_NE(r.out.find(command), std::string::npos) << command;
     }
     const Result newHelp = run({"new", "--help"});
