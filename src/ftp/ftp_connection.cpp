@@ -455,11 +455,14 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
     } else {
         // The server reaches this end at the address of the control connection.
         const std::string own = ctrlSocket.localAddress();
-        if (!listener.listen(own, kActiveDataPort)) {
+        // The usual port may be taken (another listing, another program): then any free one.
+        if (!listener.listen(own, kActiveDataPort) && !listener.listen(own, 0)) {
             m_ctx.WriteLog(m_ctx.msg("strMsgFailCreateDC"));
             return std::nullopt;
         }
-        ctrlSocket.sendData("PORT " + text::replaceAll(own, ".", ",") + ",55,55");
+        const int port = listener.port();
+        ctrlSocket.sendData("PORT " + text::replaceAll(own, ".", ",") + "," +
+                            std::to_string(port / 256) + "," + std::to_string(port % 256));
         if (WaitAnswer(200) != 200) {
             m_ctx.host.messageBox("Port command failed!", MsgIcon::Critical, MsgButtons::Ok,
                                   MsgAnswer::Ok);

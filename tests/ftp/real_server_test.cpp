@@ -225,6 +225,12 @@ TEST_P(RealServerTest, PassiveAndActiveListingsAndFolders) {
         std::sort(names.begin(), names.end());
         EXPECT_EQ(names, (std::vector<std::string>{"made here/", "x"})) << passive;
     }
+    // With the usual active port taken, another one is announced.
+    TcpListener squatter;
+    squatter.listen("127.0.0.1", clsFTPConnection::kActiveDataPort);
+    s->bPassiveMode = false;
+    EXPECT_TRUE(s->GetFileList());
+    squatter.close();
     s->bPassiveMode = true;
     EXPECT_EQ(s->GetRootDir(), server->folder());
     EXPECT_TRUE(s->DeleteFTPDirectory(folder));
