@@ -9,7 +9,7 @@
 #include "archive/archive.h"
 #include "archive/volume_reader.h"
 #include "bench_util.h"
-#include "core/app_context.h"
+#include "core/run_control.h"
 
 using namespace kestrel;
 
@@ -23,16 +23,16 @@ struct Run {
     bool ok = true;
 };
 
-Run archiveAndRead(AppContext& ctx, const bench::Tree& tree, const std::string& name, bool zipped,
-                   std::int64_t split) {
+Run archiveAndRead(RunControl& rc, const std::string& folder, const bench::Tree& tree,
+                   const std::string& name, bool zipped, std::int64_t split) {
     Run run;
     std::vector<clsDskFile> files;
     for (const std::string& p : tree.files) {
         files.push_back(*clsDskFile::fromPath(p));
     }
     run.writeSeconds = bench::timed([&] {
-        clsArchive archive(ctx);
-        archive.dSessionDate = ctx.clock.now();
+        clsArchive archive(rc, folder);
+        archive.dSessionDate = rc.clock.now();
         archive.sArcfName = name;
         archive.NewArchive(name, true, zipped, tree.bytes);
         archive.bSplit = true;
@@ -48,8 +48,8 @@ Run archiveAndRead(AppContext& ctx, const bench::Tree& tree, const std::string& 
             ++run.volumes;
         }
     });
-    auto catalogue = ReadCatalogue(ctx.paths.tempDir() + name + ".fs");
-    FolderVolumes volumes(ctx.paths.tempDir());
+    auto catalogue = ReadCatalogue(folder + "/" + name + ".fs");
+    FolderVolumes volumes(folder);
     run.readSeconds = bench::timed([&] {
         VolumeReader reader(nullptr, volumes, zipped);
         for (const clsRestoreFileData& rec : catalogue->records) {
@@ -75,8 +75,9 @@ int main(int argc, char** argv) {
 
     SystemClock clock;
     NullHost host;
-    AppContext ctx(ProgramFolder(scratch.path() + "/home", {}), clock, host);
-    ctx.initialise();
+    StandaloneControl standalone(host, clock);
+    RunControl& rc = standalone.control;
+    const std::string folder = scratch.path() + "/archives";
 
     const double cp = bench::timedCommand("cp -r " + bench::quote(treeDir) + " " +
                                           bench::quote(scratch.path() + "/copy"));
@@ -84,25 +85,25 @@ int main(int argc, char** argv) {
                 bench::megabytesPerSecond(tree.bytes, cp));
     std::filesystem::remove_all(scratch.path() + "/copy");
 
-    const Run plain = archiveAndRead(ctx, tree, "plain", false, 0);
+    const Run plain = archiveAndRead(rc, folder, tree, "plain", false, 0);
     std::printf("%-28s %8.1f MB/s   read back %8.1f MB/s   %s\n", "archive, plain",
                 bench::megabytesPerSecond(tree.bytes, plain.writeSeconds),
                 bench::megabytesPerSecond(tree.bytes, plain.readSeconds),
                 plain.ok ? "ok" : "FAILED");
 
-    const std::string volume = ctx.paths.tempDir() + "plain.uxarc";
+    const std::string volume = folder + "/plain.uxarc";
     const double gzip = bench::timedCommand("gzip -9 -c " + bench::quote(volume) + " > /dev/null");
     std::printf("%-28s %8.1f MB/s\n", "gzip -9 of the plain volume",
                 bench::megabytesPerSecond(plain.archiveBytes, gzip));
 
-    const Run zipped = archiveAndRead(ctx, tree, "zipped", true, 0);
+    const Run zipped = archiveAndRead(rc, folder, tree, "zipped", true, 0);
     std::printf("%-28s %8.1f MB/s   read back %8.1f MB/s   %.1f MB  %s\n", "archive, compressed",
                 bench::megabytesPerSecond(tree.bytes, zipped.writeSeconds),
                 bench::megabytesPerSecond(tree.bytes, zipped.readSeconds),
                 static_cast<double>(zipped.archiveBytes) / 1e6, zipped.ok ? "ok" : "FAILED");
 
     const std::int64_t split = std::max<std::int64_t>(zipped.archiveBytes / 8, 1 << 20);
-    const Run splitRun = archiveAndRead(ctx, tree, "split", true, split);
+    const Run splitRun = archiveAndRead(rc, folder, tree, "split", true, split);
     std::printf("%-28s %8.1f MB/s   read back %8.1f MB/s   %.1f MB in %d volumes (%+.2f%%)  %s\n",
                 "archive, compressed + split",
                 bench::megabytesPerSecond(tree.bytes, splitRun.writeSeconds),

@@ -116,7 +116,10 @@ int main(int argc, char** argv) {
     SystemClock clock;
     NullHost host;
     AppContext ctx(ProgramFolder(dir + "/home", {}), clock, host);
-    ctx.initialise();
+    if (!ctx.initialise()) {
+        std::printf("cannot make the program folder\n");
+        return 1;
+    }
     std::filesystem::create_directories(dir + "/home/temp");
 
     std::vector<std::unique_ptr<Server>> servers;
@@ -128,7 +131,7 @@ int main(int argc, char** argv) {
     }
     for (auto& s : servers) {
         std::printf("== %s\n", s->name.c_str());
-        clsFTPConnection session(ctx);
+        clsFTPConnection session(ctx.control);
         session.SetupConnection("127.0.0.1", s->port, s->user, s->password, true);
         if (!session.EstablishConnection()) {
             std::printf("cannot log in\n");
@@ -172,11 +175,10 @@ int main(int argc, char** argv) {
         job->AddFile(
             std::make_unique<clsBackupFile>(clsBackupFile{dir + "/small", kSourceFolder, 0, 0}));
         const std::string name = job->sName;
-        ctx.jobs.append(std::move(job));
         RunOptions options;
-        options.ftp = [](AppContext& c) { return std::make_unique<clsFTPConnection>(c); };
+        options.ftp = makeFtpClient;
         RunSummary r;
-        const double run = bench::timed([&] { r = RunBackup(ctx, name, options); });
+        const double run = bench::timed([&] { r = BackupJob(ctx, *job, name, options); });
         std::printf("%-30s %8.2f s    %lld stored\n", "plain-copy run, small files", run,
                     static_cast<long long>(r.stored));
     }

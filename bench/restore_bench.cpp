@@ -9,7 +9,7 @@
 #include "bench_util.h"
 #include "core/app_context.h"
 #include "engine/backup_run.h"
-#include "restore/restore.h"
+#include "runner/job_runner.h"
 
 using namespace kestrel;
 
@@ -23,21 +23,26 @@ int main(int argc, char** argv) {
     SystemClock clock;
     NullHost host;
     AppContext ctx(ProgramFolder(scratch.path() + "/home", {}), clock, host);
-    ctx.initialise();
+    if (!ctx.initialise()) {
+        std::printf("cannot make the program folder\n");
+        return 1;
+    }
+    JobRunner runner(ctx);
     std::filesystem::create_directories(scratch.path() + "/dest");
     auto job = std::make_unique<clsBackup>();
     job->sName = "Bench";
     job->sDestinationDir = scratch.path() + "/dest";
     job->archived = true;
     job->AddFile(std::make_unique<clsBackupFile>(clsBackupFile{tree, kSourceFolder, 0, 0}));
-    ctx.jobs.append(std::move(job));
-    if (RunBackup(ctx, "Bench").status != kStatusOk) {
+    RunSummary backup;
+    if (runner.addJob(std::move(job)) != RunnerResult::Done ||
+        runner.RunBackup("Bench", &backup) != RunnerResult::Done || backup.status != kStatusOk) {
         std::printf("backup failed\n");
         return 1;
     }
 
     RestoreState state;
-    if (!LoadCatalogue(ctx, "Bench", state)) {
+    if (runner.openRestore("Bench", state) != RunnerResult::Done) {
         std::printf("catalogue failed\n");
         return 1;
     }
@@ -46,8 +51,7 @@ int main(int argc, char** argv) {
     }
     RestoreSummary summary;
     const double restore = bench::timed([&] {
-        summary = RestoreSelectedFiles(ctx, state,
-                                       RestoreOptions{false, scratch.path() + "/restored", true});
+        runner.restore(state, RestoreOptions{false, scratch.path() + "/restored", true}, &summary);
     });
     std::printf("%-26s %8.2f s  %8.1f MB/s  restored %lld, failed %lld\n",
                 "restore (plain archive)", restore, bench::megabytesPerSecond(t.bytes, restore),

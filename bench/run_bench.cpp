@@ -14,8 +14,8 @@ using namespace kestrel;
 
 namespace {
 
-clsBackup& addJob(AppContext& ctx, const std::string& name, const std::string& source,
-                  const std::string& dest, bool archived, bool incremental) {
+std::unique_ptr<clsBackup> makeJob(const std::string& name, const std::string& source,
+                                   const std::string& dest, bool archived, bool incremental) {
     std::filesystem::create_directories(dest);
     auto job = std::make_unique<clsBackup>();
     job->sName = name;
@@ -25,7 +25,7 @@ clsBackup& addJob(AppContext& ctx, const std::string& name, const std::string& s
     job->bIncremental = incremental;
     job->IncludeMask = "*.*";
     job->AddFile(std::make_unique<clsBackupFile>(clsBackupFile{source, kSourceFolder, 0, 0}));
-    return ctx.jobs.append(std::move(job));
+    return job;
 }
 
 void report(const char* what, std::size_t files, std::int64_t bytes, double seconds,
@@ -60,18 +60,21 @@ int main(int argc, char** argv) {
     SystemClock clock;
     NullHost host;
     AppContext ctx(ProgramFolder(scratch.path() + "/home", {}), clock, host);
-    ctx.initialise();
+    if (!ctx.initialise()) {
+        std::fprintf(stderr, "cannot make the program folder\n");
+        return 1;
+    }
 
-    addJob(ctx, "Copy", tree, scratch.path() + "/copy", false, false);
+    auto copyJob = makeJob("Copy", tree, scratch.path() + "/copy", false, false);
     RunSummary r;
-    const double copy = bench::timed([&] { r = RunBackup(ctx, "Copy"); });
+    const double copy = bench::timed([&] { r = BackupJob(ctx, *copyJob, "Copy"); });
     report("run: plain copies, full", t.files.size(), t.bytes, copy, r);
     std::filesystem::remove_all(scratch.path() + "/copy");
 
-    addJob(ctx, "Arc", tree, scratch.path() + "/arc", true, true);
-    const double full = bench::timed([&] { r = RunBackup(ctx, "Arc"); });
+    auto arcJob = makeJob("Arc", tree, scratch.path() + "/arc", true, true);
+    const double full = bench::timed([&] { r = BackupJob(ctx, *arcJob, "Arc"); });
     report("run: compressed archive, first", t.files.size(), t.bytes, full, r);
-    const double incr = bench::timed([&] { r = RunBackup(ctx, "Arc"); });
+    const double incr = bench::timed([&] { r = BackupJob(ctx, *arcJob, "Arc"); });
     report("run: compressed archive, unchanged", t.files.size(), t.bytes, incr, r);
 
     std::printf(

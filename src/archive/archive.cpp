@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "core/app_context.h"
+#include "core/run_control.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 
@@ -20,7 +20,8 @@ std::int64_t deflateBound(std::int64_t n) {
 
 }  // namespace
 
-clsArchive::clsArchive(AppContext& ctx) : m_ctx(ctx), m_volume(&ctx), m_catalogue(&ctx) {}
+clsArchive::clsArchive(RunControl& rc, std::string folder)
+    : m_ctx(rc), m_folder(std::move(folder)), m_volume(&rc), m_catalogue(&rc) {}
 
 clsArchive::~clsArchive() {
     m_volume.fClose();
@@ -38,14 +39,27 @@ std::string clsArchive::cataloguePath() const {
 void clsArchive::NewArchive(const std::string& name, bool clear, bool zip, std::int64_t total) {
     sName = name;
     ResetFiles();
-    sArcPath = m_ctx.paths.tempDir();
-    fs::makeDirs(sArcPath);
+    sArcPath = m_folder;
+    IsOpened = false;
+    std::string error;
+    if (!fs::makeDirs(sArcPath, &error)) {
+        fail(error, false);
+        return;
+    }
     if (clear && !name.empty()) {
-        if (auto names = fs::listDir(sArcPath)) {
-            for (const std::string& entry : *names) {
-                if (text::startsWith(entry, name) && fs::isRegularFile(fs::join(sArcPath, entry))) {
-                    fs::removeFile(fs::join(sArcPath, entry));
-                }
+        auto names = fs::listDir(sArcPath, &error);
+        if (!names) {
+            fail(error, false);
+            return;
+        }
+        for (const std::string& entry : *names) {
+            const std::string path = fs::join(sArcPath, entry);
+            // An old catalogue left in place would carry sessions whose volumes this one
+            // replaces: the archive is not opened then.
+            if (text::startsWith(entry, name) && fs::isRegularFile(path) &&
+                !fs::removeFile(path, &error)) {
+                fail(error, false);
+                return;
             }
         }
     }
@@ -193,8 +207,8 @@ void clsArchive::reportProgress(const std::string& item, std::int64_t fileBytes,
     m_lastProgressTick = now;
     const double total =
         100.0 * static_cast<double>(currSize + fileBytes) / (static_cast<double>(dTotalSize) + 1.0);
-    m_ctx.host.updateProgress(m_ctx.msg("strMsgArchiving") + (zipped ? "(Zipping)" : ""), item,
-                              dFilePercent > 100.0 ? 100.0 : dFilePercent, total);
+    m_ctx.updateProgress(m_ctx.msg("strMsgArchiving") + (zipped ? "(Zipping)" : ""), item,
+                         dFilePercent > 100.0 ? 100.0 : dFilePercent, total);
 }
 
 int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
@@ -272,7 +286,7 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
         checksum.fold(block);
         reportProgress(fullName, sourceOffset, expected, false);
         m_ctx.host.yield();
-        if (m_ctx.flags.bCancelFile || m_ctx.flags.bAbortBackup) {
+        if (m_ctx.flags.bCancelFile || m_ctx.flags.stopping()) {
             cutBack(startVolume, data.dStartOffset, current);
             m_ctx.flags.bCancelFile = false;
             return kCancelled;

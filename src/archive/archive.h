@@ -12,7 +12,7 @@
 
 namespace kestrel {
 
-struct AppContext;
+class RunControl;
 
 // Writes one backup session into the archive container in the temporary folder: volumes of
 // blocks (optionally gzip-compressed, optionally split at a size) and the catalogue file.
@@ -31,13 +31,15 @@ public:
     static constexpr int kDuplicateFlagged = 13;
     static constexpr int kOpenFailed = 14;  // the volume or the source could not be opened
 
-    explicit clsArchive(AppContext& ctx);
+    // folder: where the volumes and the catalogue are written (a run's temporary folder).
+    clsArchive(RunControl& rc, std::string folder);
     ~clsArchive();
     clsArchive(const clsArchive&) = delete;
     clsArchive& operator=(const clsArchive&) = delete;
 
-    // Opens the archive for files named name in the temporary folder. clear deletes every file
-    // there whose name begins with name first (old volumes and catalogue).
+    // Opens the archive for files named name in the archive's folder. clear deletes every file
+    // there whose name begins with name first (old volumes and catalogue). IsOpened stays false
+    // (and lastError says why) when the folder cannot be made or an old file not deleted.
     void NewArchive(const std::string& name, bool clear, bool zip = false, std::int64_t total = 0);
     // Adds one file; see the result codes above. flag only selects 12 or 13 for a duplicate.
     int AddFileToArchive(const clsDskFile& file, bool flag);
@@ -85,7 +87,8 @@ private:
     void reportProgress(const std::string& item, std::int64_t fileBytes, std::int64_t size,
                         bool force);
 
-    AppContext& m_ctx;
+    RunControl& m_ctx;
+    std::string m_folder;
     clsFile m_volume;
     std::string m_openVolume;  // base name of the open volume, "" when none
     clsFile m_catalogue;

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/app_context.h"
+#include "core/run_control.h"
 
 namespace kestrel {
 namespace {

@@ -10,7 +10,7 @@ struct gzFile_s;
 
 namespace kestrel {
 
-struct AppContext;
+class RunControl;
 
 // One open file with block reads and writes at explicit 64-bit positions, either plain or, with
 // bCompressed set before fOpen, through a gzip stream (read: "rb", write: append at level 9).
@@ -28,8 +28,8 @@ public:
     static constexpr int kModeWrite = 2;
     static constexpr int kModeReadWrite = 3;
 
-    // ctx, when given, receives the log line of a failed open and is yielded to during reads.
-    explicit clsFile(AppContext* ctx = nullptr) : m_ctx(ctx) {}
+    // rc, when given, receives the log line of a failed open and is yielded to during reads.
+    explicit clsFile(RunControl* rc = nullptr) : m_ctx(rc) {}
     ~clsFile();
     clsFile(const clsFile&) = delete;
     clsFile& operator=(const clsFile&) = delete;
@@ -69,7 +69,7 @@ private:
     bool flushWrites();
     void noteFailure(const std::string& text, bool diskFull);
 
-    AppContext* m_ctx;
+    RunControl* m_ctx;
     FileHandle m_plain;
     gzFile_s* m_gz = nullptr;
     std::string m_path;

@@ -1,7 +1,7 @@
 #include "archive/volume_reader.h"
 
 #include "archive/format.h"
-#include "core/app_context.h"
+#include "core/run_control.h"
 #include "platform/file_handle.h"
 #include "platform/fs.h"
 #include "platform/text.h"
@@ -44,7 +44,7 @@ const char* extractStatusText(ExtractStatus status) {
     return "unknown";
 }
 
-VolumeReader::VolumeReader(AppContext* ctx, VolumeSource& source, std::optional<bool> compressed)
+VolumeReader::VolumeReader(RunControl* ctx, VolumeSource& source, std::optional<bool> compressed)
     : m_ctx(ctx), m_source(source), m_compressed(compressed), m_file(ctx) {}
 
 bool VolumeReader::open(const std::string& baseName, std::string* detail) {
@@ -98,7 +98,7 @@ ExtractResult VolumeReader::extract(const clsRestoreFileData& rec, const Sink& s
             if (m_ctx->flags.bPauseBackup) {
                 WaitWhilePaused(*m_ctx);
             }
-            if (m_ctx->flags.bAbortBackup) {
+            if (m_ctx->flags.stopping()) {
                 return failWith(ExtractStatus::Aborted, "stopped by the user");
             }
         }

@@ -11,7 +11,7 @@
 
 namespace kestrel {
 
-struct AppContext;
+class RunControl;
 
 // Where the reader finds a volume: the local path of the volume with the given base name, or
 // nothing when it cannot be had. The restore fetches (downloads, decrypts) volumes here.
@@ -51,8 +51,8 @@ struct ExtractResult {
 class VolumeReader {
 public:
     // compressed: whether the volumes are gzip streams; nothing = tell by each volume's first
-    // bytes. ctx, when given, supplies the abort and pause flags and the yields.
-    VolumeReader(AppContext* ctx, VolumeSource& source, std::optional<bool> compressed);
+    // bytes. rc, when given, supplies the abort and pause flags and the yields.
+    VolumeReader(RunControl* rc, VolumeSource& source, std::optional<bool> compressed);
 
     // Called after each block with the current volume number and the bytes produced so far.
     using Progress = std::function<void(int volumeNumber, std::int64_t done)>;
@@ -66,7 +66,7 @@ public:
 private:
     bool open(const std::string& baseName, std::string* detail);
 
-    AppContext* m_ctx;
+    RunControl* m_ctx;
     VolumeSource& m_source;
     std::optional<bool> m_compressed;
     clsFile m_file;

@@ -43,10 +43,14 @@ void ConsoleHost::closeProgress() {
 
 MsgAnswer ConsoleHost::messageBox(const std::string& text, MsgIcon icon, MsgButtons,
                                   MsgAnswer safeDefault) {
+    notice(text, icon);
+    return safeDefault;
+}
+
+void ConsoleHost::notice(const std::string& text, MsgIcon icon) {
     clearProgressLine();
     const char* prefix = icon == MsgIcon::Critical ? "error: " : "";
     m_err << prefix << text << '\n';
-    return m_answer.value_or(safeDefault);
 }
 
 }  // namespace kestrel

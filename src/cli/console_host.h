@@ -9,18 +9,18 @@ namespace kestrel {
 
 // The host of the command-line front end and the service: log lines and messages go to the
 // error stream, progress to a single updating line when that stream is a terminal. Nobody
-// answers questions: each gets the answer set in advance (from command-line options) or its
-// safe default, so that an unattended run never hangs.
+// answers questions: each gets its safe default (options such as --overwrite decide in advance),
+// so that an unattended run never hangs.
 class ConsoleHost : public Host {
 public:
     ConsoleHost(std::ostream& err, bool progressLine);
 
-    // The answer to give to every question from now on; nothing = the safe default.
-    void setAnswer(std::optional<MsgAnswer> answer) { m_answer = answer; }
     void setEchoLog(bool echo) { m_echoLog = echo; }
 
     void yield() override {}
     bool windowVisible() const override { return false; }
+    // Nobody answers at a console: questions take their safe default and are noticed.
+    bool canAsk() const override { return false; }
     void logLine(const std::string& stampedLine) override;
     void setStatusText(int, const std::string&) override {}
     void setCaptionSuffix(const std::string&) override {}
@@ -31,6 +31,7 @@ public:
     void closeProgress() override;
     MsgAnswer messageBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
                          MsgAnswer safeDefault) override;
+    void notice(const std::string& text, MsgIcon icon) override;
 
 private:
     void clearProgressLine();
@@ -39,7 +40,6 @@ private:
     bool m_progressLine;
     bool m_progressShown = false;
     bool m_echoLog = true;
-    std::optional<MsgAnswer> m_answer;
 };
 
 }  // namespace kestrel

@@ -10,7 +10,8 @@ AppContext::AppContext(ProgramFolder folder, Clock& clockRef, Host& hostRef)
       host(hostRef),
       settingsStore(paths.path("settings.ini")),
       settings(settingsStore),
-      log(paths.path("logs"), clockRef, hostRef) {}
+      log(paths.path("logs"), clockRef, hostRef),
+      control(flags, hostRef, clockRef, messages, log) {}
 
 bool AppContext::initialise(std::string* error) {
     if (!fs::makeDirs(paths.home(), error)) {

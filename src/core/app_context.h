@@ -6,8 +6,8 @@
 #include "core/host.h"
 #include "core/log.h"
 #include "core/messages.h"
+#include "core/run_control.h"
 #include "core/settings.h"
-#include "jobs/jobs.h"
 #include "platform/clock.h"
 #include "platform/program_folder.h"
 #include "platform/settings_store.h"
@@ -16,7 +16,8 @@ namespace kestrel {
 
 // Everything the program shares between its parts, built once by the front end (desktop
 // program, command line, service or test) and passed by reference. The clock and the host
-// belong to the front end and must outlive the context.
+// belong to the front end and must outlive the context. The jobs are not here: the job runner
+// owns them, above the layers that only need this.
 struct AppContext {
     AppContext(ProgramFolder folder, Clock& clockRef, Host& hostRef);
     AppContext(const AppContext&) = delete;
@@ -24,7 +25,7 @@ struct AppContext {
 
     // Creates the program folder, reads the start-up settings and builds the message table in
     // the chosen language. False (with *error) when the program folder cannot be created.
-    bool initialise(std::string* error = nullptr);
+    [[nodiscard]] bool initialise(std::string* error = nullptr);
 
     // Shorthands for the common use of the message table and the log.
     const std::string& msg(std::string_view key) const { return messages.GetMessage(key); }
@@ -40,7 +41,8 @@ struct AppContext {
     Messages messages;
     Log log;
     EngineFlags flags;
-    Jobs jobs;
+    // The narrow view of the above that long operations take.
+    RunControl control;
 };
 
 }  // namespace kestrel

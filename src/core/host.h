@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace kestrel {
@@ -19,8 +20,19 @@ public:
 
     // Lets the user interface process pending events (clicks on pause or abort, repaints).
     virtual void yield() = 0;
-    // Whether the main window is visible; message boxes of the engine are only shown then.
+    // Whether yield serves an event loop. Without one, a paused run sleeps on the engine flags.
+    virtual bool hasEventLoop() const { return false; }
+    // For a paused run, when there is an event loop: serves it until an event came or atMost
+    // passed. A window's host blocks in its loop meanwhile, so a pause costs no processor time.
+    virtual void waitForEvents(std::chrono::milliseconds atMost) {
+        (void)atMost;
+        yield();
+    }
+    // Whether the main window is visible.
     virtual bool windowVisible() const = 0;
+    // Whether a message box may be shown and waited for: someone is there to answer it. The
+    // core asks and tells through ask() and tell() below, which keep to this.
+    virtual bool canAsk() const = 0;
 
     // A new stamped line of the program log, for the log list.
     virtual void logLine(const std::string& stampedLine) = 0;
@@ -36,17 +48,28 @@ public:
                                 double filePercent, double totalPercent) = 0;
     virtual void closeProgress() = 0;
 
-    // Shows a message or asks a question. When nobody can answer (no window, no terminal) the
-    // host returns safeDefault at once instead of waiting.
+    // Shows a message box and waits for the answer; only called while canAsk() holds.
+    // safeDefault is the answer when the box is closed without one.
     virtual MsgAnswer messageBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
                                  MsgAnswer safeDefault) = 0;
+    // A message for whoever may read it later, when no box may be shown (the console prints
+    // it). Nothing waits for it.
+    virtual void notice(const std::string& text, MsgIcon icon) = 0;
 };
+
+// Puts a question when someone can answer it; otherwise the question is noticed and answered
+// with safeDefault.
+MsgAnswer ask(Host& host, const std::string& text, MsgIcon icon, MsgButtons buttons,
+              MsgAnswer safeDefault);
+// Shows a message that needs no decision: a box when someone can see it, else a notice.
+void tell(Host& host, const std::string& text, MsgIcon icon);
 
 // A host that shows nothing and answers every question with its safe default.
 class NullHost : public Host {
 public:
     void yield() override {}
     bool windowVisible() const override { return false; }
+    bool canAsk() const override { return false; }
     void logLine(const std::string&) override {}
     void setStatusText(int, const std::string&) override {}
     void setCaptionSuffix(const std::string&) override {}
@@ -57,6 +80,7 @@ public:
     MsgAnswer messageBox(const std::string&, MsgIcon, MsgButtons, MsgAnswer safeDefault) override {
         return safeDefault;
     }
+    void notice(const std::string&, MsgIcon) override {}
 };
 
 }  // namespace kestrel

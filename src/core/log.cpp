@@ -23,7 +23,10 @@ std::string Log::rotatedPath(int n) const {
 }
 
 std::string Log::stamp() const {
-    return "[" + m_clock.now().format("yyyy MMM dd HH:mm:ss") + "]-";
+    std::string out = "[";
+    out += m_clock.now().format("yyyy MMM dd HH:mm:ss");
+    out += "]-";
+    return out;
 }
 
 void Log::addListLine(std::string_view piece) {
@@ -53,7 +56,7 @@ void Log::WriteLog(std::string_view message) {
         }
     }
 
-    if (!fs::makeDirs(m_dir)) {
+    if (m_dir.empty() || !fs::makeDirs(m_dir)) {
         return;
     }
     rotateIfNeeded();

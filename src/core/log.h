@@ -19,6 +19,7 @@ public:
     static constexpr size_t kListCapacity = 20'000;
     static constexpr int kMaxRotations = 999;
 
+    // logDir "" keeps no file: entries reach only the host and the list.
     Log(std::string logDir, Clock& clock, Host& host);
 
     // Never fails towards the caller: an entry that cannot be written to the file is lost

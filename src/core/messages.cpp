@@ -131,6 +131,32 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgRestoreFileFailed", "FAIL: %d not restored: %s"},
         {"strMsgRestoreKept", "%d exists and was kept"},
         {"strMsgRestoredOk", "OK: %d restored"},
+        // Texts of the FTP session and the engine that the table above has no key for.
+        {"strMsgNoWelcome", "Couldn't read servers welcome message!"},
+        {"strMsgPortCommandFailed", "Port command failed!"},
+        {"strMsgUploadSizeMismatch", "FAIL: %d has %s bytes on the server instead of %i!"},
+        {"strMsgEncrypting", "Encrypting ..."},
+        {"strMsgDecrypting", "Decrypt ..."},
+        {"strMsgBackupOf", "Backup %d..."},
+        {"strMsgFileAborted", "%d aborted"},
+        {"strMsgCantCreateArchive", "FAIL: Can't create the archive in %d: %s"},
+        {"strMsgCantCreateWorkFolder", "FAIL: Can't create a working folder in %d: %s"},
+        // Why a job cannot be kept as it stands.
+        {"strMsgNameEmpty", "The backup needs a name!"},
+        {"strMsgNameBlanks", "A backup name must not begin or end with a blank!"},
+        {"strMsgNameControl", "A backup name must not hold control characters!"},
+        {"strMsgNameBadChars",
+         "A backup name must not hold \"[\", \"]\", \"/\" or \"|\", nor begin with \";\"!"},
+        {"strMsgNameReserved", "\"Backups\" is the name of the backup list!"},
+        {"strMsgSplitNeedsArchive", "Only an archive can be split into volumes!"},
+        // What the job runner refuses or notes.
+        {"strMsgJobIsActive", "The backup %d is running and can't be changed now!"},
+        {"strMsgRunLocked",
+         "Another Kestrel program is running a backup in this program folder (%s)! Try again "
+         "when it has finished."},
+        {"strMsgRunLockFailed", "Can't take the run lock of the program folder: %s"},
+        {"strMsgQuitPending", "Kestrel is closing: no new backup or restore is started."},
+        {"strMsgStopRequested", "Stop requested (signal %d): the work under way was ended."},
     };
     return kTable;
 }

@@ -67,6 +67,8 @@ int Settings::RegCreateKey(std::string_view path) {
 void Settings::loadStartupValues(const ProgramFolder& folder) {
     languageFilePath = findLanguageFile(folder, general("Language", "english"));
     RunAsService = static_cast<std::int32_t>(text::leadingInt(general("RunAsService", "0")));
+    style = static_cast<std::uint8_t>(text::leadingInt(general("style", "1")));
+    blockSchedule = text::leadingInt(general("blockSchedule", "1")) == 1;
 }
 
 std::string findLanguageFile(const ProgramFolder& folder, std::string_view language) {

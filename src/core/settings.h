@@ -40,7 +40,7 @@ public:
         return SaveSetting(kSettingsArea, kGeneralSettings, name, value);
     }
 
-    // Reads "Language" and "RunAsService" into the in-memory copies.
+    // Reads "Language", "RunAsService", "style" and "blockSchedule" into the in-memory copies.
     void loadStartupValues(const ProgramFolder& folder);
 
     // In-memory copies.

@@ -18,10 +18,11 @@ std::string incrementalVolumeName(const std::string& jobName, const DateTime& st
     return name;
 }
 
-BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list, bool forceFull,
+BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
+                          const std::string& folder, bool forceFull,
                           const EarlierSessions& earlier) {
     BuildOutcome outcome;
-    clsArchive archive(ctx);
+    clsArchive archive(ctx.control, folder);
     archive.dSessionDate = ctx.clock.now();
     while (!forceFull && earlier.stamps.count(archive.dSessionDate.serialSeconds()) != 0) {
         archive.dSessionDate = archive.dSessionDate.addSeconds(1);
@@ -37,14 +38,16 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list, bo
     archive.bSplit = job.archived;
     archive.dSplitSize = job.splitSize;
     if (!archive.IsOpened) {
+        ctx.WriteLog(ctx.messages.format("strMsgCantCreateArchive",
+                                         {{"%d", folder}, {"%s", archive.lastError()}}));
         return outcome;
     }
-    ctx.host.showProgress(ctx.msg("strMsgCreatingBkpArc"));
+    ctx.control.showProgress(ctx.msg("strMsgCreatingBkpArc"));
 
     std::int64_t added = 0;
     for (const clsDskFile& file : list) {
         if (ctx.flags.bPauseBackup) {
-            WaitWhilePaused(ctx);
+            WaitWhilePaused(ctx.control);
         }
         const int code = archive.AddFileToArchive(file, false);
         const std::string fullName = file.fullName();
@@ -59,7 +62,7 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list, bo
                 outcome.diskFull = archive.diskFull();
                 return outcome;
             case clsArchive::kCancelled:
-                ctx.WriteLog(fullName + " aborted");
+                ctx.WriteLog(ctx.messages.format("strMsgFileAborted", {{"%d", fullName}}));
                 return outcome;
             case clsArchive::kOpenFailed:
                 ctx.WriteLog(ctx.messages.format("strMsgOpenFailed", {{"%d", fullName}}));
@@ -68,7 +71,7 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list, bo
             default:
                 break;
         }
-        if (ctx.flags.bAbortBackup) {
+        if (ctx.flags.stopping()) {
             job.enumStatus = kStatusAborted;
             return outcome;
         }

@@ -18,8 +18,8 @@ struct BuildOutcome {
     bool diskFull = false;      // the build failed for lack of space
 };
 
-// Packs the working list into the job's archive in the temporary folder and, when done,
-// replaces the list by the volume files followed by the catalogue. Full jobs start a new
+// Packs the working list into the job's archive in folder (the run's temporary folder) and, when
+// done, replaces the list by the volume files followed by the catalogue. Full jobs start a new
 // archive named after the job; incremental ones name their volumes after the job and the
 // start time and extend the catalogue fetched before. forceFull builds a full archive for an
 // incremental job (when its previous catalogue could not be read).
@@ -32,7 +32,8 @@ struct EarlierSessions {
     std::unordered_set<std::int64_t> stamps;  // DateTime::serialSeconds
 };
 BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
-                          bool forceFull = false, const EarlierSessions& earlier = {});
+                          const std::string& folder, bool forceFull = false,
+                          const EarlierSessions& earlier = {});
 
 // The base name of an incremental session's volumes: the job name and the minute, with the
 // seconds and then a letter added when an earlier session of that minute has the name.

@@ -8,10 +8,11 @@
 #include "archive/catalogue.h"
 #include "core/app_context.h"
 #include "engine/archive_build.h"
+#include "engine/catalogue_fetch.h"
+#include "engine/destination.h"
 #include "engine/encryption.h"
 #include "engine/enumeration.h"
 #include "engine/transfer.h"
-#include "jobs/job_store.h"
 #include "platform/fs.h"
 
 namespace kestrel {
@@ -47,7 +48,11 @@ void dropUnchanged(WorkingList& list, const std::vector<clsRestoreFileData>& rec
 class Run {
 public:
     Run(AppContext& ctx, clsBackup& job, const std::string& name, const RunOptions& options)
-        : m_ctx(ctx), m_job(job), m_name(name), m_options(options) {}
+        : m_ctx(ctx),
+          m_job(job),
+          m_name(name),
+          m_options(options),
+          m_temp(options.tempDir.empty() ? ctx.paths.tempDir() : options.tempDir) {}
 
     RunSummary execute();
 
@@ -62,11 +67,13 @@ private:
     RunSummary summary();
     RunSummary errorEnd(RunError error);
     int storeOne(const clsDskFile& file);
+    bool saveOutcome();
 
     AppContext& m_ctx;
     clsBackup& m_job;
     std::string m_name;
     const RunOptions& m_options;
+    std::string m_temp;
     WorkingList m_list;
     ListingProblems m_problems;
     std::unique_ptr<FtpClient> m_ftp;
@@ -75,81 +82,60 @@ private:
     bool m_forceFull = false;
     EarlierSessions m_earlier;
     bool m_diskFull = false;
+    bool m_outcomeSaved = true;
 };
+
+bool Run::saveOutcome() {
+    if (m_options.saveOutcome && !m_options.saveOutcome(m_job)) {
+        m_outcomeSaved = false;
+    }
+    return m_outcomeSaved;
+}
 
 bool Run::connectFtp() {
     if (!m_ftp && m_options.ftp) {
-        m_ftp = m_options.ftp(m_ctx);
+        m_ftp = m_options.ftp(m_ctx.control);
     }
     if (!m_ftp || !m_job.objDestination) {
         m_ctx.WriteLog(msg("strMsgCantConnectToFTP"));
         return false;
     }
-    const clsKestrel& d = *m_job.objDestination;
-    m_ftp->SetupConnection(d.hostname, d.port, d.username, d.password, d.bPassiveMode);
-    return m_ftp->EstablishConnection();
+    return connectSession(*m_ftp, *m_job.objDestination);
 }
 
 // Steps 15 to 19: fetch the previous catalogue and drop the files it holds unchanged. False
 // when the run must go to its summary (the FTP server could not be reached).
 bool Run::selectIncremental() {
-    const std::string local = fs::join(m_ctx.paths.tempDir(), m_job.sName + ".fs");
-    std::string previous;
-    if (m_job.destFTP) {
-        if (!connectFtp()) {
-            m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
-            return false;
-        }
-        const std::string remote = m_job.sDestinationDir + "/" + m_job.sName + ".fs";
-        if (m_ftp->GetFile(remote, local) != 1) {
-            m_ctx.WriteLog(m_ctx.messages.format("strMsgDownloadFailed", {{"%d", remote}}));
-            return true;
-        }
-        previous = local;
-    } else {
-        const std::string stored = fs::join(m_job.sDestinationDir, m_job.sName + ".fs");
-        if (!fs::isRegularFile(stored)) {
-            return true;
-        }
-        std::string error;
-        if (!fs::copyFile(stored, local, &error)) {
-            m_ctx.WriteLog(m_ctx.messages.format("strMsgDownloadFailed", {{"%d", stored}}) + " (" +
-                           error + ")");
-            m_forceFull = true;
-            return true;
-        }
-        previous = local;
+    if (m_job.destFTP && !connectFtp()) {
+        m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
+        return false;
     }
-    if (m_job.Protected) {
-        std::string error;
-        if (!DecryptFile(m_ctx, previous, m_job.password, &error)) {
+    CatalogueFetch fetched = FetchCatalogue(m_ctx, m_job, m_ftp.get(), m_temp);
+    using Status = CatalogueFetch::Status;
+    switch (fetched.status) {
+        case Status::Missing:
+            return true;
+        case Status::FetchFailed:
+            // A local catalogue that is there but cannot be copied must not be extended blind.
+            m_forceFull = !m_job.destFTP;
+            return true;
+        case Status::DecryptFailed:
+        case Status::Unreadable:
             // Appending this session to a catalogue nobody can read would lose it too.
-            m_ctx.WriteLog(m_ctx.messages.format("strMsgDecryptFailedFull",
-                                                 {{"%d", previous}, {"%s", error}}));
-            fs::removeFile(previous);
+            m_ctx.WriteLog(m_ctx.messages.format(
+                "strMsgDecryptFailedFull", {{"%d", fetched.localPath}, {"%s", fetched.error}}));
             m_forceFull = true;
             return true;
-        }
+        case Status::Read:
+            break;
     }
-    std::string error;
-    auto catalogue = ReadCatalogue(previous, &error);
-    if (!catalogue) {
-        m_ctx.WriteLog(
-            m_ctx.messages.format("strMsgDecryptFailedFull", {{"%d", previous}, {"%s", error}}));
-        m_forceFull = true;
-        return true;
-    }
-    for (size_t line : catalogue->skippedLines) {
-        m_ctx.WriteLog(m_ctx.messages.format(
-            "strMsgStoreLineSkipped", {{"%d", previous}, {"%s", "line " + std::to_string(line)}}));
-    }
-    for (const clsRestoreFileData& rec : catalogue->records) {
+    for (const clsRestoreFileData& rec : fetched.catalogue->records) {
         for (const std::string& volume : {rec.arcStart, rec.arcEnd}) {
             m_earlier.volumeNames.insert(volume.substr(0, volume.find('-')));
         }
         m_earlier.stamps.insert(rec.dSession.serialSeconds());
     }
-    dropUnchanged(m_list, catalogue->records);
+    dropUnchanged(m_list, fetched.catalogue->records);
     return true;
 }
 
@@ -160,7 +146,7 @@ int Run::storeOne(const clsDskFile& file) {
         std::string target = fs::join(file.path, file.filename);
         if (!m_job.archived) {
             // Never touch a source file: encrypt a copy of it.
-            const std::string folder = fs::join(m_ctx.paths.tempDir(), "encrypt");
+            const std::string folder = fs::join(m_temp, "encrypt");
             source = fs::join(folder, file.filename.empty() ? "missing" : file.filename);
             if (!fs::makeDirs(folder, &error) || file.filename.empty() ||
                 !fs::copyFile(target, source, &error)) {
@@ -194,10 +180,10 @@ int Run::storeOne(const clsDskFile& file) {
 }
 
 RunSummary Run::summary() {
-    if (m_job.archived) {
-        CleanTempFolder(m_ctx);
+    if (m_job.archived && !CleanTempFolder(m_ctx, m_temp)) {
+        // Logged; the next run empties the folder before it starts.
     }
-    m_ctx.host.closeProgress();
+    m_ctx.control.closeProgress();
     const std::string stars(72, '*');
     m_ctx.WriteLog(stars);
     m_ctx.WriteLog("*   " + msg("strMsgFilesStored") + std::to_string(m_stored));
@@ -219,9 +205,8 @@ RunSummary Run::summary() {
         m_job.enumStatus = kStatusOk;
         m_ctx.WriteLog(msg("strMsgNoFilesForBackup"));
     }
-    RunSummary result{true, m_stored, m_notStored, total, m_job.enumStatus, false};
     m_list.clear();
-    SaveJobs(m_ctx);
+    saveOutcome();
     m_ctx.flags.bBackupRunning = false;
     if (m_job.enumStatus == kStatusOk) {
         const std::string done = m_ctx.messages.format(
@@ -233,15 +218,15 @@ RunSummary Run::summary() {
             m_job.lastOK = m_ctx.clock.now();
         }
         if (m_ctx.host.windowVisible()) {
-            m_ctx.host.messageBox(done, MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok);
+            tell(m_ctx.host, done, MsgIcon::Information);
         }
     } else {
         m_ctx.WriteLog(failedText());
         if (m_ctx.host.windowVisible()) {
-            m_ctx.host.messageBox(failedText(), MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok);
+            tell(m_ctx.host, failedText(), MsgIcon::Critical);
         }
     }
-    return result;
+    return RunSummary{true, m_stored, m_notStored, total, m_job.enumStatus, false, m_outcomeSaved};
 }
 
 RunSummary Run::errorEnd(RunError error) {
@@ -255,42 +240,42 @@ RunSummary Run::errorEnd(RunError error) {
             break;
         case RunError::DiskFull:
             m_ctx.WriteLog(msg("strMsgBackupMediaFull"));
-            m_ctx.host.messageBox(msg("strMsgBackupMediaFull"), MsgIcon::Critical, MsgButtons::Ok,
-                                  MsgAnswer::Ok);
+            tell(m_ctx.host, msg("strMsgBackupMediaFull"), MsgIcon::Critical);
             break;
         case RunError::Other:
             m_ctx.WriteLog(failedText());
             break;
     }
-    m_ctx.host.closeProgress();
-    SaveJobs(m_ctx);
+    m_ctx.control.closeProgress();
+    saveOutcome();
     m_ctx.flags.bBackupRunning = false;
     m_list.clear();
     if (m_ctx.host.windowVisible()) {
-        m_ctx.host.messageBox(failedText(), MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok);
+        tell(m_ctx.host, failedText(), MsgIcon::Critical);
     }
     result.status = m_job.enumStatus;
+    result.outcomeSaved = m_outcomeSaved;
     return result;
 }
 
 RunSummary Run::execute() {
     // File list (steps 11 to 14).
     SetStatusText(m_ctx, msg("strMsgCreateListFiles"));
-    m_ctx.host.showProgress(msg("strMsgCreateListFiles"));
+    m_ctx.control.showProgress(msg("strMsgCreateListFiles"));
     for (const auto& entry : m_job.Files) {
-        if (m_ctx.flags.bAbortBackup) {
+        if (m_ctx.flags.stopping()) {
             return errorEnd(RunError::None);
         }
         if (entry->bForD == kSourceFolder) {
             SearchFiles(m_ctx, entry->sPath, m_list, m_problems);
-            if (m_ctx.flags.bAbortBackup) {
+            if (m_ctx.flags.stopping()) {
                 return errorEnd(RunError::None);
             }
         } else if (entry->bForD == kSourceFile) {
             MakeSingleFileEntry(m_ctx, *entry, m_list, m_problems);
         }
         if (m_ctx.flags.bPauseBackup) {
-            WaitWhilePaused(m_ctx);
+            WaitWhilePaused(m_ctx.control);
         }
     }
     m_notStored += m_problems.unreadable;
@@ -307,16 +292,17 @@ RunSummary Run::execute() {
         m_job.RunSize += f.dSize;
     }
     if (m_job.archived) {
-        const BuildOutcome built = BuildArchive(m_ctx, m_job, m_list, m_forceFull, m_earlier);
+        const BuildOutcome built =
+            BuildArchive(m_ctx, m_job, m_list, m_temp, m_forceFull, m_earlier);
         if (built.result != 1) {
-            m_ctx.host.closeProgress();
+            m_ctx.control.closeProgress();
             return errorEnd(built.diskFull ? RunError::DiskFull : RunError::None);
         }
         m_notStored += built.notAdded;
     }
-    m_ctx.host.closeProgress();
-    m_ctx.host.showProgress("");
-    m_ctx.host.updateProgress(msg("strMsgCopyToDest"), "", 0, 0);
+    m_ctx.control.closeProgress();
+    m_ctx.control.showProgress("");
+    m_ctx.control.updateProgress(msg("strMsgCopyToDest"), "", 0, 0);
     if (m_list.empty()) {
         m_ctx.WriteLog(msg("strMsgNoFilesForBackup"));
         return summary();
@@ -339,10 +325,10 @@ RunSummary Run::execute() {
         done += file.dSize;
         m_ctx.host.yield();
         if (m_ctx.flags.bPauseBackup) {
-            WaitWhilePaused(m_ctx);
+            WaitWhilePaused(m_ctx.control);
         }
-        if (m_ctx.flags.bAbortBackup) {
-            m_ctx.host.closeProgress();
+        if (m_ctx.flags.stopping()) {
+            m_ctx.control.closeProgress();
             return errorEnd(RunError::None);
         }
         if (storeOne(file) == kStored) {
@@ -353,7 +339,7 @@ RunSummary Run::execute() {
         if (m_diskFull) {
             return errorEnd(RunError::DiskFull);
         }
-        m_ctx.host.updateProgress(
+        m_ctx.control.updateProgress(
             msg("strMsgBackupProgress"), file.path + file.filename, 100,
             100.0 * static_cast<double>(done) / (static_cast<double>(total) + 1.0));
         m_ctx.host.yield();
@@ -369,35 +355,30 @@ void SetStatusText(AppContext& ctx, const std::string& text) {
     ctx.host.yield();
 }
 
-RunSummary RunBackup(AppContext& ctx, const std::string& name, const RunOptions& options) {
+RunSummary BackupJob(AppContext& ctx, clsBackup& job, const std::string& name,
+                     const RunOptions& options) {
     if (ctx.flags.bBackupRunning) {
         ctx.WriteLog(ctx.msg("strMsgBackupPending"));
         return {};
     }
-    clsBackup* job = ctx.jobs.find(name);
-    if (job == nullptr) {
-        ctx.WriteLog(ctx.messages.format("strMsgJobNotFound", {{"%d", name}}));
-        return {};
-    }
-    SaveJobs(ctx);
     ctx.flags.bCancelFile = false;
     ctx.flags.bAbortBackup = false;
     ctx.flags.bPauseBackup = false;
     ctx.WriteLog(ctx.msg("strMsgBackupStartedAt") + ctx.clock.now().format(kDateTimeText));
     ctx.flags.bBackupRunning = true;
-    ctx.WriteLog("Backup " + job->sName + "...");
-    job->enumStatus = kStatusFailed;
+    ctx.WriteLog(ctx.messages.format("strMsgBackupOf", {{"%d", job.sName}}));
+    job.enumStatus = kStatusFailed;
 
-    Run run(ctx, *job, name, options);
+    Run run(ctx, job, name, options);
     try {
         return run.execute();
     } catch (const std::exception& e) {
         ctx.WriteLog(std::string("ERROR: ") + e.what());
         ctx.flags.bBackupRunning = false;
-        ctx.host.closeProgress();
-        SaveJobs(ctx);
+        ctx.control.closeProgress();
+        const bool saved = !options.saveOutcome || options.saveOutcome(job);
         ctx.WriteLog(ctx.messages.format("strMsgBackupFailed", {{"%d", name}}));
-        return RunSummary{true, 0, 0, 0, job->enumStatus, false};
+        return RunSummary{true, 0, 0, 0, job.enumStatus, false, saved};
     }
 }
 

@@ -30,12 +30,12 @@ bool runTool(AppContext& ctx, const std::string& file, const std::string& passwo
                                            "/P:" + password,
                                            encrypt ? "/e" : "/d",
                                            "/q"};
-    const std::string caption = encrypt ? "Encrypting ..." : "Decrypt ...";
+    const std::string& caption = ctx.msg(encrypt ? "strMsgEncrypting" : "strMsgDecrypting");
     const std::string item = fs::fileNameOf(file);
     auto code = runProcess(
         argv,
         [&] {
-            ctx.host.updateProgress(caption, item, 0, 0);
+            ctx.control.updateProgress(caption, item, 0, 0);
             ctx.host.yield();
         },
         &why);

@@ -41,7 +41,7 @@ struct Search {
         }
         const std::string prefix = dir.back() == fs::kSeparator ? dir : dir + fs::kSeparator;
         for (const std::string& name : *names) {
-            if (ctx.flags.bAbortBackup) {
+            if (ctx.flags.stopping()) {
                 return;
             }
             ctx.host.yield();
@@ -71,14 +71,14 @@ struct Search {
                 const std::uint64_t now = ctx.clock.tickMs();
                 if (now - lastProgress >= kProgressIntervalMs) {
                     lastProgress = now;
-                    ctx.host.updateProgress(ctx.msg("strMsgSearchingForFiles"),
-                                            name + " < " + prefix, 0, 0);
+                    ctx.control.updateProgress(ctx.msg("strMsgSearchingForFiles"),
+                                               name + " < " + prefix, 0, 0);
                 }
             } else {
                 ctx.WriteLog(ctx.messages.format("strMsgSkippedNotRegular", {{"%d", full}}));
             }
             if (ctx.flags.bPauseBackup) {
-                WaitWhilePaused(ctx);
+                WaitWhilePaused(ctx.control);
             }
         }
     }

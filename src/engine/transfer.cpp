@@ -1,8 +1,8 @@
 #include "engine/transfer.h"
 
 #include "core/app_context.h"
-#include "engine/ftp_client.h"
 #include "engine/paths.h"
+#include "ftp/ftp_client.h"
 #include "platform/fs.h"
 
 namespace kestrel {
@@ -27,9 +27,20 @@ int CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFil
     const std::string destination = fs::join(folder, file.filename);
     std::string error;
     bool full = false;
-    const bool ok =
-        !file.filename.empty() && MakeDirs(folder) &&
-        fs::copyFile(sourceOverride.empty() ? source : sourceOverride, destination, &error, &full);
+    auto keepGoing = [&] {
+        ctx.host.yield();
+        if (ctx.flags.bPauseBackup) {
+            WaitWhilePaused(ctx.control);
+        }
+        if (ctx.flags.bCancelFile) {
+            ctx.flags.bCancelFile = false;
+            return false;
+        }
+        return !ctx.flags.stopping();
+    };
+    const bool ok = !file.filename.empty() && MakeDirs(folder) &&
+                    fs::copyFile(sourceOverride.empty() ? source : sourceOverride, destination,
+                                 &error, &full, keepGoing);
     if (diskFull != nullptr) {
         *diskFull = full;
     }
@@ -63,8 +74,14 @@ bool MakeDirs(const std::string& path) {
     return fs::makeDirs(path);
 }
 
-void CleanTempFolder(AppContext& ctx) {
-    fs::deleteFilesIn(ctx.paths.tempDir());
+bool CleanTempFolder(AppContext& ctx, const std::string& folder) {
+    std::string error;
+    if (!fs::deleteFilesIn(folder, &error)) {
+        ctx.WriteLog(ctx.msg("strMsgCantDeleteFilesFromTemp1") + folder +
+                     ctx.msg("strMsgCantDeleteFilesFromTemp2") + " (" + error + ")");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace kestrel

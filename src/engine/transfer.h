@@ -16,8 +16,10 @@ inline constexpr int kNotStored = 2;
 // Copies one working-list file to the job's local destination: plain copies mirror the source
 // folder below the destination folder (/home/u/f.txt -> DEST/home/u/f.txt), archive files go
 // into the destination folder itself. The copy keeps the file's mode and times and replaces an
-// existing copy only when complete. sourceOverride, when given, is copied in the file's place
-// (an encrypted copy of it). Returns kStored or kNotStored; *diskFull tells a full destination.
+// existing copy only when complete. It yields while it copies and stops, leaving nothing
+// behind, when the user aborts the run or cancels the file. sourceOverride, when given, is
+// copied in the file's place (an encrypted copy of it). Returns kStored or kNotStored;
+// *diskFull tells a full destination.
 int CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFile& file,
                           const std::string& sourceOverride = "", bool* diskFull = nullptr);
 
@@ -29,9 +31,10 @@ int UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job, const 
 std::string destinationFolder(const clsBackup& job, const clsDskFile& file);
 
 // Creates every missing level of a folder path; true when it exists afterwards.
-bool MakeDirs(const std::string& path);
+[[nodiscard]] bool MakeDirs(const std::string& path);
 
-// Deletes every file in the temporary folder (sub-folders stay).
-void CleanTempFolder(AppContext& ctx);
+// Deletes every file in the run's temporary folder (sub-folders stay); false (and a log line)
+// when one could not be deleted.
+[[nodiscard]] bool CleanTempFolder(AppContext& ctx, const std::string& folder);
 
 }  // namespace kestrel

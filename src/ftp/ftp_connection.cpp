@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "archive/file.h"
-#include "core/app_context.h"
+#include "core/run_control.h"
+#include "platform/file_handle.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 
@@ -23,8 +23,7 @@ bool startsWithCode(std::string_view line) {
 
 }  // namespace
 
-clsFTPConnection::clsFTPConnection(AppContext& ctx)
-    : m_ctx(ctx), ctrlSocket(&ctx), sckData(nullptr) {}
+clsFTPConnection::clsFTPConnection(RunControl& rc) : m_rc(rc), ctrlSocket(&rc), sckData(nullptr) {}
 
 clsFTPConnection::~clsFTPConnection() = default;
 
@@ -76,12 +75,12 @@ std::optional<clsFTPConnection::Reply> clsFTPConnection::takeReply() {
 }
 
 std::optional<clsFTPConnection::Reply> clsFTPConnection::readReply(int timeoutMs) {
-    const std::uint64_t start = m_ctx.clock.tickMs();
+    const std::uint64_t start = m_rc.clock.tickMs();
     for (;;) {
         if (auto reply = takeReply()) {
             return reply;
         }
-        const auto elapsed = static_cast<int>(m_ctx.clock.tickMs() - start);
+        const auto elapsed = static_cast<int>(m_rc.clock.tickMs() - start);
         if (elapsed >= timeoutMs) {
             return std::nullopt;
         }
@@ -89,7 +88,7 @@ std::optional<clsFTPConnection::Reply> clsFTPConnection::readReply(int timeoutMs
         if (r == TcpSocket::Read::Closed || r == TcpSocket::Read::Failed) {
             return takeReply();
         }
-        m_ctx.host.yield();
+        m_rc.host.yield();
     }
 }
 
@@ -103,9 +102,9 @@ std::int32_t clsFTPConnection::WaitAnswer(std::int32_t expected, std::string* an
             return expected;
         }
     }
-    const std::uint64_t start = m_ctx.clock.tickMs();
+    const std::uint64_t start = m_rc.clock.tickMs();
     for (;;) {
-        const auto elapsed = static_cast<int>(m_ctx.clock.tickMs() - start);
+        const auto elapsed = static_cast<int>(m_rc.clock.tickMs() - start);
         auto reply = readReply(timeoutMs - elapsed);
         if (!reply) {
             return 0;
@@ -150,8 +149,8 @@ bool clsFTPConnection::Connect(const std::string& host, std::int32_t port) {
         if (WaitAnswer(220) == 220) {
             break;
         }
-        m_ctx.WriteLog("Couldn't read servers welcome message!");
-        m_ctx.host.yield();
+        m_rc.WriteLog(m_rc.msg("strMsgNoWelcome"));
+        m_rc.host.yield();
         if (!ctrlSocket.isOpen()) {
             break;
         }
@@ -174,12 +173,12 @@ bool clsFTPConnection::Login(std::string user, std::string password) {
     ctrlSocket.sendData("USER " + user);
     auto reply = readReply(5000);
     std::int32_t code = reply ? reply->code : 0;
-    m_ctx.WriteLog(">...Login," + std::to_string(code) + "," + std::to_string(m_state));
+    m_rc.WriteLog(">...Login," + std::to_string(code) + "," + std::to_string(m_state));
     if (code == 331) {
         ctrlSocket.sendData("pass " + password);
         reply = readReply(5000);
         code = reply ? reply->code : 0;
-        m_ctx.WriteLog(">...Login," + std::to_string(code) + "," + std::to_string(m_state));
+        m_rc.WriteLog(">...Login," + std::to_string(code) + "," + std::to_string(m_state));
     }
     // Servers that let a user in without a password answer "USER" with 230 at once.
     if (code == 230) {
@@ -238,7 +237,7 @@ bool clsFTPConnection::enterPassive(int* port) {
     std::string line;
     ctrlSocket.sendData("PASV");
     if (WaitAnswer(227, &line) != 227) {
-        m_ctx.WriteLog(m_ctx.msg("strMsgFailedToEnterPassiveMode"));
+        m_rc.WriteLog(m_rc.msg("strMsgFailedToEnterPassiveMode"));
         return false;
     }
     *port = passivePort(line);
@@ -247,45 +246,51 @@ bool clsFTPConnection::enterPassive(int* port) {
 
 bool clsFTPConnection::openDataConnection(int port) {
     // The data connection goes to the configured host, whatever address the reply named.
-    const std::uint64_t start = m_ctx.clock.tickMs();
+    const std::uint64_t start = m_rc.clock.tickMs();
     for (;;) {
         if (port > 0 && sckData.SimpleConnect(m_host, port)) {
             return true;
         }
-        if (port <= 0 || m_ctx.clock.tickMs() - start > 5000) {
-            m_ctx.WriteLog(m_ctx.msg("strMsgFailCreateDC"));
+        if (port <= 0 || m_rc.clock.tickMs() - start > 5000) {
+            m_rc.WriteLog(m_rc.msg("strMsgFailCreateDC"));
             return false;
         }
-        m_ctx.host.yield();
+        m_rc.host.yield();
     }
 }
 
 int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& localPath) {
     if (fs::exists(localPath)) {
-        // A file in the temporary folder may always be replaced: the safe default is Yes.
-        const MsgAnswer a = m_ctx.host.messageBox(
-            m_ctx.messages.format("strMsgFileExistsOverWrite", {{"%d", localPath}}),
-            MsgIcon::Question, MsgButtons::YesNo, MsgAnswer::Yes);
+        // A file in a working folder may always be replaced: the safe default is Yes.
+        const MsgAnswer a =
+            ask(m_rc.host, m_rc.format("strMsgFileExistsOverWrite", {{"%d", localPath}}),
+                MsgIcon::Question, MsgButtons::YesNo, MsgAnswer::Yes);
         if (a != MsgAnswer::Yes) {
             return 2;
         }
-        fs::removeFile(localPath);
+        std::string error;
+        if (!fs::removeFile(localPath, &error)) {
+            m_rc.WriteLog(m_rc.format("strMsgDownloadFailed", {{"%d", remotePath}}) + " (" + error +
+                          ")");
+            return 0;
+        }
     }
     if (m_state != kStateLoggedIn || !bPassiveMode) {
         return 0;
     }
-    clsFile local(&m_ctx);
-    if (local.fOpen(localPath, clsFile::kModeWrite) != clsFile::kOpenOk) {
+    FileHandle local;
+    if (!local.open(localPath, FileHandle::Mode::Write)) {
+        m_rc.WriteLog("ERROR:clsFile.fOpen()->" + local.lastError() + "---" + localPath);
         return 0;
     }
     auto failed = [&](bool log) {
-        local.fClose();
-        fs::removeFile(localPath);
+        local.close();
+        fs::removeFile(localPath);  // a partial download must not pass for the file
         sckData.FTPDisconnect();
         ClearAnswers();
-        m_ctx.host.closeProgress();
+        m_rc.closeProgress();
         if (log) {
-            m_ctx.WriteLog(m_ctx.messages.format("strMsgDownloadFailed", {{"%d", remotePath}}));
+            m_rc.WriteLog(m_rc.format("strMsgDownloadFailed", {{"%d", remotePath}}));
         }
         return 0;
     };
@@ -304,10 +309,10 @@ int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& 
         return failed(true);
     }
     const auto expected = announcedSize(line);
-    const std::string title = m_ctx.msg("strMsgDownloadingFile") + "...";
-    m_ctx.host.showProgress(title);
-    m_ctx.host.updateProgress(title, remotePath, 0, 0);
-    m_ctx.WriteLog(m_ctx.msg("strMsgDownloadingFile") + ": " + remotePath);
+    const std::string title = m_rc.msg("strMsgDownloadingFile") + "...";
+    m_rc.showProgress(title);
+    m_rc.updateProgress(title, remotePath, 0, 0);
+    m_rc.WriteLog(m_rc.msg("strMsgDownloadingFile") + ": " + remotePath);
 
     // Data until the server closes the connection.
     std::int64_t received = 0;
@@ -322,35 +327,39 @@ int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& 
             return failed(true);
         }
         const auto n = static_cast<std::int64_t>(block.size());
-        if (local.fWrite(block, n, received) != n) {
-            m_ctx.WriteLog(m_ctx.msg("strMsgErrorWritingFile"));
+        if (local.writeAt(block.data(), n, received) != n) {
+            m_rc.WriteLog(m_rc.msg("strMsgErrorWritingFile") + " (" + local.lastError() + ")");
             return failed(false);
         }
         received += n;
-        if (m_ctx.flags.bPauseBackup) {
-            WaitWhilePaused(m_ctx);
+        if (m_rc.flags.bPauseBackup) {
+            WaitWhilePaused(m_rc);
         }
-        if (m_ctx.flags.bAbortBackup) {
+        if (m_rc.flags.stopping()) {
             return failed(false);
         }
         if (expected && *expected > 0) {
             const double pct =
                 100.0 * static_cast<double>(received) / static_cast<double>(*expected);
-            m_ctx.host.updateProgress(
-                m_ctx.messages.format("strMsgDownloadingFrom", {{"%h", m_host}}), remotePath, pct,
-                pct);
+            m_rc.updateProgress(m_rc.format("strMsgDownloadingFrom", {{"%h", m_host}}), remotePath,
+                                pct, pct);
         }
-        m_ctx.host.yield();
+        m_rc.host.yield();
     }
     sckData.FTPDisconnect();
     const bool confirmed = WaitAnswer(226, nullptr, kTransferEndMs) == 226;
     ClearAnswers();
     // A transfer the server confirms must also have brought every byte it announced.
-    if (!confirmed || (expected && *expected != received) || !local.fClose()) {
+    if (!confirmed || (expected && *expected != received)) {
         return failed(true);
     }
-    m_ctx.WriteLog(m_ctx.messages.format("strMsgDownloadOK", {{"%f", remotePath}}));
-    m_ctx.host.closeProgress();
+    if (!local.sync()) {
+        m_rc.WriteLog(m_rc.msg("strMsgErrorWritingFile") + " (" + local.lastError() + ")");
+        return failed(true);
+    }
+    local.close();
+    m_rc.WriteLog(m_rc.format("strMsgDownloadOK", {{"%f", remotePath}}));
+    m_rc.closeProgress();
     ctrlSocket.sendData("TYPE A");
     WaitAnswer(200);
     ClearAnswers();
@@ -358,21 +367,22 @@ int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& 
 }
 
 bool clsFTPConnection::StoreFile(const std::string& localPath, const std::string& remoteFolder) {
-    clsFile local(&m_ctx);
-    if (local.fOpen(localPath, clsFile::kModeRead) != clsFile::kOpenOk) {
+    FileHandle local;
+    if (!local.open(localPath, FileHandle::Mode::Read, true)) {
+        m_rc.WriteLog("ERROR:clsFile.fOpen()->" + local.lastError() + "---" + localPath);
         return false;
     }
     if (m_state != kStateLoggedIn || !bPassiveMode) {
         return false;
     }
+    const std::int64_t size = local.size().value_or(0);
     ctrlSocket.sendData("TYPE I");
     WaitAnswer(200);
     int port = 0;
     if (!enterPassive(&port)) {
         return false;
     }
-    const std::string remote =
-        text::replaceAll(remoteFolder + "/" + fs::fileNameOf(localPath), "//", "/");
+    const std::string remote = remoteJoin(remoteFolder, fs::fileNameOf(localPath));
     ctrlSocket.sendData("stor " + remote);
     bool ok = false;
     auto finish = [&]() {
@@ -388,52 +398,59 @@ bool clsFTPConnection::StoreFile(const std::string& localPath, const std::string
         sckData.FTPDisconnect();
         return finish();
     }
-    const std::string title = m_ctx.msg("strMsgUploadingFile") + "...";
-    m_ctx.host.showProgress(title);
-    m_ctx.host.updateProgress(title, localPath, 0, 0);
-    m_ctx.WriteLog(m_ctx.msg("strMsgUploadingFile") + ": " + localPath);
+    const std::string title = m_rc.msg("strMsgUploadingFile") + "...";
+    m_rc.showProgress(title);
+    m_rc.updateProgress(title, localPath, 0, 0);
+    m_rc.WriteLog(m_rc.msg("strMsgUploadingFile") + ": " + localPath);
 
-    const double total = static_cast<double>(local.filesize) + 1;
+    const double total = static_cast<double>(size) + 1;
     std::int64_t position = 0;
-    std::string block;
+    std::string block(1024 * 1024, '\0');
+    bool readFailed = false;
     for (;;) {
-        const std::int64_t n = local.fRead(block, 1024 * 1024, position);
+        const std::int64_t n =
+            local.readAt(block.data(), static_cast<std::int64_t>(block.size()), position);
+        if (n < 0) {
+            readFailed = true;
+            m_rc.WriteLog("ERROR:" + local.lastError() + "---" + localPath);
+        }
         if (n < 1) {
             break;
         }
-        if (!sckData.sendBinaryData(block)) {
+        if (!sckData.sendBinaryData(std::string_view(block.data(), static_cast<size_t>(n)))) {
             break;
         }
         position += n;
-        if (m_ctx.flags.bPauseBackup) {
-            WaitWhilePaused(m_ctx);
+        if (m_rc.flags.bPauseBackup) {
+            WaitWhilePaused(m_rc);
         }
-        if (m_ctx.flags.bAbortBackup) {
+        if (m_rc.flags.stopping()) {
             sckData.FTPDisconnect();
-            m_ctx.host.closeProgress();
+            m_rc.closeProgress();
             return false;
         }
         const double pct = 100.0 * static_cast<double>(position) / total;
-        m_ctx.host.updateProgress(m_ctx.messages.format("strMsgUploadingTO", {{"%h", m_host}}),
-                                  localPath, pct, pct);
+        m_rc.updateProgress(m_rc.format("strMsgUploadingTO", {{"%h", m_host}}), localPath, pct,
+                            pct);
     }
     sckData.FTPDisconnect();
-    ok = WaitAnswer(226, nullptr, kTransferEndMs) == 226 && position == local.filesize;
+    ok = WaitAnswer(226, nullptr, kTransferEndMs) == 226 && position == size && !readFailed;
     ClearAnswers();
     if (ok) {
         // The server's idea of the size, where it tells it, must be the file's.
         std::string line;
         ctrlSocket.sendData("SIZE " + remote);
         if (WaitAnswer(213, &line) == 213 &&
-            text::leadingInt(std::string_view(line).substr(4)) != local.filesize) {
-            m_ctx.WriteLog("FAIL: " + remote + " has " +
-                           std::string(text::trimSpace(line.substr(4))) +
-                           " bytes on the server instead of " + std::to_string(local.filesize));
+            text::leadingInt(std::string_view(line).substr(4)) != size) {
+            m_rc.WriteLog(m_rc.format("strMsgUploadSizeMismatch",
+                                      {{"%d", remote},
+                                       {"%s", std::string(text::trimSpace(line.substr(4)))},
+                                       {"%i", std::to_string(size)}}));
             ok = false;
         }
         ClearAnswers();
     }
-    m_ctx.host.closeProgress();
+    m_rc.closeProgress();
     return finish();
 }
 
@@ -457,20 +474,19 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
         const std::string own = ctrlSocket.localAddress();
         // The usual port may be taken (another listing, another program): then any free one.
         if (!listener.listen(own, kActiveDataPort) && !listener.listen(own, 0)) {
-            m_ctx.WriteLog(m_ctx.msg("strMsgFailCreateDC"));
+            m_rc.WriteLog(m_rc.msg("strMsgFailCreateDC"));
             return std::nullopt;
         }
         const int port = listener.port();
         ctrlSocket.sendData("PORT " + text::replaceAll(own, ".", ",") + "," +
                             std::to_string(port / 256) + "," + std::to_string(port % 256));
         if (WaitAnswer(200) != 200) {
-            m_ctx.host.messageBox("Port command failed!", MsgIcon::Critical, MsgButtons::Ok,
-                                  MsgAnswer::Ok);
+            tell(m_rc.host, m_rc.msg("strMsgPortCommandFailed"), MsgIcon::Critical);
             return std::nullopt;
         }
         ctrlSocket.sendData("LIST");
         if (!sckData.WaitForConnection(listener, 10'000)) {
-            m_ctx.WriteLog(m_ctx.msg("strMsgFailCreateDC"));
+            m_rc.WriteLog(m_rc.msg("strMsgFailCreateDC"));
             ClearAnswers();
             return std::nullopt;
         }
@@ -486,7 +502,7 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
             break;
         }
         ParseListing(pending, list);
-        m_ctx.host.yield();
+        m_rc.host.yield();
     }
     if (!pending.empty()) {
         pending += "\r\n";
@@ -536,6 +552,24 @@ bool clsFTPConnection::CreateFTPDirectory(std::string& path) {
 
 bool clsFTPConnection::DeleteFTPDirectory(std::string& path) {
     return folderCommand("RMD ", path, 250);
+}
+
+std::unique_ptr<FtpClient> makeFtpClient(RunControl& rc) {
+    return std::make_unique<clsFTPConnection>(rc);
+}
+
+std::string remoteJoin(std::string_view folder, std::string_view name) {
+    if (folder.empty()) {
+        return std::string(name);
+    }
+    std::string out(folder);
+    while (!out.empty() && out.back() == '/') {
+        out.pop_back();
+    }
+    while (!name.empty() && name.front() == '/') {
+        name.remove_prefix(1);
+    }
+    return text::replaceAll(out + "/" + std::string(name), "//", "/");
 }
 
 }  // namespace kestrel

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/ftp_client.h"
+#include "ftp/ftp_client.h"
 #include "ftp/ftp_socket.h"
 #include "ftp/listing.h"
 
 namespace kestrel {
 
-struct AppContext;
+class RunControl;
 
 // One reply of the server: its code and its last line.
 struct clsFTPAnswer {
@@ -24,12 +24,11 @@ struct clsFTPAnswer {
 // folders. Replies are framed by lines as RFC 959 defines them.
 class clsFTPConnection : public FtpClient {
 public:
-    static constexpr int kStateLoggedIn = 0;
     static constexpr int kStateNotConnected = 1;
     static constexpr int kStateConnected = 3;
     static constexpr int kActiveDataPort = 14135;  // "PORT a,b,c,d,55,55"
 
-    explicit clsFTPConnection(AppContext& ctx);
+    explicit clsFTPConnection(RunControl& rc);
     ~clsFTPConnection() override;
 
     int connectionState() const override { return m_state; }
@@ -38,17 +37,17 @@ public:
     bool EstablishConnection() override;
     bool Connect(const std::string& host, std::int32_t port);
     bool Login(std::string user, std::string password);
-    bool Disconnect();
+    bool Disconnect() override;
 
     // 1 downloaded, 2 the user kept an existing local file, 0 failed.
     int GetFile(const std::string& remotePath, const std::string& localPath) override;
     bool StoreFile(const std::string& localPath, const std::string& remoteFolder) override;
     // The entries of the current remote folder; nothing on failure.
-    std::optional<std::vector<clsFTPFile>> GetFileList();
-    std::string GetRootDir();
+    std::optional<std::vector<clsFTPFile>> GetFileList() override;
+    std::string GetRootDir() override;
     bool ChangeCurrentDirectory(const std::string& path) override;
-    bool CreateFTPDirectory(std::string& path);
-    bool DeleteFTPDirectory(std::string& path);
+    bool CreateFTPDirectory(std::string& path) override;
+    bool DeleteFTPDirectory(std::string& path) override;
 
     // Waits for a reply with the expected code; returns it, or 0 when another final reply or
     // none came within timeoutMs. *answer receives the reply's last line.
@@ -78,7 +77,7 @@ private:
     bool folderCommand(const std::string& command, std::string& path, std::int32_t expected);
     bool enterPassive(int* port);
 
-    AppContext& m_ctx;
+    RunControl& m_rc;
     clsFTPSocket ctrlSocket;
     clsFTPSocket sckData;
     int m_state = kStateNotConnected;

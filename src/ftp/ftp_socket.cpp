@@ -1,6 +1,6 @@
 #include "ftp/ftp_socket.h"
 
-#include "core/app_context.h"
+#include "core/run_control.h"
 #include "platform/text.h"
 
 namespace kestrel {

@@ -6,15 +6,15 @@
 
 namespace kestrel {
 
-struct AppContext;
+class RunControl;
 
 // One connection of an FTP session (control or data). Commands sent on it are echoed to the
 // program log as "CMD: ..." with any password masked; replies the session reads are echoed as
 // "REP: ...".
 class clsFTPSocket {
 public:
-    // echo: the context whose log gets the conversation, or null for none.
-    explicit clsFTPSocket(AppContext* echo = nullptr) : m_echo(echo) {}
+    // echo: the run control whose log gets the conversation, or null for none.
+    explicit clsFTPSocket(RunControl* echo = nullptr) : m_echo(echo) {}
 
     // The control connection (time-out 30 s) and a data connection (5 s).
     bool FTPConnect(const std::string& host, int port);
@@ -39,7 +39,7 @@ public:
     static std::string echoText(const std::string& command);
 
 private:
-    AppContext* m_echo;
+    RunControl* m_echo;
     TcpSocket m_socket;
 };
 

@@ -11,4 +11,29 @@ clsBackupFile* clsBackup::AddFile(std::unique_ptr<clsBackupFile> entry) {
     return Files.back().get();
 }
 
+std::unique_ptr<clsBackup> clsBackup::clone() const {
+    auto copy = std::make_unique<clsBackup>();
+    copy->IncludeMask = IncludeMask;
+    copy->ExcludeMask = ExcludeMask;
+    copy->RunSize = RunSize;
+    copy->Protected = Protected;
+    copy->password = password;
+    copy->Schedule = Schedule ? std::make_shared<clsSchedule>(*Schedule) : nullptr;
+    copy->lastOK = lastOK;
+    copy->destFTP = destFTP;
+    copy->enumStatus = enumStatus;
+    copy->archived = archived;
+    copy->splitSize = splitSize;
+    copy->objDestination = objDestination ? std::make_shared<clsKestrel>(*objDestination) : nullptr;
+    copy->bIncremental = bIncremental;
+    for (const auto& entry : Files) {
+        copy->Files.push_back(std::make_unique<clsBackupFile>(*entry));
+    }
+    copy->sDestinationDir = sDestinationDir;
+    copy->bZipped = bZipped;
+    copy->nextStart = nextStart;
+    copy->sName = sName;
+    return copy;
+}
+
 }  // namespace kestrel

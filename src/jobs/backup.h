@@ -74,6 +74,8 @@ public:
     clsBackupFile* AddFile(std::unique_ptr<clsBackupFile> entry);
     // Drops every source entry.
     void ResetFiles() { Files.clear(); }
+    // A copy that shares nothing with this job (sources, schedule and FTP record copied too).
+    std::unique_ptr<clsBackup> clone() const;
 
     std::string IncludeMask;
     std::string ExcludeMask;

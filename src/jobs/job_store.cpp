@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "core/app_context.h"
+#include "core/run_control.h"
+#include "core/settings.h"
 #include "jobs/scramble.h"
+#include "platform/file_lock.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 
@@ -267,27 +269,27 @@ std::shared_ptr<clsSchedule> parseScheduleText(std::string_view value, std::stri
     return schedule;
 }
 
-bool isStorableJobName(std::string_view name, std::string* why) {
-    auto reject = [&](const char* reason) {
-        if (why != nullptr) {
-            *why = reason;
+bool isStorableJobName(std::string_view name, std::string* whyKey) {
+    auto reject = [&](const char* key) {
+        if (whyKey != nullptr) {
+            *whyKey = key;
         }
         return false;
     };
     if (text::trimSpace(name).empty()) {
-        return reject("the name is empty");
+        return reject("strMsgNameEmpty");
     }
     if (text::trimSpace(name).size() != name.size()) {
-        return reject("the name starts or ends with a blank");
+        return reject("strMsgNameBlanks");
     }
     if (hasControlCharacters(name) || name.find('\xff') != std::string_view::npos) {
-        return reject("the name holds a control character");
+        return reject("strMsgNameControl");
     }
     if (name.find_first_of("[]/|") != std::string_view::npos || name.front() == ';') {
-        return reject("the name holds \"[\", \"]\", \"/\" or \"|\", or starts with \";\"");
+        return reject("strMsgNameBadChars");
     }
     if (text::iequals(name, kJobListSection)) {
-        return reject("\"Backups\" is the name of the job list");
+        return reject("strMsgNameReserved");
     }
     return true;
 }
@@ -382,80 +384,174 @@ IniFile writeJobStore(const Jobs& jobs) {
     return ini;
 }
 
-bool LoadJobs(AppContext& ctx, bool prepareTempFolder) {
-    ctx.jobs.clear();
-    const std::string path = ctx.storePath();
-    ctx.settings.style =
-        static_cast<std::uint8_t>(text::leadingInt(ctx.settings.general("style", "1")));
-    ctx.settings.blockSchedule = text::leadingInt(ctx.settings.general("blockSchedule", "1")) == 1;
-
+bool LoadJobs(const std::string& path, Jobs& jobs, RunControl& rc) {
     std::string error;
-    const std::string temp = ctx.paths.path("temp");
-    if (!prepareTempFolder) {
-        // Another program may be working in the temporary folder.
-    } else if (fs::isDirectory(temp)) {
-        if (!fs::deleteFilesIn(temp, &error)) {
-            ctx.WriteLog(ctx.msg("strMsgCantDeleteFilesFromTemp1") + temp +
-                         ctx.msg("strMsgCantDeleteFilesFromTemp2"));
-        }
-    } else if (!fs::makeDirs(temp, &error)) {
-        ctx.WriteLog(ctx.messages.format("strMsgStoreReadFailed", {{"%s", error}}));
-        return false;
-    }
-
     IniFile ini;
-    const auto loaded = ini.load(path, &error);
-    if (loaded == IniFile::LoadResult::Failed) {
-        ctx.WriteLog(ctx.messages.format("strMsgStoreReadFailed", {{"%s", error}}));
+    if (ini.load(path, &error) == IniFile::LoadResult::Failed) {
+        rc.WriteLog(rc.format("strMsgStoreReadFailed", {{"%s", error}}));
         return false;
     }
     std::vector<StoreProblem> problems;
-    readJobStore(ini, ctx.jobs, problems);
+    readJobStore(ini, jobs, problems);
     if (problems.empty()) {
         return true;
     }
     for (const StoreProblem& p : problems) {
-        ctx.WriteLog(
-            ctx.messages.format("strMsgStoreLineSkipped", {{"%d", p.section}, {"%s", p.what}}));
+        rc.WriteLog(rc.format("strMsgStoreLineSkipped", {{"%d", p.section}, {"%s", p.what}}));
     }
     // The next save rewrites the store from what could be read: keep the original first.
-    std::string copy = path + ".damaged-" + ctx.clock.now().format("yyyyMMddHHmmss");
+    const std::string stamp = rc.clock.now().format("yyyyMMddHHmmss");
+    std::string copy = path + ".damaged-" + stamp;
     for (int n = 1; fs::exists(copy); ++n) {
-        copy =
-            path + ".damaged-" + ctx.clock.now().format("yyyyMMddHHmmss") + "-" + std::to_string(n);
+        copy = path + ".damaged-" + stamp + "-" + std::to_string(n);
     }
     auto original = fs::readFile(path, &error);
     if (original && fs::writeFileAtomic(copy, *original, kPrivateMode, &error)) {
-        ctx.WriteLog(ctx.messages.format("strMsgStoreCopyKept", {{"%d", copy}}));
+        rc.WriteLog(rc.format("strMsgStoreCopyKept", {{"%d", copy}}));
     } else {
-        ctx.WriteLog(ctx.messages.format("strMsgStoreWriteFailed", {{"%s", error}}));
+        rc.WriteLog(rc.format("strMsgStoreWriteFailed", {{"%s", error}}));
     }
     return true;
 }
 
-bool SaveJobs(AppContext& ctx) {
-    const std::string path = ctx.storePath();
+bool SaveJobs(const std::string& path, const Jobs& jobs, RunControl& rc) {
     const std::string backup = path + ".bak";
     std::string error;
     if (fs::exists(path)) {
         auto previous = fs::readFile(path, &error);
         if (!previous || !fs::writeFileAtomic(backup, *previous, kPrivateMode, &error)) {
-            ctx.WriteLog(ctx.messages.format("strMsgStoreWriteFailed", {{"%s", error}}));
+            rc.WriteLog(rc.format("strMsgStoreWriteFailed", {{"%s", error}}));
         }
-    } else if (fs::exists(backup)) {
-        fs::removeFile(backup);
+    } else if (fs::exists(backup) && !fs::removeFile(backup, &error)) {
+        rc.WriteLog(rc.format("strMsgStoreWriteFailed", {{"%s", error}}));
     }
-    if (!writeJobStore(ctx.jobs).save(path, kPrivateMode, &error)) {
-        ctx.WriteLog(ctx.messages.format("strMsgStoreWriteFailed", {{"%s", error}}));
+    if (!writeJobStore(jobs).save(path, kPrivateMode, &error)) {
+        rc.WriteLog(rc.format("strMsgStoreWriteFailed", {{"%s", error}}));
         return false;
     }
     return true;
 }
 
-std::string NewJob(AppContext& ctx) {
-    const std::int64_t n = text::leadingInt(ctx.settings.general("bkpIndex", "0")) + 1;
-    ctx.settings.saveGeneral("bkpIndex", std::to_string(n));
+std::string NewJob(Settings& settings) {
+    const std::int64_t n = text::leadingInt(settings.general("bkpIndex", "0")) + 1;
+    if (!settings.saveGeneral("bkpIndex", std::to_string(n))) {
+        // The name is still proposed; the next one may repeat it, and the editor refuses a
+        // name that exists.
+    }
     return "New backup " + std::to_string(n);
+}
+
+bool JobStore::read(Jobs& jobs) {
+    m_seen = fs::stampOf(m_path);
+    Jobs fresh;
+    if (!LoadJobs(m_path, fresh, m_rc)) {
+        return false;
+    }
+    jobs = std::move(fresh);
+    return true;
+}
+
+JobStore::Result JobStore::update(const std::function<Change(Jobs&)>& change, Jobs& jobs) {
+    FileLock lock;
+    std::string error;
+    if (lock.lock(lockPath(), m_lockWaitMs, &error) != FileLock::Result::Acquired) {
+        if (error.empty()) {
+            error = "another program keeps the job store locked (" + lockPath() + ")";
+        }
+        m_rc.WriteLog(m_rc.format("strMsgStoreWriteFailed", {{"%s", error}}));
+        return Result::Failed;
+    }
+    const fs::FileStamp before = fs::stampOf(m_path);
+    Jobs fresh;
+    if (!LoadJobs(m_path, fresh, m_rc)) {
+        return Result::Failed;
+    }
+    const Change done = change(fresh);
+    Result result = Result::Written;
+    switch (done) {
+        case Change::Done:
+            if (!SaveJobs(m_path, fresh, m_rc)) {
+                return Result::Failed;
+            }
+            m_seen = fs::stampOf(m_path);
+            break;
+        case Change::Unchanged:
+            result = Result::Unchanged;
+            m_seen = before;
+            break;
+        case Change::NotFound:
+            result = Result::NotFound;
+            m_seen = before;
+            break;
+        case Change::NameExists:
+            result = Result::NameExists;
+            m_seen = before;
+            break;
+    }
+    jobs = std::move(fresh);
+    return result;
+}
+
+JobStore::Result JobStore::add(std::shared_ptr<clsBackup> job, Jobs& jobs) {
+    return update(
+        [&](Jobs& on) {
+            if (on.indexOfAnyCase(job->sName) >= 0) {
+                return Change::NameExists;
+            }
+            on.append(job);
+            return Change::Done;
+        },
+        jobs);
+}
+
+JobStore::Result JobStore::replace(const std::string& name, std::shared_ptr<clsBackup> job,
+                                   Jobs& jobs) {
+    return update(
+        [&](Jobs& on) {
+            const std::ptrdiff_t at = on.indexOf(name);
+            if (at < 0) {
+                return Change::NotFound;
+            }
+            const std::ptrdiff_t clash = on.indexOfAnyCase(job->sName);
+            if (clash >= 0 && clash != at) {
+                return Change::NameExists;
+            }
+            on.replaceAt(static_cast<size_t>(at), job);
+            return Change::Done;
+        },
+        jobs);
+}
+
+JobStore::Result JobStore::remove(const std::string& name, Jobs& jobs) {
+    return update(
+        [&](Jobs& on) {
+            const std::ptrdiff_t at = on.indexOf(name);
+            if (at < 0) {
+                return Change::NotFound;
+            }
+            on.removeAt(static_cast<size_t>(at));
+            return Change::Done;
+        },
+        jobs);
+}
+
+JobStore::Result JobStore::recordOutcome(const std::string& name, std::int32_t status,
+                                         const DateTime& lastOK, Jobs& jobs) {
+    return update(
+        [&](Jobs& on) {
+            clsBackup* job = on.find(name);
+            if (job == nullptr) {
+                return Change::NotFound;
+            }
+            job->enumStatus = status;
+            job->lastOK = lastOK;
+            return Change::Done;
+        },
+        jobs);
+}
+
+bool JobStore::changedOnDisk() const {
+    return !(fs::stampOf(m_path) == m_seen);
 }
 
 }  // namespace kestrel

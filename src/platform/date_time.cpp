@@ -121,7 +121,7 @@ std::string DateTime::format(std::string_view pattern) const {
     auto starts = [&](std::string_view token) { return pattern.substr(i, token.size()) == token; };
     while (i < pattern.size()) {
         if (starts("yyyy")) {
-            char buf[16];
+            char buf[24];  // room for any 64-bit year and its sign
             std::snprintf(buf, sizeof buf, "%04lld", static_cast<long long>(c.year));
             out += buf;
             i += 4;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <functional>
 
 namespace kestrel::fs {
 namespace {
@@ -101,6 +102,21 @@ std::string fileNameOf(std::string_view path) {
 bool exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
+}
+
+FileStamp stampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return {};
+    }
+    FileStamp stamp;
+    stamp.exists = true;
+    stamp.device = static_cast<std::uint64_t>(st.st_dev);
+    stamp.inode = static_cast<std::uint64_t>(st.st_ino);
+    stamp.size = static_cast<std::int64_t>(st.st_size);
+    stamp.changeNs = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 +
+                     static_cast<std::int64_t>(st.st_ctim.tv_nsec);
+    return stamp;
 }
 
 bool isDirectory(const std::string& path) {
@@ -303,7 +319,8 @@ std::string absolutePath(std::string_view path) {
     return out.empty() ? std::string(1, kSeparator) : out;
 }
 
-bool copyFile(const std::string& from, const std::string& to, std::string* error, bool* diskFull) {
+bool copyFile(const std::string& from, const std::string& to, std::string* error, bool* diskFull,
+              const std::function<bool()>& keepGoing) {
     if (diskFull != nullptr) {
         *diskFull = false;
     }
@@ -343,12 +360,20 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
         return false;
     };
     // copy_file_range lets the kernel move the bytes; fall back to read/write where it cannot.
+    // Pieces are small enough that the caller is asked to go on several times a second.
     bool kernelCopy = true;
     std::vector<char> buffer;
     for (;;) {
+        if (keepGoing && !keepGoing()) {
+            ::unlink(tmpl.c_str());
+            if (error != nullptr) {
+                *error = "copy of " + from + " cancelled";
+            }
+            return false;
+        }
         ssize_t n = 0;
         if (kernelCopy) {
-            n = ::copy_file_range(in.get(), nullptr, out.get(), nullptr, 1 << 30, 0);
+            n = ::copy_file_range(in.get(), nullptr, out.get(), nullptr, 32 << 20, 0);
             if (n < 0 &&
                 (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
                 kernelCopy = false;
@@ -384,6 +409,47 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
         return fail("cannot replace " + to);
     }
     return true;
+}
+
+bool removeTree(const std::string& path, std::string* error) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) {
+            return true;
+        }
+        setError(error, "cannot remove " + path, errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+            setError(error, "cannot remove " + path, errno);
+            return false;
+        }
+        return true;
+    }
+    auto names = listDir(path, error);
+    if (!names) {
+        return false;
+    }
+    bool ok = true;
+    for (const std::string& name : *names) {
+        ok = removeTree(join(path, name), error) && ok;
+    }
+    if (::rmdir(path.c_str()) != 0 && errno != ENOENT) {
+        setError(error, "cannot remove " + path, errno);
+        return false;
+    }
+    return ok;
+}
+
+std::optional<std::string> makeUniqueDir(const std::string& parent, const std::string& prefix,
+                                         std::string* error) {
+    std::string tmpl = join(parent, prefix + "XXXXXX");
+    if (::mkdtemp(tmpl.data()) == nullptr) {
+        setError(error, "cannot create a folder in " + parent, errno);
+        return std::nullopt;
+    }
+    return tmpl;
 }
 
 std::string executableDir() {

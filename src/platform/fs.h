@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,17 @@ std::string parentOf(std::string_view path);
 std::string fileNameOf(std::string_view path);
 
 bool exists(const std::string& path);
+
+// What tells one version of a file from the next: its identity, size and change time.
+struct FileStamp {
+    bool exists = false;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t changeNs = 0;  // status change time in nanoseconds
+    bool operator==(const FileStamp&) const = default;
+};
+FileStamp stampOf(const std::string& path);
 bool isDirectory(const std::string& path);
 bool isRegularFile(const std::string& path);
 std::optional<std::int64_t> fileSize(const std::string& path);
@@ -56,9 +68,18 @@ std::string absolutePath(std::string_view path);
 // Copies a regular file's content, permission bits and last-access and last-write times. An
 // existing target is replaced only by a complete copy (written beside it and renamed over it);
 // a failed copy leaves no partial file.
-// *diskFull tells whether it failed for lack of space.
+// *diskFull tells whether it failed for lack of space. keepGoing, when given, is called before
+// each piece of a few megabytes; when it returns false the copy stops and fails.
 bool copyFile(const std::string& from, const std::string& to, std::string* error = nullptr,
-              bool* diskFull = nullptr);
+              bool* diskFull = nullptr, const std::function<bool()>& keepGoing = nullptr);
+
+// Removes a file, or a folder with everything in it (links are removed, never followed). True
+// when nothing is left under the path.
+bool removeTree(const std::string& path, std::string* error = nullptr);
+
+// Creates a new folder with a unique name (prefix + six characters) in parent, mode 0700.
+std::optional<std::string> makeUniqueDir(const std::string& parent, const std::string& prefix,
+                                         std::string* error = nullptr);
 
 // The folder that holds the running executable.
 std::string executableDir();

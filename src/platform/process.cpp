@@ -5,6 +5,7 @@
 #include <string.h>
 #include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -51,6 +52,10 @@ std::optional<int> runProcess(const std::vector<std::string>& argv,
         };
         ::nanosleep(&pause, nullptr);
     }
+}
+
+int currentProcessId() {
+    return static_cast<int>(::getpid());
 }
 
 }  // namespace kestrel

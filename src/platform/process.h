@@ -14,4 +14,7 @@ std::optional<int> runProcess(const std::vector<std::string>& argv,
                               const std::function<void()>& whileWaiting,
                               std::string* error = nullptr);
 
+// The id of this process.
+int currentProcessId();
+
 }  // namespace kestrel

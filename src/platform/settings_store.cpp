@@ -1,11 +1,19 @@
 #include "platform/settings_store.h"
 
+#include "platform/file_lock.h"
 #include "platform/ini_file.h"
 
 namespace kestrel {
 namespace {
 constexpr unsigned kPrivateMode = 0600;
+constexpr int kLockWaitMs = 10'000;
+
+// Changes read the file, change it and write it back: two processes doing so at once would
+// lose one change without the lock.
+bool lockForChange(const std::string& path, FileLock& lock) {
+    return lock.lock(path + ".lock", kLockWaitMs) == FileLock::Result::Acquired;
 }
+}  // namespace
 
 std::optional<std::string> SettingsStore::read(std::string_view key, std::string_view name) const {
     IniFile ini;
@@ -20,8 +28,9 @@ bool SettingsStore::write(std::string_view key, std::string_view name, std::stri
         name.find_first_of("=\r\n") != std::string_view::npos || name.empty()) {
         return false;
     }
+    FileLock lock;
     IniFile ini;
-    if (ini.load(m_path) == IniFile::LoadResult::Failed) {
+    if (!lockForChange(m_path, lock) || ini.load(m_path) == IniFile::LoadResult::Failed) {
         return false;
     }
     ini.writeValue(key, name, value);
@@ -29,6 +38,10 @@ bool SettingsStore::write(std::string_view key, std::string_view name, std::stri
 }
 
 bool SettingsStore::remove(std::string_view key, std::string_view name) {
+    FileLock lock;
+    if (!lockForChange(m_path, lock)) {
+        return false;
+    }
     IniFile ini;
     const auto loaded = ini.load(m_path);
     if (loaded == IniFile::LoadResult::Missing) {
@@ -44,8 +57,9 @@ bool SettingsStore::remove(std::string_view key, std::string_view name) {
 }
 
 SettingsStore::KeyDisposition SettingsStore::createKey(std::string_view key) {
+    FileLock lock;
     IniFile ini;
-    if (ini.load(m_path) == IniFile::LoadResult::Failed) {
+    if (!lockForChange(m_path, lock) || ini.load(m_path) == IniFile::LoadResult::Failed) {
         return KeyDisposition::Failed;
     }
     if (!ini.ensureSection(key)) {

@@ -9,7 +9,8 @@ namespace kestrel {
 // Program settings as text values in a tree of keys, kept in one INI file (settings.ini in the
 // program folder): one section per key path ("Backup\General Settings"), value names compared
 // without case. The file is read on every call and rewritten atomically, mode 0600, on every
-// change, so that two processes (the desktop program and the service) see each other's changes.
+// change under a lock (settings.ini.lock), so that two processes (the desktop program and the
+// service) see each other's changes and lose none.
 class SettingsStore {
 public:
     enum class KeyDisposition { Failed = 0, Created = 1, Opened = 2 };

@@ -1,35 +1,14 @@
 #include "platform/terminal.h"
 
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <iostream>
 
 namespace kestrel::terminal {
-namespace {
-
-std::atomic<bool>* g_interruptFlag = nullptr;  // only touched by the signal handler
-
-extern "C" void onInterrupt(int) {
-    if (g_interruptFlag == nullptr || g_interruptFlag->exchange(true)) {
-        ::_exit(130);
-    }
-}
-
-}  // namespace
 
 bool isTerminal(Stream stream) {
     return ::isatty(static_cast<int>(stream)) == 1;
-}
-
-void setInterruptFlag(std::atomic<bool>* flag) {
-    g_interruptFlag = flag;
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    ::sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
 }
 
 std::optional<std::string> readSecretLine() {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <optional>
 #include <string>
 
@@ -10,10 +9,6 @@ enum class Stream { In = 0, Out = 1, Err = 2 };
 
 // Whether the stream is connected to a terminal (a person can see it or answer on it).
 bool isTerminal(Stream stream);
-
-// From now on SIGINT and SIGTERM set the flag instead of ending the process; a second signal
-// while the flag is already set ends the process at once.
-void setInterruptFlag(std::atomic<bool>* flag);
 
 // Reads one line from standard input without echoing it when it is a terminal. Nothing at end
 // of input.

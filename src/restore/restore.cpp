@@ -5,6 +5,7 @@
 #include "archive/format.h"
 #include "archive/volume_reader.h"
 #include "core/app_context.h"
+#include "engine/catalogue_fetch.h"
 #include "engine/encryption.h"
 #include "platform/file_handle.h"
 #include "platform/fs.h"
@@ -17,8 +18,8 @@ namespace {
 // brought into the temporary folder (downloaded, decrypted) once per run.
 class RestoreVolumes : public VolumeSource {
 public:
-    RestoreVolumes(AppContext& ctx, const clsBackup& job, FtpClient* ftp)
-        : m_ctx(ctx), m_job(job), m_ftp(ftp) {}
+    RestoreVolumes(AppContext& ctx, const clsBackup& job, FtpClient* ftp, std::string folder)
+        : m_ctx(ctx), m_job(job), m_ftp(ftp), m_folder(std::move(folder)) {}
 
     std::optional<std::string> volumePath(const std::string& baseName) override {
         const std::string file = baseName + std::string(kVolumeExtension);
@@ -26,7 +27,7 @@ public:
             std::string path = fs::join(m_job.sDestinationDir, file);
             return fs::isRegularFile(path) ? std::optional<std::string>(path) : std::nullopt;
         }
-        const std::string temp = fs::join(m_ctx.paths.tempDir(), file);
+        const std::string temp = fs::join(m_folder, file);
         if (m_fetched.count(temp) != 0) {
             return temp;
         }
@@ -36,8 +37,8 @@ public:
         std::string error;
         bool fetched = false;
         if (m_job.destFTP) {
-            fetched =
-                m_ftp != nullptr && m_ftp->GetFile(m_job.sDestinationDir + "/" + file, temp) == 1;
+            fetched = m_ftp != nullptr &&
+                      m_ftp->GetFile(remoteJoin(m_job.sDestinationDir, file), temp) == 1;
         } else {
             fetched = fs::copyFile(fs::join(m_job.sDestinationDir, file), temp, &error);
         }
@@ -58,6 +59,7 @@ private:
     AppContext& m_ctx;
     const clsBackup& m_job;
     FtpClient* m_ftp;
+    std::string m_folder;
     std::unordered_set<std::string> m_fetched;
     std::unordered_set<std::string> m_failed;
 };
@@ -96,62 +98,54 @@ std::optional<std::string> restoreTarget(const std::string& fname, const Restore
     return fs::join(options.folder, relative);
 }
 
-bool LoadCatalogue(AppContext& ctx, const std::string& name, RestoreState& state) {
-    state.job = nullptr;
+bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
+    state.job = job.clone();
     state.records.clear();
     state.tree.clear();
     state.skippedLines = 0;
-    const clsBackup* job = ctx.jobs.find(name);
-    if (job == nullptr) {
-        return true;
-    }
-    state.job = job;
-    const std::string file = name + std::string(kCatalogueExtension);
-    const std::string local = fs::join(ctx.paths.tempDir(), file);
-    fs::makeDirs(ctx.paths.tempDir());
-    if (job->destFTP) {
-        if (ctx.host.messageBox(ctx.msg("strMsgNotStoredLocally"), MsgIcon::Question,
-                                MsgButtons::YesNo, MsgAnswer::Yes) != MsgAnswer::Yes) {
-            return false;
-        }
-        const std::string remote = job->sDestinationDir + "/" + file;
-        if (!state.ftp || state.ftp->GetFile(remote, local) != 1) {
-            ctx.WriteLog(ctx.messages.format("strMsgDownloadFailed", {{"%d", remote}}));
-            return false;
-        }
-    } else {
-        std::string error;
-        if (!fs::copyFile(fs::join(job->sDestinationDir, file), local, &error)) {
-            ctx.WriteLog(ctx.messages.format("strMsgDownloadFailed",
-                                             {{"%d", fs::join(job->sDestinationDir, file)}}) +
-                         " (" + error + ")");
+    std::string error;
+    if (!state.work) {
+        if (!fs::makeDirs(ctx.paths.tempDir(), &error) ||
+            !(state.work = ScratchDir::create(ctx.paths.tempDir(), &error))) {
+            ctx.WriteLog(ctx.messages.format("strMsgCantCreateWorkFolder",
+                                             {{"%d", ctx.paths.tempDir()}, {"%s", error}}));
             return false;
         }
     }
-    if (job->Protected) {
-        std::string error;
-        if (!DecryptFile(ctx, local, job->password, &error)) {
-            ctx.WriteLog(
-                ctx.messages.format("strMsgRestoreDecryptFailed", {{"%d", file}, {"%s", error}}));
-            return false;
-        }
-    }
-    auto catalogue = ReadCatalogue(local);
-    if (!catalogue || catalogue->records.empty()) {
+    if (job.destFTP && ask(ctx.host, ctx.msg("strMsgNotStoredLocally"), MsgIcon::Question,
+                           MsgButtons::YesNo, MsgAnswer::Yes) != MsgAnswer::Yes) {
         return false;
     }
-    for (size_t line : catalogue->skippedLines) {
-        ctx.WriteLog(ctx.messages.format("strMsgCatalogueLineSkipped",
-                                         {{"%d", file}, {"%i", std::to_string(line)}}));
+    const CatalogueFetch fetched = FetchCatalogue(ctx, job, state.ftp.get(), state.work->path());
+    using Status = CatalogueFetch::Status;
+    const std::string file = job.sName + std::string(kCatalogueExtension);
+    switch (fetched.status) {
+        case Status::Read:
+            break;
+        case Status::Missing:
+            ctx.WriteLog(ctx.messages.format("strMsgDownloadFailed",
+                                             {{"%d", fs::join(job.sDestinationDir, file)}}));
+            return false;
+        case Status::FetchFailed:
+            return false;
+        case Status::DecryptFailed:
+        case Status::Unreadable:
+            ctx.WriteLog(ctx.messages.format("strMsgRestoreDecryptFailed",
+                                             {{"%d", file}, {"%s", fetched.error}}));
+            return false;
     }
-    state.skippedLines = catalogue->skippedLines.size();
+    Catalogue catalogue = *fetched.catalogue;
+    if (catalogue.records.empty()) {
+        return false;
+    }
+    state.skippedLines = catalogue.skippedLines.size();
     if (state.skippedLines > 0) {
         const std::string text = ctx.messages.format("strMsgCatalogueLinesSkipped",
                                                      {{"%d", std::to_string(state.skippedLines)}});
         ctx.WriteLog(text);
-        ctx.host.messageBox(text, MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok);
+        tell(ctx.host, text, MsgIcon::Exclamation);
     }
-    state.records = std::move(catalogue->records);
+    state.records = std::move(catalogue.records);
     state.tree.build(state.records, [&] { ctx.host.yield(); });
     return true;
 }
@@ -165,24 +159,23 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
     for (int node : files) {
         total += state.records[static_cast<size_t>(state.tree.node(node).record)].size;
     }
-    ctx.host.showProgress(ctx.msg("strMsgRestoringFiles"));
-    if (state.job == nullptr) {
-        ctx.host.messageBox(ctx.msg("strMsgErrorRetrieveBackupData"), MsgIcon::Exclamation,
-                            MsgButtons::Ok, MsgAnswer::Ok);
-        ctx.host.closeProgress();
+    ctx.control.showProgress(ctx.msg("strMsgRestoringFiles"));
+    if (state.job == nullptr || !state.work) {
+        tell(ctx.host, ctx.msg("strMsgErrorRetrieveBackupData"), MsgIcon::Exclamation);
+        ctx.control.closeProgress();
         return summary;
     }
-    RestoreVolumes volumes(ctx, *state.job, state.ftp.get());
-    VolumeReader reader(&ctx, volumes, state.job->bZipped);
+    RestoreVolumes volumes(ctx, *state.job, state.ftp.get(), state.work->path());
+    VolumeReader reader(&ctx.control, volumes, state.job->bZipped);
     std::int64_t doneBefore = 0;
 
     for (int node : files) {
         const clsRestoreFileData& rec =
             state.records[static_cast<size_t>(state.tree.node(node).record)];
         ctx.host.yield();
-        if (ctx.flags.bAbortBackup) {
+        if (ctx.flags.stopping()) {
             summary.aborted = true;
-            ctx.host.closeProgress();
+            ctx.control.closeProgress();
             return summary;
         }
         auto fail = [&](const std::string& why) {
@@ -197,9 +190,8 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
             continue;
         }
         if (fs::exists(*target) && !options.overwrite &&
-            ctx.host.messageBox(ctx.messages.format("strMsgFileExistsOverWrite", {{"%d", *target}}),
-                                MsgIcon::Question, MsgButtons::YesNo,
-                                MsgAnswer::No) != MsgAnswer::Yes) {
+            ask(ctx.host, ctx.messages.format("strMsgFileExistsOverWrite", {{"%d", *target}}),
+                MsgIcon::Question, MsgButtons::YesNo, MsgAnswer::No) != MsgAnswer::Yes) {
             ctx.WriteLog(ctx.messages.format("strMsgRestoreKept", {{"%d", *target}}));
             ++summary.skipped;
             continue;
@@ -211,7 +203,7 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         if (!fs::makeDirs(folder, &error) || !out.createBeside(*target, &temp, &error)) {
             const std::string text =
                 ctx.messages.format("strMsgCantOpenFileToRestore", {{"%d", *target}});
-            ctx.host.messageBox(text, MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok);
+            tell(ctx.host, text, MsgIcon::Critical);
             ctx.WriteLog(text);
             fail(error);
             continue;
@@ -230,7 +222,7 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
                 return true;
             },
             [&](int volume, std::int64_t done) {
-                ctx.host.updateProgress(
+                ctx.control.updateProgress(
                     ctx.messages.format("strMsgRestoreProgressCaption",
                                         {{"%d", caption}, {"%i", std::to_string(volume)}}),
                     rec.fname + " -> " + *target,
@@ -248,13 +240,13 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
                 out.close();
                 fs::removeFile(temp);
                 summary.aborted = true;
-                ctx.host.closeProgress();
+                ctx.control.closeProgress();
                 return summary;
             }
             if (r.status == ExtractStatus::WriteFailed) {
                 const std::string text =
                     ctx.messages.format("strMsgCantOpenFileToRestore", {{"%d", *target}});
-                ctx.host.messageBox(text, MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok);
+                tell(ctx.host, text, MsgIcon::Critical);
                 ctx.WriteLog(text);
                 error = out.lastError();
             } else {
@@ -263,7 +255,7 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
                     r.status == ExtractStatus::VolumeMissing ? "strMsgCantOpenArchiveToRestore"
                                                              : "strMsgCantOpenArchiveToRestore2",
                     {{"%d", volume}});
-                ctx.host.messageBox(text, MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok);
+                tell(ctx.host, text, MsgIcon::Critical);
                 ctx.WriteLog(text);
                 error = std::string(extractStatusText(r.status)) + ": " + r.detail;
             }
@@ -288,16 +280,16 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         ++summary.restored;
     }
 
-    ctx.host.closeProgress();
+    ctx.control.closeProgress();
     if (summary.restored == 0) {
-        ctx.host.messageBox(ctx.msg("strMsgNoFilesToRestore"), MsgIcon::Critical, MsgButtons::Ok,
-                            MsgAnswer::Ok);
+        tell(ctx.host, ctx.msg("strMsgNoFilesToRestore"), MsgIcon::Critical);
     } else {
-        ctx.host.messageBox(ctx.messages.format("strMsgNrRestoredFiles",
-                                                {{"%1", std::to_string(summary.restored)},
-                                                 {"%2", std::to_string(files.size())},
-                                                 {"%d", options.toOriginal ? "" : options.folder}}),
-                            MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok);
+        tell(ctx.host,
+             ctx.messages.format("strMsgNrRestoredFiles",
+                                 {{"%1", std::to_string(summary.restored)},
+                                  {"%2", std::to_string(files.size())},
+                                  {"%d", options.toOriginal ? "" : options.folder}}),
+             MsgIcon::Information);
     }
     return summary;
 }

@@ -7,30 +7,35 @@
 #include <vector>
 
 #include "archive/catalogue.h"
-#include "engine/ftp_client.h"
+#include "ftp/ftp_client.h"
+#include "jobs/backup.h"
+#include "platform/scratch_dir.h"
 #include "restore/restore_tree.h"
 
 namespace kestrel {
 
 struct AppContext;
-class clsBackup;
 
 // What the restore browser works on: the selected job, its catalogue records and their tree.
-// Replaced by every LoadCatalogue.
+// Replaced by every LoadCatalogue. It holds copies of what it needs, so that the job may change
+// or go while the browser is open.
 struct RestoreState {
-    const clsBackup* job = nullptr;
+    std::unique_ptr<clsBackup> job;  // a copy of the selected job; null when none
     std::vector<clsRestoreFileData> records;
     RestoreTree tree;
     size_t skippedLines = 0;
     // The FTP session of a job with an FTP destination, opened by the caller.
     std::unique_ptr<FtpClient> ftp;
+    // The restore's own working folder (the catalogue, fetched volumes), made by LoadCatalogue
+    // below the temporary folder and removed with the state, so that a restore never touches
+    // the files of a backup running beside it.
+    std::optional<ScratchDir> work;
 };
 
-// Brings the job's catalogue into the temporary folder (decrypting it for protected jobs),
-// reads it and builds the tree. True when the browser may be shown; true with nothing loaded
-// when no job has that name. Damaged catalogue lines are skipped, logged by number, and the
-// user is told how many.
-bool LoadCatalogue(AppContext& ctx, const std::string& name, RestoreState& state);
+// Brings the job's catalogue into a working folder of the state's own (decrypting it for
+// protected jobs), reads it and builds the tree. True when the browser may be shown. Damaged
+// catalogue lines are skipped, logged by number, and the user is told how many.
+bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state);
 
 struct RestoreOptions {
     // Restore to the original paths, or below this folder (which then gets the original folder

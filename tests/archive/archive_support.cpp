@@ -11,7 +11,7 @@ namespace kestrel::test {
 std::vector<int> archiveFiles(AppContext& ctx, const std::string& name,
                               const std::vector<std::string>& paths, bool zipped,
                               std::int64_t splitSize) {
-    clsArchive archive(ctx);
+    clsArchive archive(ctx.control, ctx.paths.tempDir());
     archive.dSessionDate = *DateTime::fromParts(2026, 1, 5, 14, 30, 12);
     archive.sArcfName = name;
     archive.NewArchive(name, true, zipped, 0);

@@ -81,7 +81,7 @@ TEST_F(ArchiveTest, EmptyFileGetsOnlyADescriptor) {
 }
 
 TEST_F(ArchiveTest, DuplicatesAreRefusedAndClosedArchivesAddNothing) {
-    clsArchive archive(ctx());
+    clsArchive archive(ctx().control, ctx().paths.tempDir());
     archive.sArcfName = "D";
     EXPECT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("x", "1")), false),
               clsArchive::kFailed);
@@ -113,7 +113,7 @@ TEST_F(ArchiveTest, SplitsALargeFileAtBlockBoundaries) {
     EXPECT_TRUE(t.logged("Splitting file ...base-002"));
 
     FolderVolumes volumes(ctx().paths.tempDir());
-    VolumeReader reader(&ctx(), volumes, false);
+    VolumeReader reader(&ctx().control, volumes, false);
     std::string back;
     int lastVolume = -1;
     const ExtractResult r = reader.extract(
@@ -149,7 +149,7 @@ TEST_F(ArchiveTest, SplitSizeZeroNeverSplits) {
 }
 
 TEST_F(ArchiveTest, CancelCutsThePlainVolumeBackToWhereTheFileBegan) {
-    clsArchive archive(ctx());
+    clsArchive archive(ctx().control, ctx().paths.tempDir());
     archive.sArcfName = "C";
     archive.NewArchive("C", true);
     ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("small", "tiny")), false),
@@ -173,7 +173,7 @@ TEST_F(ArchiveTest, CancelCutsThePlainVolumeBackToWhereTheFileBegan) {
 }
 
 TEST_F(ArchiveTest, CancelOfAFileAtOffsetZeroLeavesItsBlocks) {
-    clsArchive archive(ctx());
+    clsArchive archive(ctx().control, ctx().paths.tempDir());
     archive.sArcfName = "C0";
     archive.NewArchive("C0", true);
     t.host.onYield = [&] { ctx().flags.bCancelFile = true; };
@@ -186,7 +186,7 @@ TEST_F(ArchiveTest, CancelOfAFileAtOffsetZeroLeavesItsBlocks) {
 }
 
 TEST_F(ArchiveTest, CancelInACompressedVolumeKeepsLaterOffsetsTrue) {
-    clsArchive archive(ctx());
+    clsArchive archive(ctx().control, ctx().paths.tempDir());
     archive.sArcfName = "G";
     archive.NewArchive("G", true, true);
     ASSERT_EQ(
@@ -209,7 +209,7 @@ TEST_F(ArchiveTest, CancelInACompressedVolumeKeepsLaterOffsetsTrue) {
     const Catalogue cat = test::catalogueOf(ctx(), "G");
     ASSERT_EQ(cat.records.size(), 2u);
     FolderVolumes volumes(ctx().paths.tempDir());
-    VolumeReader reader(&ctx(), volumes, std::nullopt);
+    VolumeReader reader(&ctx().control, volumes, std::nullopt);
     std::string back;
     const ExtractResult r = reader.extract(cat.records[1], [&](std::string_view d) {
         back.append(d);
@@ -224,14 +224,14 @@ TEST_F(ArchiveTest, ClearFlagDeletesEveryFileOfThatName) {
          {"Daily.fs", "Daily.uxarc", "Daily-001.uxarc", "Daily2.fs", "Other.fs"}) {
         t.dir.write(std::string("temp/") + name, "old");
     }
-    clsArchive archive(ctx());
+    clsArchive archive(ctx().control, ctx().paths.tempDir());
     archive.NewArchive("Daily", true);
     EXPECT_FALSE(fs::exists(temp("Daily.fs")));
     EXPECT_FALSE(fs::exists(temp("Daily.uxarc")));
     EXPECT_FALSE(fs::exists(temp("Daily-001.uxarc")));
     EXPECT_FALSE(fs::exists(temp("Daily2.fs")));
     EXPECT_TRUE(fs::exists(temp("Other.fs")));
-    clsArchive keep(ctx());
+    clsArchive keep(ctx().control, ctx().paths.tempDir());
     t.dir.write("temp/Daily.fs", "old");
     keep.NewArchive("Daily", false);
     EXPECT_TRUE(fs::exists(temp("Daily.fs")));
@@ -298,7 +298,7 @@ TEST_F(ArchiveTest, OnlyRegularFilesAreArchived) {
 TEST_F(ArchiveTest, AFileThatChangesWhileArchivedIsRecordedAsArchived) {
     const std::string grow = src.write("grow", pattern(5000));
     const std::string shrink = src.write("shrink", pattern(600'000));
-    clsArchive archive(ctx());
+    clsArchive archive(ctx().control, ctx().paths.tempDir());
     archive.sArcfName = "W";
     archive.NewArchive("W", true);
     t.host.onYield = [&] { std::filesystem::resize_file(grow, 20000); };
@@ -334,7 +334,7 @@ TEST_F(ArchiveTest, AFileThatChangesWhileArchivedIsRecordedAsArchived) {
 }
 
 TEST_F(ArchiveTest, AMissingSourceIsAnOpenFailure) {
-    clsArchive archive(ctx());
+    clsArchive archive(ctx().control, ctx().paths.tempDir());
     archive.sArcfName = "M";
     archive.NewArchive("M", true);
     clsDskFile gone = *clsDskFile::fromPath(src.write("gone", "x"));

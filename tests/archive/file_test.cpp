@@ -14,7 +14,7 @@ namespace {
 
 TEST(ClsFile, OpenModesCreateOrFail) {
     test::TestContext t;
-    clsFile f(t.ctx.get());
+    clsFile f(&t.ctx->control);
     EXPECT_EQ(f.fOpen(t.dir.file("new.bin"), clsFile::kModeWrite), clsFile::kOpenOk);
     f.fClose();
     EXPECT_TRUE(fs::exists(t.dir.file("new.bin")));

@@ -57,7 +57,7 @@ TEST_P(RoundTrip, EveryByteAndTimeComesBack) {
     EXPECT_TRUE(cat.skippedLines.empty());
 
     FolderVolumes volumes(t.ctx->paths.tempDir());
-    VolumeReader reader(t.ctx.get(), volumes, v.zipped);
+    VolumeReader reader(&t.ctx->control, volumes, v.zipped);
     for (size_t i = 0; i < paths.size(); ++i) {
         const clsRestoreFileData& rec = cat.records[i];
         EXPECT_EQ(rec.fname, paths[i]);
@@ -136,7 +136,7 @@ TEST(VolumeReader, AbortStopsTheRead) {
     test::TempDir src;
     test::archiveFiles(*t.ctx, "A", {src.write("a", std::string(50'000, 'x'))}, false);
     FolderVolumes volumes(t.ctx->paths.tempDir());
-    VolumeReader reader(t.ctx.get(), volumes, false);
+    VolumeReader reader(&t.ctx->control, volumes, false);
     t.ctx->flags.bAbortBackup = true;
     EXPECT_EQ(reader
                   .extract(test::catalogueOf(*t.ctx, "A").records[0],

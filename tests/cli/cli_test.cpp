@@ -1,4 +1,5 @@
 #include "cli/cli_app.h"
+#include "cli/command.h"
 
 #include <gtest/gtest.h>
 
@@ -118,7 +119,7 @@ TEST_F(CliTest, NewListShowAndDeleteOnAFreshProgramFolder) {
     r = run({"show", "New backup 1"});
     ASSERT_EQ(r.code, 0);
     EXPECT_NE(r.out.find("Compressed archive, volumes of 2097152 bytes"), std::string::npos);
-    EXPECT_NE(r.out.find("daily on mon,fri at 08:00, from 2026-12-06 10:00"), std::string::npos);
+    EXPECT_NE(r.out.find("daily:mon,fri@08:00, from 2026-12-06 10:00"), std::string::npos);
     EXPECT_NE(r.out.find("  folder  " + data.file("src/docs")), std::string::npos);
     EXPECT_NE(r.out.find("  file    " + file + " (7 bytes)"), std::string::npos);
     EXPECT_NE(r.out.find("*.tmp"), std::string::npos);
@@ -149,7 +150,7 @@ TEST_F(CliTest, CatalogueAndVerifyAnArchiveSet) {
     test::FakeHost host;
     AppContext ctx(ProgramFolder(data.path(), {}), clock, host);
     ASSERT_TRUE(ctx.initialise());
-    clsArchive archive(ctx);
+    clsArchive archive(ctx.control, ctx.paths.tempDir());
     archive.dSessionDate = *DateTime::fromParts(2026, 1, 5, 14, 30, 12);
     archive.sArcfName = "Daily";
     archive.NewArchive("Daily", true, true);

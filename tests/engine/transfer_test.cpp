@@ -79,10 +79,51 @@ TEST_F(TransferTest, AFullDiskKeepsThePreviousCopyAndLeavesNoPartialFile) {
     EXPECT_EQ(fs::listDir(fs::parentOf(stored))->size(), 1u);
 }
 
+TEST_F(TransferTest, ALargeCopyYieldsAndStopsOnCancelOrAbortLeavingNothingHalfDone) {
+    // Sparse, so that its size costs no disk: the copy goes in pieces all the same.
+    const std::string path = src.write("big.bin", "");
+    std::filesystem::resize_file(path, 200LL << 20);
+    const clsDskFile file = *clsDskFile::fromPath(path);
+    const std::string stored = dest.path() + path;
+
+    int yields = 0;
+    t.host.onYield = [&] {
+        if (++yields == 2) {
+            t.ctx->flags.bCancelFile = true;
+        }
+    };
+    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, file), kNotStored);
+    EXPECT_EQ(yields, 2);
+    EXPECT_FALSE(t.ctx->flags.bCancelFile) << "the cancel is used up by the file it cancelled";
+    EXPECT_FALSE(fs::exists(stored));
+    EXPECT_TRUE(t.loggedContaining("FAIL: Copy of " + path));
+
+    // An abort while an older copy is there leaves that copy as it was.
+    const std::string older = std::string(1000, 'o');
+    dest.write(path.substr(1), older);
+    yields = 0;
+    t.host.onYield = [&] {
+        if (++yields == 3) {
+            t.ctx->flags.bAbortBackup = true;
+        }
+    };
+    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, file), kNotStored);
+    EXPECT_EQ(test::readAll(stored), older);
+    EXPECT_EQ(fs::listDir(fs::parentOf(stored))->size(), 1u) << "no partial copy beside it";
+
+    t.ctx->flags.bAbortBackup = false;
+    yields = 0;
+    t.host.onYield = [&] { ++yields; };
+    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, file), kStored);
+    t.host.onYield = nullptr;
+    EXPECT_EQ(fs::fileSize(stored), 200LL << 20);
+    EXPECT_GE(yields, 7) << "a copy of 200 MB yields while it copies";
+}
+
 TEST_F(TransferTest, CleanTempFolderKeepsSubfolders) {
     t.dir.write("temp/a.uxarc", "x");
     t.dir.write("temp/sub/b", "x");
-    CleanTempFolder(*t.ctx);
+    EXPECT_TRUE(CleanTempFolder(*t.ctx, t.ctx->paths.tempDir()));
     EXPECT_FALSE(fs::exists(t.dir.file("temp/a.uxarc")));
     EXPECT_TRUE(fs::exists(t.dir.file("temp/sub/b")));
 }

@@ -33,7 +33,7 @@ protected:
 
     bool connect(int port) {
         fs::makeDirs(t.dir.file("temp"));
-        session = std::make_unique<clsFTPConnection>(*t.ctx);
+        session = std::make_unique<clsFTPConnection>(t.ctx->control);
         session->SetupConnection("127.0.0.1", port, "u", "secret", true);
         return session->EstablishConnection();
     }
@@ -131,7 +131,7 @@ TEST_F(FakeServerTest, ADroppedConnectionFailsTheDownload) {
     ASSERT_TRUE(connect(server.port()));
     EXPECT_EQ(session->GetFile("/r/x", t.dir.file("temp/x")), 0);
     EXPECT_FALSE(fs::exists(t.dir.file("temp/x")));
-    server.finish();
+    EXPECT_EQ(server.finish(), "");
 }
 
 TEST_F(FakeServerTest, ARefusedPassiveModeAndAFullDisk) {
@@ -197,7 +197,7 @@ TEST_F(FakeServerTest, AnExistingLocalFileIsReplacedOnlyWithConsent) {
     EXPECT_EQ(t.host.boxes.back().text,
               "The file " + local + " already exists! Do you want to overwrite?");
     session->Disconnect();
-    server.finish();
+    EXPECT_EQ(server.finish(), "");
 }
 
 TEST(FtpReplies, PassivePortsAndAnnouncedSizes) {
@@ -221,15 +221,14 @@ TEST(FtpSockets, PortsAndUnreachableServers) {
     EXPECT_EQ(error, "no host or port out of range");
     EXPECT_FALSE(s.connect("127.0.0.1", -1, 1000));
     EXPECT_FALSE(s.connect("", 21, 1000));
-    EXPECT_FALSE(s.connect("no-such-host.invalid", 21, 1000, &error));
-    EXPECT_EQ(TcpSocket::resolve("no-such-host.invalid"), "no-such-host.invalid");
+    // A dotted address is taken as it stands, without asking a name server.
     EXPECT_EQ(TcpSocket::resolve("127.0.0.1"), "127.0.0.1");
     const int port = test::freePort();
     EXPECT_FALSE(s.connect("127.0.0.1", port, 1000, &error));  // nobody listens
     EXPECT_NE(error.find("cannot connect"), std::string::npos);
 
     test::TestContext t;
-    clsFTPConnection session(*t.ctx);
+    clsFTPConnection session(t.ctx->control);
     session.SetupConnection("127.0.0.1", port, "u", "p", true);
     EXPECT_FALSE(session.EstablishConnection());
     EXPECT_EQ(session.connectionState(), clsFTPConnection::kStateNotConnected);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 
 #include "engine/backup_run.h"
@@ -104,7 +105,7 @@ protected:
             GTEST_SKIP() << server->unavailable();
         }
         fs::makeDirs(t.dir.file("temp"));
-        options.ftp = [](AppContext& c) { return std::make_unique<clsFTPConnection>(c); };
+        options.ftp = makeFtpClient;
     }
     void TearDown() override {
         if (HasFailure()) {
@@ -134,11 +135,16 @@ protected:
         job->IncludeMask = "*.*";
         job->AddFile(
             std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
-        return t.ctx->jobs.append(std::move(job));
+        clsBackup& added = *job;
+        jobs[name] = std::move(job);
+        return added;
+    }
+    RunSummary run(const std::string& name) {
+        return BackupJob(*t.ctx, *jobs.at(name), name, options);
     }
 
     std::unique_ptr<clsFTPConnection> session(bool passive = true) {
-        auto s = std::make_unique<clsFTPConnection>(*t.ctx);
+        auto s = std::make_unique<clsFTPConnection>(t.ctx->control);
         s->SetupConnection("127.0.0.1", server->port(), server->user(), server->password(),
                            passive);
         EXPECT_TRUE(s->EstablishConnection());
@@ -150,6 +156,7 @@ protected:
     test::TempDir out;
     std::unique_ptr<RealServer> server;
     RunOptions options;
+    std::map<std::string, std::unique_ptr<clsBackup>> jobs;
 };
 
 TEST_P(RealServerTest, CompressedSplitProtectedArchivesGoAndComeBack) {
@@ -162,7 +169,7 @@ TEST_P(RealServerTest, CompressedSplitProtectedArchivesGoAndComeBack) {
     src.write("tree/sub/big.bin", big);
     src.write("tree/empty", "");
     clsBackup& job = addJob("Remote", true, 200'000, "pw");
-    RunSummary r = RunBackup(*t.ctx, "Remote", options);
+    RunSummary r = run("Remote");
     ASSERT_EQ(job.enumStatus, kStatusOk);
     EXPECT_GE(r.total, 3);
     EXPECT_TRUE(fs::exists(server->local(server->folder() + "/Remote.fs")));
@@ -173,7 +180,7 @@ TEST_P(RealServerTest, CompressedSplitProtectedArchivesGoAndComeBack) {
     std::filesystem::last_write_time(
         src.file("tree/a.txt"),
         std::filesystem::last_write_time(src.file("tree/a.txt")) + std::chrono::seconds(3));
-    r = RunBackup(*t.ctx, "Remote", options);
+    r = run("Remote");
     ASSERT_EQ(job.enumStatus, kStatusOk);
     EXPECT_EQ(r.total, 2);
     EXPECT_TRUE(
@@ -181,7 +188,7 @@ TEST_P(RealServerTest, CompressedSplitProtectedArchivesGoAndComeBack) {
 
     RestoreState state;
     state.ftp = session();
-    ASSERT_TRUE(LoadCatalogue(*t.ctx, "Remote", state));
+    ASSERT_TRUE(LoadCatalogue(*t.ctx, job, state));
     EXPECT_EQ(state.tree.sessions().size(), 2u);
     for (const auto& rec : state.records) {
         const int later = state.tree.findPath(state.records.back().dSession, rec.fname);
@@ -200,7 +207,7 @@ TEST_P(RealServerTest, PlainCopiesLandInTheRemoteFolder) {
         src.write("tree/f" + std::to_string(i) + ".txt", "file " + std::to_string(i));
     }
     clsBackup& job = addJob("Copies", false);
-    const RunSummary r = RunBackup(*t.ctx, "Copies", options);
+    const RunSummary r = run("Copies");
     EXPECT_EQ(job.enumStatus, kStatusOk);
     EXPECT_EQ(r.stored, 20);
     EXPECT_EQ(test::readAll(server->local(server->folder() + "/f7.txt")), "file 7");
@@ -225,11 +232,18 @@ TEST_P(RealServerTest, PassiveAndActiveListingsAndFolders) {
         std::sort(names.begin(), names.end());
         EXPECT_EQ(names, (std::vector<std::string>{"made here/", "x"})) << passive;
     }
-    // With the usual active port taken, another one is announced.
+    // With the usual active port taken (by us, or already by another program), another one is
+    // announced.
     TcpListener squatter;
     squatter.listen("127.0.0.1", clsFTPConnection::kActiveDataPort);
+    TcpListener probe;
+    ASSERT_FALSE(probe.listen("127.0.0.1", clsFTPConnection::kActiveDataPort))
+        << "the active data port should be taken now";
+    t.host.logLines.clear();
     s->bPassiveMode = false;
     EXPECT_TRUE(s->GetFileList());
+    EXPECT_TRUE(t.loggedContaining("CMD: PORT 127,0,0,1,"));
+    EXPECT_FALSE(t.loggedContaining("CMD: PORT 127,0,0,1,55,55"));
     squatter.close();
     s->bPassiveMode = true;
     EXPECT_EQ(s->GetRootDir(), server->folder());
@@ -241,20 +255,20 @@ TEST_P(RealServerTest, FailuresEndTheRunCleanly) {
     src.write("tree/a.txt", "a");
     clsBackup& missing = addJob("Missing", false);
     missing.sDestinationDir = "/no/such/folder";
-    RunBackup(*t.ctx, "Missing", options);
+    run("Missing");
     EXPECT_EQ(missing.enumStatus, kStatusFailed);
     EXPECT_TRUE(t.logged("FAIL: Failed to change directory to /no/such/folder!"));
 
     clsBackup& down = addJob("Down", true);
     down.objDestination->port = test::freePort();
-    RunBackup(*t.ctx, "Down", options);
+    run("Down");
     EXPECT_EQ(down.enumStatus, kStatusFailed);
     EXPECT_TRUE(t.logged("FAIL: Can't download fs file to perform incremental backup!"));
 
     if (GetParam() == Kind::Pyftpdlib) {
         clsBackup& wrong = addJob("Wrong", false);
         wrong.objDestination->password = "not the password";
-        RunBackup(*t.ctx, "Wrong", options);
+        run("Wrong");
         EXPECT_EQ(wrong.enumStatus, kStatusFailed);
         EXPECT_TRUE(t.logged("FAIL: Connection to ftp server failed! Can't upload files!"));
         EXPECT_FALSE(t.loggedContaining("not the password"));

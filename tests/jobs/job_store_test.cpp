@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "jobs/scramble.h"
+#include "platform/file_lock.h"
 #include "platform/fs.h"
 #include "support/test_context.h"
 
@@ -14,13 +16,19 @@ namespace {
 class JobStoreTest : public ::testing::Test {
 protected:
     test::TestContext t;
+    Jobs jobs;
     AppContext& ctx() { return *t.ctx; }
     std::string store() const { return t.ctx->storePath(); }
+    bool save() { return SaveJobs(store(), jobs, ctx().control); }
+    bool load() {
+        jobs.clear();
+        return LoadJobs(store(), jobs, ctx().control);
+    }
 
     clsBackup& addJob(const std::string& name) {
         auto job = std::make_unique<clsBackup>();
         job->sName = name;
-        return ctx().jobs.append(std::move(job));
+        return jobs.append(std::move(job));
     }
     // Every feature the store can hold, on three jobs.
     void addSampleJobs() {
@@ -77,7 +85,7 @@ protected:
 
 TEST_F(JobStoreTest, WritesTheDocumentedFormat) {
     addSampleJobs();
-    const std::string written = writeJobStore(ctx().jobs).serialize();
+    const std::string written = writeJobStore(jobs).serialize();
     EXPECT_EQ(written.substr(0, written.find("[Documents]")),
               "[Backups]\r\nDocuments\r\nRemote\r\nPlain copy ü\r\n\r\n");
     const std::string documents =
@@ -101,14 +109,14 @@ TEST_F(JobStoreTest, WritesTheDocumentedFormat) {
 
 TEST_F(JobStoreTest, SaveThenLoadThenSaveIsByteIdentical) {
     addSampleJobs();
-    ASSERT_TRUE(SaveJobs(ctx()));
+    ASSERT_TRUE(save());
     const std::string first = test::readAll(store());
-    ASSERT_TRUE(LoadJobs(ctx()));
-    ASSERT_EQ(ctx().jobs.count(), 3u);
-    ASSERT_TRUE(SaveJobs(ctx()));
+    ASSERT_TRUE(load());
+    ASSERT_EQ(jobs.count(), 3u);
+    ASSERT_TRUE(save());
     EXPECT_EQ(test::readAll(store()), first);
 
-    const clsBackup& a = ctx().jobs.at(0);
+    const clsBackup& a = jobs.at(0);
     EXPECT_EQ(a.sName, "Documents");
     EXPECT_EQ(a.password, "s3cret, with = and ,");
     EXPECT_TRUE(a.Protected);
@@ -117,23 +125,23 @@ TEST_F(JobStoreTest, SaveThenLoadThenSaveIsByteIdentical) {
     EXPECT_EQ(a.Files[1]->dSize, 1234);
     EXPECT_EQ(a.Files[2]->Index, 2);
     EXPECT_EQ(a.Schedule->StartHour.format("HH:mm"), "08:00");
-    const clsBackup& b = ctx().jobs.at(1);
+    const clsBackup& b = jobs.at(1);
     ASSERT_TRUE(b.objDestination);
     EXPECT_EQ(b.objDestination->password, "ftp pass");
     EXPECT_EQ(b.objDestination->port, 2121);
     EXPECT_FALSE(b.objDestination->bPassiveMode);
     EXPECT_EQ(b.enumStatus, kStatusAborted);
-    EXPECT_EQ(ctx().jobs.at(2).sName, "Plain copy ü");
+    EXPECT_EQ(jobs.at(2).sName, "Plain copy ü");
     EXPECT_TRUE(t.host.logLines.empty());
 }
 
 TEST_F(JobStoreTest, SaveKeepsThePreviousVersionAndIsPrivate) {
     addJob("One");
-    ASSERT_TRUE(SaveJobs(ctx()));
+    ASSERT_TRUE(save());
     EXPECT_FALSE(fs::exists(store() + ".bak"));
     const std::string first = test::readAll(store());
     addJob("Two");
-    ASSERT_TRUE(SaveJobs(ctx()));
+    ASSERT_TRUE(save());
     EXPECT_EQ(test::readAll(store() + ".bak"), first);
     EXPECT_NE(test::readAll(store()), first);
     for (const std::string& p : {store(), store() + ".bak"}) {
@@ -150,7 +158,7 @@ TEST_F(JobStoreTest, AFailedSaveReturnsFalseAndSaysSo) {
     // A folder where the store should be: nothing can replace it, whoever runs the test.
     std::filesystem::create_directories(store() + "/in-the-way");
     addJob("One");
-    EXPECT_FALSE(SaveJobs(ctx()));
+    EXPECT_FALSE(save());
     EXPECT_TRUE(t.loggedContaining("Cannot write the job store"));
     EXPECT_TRUE(fs::isDirectory(store() + "/in-the-way"));
 }
@@ -180,9 +188,9 @@ TEST_F(JobStoreTest, HandWrittenStoresLoadAsTheFormatSays) {
                 "Schedule=0\r\n"
                 "Storage=FTP\r\n"
                 "Port=21\r\n");
-    ASSERT_TRUE(LoadJobs(ctx()));
-    ASSERT_EQ(ctx().jobs.count(), 3u);
-    const clsBackup& first = ctx().jobs.at(0);
+    ASSERT_TRUE(load());
+    ASSERT_EQ(jobs.count(), 3u);
+    const clsBackup& first = jobs.at(0);
     // Only the key is read without case: "full" and "not" are not the words the writer uses.
     EXPECT_TRUE(first.bIncremental);
     EXPECT_TRUE(first.bZipped);
@@ -201,7 +209,7 @@ TEST_F(JobStoreTest, HandWrittenStoresLoadAsTheFormatSays) {
     EXPECT_TRUE(first.Schedule->enabled);
     EXPECT_EQ(first.Schedule->start, *DateTime::fromParts(2006, 12, 31, 23, 30));
 
-    const clsBackup& second = ctx().jobs.at(1);
+    const clsBackup& second = jobs.at(1);
     EXPECT_EQ(second.sName, "Second");
     EXPECT_FALSE(second.bIncremental || second.bZipped || second.archived);
     EXPECT_EQ(second.Schedule, nullptr);
@@ -209,28 +217,23 @@ TEST_F(JobStoreTest, HandWrittenStoresLoadAsTheFormatSays) {
     EXPECT_EQ(second.objDestination->port, 21);
 
     // A listed name without a section is a job with the defaults.
-    const clsBackup& orphan = ctx().jobs.at(2);
+    const clsBackup& orphan = jobs.at(2);
     EXPECT_EQ(orphan.sName, "Orphan in list");
     EXPECT_TRUE(orphan.Files.empty());
     EXPECT_EQ(orphan.enumStatus, kStatusNeverRun);
     EXPECT_TRUE(t.host.logLines.empty());
 }
 
-TEST_F(JobStoreTest, MissingStoreGivesNoJobsAndPreparesTheTemporaryFolder) {
-    t.dir.write("temp/leftover.uxarc", "x");
-    t.dir.write("temp/keep/sub.txt", "x");
+TEST_F(JobStoreTest, MissingStoreGivesNoJobsAndTheSettingsTheirDefaults) {
     t.dir.write("settings.ini", "[Backup\\General Settings]\nstyle=3\nblockSchedule=0\n");
-    ASSERT_TRUE(LoadJobs(ctx()));
-    EXPECT_TRUE(ctx().jobs.empty());
-    EXPECT_FALSE(fs::exists(t.dir.file("temp/leftover.uxarc")));
-    EXPECT_TRUE(fs::exists(t.dir.file("temp/keep/sub.txt")));
+    ASSERT_TRUE(load());
+    EXPECT_TRUE(jobs.empty());
+    ctx().settings.loadStartupValues(ctx().paths);
     EXPECT_EQ(ctx().settings.style, 3);
     EXPECT_FALSE(ctx().settings.blockSchedule);
 
-    std::filesystem::remove_all(t.dir.file("temp"));
     std::filesystem::remove(t.dir.file("settings.ini"));
-    ASSERT_TRUE(LoadJobs(ctx()));
-    EXPECT_TRUE(fs::isDirectory(t.dir.file("temp")));
+    ctx().settings.loadStartupValues(ctx().paths);
     EXPECT_EQ(ctx().settings.style, 1);
     EXPECT_TRUE(ctx().settings.blockSchedule);
 }
@@ -266,10 +269,10 @@ TEST_F(JobStoreTest, DamagedLinesAreSkippedLoggedAndTheOriginalKept) {
         "[Broken]\r\nStorage=FTP\r\nPort=twenty-one\r\nPass=1,2,999\r\nStatus=x\r\nSplit=\r\n"
         "OKLast=2006\r\nSchedule=q\r\nProtected=abc\r\nDir0001=/kept\r\nDestinat";
     t.dir.write("backups.ini", damaged);
-    ASSERT_TRUE(LoadJobs(ctx()));
-    ASSERT_EQ(ctx().jobs.count(), 2u);
-    EXPECT_EQ(ctx().jobs.at(0).Files.size(), 1u);
-    const clsBackup& broken = ctx().jobs.at(1);
+    ASSERT_TRUE(load());
+    ASSERT_EQ(jobs.count(), 2u);
+    EXPECT_EQ(jobs.at(0).Files.size(), 1u);
+    const clsBackup& broken = jobs.at(1);
     EXPECT_EQ(broken.objDestination->port, 21);
     EXPECT_EQ(broken.enumStatus, kStatusNeverRun);
     EXPECT_EQ(broken.splitSize, 0);
@@ -284,8 +287,8 @@ TEST_F(JobStoreTest, DamagedLinesAreSkippedLoggedAndTheOriginalKept) {
     }
 
     // The original survives beside the store, also after the next two saves.
-    ASSERT_TRUE(SaveJobs(ctx()));
-    ASSERT_TRUE(SaveJobs(ctx()));
+    ASSERT_TRUE(save());
+    ASSERT_TRUE(save());
     const std::string copy = store() + ".damaged-20060115193005";
     EXPECT_EQ(test::readAll(copy), damaged);
     EXPECT_TRUE(t.loggedContaining("original content is kept as " + copy));
@@ -297,9 +300,9 @@ TEST_F(JobStoreTest, BinaryJunkLoadsNothingAndIsKept) {
         junk += static_cast<char>((i * 7919) % 256);
     }
     t.dir.write("backups.ini", junk);
-    ASSERT_TRUE(LoadJobs(ctx()));
+    ASSERT_TRUE(load());
     EXPECT_TRUE(t.loggedContaining("original content is kept"));
-    ASSERT_TRUE(SaveJobs(ctx()));
+    ASSERT_TRUE(save());
     EXPECT_EQ(test::readAll(store() + ".damaged-20060115193005"), junk);
 }
 
@@ -309,22 +312,22 @@ TEST_F(JobStoreTest, ManySourcesSurviveARoundTrip) {
         job.AddFile(std::make_unique<clsBackupFile>(
             clsBackupFile{"/data/folder number " + std::to_string(i), i % 2, i % 2 ? 0 : i, 0}));
     }
-    ASSERT_TRUE(SaveJobs(ctx()));
-    ASSERT_TRUE(LoadJobs(ctx()));
-    ASSERT_EQ(ctx().jobs.at(0).Files.size(), 5000u);
-    EXPECT_EQ(ctx().jobs.at(0).Files[4999]->sPath, "/data/folder number 4999");
+    ASSERT_TRUE(save());
+    ASSERT_TRUE(load());
+    ASSERT_EQ(jobs.at(0).Files.size(), 5000u);
+    EXPECT_EQ(jobs.at(0).Files[4999]->sPath, "/data/folder number 4999");
 }
 
 TEST_F(JobStoreTest, UnusualNamesAndEntryKinds) {
     clsBackup& job = addJob("Weekly [main]");
     job.AddFile(std::make_unique<clsBackupFile>(clsBackupFile{"/x", 5, 0, 0}));  // not written
     job.Protected = true;  // with an empty password: loads as unprotected
-    ASSERT_TRUE(SaveJobs(ctx()));
-    ASSERT_TRUE(LoadJobs(ctx()));
-    ASSERT_EQ(ctx().jobs.count(), 1u);
-    EXPECT_EQ(ctx().jobs.at(0).sName, "Weekly [main]");
-    EXPECT_TRUE(ctx().jobs.at(0).Files.empty());
-    EXPECT_FALSE(ctx().jobs.at(0).Protected);
+    ASSERT_TRUE(save());
+    ASSERT_TRUE(load());
+    ASSERT_EQ(jobs.count(), 1u);
+    EXPECT_EQ(jobs.at(0).sName, "Weekly [main]");
+    EXPECT_TRUE(jobs.at(0).Files.empty());
+    EXPECT_FALSE(jobs.at(0).Protected);
 }
 
 TEST_F(JobStoreTest, JobNamesThatCannotBeStored) {
@@ -334,17 +337,129 @@ TEST_F(JobStoreTest, JobNamesThatCannotBeStored) {
                             "tab\there\n", "a\xff", "a/b", "a|b"}) {
         std::string why;
         EXPECT_FALSE(isStorableJobName(bad, &why)) << bad;
-        EXPECT_FALSE(why.empty());
+        EXPECT_FALSE(ctx().msg(why).empty()) << why;
     }
 }
 
 TEST_F(JobStoreTest, NewJobAdvancesTheCounterEveryTime) {
-    EXPECT_EQ(NewJob(ctx()), "New backup 1");
-    EXPECT_EQ(NewJob(ctx()), "New backup 2");
-    EXPECT_EQ(NewJob(ctx()), "New backup 3");
+    EXPECT_EQ(NewJob(ctx().settings), "New backup 1");
+    EXPECT_EQ(NewJob(ctx().settings), "New backup 2");
+    EXPECT_EQ(NewJob(ctx().settings), "New backup 3");
     EXPECT_EQ(ctx().settings.general("bkpIndex"), "3");
     ctx().settings.saveGeneral("bkpIndex", "41");
-    EXPECT_EQ(NewJob(ctx()), "New backup 42");
+    EXPECT_EQ(NewJob(ctx().settings), "New backup 42");
+}
+
+}  // namespace
+}  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// Two JobStore objects over one file stand for two processes (the desktop program and
+// kestrel-cli): their locks conflict as those of two processes do.
+class SharedStoreTest : public ::testing::Test {
+protected:
+    test::TestContext t;
+    RunControl& rc() { return t.ctx->control; }
+    std::string path() const { return t.ctx->storePath(); }
+
+    static std::shared_ptr<clsBackup> job(const std::string& name) {
+        auto j = std::make_shared<clsBackup>();
+        j->sName = name;
+        j->sDestinationDir = "/dest/" + name;
+        return j;
+    }
+    Jobs onDisk() {
+        Jobs jobs;
+        EXPECT_TRUE(LoadJobs(path(), jobs, rc()));
+        return jobs;
+    }
+    static std::vector<std::string> names(const Jobs& jobs) {
+        std::vector<std::string> out;
+        for (const auto& j : jobs) {
+            out.push_back(j->sName);
+        }
+        return out;
+    }
+};
+
+TEST_F(SharedStoreTest, ChangesOfTwoProcessesAreBothKept) {
+    JobStore program(path(), rc());
+    JobStore cli(path(), rc());
+    Jobs seenByProgram;
+    Jobs seenByCli;
+    ASSERT_EQ(program.add(job("Big"), seenByProgram), JobStore::Result::Written);
+    ASSERT_EQ(program.add(job("Small"), seenByProgram), JobStore::Result::Written);
+    EXPECT_FALSE(program.changedOnDisk());
+
+    // While the program runs "Big", the command line adds a job and deletes another.
+    ASSERT_TRUE(cli.read(seenByCli));
+    ASSERT_EQ(cli.add(job("New"), seenByCli), JobStore::Result::Written);
+    ASSERT_EQ(cli.remove("Small", seenByCli), JobStore::Result::Written);
+    EXPECT_TRUE(program.changedOnDisk());
+
+    // The run's outcome goes in by name: the other process's changes stay.
+    const DateTime when = *DateTime::fromParts(2026, 3, 4, 5, 6);
+    ASSERT_EQ(program.recordOutcome("Big", kStatusOk, when, seenByProgram),
+              JobStore::Result::Written);
+    EXPECT_EQ(names(seenByProgram), (std::vector<std::string>{"Big", "New"}));
+    const Jobs disk = onDisk();
+    EXPECT_EQ(names(disk), (std::vector<std::string>{"Big", "New"}));
+    EXPECT_EQ(disk.at(0).enumStatus, kStatusOk);
+    EXPECT_EQ(disk.at(0).lastOK, when);
+    EXPECT_EQ(disk.at(1).sDestinationDir, "/dest/New");
+
+    // A job deleted elsewhere during its run is not brought back by the run's outcome.
+    ASSERT_EQ(cli.remove("Big", seenByCli), JobStore::Result::Written);
+    EXPECT_EQ(program.recordOutcome("Big", kStatusFailed, when, seenByProgram),
+              JobStore::Result::NotFound);
+    EXPECT_EQ(names(onDisk()), (std::vector<std::string>{"New"}));
+    EXPECT_EQ(names(seenByProgram), (std::vector<std::string>{"New"}));
+}
+
+TEST_F(SharedStoreTest, NamesClashInAnyCaseAndReplaceFollowsTheName) {
+    JobStore store(path(), rc());
+    Jobs seen;
+    ASSERT_EQ(store.add(job("Daily"), seen), JobStore::Result::Written);
+    ASSERT_EQ(store.add(job("Weekly"), seen), JobStore::Result::Written);
+    EXPECT_EQ(store.add(job("DAILY"), seen), JobStore::Result::NameExists);
+    EXPECT_EQ(store.replace("Daily", job("weekly"), seen), JobStore::Result::NameExists);
+    EXPECT_EQ(store.replace("Gone", job("Gone"), seen), JobStore::Result::NotFound);
+    EXPECT_EQ(store.remove("Gone", seen), JobStore::Result::NotFound);
+
+    // A rename keeps the job's place; a change of case of its own name is no clash.
+    ASSERT_EQ(store.replace("Daily", job("Nightly"), seen), JobStore::Result::Written);
+    ASSERT_EQ(store.replace("Weekly", job("WEEKLY"), seen), JobStore::Result::Written);
+    EXPECT_EQ(names(onDisk()), (std::vector<std::string>{"Nightly", "WEEKLY"}));
+}
+
+TEST_F(SharedStoreTest, ALockHeldElsewhereOrAnUnreadableStoreWritesNothing) {
+    JobStore store(path(), rc());
+    Jobs seen;
+    ASSERT_EQ(store.add(job("Keep"), seen), JobStore::Result::Written);
+    const std::string before = test::readAll(path());
+
+    FileLock other;
+    ASSERT_EQ(other.tryLock(store.lockPath()), FileLock::Result::Acquired);
+    store.setLockWait(20);
+    EXPECT_EQ(store.add(job("Lost"), seen), JobStore::Result::Failed);
+    EXPECT_TRUE(t.loggedContaining("Cannot write the job store"));
+    EXPECT_EQ(names(seen), (std::vector<std::string>{"Keep"}));
+    other.unlock();
+
+    // A store that exists but cannot be read is never replaced by what could be read of it.
+    std::filesystem::permissions(path(), std::filesystem::perms::none);
+    if (!std::ifstream(path())) {  // root reads anyway
+        EXPECT_EQ(store.add(job("Lost"), seen), JobStore::Result::Failed);
+        std::filesystem::permissions(
+            path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        EXPECT_EQ(test::readAll(path()), before);
+    }
+    std::filesystem::permissions(
+        path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    ASSERT_EQ(store.add(job("Later"), seen), JobStore::Result::Written);
+    EXPECT_EQ(names(onDisk()), (std::vector<std::string>{"Keep", "Later"}));
 }
 
 }  // namespace

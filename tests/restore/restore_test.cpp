@@ -9,6 +9,7 @@
 #include "engine/backup_run.h"
 #include "jobs/job_store.h"
 #include "platform/fs.h"
+#include "runner/job_runner.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -92,10 +93,26 @@ protected:
     test::TempDir dest;
     test::TempDir out;
 
+    JobRunner runner{*t.ctx};
+
     AppContext& ctx() { return *t.ctx; }
 
-    clsBackup& addJob(const std::string& name, bool zipped, bool incremental,
-                      std::int32_t split = 0, const std::string& password = "") {
+    RunSummary backup(const std::string& name) {
+        RunSummary summary;
+        EXPECT_EQ(runner.RunBackup(name, &summary), RunnerResult::Done);
+        return summary;
+    }
+    bool load(const std::string& name, RestoreState& state) {
+        return runner.openRestore(name, state) == RunnerResult::Done;
+    }
+    RestoreSummary restore(RestoreState& state, const RestoreOptions& options) {
+        RestoreSummary summary;
+        EXPECT_EQ(runner.restore(state, options, &summary), RunnerResult::Done);
+        return summary;
+    }
+
+    void addJob(const std::string& name, bool zipped, bool incremental, std::int32_t split = 0,
+                const std::string& password = "") {
         auto job = std::make_unique<clsBackup>();
         job->sName = name;
         job->sDestinationDir = dest.path();
@@ -108,7 +125,7 @@ protected:
         job->IncludeMask = "*.*";
         job->AddFile(
             std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
-        return ctx().jobs.append(std::move(job));
+        ASSERT_EQ(runner.addJob(std::move(job)), RunnerResult::Done);
     }
 
     std::vector<std::string> makeTree() {
@@ -131,11 +148,11 @@ protected:
 
     RestoreSummary restoreAllTo(const std::string& name, const std::string& folder) {
         RestoreState state;
-        EXPECT_TRUE(LoadCatalogue(ctx(), name, state));
+        EXPECT_TRUE(load(name, state));
         for (int s : state.tree.sessions()) {
             state.tree.setChecked(s, true);
         }
-        return RestoreSelectedFiles(ctx(), state, RestoreOptions{false, folder, true});
+        return restore(state, RestoreOptions{false, folder, true});
     }
 
     void expectSame(const std::string& original, const std::string& restored) {
@@ -161,15 +178,15 @@ TEST_P(RestoreRoundTrip, EveryByteModeAndTimeComesBack) {
     const Variant v = GetParam();
     const auto files = makeTree();
     addJob(v.name, v.zipped, true, v.split, v.password);
-    ASSERT_EQ(RunBackup(ctx(), v.name).status, kStatusOk);
+    ASSERT_EQ(backup(v.name).status, kStatusOk);
     // A second incremental session with one changed and one new file.
     t.clock.advanceSeconds(120);
     std::ofstream(files[1], std::ios::app) << "more";
     const std::string added = src.write("tree/new/late.txt", "late");
-    ASSERT_EQ(RunBackup(ctx(), v.name).status, kStatusOk);
+    ASSERT_EQ(backup(v.name).status, kStatusOk);
 
     RestoreState state;
-    ASSERT_TRUE(LoadCatalogue(ctx(), v.name, state));
+    ASSERT_TRUE(load(v.name, state));
     EXPECT_EQ(state.tree.sessions().size(), 2u);
     EXPECT_EQ(state.records.size(), files.size() + 2);
     // Restore the newest version of every file, as `restore` without a session does.
@@ -179,8 +196,7 @@ TEST_P(RestoreRoundTrip, EveryByteModeAndTimeComesBack) {
         state.tree.setChecked(later >= 0 ? later : first, true);
     }
     state.tree.setChecked(state.tree.findPath(state.records.back().dSession, added), true);
-    const RestoreSummary r =
-        RestoreSelectedFiles(ctx(), state, RestoreOptions{false, out.path(), false});
+    const RestoreSummary r = restore(state, RestoreOptions{false, out.path(), false});
     EXPECT_EQ(r.restored, static_cast<std::int64_t>(files.size() + 1));
     EXPECT_EQ(r.failed, 0);
     for (const std::string& f : files) {
@@ -204,21 +220,21 @@ INSTANTIATE_TEST_SUITE_P(Archives, RestoreRoundTrip,
 TEST_F(RestoreTest, ExistingTargetsAreAskedForAndReplacedWhole) {
     const std::string file = src.write("tree/a.txt", "short");
     addJob("Job", false, false);
-    ASSERT_EQ(RunBackup(ctx(), "Job").status, kStatusOk);
+    ASSERT_EQ(backup("Job").status, kStatusOk);
     std::ofstream(file) << "a much longer text than the backed up one";
 
     RestoreState state;
-    ASSERT_TRUE(LoadCatalogue(ctx(), "Job", state));
+    ASSERT_TRUE(load("Job", state));
     state.tree.setChecked(state.tree.sessions()[0], true);
     t.host.answers.push_back(MsgAnswer::No);
-    RestoreSummary r = RestoreSelectedFiles(ctx(), state, RestoreOptions{});
+    RestoreSummary r = restore(state, RestoreOptions{});
     EXPECT_EQ(r.skipped, 1);
     EXPECT_EQ(t.host.boxes[0].text,
               "The file " + file + " already exists! Do you want to overwrite?");
     EXPECT_EQ(test::readAll(file), "a much longer text than the backed up one");
 
     t.host.answers.push_back(MsgAnswer::Yes);
-    r = RestoreSelectedFiles(ctx(), state, RestoreOptions{});
+    r = restore(state, RestoreOptions{});
     EXPECT_EQ(r.restored, 1);
     EXPECT_EQ(test::readAll(file), "short");
     EXPECT_EQ(fs::listDir(src.file("tree"))->size(), 1u);  // no temporary file left
@@ -227,14 +243,14 @@ TEST_F(RestoreTest, ExistingTargetsAreAskedForAndReplacedWhole) {
 TEST_F(RestoreTest, DamagedVolumesRestoreNothingAndKeepTheExistingFile) {
     const std::string file = src.write("tree/big.bin", std::string(300'000, 'q'));
     addJob("Dam", false, false);
-    ASSERT_EQ(RunBackup(ctx(), "Dam").status, kStatusOk);
+    ASSERT_EQ(backup("Dam").status, kStatusOk);
     std::filesystem::resize_file(dest.file("Dam.uxarc"), 100'000);
     std::ofstream(file) << "current";
 
     RestoreState state;
-    ASSERT_TRUE(LoadCatalogue(ctx(), "Dam", state));
+    ASSERT_TRUE(load("Dam", state));
     state.tree.setChecked(state.tree.sessions()[0], true);
-    RestoreSummary r = RestoreSelectedFiles(ctx(), state, RestoreOptions{true, "", true});
+    RestoreSummary r = restore(state, RestoreOptions{true, "", true});
     EXPECT_EQ(r.restored, 0);
     EXPECT_EQ(r.failed, 1);
     EXPECT_EQ(test::readAll(file), "current");
@@ -244,39 +260,41 @@ TEST_F(RestoreTest, DamagedVolumesRestoreNothingAndKeepTheExistingFile) {
     EXPECT_EQ(fs::listDir(src.file("tree"))->size(), 1u);
 
     // A flipped byte: every byte is there but the checksum differs.
-    ASSERT_EQ(RunBackup(ctx(), "Dam").status, kStatusOk);
+    ASSERT_EQ(backup("Dam").status, kStatusOk);
     {
         std::fstream f(dest.file("Dam.uxarc"), std::ios::in | std::ios::out | std::ios::binary);
         f.seekp(3);
         f.put('x');
     }
-    ASSERT_TRUE(LoadCatalogue(ctx(), "Dam", state));
+    ASSERT_TRUE(load("Dam", state));
     state.tree.setChecked(state.tree.sessions()[0], true);
-    r = RestoreSelectedFiles(ctx(), state, RestoreOptions{false, out.path(), false});
+    r = restore(state, RestoreOptions{false, out.path(), false});
     EXPECT_EQ(r.failed, 1);
     EXPECT_TRUE(t.loggedContaining("checksum mismatch"));
     EXPECT_FALSE(fs::exists(out.path() + file));
 
     std::filesystem::remove(dest.file("Dam.uxarc"));
-    r = RestoreSelectedFiles(ctx(), state, RestoreOptions{false, out.path(), false});
+    r = restore(state, RestoreOptions{false, out.path(), false});
     EXPECT_EQ(r.failed, 1);
     EXPECT_TRUE(t.logged("Cannot open Dam.uxarc archive restore!"));
 }
 
 TEST_F(RestoreTest, CataloguesThatCannotBeLoaded) {
     RestoreState state;
-    EXPECT_TRUE(LoadCatalogue(ctx(), "nobody", state));
+    EXPECT_EQ(runner.openRestore("nobody", state), RunnerResult::NotFound);
     EXPECT_EQ(state.job, nullptr);
 
     src.write("tree/a.txt", "a");
     addJob("Never", false, false);
-    EXPECT_FALSE(LoadCatalogue(ctx(), "Never", state));
+    EXPECT_FALSE(load("Never", state));
     EXPECT_TRUE(t.loggedContaining("FAIL: Download of " + dest.file("Never.fs") + " failed!"));
 
     addJob("Locked", false, false, 0, "right");
-    ASSERT_EQ(RunBackup(ctx(), "Locked").status, kStatusOk);
-    ctx().jobs.find("Locked")->password = "wrong";
-    EXPECT_FALSE(LoadCatalogue(ctx(), "Locked", state));
+    ASSERT_EQ(backup("Locked").status, kStatusOk);
+    auto changed = runner.job("Locked")->clone();
+    changed->password = "wrong";
+    ASSERT_EQ(runner.changeJob("Locked", std::move(changed)), RunnerResult::Done);
+    EXPECT_FALSE(load("Locked", state));
     EXPECT_TRUE(t.loggedContaining("wrong password"));
 }
 
@@ -284,10 +302,10 @@ TEST_F(RestoreTest, ADamagedCatalogueLineIsSkippedAndReported) {
     src.write("tree/a.txt", "a");
     src.write("tree/b.txt", "b");
     addJob("Line", false, false);
-    ASSERT_EQ(RunBackup(ctx(), "Line").status, kStatusOk);
+    ASSERT_EQ(backup("Line").status, kStatusOk);
     std::ofstream(dest.file("Line.fs"), std::ios::app) << "dSession=2026|garbage\r\nfname=x|cut";
     RestoreState state;
-    ASSERT_TRUE(LoadCatalogue(ctx(), "Line", state));
+    ASSERT_TRUE(load("Line", state));
     EXPECT_EQ(state.records.size(), 2u);
     EXPECT_EQ(state.skippedLines, 2u);
     EXPECT_TRUE(t.logged("Catalogue Line.fs: damaged line 3 skipped"));
@@ -299,13 +317,12 @@ TEST_F(RestoreTest, AbortStopsTheRestore) {
     src.write("tree/a.txt", std::string(100'000, 'a'));
     src.write("tree/b.txt", "b");
     addJob("Stop", false, false);
-    ASSERT_EQ(RunBackup(ctx(), "Stop").status, kStatusOk);
+    ASSERT_EQ(backup("Stop").status, kStatusOk);
     RestoreState state;
-    ASSERT_TRUE(LoadCatalogue(ctx(), "Stop", state));
+    ASSERT_TRUE(load("Stop", state));
     state.tree.setChecked(state.tree.sessions()[0], true);
     t.host.onYield = [&] { ctx().flags.bAbortBackup = true; };
-    const RestoreSummary r =
-        RestoreSelectedFiles(ctx(), state, RestoreOptions{false, out.path(), false});
+    const RestoreSummary r = restore(state, RestoreOptions{false, out.path(), false});
     t.host.onYield = nullptr;
     EXPECT_TRUE(r.aborted);
     EXPECT_EQ(r.restored, 0);

@@ -1,5 +1,7 @@
 #include "support/fake_ftp_server.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 
 namespace kestrel::test {
@@ -85,10 +87,15 @@ FakeFtpServer::FakeFtpServer(std::function<void(Conversation&)> script) {
 }
 
 FakeFtpServer::~FakeFtpServer() {
-    finish();
+    const bool asked = m_asked;
+    const std::string mismatch = finish();
+    if (!asked && !mismatch.empty()) {
+        ADD_FAILURE() << "the FTP script was not followed: " << mismatch;
+    }
 }
 
 std::string FakeFtpServer::finish() {
+    m_asked = true;
     if (!m_finished && m_thread.joinable()) {
         m_thread.join();
         m_finished = true;

@@ -44,7 +44,8 @@ public:
     ~FakeFtpServer();
     int port() const { return m_port; }
     // Waits for the script to end and returns its mismatch text ("" when all went as planned).
-    std::string finish();
+    // A server whose finish() nobody called fails the test when its script was not followed.
+    [[nodiscard]] std::string finish();
 
 private:
     TcpListener m_listener;
@@ -52,6 +53,7 @@ private:
     std::thread m_thread;
     std::string m_mismatch;
     bool m_finished = false;
+    bool m_asked = false;
 };
 
 }  // namespace kestrel::test

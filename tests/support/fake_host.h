@@ -25,9 +25,14 @@ public:
         }
     }
     bool windowVisible() const override { return visible; }
+    bool hasEventLoop() const override { return eventLoop; }
+    bool canAsk() const override { return askable; }
     void logLine(const std::string& line) override { logLines.push_back(line); }
     void setStatusText(int panel, const std::string& text) override {
         (panel == 1 ? status1 : status2) = text;
+        if (panel == 1) {
+            statusHistory.push_back(text);
+        }
     }
     void setCaptionSuffix(const std::string& suffix) override {
         captionSuffix = suffix;
@@ -45,9 +50,15 @@ public:
     // Answers with the next scripted answer, else with the safe default.
     MsgAnswer messageBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
                          MsgAnswer safeDefault) override;
+    void notice(const std::string& text, MsgIcon) override { notices.push_back(text); }
+    // The status texts of panel 1, in order.
+    std::vector<std::string> statusHistory;
 
     std::function<void()> onYield;  // lets a test act in the middle of a long operation
     bool visible = false;
+    bool eventLoop = false;
+    bool askable = true;  // questions reach the scripted answers
+    std::vector<std::string> notices;
     int yields = 0;
     std::vector<std::string> logLines;
     std::string status1;

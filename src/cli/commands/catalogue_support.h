@@ -1,0 +1,15 @@
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "archive/catalogue.h"
+
+namespace kestrel {
+
+// Reads a catalogue named on the command line, saying on err why it cannot be read and which
+// lines were damaged.
+std::optional<Catalogue> readCatalogueOrSay(const std::string& path, std::ostream& err);
+
+}  // namespace kestrel

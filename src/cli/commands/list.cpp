@@ -1,0 +1,41 @@
+#include "cli/command.h"
+#include "cli/commands/job_text.h"
+#include "core/app_context.h"
+#include "runner/job_runner.h"
+
+namespace kestrel {
+namespace {
+
+class ListCommand : public Command {
+public:
+    CLI::App* add(CLI::App& app) override {
+        return app.add_subcommand("list", "List the jobs with type, destination, last run, status");
+    }
+
+    int run(CliEnv& env) override {
+        const Jobs& jobs = env.runner.jobs();
+        if (jobs.empty()) {
+            env.out << "No jobs.\n";
+            return kExitOk;
+        }
+        const Messages& m = env.ctx.messages;
+        std::vector<std::vector<std::string>> rows = {
+            {"NAME", "TYPE", "STORAGE", "DESTINATION", "LAST OK", "STATUS"}};
+        for (const auto& job : jobs) {
+            rows.push_back({job->sName,
+                            m.GetMessage(job->bIncremental ? "strMsgIncremental" : "strMsgFull"),
+                            storageText(m, *job), destinationText(*job), lastRunText(m, *job),
+                            statusText(job->enumStatus)});
+        }
+        printTable(env.out, rows);
+        return kExitOk;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeListCommand() {
+    return std::make_unique<ListCommand>();
+}
+
+}  // namespace kestrel

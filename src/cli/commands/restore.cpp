@@ -1,0 +1,73 @@
+#include "cli/command.h"
+#include "cli/commands/restore_support.h"
+#include "platform/fs.h"
+#include "platform/signals.h"
+#include "restore/sessions.h"
+#include "runner/job_runner.h"
+
+namespace kestrel {
+namespace {
+
+class RestoreCommand : public Command {
+public:
+    CLI::App* add(CLI::App& app) override {
+        auto* restore = app.add_subcommand(
+            "restore", "Restore files or folders (everything below them) of a job's backups");
+        restore->add_option("job", m_name, "Job name")->required();
+        restore->add_option("path", m_paths, "Files or folders as they were backed up")->required();
+        restore->add_option("--session", m_session,
+                            "Session stamp YYYYMMDDhhmmss; default: per file the newest session "
+                            "that holds it");
+        restore->add_option("--to", m_to,
+                            "Restore below this folder (rebuilding the original folders) "
+                            "instead of to the original paths");
+        restore->add_flag("--overwrite", m_overwrite, "Replace existing files without asking");
+        return restore;
+    }
+
+    int run(CliEnv& env) override {
+        RestoreState state = openForRestore(env, m_name);
+        const std::vector<size_t> chosen =
+            recordsToRestore(state.records, m_paths, sessionArg(m_session));
+        if (chosen.empty()) {
+            throw UsageError{"no file of the catalogue matches the given path(s)"};
+        }
+        for (size_t index : chosen) {
+            const clsRestoreFileData& rec = state.records[index];
+            const int node = state.tree.findPath(rec.dSession, rec.fname);
+            if (node >= 0) {
+                state.tree.setChecked(node, true);
+            }
+        }
+        RestoreOptions options;
+        options.toOriginal = m_to.empty();
+        options.folder = m_to.empty() ? "" : fs::absolutePath(m_to);
+        options.overwrite = m_overwrite;
+        signals::catchStopSignals();
+        RestoreSummary summary;
+        const RunnerResult r = env.runner.restore(state, options, &summary);
+        if (r != RunnerResult::Done) {
+            env.err << "kestrel-cli: " << env.runner.refusalText(r, m_name) << '\n';
+            return kExitFailed;
+        }
+        if (summary.aborted) {
+            return kExitAborted;
+        }
+        return summary.failed == 0 && summary.skipped == 0 ? kExitOk : kExitFailed;
+    }
+
+private:
+    std::string m_name;
+    std::vector<std::string> m_paths;
+    std::string m_session;
+    std::string m_to;
+    bool m_overwrite = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeRestoreCommand() {
+    return std::make_unique<RestoreCommand>();
+}
+
+}  // namespace kestrel

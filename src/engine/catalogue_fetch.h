@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "archive/catalogue.h"
+#include "jobs/backup.h"
+
+namespace kestrel {
+
+struct AppContext;
+class FtpClient;
+
+struct CatalogueFetch {
+    enum class Status {
+        Read,           // catalogue holds the records (damaged lines skipped and logged)
+        Missing,        // a local destination holds no catalogue (a job that never ran)
+        FetchFailed,    // it could not be downloaded or copied (logged)
+        DecryptFailed,  // it could not be decrypted (error says why)
+        Unreadable,     // it was fetched but cannot be read (error says why)
+    };
+    Status status = Status::FetchFailed;
+    std::optional<Catalogue> catalogue;
+    std::string localPath;  // where the fetched copy lies
+    std::string error;
+};
+
+// Brings a job's catalogue (JOB.fs at its destination) into folder and reads it: downloaded
+// through session (logged in) for FTP jobs, copied for local ones, decrypted for protected
+// ones. The one fetch that incremental runs and restores share.
+CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* session,
+                              const std::string& folder);
+
+}  // namespace kestrel

@@ -1,0 +1,23 @@
+#include "engine/destination.h"
+
+#include "core/run_control.h"
+
+namespace kestrel {
+
+bool connectSession(FtpClient& session, const clsKestrel& d) {
+    session.SetupConnection(d.hostname, d.port, d.username, d.password, d.bPassiveMode);
+    return session.EstablishConnection();
+}
+
+std::unique_ptr<FtpClient> openDestinationSession(RunControl& rc, const FtpClientFactory& factory,
+                                                  const clsBackup& job) {
+    std::unique_ptr<FtpClient> session =
+        job.destFTP && job.objDestination && factory ? factory(rc) : nullptr;
+    if (!session || !connectSession(*session, *job.objDestination)) {
+        rc.WriteLog(rc.msg("strMsgCantConnectToFTP"));
+        return nullptr;
+    }
+    return session;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <memory>
+
+#include "ftp/ftp_client.h"
+#include "jobs/backup.h"
+
+namespace kestrel {
+
+class RunControl;
+
+// Sets the session up for the job's FTP server and logs in; false (with the session's log
+// lines) when that fails.
+bool connectSession(FtpClient& session, const clsKestrel& destination);
+
+// A logged-in session with the job's FTP server, made by factory. Null when the job has no FTP
+// destination, no session can be made, or the server cannot be reached (logged).
+std::unique_ptr<FtpClient> openDestinationSession(RunControl& rc, const FtpClientFactory& factory,
+                                                  const clsBackup& job);
+
+}  // namespace kestrel

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ftp/listing.h"
+
+namespace kestrel {
+
+class RunControl;
+
+// What the backup run, the restore and the front ends need of an FTP session. clsFTPConnection
+// implements it; tests put scripted sessions in its place.
+class FtpClient {
+public:
+    static constexpr int kStateLoggedIn = 0;
+    static constexpr int kStateInitial = 1;
+
+    virtual ~FtpClient() = default;
+    // 1 while not connected, 3 connected, 0 logged in.
+    virtual int connectionState() const = 0;
+    virtual void SetupConnection(const std::string& host, std::int32_t port,
+                                 const std::string& user, const std::string& password,
+                                 bool passive) = 0;
+    // Connects and logs in; false (with its own log lines) on failure.
+    virtual bool EstablishConnection() = 0;
+    virtual bool Disconnect() = 0;
+    // Downloads a remote file to a local path; 1 on success, 2 when the user kept an existing
+    // local file, 0 on failure.
+    virtual int GetFile(const std::string& remotePath, const std::string& localPath) = 0;
+    // Uploads a local file into the remote folder under its own name.
+    virtual bool StoreFile(const std::string& localPath, const std::string& remoteFolder) = 0;
+    // The entries of the current remote folder; nothing on failure.
+    virtual std::optional<std::vector<clsFTPFile>> GetFileList() = 0;
+    // The current remote folder, "" on failure.
+    virtual std::string GetRootDir() = 0;
+    virtual bool ChangeCurrentDirectory(const std::string& path) = 0;
+    // Creating and removing a folder write the path as sent ("//" made "/") back to path.
+    virtual bool CreateFTPDirectory(std::string& path) = 0;
+    virtual bool DeleteFTPDirectory(std::string& path) = 0;
+};
+
+// Makes the FTP session of a run, a restore or a listing; may return null when no FTP client is
+// available.
+using FtpClientFactory = std::function<std::unique_ptr<FtpClient>(RunControl&)>;
+
+// The factory of real sessions (clsFTPConnection).
+std::unique_ptr<FtpClient> makeFtpClient(RunControl& rc);
+
+// A remote path: folder and name joined by one "/" (an empty folder gives the name alone, so
+// that it is taken relative to the session's current folder).
+std::string remoteJoin(std::string_view folder, std::string_view name);
+
+}  // namespace kestrel

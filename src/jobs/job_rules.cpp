@@ -1,0 +1,83 @@
+#include "jobs/job_rules.h"
+
+#include <climits>
+
+#include "jobs/job_store.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+
+namespace kestrel {
+
+JobProblem checkJob(const clsBackup& job, const Jobs& jobs, std::string_view originalName) {
+    std::string key;
+    if (!isStorableJobName(job.sName, &key)) {
+        return {key, job.sName};
+    }
+    for (const auto& other : jobs) {
+        if (text::iequals(other->sName, job.sName) && other->sName != originalName) {
+            return {"strMsgBackupNameExists", job.sName};
+        }
+    }
+    if (job.Files.empty()) {
+        return {"strMsgNoSrcToBackup", ""};
+    }
+    for (size_t i = 0; i < job.Files.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            if (job.Files[i]->sPath == job.Files[j]->sPath) {
+                return {"strMsgFileAlreadyAdded", job.Files[i]->sPath};
+            }
+        }
+    }
+    if (job.destFTP) {
+        if (!job.objDestination) {
+            return {"strMsgCantConnectToFTP", ""};
+        }
+        if (!job.archived) {
+            return {"strMsgCantUseThisOptWithFTP", ""};
+        }
+    } else if (job.sDestinationDir.empty() || !fs::isDirectory(job.sDestinationDir)) {
+        return {"strMsgDestDirNotExists", job.sDestinationDir};
+    }
+    if (job.splitSize > 0 && !job.archived) {
+        return {"strMsgSplitNeedsArchive", ""};
+    }
+    return {};
+}
+
+std::string cleanJobName(std::string_view name) {
+    return text::replaceAll(name, "-", "");
+}
+
+std::optional<std::int32_t> parseSplitSize(std::string_view s) {
+    std::string_view v = text::trimSpace(s);
+    std::int64_t factor = 1;
+    if (!v.empty()) {
+        switch (text::toUpper(v.back())) {
+            case 'K':
+                factor = 1024;
+                break;
+            case 'M':
+                factor = 1024 * 1024;
+                break;
+            case 'G':
+                factor = 1024 * 1024 * 1024;
+                break;
+            default:
+                break;
+        }
+        if (factor != 1) {
+            v.remove_suffix(1);
+        }
+    }
+    auto n = text::parseInt(v);
+    if (!n || *n < 1 || *n > INT32_MAX / factor) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(*n * factor);
+}
+
+bool passwordOpens(const clsBackup& job, std::string_view password) {
+    return !job.Protected || job.password.empty() || job.password == password;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "jobs/backup.h"
+#include "jobs/jobs.h"
+
+namespace kestrel {
+
+// Why a job cannot be kept as it stands: the key of the message that says so ("" when it can)
+// and the text its "%d" stands for.
+struct JobProblem {
+    std::string key;
+    std::string detail;
+    explicit operator bool() const { return !key.empty(); }
+};
+
+// The rules every front end keeps for a new or changed job: a name that can be stored and that
+// no other job has in any letter case (originalName: the job's name before the change, "" for a
+// new job), at least one source and none twice, a local destination folder that exists, no
+// plain copies to an FTP server, and a split size only for archives.
+JobProblem checkJob(const clsBackup& job, const Jobs& jobs, std::string_view originalName = {});
+
+// A name as the program stores it: without "-", which archive volume names use as their
+// separator.
+std::string cleanJobName(std::string_view name);
+
+// A split size: a whole number of bytes with an optional suffix K, M or G (1024-based), from 1
+// byte to 2,047 MiB. Nothing when the text is none.
+std::optional<std::int32_t> parseSplitSize(std::string_view text);
+
+// Whether the password opens a job: any password opens a job without one.
+bool passwordOpens(const clsBackup& job, std::string_view password);
+
+}  // namespace kestrel

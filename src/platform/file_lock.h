@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+
+// An exclusive advisory lock on a lock file (flock), held while the object lives. Every open of
+// the lock file is a holder of its own, so two objects conflict as two processes do. The system
+// drops the lock when its holder ends, so a crash never leaves it held.
+class FileLock {
+public:
+    enum class Result { Acquired, Busy, Failed };
+
+    FileLock() = default;
+    ~FileLock() { unlock(); }
+    FileLock(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // Takes the lock on path (the file is created, mode 0600, when missing) without waiting:
+    // Busy when another holder has it, Failed (with *error) when the file cannot be opened.
+    [[nodiscard]] Result tryLock(const std::string& path, std::string* error = nullptr);
+    // The same, waiting up to timeoutMs for another holder to let go.
+    [[nodiscard]] Result lock(const std::string& path, int timeoutMs, std::string* error = nullptr);
+    bool held() const { return m_fd >= 0; }
+    void unlock();
+
+    // Replaces the lock file's content with a short note on the holder, for the messages of
+    // those who find the lock busy. Only while held.
+    bool writeNote(std::string_view note);
+    // The note in a lock file ("" when there is none).
+    static std::string readNote(const std::string& path);
+
+private:
+    int m_fd = -1;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,167 @@
+// kestrel-cli beside other processes working in the same program folder: the job store keeps
+// every process's changes, and runs never share the temporary folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "core/app_context.h"
+#include "platform/fs.h"
+#include "runner/job_runner.h"
+#include "runner/run_lock.h"
+#include "support/program.h"
+#include "support/test_context.h"
+
+namespace kestrel {
+namespace {
+
+class ProcessesTest : public ::testing::Test {
+protected:
+    test::TestContext t{true};
+    test::TempDir data;
+
+    test::ProgramResult cli(std::vector<std::string> args) {
+        args.insert(args.begin(), {test::cliPath(), "--home", t.home()});
+        return test::runProgram(args);
+    }
+    std::string randomFile(const std::string& name, size_t size, unsigned seed) {
+        std::string content(size, '\0');
+        std::mt19937 gen(seed);
+        for (char& c : content) {
+            c = static_cast<char>(gen());
+        }
+        return data.write(name, content);
+    }
+    std::unique_ptr<clsBackup> archiveJob(const std::string& name, const std::string& source) {
+        auto job = std::make_unique<clsBackup>();
+        job->sName = name;
+        job->sDestinationDir = data.file("dest");
+        job->archived = true;
+        job->bZipped = true;
+        job->IncludeMask = "*.*";
+        job->AddFile(std::make_unique<clsBackupFile>(clsBackupFile{source, kSourceFolder, 0, 0}));
+        return job;
+    }
+    void SetUp() override { std::filesystem::create_directories(data.file("dest")); }
+};
+
+TEST_F(ProcessesTest, WhatAnotherProcessDoesDuringARunIsKeptAndCannotDisturbIt) {
+    JobRunner runner(*t.ctx);
+    for (int i = 0; i < 6; ++i) {
+        randomFile("big/f" + std::to_string(i), 200'000, static_cast<unsigned>(i));
+    }
+    const std::string small = data.write("small/a.txt", "small");
+    ASSERT_EQ(runner.addJob(archiveJob("Big", data.file("big"))), RunnerResult::Done);
+
+    test::ProgramResult added, deleted, ran, listed;
+    bool once = false;
+    t.host.onYield = [&] {
+        if (once || !runner.busy() || !fs::exists(t.dir.file("temp/Big.uxarc"))) {
+            return;
+        }
+        once = true;
+        added = cli({"new", "--name", "Other", "--source", data.file("small"), "--dest",
+                     data.file("dest"), "--storage", "copy"});
+        deleted = cli({"delete", "Big"});
+        ran = cli({"run", "Other"});
+        listed = cli({"list"});
+    };
+    RunSummary summary;
+    ASSERT_EQ(runner.RunBackup("Big", &summary), RunnerResult::Done);
+    t.host.onYield = nullptr;
+    ASSERT_TRUE(once) << "the run never yielded while its archive was being built";
+
+    EXPECT_EQ(summary.status, kStatusOk);
+    EXPECT_EQ(added.code, 0) << added.err;
+    EXPECT_EQ(deleted.code, 1) << deleted.err;
+    EXPECT_NE(deleted.err.find("The backup Big is running and can't be changed now!"),
+              std::string::npos)
+        << deleted.err;
+    EXPECT_EQ(ran.code, 1) << ran.err;
+    EXPECT_NE(ran.err.find("Another Kestrel program is running a backup in this program folder "
+                           "(Big, process "),
+              std::string::npos)
+        << ran.err;
+    EXPECT_NE(listed.out.find("Other"), std::string::npos);
+    EXPECT_NE(listed.out.find("Big"), std::string::npos);
+
+    // Both the new job and the run's outcome are in the store, and in the runner's jobs.
+    JobStore store(t.ctx->storePath(), t.ctx->control);
+    Jobs onDisk;
+    ASSERT_TRUE(store.read(onDisk));
+    ASSERT_EQ(onDisk.count(), 2u);
+    EXPECT_EQ(onDisk.at(0).sName, "Big");
+    EXPECT_EQ(onDisk.at(0).enumStatus, kStatusOk);
+    EXPECT_EQ(onDisk.at(0).lastOK.format("yyyyMMddHHmm"), t.clock.now().format("yyyyMMddHHmm"));
+    EXPECT_EQ(onDisk.at(1).sName, "Other");
+    ASSERT_TRUE(runner.job("Other"));
+
+    // The refused run did not touch the running job's files: its set is whole.
+    EXPECT_EQ(cli({"verify", data.file("dest/Big.fs")}).code, 0);
+    const test::ProgramResult later = cli({"run", "Other"});
+    EXPECT_EQ(later.code, 0) << later.err;
+    EXPECT_EQ(test::readAll(data.file("dest") + small), "small");
+}
+
+TEST_F(ProcessesTest, TwoRunsOfOneJobAtOnceNeverShareTheTemporaryFolder) {
+    for (int i = 0; i < 4; ++i) {
+        randomFile("tree/f" + std::to_string(i), 1'000'000, static_cast<unsigned>(10 + i));
+    }
+    {
+        JobRunner runner(*t.ctx);
+        ASSERT_EQ(runner.addJob(archiveJob("Docs", data.file("tree"))), RunnerResult::Done);
+    }
+    const std::vector<std::string> args = {test::cliPath(), "--home", t.home(), "run", "Docs"};
+    test::Program first(args);
+    test::Program second(args);
+    const test::ProgramResult a = first.wait();
+    const test::ProgramResult b = second.wait();
+    int succeeded = 0;
+    for (const test::ProgramResult* r : {&a, &b}) {
+        if (r->code == 0) {
+            ++succeeded;
+        } else {
+            EXPECT_EQ(r->code, 1) << r->err;
+            EXPECT_NE(r->err.find("Another Kestrel program is running a backup"), std::string::npos)
+                << r->err;
+        }
+    }
+    EXPECT_GE(succeeded, 1);
+    const test::ProgramResult verify = cli({"verify", data.file("dest/Docs.fs")});
+    EXPECT_EQ(verify.code, 0) << verify.out << verify.err;
+    EXPECT_NE(verify.out.find("Verified 4 file(s): 4 OK, 0 failed."), std::string::npos)
+        << verify.out;
+}
+
+TEST_F(ProcessesTest, ARunLockHeldElsewhereRefusesRunsButNotReadingCommands) {
+    const std::string a = data.write("tree/a.txt", "alpha");
+    {
+        JobRunner runner(*t.ctx);
+        ASSERT_EQ(runner.addJob(archiveJob("Docs", data.file("tree"))), RunnerResult::Done);
+        ASSERT_EQ(runner.RunBackup("Docs"), RunnerResult::Done);
+    }
+    // Another program's run: its lock, and its files in the temporary folder.
+    RunLock other(t.ctx->paths.path("run.lock"));
+    ASSERT_EQ(other.acquire("Elsewhere", nullptr), RunLock::Result::Acquired);
+    const std::string busy = t.dir.write("temp/Elsewhere.uxarc", "being written");
+
+    const test::ProgramResult ran = cli({"run", "Docs"});
+    EXPECT_EQ(ran.code, 1);
+    EXPECT_NE(ran.err.find("(Elsewhere, process "), std::string::npos) << ran.err;
+
+    const test::ProgramResult sessions = cli({"sessions", "Docs"});
+    EXPECT_EQ(sessions.code, 0) << sessions.err;
+    const test::ProgramResult restored = cli({"restore", "Docs", a, "--to", data.file("out")});
+    EXPECT_EQ(restored.code, 0) << restored.err;
+    EXPECT_EQ(test::readAll(data.file("out") + a), "alpha");
+    EXPECT_EQ(cli({"list"}).code, 0);
+
+    // Nothing of the other run's was touched, and the readers left no working folder behind.
+    EXPECT_EQ(test::readAll(busy), "being written");
+    EXPECT_EQ(fs::listDir(t.dir.file("temp"))->size(), 1u);
+    other.release();
+    EXPECT_EQ(cli({"run", "Docs"}).code, 0);
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,354 @@
+#include "runner/job_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <thread>
+
+#include "platform/fs.h"
+#include "platform/scratch_dir.h"
+#include "support/test_context.h"
+
+namespace kestrel {
+namespace {
+
+// Records what the runner tells its observers.
+struct Recorder : RunnerObserver {
+    std::vector<std::string> events;
+    int progress = 0;
+    int jobsChangedCount = 0;
+    int quitReadyCount = 0;
+    RunSummary lastRun;
+
+    static std::string name(const Activity& a) {
+        const char* kind = a.kind == Activity::Kind::Backup    ? "backup"
+                           : a.kind == Activity::Kind::Restore ? "restore"
+                                                               : "idle";
+        return std::string(kind) + " " + a.job;
+    }
+    void activityStarted(const Activity& a) override { events.push_back("start " + name(a)); }
+    void activityProgress(const Activity&, const std::string&, const std::string&, double,
+                          double) override {
+        ++progress;
+    }
+    void backupFinished(const std::string& job, const RunSummary& s) override {
+        events.push_back("backup finished " + job);
+        lastRun = s;
+    }
+    void restoreFinished(const std::string& job, const RestoreSummary&) override {
+        events.push_back("restore finished " + job);
+    }
+    void activityFinished(const Activity& a) override { events.push_back("end " + name(a)); }
+    void jobsChanged() override { ++jobsChangedCount; }
+    void quitReady() override { ++quitReadyCount; }
+};
+
+class RunnerTest : public ::testing::Test {
+protected:
+    test::TestContext t{true};
+    test::TempDir src;
+    test::TempDir dest;
+    JobRunner runner{*t.ctx};
+
+    void SetUp() override {
+        src.write("tree/a.txt", "alpha");
+        src.write("tree/sub/b.bin", std::string(300'000, 'b'));
+        src.write("tree/c.txt", "gamma");
+    }
+
+    std::unique_ptr<clsBackup> job(const std::string& name, bool archived,
+                                   const std::string& password = "") {
+        auto j = std::make_unique<clsBackup>();
+        j->sName = name;
+        j->sDestinationDir = dest.path();
+        j->archived = archived;
+        j->Protected = !password.empty();
+        j->password = password;
+        j->IncludeMask = "*.*";
+        j->AddFile(
+            std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
+        return j;
+    }
+    void add(const std::string& name, bool archived, const std::string& password = "") {
+        ASSERT_EQ(runner.addJob(job(name, archived, password)), RunnerResult::Done);
+    }
+    Jobs onDisk() {
+        Jobs jobs;
+        EXPECT_TRUE(LoadJobs(t.ctx->storePath(), jobs, t.ctx->control));
+        return jobs;
+    }
+};
+
+TEST_F(RunnerTest, ChangesToTheRunningJobAreRefusedAndAReloadIsHarmless) {
+    add("Big", true);
+    add("Other", false);
+    std::vector<RunnerResult> during;
+    bool tempIntact = false;
+    t.host.onYield = [&] {
+        if (!during.empty() || !fs::exists(t.dir.file("temp/Big.uxarc"))) {
+            return;
+        }
+        during.push_back(runner.removeJob("Big", std::nullopt));
+        during.push_back(runner.changeJob("Big", job("Big", false)));
+        during.push_back(runner.RunBackup("Other"));
+        during.push_back(runner.LoadJobs() ? RunnerResult::Done : RunnerResult::StoreFailed);
+        tempIntact = fs::exists(t.dir.file("temp/Big.uxarc"));
+        // Jobs other than the running one may change meanwhile.
+        during.push_back(runner.changeJob("Other", job("Renamed", false)));
+    };
+    RunSummary summary;
+    ASSERT_EQ(runner.RunBackup("Big", &summary), RunnerResult::Done);
+    t.host.onYield = nullptr;
+    EXPECT_EQ(during, (std::vector<RunnerResult>{RunnerResult::JobIsActive,
+                                                 RunnerResult::JobIsActive, RunnerResult::Busy,
+                                                 RunnerResult::Done, RunnerResult::Done}));
+    EXPECT_TRUE(tempIntact) << "a reload during a run must leave the run's files alone";
+    EXPECT_TRUE(t.logged("Backup process pending!"));
+    EXPECT_EQ(summary.status, kStatusOk);
+    const Jobs disk = onDisk();
+    ASSERT_EQ(disk.count(), 2u);
+    EXPECT_EQ(disk.at(0).enumStatus, kStatusOk);
+    EXPECT_EQ(disk.at(1).sName, "Renamed");
+    EXPECT_FALSE(runner.busy());
+}
+
+TEST_F(RunnerTest, AJobDeletedElsewhereDuringItsRunStaysDeleted) {
+    add("Gone", false);
+    add("Stays", false);
+    JobStore elsewhere(t.ctx->storePath(), t.ctx->control);
+    bool removed = false;
+    t.host.onYield = [&] {
+        if (removed || !runner.busy()) {
+            return;
+        }
+        Jobs seen;
+        removed = elsewhere.remove("Gone", seen) == JobStore::Result::Written;
+        // The runner picks the change up; the run goes on with its own copy of the job.
+        EXPECT_TRUE(runner.refreshIfChanged());
+        EXPECT_FALSE(runner.job("Gone"));
+    };
+    RunSummary summary;
+    ASSERT_EQ(runner.RunBackup("Gone", &summary), RunnerResult::Done);
+    t.host.onYield = nullptr;
+    ASSERT_TRUE(removed);
+    EXPECT_EQ(summary.status, kStatusOk);
+    EXPECT_EQ(summary.stored, 3);
+    const Jobs disk = onDisk();
+    ASSERT_EQ(disk.count(), 1u);
+    EXPECT_EQ(disk.at(0).sName, "Stays");
+    EXPECT_EQ(runner.RunBackup("Gone"), RunnerResult::NotFound);
+    EXPECT_TRUE(t.logged("No backup named Gone!"));
+}
+
+TEST_F(RunnerTest, NothingElseRunsDuringARestoreAndItsWorkingFolderIsItsOwn) {
+    add("Safe", true, "pw");
+    ASSERT_EQ(runner.RunBackup("Safe"), RunnerResult::Done);
+    RestoreState state;
+    ASSERT_EQ(runner.openRestore("Safe", state), RunnerResult::Done);
+    ASSERT_TRUE(state.work);
+    const std::string work = state.work->path();
+    EXPECT_EQ(fs::parentOf(work) + "/", t.ctx->paths.tempDir());
+    state.tree.setChecked(state.tree.sessions()[0], true);
+
+    std::vector<RunnerResult> during;
+    bool volumeThere = false;
+    t.host.onYield = [&] {
+        if (!during.empty() || !fs::exists(fs::join(work, "Safe.uxarc"))) {
+            return;
+        }
+        RestoreState other;
+        during.push_back(runner.RunBackup("Safe"));
+        during.push_back(runner.openRestore("Safe", other));
+        during.push_back(runner.restore(state, RestoreOptions{}));
+        during.push_back(runner.removeJob("Safe", "pw"));
+        volumeThere = fs::exists(fs::join(work, "Safe.uxarc"));
+    };
+    RestoreSummary summary;
+    test::TempDir out;
+    ASSERT_EQ(runner.restore(state, RestoreOptions{false, out.path(), false}, &summary),
+              RunnerResult::Done);
+    t.host.onYield = nullptr;
+    EXPECT_EQ(during, (std::vector<RunnerResult>{RunnerResult::Busy, RunnerResult::Busy,
+                                                 RunnerResult::Busy, RunnerResult::JobIsActive}));
+    EXPECT_TRUE(volumeThere);
+    EXPECT_EQ(summary.restored, 3);
+    EXPECT_EQ(test::readAll(out.path() + src.file("tree/a.txt")), "alpha");
+
+    // The working folder, with the decrypted catalogue and volume, goes with the state.
+    state = RestoreState{};
+    EXPECT_FALSE(fs::exists(work));
+}
+
+TEST_F(RunnerTest, ARestoreRefusedDuringARunLeavesItsAbortAlone) {
+    add("Docs", true);
+    ASSERT_EQ(runner.RunBackup("Docs"), RunnerResult::Done);
+    RestoreState state;
+    ASSERT_EQ(runner.openRestore("Docs", state), RunnerResult::Done);
+    state.tree.setChecked(state.tree.sessions()[0], true);
+    bool tried = false;
+    t.host.onYield = [&] {
+        if (!tried && runner.busy()) {
+            tried = true;
+            runner.abort();
+            EXPECT_EQ(runner.restore(state, RestoreOptions{}), RunnerResult::Busy);
+        }
+    };
+    RunSummary summary;
+    ASSERT_EQ(runner.RunBackup("Docs", &summary), RunnerResult::Done);
+    t.host.onYield = nullptr;
+    EXPECT_EQ(summary.status, kStatusAborted);
+    EXPECT_EQ(onDisk().at(0).enumStatus, kStatusAborted);
+}
+
+TEST_F(RunnerTest, QuitDuringARunAbortsItAndCompletesWhenItReturns) {
+    add("Docs", false);
+    Recorder recorder;
+    runner.addObserver(&recorder);
+    JobRunner::Quit asked = JobRunner::Quit::Now;
+    t.host.onYield = [&] {
+        if (recorder.quitReadyCount == 0 && runner.busy() && !runner.quitPending()) {
+            asked = runner.requestQuit();
+            EXPECT_EQ(recorder.quitReadyCount, 0) << "quit must wait for the run to return";
+        }
+    };
+    RunSummary summary;
+    ASSERT_EQ(runner.RunBackup("Docs", &summary), RunnerResult::Done);
+    t.host.onYield = nullptr;
+    EXPECT_EQ(asked, JobRunner::Quit::Deferred);
+    EXPECT_EQ(summary.status, kStatusAborted);
+    EXPECT_EQ(recorder.quitReadyCount, 1);
+    EXPECT_EQ(recorder.events.back(), "end backup Docs");
+    // Nothing new starts once the program is ending; a second quit goes ahead at once.
+    EXPECT_EQ(runner.RunBackup("Docs"), RunnerResult::Quitting);
+    EXPECT_EQ(runner.addJob(job("More", false)), RunnerResult::Quitting);
+    EXPECT_EQ(runner.requestQuit(), JobRunner::Quit::Now);
+    runner.removeObserver(&recorder);
+}
+
+TEST_F(RunnerTest, AStopRequestEndsTheRunAndThenTheProgram) {
+    add("Docs", false);
+    t.host.onYield = [&] {
+        if (runner.busy()) {
+            t.ctx->flags.requestStop();
+        }
+    };
+    RunSummary summary;
+    ASSERT_EQ(runner.RunBackup("Docs", &summary), RunnerResult::Done);
+    t.host.onYield = nullptr;
+    EXPECT_EQ(summary.status, kStatusAborted);
+    EXPECT_TRUE(t.loggedContaining("Stop requested"));
+    EXPECT_TRUE(runner.quitPending());
+    EXPECT_EQ(runner.RunBackup("Docs"), RunnerResult::Quitting);
+}
+
+TEST_F(RunnerTest, ObserversHearOfEveryStep) {
+    add("Docs", true);
+    Recorder recorder;
+    runner.addObserver(&recorder);
+    const int changesBefore = recorder.jobsChangedCount;
+    ASSERT_EQ(runner.RunBackup("Docs"), RunnerResult::Done);
+    EXPECT_EQ(
+        recorder.events,
+        (std::vector<std::string>{"start backup Docs", "backup finished Docs", "end backup Docs"}));
+    EXPECT_GT(recorder.progress, 0);
+    EXPECT_EQ(recorder.lastRun.status, kStatusOk);
+    // The store says "failed" while the run is on, and the outcome at its end.
+    EXPECT_EQ(recorder.jobsChangedCount - changesBefore, 2);
+
+    RestoreState state;
+    recorder.events.clear();
+    ASSERT_EQ(runner.openRestore("Docs", state), RunnerResult::Done);
+    state.tree.setChecked(state.tree.sessions()[0], true);
+    test::TempDir out;
+    ASSERT_EQ(runner.restore(state, RestoreOptions{false, out.path(), false}), RunnerResult::Done);
+    EXPECT_EQ(recorder.events, (std::vector<std::string>{
+                                   "start restore Docs", "end restore Docs", "start restore Docs",
+                                   "restore finished Docs", "end restore Docs"}));
+    runner.removeObserver(&recorder);
+}
+
+TEST_F(RunnerTest, APausedRunWithoutAnEventLoopCostsNoProcessorTime) {
+    add("Docs", false);
+    std::atomic<bool> paused{false};
+    t.host.onYield = [&] {
+        if (!paused && runner.busy()) {
+            paused = true;
+            runner.setPaused(true);
+        }
+    };
+    std::clock_t during = 0;
+    std::thread resumer([&] {
+        while (!paused || !t.ctx->flags.bPauseBackup) {
+            std::this_thread::yield();
+        }
+        const std::clock_t start = std::clock();
+        std::this_thread::sleep_for(std::chrono::seconds(1));  // the pause to measure
+        during = std::clock() - start;
+        t.ctx->flags.bPauseBackup = false;
+    });
+    RunSummary summary;
+    ASSERT_EQ(runner.RunBackup("Docs", &summary), RunnerResult::Done);
+    resumer.join();
+    t.host.onYield = nullptr;
+    EXPECT_EQ(summary.status, kStatusOk);
+    EXPECT_LT(static_cast<double>(during) / CLOCKS_PER_SEC, 0.05)
+        << "the paused run spun instead of sleeping";
+}
+
+TEST_F(RunnerTest, LoadJobsPreparesTheTemporaryFolderOnlyWhenNoRunOwnsIt) {
+    const std::string temp = t.ctx->paths.tempDir();
+    const std::string leftover = t.dir.write("temp/leftover.uxarc", "x");
+    t.dir.write("temp/keep/sub.txt", "x");
+    t.dir.write("temp/scratch-dead01/.lock", "");  // left by a crashed reader
+    auto live = ScratchDir::create(temp);
+    ASSERT_TRUE(live);
+
+    RunLock other(t.ctx->paths.path("run.lock"));
+    ASSERT_EQ(other.acquire("Elsewhere", nullptr), RunLock::Result::Acquired);
+    ASSERT_TRUE(runner.LoadJobs());
+    EXPECT_TRUE(fs::exists(leftover)) << "another process's run owns the temporary folder";
+    other.release();
+
+    ASSERT_TRUE(runner.LoadJobs());
+    EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_FALSE(fs::exists(t.dir.file("temp/scratch-dead01")));
+    EXPECT_TRUE(fs::isDirectory(live->path())) << "a live reader keeps its working folder";
+    EXPECT_TRUE(fs::exists(t.dir.file("temp/keep/sub.txt")));
+
+    std::filesystem::remove_all(t.dir.file("temp"));
+    ASSERT_TRUE(runner.LoadJobs());
+    EXPECT_TRUE(fs::isDirectory(t.dir.file("temp")));
+}
+
+TEST_F(RunnerTest, NewAndChangedJobsKeepTheRulesAndTheirNames) {
+    JobProblem problem;
+    auto bad = job("a|b", false);
+    EXPECT_EQ(runner.addJob(std::move(bad), &problem), RunnerResult::Invalid);
+    EXPECT_EQ(problem.key, "strMsgNameBadChars");
+    EXPECT_EQ(runner.refusalText(RunnerResult::Invalid, "a|b", problem),
+              t.ctx->msg("strMsgNameBadChars") + " (a|b)");
+    add("Daily", false);
+    EXPECT_EQ(runner.addJob(job("DAILY", false), &problem), RunnerResult::Invalid);
+    EXPECT_EQ(problem.key, "strMsgBackupNameExists");
+    auto noDest = job("Lost", false);
+    noDest->sDestinationDir = dest.file("missing");
+    EXPECT_EQ(runner.addJob(std::move(noDest), &problem), RunnerResult::Invalid);
+    EXPECT_EQ(runner.refusalText(RunnerResult::Invalid, "Lost", problem),
+              t.ctx->msg("strMsgDestDirNotExists") + " (" + dest.file("missing") + ")");
+    EXPECT_EQ(runner.changeJob("Nobody", job("Nobody", false)), RunnerResult::NotFound);
+    EXPECT_EQ(runner.removeJob("Nobody", std::nullopt), RunnerResult::NotFound);
+
+    add("Safe", false, "pw");
+    EXPECT_EQ(runner.removeJob("Safe", std::nullopt), RunnerResult::WrongPassword);
+    EXPECT_EQ(runner.removeJob("Safe", "PW"), RunnerResult::WrongPassword);
+    EXPECT_TRUE(t.logged("Wrong password for deleting Safe!"));
+    EXPECT_EQ(runner.removeJob("Safe", "pw"), RunnerResult::Done);
+    EXPECT_TRUE(t.logged("Password OK for deleting Safe!"));
+    EXPECT_FALSE(runner.job("Safe"));
+}
+
+}  // namespace
+}  // namespace kestrel
