@@ -138,22 +138,26 @@ int main(int argc, char** argv) {
             continue;
         }
         const int rounds = 200;
+        int failed = 0;
         const double pwd = bench::timed([&] {
             for (int i = 0; i < rounds; ++i) {
-                session.GetRootDir();
+                failed += session.GetRootDir().empty() ? 1 : 0;
             }
         });
         std::printf("%-30s %8.2f ms\n", "command round trip (PWD)", 1000.0 * pwd / rounds);
 
-        const double up = bench::timed([&] { session.StoreFile(dir + "/big.bin", s->folder); });
+        const double up =
+            bench::timed([&] { failed += session.StoreFile(dir + "/big.bin", s->folder) ? 0 : 1; });
         const double curlUp =
             bench::timedCommand("curl -s -T " + bench::quote(dir + "/big.bin") + " " +
                                 bench::quote(url(*s, s->folder + "/curl.bin")));
         std::printf("%-30s %8.1f MB/s   curl %8.1f MB/s  (%.0f%%)\n", "upload 1 large file",
                     bench::megabytesPerSecond(bytes, up), bench::megabytesPerSecond(bytes, curlUp),
                     100.0 * curlUp / up);
-        const double down = bench::timed(
-            [&] { session.GetFile(s->folder + "/big.bin", dir + "/home/temp/big.bin"); });
+        const double down = bench::timed([&] {
+            failed +=
+                session.GetFile(s->folder + "/big.bin", dir + "/home/temp/big.bin") == 1 ? 0 : 1;
+        });
         const double curlDown =
             bench::timedCommand("curl -s -o " + bench::quote(dir + "/curl-down.bin") + " " +
                                 bench::quote(url(*s, s->folder + "/curl.bin")));
@@ -161,6 +165,9 @@ int main(int argc, char** argv) {
                     bench::megabytesPerSecond(bytes, down),
                     bench::megabytesPerSecond(bytes, curlDown), 100.0 * curlDown / down);
         session.Disconnect();
+        if (failed > 0) {
+            std::printf("%d command(s) or transfer(s) FAILED\n", failed);
+        }
 
         // A plain-copy run of the small files.
         auto job = std::make_unique<clsBackup>();

@@ -51,7 +51,10 @@ int main(int argc, char** argv) {
     }
     RestoreSummary summary;
     const double restore = bench::timed([&] {
-        runner.restore(state, RestoreOptions{false, scratch.path() + "/restored", true}, &summary);
+        if (runner.restore(state, RestoreOptions{false, scratch.path() + "/restored", true},
+                           &summary) != RunnerResult::Done) {
+            summary.failed = 1;
+        }
     });
     std::printf("%-26s %8.2f s  %8.1f MB/s  restored %lld, failed %lld\n",
                 "restore (plain archive)", restore, bench::megabytesPerSecond(t.bytes, restore),

@@ -6,7 +6,8 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 
 build=${KESTREL_TEST_BUILD_DIR:-build-test}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON -DKESTREL_BUILD_TESTS=ON
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON -DKESTREL_BUILD_TESTS=ON \
+  -DKESTREL_WERROR=ON
 cmake --build "$build"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

@@ -24,8 +24,10 @@ clsArchive::clsArchive(RunControl& rc, std::string folder)
     : m_ctx(rc), m_folder(std::move(folder)), m_volume(&rc), m_catalogue(&rc) {}
 
 clsArchive::~clsArchive() {
-    m_volume.fClose();
-    m_catalogue.fClose();
+    // Only an archive abandoned without CloseArchive still has files open; what they hold is
+    // never used, so how their closing goes does not matter.
+    m_volume.closeQuietly();
+    m_catalogue.closeQuietly();
 }
 
 std::string clsArchive::volumePath(const std::string& baseName) const {
@@ -185,14 +187,16 @@ void clsArchive::cutBack(const std::string& startVolume, std::int64_t startOffse
         return;
     }
     // The file ran into a later volume: that one holds nothing else, and the start volume ends
-    // where the file began.
-    m_volume.fFlush();
-    m_volume.handle().truncate(0);
+    // where the file began. A cut that fails leaves bytes past every recorded end, which no
+    // reader looks at and the next file overwrites.
+    if (m_volume.fFlush() && !m_volume.handle().truncate(0)) {
+        fail(m_volume.handle().lastError(), false);
+    }
     dArcOffset = 0;
     clsFile start(&m_ctx);
     if (start.fOpen(volumePath(startVolume), clsFile::kModeWrite) == clsFile::kOpenOk) {
         start.TruncateFile(startOffset);
-        start.fClose();
+        start.closeQuietly();
     }
 }
 
@@ -292,7 +296,7 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
             return kCancelled;
         }
     }
-    source.fClose();
+    source.closeQuietly();  // only read
     reportProgress(fullName, sourceOffset, expected, true);
 
     // The catalogue records what was archived, also when the file changed meanwhile.

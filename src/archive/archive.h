@@ -42,10 +42,10 @@ public:
     // (and lastError says why) when the folder cannot be made or an old file not deleted.
     void NewArchive(const std::string& name, bool clear, bool zip = false, std::int64_t total = 0);
     // Adds one file; see the result codes above. flag only selects 12 or 13 for a duplicate.
-    int AddFileToArchive(const clsDskFile& file, bool flag);
+    [[nodiscard]] int AddFileToArchive(const clsDskFile& file, bool flag);
     // Completes the volume and the catalogue and closes the archive. False when the last
     // bytes could not be written (a full disk): the session is then incomplete.
-    bool CloseArchive();
+    [[nodiscard]] bool CloseArchive();
     void OpenArchive() { ResetFiles(); }
     void ResetFiles();
 

@@ -16,7 +16,13 @@ constexpr unsigned kGzBuffer = 128 * 1024;
 }  // namespace
 
 clsFile::~clsFile() {
-    fClose();
+    closeQuietly();
+}
+
+void clsFile::closeQuietly() {
+    if (!fClose()) {
+        // The caller chose not to know: a reader, or a file whose content is abandoned.
+    }
 }
 
 void clsFile::noteFailure(const std::string& text, bool diskFull) {
@@ -25,7 +31,7 @@ void clsFile::noteFailure(const std::string& text, bool diskFull) {
 }
 
 int clsFile::fOpen(const std::string& path, int mode) {
-    fClose();
+    closeQuietly();
     m_path = path;
     m_lastError.clear();
     m_diskFull = false;
@@ -190,7 +196,9 @@ void clsFile::TruncateFile(std::int64_t position) {
     // else of value, and stored volumes rely on that behaviour.
     if (position > 0) {
         m_writeFailed = false;
-        m_plain.truncate(position);
+        if (!m_plain.truncate(position)) {
+            noteFailure(m_plain.lastError(), m_plain.diskFull());
+        }
     }
 }
 

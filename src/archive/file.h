@@ -36,16 +36,18 @@ public:
 
     // Opens for reading (1), writing (2) or both (3); writing creates a missing file. Returns
     // kOpenOk or kOpenFailed. Sets filesize for plain files.
-    int fOpen(const std::string& path, int mode);
+    [[nodiscard]] int fOpen(const std::string& path, int mode);
     // Reads up to count bytes at position into data; returns the number read, 0 at the end.
     std::int64_t fRead(std::string& data, std::int64_t count, std::int64_t position);
     // Writes data padded with NUL bytes to count bytes at position (ignored when compressed:
     // the stream is appended to). Returns count, or 0 when the bytes cannot be written.
     std::int64_t fWrite(std::string_view data, std::int64_t count, std::int64_t position);
     // Pushes buffered bytes to the system; false when some could not be written.
-    bool fFlush();
+    [[nodiscard]] bool fFlush();
     // Closes the file; false when buffered or compressed bytes could not be written.
-    bool fClose();
+    [[nodiscard]] bool fClose();
+    // Closes a file whose writes do not matter (it was only read, or its content is abandoned).
+    void closeQuietly();
     // Cuts a plain file at position; does nothing for position 0 or a compressed stream.
     void TruncateFile(std::int64_t position);
 

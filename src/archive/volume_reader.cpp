@@ -51,14 +51,14 @@ bool VolumeReader::open(const std::string& baseName, std::string* detail) {
     auto path = m_source.volumePath(baseName);
     if (!path) {
         *detail = "volume " + baseName + std::string(kVolumeExtension) + " is not available";
-        m_file.fClose();
+        m_file.closeQuietly();
         m_openBase.clear();
         return false;
     }
     if (m_file.isOpen() && m_openBase == baseName && m_openPath == *path) {
         return true;
     }
-    m_file.fClose();
+    m_file.closeQuietly();
     m_openBase.clear();
     m_file.bCompressed = m_compressed ? *m_compressed : startsWithGzipMagic(*path);
     if (m_file.fOpen(*path, clsFile::kModeRead) != clsFile::kOpenOk) {

@@ -63,7 +63,9 @@ void Log::WriteLog(std::string_view message) {
     std::string entry = stamp();
     entry.append(message);
     entry += "\r\n";
-    fs::appendToFile(filePath(), entry, 0644);
+    if (!fs::appendToFile(filePath(), entry, 0644)) {
+        // The entry is lost in the file; it was shown all the same.
+    }
 }
 
 void Log::rotateIfNeeded() {
@@ -74,7 +76,9 @@ void Log::rotateIfNeeded() {
     }
     for (int n = 1; n <= kMaxRotations; ++n) {
         if (!fs::exists(rotatedPath(n))) {
-            fs::renameFile(path, rotatedPath(n));
+            if (!fs::renameFile(path, rotatedPath(n))) {
+                // The long log is written on; the next entry tries again.
+            }
             return;
         }
     }
@@ -88,7 +92,9 @@ void Log::rotateIfNeeded() {
             return;
         }
     }
-    fs::renameFile(path, rotatedPath(kMaxRotations));
+    if (!fs::renameFile(path, rotatedPath(kMaxRotations))) {
+        // As above: the long log is written on.
+    }
 }
 
 }  // namespace kestrel

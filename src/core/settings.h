@@ -26,7 +26,7 @@ public:
                            std::string_view defaultValue = "") const;
     // Stores the text; a text that is blank after trimming deletes the value. True when the
     // value was written or deleted.
-    bool SaveSetting(std::string_view area, std::string_view section, std::string_view name,
+    [[nodiscard]] bool SaveSetting(std::string_view area, std::string_view section, std::string_view name,
                      std::string_view value);
     // Creates a key given by its full path, with or without the maker's key in front
     // ("Software\Brightmoor Soft\Backup\masks"). Returns 1 created, 2 opened, 0 on failure.
@@ -36,7 +36,7 @@ public:
     std::string general(std::string_view name, std::string_view defaultValue = "") const {
         return GetSetting(kSettingsArea, kGeneralSettings, name, defaultValue);
     }
-    bool saveGeneral(std::string_view name, std::string_view value) {
+    [[nodiscard]] bool saveGeneral(std::string_view name, std::string_view value) {
         return SaveSetting(kSettingsArea, kGeneralSettings, name, value);
     }
 

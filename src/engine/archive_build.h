@@ -31,7 +31,7 @@ struct EarlierSessions {
     std::unordered_set<std::string> volumeNames;
     std::unordered_set<std::int64_t> stamps;  // DateTime::serialSeconds
 };
-BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
+[[nodiscard]] BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
                           const std::string& folder, bool forceFull = false,
                           const EarlierSessions& earlier = {});
 

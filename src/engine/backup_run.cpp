@@ -160,7 +160,7 @@ int Run::storeOne(const clsDskFile& file) {
             m_ctx.WriteLog(
                 m_ctx.messages.format("strMsgEncryptFailed", {{"%d", target}, {"%s", error}}));
             if (!source.empty()) {
-                fs::removeFile(source);
+                fs::removeLeftover(source);
             }
             return kNotStored;
         }
@@ -174,7 +174,7 @@ int Run::storeOne(const clsDskFile& file) {
         m_diskFull = m_diskFull || full;
     }
     if (!source.empty()) {
-        fs::removeFile(source);
+        fs::removeLeftover(source);
     }
     return result;
 }

@@ -36,7 +36,7 @@ CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* 
         }
     }
     if (job.Protected && !DecryptFile(ctx, out.localPath, job.password, &out.error)) {
-        fs::removeFile(out.localPath);
+        fs::removeLeftover(out.localPath);
         out.status = Status::DecryptFailed;
         return out;
     }

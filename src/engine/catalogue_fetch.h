@@ -28,7 +28,7 @@ struct CatalogueFetch {
 // Brings a job's catalogue (JOB.fs at its destination) into folder and reads it: downloaded
 // through session (logged in) for FTP jobs, copied for local ones, decrypted for protected
 // ones. The one fetch that incremental runs and restores share.
-CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* session,
+[[nodiscard]] CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* session,
                               const std::string& folder);
 
 }  // namespace kestrel

@@ -39,14 +39,17 @@ bool runTool(AppContext& ctx, const std::string& file, const std::string& passwo
             ctx.host.yield();
         },
         &why);
-    fs::removeFile(input);
+    if (!fs::removeFile(input, &why)) {
+        // For encryption the input is the plain file: say so, rather than leave it unnoticed.
+        ctx.WriteLog(ctx.messages.format("strMsgEncryptFailed", {{"%d", input}, {"%s", why}}));
+    }
     if (!code) {
         return say(why);
     }
     if (*code != 0) {
         // The tool writes nothing under the output name when it fails; make sure of it.
         if (fs::exists(file)) {
-            fs::removeFile(file);
+            fs::removeLeftover(file);
         }
         return say("the encryption tool ended with code " + std::to_string(*code) +
                    (*code == 3 ? " (wrong password or damaged file)" : ""));

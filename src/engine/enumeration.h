@@ -42,6 +42,6 @@ void ApplyMasks(AppContext& ctx, const std::string& includeMask, const std::stri
 std::vector<std::string> RefreshMasks(AppContext& ctx, int which);
 // Remembers a mask in the first free slot; false when it is blank, already there, or all ten
 // slots are taken.
-bool RememberMask(AppContext& ctx, int which, const std::string& mask);
+[[nodiscard]] bool RememberMask(AppContext& ctx, int which, const std::string& mask);
 
 }  // namespace kestrel

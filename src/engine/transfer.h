@@ -20,11 +20,11 @@ inline constexpr int kNotStored = 2;
 // behind, when the user aborts the run or cancels the file. sourceOverride, when given, is
 // copied in the file's place (an encrypted copy of it). Returns kStored or kNotStored;
 // *diskFull tells a full destination.
-int CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFile& file,
+[[nodiscard]] int CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFile& file,
                           const std::string& sourceOverride = "", bool* diskFull = nullptr);
 
 // Uploads one working-list file into the job's remote folder.
-int UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job, const clsDskFile& file,
+[[nodiscard]] int UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job, const clsDskFile& file,
                const std::string& sourceOverride = "");
 
 // The folder where CopyFileToDestination puts a file.

@@ -28,21 +28,23 @@ public:
                                  const std::string& user, const std::string& password,
                                  bool passive) = 0;
     // Connects and logs in; false (with its own log lines) on failure.
-    virtual bool EstablishConnection() = 0;
+    [[nodiscard]] virtual bool EstablishConnection() = 0;
     virtual bool Disconnect() = 0;
     // Downloads a remote file to a local path; 1 on success, 2 when the user kept an existing
     // local file, 0 on failure.
-    virtual int GetFile(const std::string& remotePath, const std::string& localPath) = 0;
+    [[nodiscard]] virtual int GetFile(const std::string& remotePath,
+                                      const std::string& localPath) = 0;
     // Uploads a local file into the remote folder under its own name.
-    virtual bool StoreFile(const std::string& localPath, const std::string& remoteFolder) = 0;
+    [[nodiscard]] virtual bool StoreFile(const std::string& localPath,
+                                         const std::string& remoteFolder) = 0;
     // The entries of the current remote folder; nothing on failure.
-    virtual std::optional<std::vector<clsFTPFile>> GetFileList() = 0;
+    [[nodiscard]] virtual std::optional<std::vector<clsFTPFile>> GetFileList() = 0;
     // The current remote folder, "" on failure.
-    virtual std::string GetRootDir() = 0;
-    virtual bool ChangeCurrentDirectory(const std::string& path) = 0;
+    [[nodiscard]] virtual std::string GetRootDir() = 0;
+    [[nodiscard]] virtual bool ChangeCurrentDirectory(const std::string& path) = 0;
     // Creating and removing a folder write the path as sent ("//" made "/") back to path.
-    virtual bool CreateFTPDirectory(std::string& path) = 0;
-    virtual bool DeleteFTPDirectory(std::string& path) = 0;
+    [[nodiscard]] virtual bool CreateFTPDirectory(std::string& path) = 0;
+    [[nodiscard]] virtual bool DeleteFTPDirectory(std::string& path) = 0;
 };
 
 // Makes the FTP session of a run, a restore or a listing; may return null when no FTP client is

@@ -285,7 +285,7 @@ int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& 
     }
     auto failed = [&](bool log) {
         local.close();
-        fs::removeFile(localPath);  // a partial download must not pass for the file
+        fs::removeLeftover(localPath);  // a partial download must not pass for the file
         sckData.FTPDisconnect();
         ClearAnswers();
         m_rc.closeProgress();

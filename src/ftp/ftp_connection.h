@@ -34,20 +34,21 @@ public:
     int connectionState() const override { return m_state; }
     void SetupConnection(const std::string& host, std::int32_t port, const std::string& user,
                          const std::string& password, bool passive) override;
-    bool EstablishConnection() override;
-    bool Connect(const std::string& host, std::int32_t port);
-    bool Login(std::string user, std::string password);
+    [[nodiscard]] bool EstablishConnection() override;
+    [[nodiscard]] bool Connect(const std::string& host, std::int32_t port);
+    [[nodiscard]] bool Login(std::string user, std::string password);
     bool Disconnect() override;
 
     // 1 downloaded, 2 the user kept an existing local file, 0 failed.
-    int GetFile(const std::string& remotePath, const std::string& localPath) override;
-    bool StoreFile(const std::string& localPath, const std::string& remoteFolder) override;
+    [[nodiscard]] int GetFile(const std::string& remotePath, const std::string& localPath) override;
+    [[nodiscard]] bool StoreFile(const std::string& localPath,
+                                 const std::string& remoteFolder) override;
     // The entries of the current remote folder; nothing on failure.
-    std::optional<std::vector<clsFTPFile>> GetFileList() override;
-    std::string GetRootDir() override;
-    bool ChangeCurrentDirectory(const std::string& path) override;
-    bool CreateFTPDirectory(std::string& path) override;
-    bool DeleteFTPDirectory(std::string& path) override;
+    [[nodiscard]] std::optional<std::vector<clsFTPFile>> GetFileList() override;
+    [[nodiscard]] std::string GetRootDir() override;
+    [[nodiscard]] bool ChangeCurrentDirectory(const std::string& path) override;
+    [[nodiscard]] bool CreateFTPDirectory(std::string& path) override;
+    [[nodiscard]] bool DeleteFTPDirectory(std::string& path) override;
 
     // Waits for a reply with the expected code; returns it, or 0 when another final reply or
     // none came within timeoutMs. *answer receives the reply's last line.

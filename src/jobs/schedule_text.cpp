@@ -137,7 +137,8 @@ std::shared_ptr<clsSchedule> parseScheduleSpec(std::string_view spec, const Date
 }
 
 std::string scheduleSpec(const clsSchedule& s) {
-    const std::string time = "@" + s.StartHour.format("HH:mm");
+    std::string time = "@";
+    time += s.StartHour.format("HH:mm");
     switch (s.Tip) {
         case kScheduleHourly:
             return "hourly:" + twoDigits(s.Data);
@@ -148,7 +149,10 @@ std::string scheduleSpec(const clsSchedule& s) {
             std::string days;
             for (const auto& [name, bit] : kDays) {
                 if (s.Data & bit) {
-                    days += (days.empty() ? "" : ",") + std::string(name);
+                    if (!days.empty()) {
+                        days += ',';
+                    }
+                    days += name;
                 }
             }
             return "daily:" + days + time;

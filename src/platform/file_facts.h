@@ -60,9 +60,9 @@ std::optional<FileFacts> statFile(const std::string& path, bool followLinks = tr
                                   std::string* error = nullptr);
 
 // Sets last-access and last-write times with full precision.
-bool setFileTimes(const std::string& path, FileTime lastAccess, FileTime lastWrite,
+[[nodiscard]] bool setFileTimes(const std::string& path, FileTime lastAccess, FileTime lastWrite,
                   std::string* error = nullptr);
 // Maps the read-only bit back: set clears every write bit, clear gives the owner write access.
-bool setReadOnly(const std::string& path, bool readOnly, std::string* error = nullptr);
+[[nodiscard]] bool setReadOnly(const std::string& path, bool readOnly, std::string* error = nullptr);
 
 }  // namespace kestrel

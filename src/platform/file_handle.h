@@ -24,13 +24,13 @@ public:
     // Opens an existing file; Write and ReadWrite create a missing one (never truncating an
     // existing one). regularOnly refuses anything but a regular file without blocking on it
     // (a FIFO or a device would hang the reader).
-    bool open(const std::string& path, Mode mode, bool regularOnly = false,
+    [[nodiscard]] bool open(const std::string& path, Mode mode, bool regularOnly = false,
               std::string* error = nullptr);
     // Creates a new file beside targetPath under a unique temporary name (mode 0600) and opens
     // it for writing; *tempPath receives its name.
-    bool createBeside(const std::string& targetPath, std::string* tempPath,
+    [[nodiscard]] bool createBeside(const std::string& targetPath, std::string* tempPath,
                       std::string* error = nullptr);
-    bool setMode(unsigned mode);
+    [[nodiscard]] bool setMode(unsigned mode);
     bool isOpen() const { return m_fd >= 0; }
     void close();
 
@@ -40,9 +40,9 @@ public:
     // disk, which diskFull() then tells).
     std::int64_t writeAt(const void* buffer, std::int64_t count, std::int64_t pos);
     std::optional<std::int64_t> size() const;
-    bool truncate(std::int64_t size);
-    bool sync();
-    bool setTimes(FileTime lastAccess, FileTime lastWrite);
+    [[nodiscard]] bool truncate(std::int64_t size);
+    [[nodiscard]] bool sync();
+    [[nodiscard]] bool setTimes(FileTime lastAccess, FileTime lastWrite);
 
     // The error of the last failed call: its text, and whether it was a full disk or quota.
     const std::string& lastError() const { return m_lastError; }

@@ -411,6 +411,10 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
     return true;
 }
 
+void removeLeftover(const std::string& path) {
+    ::remove(path.c_str());  // a file, or an empty folder
+}
+
 bool removeTree(const std::string& path, std::string* error) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {

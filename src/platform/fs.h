@@ -37,29 +37,34 @@ bool isRegularFile(const std::string& path);
 std::optional<std::int64_t> fileSize(const std::string& path);
 
 // Creates the folder and every missing parent. True when the folder exists afterwards.
-bool makeDirs(const std::string& path, std::string* error = nullptr);
-bool removeFile(const std::string& path, std::string* error = nullptr);
-bool renameFile(const std::string& from, const std::string& to, std::string* error = nullptr);
+[[nodiscard]] bool makeDirs(const std::string& path, std::string* error = nullptr);
+[[nodiscard]] bool removeFile(const std::string& path, std::string* error = nullptr);
+// Removes a file (or an empty folder) that was only ever a scratch copy (a partial download, an
+// intermediate file), where its failure changes nothing for the caller.
+void removeLeftover(const std::string& path);
+[[nodiscard]] bool renameFile(const std::string& from, const std::string& to,
+                              std::string* error = nullptr);
 // Names of the entries of a folder, without "." and "..", in the order the system lists them.
-std::optional<std::vector<std::string>> listDir(const std::string& path,
-                                                std::string* error = nullptr);
+[[nodiscard]] std::optional<std::vector<std::string>> listDir(const std::string& path,
+                                                              std::string* error = nullptr);
 // Deletes every regular file directly inside the folder (sub-folders stay). False when one
 // could not be deleted or the folder could not be listed.
-bool deleteFilesIn(const std::string& path, std::string* error = nullptr);
+[[nodiscard]] bool deleteFilesIn(const std::string& path, std::string* error = nullptr);
 
 // Reads the whole file. Nothing when it cannot be opened or read.
-std::optional<std::string> readFile(const std::string& path, std::string* error = nullptr);
+[[nodiscard]] std::optional<std::string> readFile(const std::string& path,
+                                                  std::string* error = nullptr);
 
 // Replaces the file's content as one step: writes a temporary file in the same folder with the
 // given mode, flushes it to disk and renames it over the target, so that a crash leaves either
 // the old or the new content, never a mix.
-bool writeFileAtomic(const std::string& path, std::string_view data, unsigned mode,
-                     std::string* error = nullptr);
+[[nodiscard]] bool writeFileAtomic(const std::string& path, std::string_view data, unsigned mode,
+                                   std::string* error = nullptr);
 
 // Appends bytes to a file, creating it with the given mode when absent. Used for the log, which
 // is opened and closed on every entry.
-bool appendToFile(const std::string& path, std::string_view data, unsigned mode,
-                  std::string* error = nullptr);
+[[nodiscard]] bool appendToFile(const std::string& path, std::string_view data, unsigned mode,
+                                std::string* error = nullptr);
 
 // The path made absolute against the current folder, with "." and ".." components and
 // doubled separators removed (symbolic links are not resolved).
@@ -70,16 +75,18 @@ std::string absolutePath(std::string_view path);
 // a failed copy leaves no partial file.
 // *diskFull tells whether it failed for lack of space. keepGoing, when given, is called before
 // each piece of a few megabytes; when it returns false the copy stops and fails.
-bool copyFile(const std::string& from, const std::string& to, std::string* error = nullptr,
-              bool* diskFull = nullptr, const std::function<bool()>& keepGoing = nullptr);
+[[nodiscard]] bool copyFile(const std::string& from, const std::string& to,
+                            std::string* error = nullptr, bool* diskFull = nullptr,
+                            const std::function<bool()>& keepGoing = nullptr);
 
 // Removes a file, or a folder with everything in it (links are removed, never followed). True
 // when nothing is left under the path.
-bool removeTree(const std::string& path, std::string* error = nullptr);
+[[nodiscard]] bool removeTree(const std::string& path, std::string* error = nullptr);
 
 // Creates a new folder with a unique name (prefix + six characters) in parent, mode 0700.
-std::optional<std::string> makeUniqueDir(const std::string& parent, const std::string& prefix,
-                                         std::string* error = nullptr);
+[[nodiscard]] std::optional<std::string> makeUniqueDir(const std::string& parent,
+                                                       const std::string& prefix,
+                                                       std::string* error = nullptr);
 
 // The folder that holds the running executable.
 std::string executableDir();

@@ -24,7 +24,7 @@ public:
     LoadResult load(const std::string& path, std::string* error = nullptr);
     std::string serialize() const;
     // Writes the file atomically with the given permission bits.
-    bool save(const std::string& path, unsigned mode, std::string* error = nullptr) const;
+    [[nodiscard]] bool save(const std::string& path, unsigned mode, std::string* error = nullptr) const;
 
     bool hasSection(std::string_view section) const;
     // Whether the file has lines other than comments before its first section header.

@@ -19,7 +19,7 @@ std::optional<ScratchDir> ScratchDir::create(const std::string& parent, std::str
         if (lock.tryLock(fs::join(*path, kLockName), error) == FileLock::Result::Acquired) {
             return ScratchDir(std::move(*path), std::move(lock));
         }
-        fs::removeTree(*path);
+        fs::removeLeftover(*path);  // still empty
     }
     return std::nullopt;
 }
@@ -68,7 +68,9 @@ void ScratchDir::remove() {
         return;
     }
     // Removed while still locked, so that a stale-folder sweep never races the owner.
-    fs::removeTree(m_path);
+    if (!fs::removeTree(m_path)) {
+        // What cannot be removed now is swept at the next start or run.
+    }
     m_lock.unlock();
     m_path.clear();
 }

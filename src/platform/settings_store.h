@@ -22,9 +22,9 @@ public:
     std::optional<std::string> read(std::string_view key, std::string_view name) const;
     // Stores a value, creating the key when needed. False when the value cannot be stored (it
     // holds a line break or NUL) or the file cannot be written.
-    bool write(std::string_view key, std::string_view name, std::string_view value);
+    [[nodiscard]] bool write(std::string_view key, std::string_view name, std::string_view value);
     // Deletes a value; true when it is gone afterwards.
-    bool remove(std::string_view key, std::string_view name);
+    [[nodiscard]] bool remove(std::string_view key, std::string_view name);
     // Creates the key (an empty section) unless it exists.
     KeyDisposition createKey(std::string_view key);
 

@@ -238,7 +238,7 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         if (!ok) {
             if (r.status == ExtractStatus::Aborted) {
                 out.close();
-                fs::removeFile(temp);
+                fs::removeLeftover(temp);
                 summary.aborted = true;
                 ctx.control.closeProgress();
                 return summary;
@@ -272,7 +272,7 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
             ok = false;
         }
         if (!ok) {
-            fs::removeFile(temp);
+            fs::removeLeftover(temp);
             fail(error);
             continue;
         }

@@ -35,7 +35,7 @@ struct RestoreState {
 // Brings the job's catalogue into a working folder of the state's own (decrypting it for
 // protected jobs), reads it and builds the tree. True when the browser may be shown. Damaged
 // catalogue lines are skipped, logged by number, and the user is told how many.
-bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state);
+[[nodiscard]] bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state);
 
 struct RestoreOptions {
     // Restore to the original paths, or below this folder (which then gets the original folder

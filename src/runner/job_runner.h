@@ -116,15 +116,15 @@ public:
 
     // A backup of the job with that name, to its end. Refusals (Busy, NotFound, Locked,
     // Quitting) are logged. *summary (when given) receives the run's summary.
-    RunnerResult RunBackup(const std::string& name, RunSummary* summary = nullptr);
+    [[nodiscard]] RunnerResult RunBackup(const std::string& name, RunSummary* summary = nullptr);
 
     // The first step of a restore: the job's catalogue, fetched into a working folder of the
     // state's own and read into its tree. For an FTP job, state.ftp must hold a logged-in
     // session first. Failed when the catalogue cannot be had.
     [[nodiscard]] RunnerResult openRestore(const std::string& name, RestoreState& state);
     // Restores the checked files of a state that openRestore filled.
-    RunnerResult restore(RestoreState& state, const RestoreOptions& options,
-                         RestoreSummary* summary = nullptr);
+    [[nodiscard]] RunnerResult restore(RestoreState& state, const RestoreOptions& options,
+                                       RestoreSummary* summary = nullptr);
 
     // The user's commands for the active run, from window events during its yields.
     void setPaused(bool paused);

@@ -180,7 +180,7 @@ TEST_F(ArchiveTest, CancelOfAFileAtOffsetZeroLeavesItsBlocks) {
     EXPECT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("f", pattern(2000))), false),
               clsArchive::kCancelled);
     t.host.onYield = nullptr;
-    archive.CloseArchive();
+    EXPECT_TRUE(archive.CloseArchive());
     EXPECT_EQ(*fs::fileSize(temp("C0.uxarc")), 512);
     EXPECT_TRUE(test::readAll(temp("C0.fs")).empty());
 }
@@ -310,7 +310,7 @@ TEST_F(ArchiveTest, AFileThatChangesWhileArchivedIsRecordedAsArchived) {
     };
     ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(shrink), false), 1);
     t.host.onYield = nullptr;
-    archive.CloseArchive();
+    EXPECT_TRUE(archive.CloseArchive());
 
     const Catalogue cat = test::catalogueOf(ctx(), "W");
     ASSERT_EQ(cat.records.size(), 2u);

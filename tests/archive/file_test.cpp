@@ -16,7 +16,7 @@ TEST(ClsFile, OpenModesCreateOrFail) {
     test::TestContext t;
     clsFile f(&t.ctx->control);
     EXPECT_EQ(f.fOpen(t.dir.file("new.bin"), clsFile::kModeWrite), clsFile::kOpenOk);
-    f.fClose();
+    EXPECT_TRUE(f.fClose());
     EXPECT_TRUE(fs::exists(t.dir.file("new.bin")));
     EXPECT_EQ(f.fOpen(t.dir.file("missing.bin"), clsFile::kModeRead), clsFile::kOpenFailed);
     EXPECT_TRUE(t.loggedContaining("ERROR:clsFile.fOpen()->"));
@@ -69,7 +69,7 @@ TEST(ClsFile, CompressedStreamsAppendMembersAndReadAcrossThem) {
     EXPECT_EQ(f.fRead(data, 512, 0), 512);  // backwards works too
     EXPECT_EQ(data.substr(0, 5), "first");
     EXPECT_EQ(f.fRead(data, 512, 1024), 0);
-    f.fClose();
+    EXPECT_TRUE(f.fClose());
 }
 
 TEST(ClsFile, RegularOnlyRefusesAFifoWithoutBlocking) {

@@ -2,7 +2,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
 #include <regex>
+#include <vector>
 
 namespace {
 
@@ -28,6 +32,109 @@ TEST(Layering, OnlyThePlatformLayerIncludesOsHeaders) {
         ++checked;
     }
     EXPECT_GT(checked, 10);
+}
+
+}  // namespace
+
+namespace {
+
+// The layers of src/, lowest first. A folder may include from lower layers only, so the folders
+// form an acyclic graph; folders of one layer know nothing of each other.
+const std::map<std::string, int> kLayers = {
+    {"platform", 0}, {"core", 1},    {"jobs", 2},   {"archive", 2}, {"ftp", 2},
+    {"engine", 3},   {"restore", 4}, {"runner", 5}, {"cli", 6},     {"app", 6},
+    {"ui", 6},       {"foldertree", 6},
+};
+
+// folder -> the folders it includes from, with one place that does.
+std::map<std::string, std::map<std::string, std::string>> includeGraph() {
+    const std::filesystem::path src = std::filesystem::path(KESTREL_SOURCE_DIR) / "src";
+    const std::regex include(R"(#\s*include\s*"([a-z_]+)/[^"]+")");
+    std::map<std::string, std::map<std::string, std::string>> graph;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(src)) {
+        if (!entry.is_regular_file()) {
+            continue;
+        }
+        const auto rel = std::filesystem::relative(entry.path(), src);
+        const std::string folder = rel.begin()->string();
+        if (folder == rel.string()) {
+            continue;  // CMakeLists.txt of src itself
+        }
+        std::ifstream in(entry.path());
+        std::string line;
+        int number = 0;
+        while (std::getline(in, line)) {
+            ++number;
+            std::smatch m;
+            if (std::regex_search(line, m, include) && m[1] != folder) {
+                graph[folder].emplace(m[1], rel.string() + ":" + std::to_string(number));
+            }
+        }
+        graph[folder];
+    }
+    return graph;
+}
+
+TEST(Layering, FoldersIncludeOnlyFromLowerLayers) {
+    const auto graph = includeGraph();
+    EXPECT_GE(graph.size(), 8u);
+    for (const auto& [folder, uses] : graph) {
+        ASSERT_TRUE(kLayers.count(folder)) << "src/" << folder << " has no layer: add it above";
+        for (const auto& [used, where] : uses) {
+            ASSERT_TRUE(kLayers.count(used)) << where << " includes from unknown src/" << used;
+            EXPECT_LT(kLayers.at(used), kLayers.at(folder))
+                << where << ": " << folder << " may not include from " << used;
+        }
+    }
+}
+
+TEST(Layering, TheFolderGraphHasNoCycle) {
+    const auto graph = includeGraph();
+    std::map<std::string, int> state;  // 1 on the path, 2 done
+    std::vector<std::string> path;
+    std::string cycle;
+    std::function<void(const std::string&)> visit = [&](const std::string& f) {
+        state[f] = 1;
+        path.push_back(f);
+        auto it = graph.find(f);
+        if (it != graph.end()) {
+            for (const auto& [next, where] : it->second) {
+                if (state[next] == 1 && cycle.empty()) {
+                    for (const std::string& p : path) {
+                        cycle += p + " -> ";
+                    }
+                    cycle += next + " (" + where + ")";
+                } else if (state[next] == 0) {
+                    visit(next);
+                }
+            }
+        }
+        path.pop_back();
+        state[f] = 2;
+    };
+    for (const auto& [folder, uses] : graph) {
+        if (state[folder] == 0) {
+            visit(folder);
+        }
+    }
+    EXPECT_EQ(cycle, "");
+}
+
+// The archive container and the FTP client take the narrow run control, not the whole context.
+TEST(Layering, OnlyTheEngineAndAboveSeeTheApplicationContext) {
+    const std::filesystem::path src = std::filesystem::path(KESTREL_SOURCE_DIR) / "src";
+    for (const char* folder : {"platform", "core", "jobs", "archive", "ftp"}) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(src / folder)) {
+            std::ifstream in(entry.path());
+            const std::string text((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("app_context", 0) == 0) {
+                continue;
+            }
+            EXPECT_EQ(text.find("AppContext"), std::string::npos) << entry.path();
+        }
+    }
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ protected:
     std::unique_ptr<clsFTPConnection> session;
 
     bool connect(int port) {
-        fs::makeDirs(t.dir.file("temp"));
+        EXPECT_TRUE(fs::makeDirs(t.dir.file("temp")));
         session = std::make_unique<clsFTPConnection>(t.ctx->control);
         session->SetupConnection("127.0.0.1", port, "u", "secret", true);
         return session->EstablishConnection();

@@ -104,7 +104,7 @@ protected:
         if (!server->unavailable().empty()) {
             GTEST_SKIP() << server->unavailable();
         }
-        fs::makeDirs(t.dir.file("temp"));
+        ASSERT_TRUE(fs::makeDirs(t.dir.file("temp")));
         options.ftp = makeFtpClient;
     }
     void TearDown() override {

@@ -346,7 +346,7 @@ TEST_F(JobStoreTest, NewJobAdvancesTheCounterEveryTime) {
     EXPECT_EQ(NewJob(ctx().settings), "New backup 2");
     EXPECT_EQ(NewJob(ctx().settings), "New backup 3");
     EXPECT_EQ(ctx().settings.general("bkpIndex"), "3");
-    ctx().settings.saveGeneral("bkpIndex", "41");
+    ASSERT_TRUE(ctx().settings.saveGeneral("bkpIndex", "41"));
     EXPECT_EQ(NewJob(ctx().settings), "New backup 42");
 }
 

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds Kestrel as a packager would (Release, no tests) with GCC and with clang, warnings as
+# errors, so that both stay warning-free at full optimisation.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/deps.sh
+
+for compiler in g++ clang++; do
+  build=${KESTREL_RELEASE_BUILD_DIR:-build-release}-${compiler%++}
+  echo "== Release build with $compiler in $build"
+  CXX=$compiler cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DKESTREL_BUILD_TESTS=OFF -DKESTREL_WERROR=ON >/dev/null
+  cmake --build "$build"
+done
