@@ -2,10 +2,13 @@
 // every process's changes, and runs never share the temporary folder.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include "core/app_context.h"
+#include "platform/file_lock.h"
 #include "platform/fs.h"
 #include "runner/job_runner.h"
 #include "runner/run_lock.h"
@@ -131,6 +134,35 @@ TEST_F(ProcessesTest, TwoRunsOfOneJobAtOnceNeverShareTheTemporaryFolder) {
     EXPECT_EQ(verify.code, 0) << verify.out << verify.err;
     EXPECT_NE(verify.out.find("Verified 4 file(s): 4 OK, 0 failed."), std::string::npos)
         << verify.out;
+}
+
+TEST_F(ProcessesTest, CtrlCStopsARunCleanlyAndRecordsItAsAborted) {
+    for (int i = 0; i < 6; ++i) {
+        randomFile("tree/f" + std::to_string(i), 5'000'000, static_cast<unsigned>(20 + i));
+    }
+    {
+        JobRunner runner(*t.ctx);
+        ASSERT_EQ(runner.addJob(archiveJob("Big", data.file("tree"))), RunnerResult::Done);
+    }
+    test::Program run({test::cliPath(), "--home", t.home(), "run", "Big"});
+    // Wait until the run is building its archive, then interrupt it once.
+    const std::string volume = t.dir.file("temp/Big.uxarc");
+    FileLock probe;
+    while (!fs::exists(volume) ||
+           probe.tryLock(t.ctx->paths.path("run.lock")) != FileLock::Result::Busy) {
+        probe.unlock();
+        std::this_thread::yield();
+    }
+    run.signal(SIGINT);
+    const test::ProgramResult r = run.wait();
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_NE(r.err.find("Stop requested (signal " + std::to_string(SIGINT) + ")"),
+              std::string::npos)
+        << r.err;
+    Jobs onDisk;
+    ASSERT_TRUE(LoadJobs(t.ctx->storePath(), onDisk, t.ctx->control));
+    EXPECT_EQ(onDisk.at(0).enumStatus, kStatusAborted);
+    EXPECT_FALSE(fs::exists(data.file("dest/Big.fs"))) << "an aborted run stores nothing";
 }
 
 TEST_F(ProcessesTest, ARunLockHeldElsewhereRefusesRunsButNotReadingCommands) {

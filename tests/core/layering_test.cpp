@@ -41,9 +41,8 @@ namespace {
 // The layers of src/, lowest first. A folder may include from lower layers only, so the folders
 // form an acyclic graph; folders of one layer know nothing of each other.
 const std::map<std::string, int> kLayers = {
-    {"platform", 0}, {"core", 1},    {"jobs", 2},   {"archive", 2}, {"ftp", 2},
-    {"engine", 3},   {"restore", 4}, {"runner", 5}, {"cli", 6},     {"app", 6},
-    {"ui", 6},       {"foldertree", 6},
+    {"platform", 0}, {"core", 1},   {"jobs", 2}, {"archive", 2}, {"ftp", 2}, {"engine", 3},
+    {"restore", 4},  {"runner", 5}, {"cli", 6},  {"app", 6},     {"ui", 6},  {"foldertree", 6},
 };
 
 // folder -> the folders it includes from, with one place that does.

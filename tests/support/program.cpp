@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -32,6 +33,12 @@ Program::Program(const std::vector<std::string>& argv, const std::string& stdinT
 
 Program::~Program() {
     wait();
+}
+
+void Program::signal(int number) {
+    if (m_pid > 0 && !m_waited) {
+        ::kill(m_pid, number);
+    }
 }
 
 ProgramResult Program::wait() {

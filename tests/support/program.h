@@ -23,6 +23,8 @@ public:
     Program& operator=(const Program&) = delete;
 
     bool started() const { return m_pid > 0; }
+    // Sends a signal, unless the program has ended.
+    void signal(int number);
     ProgramResult wait();
 
 private:
