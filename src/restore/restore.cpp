@@ -116,7 +116,7 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
                            MsgButtons::YesNo, MsgAnswer::Yes) != MsgAnswer::Yes) {
         return false;
     }
-    const CatalogueFetch fetched = FetchCatalogue(ctx, job, state.ftp.get(), state.work->path());
+    CatalogueFetch fetched = FetchCatalogue(ctx, job, state.ftp.get(), state.work->path());
     using Status = CatalogueFetch::Status;
     const std::string file = job.sName + std::string(kCatalogueExtension);
     switch (fetched.status) {
@@ -134,7 +134,7 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
                                              {{"%d", file}, {"%s", fetched.error}}));
             return false;
     }
-    Catalogue catalogue = *fetched.catalogue;
+    Catalogue catalogue = std::move(*fetched.catalogue);
     if (catalogue.records.empty()) {
         return false;
     }

@@ -1,7 +1,6 @@
 #include "cli/command.h"
+#include "cli/commands/ftp_support.h"
 #include "core/app_context.h"
-#include "engine/destination.h"
-#include "runner/job_runner.h"
 
 namespace kestrel {
 namespace {
@@ -16,18 +15,9 @@ public:
     }
 
     int run(CliEnv& env) override {
-        const auto job = env.runner.job(m_name);
-        if (!job) {
-            throw UsageError{env.runner.refusalText(RunnerResult::NotFound, m_name)};
-        }
-        if (!job->destFTP || !job->objDestination) {
-            throw UsageError{"job \"" + m_name + "\" has no FTP destination"};
-        }
-        auto session = openDestinationSession(env.ctx.control, makeFtpClient, *job);
-        if (!session) {
-            throw UsageError{env.ctx.msg("strMsgCantConnectToFTP")};
-        }
-        const std::string folder = m_path.empty() ? job->sDestinationDir : m_path;
+        JobServer server = connectToJobServer(env, m_name);
+        FtpClient* session = server.session.get();
+        const std::string folder = m_path.empty() ? server.job->sDestinationDir : m_path;
         if (!folder.empty() && !session->ChangeCurrentDirectory(folder)) {
             session->Disconnect();
             throw UsageError{env.ctx.messages.format("strMsgChangeDirFail", {{"%d", folder}})};

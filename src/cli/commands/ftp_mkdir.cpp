@@ -1,7 +1,6 @@
 #include "cli/command.h"
+#include "cli/commands/ftp_support.h"
 #include "core/app_context.h"
-#include "engine/destination.h"
-#include "runner/job_runner.h"
 
 namespace kestrel {
 namespace {
@@ -16,17 +15,8 @@ public:
     }
 
     int run(CliEnv& env) override {
-        const auto job = env.runner.job(m_name);
-        if (!job) {
-            throw UsageError{env.runner.refusalText(RunnerResult::NotFound, m_name)};
-        }
-        if (!job->destFTP || !job->objDestination) {
-            throw UsageError{"job \"" + m_name + "\" has no FTP destination"};
-        }
-        auto session = openDestinationSession(env.ctx.control, makeFtpClient, *job);
-        if (!session) {
-            throw UsageError{env.ctx.msg("strMsgCantConnectToFTP")};
-        }
+        JobServer server = connectToJobServer(env, m_name);
+        FtpClient* session = server.session.get();
         std::string path = m_path;
         const bool made = session->CreateFTPDirectory(path);
         session->Disconnect();
