@@ -96,7 +96,11 @@ void JobRunner::adopt(Jobs fresh) {
     notify([](RunnerObserver& o) { o.jobsChanged(); });
 }
 
-RunnerResult JobRunner::storeResult(JobStore::Result result) {
+RunnerResult JobRunner::settle(JobStore::Result result, Jobs fresh) {
+    // Whatever the change did, fresh is the store as it now is, unless it could not be read.
+    if (result != JobStore::Result::Failed) {
+        adopt(std::move(fresh));
+    }
     switch (result) {
         case JobStore::Result::Written:
         case JobStore::Result::Unchanged:
@@ -184,10 +188,7 @@ RunnerResult JobRunner::addJob(std::unique_ptr<clsBackup> job, JobProblem* probl
     }
     Jobs fresh;
     const JobStore::Result r = m_store.add(std::shared_ptr<clsBackup>(std::move(job)), fresh);
-    if (r != JobStore::Result::Failed) {
-        adopt(std::move(fresh));
-    }
-    return storeResult(r);
+    return settle(r, std::move(fresh));
 }
 
 RunnerResult JobRunner::changeJob(const std::string& name, std::unique_ptr<clsBackup> job,
@@ -208,10 +209,7 @@ RunnerResult JobRunner::changeJob(const std::string& name, std::unique_ptr<clsBa
     Jobs fresh;
     const JobStore::Result r =
         m_store.replace(name, std::shared_ptr<clsBackup>(std::move(job)), fresh);
-    if (r != JobStore::Result::Failed) {
-        adopt(std::move(fresh));
-    }
-    return storeResult(r);
+    return settle(r, std::move(fresh));
 }
 
 RunnerResult JobRunner::removeJob(const std::string& name,
@@ -237,10 +235,7 @@ RunnerResult JobRunner::removeJob(const std::string& name,
     }
     Jobs fresh;
     const JobStore::Result r = m_store.remove(name, fresh);
-    if (r != JobStore::Result::Failed) {
-        adopt(std::move(fresh));
-    }
-    return storeResult(r);
+    return settle(r, std::move(fresh));
 }
 
 RunnerResult JobRunner::RunBackup(const std::string& name, RunSummary* summary) {

@@ -155,7 +155,7 @@ private:
 
     // Takes the collection a store change left, carrying over what only lives in memory.
     void adopt(Jobs fresh);
-    RunnerResult storeResult(JobStore::Result result);
+    RunnerResult settle(JobStore::Result result, Jobs fresh);
     bool jobIsActive(const std::string& name) const;
     void prepareTempFolder();
     void noteStop();
