@@ -21,7 +21,12 @@ std::int64_t deflateBound(std::int64_t n) {
 }  // namespace
 
 clsArchive::clsArchive(RunControl& rc, std::string folder)
-    : m_ctx(rc), m_folder(std::move(folder)), m_volume(&rc), m_catalogue(&rc) {}
+    : m_ctx(rc), m_folder(std::move(folder)), m_volume(&rc), m_catalogue(&rc) {
+    // Volumes are listed as clsDskFile records, whose path ends in a separator.
+    if (!m_folder.empty() && m_folder.back() != fs::kSeparator) {
+        m_folder += fs::kSeparator;
+    }
+}
 
 clsArchive::~clsArchive() {
     // Only an archive abandoned without CloseArchive still has files open; what they hold is

@@ -139,6 +139,7 @@ std::optional<std::int64_t> fileSize(const std::string& path) {
 
 bool makeDirs(const std::string& path, std::string* error) {
     if (path.empty()) {
+        setError(error, "cannot create a folder without a name", EINVAL);
         return false;
     }
     if (isDirectory(path)) {
@@ -152,7 +153,11 @@ bool makeDirs(const std::string& path, std::string* error) {
         setError(error, "cannot create folder " + path, errno);
         return false;
     }
-    return isDirectory(path);
+    if (!isDirectory(path)) {
+        setError(error, "cannot create folder " + path, ENOTDIR);  // something else is there
+        return false;
+    }
+    return true;
 }
 
 bool removeFile(const std::string& path, std::string* error) {

@@ -95,6 +95,26 @@ TEST_F(ArchiveTest, DuplicatesAreRefusedAndClosedArchivesAddNothing) {
     EXPECT_EQ(test::catalogueOf(ctx(), "D").records.size(), 1u);
 }
 
+TEST_F(ArchiveTest, AnyFolderWorksAndAFolderThatCannotBeMadeOpensNothing) {
+    // Given without a trailing separator, the folder still names the volumes' full paths.
+    const std::string folder = t.dir.file("elsewhere/archives");
+    clsArchive archive(ctx().control, folder);
+    archive.sArcfName = "E";
+    archive.NewArchive("E", true);
+    ASSERT_TRUE(archive.IsOpened);
+    EXPECT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("e", "1")), false), 1);
+    EXPECT_TRUE(archive.CloseArchive());
+    ASSERT_EQ(archive.Volumes.size(), 1u);
+    EXPECT_EQ(archive.Volumes[0].fullName(), folder + "/E.uxarc");
+    EXPECT_TRUE(fs::isRegularFile(archive.Volumes[0].fullName()));
+
+    t.dir.write("blocked", "a file where the folder should be");
+    clsArchive blocked(ctx().control, t.dir.file("blocked/archives"));
+    blocked.NewArchive("B", true);
+    EXPECT_FALSE(blocked.IsOpened);
+    EXPECT_FALSE(blocked.lastError().empty());
+}
+
 TEST_F(ArchiveTest, SplitsALargeFileAtBlockBoundaries) {
     const std::string big = pattern(2'500'000);
     const auto codes =
