@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
+#include <utility>
 
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -63,6 +65,43 @@ TEST(Bfish, AWrongPasswordOrDamagedFileWritesNothing) {
     EXPECT_EQ(bfish({"/i:" + in, "/o:" + dir.file("out"), "/P:right", "/d"}), 3);  // not encrypted
     EXPECT_FALSE(fs::exists(dir.file("out")));
     EXPECT_EQ(fs::listDir(dir.path())->size(), 4u);  // no temporary files left either
+}
+
+TEST(Bfish, ADamagedKeyDerivationCostIsRejectedAtOnce) {
+    test::TempDir dir;
+    const std::string in = dir.write("in", randomBytes(1000));
+    ASSERT_EQ(bfish({"/i:" + in, "/o:" + dir.file("enc"), "/P:right", "/e", "/q"}), 0);
+    const std::string encrypted = test::readAll(dir.file("enc"));
+    // After the 8-byte magic: passes at offset 8, memory at 16, both 64-bit little-endian.
+    // Accepted: 1 to 3 passes, 8 KiB to 256 MiB.
+    constexpr size_t kOps = 8;
+    constexpr size_t kMem = 16;
+    const std::pair<size_t, unsigned long long> cases[] = {
+        {kOps, 2 + (1ULL << 24)},  // one byte damaged: ~16.7 million passes
+        {kOps, ~0ULL},
+        {kOps, 0},
+        {kOps, 4},
+        {kMem, 0xFF000000},  // one byte damaged: ~4 GiB
+        {kMem, ~0ULL},
+        {kMem, 0},
+        {kMem, 8191},
+        {kMem, (256ULL << 20) + 1},
+    };
+    const auto start = std::chrono::steady_clock::now();
+    for (const auto& [offset, value] : cases) {
+        std::string damaged = encrypted;
+        for (size_t i = 0; i < 8; ++i) {
+            damaged[offset + i] = static_cast<char>(value >> (8 * i));
+        }
+        dir.write("damaged", damaged);
+        EXPECT_EQ(bfish({"/i:" + dir.file("damaged"), "/o:" + dir.file("out"), "/P:right", "/d"}),
+                  3)
+            << offset << " " << value;
+        EXPECT_FALSE(fs::exists(dir.file("out")));
+    }
+    // The fault was a hang of minutes; a generous bound tells the two apart.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(fs::listDir(dir.path())->size(), 3u);  // no temporary files left
 }
 
 TEST(Bfish, ArgumentsAndHelp) {

@@ -7,6 +7,13 @@
 // (libsodium secretstream, XChaCha20-Poly1305). The output is written under a temporary name
 // and renamed into place only when complete, so a failure leaves nothing under its name.
 //
+// The file's header records the Argon2id costs (passes and memory) used for its key. bfish
+// writes libsodium's INTERACTIVE costs; decryption accepts only passes from
+// crypto_pwhash_OPSLIMIT_MIN to crypto_pwhash_OPSLIMIT_MODERATE and memory from
+// crypto_pwhash_MEMLIMIT_MIN to crypto_pwhash_MEMLIMIT_MODERATE (1 to 3 passes, 8 KiB to
+// 256 MiB). Anything else is reported as damaged input, because one flipped byte there could
+// otherwise make the key derivation run for minutes or exhaust memory.
+//
 // Exit codes: 0 done, 1 bad arguments, 2 a file could not be read or written, 3 wrong password
 // or damaged input.
 #include <sodium.h>
@@ -30,6 +37,19 @@ constexpr int kExitUsage = 1;
 constexpr int kExitIo = 2;
 constexpr int kExitAuth = 3;
 
+// The costs decryption accepts from a file's header (see the top of this file).
+constexpr unsigned long long kMinOps = crypto_pwhash_OPSLIMIT_MIN;
+constexpr unsigned long long kMaxOps = crypto_pwhash_OPSLIMIT_MODERATE;
+constexpr unsigned long long kMinMem = crypto_pwhash_MEMLIMIT_MIN;
+constexpr unsigned long long kMaxMem = crypto_pwhash_MEMLIMIT_MODERATE;
+static_assert(crypto_pwhash_OPSLIMIT_INTERACTIVE >= kMinOps &&
+                  crypto_pwhash_OPSLIMIT_INTERACTIVE <= kMaxOps &&
+                  crypto_pwhash_MEMLIMIT_INTERACTIVE >= kMinMem &&
+                  crypto_pwhash_MEMLIMIT_INTERACTIVE <= kMaxMem,
+              "bfish must be able to read the files it writes");
+static_assert(kMinOps == 1 && kMaxOps == 3 && kMinMem == 8192 && kMaxMem == 256ULL << 20,
+              "the costs quoted in kHelp and at the top of this file need updating");
+
 const char* kHelp =
     "bfish - encrypt or decrypt a file for Kestrel\n"
     "\n"
@@ -42,6 +62,9 @@ const char* kHelp =
     "\n"
     "Cipher: XChaCha20-Poly1305 in authenticated 64 KiB chunks (libsodium secretstream); the\n"
     "256-bit key is derived from the password with Argon2id and a random 16-byte salt.\n"
+    "Files are written with libsodium's interactive Argon2id costs. When decrypting, costs\n"
+    "recorded in the file must lie between libsodium's minimum and moderate levels (1 to 3\n"
+    "passes, 8 KiB to 256 MiB of memory); others are reported as damaged input (exit 3).\n"
     "Exit codes: 0 done, 1 bad arguments, 2 read or write error, 3 wrong password or damaged\n"
     "input.\n";
 
@@ -164,9 +187,12 @@ int decrypt(FILE* in, FILE* out, const std::string& password) {
     }
     const unsigned long long ops = get64(params);
     const unsigned long long mem = get64(params + 8);
-    if (ops < crypto_pwhash_OPSLIMIT_MIN || ops > crypto_pwhash_OPSLIMIT_MAX ||
-        mem < crypto_pwhash_MEMLIMIT_MIN || mem > (1ULL << 32)) {
-        std::fprintf(stderr, "bfish: the input's header is damaged\n");
+    // Checked before any work: a damaged cost could otherwise stall the derivation for minutes.
+    if (ops < kMinOps || ops > kMaxOps || mem < kMinMem || mem > kMaxMem) {
+        std::fprintf(stderr,
+                     "bfish: damaged input: the header's key-derivation cost (%llu passes, %llu "
+                     "bytes) is outside the accepted range\n",
+                     ops, mem);
         return kExitAuth;
     }
     Key key;
