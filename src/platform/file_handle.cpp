@@ -94,6 +94,15 @@ bool FileHandle::createBeside(const std::string& targetPath, std::string* tempPa
     return true;
 }
 
+bool FileHandle::adopt(int fd, const std::string& pathForMessages) {
+    close();
+    m_fd = fd;
+    m_path = pathForMessages;
+    m_lastError.clear();
+    m_diskFull = false;
+    return m_fd >= 0;
+}
+
 bool FileHandle::setMode(unsigned mode) {
     if (m_fd < 0 || ::fchmod(m_fd, static_cast<mode_t>(mode)) != 0) {
         fail("cannot set the mode of");

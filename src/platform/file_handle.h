@@ -30,6 +30,8 @@ public:
     // it for writing; *tempPath receives its name.
     [[nodiscard]] bool createBeside(const std::string& targetPath, std::string* tempPath,
                       std::string* error = nullptr);
+    // Takes over an open descriptor (closing what was held); path names it in messages.
+    bool adopt(int fd, const std::string& pathForMessages);
     [[nodiscard]] bool setMode(unsigned mode);
     bool isOpen() const { return m_fd >= 0; }
     void close();

@@ -1,0 +1,290 @@
+#include "platform/safe_dir.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <random>
+#include <vector>
+
+#include "platform/fs.h"
+
+namespace kestrel {
+namespace {
+
+constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+constexpr size_t kNameMax = 255;
+constexpr const char* kTempInfix = ".kestrel-";
+constexpr int kTempRandomChars = 6;
+
+void fail(std::string* error, const std::string& what, const std::string& why) {
+    if (error != nullptr) {
+        *error = what + ": " + why;
+    }
+}
+
+void setError(std::string* error, const std::string& what, int err) {
+    fail(error, what, ::strerror(err));
+}
+
+// Closes the descriptor when it goes out of scope.
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// One entry of the folder: a name with a separator in it would walk further (and follow links).
+bool isEntryName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+bool checkName(const std::string& dir, const std::string& name, std::string* error) {
+    if (isEntryName(name)) {
+        return true;
+    }
+    fail(error, "cannot use \"" + name + "\" in " + dir, "not a plain file name");
+    return false;
+}
+
+std::string randomChars(int count) {
+    static constexpr char kChars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 gen{std::random_device{}()};
+    std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
+    std::string out;
+    for (int i = 0; i < count; ++i) {
+        out += kChars[pick(gen)];
+    }
+    return out;
+}
+
+int openChild(int dir, const std::string& name) {
+    return ::openat(dir, name.c_str(), kDirFlags | O_NOFOLLOW);
+}
+
+// Follows the link name in dir when the policy allows it. The owner and the target are read
+// through one descriptor of the link itself, so that a link swapped in between the check and
+// the open cannot lend its owner to another's target.
+int followLink(int dir, const std::string& name, const std::string& path,
+               SafeDir::LinkPolicy policy, std::string* error) {
+    const std::string what = "cannot open folder " + path;
+    if (policy == SafeDir::LinkPolicy::Never) {
+        fail(error, what, "it is a symbolic link, which is not followed here");
+        return -1;
+    }
+    const Fd link(::openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (link.get() < 0 || ::fstat(link.get(), &st) != 0) {
+        const int err = errno;
+        setError(error, what, err);
+        return -1;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+        fail(error, what, "it changed while it was being opened");
+        return -1;
+    }
+    if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
+        fail(error, what,
+             "it is a symbolic link owned by another user (uid " + std::to_string(st.st_uid) +
+                 "), which is not followed");
+        return -1;
+    }
+    char target[PATH_MAX];
+    const ssize_t n = ::readlinkat(link.get(), "", target, sizeof target);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof target) {
+        const int err = n < 0 ? errno : ENAMETOOLONG;
+        setError(error, what, err);
+        return -1;
+    }
+    const std::string to(target, static_cast<size_t>(n));
+    // A relative target starts from the folder that holds the link, as the system would take it.
+    const int fd = ::openat(dir, to.c_str(), kDirFlags);
+    if (fd < 0) {
+        const int err = errno;
+        setError(error, what + " (a symbolic link to " + to + ")", err);
+    }
+    return fd;
+}
+
+}  // namespace
+
+std::optional<SafeDir> SafeDir::open(const std::string& root, const std::string& relative,
+                                     bool create, LinkPolicy policy, std::string* error) {
+    if (root.empty()) {
+        setError(error, "cannot open a folder without a name", EINVAL);
+        return std::nullopt;
+    }
+    // All components are checked before the first folder is made, so that a refused path
+    // leaves nothing behind.
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= relative.size()) {
+        size_t end = relative.find(fs::kSeparator, start);
+        if (end == std::string::npos) {
+            end = relative.size();
+        }
+        std::string part = relative.substr(start, end - start);
+        if (part == "..") {
+            fail(error, "cannot open folder " + fs::join(root, relative),
+                 "\"..\" is not allowed in it");
+            return std::nullopt;
+        }
+        if (!part.empty() && part != ".") {
+            parts.push_back(std::move(part));
+        }
+        start = end + 1;
+    }
+
+    const int fd = ::open(root.c_str(), kDirFlags);
+    if (fd < 0) {
+        const int err = errno;
+        setError(error, "cannot open folder " + root, err);
+        return std::nullopt;
+    }
+    SafeDir dir(fd, root);
+    for (const std::string& part : parts) {
+        if (!dir.enter(part, create, policy, error)) {
+            return std::nullopt;
+        }
+    }
+    return dir;
+}
+
+bool SafeDir::enter(const std::string& name, bool create, LinkPolicy policy, std::string* error) {
+    const std::string path = fs::join(m_path, name);
+    int fd = openChild(m_fd, name);
+    if (fd < 0 && errno == ENOENT && create) {
+        // EEXIST: made meanwhile by someone else; the open below tells what it is.
+        if (::mkdirat(m_fd, name.c_str(), 0777) != 0 && errno != EEXIST) {
+            const int err = errno;
+            setError(error, "cannot create folder " + path, err);
+            return false;
+        }
+        fd = openChild(m_fd, name);
+    }
+    if (fd < 0) {
+        const int err = errno;
+        struct stat st {};
+        if (::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            setError(error, "cannot open folder " + path, err);
+            return false;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            setError(error, "cannot open folder " + path, S_ISDIR(st.st_mode) ? err : ENOTDIR);
+            return false;
+        }
+        fd = followLink(m_fd, name, path, policy, error);
+        if (fd < 0) {
+            return false;
+        }
+    }
+    ::close(m_fd);
+    m_fd = fd;
+    m_path = path;
+    return true;
+}
+
+SafeDir::SafeDir(SafeDir&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)) {}
+
+SafeDir& SafeDir::operator=(SafeDir&& other) noexcept {
+    if (this != &other) {
+        close();
+        m_fd = std::exchange(other.m_fd, -1);
+        m_path = std::move(other.m_path);
+    }
+    return *this;
+}
+
+SafeDir::~SafeDir() {
+    close();
+}
+
+void SafeDir::close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+bool SafeDir::createTemp(const std::string& finalName, FileHandle& out, std::string* tempName,
+                         std::string* error) {
+    if (!checkName(m_path, finalName, error)) {
+        return false;
+    }
+    // A long name is cut so that the suffix still fits; the temporary name only has to be
+    // unique.
+    const size_t suffix = std::char_traits<char>::length(kTempInfix) + kTempRandomChars;
+    const std::string stem = finalName.substr(0, kNameMax - suffix);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = stem + kTempInfix + randomChars(kTempRandomChars);
+        const int fd = ::openat(m_fd, name.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            *tempName = name;
+            return out.adopt(fd, fs::join(m_path, name));
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    const int err = errno;
+    setError(error, "cannot create a temporary file beside " + fs::join(m_path, finalName), err);
+    return false;
+}
+
+bool SafeDir::renameInto(const std::string& tempName, const std::string& finalName,
+                         std::string* error) {
+    if (!checkName(m_path, tempName, error) || !checkName(m_path, finalName, error)) {
+        return false;
+    }
+    if (::renameat(m_fd, tempName.c_str(), m_fd, finalName.c_str()) != 0) {
+        const int err = errno;
+        setError(
+            error,
+            "cannot rename " + fs::join(m_path, tempName) + " to " + fs::join(m_path, finalName),
+            err);
+        return false;
+    }
+    // EINVAL: a file system that cannot flush folders at all; nothing more can be done there.
+    if (::fsync(m_fd) != 0 && errno != EINVAL) {
+        const int err = errno;
+        setError(error, "cannot flush folder " + m_path, err);
+        return false;
+    }
+    return true;
+}
+
+bool SafeDir::remove(const std::string& name, std::string* error) {
+    if (!checkName(m_path, name, error)) {
+        return false;
+    }
+    if (::unlinkat(m_fd, name.c_str(), 0) != 0 && errno != ENOENT) {
+        const int err = errno;
+        setError(error, "cannot delete " + fs::join(m_path, name), err);
+        return false;
+    }
+    return true;
+}
+
+bool SafeDir::isLink(const std::string& name) const {
+    struct stat st {};
+    return isEntryName(name) && ::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISLNK(st.st_mode);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "platform/file_handle.h"
+
+namespace kestrel {
+
+// An open folder reached from a trusted root without following symbolic links planted below it,
+// so that a restore's writes cannot be redirected elsewhere (target/Docs -> /etc). Every
+// operation works on the descriptor and names one entry of the folder, never a path. Move-only;
+// the destructor closes the folder.
+class SafeDir {
+public:
+    enum class LinkPolicy {
+        Never,            // no symbolic link below the root is followed
+        OwnedByRootOrMe,  // only links owned by root or by this process's user are followed
+    };
+
+    // Opens root (trusted, may itself be a link), then each component of relative ("a/b/c";
+    // empty and "." components are skipped, ".." is refused). With create, missing folders are
+    // made. Nothing (with *error) when a component is missing, not a folder or a link the
+    // policy does not allow.
+    static std::optional<SafeDir> open(const std::string& root, const std::string& relative,
+                                       bool create, LinkPolicy policy,
+                                       std::string* error = nullptr);
+
+    SafeDir(SafeDir&& other) noexcept;
+    SafeDir& operator=(SafeDir&& other) noexcept;
+    SafeDir(const SafeDir&) = delete;
+    SafeDir& operator=(const SafeDir&) = delete;
+    ~SafeDir();
+
+    // Creates a new file (mode 0600) in the folder under a unique name derived from finalName
+    // and opens it for writing into out; *tempName receives the name.
+    [[nodiscard]] bool createTemp(const std::string& finalName, FileHandle& out,
+                                  std::string* tempName, std::string* error = nullptr);
+    // Renames tempName to finalName, replacing what is there (a link is replaced, its target
+    // left alone), and flushes the folder so that the new name survives a crash.
+    [[nodiscard]] bool renameInto(const std::string& tempName, const std::string& finalName,
+                                  std::string* error = nullptr);
+    // Deletes an entry that is not a folder; true also when there is none.
+    bool remove(const std::string& name, std::string* error = nullptr);
+    // Whether the entry is a symbolic link (not followed).
+    bool isLink(const std::string& name) const;
+
+    int fd() const { return m_fd; }
+    // The folder's path as text, for messages only.
+    const std::string& path() const { return m_path; }
+
+private:
+    SafeDir(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
+    bool enter(const std::string& name, bool create, LinkPolicy policy, std::string* error);
+    void close();
+
+    int m_fd = -1;
+    std::string m_path;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/file_handle.h"
+#include "platform/fs.h"
+#include "platform/safe_dir.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+using Policy = SafeDir::LinkPolicy;
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Writes content to finalName in the folder the way a restore does: a temporary file renamed
+// into place.
+void writeThrough(SafeDir& dir, const std::string& finalName, const std::string& content) {
+    FileHandle file;
+    std::string temp;
+    std::string error;
+    ASSERT_TRUE(dir.createTemp(finalName, file, &temp, &error)) << error;
+    EXPECT_EQ(temp.rfind(finalName + ".kestrel-", 0), 0u) << temp;
+    EXPECT_EQ(temp.size(), finalName.size() + 15);
+    struct stat st {};
+    ASSERT_EQ(::fstatat(dir.fd(), temp.c_str(), &st, AT_SYMLINK_NOFOLLOW), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const auto size = static_cast<std::int64_t>(content.size());
+    ASSERT_EQ(file.writeAt(content.data(), size, 0), size);
+    file.close();
+    ASSERT_TRUE(dir.renameInto(temp, finalName, &error)) << error;
+    EXPECT_FALSE(fs::exists(fs::join(dir.path(), temp)));
+}
+
+TEST(SafeDirTest, CreatesMissingFoldersAndWritesThroughATemporaryName) {
+    test::TempDir root;
+    std::string error;
+    auto dir = SafeDir::open(root.path(), "/a//b/./c/", true, Policy::Never, &error);
+    ASSERT_TRUE(dir) << error;
+    EXPECT_EQ(dir->path(), root.file("a/b/c"));
+    writeThrough(*dir, "f.txt", "hello");
+    EXPECT_EQ(test::readAll(root.file("a/b/c/f.txt")), "hello");
+
+    // Existing folders are opened as they are; moving keeps the descriptor.
+    auto again = SafeDir::open(root.path(), "a/b/c", false, Policy::Never, &error);
+    ASSERT_TRUE(again) << error;
+    SafeDir moved = std::move(*again);
+    EXPECT_EQ(again->fd(), -1);
+    EXPECT_FALSE(moved.isLink("f.txt"));
+    EXPECT_TRUE(moved.remove("f.txt"));
+    EXPECT_TRUE(moved.remove("f.txt")) << "a missing file is no error";
+    EXPECT_FALSE(fs::exists(root.file("a/b/c/f.txt")));
+}
+
+TEST(SafeDirTest, ALinkBelowTheRootIsFollowedOnlyWhenThePolicyAllowsIt) {
+    test::TempDir root;
+    test::TempDir elsewhere;
+    root.write("a/keep", "");
+    ASSERT_EQ(::symlink(elsewhere.path().c_str(), root.file("a/link").c_str()), 0);
+
+    std::string error;
+    EXPECT_FALSE(SafeDir::open(root.path(), "a/link/sub", true, Policy::Never, &error));
+    EXPECT_TRUE(contains(error, root.file("a/link"))) << error;
+    EXPECT_TRUE(contains(error, "symbolic link")) << error;
+    EXPECT_FALSE(fs::exists(elsewhere.file("sub"))) << "nothing is made where the link points";
+    EXPECT_FALSE(SafeDir::open(root.path(), "a/link", false, Policy::Never)) << "last one too";
+
+    // The test's user owns the link, so it is followed. A link owned by another user cannot be
+    // made here: only root may give a link away (lchown), and the tests must pass without root.
+    auto dir = SafeDir::open(root.path(), "a/link/sub", true, Policy::OwnedByRootOrMe, &error);
+    ASSERT_TRUE(dir) << error;
+    EXPECT_EQ(dir->path(), root.file("a/link/sub"));
+    writeThrough(*dir, "f", "through");
+    EXPECT_EQ(test::readAll(elsewhere.file("sub/f")), "through");
+}
+
+TEST(SafeDirTest, RenamingOntoALinkReplacesTheLinkNotItsTarget) {
+    test::TempDir root;
+    test::TempDir elsewhere;
+    const std::string precious = elsewhere.write("precious", "keep");
+    ASSERT_EQ(::symlink(precious.c_str(), root.file("name").c_str()), 0);
+    auto dir = SafeDir::open(root.path(), "", false, Policy::Never);
+    ASSERT_TRUE(dir);
+    EXPECT_TRUE(dir->isLink("name"));
+    writeThrough(*dir, "name", "new");
+    EXPECT_FALSE(dir->isLink("name"));
+    EXPECT_EQ(test::readAll(root.file("name")), "new");
+    EXPECT_EQ(test::readAll(precious), "keep");
+}
+
+TEST(SafeDirTest, RefusesParentComponentsFilesAndMissingFolders) {
+    test::TempDir root;
+    root.write("file", "x");
+    std::string error;
+    EXPECT_FALSE(SafeDir::open(root.path(), "a/../b", true, Policy::Never, &error));
+    EXPECT_TRUE(contains(error, "..")) << error;
+    EXPECT_FALSE(fs::exists(root.file("a"))) << "checked before anything is made";
+
+    EXPECT_FALSE(SafeDir::open(root.path(), "file/sub", true, Policy::OwnedByRootOrMe, &error));
+    EXPECT_TRUE(contains(error, root.file("file"))) << error;
+    EXPECT_TRUE(contains(error, ::strerror(ENOTDIR))) << error;
+
+    EXPECT_FALSE(SafeDir::open(root.path(), "missing/x", false, Policy::Never, &error));
+    EXPECT_TRUE(contains(error, root.file("missing"))) << error;
+    EXPECT_FALSE(fs::exists(root.file("missing")));
+
+    // Names are single entries: a separator would walk (and follow links) past the checks.
+    auto dir = SafeDir::open(root.path(), ".", false, Policy::Never);
+    ASSERT_TRUE(dir);
+    FileHandle file;
+    std::string temp;
+    EXPECT_FALSE(dir->createTemp("sub/f", file, &temp, &error));
+    EXPECT_FALSE(dir->renameInto("file", "../f", &error));
+    EXPECT_TRUE(fs::exists(root.file("file")));
+}
+
+}  // namespace
+}  // namespace kestrel
