@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "archive/catalogue.h"
+#include "archive/sums.h"
 #include "core/run_control.h"
 #include "platform/fs.h"
 #include "platform/text.h"
@@ -21,7 +23,7 @@ std::int64_t deflateBound(std::int64_t n) {
 }  // namespace
 
 clsArchive::clsArchive(RunControl& rc, std::string folder)
-    : m_ctx(rc), m_folder(std::move(folder)), m_volume(&rc), m_catalogue(&rc) {
+    : m_ctx(rc), m_folder(std::move(folder)), m_volume(&rc), m_catalogue(&rc), m_sums(&rc) {
     // Volumes are listed as clsDskFile records, whose path ends in a separator.
     if (!m_folder.empty() && m_folder.back() != fs::kSeparator) {
         m_folder += fs::kSeparator;
@@ -33,6 +35,7 @@ clsArchive::~clsArchive() {
     // never used, so how their closing goes does not matter.
     m_volume.closeQuietly();
     m_catalogue.closeQuietly();
+    m_sums.closeQuietly();
 }
 
 std::string clsArchive::volumePath(const std::string& baseName) const {
@@ -41,6 +44,10 @@ std::string clsArchive::volumePath(const std::string& baseName) const {
 
 std::string clsArchive::cataloguePath() const {
     return fs::join(sArcPath, sName + std::string(kCatalogueExtension));
+}
+
+std::string clsArchive::sumsPath() const {
+    return cataloguePath() + std::string(kSumsSuffix);
 }
 
 void clsArchive::NewArchive(const std::string& name, bool clear, bool zip, std::int64_t total) {
@@ -70,6 +77,21 @@ void clsArchive::NewArchive(const std::string& name, bool clear, bool zip, std::
             }
         }
     }
+    // A catalogue that has no checksum file yet (written by an older version) gets one that
+    // says how many of its lines it does not cover.
+    m_sumsLinesBefore.reset();
+    if (!fs::exists(sumsPath())) {
+        size_t lines = 0;
+        if (fs::exists(cataloguePath())) {
+            auto content = fs::readFile(cataloguePath(), &error);
+            if (!content) {
+                fail(error, false);
+                return;
+            }
+            lines = countCatalogueLines(*content);
+        }
+        m_sumsLinesBefore = lines;
+    }
     IsOpened = true;
     zipped = zip;
     dTotalSize = total;
@@ -83,10 +105,15 @@ void clsArchive::ResetFiles() {
 bool clsArchive::CloseArchive() {
     const bool volumeOk = closeVolume();
     const bool catalogueOk = m_catalogue.fClose();
+    const bool sumsOk = m_sums.fClose();
+    if (!catalogueOk || !sumsOk) {
+        fail(!catalogueOk ? m_catalogue.lastError() : m_sums.lastError(),
+             m_catalogue.diskFull() || m_sums.diskFull());
+    }
     ResetFiles();
     sArcPath.clear();
     IsOpened = false;
-    return volumeOk && catalogueOk && !m_closeFailed;
+    return volumeOk && catalogueOk && sumsOk && !m_closeFailed;
 }
 
 void clsArchive::fail(const std::string& why, bool diskFull) {
@@ -255,6 +282,7 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
     RecSize = ChooseRecSize(expected);
     data.RecSize = RecSize;
     FoldChecksum checksum;
+    ContentDigest digest;
     const std::string startVolume = sArcfName;
     data.sArchiveStart = sArcfName;
     std::int64_t sourceOffset = 0;  // bytes of the source archived so far
@@ -286,6 +314,7 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
             break;
         }
         sourceOffset += got;
+        digest.update(std::string_view(block).substr(0, static_cast<size_t>(got)));
         block.resize(static_cast<size_t>(RecSize), '\0');
         if (!writeToVolume(block, current)) {
             cutBack(startVolume, data.dStartOffset, current);
@@ -325,11 +354,33 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
         return kFailed;
     }
     const std::int64_t catalogueEnd = m_catalogue.sizeOnDisk();
-    const std::string line = catalogueLine(dSessionDate, data) + "\r\n";
+    const std::string text = catalogueLine(dSessionDate, data);
+    const std::string line = text + "\r\n";
     const auto lineSize = static_cast<std::int64_t>(line.size());
     if (m_catalogue.fWrite(line, lineSize, catalogueEnd) != lineSize) {
         fail(m_catalogue.lastError(), m_catalogue.diskFull());
         // No half line may stay behind: it would make the catalogue unreadable.
+        m_catalogue.TruncateFile(catalogueEnd);
+        cutBack(startVolume, data.dStartOffset, data.dEndOffset);
+        return kFailed;
+    }
+    // The file's digest goes beside its line; a file without it would read as damaged.
+    if (!m_sums.isOpen() && m_sums.fOpen(sumsPath(), clsFile::kModeWrite) != clsFile::kOpenOk) {
+        fail(m_sums.lastError(), m_sums.diskFull());
+        m_catalogue.TruncateFile(catalogueEnd);
+        cutBack(startVolume, data.dStartOffset, data.dEndOffset);
+        return kFailed;
+    }
+    const std::int64_t sumsEnd = m_sums.sizeOnDisk();
+    std::string entry;
+    if (m_sumsLinesBefore && sumsEnd == 0) {
+        entry = sumsHeader(*m_sumsLinesBefore) + "\r\n";
+    }
+    entry += sumsLine(digestOf(text), digest.final()) + "\r\n";
+    const auto entrySize = static_cast<std::int64_t>(entry.size());
+    if (m_sums.fWrite(entry, entrySize, sumsEnd) != entrySize) {
+        fail(m_sums.lastError(), m_sums.diskFull());
+        m_sums.TruncateFile(sumsEnd);
         m_catalogue.TruncateFile(catalogueEnd);
         cutBack(startVolume, data.dStartOffset, data.dEndOffset);
         return kFailed;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -19,7 +20,8 @@ class RunControl;
 //
 // Use: set dSessionDate and sArcfName, NewArchive, set bSplit and dSplitSize, AddFileToArchive
 // per file, CloseArchive. Volumes lists the volume files written. The current volume and the
-// catalogue stay open between files and are written in large pieces; CloseArchive completes
+// catalogue stay open between files and are written in large pieces; each file's BLAKE2b
+// digest goes to the checksum file beside the catalogue (JOB.fs.sums). CloseArchive completes
 // them and tells whether every byte was written, so a session is only used when it did.
 class clsArchive {
 public:
@@ -75,6 +77,7 @@ private:
 
     std::string volumePath(const std::string& baseName) const;
     std::string cataloguePath() const;
+    std::string sumsPath() const;
     bool openVolume();
     bool closeVolume();
     Switch NextVolume();
@@ -92,6 +95,9 @@ private:
     clsFile m_volume;
     std::string m_openVolume;  // base name of the open volume, "" when none
     clsFile m_catalogue;
+    clsFile m_sums;  // the checksum file beside the catalogue
+    // Set when a new checksum file is begun: the catalogue lines it does not cover.
+    std::optional<size_t> m_sumsLinesBefore;
     std::unordered_set<std::string> m_names;  // full names in Files
     // Compressed volumes: the exactly measured size and the uncompressed bytes written since,
     // which bound the size without flushing the stream.

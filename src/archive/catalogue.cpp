@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "archive/format.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 
@@ -16,13 +17,28 @@ std::optional<std::int64_t> parseNumber(std::string_view value) {
     return n;
 }
 
+// Every key a writer puts on a line, in its order.
+constexpr const char* kKeys[] = {"dsession",   "recsize", "arcstart", "soffs", "arcend",
+                                 "dendoffset", "fname",   "size",     "crc",   "attrib",
+                                 "dct",        "dlat",    "dlwt"};
+constexpr unsigned kAllKeys = (1u << std::size(kKeys)) - 1;
+
+void noteKey(const std::string& key, unsigned* seen) {
+    for (size_t i = 0; i < std::size(kKeys); ++i) {
+        if (key == kKeys[i]) {
+            *seen |= 1u << i;
+        }
+    }
+}
+
 // Applies one "key=value" part; false when it is damaged.
-bool applyPart(clsRestoreFileData& rec, std::string_view part) {
+bool applyPart(clsRestoreFileData& rec, std::string_view part, unsigned* seen) {
     const size_t eq = part.find('=');
     if (eq == std::string_view::npos) {
         return false;
     }
     const std::string key = text::lower(part.substr(0, eq));
+    noteKey(key, seen);
     const std::string_view value = part.substr(eq + 1);
     auto number = [&](std::int64_t& field) {
         auto n = parseNumber(value);
@@ -72,12 +88,12 @@ bool applyPart(clsRestoreFileData& rec, std::string_view part) {
     return true;
 }
 
-bool applyParts(clsRestoreFileData& rec, std::string_view text) {
+bool applyParts(clsRestoreFileData& rec, std::string_view text, unsigned* seen) {
     if (text.empty()) {
         return true;
     }
     for (const std::string& part : text::split(text, '|')) {
-        if (!applyPart(rec, part)) {
+        if (!applyPart(rec, part, seen)) {
             return false;
         }
     }
@@ -122,28 +138,47 @@ std::optional<DateTime> ParseSessionStamp(std::string_view value) {
         .addSeconds(static_cast<std::int64_t>(part(8, 2)) * 3600 + part(10, 2) * 60 + part(12, 2));
 }
 
-std::optional<clsRestoreFileData> ParseCatalogueLine(std::string_view line) {
+std::optional<clsRestoreFileData> ParseCatalogueLine(std::string_view line, bool* complete) {
     clsRestoreFileData rec;
+    unsigned seen = 0;
     const size_t fnameAt = line.find("|fname=");
     const size_t sizeAt = line.rfind("|size=");
     if (fnameAt != std::string_view::npos && sizeAt != std::string_view::npos && sizeAt > fnameAt) {
         rec.fname = std::string(line.substr(fnameAt + 7, sizeAt - fnameAt - 7));
-        if (!applyParts(rec, line.substr(0, fnameAt)) ||
-            !applyParts(rec, line.substr(sizeAt + 1))) {
+        noteKey("fname", &seen);
+        if (!applyParts(rec, line.substr(0, fnameAt), &seen) ||
+            !applyParts(rec, line.substr(sizeAt + 1), &seen)) {
             return std::nullopt;
         }
-        return rec;
-    }
-    if (!applyParts(rec, line)) {
+    } else if (!applyParts(rec, line, &seen)) {
         return std::nullopt;
     }
+    if (complete != nullptr) {
+        *complete = seen == kAllKeys;
+    }
     return rec;
+}
+
+bool plausibleRecord(const clsRestoreFileData& rec) {
+    if (rec.fname.empty() || rec.arcStart.empty() || rec.arcEnd.empty() || rec.crc.size() != 8 ||
+        rec.recsize <= 0 || rec.recsize % 4 != 0) {
+        return false;
+    }
+    // Within one volume the blocks and the descriptor lie between the two offsets exactly.
+    if (rec.arcStart == rec.arcEnd) {
+        const std::int64_t blocks = (rec.size + rec.recsize - 1) / rec.recsize;
+        if (rec.dendoffset != rec.soffs + (blocks + 1) * rec.recsize) {
+            return false;
+        }
+    }
+    return true;
 }
 
 Catalogue parseCatalogue(std::string_view content) {
     Catalogue catalogue;
     size_t start = 0;
     size_t number = 0;
+    size_t lineIndex = 0;
     while (start < content.size()) {
         size_t end = content.find('\n', start);
         const bool terminated = end != std::string_view::npos;
@@ -159,20 +194,35 @@ Catalogue parseCatalogue(std::string_view content) {
         if (text::trimSpace(line).empty()) {
             continue;
         }
-        // A line cut short by a crash lacks its line end and its last field.
-        if (!terminated && text::lower(line).find("|dlwt=") == std::string::npos) {
+        const size_t index = lineIndex++;
+        // A line cut short (by a crash, or by damage that put a line end into it) lacks fields
+        // a writer always puts; one whose numbers do not fit together was changed. Neither
+        // yields a file, and a piece of an encrypted or foreign file names none.
+        bool complete = false;
+        auto rec = ParseCatalogueLine(line, &complete);
+        if (!terminated || !rec || !complete || !plausibleRecord(*rec)) {
             catalogue.skippedLines.push_back(number);
             continue;
         }
-        auto rec = ParseCatalogueLine(line);
-        // A line that names no file (a piece of an encrypted or foreign file) is no record.
-        if (!rec || rec->fname.empty()) {
-            catalogue.skippedLines.push_back(number);
-            continue;
-        }
+        rec->lineDigest = digestOf(line);
+        rec->lineIndex = index;
         catalogue.records.push_back(std::move(*rec));
     }
     return catalogue;
+}
+
+size_t countCatalogueLines(std::string_view content) {
+    size_t count = 0;
+    for (const std::string& piece : text::split(content, '\n')) {
+        std::string_view line = piece;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (!text::trimSpace(line).empty()) {
+            ++count;
+        }
+    }
+    return count;
 }
 
 std::optional<Catalogue> ReadCatalogue(const std::string& path, std::string* error) {

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/sums.h"
 #include "platform/date_time.h"
 #include "platform/file_facts.h"
 
@@ -33,6 +34,11 @@ struct clsRestoreFileData {
     FileTime tCreationTimeGet() const { return creationTime; }
     FileTime tLastAccessTimeGet() const { return lastAccessTime; }
     FileTime tLastWriteTimeGet() const { return lastWriteTime; }
+
+    // Set by the catalogue reader: the digest of the line's text and the line's number among
+    // the catalogue's non-blank lines (from 0), which the checksum file refers to.
+    Digest lineDigest{};
+    size_t lineIndex = 0;
 };
 
 // A catalogue as read: its records in file order and the numbers (from 1) of the lines that
@@ -42,18 +48,23 @@ struct Catalogue {
     std::vector<size_t> skippedLines;
 };
 
-// Reads a catalogue file line by line (CR LF or LF). A damaged line (see ParseCatalogueLine, or
-// one that names no file) is skipped and noted; a last line without its line end counts as
-// damaged unless it is complete. Nothing when the
-// file cannot be read (*error says why).
+// Reads a catalogue file line by line (CR LF or LF). A damaged line is skipped and noted: one
+// ParseCatalogueLine refuses, one that lacks a key a writer always writes or its line end, or
+// whose offsets do not fit its size. Nothing when the file cannot be read (*error says why).
 std::optional<Catalogue> ReadCatalogue(const std::string& path, std::string* error = nullptr);
 // The same for catalogue text already in memory.
 Catalogue parseCatalogue(std::string_view content);
 
 // One catalogue line; nothing when it is damaged (a part without "=", a number or time that
 // cannot be read). fname is the text between the first "|fname=" and the last "|size=", so a
-// path may hold "|" and ",".
-std::optional<clsRestoreFileData> ParseCatalogueLine(std::string_view line);
+// path may hold "|" and ",". Missing keys leave their fields empty; *complete tells whether
+// every key was there.
+std::optional<clsRestoreFileData> ParseCatalogueLine(std::string_view line,
+                                                     bool* complete = nullptr);
+// Whether a complete record's fields fit together as a writer puts them.
+bool plausibleRecord(const clsRestoreFileData& rec);
+// The number of non-blank lines of a catalogue's text.
+size_t countCatalogueLines(std::string_view content);
 
 // "high/low" -> the two halves; without "/" both are 0. Nothing when a half is not a 32-bit
 // signed number.

@@ -35,7 +35,9 @@ const char* extractStatusText(ExtractStatus status) {
         case ExtractStatus::Damaged:
             return "damaged";
         case ExtractStatus::ChecksumMismatch:
-            return "checksum mismatch";
+            return "damaged (checksum mismatch)";
+        case ExtractStatus::Unmatched:
+            return "damaged catalogue line";
         case ExtractStatus::WriteFailed:
             return "write failed";
         case ExtractStatus::Aborted:
@@ -71,7 +73,7 @@ bool VolumeReader::open(const std::string& baseName, std::string* detail) {
 }
 
 ExtractResult VolumeReader::extract(const clsRestoreFileData& rec, const Sink& sink,
-                                    const Progress& progress) {
+                                    const Progress& progress, const Digest* expected) {
     ExtractResult result;
     std::string volume = rec.arcStart;
     int number = volumeNumber(volume);
@@ -90,6 +92,7 @@ ExtractResult VolumeReader::extract(const clsRestoreFileData& rec, const Sink& s
     }
 
     FoldChecksum checksum;
+    ContentDigest digest;
     std::int64_t position = rec.soffs;
     std::int64_t done = 0;
     std::string block;
@@ -121,6 +124,9 @@ ExtractResult VolumeReader::extract(const clsRestoreFileData& rec, const Sink& s
         }
         checksum.fold(block);
         const std::int64_t keep = std::min(rec.recsize, rec.size - done);
+        if (expected != nullptr) {
+            digest.update(std::string_view(block).substr(0, static_cast<size_t>(keep)));
+        }
         if (!sink(std::string_view(block).substr(0, static_cast<size_t>(keep)))) {
             return failWith(ExtractStatus::WriteFailed, "the bytes could not be written");
         }
@@ -137,6 +143,10 @@ ExtractResult VolumeReader::extract(const clsRestoreFileData& rec, const Sink& s
     if (!rec.crc.empty() && text::upper(rec.crc) != actual) {
         return failWith(ExtractStatus::ChecksumMismatch,
                         "checksum " + actual + " instead of " + rec.crc);
+    }
+    if (expected != nullptr && digest.final() != *expected) {
+        return failWith(ExtractStatus::ChecksumMismatch,
+                        "the BLAKE2b digest is not the one recorded when the file was archived");
     }
     result.volume = volume;
     return result;

@@ -36,6 +36,7 @@ enum class ExtractStatus {
     VolumeMissing,     // a volume could not be had or opened
     Damaged,           // a volume ends before the file's data does, or the record is unusable
     ChecksumMismatch,  // every byte was read, but they are not the bytes that were archived
+    Unmatched,         // the checksum file holds no digest for this catalogue line
     WriteFailed,       // the sink refused the bytes
     Aborted,           // the user stopped the run
 };
@@ -59,9 +60,10 @@ public:
     // Sink for the file's bytes, in order; returns false when it cannot take them.
     using Sink = std::function<bool(std::string_view)>;
 
-    // Produces exactly rec.size bytes of the archived file and checks them against rec.crc.
+    // Produces exactly rec.size bytes of the archived file and checks them against rec.crc
+    // and, when given, against their BLAKE2b digest.
     ExtractResult extract(const clsRestoreFileData& rec, const Sink& sink,
-                          const Progress& progress = nullptr);
+                          const Progress& progress = nullptr, const Digest* expected = nullptr);
 
 private:
     bool open(const std::string& baseName, std::string* detail);

@@ -157,6 +157,26 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgRunLockFailed", "Can't take the run lock of the program folder: %s"},
         {"strMsgQuitPending", "Kestrel is closing: no new backup or restore is started."},
         {"strMsgStopRequested", "Stop requested (signal %d): the work under way was ended."},
+        // What the integrity checks and the replacement of a backup report.
+        {"strMsgNoSumsFile",
+         "No checksum file %d: files are checked with the catalogue's weak checksum only."},
+        {"strMsgSumsDamaged",
+         "The checksum file %d is damaged (%s)! Files are checked with the catalogue's weak "
+         "checksum only."},
+        {"strMsgRestoreDamagedLine",
+         "FAIL: %d not restored: its catalogue line is damaged (the checksum file holds no digest "
+         "for it)"},
+        {"strMsgNameNotStorable",
+         "FAIL: %d can't be stored in an archive: its name holds a line break!"},
+        {"strMsgSetRecovered", "The interrupted replacement of the backup %d was completed."},
+        {"strMsgLeftoverRemoved", "Removed %d, left behind by an interrupted run"},
+        {"strMsgSetSwitchFailed", "FAIL: Can't put the new backup %d in place: %s"},
+        {"strMsgFolderFull", "The disk holding %d is full!"},
+        {"strMsgStoreStartFailed",
+         "FAIL: Can't write the backup list (%s)! The backup %d is not started, as its outcome "
+         "could not be kept."},
+        {"strMsgStoreEndFailed",
+         "FAIL: Can't write the outcome of the backup %d to the backup list!"},
     };
     return kTable;
 }

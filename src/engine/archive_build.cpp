@@ -1,7 +1,9 @@
 #include "engine/archive_build.h"
 
 #include "archive/archive.h"
+#include "archive/sums.h"
 #include "core/app_context.h"
+#include "platform/fs.h"
 
 namespace kestrel {
 
@@ -87,9 +89,17 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
         files.push_back(volume);
     }
     if (!files.empty()) {
+        // The checksum file goes before the catalogue: a destination never holds catalogue
+        // lines whose digests it lacks.
+        const std::string folderOfSet = files.back().path;
         clsDskFile catalogue;
-        catalogue.filename = job.sName + ".fs";
-        catalogue.path = files.back().path;
+        catalogue.filename = job.sName + std::string(kCatalogueExtension);
+        catalogue.path = folderOfSet;
+        clsDskFile sums = catalogue;
+        sums.filename += std::string(kSumsSuffix);
+        if (fs::exists(fs::join(folderOfSet, sums.filename))) {
+            files.push_back(sums);
+        }
         files.push_back(catalogue);
     }
     const bool closed = archive.CloseArchive();

@@ -129,6 +129,13 @@ bool Run::selectIncremental() {
         case Status::Read:
             break;
     }
+    if (fetched.sums.status == SumsFile::Status::Damaged) {
+        // Appending to it would keep it unreadable: a new one covers this session on.
+        m_ctx.WriteLog(m_ctx.messages.format(
+            "strMsgSumsDamaged",
+            {{"%d", fetched.localPath + std::string(kSumsSuffix)}, {"%s", fetched.sums.error}}));
+        fs::removeLeftover(fetched.localPath + std::string(kSumsSuffix));
+    }
     for (const clsRestoreFileData& rec : fetched.catalogue->records) {
         for (const std::string& volume : {rec.arcStart, rec.arcEnd}) {
             m_earlier.volumeNames.insert(volume.substr(0, volume.find('-')));

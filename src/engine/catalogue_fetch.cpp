@@ -7,6 +7,54 @@
 #include "platform/fs.h"
 
 namespace kestrel {
+namespace {
+
+SumsFile fetchSums(AppContext& ctx, const clsBackup& job, FtpClient* session,
+                   const std::string& folder) {
+    const std::string file =
+        job.sName + std::string(kCatalogueExtension) + std::string(kSumsSuffix);
+    const std::string local = fs::join(folder, file);
+    SumsFile missing;
+    bool fetched = false;
+    if (job.destFTP) {
+        // A server does not tell a missing file from a failed download: either way the files
+        // can only be checked by their crc.
+        fetched = session != nullptr &&
+                  session->GetFile(remoteJoin(job.sDestinationDir, file), local) == 1;
+    } else {
+        const std::string stored = fs::join(job.sDestinationDir, file);
+        std::string error;
+        fetched = fs::exists(stored) && fs::copyFile(stored, local, &error);
+        if (fs::exists(stored) && !fetched) {
+            missing.status = SumsFile::Status::Damaged;
+            missing.error = error;
+        }
+    }
+    if (!fetched) {
+        if (missing.status == SumsFile::Status::Missing) {
+            ctx.WriteLog(ctx.messages.format("strMsgNoSumsFile", {{"%d", file}}));
+        }
+        fs::removeLeftover(local);
+        return missing;
+    }
+    std::string error;
+    if (job.Protected && !DecryptFile(ctx, local, job.password, &error)) {
+        fs::removeLeftover(local);
+        missing.status = SumsFile::Status::Damaged;
+        missing.error = error;
+        return missing;
+    }
+    SumsFile sums = ReadSums(local);
+    if (sums.status == SumsFile::Status::Read) {
+        for (size_t line : sums.sums->skippedLines) {
+            ctx.WriteLog(ctx.messages.format("strMsgCatalogueLineSkipped",
+                                             {{"%d", file}, {"%i", std::to_string(line)}}));
+        }
+    }
+    return sums;
+}
+
+}  // namespace
 
 CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* session,
                               const std::string& folder) {
@@ -50,6 +98,7 @@ CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* 
                                          {{"%d", file}, {"%i", std::to_string(line)}}));
     }
     out.status = Status::Read;
+    out.sums = fetchSums(ctx, job, session, folder);
     return out;
 }
 

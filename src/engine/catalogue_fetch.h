@@ -4,6 +4,7 @@
 #include <string>
 
 #include "archive/catalogue.h"
+#include "archive/sums.h"
 #include "jobs/backup.h"
 
 namespace kestrel {
@@ -22,13 +23,16 @@ struct CatalogueFetch {
     Status status = Status::FetchFailed;
     std::optional<Catalogue> catalogue;
     std::string localPath;  // where the fetched copy lies
+    // The checksum file beside it (JOB.fs.sums), fetched the same way when the catalogue was
+    // read; Missing when there is none or it could not be had.
+    SumsFile sums;
     std::string error;
 };
 
 // Brings a job's catalogue (JOB.fs at its destination) into folder and reads it: downloaded
 // through session (logged in) for FTP jobs, copied for local ones, decrypted for protected
-// ones. The one fetch that incremental runs and restores share.
-[[nodiscard]] CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* session,
-                              const std::string& folder);
+// ones, and its checksum file with it. The one fetch that incremental runs and restores share.
+[[nodiscard]] CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job,
+                                            FtpClient* session, const std::string& folder);
 
 }  // namespace kestrel

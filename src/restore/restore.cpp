@@ -1,5 +1,7 @@
 #include "restore/restore.h"
 
+#include <algorithm>
+#include <cstring>
 #include <unordered_set>
 
 #include "archive/format.h"
@@ -9,6 +11,7 @@
 #include "engine/encryption.h"
 #include "platform/file_handle.h"
 #include "platform/fs.h"
+#include "platform/safe_dir.h"
 #include "platform/text.h"
 
 namespace kestrel {
@@ -64,6 +67,18 @@ private:
     std::unordered_set<std::string> m_failed;
 };
 
+bool allZero(std::string_view data) {
+    static const char kZeros[4096] = {};
+    while (!data.empty()) {
+        const size_t n = std::min(data.size(), sizeof kZeros);
+        if (std::memcmp(data.data(), kZeros, n) != 0) {
+            return false;
+        }
+        data.remove_prefix(n);
+    }
+    return true;
+}
+
 bool hasDotDot(std::string_view path) {
     for (const std::string& part : text::split(path, '/')) {
         if (part == "..") {
@@ -103,6 +118,7 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
     state.records.clear();
     state.tree.clear();
     state.skippedLines = 0;
+    state.sums = {};
     std::string error;
     if (!state.work) {
         if (!fs::makeDirs(ctx.paths.tempDir(), &error) ||
@@ -144,6 +160,12 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
                                                      {{"%d", std::to_string(state.skippedLines)}});
         ctx.WriteLog(text);
         tell(ctx.host, text, MsgIcon::Exclamation);
+    }
+    state.sums = std::move(fetched.sums);
+    if (state.sums.status == SumsFile::Status::Damaged) {
+        ctx.WriteLog(ctx.messages.format(
+            "strMsgSumsDamaged",
+            {{"%d", file + std::string(kSumsSuffix)}, {"%s", state.sums.error}}));
     }
     state.records = std::move(catalogue.records);
     state.tree.build(state.records, [&] { ctx.host.yield(); });
@@ -196,11 +218,33 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
             ++summary.skipped;
             continue;
         }
-        const std::string folder = fs::parentOf(*target);
+        // Folders and the file are made below the chosen folder (or "/") without following a
+        // link planted there; the file is written beside its name and renamed into place.
+        const Digest* expected = nullptr;
+        if (checkKindFor(state.sums.sums ? &*state.sums.sums : nullptr, rec.lineDigest,
+                         rec.lineIndex, &expected) == CheckKind::Unmatched) {
+            ctx.WriteLog(ctx.messages.format("strMsgRestoreDamagedLine", {{"%d", rec.fname}}));
+            ++summary.failed;
+            continue;
+        }
+        const std::string root = options.toOriginal ? "/" : options.folder;
+        std::string_view relative = rec.fname;
+        while (!relative.empty() && relative.front() == '/') {
+            relative.remove_prefix(1);
+        }
+        const std::string name = fs::fileNameOf(relative);
         std::string error;
         FileHandle out;
         std::string temp;
-        if (!fs::makeDirs(folder, &error) || !out.createBeside(*target, &temp, &error)) {
+        // The chosen folder itself is the user's: it is made as given.
+        std::optional<SafeDir> dir;
+        if (options.toOriginal || fs::makeDirs(root, &error)) {
+            dir = SafeDir::open(root, fs::parentOf(relative), true,
+                                options.toOriginal ? SafeDir::LinkPolicy::OwnedByRootOrMe
+                                                   : SafeDir::LinkPolicy::Never,
+                                &error);
+        }
+        if (!dir || !dir->createTemp(name, out, &temp, &error)) {
             const std::string text =
                 ctx.messages.format("strMsgCantOpenFileToRestore", {{"%d", *target}});
             tell(ctx.host, text, MsgIcon::Critical);
@@ -215,7 +259,8 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
             rec,
             [&](std::string_view data) {
                 const auto n = static_cast<std::int64_t>(data.size());
-                if (out.writeAt(data.data(), n, written) != n) {
+                // Blocks of zeros are left as holes, so a sparse file comes back sparse.
+                if (!allZero(data) && out.writeAt(data.data(), n, written) != n) {
                     return false;
                 }
                 written += n;
@@ -231,14 +276,15 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
                         : 100,
                     100.0 * static_cast<double>(doneBefore + done) /
                         (static_cast<double>(total) + 1));
-            });
+            },
+            expected);
         doneBefore += rec.size;
 
         bool ok = r.status == ExtractStatus::Ok;
         if (!ok) {
             if (r.status == ExtractStatus::Aborted) {
                 out.close();
-                fs::removeLeftover(temp);
+                dir->remove(temp);
                 summary.aborted = true;
                 ctx.control.closeProgress();
                 return summary;
@@ -263,16 +309,16 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
             // Read-only is the one attribute with a POSIX meaning; the creation time cannot be
             // set on this system.
             const unsigned mode = (rec.Attrib & kAttrReadOnly) ? 0444 : 0644;
-            ok = out.setMode(mode) && out.setTimes(rec.lastAccessTime, rec.lastWriteTime) &&
-                 out.sync();
+            ok = out.truncate(written) && out.setMode(mode) &&
+                 out.setTimes(rec.lastAccessTime, rec.lastWriteTime) && out.sync();
             error = out.lastError();
         }
         out.close();
-        if (ok && !fs::renameFile(temp, *target, &error)) {
+        if (ok && !dir->renameInto(temp, name, &error)) {
             ok = false;
         }
         if (!ok) {
-            fs::removeLeftover(temp);
+            dir->remove(temp);
             fail(error);
             continue;
         }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/catalogue.h"
+#include "archive/sums.h"
 #include "ftp/ftp_client.h"
 #include "jobs/backup.h"
 #include "platform/scratch_dir.h"
@@ -24,6 +25,8 @@ struct RestoreState {
     std::vector<clsRestoreFileData> records;
     RestoreTree tree;
     size_t skippedLines = 0;
+    // The checksum file of the catalogue; without one, files are checked by their crc only.
+    SumsFile sums;
     // The FTP session of a job with an FTP destination, opened by the caller.
     std::unique_ptr<FtpClient> ftp;
     // The restore's own working folder (the catalogue, fetched volumes), made by LoadCatalogue

@@ -76,12 +76,26 @@ TEST(Catalogue, TimePairsAndSessionStamps) {
 
 TEST(Catalogue, DamagedLinesAreSkippedAndNumbered) {
     const std::string good = std::string(kExample) + "\r\n";
-    const Catalogue c = parseCatalogue(good + "garbage line\r\n\r\n" + good + "size=1|fname=/a\n" +
-                                       "dSession=20260105143012|RecSize=512|arcSt");
-    EXPECT_EQ(c.records.size(), 3u);
-    EXPECT_EQ(c.skippedLines, (std::vector<size_t>{2, 6}));
-    // A complete last line without its line end is kept.
-    EXPECT_EQ(parseCatalogue(kExample).records.size(), 1u);
+    const std::string line(kExample);
+    // A line cut after its name but still ending in a line break, one whose end offset does
+    // not fit its size, one without its crc, and a complete-looking last line without its line
+    // end (its last number may be cut) are no files.
+    const std::string cutAfterName = line.substr(0, line.find("|size=")) + "\r\n";
+    std::string shifted = good;
+    shifted.replace(shifted.find("dEndOffset=3584"), 15, "dEndOffset=4096");
+    std::string noCrc = good;
+    noCrc.erase(noCrc.find("|crc="), 14);
+    const Catalogue c = parseCatalogue(good + "garbage line\r\n\r\n" + good + cutAfterName +
+                                       shifted + noCrc + "size=1|fname=/a\n" + line);
+    EXPECT_EQ(c.records.size(), 2u);
+    EXPECT_EQ(c.skippedLines, (std::vector<size_t>{2, 5, 6, 7, 8, 9}));
+    // Line numbers for the checksum file count the non-blank lines.
+    ASSERT_EQ(c.records.size(), 2u);
+    EXPECT_EQ(c.records[0].lineIndex, 0u);
+    EXPECT_EQ(c.records[1].lineIndex, 2u);
+    EXPECT_EQ(c.records[0].lineDigest, digestOf(line));
+    EXPECT_EQ(countCatalogueLines(good + "garbage line\r\n\r\n \r\n" + good), 3u);
+    EXPECT_TRUE(parseCatalogue(line).records.empty());
     EXPECT_TRUE(parseCatalogue("").records.empty());
 }
 

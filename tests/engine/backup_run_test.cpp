@@ -215,7 +215,7 @@ TEST_F(RunTest, IncrementalRunsStoreOnlyWhatChanged) {
     src.write("tree/new.txt", "new");
     const RunSummary r = run("Inc");
     EXPECT_EQ(job.enumStatus, kStatusOk);
-    EXPECT_EQ(r.total, 2);  // one volume and the catalogue
+    EXPECT_EQ(r.total, 3);  // one volume, the checksum file and the catalogue
     EXPECT_TRUE(t.logged("2-2"));
     EXPECT_TRUE(fs::exists(dest.file("Inc200601151932.uxarc")));
     auto cat = ReadCatalogue(dest.file("Inc.fs"));
@@ -232,14 +232,14 @@ TEST_F(RunTest, IncrementalRunsStoreOnlyWhatChanged) {
 
     // A change within the same minute as the last session gets volumes of its own.
     src.write("tree/quick.txt", "quick");
-    EXPECT_EQ(run("Inc").total, 2);
+    EXPECT_EQ(run("Inc").total, 3);
     EXPECT_TRUE(fs::exists(dest.file("Inc200601151933.uxarc")));
     t.clock.advanceSeconds(1);
     src.write("tree/quicker.txt", "quicker");
-    EXPECT_EQ(run("Inc").total, 2);
+    EXPECT_EQ(run("Inc").total, 3);
     EXPECT_TRUE(fs::exists(dest.file("Inc20060115193306.uxarc")));
     src.write("tree/quickest.txt", "quickest");
-    EXPECT_EQ(run("Inc").total, 2);
+    EXPECT_EQ(run("Inc").total, 3);
     EXPECT_TRUE(fs::exists(dest.file("Inc20060115193307.uxarc")));
     auto sessions = ReadCatalogue(dest.file("Inc.fs"));
     ASSERT_TRUE(sessions);
@@ -275,7 +275,7 @@ TEST_F(RunTest, ProtectedArchivesAreEncryptedAndIncrementalRunsDecryptTheCatalog
     src.write("tree/later.txt", "later");
     const RunSummary r = run("Safe");
     EXPECT_EQ(job.enumStatus, kStatusOk);
-    EXPECT_EQ(r.total, 2);
+    EXPECT_EQ(r.total, 3);
     // Decrypted, the catalogue lists both sessions.
     const std::string copy = t.dir.write("check/Safe.fs", test::readAll(dest.file("Safe.fs")));
     ASSERT_TRUE(DecryptFile(ctx(), copy, "s3cret pass"));

@@ -1,3 +1,4 @@
+#include "archive/sums.h"
 #include "archive/volume_reader.h"
 #include "cli/command.h"
 #include "cli/commands/catalogue_support.h"
@@ -13,7 +14,8 @@ public:
     CLI::App* add(CLI::App& app) override {
         auto* verify = app.add_subcommand(
             "verify",
-            "Read every file of a catalogue back from the volumes beside it and check it");
+            "Read every file of a catalogue back from the volumes beside it and check it against "
+            "its digest in the checksum file beside it (JOB.fs.sums), or its crc without one");
         verify->add_option("file", m_path, "Catalogue file (JOB.fs)")->required();
         auto* compressed =
             verify->add_flag("--compressed", m_compressed, "The volumes are gzip-compressed");
@@ -29,6 +31,15 @@ public:
         if (!catalogue) {
             return kExitFailed;
         }
+        const std::string sumsPath = m_path + std::string(kSumsSuffix);
+        const SumsFile sums = ReadSums(sumsPath);
+        if (sums.status == SumsFile::Status::Damaged) {
+            env.err << "kestrel-cli: the checksum file is damaged (" << sums.error
+                    << "); files are checked with the catalogue's crc only\n";
+        } else if (sums.status == SumsFile::Status::Read && !sums.sums->skippedLines.empty()) {
+            env.err << "kestrel-cli: " << sums.sums->skippedLines.size() << " damaged line(s) in "
+                    << sumsPath << '\n';
+        }
         std::optional<bool> compressed;
         if (m_compressed || m_plain) {
             compressed = m_compressed;
@@ -39,8 +50,21 @@ public:
         FolderVolumes volumes(fs::parentOf(fs::absolutePath(m_path)));
         VolumeReader reader(&rc, volumes, compressed);
         size_t bad = 0;
+        size_t strong = 0;
+        size_t weak = 0;
         for (const clsRestoreFileData& rec : catalogue->records) {
-            const ExtractResult r = reader.extract(rec, [](std::string_view) { return true; });
+            const Digest* expected = nullptr;
+            const CheckKind kind = checkKindFor(sums.sums ? &*sums.sums : nullptr, rec.lineDigest,
+                                                rec.lineIndex, &expected);
+            ExtractResult r;
+            if (kind == CheckKind::Unmatched) {
+                r.status = ExtractStatus::Unmatched;
+                r.detail = "the checksum file holds no digest for its line";
+            } else {
+                r = reader.extract(
+                    rec, [](std::string_view) { return true; }, nullptr, expected);
+                ++(kind == CheckKind::Strong ? strong : weak);
+            }
             if (r.status == ExtractStatus::Aborted) {
                 env.err << "kestrel-cli: verification stopped\n";
                 return kExitAborted;
@@ -58,7 +82,19 @@ public:
             env.out << ", " << catalogue->skippedLines.size() << " damaged catalogue line(s)";
         }
         env.out << ".\n";
-        return bad == 0 && catalogue->skippedLines.empty() ? kExitOk : kExitFailed;
+        if (strong > 0) {
+            env.out << strong << " file(s) checked with their BLAKE2b digest.\n";
+        }
+        if (weak > 0) {
+            env.out << weak
+                    << " file(s) checked with the catalogue's crc only: a weak check that misses "
+                       "swapped or shifted data"
+                    << (sums.status == SumsFile::Status::Missing ? " (no checksum file)" : "")
+                    << ".\n";
+        }
+        const bool sumsOk = sums.status != SumsFile::Status::Damaged &&
+                            (!sums.sums || sums.sums->skippedLines.empty());
+        return bad == 0 && catalogue->skippedLines.empty() && sumsOk ? kExitOk : kExitFailed;
     }
 
 private:

@@ -1,0 +1,174 @@
+#include "archive/sums.h"
+
+#include "platform/fs.h"
+#include "platform/text.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::string_view kHeaderKey = "KestrelSums=1|linesBefore=";
+
+std::string rawKey(const Digest& d) {
+    return std::string(reinterpret_cast<const char*>(d.data()), d.size());
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+}  // namespace
+
+ContentDigest::ContentDigest() {
+    // Picks the fastest BLAKE2b code for this processor; cheap after the first call.
+    [[maybe_unused]] static const int ready = sodium_init();
+    crypto_generichash_init(&m_state, nullptr, 0, crypto_generichash_BYTES);
+}
+
+void ContentDigest::update(std::string_view bytes) {
+    crypto_generichash_update(&m_state, reinterpret_cast<const unsigned char*>(bytes.data()),
+                              bytes.size());
+}
+
+Digest ContentDigest::final() {
+    Digest d{};
+    crypto_generichash_final(&m_state, d.data(), d.size());
+    return d;
+}
+
+Digest digestOf(std::string_view bytes) {
+    ContentDigest d;
+    d.update(bytes);
+    return d.final();
+}
+
+std::string digestHex(const Digest& d) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(d.size() * 2);
+    for (unsigned char b : d) {
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    }
+    return out;
+}
+
+std::optional<Digest> parseDigestHex(std::string_view hex) {
+    Digest d{};
+    if (hex.size() != d.size() * 2) {
+        return std::nullopt;
+    }
+    for (size_t i = 0; i < d.size(); ++i) {
+        const int high = hexValue(hex[2 * i]);
+        const int low = hexValue(hex[2 * i + 1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        d[i] = static_cast<unsigned char>(high * 16 + low);
+    }
+    return d;
+}
+
+std::string sumsHeader(size_t linesBefore) {
+    return std::string(kHeaderKey) + std::to_string(linesBefore);
+}
+
+std::string sumsLine(const Digest& catalogueLine, const Digest& content) {
+    return "line=" + digestHex(catalogueLine) + "|b2=" + digestHex(content);
+}
+
+const Digest* Sums::find(const Digest& catalogueLine) const {
+    auto it = byLine.find(rawKey(catalogueLine));
+    return it == byLine.end() ? nullptr : &it->second;
+}
+
+std::optional<Sums> parseSums(std::string_view content) {
+    Sums sums;
+    size_t start = 0;
+    size_t number = 0;
+    bool header = false;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        const bool terminated = end != std::string_view::npos;
+        if (!terminated) {
+            end = content.size();
+        }
+        std::string_view line = content.substr(start, end - start);
+        start = end + 1;
+        ++number;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (!header) {
+            if (!text::startsWith(line, kHeaderKey)) {
+                return std::nullopt;
+            }
+            auto n = text::parseInt(line.substr(kHeaderKey.size()));
+            if (!n || *n < 0) {
+                return std::nullopt;
+            }
+            sums.linesBefore = static_cast<size_t>(*n);
+            header = true;
+            continue;
+        }
+        if (text::trimSpace(line).empty()) {
+            continue;
+        }
+        // line=<64>|b2=<64>: a cut or changed entry is no entry.
+        std::optional<Digest> key;
+        std::optional<Digest> value;
+        if (terminated && line.size() == 5 + 64 + 4 + 64 && text::startsWith(line, "line=") &&
+            line.substr(69, 4) == "|b2=") {
+            key = parseDigestHex(line.substr(5, 64));
+            value = parseDigestHex(line.substr(73, 64));
+        }
+        if (!key || !value) {
+            sums.skippedLines.push_back(number);
+            continue;
+        }
+        sums.byLine[rawKey(*key)] = *value;
+    }
+    if (!header) {
+        return std::nullopt;
+    }
+    return sums;
+}
+
+SumsFile ReadSums(const std::string& path) {
+    SumsFile file;
+    if (!fs::exists(path)) {
+        return file;
+    }
+    auto content = fs::readFile(path, &file.error);
+    if (content) {
+        file.sums = parseSums(*content);
+        if (!file.sums) {
+            file.error = path + " is not a checksum file";
+        }
+    }
+    file.status = file.sums ? SumsFile::Status::Read : SumsFile::Status::Damaged;
+    return file;
+}
+
+CheckKind checkKindFor(const Sums* sums, const Digest& catalogueLine, size_t lineIndex,
+                       const Digest** expected) {
+    *expected = nullptr;
+    if (sums == nullptr) {
+        return CheckKind::Weak;
+    }
+    if (const Digest* d = sums->find(catalogueLine)) {
+        *expected = d;
+        return CheckKind::Strong;
+    }
+    return lineIndex < sums->linesBefore ? CheckKind::Weak : CheckKind::Unmatched;
+}
+
+}  // namespace kestrel
