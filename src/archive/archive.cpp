@@ -257,6 +257,9 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
     if (m_names.count(fullName) != 0) {
         return flag ? kDuplicateFlagged : kDuplicate;
     }
+    if (fullName.find_first_of("\r\n") != std::string::npos) {
+        return kUnstorableName;
+    }
 
     clsArchiveFileData data;
     data.sFileName = fullName;

@@ -32,6 +32,8 @@ public:
     static constexpr int kDuplicate = 12;
     static constexpr int kDuplicateFlagged = 13;
     static constexpr int kOpenFailed = 14;  // the volume or the source could not be opened
+    // The catalogue is a line format: a name with a line break cannot be recorded.
+    static constexpr int kUnstorableName = 15;
 
     // folder: where the volumes and the catalogue are written (a run's temporary folder).
     clsArchive(RunControl& rc, std::string folder);

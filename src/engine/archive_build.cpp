@@ -6,6 +6,18 @@
 #include "platform/fs.h"
 
 namespace kestrel {
+namespace {
+
+// A name as one log line: its line breaks shown as \n and \r.
+std::string escapedName(const std::string& name) {
+    std::string out;
+    for (char c : name) {
+        out += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : std::string(1, c);
+    }
+    return out;
+}
+
+}  // namespace
 
 std::string incrementalVolumeName(const std::string& jobName, const DateTime& start,
                                   const std::unordered_set<std::string>& usedNames) {
@@ -68,6 +80,11 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
                 return outcome;
             case clsArchive::kOpenFailed:
                 ctx.WriteLog(ctx.messages.format("strMsgOpenFailed", {{"%d", fullName}}));
+                ++outcome.notAdded;
+                break;
+            case clsArchive::kUnstorableName:
+                ctx.WriteLog(
+                    ctx.messages.format("strMsgNameNotStorable", {{"%d", escapedName(fullName)}}));
                 ++outcome.notAdded;
                 break;
             default:

@@ -32,8 +32,8 @@ struct EarlierSessions {
     std::unordered_set<std::int64_t> stamps;  // DateTime::serialSeconds
 };
 [[nodiscard]] BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
-                          const std::string& folder, bool forceFull = false,
-                          const EarlierSessions& earlier = {});
+                                        const std::string& folder, bool forceFull = false,
+                                        const EarlierSessions& earlier = {});
 
 // The base name of an incremental session's volumes: the job name and the minute, with the
 // seconds and then a letter added when an earlier session of that minute has the name.

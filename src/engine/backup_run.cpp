@@ -12,6 +12,7 @@
 #include "engine/destination.h"
 #include "engine/encryption.h"
 #include "engine/enumeration.h"
+#include "engine/set_switch.h"
 #include "engine/transfer.h"
 #include "platform/fs.h"
 
@@ -67,6 +68,7 @@ private:
     RunSummary summary();
     RunSummary errorEnd(RunError error);
     int storeOne(const clsDskFile& file);
+    void switchSet();
     bool saveOutcome();
 
     AppContext& m_ctx;
@@ -82,7 +84,12 @@ private:
     bool m_forceFull = false;
     EarlierSessions m_earlier;
     bool m_diskFull = false;
+    std::string m_fullFolder;  // the folder whose disk was full
     bool m_outcomeSaved = true;
+    // An archive set at a local destination is staged beside the old one and switched at the
+    // end; the names staged so far.
+    bool m_staging = false;
+    std::vector<std::string> m_staged;
 };
 
 bool Run::saveOutcome() {
@@ -177,8 +184,15 @@ int Run::storeOne(const clsDskFile& file) {
         result = m_ftp ? UploadFile(m_ctx, *m_ftp, m_job, file, source) : kNotStored;
     } else {
         bool full = false;
-        result = CopyFileToDestination(m_ctx, m_job, file, source, &full);
+        result = CopyFileToDestination(m_ctx, m_job, file, source, &full,
+                                       m_staging ? kStagedSuffix : std::string_view());
+        if (full && !m_diskFull) {
+            m_fullFolder = destinationFolder(m_job, file);
+        }
         m_diskFull = m_diskFull || full;
+        if (m_staging && result == kStored) {
+            m_staged.push_back(file.filename);
+        }
     }
     if (!source.empty()) {
         fs::removeLeftover(source);
@@ -246,6 +260,9 @@ RunSummary Run::errorEnd(RunError error) {
             SetStatusText(m_ctx, msg("strMsgBackupAborted"));
             break;
         case RunError::DiskFull:
+            if (!m_fullFolder.empty()) {
+                m_ctx.WriteLog(m_ctx.messages.format("strMsgFolderFull", {{"%d", m_fullFolder}}));
+            }
             m_ctx.WriteLog(msg("strMsgBackupMediaFull"));
             tell(m_ctx.host, msg("strMsgBackupMediaFull"), MsgIcon::Critical);
             break;
@@ -254,6 +271,11 @@ RunSummary Run::errorEnd(RunError error) {
             break;
     }
     m_ctx.control.closeProgress();
+    // Neither half-copied sets nor a partial archive are left behind.
+    DiscardStaged(m_ctx, m_job, m_staged);
+    if (m_job.archived && !CleanTempFolder(m_ctx, m_temp)) {
+        // Logged; the next run empties the folder before it starts.
+    }
     saveOutcome();
     m_ctx.flags.bBackupRunning = false;
     m_list.clear();
@@ -266,6 +288,10 @@ RunSummary Run::errorEnd(RunError error) {
 }
 
 RunSummary Run::execute() {
+    m_staging = m_job.archived && !m_job.destFTP;
+    if (m_staging) {
+        RecoverSet(m_ctx, m_job, true);
+    }
     // File list (steps 11 to 14).
     SetStatusText(m_ctx, msg("strMsgCreateListFiles"));
     m_ctx.control.showProgress(msg("strMsgCreateListFiles"));
@@ -303,6 +329,9 @@ RunSummary Run::execute() {
             BuildArchive(m_ctx, m_job, m_list, m_temp, m_forceFull, m_earlier);
         if (built.result != 1) {
             m_ctx.control.closeProgress();
+            if (built.diskFull) {
+                m_fullFolder = m_temp;
+            }
             return errorEnd(built.diskFull ? RunError::DiskFull : RunError::None);
         }
         m_notStored += built.notAdded;
@@ -351,8 +380,30 @@ RunSummary Run::execute() {
             100.0 * static_cast<double>(done) / (static_cast<double>(total) + 1.0));
         m_ctx.host.yield();
     }
+    if (m_staging) {
+        switchSet();
+    }
     m_job.enumStatus = kStatusOk;
     return summary();
+}
+
+// Puts the staged set in place when every file of it was staged; otherwise the old set stays
+// and nothing of this session counts as stored.
+void Run::switchSet() {
+    std::string error;
+    const bool complete = m_stored == static_cast<std::int64_t>(m_list.size());
+    if (complete && SwitchSet(m_ctx, m_job, m_staged, !m_job.bIncremental || m_forceFull, &error)) {
+        return;
+    }
+    if (!complete) {
+        DiscardStaged(m_ctx, m_job, m_staged);
+        error = std::to_string(m_list.size() - static_cast<size_t>(m_stored)) + " of " +
+                std::to_string(m_list.size()) + " files could not be copied";
+    }
+    m_ctx.WriteLog(
+        m_ctx.messages.format("strMsgSetSwitchFailed", {{"%d", m_job.sName}, {"%s", error}}));
+    m_notStored += m_stored;
+    m_stored = 0;
 }
 
 }  // namespace

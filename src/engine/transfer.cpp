@@ -21,7 +21,8 @@ std::string destinationFolder(const clsBackup& job, const clsDskFile& file) {
 }
 
 int CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFile& file,
-                          const std::string& sourceOverride, bool* diskFull) {
+                          const std::string& sourceOverride, bool* diskFull,
+                          std::string_view stageSuffix) {
     const std::string source = fs::join(file.path, file.filename);
     const std::string folder = destinationFolder(job, file);
     const std::string destination = fs::join(folder, file.filename);
@@ -39,8 +40,8 @@ int CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFil
         return !ctx.flags.stopping();
     };
     const bool ok = !file.filename.empty() && MakeDirs(folder) &&
-                    fs::copyFile(sourceOverride.empty() ? source : sourceOverride, destination,
-                                 &error, &full, keepGoing);
+                    fs::copyFile(sourceOverride.empty() ? source : sourceOverride,
+                                 destination + std::string(stageSuffix), &error, &full, keepGoing);
     if (diskFull != nullptr) {
         *diskFull = full;
     }

@@ -20,12 +20,16 @@ inline constexpr int kNotStored = 2;
 // behind, when the user aborts the run or cancels the file. sourceOverride, when given, is
 // copied in the file's place (an encrypted copy of it). Returns kStored or kNotStored;
 // *diskFull tells a full destination.
-[[nodiscard]] int CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFile& file,
-                          const std::string& sourceOverride = "", bool* diskFull = nullptr);
+// stageSuffix, when given, is appended to the destination's name (the logs name the final one).
+[[nodiscard]] int CopyFileToDestination(AppContext& ctx, const clsBackup& job,
+                                        const clsDskFile& file,
+                                        const std::string& sourceOverride = "",
+                                        bool* diskFull = nullptr,
+                                        std::string_view stageSuffix = {});
 
 // Uploads one working-list file into the job's remote folder.
-[[nodiscard]] int UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job, const clsDskFile& file,
-               const std::string& sourceOverride = "");
+[[nodiscard]] int UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job,
+                             const clsDskFile& file, const std::string& sourceOverride = "");
 
 // The folder where CopyFileToDestination puts a file.
 std::string destinationFolder(const clsBackup& job, const clsDskFile& file);

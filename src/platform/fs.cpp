@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <climits>
 #include <functional>
 
@@ -342,12 +343,10 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
         return false;
     }
     ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
-    // A new file is written under its own name (removed again if the copy fails); an existing
-    // one is only replaced by a complete copy written beside it.
-    const bool replacing = ::access(to.c_str(), F_OK) == 0;
-    std::string tmpl = replacing ? to + ".part-XXXXXX" : to;
-    Fd out(replacing ? ::mkstemp(tmpl.data())
-                     : ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    // The copy is written beside its name and renamed into place when complete, so that a copy
+    // cut short (a kill, a crash) never lies under the file's name.
+    std::string tmpl = to + std::string(kPartInfix) + "XXXXXX";
+    Fd out(::mkstemp(tmpl.data()));
     if (out.get() < 0) {
         setError(error, "cannot create " + to, errno);
         if (diskFull != nullptr) {
@@ -410,10 +409,40 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
     if (!out.close()) {
         return fail("cannot write " + to);
     }
-    if (replacing && ::rename(tmpl.c_str(), to.c_str()) != 0) {
+    if (::rename(tmpl.c_str(), to.c_str()) != 0) {
         return fail("cannot replace " + to);
     }
     return true;
+}
+
+bool isCopyLeftover(std::string_view name, std::string* stem) {
+    const size_t at = name.rfind(kPartInfix);
+    if (at == std::string_view::npos || at == 0 || name.size() - at != kPartInfix.size() + 6) {
+        return false;
+    }
+    for (char c : name.substr(at + kPartInfix.size())) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    if (stem != nullptr) {
+        *stem = std::string(name.substr(0, at));
+    }
+    return true;
+}
+
+bool syncFile(const std::string& path, std::string* error) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
+        setError(error, "cannot flush " + path, errno);
+        return false;
+    }
+    return true;
+}
+
+bool syncFolder(const std::string& path) {
+    Fd fd(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.get() >= 0 && (::fsync(fd.get()) == 0 || errno == EINVAL);
 }
 
 void removeLeftover(const std::string& path) {

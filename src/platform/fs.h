@@ -66,13 +66,22 @@ void removeLeftover(const std::string& path);
 [[nodiscard]] bool appendToFile(const std::string& path, std::string_view data, unsigned mode,
                                 std::string* error = nullptr);
 
+// The infix of a copy being written beside its target, and whether a file name is such a copy
+// left behind by a process that was killed (*stem: the target's name).
+inline constexpr std::string_view kPartInfix = ".part-";
+bool isCopyLeftover(std::string_view name, std::string* stem = nullptr);
+
+// Flushes a file's data, or a folder's entries (renames in it), to the disk.
+[[nodiscard]] bool syncFile(const std::string& path, std::string* error = nullptr);
+bool syncFolder(const std::string& path);
+
 // The path made absolute against the current folder, with "." and ".." components and
 // doubled separators removed (symbolic links are not resolved).
 std::string absolutePath(std::string_view path);
 
-// Copies a regular file's content, permission bits and last-access and last-write times. An
-// existing target is replaced only by a complete copy (written beside it and renamed over it);
-// a failed copy leaves no partial file.
+// Copies a regular file's content, permission bits and last-access and last-write times. The
+// copy is written beside the target (TARGET.part-XXXXXX) and renamed over it when complete; a
+// failed copy leaves no partial file.
 // *diskFull tells whether it failed for lack of space. keepGoing, when given, is called before
 // each piece of a few megabytes; when it returns false the copy stops and fails.
 [[nodiscard]] bool copyFile(const std::string& from, const std::string& to,

@@ -9,6 +9,7 @@
 #include "core/app_context.h"
 #include "engine/catalogue_fetch.h"
 #include "engine/encryption.h"
+#include "engine/set_switch.h"
 #include "platform/file_handle.h"
 #include "platform/fs.h"
 #include "platform/safe_dir.h"
@@ -132,6 +133,8 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
                            MsgButtons::YesNo, MsgAnswer::Yes) != MsgAnswer::Yes) {
         return false;
     }
+    // A replacement of the set that a killed run left half done is completed first.
+    RecoverSet(ctx, job, false);
     CatalogueFetch fetched = FetchCatalogue(ctx, job, state.ftp.get(), state.work->path());
     using Status = CatalogueFetch::Status;
     const std::string file = job.sName + std::string(kCatalogueExtension);

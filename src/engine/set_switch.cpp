@@ -1,0 +1,185 @@
+#include "engine/set_switch.h"
+
+#include <algorithm>
+
+#include "archive/format.h"
+#include "archive/sums.h"
+#include "core/app_context.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::string_view kJournalHeader = "KestrelSwitch=1|full=";
+
+std::string journalPath(const clsBackup& job) {
+    return fs::join(job.sDestinationDir,
+                    job.sName + std::string(kCatalogueExtension) + std::string(kSwitchSuffix));
+}
+
+std::string stagedPath(const clsBackup& job, const std::string& name) {
+    return fs::join(job.sDestinationDir, name + std::string(kStagedSuffix));
+}
+
+bool allDigits(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A full set's own volumes: JOB.uxarc and JOB-NNN.uxarc.
+bool isFullVolumeOf(const std::string& jobName, std::string_view fileName) {
+    if (!text::startsWith(fileName, jobName) || !text::endsWith(fileName, kVolumeExtension)) {
+        return false;
+    }
+    std::string_view rest = fileName.substr(jobName.size());
+    rest.remove_suffix(kVolumeExtension.size());
+    return rest.empty() || (rest.size() == 4 && rest[0] == '-' && allDigits(rest.substr(1)));
+}
+
+// Renames what is still staged into place and, for a full set, drops the old volumes the new
+// set does not have. Renaming twice is harmless: what is no longer staged was renamed before.
+bool completeSwitch(AppContext& ctx, const clsBackup& job, const std::vector<std::string>& names,
+                    bool full, std::string* error) {
+    for (const std::string& name : names) {
+        const std::string staged = stagedPath(job, name);
+        if (fs::exists(staged) &&
+            !fs::renameFile(staged, fs::join(job.sDestinationDir, name), error)) {
+            return false;
+        }
+    }
+    if (full) {
+        auto entries = fs::listDir(job.sDestinationDir, error);
+        if (!entries) {
+            return false;
+        }
+        for (const std::string& entry : *entries) {
+            if (isFullVolumeOf(job.sName, entry) &&
+                std::find(names.begin(), names.end(), entry) == names.end()) {
+                std::string why;
+                if (!fs::removeFile(fs::join(job.sDestinationDir, entry), &why)) {
+                    // Unreferenced by the new catalogue: in the way of nothing.
+                    ctx.WriteLog(ctx.messages.format("strMsgSetSwitchFailed",
+                                                     {{"%d", job.sName}, {"%s", why}}));
+                }
+            }
+        }
+    }
+    if (!fs::syncFolder(job.sDestinationDir)) {
+        if (error != nullptr) {
+            *error = "cannot flush the folder " + job.sDestinationDir;
+        }
+        return false;
+    }
+    return fs::removeFile(journalPath(job), error) || !fs::exists(journalPath(job));
+}
+
+}  // namespace
+
+bool isSetFileOf(const std::string& jobName, std::string_view fileName) {
+    const std::string catalogue = jobName + std::string(kCatalogueExtension);
+    if (fileName == catalogue || fileName == catalogue + std::string(kSumsSuffix) ||
+        fileName == catalogue + std::string(kSwitchSuffix)) {
+        return true;
+    }
+    if (!text::startsWith(fileName, jobName) || !text::endsWith(fileName, kVolumeExtension)) {
+        return false;
+    }
+    // What follows the name: an incremental run's stamp (12 or 14 digits, perhaps a letter)
+    // and a volume number.
+    std::string_view rest = fileName.substr(jobName.size());
+    rest.remove_suffix(kVolumeExtension.size());
+    if (rest.size() >= 4 && rest[rest.size() - 4] == '-' &&
+        allDigits(rest.substr(rest.size() - 3))) {
+        rest.remove_suffix(4);
+    }
+    if (!rest.empty() && rest.back() >= 'a' && rest.back() <= 'z' && rest.size() == 15) {
+        rest.remove_suffix(1);
+    }
+    return rest.empty() || ((rest.size() == 12 || rest.size() == 14) && allDigits(rest));
+}
+
+bool SwitchSet(AppContext& ctx, const clsBackup& job, const std::vector<std::string>& names,
+               bool full, std::string* error) {
+    // Only complete, flushed files may be named by the journal.
+    for (const std::string& name : names) {
+        if (!fs::syncFile(stagedPath(job, name), error)) {
+            return false;
+        }
+    }
+    std::string journal = std::string(kJournalHeader) + (full ? "1" : "0") + "\n";
+    for (const std::string& name : names) {
+        journal += name + "\n";
+    }
+    if (!fs::writeFileAtomic(journalPath(job), journal, 0600, error)) {
+        return false;
+    }
+    return completeSwitch(ctx, job, names, full, error);
+}
+
+void DiscardStaged(AppContext&, const clsBackup& job, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        fs::removeLeftover(stagedPath(job, name));
+    }
+}
+
+void RecoverSet(AppContext& ctx, const clsBackup& job, bool removeLeftovers) {
+    if (job.destFTP || !job.archived || !fs::isDirectory(job.sDestinationDir)) {
+        return;
+    }
+    const std::string journalFile = journalPath(job);
+    if (fs::exists(journalFile)) {
+        std::string error;
+        auto content = fs::readFile(journalFile, &error);
+        std::vector<std::string> names;
+        bool full = false;
+        bool valid = content && text::startsWith(*content, kJournalHeader);
+        if (valid) {
+            const std::vector<std::string> lines = text::split(*content, '\n');
+            full = lines[0] == std::string(kJournalHeader) + "1";
+            for (size_t i = 1; i < lines.size(); ++i) {
+                if (!lines[i].empty()) {
+                    // A journal names the set's own files, and nothing with a folder.
+                    valid = valid && isSetFileOf(job.sName, lines[i]) &&
+                            lines[i].find('/') == std::string::npos;
+                    names.push_back(lines[i]);
+                }
+            }
+        }
+        if (!valid) {
+            ctx.WriteLog(ctx.messages.format(
+                "strMsgSetSwitchFailed",
+                {{"%d", job.sName}, {"%s", error.empty() ? journalFile + " is damaged" : error}}));
+            return;
+        }
+        if (!completeSwitch(ctx, job, names, full, &error)) {
+            ctx.WriteLog(
+                ctx.messages.format("strMsgSetSwitchFailed", {{"%d", job.sName}, {"%s", error}}));
+            return;
+        }
+        ctx.WriteLog(ctx.messages.format("strMsgSetRecovered", {{"%d", job.sName}}));
+    }
+    if (!removeLeftovers) {
+        return;
+    }
+    auto entries = fs::listDir(job.sDestinationDir);
+    if (!entries) {
+        return;
+    }
+    for (const std::string& entry : *entries) {
+        std::string stem;
+        const bool staged =
+            text::endsWith(entry, kStagedSuffix) &&
+            isSetFileOf(job.sName, entry.substr(0, entry.size() - kStagedSuffix.size()));
+        const bool cut =
+            fs::isCopyLeftover(entry, &stem) &&
+            (isSetFileOf(job.sName, stem) ||
+             (text::endsWith(stem, kStagedSuffix) &&
+              isSetFileOf(job.sName, stem.substr(0, stem.size() - kStagedSuffix.size()))));
+        const std::string path = fs::join(job.sDestinationDir, entry);
+        if ((staged || cut) && fs::isRegularFile(path) && fs::removeFile(path)) {
+            ctx.WriteLog(ctx.messages.format("strMsgLeftoverRemoved", {{"%d", path}}));
+        }
+    }
+}
+
+}  // namespace kestrel
