@@ -90,6 +90,11 @@ private:
     // end; the names staged so far.
     bool m_staging = false;
     std::vector<std::string> m_staged;
+    // Plain copies: the names this run copies into each destination folder, and the folders
+    // already rid of copies a killed run left.
+    std::unordered_map<std::string, std::unordered_set<std::string>> m_namesByFolder;
+    std::unordered_set<std::string> m_cleanedFolders;
+    void removeCopyLeftovers(const std::string& folder);
 };
 
 bool Run::saveOutcome() {
@@ -184,6 +189,9 @@ int Run::storeOne(const clsDskFile& file) {
         result = m_ftp ? UploadFile(m_ctx, *m_ftp, m_job, file, source) : kNotStored;
     } else {
         bool full = false;
+        if (!m_job.archived) {
+            removeCopyLeftovers(destinationFolder(m_job, file));
+        }
         result = CopyFileToDestination(m_ctx, m_job, file, source, &full,
                                        m_staging ? kStagedSuffix : std::string_view());
         if (full && !m_diskFull) {
@@ -198,6 +206,33 @@ int Run::storeOne(const clsDskFile& file) {
         fs::removeLeftover(source);
     }
     return result;
+}
+
+// Removes NAME.part-XXXXXX files that a killed run left beside the files this run copies into
+// the folder. Only stems of this run's own files count, and never a file this run copies, so a
+// source file that happens to be named like a leftover is kept.
+void Run::removeCopyLeftovers(const std::string& folder) {
+    if (!m_cleanedFolders.insert(folder).second) {
+        return;
+    }
+    if (m_namesByFolder.empty()) {
+        for (const clsDskFile& f : m_list) {
+            m_namesByFolder[destinationFolder(m_job, f)].insert(f.filename);
+        }
+    }
+    const auto& names = m_namesByFolder[folder];
+    auto entries = fs::listDir(folder);
+    if (!entries) {
+        return;
+    }
+    for (const std::string& entry : *entries) {
+        std::string stem;
+        const std::string path = fs::join(folder, entry);
+        if (fs::isCopyLeftover(entry, &stem) && names.count(stem) != 0 &&
+            names.count(entry) == 0 && fs::isRegularFile(path) && fs::removeFile(path)) {
+            m_ctx.WriteLog(m_ctx.messages.format("strMsgLeftoverRemoved", {{"%d", path}}));
+        }
+    }
 }
 
 RunSummary Run::summary() {

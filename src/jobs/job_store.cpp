@@ -441,7 +441,35 @@ std::string NewJob(Settings& settings) {
     return "New backup " + std::to_string(n);
 }
 
+// Temporary files of store writes that a killed process never renamed (backups.ini.tmp-XXXXXX,
+// backups.ini.bak.tmp-XXXXXX). Only called under the store's lock, when no write is under way.
+void JobStore::removeWriteLeftovers() {
+    const std::string folder = fs::parentOf(m_path);
+    const std::string name = fs::fileNameOf(m_path);
+    auto entries = fs::listDir(folder);
+    if (!entries) {
+        return;
+    }
+    for (const std::string& entry : *entries) {
+        const size_t at = entry.rfind(".tmp-");
+        if (!text::startsWith(entry, name) || at == std::string::npos ||
+            entry.size() - at != 11) {
+            continue;
+        }
+        const std::string path = fs::join(folder, entry);
+        if (fs::isRegularFile(path) && fs::removeFile(path)) {
+            m_rc.WriteLog(m_rc.format("strMsgLeftoverRemoved", {{"%d", path}}));
+        }
+    }
+}
+
 bool JobStore::read(Jobs& jobs) {
+    {
+        FileLock lock;
+        if (lock.lock(lockPath(), 0, nullptr) == FileLock::Result::Acquired) {
+            removeWriteLeftovers();
+        }
+    }
     m_seen = fs::stampOf(m_path);
     Jobs fresh;
     if (!LoadJobs(m_path, fresh, m_rc)) {
@@ -461,6 +489,7 @@ JobStore::Result JobStore::update(const std::function<Change(Jobs&)>& change, Jo
         m_rc.WriteLog(m_rc.format("strMsgStoreWriteFailed", {{"%s", error}}));
         return Result::Failed;
     }
+    removeWriteLeftovers();
     const fs::FileStamp before = fs::stampOf(m_path);
     Jobs fresh;
     if (!LoadJobs(m_path, fresh, m_rc)) {

@@ -78,6 +78,7 @@ public:
     void setLockWait(int ms) { m_lockWaitMs = ms; }
 
 private:
+    void removeWriteLeftovers();
     std::string m_path;
     RunControl& m_rc;
     fs::FileStamp m_seen;

@@ -119,6 +119,7 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
     state.records.clear();
     state.tree.clear();
     state.skippedLines = 0;
+    state.skippedLineNumbers.clear();
     state.sums = {};
     std::string error;
     if (!state.work) {
@@ -158,6 +159,7 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
         return false;
     }
     state.skippedLines = catalogue.skippedLines.size();
+    state.skippedLineNumbers = catalogue.skippedLines;
     if (state.skippedLines > 0) {
         const std::string text = ctx.messages.format("strMsgCatalogueLinesSkipped",
                                                      {{"%d", std::to_string(state.skippedLines)}});

@@ -25,6 +25,7 @@ struct RestoreState {
     std::vector<clsRestoreFileData> records;
     RestoreTree tree;
     size_t skippedLines = 0;
+    std::vector<size_t> skippedLineNumbers;  // damaged catalogue lines, numbered from 1
     // The checksum file of the catalogue; without one, files are checked by their crc only.
     SumsFile sums;
     // The FTP session of a job with an FTP destination, opened by the caller.

@@ -280,9 +280,14 @@ RunnerResult JobRunner::RunBackup(const std::string& name, RunSummary* summary) 
         Jobs fresh;
         const JobStore::Result started =
             m_store.recordOutcome(name, kStatusFailed, job->lastOK, fresh);
-        if (started != JobStore::Result::Failed) {
-            adopt(std::move(fresh));
+        if (started == JobStore::Result::Failed) {
+            // A run whose outcome cannot be kept would leave the store showing the last good
+            // one: the user would not learn that this run failed.
+            m_ctx.WriteLog(m_ctx.messages.format(
+                "strMsgStoreStartFailed", {{"%s", m_ctx.storePath()}, {"%d", name}}));
+            return RunnerResult::Failed;
         }
+        adopt(std::move(fresh));
 
         RunOptions options;
         options.ftp = m_options.ftp;
@@ -292,6 +297,7 @@ RunnerResult JobRunner::RunBackup(const std::string& name, RunSummary* summary) 
             const JobStore::Result r =
                 m_store.recordOutcome(name, done.enumStatus, done.lastOK, after);
             if (r == JobStore::Result::Failed) {
+                m_ctx.WriteLog(m_ctx.messages.format("strMsgStoreEndFailed", {{"%d", name}}));
                 return false;
             }
             adopt(std::move(after));

@@ -32,11 +32,17 @@ public:
         if (chosen.empty()) {
             throw UsageError{"no file of the catalogue matches the given path(s)"};
         }
+        size_t unreachable = 0;
         for (size_t index : chosen) {
             const clsRestoreFileData& rec = state.records[index];
             const int node = state.tree.findPath(rec.dSession, rec.fname);
             if (node >= 0) {
                 state.tree.setChecked(node, true);
+            } else {
+                // A name the tree cannot hold ("a/./b", "x/../y") is not restored: say so.
+                env.err << "kestrel-cli: " << rec.fname << " is not restored: its name is not a "
+                        << "plain path\n";
+                ++unreachable;
             }
         }
         RestoreOptions options;
@@ -53,7 +59,18 @@ public:
         if (summary.aborted) {
             return kExitAborted;
         }
-        return summary.failed == 0 && summary.skipped == 0 ? kExitOk : kExitFailed;
+        if (!state.skippedLineNumbers.empty()) {
+            env.err << "kestrel-cli: damaged catalogue line(s) skipped:";
+            for (size_t line : state.skippedLineNumbers) {
+                env.err << ' ' << line;
+            }
+            env.err << '\n';
+        }
+        const bool all = summary.restored == static_cast<std::int64_t>(chosen.size());
+        return all && unreachable == 0 && summary.failed == 0 && summary.skipped == 0 &&
+                       state.skippedLineNumbers.empty()
+                   ? kExitOk
+                   : kExitFailed;
     }
 
 private:
