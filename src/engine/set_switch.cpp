@@ -175,8 +175,11 @@ void RecoverSet(AppContext& ctx, const clsBackup& job, bool removeLeftovers) {
             (isSetFileOf(job.sName, stem) ||
              (text::endsWith(stem, kStagedSuffix) &&
               isSetFileOf(job.sName, stem.substr(0, stem.size() - kStagedSuffix.size()))));
+        // The journal's own write cut short.
+        const bool journal =
+            fs::isAtomicWriteLeftover(entry, &stem) && stem == fs::fileNameOf(journalFile);
         const std::string path = fs::join(job.sDestinationDir, entry);
-        if ((staged || cut) && fs::isRegularFile(path) && fs::removeFile(path)) {
+        if ((staged || cut || journal) && fs::isRegularFile(path) && fs::removeFile(path)) {
             ctx.WriteLog(ctx.messages.format("strMsgLeftoverRemoved", {{"%d", path}}));
         }
     }

@@ -451,9 +451,8 @@ void JobStore::removeWriteLeftovers() {
         return;
     }
     for (const std::string& entry : *entries) {
-        const size_t at = entry.rfind(".tmp-");
-        if (!text::startsWith(entry, name) || at == std::string::npos ||
-            entry.size() - at != 11) {
+        std::string stem;
+        if (!fs::isAtomicWriteLeftover(entry, &stem) || !text::startsWith(stem, name)) {
             continue;
         }
         const std::string path = fs::join(folder, entry);

@@ -237,7 +237,7 @@ std::optional<std::string> readFile(const std::string& path, std::string* error)
 
 bool writeFileAtomic(const std::string& path, std::string_view data, unsigned mode,
                      std::string* error) {
-    std::string tmpl = path + ".tmp-XXXXXX";
+    std::string tmpl = path + std::string(kAtomicInfix) + "XXXXXX";
     Fd fd(::mkstemp(tmpl.data()));
     if (fd.get() < 0) {
         setError(error, "cannot create a temporary file beside " + path, errno);
@@ -415,12 +415,15 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
     return true;
 }
 
-bool isCopyLeftover(std::string_view name, std::string* stem) {
-    const size_t at = name.rfind(kPartInfix);
-    if (at == std::string_view::npos || at == 0 || name.size() - at != kPartInfix.size() + 6) {
+namespace {
+
+// NAME + infix + the six letters or digits mkstemp chose.
+bool isLeftover(std::string_view name, std::string_view infix, std::string* stem) {
+    const size_t at = name.rfind(infix);
+    if (at == std::string_view::npos || at == 0 || name.size() - at != infix.size() + 6) {
         return false;
     }
-    for (char c : name.substr(at + kPartInfix.size())) {
+    for (char c : name.substr(at + infix.size())) {
         if (!std::isalnum(static_cast<unsigned char>(c))) {
             return false;
         }
@@ -429,6 +432,16 @@ bool isCopyLeftover(std::string_view name, std::string* stem) {
         *stem = std::string(name.substr(0, at));
     }
     return true;
+}
+
+}  // namespace
+
+bool isCopyLeftover(std::string_view name, std::string* stem) {
+    return isLeftover(name, kPartInfix, stem);
+}
+
+bool isAtomicWriteLeftover(std::string_view name, std::string* stem) {
+    return isLeftover(name, kAtomicInfix, stem);
 }
 
 bool syncFile(const std::string& path, std::string* error) {

@@ -70,6 +70,9 @@ void removeLeftover(const std::string& path);
 // left behind by a process that was killed (*stem: the target's name).
 inline constexpr std::string_view kPartInfix = ".part-";
 bool isCopyLeftover(std::string_view name, std::string* stem = nullptr);
+// The same for the temporary file of writeFileAtomic (NAME.tmp-XXXXXX).
+inline constexpr std::string_view kAtomicInfix = ".tmp-";
+bool isAtomicWriteLeftover(std::string_view name, std::string* stem = nullptr);
 
 // Flushes a file's data, or a folder's entries (renames in it), to the disk.
 [[nodiscard]] bool syncFile(const std::string& path, std::string* error = nullptr);

@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "cli/cli_app.h"
+#include "cli/command.h"
+#include "platform/fs.h"
+#include "support/fake_clock.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+// Damage a backup set as a failing disk or a careless hand would, and check that what comes
+// back is either the archived bytes or an error.
+class IntegrityTest : public ::testing::Test {
+protected:
+    struct Result {
+        int code;
+        std::string out;
+        std::string err;
+    };
+
+    Result run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"kestrel-cli", "--home", home.path()});
+        std::vector<const char*> argv;
+        for (const std::string& a : args) {
+            argv.push_back(a.c_str());
+        }
+        std::ostringstream out;
+        std::ostringstream err;
+        const int code = runCli(static_cast<int>(argv.size()), argv.data(), out, err, clock);
+        return {code, out.str(), err.str()};
+    }
+
+    // A plain archive job over two files whose 4-byte words an XOR cannot tell apart in order.
+    void backUp(const std::vector<std::string>& extra = {}) {
+        data.write("src/words.txt", "AAAABBBBCCCCDDDD");
+        data.write("src/other.txt", std::string(3000, 'x'));
+        std::vector<std::string> args = {
+            "new",    "--name",          "Docs",      "--source", data.file("src"),
+            "--dest", data.file("dest"), "--storage", "archive"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        ASSERT_EQ(run(args).code, kExitOk);
+        const Result r = run({"run", "Docs"});
+        ASSERT_EQ(r.code, kExitOk) << r.err;
+    }
+
+    std::string volume() { return data.file("dest/Docs.uxarc"); }
+    std::string catalogue() { return data.file("dest/Docs.fs"); }
+
+    void replaceIn(const std::string& path, const std::string& from, const std::string& to) {
+        std::string content = test::readAll(path);
+        const size_t at = content.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        content.replace(at, from.size(), to);
+        data.write(std::filesystem::relative(path, data.path()).string(), content);
+    }
+
+    void SetUp() override {
+        std::filesystem::create_directories(data.file("dest"));
+        std::filesystem::create_directories(data.file("copies"));
+    }
+
+    test::TempDir home;
+    test::TempDir data;
+    test::FakeClock clock;
+};
+
+TEST_F(IntegrityTest, DamageTheCrcCannotSeeIsCaughtByTheDigest) {
+    backUp();
+    const std::string original = test::readAll(volume());
+    const std::string words = data.file("src/words.txt");
+
+    // Two words swapped keep the XOR of the words.
+    replaceIn(volume(), "AAAABBBB", "BBBBAAAA");
+    Result r = run({"verify", catalogue()});
+    EXPECT_EQ(r.code, kExitFailed) << r.out;
+    EXPECT_NE(r.out.find("FAIL"), std::string::npos);
+    EXPECT_NE(r.out.find(words + ": damaged (checksum mismatch)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("1 OK, 1 failed"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("checked with their BLAKE2b digest"), std::string::npos);
+    r = run({"restore", "Docs", words, "--to", data.file("out")});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_FALSE(fs::exists(data.file("out") + words));
+    EXPECT_TRUE(std::filesystem::is_empty(data.file("out") + data.file("src")));
+
+    // Fifteen bytes inserted shift every file behind them.
+    data.write("dest/Docs.uxarc",
+               original.substr(0, 100) + std::string(15, 'Z') + original.substr(100));
+    r = run({"verify", catalogue()});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_NE(r.out.find("0 OK, 2 failed"), std::string::npos) << r.out;
+
+    // A changed byte in a catalogue name would restore a file under another name.
+    data.write("dest/Docs.uxarc", original);
+    replaceIn(catalogue(), "words.txt", "wards.txt");
+    r = run({"verify", catalogue()});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_NE(r.out.find("damaged catalogue line"), std::string::npos) << r.out;
+    const std::string renamed = data.file("src/wards.txt");
+    r = run({"restore", "Docs", renamed, "--to", data.file("out")});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_FALSE(fs::exists(data.file("out") + renamed));
+
+    // Without the checksum file the swap passes the crc, and verify says how weak that was.
+    replaceIn(catalogue(), "wards.txt", "words.txt");
+    replaceIn(volume(), "AAAABBBB", "BBBBAAAA");
+    ASSERT_TRUE(fs::removeFile(catalogue() + ".sums"));
+    r = run({"verify", catalogue()});
+    EXPECT_EQ(r.code, kExitOk);
+    EXPECT_NE(r.out.find("2 file(s) checked with the catalogue's crc only: a weak check"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("(no checksum file)"), std::string::npos);
+}
+
+TEST_F(IntegrityTest, AnOlderSetExtendedByAnIncrementalRunIsCheckedWithWhatItHas) {
+    backUp({"--type", "incremental"});
+    // As if the first session had been written before checksum files existed.
+    ASSERT_TRUE(fs::removeFile(data.file("dest/Docs.fs.sums")));
+    clock.advanceSeconds(120);
+    data.write("src/new.txt", "new");
+    ASSERT_EQ(run({"run", "Docs"}).code, kExitOk);
+    const std::string sums = test::readAll(data.file("dest/Docs.fs.sums"));
+    EXPECT_EQ(sums.substr(0, sums.find('\r')), "KestrelSums=1|linesBefore=2");
+    const Result r = run({"verify", catalogue()});
+    EXPECT_EQ(r.code, kExitOk) << r.out;
+    EXPECT_NE(r.out.find("1 file(s) checked with their BLAKE2b digest"), std::string::npos);
+    EXPECT_NE(r.out.find("2 file(s) checked with the catalogue's crc only"), std::string::npos);
+}
+
+TEST_F(IntegrityTest, DamagedCatalogueLinesAreNoFilesAndTheRestoreSaysSo) {
+    backUp();
+    // The line of words.txt cut after its name, still ending in a line break.
+    std::string text = test::readAll(catalogue());
+    const size_t name = text.find("words.txt");
+    ASSERT_NE(name, std::string::npos);
+    const size_t end = text.find("\r\n", name);
+    text.replace(name + 5, end - name - 5, "");
+    data.write("dest/Docs.fs", text);
+    Result r = run({"verify", catalogue()});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_NE(r.out.find("Verified 1 file(s): 1 OK, 0 failed, 1 damaged catalogue line(s)"),
+              std::string::npos)
+        << r.out;
+    r = run({"restore", "Docs", data.file("src"), "--to", data.file("out")});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_NE(r.err.find("damaged catalogue line(s) skipped:"), std::string::npos) << r.err;
+    EXPECT_EQ(test::readAll(data.file("out") + data.file("src/other.txt")), std::string(3000, 'x'));
+    EXPECT_FALSE(fs::exists(data.file("out") + data.file("src/words")));
+}
+
+TEST_F(IntegrityTest, ANameWithALineBreakIsReportedAsNotStored) {
+    data.write("src/a\nb.txt", "broken name");
+    data.write("src/fine.txt", "fine");
+    ASSERT_EQ(run({"new", "--name", "Odd", "--source", data.file("src"), "--dest",
+                   data.file("dest"), "--storage", "archive"})
+                  .code,
+              kExitOk);
+    const Result r = run({"run", "Odd"});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_NE(r.err.find("FAIL: " + data.file("src/a\\nb.txt") +
+                         " can't be stored in an archive: its name holds a line break!"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("Not stored:   1"), std::string::npos);
+    EXPECT_NE(r.err.find("Backup of Odd failed!"), std::string::npos);
+    EXPECT_NE(run({"list"}).out.find("failed"), std::string::npos);
+    // What could be stored is whole and restorable.
+    EXPECT_EQ(run({"verify", data.file("dest/Odd.fs")}).code, kExitOk);
+}
+
+TEST_F(IntegrityTest, LeftoversOfAKilledRunAreRemovedAndNeverRestored) {
+    backUp();
+    data.write("dest/Docs.uxarc.part-Ab12Cd", "half a volume");
+    data.write("dest/Docs.fs.kestrel-new", "a staged catalogue");
+    data.write("dest/Docs2.fs.part-Ab12Cd", "another job's");
+    home.write("backups.ini.tmp-Xy34Zw", "half a store");
+    // Plain copies: a leftover beside a file the run copies goes; a source file that merely
+    // looks like one is kept.
+    data.write("src2/a.txt", "a");
+    data.write("src2/b.part-Qq11Ww", "looks like a leftover");
+    const std::string mirror = data.file("copies") + data.file("src2");
+    data.write(std::filesystem::relative(mirror + "/a.txt.part-Zz99Yy", data.path()).string(),
+               "half a copy");
+    ASSERT_EQ(run({"new", "--name", "Copies", "--source", data.file("src2"), "--dest",
+                   data.file("copies"), "--storage", "copy"})
+                  .code,
+              kExitOk);
+    EXPECT_FALSE(fs::exists(home.file("backups.ini.tmp-Xy34Zw")));
+
+    clock.advanceSeconds(60);
+    Result r = run({"run", "Docs"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_FALSE(fs::exists(data.file("dest/Docs.uxarc.part-Ab12Cd")));
+    EXPECT_FALSE(fs::exists(data.file("dest/Docs.fs.kestrel-new")));
+    EXPECT_TRUE(fs::exists(data.file("dest/Docs2.fs.part-Ab12Cd")));
+    EXPECT_NE(r.err.find("left behind by an interrupted run"), std::string::npos);
+    r = run({"ls", "Docs"});
+    EXPECT_EQ(r.out.find(".part-"), std::string::npos);
+
+    ASSERT_EQ(run({"run", "Copies"}).code, kExitOk);
+    EXPECT_FALSE(fs::exists(mirror + "/a.txt.part-Zz99Yy"));
+    EXPECT_EQ(test::readAll(mirror + "/b.part-Qq11Ww"), "looks like a leftover");
+}
+
+TEST_F(IntegrityTest, RestoresLeaveHolesAndFollowNoPlantedLink) {
+    const std::string sparse = data.file("src/sparse.img");
+    data.write("src/sparse.img", "head");
+    std::filesystem::resize_file(sparse, 64 << 20);
+    {
+        std::FILE* f = std::fopen(sparse.c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        std::fseek(f, (64 << 20) - 4, SEEK_SET);
+        std::fputs("tail", f);
+        std::fclose(f);
+    }
+    ASSERT_EQ(run({"new", "--name", "Img", "--source", data.file("src"), "--dest",
+                   data.file("dest"), "--storage", "archive"})
+                  .code,
+              kExitOk);
+    ASSERT_EQ(run({"run", "Img"}).code, kExitOk);
+
+    Result r = run({"restore", "Img", sparse, "--to", data.file("out")});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    const std::string back = data.file("out") + sparse;
+    EXPECT_EQ(fs::fileSize(back), std::int64_t{64} << 20);
+    struct stat st {};
+    ASSERT_EQ(::stat(back.c_str(), &st), 0);
+    EXPECT_LT(st.st_blocks * 512, 1 << 20) << "restored fully allocated";
+    const std::string content = test::readAll(back);
+    EXPECT_EQ(content.substr(0, 4), "head");
+    EXPECT_EQ(content.substr(content.size() - 4), "tail");
+
+    // A link planted below the chosen folder does not lead the write elsewhere.
+    test::TempDir elsewhere;
+    std::filesystem::remove_all(data.file("out2"));
+    std::filesystem::create_directories(data.file("out2"));
+    const std::string firstLevel =
+        data.file("out2") + "/" + data.file("src").substr(1, data.file("src").find('/', 1) - 1);
+    std::filesystem::create_directory_symlink(elsewhere.path(), firstLevel);
+    r = run({"restore", "Img", sparse, "--to", data.file("out2")});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_NE(r.err.find("symbolic link"), std::string::npos) << r.err;
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
+}
+
+}  // namespace
+}  // namespace kestrel
