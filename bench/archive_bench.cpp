@@ -7,6 +7,7 @@
 #include <string>
 
 #include "archive/archive.h"
+#include "archive/sums.h"
 #include "archive/volume_reader.h"
 #include "bench_util.h"
 #include "core/run_control.h"
@@ -24,7 +25,7 @@ struct Run {
 };
 
 Run archiveAndRead(RunControl& rc, const std::string& folder, const bench::Tree& tree,
-                   const std::string& name, bool zipped, std::int64_t split) {
+                   const std::string& name, bool zipped, std::int64_t split, bool sums = true) {
     Run run;
     std::vector<clsDskFile> files;
     for (const std::string& p : tree.files) {
@@ -34,6 +35,7 @@ Run archiveAndRead(RunControl& rc, const std::string& folder, const bench::Tree&
         clsArchive archive(rc, folder);
         archive.dSessionDate = rc.clock.now();
         archive.sArcfName = name;
+        archive.writeSums = sums;
         archive.NewArchive(name, true, zipped, tree.bytes);
         archive.bSplit = true;
         archive.dSplitSize = split;
@@ -118,5 +120,27 @@ int main(int argc, char** argv) {
         "%.0f%% of gzip -9\n",
         100.0 * cp / plain.writeSeconds, 100.0 * cp / plain.readSeconds,
         100.0 * bench::megabytesPerSecond(tree.bytes, zipped.writeSeconds) / gzipRate);
+
+    // What the checksum file's digests cost: the same archives without them, best of three
+    // each way, as the machine's speed wanders.
+    auto best = [&](const std::string& name, bool zip, bool sums) {
+        double seconds = 0;
+        for (int i = 0; i < 3; ++i) {
+            const double s = archiveAndRead(rc, folder, tree, name, zip, 0, sums).writeSeconds;
+            seconds = i == 0 ? s : std::min(seconds, s);
+        }
+        return seconds;
+    };
+    const double plainWith = best("plain", false, true);
+    const double plainWithout = best("plain", false, false);
+    const double zippedWith =
+        archiveAndRead(rc, folder, tree, "zipped", true, 0, true).writeSeconds;
+    const double zippedWithout =
+        archiveAndRead(rc, folder, tree, "zipped", true, 0, false).writeSeconds;
+    std::printf(
+        "checksum file: plain archive %.2f s with digests, %.2f s without (%+.1f%%); compressed "
+        "%.2f s, %.2f s (%+.1f%%)\n",
+        plainWith, plainWithout, 100.0 * (plainWith / plainWithout - 1), zippedWith, zippedWithout,
+        100.0 * (zippedWith / zippedWithout - 1));
     return plain.ok && zipped.ok && splitRun.ok ? 0 : 1;
 }

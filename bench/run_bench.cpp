@@ -71,6 +71,12 @@ int main(int argc, char** argv) {
     report("run: plain copies, full", t.files.size(), t.bytes, copy, r);
     std::filesystem::remove_all(scratch.path() + "/copy");
 
+    auto plainJob = makeJob("Plain", tree, scratch.path() + "/plain", true, false);
+    plainJob->bZipped = false;
+    const double plain = bench::timed([&] { r = BackupJob(ctx, *plainJob, "Plain"); });
+    report("run: plain archive, full", t.files.size(), t.bytes, plain, r);
+    std::filesystem::remove_all(scratch.path() + "/plain");
+
     auto arcJob = makeJob("Arc", tree, scratch.path() + "/arc", true, true);
     const double full = bench::timed([&] { r = BackupJob(ctx, *arcJob, "Arc"); });
     report("run: compressed archive, first", t.files.size(), t.bytes, full, r);

@@ -80,7 +80,7 @@ void clsArchive::NewArchive(const std::string& name, bool clear, bool zip, std::
     // A catalogue that has no checksum file yet (written by an older version) gets one that
     // says how many of its lines it does not cover.
     m_sumsLinesBefore.reset();
-    if (!fs::exists(sumsPath())) {
+    if (writeSums && !fs::exists(sumsPath())) {
         size_t lines = 0;
         if (fs::exists(cataloguePath())) {
             auto content = fs::readFile(cataloguePath(), &error);
@@ -285,7 +285,7 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
     RecSize = ChooseRecSize(expected);
     data.RecSize = RecSize;
     FoldChecksum checksum;
-    ContentDigest digest;
+    m_digest.begin();
     const std::string startVolume = sArcfName;
     data.sArchiveStart = sArcfName;
     std::int64_t sourceOffset = 0;  // bytes of the source archived so far
@@ -317,7 +317,9 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
             break;
         }
         sourceOffset += got;
-        digest.update(std::string_view(block).substr(0, static_cast<size_t>(got)));
+        if (writeSums) {
+            m_digest.update(std::string_view(block).substr(0, static_cast<size_t>(got)));
+        }
         block.resize(static_cast<size_t>(RecSize), '\0');
         if (!writeToVolume(block, current)) {
             cutBack(startVolume, data.dStartOffset, current);
@@ -368,25 +370,28 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
         return kFailed;
     }
     // The file's digest goes beside its line; a file without it would read as damaged.
-    if (!m_sums.isOpen() && m_sums.fOpen(sumsPath(), clsFile::kModeWrite) != clsFile::kOpenOk) {
+    if (writeSums && !m_sums.isOpen() &&
+        m_sums.fOpen(sumsPath(), clsFile::kModeWrite) != clsFile::kOpenOk) {
         fail(m_sums.lastError(), m_sums.diskFull());
         m_catalogue.TruncateFile(catalogueEnd);
         cutBack(startVolume, data.dStartOffset, data.dEndOffset);
         return kFailed;
     }
-    const std::int64_t sumsEnd = m_sums.sizeOnDisk();
-    std::string entry;
-    if (m_sumsLinesBefore && sumsEnd == 0) {
-        entry = sumsHeader(*m_sumsLinesBefore) + "\r\n";
-    }
-    entry += sumsLine(digestOf(text), digest.final()) + "\r\n";
-    const auto entrySize = static_cast<std::int64_t>(entry.size());
-    if (m_sums.fWrite(entry, entrySize, sumsEnd) != entrySize) {
-        fail(m_sums.lastError(), m_sums.diskFull());
-        m_sums.TruncateFile(sumsEnd);
-        m_catalogue.TruncateFile(catalogueEnd);
-        cutBack(startVolume, data.dStartOffset, data.dEndOffset);
-        return kFailed;
+    if (writeSums) {
+        const std::int64_t sumsEnd = m_sums.sizeOnDisk();
+        std::string entry;
+        if (m_sumsLinesBefore && sumsEnd == 0) {
+            entry = sumsHeader(*m_sumsLinesBefore) + "\r\n";
+        }
+        entry += sumsLine(digestOf(text), m_digest.final()) + "\r\n";
+        const auto entrySize = static_cast<std::int64_t>(entry.size());
+        if (m_sums.fWrite(entry, entrySize, sumsEnd) != entrySize) {
+            fail(m_sums.lastError(), m_sums.diskFull());
+            m_sums.TruncateFile(sumsEnd);
+            m_catalogue.TruncateFile(catalogueEnd);
+            cutBack(startVolume, data.dStartOffset, data.dEndOffset);
+            return kFailed;
+        }
     }
 
     dArcOffset = data.dEndOffset;

@@ -9,6 +9,7 @@
 #include "archive/dsk_file.h"
 #include "archive/file.h"
 #include "archive/format.h"
+#include "archive/sums.h"
 #include "platform/date_time.h"
 
 namespace kestrel {
@@ -73,6 +74,9 @@ public:
     bool IsOpened = false;
     std::vector<clsArchiveFileData> Files;
     std::string sName;
+    // False writes no checksum file and computes no digests: a set readers can only check by
+    // the crc. Set before NewArchive; the benchmark measures the digests' cost with it.
+    bool writeSums = true;
 
 private:
     enum class Switch { None, Switched, Failed };
@@ -98,6 +102,7 @@ private:
     std::string m_openVolume;  // base name of the open volume, "" when none
     clsFile m_catalogue;
     clsFile m_sums;  // the checksum file beside the catalogue
+    ParallelDigest m_digest;
     // Set when a new checksum file is begun: the catalogue lines it does not cover.
     std::optional<size_t> m_sumsLinesBefore;
     std::unordered_set<std::string> m_names;  // full names in Files

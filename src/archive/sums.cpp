@@ -44,6 +44,73 @@ Digest ContentDigest::final() {
     return d;
 }
 
+ParallelDigest::~ParallelDigest() {
+    if (m_thread.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+}
+
+void ParallelDigest::begin() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    waitIdle(lock);
+    m_digest = ContentDigest();
+    m_filling.clear();
+}
+
+void ParallelDigest::update(std::string_view bytes) {
+    m_filling.append(bytes);
+    if (m_filling.size() >= kPiece) {
+        handOver();
+    }
+}
+
+void ParallelDigest::waitIdle(std::unique_lock<std::mutex>& lock) {
+    m_changed.wait(lock, [this] { return !m_busy; });
+}
+
+void ParallelDigest::handOver() {
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        waitIdle(lock);
+        m_filling.swap(m_handed);
+        m_busy = true;
+    }
+    m_changed.notify_all();
+    m_filling.clear();
+    if (!m_thread.joinable()) {
+        m_thread = std::thread([this] { work(); });
+    }
+}
+
+Digest ParallelDigest::final() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    waitIdle(lock);
+    // The worker is idle: the digest is the caller's again.
+    m_digest.update(m_filling);
+    m_filling.clear();
+    return m_digest.final();
+}
+
+void ParallelDigest::work() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_busy || m_stop; });
+        if (!m_busy) {
+            return;
+        }
+        lock.unlock();
+        m_digest.update(m_handed);
+        lock.lock();
+        m_busy = false;
+        m_changed.notify_all();
+    }
+}
+
 Digest digestOf(std::string_view bytes) {
     ContentDigest d;
     d.update(bytes);

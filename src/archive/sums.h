@@ -1,10 +1,13 @@
 #pragma once
 
 #include <array>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -37,6 +40,36 @@ public:
 
 private:
     crypto_generichash_state m_state;
+};
+
+// The same digest, computed on a worker thread of its own in large pieces while the caller
+// goes on reading and writing: the archive's and the restore's speed is then that of their I/O,
+// not of the hash. The thread starts with the first large file and ends with the object.
+class ParallelDigest {
+public:
+    ParallelDigest() = default;
+    ~ParallelDigest();
+    ParallelDigest(const ParallelDigest&) = delete;
+    ParallelDigest& operator=(const ParallelDigest&) = delete;
+
+    void begin();
+    void update(std::string_view bytes);
+    Digest final();
+
+private:
+    static constexpr size_t kPiece = 1 << 20;
+    void handOver();
+    void waitIdle(std::unique_lock<std::mutex>& lock);
+    void work();
+
+    ContentDigest m_digest;  // updated by the worker while a piece is handed over
+    std::string m_filling;   // the caller's
+    std::string m_handed;    // the worker's while m_busy
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_busy = false;
+    bool m_stop = false;
+    std::thread m_thread;
 };
 
 Digest digestOf(std::string_view bytes);

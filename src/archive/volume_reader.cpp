@@ -92,7 +92,7 @@ ExtractResult VolumeReader::extract(const clsRestoreFileData& rec, const Sink& s
     }
 
     FoldChecksum checksum;
-    ContentDigest digest;
+    m_digest.begin();
     std::int64_t position = rec.soffs;
     std::int64_t done = 0;
     std::string block;
@@ -125,7 +125,7 @@ ExtractResult VolumeReader::extract(const clsRestoreFileData& rec, const Sink& s
         checksum.fold(block);
         const std::int64_t keep = std::min(rec.recsize, rec.size - done);
         if (expected != nullptr) {
-            digest.update(std::string_view(block).substr(0, static_cast<size_t>(keep)));
+            m_digest.update(std::string_view(block).substr(0, static_cast<size_t>(keep)));
         }
         if (!sink(std::string_view(block).substr(0, static_cast<size_t>(keep)))) {
             return failWith(ExtractStatus::WriteFailed, "the bytes could not be written");
@@ -144,7 +144,7 @@ ExtractResult VolumeReader::extract(const clsRestoreFileData& rec, const Sink& s
         return failWith(ExtractStatus::ChecksumMismatch,
                         "checksum " + actual + " instead of " + rec.crc);
     }
-    if (expected != nullptr && digest.final() != *expected) {
+    if (expected != nullptr && m_digest.final() != *expected) {
         return failWith(ExtractStatus::ChecksumMismatch,
                         "the BLAKE2b digest is not the one recorded when the file was archived");
     }

@@ -74,6 +74,7 @@ private:
     clsFile m_file;
     std::string m_openBase;
     std::string m_openPath;
+    ParallelDigest m_digest;
 };
 
 const char* extractStatusText(ExtractStatus status);
