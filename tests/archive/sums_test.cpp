@@ -25,6 +25,29 @@ TEST(Sums, DigestsAndTheirText) {
     EXPECT_EQ(pieces.final(), d);
 }
 
+TEST(Sums, TheWorkerThreadsDigestEqualsTheDirectOne) {
+    // Sizes around the worker's 1 MB pieces, fed in uneven slices, one object reused.
+    ParallelDigest parallel;
+    for (const size_t size :
+         {size_t{0}, size_t{1}, (size_t{1} << 20) - 1, size_t{1} << 20, (size_t{3} << 20) + 17}) {
+        std::string bytes(size, '\0');
+        for (size_t i = 0; i < size; ++i) {
+            bytes[i] = static_cast<char>((i * 131 + size) % 251);
+        }
+        parallel.begin();
+        for (size_t at = 0, slice = 1; at < size; at += slice, slice = slice * 3 + 7) {
+            parallel.update(std::string_view(bytes).substr(at, slice));
+        }
+        EXPECT_EQ(parallel.final(), digestOf(bytes)) << size;
+    }
+    // A file abandoned half-way (a failed read) does not leak into the next one.
+    parallel.begin();
+    parallel.update(std::string(3 << 20, 'x'));
+    parallel.begin();
+    parallel.update("abc");
+    EXPECT_EQ(parallel.final(), digestOf("abc"));
+}
+
 TEST(Sums, ParsingKeepsGoodEntriesAndNumbersDamagedOnes) {
     const std::string good = "line=" + kLine + "\r\n";
     auto sums = parseSums(sumsHeader(3) + "\r\n" + good + "line=" + std::string(64, 'z') +
