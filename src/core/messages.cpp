@@ -177,6 +177,37 @@ const std::vector<MessageDefault>& defaultMessages() {
          "could not be kept."},
         {"strMsgStoreEndFailed",
          "FAIL: Can't write the outcome of the backup %d to the backup list!"},
+        // Day and month names of the next-run texts.
+        {"strMsgMonday", "Monday"},
+        {"strMsgTuesday", "Tuesday"},
+        {"strMsgWednesday", "Wednesday"},
+        {"strMsgThursday", "Thursday"},
+        {"strMsgFriday", "Friday"},
+        {"strMsgSaturday", "Saturday"},
+        {"strMsgSunday", "Sunday"},
+        {"strMsgJan", "Jan"},
+        {"strMsgFeb", "Feb"},
+        {"strMsgMar", "Mar"},
+        {"strMsgApr", "Apr"},
+        {"strMsgMay", "May"},
+        {"strMsgJun", "Jun"},
+        {"strMsgJul", "Jul"},
+        {"strMsgAug", "Aug"},
+        {"strMsgSep", "Sep"},
+        {"strMsgOct", "Oct"},
+        {"strMsgNov", "Nov"},
+        {"strMsgDec", "Dec"},
+        // Why a scheduled backup did not start when it was due.
+        {"strMsgSchedBlocked",
+         "%d was due at %t but not started: scheduled backups are blocked while the main window "
+         "is open"},
+        {"strMsgSchedBusy",
+         "%d is due at %t while another backup runs; it starts when that one ends"},
+        {"strMsgSchedAlreadyRan", "%d was due at %t but not started: it already ran for that time"},
+        {"strMsgSchedDelayedStart", "Starting %d, which fell due while another backup ran"},
+        {"strMsgSchedCatchUp", "%d missed its scheduled run of %t; it runs now"},
+        {"strMsgServiceLinger",
+         "To keep it running while you are not logged in: loginctl enable-linger %s"},
     };
     return kTable;
 }

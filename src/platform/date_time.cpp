@@ -114,7 +114,7 @@ std::int64_t DateTime::timeOfDay() const {
     return m_seconds - floorDiv(m_seconds, 86400) * 86400;
 }
 
-std::string DateTime::format(std::string_view pattern) const {
+std::string DateTime::format(std::string_view pattern, const DateNames* names) const {
     const Civil c = civilFromDays(floorDiv(m_seconds, 86400) + kZeroDateDays);
     std::string out;
     size_t i = 0;
@@ -129,13 +129,17 @@ std::string DateTime::format(std::string_view pattern) const {
             out += kMonthNames[c.month - 1];
             i += 4;
         } else if (starts("MMM")) {
-            out += std::string_view(kMonthNames[c.month - 1]).substr(0, 3);
+            if (names != nullptr) {
+                out += names->shortMonths[c.month - 1];
+            } else {
+                out += std::string_view(kMonthNames[c.month - 1]).substr(0, 3);
+            }
             i += 3;
         } else if (starts("MM")) {
             out += twoDigits(static_cast<int>(c.month));
             i += 2;
         } else if (starts("dddd")) {
-            out += kDayNames[weekday() - 1];
+            out += names != nullptr ? names->days[weekday() - 1] : kDayNames[weekday() - 1];
             i += 4;
         } else if (starts("ddd")) {
             out += std::string_view(kDayNames[weekday() - 1]).substr(0, 3);

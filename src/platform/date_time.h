@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <compare>
 #include <cstdint>
 #include <optional>
@@ -7,6 +8,12 @@
 #include <string_view>
 
 namespace kestrel {
+
+// Day and month names for DateTime::format, in the user's language.
+struct DateNames {
+    std::array<std::string, 7> days;          // Monday first
+    std::array<std::string, 12> shortMonths;  // "Jan" ... "Dec"
+};
 
 // A civil date and time of day in local time, to the second, as the job store, the schedules
 // and the log use them. The default value is the zero date, 30 Dec 1899 00:00:00, which stands
@@ -38,8 +45,9 @@ public:
     DateTime addSeconds(std::int64_t s) const { return DateTime(m_seconds + s); }
 
     // Formats with the tokens yyyy, MMMM, MMM, MM, dddd, ddd, dd, HH, mm, ss; every other
-    // character is copied. Month and day names are English.
-    std::string format(std::string_view pattern) const;
+    // character is copied. Month and day names are English unless names are given (which
+    // supply dddd and MMM).
+    std::string format(std::string_view pattern, const DateNames* names = nullptr) const;
 
     auto operator<=>(const DateTime&) const = default;
 
