@@ -21,7 +21,12 @@ DateTime toLocalDateTime(std::int64_t unixSeconds) {
 
 std::uint64_t SystemClock::tickMs() {
     struct timespec ts {};
+#ifdef CLOCK_BOOTTIME
+    // Counts a suspended machine's sleep too, so that a scheduler sees it woke up.
+    ::clock_gettime(CLOCK_BOOTTIME, &ts);
+#else
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
+#endif
     return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
            static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
 }

@@ -13,7 +13,8 @@ public:
     virtual ~Clock() = default;
     // The current local date and time.
     virtual DateTime now() = 0;
-    // Milliseconds from an arbitrary start; never goes backwards. Time-outs are measured on it.
+    // Milliseconds from an arbitrary start, sleep included; never goes backwards. Time-outs are
+    // measured on it.
     virtual std::uint64_t tickMs() = 0;
 };
 
