@@ -20,8 +20,8 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
     std::vector<std::unique_ptr<Command>> commands;
     for (auto make :
-         {makeListCommand, makeShowCommand, makeNewCommand, makeDeleteCommand, makeRunCommand,
-          makeSessionsCommand, makeLsCommand, makeRestoreCommand, makeFtpLsCommand,
+         {makeListCommand, makeShowCommand, makeNewCommand, makeEditCommand, makeDeleteCommand,
+          makeRunCommand, makeSessionsCommand, makeLsCommand, makeRestoreCommand, makeFtpLsCommand,
           makeFtpMkdirCommand, makeCatalogueCommand, makeVerifyCommand}) {
         commands.push_back(make());
     }

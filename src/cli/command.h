@@ -52,6 +52,7 @@ public:
 std::unique_ptr<Command> makeListCommand();
 std::unique_ptr<Command> makeShowCommand();
 std::unique_ptr<Command> makeNewCommand();
+std::unique_ptr<Command> makeEditCommand();
 std::unique_ptr<Command> makeDeleteCommand();
 std::unique_ptr<Command> makeRunCommand();
 std::unique_ptr<Command> makeSessionsCommand();

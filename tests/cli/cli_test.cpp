@@ -46,8 +46,9 @@ protected:
 TEST_F(CliTest, HelpExplainsEveryCommand) {
     const Result r = run({"--help"});
     EXPECT_EQ(r.code, 0);
-    for (const char* command : {"list", "show", "new", "delete", "run", "sessions", "ls", "restore",
-                                "catalogue", "verify", "ftp-ls", "ftp-mkdir", "--home"}) {
+    for (const char* command :
+         {"list", "show", "new", "edit", "delete", "run", "sessions", "ls", "restore", "catalogue",
+          "verify", "ftp-ls", "ftp-mkdir", "--home"}) {
         EXPECT_NE(r.out.find(command), std::string::npos) << command;
     }
     const Result newHelp = run({"new", "--help"});
@@ -115,6 +116,10 @@ TEST_F(CliTest, NewListShowAndDeleteOnAFreshProgramFolder) {
     EXPECT_NE(r.out.find("Incremental"), std::string::npos);
     EXPECT_NE(r.out.find("ftp://u@ftp.example.org:21/backups"), std::string::npos);
     EXPECT_NE(r.out.find("Never"), std::string::npos);
+    // The schedule starts counting on Sunday 6 December at 10:00: its first run is the Monday.
+    EXPECT_NE(r.out.find("NEXT RUN"), std::string::npos);
+    EXPECT_NE(r.out.find("Monday, Dec 07 at 08:00"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Not scheduled"), std::string::npos);
 
     r = run({"show", "New backup 1"});
     ASSERT_EQ(r.code, 0);

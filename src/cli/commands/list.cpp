@@ -1,6 +1,7 @@
 #include "cli/command.h"
 #include "cli/commands/job_text.h"
 #include "core/app_context.h"
+#include "jobs/next_start.h"
 #include "runner/job_runner.h"
 
 namespace kestrel {
@@ -9,7 +10,8 @@ namespace {
 class ListCommand : public Command {
 public:
     CLI::App* add(CLI::App& app) override {
-        return app.add_subcommand("list", "List the jobs with type, destination, last run, status");
+        return app.add_subcommand(
+            "list", "List the jobs with type, next run, destination, last run, status");
     }
 
     int run(CliEnv& env) override {
@@ -19,13 +21,14 @@ public:
             return kExitOk;
         }
         const Messages& m = env.ctx.messages;
+        const DateTime now = env.ctx.clock.now();
         std::vector<std::vector<std::string>> rows = {
-            {"NAME", "TYPE", "STORAGE", "DESTINATION", "LAST OK", "STATUS"}};
+            {"NAME", "TYPE", "STORAGE", "NEXT RUN", "DESTINATION", "LAST OK", "STATUS"}};
         for (const auto& job : jobs) {
             rows.push_back({job->sName,
                             m.GetMessage(job->bIncremental ? "strMsgIncremental" : "strMsgFull"),
-                            storageText(m, *job), destinationText(*job), lastRunText(m, *job),
-                            statusText(job->enumStatus)});
+                            storageText(m, *job), nextRunText(*job, now, m), destinationText(*job),
+                            lastRunText(m, *job), statusText(job->enumStatus)});
         }
         printTable(env.out, rows);
         return kExitOk;
