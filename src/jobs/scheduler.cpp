@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "core/app_context.h"
+#include "core/run_control.h"
+#include "core/settings.h"
 #include "jobs/next_start.h"
 
 namespace kestrel {
@@ -36,10 +37,11 @@ std::string stamp(const DateTime& t) {
 
 }  // namespace
 
-Scheduler::Scheduler(AppContext& ctx, ScheduledRuns& runs) : m_ctx(ctx), m_runs(runs) {}
+Scheduler::Scheduler(RunControl& rc, Settings& settings, ScheduledRuns& runs)
+    : m_rc(rc), m_settings(settings), m_runs(runs) {}
 
 bool Scheduler::catchUpOn() const {
-    return m_ctx.settings.general("CatchUpMissedRuns", "0") == "1";
+    return m_settings.general("CatchUpMissedRuns", "0") == "1";
 }
 
 bool Scheduler::advanceWindow(const DateTime& now, std::uint64_t tickMs, DateTime* from) {
@@ -69,7 +71,7 @@ void Scheduler::notStarted(const std::string& key, const Due& due) {
         return;
     }
     state.loggedFor = due.moment;
-    m_ctx.WriteLog(m_ctx.messages.format(key, {{"%d", due.name}, {"%t", stamp(due.moment)}}));
+    m_rc.WriteLog(m_rc.format(key, {{"%d", due.name}, {"%t", stamp(due.moment)}}));
 }
 
 void Scheduler::collectDue(const Jobs& jobs, const DateTime& now, const DateTime& from,
@@ -146,10 +148,10 @@ std::vector<std::string> Scheduler::pending() const {
 }
 
 void Scheduler::tick() {
-    const DateTime now = m_ctx.clock.now();
+    const DateTime now = m_rc.clock.now();
     const std::optional<DateTime> previous = m_lastNow;
     DateTime from;
-    const bool steady = advanceWindow(now, m_ctx.clock.tickMs(), &from);
+    const bool steady = advanceWindow(now, m_rc.clock.tickMs(), &from);
     const Jobs jobs = m_runs.jobs();
 
     std::vector<Due> due;
@@ -159,7 +161,7 @@ void Scheduler::tick() {
         collectMissed(jobs, now, previous, due);
     }
 
-    if (m_ctx.host.windowVisible() && m_ctx.settings.blockSchedule) {
+    if (m_rc.host.windowVisible() && m_settings.blockSchedule) {
         for (const Due& d : due) {
             notStarted("strMsgSchedBlocked", d);
         }
@@ -190,7 +192,7 @@ void Scheduler::tick() {
         });
         runAll(std::move(toRun));
     }
-    recomputeStale(m_ctx.clock.now());
+    recomputeStale(m_rc.clock.now());
 }
 
 void Scheduler::runAll(std::vector<Due> due) {
@@ -211,10 +213,10 @@ void Scheduler::runAll(std::vector<Due> due) {
             break;
         }
         if (d.catchUp) {
-            m_ctx.WriteLog(m_ctx.messages.format("strMsgSchedCatchUp",
-                                                 {{"%d", d.name}, {"%t", stamp(d.moment)}}));
+            m_rc.WriteLog(
+                m_rc.format("strMsgSchedCatchUp", {{"%d", d.name}, {"%t", stamp(d.moment)}}));
         } else if (d.delayed) {
-            m_ctx.WriteLog(m_ctx.messages.format("strMsgSchedDelayedStart", {{"%d", d.name}}));
+            m_rc.WriteLog(m_rc.format("strMsgSchedDelayedStart", {{"%d", d.name}}));
         }
         const DateTime before = m_state[d.name].startedFor;
         m_state[d.name].startedFor = d.moment;
@@ -241,10 +243,10 @@ void Scheduler::runAll(std::vector<Due> due) {
 }
 
 void Scheduler::refresh() {
-    const DateTime now = m_ctx.clock.now();
+    const DateTime now = m_rc.clock.now();
     for (const auto& job : m_runs.jobs()) {
         const DateTime before = job->nextStart;
-        ComputeNextStart(*job, now, m_ctx.messages);
+        ComputeNextStart(*job, now, m_rc.messages);
         JobState& state = m_state[job->sName];
         // An hourly start is always computed in the next clock hour: a recomputation after
         // another job's run would push a start still ahead in this hour past it, for ever. An
@@ -270,7 +272,7 @@ void Scheduler::recomputeStale(const DateTime& now) {
     const DateTime ran = onceRanSentinel();
     for (const auto& job : m_runs.jobs()) {
         if (scheduleActive(*job) && job->nextStart != ran && toMinute(job->nextStart) < minute) {
-            ComputeNextStart(*job, now, m_ctx.messages);
+            ComputeNextStart(*job, now, m_rc.messages);
         }
     }
 }

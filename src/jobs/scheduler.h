@@ -11,7 +11,8 @@
 
 namespace kestrel {
 
-struct AppContext;
+class RunControl;
+class Settings;
 
 // What the scheduler starts its runs through: the job runner, seen from the layer below it.
 class ScheduledRuns {
@@ -35,7 +36,7 @@ public:
 // missed, unless the setting "CatchUpMissedRuns" is "1".
 class Scheduler {
 public:
-    Scheduler(AppContext& ctx, ScheduledRuns& runs);
+    Scheduler(RunControl& rc, Settings& settings, ScheduledRuns& runs);
 
     void tick();
     // Recomputes every job's next start (the job list's rebuild).
@@ -68,7 +69,8 @@ private:
     void recomputeStale(const DateTime& now);
     bool catchUpOn() const;
 
-    AppContext& m_ctx;
+    RunControl& m_rc;
+    Settings& m_settings;
     ScheduledRuns& m_runs;
     std::unordered_map<std::string, JobState> m_state;
     std::vector<Due> m_pending;

@@ -1,6 +1,9 @@
 #include "platform/process.h"
 
+#include <cstdlib>
+
 #include <errno.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -56,6 +59,16 @@ std::optional<int> runProcess(const std::vector<std::string>& argv,
 
 int currentProcessId() {
     return static_cast<int>(::getpid());
+}
+
+std::string currentUserName() {
+    if (const char* user = std::getenv("USER"); user != nullptr && *user != '\0') {
+        return user;
+    }
+    if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr) {
+        return pw->pw_name;
+    }
+    return "";
 }
 
 }  // namespace kestrel

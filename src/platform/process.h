@@ -17,4 +17,7 @@ std::optional<int> runProcess(const std::vector<std::string>& argv,
 // The id of this process.
 int currentProcessId();
 
+// The name of the user this process runs as ($USER, else the password database).
+std::string currentUserName();
+
 }  // namespace kestrel

@@ -1,9 +1,10 @@
 #include "runner/runner_scheduler.h"
+#include "core/app_context.h"
 
 namespace kestrel {
 
 RunnerScheduler::RunnerScheduler(AppContext& ctx, JobRunner& runner)
-    : m_runner(runner), m_scheduler(ctx, *this) {
+    : m_runner(runner), m_scheduler(ctx.control, ctx.settings, *this) {
     m_runner.addObserver(this);
     m_scheduler.refresh();
 }

@@ -67,7 +67,7 @@ class SchedulerTest : public ::testing::Test {
 protected:
     test::TestContext t;
     FakeRuns runs{t.clock};
-    Scheduler scheduler{*t.ctx, runs};
+    Scheduler scheduler{t.ctx->control, t.ctx->settings, runs};
 
     // Ticks once a second for the given number of seconds.
     void tickFor(int seconds) {
@@ -237,7 +237,7 @@ protected:
         EXPECT_TRUE(ctx.initialise());
         FakeRuns runs(clock);
         runs.add("Night", kScheduleDaily, 127, at(2026, 1, 1), timeOfDay);
-        Scheduler scheduler(ctx, runs);
+        Scheduler scheduler(ctx.control, ctx.settings, runs);
         clock.unix = from;
         scheduler.refresh();
         for (; clock.unix < to; ++clock.unix) {
