@@ -1,0 +1,274 @@
+#include "app/program.h"
+
+#include "app/headless_host.h"
+#include "core/app_context.h"
+#include "platform/file_lock.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "platform/service_manager.h"
+#include "runner/job_runner.h"
+#include "runner/runner_scheduler.h"
+
+namespace kestrel {
+namespace {
+
+constexpr const char* kDisplayName = "Kestrel service";
+constexpr std::chrono::milliseconds kTick{1000};
+
+enum class CommandLine { Install, Uninstall, Stop, Restart, StartService };
+
+CommandLine classify(const std::string& text) {
+    // Exactly and with case: "/I" and "/i " are none of these.
+    if (text == "/i") {
+        return CommandLine::Install;
+    }
+    if (text == "/u") {
+        return CommandLine::Uninstall;
+    }
+    if (text == "/service stop") {
+        return CommandLine::Stop;
+    }
+    if (text == "/service restart") {
+        return CommandLine::Restart;
+    }
+    return CommandLine::StartService;
+}
+
+class Program {
+public:
+    explicit Program(ProgramEnv& env) : m_env(env), m_ctx(env.folder, env.clock, env.host) {}
+
+    int start(const std::vector<std::string>& args);
+
+private:
+    bool takeInstanceLock();
+    bool loadJobs(bool prepareTemp);
+    // True when the program is to end.
+    bool runCommandLine(CommandLine command);
+    bool InstallService();
+    bool UninstallService();
+    void startService();
+    // Asks; true when the user (or the safe default) said to quit.
+    bool QuitProgram(bool ask);
+    void loop();
+    void tick();
+
+    ProgramEnv& m_env;
+    AppContext m_ctx;
+    std::optional<JobRunner> m_runner;
+    std::optional<RunnerScheduler> m_scheduler;
+    FileLock m_instance;
+    bool m_isService = false;
+    std::uint64_t m_lastTickMs = 0;
+};
+
+int Program::start(const std::vector<std::string>& args) {
+    if (m_env.headless != nullptr) {
+        // Questions nobody can answer here are answered by default and kept in the log.
+        m_env.headless->setNoticeSink([this](const std::string& text) { m_ctx.WriteLog(text); });
+    }
+    // The language first, so that every later text is in it; nothing is written yet.
+    m_ctx.settings.loadStartupValues(m_ctx.paths);
+    m_ctx.messages.FillMessages(m_ctx.settings.languageFilePath);
+
+    // A control command must reach a running instance's service, and must not touch the
+    // temporary folder that instance may be running a backup in.
+    const std::string text = commandLineText(args);
+    const bool services = m_env.services.available();
+    const CommandLine command = services ? classify(text) : CommandLine::StartService;
+    const bool control = command != CommandLine::StartService;
+    if (!control && !takeInstanceLock()) {
+        return 0;
+    }
+    if (!loadJobs(!control)) {
+        tell(m_ctx.host, m_ctx.msg("strMsgSystemVarsError"), MsgIcon::Critical);
+        return 1;
+    }
+    m_ctx.WriteLog(m_ctx.msg("strMsgProgramStarted"));
+    m_ctx.WriteLog(m_ctx.messages.format("strMsgBackupItemsLoaded",
+                                         {{"%d", std::to_string(m_runner->jobs().count())}}));
+    if (services && runCommandLine(command)) {
+        return 0;
+    }
+    if (control) {
+        // Declined to quit: the normal start, instance check included.
+        if (!takeInstanceLock()) {
+            return 0;
+        }
+        if (!loadJobs(true)) {
+            tell(m_ctx.host, m_ctx.msg("strMsgSystemVarsError"), MsgIcon::Critical);
+            return 1;
+        }
+    }
+    m_scheduler.emplace(m_ctx, *m_runner);
+    if (services && m_ctx.settings.RunAsService == 1) {
+        startService();
+    }
+    loop();
+    return 0;
+}
+
+bool Program::takeInstanceLock() {
+    std::string error;
+    if (!fs::makeDirs(m_ctx.paths.home(), &error)) {
+        tell(m_ctx.host, m_ctx.msg("strMsgSystemVarsError") + " (" + error + ")",
+             MsgIcon::Critical);
+        return false;
+    }
+    // Held until the process ends; the kernel lets go of it after a crash too.
+    return m_instance.tryLock(m_ctx.paths.path("kestrel.lock"), &error) ==
+           FileLock::Result::Acquired;
+}
+
+bool Program::loadJobs(bool prepareTemp) {
+    std::string error;
+    if (!fs::makeDirs(m_ctx.paths.home(), &error)) {
+        return false;
+    }
+    if (!m_runner) {
+        m_runner.emplace(m_ctx);
+    }
+    return prepareTemp ? m_runner->LoadJobs() : m_runner->readJobs();
+}
+
+bool Program::runCommandLine(CommandLine command) {
+    const auto named = [&](const char* key) {
+        return m_ctx.messages.format(key, {{"%s", kDisplayName}});
+    };
+    switch (command) {
+        case CommandLine::Install:
+            if (InstallService()) {
+                tell(m_ctx.host,
+                     named("strMsgSuccInstall") + "\n" +
+                         m_ctx.messages.format("strMsgServiceLinger", {{"%s", currentUserName()}}),
+                     MsgIcon::Information);
+                (void)m_ctx.settings.saveGeneral("RunAsService", "1");
+                m_ctx.settings.RunAsService = 1;
+            } else {
+                tell(m_ctx.host, named("strMsgFailInstall"), MsgIcon::Critical);
+                (void)m_ctx.settings.saveGeneral("RunAsService", "0");
+                m_ctx.settings.RunAsService = 0;
+            }
+            return QuitProgram(true);
+        case CommandLine::Uninstall:
+            // The setting stays as it was; only the flag follows the outcome.
+            if (UninstallService()) {
+                tell(m_ctx.host, named("strMsgSuccUninst"), MsgIcon::Information);
+                m_ctx.settings.RunAsService = 0;
+            } else {
+                tell(m_ctx.host, named("strMsgFailUninst"), MsgIcon::Critical);
+                m_ctx.settings.RunAsService = 1;
+            }
+            return QuitProgram(true);
+        case CommandLine::Stop:
+        case CommandLine::Restart: {
+            std::string error;
+            if (!m_env.services.stop(&error)) {
+                m_ctx.WriteLog(error);
+            }
+            if (command == CommandLine::Restart && !m_env.services.start(&error)) {
+                m_ctx.WriteLog(error);
+            }
+            return QuitProgram(true);
+        }
+        case CommandLine::StartService:
+            startService();
+            return false;
+    }
+    return false;
+}
+
+bool Program::InstallService() {
+    std::string error;
+    const bool ok = m_env.services.install(m_env.executable, m_env.homeFromEnvironment, &error);
+    if (!ok) {
+        m_ctx.WriteLog(error);
+    }
+    return ok;
+}
+
+bool Program::UninstallService() {
+    std::string error;
+    if (m_env.services.running()) {
+        (void)m_env.services.stop(&error);
+    }
+    const bool ok = m_env.services.uninstall(&error);
+    m_env.services.logEvent(
+        109, 1,
+        "Uninstallservice->[" + std::string(ok ? "0" : "1") + "]" + (ok ? std::string() : error));
+    if (!ok) {
+        m_ctx.WriteLog(error);
+    }
+    return ok;
+}
+
+void Program::startService() {
+    // Started by the service manager: this process is the service. Its start event comes once.
+    const bool service = m_env.services.isThisProcessTheService();
+    if (service && !m_isService) {
+        m_isService = true;
+        m_ctx.WriteLog("Kestrel started as a service ...");
+    }
+}
+
+bool Program::QuitProgram(bool ask) {
+    if (ask && kestrel::ask(m_ctx.host, m_ctx.msg("strMsgQuitAsk"), MsgIcon::Question,
+                            MsgButtons::YesNo, MsgAnswer::Yes) != MsgAnswer::Yes) {
+        return false;
+    }
+    m_ctx.WriteLog(m_ctx.msg("strMsgClosingProgram"));
+    // Every change and every run's outcome is in the store already; nothing waits to be written.
+    m_ctx.WriteLog(m_ctx.msg("strMsgProgramClosed"));
+    return true;
+}
+
+void Program::tick() {
+    m_lastTickMs = m_ctx.clock.tickMs();
+    m_scheduler->tick();
+    if (m_env.afterTick) {
+        m_env.afterTick(m_ctx);
+    }
+}
+
+void Program::loop() {
+    if (m_env.headless != nullptr) {
+        // A long run yields often: the scheduler keeps ticking inside it, so that what falls
+        // due meanwhile starts when it ends.
+        m_env.headless->setYieldHook([this] {
+            if (m_ctx.clock.tickMs() - m_lastTickMs >= static_cast<std::uint64_t>(kTick.count())) {
+                tick();
+            }
+        });
+    }
+    for (;;) {
+        tick();
+        if (m_env.stopRequested() || m_runner->quitPending() || m_env.waitForStop(kTick)) {
+            break;
+        }
+    }
+    if (m_isService) {
+        m_ctx.WriteLog("Kestrel service stopped!");
+    }
+    (void)m_runner->requestQuit();
+    QuitProgram(false);
+    if (m_env.headless != nullptr) {
+        m_env.headless->setYieldHook(nullptr);
+    }
+}
+
+}  // namespace
+
+std::string commandLineText(const std::vector<std::string>& args) {
+    std::string text;
+    for (size_t i = 0; i < args.size(); ++i) {
+        text += (i == 0 ? "" : " ") + args[i];
+    }
+    return text;
+}
+
+int StartProgram(const std::vector<std::string>& args, ProgramEnv& env) {
+    Program program(env);
+    return program.start(args);
+}
+
+}  // namespace kestrel

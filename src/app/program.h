@@ -1,0 +1,48 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/program_folder.h"
+
+namespace kestrel {
+
+struct AppContext;
+class Clock;
+class HeadlessHost;
+class Host;
+class ServiceManager;
+
+// What the program runs with, so that a test can give it a fake clock, host and service manager.
+struct ProgramEnv {
+    ProgramFolder folder;
+    Clock& clock;
+    Host& host;
+    // The same host when it is the headless one (its yields then serve the program's loop),
+    // else null.
+    HeadlessHost* headless;
+    ServiceManager& services;
+    // The absolute path of this program, for the service's unit.
+    std::string executable = {};
+    // The program folder the process was told through $KESTREL_HOME: the service gets the same.
+    std::optional<std::string> homeFromEnvironment = {};
+    // Blocks up to the given time; true when the program is to stop (a stop signal).
+    std::function<bool(std::chrono::milliseconds)> waitForStop = {};
+    // Whether a stop was requested, without waiting.
+    std::function<bool()> stopRequested = {};
+    // Called after every tick of the loop, with the program's context (tests look in).
+    std::function<void(AppContext&)> afterTick = {};
+};
+
+// The program's life: start-up, the command line and the service, the scheduler's loop, quit.
+// Returns the exit code. A second instance in the same program folder ends at once with 0.
+int StartProgram(const std::vector<std::string>& args, ProgramEnv& env);
+
+// The whole argument text as the command line table compares it: the arguments joined by
+// single blanks.
+std::string commandLineText(const std::vector<std::string>& args);
+
+}  // namespace kestrel

@@ -1,0 +1,180 @@
+// The kestrel program as a user and the service manager start it: one instance per program
+// folder, the service's command lines, and a stop in the middle of a run.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "core/app_context.h"
+#include "support/program.h"
+#include "support/test_context.h"
+
+namespace kestrel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class KestrelProcessTest : public ::testing::Test {
+protected:
+    test::TestContext t;
+    test::TempDir sandbox;  // a fake systemctl, the user manager's runtime folder, the config
+
+    void SetUp() override {
+        // A user manager that answers, as far as the program can tell, and records its calls.
+        sandbox.write("runtime/systemd/private", "");
+        sandbox.write("bin/systemctl",
+                      "#!/bin/sh\necho \"$*\" >> " + sandbox.file("calls") + "\nexit 0\n");
+        std::filesystem::permissions(sandbox.file("bin/systemctl"),
+                                     std::filesystem::perms::owner_all);
+    }
+    std::vector<std::string> kestrel(const std::vector<std::string>& args,
+                                     const std::vector<std::string>& extraEnv = {}) const {
+        std::vector<std::string> argv = {"/usr/bin/env",
+                                         "-u",
+                                         "INVOCATION_ID",
+                                         "-u",
+                                         "DISPLAY",
+                                         "-u",
+                                         "WAYLAND_DISPLAY",
+                                         "KESTREL_HOME=" + t.home(),
+                                         "XDG_RUNTIME_DIR=" + sandbox.file("runtime"),
+                                         "XDG_CONFIG_HOME=" + sandbox.file("config"),
+                                         "PATH=" + sandbox.file("bin") + ":/usr/bin:/bin"};
+        argv.insert(argv.end(), extraEnv.begin(), extraEnv.end());
+        argv.push_back(std::string(KESTREL_BINARY_DIR) + "/bin/kestrel");
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
+    std::string calls() const {
+        return std::filesystem::exists(sandbox.file("calls")) ? test::readAll(sandbox.file("calls"))
+                                                              : "";
+    }
+    size_t count(const std::string& text) const {
+        const std::string log = t.logFile();
+        size_t n = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+            ++n;
+        }
+        return n;
+    }
+    // Waits for the program to write a log line (it logs as it goes); false after a minute.
+    bool waitForLog(const std::string& text, size_t times = 1) const {
+        const auto end = Clock::now() + std::chrono::seconds(60);
+        while (count(text) < times) {
+            if (Clock::now() > end) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+    test::ProgramResult cli(std::vector<std::string> args) const {
+        args.insert(args.begin(), {test::cliPath(), "--home", t.home()});
+        return test::runProgram(args);
+    }
+};
+
+TEST_F(KestrelProcessTest, OneInstancePerProgramFolderAndNoStaleLockAfterAKill) {
+    test::Program first(kestrel({}));
+    ASSERT_TRUE(waitForLog("backup items loaded!"));
+    const std::string before = t.logFile();
+    const test::ProgramResult second = test::runProgram(kestrel({}));
+    EXPECT_EQ(second.code, 0) << second.err;
+    EXPECT_EQ(t.logFile(), before) << "the second instance wrote to the log";
+
+    first.signal(SIGKILL);
+    EXPECT_EQ(first.wait().code, 128 + SIGKILL);
+    test::Program third(kestrel({}));
+    ASSERT_TRUE(waitForLog("backup items loaded!", 2)) << "the dead instance's lock stayed";
+    third.signal(SIGTERM);
+    const test::ProgramResult ended = third.wait();
+    EXPECT_EQ(ended.code, 0);
+    EXPECT_EQ(count("Program closed!"), 1u) << t.logFile() << ended.err;
+}
+
+TEST_F(KestrelProcessTest, ServiceCommandLines) {
+    // Restart: stop, then start; the question to quit takes its default without a display.
+    test::ProgramResult r = test::runProgram(kestrel({"/service", "restart"}));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(calls(), "--user stop kestrel.service\n--user start kestrel.service\n");
+
+    // "/I" is no install: the program starts as usual.
+    std::filesystem::remove(sandbox.file("calls"));
+    test::Program upper(kestrel({"/I"}));
+    ASSERT_TRUE(waitForLog("backup items loaded!", 2));
+    upper.signal(SIGTERM);
+    EXPECT_EQ(upper.wait().code, 0);
+    EXPECT_EQ(calls().find("enable"), std::string::npos) << calls();
+
+    // Install writes the unit for this program and program folder, and enables it.
+    r = test::runProgram(kestrel({"/i"}));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(calls().find("--user daemon-reload\n--user enable kestrel.service\n"),
+              std::string::npos)
+        << calls();
+    const std::string unit = test::readAll(sandbox.file("config/systemd/user/kestrel.service"));
+    EXPECT_NE(unit.find("/bin/kestrel /service start"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("KESTREL_HOME=" + t.home()), std::string::npos) << unit;
+    EXPECT_EQ(t.ctx->settings.general("RunAsService"), "1");
+    EXPECT_NE(r.err.find("loginctl enable-linger"), std::string::npos) << r.err;
+}
+
+TEST_F(KestrelProcessTest, AServiceStopDuringALongRunAbortsItAndKeepsEverySession) {
+    // A first session, small; then enough to keep a compressed run busy for a while.
+    const std::string first = sandbox.write("src/first.txt", "first session");
+    std::filesystem::create_directories(sandbox.file("dest"));
+    ASSERT_EQ(
+        cli({"new", "--name", "Job", "--source", sandbox.file("src"), "--dest",
+             sandbox.file("dest"), "--type", "incremental", "--storage", "compressed", "--split",
+             "4M", "--schedule", "hourly:00", "--schedule-from", "2020-01-01 00:00"})
+            .code,
+        0);
+    ASSERT_EQ(cli({"run", "Job"}).code, 0);
+    std::mt19937 random(7);
+    for (int i = 0; i < 24; ++i) {
+        std::string bytes(4 << 20, '\0');
+        for (char& c : bytes) {
+            c = static_cast<char>(random());
+        }
+        sandbox.write("src/big" + std::to_string(i) + ".bin", bytes);
+    }
+    // Missed runs are caught up at start: as if the last good run was long ago.
+    ASSERT_TRUE(t.ctx->settings.saveGeneral("CatchUpMissedRuns", "1"));
+    std::string store = test::readAll(t.ctx->storePath());
+    const size_t ok = store.find("OKLast=");
+    ASSERT_NE(ok, std::string::npos);
+    store.replace(ok, 19, "OKLast=202001010000");
+    t.dir.write("backups.ini", store);
+
+    // Started as the service manager starts it: this very process is the unit's main process.
+    std::vector<std::string> argv = {"/bin/sh", "-c", "SYSTEMD_EXEC_PID=$$ exec \"$@\"", "sh"};
+    for (const std::string& a : kestrel({"/service", "start"}, {"INVOCATION_ID=test"})) {
+        argv.push_back(a);
+    }
+    test::Program service(argv);
+    ASSERT_TRUE(waitForLog("added to archive", 2)) << t.logFile();
+    const auto stopped = Clock::now();
+    service.signal(SIGTERM);
+    const test::ProgramResult r = service.wait();
+    EXPECT_LT(Clock::now() - stopped, std::chrono::seconds(20));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(count("Kestrel started as a service ...") == 1);
+    EXPECT_TRUE(count("missed its scheduled run") == 1);
+    EXPECT_TRUE(count("Kestrel service stopped!") == 1);
+    EXPECT_TRUE(count("Program closed!") == 1);
+
+    // The store says how the run ended; the earlier session is whole.
+    EXPECT_NE(cli({"list"}).out.find("aborted"), std::string::npos) << cli({"list"}).out;
+    const test::ProgramResult verified = cli({"verify", sandbox.file("dest/Job.fs")});
+    EXPECT_EQ(verified.code, 0) << verified.out;
+    const test::ProgramResult restored =
+        cli({"restore", "Job", first, "--to", sandbox.file("back")});
+    EXPECT_EQ(restored.code, 0) << restored.err;
+    EXPECT_EQ(test::readAll(sandbox.file("back") + first), "first session");
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,172 @@
+#include "app/program.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "core/app_context.h"
+#include "platform/file_lock.h"
+#include "platform/service_manager.h"
+#include "support/test_context.h"
+
+namespace kestrel {
+namespace {
+
+// Records every call in order; answers as the test sets.
+class FakeServices : public ServiceManager {
+public:
+    bool available() override { return present; }
+    bool install(const std::string& exe, const std::optional<std::string>& home,
+                 std::string*) override {
+        calls.push_back("install " + exe + (home ? " " + *home : ""));
+        return installs;
+    }
+    bool uninstall(std::string*) override {
+        calls.push_back("uninstall");
+        return uninstalls;
+    }
+    bool running() override { return active; }
+    bool stop(std::string*) override {
+        calls.push_back("stop");
+        return true;
+    }
+    bool start(std::string*) override {
+        calls.push_back("start");
+        return true;
+    }
+    bool isThisProcessTheService() override {
+        calls.push_back("start service");
+        return isService;
+    }
+    void logEvent(int type, int id, const std::string& text) override {
+        calls.push_back("event " + std::to_string(type) + "/" + std::to_string(id) + " " + text);
+    }
+
+    bool present = true;
+    bool installs = true;
+    bool uninstalls = true;
+    bool active = false;
+    bool isService = false;
+    std::vector<std::string> calls;
+};
+
+class ProgramTest : public ::testing::Test {
+protected:
+    test::TestContext t;
+    FakeServices services;
+    int ticks = 0;
+    int runAsServiceSeen = -1;
+
+    // Runs the program until its loop has ticked twice (or it ended before).
+    int start(const std::vector<std::string>& args) {
+        ProgramEnv env{ProgramFolder(t.home()), t.clock, t.host, nullptr, services};
+        env.executable = "/opt/kestrel/bin/kestrel";
+        env.stopRequested = [] { return false; };
+        env.waitForStop = [&](std::chrono::milliseconds ms) {
+            t.clock.advanceMs(static_cast<std::uint64_t>(ms.count()));
+            return ticks >= 2;
+        };
+        env.afterTick = [&](AppContext& ctx) {
+            ++ticks;
+            runAsServiceSeen = ctx.settings.RunAsService;
+        };
+        return StartProgram(args, env);
+    }
+    std::string log() const { return t.logFile(); }
+};
+
+TEST_F(ProgramTest, TheCommandLineIsMatchedExactly) {
+    // "/I" and "/i " are not "/i": they start the service, which this process is not.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"/I"}, std::vector<std::string>{"/i", ""}}) {
+        services.calls.clear();
+        ticks = 0;
+        EXPECT_EQ(start(args), 0);
+        EXPECT_EQ(services.calls, std::vector<std::string>{"start service"});
+        EXPECT_EQ(ticks, 2) << "the normal start runs the scheduler";
+    }
+    EXPECT_TRUE(t.loggedContaining("Kestrel started ..."));
+    EXPECT_TRUE(t.loggedContaining("0 backup items loaded!"));
+    EXPECT_TRUE(t.logged("Program closed!"));
+
+    // Started by the service manager, with the setting on: asked twice, announced once.
+    ASSERT_TRUE(t.ctx->settings.saveGeneral("RunAsService", "1"));
+    services.calls.clear();
+    services.isService = true;
+    EXPECT_EQ(start({"/service", "start"}), 0);
+    EXPECT_EQ(services.calls, (std::vector<std::string>{"start service", "start service"}));
+    EXPECT_NE(log().find("Kestrel started as a service ..."), std::string::npos);
+    EXPECT_EQ(log().find("Kestrel started as a service ..."),
+              log().rfind("Kestrel started as a service ..."));
+    EXPECT_TRUE(t.logged("Kestrel service stopped!"));
+
+    // Without a service manager the command line is ignored.
+    services.present = false;
+    services.calls.clear();
+    ticks = 0;
+    EXPECT_EQ(start({"/i"}), 0);
+    EXPECT_TRUE(services.calls.empty());
+    EXPECT_EQ(ticks, 2);
+}
+
+TEST_F(ProgramTest, InstallAndUninstallSetTheFlagAndTheSettingAsTheirOutcome) {
+    t.host.answers = {MsgAnswer::Yes};
+    EXPECT_EQ(start({"/i"}), 0);
+    EXPECT_EQ(services.calls, std::vector<std::string>{"install /opt/kestrel/bin/kestrel"});
+    EXPECT_EQ(ticks, 0) << "quit after the command";
+    EXPECT_EQ(t.ctx->settings.general("RunAsService"), "1");
+    ASSERT_GE(t.host.boxes.size(), 2u);
+    EXPECT_EQ(t.host.boxes[0].text.rfind("Kestrel service service installed!\n", 0), 0u);
+    EXPECT_NE(t.host.boxes[0].text.find("loginctl enable-linger"), std::string::npos);
+    EXPECT_EQ(t.host.boxes[1].text, "Do you really want to quit?");
+
+    // Removed while running, the quit declined: the flag follows, the setting stays, and the
+    // program goes on with its normal start.
+    services.calls.clear();
+    services.active = true;
+    t.host.boxes.clear();
+    t.host.answers = {MsgAnswer::Ok, MsgAnswer::No};
+    EXPECT_EQ(start({"/u"}), 0);
+    EXPECT_EQ(services.calls,
+              (std::vector<std::string>{"stop", "uninstall", "event 109/1 Uninstallservice->[0]"}));
+    EXPECT_EQ(runAsServiceSeen, 0);
+    EXPECT_EQ(t.ctx->settings.general("RunAsService"), "1");
+    EXPECT_EQ(t.host.boxes[0].text, "Kestrel service uninstalled!");
+
+    // A failed install stores "0".
+    services.installs = false;
+    t.host.answers = {MsgAnswer::Ok, MsgAnswer::Yes};
+    t.host.boxes.clear();
+    EXPECT_EQ(start({"/i"}), 0);
+    EXPECT_EQ(t.host.boxes[0].text, "Kestrel service failed to install!");
+    EXPECT_EQ(t.ctx->settings.general("RunAsService"), "0");
+}
+
+TEST_F(ProgramTest, ControlCommandsReachPastARunningInstanceAndLeaveItsFolderAlone) {
+    t.dir.write("temp/half-written.uxarc", "a running backup's");
+    FileLock running;
+    ASSERT_EQ(running.tryLock(t.home() + "/kestrel.lock"), FileLock::Result::Acquired);
+
+    t.host.askable = false;  // nobody there: the quit question takes its default, yes
+    EXPECT_EQ(start({"/service", "restart"}), 0);
+    EXPECT_EQ(services.calls, (std::vector<std::string>{"stop", "start"}));
+    EXPECT_TRUE(std::filesystem::exists(t.dir.file("temp/half-written.uxarc")));
+
+    // An ordinary second instance ends at once, silently.
+    const std::string before = log();
+    services.calls.clear();
+    EXPECT_EQ(start({}), 0);
+    EXPECT_EQ(log(), before);
+    EXPECT_TRUE(services.calls.empty());
+    EXPECT_EQ(ticks, 0);
+}
+
+TEST_F(ProgramTest, AStoreThatCannotBeLoadedEndsTheStart) {
+    std::filesystem::create_directories(t.dir.file("backups.ini"));
+    EXPECT_EQ(start({}), 1);
+    ASSERT_FALSE(t.host.boxes.empty());
+    EXPECT_EQ(t.host.boxes.back().text, "Could not initialize system variables! Quitting ...");
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,254 @@
+#include "platform/service_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+// Sets an environment variable (nothing: removes it) for the scope, then puts the old value back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value)
+        : m_name(name), m_old(fs::getEnv(name)) {
+        set(value);
+    }
+    ~ScopedEnv() { set(m_old); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    void set(const std::optional<std::string>& value) {
+        value ? ::setenv(m_name, value->c_str(), 1) : ::unsetenv(m_name);
+    }
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+using Calls = std::vector<std::string>;
+
+// A systemctl first on PATH that records its arguments in "calls". Its answers come from files:
+// "active" makes is-active succeed, "state" is what is-system-running prints, and "fail" names
+// the subcommand that fails.
+const char* kFakeSystemctl = R"sh(#!/bin/sh
+d=$(dirname "$0")/..
+echo "$*" >> "$d/calls"
+case "$2" in
+is-active) [ -f "$d/active" ] || exit 3; exit 0 ;;
+is-system-running) [ -f "$d/state" ] && cat "$d/state"; exit 1 ;;
+esac
+if [ "$2" = "$(cat "$d/fail" 2>/dev/null)" ]; then
+    echo "Failed to $2: no such unit" >&2
+    exit 4
+fi
+exit 0
+)sh";
+
+std::optional<std::string> onPath(const std::string& searchPath, const std::string& name) {
+    std::stringstream path(searchPath);
+    for (std::string dir; std::getline(path, dir, ':');) {
+        if (fs::isRegularFile(fs::join(dir, name))) {
+            return fs::join(dir, name);
+        }
+    }
+    return std::nullopt;
+}
+
+class ServiceManagerTest : public ::testing::Test {
+protected:
+    ServiceManagerTest() {
+        std::filesystem::permissions(dir.write("bin/systemctl", kFakeSystemctl),
+                                     std::filesystem::perms::owner_all);
+    }
+    std::vector<std::string> takeCalls() {
+        std::vector<std::string> lines;
+        std::stringstream in(test::readAll(dir.file("calls")));
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        std::filesystem::remove(dir.file("calls"));
+        return lines;
+    }
+
+    test::TempDir dir;
+    const std::optional<std::string> originalPath = fs::getEnv("PATH");
+    ScopedEnv path{"PATH", dir.file("bin") + ":" + originalPath.value_or("/usr/bin:/bin")};
+    const std::string unit = dir.file("units/kestrel.service");
+    std::unique_ptr<ServiceManager> manager = makeSystemdUserManager(dir.file("units"));
+};
+
+TEST_F(ServiceManagerTest, InstallWritesTheUnitThenReloadsAndEnables) {
+    std::string error;
+    ASSERT_TRUE(manager->install("/opt/kestrel/bin/kestrel", std::nullopt, &error)) << error;
+    EXPECT_EQ(takeCalls(), (Calls{"--user daemon-reload", "--user enable kestrel.service"}));
+    std::string text = test::readAll(unit);
+    EXPECT_NE(text.find("\nExecStart=/opt/kestrel/bin/kestrel /service start\n"), text.npos);
+    EXPECT_NE(text.find("\n[Install]\nWantedBy=default.target\n"), text.npos);
+    EXPECT_EQ(text.find("Environment="), text.npos);
+    EXPECT_EQ(std::filesystem::status(unit).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms(0644));
+
+    ASSERT_TRUE(manager->install("/opt/kestrel/bin/kestrel", "/home/u/my data", &error)) << error;
+    text = test::readAll(unit);
+    EXPECT_NE(text.find("\nEnvironment=\"KESTREL_HOME=/home/u/my data\"\n"), text.npos);
+    EXPECT_EQ(fs::listDir(dir.file("units"))->size(), 1u);  // no temporary file left
+}
+
+TEST_F(ServiceManagerTest, InstallFailsNamingTheFailingStep) {
+    std::string error;
+    dir.write("fail", "enable");
+    EXPECT_FALSE(manager->install("/opt/kestrel", std::nullopt, &error));
+    EXPECT_EQ(takeCalls().size(), 2u);
+    EXPECT_NE(error.find("enable kestrel.service failed with exit code 4: Failed to enable"),
+              error.npos)
+        << error;
+
+    dir.write("fail", "daemon-reload");
+    EXPECT_FALSE(manager->install("/opt/kestrel", std::nullopt, &error));
+    EXPECT_EQ(takeCalls(), Calls{"--user daemon-reload"});  // no enable after a failed reload
+
+    EXPECT_FALSE(manager->install("bin/kestrel", std::nullopt, &error));
+    EXPECT_FALSE(makeSystemdUserManager(dir.write("blocked", "") + "/units")
+                     ->install("/opt/kestrel", std::nullopt, &error));
+    EXPECT_TRUE(takeCalls().empty());
+}
+
+TEST_F(ServiceManagerTest, UninstallStopsOnlyARunningServiceAndRemovesTheUnit) {
+    ASSERT_TRUE(manager->install("/opt/kestrel", std::nullopt, nullptr));
+    takeCalls();
+    dir.write("active", "");
+    std::string error;
+    EXPECT_TRUE(manager->uninstall(&error)) << error;
+    EXPECT_EQ(takeCalls(),
+              (Calls{"--user is-active --quiet kestrel.service", "--user stop kestrel.service",
+                     "--user disable kestrel.service", "--user daemon-reload"}));
+    EXPECT_FALSE(fs::exists(unit));
+
+    std::filesystem::remove(dir.file("active"));
+    EXPECT_TRUE(manager->uninstall(&error)) << error;  // an absent unit file counts as removed
+    EXPECT_EQ(takeCalls(), (Calls{"--user is-active --quiet kestrel.service",
+                                  "--user disable kestrel.service", "--user daemon-reload"}));
+
+    // A failing step fails the whole, but the later ones are still done.
+    ASSERT_TRUE(manager->install("/opt/kestrel", std::nullopt, nullptr));
+    takeCalls();
+    dir.write("fail", "disable");
+    EXPECT_FALSE(manager->uninstall(&error));
+    EXPECT_NE(error.find("disable kestrel.service failed with exit code 4"), error.npos) << error;
+    EXPECT_EQ(takeCalls().back(), "--user daemon-reload");
+    EXPECT_FALSE(fs::exists(unit));
+}
+
+TEST_F(ServiceManagerTest, RunningStartStopAndAvailable) {
+    EXPECT_FALSE(manager->running());
+    dir.write("active", "");
+    EXPECT_TRUE(manager->running());
+    EXPECT_TRUE(manager->stop(nullptr));
+    EXPECT_TRUE(manager->start(nullptr));
+    dir.write("fail", "start");
+    std::string error;
+    EXPECT_FALSE(manager->start(&error));
+    EXPECT_NE(error.find("start kestrel.service failed"), error.npos) << error;
+    EXPECT_EQ(takeCalls(),
+              (Calls{"--user is-active --quiet kestrel.service",
+                     "--user is-active --quiet kestrel.service", "--user stop kestrel.service",
+                     "--user start kestrel.service", "--user start kestrel.service"}));
+
+    // Without the manager's socket only a state that systemctl printed counts, whatever its exit.
+    ScopedEnv runtime("XDG_RUNTIME_DIR", dir.file("run"));
+    EXPECT_FALSE(manager->available());
+    dir.write("state", "offline\n");
+    EXPECT_FALSE(manager->available());
+    dir.write("state", "degraded\n");
+    EXPECT_TRUE(manager->available());
+    std::filesystem::remove(dir.file("state"));
+    dir.write("run/systemd/private", "");
+    EXPECT_TRUE(manager->available());
+}
+
+TEST_F(ServiceManagerTest, WithoutSystemctlNothingSucceeds) {
+    ScopedEnv emptyPath("PATH", dir.file("units"));
+    ScopedEnv runtime("XDG_RUNTIME_DIR", dir.file("run"));
+    std::string error;
+    EXPECT_FALSE(manager->install("/opt/kestrel", std::nullopt, &error));
+    EXPECT_NE(error.find("systemctl was not found on PATH"), error.npos) << error;
+    EXPECT_FALSE(manager->running());
+    EXPECT_FALSE(manager->available());
+}
+
+TEST_F(ServiceManagerTest, TheDefaultUnitFolderFollowsXdgConfigHomeThenHome) {
+    ScopedEnv home("HOME", dir.file("home"));
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", dir.file("config"));
+        ASSERT_TRUE(makeSystemdUserManager()->install("/opt/kestrel", std::nullopt, nullptr));
+        EXPECT_TRUE(fs::isRegularFile(dir.file("config/systemd/user/kestrel.service")));
+    }
+    ScopedEnv relative("XDG_CONFIG_HOME", "config");  // not absolute: ignored
+    ASSERT_TRUE(makeSystemdUserManager()->install("/opt/kestrel", std::nullopt, nullptr));
+    EXPECT_TRUE(fs::isRegularFile(dir.file("home/.config/systemd/user/kestrel.service")));
+}
+
+TEST_F(ServiceManagerTest, OddPathsAreEscapedSoThatSystemdAcceptsTheUnit) {
+    const std::string blank = dir.file("odd 100% $HOME/kestrel");
+    const std::string quote = dir.file("it's \"odd\" $1\\/kestrel");
+    const std::string home = dir.file("data 5% \"x\"");
+    EXPECT_NE(
+        serviceUnitText(blank, home)
+            .find("ExecStart=\"" + dir.path() + "/odd 100%% $HOME/kestrel\" /service start\n"),
+        std::string::npos);
+    EXPECT_NE(serviceUnitText(blank, home)
+                  .find("Environment=\"KESTREL_HOME=" + dir.path() + "/data 5%% \\\"x\\\"\"\n"),
+              std::string::npos);
+    // systemd starts no executable with quotes or backslashes in its path; the shell does.
+    EXPECT_NE(serviceUnitText(quote, std::nullopt)
+                  .find(" \"" + dir.path() + "/it's \\\"odd\\\" $$1\\\\/kestrel\""),
+              std::string::npos);
+
+    const auto analyze = onPath(originalPath.value_or(""), "systemd-analyze");
+    if (!analyze) {
+        GTEST_SKIP() << "systemd-analyze is not installed";
+    }
+    auto verify = [&](const std::string& text) {
+        fs::removeLeftover(unit);
+        EXPECT_TRUE(fs::makeDirs(dir.file("units")) && fs::writeFileAtomic(unit, text, 0644));
+        return runProcess({*analyze, "verify", unit}, nullptr);
+    };
+    for (const std::string& executable : {blank, quote}) {
+        ASSERT_TRUE(fs::makeDirs(fs::parentOf(executable)));
+        ASSERT_TRUE(fs::copyFile("/bin/true", executable));
+        EXPECT_EQ(verify(serviceUnitText(executable, home)), 0) << executable;
+    }
+    // The same path written as it is names another, missing executable.
+    EXPECT_NE(verify("[Service]\nExecStart=" + blank + " /service start\n"), 0);
+}
+
+TEST(ServiceIdentity, OnlyTheProcessSystemdStartedIsTheService) {
+    const auto manager = makeSystemdUserManager("/nonexistent");
+    const std::string self = std::to_string(currentProcessId());
+    {
+        ScopedEnv invocation("INVOCATION_ID", std::nullopt);
+        ScopedEnv pid("SYSTEMD_EXEC_PID", self);
+        EXPECT_FALSE(manager->isThisProcessTheService());
+    }
+    ScopedEnv invocation("INVOCATION_ID", "0123456789abcdef0123456789abcdef");
+    {
+        ScopedEnv pid("SYSTEMD_EXEC_PID", self);
+        EXPECT_TRUE(manager->isThisProcessTheService());
+    }
+    ASSERT_EQ(test::readAll("/proc/self/cgroup").find("/kestrel.service"), std::string::npos);
+    for (const std::string& foreign :
+         Calls{std::to_string(currentProcessId() + 1), self + "x", ""}) {
+        ScopedEnv pid("SYSTEMD_EXEC_PID", foreign);
+        EXPECT_FALSE(manager->isThisProcessTheService()) << foreign;
+    }
+}
+
+}  // namespace
+}  // namespace kestrel
