@@ -1,5 +1,6 @@
 #include "cli/cli_app.h"
 #include "cli/command.h"
+#include "cli/run_cli.h"
 
 #include <gtest/gtest.h>
 
@@ -16,22 +17,10 @@ namespace {
 
 class EditTest : public ::testing::Test {
 protected:
-    struct Result {
-        int code;
-        std::string out;
-        std::string err;
-    };
+    using Result = test::CliResult;
 
     Result run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"kestrel-cli", "--home", home.path()});
-        std::vector<const char*> argv;
-        for (const std::string& a : args) {
-            argv.push_back(a.c_str());
-        }
-        std::ostringstream out;
-        std::ostringstream err;
-        const int code = runCli(static_cast<int>(argv.size()), argv.data(), out, err, clock);
-        return {code, out.str(), err.str()};
+        return test::runCliIn(home.path(), std::move(args), clock);
     }
     // The built program, for what it reads from standard input.
     test::ProgramResult cli(std::vector<std::string> args, const std::string& stdinText) {

@@ -6,6 +6,7 @@
 
 #include "cli/cli_app.h"
 #include "cli/command.h"
+#include "cli/run_cli.h"
 #include "platform/fs.h"
 #include "support/fake_clock.h"
 #include "support/temp_dir.h"
@@ -17,22 +18,10 @@ namespace {
 // back is either the archived bytes or an error.
 class IntegrityTest : public ::testing::Test {
 protected:
-    struct Result {
-        int code;
-        std::string out;
-        std::string err;
-    };
+    using Result = test::CliResult;
 
     Result run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"kestrel-cli", "--home", home.path()});
-        std::vector<const char*> argv;
-        for (const std::string& a : args) {
-            argv.push_back(a.c_str());
-        }
-        std::ostringstream out;
-        std::ostringstream err;
-        const int code = runCli(static_cast<int>(argv.size()), argv.data(), out, err, clock);
-        return {code, out.str(), err.str()};
+        return test::runCliIn(home.path(), std::move(args), clock);
     }
 
     // A plain archive job over two files whose 4-byte words an XOR cannot tell apart in order.

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_app.h"
+#include "platform/clock.h"
+
+namespace kestrel::test {
+
+struct CliResult {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+// kestrel-cli run in this process over the program folder home, with the test's clock.
+inline CliResult runCliIn(const std::string& home, std::vector<std::string> args, Clock& clock) {
+    args.insert(args.begin(), {"kestrel-cli", "--home", home});
+    std::vector<const char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(a.c_str());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = runCli(static_cast<int>(argv.size()), argv.data(), out, err, clock);
+    return {code, out.str(), err.str()};
+}
+
+}  // namespace kestrel::test
