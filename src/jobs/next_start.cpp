@@ -30,7 +30,9 @@ bool weekdayChosen(std::uint8_t mask, const DateTime& day) {
 }
 
 std::string twoDigits(int n) {
-    return (n < 10 ? "0" : "") + std::to_string(n);
+    std::string text = std::to_string(n);
+    if (n >= 0 && n < 10) text.insert(text.begin(), '0');
+    return text;
 }
 
 std::string dateText(const DateTime& t, const Messages& messages) {
