@@ -8,6 +8,8 @@ packages=(
   zlib1g-dev libsodium-dev libcli11-dev
   libgtest-dev libgmock-dev
   python3-pyftpdlib vsftpd
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+  xvfb xauth fonts-dejavu-core faketime
 )
 
 missing=()

@@ -41,8 +41,8 @@ namespace {
 // The layers of src/, lowest first. A folder may include from lower layers only, so the folders
 // form an acyclic graph; folders of one layer know nothing of each other.
 const std::map<std::string, int> kLayers = {
-    {"platform", 0}, {"core", 1},   {"jobs", 2}, {"archive", 2}, {"ftp", 2}, {"engine", 3},
-    {"restore", 4},  {"runner", 5}, {"cli", 6},  {"app", 6},     {"ui", 6},  {"foldertree", 6},
+    {"platform", 0}, {"core", 1},   {"jobs", 2}, {"archive", 2}, {"ftp", 2},        {"engine", 3},
+    {"restore", 4},  {"runner", 5}, {"cli", 6},  {"ui", 6},      {"foldertree", 6}, {"app", 7},
 };
 
 // folder -> the folders it includes from, with one place that does.
@@ -117,6 +117,23 @@ TEST(Layering, TheFolderGraphHasNoCycle) {
         }
     }
     EXPECT_EQ(cycle, "");
+}
+
+// The core and the command line stay free of Qt: only the windows, the folder tree and the
+// program that shows them may use it.
+TEST(Layering, OnlyTheWindowsUseQt) {
+    const std::filesystem::path src = std::filesystem::path(KESTREL_SOURCE_DIR) / "src";
+    const std::regex qtHeader(R"(#\s*include\s*<Q[A-Za-z]*(/|>))");
+    for (const char* folder :
+         {"platform", "core", "jobs", "archive", "ftp", "engine", "restore", "runner", "cli"}) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(src / folder)) {
+            std::ifstream in(entry.path());
+            std::string line;
+            while (std::getline(in, line)) {
+                EXPECT_FALSE(std::regex_search(line, qtHeader)) << entry.path() << ": " << line;
+            }
+        }
+    }
 }
 
 // The archive container and the FTP client take the narrow run control, not the whole context.

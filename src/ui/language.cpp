@@ -1,0 +1,139 @@
+#include "ui/language.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAction>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+#include <QWidget>
+
+#include "core/language_file.h"
+
+namespace kestrel::ui {
+
+namespace {
+
+using Setter = std::function<void(const QString&)>;
+using Visit = std::function<void(const std::string& key, const Setter&)>;
+
+// Names that Qt gives its own inner widgets, and unnamed objects, are not controls.
+bool isControl(const QObject& object) {
+    const QString name = object.objectName();
+    return !name.isEmpty() && !name.startsWith(QLatin1String("qt_"));
+}
+
+std::string keyOf(const QObject& control) {
+    std::string key = control.objectName().toStdString();
+    const QVariant index = control.property(kIndexProperty);
+    if (index.isValid()) {
+        key += "|" + std::to_string(index.toInt());
+    }
+    return key;
+}
+
+void visitHeaders(QAbstractItemView& view, const std::string& name, const Visit& visit) {
+    QAbstractItemModel* model = view.model();
+    if (model == nullptr) {
+        return;
+    }
+    for (int column = 0; column < model->columnCount(); ++column) {
+        visit(name + "|" + std::to_string(column + 1), [model, column](const QString& text) {
+            model->setHeaderData(column, Qt::Horizontal, text);
+        });
+    }
+}
+
+void visitToolbar(QToolBar& toolbar, const std::string& name, const Visit& visit) {
+    const auto actions = toolbar.actions();
+    for (int i = 0; i < actions.size(); ++i) {
+        QAction* button = actions[i];
+        const std::string key = name + "|" + std::to_string(i + 1);
+        if (!button->isSeparator()) {
+            visit(key, [button](const QString& text) { button->setText(text); });
+        }
+        if (QMenu* menu = button->menu()) {
+            const auto items = menu->actions();
+            for (int j = 0; j < items.size(); ++j) {
+                QAction* item = items[j];
+                visit(key + "|" + std::to_string(j + 1),
+                      [item](const QString& text) { item->setText(text); });
+            }
+        }
+    }
+}
+
+void visitWindow(QWidget& window, const Visit& visit) {
+    visit("Caption", [&window](const QString& text) { window.setWindowTitle(text); });
+
+    QSet<const QAction*> toolbarButtons;
+    for (QToolBar* toolbar : window.findChildren<QToolBar*>()) {
+        for (const QAction* action : toolbar->actions()) {
+            toolbarButtons.insert(action);
+        }
+        if (isControl(*toolbar)) {
+            visitToolbar(*toolbar, toolbar->objectName().toStdString(), visit);
+        }
+    }
+    for (QObject* object : window.findChildren<QObject*>()) {
+        if (!isControl(*object)) {
+            continue;
+        }
+        const std::string key = keyOf(*object);
+        if (auto* label = qobject_cast<QLabel*>(object)) {
+            visit(key, [label](const QString& text) { label->setText(text); });
+        } else if (auto* frame = qobject_cast<QGroupBox*>(object)) {
+            visit(key, [frame](const QString& text) { frame->setTitle(text); });
+        } else if (auto* button = qobject_cast<QAbstractButton*>(object)) {
+            // A toolbar's own buttons are captioned through the toolbar.
+            auto* tool = qobject_cast<QToolButton*>(button);
+            if (tool == nullptr || tool->defaultAction() == nullptr) {
+                visit(key, [button](const QString& text) { button->setText(text); });
+            }
+        } else if (auto* menu = qobject_cast<QMenu*>(object)) {
+            visit(key, [menu](const QString& text) { menu->setTitle(text); });
+        } else if (auto* action = qobject_cast<QAction*>(object)) {
+            if (!toolbarButtons.contains(action) && !action->isSeparator()) {
+                visit(key, [action](const QString& text) { action->setText(text); });
+            }
+        } else if (auto* tabs = qobject_cast<QTabWidget*>(object)) {
+            for (int tab = 0; tab < tabs->count(); ++tab) {
+                visit(key + "|" + std::to_string(tab),
+                      [tabs, tab](const QString& text) { tabs->setTabText(tab, text); });
+            }
+        } else if (auto* tree = qobject_cast<QTreeView*>(object)) {
+            visitHeaders(*tree, key, visit);
+        } else if (auto* table = qobject_cast<QTableView*>(object)) {
+            visitHeaders(*table, key, visit);
+        }
+    }
+}
+
+}  // namespace
+
+void setControlIndex(QObject& control, int index) {
+    control.setProperty(kIndexProperty, index);
+}
+
+void ApplyLanguage(QWidget& window, const LanguageFile& language) {
+    const std::string section = window.objectName().toStdString();
+    visitWindow(window, [&](const std::string& key, const Setter& set) {
+        if (auto text = language.profileString(section, key); !text.empty()) {
+            set(QString::fromStdString(text));
+        }
+    });
+}
+
+std::set<std::string> captionKeys(QWidget& window) {
+    std::set<std::string> keys;
+    visitWindow(window, [&](const std::string& key, const Setter&) { keys.insert(key); });
+    return keys;
+}
+
+}  // namespace kestrel::ui
