@@ -206,6 +206,9 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgSchedAlreadyRan", "%d was due at %t but not started: it already ran for that time"},
         {"strMsgSchedDelayedStart", "Starting %d, which fell due while another backup ran"},
         {"strMsgSchedCatchUp", "%d missed its scheduled run of %t; it runs now"},
+        {"strMsgSchedMissed",
+         "%d missed its scheduled run of %t: Kestrel was not running or the machine slept"},
+        {"strMsgNotYetAvailable", "Not available in this version yet"},
         {"strMsgServiceLinger",
          "To keep it running while you are not logged in: loginctl enable-linger %s"},
     };

@@ -40,11 +40,21 @@ std::string dateText(const DateTime& t, const Messages& messages) {
     return t.format("dddd, MMM dd", &names);
 }
 
-// "Today at08:00" or "Friday, Mar 13 at 08:00": the texts are used as the table gives them.
+// "Today at" + time. The English text has no blank at its end ("Tomorrow at " has one), which
+// would show "Today at08:00": a text that does not end in a blank gets one.
+std::string withTime(const Messages& messages, const char* key, const std::string& time) {
+    std::string text = messages.GetMessage(key);
+    if (!text.empty() && text.back() != ' ') {
+        text += ' ';
+    }
+    return text + time;
+}
+
+// "Today at 08:00" or "Friday, Mar 13 at 08:00".
 std::string dayText(const DateTime& next, const DateTime& now, const std::string& time,
                     const Messages& messages) {
     if (next.date() == now.date()) {
-        return messages.GetMessage("strMsgTodayAt") + time;
+        return withTime(messages, "strMsgTodayAt", time);
     }
     return dateText(next, messages) + " at " + time;
 }
@@ -66,10 +76,10 @@ std::string hourly(clsBackup& job, const clsSchedule& s, const DateTime& now,
     const std::string time = std::to_string(next.hour()) + ":" + twoDigits(s.Data);
     // By calendar date, so that the 1st after a month's 31st is tomorrow.
     if (next.date() == now.date().addDays(1)) {
-        return messages.GetMessage("strMsgTomorrowAt") + time;
+        return withTime(messages, "strMsgTomorrowAt", time);
     }
     if (next.date() == now.date()) {
-        return messages.GetMessage("strMsgTodayAt") + time;
+        return withTime(messages, "strMsgTodayAt", time);
     }
     return dateText(next, messages) + " at " + time;
 }

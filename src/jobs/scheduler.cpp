@@ -156,9 +156,17 @@ void Scheduler::tick() {
 
     std::vector<Due> due;
     collectDue(jobs, now, from, due);
-    if (!steady && catchUpOn()) {
+    if (!steady) {
         // At start-up everything before now passed while the program was not running.
-        collectMissed(jobs, now, previous, due);
+        if (catchUpOn()) {
+            collectMissed(jobs, now, previous, due);
+        } else {
+            std::vector<Due> missed;
+            collectMissed(jobs, now, previous, missed);
+            for (const Due& d : missed) {
+                notStarted("strMsgSchedMissed", d);
+            }
+        }
     }
 
     if (m_rc.host.windowVisible() && m_settings.blockSchedule) {

@@ -36,12 +36,12 @@ protected:
 TEST_F(NextStartTest, HourlyUsesTheNextClockHourAndTheStartWhileItLiesAhead) {
     schedule(kScheduleHourly, 30, at(2026, 1, 1));
     // The current hour's :30 is not used, even while it lies ahead.
-    EXPECT_EQ(next(at(2026, 12, 9, 10, 10)), "Today at11:30");
+    EXPECT_EQ(next(at(2026, 12, 9, 10, 10)), "Today at 11:30");
     EXPECT_EQ(job.nextStart, at(2026, 12, 9, 11, 30));
     next(at(2026, 12, 9, 10, 45));
     EXPECT_EQ(job.nextStart, at(2026, 12, 9, 11, 30));
     // The hour without a leading zero; across midnight it is tomorrow.
-    EXPECT_EQ(next(at(2026, 12, 9, 8, 5)), "Today at9:30");
+    EXPECT_EQ(next(at(2026, 12, 9, 8, 5)), "Today at 9:30");
     EXPECT_EQ(next(at(2026, 12, 9, 23, 45)), "Tomorrow at 0:30");
     EXPECT_EQ(job.nextStart, at(2026, 12, 10, 0, 30));
     // At the end of a month and of a year tomorrow is the 1st, by calendar date.
@@ -65,9 +65,9 @@ TEST_F(NextStartTest, DailyFindsTheNextChosenWeekday) {
     schedule(kScheduleDaily, kMonday | kFriday, at(2026, 1, 1), timeOfDay(8, 0));
     EXPECT_EQ(next(at(2026, 12, 9, 9, 0)), "Friday, Dec 11 at 08:00");
     EXPECT_EQ(job.nextStart, at(2026, 12, 11, 8, 0));
-    EXPECT_EQ(next(at(2026, 12, 7, 7, 0)), "Today at08:00");
+    EXPECT_EQ(next(at(2026, 12, 7, 7, 0)), "Today at 08:00");
     // The run moment itself is still today; a second later it is next Friday.
-    EXPECT_EQ(next(at(2026, 12, 7, 8, 0)), "Today at08:00");
+    EXPECT_EQ(next(at(2026, 12, 7, 8, 0)), "Today at 08:00");
     next(at(2026, 12, 7, 8, 0, 1));
     EXPECT_EQ(job.nextStart, at(2026, 12, 11, 8, 0));
     // Only Mondays, on a Monday after the time: a week on.
@@ -89,7 +89,7 @@ TEST_F(NextStartTest, MonthlyDaysAndTheLastDayOfEachMonth) {
     schedule(kScheduleMonthly, 14, at(2026, 1, 1), timeOfDay(12, 0));
     EXPECT_EQ(next(at(2026, 12, 20, 9, 0)), "Friday, Jan 15 at 12:00");
     EXPECT_EQ(job.nextStart, at(2027, 1, 15, 12, 0));
-    EXPECT_EQ(next(at(2026, 12, 15, 11, 0)), "Today at12:00");
+    EXPECT_EQ(next(at(2026, 12, 15, 11, 0)), "Today at 12:00");
     // Day 31 with no 31st within the window: none.
     schedule(kScheduleMonthly, 30, at(2026, 1, 1), timeOfDay(12, 0));
     EXPECT_EQ(next(at(2026, 4, 1, 13, 0)), "");

@@ -132,6 +132,8 @@ TEST_F(SchedulerTest, AJumpOfTwoDaysLeavesNoStaleNextStartAndCatchUpIsASetting) 
     t.clock.set(at(2026, 12, 11, 12, 0));
     tickFor(5);
     EXPECT_TRUE(runs.ran.empty()) << "missed runs are not made up by default";
+    EXPECT_TRUE(t.loggedContaining("Daily missed its scheduled run of 2026-12-11 08:00: Kestrel "
+                                   "was not running or the machine slept"));
     EXPECT_EQ(runs.collection.find("Daily")->nextStart, at(2026, 12, 12, 8, 0));
     t.clock.set(at(2026, 12, 12, 7, 59, 59));
     tickFor(3);
