@@ -17,7 +17,20 @@ def value(text):
         return '"' + text + '"'
     return text
 
+# The window sections (captions by window and control) are kept as they are in the file.
+lng = root / "languages/english.lng"
+windows = []
+if lng.exists():
+    lines = lng.read_bytes().decode("utf-8").replace("\r\n", "\n").split("\n")
+    start = next((i for i, l in enumerate(lines) if l.startswith("[") and l != "[msgStrings]"), None)
+    if start is not None:
+        windows = [l for l in lines[start:]]
+        while windows and windows[-1] == "":
+            windows.pop()
+
 out = ["; Kestrel language file: English", "; Values with blanks at either end are quoted.", "[msgStrings]"]
 out += [f"{k}={value(t)}" for k, t in table]
+if windows:
+    out += [""] + windows
 (root / "languages/english.lng").write_bytes(("\r\n".join(out) + "\r\n").encode("utf-8"))
 print(f"english.lng: {len(table)} messages")

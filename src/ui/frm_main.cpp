@@ -1,0 +1,680 @@
+#include "ui/frm_main.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QStatusBar>
+#include <QToolButton>
+#include <QWhatsThis>
+#include <algorithm>
+
+#include "core/app_context.h"
+#include "core/language_file.h"
+#include "jobs/next_start.h"
+#include "platform/text.h"
+#include "ui/icons.h"
+#include "ui/job_row.h"
+#include "ui/language.h"
+#include "ui/tray_icon.h"
+#include "ui/version.h"
+#include "ui_frm_main.h"
+
+namespace kestrel::ui {
+
+namespace {
+
+constexpr int kLogListLines = 1000;
+const char* const kWindowSection = "frmMain";
+const char* const kListSection = "frmMain-ListView1";
+
+std::string versionText() {
+    return std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
+           std::to_string(kVersionRevision);
+}
+
+// "chw" and the column's number from 1 in three digits.
+std::string columnWidthName(int column) {
+    std::string digits = std::to_string(column + 1);
+    return "chw" + std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits;
+}
+
+QString q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+}  // namespace
+
+frmMain::frmMain(AppContext& ctx, JobRunner& runner, std::function<const LanguageFile&()> language,
+                 MainSeams seams, QWidget* parent)
+    : QMainWindow(parent),
+      m_ctx(ctx),
+      m_runner(runner),
+      m_language(std::move(language)),
+      m_seams(std::move(seams)),
+      m_ui(std::make_unique<Ui::frmMain>()) {
+    m_ui->setupUi(this);
+    m_ui->List1->setVisible(false);
+
+    m_panel1 = new QLabel(this);
+    m_panel1->setObjectName("StatusBar1Panel1");
+    m_panel2 = new QLabel(this);
+    m_panel2->setObjectName("StatusBar1Panel2");
+    m_panel2->setFrameShape(QFrame::Panel);
+    m_panel2->setFrameShadow(QFrame::Raised);
+    m_panel2->setMinimumWidth(200);
+    m_panel2->installEventFilter(this);
+    m_panel2->setCursor(Qt::PointingHandCursor);
+    m_ui->StatusBar1->addWidget(m_panel1, 1);
+    m_ui->StatusBar1->addWidget(m_panel2, 3);
+
+    // The log button's drop-down holds the log file.
+    auto* logMenu = new QMenu(this);
+    logMenu->addAction(m_ui->keyNotepad);
+    m_ui->keyLog->setMenu(logMenu);
+    if (auto* button = qobject_cast<QToolButton*>(m_ui->Toolbar1->widgetForAction(m_ui->keyLog))) {
+        button->setPopupMode(QToolButton::MenuButtonPopup);
+    }
+    for (QAction* button : m_ui->Toolbar1->actions()) {
+        if (!button->isSeparator())
+            button->setIcon(iconFor(button->objectName()));
+    }
+    m_ui->keyNotepad->setIcon(iconFor("keyNotepad"));
+    // No web site of the maker to open.
+    m_ui->mniBrightmoor->setVisible(false);
+
+    m_ui->ListView1->header()->setSectionsMovable(false);
+    m_ui->ListView1->installEventFilter(this);
+
+    m_trayIcon = ownIcon("kestrel");
+    m_trayPaused = ownIcon("kestrel-paused");
+    setWindowIcon(m_trayIcon);
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_tray = std::make_unique<QSystemTrayIcon>(m_trayIcon);
+        m_tray->setContextMenu(m_ui->mniTray);
+        m_tray->setToolTip(q("Ready ...\r\nKestrel v" + std::to_string(kVersionMajor) + "." +
+                             std::to_string(kVersionMinor)));
+        connect(m_tray.get(), &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::DoubleClick)
+                        showAndRaise();
+                });
+        m_tray->show();
+    }
+
+    m_schedTimer.setObjectName("schedTimer");
+    m_schedTimer.setInterval(1000);
+    connect(&m_schedTimer, &QTimer::timeout, this, [this] {
+        if (m_tick)
+            m_tick();
+    });
+    m_timer2.setObjectName("Timer2");
+    m_timer2.setInterval(500);
+    connect(&m_timer2, &QTimer::timeout, this, &frmMain::blinkStep);
+
+    m_designedCaption = windowTitle().toStdString();
+    m_caption = "Kestrel-ver" + std::to_string(kVersionMajor) + "." +
+                std::to_string(kVersionMinor) + " rev. " + std::to_string(kVersionRevision);
+    setWindowTitle(q(m_caption));
+
+    wireCommands();
+    restoreLayout();
+    m_runner.addObserver(this);
+    UpdateForm();
+}
+
+frmMain::~frmMain() {
+    m_runner.removeObserver(this);
+}
+
+void frmMain::wireCommands() {
+    auto& u = *m_ui;
+    const auto on = [this](QAction* action, auto fn) {
+        connect(action, &QAction::triggered, this, fn);
+    };
+    const auto page = [this](int number) {
+        return [this, number] {
+            m_editorPage = number;
+            editJob(m_editorPage);
+        };
+    };
+    on(u.keyNew, [this] { newJob(); });
+    on(u.mniNewBackup, [this] { newJob(); });
+    on(u.keyEdit, [this] { editJob(m_editorPage); });
+    on(u.mniEditBackup, [this] { editJob(m_editorPage); });
+    on(u.mniSource, page(0));
+    on(u.mniASettings, page(1));
+    on(u.mniDestination, page(2));
+    on(u.mniSchedule, page(3));
+    on(u.keyDelete, [this] { deleteJob(); });
+    on(u.mniDeleteBackup, [this] { deleteJob(); });
+    on(u.keyBackup, [this] { backupNow(); });
+    on(u.mniBackup1, [this] { backupNow(); });
+    on(u.keyRestore, [this] { restoreJob(); });
+    on(u.mniRestorFiles, [this] { restoreJob(); });
+    on(u.keyLog, [this] { toggleLog(); });
+    on(u.keyNotepad, [this] { openLogFile(); });
+    for (QAction* help : {u.keyHelp, u.mniContents, u.mnium}) {
+        on(help, [this] {
+            if (m_seams.openHelp)
+                m_seams.openHelp("index.html");
+        });
+    }
+    on(u.mniIndex, [this] {
+        if (m_seams.openHelp)
+            m_seams.openHelp("index.html");
+    });
+    on(u.mniWhatsthis, [] { QWhatsThis::enterWhatsThisMode(); });
+    for (QAction* quit : {u.keyClose, u.mniQuit, u.mniExit}) {
+        on(quit, [this] {
+            if (m_seams.quit)
+                m_seams.quit(true);
+        });
+    }
+    on(u.mniProgramSetings, [this] {
+        if (m_seams.openSettings && !m_runner.busy())
+            m_seams.openSettings();
+    });
+    for (QAction* about : {u.mniabout, u.mniaboutmenu}) {
+        on(about, [this] {
+            if (m_seams.openAbout)
+                m_seams.openAbout();
+        });
+    }
+    on(u.mniShow, [this] { showAndRaise(); });
+    on(u.mniMinimize, [this] { hideAll(); });
+    on(u.mniPause, [this] { togglePause(); });
+    on(u.mniAbortBackup, [this] {
+        if (!m_runner.busy())
+            return;
+        if (!isVisible() || ask(m_ctx.host, m_ctx.msg("strMsgRealyCancel"), MsgIcon::Question,
+                                MsgButtons::YesNo, MsgAnswer::No) == MsgAnswer::Yes) {
+            m_runner.abort();
+        }
+    });
+
+    connect(u.cmdBackup, &QPushButton::clicked, this, [this] {
+        backupNow();
+        UpdateForm();
+    });
+    connect(u.cmdNew, &QPushButton::clicked, this, [this] { newJob(); });
+    connect(u.cmdEdit, &QPushButton::clicked, this, [this] { editJob(m_editorPage); });
+    connect(u.cmdDelete, &QPushButton::clicked, this, [this] { deleteJob(); });
+    connect(u.cmdRestore, &QPushButton::clicked, this, [this] { restoreJob(); });
+    // Every change is in the store as soon as it is made; "save" has nothing left to write.
+    connect(u.cmdSaveandClose, &QPushButton::clicked, this, [this] { hideAll(); });
+    connect(u.cmdClose, &QPushButton::clicked, this, [this] {
+        if (m_seams.quit)
+            m_seams.quit(true);
+    });
+
+    connect(u.ListView1, &QTreeWidget::itemClicked, this, [this] { ShowRestorecommands(); });
+    connect(u.ListView1, &QTreeWidget::itemDoubleClicked, this, [this] { editJob(m_editorPage); });
+    connect(u.ListView1, &QTreeWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { showListMenu(at); });
+    connect(u.ListView1, &QTreeWidget::currentItemChanged, this, [this] { updateCommands(); });
+}
+
+void frmMain::setMenuIcons() {
+    static const std::pair<const char*, const char*> kIcons[] = {
+        {"mniQuit", "keyClose"},
+        {"mniNewBackup", "keyNew"},
+        {"mniEditBackup", "keyEdit"},
+        {"mniDeleteBackup", "keyDelete"},
+        {"mniSource", "keySource"},
+        {"mniASettings", "keySettings"},
+        {"mniDestination", "keyDestination"},
+        {"mniSchedule", "keySchedule"},
+        {"mniExit", "keyClose"},
+        {"mnium", "keyHelp"},
+        {"mniIndex", "keyIndex"},
+        {"mniBrightmoor", "keyWEB"},
+        {"mniBackup1", "keyBackup"},
+        {"mniRestorFiles", "keyRestore"},
+        {"mniPause", "keyPause"},
+        {"mniAbortBackup", "keyPause"},
+        {"mniContents", "keyContents"},
+        {"mniWhatsthis", "keyWhats"},
+        {"mniBackup", "keyProperties"},
+        {"mniShow", "keyRestoreW"},
+        {"mniMinimize", "keyMinimize"},
+        {"mniaboutmenu", "keyAbout"},
+        {"mniabout", "keyAbout"},
+    };
+    for (const auto& [name, key] : kIcons) {
+        if (auto* action = findChild<QAction*>(name)) {
+            action->setIcon(iconFor(key));
+        } else if (auto* menu = findChild<QMenu*>(name)) {
+            menu->setIcon(iconFor(key));
+        }
+    }
+}
+
+void frmMain::applyLanguage() {
+    const LanguageFile& language = m_language();
+    ApplyLanguage(*this, language);
+    if (auto caption = language.caption(kWindowSection, "Caption")) {
+        m_caption = text::replaceAll(*caption, "%v", versionText());
+    } else {
+        m_caption = text::replaceAll(m_designedCaption, "%v", versionText());
+    }
+    setWindowTitle(q(m_caption + m_captionSuffix));
+    setPauseCaption();
+    updateCommands();
+    UpdateForm();
+}
+
+void frmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!m_activated) {
+        m_activated = true;
+        applyLanguage();
+        setMenuIcons();
+    }
+}
+
+void frmMain::UpdateForm() {
+    QTreeWidget& list = *m_ui->ListView1;
+    const std::string selected = selectedJob();
+    list.clear();
+    const DateTime now = m_ctx.clock.now();
+    int tag = 0;
+    for (const auto& shared : m_runner.jobs()) {
+        clsBackup& job = *shared;
+        auto* row = new QTreeWidgetItem(&list);
+        row->setText(0, q(std::string(text::trimSpace(job.sName))));
+        row->setIcon(0, iconFor(q(jobIconKey(job))));
+        row->setData(0, Qt::UserRole, q(job.sName));
+        row->setData(0, Qt::UserRole + 1, ++tag);
+        row->setText(1, q(jobTypeText(job, m_ctx.messages)));
+        row->setText(2, q(nextRunText(job, now, m_ctx.messages)));
+        row->setText(3, q(lastRunText(job, now, m_ctx.messages)));
+        row->setText(4, q(destinationText(job)));
+        if (job.sName == selected)
+            list.setCurrentItem(row);
+    }
+    updateCommands();
+}
+
+std::string frmMain::selectedJob() const {
+    const QTreeWidgetItem* row = m_ui->ListView1->currentItem();
+    return row == nullptr ? std::string() : row->data(0, Qt::UserRole).toString().toStdString();
+}
+
+void frmMain::selectJob(const std::string& name) {
+    QTreeWidget& list = *m_ui->ListView1;
+    for (int i = 0; i < list.topLevelItemCount(); ++i) {
+        if (list.topLevelItem(i)->data(0, Qt::UserRole).toString().toStdString() == name) {
+            list.setCurrentItem(list.topLevelItem(i));
+            return;
+        }
+    }
+}
+
+void frmMain::HideRestoreCommands() {
+    m_restoreShown = false;
+    updateCommands();
+}
+
+void frmMain::ShowRestorecommands() {
+    m_restoreShown = true;
+    updateCommands();
+}
+
+void frmMain::updateCommands() {
+    auto& u = *m_ui;
+    const bool idle = !m_runner.busy();
+    const std::string name = selectedJob();
+    const auto job = name.empty() ? nullptr : m_runner.job(name);
+    const bool editor = static_cast<bool>(m_seams.openEditor);
+    const QString later = q(m_ctx.msg("strMsgNotYetAvailable"));
+    const auto set = [&](auto* command, bool enabled, bool present = true) {
+        command->setEnabled(enabled && present);
+        command->setToolTip(present ? QString() : later);
+    };
+    for (QAction* a : {u.keyNew, u.mniNewBackup})
+        set(a, idle, editor);
+    set(u.cmdNew, idle, editor);
+    for (QAction* a : {u.keyEdit, u.mniSource, u.mniASettings, u.mniDestination, u.mniSchedule}) {
+        set(a, idle, editor);
+    }
+    set(u.cmdEdit, idle, editor);
+    set(u.mniEditBackup, idle && m_restoreShown, editor);
+    set(u.mniDeleteBackup, idle && m_restoreShown);
+    set(u.keyDelete, idle);
+    set(u.cmdDelete, idle);
+    set(u.keyBackup, idle);
+    set(u.cmdBackup, idle);
+    set(u.mniBackup1, idle && m_restoreShown);
+    // Plain copies are browsed in the file manager; archives need the restore browser.
+    const bool browser = !job || !job->archived || static_cast<bool>(m_seams.openRestoreBrowser);
+    set(u.keyRestore, idle && m_restoreShown, browser);
+    set(u.mniRestorFiles, idle, browser);
+    set(u.cmdRestore, idle, browser);
+    u.mniProgramSetings->setEnabled(idle && static_cast<bool>(m_seams.openSettings));
+    u.mniPause->setEnabled(!idle);
+    u.mniAbortBackup->setEnabled(!idle);
+}
+
+void frmMain::applyStyle(int style) {
+    const bool bars = style == 1;
+    if (style != 0 && style != 1)
+        return;
+    m_ui->Toolbar1->setVisible(bars);
+    m_ui->StatusBar1->setVisible(bars);
+    for (QPushButton* button : {m_ui->cmdBackup, m_ui->cmdDelete, m_ui->cmdEdit, m_ui->cmdRestore,
+                                m_ui->cmdNew, m_ui->cmdSaveandClose, m_ui->cmdClose}) {
+        button->setVisible(!bars);
+    }
+}
+
+void frmMain::error(const std::string& text) {
+    tell(m_ctx.host, text, MsgIcon::Critical);
+}
+
+void frmMain::newJob() {
+    if (m_runner.busy() || !m_seams.openEditor)
+        return;
+    m_seams.openEditor("", m_editorPage);
+}
+
+void frmMain::editJob(int page) {
+    const std::string name = selectedJob();
+    if (name.empty()) {
+        error(m_ctx.msg("strMsgSelectBkpFirst"));
+        return;
+    }
+    if (m_runner.busy() || !m_seams.openEditor)
+        return;
+    m_seams.openEditor(name, page);
+}
+
+void frmMain::deleteJob() {
+    const std::string name = selectedJob();
+    if (name.empty() || m_runner.busy())
+        return;
+    if (ask(m_ctx.host, m_ctx.msg("strMsgRealyDelBackup"), MsgIcon::Question, MsgButtons::YesNo,
+            MsgAnswer::No) != MsgAnswer::Yes) {
+        return;
+    }
+    const auto job = m_runner.job(name);
+    if (!job)
+        return;
+    std::optional<std::string> password;
+    if (job->Protected && !job->password.empty()) {
+        // The runner compares again and logs the request and its outcome.
+        if (m_seams.askPassword && m_seams.askPassword(job->password))
+            password = job->password;
+    }
+    const RunnerResult r = m_runner.removeJob(name, password);
+    if (r == RunnerResult::WrongPassword) {
+        error(m_ctx.messages.format("strMsgWrongPWDel", {{"%d", name}}));
+    } else if (r != RunnerResult::Done) {
+        error(m_runner.refusalText(r, name));
+    }
+    UpdateForm();
+}
+
+void frmMain::backupNow() {
+    const std::string name = selectedJob();
+    if (name.empty()) {
+        error("Please select a backup first!");
+        return;
+    }
+    if (m_runner.busy()) {
+        error(m_runner.refusalText(RunnerResult::Busy, name));
+        return;
+    }
+    const RunnerResult r = m_runner.RunBackup(name);
+    if (r != RunnerResult::Done && r != RunnerResult::Quitting) {
+        error(m_runner.refusalText(r, name));
+    }
+    UpdateForm();
+}
+
+void frmMain::restoreJob() {
+    const std::string name = selectedJob();
+    if (name.empty()) {
+        error(m_ctx.msg("strMsgSelectBkpFirst"));
+        return;
+    }
+    const auto job = m_runner.job(name);
+    if (!job || m_runner.busy())
+        return;
+    if (!job->archived) {
+        if (m_seams.openFile)
+            m_seams.openFile(job->sDestinationDir);
+        return;
+    }
+    if (m_seams.openRestoreBrowser)
+        m_seams.openRestoreBrowser(name);
+}
+
+void frmMain::togglePause() {
+    if (!m_runner.busy())
+        return;
+    m_runner.setPaused(!m_runner.paused());
+    setPauseCaption();
+    if (m_runner.paused()) {
+        m_timer2.start();
+    } else {
+        m_timer2.stop();
+        blinkStep();
+    }
+}
+
+void frmMain::setPauseCaption() {
+    m_ui->mniPause->setText(q(m_ctx.msg(m_runner.paused() ? "strMsgContinue" : "strMsgPause")));
+}
+
+void frmMain::blinkStep() {
+    if (!m_runner.paused()) {
+        m_timer2.stop();
+        m_blinkOn = false;
+        if (m_tray)
+            m_tray->setIcon(m_trayIcon);
+        return;
+    }
+    m_blinkOn = !m_blinkOn;
+    if (m_tray) {
+        m_tray->setIcon(m_blinkOn ? m_trayPaused : m_trayIcon);
+        m_tray->setToolTip(q(trayTipText(m_ctx.msg("strMsgPaused"))));
+    }
+}
+
+void frmMain::toggleLog() {
+    const bool show = !m_ui->List1->isVisible();
+    m_ui->List1->setVisible(show);
+    m_panel2->setFrameShadow(show ? QFrame::Sunken : QFrame::Raised);
+}
+
+bool frmMain::logVisible() const {
+    return m_ui->List1->isVisibleTo(this);
+}
+
+void frmMain::openLogFile() {
+    if (m_seams.openFile)
+        m_seams.openFile(m_ctx.paths.path("logs/kestrel.log"));
+}
+
+void frmMain::addLogLine(const std::string& stampedLine) {
+    QListWidget& list = *m_ui->List1;
+    list.addItem(q(stampedLine));
+    while (list.count() > kLogListLines)
+        delete list.takeItem(0);
+    list.scrollToBottom();
+}
+
+void frmMain::setStatusText(int panel, const std::string& text) {
+    (panel == 1 ? m_panel1 : m_panel2)->setText(q(text));
+}
+
+void frmMain::setCaptionSuffix(const std::string& suffix) {
+    m_captionSuffix = suffix;
+    setWindowTitle(q(m_caption + m_captionSuffix));
+}
+
+void frmMain::setTrayTip(const std::string& text) {
+    const std::string tip = trayTipText(text);
+    if (m_tray && tip != m_lastTip)
+        m_tray->setToolTip(q(tip));
+    m_lastTip = tip;
+}
+
+void frmMain::setTrayProgress(double percent) {
+    if (m_tray && !m_runner.paused()) {
+        m_tray->setIcon(QIcon(QPixmap::fromImage(drawProgressIcon(percent, 32))));
+    }
+}
+
+void frmMain::trayMessage(const std::string& text, bool failure) {
+    if (m_tray && QSystemTrayIcon::supportsMessages()) {
+        m_tray->showMessage("Kestrel", q(text),
+                            failure ? QSystemTrayIcon::Critical : QSystemTrayIcon::Information);
+    }
+}
+
+void frmMain::hideAll() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->isVisible())
+            window->hide();
+    }
+}
+
+void frmMain::showAndRaise() {
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
+}
+
+void frmMain::activityStarted(const Activity&) {
+    updateCommands();
+}
+
+void frmMain::activityFinished(const Activity&) {
+    if (m_tray)
+        m_tray->setIcon(m_trayIcon);
+    m_timer2.stop();
+    setPauseCaption();
+    UpdateForm();
+}
+
+void frmMain::jobsChanged() {
+    UpdateForm();
+}
+
+void frmMain::showListMenu(const QPoint& at) {
+    QTreeWidgetItem* row = m_ui->ListView1->itemAt(at);
+    if (row != nullptr) {
+        m_ui->ListView1->setCurrentItem(row);
+        ShowRestorecommands();
+    } else {
+        HideRestoreCommands();
+    }
+    updateCommands();
+    if (row == nullptr) {
+        for (QAction* a : m_ui->mnuList->actions()) {
+            if (a != m_ui->mniNewBackup && a != m_ui->mniQuit)
+                a->setEnabled(false);
+        }
+    }
+    m_ui->mnuList->popup(m_ui->ListView1->viewport()->mapToGlobal(at));
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_panel2 && event->type() == QEvent::MouseButtonRelease) {
+        toggleLog();
+        return true;
+    }
+    if (watched == m_ui->ListView1 && event->type() == QEvent::KeyPress) {
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Space:
+                editJob(m_editorPage);
+                return true;
+            case Qt::Key_Insert:
+                newJob();
+                return true;
+            case Qt::Key_Delete:
+                deleteJob();
+                return true;
+            case Qt::Key_F5:
+                UpdateForm();
+                return true;
+            default:
+                break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && m_tray) {
+        // Hidden after the state change is done, or the window manager shows it again.
+        QTimer::singleShot(0, this, [this] { hide(); });
+    }
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    saveLayout();
+    event->ignore();
+    if (m_tray) {
+        hideAll();
+    } else if (m_seams.quit) {
+        // Without a tray, a hidden window could not be reached again.
+        m_seams.quit(true);
+    }
+}
+
+void frmMain::restoreLayout() {
+    const auto setting = [this](const char* section, const std::string& name) {
+        return m_ctx.settings.GetSetting(kSettingsArea, section, name);
+    };
+    const int width = static_cast<int>(text::leadingInt(setting(kWindowSection, "Width")));
+    const int height = static_cast<int>(text::leadingInt(setting(kWindowSection, "Height")));
+    if (width >= 300 && height >= 200) {
+        resize(width, height);
+        const std::string left = setting(kWindowSection, "Left");
+        const std::string top = setting(kWindowSection, "Top");
+        if (!left.empty() && !top.empty()) {
+            move(static_cast<int>(text::leadingInt(left)), static_cast<int>(text::leadingInt(top)));
+        }
+    }
+    QHeaderView& header = *m_ui->ListView1->header();
+    static const int kDefaults[] = {180, 130, 170, 120, 220};
+    for (int column = 0; column < header.count(); ++column) {
+        const std::string name = columnWidthName(column);
+        const int stored = static_cast<int>(text::leadingInt(setting(kListSection, name)));
+        header.resizeSection(column, stored >= 20 ? stored : kDefaults[std::min(column, 4)]);
+    }
+}
+
+void frmMain::saveLayout() {
+    const auto save = [this](const char* section, const std::string& name, int value) {
+        (void)m_ctx.settings.SaveSetting(kSettingsArea, section, name, std::to_string(value));
+    };
+    if (!isMinimized() && !isMaximized()) {
+        save(kWindowSection, "Left", x());
+        save(kWindowSection, "Top", y());
+        save(kWindowSection, "Width", width());
+        save(kWindowSection, "Height", height());
+    }
+    const QHeaderView& header = *m_ui->ListView1->header();
+    for (int column = 0; column < header.count(); ++column) {
+        const std::string name = columnWidthName(column);
+        save(kListSection, name, header.sectionSize(column));
+    }
+}
+
+QAction* frmMain::toolbarButton(const char* key) const {
+    return findChild<QAction*>(key);
+}
+
+}  // namespace kestrel::ui

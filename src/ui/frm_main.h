@@ -1,0 +1,151 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "runner/job_runner.h"
+
+class QAction;
+class QLabel;
+
+namespace Ui {
+class frmMain;
+}
+
+namespace kestrel {
+struct AppContext;
+class LanguageFile;
+}  // namespace kestrel
+
+namespace kestrel::ui {
+
+// What the main window opens but does not own: other windows, help, the program's quit.
+// A command whose seam is empty is disabled, with a tooltip saying it is not there yet.
+struct MainSeams {
+    // The backup editor on a page (0 backup, 1 settings, 2 destination, 3 schedule) for a job,
+    // or for a new job when the name is empty.
+    std::function<void(const std::string& job, int page)> openEditor;
+    // The restore browser of an archive job.
+    std::function<void(const std::string& job)> openRestoreBrowser;
+    std::function<void()> openSettings;
+    std::function<void()> openAbout;
+    // The password prompt: true when the typed text is the expected password.
+    std::function<bool(const std::string& expected)> askPassword;
+    // A help page ("index.html", ...), or the log file, in the desktop's viewer.
+    std::function<void(const std::string& page)> openHelp;
+    std::function<void(const std::string& path)> openFile;
+    // The quit sequence; ask = whether to put the question first.
+    std::function<void(bool ask)> quit;
+};
+
+// The program's home: the job list, its commands, the tray icon and the scheduler's timer.
+class frmMain : public QMainWindow, public RunnerObserver {
+    Q_OBJECT
+
+public:
+    frmMain(AppContext& ctx, JobRunner& runner, std::function<const LanguageFile&()> language,
+            MainSeams seams, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Rebuilds the job list from the jobs.
+    void UpdateForm();
+    void HideRestoreCommands();
+    void ShowRestorecommands();
+    // Layout 1: toolbar and status bar; 0: the buttons below the list.
+    void applyStyle(int style);
+    // Captions from the language file; the version into "%v" of the caption.
+    void applyLanguage();
+
+    // The scheduler's tick, run by schedTimer every second.
+    void setTicker(std::function<void()> tick) { m_tick = std::move(tick); }
+    QTimer& schedTimer() { return m_schedTimer; }
+
+    // Whether the tray icon exists: then minimising and closing hide to it.
+    bool trayAvailable() const { return m_tray != nullptr; }
+    QSystemTrayIcon* tray() { return m_tray.get(); }
+    void setTrayTip(const std::string& text);
+    void setTrayProgress(double percent);
+    void trayMessage(const std::string& text, bool failure);
+    // Hides every window of the program (the tray's "hide all windows").
+    void hideAll();
+    void showAndRaise();
+
+    // What the host shows here.
+    void addLogLine(const std::string& stampedLine);
+    void setStatusText(int panel, const std::string& text);
+    void setCaptionSuffix(const std::string& suffix);
+
+    // Commands, also for tests.
+    void newJob();
+    void editJob(int page);
+    void deleteJob();
+    void backupNow();
+    void restoreJob();
+    void togglePause();
+    void toggleLog();
+    void openLogFile();
+    bool logVisible() const;
+    // The name of the selected job; empty when none.
+    std::string selectedJob() const;
+    void selectJob(const std::string& name);
+    // The commands that would start a run or change the jobs are off while one is active.
+    void updateCommands();
+    // Remembers geometry and column widths.
+    void saveLayout();
+
+    // RunnerObserver
+    void activityStarted(const Activity&) override;
+    void activityFinished(const Activity&) override;
+    void jobsChanged() override;
+
+    Ui::frmMain& form() { return *m_ui; }
+    // The paused blink, one step (Timer2).
+    void blinkStep();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void wireCommands();
+    void wireKeys();
+    void setMenuIcons();
+    void restoreLayout();
+    void showListMenu(const QPoint& at);
+    void error(const std::string& text);
+    QAction* toolbarButton(const char* key) const;
+    void setPauseCaption();
+
+    AppContext& m_ctx;
+    JobRunner& m_runner;
+    std::function<const LanguageFile&()> m_language;
+    MainSeams m_seams;
+    std::unique_ptr<Ui::frmMain> m_ui;
+    QLabel* m_panel1 = nullptr;
+    QLabel* m_panel2 = nullptr;
+    QTimer m_schedTimer;
+    QTimer m_timer2;
+    std::function<void()> m_tick;
+    std::unique_ptr<QSystemTrayIcon> m_tray;
+    QIcon m_trayIcon;
+    QIcon m_trayPaused;
+    bool m_blinkOn = false;
+    bool m_restoreShown = false;
+    // The editor page the editor opens on: set by the four page commands, kept otherwise.
+    int m_editorPage = 0;
+    bool m_activated = false;
+    std::string m_designedCaption;
+    std::string m_caption;  // the caption without the suffix
+    std::string m_captionSuffix;
+    std::string m_lastTip;
+};
+
+}  // namespace kestrel::ui

@@ -1,0 +1,137 @@
+#include "ui/qt_host.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+namespace kestrel::ui {
+
+namespace {
+
+// Events are served at least this often during a run, so that a click is answered at once,
+// but not on every block: an idle turn of the loop costs more than a small file's copy.
+constexpr qint64 kYieldEveryMs = 10;
+
+QMessageBox::Icon boxIcon(MsgIcon icon) {
+    switch (icon) {
+        case MsgIcon::Information:
+            return QMessageBox::Information;
+        case MsgIcon::Exclamation:
+            return QMessageBox::Warning;
+        case MsgIcon::Critical:
+            return QMessageBox::Critical;
+        case MsgIcon::Question:
+            return QMessageBox::Question;
+        case MsgIcon::None:
+            break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+QtHost::QtHost() {
+    m_sinceYield.start();
+}
+
+void QtHost::yield() {
+    if (m_sinceYield.elapsed() < kYieldEveryMs) {
+        return;
+    }
+    m_sinceYield.restart();
+    ++m_turns;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void QtHost::waitForEvents(std::chrono::milliseconds atMost) {
+    // A timer bounds the wait: processEvents blocks until some event came.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.start(static_cast<int>(atMost.count()));
+    ++m_turns;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    m_sinceYield.restart();
+}
+
+bool QtHost::windowVisible() const {
+    return m_views.windowVisible && m_views.windowVisible();
+}
+
+bool QtHost::canAsk() const {
+    return windowVisible() || m_askWithoutWindow;
+}
+
+void QtHost::logLine(const std::string& stampedLine) {
+    if (m_views.logLine)
+        m_views.logLine(stampedLine);
+}
+
+void QtHost::setStatusText(int panel, const std::string& text) {
+    if (m_views.statusText)
+        m_views.statusText(panel, text);
+}
+
+void QtHost::setCaptionSuffix(const std::string& suffix) {
+    if (m_views.captionSuffix)
+        m_views.captionSuffix(suffix);
+}
+
+void QtHost::setTrayTip(const std::string& tip) {
+    if (m_views.trayTip)
+        m_views.trayTip(tip);
+}
+
+void QtHost::showProgress(const std::string& title) {
+    if (m_views.showProgress)
+        m_views.showProgress(title);
+}
+
+void QtHost::updateProgress(const std::string& title, const std::string& item, double filePercent,
+                            double totalPercent) {
+    if (m_views.updateProgress)
+        m_views.updateProgress(title, item, filePercent, totalPercent);
+    yield();
+}
+
+void QtHost::closeProgress() {
+    if (m_views.closeProgress)
+        m_views.closeProgress();
+}
+
+MsgAnswer QtHost::messageBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
+                             MsgAnswer safeDefault) {
+    QMessageBox box(boxIcon(icon), QStringLiteral("Kestrel"), QString::fromStdString(text));
+    switch (buttons) {
+        case MsgButtons::Ok:
+            box.setStandardButtons(QMessageBox::Ok);
+            break;
+        case MsgButtons::OkCancel:
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            break;
+        case MsgButtons::YesNo:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            break;
+        case MsgButtons::YesNoCancel:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+            break;
+    }
+    switch (box.exec()) {
+        case QMessageBox::Ok:
+            return MsgAnswer::Ok;
+        case QMessageBox::Cancel:
+            return MsgAnswer::Cancel;
+        case QMessageBox::Yes:
+            return MsgAnswer::Yes;
+        case QMessageBox::No:
+            return MsgAnswer::No;
+        default:
+            return safeDefault;
+    }
+}
+
+void QtHost::notice(const std::string& text, MsgIcon icon) {
+    if (m_views.notice)
+        m_views.notice(text, icon);
+}
+
+}  // namespace kestrel::ui

@@ -1,0 +1,278 @@
+#include "ui/frm_main.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolBar>
+
+#include "core/app_context.h"
+#include "core/language_file.h"
+#include "support/test_context.h"
+#include "ui/job_row.h"
+#include "ui_frm_main.h"
+
+namespace kestrel::ui {
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    test::TestContext t{true};
+    test::TempDir src;
+    test::TempDir dest;
+    JobRunner runner{*t.ctx};
+    LanguageFile language;
+    std::vector<std::string> calls;
+    std::function<bool(const std::string&)> password = [](const std::string&) { return false; };
+    std::unique_ptr<frmMain> window;
+
+    void SetUp() override {
+        src.write("tree/a.txt", "alpha");
+        src.write("tree/b.txt", std::string(200'000, 'b'));
+        MainSeams seams;
+        seams.openEditor = [this](const std::string& job, int page) {
+            calls.push_back("edit " + job + " " + std::to_string(page));
+        };
+        seams.openRestoreBrowser = [this](const std::string& job) {
+            calls.push_back("browse " + job);
+        };
+        seams.openSettings = [this] { calls.push_back("settings"); };
+        seams.askPassword = [this](const std::string& expected) { return password(expected); };
+        seams.openFile = [this](const std::string& path) { calls.push_back("open " + path); };
+        seams.quit = [this](bool ask) { calls.push_back(ask ? "quit?" : "quit"); };
+        window = std::make_unique<frmMain>(
+            *t.ctx, runner, [this]() -> const LanguageFile& { return language; }, seams);
+    }
+
+    std::unique_ptr<clsBackup> job(const std::string& name, bool archived) {
+        auto j = std::make_unique<clsBackup>();
+        j->sName = name;
+        j->sDestinationDir = dest.path();
+        j->archived = archived;
+        j->IncludeMask = "*.*";
+        j->AddFile(
+            std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
+        return j;
+    }
+    void add(std::unique_ptr<clsBackup> j) {
+        JobProblem problem;
+        ASSERT_EQ(runner.addJob(std::move(j), &problem), RunnerResult::Done)
+            << runner.refusalText(RunnerResult::Invalid, "", problem);
+    }
+    QTreeWidget& list() { return *window->form().ListView1; }
+    QTreeWidgetItem* row(int i) { return list().topLevelItem(i); }
+};
+
+TEST_F(MainWindowTest, RowsShowTypeNextRunLastRunDestinationAndTheStatusIcon) {
+    t.clock.set(*DateTime::fromParts(2026, 12, 7, 9, 0));
+    auto compressed = job("Docs", true);
+    compressed->bZipped = true;
+    add(std::move(compressed));
+    auto ftp = job("Remote", true);
+    ftp->destFTP = true;
+    ftp->objDestination = std::make_shared<clsKestrel>();
+    ftp->objDestination->hostname = "backup.example";
+    ftp->objDestination->username = "kestrel";
+    ftp->sDestinationDir = "/srv/kestrel";
+    ftp->enumStatus = kStatusFailed;
+    ftp->bIncremental = true;
+    ftp->lastOK = *DateTime::fromParts(2026, 12, 6, 22, 15);
+    add(std::move(ftp));
+    window->UpdateForm();
+
+    ASSERT_EQ(list().topLevelItemCount(), 2);
+    EXPECT_EQ(row(0)->text(0), "Docs");
+    EXPECT_EQ(row(0)->text(1), "Full(Compressed)");
+    EXPECT_EQ(row(0)->text(3), "Never");
+    EXPECT_EQ(row(0)->text(4).toStdString(), dest.path());
+    EXPECT_EQ(row(0)->data(0, Qt::UserRole + 1).toInt(), 1);
+    EXPECT_EQ(row(1)->text(1), "Incremental");
+    EXPECT_EQ(row(1)->text(3), "2026-12-06 22:15");
+    EXPECT_EQ(row(1)->text(4), "ftp://backup.example:21/srv/kestrel");
+    EXPECT_EQ(row(1)->data(0, Qt::UserRole + 1).toInt(), 2);
+
+    // The icon keys by status: failed beats ftp, never run is unknown.
+    clsBackup probe;
+    probe.destFTP = true;
+    probe.enumStatus = kStatusFailed;
+    EXPECT_EQ(jobIconKey(probe), "fail");
+    probe.enumStatus = kStatusAborted;
+    EXPECT_EQ(jobIconKey(probe), "fail");
+    probe.enumStatus = kStatusOk;
+    EXPECT_EQ(jobIconKey(probe), "ftp");
+    probe.enumStatus = kStatusNeverRun;
+    EXPECT_EQ(jobIconKey(probe), "unknown");
+    // An unset date far from now is "Never", a real one eleven years back too.
+    probe.lastOK = *DateTime::fromParts(2015, 12, 7);
+    EXPECT_EQ(lastRunText(probe, *DateTime::fromParts(2026, 12, 7), t.ctx->messages), "Never");
+    probe.lastOK = *DateTime::fromParts(2016, 1, 1);
+    EXPECT_NE(lastRunText(probe, *DateTime::fromParts(2026, 12, 7), t.ctx->messages), "Never");
+}
+
+TEST_F(MainWindowTest, TrayTipsOverFiftyCharactersPointToTheListAndTipsHoldSixtyFour) {
+    const std::string fifty(50, 'x');
+    EXPECT_EQ(trayTipText(fifty), fifty + "\nKestrel 1.0");
+    EXPECT_EQ(trayTipText(fifty + "y"), "Message too long! Check the message list\nKestrel 1.0");
+    // Characters, not bytes: fifty umlauts are not too long, and the cut keeps whole letters.
+    std::string umlauts;
+    for (int i = 0; i < 50; ++i)
+        umlauts += "\xc3\xa4";
+    const std::string tip = trayTipText(umlauts);
+    EXPECT_EQ(QString::fromStdString(tip).size(), 62);
+    EXPECT_TRUE(QString::fromStdString(tip).startsWith(QString(50, QChar(0xe4))));
+}
+
+TEST_F(MainWindowTest, DeletingAProtectedJobWithAWrongPasswordKeepsItAndLogsWhy) {
+    auto locked = job("Locked", true);
+    locked->Protected = true;
+    locked->password = "Secret";
+    add(std::move(locked));
+    add(job("Open", false));
+    window->UpdateForm();
+    window->selectJob("Locked");
+
+    t.host.answers = {MsgAnswer::No};
+    window->deleteJob();
+    EXPECT_EQ(runner.jobs().count(), 2u) << "No to the question keeps the job";
+
+    t.host.answers = {MsgAnswer::Yes};
+    window->deleteJob();
+    EXPECT_EQ(runner.jobs().count(), 2u);
+    EXPECT_EQ(list().topLevelItemCount(), 2);
+    EXPECT_TRUE(t.logged("Wrong password for deleting Locked!"));
+    ASSERT_FALSE(t.host.boxes.empty());
+    EXPECT_EQ(t.host.boxes.back().text, "Wrong password for deleting Locked!");
+
+    password = [](const std::string& expected) { return expected == "Secret"; };
+    t.host.answers = {MsgAnswer::Yes};
+    window->selectJob("Locked");
+    window->deleteJob();
+    EXPECT_TRUE(t.logged("Password OK for deleting Locked!"));
+    ASSERT_EQ(list().topLevelItemCount(), 1);
+    EXPECT_EQ(row(0)->text(0), "Open");
+}
+
+TEST_F(MainWindowTest, RestoringPlainCopiesOpensTheFolderAndNeverTheBrowser) {
+    add(job("Copies", false));
+    add(job("Archive", true));
+    window->UpdateForm();
+    window->selectJob("Copies");
+    window->restoreJob();
+    window->selectJob("Archive");
+    window->restoreJob();
+    EXPECT_EQ(calls, (std::vector<std::string>{"open " + dest.path(), "browse Archive"}));
+}
+
+TEST_F(MainWindowTest, KeysOfTheListAndTheCommandsThatNeedASelection) {
+    add(job("Docs", false));
+    window->UpdateForm();
+    list().setCurrentItem(nullptr);
+    QTest::keyClick(&list(), Qt::Key_Return);
+    ASSERT_FALSE(t.host.boxes.empty());
+    EXPECT_EQ(t.host.boxes.back().text, "Please select a backup first!");
+    EXPECT_TRUE(calls.empty());
+
+    QTest::keyClick(&list(), Qt::Key_Insert);
+    window->selectJob("Docs");
+    QTest::keyClick(&list(), Qt::Key_Space);
+    // The page commands set the page every later edit opens on.
+    window->form().mniSchedule->trigger();
+    QTest::keyClick(&list(), Qt::Key_Return);
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"edit  0", "edit Docs 0", "edit Docs 3", "edit Docs 3"}));
+
+    t.host.answers = {MsgAnswer::No};
+    QTest::keyClick(&list(), Qt::Key_Delete);
+    EXPECT_EQ(t.host.boxes.back().text, "Do you really want to delete this backup?");
+}
+
+TEST_F(MainWindowTest, EveryCommandDuringARunIsRefusedOrDisabledAndQuitGoesThroughTheProgram) {
+    add(job("Big", true));
+    add(job("Other", false));
+    window->UpdateForm();
+    window->selectJob("Big");
+    std::vector<std::string> during;
+    bool once = false;
+    t.host.onYield = [&] {
+        if (once)
+            return;
+        once = true;
+        auto& u = window->form();
+        for (QAction* a : {u.keyNew, u.keyEdit, u.keyDelete, u.keyBackup, u.keyRestore,
+                           u.mniProgramSetings, u.mniSource, u.mniBackup1}) {
+            if (a->isEnabled())
+                during.push_back("enabled " + a->objectName().toStdString());
+            a->trigger();
+        }
+        for (QPushButton* b : {u.cmdNew, u.cmdEdit, u.cmdDelete, u.cmdBackup, u.cmdRestore}) {
+            if (b->isEnabled())
+                during.push_back("enabled " + b->objectName().toStdString());
+        }
+        // Keys bypass the disabled buttons: they must refuse too.
+        t.host.answers = {MsgAnswer::Yes};
+        QTest::keyClick(&list(), Qt::Key_Delete);
+        QTest::keyClick(&list(), Qt::Key_Insert);
+        QTest::keyClick(&list(), Qt::Key_Return);
+        window->backupNow();
+        if (!u.mniPause->isEnabled())
+            during.push_back("pause disabled");
+        u.keyClose->trigger();
+    };
+    window->backupNow();
+    EXPECT_TRUE(during.empty()) << ::testing::PrintToString(during);
+    EXPECT_EQ(calls, (std::vector<std::string>{"quit?"}));
+    EXPECT_EQ(runner.jobs().count(), 2u);
+    EXPECT_EQ(runner.job("Big")->enumStatus, kStatusOk) << "the run went on to its end";
+    ASSERT_FALSE(t.host.boxes.empty());
+    EXPECT_EQ(t.host.boxes.back().text, "Backup process pending!");
+    // Idle again: the commands are back.
+    EXPECT_TRUE(window->form().keyBackup->isEnabled());
+    EXPECT_FALSE(window->form().mniPause->isEnabled());
+}
+
+TEST_F(MainWindowTest, TheSecondPanelTogglesTheLogListAndStyleZeroShowsTheButtons) {
+    window->show();
+    auto* panel = window->findChild<QLabel*>("StatusBar1Panel2");
+    ASSERT_NE(panel, nullptr);
+    QTest::mouseClick(panel, Qt::LeftButton);
+    EXPECT_TRUE(window->logVisible());
+    EXPECT_EQ(panel->frameShadow(), QFrame::Sunken);
+    window->addLogLine("[2026 Dec 07 08:00:00]-Hello");
+    EXPECT_EQ(window->form().List1->count(), 1);
+    window->form().keyLog->trigger();
+    EXPECT_FALSE(window->logVisible());
+    EXPECT_EQ(panel->frameShadow(), QFrame::Raised);
+
+    window->applyStyle(0);
+    EXPECT_FALSE(window->form().Toolbar1->isVisibleTo(window.get()));
+    EXPECT_TRUE(window->form().cmdBackup->isVisibleTo(window.get()));
+    window->applyStyle(1);
+    EXPECT_TRUE(window->form().Toolbar1->isVisibleTo(window.get()));
+    EXPECT_FALSE(window->form().cmdClose->isVisibleTo(window.get()));
+}
+
+TEST_F(MainWindowTest, TheCaptionCarriesTheVersionAndLayoutIsRemembered) {
+    EXPECT_EQ(window->windowTitle(), "Kestrel-ver1.0 rev. 1");
+    window->show();
+    EXPECT_EQ(window->windowTitle(), "Kestrel 1.0.1") << "the language caption with %v at first "
+                                                         "activation";
+    window->setCaptionSuffix("-Paused");
+    EXPECT_EQ(window->windowTitle(), "Kestrel 1.0.1-Paused");
+    window->form().ListView1->header()->resizeSection(2, 222);
+    window->resize(640, 360);
+    window->saveLayout();
+    EXPECT_EQ(t.ctx->settings.GetSetting("Backup", "frmMain-ListView1", "chw003"), "222");
+    EXPECT_EQ(t.ctx->settings.GetSetting("Backup", "frmMain", "Width"), "640");
+    MainSeams none;
+    frmMain again(
+        *t.ctx, runner, [this]() -> const LanguageFile& { return language; }, none);
+    EXPECT_EQ(again.form().ListView1->header()->sectionSize(2), 222);
+    EXPECT_EQ(again.width(), 640);
+    // Without the editor, its commands are off and say why.
+    EXPECT_FALSE(again.form().keyNew->isEnabled());
+    EXPECT_EQ(again.form().keyNew->toolTip(), "Not available in this version yet");
+}
+
+}  // namespace
+}  // namespace kestrel::ui
