@@ -1,0 +1,67 @@
+// Every caption key of the shipped language files names a window and a control that exist, so a
+// typo fails here instead of leaving a caption in English.
+#include <gtest/gtest.h>
+
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "core/language_file.h"
+#include "platform/ini_file.h"
+#include "support/test_context.h"
+#include "ui/frm_backup_progress.h"
+#include "ui/frm_main.h"
+#include "ui/language.h"
+
+namespace kestrel::ui {
+namespace {
+
+class LanguageFilesTest : public ::testing::Test {
+protected:
+    test::TestContext t;
+    JobRunner runner{*t.ctx};
+    LanguageFile none;
+
+    // Every window, as the program builds it.
+    std::map<std::string, std::function<std::unique_ptr<QWidget>()>> windows() {
+        return {
+            {"frmMain",
+             [this] {
+                 return std::make_unique<frmMain>(
+                     *t.ctx, runner, [this]() -> const LanguageFile& { return none; }, MainSeams{});
+             }},
+            {"frmBackupProgress", [] { return std::make_unique<frmBackupProgress>(); }},
+        };
+    }
+};
+
+TEST_F(LanguageFilesTest, EveryCaptionKeyNamesAWindowAndOneOfItsControls) {
+    auto build = windows();
+    for (const char* file : {"english.lng", "german.lng"}) {
+        IniFile ini;
+        ASSERT_EQ(ini.load(test::sourceLanguagesDir() + "/" + file), IniFile::LoadResult::Loaded)
+            << file;
+        int sections = 0;
+        for (const std::string& section : ini.sectionNames()) {
+            if (section == "msgStrings")
+                continue;
+            ++sections;
+            auto maker = build.find(section);
+            ASSERT_NE(maker, build.end()) << file << ": no window " << section;
+            auto window = maker->second();
+            EXPECT_EQ(window->objectName().toStdString(), section);
+            const auto keys = captionKeys(*window);
+            const auto lines = ini.sectionLines(section);
+            ASSERT_TRUE(lines.has_value());
+            for (const std::string& line : *lines) {
+                const std::string key = line.substr(0, line.find('='));
+                EXPECT_TRUE(keys.count(key)) << file << ": [" << section << "] " << key;
+            }
+        }
+        EXPECT_EQ(sections, static_cast<int>(build.size())) << file << " captions every window";
+    }
+}
+
+}  // namespace
+}  // namespace kestrel::ui
