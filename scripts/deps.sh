@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   python3-pyftpdlib vsftpd
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
-  xvfb xauth fonts-dejavu-core faketime
+  xvfb xauth x11-utils fonts-dejavu-core faketime
 )
 
 missing=()

@@ -51,6 +51,7 @@ private:
     // Asks; true when the user (or the safe default) said to quit.
     bool QuitProgram(bool ask);
     void loop();
+    void runDesktop(bool services);
     void tick();
 
     ProgramEnv& m_env;
@@ -78,6 +79,9 @@ int Program::start(const std::vector<std::string>& args) {
     const CommandLine command = services ? classify(text) : CommandLine::StartService;
     const bool control = command != CommandLine::StartService;
     if (!control && !takeInstanceLock()) {
+        if (m_env.desktop != nullptr) {
+            (void)m_env.desktop->showRunningInstance(m_ctx.paths);
+        }
         return 0;
     }
     if (!loadJobs(!control)) {
@@ -93,6 +97,9 @@ int Program::start(const std::vector<std::string>& args) {
     if (control) {
         // Declined to quit: the normal start, instance check included.
         if (!takeInstanceLock()) {
+            if (m_env.desktop != nullptr) {
+                (void)m_env.desktop->showRunningInstance(m_ctx.paths);
+            }
             return 0;
         }
         if (!loadJobs(true)) {
@@ -104,8 +111,31 @@ int Program::start(const std::vector<std::string>& args) {
     if (services && m_ctx.settings.RunAsService == 1) {
         startService();
     }
-    loop();
+    if (m_env.desktop != nullptr) {
+        runDesktop(services);
+    } else {
+        loop();
+    }
     return 0;
+}
+
+void Program::runDesktop(bool services) {
+    DesktopParts parts{m_ctx, *m_runner, *m_scheduler};
+    parts.servicesAvailable = services;
+    parts.installService = [this] { return InstallService(); };
+    parts.uninstallService = [this] { return UninstallService(); };
+    parts.askQuit = [this] {
+        return kestrel::ask(m_ctx.host, m_ctx.msg("strMsgQuitAsk"), MsgIcon::Question,
+                            MsgButtons::YesNo, MsgAnswer::Yes) == MsgAnswer::Yes;
+    };
+    parts.closeProgram = [this] {
+        if (m_isService) {
+            m_ctx.WriteLog("Kestrel service stopped!");
+        }
+        QuitProgram(false);
+    };
+    parts.stopRequested = [this] { return m_env.stopRequested && m_env.stopRequested(); };
+    m_env.desktop->run(parts);
 }
 
 bool Program::takeInstanceLock() {

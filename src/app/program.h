@@ -14,7 +14,36 @@ struct AppContext;
 class Clock;
 class HeadlessHost;
 class Host;
+class JobRunner;
+class RunnerScheduler;
 class ServiceManager;
+
+// What the windows get from the program's life cycle.
+struct DesktopParts {
+    AppContext& ctx;
+    JobRunner& runner;
+    RunnerScheduler& scheduler;
+    bool servicesAvailable = false;
+    std::function<bool()> installService = {};
+    std::function<bool()> uninstallService = {};
+    // The question "Do you really want to quit?"; true for yes.
+    std::function<bool()> askQuit = {};
+    // The last steps of the quit, after the runner let go: the log lines.
+    std::function<void()> closeProgram = {};
+    // Whether a stop signal came.
+    std::function<bool()> stopRequested = {};
+};
+
+// The windows of the program when there is a display; without one the program runs headless.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+    // A second start in the same program folder: asks the running instance to show its main
+    // window. True when it answered.
+    virtual bool showRunningInstance(const ProgramFolder& folder) = 0;
+    // Splash, main window and the event loop, until the program quits.
+    virtual void run(DesktopParts& parts) = 0;
+};
 
 // What the program runs with, so that a test can give it a fake clock, host and service manager.
 struct ProgramEnv {
@@ -35,6 +64,8 @@ struct ProgramEnv {
     std::function<bool()> stopRequested = {};
     // Called after every tick of the loop, with the program's context (tests look in).
     std::function<void(AppContext&)> afterTick = {};
+    // The windows; null runs headless.
+    Desktop* desktop = nullptr;
 };
 
 // The program's life: start-up, the command line and the service, the scheduler's loop, quit.

@@ -648,7 +648,7 @@ void frmMain::restoreLayout() {
         }
     }
     QHeaderView& header = *m_ui->ListView1->header();
-    static const int kDefaults[] = {180, 130, 170, 120, 220};
+    static const int kDefaults[] = {150, 175, 215, 130, 260};
     for (int column = 0; column < header.count(); ++column) {
         const std::string name = columnWidthName(column);
         const int stored = static_cast<int>(text::leadingInt(setting(kListSection, name)));

@@ -2,6 +2,7 @@
 // folder, the service's command lines, and a stop in the middle of a run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -39,6 +40,8 @@ protected:
                                          "DISPLAY",
                                          "-u",
                                          "WAYLAND_DISPLAY",
+                                         "-u",
+                                         "QT_QPA_PLATFORM",
                                          "KESTREL_HOME=" + t.home(),
                                          "XDG_RUNTIME_DIR=" + sandbox.file("runtime"),
                                          "XDG_CONFIG_HOME=" + sandbox.file("config"),
@@ -174,6 +177,60 @@ TEST_F(KestrelProcessTest, AServiceStopDuringALongRunAbortsItAndKeepsEverySessio
         cli({"restore", "Job", first, "--to", sandbox.file("back")});
     EXPECT_EQ(restored.code, 0) << restored.err;
     EXPECT_EQ(test::readAll(sandbox.file("back") + first), "first session");
+}
+
+// The desktop program on a real X server: the main window appears, a missed scheduled run is
+// made up and runs to its end, and SIGTERM ends the program cleanly with the store intact.
+TEST_F(KestrelProcessTest, TheDesktopProgramOnAnXServer) {
+    if (!std::filesystem::exists("/usr/bin/xvfb-run") ||
+        !std::filesystem::exists("/usr/bin/xwininfo")) {
+        GTEST_SKIP() << "xvfb-run and xwininfo are needed (packages xvfb, x11-utils)";
+    }
+    sandbox.write("src/a.txt", "alpha");
+    std::filesystem::create_directories(sandbox.file("dest"));
+    ASSERT_EQ(cli({"new", "--name", "Docs", "--source", sandbox.file("src"), "--dest",
+                   sandbox.file("dest"), "--schedule", "daily:every@00:00", "--schedule-from",
+                   "2020-01-01 00:00"})
+                  .code,
+              0);
+    ASSERT_TRUE(t.ctx->settings.saveGeneral("CatchUpMissedRuns", "1"));
+    // The window stays open: scheduled runs are not held back by it.
+    ASSERT_TRUE(t.ctx->settings.saveGeneral("blockSchedule", "0"));
+
+    // Everything that needs the display runs inside the X server's session.
+    std::vector<std::string> argv = kestrel({}, {"QT_QPA_PLATFORM=xcb"});
+    const auto display = std::find(argv.begin(), argv.end(), "DISPLAY");
+    ASSERT_NE(display, argv.end());
+    argv.erase(display - 1, display + 1);  // this one needs the server's display
+    std::string command;
+    for (const std::string& a : argv) {
+        command += "'" + a + "' ";
+    }
+    const std::string log = t.home() + "/logs/kestrel.log";
+    const std::string script =
+        command +
+        "& pid=$!\n"
+        "poll() { i=0; while [ $i -lt 600 ] && kill -0 $pid; do eval \"$1\" && return 0; "
+        "i=$((i+1)); sleep 0.1; done; return 1; }\n"
+        "poll 'xwininfo -root -tree | grep -q \"Kestrel 1.0.1\"' && echo WINDOW\n"
+        "poll 'grep -q \"finished succesfully\" \"" +
+        log +
+        "\"' && echo RAN\n"
+        "kill -TERM $pid; wait $pid; echo EXIT $?\n";
+    sandbox.write("smoke.sh", script);
+    const test::ProgramResult r =
+        test::runProgram({"/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1024x768x24", "/bin/sh",
+                          sandbox.file("smoke.sh")});
+    EXPECT_NE(r.out.find("WINDOW"), std::string::npos) << r.out << r.err << t.logFile();
+    EXPECT_NE(r.out.find("RAN"), std::string::npos) << r.out << t.logFile();
+    EXPECT_NE(r.out.find("EXIT 0"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(count("Program closed!"), 1u) << t.logFile();
+    const test::ProgramResult verified = cli({"verify", sandbox.file("dest/Docs.fs")});
+    EXPECT_EQ(verified.code, 0) << verified.out;
+    const test::ProgramResult list = cli({"list"});
+    EXPECT_EQ(list.code, 0);
+    EXPECT_NE(list.out.find("Docs"), std::string::npos) << list.out;
+    EXPECT_EQ(list.out.find("never"), std::string::npos) << "the run's outcome is stored";
 }
 
 }  // namespace

@@ -10,8 +10,12 @@
 #include "core/language_file.h"
 #include "platform/ini_file.h"
 #include "support/test_context.h"
+#include "ui/frm_about.h"
 #include "ui/frm_backup_progress.h"
 #include "ui/frm_main.h"
+#include "ui/frm_password.h"
+#include "ui/frm_settings.h"
+#include "ui/frm_splash.h"
 #include "ui/language.h"
 
 namespace kestrel::ui {
@@ -32,6 +36,11 @@ protected:
                      *t.ctx, runner, [this]() -> const LanguageFile& { return none; }, MainSeams{});
              }},
             {"frmBackupProgress", [] { return std::make_unique<frmBackupProgress>(); }},
+            {"frmPassword", [this] { return std::make_unique<frmPassword>(none); }},
+            {"frmSplash", [this] { return std::make_unique<frmSplash>(none); }},
+            {"frmAbout", [this] { return std::make_unique<frmAbout>(none, nullptr); }},
+            {"frmSettings",
+             [this] { return std::make_unique<frmSettings>(*t.ctx, ServiceCommands{}); }},
         };
     }
 };

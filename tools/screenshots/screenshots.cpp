@@ -1,0 +1,181 @@
+// Renders every window offscreen to PNG, in English and German, over a sample set of jobs in
+// every status, so that layouts can be looked at without a desktop.
+// Usage: screenshots OUTPUT_FOLDER
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QTimer>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "core/app_context.h"
+#include "core/language_file.h"
+#include "platform/clock.h"
+#include "runner/job_runner.h"
+#include "ui/frm_about.h"
+#include "ui/frm_backup_progress.h"
+#include "ui/frm_main.h"
+#include "ui/frm_password.h"
+#include "ui/frm_settings.h"
+#include "ui/frm_splash.h"
+#include "ui/language.h"
+#include "ui/progress.h"
+#include "ui/qt_host.h"
+
+using namespace kestrel;
+
+namespace {
+
+// A fixed moment, so that the next-run texts are the same on every run.
+class FixedClock final : public Clock {
+public:
+    DateTime now() override { return *DateTime::fromParts(2026, 12, 7, 9, 30); }
+    std::uint64_t tickMs() override { return m_ms += 10; }
+
+private:
+    std::uint64_t m_ms = 0;
+};
+
+std::shared_ptr<clsSchedule> schedule(std::uint8_t tip, std::uint8_t data, int hour, int minute) {
+    auto s = std::make_shared<clsSchedule>();
+    s->Tip = tip;
+    s->Data = data;
+    s->enabled = true;
+    s->start = *DateTime::fromParts(2026, 1, 1);
+    s->StartHour = DateTime::fromSerialSeconds(hour * 3600 + minute * 60);
+    return s;
+}
+
+void addSamples(JobRunner& runner, const std::string& source, const std::string& dest) {
+    struct Sample {
+        const char* name;
+        bool archived, zipped, incremental, ftp;
+        std::int32_t status;
+        std::shared_ptr<clsSchedule> plan;
+    };
+    const Sample samples[] = {
+        {"Documents", true, true, true, false, kStatusOk, schedule(kScheduleDaily, 0x7f, 22, 0)},
+        {"Photos", true, false, false, false, kStatusNeverRun, nullptr},
+        {"Web site", true, true, false, true, kStatusFailed, schedule(kScheduleHourly, 15, 0, 0)},
+        {"Projects", false, false, true, false, kStatusAborted,
+         schedule(kScheduleMonthly, 31, 23, 30)},
+        {"Mail archive", true, true, true, true, kStatusOk, schedule(kScheduleDaily, 64 + 4, 8, 0)},
+    };
+    for (const Sample& s : samples) {
+        auto job = std::make_unique<clsBackup>();
+        job->sName = s.name;
+        job->archived = s.archived;
+        job->bZipped = s.zipped;
+        job->bIncremental = s.incremental;
+        job->IncludeMask = "*.*";
+        job->sDestinationDir = dest + "/" + s.name;
+        std::filesystem::create_directories(job->sDestinationDir);
+        job->AddFile(std::make_unique<clsBackupFile>(clsBackupFile{source, kSourceFolder, 0, 0}));
+        if (s.ftp) {
+            job->destFTP = true;
+            job->objDestination = std::make_shared<clsKestrel>();
+            job->objDestination->hostname = "backup.example.org";
+            job->objDestination->username = "kestrel";
+            job->sDestinationDir = std::string("/backups/") + s.name;
+        }
+        job->Schedule = s.plan;
+        (void)runner.addJob(std::move(job));
+    }
+    // Outcomes as runs would have left them.
+    Jobs jobs = runner.jobs();
+    for (const Sample& s : samples) {
+        if (clsBackup* job = jobs.find(s.name)) {
+            job->enumStatus = s.status;
+            if (s.status == kStatusOk)
+                job->lastOK = *DateTime::fromParts(2026, 12, 6, 22, 0);
+        }
+    }
+}
+
+bool save(QWidget& window, const QString& path) {
+    QCoreApplication::processEvents();
+    const bool ok = window.grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: screenshots OUTPUT_FOLDER\n");
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(out);
+    const std::filesystem::path scratch =
+        std::filesystem::temp_directory_path() /
+        ("kestrel-screenshots-" + std::to_string(QCoreApplication::applicationPid()));
+    std::filesystem::create_directories(scratch / "source");
+
+    FixedClock clock;
+    ui::QtHost host;
+    AppContext ctx(ProgramFolder((scratch / "home").string(), {KESTREL_ASSET_ROOT}), clock, host);
+    if (!ctx.initialise())
+        return 1;
+    JobRunner runner(ctx);
+    (void)runner.LoadJobs();
+    addSamples(runner, (scratch / "source").string(), (scratch / "dest").string());
+
+    bool ok = true;
+    for (const char* language : {"english", "german"}) {
+        const LanguageFile file(findLanguageFile(ctx.paths, language));
+        ctx.settings.languageFilePath = findLanguageFile(ctx.paths, language);
+        ctx.messages.FillMessages(ctx.settings.languageFilePath);
+        const QString suffix = QString("-") + language + ".png";
+
+        ui::frmMain main(ctx, runner, [&]() -> const LanguageFile& { return file; }, {});
+        main.applyStyle(1);
+        main.resize(860, 400);
+        main.show();
+        main.addLogLine("[2026 Dec 07 09:30:00]-Kestrel started ...");
+        main.setStatusText(2, "Kestrel started ...");
+        main.UpdateForm();
+        main.selectJob("Documents");
+        ok &= save(main, out + "/frmMain" + suffix);
+        main.toggleLog();
+        ok &= save(main, out + "/frmMain-log" + suffix);
+        main.applyStyle(0);
+        ok &= save(main, out + "/frmMain-style0" + suffix);
+
+        ui::mdlProgress progress(
+            ctx.flags, ctx.messages, [&]() -> const LanguageFile& { return file; },
+            [] { return true; }, [&] { return clock.tickMs(); }, [](double, const std::string&) {});
+        progress.ShowProgress(ctx.msg("strMsgBackupProgress"));
+        progress.UpdateProgress(
+            ctx.msg("strMsgCopyToDest"),
+            "/home/user/Documents/Reports/2026/Quarterly report for the board.odt", 62.5, 41.25);
+        if (auto* window = progress.window())
+            ok &= save(*window, out + "/frmBackupProgress" + suffix);
+
+        ui::frmPassword password(file);
+        password.show();
+        ok &= save(password, out + "/frmPassword" + suffix);
+        ui::frmSplash splash(file);
+        splash.show();
+        ok &= save(splash, out + "/frmSplash" + suffix);
+        ui::frmAbout about(file, [&] {
+            return ui::gatherSystemFacts(ctx.paths.home(), ctx.paths.path("logs/kestrel.log"),
+                                         ui::defaultOsReleasePaths());
+        });
+        about.show();
+        ok &= save(about, out + "/frmAbout" + suffix);
+        ui::ServiceCommands service;
+        service.available = [] { return true; };
+        ui::frmSettings settings(ctx, service);
+        settings.show();
+        ok &= save(settings, out + "/frmSettings" + suffix);
+    }
+    std::filesystem::remove_all(scratch);
+    return ok ? 0 : 1;
+}
