@@ -223,6 +223,7 @@ void WindowedDesktop::quit(bool ask) {
         return;
     if (ask && !m_parts->askQuit())
         return;
+    m_host.setEnding();
     if (m_parts->runner.requestQuit() == JobRunner::Quit::Now) {
         finish();
     } else {

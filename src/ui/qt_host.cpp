@@ -58,7 +58,7 @@ bool QtHost::windowVisible() const {
 }
 
 bool QtHost::canAsk() const {
-    return windowVisible() || m_askWithoutWindow;
+    return !m_ending && (windowVisible() || m_askWithoutWindow);
 }
 
 void QtHost::logLine(const std::string& stampedLine) {

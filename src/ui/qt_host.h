@@ -31,6 +31,9 @@ public:
     void setViews(Views views) { m_views = std::move(views); }
     // Whether a box may be shown when no main window is visible (control command lines).
     void setAskWithoutWindow(bool allowed) { m_askWithoutWindow = allowed; }
+    // Once the program is ending no box waits for an answer: what a run still has to say while
+    // it is aborted goes to the log and the tray.
+    void setEnding() { m_ending = true; }
 
     void yield() override;
     bool hasEventLoop() const override { return true; }
@@ -55,6 +58,7 @@ public:
 private:
     Views m_views;
     bool m_askWithoutWindow = false;
+    bool m_ending = false;
     QElapsedTimer m_sinceYield;
     std::uint64_t m_turns = 0;
 };

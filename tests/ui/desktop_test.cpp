@@ -1,0 +1,120 @@
+// The desktop program's life cycle over the windows: quitting during a run goes through the
+// runner's abort, a second start shows the running window, failures nobody watched are told by
+// the tray.
+#include "app/desktop.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+
+#include "core/app_context.h"
+#include "runner/runner_scheduler.h"
+#include "support/fake_clock.h"
+#include "support/temp_dir.h"
+#include "ui/frm_main.h"
+#include "ui/frm_splash.h"
+#include "ui/qt_host.h"
+
+namespace kestrel {
+namespace {
+
+class DesktopTest : public ::testing::Test {
+protected:
+    test::TempDir home;
+    test::TempDir src;
+    test::TempDir dest;
+    test::FakeClock clock;
+    ui::QtHost host;
+    std::unique_ptr<AppContext> ctx;
+    std::unique_ptr<JobRunner> runner;
+    std::unique_ptr<RunnerScheduler> scheduler;
+    std::unique_ptr<DesktopParts> parts;
+    std::vector<std::string> calls;
+    bool answerQuit = true;
+
+    void SetUp() override {
+        ctx = std::make_unique<AppContext>(ProgramFolder(home.path(), {KESTREL_BINARY_DIR}), clock,
+                                           host);
+        ASSERT_TRUE(ctx->initialise());
+        runner = std::make_unique<JobRunner>(*ctx);
+        ASSERT_TRUE(runner->LoadJobs());
+        scheduler = std::make_unique<RunnerScheduler>(*ctx, *runner);
+        parts = std::make_unique<DesktopParts>(DesktopParts{*ctx, *runner, *scheduler});
+        parts->askQuit = [this] {
+            calls.push_back("ask");
+            return answerQuit;
+        };
+        parts->closeProgram = [this] { calls.push_back("closed"); };
+        parts->stopRequested = [] { return false; };
+        for (int i = 0; i < 40; ++i)
+            src.write("tree/f" + std::to_string(i), std::string(50'000, 'x'));
+    }
+    void addJob(const std::string& name) {
+        auto job = std::make_unique<clsBackup>();
+        job->sName = name;
+        job->sDestinationDir = dest.path();
+        job->archived = true;
+        job->bZipped = true;
+        job->IncludeMask = "*.*";
+        job->AddFile(
+            std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
+        ASSERT_EQ(runner->addJob(std::move(job)), RunnerResult::Done);
+    }
+    // The splash's time is up at once.
+    void showMain(WindowedDesktop& desktop) {
+        desktop.start(*parts);
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* splash = qobject_cast<ui::frmSplash*>(w)) {
+                QMetaObject::invokeMethod(&splash->timer(), "timeout");
+            }
+        }
+        ASSERT_NE(desktop.mainWindow(), nullptr);
+    }
+};
+
+TEST_F(DesktopTest, QuitDuringARunAbortsItAndEndsOnlyAfterItReturned) {
+    addJob("Docs");
+    WindowedDesktop desktop(host);
+    showMain(desktop);
+    // The click arrives while the run yields to the event loop.
+    QTimer::singleShot(0, [&] {
+        EXPECT_TRUE(runner->busy());
+        desktop.quit(true);
+    });
+    desktop.mainWindow()->selectJob("Docs");
+    desktop.mainWindow()->backupNow();
+    EXPECT_EQ(calls, (std::vector<std::string>{"ask"})) << "nothing closed inside the run";
+    EXPECT_EQ(runner->job("Docs")->enumStatus, kStatusAborted);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, (std::vector<std::string>{"ask", "closed"}));
+    EXPECT_TRUE(desktop.finished());
+    // A second quit does nothing more.
+    desktop.quit(true);
+    EXPECT_EQ(calls.size(), 2u);
+}
+
+TEST_F(DesktopTest, DecliningTheQuitChangesNothingAndASecondStartShowsTheWindow) {
+    WindowedDesktop desktop(host);
+    showMain(desktop);
+    answerQuit = false;
+    desktop.quit(true);
+    EXPECT_FALSE(desktop.finished());
+    EXPECT_FALSE(runner->quitPending());
+
+    desktop.mainWindow()->hide();
+    WindowedDesktop second(host);
+    // The second process would end here; its request reaches the first one's loop.
+    EXPECT_TRUE(second.showRunningInstance(ctx->paths));
+    for (int i = 0; i < 200 && !desktop.mainWindow()->isVisible(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    EXPECT_TRUE(desktop.mainWindow()->isVisible());
+    // No instance in another folder answers.
+    test::TempDir elsewhere;
+    EXPECT_FALSE(second.showRunningInstance(ProgramFolder(elsewhere.path(), {})));
+}
+
+}  // namespace
+}  // namespace kestrel
