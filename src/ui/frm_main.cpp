@@ -58,6 +58,7 @@ frmMain::frmMain(AppContext& ctx, JobRunner& runner, std::function<const Languag
       m_ui(std::make_unique<Ui::frmMain>()) {
     m_ui->setupUi(this);
     m_ui->List1->setVisible(false);
+    m_ui->List1->setUniformItemSizes(true);
 
     m_panel1 = new QLabel(this);
     m_panel1->setObjectName("StatusBar1Panel1");
@@ -488,6 +489,8 @@ void frmMain::blinkStep() {
 void frmMain::toggleLog() {
     const bool show = !m_ui->List1->isVisible();
     m_ui->List1->setVisible(show);
+    if (show)
+        m_ui->List1->scrollToBottom();
     m_panel2->setFrameShadow(show ? QFrame::Sunken : QFrame::Raised);
 }
 
@@ -505,7 +508,14 @@ void frmMain::addLogLine(const std::string& stampedLine) {
     list.addItem(q(stampedLine));
     while (list.count() > kLogListLines)
         delete list.takeItem(0);
-    list.scrollToBottom();
+    // A run logs a line per file: scroll once per turn of the event loop, not per line.
+    if (list.isVisible() && !m_scrollPending) {
+        m_scrollPending = true;
+        QTimer::singleShot(0, this, [this] {
+            m_scrollPending = false;
+            m_ui->List1->scrollToBottom();
+        });
+    }
 }
 
 void frmMain::setStatusText(int panel, const std::string& text) {

@@ -138,6 +138,7 @@ private:
     QIcon m_trayIcon;
     QIcon m_trayPaused;
     bool m_blinkOn = false;
+    bool m_scrollPending = false;
     bool m_restoreShown = false;
     // The editor page the editor opens on: set by the four page commands, kept otherwise.
     int m_editorPage = 0;
