@@ -180,6 +180,7 @@ void WindowedDesktop::showMain() {
             openLocal(*help);
     };
     seams.openFile = openLocal;
+    seams.pauseChanged = [this] { m_progress->syncPause(); };
     seams.quit = [this](bool ask) { quit(ask); };
     m_main = std::make_unique<ui::frmMain>(
         ctx, m_parts->runner, [this]() -> const LanguageFile& { return m_language; },

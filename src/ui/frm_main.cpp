@@ -459,6 +459,8 @@ void frmMain::togglePause() {
         return;
     m_runner.setPaused(!m_runner.paused());
     setPauseCaption();
+    if (m_seams.pauseChanged)
+        m_seams.pauseChanged();
     if (m_runner.paused()) {
         m_timer2.start();
     } else {

@@ -40,6 +40,8 @@ struct MainSeams {
     // A help page ("index.html", ...), or the log file, in the desktop's viewer.
     std::function<void(const std::string& page)> openHelp;
     std::function<void(const std::string& path)> openFile;
+    // The pause was switched here: the progress window's button follows.
+    std::function<void()> pauseChanged;
     // The quit sequence; ask = whether to put the question first.
     std::function<void(bool ask)> quit;
 };

@@ -41,6 +41,7 @@ protected:
         seams.askPassword = [this](const std::string& expected) { return password(expected); };
         seams.openFile = [this](const std::string& path) { calls.push_back("open " + path); };
         seams.quit = [this](bool ask) { calls.push_back(ask ? "quit?" : "quit"); };
+        seams.pauseChanged = [this] { calls.push_back("pause"); };
         window = std::make_unique<frmMain>(
             *t.ctx, runner, [this]() -> const LanguageFile& { return language; }, seams);
     }
@@ -217,11 +218,18 @@ TEST_F(MainWindowTest, EveryCommandDuringARunIsRefusedOrDisabledAndQuitGoesThrou
         window->backupNow();
         if (!u.mniPause->isEnabled())
             during.push_back("pause disabled");
+        // Pause twice: back to running, the caption and the progress window follow each time.
+        u.mniPause->trigger();
+        if (!runner.paused() || u.mniPause->text() != "Continue")
+            during.push_back("not paused");
+        u.mniPause->trigger();
+        if (runner.paused() || u.mniPause->text() != "Pause")
+            during.push_back("still paused");
         u.keyClose->trigger();
     };
     window->backupNow();
     EXPECT_TRUE(during.empty()) << ::testing::PrintToString(during);
-    EXPECT_EQ(calls, (std::vector<std::string>{"quit?"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"pause", "pause", "quit?"}));
     EXPECT_EQ(runner.jobs().count(), 2u);
     EXPECT_EQ(runner.job("Big")->enumStatus, kStatusOk) << "the run went on to its end";
     ASSERT_FALSE(t.host.boxes.empty());
