@@ -19,6 +19,7 @@
 #include "ui/icons.h"
 #include "ui/job_row.h"
 #include "ui/language.h"
+#include "ui/notify.h"
 #include "ui/tray_icon.h"
 #include "ui/version.h"
 #include "ui_frm_main.h"
@@ -546,6 +547,9 @@ void frmMain::trayMessage(const std::string& text, bool failure) {
     if (m_tray && QSystemTrayIcon::supportsMessages()) {
         m_tray->showMessage("Kestrel", q(text),
                             failure ? QSystemTrayIcon::Critical : QSystemTrayIcon::Information);
+    } else {
+        // Without a tray the desktop's notifications are the one place left to say it.
+        (void)desktopNotify("Kestrel", text, failure);
     }
 }
 
