@@ -29,11 +29,19 @@ bool isControl(const QObject& object) {
     return !name.isEmpty() && !name.startsWith(QLatin1String("qt_"));
 }
 
+// name|index. Appended in place: GCC 12 misreads a chain of string additions at -O3.
+std::string member(const std::string& name, int index) {
+    std::string key = name;
+    key += '|';
+    key += std::to_string(index);
+    return key;
+}
+
 std::string keyOf(const QObject& control) {
     std::string key = control.objectName().toStdString();
     const QVariant index = control.property(kIndexProperty);
     if (index.isValid()) {
-        key += "|" + std::to_string(index.toInt());
+        key = member(key, index.toInt());
     }
     return key;
 }
@@ -44,7 +52,7 @@ void visitHeaders(QAbstractItemView& view, const std::string& name, const Visit&
         return;
     }
     for (int column = 0; column < model->columnCount(); ++column) {
-        visit(name + "|" + std::to_string(column + 1), [model, column](const QString& text) {
+        visit(member(name, column + 1), [model, column](const QString& text) {
             model->setHeaderData(column, Qt::Horizontal, text);
         });
     }
@@ -54,7 +62,7 @@ void visitToolbar(QToolBar& toolbar, const std::string& name, const Visit& visit
     const auto actions = toolbar.actions();
     for (int i = 0; i < actions.size(); ++i) {
         QAction* button = actions[i];
-        const std::string key = name + "|" + std::to_string(i + 1);
+        const std::string key = member(name, i + 1);
         if (!button->isSeparator()) {
             visit(key, [button](const QString& text) { button->setText(text); });
         }
@@ -62,8 +70,7 @@ void visitToolbar(QToolBar& toolbar, const std::string& name, const Visit& visit
             const auto items = menu->actions();
             for (int j = 0; j < items.size(); ++j) {
                 QAction* item = items[j];
-                visit(key + "|" + std::to_string(j + 1),
-                      [item](const QString& text) { item->setText(text); });
+                visit(member(key, j + 1), [item](const QString& text) { item->setText(text); });
             }
         }
     }
@@ -104,7 +111,7 @@ void visitWindow(QWidget& window, const Visit& visit) {
             }
         } else if (auto* tabs = qobject_cast<QTabWidget*>(object)) {
             for (int tab = 0; tab < tabs->count(); ++tab) {
-                visit(key + "|" + std::to_string(tab),
+                visit(member(key, tab),
                       [tabs, tab](const QString& text) { tabs->setTabText(tab, text); });
             }
         } else if (auto* tree = qobject_cast<QTreeView*>(object)) {
