@@ -29,6 +29,7 @@ namespace kestrel::ui {
 namespace {
 
 constexpr int kLogListLines = 1000;
+constexpr int kFlushMs = 50;
 const char* const kWindowSection = "frmMain";
 const char* const kListSection = "frmMain-ListView1";
 
@@ -106,6 +107,10 @@ frmMain::frmMain(AppContext& ctx, JobRunner& runner, std::function<const Languag
                 });
         m_tray->show();
     }
+
+    m_flush.setSingleShot(true);
+    m_flush.setInterval(kFlushMs);
+    connect(&m_flush, &QTimer::timeout, this, &frmMain::flushPending);
 
     m_schedTimer.setObjectName("schedTimer");
     m_schedTimer.setInterval(1000);
@@ -507,22 +512,41 @@ void frmMain::openLogFile() {
 }
 
 void frmMain::addLogLine(const std::string& stampedLine) {
-    QListWidget& list = *m_ui->List1;
-    list.addItem(q(stampedLine));
-    while (list.count() > kLogListLines)
-        delete list.takeItem(0);
-    // A run logs a line per file: scroll once per turn of the event loop, not per line.
-    if (list.isVisible() && !m_scrollPending) {
-        m_scrollPending = true;
-        QTimer::singleShot(0, this, [this] {
-            m_scrollPending = false;
-            m_ui->List1->scrollToBottom();
-        });
+    // A run logs a line per file: the list and the status bar take them at most 20 times a
+    // second, all at once.
+    m_pendingLog.push_back(stampedLine);
+    if (m_pendingLog.size() > static_cast<size_t>(kLogListLines)) {
+        m_pendingLog.erase(m_pendingLog.begin());
     }
+    scheduleFlush();
 }
 
 void frmMain::setStatusText(int panel, const std::string& text) {
-    (panel == 1 ? m_panel1 : m_panel2)->setText(q(text));
+    m_pendingStatus[panel == 1 ? 0 : 1] = text;
+    scheduleFlush();
+}
+
+void frmMain::scheduleFlush() {
+    if (!m_flush.isActive())
+        m_flush.start();
+}
+
+void frmMain::flushPending() {
+    QListWidget& list = *m_ui->List1;
+    for (const std::string& line : m_pendingLog)
+        list.addItem(q(line));
+    const bool added = !m_pendingLog.empty();
+    m_pendingLog.clear();
+    while (list.count() > kLogListLines)
+        delete list.takeItem(0);
+    if (added && list.isVisible())
+        list.scrollToBottom();
+    for (int panel = 0; panel < 2; ++panel) {
+        if (auto& text = m_pendingStatus[panel]) {
+            (panel == 0 ? m_panel1 : m_panel2)->setText(q(*text));
+            text.reset();
+        }
+    }
 }
 
 void frmMain::setCaptionSuffix(const std::string& suffix) {

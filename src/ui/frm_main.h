@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "runner/job_runner.h"
 
@@ -79,7 +80,10 @@ public:
     void showAndRaise();
 
     // What the host shows here.
+    // Log lines and status texts are shown at most 20 times a second; flushPending shows them
+    // now.
     void addLogLine(const std::string& stampedLine);
+    void flushPending();
     void setStatusText(int panel, const std::string& text);
     void setCaptionSuffix(const std::string& suffix);
 
@@ -125,6 +129,7 @@ private:
     void error(const std::string& text);
     QAction* toolbarButton(const char* key) const;
     void setPauseCaption();
+    void scheduleFlush();
 
     AppContext& m_ctx;
     JobRunner& m_runner;
@@ -140,7 +145,9 @@ private:
     QIcon m_trayIcon;
     QIcon m_trayPaused;
     bool m_blinkOn = false;
-    bool m_scrollPending = false;
+    QTimer m_flush;
+    std::vector<std::string> m_pendingLog;
+    std::optional<std::string> m_pendingStatus[2];
     bool m_restoreShown = false;
     // The editor page the editor opens on: set by the four page commands, kept otherwise.
     int m_editorPage = 0;

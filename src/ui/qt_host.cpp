@@ -11,6 +11,7 @@ namespace {
 // Events are served at least this often during a run, so that a click is answered at once,
 // but not on every block: an idle turn of the loop costs more than a small file's copy.
 constexpr qint64 kYieldEveryMs = 10;
+constexpr qint64 kProgressEveryMs = 50;
 
 QMessageBox::Icon boxIcon(MsgIcon icon) {
     switch (icon) {
@@ -32,9 +33,13 @@ QMessageBox::Icon boxIcon(MsgIcon icon) {
 
 QtHost::QtHost() {
     m_sinceYield.start();
+    m_sinceProgress.start();
 }
 
 void QtHost::yield() {
+    if (m_pending && m_sinceProgress.elapsed() >= kProgressEveryMs) {
+        flushProgress();
+    }
     if (m_sinceYield.elapsed() < kYieldEveryMs) {
         return;
     }
@@ -82,18 +87,36 @@ void QtHost::setTrayTip(const std::string& tip) {
 }
 
 void QtHost::showProgress(const std::string& title) {
+    m_pending.reset();
     if (m_views.showProgress)
         m_views.showProgress(title);
 }
 
 void QtHost::updateProgress(const std::string& title, const std::string& item, double filePercent,
                             double totalPercent) {
-    if (m_views.updateProgress)
-        m_views.updateProgress(title, item, filePercent, totalPercent);
+    // The window shows a new step, the end and then the latest values, at most 20 times a
+    // second: a run of small files reports thousands of times a second.
+    const bool step = !m_pending && title != m_shownTitle;
+    m_pending = Progress{title, item, filePercent, totalPercent};
+    if (step || totalPercent >= 100 || m_sinceProgress.elapsed() >= kProgressEveryMs) {
+        flushProgress();
+    }
     yield();
 }
 
+void QtHost::flushProgress() {
+    if (!m_pending)
+        return;
+    const Progress p = *m_pending;
+    m_pending.reset();
+    m_shownTitle = p.title;
+    m_sinceProgress.restart();
+    if (m_views.updateProgress)
+        m_views.updateProgress(p.title, p.item, p.filePercent, p.totalPercent);
+}
+
 void QtHost::closeProgress() {
+    m_pending.reset();
     if (m_views.closeProgress)
         m_views.closeProgress();
 }

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "core/host.h"
@@ -55,8 +56,21 @@ public:
     // How many times yield served the event loop (the benchmark and tests look).
     std::uint64_t eventLoopTurns() const { return m_turns; }
 
+    // Shows the latest progress held back by the rate limit.
+    void flushProgress();
+
 private:
+    struct Progress {
+        std::string title;
+        std::string item;
+        double filePercent;
+        double totalPercent;
+    };
+
     Views m_views;
+    std::optional<Progress> m_pending;
+    std::string m_shownTitle;
+    QElapsedTimer m_sinceProgress;
     bool m_askWithoutWindow = false;
     bool m_ending = false;
     QElapsedTimer m_sinceYield;

@@ -247,7 +247,10 @@ TEST_F(MainWindowTest, TheSecondPanelTogglesTheLogListAndStyleZeroShowsTheButton
     EXPECT_TRUE(window->logVisible());
     EXPECT_EQ(panel->frameShadow(), QFrame::Sunken);
     window->addLogLine("[2026 Dec 07 08:00:00]-Hello");
-    EXPECT_EQ(window->form().List1->count(), 1);
+    window->addLogLine("[2026 Dec 07 08:00:01]-World");
+    EXPECT_EQ(window->form().List1->count(), 0) << "lines wait for the next flush";
+    window->flushPending();
+    EXPECT_EQ(window->form().List1->count(), 2);
     window->form().keyLog->trigger();
     EXPECT_FALSE(window->logVisible());
     EXPECT_EQ(panel->frameShadow(), QFrame::Raised);

@@ -140,6 +140,7 @@ int main(int argc, char** argv) {
         main.show();
         main.addLogLine("[2026 Dec 07 09:30:00]-Kestrel started ...");
         main.setStatusText(2, "Kestrel started ...");
+        main.flushPending();
         main.UpdateForm();
         main.selectJob("Documents");
         ok &= save(main, out + "/frmMain" + suffix);
