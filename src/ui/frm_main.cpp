@@ -516,7 +516,7 @@ void frmMain::addLogLine(const std::string& stampedLine) {
     // second, all at once.
     m_pendingLog.push_back(stampedLine);
     if (m_pendingLog.size() > static_cast<size_t>(kLogListLines)) {
-        m_pendingLog.erase(m_pendingLog.begin());
+        m_pendingLog.pop_front();
     }
     scheduleFlush();
 }

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -146,7 +147,7 @@ private:
     QIcon m_trayPaused;
     bool m_blinkOn = false;
     QTimer m_flush;
-    std::vector<std::string> m_pendingLog;
+    std::deque<std::string> m_pendingLog;
     std::optional<std::string> m_pendingStatus[2];
     bool m_restoreShown = false;
     // The editor page the editor opens on: set by the four page commands, kept otherwise.
