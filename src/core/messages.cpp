@@ -209,6 +209,8 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgSchedMissed",
          "%d missed its scheduled run of %t: Kestrel was not running or the machine slept"},
         {"strMsgNotYetAvailable", "Not available in this version yet"},
+        // Between a weekday date and its time in the next-run texts.
+        {"strMsgDateAt", " at "},
         {"strMsgServiceLinger",
          "To keep it running while you are not logged in: loginctl enable-linger %s"},
     };

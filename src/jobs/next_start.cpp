@@ -31,7 +31,8 @@ bool weekdayChosen(std::uint8_t mask, const DateTime& day) {
 
 std::string twoDigits(int n) {
     std::string text = std::to_string(n);
-    if (n >= 0 && n < 10) text.insert(text.begin(), '0');
+    if (n >= 0 && n < 10)
+        text.insert(text.begin(), '0');
     return text;
 }
 
@@ -56,7 +57,7 @@ std::string dayText(const DateTime& next, const DateTime& now, const std::string
     if (next.date() == now.date()) {
         return withTime(messages, "strMsgTodayAt", time);
     }
-    return dateText(next, messages) + " at " + time;
+    return dateText(next, messages) + messages.GetMessage("strMsgDateAt") + time;
 }
 
 std::string hourly(clsBackup& job, const clsSchedule& s, const DateTime& now,
@@ -81,7 +82,7 @@ std::string hourly(clsBackup& job, const clsSchedule& s, const DateTime& now,
     if (next.date() == now.date()) {
         return withTime(messages, "strMsgTodayAt", time);
     }
-    return dateText(next, messages) + " at " + time;
+    return dateText(next, messages) + messages.GetMessage("strMsgDateAt") + time;
 }
 
 std::string daily(clsBackup& job, const clsSchedule& s, const DateTime& now,
@@ -128,7 +129,8 @@ std::string once(clsBackup& job, const clsSchedule& s, const DateTime& now,
         return messages.GetMessage("strMsgNotSched");
     }
     job.nextStart = s.start;
-    return dateText(s.start, messages) + " at " + s.start.format("HH:mm");
+    return dateText(s.start, messages) + messages.GetMessage("strMsgDateAt") +
+           s.start.format("HH:mm");
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ TEST_F(NextStartTest, NamesComeFromTheLanguageFile) {
     t.ctx->messages.FillMessages(test::sourceLanguagesDir() + "/german.lng");
     schedule(kScheduleDaily, kTuesday, at(2026, 1, 1), timeOfDay(8, 0));
     const std::string text = ComputeNextStart(job, at(2026, 3, 1, 9, 0), t.ctx->messages);
-    EXPECT_EQ(text, "Dienstag, Mär 03 at 08:00");
+    EXPECT_EQ(text, "Dienstag, Mär 03 um 08:00");
 }
 
 TEST_F(NextStartTest, PreviousMomentsForCatchingUp) {

@@ -32,7 +32,8 @@ namespace {
 class FixedClock final : public Clock {
 public:
     DateTime now() override { return *DateTime::fromParts(2026, 12, 7, 9, 30); }
-    std::uint64_t tickMs() override { return m_ms += 10; }
+    std::uint64_t tickMs() override { return m_ms; }
+    void advanceMs(std::uint64_t ms) { m_ms += ms; }
 
 private:
     std::uint64_t m_ms = 0;
@@ -138,8 +139,8 @@ int main(int argc, char** argv) {
         main.applyStyle(1);
         main.resize(860, 400);
         main.show();
-        main.addLogLine("[2026 Dec 07 09:30:00]-Kestrel started ...");
-        main.setStatusText(2, "Kestrel started ...");
+        main.addLogLine("[2026 Dec 07 09:30:00]-" + ctx.msg("strMsgProgramStarted"));
+        main.setStatusText(2, ctx.msg("strMsgProgramStarted"));
         main.flushPending();
         main.UpdateForm();
         main.selectJob("Documents");
@@ -153,9 +154,14 @@ int main(int argc, char** argv) {
             ctx.flags, ctx.messages, [&]() -> const LanguageFile& { return file; },
             [] { return true; }, [&] { return clock.tickMs(); }, [](double, const std::string&) {});
         progress.ShowProgress(ctx.msg("strMsgBackupProgress"));
-        progress.UpdateProgress(
-            ctx.msg("strMsgCopyToDest"),
-            "/home/user/Documents/Reports/2026/Quarterly report for the board.odt", 62.5, 41.25);
+        // A run some way in: 40 files over two minutes, so that rate and time left show.
+        for (int i = 1; i <= 40; ++i) {
+            clock.advanceMs(3000);
+            progress.UpdateProgress(
+                ctx.msg("strMsgCopyToDest"),
+                "/home/user/Documents/Reports/2026/Quarterly report " + std::to_string(i) + ".odt",
+                62.5, i * 41.25 / 40);
+        }
         if (auto* window = progress.window())
             ok &= save(*window, out + "/frmBackupProgress" + suffix);
 
