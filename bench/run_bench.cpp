@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_job.h"
 #include "bench_util.h"
 #include "core/app_context.h"
 #include "engine/backup_run.h"
@@ -13,20 +14,6 @@
 using namespace kestrel;
 
 namespace {
-
-std::unique_ptr<clsBackup> makeJob(const std::string& name, const std::string& source,
-                                   const std::string& dest, bool archived, bool incremental) {
-    std::filesystem::create_directories(dest);
-    auto job = std::make_unique<clsBackup>();
-    job->sName = name;
-    job->sDestinationDir = dest;
-    job->archived = archived;
-    job->bZipped = archived;
-    job->bIncremental = incremental;
-    job->IncludeMask = "*.*";
-    job->AddFile(std::make_unique<clsBackupFile>(clsBackupFile{source, kSourceFolder, 0, 0}));
-    return job;
-}
 
 void report(const char* what, std::size_t files, std::int64_t bytes, double seconds,
             const RunSummary& r) {
@@ -65,19 +52,19 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    auto copyJob = makeJob("Copy", tree, scratch.path() + "/copy", false, false);
+    auto copyJob = bench::makeJob("Copy", tree, scratch.path() + "/copy", false, false);
     RunSummary r;
     const double copy = bench::timed([&] { r = BackupJob(ctx, *copyJob, "Copy"); });
     report("run: plain copies, full", t.files.size(), t.bytes, copy, r);
     std::filesystem::remove_all(scratch.path() + "/copy");
 
-    auto plainJob = makeJob("Plain", tree, scratch.path() + "/plain", true, false);
+    auto plainJob = bench::makeJob("Plain", tree, scratch.path() + "/plain", true, false);
     plainJob->bZipped = false;
     const double plain = bench::timed([&] { r = BackupJob(ctx, *plainJob, "Plain"); });
     report("run: plain archive, full", t.files.size(), t.bytes, plain, r);
     std::filesystem::remove_all(scratch.path() + "/plain");
 
-    auto arcJob = makeJob("Arc", tree, scratch.path() + "/arc", true, true);
+    auto arcJob = bench::makeJob("Arc", tree, scratch.path() + "/arc", true, true);
     const double full = bench::timed([&] { r = BackupJob(ctx, *arcJob, "Arc"); });
     report("run: compressed archive, first", t.files.size(), t.bytes, full, r);
     const double incr = bench::timed([&] { r = BackupJob(ctx, *arcJob, "Arc"); });

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/desktop.h"
+#include "bench_job.h"
 #include "bench_util.h"
 #include "cli/console_host.h"
 #include "core/app_context.h"
@@ -22,19 +23,6 @@ using namespace kestrel;
 
 namespace {
 
-std::unique_ptr<clsBackup> makeJob(const std::string& name, const std::string& source,
-                                   const std::string& dest, bool zipped) {
-    std::filesystem::create_directories(dest);
-    auto job = std::make_unique<clsBackup>();
-    job->sName = name;
-    job->sDestinationDir = dest;
-    job->archived = true;
-    job->bZipped = zipped;
-    job->IncludeMask = "*.*";
-    job->AddFile(std::make_unique<clsBackupFile>(clsBackupFile{source, kSourceFolder, 0, 0}));
-    return job;
-}
-
 // One backup of the tree in a fresh program folder, through the given host; seconds.
 double runThrough(Host& host, const std::string& home, const std::string& tree,
                   const std::string& dest, bool zipped, bool windows) {
@@ -44,7 +32,9 @@ double runThrough(Host& host, const std::string& home, const std::string& tree,
         return -1;
     JobRunner runner(ctx);
     (void)runner.LoadJobs();
-    (void)runner.addJob(makeJob("Bench", tree, dest, zipped));
+    auto job = bench::makeJob("Bench", tree, dest, true, false);
+    job->bZipped = zipped;
+    (void)runner.addJob(std::move(job));
     if (!windows) {
         return bench::timed([&] { (void)runner.RunBackup("Bench"); });
     }
@@ -55,11 +45,7 @@ double runThrough(Host& host, const std::string& home, const std::string& tree,
     parts.stopRequested = [] { return false; };
     WindowedDesktop desktop(static_cast<ui::QtHost&>(host));
     desktop.start(parts);
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* splash = qobject_cast<ui::frmSplash*>(w)) {
-            QMetaObject::invokeMethod(&splash->timer(), "timeout");
-        }
-    }
+    QMetaObject::invokeMethod(&desktop.splash()->timer(), "timeout");
     ui::frmMain& main = *desktop.mainWindow();
     main.selectJob("Bench");
     // The run's closing message box, answered at once.
@@ -113,8 +99,8 @@ int main(int argc, char** argv) {
         JobRunner runner(ctx);
         (void)runner.LoadJobs();
         for (int i = 0; i < 500; ++i) {
-            (void)runner.addJob(
-                makeJob("Job " + std::to_string(i), tree, scratch.path() + "/d3", true));
+            (void)runner.addJob(bench::makeJob("Job " + std::to_string(i), tree,
+                                               scratch.path() + "/d3", true, false));
         }
         LanguageFile none;
         const double shown = bench::timed([&] {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QLocalServer>
-#include <QPointer>
 #include <QTimer>
 #include <memory>
 #include <string>
@@ -36,6 +35,8 @@ public:
 
     // For tests: the windows once shown.
     ui::frmMain* mainWindow() const { return m_main.get(); }
+    // The splash while it is up; its timer's end shows the main window.
+    ui::frmSplash* splash() const { return m_splash.get(); }
     // Starts the windows without entering the event loop (run() does both).
     void start(DesktopParts& parts);
     // The quit sequence; ask = put the question first.

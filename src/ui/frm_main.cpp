@@ -713,8 +713,4 @@ void frmMain::saveLayout() {
     }
 }
 
-QAction* frmMain::toolbarButton(const char* key) const {
-    return findChild<QAction*>(key);
-}
-
 }  // namespace kestrel::ui

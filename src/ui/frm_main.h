@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <deque>
@@ -128,7 +127,6 @@ private:
     void restoreLayout();
     void showListMenu(const QPoint& at);
     void error(const std::string& text);
-    QAction* toolbarButton(const char* key) const;
     void setPauseCaption();
     void scheduleFlush();
 

@@ -65,11 +65,7 @@ protected:
     // The splash's time is up at once.
     void showMain(WindowedDesktop& desktop) {
         desktop.start(*parts);
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* splash = qobject_cast<ui::frmSplash*>(w)) {
-                QMetaObject::invokeMethod(&splash->timer(), "timeout");
-            }
-        }
+        QMetaObject::invokeMethod(&desktop.splash()->timer(), "timeout");
         ASSERT_NE(desktop.mainWindow(), nullptr);
     }
 };
