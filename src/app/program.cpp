@@ -48,7 +48,9 @@ private:
     bool InstallService();
     bool UninstallService();
     void startService();
-    // Asks; true when the user (or the safe default) said to quit.
+    // "Do you really want to quit?"; true when the user (or the safe default) said yes.
+    bool askQuit();
+    // Asks when told to; true when the program is to end.
     bool QuitProgram(bool ask);
     void loop();
     void runDesktop(bool services);
@@ -79,9 +81,6 @@ int Program::start(const std::vector<std::string>& args) {
     const CommandLine command = services ? classify(text) : CommandLine::StartService;
     const bool control = command != CommandLine::StartService;
     if (!control && !takeInstanceLock()) {
-        if (m_env.desktop != nullptr) {
-            (void)m_env.desktop->showRunningInstance(m_ctx.paths);
-        }
         return 0;
     }
     if (!loadJobs(!control)) {
@@ -97,9 +96,6 @@ int Program::start(const std::vector<std::string>& args) {
     if (control) {
         // Declined to quit: the normal start, instance check included.
         if (!takeInstanceLock()) {
-            if (m_env.desktop != nullptr) {
-                (void)m_env.desktop->showRunningInstance(m_ctx.paths);
-            }
             return 0;
         }
         if (!loadJobs(true)) {
@@ -124,10 +120,7 @@ void Program::runDesktop(bool services) {
     parts.servicesAvailable = services;
     parts.installService = [this] { return InstallService(); };
     parts.uninstallService = [this] { return UninstallService(); };
-    parts.askQuit = [this] {
-        return kestrel::ask(m_ctx.host, m_ctx.msg("strMsgQuitAsk"), MsgIcon::Question,
-                            MsgButtons::YesNo, MsgAnswer::Yes) == MsgAnswer::Yes;
-    };
+    parts.askQuit = [this] { return askQuit(); };
     parts.closeProgram = [this] {
         if (m_isService) {
             m_ctx.WriteLog("Kestrel service stopped!");
@@ -146,8 +139,15 @@ bool Program::takeInstanceLock() {
         return false;
     }
     // Held until the process ends; the kernel lets go of it after a crash too.
-    return m_instance.tryLock(m_ctx.paths.path("kestrel.lock"), &error) ==
-           FileLock::Result::Acquired;
+    if (m_instance.tryLock(m_ctx.paths.path("kestrel.lock"), &error) ==
+        FileLock::Result::Acquired) {
+        return true;
+    }
+    // Another instance runs here: on a desktop it shows its window instead.
+    if (m_env.desktop != nullptr) {
+        (void)m_env.desktop->showRunningInstance(m_ctx.paths);
+    }
+    return false;
 }
 
 bool Program::loadJobs(bool prepareTemp) {
@@ -241,9 +241,13 @@ void Program::startService() {
     }
 }
 
+bool Program::askQuit() {
+    return kestrel::ask(m_ctx.host, m_ctx.msg("strMsgQuitAsk"), MsgIcon::Question,
+                        MsgButtons::YesNo, MsgAnswer::Yes) == MsgAnswer::Yes;
+}
+
 bool Program::QuitProgram(bool ask) {
-    if (ask && kestrel::ask(m_ctx.host, m_ctx.msg("strMsgQuitAsk"), MsgIcon::Question,
-                            MsgButtons::YesNo, MsgAnswer::Yes) != MsgAnswer::Yes) {
+    if (ask && !askQuit()) {
         return false;
     }
     m_ctx.WriteLog(m_ctx.msg("strMsgClosingProgram"));
