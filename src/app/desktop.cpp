@@ -83,14 +83,17 @@ void WindowedDesktop::listen() {
     });
 }
 
+bool WindowedDesktop::mainShown() const {
+    return m_main && m_main->isVisible() && !m_main->isMinimized();
+}
+
 void WindowedDesktop::start(DesktopParts& parts) {
     m_parts = &parts;
     AppContext& ctx = parts.ctx;
     m_language = LanguageFile(ctx.settings.languageFilePath);
     m_progress = std::make_unique<ui::mdlProgress>(
         ctx.flags, ctx.messages, [this]() -> const LanguageFile& { return m_language; },
-        [this] { return m_main && m_main->isVisible() && !m_main->isMinimized(); },
-        [&ctx] { return ctx.clock.tickMs(); },
+        [this] { return mainShown(); }, [&ctx] { return ctx.clock.tickMs(); },
         [this](double percent, const std::string& tip) {
             if (m_main) {
                 m_main->setTrayProgress(percent);
@@ -99,9 +102,7 @@ void WindowedDesktop::start(DesktopParts& parts) {
         });
 
     ui::QtHost::Views views;
-    views.windowVisible = [this] {
-        return m_main && m_main->isVisible() && !m_main->isMinimized();
-    };
+    views.windowVisible = [this] { return mainShown(); };
     views.logLine = [this](const std::string& line) {
         if (m_main)
             m_main->addLogLine(line);

@@ -45,6 +45,8 @@ public:
 
 private:
     void showMain();
+    // Whether the main window is on the screen (not hidden to the tray, not minimised).
+    bool mainShown() const;
     void reloadLanguage();
     void listen();
     void finish();
