@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "core/app_context.h"
+#include "platform/instance_channel.h"
 #include "platform/process.h"
 #include "runner/runner_scheduler.h"
 #include "ui/frm_about.h"
@@ -24,21 +25,12 @@ namespace {
 
 constexpr int kAnswerWaitMs = 2000;
 constexpr int kStopPollMs = 200;
-const char kShowRequest[] = "show\n";
 
 void openLocal(const std::string& path) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
 }  // namespace
-
-std::string instanceSocketName(const std::string& programFolder) {
-    // A socket name must be short; the folder's hash tells folders apart.
-    const auto hash = std::hash<std::string>{}(programFolder);
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%016zx", static_cast<size_t>(hash));
-    return "kestrel-" + currentUserName() + "-" + hex;
-}
 
 WindowedDesktop::WindowedDesktop(ui::QtHost& host) : m_host(host) {
     m_stopPoll.setInterval(kStopPollMs);
@@ -53,16 +45,17 @@ WindowedDesktop::~WindowedDesktop() {
 
 bool WindowedDesktop::showRunningInstance(const ProgramFolder& folder) {
     QLocalSocket socket;
-    socket.connectToServer(QString::fromStdString(instanceSocketName(folder.home())));
+    socket.connectToServer(QString::fromStdString(instanceSocketPath(folder.home())));
     if (!socket.waitForConnected(kAnswerWaitMs)) {
         return false;
     }
-    socket.write(kShowRequest);
+    // A headless instance needs to know where this desktop is to open its window on it.
+    socket.write(QByteArray::fromStdString(instanceRequestText("show")));
     return socket.waitForBytesWritten(kAnswerWaitMs);
 }
 
 void WindowedDesktop::listen() {
-    const QString name = QString::fromStdString(instanceSocketName(m_parts->ctx.paths.home()));
+    const QString name = QString::fromStdString(instanceSocketPath(m_parts->ctx.paths.home()));
     // A socket file a crashed instance left behind; the instance lock says none runs.
     QLocalServer::removeServer(name);
     if (!m_server.listen(name)) {
@@ -190,7 +183,7 @@ void WindowedDesktop::showMain() {
     m_main->setTicker([this] { m_parts->scheduler.tick(); });
     m_main->schedTimer().start();
     m_host.setAskWithoutWindow(false);
-    if (ctx.settings.general("HideWindowOnStart", "0") == "1") {
+    if (!m_parts->showWindow && ctx.settings.general("HideWindowOnStart", "0") == "1") {
         // Hidden in the tray; without a tray only minimised, or nothing would show it again.
         if (!m_main->trayAvailable())
             m_main->showMinimized();

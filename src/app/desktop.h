@@ -18,10 +18,6 @@ class mdlProgress;
 
 namespace kestrel {
 
-// The name of the local socket over which a second start asks the running instance of a
-// program folder to show its window; one per user and folder.
-std::string instanceSocketName(const std::string& programFolder);
-
 // The desktop program's windows over the program's life cycle: the splash, then the main window
 // with its tray icon, progress window and the dialogs it opens; the scheduler's timer on the main
 // window; quit through the runner's abort.

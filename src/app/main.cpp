@@ -1,8 +1,14 @@
 #include <QApplication>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <optional>
+#include <string>
 #include <thread>
+
+#include <unistd.h>
 
 #include "app/desktop.h"
 #include "app/headless_host.h"
@@ -32,6 +38,32 @@ bool hasDisplay() {
     return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 
+constexpr const char* kLockVariable = "KESTREL_INSTANCE_LOCK_FD";
+constexpr const char* kShowVariable = "KESTREL_SHOW_WINDOW";
+
+// What an instance that replaced itself left for its new image; gone from the environment after,
+// so that no child sees it.
+std::optional<int> takeInheritedLock() {
+    const char* text = std::getenv(kLockVariable);
+    std::optional<int> fd;
+    if (text != nullptr) {
+        char* end = nullptr;
+        const long value = std::strtol(text, &end, 10);
+        if (end != text && *end == '\0' && value >= 0 && value < 65536) {
+            fd = static_cast<int>(value);
+        }
+    }
+    ::unsetenv(kLockVariable);
+    return fd;
+}
+
+bool takeShowWindow() {
+    const char* text = std::getenv(kShowVariable);
+    const bool show = text != nullptr && std::string(text) == "1";
+    ::unsetenv(kShowVariable);
+    return show;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -39,6 +71,8 @@ int main(int argc, char** argv) {
     SystemClock clock;
     auto services = makeSystemdUserManager();
     const char* home = std::getenv("KESTREL_HOME");
+    const std::optional<int> inheritedLock = takeInheritedLock();
+    const bool showWindow = takeShowWindow();
     // The windows need a display; the service and a machine without a desktop run headless.
     const bool display = hasDisplay();
     std::optional<QApplication> app;
@@ -63,6 +97,21 @@ int main(int argc, char** argv) {
     if (home != nullptr && *home != '\0') {
         env.homeFromEnvironment = std::filesystem::absolute(home).string();
     }
+    env.inheritedLock = inheritedLock;
+    env.showWindow = showWindow;
+    env.reexec = [argv](const std::vector<std::string>& environment, int lockFd,
+                        std::string* error) {
+        for (const std::string& variable : environment) {
+            const size_t eq = variable.find('=');
+            ::setenv(variable.substr(0, eq).c_str(), variable.c_str() + eq + 1, 1);
+        }
+        ::setenv(kLockVariable, std::to_string(lockFd).c_str(), 1);
+        ::setenv(kShowVariable, "1", 1);
+        ::execv("/proc/self/exe", argv);
+        *error = std::string("cannot start the program again: ") + ::strerror(errno);
+        ::unsetenv(kLockVariable);
+        ::unsetenv(kShowVariable);
+    };
     watchStopSignals(env);
     std::vector<std::string> args(argv + 1, argv + argc);
     return StartProgram(args, env);

@@ -1,9 +1,12 @@
 #include "app/program.h"
 
+#include <algorithm>
+
 #include "app/headless_host.h"
 #include "core/app_context.h"
 #include "platform/file_lock.h"
 #include "platform/fs.h"
+#include "platform/instance_channel.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
 #include "runner/job_runner.h"
@@ -55,6 +58,10 @@ private:
     void loop();
     void runDesktop(bool services);
     void tick();
+    // A desktop's request for the window, taken in the loop.
+    void takeRequests();
+    // Reopens this instance on the desktop that asked; returns only when that failed.
+    void handOver();
 
     ProgramEnv& m_env;
     AppContext m_ctx;
@@ -63,6 +70,8 @@ private:
     FileLock m_instance;
     bool m_isService = false;
     std::uint64_t m_lastTickMs = 0;
+    InstanceListener m_listener;
+    std::optional<std::vector<std::string>> m_handover;
 };
 
 int Program::start(const std::vector<std::string>& args) {
@@ -128,6 +137,7 @@ void Program::runDesktop(bool services) {
         QuitProgram(false);
     };
     parts.stopRequested = [this] { return m_env.stopRequested && m_env.stopRequested(); };
+    parts.showWindow = m_env.showWindow;
     m_env.desktop->run(parts);
 }
 
@@ -138,9 +148,12 @@ bool Program::takeInstanceLock() {
              MsgIcon::Critical);
         return false;
     }
+    const std::string lockPath = m_ctx.paths.path("kestrel.lock");
+    if (m_env.inheritedLock && m_instance.adopt(*m_env.inheritedLock, lockPath)) {
+        return true;  // the same instance, reopened on a desktop
+    }
     // Held until the process ends; the kernel lets go of it after a crash too.
-    if (m_instance.tryLock(m_ctx.paths.path("kestrel.lock"), &error) ==
-        FileLock::Result::Acquired) {
+    if (m_instance.tryLock(lockPath, &error) == FileLock::Result::Acquired) {
         return true;
     }
     // Another instance runs here: on a desktop it shows its window instead.
@@ -259,6 +272,7 @@ bool Program::QuitProgram(bool ask) {
 void Program::tick() {
     m_lastTickMs = m_ctx.clock.tickMs();
     m_scheduler->tick();
+    takeRequests();
     if (m_env.afterTick) {
         m_env.afterTick(m_ctx);
     }
@@ -274,8 +288,18 @@ void Program::loop() {
             }
         });
     }
+    if (m_env.reexec) {
+        std::string error;
+        if (!m_listener.listen(instanceSocketPath(m_ctx.paths.home()), &error)) {
+            m_ctx.WriteLog(error);
+        }
+    }
     for (;;) {
         tick();
+        // Between runs only, so that no backup is cut short for a window.
+        if (m_handover && !m_runner->busy()) {
+            handOver();
+        }
         if (m_env.stopRequested() || m_runner->quitPending() || m_env.waitForStop(kTick)) {
             break;
         }
@@ -288,6 +312,35 @@ void Program::loop() {
     if (m_env.headless != nullptr) {
         m_env.headless->setYieldHook(nullptr);
     }
+}
+
+void Program::takeRequests() {
+    while (auto request = m_listener.poll()) {
+        const bool desktop = std::any_of(
+            request->environment.begin(), request->environment.end(), [](const std::string& v) {
+                return v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0 ||
+                       v.rfind("QT_QPA_PLATFORM=", 0) == 0;
+            });
+        if (request->command != "show" || !desktop || m_handover) {
+            continue;
+        }
+        m_handover = request->environment;
+        m_ctx.WriteLog(
+            m_ctx.msg(m_runner->busy() ? "strMsgOpenWindowAfterRun" : "strMsgOpenWindowOnDesktop"));
+    }
+}
+
+void Program::handOver() {
+    const std::vector<std::string> environment = std::move(*m_handover);
+    m_handover.reset();
+    std::string error = "the instance lock cannot be kept";
+    const int fd = m_instance.keepAcrossExec();
+    if (fd >= 0) {
+        m_env.reexec(environment, fd, &error);
+        // Still this image: no child may inherit the lock.
+        (void)m_instance.adopt(fd, m_ctx.paths.path("kestrel.lock"));
+    }
+    m_ctx.WriteLog(m_ctx.messages.format("strMsgOpenWindowFailed", {{"%s", error}}));
 }
 
 }  // namespace

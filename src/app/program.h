@@ -32,6 +32,9 @@ struct DesktopParts {
     std::function<void()> closeProgram = {};
     // Whether a stop signal came.
     std::function<bool()> stopRequested = {};
+    // A user asked for the window (a headless instance reopened on their desktop): shown even
+    // when the settings start it hidden.
+    bool showWindow = false;
 };
 
 // The windows of the program when there is a display; without one the program runs headless.
@@ -66,6 +69,15 @@ struct ProgramEnv {
     std::function<void(AppContext&)> afterTick = {};
     // The windows; null runs headless.
     Desktop* desktop = nullptr;
+    // The instance lock's descriptor this process held before it replaced its image.
+    std::optional<int> inheritedLock = {};
+    // Whether this process was replaced to show its window on a desktop that asked for it.
+    bool showWindow = false;
+    // Replaces this process (same PID, the instance lock kept at lockFd) by the program with the
+    // given desktop variables set. Returns only when that failed, with *error. Null: a headless
+    // instance does not hand itself over to a desktop.
+    std::function<void(const std::vector<std::string>& environment, int lockFd, std::string* error)>
+        reexec = {};
 };
 
 // The program's life: start-up, the command line and the service, the scheduler's loop, quit.

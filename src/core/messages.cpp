@@ -211,6 +211,11 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgNotYetAvailable", "Not available in this version yet"},
         // Between a weekday date and its time in the next-run texts.
         {"strMsgDateAt", " at "},
+        // A headless instance asked for its window by a user starting the program on a desktop.
+        {"strMsgOpenWindowOnDesktop", "A desktop asked for the window: Kestrel opens it there"},
+        {"strMsgOpenWindowAfterRun",
+         "A desktop asked for the window: Kestrel opens it there when the running backup ends"},
+        {"strMsgOpenWindowFailed", "Cannot open the window on the desktop: %s"},
         {"strMsgServiceLinger",
          "To keep it running while you are not logged in: loginctl enable-linger %s"},
     };

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -63,6 +64,37 @@ FileLock::Result FileLock::lock(const std::string& path, int timeoutMs, std::str
         // Holders keep the locks this waits for only while they write a small file.
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+int FileLock::keepAcrossExec() {
+    if (m_fd < 0) {
+        return -1;
+    }
+    const int flags = ::fcntl(m_fd, F_GETFD);
+    if (flags < 0 || ::fcntl(m_fd, F_SETFD, flags & ~FD_CLOEXEC) != 0) {
+        return -1;
+    }
+    return m_fd;
+}
+
+bool FileLock::adopt(int fd, const std::string& path) {
+    struct stat held {};
+    struct stat named {};
+    if (fd < 0 || ::fstat(fd, &held) != 0 || ::stat(path.c_str(), &named) != 0 ||
+        held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
+        return false;
+    }
+    // Taking a lock this open file already holds succeeds; one held elsewhere does not.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return false;
+    }
+    unlock();
+    const int flags = ::fcntl(fd, F_GETFD);
+    if (flags >= 0) {
+        (void)::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    }
+    m_fd = fd;
+    return true;
 }
 
 void FileLock::unlock() {

@@ -27,6 +27,13 @@ public:
     bool held() const { return m_fd >= 0; }
     void unlock();
 
+    // Keeps the lock across an exec of this process: the descriptor is left open for the new
+    // program image, which takes it back with adopt(). Returns the descriptor, -1 when not held.
+    int keepAcrossExec();
+    // Takes over the descriptor of the lock on path that this process held before an exec. False
+    // (and nothing taken) when fd is not an open descriptor of that very file or not locked.
+    [[nodiscard]] bool adopt(int fd, const std::string& path);
+
     // Replaces the lock file's content with a short note on the holder, for the messages of
     // those who find the lock busy. Only while held.
     bool writeNote(std::string_view note);

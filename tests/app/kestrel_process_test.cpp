@@ -181,6 +181,33 @@ TEST_F(KestrelProcessTest, AServiceStopDuringALongRunAbortsItAndKeepsEverySessio
 
 // The desktop program on a real X server: the main window appears, a missed scheduled run is
 // made up and runs to its end, and SIGTERM ends the program cleanly with the store intact.
+// The environment of a running process, or "" when it is gone.
+std::string environmentOf(int pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/environ";
+    return std::filesystem::exists(path) ? test::readAll(path) : "";
+}
+
+TEST_F(KestrelProcessTest, AHeadlessInstanceOpensItsWindowForAUserWhoStartsTheDesktopProgram) {
+    test::Program service(kestrel({}));
+    ASSERT_TRUE(waitForLog("backup items loaded!"));
+    const test::ProgramResult user = test::runProgram(kestrel({}, {"QT_QPA_PLATFORM=offscreen"}));
+    EXPECT_EQ(user.code, 0) << user.err;
+    ASSERT_TRUE(waitForLog("A desktop asked for the window")) << t.logFile();
+
+    // The same process, now with the desktop's platform and still the one instance.
+    ASSERT_TRUE(waitForLog("backup items loaded!", 2)) << t.logFile();
+    EXPECT_NE(environmentOf(service.pid()).find("QT_QPA_PLATFORM=offscreen"), std::string::npos);
+    const std::string before = t.logFile();
+    EXPECT_EQ(test::runProgram(kestrel({})).code, 0);
+    EXPECT_EQ(test::runProgram(kestrel({}, {"QT_QPA_PLATFORM=offscreen"})).code, 0);
+    EXPECT_EQ(t.logFile(), before) << "a second instance started";
+
+    service.signal(SIGTERM);
+    const test::ProgramResult ended = service.wait();
+    EXPECT_EQ(ended.code, 0) << ended.err;
+    EXPECT_EQ(count("Program closed!"), 1u) << t.logFile();
+}
+
 TEST_F(KestrelProcessTest, TheDesktopProgramOnAnXServer) {
     if (!std::filesystem::exists("/usr/bin/xvfb-run") ||
         !std::filesystem::exists("/usr/bin/xwininfo")) {

@@ -2,10 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 
 #include "core/app_context.h"
 #include "platform/file_lock.h"
+#include "platform/instance_channel.h"
 #include "platform/service_manager.h"
 #include "support/test_context.h"
 
@@ -159,6 +166,65 @@ TEST_F(ProgramTest, ControlCommandsReachPastARunningInstanceAndLeaveItsFolderAlo
     EXPECT_EQ(log(), before);
     EXPECT_TRUE(services.calls.empty());
     EXPECT_EQ(ticks, 0);
+}
+
+// A second start's words, as it sends them to the running instance.
+bool sendToInstance(const std::string& path, const std::string& text) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        return false;
+    }
+    std::copy(path.begin(), path.end(), address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool sent =
+        fd >= 0 &&
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return sent;
+}
+
+TEST_F(ProgramTest, AHeadlessInstanceAskedForItsWindowReopensOnThatDesktopKeepingItsLock) {
+    std::vector<std::vector<std::string>> reopened;
+    bool lockKept = false;
+    bool cloexecCleared = false;
+    ProgramEnv env{ProgramFolder(t.home()), t.clock, t.host, nullptr, services};
+    env.stopRequested = [] { return false; };
+    env.waitForStop = [&](std::chrono::milliseconds) { return ticks >= 3; };
+    env.afterTick = [&](AppContext&) {
+        if (++ticks == 1) {
+            const std::string socket = instanceSocketPath(t.home());
+            // Not a desktop: nothing to open the window on.
+            EXPECT_TRUE(sendToInstance(socket, "show\nHOME=/x\n"));
+            // Only the desktop's variables pass; the rest could steer the new image.
+            EXPECT_TRUE(sendToInstance(socket,
+                                       "show\nDISPLAY=:5\nLD_PRELOAD=/tmp/evil.so\nDISPLAY=:6\n"
+                                       "junk\nQT_QPA_PLATFORM=offscreen"));
+        }
+    };
+    env.reexec = [&](const std::vector<std::string>& environment, int fd, std::string* error) {
+        reopened.push_back(environment);
+        cloexecCleared = (::fcntl(fd, F_GETFD) & FD_CLOEXEC) == 0;
+        FileLock rival;
+        lockKept = rival.tryLock(t.home() + "/kestrel.lock") == FileLock::Result::Busy;
+        *error = "no such program";
+    };
+    EXPECT_EQ(StartProgram({}, env), 0);
+
+    ASSERT_EQ(reopened.size(), 1u) << log();
+    EXPECT_EQ(reopened[0], (std::vector<std::string>{"DISPLAY=:5", "QT_QPA_PLATFORM=offscreen"}));
+    EXPECT_TRUE(cloexecCleared);
+    EXPECT_TRUE(lockKept);
+    // The failed reopening is told and the instance goes on headless to its normal end.
+    EXPECT_NE(log().find("A desktop asked for the window: Kestrel opens it there"),
+              std::string::npos);
+    EXPECT_NE(log().find("Cannot open the window on the desktop: no such program"),
+              std::string::npos);
+    EXPECT_EQ(ticks, 3);
+    EXPECT_NE(log().find("Program closed!"), std::string::npos);
 }
 
 TEST_F(ProgramTest, AStoreThatCannotBeLoadedEndsTheStart) {

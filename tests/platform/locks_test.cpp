@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -40,6 +41,40 @@ TEST(FileLockTest, TwoHoldersConflictAndTheLockEndsWithItsHolder) {
     FileLock nowhere;
     EXPECT_EQ(nowhere.tryLock(dir.file("no/such/folder/x.lock"), &error), FileLock::Result::Failed);
     EXPECT_NE(error.find("cannot open"), std::string::npos);
+}
+
+TEST(FileLockTest, ALockKeptAcrossAnExecIsTakenBackOnlyFromItsOwnDescriptor) {
+    test::TempDir dir;
+    const std::string path = dir.file("x.lock");
+    FileLock held;
+    ASSERT_EQ(held.tryLock(path), FileLock::Result::Acquired);
+    const int fd = held.keepAcrossExec();
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << "an exec would close it";
+
+    // A descriptor of another file, or of this file but not the locked one, is refused.
+    FileLock other;
+    ASSERT_EQ(other.tryLock(dir.file("y.lock")), FileLock::Result::Acquired);
+    FileLock taker;
+    EXPECT_FALSE(taker.adopt(other.keepAcrossExec(), path));
+    const int plain = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(plain, 0);
+    EXPECT_FALSE(taker.adopt(plain, path)) << "that descriptor does not hold the lock";
+    ::close(plain);
+    EXPECT_FALSE(taker.adopt(-1, path));
+    EXPECT_FALSE(taker.held());
+
+    // The new image gets the same open file (a copy of the descriptor stands in for the exec):
+    // still held, closed on the next exec again, held after the old holder is gone.
+    const int inherited = ::dup(fd);
+    FileLock adopted;
+    ASSERT_TRUE(adopted.adopt(inherited, path));
+    EXPECT_NE(::fcntl(inherited, F_GETFD) & FD_CLOEXEC, 0);
+    held.unlock();
+    FileLock rival;
+    EXPECT_EQ(rival.tryLock(path), FileLock::Result::Busy);
+    adopted.unlock();
+    EXPECT_EQ(rival.tryLock(path), FileLock::Result::Acquired);
 }
 
 TEST(ScratchDirTest, LiveFoldersStayAndThoseOfGoneHoldersAreSwept) {

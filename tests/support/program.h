@@ -23,6 +23,7 @@ public:
     Program& operator=(const Program&) = delete;
 
     bool started() const { return m_pid > 0; }
+    int pid() const { return m_pid; }
     // Sends a signal, unless the program has ended.
     void signal(int number);
     ProgramResult wait();
