@@ -11,6 +11,8 @@ namespace kestrel::ui {
 frmBackupProgress::frmBackupProgress(QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<::Ui::frmBackupProgress>()) {
     m_ui->setupUi(this);
+    // The title bar's "?" explains the controls (What's This).
+    setWindowFlag(Qt::WindowContextHelpButtonHint, true);
     m_controls = Controls{
         m_ui->lblFile,          m_ui->bp2,        m_ui->Label1,
         m_ui->lblETRem,         m_ui->pb,         m_ui->lbltotalTime,

@@ -61,6 +61,8 @@ frmSettings::frmSettings(AppContext& ctx, ServiceCommands service, QWidget* pare
       m_service(std::move(service)),
       m_ui(std::make_unique<Ui::frmSettings>()) {
     m_ui->setupUi(this);
+    // The title bar's "?" explains the controls (What's This).
+    setWindowFlag(Qt::WindowContextHelpButtonHint, true);
     m_ui->uxGraphicButton1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     m_ui->uxGraphicButton2->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
     connect(m_ui->uxGraphicButton1, &QPushButton::clicked, this, &frmSettings::onOk);
