@@ -1,0 +1,456 @@
+#include "foldertree/ctl_file_browser.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+#include "foldertree/folder_model.h"
+#include "ui_promoted_host.h"
+
+namespace kestrel {
+namespace {
+
+QStringList keysOf(const std::vector<FolderNode>& nodes) {
+    QStringList keys;
+    for (const FolderNode& n : nodes) {
+        keys.append(n.Key);
+    }
+    return keys;
+}
+
+// A real folder tree in a temporary folder, which is the control's only drive.
+class FolderTree : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        m_root = m_dir.path();
+        browser = std::make_unique<ctlFileBrowser>(QStringList{m_root});
+        model = browser->model();
+    }
+
+    QString path(const QString& rel) const { return m_root + u'/' + rel; }
+    void makeDir(const QString& rel) const { ASSERT_TRUE(QDir().mkpath(path(rel))); }
+    void makeFile(const QString& rel) const {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path(rel)).path()));
+        QFile f(path(rel));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    QModelIndex item(const QString& key) const { return model->findKey(key); }
+    QModelIndex folder(const QString& rel) const {
+        return item(rel.isEmpty() ? "d@" + m_root : "d@" + path(rel));
+    }
+    // The texts of a folder's children as the tree shows them, reading it first.
+    QStringList childTexts(const QModelIndex& parent) const {
+        browser->treeView()->expand(parent);
+        QStringList texts;
+        for (int r = 0; r < model->rowCount(parent); ++r) {
+            texts.append(model->index(r, 0, parent).data().toString());
+        }
+        return texts;
+    }
+
+    QTemporaryDir m_dir;
+    QString m_root;
+    std::unique_ptr<ctlFileBrowser> browser;
+    FolderModel* model = nullptr;
+};
+
+TEST_F(FolderTree, StartsWithTheRootAndTheDrivesOnly) {
+    browser->setDrives({m_root, m_root + "/", "/"});
+    const std::vector<FolderNode> nodes = browser->Nodes();
+    ASSERT_EQ(nodes.size(), 3u);
+    EXPECT_EQ(nodes[0].Key, "f@My Computer");
+    EXPECT_EQ(nodes[0].Text, "My Computer");
+    EXPECT_EQ(nodes[0].FullPath, "My Computer");
+    EXPECT_EQ(nodes[1].Key, "d@" + m_root);
+    EXPECT_EQ(nodes[1].Text, " " + m_root);
+    EXPECT_EQ(nodes[1].FullPath, m_root);
+    EXPECT_EQ(nodes[2].Key, "d@/");
+    EXPECT_EQ(browser->treeView()->objectName(), "tv");
+    EXPECT_TRUE(browser->treeView()->isExpanded(model->rootIndex()));
+    EXPECT_FALSE(model->isRead(folder("")));
+    EXPECT_TRUE(model->hasChildren(folder("")));
+}
+
+TEST_F(FolderTree, TakesTheRootTextFromTheHostButKeepsItsKey) {
+    browser->setRootText("Arbeitsplatz");
+    const FolderNode root = browser->Nodes().front();
+    EXPECT_EQ(root.Text, "Arbeitsplatz");
+    EXPECT_EQ(root.Key, "f@My Computer");
+    EXPECT_EQ(root.FullPath, "My Computer");
+}
+
+TEST_F(FolderTree, AnEmptyFolderLosesItsExpandMark) {
+    makeDir("empty");
+    makeDir("full/inner");
+    childTexts(folder(""));
+    const QModelIndex empty = folder("empty");
+    ASSERT_TRUE(empty.isValid());
+    EXPECT_TRUE(model->hasChildren(empty));
+    EXPECT_TRUE(childTexts(empty).isEmpty());
+    EXPECT_FALSE(model->hasChildren(empty));
+    EXPECT_FALSE(model->canFetchMore(empty));
+    EXPECT_EQ(childTexts(folder("full")), QStringList({" inner"}));
+    EXPECT_TRUE(model->hasChildren(folder("full")));
+}
+
+TEST_F(FolderTree, HidesDotNamedFoldersButShowsDotNamedFiles) {
+    makeDir(".config");
+    makeDir("visible");
+    makeFile(".profile");
+    makeFile(".config/settings");
+    EXPECT_EQ(childTexts(folder("")), QStringList({" visible", ".profile"}));
+    EXPECT_FALSE(browser->CheckDir(path(".config")));
+    EXPECT_TRUE(browser->CheckDir(path(".profile")));
+}
+
+TEST_F(FolderTree, PutsFoldersFirstByTheirLeadingBlank) {
+    makeFile("c.txt");
+    makeDir("b");
+    makeFile("a.txt");
+    const QModelIndex drive = folder("");
+    EXPECT_EQ(childTexts(drive), QStringList({" b", "a.txt", "c.txt"}));
+    EXPECT_EQ(model->index(0, 0, drive).data(FolderModel::KeyRole), "d@" + path("b"));
+    EXPECT_EQ(model->index(1, 0, drive).data(FolderModel::KeyRole), "f@" + path("a.txt"));
+    EXPECT_TRUE(model->hasChildren(model->index(0, 0, drive)));
+    EXPECT_FALSE(model->hasChildren(model->index(1, 0, drive)));
+    EXPECT_TRUE(model->flags(model->index(1, 0, drive)) & Qt::ItemNeverHasChildren);
+}
+
+TEST_F(FolderTree, SortsWithoutRegardToCaseThenByCase) {
+    makeFile("b.txt");
+    makeFile("B.txt");
+    makeFile("a.TXT");
+    makeDir("Zeta");
+    makeDir("alpha");
+    EXPECT_EQ(childTexts(folder("")), QStringList({" alpha", " Zeta", "a.TXT", "B.txt", "b.txt"}));
+}
+
+TEST_F(FolderTree, ShareOneIconPerKindAndPerFileType) {
+    makeDir("one");
+    makeDir("two");
+    makeFile("a.txt");
+    makeFile("b.TXT");
+    const QModelIndex drive = folder("");
+    childTexts(drive);
+    const auto icon = [&](int row) {
+        return model->index(row, 0, drive).data(Qt::DecorationRole).value<QIcon>().cacheKey();
+    };
+    EXPECT_EQ(icon(0), icon(1));
+    EXPECT_EQ(icon(2), icon(3));
+}
+
+class UnreadableFolder : public FolderTree {
+protected:
+    void TearDown() override {
+        QFile::setPermissions(path("locked"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+};
+
+TEST_F(UnreadableFolder, YieldsNoChildrenAndLosesItsMark) {
+    makeFile("locked/secret.txt");
+    ASSERT_TRUE(QFile::setPermissions(path("locked"), QFileDevice::Permissions()));
+    if (QFileInfo(path("locked")).isReadable()) {
+        GTEST_SKIP() << "these rights read any folder";
+    }
+    childTexts(folder(""));
+    const QModelIndex locked = folder("locked");
+    ASSERT_TRUE(locked.isValid());
+    EXPECT_TRUE(childTexts(locked).isEmpty());
+    EXPECT_FALSE(model->hasChildren(locked));
+    EXPECT_FALSE(browser->CheckDir(path("locked/secret.txt")));
+}
+
+TEST_F(FolderTree, AFolderGoneBeforeItIsOpenedYieldsNoChildren) {
+    makeFile("gone/file.txt");
+    childTexts(folder(""));
+    ASSERT_TRUE(QDir(path("gone")).removeRecursively());
+    const QModelIndex gone = folder("gone");
+    EXPECT_TRUE(childTexts(gone).isEmpty());
+    EXPECT_FALSE(model->hasChildren(gone));
+}
+
+TEST_F(FolderTree, CheckDirOfADriveChecksTheDrive) {
+    QSignalSpy changed(browser.get(), &ctlFileBrowser::itemCheckChanged);
+    EXPECT_TRUE(browser->CheckDir(m_root));
+    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"d@" + m_root}));
+    EXPECT_EQ(browser->treeView()->currentIndex(), folder(""));
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed[0][0].value<FolderNode>().Key, "d@" + m_root);
+    EXPECT_TRUE(changed[0][1].toBool());
+    // Nothing was read for it.
+    EXPECT_FALSE(model->isRead(folder("")));
+}
+
+TEST_F(FolderTree, CheckDirOfTheRootDriveChecksIt) {
+    browser->setDrives({"/", m_root});
+    EXPECT_TRUE(browser->CheckDir("/"));
+    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"d@/"}));
+}
+
+TEST_F(FolderTree, CheckDirOfANestedFolderOpensTheWayAndChecksOnlyTheLast) {
+    makeDir("a/b/c/d");
+    makeFile("a/b/c/file.txt");
+    ASSERT_TRUE(browser->CheckDir(path("a/b/c")));
+    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"d@" + path("a/b/c")}));
+    QTreeView* tree = browser->treeView();
+    EXPECT_TRUE(tree->isExpanded(folder("")));
+    EXPECT_TRUE(tree->isExpanded(folder("a")));
+    EXPECT_TRUE(tree->isExpanded(folder("a/b")));
+    EXPECT_FALSE(model->isRead(folder("a/b/c")));
+    EXPECT_EQ(tree->currentIndex(), folder("a/b/c"));
+    EXPECT_EQ(model->index(0, 0, folder("a/b")).data(Qt::CheckStateRole).toInt(), Qt::Checked);
+    EXPECT_EQ(folder("a").data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+}
+
+TEST_F(FolderTree, CheckDirOfAFileChecksTheFile) {
+    makeFile("docs/letter.odt");
+    ASSERT_TRUE(browser->CheckDir(path("docs/letter.odt")));
+    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"f@" + path("docs/letter.odt")}));
+    // A file is no folder to go through.
+    EXPECT_FALSE(browser->CheckDir(path("docs/letter.odt/x")));
+}
+
+TEST_F(FolderTree, CheckDirWithATrailingSlashChecksNothing) {
+    makeDir("a/b");
+    EXPECT_FALSE(browser->CheckDir(path("a/b/")));
+    EXPECT_FALSE(browser->CheckDir(m_root + "/"));
+    EXPECT_FALSE(browser->CheckDir(path("a//b")));
+    EXPECT_TRUE(browser->GetCheckedItems().empty());
+    // It is opened as far as the path went.
+    EXPECT_TRUE(model->isRead(folder("a/b")));
+}
+
+TEST_F(FolderTree, CheckDirComparesTheCaseExactly) {
+    makeDir("Photos/2024");
+    makeDir("photos/2024");
+    makeFile("Report.txt");
+    EXPECT_FALSE(browser->CheckDir(path("PHOTOS")));
+    EXPECT_FALSE(browser->CheckDir(path("report.txt")));
+    EXPECT_TRUE(browser->GetCheckedItems().empty());
+    ASSERT_TRUE(browser->CheckDir(path("photos/2024")));
+    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"d@" + path("photos/2024")}));
+    ASSERT_TRUE(browser->CheckDir(path("Photos")));
+    EXPECT_EQ(keysOf(browser->GetCheckedItems()),
+              QStringList({"d@" + path("Photos"), "d@" + path("photos/2024")}));
+    EXPECT_FALSE(model->isRead(folder("Photos")));
+}
+
+TEST_F(FolderTree, CheckDirOfAMissingPathStaysOpenedAsFarAsItGot) {
+    makeDir("a/b");
+    EXPECT_FALSE(browser->CheckDir(path("a/b/missing/deeper")));
+    EXPECT_FALSE(browser->CheckDir("/elsewhere/entirely"));
+    EXPECT_FALSE(browser->CheckDir(""));
+    EXPECT_FALSE(browser->CheckDir("relative/path"));
+    EXPECT_TRUE(browser->treeView()->isExpanded(folder("a/b")));
+    EXPECT_TRUE(browser->GetCheckedItems().empty());
+}
+
+TEST_F(FolderTree, FindsAPathUnderTheLongestDriveHoldingIt) {
+    makeDir("mnt/usb/photos");
+    makeDir("mnt/usbstick/music");
+    makeDir("mnt/other");
+    browser->setDrives({m_root, path("mnt/usb"), path("mnt/us")});
+    ASSERT_TRUE(browser->CheckDir(path("mnt/usb/photos")));
+    const QModelIndex photos = item("d@" + path("mnt/usb/photos"));
+    EXPECT_EQ(photos.parent(), folder("mnt/usb"));
+    EXPECT_EQ(photos.parent().parent(), model->rootIndex());
+    // "/mnt/us" is no folder of "/mnt/usbstick": the outer drive holds it.
+    ASSERT_TRUE(browser->CheckDir(path("mnt/usbstick/music")));
+    EXPECT_EQ(item("d@" + path("mnt/usbstick/music")).parent().parent().parent(), folder(""));
+    // The inner drive is not shown a second time inside the outer one.
+    EXPECT_EQ(childTexts(folder("mnt")), QStringList({" other", " usbstick"}));
+    EXPECT_EQ(keysOf(browser->Nodes()).removeDuplicates(), 0);
+}
+
+TEST_F(FolderTree, ReturnsTheCheckedItemsInTreeOrder) {
+    makeFile("docs/inner/deep.txt");
+    makeFile("docs/z.txt");
+    makeFile("music/song.ogg");
+    ASSERT_TRUE(browser->CheckDir(path("music/song.ogg")));
+    ASSERT_TRUE(browser->CheckDir(path("docs/z.txt")));
+    ASSERT_TRUE(browser->CheckDir(path("docs/inner/deep.txt")));
+    ASSERT_TRUE(browser->CheckDir(path("docs")));
+    const std::vector<FolderNode> checked = browser->GetCheckedItems();
+    EXPECT_EQ(keysOf(checked),
+              QStringList({"d@" + path("docs"), "f@" + path("docs/inner/deep.txt"),
+                           "f@" + path("docs/z.txt"), "f@" + path("music/song.ogg")}));
+    EXPECT_EQ(checked[0].Text, " docs");
+    EXPECT_EQ(checked[0].FullPath, path("docs"));
+    EXPECT_EQ(checked[1].Text, "deep.txt");
+}
+
+TEST_F(FolderTree, ASecondReadAddsOnlyNewEntriesAndKeepsTheMarks) {
+    makeFile("a.txt");
+    makeDir("empty");
+    makeDir("m");
+    const QModelIndex drive = folder("");
+    ASSERT_TRUE(browser->CheckDir(path("a.txt")));
+    childTexts(folder("empty"));
+    ASSERT_FALSE(model->hasChildren(folder("empty")));
+    const QPersistentModelIndex kept(item("f@" + path("a.txt")));
+    makeFile("0.txt");
+    makeDir("b");
+    browser->InsertSubfolders(drive);
+    browser->InsertSubfolders(drive);
+    EXPECT_EQ(childTexts(drive), QStringList({" b", " empty", " m", "0.txt", "a.txt"}));
+    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"f@" + path("a.txt")}));
+    EXPECT_FALSE(model->hasChildren(folder("empty")));
+    EXPECT_TRUE(model->hasChildren(folder("b")));
+    // The view's hold on the item followed it to its new row.
+    EXPECT_EQ(kept.row(), 4);
+    EXPECT_EQ(kept.data(FolderModel::KeyRole), "f@" + path("a.txt"));
+}
+
+TEST_F(FolderTree, InsertRootAddsOneItemInTextOrderAndRefusesDoubles) {
+    makeFile("b.txt");
+    const QModelIndex drive = folder("");
+    const QModelIndex added = browser->InsertRoot(path("a.txt"), drive, false);
+    ASSERT_TRUE(added.isValid());
+    EXPECT_EQ(added.data(FolderModel::KeyRole), "f@" + path("a.txt"));
+    EXPECT_FALSE(browser->InsertRoot(path("a.txt"), drive, false).isValid());
+    EXPECT_FALSE(browser->InsertRoot(path("x/y"), drive, true).isValid());
+    EXPECT_FALSE(browser->InsertRoot("/elsewhere/z", drive, true).isValid());
+    EXPECT_TRUE(browser->InsertRoot(path("sub"), drive, true).isValid());
+    EXPECT_EQ(childTexts(drive), QStringList({" sub", "a.txt", "b.txt"}));
+    // A drive goes below the root, once.
+    EXPECT_TRUE(browser->InsertRoot("/", model->rootIndex(), true).isValid());
+    EXPECT_FALSE(browser->InsertRoot("/", model->rootIndex(), true).isValid());
+    EXPECT_EQ(browser->drives(), QStringList({m_root, "/"}));
+}
+
+TEST_F(FolderTree, TheUserOpensAFolderAndClicksItsCheckBox) {
+    makeFile("docs/a.txt");
+    makeDir("empty");
+    QTreeView* tree = browser->treeView();
+    browser->resize(400, 300);
+    browser->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(browser.get()));
+    const QModelIndex drive = folder("");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tree->visualRect(drive).isValid(); }));
+    // The expand mark left of the item.
+    const QRect driveRect = tree->visualRect(drive);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                      QPoint(driveRect.left() - tree->indentation() / 2, driveRect.center().y()));
+    ASSERT_TRUE(model->isRead(drive));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tree->visualRect(folder("empty")).isValid(); }));
+    const QModelIndex empty = folder("empty");
+    const QPoint onEmpty = tree->visualRect(empty).center();
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, onEmpty);
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, onEmpty);
+    EXPECT_TRUE(model->isRead(empty));
+    EXPECT_FALSE(model->hasChildren(empty));
+
+    QSignalSpy changed(browser.get(), &ctlFileBrowser::itemCheckChanged);
+    const QModelIndex docs = folder("docs");
+    QStyleOptionViewItem option;
+    option.initFrom(tree);
+    option.rect = tree->visualRect(docs);
+    option.features |= QStyleOptionViewItem::HasCheckIndicator;
+    const QRect box =
+        tree->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, tree);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, box.center());
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed[0][0].value<FolderNode>().Key, "d@" + path("docs"));
+    EXPECT_TRUE(changed[0][1].toBool());
+    // No mark goes up or down the tree.
+    tree->expand(docs);
+    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"d@" + path("docs")}));
+    // A click beside the box selects without checking; Space checks the selected item.
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(empty).center());
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(tree->currentIndex(), empty);
+    QTest::keyClick(tree, Qt::Key_Space);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, box.center());
+    ASSERT_EQ(changed.count(), 3);
+    EXPECT_FALSE(changed[2][1].toBool());
+    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"d@" + path("empty")}));
+}
+
+TEST_F(FolderTree, TheViewDrawsNoExpandMarkOnceAFolderIsFoundEmpty) {
+    makeDir("empty");
+    makeFile("file.txt");
+    QTreeView* tree = browser->treeView();
+    browser->resize(400, 300);
+    browser->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(browser.get()));
+    tree->expand(folder(""));
+    const QModelIndex empty = folder("empty");
+    const QModelIndex file = item("f@" + path("file.txt"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tree->visualRect(file).isValid(); }));
+    // What is drawn left of an item: its expand mark, if any.
+    const auto branch = [&](const QModelIndex& index) {
+        const QRect row = tree->visualRect(index);
+        return tree->viewport()
+            ->grab(QRect(row.left() - tree->indentation(), row.top(), tree->indentation(),
+                         row.height()))
+            .toImage();
+    };
+    EXPECT_NE(branch(empty), branch(file));
+    tree->expand(empty);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return branch(empty) == branch(file); }));
+}
+
+TEST_F(FolderTree, SetCheckedClearsAMarkAndKnowsOnlyLoadedKeys) {
+    makeFile("a.txt");
+    ASSERT_TRUE(browser->CheckDir(path("a.txt")));
+    QSignalSpy changed(browser.get(), &ctlFileBrowser::itemCheckChanged);
+    EXPECT_TRUE(browser->setChecked("f@" + path("a.txt"), false));
+    EXPECT_TRUE(browser->GetCheckedItems().empty());
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_FALSE(changed[0][1].toBool());
+    EXPECT_TRUE(browser->setChecked("f@" + path("a.txt"), false));
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_FALSE(browser->setChecked("d@" + path("a.txt"), true));
+    EXPECT_FALSE(browser->setChecked("f@" + path("b.txt"), true));
+    EXPECT_FALSE(browser->setChecked("x@" + path("a.txt"), true));
+    EXPECT_FALSE(browser->setChecked("f@" + m_root + "//a.txt", true));
+    EXPECT_TRUE(browser->setChecked("f@My Computer", true));
+    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"f@My Computer"}));
+}
+
+TEST_F(FolderTree, NewDrivesStartAFreshTree) {
+    makeFile("a.txt");
+    ASSERT_TRUE(browser->CheckDir(path("a.txt")));
+    browser->setDrives({m_root});
+    EXPECT_TRUE(browser->GetCheckedItems().empty());
+    EXPECT_EQ(browser->Nodes().size(), 2u);
+    EXPECT_TRUE(browser->treeView()->isExpanded(model->rootIndex()));
+}
+
+TEST_F(FolderTree, CtrlAltShiftVShowsTheVersion) {
+    browser->show();
+    QTreeView* tree = browser->treeView();
+    QTest::keyClick(tree, Qt::Key_V);
+    EXPECT_EQ(browser->findChild<QMessageBox*>(), nullptr);
+    QTest::keyClick(tree, Qt::Key_V, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+    auto* box = browser->findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Control version:1.0.1");
+    EXPECT_EQ(box->icon(), QMessageBox::Information);
+    box->accept();
+}
+
+TEST(PromotedFolderTree, IsBuiltByADesignerForm) {
+    QWidget host;
+    Ui::PromotedHost form;
+    form.setupUi(&host);
+    auto* browser = host.findChild<ctlFileBrowser*>("ctlFB");
+    ASSERT_NE(browser, nullptr);
+    EXPECT_EQ(browser->treeView()->objectName(), "tv");
+    EXPECT_TRUE(browser->drives().contains("/"));
+    EXPECT_EQ(browser->Nodes().front().Key, "f@My Computer");
+}
+
+}  // namespace
+}  // namespace kestrel

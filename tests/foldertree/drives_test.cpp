@@ -1,0 +1,111 @@
+#include "foldertree/drives.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QStringList>
+
+namespace kestrel {
+namespace {
+
+// Lines as a Debian desktop's /proc/self/mountinfo has them.
+const char* const kDesktop =
+    "22 28 0:20 / /sys rw,nosuid,nodev,noexec,relatime shared:7 - sysfs sysfs rw\n"
+    "23 28 0:21 / /proc rw,nosuid,nodev,noexec,relatime shared:12 - proc proc rw\n"
+    "24 28 0:5 / /dev rw,nosuid,relatime shared:2 - devtmpfs udev rw,size=8000000k\n"
+    "25 24 0:22 / /dev/pts rw,nosuid,noexec,relatime shared:3 - devpts devpts rw,gid=5\n"
+    "26 28 0:23 / /run rw,nosuid,nodev,noexec,relatime shared:5 - tmpfs tmpfs rw,mode=755\n"
+    "28 1 259:2 / / rw,relatime shared:1 - ext4 /dev/nvme0n1p2 rw,errors=remount-ro\n"
+    "29 22 0:26 / /sys/fs/cgroup rw,nosuid,nodev,noexec,relatime shared:9 - cgroup2 cgroup2 rw\n"
+    "30 24 0:28 / /dev/shm rw,nosuid,nodev shared:4 - tmpfs tmpfs rw\n"
+    "45 28 259:1 / /boot/efi rw,relatime shared:30 - vfat /dev/nvme0n1p1 rw,fmask=0077\n"
+    "46 28 259:3 / /home rw,relatime shared:31 - xfs /dev/nvme0n1p3 rw\n"
+    "60 26 0:40 / /run/user/1000 rw,nosuid,nodev,relatime shared:300 - tmpfs tmpfs rw\n"
+    "61 60 0:41 / /run/user/1000/gvfs rw,nosuid,nodev shared:310 - fuse.gvfsd-fuse gvfsd-fuse rw\n"
+    "70 26 8:17 / /run/media/u/USB\\040STICK rw,nosuid shared:400 - exfat /dev/sdb1 rw\n"
+    "71 28 0:50 / /mnt/nas rw,relatime shared:410 - nfs4 nas:/export rw,vers=4.2\n"
+    "72 28 0:51 / /mnt/share\\011tab rw,relatime shared:411 - cifs //srv/share rw\n"
+    "73 28 0:52 / /mnt/remote rw,nosuid,nodev shared:412 - fuse.sshfs u@host: rw\n"
+    "74 28 8:33 / /mnt/win rw,relatime shared:413 - fuseblk /dev/sdc1 rw\n"
+    "75 28 7:0 / /snap/core/17200 ro,nodev,relatime shared:414 - squashfs /dev/loop0 ro\n"
+    "76 28 0:53 / /mnt/auto rw,relatime shared:415 - autofs systemd-1 rw\n"
+    "77 28 0:54 / /mnt/back\\134slash rw,relatime - btrfs /dev/sdd1 rw\n";
+
+TEST(MountInfo, KeepsTheRealFileSystemsInTheirOrder) {
+    const QStringList mounts = parseMountInfo(QString::fromUtf8(kDesktop));
+    const QStringList expected = {
+        "/",
+        "/boot/efi",
+        "/home",
+        "/run/media/u/USB STICK",
+        "/mnt/nas",
+        "/mnt/share\ttab",
+        "/mnt/remote",
+        "/mnt/win",
+        "/mnt/back\\slash",
+    };
+    EXPECT_EQ(mounts, expected);
+}
+
+TEST(MountInfo, NamesAMountPointOnceThoughItIsMountedTwice) {
+    const QString text = QStringLiteral(
+        "40 28 8:1 / /media/data rw - ext4 /dev/sda1 rw\n"
+        "41 40 8:2 / /media/data rw - ext4 /dev/sda2 rw\n"
+        "42 28 8:3 /sub /media/other rw - xfs /dev/sda3 rw\n"
+        "43 28 8:1 /bind /media/data rw - ext4 /dev/sda1 rw\n");
+    EXPECT_EQ(parseMountInfo(text), QStringList({"/media/data", "/media/other"}));
+}
+
+TEST(MountInfo, ReadsAnyNumberOfOptionalFields) {
+    const QString text = QStringLiteral(
+        "50 28 8:1 / /a rw - ext4 /dev/sda1 rw\n"
+        "51 28 8:2 / /b rw shared:1 master:2 propagate_from:3 unbindable - ext4 /dev/sda2 rw\n");
+    EXPECT_EQ(parseMountInfo(text), QStringList({"/a", "/b"}));
+}
+
+TEST(MountInfo, SkipsLinesThatAreNotWellFormed) {
+    const QString text = QStringLiteral(
+        "\n"
+        "garbage\n"
+        "52 28 8:1 / /no-dash rw shared:1 ext4 /dev/sda1 rw\n"
+        "53 28 8:1 / /no-type rw -\n"
+        "54 28 8:1 / relative rw - ext4 /dev/sda1 rw\n"
+        "55 28 8:1 / /kept rw - ext4 /dev/sda1 rw");
+    EXPECT_EQ(parseMountInfo(text), QStringList({"/kept"}));
+}
+
+TEST(MountInfo, KeepsABackslashThatStartsNoEscape) {
+    const QString text = QStringLiteral(
+        "56 28 8:1 / /x\\12 rw - ext4 /dev/sda1 rw\n"
+        "57 28 8:1 / /y\\9zz rw - ext4 /dev/sda1 rw\n"
+        "58 28 8:1 / /z\\040 rw - ext4 /dev/sda1 rw\n");
+    EXPECT_EQ(parseMountInfo(text), QStringList({"/x\\12", "/y\\9zz", "/z "}));
+}
+
+TEST(MountInfo, LeavesMemoryFileSystemsOnlyWhereTheSystemKeepsThem) {
+    const QString text = QStringLiteral(
+        "60 28 0:30 / /tmp rw - tmpfs tmpfs rw\n"
+        "61 28 0:31 / /running rw - tmpfs tmpfs rw\n"
+        "62 28 0:32 / /run/lock rw - tmpfs tmpfs rw\n"
+        "63 28 0:33 / /sys/kernel/debug rw - debugfs debugfs rw\n");
+    EXPECT_EQ(parseMountInfo(text), QStringList({"/tmp", "/running"}));
+}
+
+TEST(DriveList, StartsWithTheHomeFolderAndTheRootEachOnce) {
+    EXPECT_EQ(driveList("/home/u", {"/", "/home", "/media/usb"}),
+              QStringList({"/home/u", "/", "/home", "/media/usb"}));
+    // A home folder on a file system of its own is one drive.
+    EXPECT_EQ(driveList("/home/u/", {"/", "/home/u", "/home/u"}), QStringList({"/home/u", "/"}));
+    EXPECT_EQ(driveList("", {"/data"}), QStringList({"/", "/data"}));
+}
+
+TEST(DriveList, OfThisMachineHoldsTheRootAndTheHomeFolder) {
+    QStringList drives = systemDrives();
+    ASSERT_GE(drives.size(), 1);
+    EXPECT_EQ(drives.front(), QDir::cleanPath(QDir::homePath()));
+    EXPECT_TRUE(drives.contains("/"));
+    EXPECT_EQ(drives.removeDuplicates(), 0);
+}
+
+}  // namespace
+}  // namespace kestrel
