@@ -1,20 +1,17 @@
 #include <QApplication>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <thread>
 
-#include <unistd.h>
-
 #include "app/desktop.h"
 #include "app/headless_host.h"
 #include "app/program.h"
 #include "app/stop_signals.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 #include "platform/service_manager.h"
 #include "ui/qt_host.h"
 
@@ -101,16 +98,10 @@ int main(int argc, char** argv) {
     env.showWindow = showWindow;
     env.reexec = [argv](const std::vector<std::string>& environment, int lockFd,
                         std::string* error) {
-        for (const std::string& variable : environment) {
-            const size_t eq = variable.find('=');
-            ::setenv(variable.substr(0, eq).c_str(), variable.c_str() + eq + 1, 1);
-        }
-        ::setenv(kLockVariable, std::to_string(lockFd).c_str(), 1);
-        ::setenv(kShowVariable, "1", 1);
-        ::execv("/proc/self/exe", argv);
-        *error = std::string("cannot start the program again: ") + ::strerror(errno);
-        ::unsetenv(kLockVariable);
-        ::unsetenv(kShowVariable);
+        std::vector<std::string> variables = environment;
+        variables.push_back(std::string(kLockVariable) + "=" + std::to_string(lockFd));
+        variables.push_back(std::string(kShowVariable) + "=1");
+        *error = restartInPlace(argv, variables);
     };
     watchStopSignals(env);
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -57,6 +57,24 @@ std::optional<int> runProcess(const std::vector<std::string>& argv,
     }
 }
 
+std::string restartInPlace(char** argv, const std::vector<std::string>& variables) {
+    std::vector<std::string> names;
+    for (const std::string& variable : variables) {
+        const size_t eq = variable.find('=');
+        if (eq == std::string::npos || eq == 0) {
+            continue;
+        }
+        names.push_back(variable.substr(0, eq));
+        ::setenv(names.back().c_str(), variable.c_str() + eq + 1, 1);
+    }
+    ::execv("/proc/self/exe", argv);
+    const std::string error = std::string("cannot start the program again: ") + ::strerror(errno);
+    for (const std::string& name : names) {
+        ::unsetenv(name.c_str());
+    }
+    return error;
+}
+
 int currentProcessId() {
     return static_cast<int>(::getpid());
 }

@@ -14,6 +14,11 @@ std::optional<int> runProcess(const std::vector<std::string>& argv,
                               const std::function<void()>& whileWaiting,
                               std::string* error = nullptr);
 
+// Replaces this process's program image by this same program (same process id, descriptors
+// without close-on-exec kept), with argv and the given "NAME=value" variables set. Returns only
+// when that failed, with the reason.
+std::string restartInPlace(char** argv, const std::vector<std::string>& variables);
+
 // The id of this process.
 int currentProcessId();
 
