@@ -12,6 +12,7 @@
 #include "platform/process.h"
 #include "runner/runner_scheduler.h"
 #include "ui/frm_about.h"
+#include "ui/frm_edit_backup.h"
 #include "ui/frm_main.h"
 #include "ui/frm_password.h"
 #include "ui/frm_settings.h"
@@ -28,6 +29,18 @@ constexpr int kStopPollMs = 200;
 
 void openLocal(const std::string& path) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
+// A help page, "edit.html#schedule" with its place on the page.
+void openHelpPage(const ProgramFolder& folder, const std::string& page) {
+    const size_t hash = page.find('#');
+    const auto file = folder.findAsset("help/" + page.substr(0, hash));
+    if (!file)
+        return;
+    QUrl url = QUrl::fromLocalFile(QString::fromStdString(*file));
+    if (hash != std::string::npos)
+        url.setFragment(QString::fromStdString(page.substr(hash + 1)));
+    QDesktopServices::openUrl(url);
 }
 
 }  // namespace
@@ -169,11 +182,9 @@ void WindowedDesktop::showMain() {
     seams.askPassword = [this](const std::string& expected) {
         return ui::AskPassword(m_main.get(), expected, m_language);
     };
-    seams.openHelp = [this](const std::string& page) {
-        if (auto help = m_parts->ctx.paths.findAsset("help/" + page))
-            openLocal(*help);
-    };
+    seams.openHelp = [this](const std::string& page) { openHelpPage(m_parts->ctx.paths, page); };
     seams.openFile = openLocal;
+    seams.openEditor = [this](const std::string& job, int page) { openEditor(job, page); };
     seams.pauseChanged = [this] { m_progress->syncPause(); };
     seams.quit = [this](bool ask) { quit(ask); };
     m_main = std::make_unique<ui::frmMain>(
@@ -189,6 +200,28 @@ void WindowedDesktop::showMain() {
             m_main->showMinimized();
     } else {
         m_main->show();
+    }
+}
+
+void WindowedDesktop::openEditor(const std::string& job, int page) {
+    AppContext& ctx = m_parts->ctx;
+    const ui::EditorSeams seams = ui::desktopEditorSeams(
+        ctx, m_language,
+        [this](const std::string& page) { openHelpPage(m_parts->ctx.paths, page); });
+    std::string saved;
+    const bool stored =
+        job.empty()
+            ? ui::NewJob(m_main.get(), ctx, m_parts->runner, m_language, seams, page, &saved)
+            : ui::EditJob(
+                  m_main.get(), ctx, m_parts->runner, m_language, seams, job, page,
+                  [this](const std::string& expected) {
+                      return ui::AskPassword(m_main.get(), expected, m_language);
+                  },
+                  &saved);
+    if (m_main) {
+        m_main->UpdateForm();
+        if (stored)
+            m_main->selectJob(saved);
     }
 }
 

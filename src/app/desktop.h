@@ -47,6 +47,8 @@ private:
     void listen();
     void finish();
     void openSettings();
+    // The backup editor for a job, or for a new one when job is empty.
+    void openEditor(const std::string& job, int page);
     void backupFinished(const std::string& job, const RunSummary& summary) override;
     void quitReady() override;
 

@@ -216,6 +216,17 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgOpenWindowAfterRun",
          "A desktop asked for the window: Kestrel opens it there when the running backup ends"},
         {"strMsgOpenWindowFailed", "Cannot open the window on the desktop: %s"},
+        // The backup editor.
+        {"strMsgMyComputer", "My Computer"},
+        {"strMsgEncryptionTip",
+         "Encrypts the backup with authenticated encryption (XChaCha20-Poly1305), its key derived "
+         "from the password (Argon2id)"},
+        {"strMsgPasswordsDiffer", "The two passwords differ!"},
+        {"strMsgPasswordMissing", "Type the password twice, or clear \"Password protected\"!"},
+        {"strMsgNoDaysChosen", "Choose at least one day for the daily backup!"},
+        {"strMsgDestNotWritable", "Kestrel may not write into %d!"},
+        {"strMsgFtpLoginOk", "Logged in to %s as %d. The server's start folder is %t"},
+        {"strMsgFtpLoginRefused", "%s refused the login of %d!"},
         {"strMsgServiceLinger",
          "To keep it running while you are not logged in: loginctl enable-linger %s"},
     };

@@ -125,6 +125,10 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool isWritableDirectory(const std::string& path) {
+    return isDirectory(path) && ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
 bool isRegularFile(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);

@@ -33,6 +33,8 @@ struct FileStamp {
 };
 FileStamp stampOf(const std::string& path);
 bool isDirectory(const std::string& path);
+// Whether this process may create files in the folder.
+bool isWritableDirectory(const std::string& path);
 bool isRegularFile(const std::string& path);
 std::optional<std::int64_t> fileSize(const std::string& path);
 

@@ -19,6 +19,7 @@
 #include "ui/icons.h"
 #include "ui/job_row.h"
 #include "ui/language.h"
+#include "ui/layout_memory.h"
 #include "ui/notify.h"
 #include "ui/tray_icon.h"
 #include "ui/version.h"
@@ -36,12 +37,6 @@ const char* const kListSection = "frmMain-ListView1";
 std::string versionText() {
     return std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
            std::to_string(kVersionRevision);
-}
-
-// "chw" and the column's number from 1 in three digits.
-std::string columnWidthName(int column) {
-    std::string digits = std::to_string(column + 1);
-    return "chw" + std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits;
 }
 
 QString q(const std::string& text) {
@@ -687,13 +682,8 @@ void frmMain::restoreLayout() {
             move(static_cast<int>(text::leadingInt(left)), static_cast<int>(text::leadingInt(top)));
         }
     }
-    QHeaderView& header = *m_ui->ListView1->header();
     static const int kDefaults[] = {150, 175, 215, 130, 260};
-    for (int column = 0; column < header.count(); ++column) {
-        const std::string name = columnWidthName(column);
-        const int stored = static_cast<int>(text::leadingInt(setting(kListSection, name)));
-        header.resizeSection(column, stored >= 20 ? stored : kDefaults[std::min(column, 4)]);
-    }
+    restoreColumnWidths(m_ctx.settings, kListSection, *m_ui->ListView1->header(), kDefaults, 5, 20);
 }
 
 void frmMain::saveLayout() {
@@ -706,11 +696,7 @@ void frmMain::saveLayout() {
         save(kWindowSection, "Width", width());
         save(kWindowSection, "Height", height());
     }
-    const QHeaderView& header = *m_ui->ListView1->header();
-    for (int column = 0; column < header.count(); ++column) {
-        const std::string name = columnWidthName(column);
-        save(kListSection, name, header.sectionSize(column));
-    }
+    saveColumnWidths(m_ctx.settings, kListSection, *m_ui->ListView1->header());
 }
 
 }  // namespace kestrel::ui

@@ -12,6 +12,8 @@
 #include "support/test_context.h"
 #include "ui/frm_about.h"
 #include "ui/frm_backup_progress.h"
+#include "ui/frm_browse_ftp.h"
+#include "ui/frm_edit_backup.h"
 #include "ui/frm_main.h"
 #include "ui/frm_password.h"
 #include "ui/frm_settings.h"
@@ -41,6 +43,11 @@ protected:
             {"frmAbout", [this] { return std::make_unique<frmAbout>(none, nullptr); }},
             {"frmSettings",
              [this] { return std::make_unique<frmSettings>(*t.ctx, ServiceCommands{}); }},
+            {"frmBrowseFTP", [this] { return std::make_unique<frmBrowseFTP>(*t.ctx, none); }},
+            {"frmEditBackup",
+             [this] {
+                 return std::make_unique<frmEditBackup>(*t.ctx, runner, none, EditorSeams{});
+             }},
         };
     }
 };

@@ -3,19 +3,27 @@
 // Usage: screenshots OUTPUT_FOLDER
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QTimer>
+#include <QTreeWidget>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "core/app_context.h"
 #include "core/language_file.h"
+#include "foldertree/ctl_file_browser.h"
 #include "platform/clock.h"
+#include "platform/text.h"
 #include "runner/job_runner.h"
 #include "ui/frm_about.h"
 #include "ui/frm_backup_progress.h"
+#include "ui/frm_browse_ftp.h"
+#include "ui/frm_edit_backup.h"
 #include "ui/frm_main.h"
 #include "ui/frm_password.h"
 #include "ui/frm_settings.h"
@@ -23,6 +31,7 @@
 #include "ui/language.h"
 #include "ui/progress.h"
 #include "ui/qt_host.h"
+#include "ui_frm_browse_ftp.h"
 
 using namespace kestrel;
 
@@ -95,10 +104,74 @@ void addSamples(JobRunner& runner, const std::string& source, const std::string&
     }
 }
 
+// An FTP server with a few folders, for the remote folder browser.
+class SampleFtp final : public FtpClient {
+public:
+    SampleFtp() {
+        m_folders["/"] = {dir("backups"), dir("incoming"), dir("www"), file("readme.txt")};
+        m_folders["/backups"] = {dir("daily"), dir("monthly"), dir("weekly"), file("Documents.fs")};
+        m_folders["/backups/daily"] = {dir("2026-12-05"), dir("2026-12-06"),
+                                       file("Documents.uxarc"), file("Documents-001.uxarc")};
+    }
+    int connectionState() const override { return m_state; }
+    void SetupConnection(const std::string&, std::int32_t, const std::string&, const std::string&,
+                         bool) override {}
+    bool EstablishConnection() override {
+        m_state = kStateLoggedIn;
+        return true;
+    }
+    bool Disconnect() override {
+        m_state = kStateInitial;
+        return true;
+    }
+    int GetFile(const std::string&, const std::string&) override { return 0; }
+    bool StoreFile(const std::string&, const std::string&) override { return false; }
+    std::optional<std::vector<clsFTPFile>> GetFileList() override {
+        const auto found = m_folders.find(m_cwd);
+        return found == m_folders.end() ? std::vector<clsFTPFile>{} : found->second;
+    }
+    std::string GetRootDir() override { return "/"; }
+    bool ChangeCurrentDirectory(const std::string& path) override {
+        m_cwd = text::replaceAll(path, "//", "/");
+        return true;
+    }
+    bool CreateFTPDirectory(std::string&) override { return false; }
+    bool DeleteFTPDirectory(std::string&) override { return false; }
+
+private:
+    static clsFTPFile dir(const char* name) { return {name, true, 0, "", ""}; }
+    static clsFTPFile file(const char* name) { return {name, false, 0, "", ""}; }
+
+    int m_state = kStateInitial;
+    std::string m_cwd = "/";
+    std::map<std::string, std::vector<clsFTPFile>> m_folders;
+};
+
 bool save(QWidget& window, const QString& path) {
     QCoreApplication::processEvents();
     const bool ok = window.grab().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+// The browser over the sample server with two levels open and a folder chosen.
+bool saveBrowser(AppContext& ctx, const LanguageFile& language, const QString& path) {
+    ui::frmBrowseFTP browser(ctx, language, nullptr,
+                             [](RunControl&) { return std::make_unique<SampleFtp>(); });
+    if (browser.Start({"backup.example.org", 21, "kestrel", "", true}) !=
+        ui::frmBrowseFTP::StartResult::Ok)
+        return false;
+    browser.show();
+    QTreeWidget& tree = *browser.form().TreeView1;
+    const std::string root = "backup.example.org/";
+    tree.expandItem(browser.node(root + "/backups"));
+    QTreeWidgetItem* daily = browser.node(root + "/backups/daily");
+    tree.expandItem(daily);
+    tree.setCurrentItem(daily);
+    emit tree.itemClicked(daily, 0);
+    browser.form().Text1->setText("Photos");
+    const bool ok = save(browser, path);
+    browser.reject();
     return ok;
 }
 
@@ -117,7 +190,16 @@ int main(int argc, char** argv) {
     const std::filesystem::path scratch =
         std::filesystem::temp_directory_path() /
         ("kestrel-screenshots-" + std::to_string(QCoreApplication::applicationPid()));
-    std::filesystem::create_directories(scratch / "source");
+    std::filesystem::create_directories(scratch / "source/Reports/2026");
+    std::filesystem::create_directories(scratch / "source/Photos");
+    for (const char* name :
+         {"notes.txt", "Reports/summary.odt", "Reports/2026/q1.odt", "Reports/2026/q2.odt"}) {
+        std::FILE* f = std::fopen((scratch / "source" / name).c_str(), "w");
+        if (f != nullptr) {
+            std::fputs("sample", f);
+            std::fclose(f);
+        }
+    }
 
     FixedClock clock;
     ui::QtHost host;
@@ -182,6 +264,34 @@ int main(int argc, char** argv) {
         ui::frmSettings settings(ctx, service);
         settings.show();
         ok &= save(settings, out + "/frmSettings" + suffix);
+        ok &= saveBrowser(ctx, file, out + "/frmBrowseFTP" + suffix);
+
+        // The editor over the sample tree: a job's four pages, then an FTP job's destination.
+        ui::EditorSeams seams;
+        seams.drives = QStringList{QString::fromStdString((scratch / "source").string())};
+        static const char* const kPages[] = {"backup", "settings", "destination", "schedule"};
+        {
+            ui::frmEditBackup editor(ctx, runner, file, seams);
+            editor.resize(760, 560);
+            editor.loadJob(*runner.job("Documents"));
+            (void)editor.folderTree().CheckDir(
+                QString::fromStdString((scratch / "source/Reports/2026").string()));
+            editor.show();
+            for (int page = 0; page < 4; ++page) {
+                editor.showPage(page);
+                ok &= save(editor, out + "/frmEditBackup-" + kPages[page] + suffix);
+            }
+        }
+        {
+            ui::frmEditBackup editor(ctx, runner, file, seams);
+            editor.resize(760, 560);
+            editor.loadJob(*runner.job("Mail archive"));
+            editor.show();
+            editor.showPage(2);
+            ok &= save(editor, out + "/frmEditBackup-ftp" + suffix);
+            editor.showPage(1);
+            ok &= save(editor, out + "/frmEditBackup-ftp-settings" + suffix);
+        }
     }
     std::filesystem::remove_all(scratch);
     return ok ? 0 : 1;

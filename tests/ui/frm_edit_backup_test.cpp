@@ -1,0 +1,504 @@
+#include "ui/frm_edit_backup.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+
+#include "core/language_file.h"
+#include "foldertree/ctl_file_browser.h"
+#include "jobs/schedule_text.h"
+#include "runner/job_runner.h"
+#include "support/program.h"
+#include "support/pyftpd_server.h"
+#include "support/server_process.h"
+#include "support/test_context.h"
+#include "ui/frm_browse_ftp.h"
+#include "ui/frm_main.h"
+#include "ui_frm_browse_ftp.h"
+#include "ui_frm_edit_backup.h"
+#include "ui_frm_main.h"
+
+namespace kestrel::ui {
+namespace {
+
+class EditorTest : public ::testing::Test {
+protected:
+    test::TestContext t;
+    test::TempDir disk;  // the folder tree's one drive
+    JobRunner runner{*t.ctx};
+    LanguageFile language;
+    std::vector<std::string> picked;  // what the pickers answer, in turn
+    std::vector<std::string> helpPages;
+    std::vector<std::string> calls;
+
+    void SetUp() override {
+        disk.write("docs/a.txt", "alpha");
+        disk.write("docs/sub/b.txt", "beta");
+        disk.write("photos/p.jpg", "jpeg");
+        std::filesystem::create_directories(disk.file("dest"));
+    }
+    EditorSeams seams() {
+        EditorSeams s;
+        const auto next = [this](QWidget*, const QString&) {
+            if (picked.empty())
+                return std::string();
+            std::string answer = picked.front();
+            picked.erase(picked.begin());
+            return answer;
+        };
+        s.pickFolder = next;
+        s.pickFile = [next](QWidget* parent) { return next(parent, {}); };
+        s.openHelp = [this](const std::string& page) { helpPages.push_back(page); };
+        s.drives = QStringList{QString::fromStdString(disk.path())};
+        return s;
+    }
+    std::unique_ptr<frmEditBackup> editor() {
+        return std::make_unique<frmEditBackup>(*t.ctx, runner, language, seams());
+    }
+    // A new job with one source and the local destination, ready to save.
+    std::unique_ptr<frmEditBackup> filled(const std::string& name) {
+        auto e = editor();
+        e->proposeNew(1);
+        e->form().txtBackupName->setText(QString::fromStdString(name));
+        EXPECT_TRUE(e->addSource(disk.file("docs"), true));
+        e->form().txtDestPath->setText(QString::fromStdString(disk.file("dest")));
+        return e;
+    }
+    std::string lastBox() const { return t.host.boxes.empty() ? "" : t.host.boxes.back().text; }
+};
+
+TEST_F(EditorTest, ANewJobIsSavedUnderItsNameWithoutHyphensAndAClashingNameIsRefused) {
+    auto e = filled("my-backup");
+    ASSERT_TRUE(e->saveJob()) << lastBox();
+    EXPECT_EQ(e->savedName(), "mybackup");
+    ASSERT_TRUE(runner.job("mybackup"));
+    EXPECT_EQ(runner.job("mybackup")->Files.size(), 1u);
+    EXPECT_EQ(runner.job("mybackup")->Files[0]->bForD, kSourceFolder);
+
+    // Another letter case is the same name for the store.
+    auto second = filled("My-Backup");
+    EXPECT_FALSE(second->saveJob());
+    EXPECT_EQ(lastBox(), "Backup name already exists!");
+    EXPECT_EQ(second->form().tabs->currentIndex(), 0);
+    EXPECT_EQ(runner.jobs().count(), 1u);
+}
+
+TEST_F(EditorTest, NoSourceAMissingFolderAndPlainCopiesToFtpAreRefusedOnTheirPage) {
+    auto e = filled("Docs");
+    e->form().lvFiles->clear();
+    e->showPage(3);
+    EXPECT_FALSE(e->saveJob());
+    EXPECT_EQ(lastBox(), "No source to backup!");
+    EXPECT_EQ(e->form().tabs->currentIndex(), 0);
+
+    auto gone = filled("Docs");
+    gone->form().txtDestPath->setText(QString::fromStdString(disk.file("no/such")));
+    EXPECT_FALSE(gone->saveJob());
+    EXPECT_EQ(lastBox(), "Destination directory does not exists!");
+    EXPECT_EQ(gone->form().tabs->currentIndex(), 2);
+    EXPECT_EQ(runner.jobs().count(), 0u);
+
+    // Plain copies need a file system at the other end: the choice goes back to what it was.
+    auto ftp = filled("Remote");
+    ftp->form().optAT_2->setChecked(true);
+    ftp->form().Option2_1->setChecked(true);
+    ftp->form().optAT_0->click();
+    EXPECT_EQ(lastBox(), "You can't use this option with ftp destination!");
+    EXPECT_TRUE(ftp->form().optAT_2->isChecked());
+    EXPECT_FALSE(ftp->form().optAT_0->isChecked());
+    EXPECT_FALSE(ftp->form().cmbsplit->isHidden());
+}
+
+TEST_F(EditorTest, SplitSizesFollowTheTableAndASizeNotInItSurvivesASave) {
+    EXPECT_EQ(splitBytes(144), 1'509'949);  // 1.44 MiB
+    auto e = filled("Volumes");
+    e->form().optAT_2->setChecked(true);
+    const int cd = e->form().cmbsplit->findText("800 MB  (CD-ROM)");
+    ASSERT_GE(cd, 0);
+    e->form().cmbsplit->setCurrentIndex(cd);
+    ASSERT_TRUE(e->saveJob()) << lastBox();
+    EXPECT_EQ(runner.job("Volumes")->splitSize, 800 << 20);
+    EXPECT_TRUE(runner.job("Volumes")->archived);
+
+    // A size the command line chose is shown and kept.
+    auto odd = runner.job("Volumes")->clone();
+    odd->splitSize = 5'000'000;
+    ASSERT_EQ(runner.changeJob("Volumes", std::move(odd)), RunnerResult::Done);
+    auto again = editor();
+    again->loadJob(*runner.job("Volumes"));
+    EXPECT_EQ(again->form().cmbsplit->currentText(), "4.77 MB");
+    EXPECT_FALSE(again->form().txtBackupName->isEnabled());
+    ASSERT_TRUE(again->saveJob()) << lastBox();
+    EXPECT_EQ(runner.job("Volumes")->splitSize, 5'000'000);
+
+    // Single volume and plain copies store no split.
+    auto plain = editor();
+    plain->loadJob(*runner.job("Volumes"));
+    plain->form().optAT_0->setChecked(true);
+    EXPECT_TRUE(plain->form().cmbsplit->isHidden());
+    EXPECT_TRUE(plain->form().Frame4->isHidden());
+    ASSERT_TRUE(plain->saveJob()) << lastBox();
+    EXPECT_FALSE(runner.job("Volumes")->archived);
+    EXPECT_EQ(runner.job("Volumes")->splitSize, 0);
+}
+
+TEST_F(EditorTest, TwoDifferentOrNoPasswordsAreRefusedInsteadOfSavingTheJobUnprotected) {
+    auto e = filled("Secret");
+    e->form().chkPassword->setChecked(true);
+    e->form().txtPass1->setText("Kestrel");
+    e->form().txtPass2->setText("kestrel");
+    EXPECT_FALSE(e->saveJob());
+    EXPECT_EQ(lastBox(), "The two passwords differ!");
+    EXPECT_EQ(e->form().tabs->currentIndex(), 1);
+    EXPECT_EQ(runner.jobs().count(), 0u);
+
+    e->form().txtPass1->clear();
+    e->form().txtPass2->clear();
+    EXPECT_FALSE(e->saveJob());
+    EXPECT_EQ(runner.jobs().count(), 0u);
+
+    e->form().txtPass1->setText("Kestrel");
+    e->form().txtPass2->setText("Kestrel");
+    ASSERT_TRUE(e->saveJob()) << lastBox();
+    EXPECT_TRUE(runner.job("Secret")->Protected);
+    EXPECT_EQ(runner.job("Secret")->password, "Kestrel");
+    // The promise the box makes is the one the encryption keeps.
+    EXPECT_EQ(e->form().chkPassword->toolTip().toStdString(), t.ctx->msg("strMsgEncryptionTip"));
+}
+
+TEST_F(EditorTest, MasksAreRememberedInTenSlotsAfterTheListsFirstEntry) {
+    auto e = editor();
+    QLineEdit& include = *e->form().cmbIncludeMask->lineEdit();
+    for (int i = 1; i <= 11; ++i) {
+        include.setText(QString("*.m%1").arg(i));
+        e->rememberMask(true);
+    }
+    // The same mask again takes no second slot.
+    include.setText("*.m3");
+    e->rememberMask(true);
+    QComboBox& list = *e->form().cmbIncludeMask;
+    ASSERT_EQ(list.count(), 11);
+    EXPECT_EQ(list.itemText(0), "*.*");
+    EXPECT_EQ(list.itemText(1), "*.m1");
+    EXPECT_EQ(list.itemText(10), "*.m10");
+    EXPECT_EQ(t.ctx->settings.GetSetting("Backup", "masks", "imask10"), "*.m10");
+    EXPECT_EQ(t.ctx->settings.GetSetting("Backup", "masks", "emask01"), "");
+    EXPECT_EQ(list.findText("*.m11"), -1);
+
+    // A second editor lists them too; blanks alone are not a mask.
+    auto other = editor();
+    other->form().cmbExcludeMask->lineEdit()->setText("   ");
+    other->rememberMask(false);
+    EXPECT_EQ(other->form().cmbIncludeMask->count(), 11);
+    EXPECT_EQ(other->form().cmbExcludeMask->count(), 1);
+}
+
+TEST_F(EditorTest, TheTreesChecksAndTheSourceRowsAreOneSelection) {
+    auto e = editor();
+    e->proposeNew(3);
+    ctlFileBrowser& tree = e->folderTree();
+    // Checking in the tree adds the row; unchecking takes it away.
+    ASSERT_TRUE(tree.CheckDir(QString::fromStdString(disk.file("docs/a.txt"))));
+    EXPECT_EQ(e->sourcePaths(), (std::vector<std::string>{disk.file("docs/a.txt")}));
+    ASSERT_TRUE(tree.setChecked(QString::fromStdString("f@" + disk.file("docs/a.txt")), false));
+    EXPECT_TRUE(e->sourcePaths().empty());
+
+    // A folder added with the button is checked in the tree and names the new job.
+    picked = {disk.file("photos")};
+    e->form().cmdAddFolder->click();
+    EXPECT_EQ(e->form().txtBackupName->text(), "photos");
+    EXPECT_EQ(e->form().lvFiles->topLevelItem(0)->text(1), "");
+    const auto checked = tree.GetCheckedItems();
+    ASSERT_EQ(checked.size(), 1u);
+    EXPECT_EQ(checked[0].Key.toStdString(), "d@" + disk.file("photos"));
+    picked = {disk.file("photos")};
+    e->form().cmdAddFolder->click();
+    EXPECT_EQ(lastBox(), "File already added!");
+    EXPECT_EQ(e->sourcePaths().size(), 1u);
+
+    // Removing the row clears the check; with nothing selected the list says so.
+    e->form().lvFiles->setCurrentItem(e->form().lvFiles->topLevelItem(0));
+    e->form().cmdDeleteFile->click();
+    EXPECT_TRUE(e->sourcePaths().empty());
+    EXPECT_TRUE(tree.GetCheckedItems().empty());
+    e->form().cmdDeleteFile->click();
+    EXPECT_EQ(lastBox(), "No file or directory selected!");
+
+    // A file row carries its size; a typed name is not replaced by a folder's.
+    e->form().txtBackupName->setText("Pictures");
+    picked = {disk.file("docs/a.txt")};
+    e->form().cmdAddFile->click();
+    EXPECT_EQ(e->form().lvFiles->topLevelItem(0)->text(1), "5 bytes");
+    picked = {disk.file("docs")};
+    e->form().cmdAddFolder->click();
+    EXPECT_EQ(e->form().txtBackupName->text(), "Pictures");
+}
+
+TEST_F(EditorTest, AStoredJobComesBackIntoTheControlsAndIsSavedUnchanged) {
+    auto job = std::make_unique<clsBackup>();
+    job->sName = "Weekly";
+    job->sDestinationDir = disk.file("dest");
+    job->archived = true;
+    job->bZipped = true;
+    job->bIncremental = true;
+    job->IncludeMask = "*.txt";
+    job->ExcludeMask = "*.tmp";
+    job->AddFile(
+        std::make_unique<clsBackupFile>(clsBackupFile{disk.file("docs"), kSourceFolder, 0, 0}));
+    job->AddFile(std::make_unique<clsBackupFile>(
+        clsBackupFile{disk.file("photos/p.jpg"), kSourceFile, 4, 0}));
+    ScheduleTextError error = ScheduleTextError::None;
+    job->Schedule =
+        parseScheduleSpec("daily:mon,fri@08:00", *DateTime::fromParts(2026, 1, 5, 7, 30), &error);
+    ASSERT_EQ(runner.addJob(std::move(job)), RunnerResult::Done);
+    const std::string before = test::readAll(t.home() + "/backups.ini");
+
+    auto e = editor();
+    e->loadJob(*runner.job("Weekly"));
+    EXPECT_TRUE(e->form().OptIncr->isChecked());
+    EXPECT_TRUE(e->form().chkCompress->isChecked());
+    EXPECT_TRUE(e->form().chkInclude->isChecked());
+    EXPECT_EQ(e->form().cmbIncludeMask->currentText(), "*.txt");
+    EXPECT_TRUE(e->form().Option1_1->isChecked());
+    EXPECT_TRUE(e->form().chkdays_1->isChecked());
+    EXPECT_TRUE(e->form().chkdays_5->isChecked());
+    EXPECT_FALSE(e->form().chkdays_0->isChecked());
+    EXPECT_EQ(e->form().dtDailyHour->time(), QTime(8, 0));
+    // The stored sources are checked in the tree, the folders on the way opened.
+    const auto checked = e->folderTree().GetCheckedItems();
+    ASSERT_EQ(checked.size(), 2u);
+    EXPECT_EQ(checked[0].Key.toStdString(), "d@" + disk.file("docs"));
+    EXPECT_EQ(checked[1].Key.toStdString(), "f@" + disk.file("photos/p.jpg"));
+    EXPECT_EQ(e->sourcePaths().size(), 2u) << "checking the tree added no rows twice";
+
+    ASSERT_TRUE(e->saveJob()) << lastBox();
+    EXPECT_EQ(test::readAll(t.home() + "/backups.ini"), before);
+
+    // Switching the schedule off stores no schedule, so that it stays off after a restart.
+    auto off = editor();
+    off->loadJob(*runner.job("Weekly"));
+    off->form().chkEnableSchedule->setChecked(false);
+    ASSERT_TRUE(off->saveJob());
+    ASSERT_TRUE(runner.readJobs());
+    EXPECT_EQ(runner.job("Weekly")->Schedule, nullptr);
+}
+
+TEST_F(EditorTest, ScheduleMethodsAndTheMonthlyList) {
+    const QStringList days = monthlyDayTexts();
+    ASSERT_EQ(days.size(), 32);
+    EXPECT_EQ(days[0], "1st");
+    EXPECT_EQ(days[1], "2nd");
+    EXPECT_EQ(days[2], "3rd");
+    EXPECT_EQ(days[3], "4th");
+    EXPECT_EQ(days[20], "21st");
+    EXPECT_EQ(days[22], "23rd");
+    EXPECT_EQ(days[30], "31th");
+    EXPECT_EQ(days[31], "Last day! ");
+
+    auto e = filled("Monthly");
+    e->form().chkEnableSchedule->setChecked(true);
+    e->form().Option1_2->setChecked(true);
+    EXPECT_FALSE(e->form().fraDaily->isEnabled());
+    EXPECT_TRUE(e->form().fraMonthly->isEnabled());
+    e->form().cmbDays->setCurrentIndex(31);
+    e->form().dtMonthlyHour->setTime(QTime(23, 15));
+    e->form().dtDay->setDate(QDate(2026, 12, 1));
+    e->form().dtHour->setTime(QTime(6, 0));
+    ASSERT_TRUE(e->saveJob()) << lastBox();
+    const clsSchedule& s = *runner.job("Monthly")->Schedule;
+    EXPECT_EQ(s.Tip, kScheduleMonthly);
+    EXPECT_EQ(s.Data, 31);
+    EXPECT_EQ(s.StartHour.hour(), 23);
+    EXPECT_EQ(s.StartHour.minute(), 15);
+    EXPECT_EQ(s.start, *DateTime::fromParts(2026, 12, 1, 6, 0));
+    // The chosen day is remembered for the next editor.
+    EXPECT_EQ(t.ctx->settings.GetSetting("Backup", "frmEditBackup", "DaysComboIndex"), "31");
+    EXPECT_EQ(editor()->form().cmbDays->currentIndex(), 31);
+
+    // Every day ticks the seven boxes; a daily backup on no day is refused.
+    auto daily = filled("Daily");
+    daily->form().chkEnableSchedule->setChecked(true);
+    daily->form().Option1_1->setChecked(true);
+    daily->form().chkEveryDay->click();
+    EXPECT_TRUE(daily->form().chkdays_3->isChecked());
+    daily->form().chkdays_3->setChecked(false);
+    EXPECT_FALSE(daily->form().chkEveryDay->isChecked());
+    daily->form().chkEveryDay->click();
+    daily->form().chkEveryDay->click();
+    EXPECT_FALSE(daily->form().chkdays_6->isChecked());
+    EXPECT_FALSE(daily->saveJob());
+    EXPECT_EQ(lastBox(), "Choose at least one day for the daily backup!");
+    EXPECT_EQ(daily->form().tabs->currentIndex(), 3);
+}
+
+TEST_F(EditorTest, AProtectedJobOpensOnlyWithItsPasswordAndCancelGivesBackTheNewNumber) {
+    auto job = std::make_unique<clsBackup>();
+    job->sName = "Vault";
+    job->sDestinationDir = disk.file("dest");
+    job->archived = true;
+    job->Protected = true;
+    job->password = "Open";
+    job->AddFile(
+        std::make_unique<clsBackupFile>(clsBackupFile{disk.file("docs"), kSourceFolder, 0, 0}));
+    ASSERT_EQ(runner.addJob(std::move(job)), RunnerResult::Done);
+
+    EXPECT_FALSE(EditJob(nullptr, *t.ctx, runner, language, seams(), "Vault", 0,
+                         [](const std::string&) { return false; }));
+    EXPECT_TRUE(t.logged("Requesting for password for editing Vault ..."));
+    EXPECT_TRUE(t.logged("Wrong password for editing Vault!"));
+    EXPECT_EQ(lastBox(), "Wrong password for editing Vault!");
+    EXPECT_FALSE(t.loggedContaining("Modifing"));
+
+    // With the password the editor opens on the asked page; Cancel leaves the job as it was.
+    int page = -1;
+    QTimer::singleShot(0, [&] {
+        auto* open = qobject_cast<frmEditBackup*>(QApplication::activeModalWidget());
+        ASSERT_NE(open, nullptr);
+        page = open->form().tabs->currentIndex();
+        open->form().chkCompress->setChecked(true);
+        open->form().cmdCancelBackup->click();
+    });
+    EXPECT_FALSE(EditJob(nullptr, *t.ctx, runner, language, seams(), "Vault", 2,
+                         [](const std::string& expected) { return expected == "Open"; }));
+    EXPECT_EQ(page, 2);
+    EXPECT_TRUE(t.logged("Password OK for editing Vault!"));
+    EXPECT_TRUE(t.logged("Modifing Vault parameters ..."));
+    EXPECT_FALSE(runner.job("Vault")->bZipped);
+    EXPECT_EQ(t.ctx->settings.general("bkpIndex", "unset"), "unset") << "an edit took no number";
+
+    // Three new jobs left unsaved take three numbers and give each back.
+    for (int i = 0; i < 3; ++i) {
+        QString proposed;
+        QTimer::singleShot(0, [&] {
+            auto* open = qobject_cast<frmEditBackup*>(QApplication::activeModalWidget());
+            ASSERT_NE(open, nullptr);
+            proposed = open->form().txtBackupName->text();
+            open->form().cmdCancelBackup->click();
+        });
+        EXPECT_FALSE(NewJob(nullptr, *t.ctx, runner, language, seams(), 0));
+        EXPECT_EQ(proposed, "New backup 1");
+    }
+    EXPECT_EQ(t.ctx->settings.general("bkpIndex"), "0");
+}
+
+TEST_F(EditorTest, TheDestinationPageTellsAtOnceWhenTheFolderCannotBeUsed) {
+    auto e = editor();
+    e->form().tabs->setCurrentIndex(2);
+    picked = {disk.file("missing")};
+    e->form().Command1->click();
+    EXPECT_EQ(e->form().lblDestState->text(), "Destination directory does not exists!");
+    picked = {disk.file("dest")};
+    e->form().Command1->click();
+    EXPECT_TRUE(e->form().lblDestState->text().isEmpty());
+    e->form().cmdHelp->click();
+    e->form().cmdNeedWebHost->click();
+    EXPECT_EQ(helpPages,
+              (std::vector<std::string>{"edit.html#destination", "edit.html#destination"}));
+}
+
+TEST_F(EditorTest, TestConnectionAndBrowseUseTheFtpFieldsAgainstARealServer) {
+    test::PyFtpServer server;
+    if (!server.unavailable().empty())
+        GTEST_SKIP() << server.unavailable();
+    std::filesystem::create_directories(server.local("backups/kestrel"));
+    EditorSeams withBrowser = seams();
+    withBrowser.browseRemote = desktopEditorSeams(*t.ctx, language, {}).browseRemote;
+    frmEditBackup e(*t.ctx, runner, language, withBrowser);
+    Ui::frmEditBackup& f = e.form();
+    f.Option2_1->setChecked(true);
+    f.txtIP->setText("127.0.0.1");
+    f.txtPort->setText(QString::number(server.port()));
+    f.txtUsername->setText("user");
+    f.txtPassword->setText("wrong");
+    f.cmdTestFTP->click();
+    EXPECT_EQ(lastBox(), "127.0.0.1 refused the login of user!");
+    f.txtPassword->setText("secret");
+    f.cmdTestFTP->click();
+    EXPECT_EQ(lastBox(), "Logged in to 127.0.0.1 as user. The server's start folder is /");
+
+    // Browse opens the remote folder browser on the server; Select fills the remote folder.
+    QTimer::singleShot(0, [&] {
+        auto* browser = qobject_cast<frmBrowseFTP*>(QApplication::activeModalWidget());
+        ASSERT_NE(browser, nullptr);
+        QTreeWidgetItem* backups = browser->node(
+            "127.0.0.1/"
+            "/backups");
+        ASSERT_NE(backups, nullptr);
+        browser->form().TreeView1->setCurrentItem(backups);
+        browser->selectFolder();
+    });
+    f.ftpBrowse->click();
+    EXPECT_EQ(f.txtdestpath2->text(), "//backups");
+
+    // A server that is gone is told, and the folder stays.
+    f.txtPort->setText(QString::number(test::freePort()));
+    f.ftpBrowse->click();
+    EXPECT_EQ(lastBox(), "Can't connect to ftp server!");
+    EXPECT_EQ(f.txtdestpath2->text(), "//backups");
+}
+
+// A user's way through the program: a new job from the main window, sources ticked in the tree,
+// a compressed incremental archive backed up daily on Monday and Friday at 08:00.
+TEST_F(EditorTest, ANewJobMadeInTheWindowsIsWhatTheCommandLineShows) {
+    MainSeams main;
+    main.openEditor = [&](const std::string& job, int page) {
+        ASSERT_TRUE(job.empty());
+        std::string saved;
+        if (NewJob(nullptr, *t.ctx, runner, language, seams(), page, &saved)) {
+            calls.push_back(saved);
+        }
+    };
+    frmMain window(
+        *t.ctx, runner, [this]() -> const LanguageFile& { return language; }, main);
+    window.show();
+    t.clock.set(*DateTime::fromParts(2026, 12, 8, 9, 0));  // a Tuesday
+    QTimer::singleShot(0, [&] {
+        auto* e = qobject_cast<frmEditBackup*>(QApplication::activeModalWidget());
+        ASSERT_NE(e, nullptr);
+        Ui::frmEditBackup& f = e->form();
+        QTest::keyClicks(f.txtBackupName, "Office");  // replaces the selected proposal
+        ASSERT_TRUE(e->folderTree().CheckDir(QString::fromStdString(disk.file("docs"))));
+        ASSERT_TRUE(e->folderTree().CheckDir(QString::fromStdString(disk.file("photos/p.jpg"))));
+        f.tabs->setCurrentIndex(1);
+        f.OptIncr->click();
+        f.chkCompress->click();
+        f.tabs->setCurrentIndex(2);
+        f.txtDestPath->setText(QString::fromStdString(disk.file("dest")));
+        f.tabs->setCurrentIndex(3);
+        f.chkEnableSchedule->click();
+        f.Option1_1->click();
+        f.chkdays_1->click();
+        f.chkdays_5->click();
+        f.dtDailyHour->setTime(QTime(8, 0));
+        f.dtDay->setDate(QDate(2026, 12, 1));
+        f.cmdSaveBackup->click();
+    });
+    window.form().Toolbar1->actions().at(0)->trigger();  // New
+    ASSERT_EQ(calls, (std::vector<std::string>{"Office"})) << lastBox();
+
+    const test::ProgramResult shown =
+        test::runProgram({test::cliPath(), "--home", t.home(), "show", "Office"});
+    ASSERT_EQ(shown.code, 0) << shown.err;
+    EXPECT_NE(shown.out.find("Incremental\n"), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("Compressed archive\n"), std::string::npos) << shown.out;
+    // The start counts from the chosen day at the time the editor proposed: now.
+    EXPECT_NE(shown.out.find("daily:mon,fri@08:00, from 2026-12-01 09:00"), std::string::npos)
+        << shown.out;
+    EXPECT_NE(shown.out.find(disk.file("docs")), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find(disk.file("photos/p.jpg")), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find(disk.file("dest")), std::string::npos) << shown.out;
+
+    window.UpdateForm();
+    QTreeWidget& list = *window.form().ListView1;
+    ASSERT_EQ(list.topLevelItemCount(), 1);
+    EXPECT_EQ(list.topLevelItem(0)->text(0), "Office");
+    EXPECT_TRUE(list.topLevelItem(0)->text(2).startsWith("Friday, Dec 11"))
+        << list.topLevelItem(0)->text(2).toStdString();
+}
+
+}  // namespace
+}  // namespace kestrel::ui
