@@ -385,6 +385,32 @@ TEST_F(EditorTest, AProtectedJobOpensOnlyWithItsPasswordAndCancelGivesBackTheNew
     EXPECT_EQ(t.ctx->settings.general("bkpIndex"), "0");
 }
 
+TEST_F(EditorTest, SavingAJobWhileItRunsIsRefusedAndTheEditorStaysOpenWithTheChanges) {
+    ASSERT_TRUE(filled("Docs")->saveJob()) << lastBox();
+    auto e = editor();
+    e->loadJob(*runner.job("Docs"));
+    e->form().chkCompress->setChecked(true);
+    bool tried = false;
+    bool saved = true;
+    std::string told;
+    t.host.onYield = [&] {
+        if (!tried) {
+            tried = true;
+            saved = e->saveJob();
+            told = lastBox();
+        }
+    };
+    ASSERT_EQ(runner.RunBackup("Docs"), RunnerResult::Done);
+    t.host.onYield = nullptr;
+    ASSERT_TRUE(tried) << "the run never yielded";
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(told, runner.refusalText(RunnerResult::JobIsActive, "Docs"));
+    EXPECT_FALSE(runner.job("Docs")->bZipped);
+    EXPECT_TRUE(e->form().chkCompress->isChecked()) << "the user's change is still there";
+    ASSERT_TRUE(e->saveJob()) << lastBox();
+    EXPECT_TRUE(runner.job("Docs")->bZipped);
+}
+
 TEST_F(EditorTest, TheDestinationPageTellsAtOnceWhenTheFolderCannotBeUsed) {
     auto e = editor();
     e->form().tabs->setCurrentIndex(2);
