@@ -99,8 +99,13 @@ int main(int argc, char** argv) {
     env.reexec = [argv](const std::vector<std::string>& environment, int lockFd,
                         std::string* error) {
         std::vector<std::string> variables = environment;
-        variables.push_back(std::string(kLockVariable) + "=" + std::to_string(lockFd));
-        variables.push_back(std::string(kShowVariable) + "=1");
+        std::string lock = kLockVariable;
+        lock += '=';
+        lock += std::to_string(lockFd);
+        variables.push_back(std::move(lock));
+        std::string show = kShowVariable;
+        show += "=1";
+        variables.push_back(std::move(show));
         *error = restartInPlace(argv, variables);
     };
     watchStopSignals(env);

@@ -113,7 +113,8 @@ InstanceListener::~InstanceListener() {
 bool InstanceListener::listen(const std::string& path, std::string* error) {
     sockaddr_un address{};
     if (path.size() >= sizeof address.sun_path) {
-        *error = "socket path too long: " + path;
+        *error = "socket path too long: ";
+        *error += path;
         return false;
     }
     address.sun_family = AF_UNIX;
@@ -129,7 +130,10 @@ bool InstanceListener::listen(const std::string& path, std::string* error) {
     const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::umask(before);
     if (!bound || ::listen(fd, 4) != 0) {
-        *error = "cannot listen on " + path + ": " + ::strerror(errno);
+        *error = "cannot listen on ";
+        *error += path;
+        *error += ": ";
+        *error += ::strerror(errno);
         ::close(fd);
         return false;
     }
