@@ -130,10 +130,11 @@ bool InstanceListener::listen(const std::string& path, std::string* error) {
     const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::umask(before);
     if (!bound || ::listen(fd, 4) != 0) {
+        const int err = errno;
         *error = "cannot listen on ";
         *error += path;
         *error += ": ";
-        *error += ::strerror(errno);
+        *error += ::strerror(err);
         ::close(fd);
         return false;
     }
