@@ -12,6 +12,7 @@
 #include "platform/process.h"
 #include "runner/runner_scheduler.h"
 #include "ui/frm_about.h"
+#include "ui/frm_browse_restore_list.h"
 #include "ui/frm_edit_backup.h"
 #include "ui/frm_main.h"
 #include "ui/frm_password.h"
@@ -185,6 +186,12 @@ void WindowedDesktop::showMain() {
     seams.openHelp = [this](const std::string& page) { openHelpPage(m_parts->ctx.paths, page); };
     seams.openFile = openLocal;
     seams.openEditor = [this](const std::string& job, int page) { openEditor(job, page); };
+    seams.openRestoreBrowser = [this](const std::string& job) {
+        ui::OpenRestoreBrowser(m_main.get(), m_parts->ctx, m_parts->runner, m_language,
+                               ui::desktopRestoreSeams(), job);
+        if (m_main)
+            m_main->UpdateForm();
+    };
     seams.pauseChanged = [this] { m_progress->syncPause(); };
     seams.quit = [this](bool ask) { quit(ask); };
     m_main = std::make_unique<ui::frmMain>(

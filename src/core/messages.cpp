@@ -229,6 +229,8 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgFtpLoginRefused", "%s refused the login of %d!"},
         {"strMsgServiceLinger",
          "To keep it running while you are not logged in: loginctl enable-linger %s"},
+        // The restore browser's status bar: checked files and their size.
+        {"strMsgCheckedFiles", "%1 file(s) checked, %2"},
     };
     return kTable;
 }

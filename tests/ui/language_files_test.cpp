@@ -9,10 +9,12 @@
 
 #include "core/language_file.h"
 #include "platform/ini_file.h"
+#include "restore/restore.h"
 #include "support/test_context.h"
 #include "ui/frm_about.h"
 #include "ui/frm_backup_progress.h"
 #include "ui/frm_browse_ftp.h"
+#include "ui/frm_browse_restore_list.h"
 #include "ui/frm_edit_backup.h"
 #include "ui/frm_main.h"
 #include "ui/frm_password.h"
@@ -28,6 +30,7 @@ protected:
     test::TestContext t;
     JobRunner runner{*t.ctx};
     LanguageFile none;
+    RestoreState restoreState;
 
     // Every window, as the program builds it.
     std::map<std::string, std::function<std::unique_ptr<QWidget>()>> windows() {
@@ -44,6 +47,11 @@ protected:
             {"frmSettings",
              [this] { return std::make_unique<frmSettings>(*t.ctx, ServiceCommands{}); }},
             {"frmBrowseFTP", [this] { return std::make_unique<frmBrowseFTP>(*t.ctx, none); }},
+            {"frmBrowseRestoreList",
+             [this] {
+                 return std::make_unique<frmBrowseRestoreList>(*t.ctx, runner, restoreState, none,
+                                                               RestoreSeams{});
+             }},
             {"frmEditBackup",
              [this] {
                  return std::make_unique<frmEditBackup>(*t.ctx, runner, none, EditorSeams{});

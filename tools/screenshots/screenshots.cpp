@@ -23,6 +23,7 @@
 #include "ui/frm_about.h"
 #include "ui/frm_backup_progress.h"
 #include "ui/frm_browse_ftp.h"
+#include "ui/frm_browse_restore_list.h"
 #include "ui/frm_edit_backup.h"
 #include "ui/frm_main.h"
 #include "ui/frm_password.h"
@@ -31,7 +32,9 @@
 #include "ui/language.h"
 #include "ui/progress.h"
 #include "ui/qt_host.h"
+#include "ui/restore_model.h"
 #include "ui_frm_browse_ftp.h"
+#include "ui_frm_browse_restore_list.h"
 
 using namespace kestrel;
 
@@ -175,6 +178,35 @@ bool saveBrowser(AppContext& ctx, const LanguageFile& language, const QString& p
     return ok;
 }
 
+// The restore browser over a real catalogue, in each of its four views: a folder of the
+// session shown, part of it checked.
+bool saveRestoreBrowser(AppContext& ctx, JobRunner& runner, const LanguageFile& language,
+                        const std::string& source, const QString& prefix, const QString& suffix) {
+    RestoreState state;
+    if (runner.openRestore("Daily", state) != RunnerResult::Done)
+        return false;
+    ui::frmBrowseRestoreList browser(ctx, runner, state, language, ui::RestoreSeams{});
+    browser.resize(820, 480);
+    browser.show();
+    std::string key = state.tree.node(state.tree.sessions().front()).key;
+    key += '|';
+    key += source;
+    const int folder = state.tree.find(key);
+    std::string reports = key;
+    reports += "/Reports";
+    browser.model().setChecked(state.tree.find(reports), true);
+    browser.form().tvTreeView->expandAll();
+    browser.showNode(folder);
+    bool ok = true;
+    static const char* const kViews[] = {"icons", "smallicons", "list", "report"};
+    for (int view = 0; view < 4; ++view) {
+        browser.setView(static_cast<ui::frmBrowseRestoreList::View>(view));
+        ok &= save(browser, prefix + "-" + kViews[view] + suffix);
+    }
+    browser.reject();
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -209,6 +241,27 @@ int main(int argc, char** argv) {
     JobRunner runner(ctx);
     (void)runner.LoadJobs();
     addSamples(runner, (scratch / "source").string(), (scratch / "dest").string());
+
+    // A program folder of its own with one real backup, for the restore browser.
+    AppContext restoreCtx(ProgramFolder((scratch / "restore-home").string(), {KESTREL_ASSET_ROOT}),
+                          clock, host);
+    if (!restoreCtx.initialise())
+        return 1;
+    JobRunner restoreRunner(restoreCtx);
+    (void)restoreRunner.LoadJobs();
+    {
+        auto job = std::make_unique<clsBackup>();
+        job->sName = "Daily";
+        job->archived = true;
+        job->IncludeMask = "*.*";
+        job->sDestinationDir = (scratch / "restore-dest").string();
+        std::filesystem::create_directories(job->sDestinationDir);
+        job->AddFile(std::make_unique<clsBackupFile>(
+            clsBackupFile{(scratch / "source").string(), kSourceFolder, 0, 0}));
+        (void)restoreRunner.addJob(std::move(job));
+        if (restoreRunner.RunBackup("Daily") != RunnerResult::Done)
+            return 1;
+    }
 
     bool ok = true;
     for (const char* language : {"english", "german"}) {
@@ -265,6 +318,9 @@ int main(int argc, char** argv) {
         settings.show();
         ok &= save(settings, out + "/frmSettings" + suffix);
         ok &= saveBrowser(ctx, file, out + "/frmBrowseFTP" + suffix);
+        restoreCtx.messages.FillMessages(ctx.settings.languageFilePath);
+        ok &= saveRestoreBrowser(restoreCtx, restoreRunner, file, (scratch / "source").string(),
+                                 out + "/frmBrowseRestoreList", suffix);
 
         // The editor over the sample tree: a job's four pages, then an FTP job's destination.
         ui::EditorSeams seams;
