@@ -7,7 +7,7 @@ scripts/deps.sh
 
 build=${KESTREL_TEST_BUILD_DIR:-build-test}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON -DKESTREL_BUILD_TESTS=ON \
-  -DKESTREL_WERROR=ON
+  -DKESTREL_BUILD_BENCH=OFF -DKESTREL_WERROR=ON
 cmake --build "$build"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/support/lsan.supp}
