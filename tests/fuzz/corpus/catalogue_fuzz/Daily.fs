@@ -1,0 +1,2 @@
+dSession=20261208055636|RecSize=512|arcStart=Daily|sOffs=0|arcEnd=Daily|dEndOffset=1024|fname=/tmp/tmp.rituCqkpbD/src/a.txt|size=6|crc=076F6C6C|Attrib=32|dCT=31295192/-628059028|dLAt=31295192/-576035856|dLWt=31295192/-628059028
+dSession=20261208055636|RecSize=512|arcStart=Daily|sOffs=1024|arcEnd=Daily|dEndOffset=2048|fname=/tmp/tmp.rituCqkpbD/src/d/b, c.txt|size=6|crc=1365726C|Attrib=32|dCT=31295192/-628059028|dLAt=31295192/-576027575|dLWt=31295192/-628059028
