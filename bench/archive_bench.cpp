@@ -1,8 +1,11 @@
 // Archives a generated tree plain, compressed, and compressed with splitting, reads each back,
-// and prints MB/s beside `cp -r` and `gzip -9` on the same bytes.
+// and prints MB/s beside `cp -r`, `gzip -9`, `tar | gzip -9`, `tar | pigz -9` and `tar xzf` on
+// the same tree. Targets: compressed archiving at least as fast as `tar | pigz -9`, at most
+// 1.01x the size of `tar | gzip -9`, reading back at 80% of `tar xzf` or better.
 //
 //   archive_bench [--small N] [--large N] [--large-mb MB] [--dir FOLDER]
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -94,7 +97,10 @@ int main(int argc, char** argv) {
                 plain.ok ? "ok" : "FAILED");
 
     const std::string volume = folder + "/plain.uxarc";
-    const double gzip = bench::timedCommand("gzip -9 -c " + bench::quote(volume) + " > /dev/null");
+    const std::string volumeGz = scratch.path() + "/plain.uxarc.gz";
+    const double gzip =
+        bench::timedCommand("gzip -9 -c " + bench::quote(volume) + " > " + bench::quote(volumeGz));
+    const auto volumeGzBytes = static_cast<std::int64_t>(std::filesystem::file_size(volumeGz));
     std::printf("%-28s %8.1f MB/s\n", "gzip -9 of the plain volume",
                 bench::megabytesPerSecond(plain.archiveBytes, gzip));
 
@@ -121,6 +127,49 @@ int main(int argc, char** argv) {
         100.0 * cp / plain.writeSeconds, 100.0 * cp / plain.readSeconds,
         100.0 * bench::megabytesPerSecond(tree.bytes, zipped.writeSeconds) / gzipRate);
 
+    // The peers on the same tree.
+    const std::string tgz = scratch.path() + "/tree.tgz";
+    const std::string tar = "tar -cf - -C " + bench::quote(treeDir) + " . | ";
+    const double tarGzip = bench::timedCommand(tar + "gzip -9 > " + bench::quote(tgz));
+    const auto tarGzipBytes = static_cast<std::int64_t>(std::filesystem::file_size(tgz));
+    const std::string untar = scratch.path() + "/untar";
+    std::filesystem::create_directories(untar);
+    const double tarX =
+        bench::timedCommand("tar xzf " + bench::quote(tgz) + " -C " + bench::quote(untar));
+    std::filesystem::remove_all(untar);
+    const bool havePigz = std::system("command -v pigz > /dev/null") == 0;
+    const double tarPigz =
+        havePigz ? bench::timedCommand(tar + "pigz -9 > " + bench::quote(tgz)) : 0;
+    const auto tarPigzBytes =
+        havePigz ? static_cast<std::int64_t>(std::filesystem::file_size(tgz)) : 0;
+    bool gzipTest = true;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        const bool compressed = e.path().filename().string().rfind("plain", 0) != 0;
+        if (e.path().extension() == ".uxarc" && compressed) {
+            gzipTest = gzipTest &&
+                       std::system(("gzip -t " + bench::quote(e.path().string())).c_str()) == 0;
+        }
+    }
+    std::printf("%-28s %8.2f s  %8.1f MB\n", "tar | gzip -9", tarGzip,
+                static_cast<double>(tarGzipBytes) / 1e6);
+    if (havePigz) {
+        std::printf("%-28s %8.2f s  %8.1f MB\n", "tar | pigz -9", tarPigz,
+                    static_cast<double>(tarPigzBytes) / 1e6);
+    }
+    std::printf("%-28s %8.2f s  %8.1f MB\n", "archive, compressed", zipped.writeSeconds,
+                static_cast<double>(zipped.archiveBytes) / 1e6);
+    std::printf("%-28s %8.2f s  %8.1f MB\n", "gzip -9 of the plain volume", gzip,
+                static_cast<double>(volumeGzBytes) / 1e6);
+    std::printf("%-28s %8.2f s\n", "tar xzf", tarX);
+    std::printf("%-28s %8.2f s\n", "compressed read back", zipped.readSeconds);
+    std::printf(
+        "compressed archiving: %.2fx the time of tar | pigz -9 (target <= 1.00), %.3fx the size "
+        "of tar | gzip -9 (target <= 1.010); read back at %.0f%% of tar xzf (target >= 80%%); "
+        "gzip -t of every compressed volume: %s\n",
+        havePigz ? zipped.writeSeconds / tarPigz : 0.0,
+        static_cast<double>(zipped.archiveBytes) / static_cast<double>(tarGzipBytes),
+        100.0 * tarX / zipped.readSeconds, gzipTest ? "ok" : "FAILED");
+
     // What the checksum file's digests cost: the same archives without them, best of three
     // each way, as the machine's speed wanders.
     auto best = [&](const std::string& name, bool zip, bool sums) {
@@ -142,5 +191,5 @@ int main(int argc, char** argv) {
         "%.2f s, %.2f s (%+.1f%%)\n",
         plainWith, plainWithout, 100.0 * (plainWith / plainWithout - 1), zippedWith, zippedWithout,
         100.0 * (zippedWith / zippedWithout - 1));
-    return plain.ok && zipped.ok && splitRun.ok ? 0 : 1;
+    return plain.ok && zipped.ok && splitRun.ok && gzipTest ? 0 : 1;
 }

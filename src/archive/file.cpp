@@ -36,9 +36,18 @@ int clsFile::fOpen(const std::string& path, int mode) {
     m_lastError.clear();
     m_diskFull = false;
     m_writeFailed = false;
+    if (bCompressed && mode != kModeRead) {
+        // A new gzip member after what the file holds.
+        m_gzOut = std::make_unique<ParallelGzip>(9);
+        if (!m_gzOut->open(path)) {
+            noteFailure(m_gzOut->lastError(), m_gzOut->diskFull());
+            m_gzOut.reset();
+            return kOpenFailed;
+        }
+        return kOpenOk;
+    }
     if (bCompressed) {
-        // Read "rb"; write appends a new gzip member at level 9. ("ab+9" is refused by zlib.)
-        m_gz = gzopen(path.c_str(), mode == kModeRead ? "rb" : "ab9");
+        m_gz = gzopen(path.c_str(), "rb");
         if (m_gz == nullptr) {
             noteFailure("cannot open " + path + ": " + std::strerror(errno), false);
             return kOpenFailed;
@@ -110,18 +119,17 @@ std::int64_t clsFile::fWrite(std::string_view data, std::int64_t count, std::int
         return 0;
     }
     const size_t padding = static_cast<size_t>(count) - data.size();
-    if (m_gz != nullptr) {
-        std::string block(data);
-        block.append(padding, '\0');
-        const int n = gzwrite(m_gz, block.data(), static_cast<unsigned>(block.size()));
-        if (n <= 0 || n != static_cast<int>(block.size())) {
-            int code = 0;
-            noteFailure(std::string("cannot write ") + m_path + ": " + gzerror(m_gz, &code),
-                        errno == ENOSPC || errno == EDQUOT);
+    if (m_gzOut != nullptr) {
+        const std::string zeros(padding, '\0');
+        if (m_writeFailed || !m_gzOut->write(data) || !m_gzOut->write(zeros)) {
+            noteFailure(m_gzOut->lastError(), m_gzOut->diskFull());
             m_writeFailed = true;
             return 0;
         }
         return count;
+    }
+    if (m_gz != nullptr) {
+        return 0;  // read only
     }
     if (!m_plain.isOpen() || m_writeFailed || position < 0) {
         return 0;
@@ -160,8 +168,9 @@ bool clsFile::flushWrites() {
 }
 
 bool clsFile::fFlush() {
-    if (m_gz != nullptr) {
-        // zlib reports a failed write of its buffer at the next write or at close.
+    if (m_gzOut != nullptr || m_gz != nullptr) {
+        // Compressed bytes still being deflated report a failed write at the next write or at
+        // close.
         return !m_writeFailed;
     }
     return flushWrites();
@@ -171,8 +180,15 @@ bool clsFile::fClose() {
     if (m_plain.isOpen()) {
         flushWrites();
         m_plain.close();
-    } else if (m_gz == nullptr) {
+    } else if (m_gz == nullptr && m_gzOut == nullptr) {
         return true;
+    }
+    if (m_gzOut != nullptr) {
+        if (!m_gzOut->close()) {
+            noteFailure(m_gzOut->lastError(), m_gzOut->diskFull());
+            m_writeFailed = true;
+        }
+        m_gzOut.reset();
     }
     if (m_gz != nullptr) {
         if (gzclose(m_gz) != Z_OK) {
@@ -187,7 +203,7 @@ bool clsFile::fClose() {
 }
 
 void clsFile::TruncateFile(std::int64_t position) {
-    if (m_gz != nullptr || !m_plain.isOpen()) {
+    if (!m_plain.isOpen()) {
         return;
     }
     flushWrites();
@@ -203,10 +219,14 @@ void clsFile::TruncateFile(std::int64_t position) {
 }
 
 std::int64_t clsFile::sizeOnDisk(bool exact) {
-    if (m_gz != nullptr) {
-        if (exact) {
-            gzflush(m_gz, Z_SYNC_FLUSH);
+    if (m_gzOut != nullptr) {
+        if (exact && !m_writeFailed && !m_gzOut->flush()) {
+            noteFailure(m_gzOut->lastError(), m_gzOut->diskFull());
+            m_writeFailed = true;
         }
+        return m_gzOut->size();
+    }
+    if (m_gz != nullptr) {
         return static_cast<std::int64_t>(gzoffset(m_gz));
     }
     const std::int64_t onDisk = m_plain.size().value_or(0);

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "archive/parallel_gzip.h"
 #include "platform/file_handle.h"
 
 struct gzFile_s;
@@ -13,8 +15,9 @@ namespace kestrel {
 class RunControl;
 
 // One open file with block reads and writes at explicit 64-bit positions, either plain or, with
-// bCompressed set before fOpen, through a gzip stream (read: "rb", write: append at level 9).
-// A compressed stream is read at uncompressed offsets and written in order only.
+// bCompressed set before fOpen, through a gzip stream (read: "rb", write: a new member appended
+// at level 9, deflated on every core). A compressed stream is read at uncompressed offsets and
+// written in order only.
 //
 // Plain files are buffered: sequential reads are served from a read-ahead buffer, sequential
 // writes collected and written in large pieces. fFlush (and fClose) push the collected bytes to
@@ -55,7 +58,7 @@ public:
     // stream being written, its compressed length, exact after a sync flush when exact is set
     // (which ends the current deflate block), else what has reached the file so far.
     std::int64_t sizeOnDisk(bool exact = true);
-    bool isOpen() const { return m_plain.isOpen() || m_gz != nullptr; }
+    bool isOpen() const { return m_plain.isOpen() || m_gz != nullptr || m_gzOut != nullptr; }
     // The plain file's handle (to set a restored file's times before it is closed).
     FileHandle& handle() { return m_plain; }
     // Why the last call failed, and whether the disk (or quota) was full.
@@ -73,7 +76,8 @@ private:
 
     RunControl* m_ctx;
     FileHandle m_plain;
-    gzFile_s* m_gz = nullptr;
+    gzFile_s* m_gz = nullptr;               // a compressed stream being read
+    std::unique_ptr<ParallelGzip> m_gzOut;  // ... being written
     std::string m_path;
 
     std::string m_readBuf;
