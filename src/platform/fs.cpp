@@ -267,11 +267,17 @@ bool writeFileAtomic(const std::string& path, std::string_view data, unsigned mo
     if (::rename(tmpl.c_str(), path.c_str()) != 0) {
         return fail("cannot rename " + tmpl + " to " + path);
     }
-    // The rename itself is only durable once the folder is flushed.
-    std::string dir = parentOf(path);
-    Fd dirFd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.get() >= 0) {
-        ::fsync(dirFd.get());
+    // The rename itself is only durable once the folder is flushed: a failed flush is a failed
+    // write, though the new content may already be in place. EINVAL: a file system that cannot
+    // flush folders at all.
+    const std::string dir = parentOf(path).empty() ? "." : parentOf(path);
+    Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirFd.get() >= 0 && ::fsync(dirFd.get()) != 0 && errno != EINVAL) {
+        const int err = errno;
+        std::string what = "cannot flush the folder ";
+        what += dir;
+        setError(error, what, err);
+        return false;
     }
     return true;
 }
@@ -396,11 +402,26 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
             }
         }
         if (n < 0) {
-            if (errno == EINTR) {
+            const int err = errno;
+            if (err == EINTR) {
                 continue;
             }
-            return fail((errno == ENOSPC || errno == EDQUOT ? "cannot write " : "cannot read ") +
-                        (errno == ENOSPC || errno == EDQUOT ? to : from));
+            std::string what;
+            if (err == ENOSPC || err == EDQUOT) {
+                what = "cannot write ";
+                what += to;
+            } else if (kernelCopy) {
+                // The kernel's copy does not tell whether reading or writing failed.
+                what = "cannot copy ";
+                what += from;
+                what += " to ";
+                what += to;
+            } else {
+                what = "cannot read ";
+                what += from;
+            }
+            errno = err;
+            return fail(what);
         }
         if (n == 0) {
             break;

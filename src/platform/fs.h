@@ -59,7 +59,8 @@ void removeLeftover(const std::string& path);
 
 // Replaces the file's content as one step: writes a temporary file in the same folder with the
 // given mode, flushes it to disk and renames it over the target, so that a crash leaves either
-// the old or the new content, never a mix.
+// the old or the new content, never a mix. A folder that cannot be flushed after the rename
+// fails the write too, with the new content already in place.
 [[nodiscard]] bool writeFileAtomic(const std::string& path, std::string_view data, unsigned mode,
                                    std::string* error = nullptr);
 

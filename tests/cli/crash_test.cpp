@@ -1,10 +1,16 @@
-// kestrel-cli killed while it replaces the job store or a backup set, or finding the disk full
-// there: what the other commands read stays whole, and the next run succeeds.
+// kestrel-cli killed while it replaces the job store or a backup set, or finding the disk full,
+// a flush, a rename or a file creation failing there, or in the midst of a restore: what the
+// other commands read stays whole, and the next run succeeds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string_view>
 
 #include "support/faults.h"
 #include "support/program.h"
@@ -100,12 +106,15 @@ TEST_F(CrashTest, AFullDiskWhileTheStoreIsWrittenFailsAndKeepsThePreviousStore) 
 }
 
 // An archive job split into volumes at a local destination, killed or starved at each rename
-// and write its run makes there.
+// and write its run makes there. The fixtures below run other jobs the same way.
 class RunCrashTest : public ::testing::Test {
 protected:
     test::TempDir home;
     test::TempDir data;
+    test::TempDir shim;  // the shim's report, outside every folder it watches
     int generation = 0;
+    // The first fault the shim made in the last faulted run; none when the run never met it.
+    std::optional<test::ShimFault> fault;
 
     std::vector<std::string> cliArgs(std::vector<std::string> args) const {
         args.insert(args.begin(), {test::cliPath(), "--home", home.path()});
@@ -116,8 +125,11 @@ protected:
     }
     std::string dest() const { return data.file("dest"); }
 
+    virtual std::vector<std::string> jobOptions() const {
+        return {"--storage", "archive", "--split", "8K"};
+    }
     // Files whose content names the generation, so that a restore shows which set it came from.
-    std::map<std::string, std::string> contentOf(int gen) const {
+    virtual std::map<std::string, std::string> contentOf(int gen) const {
         std::map<std::string, std::string> files;
         for (int i = 0; i < 3; ++i) {
             files["f" + std::to_string(i) + ".bin"] =
@@ -126,10 +138,27 @@ protected:
         }
         return files;
     }
+    // Only files whose content changes are written: the others keep their times, as an
+    // incremental run expects of files nobody touched.
     void writeGeneration(int gen) {
         for (const auto& [name, content] : contentOf(gen)) {
-            data.write("src/" + name, content);
+            if (test::readAll(data.file("src/" + name)) != content) {
+                data.write("src/" + name, content);
+            }
         }
+    }
+    // args run with the fault shim watching paths that contain match (all when empty); fault
+    // tells what it made of them.
+    test::ProgramResult runFaulted(std::vector<std::string> args, const std::string& match,
+                                   std::vector<std::pair<std::string, std::string>> env) {
+        const std::string report = shim.file("report");
+        std::filesystem::remove(report);
+        env.insert(env.end(), {{"KESTREL_FAULT_MATCH", match}, {"KESTREL_FAULT_REPORT", report}});
+        const test::ProgramResult r =
+            test::runProgram(test::withFaults(cliArgs(std::move(args)), env));
+        const std::vector<test::ShimFault> made = test::readFaultReport(report);
+        fault = made.empty() ? std::nullopt : std::optional<test::ShimFault>(made.front());
+        return r;
     }
     // Restores everything to a fresh folder: which generation came back (-1 when a mix or
     // nothing).
@@ -165,7 +194,7 @@ protected:
         std::filesystem::remove_all(data.file("out" + what));
     }
     // The next run without faults succeeds and stores the current generation.
-    void expectNextRunSucceeds() {
+    virtual void expectNextRunSucceeds() {
         const test::ProgramResult r = cli({"run", "Job"});
         EXPECT_EQ(r.code, 0) << r.err;
         EXPECT_EQ(restoredGeneration(data.file("after")), generation);
@@ -177,21 +206,30 @@ protected:
             EXPECT_EQ(name.find(".switch"), std::string::npos) << name;
         }
     }
+    // After a run of the job that succeeded outside expectNextRunSucceeds.
+    virtual void ranWithoutFault() {}
     // Runs the job with faults at the Nth counted call for N = 1, 2, ... until a run no longer
-    // reaches it; check() looks at each outcome. Returns how many runs met the fault.
+    // reaches it; check() looks at each outcome, with fault telling where the shim struck.
+    // Returns how many runs met the fault.
     template <class Check>
-    int runWithEachFault(const std::string& variable, const std::string& match, Check check) {
+    int runWithEachFault(const std::string& variable, const std::string& match, Check check,
+                         const std::vector<std::pair<std::string, std::string>>& env = {}) {
         int faulted = 0;
         for (int nth = 1; nth <= 200; ++nth) {
             writeGeneration(++generation);
-            const test::ProgramResult r = test::runProgram(test::withFaults(
-                cliArgs({"run", "Job"}),
-                {{"KESTREL_FAULT_MATCH", match}, {variable, std::to_string(nth)}}));
-            if (r.code == 0) {
+            std::vector<std::pair<std::string, std::string>> faults = env;
+            faults.emplace_back(variable, std::to_string(nth));
+            const test::ProgramResult r = runFaulted({"run", "Job"}, match, faults);
+            std::string what = variable;
+            what += ' ';
+            what += std::to_string(nth);
+            if (!fault) {
+                EXPECT_EQ(r.code, 0) << what << ", met no fault: " << r.err;
+                ranWithoutFault();
                 break;
             }
             ++faulted;
-            check(variable + " " + std::to_string(nth), r);
+            check(what, r);
             expectNextRunSucceeds();
         }
         return faulted;
@@ -200,10 +238,13 @@ protected:
     void SetUp() override {
         std::filesystem::create_directories(dest());
         writeGeneration(generation);
-        const test::ProgramResult made =
-            cli({"new", "--name", "Job", "--source", data.file("src"), "--dest", dest(),
-                 "--storage", "archive", "--split", "8K"});
-        ASSERT_EQ(made.code, 0) << made.err;
+        std::vector<std::string> made = {"new",    "--name", "Job", "--source", data.file("src"),
+                                         "--dest", dest()};
+        for (const std::string& option : jobOptions()) {
+            made.push_back(option);
+        }
+        const test::ProgramResult created = cli(made);
+        ASSERT_EQ(created.code, 0) << created.err;
         const test::ProgramResult first = cli({"run", "Job"});
         ASSERT_EQ(first.code, 0) << first.err;
     }
@@ -232,6 +273,381 @@ TEST_F(RunCrashTest, AFullDiskAtTheDestinationOrInTheTemporaryFolderFailsTheRunC
     };
     EXPECT_GE(runWithEachFault("KESTREL_FAULT_ENOSPC_AT_WRITE", dest(), failed), 3);
     EXPECT_GE(runWithEachFault("KESTREL_FAULT_ENOSPC_AT_WRITE", home.file("temp"), failed), 3);
+}
+
+// The names files are written under before they are renamed to their own.
+constexpr std::string_view kTempInfixes[] = {".part-", ".tmp-", ".kestrel-"};
+
+// A path with the temporary part of its file name cut off: the file it was written for.
+std::string stemOf(const std::string& path) {
+    const size_t name = path.rfind('/') + 1;
+    size_t cut = path.size();
+    for (std::string_view infix : kTempInfixes) {
+        cut = std::min(cut, path.find(infix, name));
+    }
+    return path.substr(0, cut);
+}
+
+// Whether text names the file (or folder) stem, itself or a temporary name of it, and not just
+// some longer name that starts the same.
+bool namesFile(const std::string& text, const std::string& stem) {
+    for (size_t at = text.find(stem); at != std::string::npos; at = text.find(stem, at + 1)) {
+        const std::string_view rest = std::string_view(text).substr(at + stem.size());
+        if (rest.empty() ||
+            std::string_view(" :)\r\n,'\"").find(rest.front()) != std::string::npos) {
+            return true;
+        }
+        for (std::string_view infix : kTempInfixes) {
+            if (rest.starts_with(infix)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Every regular file below a folder (none when it is missing), by path, with its content.
+std::map<std::string, std::string> filesBelow(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_regular_file()) {
+            files[it->path().string()] = test::readAll(it->path().string());
+        }
+    }
+    return files;
+}
+
+// Bytes that do not compress, the same for the same name and version.
+std::string noise(const std::string& name, int version, size_t size) {
+    std::string out = name;
+    out += " version ";
+    out += std::to_string(version);
+    out += '\n';
+    std::mt19937 rng(static_cast<unsigned>(version * 7919 + static_cast<int>(size)));
+    while (out.size() < size) {
+        out += static_cast<char>(rng() & 0xff);
+    }
+    return out;
+}
+
+// A compressed incremental job split into small volumes, with two sessions stored before the
+// faults: whatever a later run or restore meets, every stored session stays verifiable and
+// restores byte for byte, and the next run stores what the failed one could not.
+class IncrementalFaultTest : public RunCrashTest {
+protected:
+    struct Session {
+        std::string stamp;
+        std::map<std::string, std::string> files;  // what it holds, by source path
+    };
+    std::vector<Session> sessions;
+    std::map<std::string, std::string> stored;  // the tree as the sessions hold it
+
+    std::vector<std::string> jobOptions() const override {
+        return {"--storage", "compressed", "--type", "incremental", "--split", "4K"};
+    }
+    // a.bin changes with every generation and fills two volumes, b.txt every other one, sub/c.bin
+    // never.
+    std::map<std::string, std::string> contentOf(int gen) const override {
+        return {{"a.bin", noise("a.bin", gen, 6000)},
+                {"b.txt", noise("b.txt", gen / 2, 300)},
+                {"sub/c.bin", noise("sub/c.bin", 0, 2500)}};
+    }
+    std::map<std::string, std::string> sourceTree(int gen) const {
+        std::map<std::string, std::string> tree;
+        for (const auto& [name, content] : contentOf(gen)) {
+            std::string path = data.file("src");
+            path += '/';
+            path += name;
+            tree[path] = content;
+        }
+        return tree;
+    }
+    // After a run that succeeded: its session (or the failed run's, which the next run or a
+    // restore completed) holds the files changed since the last one.
+    void recordSession(const std::string& what) {
+        const test::ProgramResult listed = cli({"sessions", "Job"});
+        ASSERT_EQ(listed.code, 0) << what << ": " << listed.err;
+        std::istringstream rows(listed.out);
+        std::vector<std::string> fresh;
+        for (std::string row; std::getline(rows, row);) {
+            const std::string stamp = row.substr(0, row.find(' '));
+            const bool known = std::any_of(sessions.begin(), sessions.end(),
+                                           [&](const Session& s) { return s.stamp == stamp; });
+            const bool digits = std::all_of(stamp.begin(), stamp.end(),
+                                            [](char c) { return c >= '0' && c <= '9'; });
+            if (stamp.size() == 14 && digits && !known) {
+                fresh.push_back(stamp);
+            }
+        }
+        ASSERT_EQ(fresh.size(), 1u) << what << ": " << listed.out;
+        Session session{fresh.front(), {}};
+        for (const auto& [path, content] : sourceTree(generation)) {
+            if (stored[path] != content) {
+                session.files[path] = content;
+            }
+        }
+        stored = sourceTree(generation);
+        sessions.push_back(session);
+    }
+    // Restores each stored session to a fresh folder, then reads the whole catalogue back.
+    void expectEverySessionWhole(const std::string& what) {
+        SCOPED_TRACE(what);
+        for (const Session& s : sessions) {
+            const std::string to = data.file("session");
+            const test::ProgramResult r =
+                cli({"restore", "Job", data.file("src"), "--session", s.stamp, "--to", to});
+            EXPECT_EQ(r.code, 0) << "session " << s.stamp << ": " << r.err;
+            std::map<std::string, std::string> expected;
+            for (const auto& [path, content] : s.files) {
+                expected[to + path] = content;
+            }
+            EXPECT_EQ(filesBelow(to), expected) << "session " << s.stamp;
+            std::filesystem::remove_all(to);
+        }
+        const test::ProgramResult verified = cli({"verify", dest() + "/Job.fs"});
+        EXPECT_EQ(verified.code, 0) << verified.out << verified.err;
+    }
+    // A run that met a failing call: it failed, said which file, and every session stayed whole.
+    void expectFailedCleanly(const std::string& what, const test::ProgramResult& r) {
+        EXPECT_EQ(r.code, 1) << what << ": " << r.err;
+        EXPECT_TRUE(namesFile(r.err, stemOf(fault->path)))
+            << what << ": no line names " << fault->path << "\n"
+            << r.err;
+        const test::ProgramResult listed = cli({"list"});
+        EXPECT_EQ(listed.code, 0) << what << ": " << listed.err;
+        std::istringstream rows(listed.out);
+        bool failed = false;
+        for (std::string row; std::getline(rows, row);) {
+            failed =
+                failed || (row.rfind("Job ", 0) == 0 && row.find(" failed") != std::string::npos);
+        }
+        EXPECT_TRUE(failed) << what << ": " << listed.out;
+        expectEverySessionWhole(what);
+    }
+    void expectNextRunSucceeds() override {
+        RunCrashTest::expectNextRunSucceeds();
+        recordSession("the next run");
+    }
+    void ranWithoutFault() override { recordSession("the run that met no fault"); }
+    void SetUp() override {
+        RunCrashTest::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
+        recordSession("the first run");
+        writeGeneration(++generation);
+        const test::ProgramResult second = cli({"run", "Job"});
+        ASSERT_EQ(second.code, 0) << second.err;
+        recordSession("the second run");
+    }
+};
+
+TEST_F(IncrementalFaultTest, EachFailedWriteAtTheDestinationFailsTheRunAndKeepsEverySession) {
+    const auto failed = [&](const std::string& what, const test::ProgramResult& r) {
+        expectFailedCleanly(what, r);
+        EXPECT_NE(r.err.find("Input/output error"), std::string::npos) << what << r.err;
+        // A failed write is not blamed on the file read.
+        EXPECT_EQ(r.err.find("cannot read"), std::string::npos) << what << r.err;
+    };
+    // Each staged file's copy and its end, and the journal.
+    EXPECT_GE(runWithEachFault("KESTREL_FAULT_FAIL_WRITE", dest(), failed,
+                               {{"KESTREL_FAULT_ERRNO", "EIO"}}),
+              7);
+}
+
+TEST_F(IncrementalFaultTest, EachFailedFlushAtTheDestinationFailsTheRunAndKeepsEverySession) {
+    const auto failed = [&](const std::string& what, const test::ProgramResult& r) {
+        expectFailedCleanly(what, r);
+    };
+    // Each staged file, the journal, the folder after the journal and after the switch.
+    EXPECT_GE(runWithEachFault("KESTREL_FAULT_FAIL_FSYNC", dest(), failed,
+                               {{"KESTREL_FAULT_ERRNO", "EIO"}}),
+              6);
+}
+
+TEST_F(IncrementalFaultTest, EachRefusedRenameAtTheDestinationFailsTheRunAndKeepsEverySession) {
+    const auto failed = [&](const std::string& what, const test::ProgramResult& r) {
+        expectFailedCleanly(what, r);
+        EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << what << r.err;
+    };
+    // Each file staged and put in place, and the journal.
+    EXPECT_GE(runWithEachFault("KESTREL_FAULT_FAIL_RENAME", dest(), failed,
+                               {{"KESTREL_FAULT_ERRNO", "EACCES"}}),
+              7);
+}
+
+TEST_F(IncrementalFaultTest, EachRefusedCreationAtTheDestinationFailsTheRunAndKeepsEverySession) {
+    const auto failed = [&](const std::string& what, const test::ProgramResult& r) {
+        expectFailedCleanly(what, r);
+        EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << what << r.err;
+    };
+    // Each file staged, and the journal.
+    EXPECT_GE(runWithEachFault("KESTREL_FAULT_FAIL_OPEN", dest(), failed,
+                               {{"KESTREL_FAULT_ERRNO", "EACCES"}}),
+              4);
+}
+
+TEST_F(IncrementalFaultTest, EachFailedCallOfARestoreFailsItAndLeavesNoHalfFile) {
+    const std::string to = data.file("restored");
+    std::map<std::string, std::string> expected;
+    for (const auto& [path, content] : sourceTree(generation)) {
+        expected[to + path] = content;
+    }
+    const std::vector<std::string> restore = {"restore", "Job", data.file("src"), "--to", to};
+    struct Kind {
+        std::string variable;
+        std::string error;
+        std::string later;  // "+": the Nth call and every later one fail
+    };
+    // A full disk stays full; the other faults strike once.
+    for (const Kind& kind : {Kind{"KESTREL_FAULT_FAIL_WRITE", "ENOSPC", "+"},
+                             Kind{"KESTREL_FAULT_FAIL_FSYNC", "EIO", ""},
+                             Kind{"KESTREL_FAULT_FAIL_RENAME", "EACCES", ""},
+                             Kind{"KESTREL_FAULT_FAIL_OPEN", "EACCES", ""}}) {
+        const std::string& variable = kind.variable;
+        int faulted = 0;
+        for (int nth = 1; nth <= 100; ++nth) {
+            std::string what = variable;
+            what += ' ';
+            what += std::to_string(nth);
+            what += kind.later;
+            std::filesystem::remove_all(to);
+            const test::ProgramResult r = runFaulted(restore, to,
+                                                     {{variable, std::to_string(nth) + kind.later},
+                                                      {"KESTREL_FAULT_ERRNO", kind.error}});
+            if (!fault) {
+                EXPECT_EQ(r.code, 0) << what << ", met no fault: " << r.err;
+                EXPECT_EQ(filesBelow(to), expected) << what;
+                break;
+            }
+            ++faulted;
+            EXPECT_EQ(r.code, 1) << what << ": " << r.err;
+            EXPECT_TRUE(namesFile(r.err, stemOf(fault->path)))
+                << what << ": no line names " << fault->path << "\n"
+                << r.err;
+            // What lies under a file's own name is all of it; no temporary name is left.
+            for (const auto& [path, content] : filesBelow(to)) {
+                EXPECT_TRUE(expected.count(path) == 1 && expected.at(path) == content)
+                    << what << ": " << path;
+            }
+            std::vector<std::string> again = restore;
+            again.push_back("--overwrite");
+            const test::ProgramResult redone = cli(again);
+            EXPECT_EQ(redone.code, 0) << what << ": " << redone.err;
+            EXPECT_EQ(filesBelow(to), expected) << what;
+        }
+        // A file created, written, flushed and put in place for each of the three.
+        EXPECT_GE(faulted, 3) << variable;
+    }
+}
+
+// Two jobs over the same tree, the incremental archive and a plain copy of it, each killed at
+// moments picked by a seeded generator among the writes and renames its run makes.
+class KillAnywhereTest : public IncrementalFaultTest {
+protected:
+    int copied = 0;  // the generation the copies job copied last
+    std::string copies() const { return data.file("copies"); }
+    // The copies of a generation, each below the copies folder under its source path.
+    std::map<std::string, std::string> copiesOf(int gen) const {
+        std::map<std::string, std::string> files;
+        for (const auto& [path, content] : sourceTree(gen)) {
+            files[copies() + path] = content;
+        }
+        return files;
+    }
+    // Every file under a copy's own name is the copy of one of the generations; a temporary copy
+    // beside it is allowed when a run was killed.
+    void expectCopiesOf(const std::vector<int>& gens, bool killed, const std::string& what) {
+        for (const auto& [path, content] : filesBelow(copies())) {
+            if (killed && stemOf(path) != path) {
+                continue;
+            }
+            bool known = false;
+            for (int gen : gens) {
+                const auto files = copiesOf(gen);
+                known = known || (files.count(path) == 1 && files.at(path) == content);
+            }
+            EXPECT_TRUE(known) << what << ": " << path;
+        }
+    }
+    void SetUp() override {
+        IncrementalFaultTest::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
+        std::filesystem::create_directories(copies());
+        const test::ProgramResult made =
+            cli({"new", "--name", "Copies", "--source", data.file("src"), "--dest", copies(),
+                 "--storage", "copy"});
+        ASSERT_EQ(made.code, 0) << made.err;
+        const test::ProgramResult first = cli({"run", "Copies"});
+        ASSERT_EQ(first.code, 0) << first.err;
+    }
+};
+
+TEST_F(KillAnywhereTest, KilledAtTwentySeededMomentsEachJobKeepsWhatItStored) {
+    const std::vector<std::string> jobs = {"Job", "Copies"};
+    // The moments are drawn from the writes and renames a run of each job makes, counted over
+    // the whole process (log, job store, temporary folder, destination).
+    const std::string counted = shim.file("counts");
+    std::map<std::string, long> calls;
+    for (const std::string& job : jobs) {
+        writeGeneration(++generation);
+        const test::ProgramResult r =
+            runFaulted({"run", job}, "", {{"KESTREL_FAULT_COUNT_FILE", counted}});
+        ASSERT_EQ(r.code, 0) << job << ": " << r.err;
+        std::map<std::string, long> counts = test::readFaultCounts(counted);
+        calls[job] = counts["write"] + counts["rename"];
+        ASSERT_GT(calls[job], 10) << job;
+        if (job == "Job") {
+            recordSession("the counted run");
+        }
+    }
+    // The copies job copies the whole tree, the archive job only what changed since its run.
+    writeGeneration(++generation);
+    ASSERT_EQ(cli({"run", "Copies"}).code, 0);
+    ASSERT_EQ(filesBelow(copies()), copiesOf(generation));
+    copied = generation;
+    ASSERT_EQ(cli({"run", "Job"}).code, 0);
+    recordSession("before the kills");
+
+    std::mt19937 rng(20240611);
+    int killed = 0;
+    for (int i = 0; i < 20; ++i) {
+        const std::string& job = jobs[static_cast<size_t>(i % 2)];
+        const long nth = 1 + static_cast<long>(rng() % static_cast<unsigned long>(calls[job]));
+        std::string what = job;
+        what += " killed at write or rename ";
+        what += std::to_string(nth);
+        writeGeneration(++generation);
+        const test::ProgramResult r =
+            runFaulted({"run", job}, "", {{"KESTREL_FAULT_KILL_AT_CHANGE", std::to_string(nth)}});
+        if (fault) {
+            ++killed;
+            EXPECT_EQ(r.code, 128 + SIGKILL) << what << ": " << r.err;
+        } else {
+            EXPECT_EQ(r.code, 0) << what << ", not reached: " << r.err;
+        }
+        const test::ProgramResult listed = cli({"list"});
+        EXPECT_EQ(listed.code, 0) << what << ": " << listed.err;
+        EXPECT_NE(listed.out.find("Job "), std::string::npos) << what << listed.out;
+        EXPECT_NE(listed.out.find("Copies "), std::string::npos) << what << listed.out;
+        if (job == "Job") {
+            expectEverySessionWhole(what);
+            expectNextRunSucceeds();
+        } else {
+            // Each copy is the one of the run before or the one of the killed run.
+            expectCopiesOf({copied, generation}, true, what);
+            const test::ProgramResult next = cli({"run", "Copies"});
+            EXPECT_EQ(next.code, 0) << what << ": " << next.err;
+            EXPECT_EQ(filesBelow(copies()), copiesOf(generation)) << what;
+            copied = generation;
+        }
+    }
+    // Most moments fall inside the run: it makes about as many calls as the counted one.
+    EXPECT_GE(killed, 15);
 }
 
 }  // namespace

@@ -1,17 +1,33 @@
 // Preloaded into a program under test to make it die at a chosen rename or write, or to make
-// its disk look full, without root. Driven by environment variables:
-//   KESTREL_FAULT_MATCH            only paths containing this text count (all when unset/empty)
-//   KESTREL_FAULT_KILL_AT_RENAME=N the Nth counted rename raises SIGKILL before renaming
-//   KESTREL_FAULT_KILL_AT_WRITE=N  the Nth counted write raises SIGKILL before writing
+// one of its file calls fail, without root. Driven by environment variables:
+//   KESTREL_FAULT_MATCH             only paths containing this text count (all when unset/empty)
+//   KESTREL_FAULT_KILL_AT_RENAME=N  the Nth counted rename raises SIGKILL before renaming
+//   KESTREL_FAULT_KILL_AT_WRITE=N   the Nth counted write raises SIGKILL before writing
+//   KESTREL_FAULT_KILL_AT_CHANGE=N  the Nth counted write or rename, whichever kind it is,
+//                                   raises SIGKILL before it is made
 //   KESTREL_FAULT_ENOSPC_AT_WRITE=N the Nth counted write and every later one fail with ENOSPC
-// Renames count by their destination path; writes (write, pwrite, pwrite64, copy_file_range)
-// by the path of the file descriptor written to, standard streams excluded.
+//   KESTREL_FAULT_FAIL_WRITE=N      the Nth counted write fails with KESTREL_FAULT_ERRNO;
+//   KESTREL_FAULT_FAIL_FSYNC=N      likewise the Nth fsync, fdatasync or syncfs,
+//   KESTREL_FAULT_FAIL_RENAME=N     the Nth rename, renameat or renameat2,
+//   KESTREL_FAULT_FAIL_OPEN=N       the Nth open that creates or writes (O_CREAT, O_WRONLY,
+//                                   O_RDWR, O_TRUNC; mkstemp and its kin). "N+" instead of N
+//                                   fails the Nth and every later one.
+//   KESTREL_FAULT_ERRNO             EIO (the default), ENOSPC, EDQUOT, EACCES, EPERM, EROFS or a
+//                                   number
+//   KESTREL_FAULT_REPORT=FILE       each fault made appends "fail|kill KIND N PATH" to FILE
+//   KESTREL_FAULT_COUNT_FILE=FILE   at exit the process writes how many calls of each kind it
+//                                   counted: "write=W rename=R fsync=F open=O"
+// Renames count by their destination path, opens by the path opened (both resolved against
+// their folder descriptor); writes (write, pwrite, pwrite64, copy_file_range) and flushes by the
+// path of their file descriptor, standard streams excluded. Nothing is counted unless a fault
+// or KESTREL_FAULT_COUNT_FILE is asked for.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <stdarg.h>
 #include <stdatomic.h>
 #include <stdio.h>  // renameat2
 #include <stdlib.h>
@@ -22,32 +38,79 @@
 
 #define EXPORT __attribute__((visibility("default")))
 
+enum Kind { kWrite, kRename, kFsync, kOpen, kKinds };
+static const char* const kKindNames[kKinds] = {"write", "rename", "fsync", "open"};
+
+// The Nth call of a kind, or (later) the Nth and every one after it.
+struct Nth {
+    long n;
+    int later;
+};
+
 // Threads racing the first use all read the same values, so reading them twice is harmless.
 static atomic_int g_ready;
+static int g_active;
 static const char* g_match;
+static const char* g_report;
+static const char* g_countFile;
 static long g_killAtRename;
 static long g_killAtWrite;
+static long g_killAtChange;
 static long g_enospcAtWrite;
+static struct Nth g_fail[kKinds];
+static int g_errno = EIO;
 
-static atomic_long g_renames;
-static atomic_long g_writes;
+static atomic_long g_counts[kKinds];
+static atomic_long g_changes;  // writes and renames together
 
-// Set while this thread asks the dynamic linker for a real function: a write or rename made
-// meanwhile goes straight to the kernel instead of back into the lookup.
+// Set while this thread asks the dynamic linker for a real function: a call made meanwhile
+// goes straight to the kernel instead of back into the lookup.
 static __thread int t_resolving;
 
-static long envCount(const char* name) {
+static struct Nth envNth(const char* name) {
+    struct Nth nth = {0, 0};
     const char* s = getenv(name);
     if (s == NULL || *s == '\0') {
-        return 0;
+        return nth;
     }
+    g_active = 1;
     long n = 0;
     for (; *s >= '0' && *s <= '9'; ++s) {
         if (n < 1000000000L) {
             n = n * 10 + (*s - '0');
         }
     }
-    return *s == '\0' ? n : 0;
+    if (*s == '+') {
+        nth.later = 1;
+        ++s;
+    }
+    if (*s == '\0') {
+        nth.n = n;
+    }
+    return nth;
+}
+
+static long envCount(const char* name) {
+    const struct Nth nth = envNth(name);
+    return nth.later ? 0 : nth.n;
+}
+
+static int errnoNamed(const char* s) {
+    static const struct {
+        const char* name;
+        int value;
+    } kNames[] = {{"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EDQUOT", EDQUOT},
+                  {"EACCES", EACCES}, {"EPERM", EPERM},   {"EROFS", EROFS}};
+    if (s == NULL || *s == '\0') {
+        return EIO;
+    }
+    for (size_t i = 0; i < sizeof kNames / sizeof kNames[0]; ++i) {
+        if (strcmp(s, kNames[i].name) == 0) {
+            return kNames[i].value;
+        }
+    }
+    const int n = atoi(s);
+    return n > 0 ? n : EIO;
 }
 
 static void readEnv(void) {
@@ -58,7 +121,18 @@ static void readEnv(void) {
     g_match = match != NULL && *match != '\0' ? match : NULL;
     g_killAtRename = envCount("KESTREL_FAULT_KILL_AT_RENAME");
     g_killAtWrite = envCount("KESTREL_FAULT_KILL_AT_WRITE");
+    g_killAtChange = envCount("KESTREL_FAULT_KILL_AT_CHANGE");
     g_enospcAtWrite = envCount("KESTREL_FAULT_ENOSPC_AT_WRITE");
+    g_fail[kWrite] = envNth("KESTREL_FAULT_FAIL_WRITE");
+    g_fail[kRename] = envNth("KESTREL_FAULT_FAIL_RENAME");
+    g_fail[kFsync] = envNth("KESTREL_FAULT_FAIL_FSYNC");
+    g_fail[kOpen] = envNth("KESTREL_FAULT_FAIL_OPEN");
+    g_errno = errnoNamed(getenv("KESTREL_FAULT_ERRNO"));
+    const char* report = getenv("KESTREL_FAULT_REPORT");
+    g_report = report != NULL && *report != '\0' ? report : NULL;
+    const char* countFile = getenv("KESTREL_FAULT_COUNT_FILE");
+    g_countFile = countFile != NULL && *countFile != '\0' ? countFile : NULL;
+    g_active = g_active || g_countFile != NULL;
     atomic_store(&g_ready, 1);
 }
 
@@ -74,27 +148,54 @@ static void* resolve(void* _Atomic* slot, const char* name) {
     return f;
 }
 
+// Appends text to the file straight through the kernel: the shim's own writes never count.
+static void appendRaw(const char* file, const char* text, int flags) {
+    const int fd =
+        (int)syscall(SYS_openat, AT_FDCWD, file, O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0600);
+    if (fd < 0) {
+        return;
+    }
+    for (size_t done = 0, size = strlen(text); done < size;) {
+        const long n = syscall(SYS_write, fd, text + done, size - done);
+        if (n <= 0) {
+            break;
+        }
+        done += (size_t)n;
+    }
+    syscall(SYS_close, fd);
+}
+
+static void report(const char* what, enum Kind kind, long nth, const char* path) {
+    if (g_report == NULL) {
+        return;
+    }
+    char line[PATH_MAX + 64];
+    snprintf(line, sizeof line, "%s %s %ld %s\n", what, kKindNames[kind], nth,
+             path != NULL ? path : "?");
+    appendRaw(g_report, line, O_APPEND);
+}
+
+__attribute__((destructor)) static void writeCounts(void) {
+    if (!atomic_load(&g_ready) || g_countFile == NULL) {
+        return;
+    }
+    char line[160];
+    snprintf(line, sizeof line, "write=%ld rename=%ld fsync=%ld open=%ld\n",
+             atomic_load(&g_counts[kWrite]), atomic_load(&g_counts[kRename]),
+             atomic_load(&g_counts[kFsync]), atomic_load(&g_counts[kOpen]));
+    appendRaw(g_countFile, line, O_TRUNC);
+}
+
 static int matches(const char* path) {
     return g_match == NULL || (path != NULL && strstr(path, g_match) != NULL);
 }
 
-static int countedRename(const char* to) {
-    readEnv();
-    if (g_killAtRename <= 0 || !matches(to)) {
-        return 0;
-    }
-    return atomic_fetch_add(&g_renames, 1) + 1 == g_killAtRename;
-}
-
-// What a write to fd is to do: 0 go ahead, 1 fail with ENOSPC. Kills the process itself.
-static int writeFault(int fd) {
-    readEnv();
-    if (fd <= 2 || (g_killAtWrite <= 0 && g_enospcAtWrite <= 0)) {
-        return 0;
-    }
-    if (g_match != NULL) {
-        // On the stack: no allocation, and safe for any number of threads.
-        char link[32] = "/proc/self/fd/";
+// The target of /proc/self/fd/FD (or /proc/self/cwd for AT_FDCWD) into out; on the stack: no
+// allocation, and safe for any number of threads.
+static int fdPath(int fd, char* out, size_t size) {
+    char link[32] = "/proc/self/cwd";
+    if (fd != AT_FDCWD) {
+        strcpy(link, "/proc/self/fd/");
         char digits[16];
         int d = 0;
         for (unsigned v = (unsigned)fd; d == 0 || v > 0; v /= 10) {
@@ -105,29 +206,103 @@ static int writeFault(int fd) {
             link[at++] = digits[--d];
         }
         link[at] = '\0';
-        char path[PATH_MAX];
-        const int saved = errno;
-        const ssize_t n = readlink(link, path, sizeof path - 1);
-        errno = saved;
-        if (n <= 0) {
-            return 0;
-        }
-        path[n] = '\0';
-        if (!matches(path)) {
-            return 0;
-        }
     }
-    const long nth = atomic_fetch_add(&g_writes, 1) + 1;
-    if (g_killAtWrite > 0 && nth == g_killAtWrite) {
+    const int saved = errno;
+    const ssize_t n = readlink(link, out, size - 1);
+    errno = saved;
+    if (n <= 0) {
+        return 0;
+    }
+    out[n] = '\0';
+    return 1;
+}
+
+// A path given relative to a folder descriptor, made absolute.
+static const char* pathAt(int dir, const char* path, char* out, size_t size) {
+    if (path == NULL || path[0] == '/') {
+        return path;
+    }
+    if (!fdPath(dir, out, size)) {
+        return path;
+    }
+    const size_t at = strlen(out);
+    snprintf(out + at, size - at, "/%s", path);
+    return out;
+}
+
+// What the call is to do: 0 go ahead, else fail with *err. Kills the process itself.
+static int fault(enum Kind kind, const char* path, int* err) {
+    const long nth = atomic_fetch_add(&g_counts[kind], 1) + 1;
+    const int change = kind == kWrite || kind == kRename;
+    const long changes = change ? atomic_fetch_add(&g_changes, 1) + 1 : 0;
+    if ((kind == kWrite && nth == g_killAtWrite) || (kind == kRename && nth == g_killAtRename)) {
+        report("kill", kind, nth, path);
         raise(SIGKILL);
     }
-    return g_enospcAtWrite > 0 && nth >= g_enospcAtWrite;
+    if (change && changes == g_killAtChange) {
+        report("kill", kind, changes, path);
+        raise(SIGKILL);
+    }
+    const struct Nth fail = g_fail[kind];
+    if (fail.n > 0 && (nth == fail.n || (fail.later && nth > fail.n))) {
+        report("fail", kind, nth, path);
+        *err = g_errno;
+        return 1;
+    }
+    if (kind == kWrite && g_enospcAtWrite > 0 && nth >= g_enospcAtWrite) {
+        report("fail", kind, nth, path);
+        *err = ENOSPC;
+        return 1;
+    }
+    return 0;
 }
+
+static int fdFault(enum Kind kind, int fd, int* err) {
+    readEnv();
+    if (!g_active || fd <= 2) {
+        return 0;
+    }
+    char path[PATH_MAX];
+    const int known = fdPath(fd, path, sizeof path);
+    if (g_match != NULL && !(known && matches(path))) {
+        return 0;
+    }
+    return fault(kind, known ? path : NULL, err);
+}
+
+static int pathFault(enum Kind kind, int dir, const char* path, int* err) {
+    readEnv();
+    if (!g_active) {
+        return 0;
+    }
+    char full[PATH_MAX];
+    const char* absolute = pathAt(dir, path, full, sizeof full);
+    if (!matches(absolute)) {
+        return 0;
+    }
+    return fault(kind, absolute, err);
+}
+
+static int writesFile(int flags) {
+    return (flags & O_CREAT) != 0 || (flags & O_TRUNC) != 0 || (flags & O_ACCMODE) != O_RDONLY ||
+           (flags & O_TMPFILE) == O_TMPFILE;
+}
+
+static int openFault(int dir, const char* path, int flags, int* err) {
+    return writesFile(flags) && pathFault(kOpen, dir, path, err);
+}
+
+#define FAIL_WITH(err) \
+    do {               \
+        errno = (err); \
+        return -1;     \
+    } while (0)
 
 EXPORT int rename(const char* from, const char* to) {
     static void* _Atomic real;
-    if (countedRename(to)) {
-        raise(SIGKILL);
+    int err = 0;
+    if (pathFault(kRename, AT_FDCWD, to, &err)) {
+        FAIL_WITH(err);
     }
     int (*f)(const char*, const char*) = resolve(&real, "rename");
     if (f == NULL) {
@@ -138,8 +313,9 @@ EXPORT int rename(const char* from, const char* to) {
 
 EXPORT int renameat(int fromDir, const char* from, int toDir, const char* to) {
     static void* _Atomic real;
-    if (countedRename(to)) {
-        raise(SIGKILL);
+    int err = 0;
+    if (pathFault(kRename, toDir, to, &err)) {
+        FAIL_WITH(err);
     }
     int (*f)(int, const char*, int, const char*) = resolve(&real, "renameat");
     if (f == NULL) {
@@ -150,8 +326,9 @@ EXPORT int renameat(int fromDir, const char* from, int toDir, const char* to) {
 
 EXPORT int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
     static void* _Atomic real;
-    if (countedRename(to)) {
-        raise(SIGKILL);
+    int err = 0;
+    if (pathFault(kRename, toDir, to, &err)) {
+        FAIL_WITH(err);
     }
     int (*f)(int, const char*, int, const char*, unsigned) = resolve(&real, "renameat2");
     if (f == NULL) {
@@ -162,9 +339,9 @@ EXPORT int renameat2(int fromDir, const char* from, int toDir, const char* to, u
 
 EXPORT ssize_t write(int fd, const void* buf, size_t count) {
     static void* _Atomic real;
-    if (writeFault(fd)) {
-        errno = ENOSPC;
-        return -1;
+    int err = 0;
+    if (fdFault(kWrite, fd, &err)) {
+        FAIL_WITH(err);
     }
     ssize_t (*f)(int, const void*, size_t) = resolve(&real, "write");
     if (f == NULL) {
@@ -175,9 +352,9 @@ EXPORT ssize_t write(int fd, const void* buf, size_t count) {
 
 EXPORT ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
     static void* _Atomic real;
-    if (writeFault(fd)) {
-        errno = ENOSPC;
-        return -1;
+    int err = 0;
+    if (fdFault(kWrite, fd, &err)) {
+        FAIL_WITH(err);
     }
     ssize_t (*f)(int, const void*, size_t, off_t) = resolve(&real, "pwrite");
     if (f == NULL) {
@@ -188,9 +365,9 @@ EXPORT ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
 
 EXPORT ssize_t pwrite64(int fd, const void* buf, size_t count, off64_t offset) {
     static void* _Atomic real;
-    if (writeFault(fd)) {
-        errno = ENOSPC;
-        return -1;
+    int err = 0;
+    if (fdFault(kWrite, fd, &err)) {
+        FAIL_WITH(err);
     }
     ssize_t (*f)(int, const void*, size_t, off64_t) = resolve(&real, "pwrite64");
     if (f == NULL) {
@@ -202,9 +379,9 @@ EXPORT ssize_t pwrite64(int fd, const void* buf, size_t count, off64_t offset) {
 EXPORT ssize_t copy_file_range(int fdIn, off64_t* offIn, int fdOut, off64_t* offOut, size_t count,
                                unsigned flags) {
     static void* _Atomic real;
-    if (writeFault(fdOut)) {
-        errno = ENOSPC;
-        return -1;
+    int err = 0;
+    if (fdFault(kWrite, fdOut, &err)) {
+        FAIL_WITH(err);
     }
     ssize_t (*f)(int, off64_t*, int, off64_t*, size_t, unsigned) =
         resolve(&real, "copy_file_range");
@@ -213,3 +390,155 @@ EXPORT ssize_t copy_file_range(int fdIn, off64_t* offIn, int fdOut, off64_t* off
     }
     return f(fdIn, offIn, fdOut, offOut, count, flags);
 }
+
+EXPORT int fsync(int fd) {
+    static void* _Atomic real;
+    int err = 0;
+    if (fdFault(kFsync, fd, &err)) {
+        FAIL_WITH(err);
+    }
+    int (*f)(int) = resolve(&real, "fsync");
+    if (f == NULL) {
+        return (int)syscall(SYS_fsync, fd);
+    }
+    return f(fd);
+}
+
+EXPORT int fdatasync(int fd) {
+    static void* _Atomic real;
+    int err = 0;
+    if (fdFault(kFsync, fd, &err)) {
+        FAIL_WITH(err);
+    }
+    int (*f)(int) = resolve(&real, "fdatasync");
+    if (f == NULL) {
+        return (int)syscall(SYS_fdatasync, fd);
+    }
+    return f(fd);
+}
+
+EXPORT int syncfs(int fd) {
+    static void* _Atomic real;
+    int err = 0;
+    if (fdFault(kFsync, fd, &err)) {
+        FAIL_WITH(err);
+    }
+    int (*f)(int) = resolve(&real, "syncfs");
+    if (f == NULL) {
+        return (int)syscall(SYS_syncfs, fd);
+    }
+    return f(fd);
+}
+
+// The mode argument is only there with O_CREAT or O_TMPFILE.
+#define MODE_ARG(flags, mode)                                             \
+    do {                                                                  \
+        if (((flags)&O_CREAT) != 0 || ((flags)&O_TMPFILE) == O_TMPFILE) { \
+            va_list args;                                                 \
+            va_start(args, flags);                                        \
+            (mode) = (mode_t)va_arg(args, int);                           \
+            va_end(args);                                                 \
+        }                                                                 \
+    } while (0)
+
+static int openVia(void* _Atomic* slot, const char* name, int dir, const char* path, int flags,
+                   mode_t mode) {
+    int err = 0;
+    if (openFault(dir, path, flags, &err)) {
+        FAIL_WITH(err);
+    }
+    if (dir == AT_FDCWD) {
+        int (*f)(const char*, int, ...) = resolve(slot, name);
+        if (f != NULL) {
+            return f(path, flags, mode);
+        }
+    } else {
+        int (*f)(int, const char*, int, ...) = resolve(slot, name);
+        if (f != NULL) {
+            return f(dir, path, flags, mode);
+        }
+    }
+    return (int)syscall(SYS_openat, dir, path, flags, mode);
+}
+
+EXPORT int open(const char* path, int flags, ...) {
+    static void* _Atomic real;
+    mode_t mode = 0;
+    MODE_ARG(flags, mode);
+    return openVia(&real, "open", AT_FDCWD, path, flags, mode);
+}
+
+EXPORT int open64(const char* path, int flags, ...) {
+    static void* _Atomic real;
+    mode_t mode = 0;
+    MODE_ARG(flags, mode);
+    return openVia(&real, "open64", AT_FDCWD, path, flags, mode);
+}
+
+EXPORT int openat(int dir, const char* path, int flags, ...) {
+    static void* _Atomic real;
+    mode_t mode = 0;
+    MODE_ARG(flags, mode);
+    return openVia(&real, "openat", dir, path, flags, mode);
+}
+
+EXPORT int openat64(int dir, const char* path, int flags, ...) {
+    static void* _Atomic real;
+    mode_t mode = 0;
+    MODE_ARG(flags, mode);
+    return openVia(&real, "openat64", dir, path, flags, mode);
+}
+
+// What a fortified build calls for open and openat with flags known at compile time.
+EXPORT int __open_2(const char* path, int flags) {
+    static void* _Atomic real;
+    return openVia(&real, "open", AT_FDCWD, path, flags, 0);
+}
+
+EXPORT int __open64_2(const char* path, int flags) {
+    static void* _Atomic real;
+    return openVia(&real, "open64", AT_FDCWD, path, flags, 0);
+}
+
+EXPORT int __openat_2(int dir, const char* path, int flags) {
+    static void* _Atomic real;
+    return openVia(&real, "openat", dir, path, flags, 0);
+}
+
+EXPORT int __openat64_2(int dir, const char* path, int flags) {
+    static void* _Atomic real;
+    return openVia(&real, "openat64", dir, path, flags, 0);
+}
+
+EXPORT int creat(const char* path, mode_t mode) {
+    static void* _Atomic real;
+    return openVia(&real, "open", AT_FDCWD, path, O_CREAT | O_WRONLY | O_TRUNC, mode);
+}
+
+EXPORT int creat64(const char* path, mode_t mode) {
+    static void* _Atomic real;
+    return openVia(&real, "open64", AT_FDCWD, path, O_CREAT | O_WRONLY | O_TRUNC, mode);
+}
+
+// The C library opens the files of mkstemp and its kin internally, out of reach of open above.
+// The path counted is the template, its XXXXXX not yet filled in.
+#define MKSTEMP(name, params, args)                   \
+    EXPORT int name params {                          \
+        static void* _Atomic real;                    \
+        int err = 0;                                  \
+        if (pathFault(kOpen, AT_FDCWD, tmpl, &err)) { \
+            FAIL_WITH(err);                           \
+        }                                             \
+        int(*f) params = resolve(&real, #name);       \
+        if (f == NULL) {                              \
+            FAIL_WITH(ENOSYS);                        \
+        }                                             \
+        return f args;                                \
+    }
+
+MKSTEMP(mkstemp, (char* tmpl), (tmpl))
+MKSTEMP(mkstemp64, (char* tmpl), (tmpl))
+MKSTEMP(mkostemp, (char* tmpl, int flags), (tmpl, flags))
+MKSTEMP(mkostemp64, (char* tmpl, int flags), (tmpl, flags))
+MKSTEMP(mkstemps, (char* tmpl, int suffixLength), (tmpl, suffixLength))
+MKSTEMP(mkostemps, (char* tmpl, int suffixLength, int flags), (tmpl, suffixLength, flags))

@@ -1,9 +1,13 @@
 #pragma once
 
 #include <cstdlib>
+#include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace kestrel::test {
 
@@ -14,7 +18,10 @@ inline std::string faultPreloadPath() {
 
 // argv run through env with the fault shim preloaded and the given variables set (see
 // fault_preload.c: KESTREL_FAULT_MATCH, KESTREL_FAULT_KILL_AT_RENAME, KESTREL_FAULT_KILL_AT_WRITE,
-// KESTREL_FAULT_ENOSPC_AT_WRITE), for runProgram or Program.
+// KESTREL_FAULT_KILL_AT_CHANGE, KESTREL_FAULT_ENOSPC_AT_WRITE, KESTREL_FAULT_FAIL_WRITE,
+// KESTREL_FAULT_FAIL_FSYNC, KESTREL_FAULT_FAIL_RENAME, KESTREL_FAULT_FAIL_OPEN,
+// KESTREL_FAULT_ERRNO, KESTREL_FAULT_REPORT, KESTREL_FAULT_COUNT_FILE), for runProgram or
+// Program.
 inline std::vector<std::string> withFaults(
     const std::vector<std::string>& argv,
     const std::vector<std::pair<std::string, std::string>>& env) {
@@ -30,6 +37,43 @@ inline std::vector<std::string> withFaults(
     }
     out.insert(out.end(), argv.begin(), argv.end());
     return out;
+}
+
+// One fault the shim made, as KESTREL_FAULT_REPORT lists them: "fail write 3 PATH".
+struct ShimFault {
+    std::string action;  // fail or kill
+    std::string kind;    // write, rename, fsync or open
+    long nth = 0;
+    std::string path;
+};
+
+// The faults listed in a report file, in the order they were made; none when it is missing.
+inline std::vector<ShimFault> readFaultReport(const std::string& file) {
+    std::vector<ShimFault> faults;
+    std::istringstream lines(readAll(file));
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        ShimFault f;
+        if (words >> f.action >> f.kind >> f.nth) {
+            std::getline(words >> std::ws, f.path);
+            faults.push_back(f);
+        }
+    }
+    return faults;
+}
+
+// The calls a process counted, by kind, from its KESTREL_FAULT_COUNT_FILE ("write=W rename=R
+// fsync=F open=O"); empty when the file is missing.
+inline std::map<std::string, long> readFaultCounts(const std::string& file) {
+    std::map<std::string, long> counts;
+    std::istringstream words(readAll(file));
+    for (std::string word; words >> word;) {
+        const size_t eq = word.find('=');
+        if (eq != std::string::npos) {
+            counts[word.substr(0, eq)] = std::atol(word.c_str() + eq + 1);
+        }
+    }
+    return counts;
 }
 
 }  // namespace kestrel::test
