@@ -129,6 +129,7 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgCatalogueLineSkipped", "Catalogue %d: damaged line %i skipped"},
         {"strMsgRestoreUnsafePath", "FAIL: %d would be restored outside the chosen folder!"},
         {"strMsgRestoreFileFailed", "FAIL: %d not restored: %s"},
+        {"strMsgRestoreFlushFailed", "FAIL: the restored files could not be written to disk: %s"},
         {"strMsgRestoreKept", "%d exists and was kept"},
         {"strMsgRestoredOk", "OK: %d restored"},
         // Texts of the FTP session and the engine that the table above has no key for.

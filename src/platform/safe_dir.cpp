@@ -248,7 +248,7 @@ bool SafeDir::createTemp(const std::string& finalName, FileHandle& out, std::str
 }
 
 bool SafeDir::renameInto(const std::string& tempName, const std::string& finalName,
-                         std::string* error) {
+                         std::string* error, bool flushFolder) {
     if (!checkName(m_path, tempName, error) || !checkName(m_path, finalName, error)) {
         return false;
     }
@@ -261,7 +261,7 @@ bool SafeDir::renameInto(const std::string& tempName, const std::string& finalNa
         return false;
     }
     // EINVAL: a file system that cannot flush folders at all; nothing more can be done there.
-    if (::fsync(m_fd) != 0 && errno != EINVAL) {
+    if (flushFolder && ::fsync(m_fd) != 0 && errno != EINVAL) {
         const int err = errno;
         setError(error, "cannot flush folder " + m_path, err);
         return false;
@@ -285,6 +285,41 @@ bool SafeDir::isLink(const std::string& name) const {
     struct stat st {};
     return isEntryName(name) && ::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
            S_ISLNK(st.st_mode);
+}
+
+DeferredSync::~DeferredSync() {
+    for (const Remembered& r : m_fds) {
+        ::close(r.fd);
+    }
+}
+
+void DeferredSync::add(const SafeDir& dir) {
+    struct stat st {};
+    if (::fstat(dir.fd(), &st) != 0) {
+        return;
+    }
+    const auto device = static_cast<std::uint64_t>(st.st_dev);
+    for (const Remembered& r : m_fds) {
+        if (r.device == device) {
+            return;
+        }
+    }
+    const int fd = ::fcntl(dir.fd(), F_DUPFD_CLOEXEC, 0);
+    if (fd >= 0) {
+        m_fds.push_back({device, fd, dir.path()});
+    }
+}
+
+bool DeferredSync::flush(std::string* error) {
+    bool ok = true;
+    for (const Remembered& r : m_fds) {
+        // syncfs reports a write that failed since this descriptor was opened.
+        if (::syncfs(r.fd) != 0 && ok) {
+            setError(error, "cannot flush the files written in " + r.path + " to disk", errno);
+            ok = false;
+        }
+    }
+    return ok;
 }
 
 }  // namespace kestrel

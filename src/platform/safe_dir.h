@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/file_handle.h"
 
@@ -38,9 +40,10 @@ public:
     [[nodiscard]] bool createTemp(const std::string& finalName, FileHandle& out,
                                   std::string* tempName, std::string* error = nullptr);
     // Renames tempName to finalName, replacing what is there (a link is replaced, its target
-    // left alone), and flushes the folder so that the new name survives a crash.
+    // left alone), and flushes the folder so that the new name survives a crash; with
+    // flushFolder false the caller flushes the whole file system later (DeferredSync).
     [[nodiscard]] bool renameInto(const std::string& tempName, const std::string& finalName,
-                                  std::string* error = nullptr);
+                                  std::string* error = nullptr, bool flushFolder = true);
     // Deletes an entry that is not a folder; true also when there is none.
     bool remove(const std::string& name, std::string* error = nullptr);
     // Whether the entry is a symbolic link (not followed).
@@ -57,6 +60,31 @@ private:
 
     int m_fd = -1;
     std::string m_path;
+};
+
+// The file systems that many files were written to, flushed to disk together (one syncfs each)
+// instead of file by file: a restore of thousands of files would otherwise wait for the disk
+// twice per file.
+class DeferredSync {
+public:
+    DeferredSync() = default;
+    ~DeferredSync();
+    DeferredSync(const DeferredSync&) = delete;
+    DeferredSync& operator=(const DeferredSync&) = delete;
+
+    // Remembers the folder's file system (once per file system).
+    void add(const SafeDir& dir);
+    // Flushes every remembered file system; false (with *error) when one reports a failed
+    // write since it was remembered.
+    [[nodiscard]] bool flush(std::string* error = nullptr);
+
+private:
+    struct Remembered {
+        std::uint64_t device = 0;
+        int fd = -1;
+        std::string path;  // the first folder seen there, for messages
+    };
+    std::vector<Remembered> m_fds;
 };
 
 }  // namespace kestrel
