@@ -116,7 +116,8 @@ bool Run::connectFtp() {
 }
 
 // Steps 15 to 19: fetch the previous catalogue and drop the files it holds unchanged. False
-// when the run must go to its summary (the FTP server could not be reached).
+// when the run must go to its summary (the FTP server could not be reached, a local catalogue
+// could not be copied).
 bool Run::selectIncremental() {
     if (m_job.destFTP && !connectFtp()) {
         m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
@@ -128,8 +129,12 @@ bool Run::selectIncremental() {
         case Status::Missing:
             return true;
         case Status::FetchFailed:
-            // A local catalogue that is there but cannot be copied must not be extended blind.
-            m_forceFull = !m_job.destFTP;
+            if (!m_job.destFTP) {
+                // The catalogue is there but could not be copied (logged): a full run would
+                // replace it and so drop every earlier session from what can be restored.
+                m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
+                return false;
+            }
             return true;
         case Status::DecryptFailed:
         case Status::Unreadable:

@@ -489,6 +489,27 @@ TEST_F(IncrementalFaultTest, EachRefusedCreationAtTheDestinationFailsTheRunAndKe
               4);
 }
 
+TEST_F(IncrementalFaultTest, APreviousCatalogueThatCannotBeCopiedFailsTheRunAndKeepsEverySession) {
+    // The run first copies the previous catalogue into the temporary folder. Backing up in full
+    // instead would replace that catalogue and drop every earlier session from the restore.
+    for (const std::string kind : {"KESTREL_FAULT_FAIL_OPEN", "KESTREL_FAULT_FAIL_WRITE"}) {
+        SCOPED_TRACE(kind);
+        writeGeneration(++generation);
+        const test::ProgramResult r = test::runProgram(
+            test::withFaults(cliArgs({"run", "Job"}), {{"KESTREL_FAULT_MATCH", home.file("temp")},
+                                                       {kind, "1"},
+                                                       {"KESTREL_FAULT_ERRNO", "EIO"}}));
+        EXPECT_EQ(r.code, 1) << r.err;
+        EXPECT_NE(r.err.find("Can't download fs file to perform incremental backup"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("Job.fs"), std::string::npos) << r.err;
+        expectEverySessionWhole(kind);
+        expectNextRunSucceeds();
+    }
+    EXPECT_EQ(sessions.size(), 4u);
+}
+
 TEST_F(IncrementalFaultTest, EachFailedCallOfARestoreFailsItAndLeavesNoHalfFile) {
     const std::string to = data.file("restored");
     std::map<std::string, std::string> expected;
@@ -500,12 +521,15 @@ TEST_F(IncrementalFaultTest, EachFailedCallOfARestoreFailsItAndLeavesNoHalfFile)
         std::string variable;
         std::string error;
         std::string later;  // "+": the Nth call and every later one fail
+        int atLeast;        // calls of the kind a restore makes
     };
     // A full disk stays full; the other faults strike once.
-    for (const Kind& kind : {Kind{"KESTREL_FAULT_FAIL_WRITE", "ENOSPC", "+"},
-                             Kind{"KESTREL_FAULT_FAIL_FSYNC", "EIO", ""},
-                             Kind{"KESTREL_FAULT_FAIL_RENAME", "EACCES", ""},
-                             Kind{"KESTREL_FAULT_FAIL_OPEN", "EACCES", ""}}) {
+    // A file created, written and put in place for each of the three; the restored files
+    // flushed to disk together at the end.
+    for (const Kind& kind : {Kind{"KESTREL_FAULT_FAIL_WRITE", "ENOSPC", "+", 3},
+                             Kind{"KESTREL_FAULT_FAIL_FSYNC", "EIO", "", 1},
+                             Kind{"KESTREL_FAULT_FAIL_RENAME", "EACCES", "", 3},
+                             Kind{"KESTREL_FAULT_FAIL_OPEN", "EACCES", "", 3}}) {
         const std::string& variable = kind.variable;
         int faulted = 0;
         for (int nth = 1; nth <= 100; ++nth) {
@@ -538,8 +562,7 @@ TEST_F(IncrementalFaultTest, EachFailedCallOfARestoreFailsItAndLeavesNoHalfFile)
             EXPECT_EQ(redone.code, 0) << what << ": " << redone.err;
             EXPECT_EQ(filesBelow(to), expected) << what;
         }
-        // A file created, written, flushed and put in place for each of the three.
-        EXPECT_GE(faulted, 3) << variable;
+        EXPECT_GE(faulted, kind.atLeast) << variable;
     }
 }
 
