@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang pkg-config
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   zlib1g-dev libsodium-dev libcli11-dev
   libgtest-dev libgmock-dev
   python3-pyftpdlib vsftpd

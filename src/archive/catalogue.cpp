@@ -164,10 +164,15 @@ bool plausibleRecord(const clsRestoreFileData& rec) {
         rec.recsize <= 0 || rec.recsize % 4 != 0) {
         return false;
     }
+    if (rec.size < 0 || rec.soffs < 0 || rec.dendoffset < 0) {
+        return false;
+    }
     // Within one volume the blocks and the descriptor lie between the two offsets exactly.
+    // Compared by division: a damaged line's numbers may be near the largest ones.
     if (rec.arcStart == rec.arcEnd) {
-        const std::int64_t blocks = (rec.size + rec.recsize - 1) / rec.recsize;
-        if (rec.dendoffset != rec.soffs + (blocks + 1) * rec.recsize) {
+        const std::int64_t blocks = rec.size / rec.recsize + (rec.size % rec.recsize != 0 ? 1 : 0);
+        const std::int64_t span = rec.dendoffset - rec.soffs;
+        if (span < 0 || span % rec.recsize != 0 || span / rec.recsize != blocks + 1) {
             return false;
         }
     }

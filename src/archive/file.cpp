@@ -91,7 +91,8 @@ std::int64_t clsFile::fRead(std::string& data, std::int64_t count, std::int64_t 
         return 0;
     }
     const std::int64_t cachedEnd = m_readPos + static_cast<std::int64_t>(m_readBuf.size());
-    if (position < m_readPos || position + count > cachedEnd) {
+    // Subtracted, not added: a damaged catalogue's offset may lie near the largest number.
+    if (position < m_readPos || count > cachedEnd - position) {
         m_readBuf.resize(static_cast<size_t>(std::max(count, kReadAhead)));
         const std::int64_t n =
             m_plain.readAt(m_readBuf.data(), static_cast<std::int64_t>(m_readBuf.size()), position);

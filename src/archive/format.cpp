@@ -38,7 +38,7 @@ std::int64_t ChooseRecSize(std::int64_t size) {
     if (size < 10'485'760) {
         return 16'384;
     }
-    return 28'672;
+    return kMaxRecSize;
 }
 
 void FoldChecksum::fold(std::string_view block) {

@@ -16,8 +16,10 @@ inline constexpr std::string_view kVolumeExtension = ".uxarc";
 inline constexpr std::string_view kCatalogueExtension = ".fs";
 
 // The block size of a file of the given size: 512 below 102,400 bytes, 1,024 below 256,000,
-// 2,048 below 512,000, 4,096 below 1,048,576, 16,384 below 10,485,760, else 28,672.
+// 2,048 below 512,000, 4,096 below 1,048,576, 16,384 below 10,485,760, else kMaxRecSize.
 std::int64_t ChooseRecSize(std::int64_t size);
+// No writer uses larger blocks, so a catalogue line naming one is damaged.
+inline constexpr std::int64_t kMaxRecSize = 28'672;
 
 // The archive checksum: the byte-wise XOR of a file's 4-byte groups (the last block padded with
 // NUL bytes). Not a CRC.

@@ -83,7 +83,9 @@ ExtractResult VolumeReader::extract(const clsRestoreFileData& rec, const Sink& s
         result.detail = std::move(detail);
         return result;
     };
-    if (rec.size > 0 && (rec.recsize <= 0 || rec.recsize % 4 != 0)) {
+    // The block size comes from a catalogue line: one no writer uses would have every read
+    // allocate that much.
+    if (rec.size > 0 && (rec.recsize <= 0 || rec.recsize % 4 != 0 || rec.recsize > kMaxRecSize)) {
         return failWith(ExtractStatus::Damaged, "record size " + std::to_string(rec.recsize));
     }
     std::string detail;

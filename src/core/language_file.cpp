@@ -8,6 +8,12 @@ LanguageFile::LanguageFile(const std::string& path) {
     m_ini.load(path);
 }
 
+LanguageFile LanguageFile::parse(std::string_view text) {
+    LanguageFile language;
+    language.m_ini = IniFile::parse(text);
+    return language;
+}
+
 std::string LanguageFile::profileString(std::string_view section, std::string_view key) const {
     auto raw = m_ini.value(section, key);
     if (!raw) {

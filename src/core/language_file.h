@@ -16,6 +16,8 @@ public:
     LanguageFile() = default;
     // Reads the file; a missing or unreadable file reads as empty.
     explicit LanguageFile(const std::string& path);
+    // A language file's text already in memory.
+    static LanguageFile parse(std::string_view text);
 
     // A value as the profile string reader returns it: blanks around it removed, one pair of
     // enclosing quotes removed, cut at a NUL. Empty when absent.

@@ -1,7 +1,6 @@
 #include "ftp/ftp_connection.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "core/run_control.h"
 #include "platform/file_handle.h"
@@ -14,12 +13,6 @@ namespace {
 constexpr int kDataInactivityMs = 60'000;  // a data connection silent this long has failed
 constexpr int kTransferEndMs = 60'000;     // the 226 after a transfer may take a while
 constexpr const char* kAnonymousPassword = "kestrel@localhost";
-
-bool startsWithCode(std::string_view line) {
-    return line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
-           std::isdigit(static_cast<unsigned char>(line[1])) &&
-           std::isdigit(static_cast<unsigned char>(line[2]));
-}
 
 }  // namespace
 
@@ -41,37 +34,13 @@ bool clsFTPConnection::EstablishConnection() {
     return Connect(m_host, m_port) && Login(m_user, m_password);
 }
 
-// A reply is complete at the line that starts with its code and a blank; "ddd-" lines and text
-// without a code before it belong to it. A partial line waits for the next read.
 std::optional<clsFTPConnection::Reply> clsFTPConnection::takeReply() {
-    size_t pos = 0;
-    std::string code;
-    while (true) {
-        const size_t end = m_pending.find('\n', pos);
-        if (end == std::string::npos) {
-            return std::nullopt;
-        }
-        std::string line = m_pending.substr(pos, end - pos);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        pos = end + 1;
-        if (code.empty()) {
-            if (!startsWithCode(line)) {
-                continue;  // noise before a reply
-            }
-            if (line.size() > 3 && line[3] == '-') {
-                code = line.substr(0, 3);
-                continue;
-            }
-        } else if (line.size() < 4 || line.compare(0, 3, code) != 0 || line[3] != ' ') {
-            continue;
-        }
-        const std::string whole = m_pending.substr(0, pos);
-        m_pending.erase(0, pos);
-        ctrlSocket.echoReply(whole);
-        return Reply{static_cast<std::int32_t>(text::leadingInt(line.substr(0, 3))), line};
+    auto reply = m_framer.take();
+    if (!reply) {
+        return std::nullopt;
     }
+    ctrlSocket.echoReply(reply->whole);
+    return Reply{reply->code, std::move(reply->line)};
 }
 
 std::optional<clsFTPConnection::Reply> clsFTPConnection::readReply(int timeoutMs) {
@@ -84,7 +53,8 @@ std::optional<clsFTPConnection::Reply> clsFTPConnection::readReply(int timeoutMs
         if (elapsed >= timeoutMs) {
             return std::nullopt;
         }
-        const TcpSocket::Read r = ctrlSocket.receive(m_pending, std::min(timeoutMs - elapsed, 100));
+        const TcpSocket::Read r =
+            ctrlSocket.receive(m_framer.pending(), std::min(timeoutMs - elapsed, 100));
         if (r == TcpSocket::Read::Closed || r == TcpSocket::Read::Failed) {
             return takeReply();
         }
@@ -141,7 +111,7 @@ bool clsFTPConnection::Connect(const std::string& host, std::int32_t port) {
     if (m_state != kStateNotConnected) {
         return false;
     }
-    m_pending.clear();
+    m_framer.clear();
     if (!ctrlSocket.FTPConnect(host, port)) {
         return false;
     }

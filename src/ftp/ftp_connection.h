@@ -8,6 +8,7 @@
 #include "ftp/ftp_client.h"
 #include "ftp/ftp_socket.h"
 #include "ftp/listing.h"
+#include "ftp/reply_framer.h"
 
 namespace kestrel {
 
@@ -86,7 +87,7 @@ private:
     std::int32_t m_port = 21;
     std::string m_user;
     std::string m_password;
-    std::string m_pending;  // control bytes not yet framed into a reply
+    ReplyFramer m_framer;  // control bytes not yet framed into a reply
     std::vector<clsFTPAnswer> m_answers;
 };
 

@@ -99,6 +99,31 @@ TEST(Catalogue, DamagedLinesAreSkippedAndNumbered) {
     EXPECT_TRUE(parseCatalogue("").records.empty());
 }
 
+// Numbers near the largest a line can carry must not overflow while they are checked.
+TEST(Catalogue, HugeOffsetsAndSizesAreImplausible) {
+    const std::string largest = "9223372036854775807";
+    auto with = [](std::string line, const std::string& key, const std::string& value) {
+        const size_t at = line.find("|" + key + "=") + key.size() + 2;
+        line.replace(at, line.find('|', at) - at, value);
+        return *ParseCatalogueLine(line);
+    };
+    const clsRestoreFileData example = *ParseCatalogueLine(kExample);
+    EXPECT_TRUE(plausibleRecord(example));
+    EXPECT_FALSE(plausibleRecord(with(kExample, "sOffs", largest)));
+    EXPECT_FALSE(plausibleRecord(with(kExample, "size", largest)));
+    EXPECT_FALSE(plausibleRecord(with(kExample, "dEndOffset", largest)));
+    EXPECT_FALSE(plausibleRecord(with(kExample, "RecSize", "9223372036854775804")));
+    // The same offsets one block further on still fit.
+    clsRestoreFileData later = with(kExample, "sOffs", "512");
+    later.dendoffset = 4096;
+    EXPECT_TRUE(plausibleRecord(later));
+    clsRestoreFileData empty = with(kExample, "size", "0");
+    empty.dendoffset = 512;
+    EXPECT_TRUE(plausibleRecord(empty));
+    empty.dendoffset = 1024;
+    EXPECT_FALSE(plausibleRecord(empty));
+}
+
 TEST(Catalogue, ReadsFilesAndReportsUnreadableOnes) {
     test::TempDir dir;
     auto c = ReadCatalogue(dir.write("Daily.fs", std::string(kExample) + "\r\n"));

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <limits>
 
 #include "archive_support.h"
 #include "platform/fs.h"
@@ -79,6 +80,23 @@ TEST(ClsFile, RegularOnlyRefusesAFifoWithoutBlocking) {
     f.regularOnly = true;
     EXPECT_EQ(f.fOpen(dir.file("p"), clsFile::kModeRead), clsFile::kOpenFailed);
     EXPECT_NE(f.lastError().find("not a regular file"), std::string::npos);
+}
+
+TEST(ClsFile, ReadsAtTheLargestOffsetsFindNothing) {
+    test::TempDir dir;
+    const std::string path = dir.write("f", std::string(1000, 'x'));
+    clsFile f;
+    ASSERT_EQ(f.fOpen(path, clsFile::kModeRead), clsFile::kOpenOk);
+    std::string data;
+    constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
+    EXPECT_EQ(f.fRead(data, 512, kLargest), 0);
+    EXPECT_EQ(f.fRead(data, 512, kLargest - 100), 0);
+    EXPECT_EQ(data, "");
+    EXPECT_EQ(f.fRead(data, 10, 995), 5);
+    // Served from what was read ahead: the check against it must not overflow either.
+    EXPECT_EQ(f.fRead(data, 512, kLargest - 10), 0);
+    EXPECT_EQ(f.fRead(data, 10, 0), 10);
+    EXPECT_EQ(data, std::string(10, 'x'));
 }
 
 TEST(ClsFile, SizesAboveTwoGibibytesArePositive) {

@@ -2,8 +2,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <random>
 
+#include "archive/format.h"
 #include "archive/volume_reader.h"
 #include "archive_support.h"
 #include "platform/fs.h"
@@ -129,6 +131,40 @@ TEST(VolumeReader, FlippedBytesTruncatedAndMissingVolumesAreReported) {
     VolumeReader reader(nullptr, volumes, false);
     EXPECT_EQ(reader.extract(cat.records[0], [](std::string_view) { return false; }).status,
               ExtractStatus::WriteFailed);
+}
+
+// A damaged catalogue line may carry any number: the reader neither allocates blocks no writer
+// uses nor counts past the largest offset.
+TEST(VolumeReader, BlockSizesAndOffsetsNoWriterUsesAreDamaged) {
+    test::TestContext t;
+    test::TempDir src;
+    test::archiveFiles(*t.ctx, "D", {src.write("a", std::string(3'000, 'd'))}, false);
+    const Catalogue cat = test::catalogueOf(*t.ctx, "D");
+    ASSERT_EQ(cat.records.size(), 1u);
+    FolderVolumes volumes(t.ctx->paths.tempDir());
+    VolumeReader reader(nullptr, volumes, false);
+    auto statusOf = [&](const clsRestoreFileData& rec) {
+        std::int64_t produced = 0;
+        const ExtractResult r = reader.extract(rec, [&](std::string_view d) {
+            produced += static_cast<std::int64_t>(d.size());
+            return true;
+        });
+        EXPECT_LE(produced, rec.size);
+        return r.status;
+    };
+
+    clsRestoreFileData huge = cat.records[0];
+    huge.recsize = std::int64_t{1} << 40;
+    EXPECT_EQ(statusOf(huge), ExtractStatus::Damaged);
+    huge.recsize = kMaxRecSize + 4;
+    EXPECT_EQ(statusOf(huge), ExtractStatus::Damaged);
+
+    clsRestoreFileData far = cat.records[0];
+    far.soffs = std::numeric_limits<std::int64_t>::max() - 100;
+    EXPECT_EQ(statusOf(far), ExtractStatus::Damaged);
+
+    // The reader is still good for the file as it was recorded.
+    EXPECT_EQ(statusOf(cat.records[0]), ExtractStatus::Ok);
 }
 
 TEST(VolumeReader, AbortStopsTheRead) {

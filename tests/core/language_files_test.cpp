@@ -91,6 +91,23 @@ TEST(LanguageFiles, CaptionsOfWindowsAndControlArrays) {
     EXPECT_FALSE(lng.caption("frmOther", "Caption"));
 }
 
+TEST(LanguageFiles, TextInMemoryReadsAsTheFileWould) {
+    using namespace std::string_literals;
+    // A NUL ends a value, as the profile reader reads it.
+    const std::string text =
+        "[frmMain]\r\nCaption = \"Haupt fenster\" \r\nLabel1|2=Zweites\r\nCut=ab\0cd\r\n"s;
+    test::TempDir dir;
+    const LanguageFile fromFile(dir.write("x.lng", text));
+    const LanguageFile fromText = LanguageFile::parse(text);
+    for (const char* key : {"Caption", "Label1|2", "Cut", "Missing"}) {
+        EXPECT_EQ(fromText.profileString("FRMMAIN", key), fromFile.profileString("frmMain", key))
+            << key;
+    }
+    EXPECT_EQ(fromText.caption("frmMain", "Caption"), "Haupt fenster");
+    EXPECT_EQ(fromText.caption("frmMain", "Label1", 2), "Zweites");
+    EXPECT_EQ(fromText.caption("frmMain", "Cut"), "ab");
+}
+
 TEST(LanguageFiles, StartupPicksTheConfiguredLanguage) {
     test::TestContext t;
     test::TempDir assets;
