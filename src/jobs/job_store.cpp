@@ -317,6 +317,12 @@ void readJobStore(const IniFile& ini, Jobs& jobs, std::vector<StoreProblem>& pro
             problems.push_back({std::string(kJobListSection), "a name with control characters"});
             continue;
         }
+        // Its section would be the job list itself: it would read the names as its settings, and
+        // writing it would put its settings among the names.
+        if (text::iequals(name, kJobListSection)) {
+            problems.push_back({std::string(kJobListSection), "a job named like the job list"});
+            continue;
+        }
         auto job = std::make_unique<clsBackup>();
         job->sName = std::string(name);
         if (auto section = ini.sectionLines(job->sName)) {

@@ -294,6 +294,22 @@ TEST_F(JobStoreTest, DamagedLinesAreSkippedLoggedAndTheOriginalKept) {
     EXPECT_TRUE(t.loggedContaining("original content is kept as " + copy));
 }
 
+TEST_F(JobStoreTest, AJobNamedLikeTheJobListIsSkipped) {
+    t.dir.write("backups.ini",
+                "[Backups]\r\nDocs\r\nbackups\r\n[Docs]\r\nDestination=/d\r\n"
+                "[backups]\r\nDestination=/elsewhere\r\n");
+    ASSERT_TRUE(load());
+    ASSERT_EQ(jobs.count(), 1u);
+    EXPECT_EQ(jobs.at(0).sName, "Docs");
+    EXPECT_TRUE(t.loggedContaining("[Backups]: a job named like the job list"));
+    // Saving it writes no settings into the job list: the store reads back the same.
+    ASSERT_TRUE(save());
+    ASSERT_TRUE(load());
+    ASSERT_EQ(jobs.count(), 1u);
+    EXPECT_EQ(jobs.at(0).sName, "Docs");
+    EXPECT_EQ(jobs.at(0).sDestinationDir, "/d");
+}
+
 TEST_F(JobStoreTest, BinaryJunkLoadsNothingAndIsKept) {
     std::string junk;
     for (int i = 0; i < 4096; ++i) {
