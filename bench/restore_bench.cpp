@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_job.h"
 #include "bench_util.h"
 #include "core/app_context.h"
 #include "engine/backup_run.h"
@@ -31,13 +32,8 @@ int main(int argc, char** argv) {
     // Restores everything of a job backed up once; the seconds of the restore, -1 on failure.
     const auto backupAndRestore = [&](const std::string& name, bool zipped) {
         const std::string dest = scratch.path() + "/dest-" + name;
-        std::filesystem::create_directories(dest);
-        auto job = std::make_unique<clsBackup>();
-        job->sName = name;
-        job->sDestinationDir = dest;
-        job->archived = true;
+        auto job = bench::makeJob(name, tree, dest, true, false);
         job->bZipped = zipped;
-        job->AddFile(std::make_unique<clsBackupFile>(clsBackupFile{tree, kSourceFolder, 0, 0}));
         RunSummary backup;
         if (runner.addJob(std::move(job)) != RunnerResult::Done ||
             runner.RunBackup(name, &backup) != RunnerResult::Done || backup.status != kStatusOk) {
