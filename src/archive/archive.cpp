@@ -273,7 +273,8 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
     clsFile source(&m_ctx);
     source.regularOnly = true;
     if (!openVolume()) {
-        return kOpenFailed;
+        // The archive's own volume: the build cannot go on.
+        return kFailed;
     }
     if (source.fOpen(fullName, clsFile::kModeRead) != clsFile::kOpenOk) {
         fail(source.lastError(), false);

@@ -32,7 +32,7 @@ public:
     static constexpr int kCancelled = 10;
     static constexpr int kDuplicate = 12;
     static constexpr int kDuplicateFlagged = 13;
-    static constexpr int kOpenFailed = 14;  // the volume or the source could not be opened
+    static constexpr int kOpenFailed = 14;  // the source could not be opened
     // The catalogue is a line format: a name with a line break cannot be recorded.
     static constexpr int kUnstorableName = 15;
 

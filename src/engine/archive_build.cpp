@@ -54,6 +54,7 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
     if (!archive.IsOpened) {
         ctx.WriteLog(ctx.messages.format("strMsgCantCreateArchive",
                                          {{"%d", folder}, {"%s", archive.lastError()}}));
+        outcome.writeFailed = true;
         return outcome;
     }
     ctx.control.showProgress(ctx.msg("strMsgCreatingBkpArc"));
@@ -74,6 +75,7 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
                 ctx.WriteLog(ctx.messages.format("strMsgAddedToArcFail", {{"%d", fullName}}) +
                              (archive.lastError().empty() ? "" : " (" + archive.lastError() + ")"));
                 outcome.diskFull = archive.diskFull();
+                outcome.writeFailed = true;
                 return outcome;
             case clsArchive::kCancelled:
                 ctx.WriteLog(ctx.messages.format("strMsgFileAborted", {{"%d", fullName}}));
@@ -125,6 +127,7 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
         ctx.WriteLog(ctx.messages.format("strMsgAddedToArcFail", {{"%d", archive.sArcfName}}) +
                      (archive.lastError().empty() ? "" : " (" + archive.lastError() + ")"));
         outcome.diskFull = archive.diskFull();
+        outcome.writeFailed = true;
         return outcome;
     }
     list = std::move(files);

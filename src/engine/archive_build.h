@@ -16,9 +16,10 @@ struct BuildOutcome {
     int result = 2;             // 1 done, 2 failed
     std::int64_t notAdded = 0;  // files that could not be opened and were left out
     bool diskFull = false;      // the build failed for lack of space
+    bool writeFailed = false;   // a volume or the catalogue could not be written (logged)
 };
 
-// Packs the working list into the job's archive in folder (the run's temporary folder) and, when
+// Packs the working list into the job's archive in folder (the run's build folder) and, when
 // done, replaces the list by the volume files followed by the catalogue. Full jobs start a new
 // archive named after the job; incremental ones name their volumes after the job and the
 // start time and extend the catalogue fetched before. forceFull builds a full archive for an

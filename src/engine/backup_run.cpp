@@ -68,7 +68,9 @@ private:
     RunSummary summary();
     RunSummary errorEnd(RunError error);
     int storeOne(const clsDskFile& file);
+    int stageBuilt(const clsDskFile& file);
     void switchSet();
+    void cleanWorkFolder();
     bool saveOutcome();
 
     AppContext& m_ctx;
@@ -90,6 +92,9 @@ private:
     // end; the names staged so far.
     bool m_staging = false;
     std::vector<std::string> m_staged;
+    // The archive is built in the destination's build folder (m_temp then names it), so staging
+    // a file is a rename.
+    bool m_buildInDestination = false;
     // Plain copies: the names this run copies into each destination folder, and the folders
     // already rid of copies a killed run left.
     std::unordered_map<std::string, std::unordered_set<std::string>> m_namesByFolder;
@@ -146,6 +151,16 @@ bool Run::selectIncremental() {
         case Status::Read:
             break;
     }
+    if (fetched.sumsCopyFailed) {
+        // Starting a new checksum file would leave the earlier sessions with the weak check.
+        m_ctx.WriteLog(m_ctx.messages.format("strMsgDownloadFailed",
+                                             {{"%d", fs::join(m_job.sDestinationDir,
+                                                              fs::fileNameOf(fetched.localPath) +
+                                                                  std::string(kSumsSuffix))}}) +
+                       " (" + fetched.sums.error + ")");
+        m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
+        return false;
+    }
     if (fetched.sums.status == SumsFile::Status::Damaged) {
         // Appending to it would keep it unreadable: a new one covers this session on.
         m_ctx.WriteLog(m_ctx.messages.format(
@@ -192,6 +207,8 @@ int Run::storeOne(const clsDskFile& file) {
     int result = kNotStored;
     if (m_job.destFTP) {
         result = m_ftp ? UploadFile(m_ctx, *m_ftp, m_job, file, source) : kNotStored;
+    } else if (m_buildInDestination) {
+        result = stageBuilt(file);
     } else {
         bool full = false;
         if (!m_job.archived) {
@@ -211,6 +228,44 @@ int Run::storeOne(const clsDskFile& file) {
         fs::removeLeftover(source);
     }
     return result;
+}
+
+// Stages a file the build wrote into the destination's build folder: a rename on the same file
+// system, so nothing is copied.
+int Run::stageBuilt(const clsDskFile& file) {
+    const std::string built = fs::join(file.path, file.filename);
+    const std::string destination = fs::join(m_job.sDestinationDir, file.filename);
+    std::string error;
+    if (file.filename.empty() ||
+        !fs::renameFile(built, destination + std::string(kStagedSuffix), &error)) {
+        m_ctx.WriteLog(
+            m_ctx.messages.format("strMsgFileCopyFail", {{"%s", built}, {"%d", destination}}) +
+            (error.empty() ? "" : " (" + error + ")"));
+        return kNotStored;
+    }
+    m_staged.push_back(file.filename);
+    m_ctx.WriteLog(m_ctx.messages.format("strMsgFileCopyOk", {{"%s", built}, {"%d", destination}}));
+    return kStored;
+}
+
+// Empties the folder the archive was built in; the build folder in the destination goes
+// altogether.
+void Run::cleanWorkFolder() {
+    if (!m_job.archived) {
+        return;
+    }
+    if (!m_buildInDestination) {
+        if (!CleanTempFolder(m_ctx, m_temp)) {
+            // Logged; the next run empties the folder before it starts.
+        }
+        return;
+    }
+    std::string error;
+    if (!fs::removeTree(m_temp, &error)) {
+        // The next run removes what is left.
+        m_ctx.WriteLog(m_ctx.msg("strMsgCantDeleteFilesFromTemp1") + m_temp +
+                       m_ctx.msg("strMsgCantDeleteFilesFromTemp2") + " (" + error + ")");
+    }
 }
 
 // Removes NAME.part-XXXXXX files that a killed run left beside the files this run copies into
@@ -233,17 +288,15 @@ void Run::removeCopyLeftovers(const std::string& folder) {
     for (const std::string& entry : *entries) {
         std::string stem;
         const std::string path = fs::join(folder, entry);
-        if (fs::isCopyLeftover(entry, &stem) && names.count(stem) != 0 &&
-            names.count(entry) == 0 && fs::isRegularFile(path) && fs::removeFile(path)) {
+        if (fs::isCopyLeftover(entry, &stem) && names.count(stem) != 0 && names.count(entry) == 0 &&
+            fs::isRegularFile(path) && fs::removeFile(path)) {
             m_ctx.WriteLog(m_ctx.messages.format("strMsgLeftoverRemoved", {{"%d", path}}));
         }
     }
 }
 
 RunSummary Run::summary() {
-    if (m_job.archived && !CleanTempFolder(m_ctx, m_temp)) {
-        // Logged; the next run empties the folder before it starts.
-    }
+    cleanWorkFolder();
     m_ctx.control.closeProgress();
     const std::string stars(72, '*');
     m_ctx.WriteLog(stars);
@@ -313,9 +366,7 @@ RunSummary Run::errorEnd(RunError error) {
     m_ctx.control.closeProgress();
     // Neither half-copied sets nor a partial archive are left behind.
     DiscardStaged(m_ctx, m_job, m_staged);
-    if (m_job.archived && !CleanTempFolder(m_ctx, m_temp)) {
-        // Logged; the next run empties the folder before it starts.
-    }
+    cleanWorkFolder();
     saveOutcome();
     m_ctx.flags.bBackupRunning = false;
     m_list.clear();
@@ -331,6 +382,13 @@ RunSummary Run::execute() {
     m_staging = m_job.archived && !m_job.destFTP;
     if (m_staging) {
         RecoverSet(m_ctx, m_job, true);
+        // Built where it is stored, each volume is written once. Where the destination
+        // refuses the folder, the build falls back to the temporary folder and a copy.
+        const std::string build = buildFolderOf(m_job);
+        if (fs::makeDirs(build)) {
+            m_temp = build;
+            m_buildInDestination = true;
+        }
     }
     // File list (steps 11 to 14).
     SetStatusText(m_ctx, msg("strMsgCreateListFiles"));
@@ -370,9 +428,12 @@ RunSummary Run::execute() {
         if (built.result != 1) {
             m_ctx.control.closeProgress();
             if (built.diskFull) {
-                m_fullFolder = m_temp;
+                m_fullFolder = m_buildInDestination ? m_job.sDestinationDir : m_temp;
             }
-            return errorEnd(built.diskFull ? RunError::DiskFull : RunError::None);
+            // A write that failed is a failed run, not one the user stopped.
+            return errorEnd(built.diskFull      ? RunError::DiskFull
+                            : built.writeFailed ? RunError::Other
+                                                : RunError::None);
         }
         m_notStored += built.notAdded;
     }

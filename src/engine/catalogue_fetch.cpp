@@ -10,7 +10,7 @@ namespace kestrel {
 namespace {
 
 SumsFile fetchSums(AppContext& ctx, const clsBackup& job, FtpClient* session,
-                   const std::string& folder) {
+                   const std::string& folder, bool* copyFailed) {
     const std::string file =
         job.sName + std::string(kCatalogueExtension) + std::string(kSumsSuffix);
     const std::string local = fs::join(folder, file);
@@ -28,6 +28,7 @@ SumsFile fetchSums(AppContext& ctx, const clsBackup& job, FtpClient* session,
         if (fs::exists(stored) && !fetched) {
             missing.status = SumsFile::Status::Damaged;
             missing.error = error;
+            *copyFailed = true;
         }
     }
     if (!fetched) {
@@ -98,7 +99,7 @@ CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* 
                                          {{"%d", file}, {"%i", std::to_string(line)}}));
     }
     out.status = Status::Read;
-    out.sums = fetchSums(ctx, job, session, folder);
+    out.sums = fetchSums(ctx, job, session, folder, &out.sumsCopyFailed);
     return out;
 }
 

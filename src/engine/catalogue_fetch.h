@@ -26,6 +26,8 @@ struct CatalogueFetch {
     // The checksum file beside it (JOB.fs.sums), fetched the same way when the catalogue was
     // read; Missing when there is none or it could not be had.
     SumsFile sums;
+    // A local checksum file is there but could not be copied (sums tells it as damaged).
+    bool sumsCopyFailed = false;
     std::string error;
 };
 

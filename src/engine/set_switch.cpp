@@ -75,6 +75,10 @@ bool completeSwitch(AppContext& ctx, const clsBackup& job, const std::vector<std
 
 }  // namespace
 
+std::string buildFolderOf(const clsBackup& job) {
+    return fs::join(job.sDestinationDir, "." + job.sName + ".kestrel-build");
+}
+
 bool isSetFileOf(const std::string& jobName, std::string_view fileName) {
     const std::string catalogue = jobName + std::string(kCatalogueExtension);
     if (fileName == catalogue || fileName == catalogue + std::string(kSumsSuffix) ||
@@ -160,6 +164,16 @@ void RecoverSet(AppContext& ctx, const clsBackup& job, bool removeLeftovers) {
     }
     if (!removeLeftovers) {
         return;
+    }
+    const std::string build = buildFolderOf(job);
+    if (fs::isDirectory(build)) {
+        std::string why;
+        if (fs::removeTree(build, &why)) {
+            ctx.WriteLog(ctx.messages.format("strMsgLeftoverRemoved", {{"%d", build}}));
+        } else {
+            ctx.WriteLog(
+                ctx.messages.format("strMsgSetSwitchFailed", {{"%d", job.sName}, {"%s", why}}));
+        }
     }
     auto entries = fs::listDir(job.sDestinationDir);
     if (!entries) {

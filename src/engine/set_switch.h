@@ -24,6 +24,11 @@ struct AppContext;
 inline constexpr std::string_view kStagedSuffix = ".kestrel-new";
 inline constexpr std::string_view kSwitchSuffix = ".switch";
 
+// The folder inside a local destination where a run builds the job's archive (.JOB.kestrel-build),
+// so that each volume is written once, on the destination's own file system, and staged by a
+// rename.
+std::string buildFolderOf(const clsBackup& job);
+
 // Whether a file name in the destination belongs to the job's set: JOB.fs, JOB.fs.sums,
 // JOB.fs.switch and volumes JOB[stamp][-NNN].uxarc.
 bool isSetFileOf(const std::string& jobName, std::string_view fileName);
@@ -39,7 +44,8 @@ void DiscardStaged(AppContext& ctx, const clsBackup& job, const std::vector<std:
 
 // Completes a switch an interrupted run left (journal present). With removeLeftovers (a run,
 // which holds the program folder's run lock) also removes staged files without a journal and
-// copies cut short (NAME.part-XXXXXX) of the set's files. Every change is logged.
+// copies cut short (NAME.part-XXXXXX) of the set's files, and the build folder of a run that
+// did not end. Every change is logged.
 void RecoverSet(AppContext& ctx, const clsBackup& job, bool removeLeftovers);
 
 }  // namespace kestrel

@@ -363,5 +363,17 @@ TEST_F(ArchiveTest, AMissingSourceIsAnOpenFailure) {
     EXPECT_NE(archive.lastError().find("gone"), std::string::npos);
 }
 
+TEST_F(ArchiveTest, AVolumeThatCannotBeCreatedFailsTheAddAndIsNotBlamedOnTheSource) {
+    const std::string folder = t.dir.file("vanishing");
+    std::filesystem::create_directories(folder);
+    clsArchive archive(ctx().control, folder);
+    archive.sArcfName = "V";
+    archive.NewArchive("V", true);
+    std::filesystem::remove_all(folder);
+    const clsDskFile file = *clsDskFile::fromPath(src.write("present", "x"));
+    EXPECT_EQ(archive.AddFileToArchive(file, false), clsArchive::kFailed);
+    EXPECT_NE(archive.lastError().find("V.uxarc"), std::string::npos) << archive.lastError();
+}
+
 }  // namespace
 }  // namespace kestrel

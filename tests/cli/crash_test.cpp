@@ -204,6 +204,7 @@ protected:
             EXPECT_EQ(name.find(".kestrel-new"), std::string::npos) << name;
             EXPECT_EQ(name.find(".part-"), std::string::npos) << name;
             EXPECT_EQ(name.find(".switch"), std::string::npos) << name;
+            EXPECT_EQ(name.find(".kestrel-build"), std::string::npos) << name;
         }
     }
     // After a run of the job that succeeded outside expectNextRunSucceeds.
@@ -260,7 +261,7 @@ TEST_F(RunCrashTest, AKillAtEachRenameOrWriteAtTheDestinationLeavesOneWholeSet) 
     EXPECT_GE(runWithEachFault("KESTREL_FAULT_KILL_AT_WRITE", dest(), killed), 6);
 }
 
-TEST_F(RunCrashTest, AFullDiskAtTheDestinationOrInTheTemporaryFolderFailsTheRunCleanly) {
+TEST_F(RunCrashTest, AFullDiskAtTheDestinationFailsTheRunCleanly) {
     const auto failed = [&](const std::string& what, const test::ProgramResult& r) {
         EXPECT_EQ(r.code, 1) << what << ": " << r.err;
         EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << what << r.err;
@@ -270,9 +271,36 @@ TEST_F(RunCrashTest, AFullDiskAtTheDestinationOrInTheTemporaryFolderFailsTheRunC
         std::filesystem::remove_all(data.file("out"));
         EXPECT_EQ(cli({"verify", dest() + "/Job.fs"}).code, 0) << what;
         EXPECT_TRUE(std::filesystem::is_empty(home.file("temp"))) << what;
+        EXPECT_FALSE(std::filesystem::exists(dest() + "/.Job.kestrel-build")) << what;
     };
+    // The volumes as they are built, each staged file, the journal.
     EXPECT_GE(runWithEachFault("KESTREL_FAULT_ENOSPC_AT_WRITE", dest(), failed), 3);
-    EXPECT_GE(runWithEachFault("KESTREL_FAULT_ENOSPC_AT_WRITE", home.file("temp"), failed), 3);
+}
+
+TEST_F(RunCrashTest, TheSetIsBuiltInTheDestinationAndNeverWrittenToTheTemporaryFolder) {
+    writeGeneration(++generation);
+    const test::ProgramResult r = runFaulted({"run", "Job"}, home.file("temp"),
+                                             {{"KESTREL_FAULT_FAIL_WRITE", "1+"},
+                                              {"KESTREL_FAULT_FAIL_OPEN", "1+"},
+                                              {"KESTREL_FAULT_ERRNO", "ENOSPC"}});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_FALSE(fault.has_value()) << fault->path;
+    expectWholeSet("built in the destination");
+    EXPECT_EQ(restoredGeneration(data.file("out")), generation);
+    expectNextRunSucceeds();
+}
+
+TEST_F(RunCrashTest, ABuildFolderAKilledRunLeftIsRemovedByTheNextRun) {
+    data.write("dest/.Job.kestrel-build/Job-001.uxarc", "cut short");
+    data.write("dest/.Job.kestrel-build/Job.fs", "cut short");
+    writeGeneration(++generation);
+    const test::ProgramResult r = cli({"run", "Job"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find(".Job.kestrel-build, left behind by an interrupted run"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dest() + "/.Job.kestrel-build"));
+    EXPECT_EQ(restoredGeneration(data.file("out")), generation);
 }
 
 // The names files are written under before they are renamed to their own.
@@ -490,13 +518,13 @@ TEST_F(IncrementalFaultTest, EachRefusedCreationAtTheDestinationFailsTheRunAndKe
 }
 
 TEST_F(IncrementalFaultTest, APreviousCatalogueThatCannotBeCopiedFailsTheRunAndKeepsEverySession) {
-    // The run first copies the previous catalogue into the temporary folder. Backing up in full
+    // The run first copies the previous catalogue into its build folder. Backing up in full
     // instead would replace that catalogue and drop every earlier session from the restore.
     for (const std::string kind : {"KESTREL_FAULT_FAIL_OPEN", "KESTREL_FAULT_FAIL_WRITE"}) {
         SCOPED_TRACE(kind);
         writeGeneration(++generation);
         const test::ProgramResult r = test::runProgram(
-            test::withFaults(cliArgs({"run", "Job"}), {{"KESTREL_FAULT_MATCH", home.file("temp")},
+            test::withFaults(cliArgs({"run", "Job"}), {{"KESTREL_FAULT_MATCH", dest() + "/.Job."},
                                                        {kind, "1"},
                                                        {"KESTREL_FAULT_ERRNO", "EIO"}}));
         EXPECT_EQ(r.code, 1) << r.err;

@@ -59,7 +59,7 @@ TEST_F(ProcessesTest, WhatAnotherProcessDoesDuringARunIsKeptAndCannotDisturbIt) 
     test::ProgramResult added, deleted, ran, listed;
     bool once = false;
     t.host.onYield = [&] {
-        if (once || !runner.busy() || !fs::exists(t.dir.file("temp/Big.uxarc"))) {
+        if (once || !runner.busy() || !fs::exists(data.file("dest/.Big.kestrel-build/Big.uxarc"))) {
             return;
         }
         once = true;
@@ -145,8 +145,8 @@ TEST_F(ProcessesTest, CtrlCStopsARunCleanlyAndRecordsItAsAborted) {
         ASSERT_EQ(runner.addJob(archiveJob("Big", data.file("tree"))), RunnerResult::Done);
     }
     test::Program run({test::cliPath(), "--home", t.home(), "run", "Big"});
-    // Wait until the run is building its archive, then interrupt it once.
-    const std::string volume = t.dir.file("temp/Big.uxarc");
+    // Wait until the run is building its archive (in the destination), then interrupt it once.
+    const std::string volume = data.file("dest/.Big.kestrel-build/Big.uxarc");
     FileLock probe;
     while (!fs::exists(volume) ||
            probe.tryLock(t.ctx->paths.path("run.lock")) != FileLock::Result::Busy) {

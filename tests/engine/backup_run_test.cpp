@@ -10,6 +10,7 @@
 #include "archive/volume_reader.h"
 #include "engine/archive_build.h"
 #include "engine/encryption.h"
+#include "engine/set_switch.h"
 #include "jobs/job_store.h"
 #include "jobs/jobs.h"
 #include "platform/fs.h"
@@ -194,8 +195,15 @@ TEST_F(RunTest, FullCompressedSplitArchiveRestoresEveryFile) {
     ASSERT_EQ(files.size(), 5u);
     EXPECT_EQ(files.at(src.file("tree/big.bin")).size(), 3'000'003u);
     EXPECT_EQ(files.at(src.file("tree/a.txt")), "alpha");
-    // The temporary folder is cleaned after an archive run.
-    EXPECT_TRUE(fs::listDir(ctx().paths.tempDir())->empty());
+    // Built in the destination itself: nothing went through the temporary folder, and the
+    // build folder is gone.
+    const auto temp = fs::listDir(ctx().paths.tempDir());
+    EXPECT_TRUE(!temp || temp->empty());
+    const auto names = fs::listDir(dest.path());
+    ASSERT_TRUE(names);
+    for (const std::string& name : *names) {
+        EXPECT_TRUE(isSetFileOf("Arc", name)) << name;
+    }
 }
 
 TEST_F(RunTest, IncrementalRunsStoreOnlyWhatChanged) {
@@ -442,18 +450,24 @@ TEST_F(RunTest, AFullDiskEndsTheRunWithTheMediaMessage) {
     EXPECT_EQ(t.host.boxes[0].text, "Backup media is full! Cannot continue!");
 }
 
-TEST_F(RunTest, AFullTemporaryFolderFailsTheArchiveBuild) {
-    test::SmallDisk disk(t.dir.file("temp"), 256);
+TEST_F(RunTest, ADestinationThatFillsUpDuringTheBuildFailsItAndKeepsTheOldSet) {
+    test::SmallDisk disk(dest.file("small"), 256);
     if (!disk.mounted()) {
         GTEST_SKIP() << "cannot mount a small file system here";
     }
-    src.write("tree/big.bin", std::string(600'000, 'x'));
+    src.write("tree/big.bin", std::string(60'000, 'x'));
     clsBackup& job = addJob("Tmp", true, false, false);
+    job.sDestinationDir = dest.file("small");
+    run("Tmp");
+    ASSERT_EQ(job.enumStatus, kStatusOk);
+    const auto before = fs::readFile(dest.file("small/Tmp.fs"));
+    src.write("tree/big.bin", std::string(600'000, 'y'));
     const RunSummary r = run("Tmp");
     EXPECT_TRUE(r.mediaFull);
     EXPECT_EQ(job.enumStatus, kStatusFailed);
     EXPECT_TRUE(t.logged("Backup media is full! Cannot continue!"));
-    EXPECT_FALSE(fs::exists(dest.file("Tmp.fs")));
+    EXPECT_EQ(fs::readFile(dest.file("small/Tmp.fs")), before);
+    EXPECT_FALSE(fs::exists(dest.file("small/.Tmp.kestrel-build")));
 }
 
 }  // namespace

@@ -88,14 +88,14 @@ TEST_F(RunnerTest, ChangesToTheRunningJobAreRefusedAndAReloadIsHarmless) {
     std::vector<RunnerResult> during;
     bool tempIntact = false;
     t.host.onYield = [&] {
-        if (!during.empty() || !fs::exists(t.dir.file("temp/Big.uxarc"))) {
+        if (!during.empty() || !fs::exists(dest.file(".Big.kestrel-build/Big.uxarc"))) {
             return;
         }
         during.push_back(runner.removeJob("Big", std::nullopt));
         during.push_back(runner.changeJob("Big", job("Big", false)));
         during.push_back(runner.RunBackup("Other"));
         during.push_back(runner.LoadJobs() ? RunnerResult::Done : RunnerResult::StoreFailed);
-        tempIntact = fs::exists(t.dir.file("temp/Big.uxarc"));
+        tempIntact = fs::exists(dest.file(".Big.kestrel-build/Big.uxarc"));
         // Jobs other than the running one may change meanwhile.
         during.push_back(runner.changeJob("Other", job("Renamed", false)));
     };
