@@ -10,7 +10,7 @@
 namespace kestrel {
 
 Log::Log(std::string logDir, Clock& clock, Host& host)
-    : m_dir(std::move(logDir)), m_clock(clock), m_host(host) {}
+    : m_dir(std::move(logDir)), m_clock(clock), m_host(host), m_file(filePath(), 0644) {}
 
 std::string Log::filePath() const {
     return fs::join(m_dir, "kestrel.log");
@@ -56,24 +56,29 @@ void Log::WriteLog(std::string_view message) {
         }
     }
 
-    if (m_dir.empty() || !fs::makeDirs(m_dir)) {
+    if (m_dir.empty()) {
         return;
     }
-    rotateIfNeeded();
+    const auto size = m_file.size();
+    if (size && *size > kRotateAbove) {
+        m_file.close();
+        rotateIfNeeded();
+    }
     std::string entry = stamp();
     entry.append(message);
     entry += "\r\n";
-    if (!fs::appendToFile(filePath(), entry, 0644)) {
-        // The entry is lost in the file; it was shown all the same.
+    if (m_file.append(entry)) {
+        return;
+    }
+    // The logs folder may have gone (or never been made); otherwise the entry is lost in the
+    // file, and was shown all the same.
+    if (!fs::isDirectory(m_dir) && fs::makeDirs(m_dir) && !m_file.append(entry)) {
+        // As above.
     }
 }
 
 void Log::rotateIfNeeded() {
     const std::string path = filePath();
-    auto size = fs::fileSize(path);
-    if (!size || *size <= kRotateAbove) {
-        return;
-    }
     for (int n = 1; n <= kMaxRotations; ++n) {
         if (!fs::exists(rotatedPath(n))) {
             if (!fs::renameFile(path, rotatedPath(n))) {

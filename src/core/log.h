@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/append_file.h"
+
 namespace kestrel {
 
 class Clock;
@@ -41,6 +43,7 @@ private:
     Clock& m_clock;
     Host& m_host;
     std::deque<std::string> m_lines;
+    AppendFile m_file;  // kept open between entries: a run logs a line per file
 };
 
 }  // namespace kestrel

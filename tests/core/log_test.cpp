@@ -89,6 +89,23 @@ TEST_F(LogTest, WhenEveryNumberIsTakenTheOldestIsDroppedAndTheRestShift) {
     EXPECT_EQ(t.logFile(), "[2006 Jan 15 19:30:05]-after shift\r\n");
 }
 
+TEST_F(LogTest, AFileSetAsideOrRemovedByAnotherProcessIsNotWrittenOn) {
+    log().WriteLog("first");
+    // Another instance rotates the log, then someone deletes the logs folder.
+    ASSERT_TRUE(fs::renameFile(log().filePath(), log().rotatedPath(1)));
+    log().WriteLog("second");
+    EXPECT_EQ(*fs::readFile(log().rotatedPath(1)), "[2006 Jan 15 19:30:05]-first\r\n");
+    EXPECT_EQ(t.logFile(), "[2006 Jan 15 19:30:05]-second\r\n");
+    std::filesystem::remove_all(fs::parentOf(log().filePath()));
+    log().WriteLog("third");
+    EXPECT_EQ(t.logFile(), "[2006 Jan 15 19:30:05]-third\r\n");
+    // An entry the other process appended meanwhile stays between ours.
+    ASSERT_TRUE(fs::appendToFile(log().filePath(), "other\r\n", 0644));
+    log().WriteLog("fourth");
+    EXPECT_EQ(t.logFile(),
+              "[2006 Jan 15 19:30:05]-third\r\nother\r\n[2006 Jan 15 19:30:05]-fourth\r\n");
+}
+
 TEST_F(LogTest, AnUnwritableLogFolderLosesOnlyTheFileEntry) {
     t.dir.write("logs", "a file where the folder should be");
     log().WriteLog("shown anyway");
