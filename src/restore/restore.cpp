@@ -215,6 +215,8 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         pendingFiles = 0;
     };
 
+    std::optional<SafeDir> openFolder;
+    std::string openFolderName;
     for (int node : files) {
         const clsRestoreFileData& rec =
             state.records[static_cast<size_t>(state.tree.node(node).record)];
@@ -261,13 +263,20 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         std::string error;
         FileHandle out;
         std::string temp;
-        // The chosen folder itself is the user's: it is made as given.
-        std::optional<SafeDir> dir;
-        if (options.toOriginal || fs::makeDirs(root, &error)) {
-            dir = SafeDir::open(root, fs::parentOf(relative), true,
-                                options.toOriginal ? SafeDir::LinkPolicy::OwnedByRootOrMe
-                                                   : SafeDir::LinkPolicy::Never,
-                                &error);
+        // Files of one folder follow each other: its descriptor is kept for the next, which
+        // also keeps the folder checked once from being swapped for a link meanwhile.
+        const std::string parent = fs::parentOf(relative);
+        std::optional<SafeDir>& dir = openFolder;
+        if (!dir || openFolderName != parent) {
+            dir.reset();
+            openFolderName = parent;
+            // The chosen folder itself is the user's: it is made as given.
+            if (options.toOriginal || fs::makeDirs(root, &error)) {
+                dir = SafeDir::open(root, parent, true,
+                                    options.toOriginal ? SafeDir::LinkPolicy::OwnedByRootOrMe
+                                                       : SafeDir::LinkPolicy::Never,
+                                    &error);
+            }
         }
         if (!dir || !dir->createTemp(name, out, &temp, &error)) {
             const std::string text =
