@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/append_file.h"
+#include "platform/fs.h"
 
 namespace kestrel {
 
@@ -43,7 +43,7 @@ private:
     Clock& m_clock;
     Host& m_host;
     std::deque<std::string> m_lines;
-    AppendFile m_file;  // kept open between entries: a run logs a line per file
+    fs::AppendFile m_file;  // kept open between entries: a run logs a line per file
 };
 
 }  // namespace kestrel

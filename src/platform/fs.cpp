@@ -301,6 +301,46 @@ bool appendToFile(const std::string& path, std::string_view data, unsigned mode,
     return true;
 }
 
+std::optional<std::int64_t> AppendFile::size() {
+    struct stat st {};
+    if (::stat(m_path.c_str(), &st) != 0) {
+        close();
+        return std::nullopt;
+    }
+    if (static_cast<std::uint64_t>(st.st_dev) != m_device ||
+        static_cast<std::uint64_t>(st.st_ino) != m_inode) {
+        close();
+    }
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+bool AppendFile::append(std::string_view data, std::string* error) {
+    if (m_fd < 0) {
+        m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
+                      static_cast<mode_t>(m_mode));
+        struct stat st {};
+        if (m_fd < 0 || ::fstat(m_fd, &st) != 0) {
+            setError(error, "cannot open " + m_path, errno);
+            close();
+            return false;
+        }
+        m_device = static_cast<std::uint64_t>(st.st_dev);
+        m_inode = static_cast<std::uint64_t>(st.st_ino);
+    }
+    if (!writeAll(m_fd, data)) {
+        setError(error, "cannot write " + m_path, errno);
+        return false;
+    }
+    return true;
+}
+
+void AppendFile::close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
 std::string absolutePath(std::string_view path) {
     std::string full;
     if (path.empty() || path.front() != kSeparator) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Plain file-system operations on byte-string paths. Every function reports failure through its
@@ -64,10 +65,36 @@ void removeLeftover(const std::string& path);
 [[nodiscard]] bool writeFileAtomic(const std::string& path, std::string_view data, unsigned mode,
                                    std::string* error = nullptr);
 
-// Appends bytes to a file, creating it with the given mode when absent. Used for the log, which
-// is opened and closed on every entry.
+// Appends bytes to a file, creating it with the given mode when absent.
 [[nodiscard]] bool appendToFile(const std::string& path, std::string_view data, unsigned mode,
                                 std::string* error = nullptr);
+
+// A file kept open for appending under one name (a log): an entry costs a stat of the name (size)
+// and one write instead of an open and close each. When the name no longer leads to the open file
+// (another process renamed or removed it), size() lets go of it and the next append opens the
+// name again, so that entries never go into a file set aside.
+class AppendFile {
+public:
+    AppendFile(std::string path, unsigned mode) : m_path(std::move(path)), m_mode(mode) {}
+    ~AppendFile() { close(); }
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+
+    // The size of the file under the name now; nullopt when there is none. Call it before each
+    // append: it is what follows the name.
+    std::optional<std::int64_t> size();
+    // Appends data, opening (creating) the file when it is not open.
+    [[nodiscard]] bool append(std::string_view data, std::string* error = nullptr);
+    // Lets go of the file (before it is renamed).
+    void close();
+
+private:
+    std::string m_path;
+    unsigned m_mode;
+    int m_fd = -1;
+    std::uint64_t m_device = 0;
+    std::uint64_t m_inode = 0;
+};
 
 // The infix of a copy being written beside its target, and whether a file name is such a copy
 // left behind by a process that was killed (*stem: the target's name).
