@@ -109,9 +109,12 @@ void Scheduler::collectMissed(const Jobs& jobs, const DateTime& now,
             continue;
         }
         const auto moment = previousScheduledMoment(*job->Schedule, now);
-        // The current minute is due the ordinary way; only the run since counts.
-        if (!moment || toMinute(*moment) >= minute || (since && *moment <= *since) ||
-            (!job->lastOK.isZero() && job->lastOK >= *moment)) {
+        // A moment in the current minute is due the ordinary way only when the next start lies
+        // in it: an hourly start is computed in the next hour, so a start at 10:00:39 missed
+        // 10:00.
+        const bool dueNow = toMinute(job->nextStart) == minute;
+        if (!moment || toMinute(*moment) > minute || (toMinute(*moment) == minute && dueNow) ||
+            (since && *moment <= *since) || (!job->lastOK.isZero() && job->lastOK >= *moment)) {
             continue;
         }
         if (job->Schedule->Tip == kScheduleOnce && job->nextStart == onceRanSentinel()) {

@@ -132,8 +132,9 @@ TEST_F(SchedulerTest, AJumpOfTwoDaysLeavesNoStaleNextStartAndCatchUpIsASetting) 
     t.clock.set(at(2026, 12, 11, 12, 0));
     tickFor(5);
     EXPECT_TRUE(runs.ran.empty()) << "missed runs are not made up by default";
-    EXPECT_TRUE(t.loggedContaining("Daily missed its scheduled run of 2026-12-11 08:00: Kestrel "
-                                   "was not running or the machine slept"));
+    EXPECT_TRUE(
+        t.loggedContaining("Daily missed its scheduled run of 2026-12-11 08:00: Kestrel "
+                           "was not running or the machine slept"));
     EXPECT_EQ(runs.collection.find("Daily")->nextStart, at(2026, 12, 12, 8, 0));
     t.clock.set(at(2026, 12, 12, 7, 59, 59));
     tickFor(3);
@@ -159,6 +160,34 @@ TEST_F(SchedulerTest, CatchUpAtStartUpOnlyForAMomentAfterTheLastGoodRun) {
     start(at(2026, 12, 9, 10, 0));
     tickFor(60);
     EXPECT_EQ(runs.ran, (std::vector<std::string>{"Behind@12-09 10:00"}));
+}
+
+// Started within the minute of a scheduled moment that has passed: an hourly job's next start
+// already lies in the next hour, so the moment is missed (and caught up), never dropped unsaid.
+TEST_F(SchedulerTest, AStartInTheMinuteOfAPassedMomentCountsItAsMissed) {
+    runs.add("Hourly", kScheduleHourly, 0, at(2026, 1, 1)).lastOK = at(2026, 12, 1);
+    runs.add("Daily", kScheduleDaily, 127, at(2026, 1, 1), 10 * 3600).lastOK = at(2026, 12, 1);
+    start(at(2026, 12, 9, 10, 0, 39));
+    tickFor(5);
+    EXPECT_TRUE(runs.ran.empty());
+    EXPECT_TRUE(
+        t.loggedContaining("Hourly missed its scheduled run of 2026-12-09 10:00: Kestrel "
+                           "was not running or the machine slept"));
+    EXPECT_TRUE(
+        t.loggedContaining("Daily missed its scheduled run of 2026-12-09 10:00: Kestrel "
+                           "was not running or the machine slept"));
+
+    ASSERT_TRUE(t.ctx->settings.saveGeneral("CatchUpMissedRuns", "1"));
+    Scheduler fresh{t.ctx->control, t.ctx->settings, runs};
+    t.clock.set(at(2026, 12, 10, 10, 0, 39));
+    fresh.refresh();
+    for (int i = 0; i < 5; ++i) {
+        fresh.tick();
+        t.clock.advanceSeconds(1);
+    }
+    EXPECT_EQ(runs.ran, (std::vector<std::string>{"Hourly@12-10 10:00", "Daily@12-10 10:00"}));
+    EXPECT_TRUE(
+        t.loggedContaining("Hourly missed its scheduled run of 2026-12-10 10:00; it runs now"));
 }
 
 TEST_F(SchedulerTest, AJobDueDuringARunStartsWhenItEndsOnce) {
