@@ -2,6 +2,7 @@
 // every process's changes, and runs never share the temporary folder.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <random>
@@ -148,9 +149,11 @@ TEST_F(ProcessesTest, CtrlCStopsARunCleanlyAndRecordsItAsAborted) {
     // Wait until the run is building its archive (in the destination), then interrupt it once.
     const std::string volume = data.file("dest/.Big.kestrel-build/Big.uxarc");
     FileLock probe;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!fs::exists(volume) ||
            probe.tryLock(t.ctx->paths.path("run.lock")) != FileLock::Result::Busy) {
         probe.unlock();
+        ASSERT_LT(std::chrono::steady_clock::now(), giveUp) << "the run never built its archive";
         std::this_thread::yield();
     }
     run.signal(SIGINT);

@@ -32,6 +32,8 @@ Program::Program(const std::vector<std::string>& argv, const std::string& stdinT
 }
 
 Program::~Program() {
+    // A test that stopped early must not hang on a program that would run on (a service).
+    signal(SIGKILL);
     wait();
 }
 

@@ -13,7 +13,8 @@ struct ProgramResult {
     std::string err;
 };
 
-// A program started by a test, its output collected in files; wait() for its end.
+// A program started by a test, its output collected in files; wait() for its end. One not
+// waited for is killed when the object goes.
 class Program {
 public:
     // stdinText is written to the program's standard input.
