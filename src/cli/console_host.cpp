@@ -19,7 +19,8 @@ void ConsoleHost::logLine(const std::string& stampedLine) {
         return;
     }
     clearProgressLine();
-    m_err << stampedLine << '\n';
+    // One write per line: the error stream is unbuffered and a run logs a line per file.
+    m_err << (stampedLine + '\n');
 }
 
 void ConsoleHost::showProgress(const std::string&) {}

@@ -287,6 +287,11 @@ bool SafeDir::isLink(const std::string& name) const {
            S_ISLNK(st.st_mode);
 }
 
+bool SafeDir::exists(const std::string& name) const {
+    struct stat st {};
+    return isEntryName(name) && ::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 DeferredSync::~DeferredSync() {
     for (const Remembered& r : m_fds) {
         ::close(r.fd);

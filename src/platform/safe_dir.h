@@ -48,6 +48,8 @@ public:
     bool remove(const std::string& name, std::string* error = nullptr);
     // Whether the entry is a symbolic link (not followed).
     bool isLink(const std::string& name) const;
+    // Whether anything (a file, a folder, a link, even a dangling one) has the name.
+    bool exists(const std::string& name) const;
 
     int fd() const { return m_fd; }
     // The folder's path as text, for messages only.

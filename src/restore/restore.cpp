@@ -28,8 +28,16 @@ public:
     std::optional<std::string> volumePath(const std::string& baseName) override {
         const std::string file = baseName + std::string(kVolumeExtension);
         if (!m_job.destFTP && !m_job.Protected) {
+            // Looked at once: thousands of small files come from one volume.
             std::string path = fs::join(m_job.sDestinationDir, file);
-            return fs::isRegularFile(path) ? std::optional<std::string>(path) : std::nullopt;
+            if (m_fetched.count(path) != 0) {
+                return path;
+            }
+            if (!fs::isRegularFile(path)) {
+                return std::nullopt;
+            }
+            m_fetched.insert(path);
+            return path;
         }
         const std::string temp = fs::join(m_folder, file);
         if (m_fetched.count(temp) != 0) {
@@ -79,6 +87,55 @@ bool allZero(std::string_view data) {
     }
     return true;
 }
+
+// Writes a file's bytes in few large writes; blocks of zeros are left as holes, so a sparse
+// file comes back sparse.
+class HoleWriter {
+public:
+    explicit HoleWriter(FileHandle& out) : m_out(out) {}
+
+    bool add(std::string_view data) {
+        const auto n = static_cast<std::int64_t>(data.size());
+        if (allZero(data)) {
+            if (!flush()) {
+                return false;
+            }
+            m_size += n;
+            return true;
+        }
+        if (m_run.empty()) {
+            m_runStart = m_size;
+        }
+        m_run.append(data);
+        m_size += n;
+        return m_run.size() < kRunBytes || flush();
+    }
+    // Writes what is held and gives a file that ends in a hole its length.
+    bool finish() { return flush() && (m_dataEnd == m_size || m_out.truncate(m_size)); }
+    std::int64_t size() const { return m_size; }
+
+private:
+    static constexpr size_t kRunBytes = 1 << 20;
+
+    bool flush() {
+        if (m_run.empty()) {
+            return true;
+        }
+        const auto n = static_cast<std::int64_t>(m_run.size());
+        if (m_out.writeAt(m_run.data(), n, m_runStart) != n) {
+            return false;
+        }
+        m_dataEnd = m_runStart + n;
+        m_run.clear();
+        return true;
+    }
+
+    FileHandle& m_out;
+    std::string m_run;
+    std::int64_t m_runStart = 0;
+    std::int64_t m_size = 0;
+    std::int64_t m_dataEnd = 0;
+};
 
 bool hasDotDot(std::string_view path) {
     for (const std::string& part : text::split(path, '/')) {
@@ -217,6 +274,7 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
 
     std::optional<SafeDir> openFolder;
     std::string openFolderName;
+    bool folderRemembered = false;
     for (int node : files) {
         const clsRestoreFileData& rec =
             state.records[static_cast<size_t>(state.tree.node(node).record)];
@@ -236,13 +294,6 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         if (!target) {
             ctx.WriteLog(ctx.messages.format("strMsgRestoreUnsafePath", {{"%d", rec.fname}}));
             ++summary.failed;
-            continue;
-        }
-        if (fs::exists(*target) && !options.overwrite &&
-            ask(ctx.host, ctx.messages.format("strMsgFileExistsOverWrite", {{"%d", *target}}),
-                MsgIcon::Question, MsgButtons::YesNo, MsgAnswer::No) != MsgAnswer::Yes) {
-            ctx.WriteLog(ctx.messages.format("strMsgRestoreKept", {{"%d", *target}}));
-            ++summary.skipped;
             continue;
         }
         // Folders and the file are made below the chosen folder (or "/") without following a
@@ -270,6 +321,7 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         if (!dir || openFolderName != parent) {
             dir.reset();
             openFolderName = parent;
+            folderRemembered = false;
             // The chosen folder itself is the user's: it is made as given.
             if (options.toOriginal || fs::makeDirs(root, &error)) {
                 dir = SafeDir::open(root, parent, true,
@@ -277,6 +329,13 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
                                                        : SafeDir::LinkPolicy::Never,
                                     &error);
             }
+        }
+        if (dir && dir->exists(name) && !options.overwrite &&
+            ask(ctx.host, ctx.messages.format("strMsgFileExistsOverWrite", {{"%d", *target}}),
+                MsgIcon::Question, MsgButtons::YesNo, MsgAnswer::No) != MsgAnswer::Yes) {
+            ctx.WriteLog(ctx.messages.format("strMsgRestoreKept", {{"%d", *target}}));
+            ++summary.skipped;
+            continue;
         }
         if (!dir || !dir->createTemp(name, out, &temp, &error)) {
             const std::string text =
@@ -287,19 +346,10 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
             continue;
         }
 
-        std::int64_t written = 0;
+        HoleWriter writer(out);
         const std::string caption = state.job->sName;
         const ExtractResult r = reader.extract(
-            rec,
-            [&](std::string_view data) {
-                const auto n = static_cast<std::int64_t>(data.size());
-                // Blocks of zeros are left as holes, so a sparse file comes back sparse.
-                if (!allZero(data) && out.writeAt(data.data(), n, written) != n) {
-                    return false;
-                }
-                written += n;
-                return true;
-            },
+            rec, [&](std::string_view data) { return writer.add(data); },
             [&](int volume, std::int64_t done) {
                 ctx.control.updateProgress(
                     ctx.messages.format("strMsgRestoreProgressCaption",
@@ -344,7 +394,7 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
             // Read-only is the one attribute with a POSIX meaning; the creation time cannot be
             // set on this system.
             const unsigned mode = (rec.Attrib & kAttrReadOnly) ? 0444 : 0644;
-            ok = out.truncate(written) && out.setMode(mode) &&
+            ok = writer.finish() && out.setMode(mode) &&
                  out.setTimes(rec.lastAccessTime, rec.lastWriteTime);
             error = out.lastError();
         }
@@ -359,9 +409,12 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         }
         ctx.WriteLog(ctx.messages.format("strMsgRestoredOk", {{"%d", *target}}));
         ++summary.restored;
-        pending.add(*dir);
+        if (!folderRemembered) {
+            pending.add(*dir);
+            folderRemembered = true;
+        }
         ++pendingFiles;
-        pendingBytes += written;
+        pendingBytes += writer.size();
         if (pendingBytes >= kFlushEvery) {
             flushRestored();
         }

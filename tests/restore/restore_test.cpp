@@ -140,6 +140,18 @@ protected:
                 "tree/d" + std::to_string(size % 3) + "/f" + std::to_string(size) + ".bin",
                 content));
         }
+        // Zeros, left as holes: at the end, across the middle of a large file, the whole file.
+        std::string tail(1'000, 'x');
+        tail.append(70'000, '\0');
+        files.push_back(src.write("tree/zeros/tail.bin", tail));
+        std::string middle(1'500'000, '\0');
+        for (size_t i = 0; i < middle.size(); ++i) {
+            if (i < 600'000 || i >= 900'000) {
+                middle[i] = static_cast<char>(gen());
+            }
+        }
+        files.push_back(src.write("tree/zeros/middle.bin", middle));
+        files.push_back(src.write("tree/zeros/all.bin", std::string(5'000, '\0')));
         std::filesystem::permissions(files[2], std::filesystem::perms::owner_read |
                                                    std::filesystem::perms::group_read |
                                                    std::filesystem::perms::others_read);
@@ -238,6 +250,14 @@ TEST_F(RestoreTest, ExistingTargetsAreAskedForAndReplacedWhole) {
     EXPECT_EQ(r.restored, 1);
     EXPECT_EQ(test::readAll(file), "short");
     EXPECT_EQ(fs::listDir(src.file("tree"))->size(), 1u);  // no temporary file left
+
+    // A link in its place, even one that leads nowhere, is asked for too.
+    std::filesystem::remove(file);
+    std::filesystem::create_symlink(src.file("nowhere"), file);
+    t.host.answers.push_back(MsgAnswer::No);
+    r = restore(state, RestoreOptions{});
+    EXPECT_EQ(r.skipped, 1);
+    EXPECT_TRUE(std::filesystem::is_symlink(file));
 }
 
 TEST_F(RestoreTest, DamagedVolumesRestoreNothingAndKeepTheExistingFile) {
