@@ -53,6 +53,7 @@ int clsFile::fOpen(const std::string& path, int mode) {
             return kOpenFailed;
         }
         gzbuffer(m_gz, kGzBuffer);
+        m_gzRead = std::make_unique<GzipReadAhead>(m_gz);
         return kOpenOk;
     }
     const auto fileMode = mode == kModeRead    ? FileHandle::Mode::Read
@@ -75,14 +76,8 @@ std::int64_t clsFile::fRead(std::string& data, std::int64_t count, std::int64_t 
     if (count <= 0 || position < 0) {
         return 0;
     }
-    if (m_gz != nullptr) {
-        if (gzseek(m_gz, static_cast<z_off_t>(position), SEEK_SET) < 0) {
-            return 0;
-        }
-        data.resize(static_cast<size_t>(count));
-        const int n = gzread(m_gz, data.data(), static_cast<unsigned>(count));
-        data.resize(n > 0 ? static_cast<size_t>(n) : 0);
-        return static_cast<std::int64_t>(data.size());
+    if (m_gzRead != nullptr) {
+        return m_gzRead->read(data, count, position);
     }
     if (!m_plain.isOpen()) {
         return 0;
@@ -192,6 +187,7 @@ bool clsFile::fClose() {
         m_gzOut.reset();
     }
     if (m_gz != nullptr) {
+        m_gzRead.reset();
         if (gzclose(m_gz) != Z_OK) {
             noteFailure("cannot close " + m_path, errno == ENOSPC || errno == EDQUOT);
             m_writeFailed = true;
@@ -227,8 +223,8 @@ std::int64_t clsFile::sizeOnDisk(bool exact) {
         }
         return m_gzOut->size();
     }
-    if (m_gz != nullptr) {
-        return static_cast<std::int64_t>(gzoffset(m_gz));
+    if (m_gzRead != nullptr) {
+        return m_gzRead->compressedOffset();
     }
     const std::int64_t onDisk = m_plain.size().value_or(0);
     return std::max(onDisk, m_writePos + static_cast<std::int64_t>(m_writeBuf.size()));

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "archive/gzip_read_ahead.h"
 #include "archive/parallel_gzip.h"
 #include "platform/file_handle.h"
 
@@ -76,8 +77,9 @@ private:
 
     RunControl* m_ctx;
     FileHandle m_plain;
-    gzFile_s* m_gz = nullptr;               // a compressed stream being read
-    std::unique_ptr<ParallelGzip> m_gzOut;  // ... being written
+    gzFile_s* m_gz = nullptr;                 // a compressed stream being read
+    std::unique_ptr<GzipReadAhead> m_gzRead;  // ... inflated ahead of the reads
+    std::unique_ptr<ParallelGzip> m_gzOut;    // ... being written
     std::string m_path;
 
     std::string m_readBuf;
