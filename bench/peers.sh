@@ -52,6 +52,15 @@
 # exited non-zero), DIFF (names or contents differ) or META (contents equal, modes or times
 # differ), with how many repetitions were affected.
 #
+# The scratch folder's file system matters. ext4 without a journal (some VM images) skips, when
+# it allocates an inode, every inode of the group freed in the last minutes, reading the
+# inode table for each: creating many files right after others were removed (the previous
+# step's, the previous repetition's) then costs several times more system time, for every tool,
+# by amounts that depend on what was removed when. Use a journaled file system for figures to
+# compare, for example a loop file (as root):
+#   truncate -s 4G /tmp/j.img && mkfs.ext4 -q /tmp/j.img && mount -o loop /tmp/j.img /mnt/j
+#   bench/peers.sh --work /mnt/j
+#
 # Needs bash, coreutils, awk, tar, gzip and /usr/bin/time (Debian package time); pigz, rsync,
 # restic, borg and kestrel-cli are skipped with a notice when missing. --install runs
 # apt-get install -y for the missing Debian packages (time, pigz, rsync, restic, borgbackup)
