@@ -13,6 +13,8 @@ namespace {
 constexpr int kDataInactivityMs = 60'000;  // a data connection silent this long has failed
 constexpr int kTransferEndMs = 60'000;     // the 226 after a transfer may take a while
 constexpr const char* kAnonymousPassword = "kestrel@localhost";
+// No server's reply comes near this; one that grows past it without ending is not a reply.
+constexpr size_t kMaxReplyBytes = 1 << 20;
 
 }  // namespace
 
@@ -57,6 +59,15 @@ std::optional<clsFTPConnection::Reply> clsFTPConnection::readReply(int timeoutMs
             ctrlSocket.receive(m_framer.pending(), std::min(timeoutMs - elapsed, 100));
         if (r == TcpSocket::Read::Closed || r == TcpSocket::Read::Failed) {
             return takeReply();
+        }
+        if (m_framer.pending().size() > kMaxReplyBytes) {
+            if (auto reply = takeReply()) {
+                return reply;
+            }
+            // Not an FTP server, or a broken one: nothing more it says can be trusted.
+            m_framer.clear();
+            ctrlSocket.FTPDisconnect();
+            return std::nullopt;
         }
         m_rc.host.yield();
     }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "ftp/ftp_connection.h"
 #include "platform/fs.h"
 #include "support/fake_ftp_server.h"
@@ -62,6 +64,23 @@ TEST_F(FakeServerTest, RepliesInPiecesAndMultiLineBannersAreFramedByLines) {
     EXPECT_TRUE(t.logged("CMD: PASS ******"));
     EXPECT_FALSE(t.loggedContaining("secret"));
     EXPECT_FALSE(t.loggedContaining("Couldn't read servers welcome message!"));
+}
+
+TEST_F(FakeServerTest, AReplyThatNeverEndsIsGivenUpAtItsSizeNotAtTheTimeOut) {
+    test::FakeFtpServer server([](Conversation& c) {
+        c.send("220-");
+        for (int i = 0; i < 40; ++i) {
+            c.send(std::string(64 * 1024, 'x'));
+        }
+        c.expect("QUIT");  // until the client hangs up
+    });
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(connect(server.port()));
+    // The welcome's time-out is five seconds.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
+    EXPECT_TRUE(t.loggedContaining("Couldn't read servers welcome message!"));
+    // Whether the client said QUIT before it hung up does not matter here.
+    static_cast<void>(server.finish());
 }
 
 TEST_F(FakeServerTest, A230AnswerToUserLogsIn) {
