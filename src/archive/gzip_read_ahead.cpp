@@ -37,14 +37,24 @@ void GzipReadAhead::stop() {
 void GzipReadAhead::work(std::int64_t position) {
     bool ok = gzseek(m_stream, static_cast<z_off_t>(position), SEEK_SET) >= 0;
     while (ok) {
+        // Read in steps: where the stream is damaged, zlib drops what the failing call decoded,
+        // and the files just before the damage should still come back.
         std::string piece(kPiece, '\0');
-        const int n = gzread(m_stream, piece.data(), static_cast<unsigned>(piece.size()));
+        size_t filled = 0;
+        while (filled < piece.size()) {
+            const size_t step = std::min(kStep, piece.size() - filled);
+            const int n = gzread(m_stream, piece.data() + filled, static_cast<unsigned>(step));
+            if (n <= 0) {
+                ok = false;
+                break;
+            }
+            filled += static_cast<size_t>(n);
+        }
         m_compressedOffset = static_cast<std::int64_t>(gzoffset(m_stream));
-        ok = n > 0;
-        if (!ok) {
+        if (filled == 0) {
             break;
         }
-        piece.resize(static_cast<size_t>(n));
+        piece.resize(filled);
         std::unique_lock<std::mutex> lock(m_mutex);
         m_changed.wait(lock, [&] { return m_stopping || m_ready.size() < kPiecesAhead; });
         if (m_stopping) {

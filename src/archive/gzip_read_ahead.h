@@ -23,6 +23,7 @@ class GzipReadAhead {
 public:
     static constexpr size_t kPiece = 1 << 20;
     static constexpr size_t kPiecesAhead = 4;
+    static constexpr size_t kStep = 16 * 1024;  // bytes asked of zlib at a time
 
     explicit GzipReadAhead(gzFile_s* stream);
     ~GzipReadAhead();
