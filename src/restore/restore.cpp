@@ -30,13 +30,12 @@ public:
         if (!m_job.destFTP && !m_job.Protected) {
             // Looked at once: thousands of small files come from one volume.
             std::string path = fs::join(m_job.sDestinationDir, file);
-            if (m_fetched.count(path) != 0) {
-                return path;
+            if (m_fetched.count(path) == 0) {
+                if (!fs::isRegularFile(path)) {
+                    return std::nullopt;
+                }
+                m_fetched.insert(path);
             }
-            if (!fs::isRegularFile(path)) {
-                return std::nullopt;
-            }
-            m_fetched.insert(path);
             return path;
         }
         const std::string temp = fs::join(m_folder, file);
@@ -272,7 +271,7 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         pendingFiles = 0;
     };
 
-    std::optional<SafeDir> openFolder;
+    std::optional<SafeDir> dir;
     std::string openFolderName;
     bool folderRemembered = false;
     for (int node : files) {
@@ -317,7 +316,6 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         // Files of one folder follow each other: its descriptor is kept for the next, which
         // also keeps the folder checked once from being swapped for a link meanwhile.
         const std::string parent = fs::parentOf(relative);
-        std::optional<SafeDir>& dir = openFolder;
         if (!dir || openFolderName != parent) {
             dir.reset();
             openFolderName = parent;
