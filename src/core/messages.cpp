@@ -115,6 +115,9 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgStoreCopyKept", "The job store was damaged; its original content is kept as %d"},
         {"strMsgStoreReadFailed", "Cannot read the job store: %s"},
         {"strMsgStoreWriteFailed", "Cannot write the job store: %s"},
+        {"strMsgStoreJobsUnreadable",
+         "Not one job of the job store %d can be read; it is left as it is until it is mended or "
+         "moved aside"},
         // Conditions of a run the table above has no text for.
         {"strMsgJobNotFound", "No backup named %d!"},
         {"strMsgSkippedNotRegular", "Skipped %d: not a regular file"},
@@ -178,13 +181,6 @@ const std::vector<MessageDefault>& defaultMessages() {
          "could not be kept."},
         {"strMsgStoreEndFailed",
          "FAIL: Can't write the outcome of the backup %d to the backup list!"},
-        {"strMsgDestNotAvailable",
-         "FAIL: The destination %d is not available: the disk it lies on is not mounted!"},
-        {"strMsgLeftOutDestination", "Left out %d: it is this backup's destination"},
-        {"strMsgLeftOutProgramFolder", "Left out %d: it is the program folder"},
-        {"strMsgNrRestoredFilesOriginal", "%1/%2 files restored to their original folders!"},
-        {"strMsgNoneRestored",
-         "None of the %1 chosen files could be restored (%2 failed, %3 kept): see the log."},
         // Day and month names of the next-run texts.
         {"strMsgMonday", "Monday"},
         {"strMsgTuesday", "Tuesday"},
