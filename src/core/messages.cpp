@@ -181,6 +181,13 @@ const std::vector<MessageDefault>& defaultMessages() {
          "could not be kept."},
         {"strMsgStoreEndFailed",
          "FAIL: Can't write the outcome of the backup %d to the backup list!"},
+        {"strMsgDestNotAvailable",
+         "FAIL: The destination %d is not available: the disk it lies on is not mounted!"},
+        {"strMsgLeftOutDestination", "Left out %d: it is this backup's destination"},
+        {"strMsgLeftOutProgramFolder", "Left out %d: it is the program folder"},
+        {"strMsgNrRestoredFilesOriginal", "%1/%2 files restored to their original folders!"},
+        {"strMsgNoneRestored",
+         "None of the %1 chosen files could be restored (%2 failed, %3 kept): see the log."},
         // Day and month names of the next-run texts.
         {"strMsgMonday", "Monday"},
         {"strMsgTuesday", "Tuesday"},
