@@ -139,6 +139,7 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgNoWelcome", "Couldn't read servers welcome message!"},
         {"strMsgPortCommandFailed", "Port command failed!"},
         {"strMsgUploadSizeMismatch", "FAIL: %d has %s bytes on the server instead of %i!"},
+        {"strMsgDownloadSizeMismatch", "FAIL: Download of %d ended after %s of %i bytes!"},
         {"strMsgEncrypting", "Encrypting ..."},
         {"strMsgDecrypting", "Decrypt ..."},
         {"strMsgBackupOf", "Backup %d..."},
@@ -242,6 +243,11 @@ const std::vector<MessageDefault>& defaultMessages() {
          "To keep it running while you are not logged in: loginctl enable-linger %s"},
         // The restore browser's status bar: checked files and their size.
         {"strMsgCheckedFiles", "%1 file(s) checked, %2"},
+        {"strMsgCantListRemoteFolder", "FAIL: Can't list the remote folder %d!"},
+        {"strMsgCatalogueUnusable", "FAIL: The catalogue %d cannot be used (%s). It is kept as %k, and this run begins a new catalogue with a full backup."},
+        {"strMsgCatalogueCut", "FAIL: The catalogue %d does not end in a complete line: nothing is added to it, and it is left as it is."},
+        {"strMsgCatalogueKept", "FAIL: The earlier sessions of %d are kept in %k, where the restore finds them; the new full backup begins a new catalogue."},
+        {"strMsgFileSkipped", "%d skipped (cancelled by the user)"},
     };
     return kTable;
 }
