@@ -1,8 +1,10 @@
 #include "platform/safe_dir.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,6 +60,32 @@ bool checkName(const std::string& dir, const std::string& name, std::string* err
     }
     fail(error, "cannot use \"" + name + "\" in " + dir, "not a plain file name");
     return false;
+}
+
+bool isTempChar(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+// The part of a final name that its temporary name keeps: a long name is cut so that the
+// suffix still fits.
+std::string_view tempStem(std::string_view finalName) {
+    const size_t suffix = std::char_traits<char>::length(kTempInfix) + kTempRandomChars;
+    return finalName.substr(0, kNameMax - suffix);
+}
+
+// The final name's stem of a temporary name; nothing when name is not one.
+std::optional<std::string_view> stemOfTemp(std::string_view name) {
+    const std::string_view infix = kTempInfix;
+    const size_t suffix = infix.size() + kTempRandomChars;
+    if (name.size() <= suffix || name.substr(name.size() - suffix, infix.size()) != infix) {
+        return std::nullopt;
+    }
+    for (char c : name.substr(name.size() - kTempRandomChars)) {
+        if (!isTempChar(c)) {
+            return std::nullopt;
+        }
+    }
+    return name.substr(0, name.size() - suffix);
 }
 
 std::string randomChars(int count) {
@@ -226,15 +254,15 @@ bool SafeDir::createTemp(const std::string& finalName, FileHandle& out, std::str
     if (!checkName(m_path, finalName, error)) {
         return false;
     }
-    // A long name is cut so that the suffix still fits; the temporary name only has to be
-    // unique.
-    const size_t suffix = std::char_traits<char>::length(kTempInfix) + kTempRandomChars;
-    const std::string stem = finalName.substr(0, kNameMax - suffix);
+    const std::string stem(tempStem(finalName));
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = stem + kTempInfix + randomChars(kTempRandomChars);
         const int fd = ::openat(m_fd, name.c_str(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
+            // A file system without locks still gets the file; only its being told from a
+            // leftover is lost there.
+            (void)::flock(fd, LOCK_EX | LOCK_NB);
             *tempName = name;
             return out.adopt(fd, fs::join(m_path, name));
         }
@@ -245,6 +273,55 @@ bool SafeDir::createTemp(const std::string& finalName, FileHandle& out, std::str
     const int err = errno;
     setError(error, "cannot create a temporary file beside " + fs::join(m_path, finalName), err);
     return false;
+}
+
+bool SafeDir::isTempNameFor(std::string_view name, std::string_view finalName) {
+    const auto stem = stemOfTemp(name);
+    return stem && *stem == tempStem(finalName);
+}
+
+std::vector<std::string> SafeDir::tempNames() const {
+    std::vector<std::string> names;
+    // A descriptor of its own: the folder's is not moved through its entries.
+    const int fd = ::openat(m_fd, ".", kDirFlags);
+    if (fd < 0) {
+        return names;
+    }
+    DIR* d = ::fdopendir(fd);
+    if (d == nullptr) {
+        ::close(fd);
+        return names;
+    }
+    while (const dirent* e = ::readdir(d)) {
+        if (stemOfTemp(e->d_name)) {
+            names.emplace_back(e->d_name);
+        }
+    }
+    ::closedir(d);
+    return names;
+}
+
+bool SafeDir::removeTempLeftover(const std::string& name, std::string* error) {
+    if (!checkName(m_path, name, error) || !stemOfTemp(name)) {
+        return false;
+    }
+    const Fd file(::openat(m_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid()) {
+        return false;
+    }
+    // A writer holds its file locked from its creation until it is renamed or removed: a lock
+    // had here means the writer is gone.
+    if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+        return false;
+    }
+    if (::unlinkat(m_fd, name.c_str(), 0) != 0) {
+        const int err = errno;
+        setError(error, "cannot delete " + fs::join(m_path, name), err);
+        return false;
+    }
+    return true;
 }
 
 bool SafeDir::renameInto(const std::string& tempName, const std::string& finalName,

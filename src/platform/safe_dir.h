@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -36,9 +37,20 @@ public:
     ~SafeDir();
 
     // Creates a new file (mode 0600) in the folder under a unique name derived from finalName
-    // and opens it for writing into out; *tempName receives the name.
+    // (FINAL.kestrel-XXXXXX) and opens it for writing into out; *tempName receives the name.
+    // The file is locked (flock) for as long as out holds it open, so that another process
+    // that clears leftovers can tell it from one a killed process left.
     [[nodiscard]] bool createTemp(const std::string& finalName, FileHandle& out,
                                   std::string* tempName, std::string* error = nullptr);
+    // Whether name is exactly what createTemp makes for finalName: its (cut) stem, ".kestrel-"
+    // and six letters or digits.
+    static bool isTempNameFor(std::string_view name, std::string_view finalName);
+    // The entries of the folder named as createTemp names its files, whatever their final name.
+    std::vector<std::string> tempNames() const;
+    // Deletes a temporary file that a killed process left: only a regular file of this user
+    // that no process holds locked (one being written is kept). False (with *error when
+    // something failed) when it was not deleted.
+    bool removeTempLeftover(const std::string& name, std::string* error = nullptr);
     // Renames tempName to finalName, replacing what is there (a link is replaced, its target
     // left alone), and flushes the folder so that the new name survives a crash; with
     // flushFolder false the caller flushes the whole file system later (DeferredSync).
