@@ -35,6 +35,10 @@ std::string_view valueOf(std::string_view line) {
 
 IniFile IniFile::parse(std::string_view content) {
     IniFile ini;
+    // Editors that save UTF-8 with a byte-order mark put it before the first header.
+    if (content.starts_with("\xEF\xBB\xBF")) {
+        content.remove_prefix(3);
+    }
     size_t start = 0;
     while (start < content.size()) {
         size_t end = content.find('\n', start);

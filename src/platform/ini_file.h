@@ -11,7 +11,8 @@ namespace kestrel {
 // An initialization file: "[section]" headers followed by "key=value" lines. Section names and
 // keys match without regard to ASCII letter case; values are bytes, kept as written apart from
 // the blanks between "=" and the value. Lines end in CR LF when written; CR LF and LF are read.
-// There is no size limit on sections or values. Comment lines start with ";".
+// A leading UTF-8 byte-order mark is skipped, and never written. There is no size limit on
+// sections or values. Comment lines start with ";".
 //
 // The whole file is held in memory and written back as one atomic replacement (save).
 class IniFile {
@@ -24,7 +25,8 @@ public:
     LoadResult load(const std::string& path, std::string* error = nullptr);
     std::string serialize() const;
     // Writes the file atomically with the given permission bits.
-    [[nodiscard]] bool save(const std::string& path, unsigned mode, std::string* error = nullptr) const;
+    [[nodiscard]] bool save(const std::string& path, unsigned mode,
+                            std::string* error = nullptr) const;
 
     bool hasSection(std::string_view section) const;
     // Whether the file has lines other than comments before its first section header.
