@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_set>
 
 #include "core/run_control.h"
 #include "core/settings.h"
@@ -210,6 +211,76 @@ void readJobSection(const std::vector<std::string>& lines, clsBackup& job,
     }
 }
 
+StoreState stateOf(const IniFile& ini, bool noJobRead, const std::vector<StoreProblem>& problems) {
+    if (problems.empty()) {
+        return StoreState::Sound;
+    }
+    if (noJobRead) {
+        for (const std::string& section : ini.sectionNames()) {
+            if (!text::iequals(section, kJobListSection)) {
+                return StoreState::JobsUnreadable;
+            }
+        }
+    }
+    return StoreState::Damaged;
+}
+
+// The copy of a damaged store with exactly this content, if one was kept.
+std::optional<std::string> keptCopyOf(const std::string& path, const std::string& content) {
+    const std::string folder = fs::parentOf(path);
+    const std::string prefix = fs::fileNameOf(path) + ".damaged-";
+    auto entries = fs::listDir(folder);
+    if (!entries) {
+        return std::nullopt;
+    }
+    for (const std::string& entry : *entries) {
+        if (!text::startsWith(entry, prefix) || fs::isAtomicWriteLeftover(entry)) {
+            continue;
+        }
+        const std::string copy = fs::join(folder, entry);
+        const auto size = fs::fileSize(copy);
+        if (size && *size == static_cast<std::int64_t>(content.size()) &&
+            fs::readFile(copy) == content) {
+            return copy;
+        }
+    }
+    return std::nullopt;
+}
+
+// Before a damaged store is rewritten from what could be read of it, its content is kept beside
+// it, once however often it is written. False when it must stay as it is: no job of it can be
+// read (a rewrite would drop them all), or the copy cannot be made.
+bool keepDamagedStore(const std::string& path, const std::string& content, RunControl& rc) {
+    const IniFile ini = IniFile::parse(content);
+    Jobs read;
+    std::vector<StoreProblem> problems;
+    readJobStore(ini, read, problems);
+    switch (stateOf(ini, read.empty(), problems)) {
+        case StoreState::Sound:
+            return true;
+        case StoreState::JobsUnreadable:
+            rc.WriteLog(rc.format("strMsgStoreJobsUnreadable", {{"%d", path}}));
+            return false;
+        case StoreState::Damaged:
+            break;
+    }
+    if (keptCopyOf(path, content)) {
+        return true;
+    }
+    const std::string stamp = rc.clock.now().format("yyyyMMddHHmmss");
+    std::string copy = path + ".damaged-" + stamp;
+    for (int n = 1; fs::exists(copy); ++n) {
+        copy = path + ".damaged-" + stamp + "-" + std::to_string(n);
+    }
+    std::string error;
+    if (!fs::writeFileAtomic(copy, content, kPrivateMode, &error)) {
+        rc.WriteLog(rc.format("strMsgStoreWriteFailed", {{"%s", error}}));
+        return false;
+    }
+    rc.WriteLog(rc.format("strMsgStoreCopyKept", {{"%d", copy}}));
+    return true;
+}
+
 }  // namespace
 
 std::string scheduleText(const clsSchedule* schedule) {
@@ -305,6 +376,7 @@ void readJobStore(const IniFile& ini, Jobs& jobs, std::vector<StoreProblem>& pro
     if (ini.hasLinesOutsideSections()) {
         problems.push_back({"", "lines before the first section"});
     }
+    std::unordered_set<std::string> listed;  // lower case: sections match without case
     for (const std::string& line : *list) {
         std::string_view name = line;
         if (const size_t cut = name.find('\xff'); cut != std::string_view::npos) {
@@ -328,7 +400,18 @@ void readJobStore(const IniFile& ini, Jobs& jobs, std::vector<StoreProblem>& pro
         if (auto section = ini.sectionLines(job->sName)) {
             readJobSection(*section, *job, problems);
         }
+        listed.insert(text::lower(name));
         jobs.append(std::move(job));
+    }
+    // The next save would drop these without a word: they make the store damaged.
+    std::unordered_set<std::string> seen;
+    for (const std::string& section : ini.sectionNames()) {
+        const std::string key = text::lower(section);
+        if (!seen.insert(key).second) {
+            problems.push_back({section, "a second section of this name"});
+        } else if (!text::iequals(section, kJobListSection) && !listed.contains(key)) {
+            problems.push_back({section, "a section the job list does not name"});
+        }
     }
 }
 
@@ -390,7 +473,7 @@ IniFile writeJobStore(const Jobs& jobs) {
     return ini;
 }
 
-bool LoadJobs(const std::string& path, Jobs& jobs, RunControl& rc) {
+bool LoadJobs(const std::string& path, Jobs& jobs, RunControl& rc, StoreState* state) {
     std::string error;
     IniFile ini;
     if (ini.load(path, &error) == IniFile::LoadResult::Failed) {
@@ -398,24 +481,13 @@ bool LoadJobs(const std::string& path, Jobs& jobs, RunControl& rc) {
         return false;
     }
     std::vector<StoreProblem> problems;
+    const size_t before = jobs.count();
     readJobStore(ini, jobs, problems);
-    if (problems.empty()) {
-        return true;
-    }
     for (const StoreProblem& p : problems) {
         rc.WriteLog(rc.format("strMsgStoreLineSkipped", {{"%d", p.section}, {"%s", p.what}}));
     }
-    // The next save rewrites the store from what could be read: keep the original first.
-    const std::string stamp = rc.clock.now().format("yyyyMMddHHmmss");
-    std::string copy = path + ".damaged-" + stamp;
-    for (int n = 1; fs::exists(copy); ++n) {
-        copy = path + ".damaged-" + stamp + "-" + std::to_string(n);
-    }
-    auto original = fs::readFile(path, &error);
-    if (original && fs::writeFileAtomic(copy, *original, kPrivateMode, &error)) {
-        rc.WriteLog(rc.format("strMsgStoreCopyKept", {{"%d", copy}}));
-    } else {
-        rc.WriteLog(rc.format("strMsgStoreWriteFailed", {{"%s", error}}));
+    if (state != nullptr) {
+        *state = stateOf(ini, jobs.count() == before, problems);
     }
     return true;
 }
@@ -424,8 +496,16 @@ bool SaveJobs(const std::string& path, const Jobs& jobs, RunControl& rc) {
     const std::string backup = path + ".bak";
     std::string error;
     if (fs::exists(path)) {
+        // What cannot be read cannot be checked for jobs the new version would drop.
         auto previous = fs::readFile(path, &error);
-        if (!previous || !fs::writeFileAtomic(backup, *previous, kPrivateMode, &error)) {
+        if (!previous) {
+            rc.WriteLog(rc.format("strMsgStoreWriteFailed", {{"%s", error}}));
+            return false;
+        }
+        if (!keepDamagedStore(path, *previous, rc)) {
+            return false;
+        }
+        if (!fs::writeFileAtomic(backup, *previous, kPrivateMode, &error)) {
             rc.WriteLog(rc.format("strMsgStoreWriteFailed", {{"%s", error}}));
         }
     } else if (fs::exists(backup) && !fs::removeFile(backup, &error)) {
@@ -477,7 +557,7 @@ bool JobStore::read(Jobs& jobs) {
     }
     m_seen = fs::stampOf(m_path);
     Jobs fresh;
-    if (!LoadJobs(m_path, fresh, m_rc)) {
+    if (!LoadJobs(m_path, fresh, m_rc, &m_state)) {
         return false;
     }
     jobs = std::move(fresh);
@@ -497,7 +577,7 @@ JobStore::Result JobStore::update(const std::function<Change(Jobs&)>& change, Jo
     removeWriteLeftovers();
     const fs::FileStamp before = fs::stampOf(m_path);
     Jobs fresh;
-    if (!LoadJobs(m_path, fresh, m_rc)) {
+    if (!LoadJobs(m_path, fresh, m_rc, &m_state)) {
         return Result::Failed;
     }
     const Change done = change(fresh);
@@ -508,6 +588,7 @@ JobStore::Result JobStore::update(const std::function<Change(Jobs&)>& change, Jo
                 return Result::Failed;
             }
             m_seen = fs::stampOf(m_path);
+            m_state = StoreState::Sound;
             break;
         case Change::Unchanged:
             result = Result::Unchanged;

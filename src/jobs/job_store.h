@@ -22,14 +22,22 @@ class Settings;
 // The job store: every job in backups.ini in the program folder, with the previous version kept
 // as backups.ini.bak.
 
-// Reads the store at path into jobs (appending). A damaged store loads what can be read, logs
-// each line it skipped and keeps a copy of the original beside it. A missing store is an empty
-// one. False (and a log line) when the store exists but cannot be read.
-[[nodiscard]] bool LoadJobs(const std::string& path, Jobs& jobs, RunControl& rc);
+// What reading a store found. Damaged: lines were skipped (each is logged). JobsUnreadable: the
+// store holds job sections but not one job could be read from it.
+enum class StoreState { Sound, Damaged, JobsUnreadable };
+
+// Reads the store at path into jobs (appending). A damaged store loads what can be read and logs
+// each line it skipped; reading writes nothing. A missing store is an empty one. False (and a
+// log line) when the store exists but cannot be read. *state (when given) receives what the
+// read found.
+[[nodiscard]] bool LoadJobs(const std::string& path, Jobs& jobs, RunControl& rc,
+                            StoreState* state = nullptr);
 
 // Rewrites the store at path from jobs, as one atomic replacement readable only by its owner,
-// after copying the previous version to path + ".bak". False (and a log line) when the new store
-// could not be written; the old one is then still in place.
+// after copying the previous version to path + ".bak". A damaged previous version is first kept
+// as path + ".damaged-" + a time stamp, once per distinct content. False (and a log line) when
+// the new store could not be written, or was refused: the previous version cannot be read or
+// copied, or none of its jobs can be read. The old store is then still in place.
 [[nodiscard]] bool SaveJobs(const std::string& path, const Jobs& jobs, RunControl& rc);
 
 // The new-job command's naming: advances the setting "bkpIndex" and returns the proposed name
@@ -73,6 +81,8 @@ public:
 
     // Whether the file changed since this object last read or wrote it.
     bool changedOnDisk() const;
+    // What the last read or change found in the store.
+    StoreState state() const { return m_state; }
 
     // How long a change waits for another holder of the lock (10 s unless set).
     void setLockWait(int ms) { m_lockWaitMs = ms; }
@@ -82,6 +92,7 @@ private:
     std::string m_path;
     RunControl& m_rc;
     fs::FileStamp m_seen;
+    StoreState m_state = StoreState::Sound;
     int m_lockWaitMs = 10'000;
 };
 
@@ -92,7 +103,8 @@ struct StoreProblem {
 };
 
 // Reads jobs from a parsed store into the collection (appending), noting every line it had to
-// skip. Never fails: what cannot be read is left at the job defaults.
+// skip, and sections the job list does not lead to. Never fails: what cannot be read is left at
+// the job defaults.
 void readJobStore(const IniFile& ini, Jobs& jobs, std::vector<StoreProblem>& problems);
 // The store file for a jobs collection.
 IniFile writeJobStore(const Jobs& jobs);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -310,16 +311,108 @@ TEST_F(JobStoreTest, AJobNamedLikeTheJobListIsSkipped) {
     EXPECT_EQ(jobs.at(0).sDestinationDir, "/d");
 }
 
-TEST_F(JobStoreTest, BinaryJunkLoadsNothingAndIsKept) {
-    std::string junk;
-    for (int i = 0; i < 4096; ++i) {
-        junk += static_cast<char>((i * 7919) % 256);
+// Copies of damaged stores beside the store, by name.
+std::vector<std::string> damagedCopies(const std::string& home) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(home)) {
+        const std::string name = e.path().filename().string();
+        if (name.find(".damaged-") != std::string::npos) {
+            names.push_back(name);
+        }
     }
-    t.dir.write("backups.ini", junk);
-    ASSERT_TRUE(load());
-    EXPECT_TRUE(t.loggedContaining("original content is kept"));
-    ASSERT_TRUE(save());
-    EXPECT_EQ(test::readAll(store() + ".damaged-20060115193005"), junk);
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> contents;
+    for (const std::string& name : names) {
+        contents.push_back(test::readAll(home + "/" + name));
+    }
+    return contents;
+}
+
+// Stores as editors, crashes and hand edits leave them: what a read finds, and what a save that
+// adds a job does to them. Reads never write.
+TEST_F(JobStoreTest, DamagedStoresAreKeptOnceBeforeARewriteOrNotRewrittenAtAll) {
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string list = "[Backups]\r\nDocs\r\nPics\r\n";
+    const std::string sections = "[Docs]\r\nDestination=/d\r\n[Pics]\r\nDestination=/p\r\n";
+    std::string junk;  // no line starts a section
+    for (int i = 0; i < 4096; ++i) {
+        const char c = static_cast<char>((i * 7919) % 256);
+        junk += c == '[' ? 'x' : c;
+    }
+    struct Case {
+        const char* what;
+        std::string content;
+        std::vector<std::string> names;
+        StoreState state;
+    };
+    const std::vector<Case> cases = {
+        {"BOM, CR LF", bom + list + sections, {"Docs", "Pics"}, StoreState::Sound},
+        {"BOM, LF", bom + "[Backups]\nDocs\n[Docs]\nDestination=/d\n", {"Docs"}, StoreState::Sound},
+        {"BOM only", bom, {}, StoreState::Sound},
+        {"two BOMs", bom + bom + list + sections, {}, StoreState::JobsUnreadable},
+        {"NULs before the list",
+         std::string(3, '\0') + list + sections,
+         {},
+         StoreState::JobsUnreadable},
+        {"empty job list", "[Backups]\r\n" + sections, {}, StoreState::JobsUnreadable},
+        {"a damaged list line",
+         "[Backups]\r\nDocs\r\nPi\x01"
+         "cs\r\n" +
+             sections,
+         {"Docs"},
+         StoreState::Damaged},
+        {"a section the list lacks",
+         "[Backups]\r\nDocs\r\n" + sections,
+         {"Docs"},
+         StoreState::Damaged},
+        {"twice the same section",
+         list + sections + "[docs]\r\nDestination=/e\r\n",
+         {"Docs", "Pics"},
+         StoreState::Damaged},
+        {"binary junk", junk, {}, StoreState::Damaged},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& e : std::filesystem::directory_iterator(t.home())) {
+            if (e.path().filename().string().starts_with("backups.ini")) {
+                std::filesystem::remove(e.path());
+            }
+        }
+        t.dir.write("backups.ini", c.content);
+        StoreState state = StoreState::Sound;
+        for (int i = 0; i < 3; ++i) {
+            jobs.clear();
+            ASSERT_TRUE(LoadJobs(store(), jobs, ctx().control, &state));
+        }
+        std::vector<std::string> names;
+        for (const auto& job : jobs) {
+            names.push_back(job->sName);
+        }
+        EXPECT_EQ(names, c.names);
+        EXPECT_EQ(state, c.state);
+        EXPECT_TRUE(damagedCopies(t.home()).empty());
+
+        addJob("New");
+        if (c.state == StoreState::JobsUnreadable) {
+            EXPECT_FALSE(save());
+            EXPECT_EQ(test::readAll(store()), c.content);
+            EXPECT_TRUE(t.loggedContaining("Not one job of the job store " + store()));
+            EXPECT_TRUE(damagedCopies(t.home()).empty());
+            continue;
+        }
+        ASSERT_TRUE(save());
+        ASSERT_TRUE(save());
+        const std::string written = test::readAll(store());
+        EXPECT_TRUE(written.starts_with("[Backups]\r\n")) << written;
+        EXPECT_EQ(damagedCopies(t.home()), c.state == StoreState::Damaged
+                                               ? std::vector<std::string>{c.content}
+                                               : std::vector<std::string>{});
+        names.push_back("New");
+        jobs.clear();
+        ASSERT_TRUE(LoadJobs(store(), jobs, ctx().control, &state));
+        EXPECT_EQ(state, StoreState::Sound);
+        EXPECT_EQ(jobs.count(), names.size());
+    }
 }
 
 TEST_F(JobStoreTest, ManySourcesSurviveARoundTrip) {
@@ -476,6 +569,44 @@ TEST_F(SharedStoreTest, ALockHeldElsewhereOrAnUnreadableStoreWritesNothing) {
         path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     ASSERT_EQ(store.add(job("Later"), seen), JobStore::Result::Written);
     EXPECT_EQ(names(onDisk()), (std::vector<std::string>{"Keep", "Later"}));
+}
+
+TEST_F(SharedStoreTest, ADamagedStoreIsCopiedOncePerContentAndOnlyBeforeAWrite) {
+    const std::string first = "[Backups]\r\nDocs\r\n[Docs]\r\nDestination=/d\r\nStatus=x\r\n";
+    const std::string second = "[Backups]\r\nDocs\r\n[Docs]\r\nDestination=/d\r\nSplit=y\r\n";
+    JobStore program(path(), rc());
+    JobStore cli(path(), rc());
+    Jobs seen;
+    size_t kept = 0;
+    for (const std::string& damaged : {first, first, second}) {
+        t.dir.write("backups.ini", damaged);
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_TRUE(program.read(seen));
+            ASSERT_TRUE(cli.read(seen));
+        }
+        EXPECT_EQ(cli.state(), StoreState::Damaged);
+        EXPECT_EQ(damagedCopies(t.home()).size(), kept);
+        ASSERT_EQ(cli.add(job("New"), seen), JobStore::Result::Written);
+        EXPECT_EQ(cli.state(), StoreState::Sound);
+        EXPECT_EQ(names(onDisk()), (std::vector<std::string>{"Docs", "New"}));
+        kept = damagedCopies(t.home()).size();
+    }
+    EXPECT_EQ(damagedCopies(t.home()), (std::vector<std::string>{first, second}));
+}
+
+TEST_F(SharedStoreTest, AStoreWithNoReadableJobRefusesEveryWrite) {
+    const std::string damaged = "[Backupz]\r\nDocs\r\n[Docs]\r\nDestination=/d\r\n";
+    t.dir.write("backups.ini", damaged);
+    JobStore store(path(), rc());
+    Jobs seen;
+    ASSERT_TRUE(store.read(seen));
+    EXPECT_EQ(store.state(), StoreState::JobsUnreadable);
+    EXPECT_EQ(store.add(job("New"), seen), JobStore::Result::Failed);
+    EXPECT_EQ(store.recordOutcome("Docs", kStatusOk, DateTime(), seen), JobStore::Result::NotFound);
+    EXPECT_EQ(test::readAll(path()), damaged);
+    EXPECT_FALSE(fs::exists(path() + ".bak"));
+    EXPECT_TRUE(damagedCopies(t.home()).empty());
+    EXPECT_TRUE(t.loggedContaining("Not one job of the job store " + path() + " can be read"));
 }
 
 }  // namespace
