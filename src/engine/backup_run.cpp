@@ -379,6 +379,11 @@ RunSummary Run::errorEnd(RunError error) {
 }
 
 RunSummary Run::execute() {
+    // Before anything is written: a folder made on a disk that is not there would hold the
+    // backup on the system disk instead.
+    if (!localDestinationAvailable(m_ctx.control, m_job)) {
+        return errorEnd(RunError::Other);
+    }
     m_staging = m_job.archived && !m_job.destFTP;
     if (m_staging) {
         RecoverSet(m_ctx, m_job, true);
@@ -393,12 +398,13 @@ RunSummary Run::execute() {
     // File list (steps 11 to 14).
     SetStatusText(m_ctx, msg("strMsgCreateListFiles"));
     m_ctx.control.showProgress(msg("strMsgCreateListFiles"));
+    const std::vector<LeftOutFolder> leaveOut = ownFolders(m_ctx, m_job);
     for (const auto& entry : m_job.Files) {
         if (m_ctx.flags.stopping()) {
             return errorEnd(RunError::None);
         }
         if (entry->bForD == kSourceFolder) {
-            SearchFiles(m_ctx, entry->sPath, m_list, m_problems);
+            SearchFiles(m_ctx, entry->sPath, m_list, m_problems, leaveOut);
             if (m_ctx.flags.stopping()) {
                 return errorEnd(RunError::None);
             }

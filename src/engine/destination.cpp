@@ -1,6 +1,7 @@
 #include "engine/destination.h"
 
 #include "core/run_control.h"
+#include "platform/mounts.h"
 
 namespace kestrel {
 
@@ -18,6 +19,14 @@ std::unique_ptr<FtpClient> openDestinationSession(RunControl& rc, const FtpClien
         return nullptr;
     }
     return session;
+}
+
+bool localDestinationAvailable(RunControl& rc, const clsBackup& job) {
+    if (job.destFTP || !mounts::onUnmountedDisk(job.sDestinationDir)) {
+        return true;
+    }
+    rc.WriteLog(rc.format("strMsgDestNotAvailable", {{"%d", job.sDestinationDir}}));
+    return false;
 }
 
 }  // namespace kestrel

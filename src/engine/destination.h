@@ -18,4 +18,10 @@ bool connectSession(FtpClient& session, const clsKestrel& destination);
 std::unique_ptr<FtpClient> openDestinationSession(RunControl& rc, const FtpClientFactory& factory,
                                                   const clsBackup& job);
 
+// Whether the job's local destination folder can be used. False (logged, naming the folder)
+// when it is missing and lies on a removable disk that is not mounted: making it would put the
+// backup on the system disk, where it would be lost with the disk it was meant to spare. True
+// for FTP destinations.
+[[nodiscard]] bool localDestinationAvailable(RunControl& rc, const clsBackup& job);
+
 }  // namespace kestrel

@@ -26,10 +26,33 @@ clsDskFile recordFor(const std::string& folderWithSeparator, const std::string& 
 }
 
 struct Search {
+    // A folder to leave out, known by its device and inode.
+    struct Identity {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        const std::string* messageKey = nullptr;
+    };
+
     AppContext& ctx;
     WorkingList& list;
     ListingProblems& problems;
+    std::vector<Identity> leaveOut;
     std::uint64_t lastProgress = 0;
+
+    // Whether dir is a folder to leave out (logged when it is): one stat per folder.
+    bool leftOut(const std::string& dir) {
+        if (leaveOut.empty()) {
+            return false;
+        }
+        const fs::FileStamp stamp = fs::stampOf(dir);
+        for (const Identity& id : leaveOut) {
+            if (stamp.exists && stamp.device == id.device && stamp.inode == id.inode) {
+                ctx.WriteLog(ctx.messages.format(*id.messageKey, {{"%d", dir}}));
+                return true;
+            }
+        }
+        return false;
+    }
 
     void folder(const std::string& dir) {
         std::string error;
@@ -65,7 +88,9 @@ struct Search {
                     ctx.messages.format("strMsgCantReadFolder", {{"%d", full}, {"%s", error}}));
                 ++problems.unreadable;
             } else if (facts->kind == FileKind::Directory) {
-                folder(full);
+                if (!leftOut(full)) {
+                    folder(full);
+                }
             } else if (facts->kind == FileKind::Regular) {
                 list.push_back(recordFor(prefix, name, *facts));
                 const std::uint64_t now = ctx.clock.tickMs();
@@ -116,10 +141,28 @@ std::string maskKey(int which, int slot) {
 
 }  // namespace
 
+std::vector<LeftOutFolder> ownFolders(const AppContext& ctx, const clsBackup& job) {
+    std::vector<LeftOutFolder> folders;
+    if (!job.destFTP && !job.sDestinationDir.empty()) {
+        folders.push_back({job.sDestinationDir, "strMsgLeftOutDestination"});
+    }
+    folders.push_back({ctx.paths.home(), "strMsgLeftOutProgramFolder"});
+    return folders;
+}
+
 void SearchFiles(AppContext& ctx, const std::string& folder, WorkingList& list,
-                 ListingProblems& problems) {
-    Search search{ctx, list, problems};
-    search.folder(folder);
+                 ListingProblems& problems, const std::vector<LeftOutFolder>& leaveOut) {
+    Search search{ctx, list, problems, {}};
+    for (const LeftOutFolder& f : leaveOut) {
+        // A folder that is not there yet cannot be inside a source.
+        const fs::FileStamp stamp = fs::stampOf(f.path);
+        if (stamp.exists) {
+            search.leaveOut.push_back({stamp.device, stamp.inode, &f.messageKey});
+        }
+    }
+    if (!search.leftOut(folder)) {
+        search.folder(folder);
+    }
 }
 
 void MakeSingleFileEntry(AppContext& ctx, const clsBackupFile& entry, WorkingList& list,

@@ -19,11 +19,24 @@ struct ListingProblems {
     std::int64_t unreadable = 0;  // folders or files that could not be read
 };
 
+// A folder the listing leaves out wherever a source holds it, with a log line (messageKey, "%d"
+// = the folder as the walk met it).
+struct LeftOutFolder {
+    std::string path;
+    std::string messageKey;
+};
+
+// The folders a run of the job must not back up: its local destination and the program folder.
+// Their content grows with every run, so each run would store the earlier runs' output again.
+std::vector<LeftOutFolder> ownFolders(const AppContext& ctx, const clsBackup& job);
+
 // Appends every file below the folder, depth first in the order the file system lists them.
 // Links to folders are not followed; entries that are not regular files are skipped with a log
-// line; unreadable folders are logged and counted. Stops early when the run is aborted.
+// line; unreadable folders are logged and counted. A folder of leaveOut (the same folder, by
+// identity, whatever path leads to it) is not entered, also when it is the folder itself. Stops
+// early when the run is aborted.
 void SearchFiles(AppContext& ctx, const std::string& folder, WorkingList& list,
-                 ListingProblems& problems);
+                 ListingProblems& problems, const std::vector<LeftOutFolder>& leaveOut = {});
 
 // Appends the record of one file entry of a job (its size as the job stored it). A file that is
 // gone still gets a record, with an empty name, and fails later when it is stored.

@@ -14,6 +14,7 @@
 #include "jobs/job_store.h"
 #include "jobs/jobs.h"
 #include "platform/fs.h"
+#include "platform/mounts.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -431,6 +432,77 @@ TEST_F(RunTest, FtpDestinationsFailCleanlyWithoutAnFtpClient) {
     EXPECT_EQ(job.enumStatus, kStatusFailed);
     EXPECT_TRUE(t.logged("Can't connect to ftp server!"));
     EXPECT_TRUE(t.logged("FAIL: Can't download fs file to perform incremental backup!"));
+}
+
+TEST_F(RunTest, ADestinationOnADiskThatIsNotMountedFailsTheRunBeforeAnythingIsWritten) {
+    makeTree();
+    // Named after this test's own folder, so that no other run shares it.
+    const std::string disk = "/media/kestrel-test-" + fs::fileNameOf(src.path());
+    if (!mounts::onUnmountedDisk(disk + "/backup")) {
+        GTEST_SKIP() << "a disk is mounted on the way to " << disk;
+    }
+    struct Case {
+        std::string name;
+        bool archived;
+        std::string destination;
+        bool available;
+    };
+    const Case cases[] = {
+        {"Plain", false, disk + "/backup", false},
+        {"Archive", true, disk + "/backup", false},
+        // A missing folder on a disk that is there is made, as always.
+        {"PlainNew", false, dest.file("new/plain"), true},
+        {"ArchiveNew", true, dest.file("new/archive"), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        clsBackup& job = addJob(c.name, c.archived, true, false);
+        job.sDestinationDir = c.destination;
+        const RunSummary r = run(c.name);
+        EXPECT_TRUE(r.started);
+        EXPECT_EQ(r.status, c.available ? kStatusOk : kStatusFailed);
+        EXPECT_EQ(r.stored, c.available ? r.total : 0);
+        EXPECT_EQ(r.stored > 0, c.available);
+        EXPECT_EQ(fs::isDirectory(c.destination), c.available);
+        EXPECT_EQ(t.logged("FAIL: The destination " + c.destination +
+                           " is not available: the disk it lies on is not mounted!"),
+                  !c.available);
+    }
+    EXPECT_FALSE(fs::exists(disk));
+    EXPECT_TRUE(t.logged("Backup of Archive failed!"));
+}
+
+TEST_F(RunTest, ADestinationInsideTheSourceIsNotStoredAgainByTheNextRun) {
+    makeTree();
+    const std::string inside = src.file("tree/backup");
+    // Everything below a folder, by relative name and size.
+    auto contents = [](const std::string& folder) {
+        std::map<std::string, std::uintmax_t> sizes;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) {
+            if (e.is_regular_file()) {
+                sizes[std::filesystem::relative(e.path(), folder).string()] = e.file_size();
+            }
+        }
+        return sizes;
+    };
+    for (const bool archived : {true, false}) {
+        SCOPED_TRACE(archived ? "archive" : "plain copies");
+        std::filesystem::remove_all(inside);
+        const std::string name = archived ? "Inside" : "InsideCopy";
+        clsBackup& job = addJob(name, archived, true, false);
+        job.sDestinationDir = inside;
+        std::map<std::string, std::uintmax_t> first;
+        for (int i = 0; i < 3; ++i) {
+            const RunSummary r = run(name);
+            EXPECT_EQ(r.status, kStatusOk);
+            EXPECT_EQ(r.stored, r.total);
+            if (i == 0) {
+                first = contents(inside);
+            }
+        }
+        EXPECT_EQ(contents(inside), first);
+        EXPECT_TRUE(t.logged("Left out " + inside + ": it is this backup's destination"));
+    }
 }
 
 TEST_F(RunTest, AFullDiskEndsTheRunWithTheMediaMessage) {

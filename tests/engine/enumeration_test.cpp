@@ -146,6 +146,92 @@ TEST(Search, AbortStopsTheSearch) {
     EXPECT_TRUE(t.ctx->flags.stopRequested());
 }
 
+TEST(Search, TheJobsOwnFoldersAreLeftOutWhereverASourceHoldsThem) {
+    struct Case {
+        const char* name;
+        const char* source;       // below the tree
+        const char* destination;  // below the tree; "" = an FTP destination
+        const char* linkTo;       // a link to the tree's folder, used as the destination path
+        bool homeInSource;
+        std::vector<std::string> found;
+        std::vector<std::string> leftOut;  // the folders logged, below the tree
+    };
+    const Case cases[] = {
+        {"destination inside", "src", "src/backup", "", false, {"a.txt", "c.txt"}, {"src/backup"}},
+        {"destination elsewhere", "src", "out", "", false, {"a.txt", "c.txt", "old.uxarc"}, {}},
+        {"destination not made yet",
+         "src",
+         "src/none",
+         "",
+         false,
+         {"a.txt", "c.txt", "old.uxarc"},
+         {}},
+        {"destination is the source", "src", "src", "", false, {}, {"src"}},
+        {"destination through a link",
+         "src",
+         "",
+         "src/backup",
+         false,
+         {"a.txt", "c.txt"},
+         {"src/backup"}},
+        {"FTP destination", "src", "", "", false, {"a.txt", "c.txt", "old.uxarc"}, {}},
+        {"program folder inside",
+         "src",
+         "out",
+         "",
+         true,
+         {"a.txt", "c.txt", "old.uxarc"},
+         {"src/kestrel"}},
+        {"both", "src", "src/backup", "", true, {"a.txt", "c.txt"}, {"src/backup", "src/kestrel"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir tree;
+        tree.write("src/a.txt", "a");
+        tree.write("src/sub/c.txt", "c");
+        tree.write("src/backup/old.uxarc", "volume");
+        std::filesystem::create_directories(tree.file("out"));
+        std::string home = tree.file("elsewhere");
+        if (c.homeInSource) {
+            home = tree.file("src/kestrel");
+            tree.write("src/kestrel/logs/kestrel.log", "log");
+        }
+        std::filesystem::create_directories(home);
+        test::FakeClock clock;
+        test::FakeHost host;
+        AppContext ctx(ProgramFolder(home), clock, host);
+        ASSERT_TRUE(ctx.initialise());
+
+        clsBackup job;
+        job.sName = "Docs";
+        job.destFTP = std::string(c.destination).empty() && std::string(c.linkTo).empty();
+        job.sDestinationDir = tree.file(c.destination);
+        if (!std::string(c.linkTo).empty()) {
+            std::filesystem::create_directory_symlink(tree.file(c.linkTo), tree.file("link"));
+            job.sDestinationDir = tree.file("link");
+        }
+        WorkingList list;
+        ListingProblems problems;
+        SearchFiles(ctx, tree.file(c.source), list, problems, ownFolders(ctx, job));
+        auto found = names(list);
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, c.found);
+        std::vector<std::string> logged;
+        for (const std::string& line : host.logLines) {
+            const size_t at = line.find("Left out ");
+            if (at != std::string::npos) {
+                logged.push_back(line.substr(at + 9, line.find(':', at) - at - 9));
+            }
+        }
+        std::vector<std::string> expected;
+        for (const std::string& folder : c.leftOut) {
+            expected.push_back(tree.file(folder));
+        }
+        std::sort(logged.begin(), logged.end());
+        EXPECT_EQ(logged, expected);
+    }
+}
+
 TEST(SingleFiles, KeepTheirCaseAndTheStoredSize) {
     test::TestContext t;
     test::TempDir src;
