@@ -8,6 +8,7 @@
 #include "archive/volume_reader.h"
 #include "core/app_context.h"
 #include "engine/catalogue_fetch.h"
+#include "engine/destination.h"
 #include "engine/encryption.h"
 #include "engine/set_switch.h"
 #include "platform/file_handle.h"
@@ -190,6 +191,10 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
                            MsgButtons::YesNo, MsgAnswer::Yes) != MsgAnswer::Yes) {
         return false;
     }
+    // A disk that is not there is named as such, not as a catalogue that cannot be read.
+    if (!localDestinationAvailable(ctx.control, job)) {
+        return false;
+    }
     // A replacement of the set that a killed run left half done is completed first.
     RecoverSet(ctx, job, false);
     CatalogueFetch fetched = FetchCatalogue(ctx, job, state.ftp.get(), state.work->path());
@@ -274,6 +279,29 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
     std::optional<SafeDir> dir;
     std::string openFolderName;
     bool folderRemembered = false;
+    // A restore that was killed leaves its temporary file (NAME.kestrel-XXXXXX) beside the
+    // target; it goes when a restore comes back to that name. Only a name made for a file chosen
+    // here counts, never one that is itself chosen, and never one another restore is writing.
+    std::unordered_set<std::string> chosen;
+    for (int node : files) {
+        const std::string& fname =
+            state.records[static_cast<size_t>(state.tree.node(node).record)].fname;
+        chosen.insert(fname.substr(std::min(fname.find_first_not_of('/'), fname.size())));
+    }
+    std::vector<std::string> leftovers;  // temporary names in the open folder
+    const auto removeLeftovers = [&](const std::string& parent, const std::string& name) {
+        std::erase_if(leftovers, [&](const std::string& leftover) {
+            if (!SafeDir::isTempNameFor(leftover, name) ||
+                chosen.count(fs::join(parent, leftover)) != 0) {
+                return false;
+            }
+            if (dir->removeTempLeftover(leftover)) {
+                ctx.WriteLog(ctx.messages.format("strMsgLeftoverRemoved",
+                                                 {{"%d", fs::join(dir->path(), leftover)}}));
+            }
+            return true;
+        });
+    };
     for (int node : files) {
         const clsRestoreFileData& rec =
             state.records[static_cast<size_t>(state.tree.node(node).record)];
@@ -327,6 +355,10 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
                                                        : SafeDir::LinkPolicy::Never,
                                     &error);
             }
+            leftovers = dir ? dir->tempNames() : std::vector<std::string>();
+        }
+        if (dir) {
+            removeLeftovers(parent, name);
         }
         if (dir && dir->exists(name) && !options.overwrite &&
             ask(ctx.host, ctx.messages.format("strMsgFileExistsOverWrite", {{"%d", *target}}),
@@ -396,10 +428,11 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
                  out.setTimes(rec.lastAccessTime, rec.lastWriteTime);
             error = out.lastError();
         }
-        out.close();
+        // Renamed while still open: its lock keeps it from being taken for a leftover.
         if (ok && !dir->renameInto(temp, name, &error, false)) {
             ok = false;
         }
+        out.close();
         if (!ok) {
             dir->remove(temp);
             fail(error);
@@ -420,14 +453,27 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
 
     flushRestored();
     ctx.control.closeProgress();
-    if (summary.restored == 0) {
+    if (files.empty()) {
         tell(ctx.host, ctx.msg("strMsgNoFilesToRestore"), MsgIcon::Critical);
+    } else if (summary.restored == 0) {
+        // Files were chosen, and the log says for each why it was not restored.
+        const std::string text =
+            ctx.messages.format("strMsgNoneRestored", {{"%1", std::to_string(files.size())},
+                                                       {"%2", std::to_string(summary.failed)},
+                                                       {"%3", std::to_string(summary.skipped)}});
+        ctx.WriteLog(text);
+        tell(ctx.host, text, MsgIcon::Critical);
+    } else if (options.toOriginal) {
+        tell(ctx.host,
+             ctx.messages.format(
+                 "strMsgNrRestoredFilesOriginal",
+                 {{"%1", std::to_string(summary.restored)}, {"%2", std::to_string(files.size())}}),
+             MsgIcon::Information);
     } else {
         tell(ctx.host,
-             ctx.messages.format("strMsgNrRestoredFiles",
-                                 {{"%1", std::to_string(summary.restored)},
-                                  {"%2", std::to_string(files.size())},
-                                  {"%d", options.toOriginal ? "" : options.folder}}),
+             ctx.messages.format("strMsgNrRestoredFiles", {{"%1", std::to_string(summary.restored)},
+                                                           {"%2", std::to_string(files.size())},
+                                                           {"%d", options.folder}}),
              MsgIcon::Information);
     }
     return summary;

@@ -8,7 +8,10 @@
 
 #include "engine/backup_run.h"
 #include "jobs/job_store.h"
+#include "platform/file_handle.h"
 #include "platform/fs.h"
+#include "platform/mounts.h"
+#include "platform/safe_dir.h"
 #include "runner/job_runner.h"
 #include "support/test_context.h"
 
@@ -276,7 +279,8 @@ TEST_F(RestoreTest, DamagedVolumesRestoreNothingAndKeepTheExistingFile) {
     EXPECT_EQ(test::readAll(file), "current");
     EXPECT_TRUE(t.logged("Cannot read Dam.uxarc archive to restore!"));
     EXPECT_TRUE(t.loggedContaining("FAIL: " + file + " not restored: damaged"));
-    EXPECT_EQ(t.host.boxes.back().text, "No files were selected to restore!");
+    EXPECT_EQ(t.host.boxes.back().text,
+              "None of the 1 chosen files could be restored (1 failed, 0 kept): see the log.");
     EXPECT_EQ(fs::listDir(src.file("tree"))->size(), 1u);
 
     // A flipped byte: every byte is there but the checksum differs.
@@ -316,6 +320,117 @@ TEST_F(RestoreTest, CataloguesThatCannotBeLoaded) {
     ASSERT_EQ(runner.changeJob("Locked", std::move(changed)), RunnerResult::Done);
     EXPECT_FALSE(load("Locked", state));
     EXPECT_TRUE(t.loggedContaining("wrong password"));
+}
+
+TEST_F(RestoreTest, ADestinationOnADiskThatIsNotMountedIsNamedAsSuch) {
+    const std::string missing = "/media/kestrel-test-" + fs::fileNameOf(dest.path()) + "/backup";
+    if (!mounts::onUnmountedDisk(missing)) {
+        GTEST_SKIP() << "a disk is mounted on the way to " << missing;
+    }
+    clsBackup job;
+    job.sName = "Away";
+    job.sDestinationDir = missing;
+    job.archived = true;
+    RestoreState state;
+    EXPECT_FALSE(LoadCatalogue(ctx(), job, state));
+    EXPECT_TRUE(t.logged("FAIL: The destination " + missing +
+                         " is not available: the disk it lies on is not mounted!"));
+    EXPECT_FALSE(t.loggedContaining("Download of"));
+}
+
+TEST_F(RestoreTest, TheFinalMessageSaysWhereTheFilesWentOrWhyNoneWere) {
+    const std::string file = src.write("tree/a.txt", "alpha");
+    addJob("Say", false, false);
+    ASSERT_EQ(backup("Say").status, kStatusOk);
+    struct Case {
+        const char* name;
+        bool toOriginal;
+        bool overwrite;
+        bool choose;
+        bool unsafePath;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"to a folder", false, true, true, false, "1/1 files restored to " + out.path() + "!"},
+        {"in place", true, true, true, false, "1/1 files restored to their original folders!"},
+        {"kept", true, false, true, false,
+         "None of the 1 chosen files could be restored (0 failed, 1 kept): see the log."},
+        {"refused", false, true, true, true,
+         "None of the 1 chosen files could be restored (1 failed, 0 kept): see the log."},
+        {"none chosen", false, true, false, false, "No files were selected to restore!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RestoreState state;
+        ASSERT_TRUE(load("Say", state));
+        if (c.unsafePath) {
+            state.records[0].fname = src.file("tree/../../a.txt");
+        }
+        state.tree.setChecked(state.tree.sessions()[0], c.choose);
+        t.host.answers.push_back(MsgAnswer::No);  // for an existing file, when asked
+        restore(state, RestoreOptions{c.toOriginal, c.toOriginal ? "" : out.path(), c.overwrite});
+        t.host.answers.clear();
+        ASSERT_FALSE(t.host.boxes.empty());
+        EXPECT_EQ(t.host.boxes.back().text, c.message);
+    }
+    EXPECT_TRUE(
+        t.logged("None of the 1 chosen files could be restored (0 failed, 1 kept): see the log."));
+}
+
+TEST_F(RestoreTest, ALeftoverOfAKilledRestoreGoesWhenTheNextRestoreWritesThatFile) {
+    src.write("tree/a.txt", "alpha");
+    src.write("tree/a.txt.kestrel-Mine01", "mine");  // a file of the user's, named alike
+    src.write("tree/c.txt", "c");
+    addJob("Left", false, false);
+    ASSERT_EQ(backup("Left").status, kStatusOk);
+    const std::string folder = out.path() + src.file("tree");
+    std::filesystem::create_directories(folder);
+    auto dir = SafeDir::open(folder, "", false, SafeDir::LinkPolicy::Never);
+    ASSERT_TRUE(dir);
+    FileHandle writing;  // another restore, still at work
+    std::string live;
+    ASSERT_TRUE(dir->createTemp("a.txt", writing, &live));
+    std::filesystem::create_symlink(src.file("tree/a.txt"),
+                                    fs::join(folder, "a.txt.kestrel-Link01"));
+    struct Entry {
+        std::string name;
+        bool removed;
+    };
+    const Entry entries[] = {
+        {"a.txt.kestrel-Ab12Cd", true},
+        {"a.txt.kestrel-Xy34Zw", true},
+        {"a.txt.kestrel-Ab12C", false},    // not the exact pattern
+        {"a.txt.kestrel-Ab12Cd7", false},  // nor this
+        {"c.txt.kestrel-Ab12Cd", false},   // c.txt is not restored this time
+        {"a.txt.kestrel-Mine01", false},   // chosen itself: restored, not removed
+        {live, false},
+        {"a.txt.kestrel-Link01", false},
+    };
+    for (const Entry& e : entries) {
+        if (!fs::exists(fs::join(folder, e.name))) {
+            std::ofstream(fs::join(folder, e.name)) << "partial";
+        }
+    }
+
+    RestoreState state;
+    ASSERT_TRUE(load("Left", state));
+    const DateTime session = state.records.front().dSession;
+    state.tree.setChecked(state.tree.findPath(session, src.file("tree/a.txt")), true);
+    state.tree.setChecked(state.tree.findPath(session, src.file("tree/a.txt.kestrel-Mine01")),
+                          true);
+    const RestoreSummary r = restore(state, RestoreOptions{false, out.path(), true});
+    EXPECT_EQ(r.restored, 2);
+    EXPECT_EQ(test::readAll(fs::join(folder, "a.txt")), "alpha");
+    EXPECT_EQ(test::readAll(fs::join(folder, "a.txt.kestrel-Mine01")), "mine");
+    for (const Entry& e : entries) {
+        const std::string path = fs::join(folder, e.name);
+        EXPECT_EQ(
+            std::filesystem::symlink_status(path).type() == std::filesystem::file_type::not_found,
+            e.removed)
+            << e.name;
+        EXPECT_EQ(t.logged("Removed " + path + ", left behind by an interrupted run"), e.removed)
+            << e.name;
+    }
 }
 
 TEST_F(RestoreTest, ADamagedCatalogueLineIsSkippedAndReported) {
