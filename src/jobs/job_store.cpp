@@ -528,20 +528,27 @@ std::string NewJob(Settings& settings) {
 }
 
 // Temporary files of store writes that a killed process never renamed (backups.ini.tmp-XXXXXX,
-// backups.ini.bak.tmp-XXXXXX). Only called under the store's lock, when no write is under way.
-void JobStore::removeWriteLeftovers() {
+// backups.ini.bak.tmp-XXXXXX).
+std::vector<std::string> JobStore::writeLeftovers() const {
     const std::string folder = fs::parentOf(m_path);
     const std::string name = fs::fileNameOf(m_path);
+    std::vector<std::string> found;
     auto entries = fs::listDir(folder);
     if (!entries) {
-        return;
+        return found;
     }
     for (const std::string& entry : *entries) {
         std::string stem;
-        if (!fs::isAtomicWriteLeftover(entry, &stem) || !text::startsWith(stem, name)) {
-            continue;
+        if (fs::isAtomicWriteLeftover(entry, &stem) && text::startsWith(stem, name)) {
+            found.push_back(fs::join(folder, entry));
         }
-        const std::string path = fs::join(folder, entry);
+    }
+    return found;
+}
+
+// Only called under the store's lock, when no write is under way.
+void JobStore::removeWriteLeftovers() {
+    for (const std::string& path : writeLeftovers()) {
         if (fs::isRegularFile(path) && fs::removeFile(path)) {
             m_rc.WriteLog(m_rc.format("strMsgLeftoverRemoved", {{"%d", path}}));
         }
@@ -549,7 +556,8 @@ void JobStore::removeWriteLeftovers() {
 }
 
 bool JobStore::read(Jobs& jobs) {
-    {
+    // Only a leftover is worth the lock: a plain read creates no file.
+    if (!writeLeftovers().empty()) {
         FileLock lock;
         if (lock.lock(lockPath(), 0, nullptr) == FileLock::Result::Acquired) {
             removeWriteLeftovers();

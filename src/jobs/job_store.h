@@ -45,7 +45,8 @@ enum class StoreState { Sound, Damaged, JobsUnreadable };
 std::string NewJob(Settings& settings);
 
 // The store as every process working in one program folder shares it. Reads need no lock: the
-// file is only ever replaced whole. A change takes the store's lock (path + ".lock"), reads the
+// file is only ever replaced whole, and a read writes nothing (unless a killed writer left a
+// temporary file to remove). A change takes the store's lock (path + ".lock"), reads the
 // store as it is on disk at that moment, applies itself by job name and writes the result, so
 // that what another process changed meanwhile is kept.
 class JobStore {
@@ -88,6 +89,7 @@ public:
     void setLockWait(int ms) { m_lockWaitMs = ms; }
 
 private:
+    std::vector<std::string> writeLeftovers() const;
     void removeWriteLeftovers();
     std::string m_path;
     RunControl& m_rc;
