@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/app_context.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
 
@@ -40,6 +41,13 @@ std::string passwordArg(const std::string& value) {
         throw UsageError{"no password on standard input"};
     }
     return *line;
+}
+
+int reportUnreadableStore(CliEnv& env) {
+    env.err << "kestrel-cli: "
+            << env.ctx.messages.format("strMsgStoreJobsUnreadable", {{"%d", env.ctx.storePath()}})
+            << '\n';
+    return kExitFailed;
 }
 
 }  // namespace kestrel

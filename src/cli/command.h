@@ -72,5 +72,7 @@ std::string thousands(std::int64_t n);
 // A password option: "-" reads one line from standard input, so that it stays out of the
 // process list.
 std::string passwordArg(const std::string& value);
+// Says that not one job of the job store could be read, naming the file; returns kExitFailed.
+int reportUnreadableStore(CliEnv& env);
 
 }  // namespace kestrel

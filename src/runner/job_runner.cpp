@@ -283,8 +283,8 @@ RunnerResult JobRunner::RunBackup(const std::string& name, RunSummary* summary) 
         if (started == JobStore::Result::Failed) {
             // A run whose outcome cannot be kept would leave the store showing the last good
             // one: the user would not learn that this run failed.
-            m_ctx.WriteLog(m_ctx.messages.format(
-                "strMsgStoreStartFailed", {{"%s", m_ctx.storePath()}, {"%d", name}}));
+            m_ctx.WriteLog(m_ctx.messages.format("strMsgStoreStartFailed",
+                                                 {{"%s", m_ctx.storePath()}, {"%d", name}}));
             return RunnerResult::Failed;
         }
         adopt(std::move(fresh));
@@ -424,6 +424,9 @@ std::string JobRunner::refusalText(RunnerResult result, const std::string& job,
         case RunnerResult::Quitting:
             return m.GetMessage("strMsgQuitPending");
         case RunnerResult::StoreFailed:
+            if (m_store.state() == StoreState::JobsUnreadable) {
+                return m.format("strMsgStoreJobsUnreadable", {{"%d", m_store.path()}});
+            }
             return m.format("strMsgStoreWriteFailed", {{"%s", m_store.path()}});
     }
     return "";

@@ -102,6 +102,8 @@ public:
     [[nodiscard]] bool LoadJobs();
     // Reads the store again when another process changed it; true when it did.
     bool refreshIfChanged();
+    // What the last read or change found in the job store.
+    StoreState storeState() const { return m_store.state(); }
 
     // Adds a new job; *problem says why an Invalid job was refused.
     [[nodiscard]] RunnerResult addJob(std::unique_ptr<clsBackup> job,

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -122,6 +123,89 @@ TEST_F(CliTest, NewListShowAndDeleteOnAFreshProgramFolder) {
     EXPECT_EQ(run({"delete", "offsite"}).code, 0);
     EXPECT_EQ(run({"show", "offsite"}).code, 2);
     EXPECT_EQ(run({"list"}).out.find("offsite"), std::string::npos);
+}
+
+// The job store's files in the program folder, name and content.
+std::map<std::string, std::string> storeFiles(const std::string& home) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(home)) {
+        const std::string name = e.path().filename().string();
+        if (name.starts_with("backups.ini")) {
+            files[name] = test::readAll(e.path().string());
+        }
+    }
+    return files;
+}
+
+// list and show read a damaged store without writing a file; new keeps a copy before the first
+// rewrite, and is refused (exit 1, naming the store) where not one job can be read.
+TEST_F(CliTest, ADamagedJobStoreIsReadWithoutWritingAndNeverLostByANewJob) {
+    const std::string src = data.write("src/a.txt", "hello");
+    const std::string store = home.file("backups.ini");
+    const std::string job = "[Docs]\r\nDestination=/d\r\nDir0001=/src\r\n";
+    struct Case {
+        const char* what;
+        std::string content;
+        int readCode;  // of list and show
+        int newCode;
+        size_t copies;  // after the new job
+    };
+    const std::vector<Case> cases = {
+        {"BOM", "\xEF\xBB\xBF[Backups]\r\nDocs\r\n" + job, kExitOk, kExitOk, 0},
+        {"a section the list lacks", "[Backups]\r\nDocs\r\n" + job + "[Pics]\r\nDestination=/p\r\n",
+         kExitOk, kExitOk, 1},
+        {"NULs before the list", std::string(3, '\0') + "[Backups]\r\nDocs\r\n" + job, kExitFailed,
+         kExitFailed, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& [name, content] : storeFiles(home.path())) {
+            std::filesystem::remove(home.file(name));
+        }
+        home.write("backups.ini", c.content);
+        for (int i = 0; i < 3; ++i) {
+            const Result list = run({"list"});
+            const Result show = run({"show", "Docs"});
+            EXPECT_EQ(list.code, c.readCode) << list.err;
+            EXPECT_EQ(show.code, c.readCode) << show.err;
+            EXPECT_EQ(list.out.find("No jobs."), std::string::npos);
+            if (c.readCode == kExitOk) {
+                EXPECT_NE(list.out.find("Docs"), std::string::npos);
+                EXPECT_NE(show.out.find("  folder  /src"), std::string::npos);
+            } else {
+                EXPECT_NE(list.err.find(store), std::string::npos) << list.err;
+                EXPECT_NE(show.err.find(store), std::string::npos) << show.err;
+            }
+        }
+        EXPECT_EQ(storeFiles(home.path()),
+                  (std::map<std::string, std::string>{{"backups.ini", c.content}}));
+
+        for (const char* name : {"One", "Two"}) {
+            const Result r = run({"new", "--name", name, "--source", src, "--dest", data.path()});
+            EXPECT_EQ(r.code, c.newCode) << r.err;
+            if (c.newCode != kExitOk) {
+                EXPECT_NE(r.err.find("Not one job of the job store " + store), std::string::npos)
+                    << r.err;
+            }
+        }
+        const auto files = storeFiles(home.path());
+        size_t copies = 0;
+        for (const auto& [name, content] : files) {
+            if (name.find(".damaged-") != std::string::npos) {
+                EXPECT_EQ(content, c.content);
+                ++copies;
+            }
+        }
+        EXPECT_EQ(copies, c.copies);
+        if (c.newCode != kExitOk) {
+            EXPECT_EQ(files.at("backups.ini"), c.content);
+            continue;
+        }
+        const Result list = run({"list"});
+        for (const char* name : {"Docs", "One", "Two"}) {
+            EXPECT_NE(list.out.find(name), std::string::npos) << name;
+        }
+    }
 }
 
 TEST_F(CliTest, DeletingAProtectedJobNeedsItsPassword) {
@@ -252,9 +336,15 @@ TEST_F(CliTest, SessionsLsAndRestore) {
     r = run({"restore", "Docs", a, "--session", "20060115193005"});
     EXPECT_EQ(r.code, kExitFailed);  // the file exists and nobody answered yes
     EXPECT_EQ(test::readAll(a), "alpha 2");
+    EXPECT_NE(
+        r.err.find("None of the 1 chosen files could be restored (0 failed, 1 kept): see the log."),
+        std::string::npos)
+        << r.err;
     r = run({"restore", "Docs", a, "--session", "20060115193005", "--overwrite"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(test::readAll(a), "alpha");
+    EXPECT_NE(r.err.find("1/1 files restored to their original folders!"), std::string::npos)
+        << r.err;
 
     EXPECT_EQ(run({"restore", "Docs", "/nothing/here"}).code, kExitBadUsage);
     EXPECT_EQ(run({"restore", "Nobody", "/x"}).code, kExitBadUsage);

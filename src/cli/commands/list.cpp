@@ -15,6 +15,10 @@ public:
     }
 
     int run(CliEnv& env) override {
+        // "No jobs." would hide jobs the store holds but could not read.
+        if (env.runner.storeState() == StoreState::JobsUnreadable) {
+            return reportUnreadableStore(env);
+        }
         const Jobs& jobs = env.runner.jobs();
         if (jobs.empty()) {
             env.out << "No jobs.\n";

@@ -15,6 +15,9 @@ public:
     }
 
     int run(CliEnv& env) override {
+        if (env.runner.storeState() == StoreState::JobsUnreadable) {
+            return reportUnreadableStore(env);
+        }
         const auto job = env.runner.job(m_name);
         if (!job) {
             throw UsageError{"no job named \"" + m_name + "\""};
