@@ -397,6 +397,11 @@ void JobRunner::noteStop() {
 std::string JobRunner::refusalText(RunnerResult result, const std::string& job,
                                    const JobProblem& problem) const {
     const Messages& m = m_ctx.messages;
+    // The job may well be in the store: it is the store that cannot be read.
+    const bool unreadable = m_store.state() == StoreState::JobsUnreadable;
+    if (unreadable && (result == RunnerResult::NotFound || result == RunnerResult::StoreFailed)) {
+        return m.format("strMsgStoreJobsUnreadable", {{"%d", m_store.path()}});
+    }
     switch (result) {
         case RunnerResult::Done:
             return "";
@@ -424,9 +429,6 @@ std::string JobRunner::refusalText(RunnerResult result, const std::string& job,
         case RunnerResult::Quitting:
             return m.GetMessage("strMsgQuitPending");
         case RunnerResult::StoreFailed:
-            if (m_store.state() == StoreState::JobsUnreadable) {
-                return m.format("strMsgStoreJobsUnreadable", {{"%d", m_store.path()}});
-            }
             return m.format("strMsgStoreWriteFailed", {{"%s", m_store.path()}});
     }
     return "";

@@ -175,6 +175,9 @@ TEST_F(CliTest, ADamagedJobStoreIsReadWithoutWritingAndNeverLostByANewJob) {
             } else {
                 EXPECT_NE(list.err.find(store), std::string::npos) << list.err;
                 EXPECT_NE(show.err.find(store), std::string::npos) << show.err;
+                const Result edit = run({"edit", "Docs", "--dest", data.path()});
+                EXPECT_NE(edit.err.find("Not one job of the job store " + store), std::string::npos)
+                    << edit.err;
             }
         }
         EXPECT_EQ(storeFiles(home.path()),
