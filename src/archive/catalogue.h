@@ -39,6 +39,9 @@ struct clsRestoreFileData {
     // the catalogue's non-blank lines (from 0), which the checksum file refers to.
     Digest lineDigest{};
     size_t lineIndex = 0;
+    // Set by the restore: which of the job's catalogues the line came from (a job may have
+    // kept catalogues beside its own).
+    std::uint32_t source = 0;
 };
 
 // A catalogue as read: its records in file order and the numbers (from 1) of the lines that

@@ -248,6 +248,8 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgCatalogueCut", "FAIL: The catalogue %d does not end in a complete line: nothing is added to it, and it is left as it is."},
         {"strMsgCatalogueKept", "FAIL: The earlier sessions of %d are kept in %k, where the restore finds them; the new full backup begins a new catalogue."},
         {"strMsgFileSkipped", "%d skipped (cancelled by the user)"},
+        {"strMsgCatalogueLocked", "The catalogue %d could not be opened, so its sessions are not listed. One kept from before a password change needs the password of its time."},
+        {"strMsgKeptPasswordPrompt", "The catalogue %d does not open with the job's password. Enter the password it was written with:"},
     };
     return kTable;
 }

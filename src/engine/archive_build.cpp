@@ -33,18 +33,18 @@ std::string incrementalVolumeName(const std::string& jobName, const DateTime& st
 }
 
 BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
-                          const std::string& folder, bool forceFull,
+                          const std::string& folder, bool newChain,
                           const EarlierSessions& earlier) {
     BuildOutcome outcome;
     clsArchive archive(ctx.control, folder);
     archive.dSessionDate = ctx.clock.now();
-    while (!forceFull && earlier.stamps.count(archive.dSessionDate.serialSeconds()) != 0) {
+    while (earlier.stamps.count(archive.dSessionDate.serialSeconds()) != 0) {
         archive.dSessionDate = archive.dSessionDate.addSeconds(1);
     }
-    if (job.bIncremental && !forceFull) {
+    if (job.bIncremental) {
         archive.sArcfName =
             incrementalVolumeName(job.sName, archive.dSessionDate, earlier.volumeNames);
-        archive.NewArchive(job.sName, false, job.bZipped, job.RunSize);
+        archive.NewArchive(job.sName, newChain, job.bZipped, job.RunSize);
     } else {
         archive.sArcfName = job.sName;
         archive.NewArchive(job.sName, true, job.bZipped, job.RunSize);

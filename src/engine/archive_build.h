@@ -22,8 +22,9 @@ struct BuildOutcome {
 // Packs the working list into the job's archive in folder (the run's build folder) and, when
 // done, replaces the list by the volume files followed by the catalogue. Full jobs start a new
 // archive named after the job; incremental ones name their volumes after the job and the
-// start time and extend the catalogue fetched before. forceFull builds a full archive for an
-// incremental job (when its previous catalogue could not be read).
+// start time and extend the catalogue fetched before. newChain begins a new catalogue for an
+// incremental job whose previous one cannot be used: its volumes are still named apart, by the
+// names earlier lists, so that none that the old catalogue needs is replaced.
 //
 // earlier: what the previous catalogue already uses. A run in the same minute as an earlier
 // one must not reuse (and so overwrite) its volumes, and a session in the same second must not
@@ -33,7 +34,7 @@ struct EarlierSessions {
     std::unordered_set<std::int64_t> stamps;  // DateTime::serialSeconds
 };
 [[nodiscard]] BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
-                                        const std::string& folder, bool forceFull = false,
+                                        const std::string& folder, bool newChain = false,
                                         const EarlierSessions& earlier = {});
 
 // The base name of an incremental session's volumes: the job name and the minute, with the

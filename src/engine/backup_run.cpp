@@ -1,20 +1,24 @@
 #include "engine/backup_run.h"
 
+#include <algorithm>
 #include <deque>
 #include <exception>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "archive/catalogue.h"
+#include "archive/format.h"
 #include "core/app_context.h"
 #include "engine/archive_build.h"
 #include "engine/catalogue_fetch.h"
 #include "engine/destination.h"
 #include "engine/encryption.h"
 #include "engine/enumeration.h"
+#include "engine/remote_set.h"
 #include "engine/set_switch.h"
 #include "engine/transfer.h"
 #include "platform/fs.h"
+#include "platform/text.h"
 
 namespace kestrel {
 namespace {
@@ -46,6 +50,16 @@ void dropUnchanged(WorkingList& list, const std::vector<clsRestoreFileData>& rec
     std::erase_if(list, [&](const clsDskFile&) { return drop[i++]; });
 }
 
+// A volume's base name: without its number (-001 and on), which split volumes add.
+std::string volumeBase(std::string_view volume) {
+    const size_t dash = volume.rfind('-');
+    if (dash != std::string_view::npos && volume.size() - dash >= 4 &&
+        volume.find_first_not_of("0123456789", dash + 1) == std::string_view::npos) {
+        volume = volume.substr(0, dash);
+    }
+    return std::string(volume);
+}
+
 class Run {
 public:
     Run(AppContext& ctx, clsBackup& job, const std::string& name, const RunOptions& options)
@@ -63,13 +77,27 @@ private:
         return m_ctx.messages.format("strMsgBackupFailed", {{"%d", m_name}});
     }
     bool connectFtp();
+    bool prepareRemote();
     bool selectIncremental();
+    void keepUnusable(const std::string& why);
     void transfer();
     RunSummary summary();
     RunSummary errorEnd(RunError error);
     int storeOne(const clsDskFile& file);
     int stageBuilt(const clsDskFile& file);
     void switchSet();
+    void switchRemoteSet();
+    void noteKept();
+    // The checksum file travels with the catalogue but is not one of the files the summary
+    // counts; its failure still fails the run.
+    bool isSidecar(const clsDskFile& f) const {
+        return m_job.archived && text::endsWith(f.filename, kSumsSuffix);
+    }
+    std::int64_t countedFiles() const {
+        return static_cast<std::int64_t>(std::count_if(
+            m_list.begin(), m_list.end(), [&](const clsDskFile& f) { return !isSidecar(f); }));
+    }
+    void discardStaged();
     void cleanWorkFolder();
     bool saveOutcome();
 
@@ -83,8 +111,17 @@ private:
     std::unique_ptr<FtpClient> m_ftp;
     std::int64_t m_stored = 0;
     std::int64_t m_notStored = 0;
-    bool m_forceFull = false;
+    // The previous catalogue is there but cannot be used: this run begins a new one and the
+    // old one is kept under m_keptName, never overwritten.
+    bool m_newChain = false;
+    std::string m_keptName;
+    bool m_kept = false;
     EarlierSessions m_earlier;
+    // An archive set on an FTP server: uploaded under staged names and switched at the end;
+    // what the remote folder held when the run began.
+    bool m_remoteSet = false;
+    bool m_sidecarFailed = false;
+    std::optional<RemoteListing> m_remote;
     bool m_diskFull = false;
     std::string m_fullFolder;  // the folder whose disk was full
     bool m_outcomeSaved = true;
@@ -120,36 +157,98 @@ bool Run::connectFtp() {
     return connectSession(*m_ftp, *m_job.objDestination);
 }
 
+// Lists the remote folder of an FTP archive set once and puts right what a cut run left there.
+bool Run::prepareRemote() {
+    if (!m_remoteSet || m_remote) {
+        return true;
+    }
+    m_remote = listRemoteFolder(m_ctx, *m_ftp, m_job);
+    if (!m_remote) {
+        return false;
+    }
+    if (!RecoverRemoteSet(m_ctx, *m_ftp, m_job, *m_remote, m_temp, true)) {
+        m_remote.reset();
+        return false;
+    }
+    return true;
+}
+
+// The previous catalogue is there but cannot be read or fetched: appending this session to it
+// would lose the session, and a full set under its name would lose every earlier one. This run
+// starts a new catalogue with volumes named apart from every volume there, and the old one is
+// kept beside it.
+void Run::keepUnusable(const std::string& why) {
+    m_newChain = true;
+    std::vector<std::string> names;
+    if (m_remote) {
+        for (const auto& [name, size] : *m_remote) {
+            names.push_back(name);
+        }
+    } else if (auto entries = fs::listDir(m_job.sDestinationDir)) {
+        names = std::move(*entries);
+    }
+    const std::string prefix = m_job.sName;
+    for (const std::string& name : names) {
+        if (text::startsWith(name, prefix) && text::endsWith(name, kVolumeExtension)) {
+            m_earlier.volumeNames.insert(volumeBase(
+                std::string_view(name).substr(0, name.size() - kVolumeExtension.size())));
+        }
+    }
+    const DateTime now = m_ctx.clock.now();
+    m_keptName = keptCatalogueName(m_job.sName, now);
+    for (char letter = 'a';
+         std::find(names.begin(), names.end(), m_keptName) != names.end() && letter <= 'z';
+         ++letter) {
+        m_keptName = keptCatalogueName(m_job.sName, now) + letter;
+    }
+    m_ctx.WriteLog(m_ctx.messages.format(
+        "strMsgCatalogueUnusable",
+        {{"%d", m_job.sName + std::string(kCatalogueExtension)}, {"%s", why}, {"%k", m_keptName}}));
+}
+
 // Steps 15 to 19: fetch the previous catalogue and drop the files it holds unchanged. False
-// when the run must go to its summary (the FTP server could not be reached, a local catalogue
-// could not be copied).
+// when the run must go to its summary (the FTP server could not be reached, a catalogue that is
+// there could not be fetched whole, or it must not be appended to).
 bool Run::selectIncremental() {
     if (m_job.destFTP && !connectFtp()) {
         m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
         return false;
     }
-    CatalogueFetch fetched = FetchCatalogue(m_ctx, m_job, m_ftp.get(), m_temp);
+    if (m_job.destFTP && !prepareRemote()) {
+        m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
+        return false;
+    }
+    CatalogueFetch fetched =
+        FetchCatalogue(m_ctx, m_job, m_ftp.get(), m_temp, m_remote ? &*m_remote : nullptr);
     using Status = CatalogueFetch::Status;
     switch (fetched.status) {
         case Status::Missing:
             return true;
         case Status::FetchFailed:
-            if (!m_job.destFTP) {
-                // The catalogue is there but could not be copied (logged): a full run would
-                // replace it and so drop every earlier session from what can be restored.
+            if (!m_job.destFTP || m_remote) {
+                // The catalogue is there but could not be had whole (logged): it may come
+                // next time, and a run without it would lose its earlier sessions.
                 m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
                 return false;
             }
             return true;
+        case Status::Refused:
         case Status::DecryptFailed:
         case Status::Unreadable:
-            // Appending this session to a catalogue nobody can read would lose it too.
-            m_ctx.WriteLog(m_ctx.messages.format(
-                "strMsgDecryptFailedFull", {{"%d", fetched.localPath}, {"%s", fetched.error}}));
-            m_forceFull = true;
+            keepUnusable(fetched.error);
             return true;
         case Status::Read:
             break;
+    }
+    // A last line without its line end is a catalogue cut short: the next line written would
+    // be glued to it and neither could be restored.
+    if (!fetched.content.empty() && fetched.content.back() != '\n') {
+        m_ctx.WriteLog(m_ctx.messages.format(
+            "strMsgCatalogueCut",
+            {{"%d", m_job.destFTP
+                        ? remoteJoin(m_job.sDestinationDir, fs::fileNameOf(fetched.localPath))
+                        : fs::join(m_job.sDestinationDir, fs::fileNameOf(fetched.localPath))}}));
+        return false;
     }
     if (fetched.sumsCopyFailed) {
         // Starting a new checksum file would leave the earlier sessions with the weak check.
@@ -170,7 +269,7 @@ bool Run::selectIncremental() {
     }
     for (const clsRestoreFileData& rec : fetched.catalogue->records) {
         for (const std::string& volume : {rec.arcStart, rec.arcEnd}) {
-            m_earlier.volumeNames.insert(volume.substr(0, volume.find('-')));
+            m_earlier.volumeNames.insert(volumeBase(volume));
         }
         m_earlier.stamps.insert(rec.dSession.serialSeconds());
     }
@@ -206,7 +305,10 @@ int Run::storeOne(const clsDskFile& file) {
     }
     int result = kNotStored;
     if (m_job.destFTP) {
-        result = m_ftp ? UploadFile(m_ctx, *m_ftp, m_job, file, source) : kNotStored;
+        result = m_ftp ? UploadFile(m_ctx, *m_ftp, m_job, file, source, m_remoteSet) : kNotStored;
+        if (m_remoteSet && result == kStored) {
+            m_staged.push_back(file.filename);
+        }
     } else if (m_buildInDestination) {
         result = stageBuilt(file);
     } else {
@@ -298,16 +400,21 @@ void Run::removeCopyLeftovers(const std::string& folder) {
 RunSummary Run::summary() {
     cleanWorkFolder();
     m_ctx.control.closeProgress();
+    const std::int64_t total = countedFiles();
+    const bool succeeded = m_stored == total && total >= 1 && m_notStored == 0 && !m_sidecarFailed;
     const std::string stars(72, '*');
     m_ctx.WriteLog(stars);
     m_ctx.WriteLog("*   " + msg("strMsgFilesStored") + std::to_string(m_stored));
     m_ctx.WriteLog("*   " + msg("strMsgFilesNotStored") + std::to_string(m_notStored));
-    m_ctx.WriteLog("*   " + msg("strMsgTotalFiles") + std::to_string(m_list.size()));
+    m_ctx.WriteLog("*   " + msg("strMsgTotalFiles") + std::to_string(total));
     m_ctx.WriteLog(stars);
 
-    const auto total = static_cast<std::int64_t>(m_list.size());
-    const bool succeeded = m_stored == total && total >= 1 && m_notStored == 0;
-    if (succeeded) {
+    if (succeeded && m_kept) {
+        // Complete and restorable, but the user must learn that the earlier sessions now lie
+        // in the kept catalogue.
+        m_job.enumStatus = kStatusFailed;
+        m_ctx.WriteLog(failedText());
+    } else if (succeeded) {
         m_job.enumStatus = kStatusOk;
         m_ctx.WriteLog(m_ctx.messages.format("strMsgBakupFinishedOk", {{"%d", m_name}}));
         m_job.lastOK = m_ctx.clock.now();
@@ -344,9 +451,7 @@ RunSummary Run::summary() {
 }
 
 RunSummary Run::errorEnd(RunError error) {
-    RunSummary result{true,        m_stored,
-                      m_notStored, static_cast<std::int64_t>(m_list.size()),
-                      0,           error == RunError::DiskFull};
+    RunSummary result{true, m_stored, m_notStored, countedFiles(), 0, error == RunError::DiskFull};
     switch (error) {
         case RunError::None:
             m_job.enumStatus = kStatusAborted;
@@ -365,7 +470,7 @@ RunSummary Run::errorEnd(RunError error) {
     }
     m_ctx.control.closeProgress();
     // Neither half-copied sets nor a partial archive are left behind.
-    DiscardStaged(m_ctx, m_job, m_staged);
+    discardStaged();
     cleanWorkFolder();
     saveOutcome();
     m_ctx.flags.bBackupRunning = false;
@@ -378,7 +483,19 @@ RunSummary Run::errorEnd(RunError error) {
     return result;
 }
 
+void Run::discardStaged() {
+    if (m_remoteSet) {
+        if (m_ftp && m_ftp->connectionState() == FtpClient::kStateLoggedIn) {
+            DiscardRemoteStaged(m_ctx, *m_ftp, m_job, m_staged);
+        }
+    } else {
+        DiscardStaged(m_ctx, m_job, m_staged);
+    }
+    m_staged.clear();
+}
+
 RunSummary Run::execute() {
+    m_remoteSet = m_job.archived && m_job.destFTP;
     // Before anything is written: a folder made on a disk that is not there would hold the
     // backup on the system disk instead.
     if (!localDestinationAvailable(m_ctx.control, m_job)) {
@@ -430,7 +547,7 @@ RunSummary Run::execute() {
     }
     if (m_job.archived) {
         const BuildOutcome built =
-            BuildArchive(m_ctx, m_job, m_list, m_temp, m_forceFull, m_earlier);
+            BuildArchive(m_ctx, m_job, m_list, m_temp, m_newChain, m_earlier);
         if (built.result != 1) {
             m_ctx.control.closeProgress();
             if (built.diskFull) {
@@ -456,6 +573,10 @@ RunSummary Run::execute() {
             return summary();
         }
     }
+    if (m_job.destFTP && !prepareRemote()) {
+        m_ctx.WriteLog(msg("strMsgFailUploadFiles"));
+        return summary();
+    }
 
     // Transfer (steps 25 to 27).
     m_ctx.flags.bAbortBackup = false;
@@ -474,7 +595,10 @@ RunSummary Run::execute() {
             m_ctx.control.closeProgress();
             return errorEnd(RunError::None);
         }
-        if (storeOne(file) == kStored) {
+        const bool stored = storeOne(file) == kStored;
+        if (isSidecar(file)) {
+            m_sidecarFailed = m_sidecarFailed || !stored;
+        } else if (stored) {
             ++m_stored;
         } else {
             ++m_notStored;
@@ -489,6 +613,8 @@ RunSummary Run::execute() {
     }
     if (m_staging) {
         switchSet();
+    } else if (m_remoteSet) {
+        switchRemoteSet();
     }
     m_job.enumStatus = kStatusOk;
     return summary();
@@ -498,19 +624,61 @@ RunSummary Run::execute() {
 // and nothing of this session counts as stored.
 void Run::switchSet() {
     std::string error;
-    const bool complete = m_stored == static_cast<std::int64_t>(m_list.size());
-    if (complete && SwitchSet(m_ctx, m_job, m_staged, !m_job.bIncremental || m_forceFull, &error)) {
+    const bool complete = m_stored == countedFiles() && !m_sidecarFailed;
+    if (complete && m_newChain && !keepCatalogue(m_job, m_keptName, &error)) {
+        DiscardStaged(m_ctx, m_job, m_staged);
+        m_ctx.WriteLog(
+            m_ctx.messages.format("strMsgSetSwitchFailed", {{"%d", m_job.sName}, {"%s", error}}));
+        m_notStored += m_stored;
+        m_stored = 0;
+        return;
+    }
+    if (complete && SwitchSet(m_ctx, m_job, m_staged, !m_job.bIncremental, &error)) {
+        noteKept();
         return;
     }
     if (!complete) {
         DiscardStaged(m_ctx, m_job, m_staged);
-        error = std::to_string(m_list.size() - static_cast<size_t>(m_stored)) + " of " +
+        error = std::to_string(countedFiles() - m_stored + (m_sidecarFailed ? 1 : 0)) + " of " +
                 std::to_string(m_list.size()) + " files could not be copied";
     }
     m_ctx.WriteLog(
         m_ctx.messages.format("strMsgSetSwitchFailed", {{"%d", m_job.sName}, {"%s", error}}));
     m_notStored += m_stored;
     m_stored = 0;
+}
+
+// Every file uploaded under its staged name: the set is switched; otherwise the old set stays
+// and nothing of this session counts as stored.
+void Run::switchRemoteSet() {
+    std::string error;
+    const bool complete = m_stored == countedFiles() && !m_sidecarFailed;
+    if (complete && m_ftp && m_remote &&
+        SwitchRemoteSet(m_ctx, *m_ftp, m_job, m_staged, !m_job.bIncremental, *m_remote, m_temp,
+                        m_newChain ? m_keptName : std::string(), &error)) {
+        noteKept();
+        return;
+    }
+    if (!complete) {
+        discardStaged();
+        error = std::to_string(countedFiles() - m_stored + (m_sidecarFailed ? 1 : 0)) + " of " +
+                std::to_string(m_list.size()) + " files could not be uploaded";
+    }
+    m_ctx.WriteLog(
+        m_ctx.messages.format("strMsgSetSwitchFailed", {{"%d", m_job.sName}, {"%s", error}}));
+    m_notStored += m_stored;
+    m_stored = 0;
+}
+
+void Run::noteKept() {
+    if (!m_newChain) {
+        return;
+    }
+    m_kept = true;
+    const std::string where = m_job.destFTP ? remoteJoin(m_job.sDestinationDir, m_keptName)
+                                            : fs::join(m_job.sDestinationDir, m_keptName);
+    m_ctx.WriteLog(
+        m_ctx.messages.format("strMsgCatalogueKept", {{"%d", m_job.sName}, {"%k", where}}));
 }
 
 }  // namespace

@@ -9,43 +9,69 @@
 namespace kestrel {
 namespace {
 
-SumsFile fetchSums(AppContext& ctx, const clsBackup& job, FtpClient* session,
-                   const std::string& folder, bool* copyFailed) {
-    const std::string file =
-        job.sName + std::string(kCatalogueExtension) + std::string(kSumsSuffix);
-    const std::string local = fs::join(folder, file);
-    SumsFile missing;
-    bool fetched = false;
+// Brings one file of the destination into local. Missing when the destination has none.
+enum class Got { Fetched, Missing, Failed, Refused };
+
+Got fetchFile(AppContext& ctx, const clsBackup& job, FtpClient* session,
+              const RemoteListing* listing, const std::string& file, const std::string& local,
+              std::string* error) {
+    // A local copy of an earlier fetch would make the download ask before replacing it.
+    fs::removeLeftover(local);
     if (job.destFTP) {
-        // A server does not tell a missing file from a failed download: either way the files
-        // can only be checked by their crc.
-        fetched = session != nullptr &&
-                  session->GetFile(remoteJoin(job.sDestinationDir, file), local) == 1;
-    } else {
-        const std::string stored = fs::join(job.sDestinationDir, file);
-        std::string error;
-        fetched = fs::exists(stored) && fs::copyFile(stored, local, &error);
-        if (fs::exists(stored) && !fetched) {
-            missing.status = SumsFile::Status::Damaged;
-            missing.error = error;
-            *copyFailed = true;
+        if (listing != nullptr && listing->count(file) == 0) {
+            return Got::Missing;
         }
-    }
-    if (!fetched) {
-        if (missing.status == SumsFile::Status::Missing) {
-            ctx.WriteLog(ctx.messages.format("strMsgNoSumsFile", {{"%d", file}}));
+        const std::string remote = remoteJoin(job.sDestinationDir, file);
+        if (session != nullptr && session->GetFile(remote, local) == 1) {
+            return Got::Fetched;
         }
-        fs::removeLeftover(local);
-        return missing;
+        ctx.WriteLog(ctx.messages.format("strMsgDownloadFailed", {{"%d", remote}}));
+        // Without a listing a server does not tell a missing file from a failed download.
+        if (listing == nullptr) {
+            return Got::Missing;
+        }
+        return session != nullptr && session->lastReplyCode() / 100 == 5 ? Got::Refused
+                                                                         : Got::Failed;
     }
+    const std::string stored = fs::join(job.sDestinationDir, file);
+    if (!fs::exists(stored)) {
+        return Got::Missing;
+    }
+    if (!fs::copyFile(stored, local, error)) {
+        ctx.WriteLog(ctx.messages.format("strMsgDownloadFailed", {{"%d", stored}}) + " (" + *error +
+                     ")");
+        return Got::Failed;
+    }
+    return Got::Fetched;
+}
+
+SumsFile fetchSums(AppContext& ctx, const clsBackup& job, FtpClient* session,
+                   const RemoteListing* listing, const std::string& folder,
+                   const std::string& catalogue, const std::string& password, bool* copyFailed) {
+    const std::string file = catalogue + std::string(kSumsSuffix);
+    const std::string local = fs::join(folder, file);
+    SumsFile sums;
     std::string error;
-    if (job.Protected && !DecryptFile(ctx, local, job.password, &error)) {
+    const Got got = fetchFile(ctx, job, session, listing, file, local, &error);
+    if (got == Got::Missing) {
+        ctx.WriteLog(ctx.messages.format("strMsgNoSumsFile", {{"%d", file}}));
         fs::removeLeftover(local);
-        missing.status = SumsFile::Status::Damaged;
-        missing.error = error;
-        return missing;
+        return sums;
     }
-    SumsFile sums = ReadSums(local);
+    if (got != Got::Fetched) {
+        fs::removeLeftover(local);
+        sums.status = SumsFile::Status::Damaged;
+        sums.error = error.empty() ? file + " could not be fetched" : error;
+        *copyFailed = true;
+        return sums;
+    }
+    if (job.Protected && !DecryptFile(ctx, local, password, &error)) {
+        fs::removeLeftover(local);
+        sums.status = SumsFile::Status::Damaged;
+        sums.error = error;
+        return sums;
+    }
+    sums = ReadSums(local);
     if (sums.status == SumsFile::Status::Read) {
         for (size_t line : sums.sums->skippedLines) {
             ctx.WriteLog(ctx.messages.format("strMsgCatalogueLineSkipped",
@@ -58,48 +84,45 @@ SumsFile fetchSums(AppContext& ctx, const clsBackup& job, FtpClient* session,
 }  // namespace
 
 CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* session,
-                              const std::string& folder) {
+                              const std::string& folder, const RemoteListing* listing,
+                              const std::string& name, const std::optional<std::string>& password) {
     using Status = CatalogueFetch::Status;
     CatalogueFetch out;
-    const std::string file = job.sName + std::string(kCatalogueExtension);
+    const std::string file = name.empty() ? job.sName + std::string(kCatalogueExtension) : name;
+    const std::string& key = password ? *password : job.password;
     out.localPath = fs::join(folder, file);
-    if (job.destFTP) {
-        const std::string remote = remoteJoin(job.sDestinationDir, file);
-        if (session == nullptr || session->GetFile(remote, out.localPath) != 1) {
-            ctx.WriteLog(ctx.messages.format("strMsgDownloadFailed", {{"%d", remote}}));
+    switch (fetchFile(ctx, job, session, listing, file, out.localPath, &out.error)) {
+        case Got::Fetched:
+            break;
+        case Got::Missing:
+            out.status = job.destFTP && listing == nullptr ? Status::FetchFailed : Status::Missing;
+            return out;
+        case Got::Failed:
             out.status = Status::FetchFailed;
             return out;
-        }
-    } else {
-        const std::string stored = fs::join(job.sDestinationDir, file);
-        if (!fs::exists(stored)) {
-            out.status = Status::Missing;
+        case Got::Refused:
+            out.status = Status::Refused;
+            out.error = "the server refuses to send it";
             return out;
-        }
-        std::string error;
-        if (!fs::copyFile(stored, out.localPath, &error)) {
-            ctx.WriteLog(ctx.messages.format("strMsgDownloadFailed", {{"%d", stored}}) + " (" +
-                         error + ")");
-            out.status = Status::FetchFailed;
-            return out;
-        }
     }
-    if (job.Protected && !DecryptFile(ctx, out.localPath, job.password, &out.error)) {
+    if (job.Protected && !DecryptFile(ctx, out.localPath, key, &out.error)) {
         fs::removeLeftover(out.localPath);
         out.status = Status::DecryptFailed;
         return out;
     }
-    out.catalogue = ReadCatalogue(out.localPath, &out.error);
-    if (!out.catalogue) {
+    auto content = fs::readFile(out.localPath, &out.error);
+    if (!content) {
         out.status = Status::Unreadable;
         return out;
     }
+    out.content = std::move(*content);
+    out.catalogue = parseCatalogue(out.content);
     for (size_t line : out.catalogue->skippedLines) {
         ctx.WriteLog(ctx.messages.format("strMsgCatalogueLineSkipped",
                                          {{"%d", file}, {"%i", std::to_string(line)}}));
     }
     out.status = Status::Read;
-    out.sums = fetchSums(ctx, job, session, folder, &out.sumsCopyFailed);
+    out.sums = fetchSums(ctx, job, session, listing, folder, file, key, &out.sumsCopyFailed);
     return out;
 }
 

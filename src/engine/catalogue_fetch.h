@@ -5,6 +5,7 @@
 
 #include "archive/catalogue.h"
 #include "archive/sums.h"
+#include "engine/remote_set.h"
 #include "jobs/backup.h"
 
 namespace kestrel {
@@ -17,6 +18,7 @@ struct CatalogueFetch {
         Read,           // catalogue holds the records (damaged lines skipped and logged)
         Missing,        // a local destination holds no catalogue (a job that never ran)
         FetchFailed,    // it could not be downloaded or copied (logged)
+        Refused,        // the FTP server lists it but refuses to send it (logged)
         DecryptFailed,  // it could not be decrypted (error says why)
         Unreadable,     // it was fetched but cannot be read (error says why)
     };
@@ -26,15 +28,24 @@ struct CatalogueFetch {
     // The checksum file beside it (JOB.fs.sums), fetched the same way when the catalogue was
     // read; Missing when there is none or it could not be had.
     SumsFile sums;
-    // A local checksum file is there but could not be copied (sums tells it as damaged).
+    // A checksum file is there but could not be copied or downloaded (sums tells it as
+    // damaged).
     bool sumsCopyFailed = false;
+    // The catalogue's text as fetched (decrypted), for the checks of an incremental run.
+    std::string content;
     std::string error;
 };
 
 // Brings a job's catalogue (JOB.fs at its destination) into folder and reads it: downloaded
 // through session (logged in) for FTP jobs, copied for local ones, decrypted for protected
 // ones, and its checksum file with it. The one fetch that incremental runs and restores share.
+// listing, when given, is what the remote folder holds: a file it lacks is Missing rather than
+// failed, and one it has but cannot be had is a failure. name is the catalogue's file name
+// ("" = JOB.fs) and password the one it was encrypted with ("" = the job's).
 [[nodiscard]] CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job,
-                                            FtpClient* session, const std::string& folder);
+                                            FtpClient* session, const std::string& folder,
+                                            const RemoteListing* listing = nullptr,
+                                            const std::string& name = "",
+                                            const std::optional<std::string>& password = {});
 
 }  // namespace kestrel

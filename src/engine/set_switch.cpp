@@ -14,8 +14,7 @@ namespace {
 constexpr std::string_view kJournalHeader = "KestrelSwitch=1|full=";
 
 std::string journalPath(const clsBackup& job) {
-    return fs::join(job.sDestinationDir,
-                    job.sName + std::string(kCatalogueExtension) + std::string(kSwitchSuffix));
+    return fs::join(job.sDestinationDir, switchJournalName(job.sName));
 }
 
 std::string stagedPath(const clsBackup& job, const std::string& name) {
@@ -24,16 +23,6 @@ std::string stagedPath(const clsBackup& job, const std::string& name) {
 
 bool allDigits(std::string_view s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// A full set's own volumes: JOB.uxarc and JOB-NNN.uxarc.
-bool isFullVolumeOf(const std::string& jobName, std::string_view fileName) {
-    if (!text::startsWith(fileName, jobName) || !text::endsWith(fileName, kVolumeExtension)) {
-        return false;
-    }
-    std::string_view rest = fileName.substr(jobName.size());
-    rest.remove_suffix(kVolumeExtension.size());
-    return rest.empty() || (rest.size() == 4 && rest[0] == '-' && allDigits(rest.substr(1)));
 }
 
 // Renames what is still staged into place and, for a full set, drops the old volumes the new
@@ -75,6 +64,93 @@ bool completeSwitch(AppContext& ctx, const clsBackup& job, const std::vector<std
 
 }  // namespace
 
+bool isFullVolumeOf(const std::string& jobName, std::string_view fileName) {
+    if (!text::startsWith(fileName, jobName) || !text::endsWith(fileName, kVolumeExtension)) {
+        return false;
+    }
+    std::string_view rest = fileName.substr(jobName.size());
+    rest.remove_suffix(kVolumeExtension.size());
+    return rest.empty() || (rest.size() == 4 && rest[0] == '-' && allDigits(rest.substr(1)));
+}
+
+std::string switchJournalName(const std::string& jobName) {
+    return jobName + std::string(kCatalogueExtension) + std::string(kSwitchSuffix);
+}
+
+std::string switchJournalText(const SwitchJournal& journal) {
+    std::string out = std::string(kJournalHeader) + (journal.full ? "1" : "0") + "\n";
+    for (const std::string& name : journal.names) {
+        out += name + "\n";
+    }
+    return out;
+}
+
+std::optional<SwitchJournal> parseSwitchJournal(std::string_view content,
+                                                const std::string& jobName) {
+    if (!text::startsWith(content, kJournalHeader)) {
+        return std::nullopt;
+    }
+    SwitchJournal journal;
+    const std::vector<std::string> lines = text::split(content, '\n');
+    if (lines[0] == std::string(kJournalHeader) + "1") {
+        journal.full = true;
+    } else if (lines[0] != std::string(kJournalHeader) + "0") {
+        return std::nullopt;
+    }
+    for (size_t i = 1; i < lines.size(); ++i) {
+        if (lines[i].empty()) {
+            continue;
+        }
+        // A journal names the set's own files, and nothing with a folder.
+        if (!isSetFileOf(jobName, lines[i]) || lines[i].find('/') != std::string::npos) {
+            return std::nullopt;
+        }
+        journal.names.push_back(lines[i]);
+    }
+    // Written whole or not at all: a journal that lost its end names no catalogue.
+    const std::string catalogue = jobName + std::string(kCatalogueExtension);
+    if (std::find(journal.names.begin(), journal.names.end(), catalogue) == journal.names.end()) {
+        return std::nullopt;
+    }
+    return journal;
+}
+
+std::string keptCatalogueName(const std::string& jobName, const DateTime& when) {
+    return jobName + std::string(kCatalogueExtension) + std::string(kKeptInfix) +
+           when.format("yyyyMMddHHmmss");
+}
+
+bool isKeptCatalogueOf(const std::string& jobName, std::string_view fileName) {
+    const std::string prefix = jobName + std::string(kCatalogueExtension) + std::string(kKeptInfix);
+    if (!text::startsWith(fileName, prefix)) {
+        return false;
+    }
+    std::string_view stamp = fileName.substr(prefix.size());
+    // Two kept in the same second get a letter after the stamp.
+    if (stamp.size() == 15 && stamp.back() >= 'a' && stamp.back() <= 'z') {
+        stamp.remove_suffix(1);
+    }
+    return stamp.size() == 14 && allDigits(stamp);
+}
+
+bool keepCatalogue(const clsBackup& job, const std::string& keptName, std::string* error) {
+    const std::string catalogue =
+        fs::join(job.sDestinationDir, job.sName + std::string(kCatalogueExtension));
+    const std::string kept = fs::join(job.sDestinationDir, keptName);
+    const std::string sums = catalogue + std::string(kSumsSuffix);
+    if (fs::exists(sums) && !fs::renameFile(sums, kept + std::string(kSumsSuffix), error)) {
+        return false;
+    }
+    if (!fs::renameFile(catalogue, kept, error)) {
+        // Back as it was, so that the pair stays together.
+        if (fs::exists(kept + std::string(kSumsSuffix))) {
+            static_cast<void>(fs::renameFile(kept + std::string(kSumsSuffix), sums));
+        }
+        return false;
+    }
+    return fs::syncFolder(job.sDestinationDir);
+}
+
 std::string buildFolderOf(const clsBackup& job) {
     return fs::join(job.sDestinationDir, "." + job.sName + ".kestrel-build");
 }
@@ -110,10 +186,7 @@ bool SwitchSet(AppContext& ctx, const clsBackup& job, const std::vector<std::str
             return false;
         }
     }
-    std::string journal = std::string(kJournalHeader) + (full ? "1" : "0") + "\n";
-    for (const std::string& name : names) {
-        journal += name + "\n";
-    }
+    const std::string journal = switchJournalText(SwitchJournal{full, names});
     if (!fs::writeFileAtomic(journalPath(job), journal, 0600, error)) {
         return false;
     }
@@ -134,28 +207,17 @@ void RecoverSet(AppContext& ctx, const clsBackup& job, bool removeLeftovers) {
     if (fs::exists(journalFile)) {
         std::string error;
         auto content = fs::readFile(journalFile, &error);
-        std::vector<std::string> names;
-        bool full = false;
-        bool valid = content && text::startsWith(*content, kJournalHeader);
-        if (valid) {
-            const std::vector<std::string> lines = text::split(*content, '\n');
-            full = lines[0] == std::string(kJournalHeader) + "1";
-            for (size_t i = 1; i < lines.size(); ++i) {
-                if (!lines[i].empty()) {
-                    // A journal names the set's own files, and nothing with a folder.
-                    valid = valid && isSetFileOf(job.sName, lines[i]) &&
-                            lines[i].find('/') == std::string::npos;
-                    names.push_back(lines[i]);
-                }
-            }
+        std::optional<SwitchJournal> journal;
+        if (content) {
+            journal = parseSwitchJournal(*content, job.sName);
         }
-        if (!valid) {
+        if (!journal) {
             ctx.WriteLog(ctx.messages.format(
                 "strMsgSetSwitchFailed",
                 {{"%d", job.sName}, {"%s", error.empty() ? journalFile + " is damaged" : error}}));
             return;
         }
-        if (!completeSwitch(ctx, job, names, full, &error)) {
+        if (!completeSwitch(ctx, job, journal->names, journal->full, &error)) {
             ctx.WriteLog(
                 ctx.messages.format("strMsgSetSwitchFailed", {{"%d", job.sName}, {"%s", error}}));
             return;

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "jobs/backup.h"
+#include "platform/date_time.h"
 
 // How an archive job's set (volumes, checksum file, catalogue) at a local destination is
 // replaced without a moment at which neither the old nor the new set can be restored:
@@ -32,6 +34,34 @@ std::string buildFolderOf(const clsBackup& job);
 // Whether a file name in the destination belongs to the job's set: JOB.fs, JOB.fs.sums,
 // JOB.fs.switch and volumes JOB[stamp][-NNN].uxarc.
 bool isSetFileOf(const std::string& jobName, std::string_view fileName);
+
+// A full set's own volumes: JOB.uxarc and JOB-NNN.uxarc.
+bool isFullVolumeOf(const std::string& jobName, std::string_view fileName);
+
+// The journal of a switch: whether the set is full (old volumes it lacks are dropped) and the
+// staged names in the order they are renamed.
+struct SwitchJournal {
+    bool full = false;
+    std::vector<std::string> names;
+};
+std::string switchJournalText(const SwitchJournal& journal);
+// Nothing when the text is no journal of the job's set (a damaged or foreign file).
+std::optional<SwitchJournal> parseSwitchJournal(std::string_view text, const std::string& jobName);
+// JOB.fs.switch
+std::string switchJournalName(const std::string& jobName);
+
+// A catalogue that could not be read or fetched is never overwritten: it is kept beside the new
+// set as JOB.fs.kept-yyyyMMddHHmmss (its checksum file with it, the same name + ".sums"), where
+// the restore finds it.
+inline constexpr std::string_view kKeptInfix = ".kept-";
+std::string keptCatalogueName(const std::string& jobName, const DateTime& when);
+// Whether a file name is one of the job's kept catalogues (not their checksum files).
+bool isKeptCatalogueOf(const std::string& jobName, std::string_view fileName);
+
+// Renames the job's catalogue at a local destination (and its checksum file) to the kept name.
+// False (and *error) when it could not; nothing is changed then.
+[[nodiscard]] bool keepCatalogue(const clsBackup& job, const std::string& keptName,
+                                 std::string* error);
 
 // Steps 2 to 4 for the staged files (names without the suffix, in the order to rename them).
 // False (and *error) when the set could not be put in place; the journal then stays when it was

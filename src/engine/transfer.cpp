@@ -2,6 +2,7 @@
 
 #include "core/app_context.h"
 #include "engine/paths.h"
+#include "engine/set_switch.h"
 #include "ftp/ftp_client.h"
 #include "platform/fs.h"
 
@@ -56,19 +57,36 @@ int CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFil
 }
 
 int UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job, const clsDskFile& file,
-               const std::string& sourceOverride) {
+               const std::string& sourceOverride, bool keepStaged) {
     if (!session.ChangeCurrentDirectory(job.sDestinationDir)) {
         ctx.WriteLog(ctx.messages.format("strMsgChangeDirFail", {{"%d", job.sDestinationDir}}));
         return kNotStored;
     }
     const std::string local =
         sourceOverride.empty() ? fs::join(file.path, file.filename) : sourceOverride;
-    if (!file.filename.empty() && session.StoreFile(local, job.sDestinationDir)) {
-        ctx.WriteLog(ctx.messages.format("strMsgUploadOk", {{"%d", file.filename}}));
-        return kStored;
+    const std::string remote = remoteJoin(job.sDestinationDir, file.filename);
+    const std::string staged = remote + std::string(kStagedSuffix);
+    if (file.filename.empty() || !session.StoreFileAs(local, staged)) {
+        if (!file.filename.empty()) {
+            static_cast<void>(session.DeleteFile(staged));
+        }
+        if (ctx.flags.bCancelFile) {
+            ctx.flags.bCancelFile = false;
+            ctx.WriteLog(ctx.messages.format("strMsgFileSkipped", {{"%d", local}}));
+        }
+        ctx.WriteLog(ctx.messages.format("strMsgUploadFail", {{"%d", file.filename}}));
+        return kNotStored;
     }
-    ctx.WriteLog(ctx.messages.format("strMsgUploadFail", {{"%d", file.filename}}));
-    return kNotStored;
+    // Servers that will not rename over a file get the old copy removed first; the new one is
+    // complete by then. Should that rename fail too, the staged copy stays for the next run.
+    if (!keepStaged && !session.RenameFile(staged, remote) &&
+        !(session.DeleteFile(remote) && session.RenameFile(staged, remote))) {
+        ctx.WriteLog(ctx.messages.format("strMsgUploadFail", {{"%d", file.filename}}) + " (" +
+                     staged + " could not be renamed)");
+        return kNotStored;
+    }
+    ctx.WriteLog(ctx.messages.format("strMsgUploadOk", {{"%d", file.filename}}));
+    return kStored;
 }
 
 bool MakeDirs(const std::string& path) {

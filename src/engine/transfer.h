@@ -27,9 +27,14 @@ inline constexpr int kNotStored = 2;
                                         bool* diskFull = nullptr,
                                         std::string_view stageSuffix = {});
 
-// Uploads one working-list file into the job's remote folder.
+// Uploads one working-list file into the job's remote folder. It goes up under a staged name
+// (NAME.kestrel-new) and, unless keepStaged (an archive set, switched as a whole later), is
+// renamed over its name once the server holds all of it, so that a cut upload never replaces
+// the copy a run stored before. A failed, stopped or cancelled upload removes its partial file;
+// a cancelled one (bCancelFile, which it clears) is logged as skipped.
 [[nodiscard]] int UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job,
-                             const clsDskFile& file, const std::string& sourceOverride = "");
+                             const clsDskFile& file, const std::string& sourceOverride = "",
+                             bool keepStaged = false);
 
 // The folder where CopyFileToDestination puts a file.
 std::string destinationFolder(const clsBackup& job, const clsDskFile& file);

@@ -35,8 +35,20 @@ public:
     [[nodiscard]] virtual int GetFile(const std::string& remotePath,
                                       const std::string& localPath) = 0;
     // Uploads a local file into the remote folder under its own name.
-    [[nodiscard]] virtual bool StoreFile(const std::string& localPath,
-                                         const std::string& remoteFolder) = 0;
+    [[nodiscard]] bool StoreFile(const std::string& localPath, const std::string& remoteFolder);
+    // Uploads a local file under the remote path given. True only when the server confirmed
+    // the transfer and, where it tells sizes, holds every byte. A transfer that failed, was
+    // stopped or cancelled (the engine flags) may leave a partial remote file behind: the
+    // caller removes it. A cancelled transfer leaves bCancelFile set for the caller to see.
+    [[nodiscard]] virtual bool StoreFileAs(const std::string& localPath,
+                                           const std::string& remotePath) = 0;
+    // Renames a remote file (RNFR, RNTO); false when the server refused either step.
+    [[nodiscard]] virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
+    // Removes a remote file (DELE); false when the server refused.
+    [[nodiscard]] virtual bool DeleteFile(const std::string& path) = 0;
+    // The code of the last reply the server gave (0 before any): after a failed download, 550
+    // tells a file the server refuses from a transfer that broke off.
+    virtual int lastReplyCode() const { return 0; }
     // The entries of the current remote folder; nothing on failure.
     [[nodiscard]] virtual std::optional<std::vector<clsFTPFile>> GetFileList() = 0;
     // The current remote folder, "" on failure.

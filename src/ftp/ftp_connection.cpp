@@ -42,6 +42,7 @@ std::optional<clsFTPConnection::Reply> clsFTPConnection::takeReply() {
         return std::nullopt;
     }
     ctrlSocket.echoReply(reply->whole);
+    m_lastReplyCode = reply->code;
     return Reply{reply->code, std::move(reply->line)};
 }
 
@@ -281,6 +282,9 @@ int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& 
     }
     ctrlSocket.sendData("TYPE I");
     WaitAnswer(200);
+    // What the server says the file holds, asked before the transfer: a server that ends a
+    // transfer early may still confirm it, and a short catalogue must not pass for a whole one.
+    const std::optional<std::int64_t> sized = remoteSize(remotePath);
     ctrlSocket.sendData("RETR " + remotePath);
     if (!openDataConnection(port)) {
         return failed(false);
@@ -289,7 +293,8 @@ int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& 
     if (WaitTransferStart(&line) == 0) {
         return failed(true);
     }
-    const auto expected = announcedSize(line);
+    // The answer to SIZE counts before the 150's announcement, which some servers round.
+    const std::optional<std::int64_t> expected = sized ? sized : announcedSize(line);
     const std::string title = m_rc.msg("strMsgDownloadingFile") + "...";
     m_rc.showProgress(title);
     m_rc.updateProgress(title, remotePath, 0, 0);
@@ -317,6 +322,7 @@ int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& 
             WaitWhilePaused(m_rc);
         }
         if (m_rc.flags.stopping()) {
+            abandonTransfer();
             return failed(false);
         }
         if (expected && *expected > 0) {
@@ -331,6 +337,12 @@ int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& 
     const bool confirmed = WaitAnswer(226, nullptr, kTransferEndMs) == 226;
     ClearAnswers();
     // A transfer the server confirms must also have brought every byte it announced.
+    if (confirmed && expected && *expected != received) {
+        m_rc.WriteLog(
+            m_rc.format("strMsgDownloadSizeMismatch", {{"%d", remotePath},
+                                                       {"%s", std::to_string(received)},
+                                                       {"%i", std::to_string(*expected)}}));
+    }
     if (!confirmed || (expected && *expected != received)) {
         return failed(true);
     }
@@ -347,7 +359,7 @@ int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& 
     return 1;
 }
 
-bool clsFTPConnection::StoreFile(const std::string& localPath, const std::string& remoteFolder) {
+bool clsFTPConnection::StoreFileAs(const std::string& localPath, const std::string& remotePath) {
     FileHandle local;
     if (!local.open(localPath, FileHandle::Mode::Read, true)) {
         m_rc.WriteLog("ERROR:clsFile.fOpen()->" + local.lastError() + "---" + localPath);
@@ -363,7 +375,7 @@ bool clsFTPConnection::StoreFile(const std::string& localPath, const std::string
     if (!enterPassive(&port)) {
         return false;
     }
-    const std::string remote = remoteJoin(remoteFolder, fs::fileNameOf(localPath));
+    const std::string& remote = remotePath;
     ctrlSocket.sendData("stor " + remote);
     bool ok = false;
     auto finish = [&]() {
@@ -405,10 +417,12 @@ bool clsFTPConnection::StoreFile(const std::string& localPath, const std::string
         if (m_rc.flags.bPauseBackup) {
             WaitWhilePaused(m_rc);
         }
-        if (m_rc.flags.stopping()) {
-            sckData.FTPDisconnect();
+        // Closing the data connection is how a stream upload ends, so the server takes what
+        // came for the whole file: the caller removes it.
+        if (m_rc.flags.stopping() || m_rc.flags.bCancelFile) {
+            abandonTransfer();
             m_rc.closeProgress();
-            return false;
+            return finish();
         }
         const double pct = 100.0 * static_cast<double>(position) / total;
         m_rc.updateProgress(m_rc.format("strMsgUploadingTO", {{"%h", m_host}}), localPath, pct,
@@ -419,20 +433,72 @@ bool clsFTPConnection::StoreFile(const std::string& localPath, const std::string
     ClearAnswers();
     if (ok) {
         // The server's idea of the size, where it tells it, must be the file's.
-        std::string line;
-        ctrlSocket.sendData("SIZE " + remote);
-        if (WaitAnswer(213, &line) == 213 &&
-            text::leadingInt(std::string_view(line).substr(4)) != size) {
-            m_rc.WriteLog(m_rc.format("strMsgUploadSizeMismatch",
-                                      {{"%d", remote},
-                                       {"%s", std::string(text::trimSpace(line.substr(4)))},
-                                       {"%i", std::to_string(size)}}));
+        const std::optional<std::int64_t> stored = remoteSize(remote);
+        if (stored && *stored != size) {
+            m_rc.WriteLog(m_rc.format(
+                "strMsgUploadSizeMismatch",
+                {{"%d", remote}, {"%s", std::to_string(*stored)}, {"%i", std::to_string(size)}}));
             ok = false;
         }
-        ClearAnswers();
     }
     m_rc.closeProgress();
     return finish();
+}
+
+bool clsFTPConnection::RenameFile(const std::string& from, const std::string& to) {
+    if (m_state != kStateLoggedIn) {
+        return false;
+    }
+    ctrlSocket.sendData("RNFR " + from);
+    bool ok = WaitAnswer(350) == 350;
+    ClearAnswers();
+    if (ok) {
+        ctrlSocket.sendData("RNTO " + to);
+        ok = WaitAnswer(250) == 250;
+        ClearAnswers();
+    }
+    return ok;
+}
+
+bool clsFTPConnection::DeleteFile(const std::string& path) {
+    if (m_state != kStateLoggedIn) {
+        return false;
+    }
+    ctrlSocket.sendData("DELE " + path);
+    const bool ok = WaitAnswer(250) == 250;
+    ClearAnswers();
+    return ok;
+}
+
+std::optional<std::int64_t> clsFTPConnection::remoteSize(const std::string& path) {
+    std::string line;
+    ctrlSocket.sendData("SIZE " + path);
+    const bool told = WaitAnswer(213, &line) == 213;
+    ClearAnswers();
+    if (!told || line.size() < 5) {
+        return std::nullopt;
+    }
+    const std::string_view value = text::trimSpace(std::string_view(line).substr(4));
+    auto n = text::parseInt(value);
+    if (!n || *n < 0) {
+        return std::nullopt;
+    }
+    return n;
+}
+
+void clsFTPConnection::abandonTransfer() {
+    sckData.FTPDisconnect();
+    // 426 or 226, whichever the server makes of it; a server that says nothing is waited for
+    // only briefly.
+    const std::uint64_t start = m_rc.clock.tickMs();
+    for (;;) {
+        const auto elapsed = static_cast<int>(m_rc.clock.tickMs() - start);
+        auto reply = readReply(std::max(0, 5000 - elapsed));
+        if (!reply || reply->code / 100 != 1) {
+            break;
+        }
+    }
+    ClearAnswers();
 }
 
 std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
@@ -537,6 +603,10 @@ bool clsFTPConnection::DeleteFTPDirectory(std::string& path) {
 
 std::unique_ptr<FtpClient> makeFtpClient(RunControl& rc) {
     return std::make_unique<clsFTPConnection>(rc);
+}
+
+bool FtpClient::StoreFile(const std::string& localPath, const std::string& remoteFolder) {
+    return StoreFileAs(localPath, remoteJoin(remoteFolder, fs::fileNameOf(localPath)));
 }
 
 std::string remoteJoin(std::string_view folder, std::string_view name) {

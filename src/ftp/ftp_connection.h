@@ -42,8 +42,11 @@ public:
 
     // 1 downloaded, 2 the user kept an existing local file, 0 failed.
     [[nodiscard]] int GetFile(const std::string& remotePath, const std::string& localPath) override;
-    [[nodiscard]] bool StoreFile(const std::string& localPath,
-                                 const std::string& remoteFolder) override;
+    [[nodiscard]] bool StoreFileAs(const std::string& localPath,
+                                   const std::string& remotePath) override;
+    [[nodiscard]] bool RenameFile(const std::string& from, const std::string& to) override;
+    [[nodiscard]] bool DeleteFile(const std::string& path) override;
+    int lastReplyCode() const override { return m_lastReplyCode; }
     // The entries of the current remote folder; nothing on failure.
     [[nodiscard]] std::optional<std::vector<clsFTPFile>> GetFileList() override;
     [[nodiscard]] std::string GetRootDir() override;
@@ -78,6 +81,11 @@ private:
     // CWD, MKD or RMD with "//" made "/" in the path (written back).
     bool folderCommand(const std::string& command, std::string& path, std::int32_t expected);
     bool enterPassive(int* port);
+    // After a transfer given up on this side: its data connection is closed and the server's
+    // final reply to it read, so that it cannot be taken for the reply to the next command.
+    void abandonTransfer();
+    // SIZE: the size the server gives for a remote file, nothing when it does not tell.
+    std::optional<std::int64_t> remoteSize(const std::string& path);
 
     RunControl& m_rc;
     clsFTPSocket ctrlSocket;
@@ -89,6 +97,7 @@ private:
     std::string m_password;
     ReplyFramer m_framer;  // control bytes not yet framed into a reply
     std::vector<clsFTPAnswer> m_answers;
+    int m_lastReplyCode = 0;
 };
 
 }  // namespace kestrel

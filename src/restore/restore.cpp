@@ -10,6 +10,7 @@
 #include "engine/catalogue_fetch.h"
 #include "engine/destination.h"
 #include "engine/encryption.h"
+#include "engine/remote_set.h"
 #include "engine/set_switch.h"
 #include "platform/file_handle.h"
 #include "platform/fs.h"
@@ -24,7 +25,14 @@ namespace {
 class RestoreVolumes : public VolumeSource {
 public:
     RestoreVolumes(AppContext& ctx, const clsBackup& job, FtpClient* ftp, std::string folder)
-        : m_ctx(ctx), m_job(job), m_ftp(ftp), m_folder(std::move(folder)) {}
+        : m_ctx(ctx),
+          m_job(job),
+          m_ftp(ftp),
+          m_folder(std::move(folder)),
+          m_password(job.password) {}
+
+    // The volumes of a kept catalogue are encrypted with the password of their time.
+    void usePassword(const std::string& password) { m_password = password; }
 
     std::optional<std::string> volumePath(const std::string& baseName) override {
         const std::string file = baseName + std::string(kVolumeExtension);
@@ -54,7 +62,7 @@ public:
         } else {
             fetched = fs::copyFile(fs::join(m_job.sDestinationDir, file), temp, &error);
         }
-        if (fetched && m_job.Protected && !DecryptFile(m_ctx, temp, m_job.password, &error)) {
+        if (fetched && m_job.Protected && !DecryptFile(m_ctx, temp, m_password, &error)) {
             m_ctx.WriteLog(
                 m_ctx.messages.format("strMsgRestoreDecryptFailed", {{"%d", temp}, {"%s", error}}));
             fetched = false;
@@ -72,6 +80,7 @@ private:
     const clsBackup& m_job;
     FtpClient* m_ftp;
     std::string m_folder;
+    std::string m_password;
     std::unordered_set<std::string> m_fetched;
     std::unordered_set<std::string> m_failed;
 };
@@ -171,13 +180,32 @@ std::optional<std::string> restoreTarget(const std::string& fname, const Restore
     return fs::join(options.folder, relative);
 }
 
+namespace {
+
+// The catalogues of a job: its own and those kept beside it, kept ones first, oldest first.
+std::vector<std::string> catalogueFiles(const clsBackup& job,
+                                        const std::vector<std::string>& names) {
+    std::vector<std::string> files;
+    for (const std::string& name : names) {
+        if (isKeptCatalogueOf(job.sName, name)) {
+            files.push_back(name);
+        }
+    }
+    std::sort(files.begin(), files.end());
+    files.push_back(job.sName + std::string(kCatalogueExtension));
+    return files;
+}
+
+}  // namespace
+
 bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
     state.job = job.clone();
     state.records.clear();
+    state.sources.clear();
+    state.lockedSources.clear();
     state.tree.clear();
     state.skippedLines = 0;
     state.skippedLineNumbers.clear();
-    state.sums = {};
     std::string error;
     if (!state.work) {
         if (!fs::makeDirs(ctx.paths.tempDir(), &error) ||
@@ -196,44 +224,97 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
         return false;
     }
     // A replacement of the set that a killed run left half done is completed first.
-    RecoverSet(ctx, job, false);
-    CatalogueFetch fetched = FetchCatalogue(ctx, job, state.ftp.get(), state.work->path());
-    using Status = CatalogueFetch::Status;
-    const std::string file = job.sName + std::string(kCatalogueExtension);
-    switch (fetched.status) {
-        case Status::Read:
-            break;
-        case Status::Missing:
-            ctx.WriteLog(ctx.messages.format("strMsgDownloadFailed",
-                                             {{"%d", fs::join(job.sDestinationDir, file)}}));
+    std::optional<RemoteListing> listing;
+    std::vector<std::string> names;
+    if (job.destFTP) {
+        if (state.ftp) {
+            listing = listRemoteFolder(ctx, *state.ftp, job);
+        }
+        if (listing &&
+            !RecoverRemoteSet(ctx, *state.ftp, job, *listing, state.work->path(), false)) {
             return false;
-        case Status::FetchFailed:
-            return false;
-        case Status::DecryptFailed:
-        case Status::Unreadable:
-            ctx.WriteLog(ctx.messages.format("strMsgRestoreDecryptFailed",
-                                             {{"%d", file}, {"%s", fetched.error}}));
-            return false;
+        }
+        if (listing) {
+            for (const auto& [name, size] : *listing) {
+                names.push_back(name);
+            }
+        }
+    } else {
+        RecoverSet(ctx, job, false);
+        if (auto entries = fs::listDir(job.sDestinationDir)) {
+            names = std::move(*entries);
+        }
     }
-    Catalogue catalogue = std::move(*fetched.catalogue);
-    if (catalogue.records.empty()) {
+    const std::string own = job.sName + std::string(kCatalogueExtension);
+    bool loadedOwn = false;
+    for (const std::string& file : catalogueFiles(job, names)) {
+        CatalogueFetch fetched = FetchCatalogue(ctx, job, state.ftp.get(), state.work->path(),
+                                                listing ? &*listing : nullptr, file);
+        std::string password = job.password;
+        using Status = CatalogueFetch::Status;
+        // One kept from before a password change opens only with the password of its time.
+        if (fetched.status == Status::DecryptFailed && job.Protected && state.askPassword) {
+            if (auto other = state.askPassword(file)) {
+                password = *other;
+                fetched = FetchCatalogue(ctx, job, state.ftp.get(), state.work->path(),
+                                         listing ? &*listing : nullptr, file, password);
+            }
+        }
+        switch (fetched.status) {
+            case Status::Read:
+                break;
+            case Status::Missing:
+                if (file == own) {
+                    ctx.WriteLog(ctx.messages.format(
+                        "strMsgDownloadFailed",
+                        {{"%d", job.destFTP ? remoteJoin(job.sDestinationDir, file)
+                                            : fs::join(job.sDestinationDir, file)}}));
+                }
+                continue;
+            case Status::FetchFailed:
+            case Status::Refused:
+                state.lockedSources.push_back(file);
+                continue;
+            case Status::DecryptFailed:
+            case Status::Unreadable:
+                ctx.WriteLog(ctx.messages.format("strMsgRestoreDecryptFailed",
+                                                 {{"%d", file}, {"%s", fetched.error}}));
+                state.lockedSources.push_back(file);
+                continue;
+        }
+        const auto source = static_cast<std::uint32_t>(state.sources.size());
+        Catalogue& catalogue = *fetched.catalogue;
+        state.skippedLines += catalogue.skippedLines.size();
+        state.skippedLineNumbers.insert(state.skippedLineNumbers.end(),
+                                        catalogue.skippedLines.begin(),
+                                        catalogue.skippedLines.end());
+        if (fetched.sums.status == SumsFile::Status::Damaged) {
+            ctx.WriteLog(ctx.messages.format(
+                "strMsgSumsDamaged",
+                {{"%d", file + std::string(kSumsSuffix)}, {"%s", fetched.sums.error}}));
+        }
+        for (clsRestoreFileData& rec : catalogue.records) {
+            rec.source = source;
+            state.records.push_back(std::move(rec));
+        }
+        state.sources.push_back(RestoreSource{file, password, std::move(fetched.sums)});
+        loadedOwn = loadedOwn || file == own;
+    }
+    if (state.records.empty()) {
         return false;
     }
-    state.skippedLines = catalogue.skippedLines.size();
-    state.skippedLineNumbers = catalogue.skippedLines;
     if (state.skippedLines > 0) {
         const std::string text = ctx.messages.format("strMsgCatalogueLinesSkipped",
                                                      {{"%d", std::to_string(state.skippedLines)}});
         ctx.WriteLog(text);
         tell(ctx.host, text, MsgIcon::Exclamation);
     }
-    state.sums = std::move(fetched.sums);
-    if (state.sums.status == SumsFile::Status::Damaged) {
-        ctx.WriteLog(ctx.messages.format(
-            "strMsgSumsDamaged",
-            {{"%d", file + std::string(kSumsSuffix)}, {"%s", state.sums.error}}));
+    for (const std::string& file : state.lockedSources) {
+        const std::string text = ctx.messages.format("strMsgCatalogueLocked", {{"%d", file}});
+        ctx.WriteLog(text);
+        tell(ctx.host, text, MsgIcon::Exclamation);
     }
-    state.records = std::move(catalogue.records);
+    static_cast<void>(loadedOwn);
     state.tree.build(state.records, [&] { ctx.host.yield(); });
     return true;
 }
@@ -326,7 +407,9 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         // Folders and the file are made below the chosen folder (or "/") without following a
         // link planted there; the file is written beside its name and renamed into place.
         const Digest* expected = nullptr;
-        if (checkKindFor(state.sums.sums ? &*state.sums.sums : nullptr, rec.lineDigest,
+        const RestoreSource& source = state.sources.at(rec.source);
+        volumes.usePassword(source.password);
+        if (checkKindFor(source.sums.sums ? &*source.sums.sums : nullptr, rec.lineDigest,
                          rec.lineIndex, &expected) == CheckKind::Unmatched) {
             ctx.WriteLog(ctx.messages.format("strMsgRestoreDamagedLine", {{"%d", rec.fname}}));
             ++summary.failed;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,17 +18,30 @@ namespace kestrel {
 
 struct AppContext;
 
+// One catalogue of a job: its own (JOB.fs) or one kept beside it (JOB.fs.kept-...) when a run
+// could not use it, with the password that opens it and its volumes.
+struct RestoreSource {
+    std::string file;  // the catalogue's file name at the destination
+    std::string password;
+    // The checksum file of the catalogue; without one, files are checked by their crc only.
+    SumsFile sums;
+};
+
 // What the restore browser works on: the selected job, its catalogue records and their tree.
 // Replaced by every LoadCatalogue. It holds copies of what it needs, so that the job may change
 // or go while the browser is open.
 struct RestoreState {
-    std::unique_ptr<clsBackup> job;  // a copy of the selected job; null when none
-    std::vector<clsRestoreFileData> records;
+    std::unique_ptr<clsBackup> job;           // a copy of the selected job; null when none
+    std::vector<clsRestoreFileData> records;  // each names its source
+    std::vector<RestoreSource> sources;       // kept catalogues first, oldest first
     RestoreTree tree;
     size_t skippedLines = 0;
     std::vector<size_t> skippedLineNumbers;  // damaged catalogue lines, numbered from 1
-    // The checksum file of the catalogue; without one, files are checked by their crc only.
-    SumsFile sums;
+    // Asked for the password of a catalogue that the job's password does not open (one kept
+    // from before a password change); nothing = leave that catalogue out. Set by the front end.
+    std::function<std::optional<std::string>(const std::string& catalogue)> askPassword;
+    // Catalogues that could not be opened and were left out, by file name.
+    std::vector<std::string> lockedSources;
     // The FTP session of a job with an FTP destination, opened by the caller.
     std::unique_ptr<FtpClient> ftp;
     // The restore's own working folder (the catalogue, fetched volumes), made by LoadCatalogue

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
@@ -57,6 +58,14 @@ RestoreSeams desktopRestoreSeams() {
     RestoreSeams seams;
     seams.pickFolder = [](QWidget* parent, const QString& title) {
         return QFileDialog::getExistingDirectory(parent, title).toStdString();
+    };
+    seams.askPassword = [](QWidget* parent, const QString& question) -> std::optional<std::string> {
+        bool ok = false;
+        const QString text = QInputDialog::getText(parent, QApplication::applicationDisplayName(),
+                                                   question, QLineEdit::Password, QString(), &ok);
+        if (!ok)
+            return std::nullopt;
+        return text.toStdString();
     };
     return seams;
 }
@@ -381,7 +390,15 @@ void OpenRestoreBrowser(QWidget* parent, AppContext& ctx, JobRunner& runner,
         if (status != 2)
             return;
     }
+    state.askPassword = [&](const std::string& catalogue) -> std::optional<std::string> {
+        if (!seams.askPassword)
+            return std::nullopt;
+        hourglass.release();
+        return seams.askPassword(parent, QString::fromStdString(ctx.messages.format(
+                                             "strMsgKeptPasswordPrompt", {{"%d", catalogue}})));
+    };
     const RunnerResult result = runner.openRestore(job, state);
+    state.askPassword = nullptr;
     hourglass.release();
     if (result != RunnerResult::Done) {
         if (state.ftp)

@@ -39,6 +39,9 @@ struct RestoreSeams {
     FtpClientFactory ftp = makeFtpClient;
     // Shows the browser until it is closed; empty: modally.
     std::function<void(frmBrowseRestoreList& browser)> show;
+    // Asks for the password of a catalogue kept from before a password change (the question's
+    // text is given); nothing when the user cancelled.
+    std::function<std::optional<std::string>(QWidget* parent, const QString& question)> askPassword;
 };
 
 // The desktop's folder picker, sessions and modal window.

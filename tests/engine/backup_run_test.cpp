@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "archive/catalogue.h"
 #include "archive/volume_reader.h"
@@ -15,6 +16,7 @@
 #include "jobs/jobs.h"
 #include "platform/fs.h"
 #include "platform/mounts.h"
+#include "platform/text.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -224,7 +226,7 @@ TEST_F(RunTest, IncrementalRunsStoreOnlyWhatChanged) {
     src.write("tree/new.txt", "new");
     const RunSummary r = run("Inc");
     EXPECT_EQ(job.enumStatus, kStatusOk);
-    EXPECT_EQ(r.total, 3);  // one volume, the checksum file and the catalogue
+    EXPECT_EQ(r.total, 2);  // one volume and the catalogue; the checksum file travels uncounted
     EXPECT_TRUE(t.logged("2-2"));
     EXPECT_TRUE(fs::exists(dest.file("Inc200601151932.uxarc")));
     auto cat = ReadCatalogue(dest.file("Inc.fs"));
@@ -241,14 +243,14 @@ TEST_F(RunTest, IncrementalRunsStoreOnlyWhatChanged) {
 
     // A change within the same minute as the last session gets volumes of its own.
     src.write("tree/quick.txt", "quick");
-    EXPECT_EQ(run("Inc").total, 3);
+    EXPECT_EQ(run("Inc").total, 2);
     EXPECT_TRUE(fs::exists(dest.file("Inc200601151933.uxarc")));
     t.clock.advanceSeconds(1);
     src.write("tree/quicker.txt", "quicker");
-    EXPECT_EQ(run("Inc").total, 3);
+    EXPECT_EQ(run("Inc").total, 2);
     EXPECT_TRUE(fs::exists(dest.file("Inc20060115193306.uxarc")));
     src.write("tree/quickest.txt", "quickest");
-    EXPECT_EQ(run("Inc").total, 3);
+    EXPECT_EQ(run("Inc").total, 2);
     EXPECT_TRUE(fs::exists(dest.file("Inc20060115193307.uxarc")));
     auto sessions = ReadCatalogue(dest.file("Inc.fs"));
     ASSERT_TRUE(sessions);
@@ -284,21 +286,79 @@ TEST_F(RunTest, ProtectedArchivesAreEncryptedAndIncrementalRunsDecryptTheCatalog
     src.write("tree/later.txt", "later");
     const RunSummary r = run("Safe");
     EXPECT_EQ(job.enumStatus, kStatusOk);
-    EXPECT_EQ(r.total, 3);
+    EXPECT_EQ(r.total, 2);
     // Decrypted, the catalogue lists both sessions.
     const std::string copy = t.dir.write("check/Safe.fs", test::readAll(dest.file("Safe.fs")));
     ASSERT_TRUE(DecryptFile(ctx(), copy, "s3cret pass"));
     auto cat = ReadCatalogue(copy);
     ASSERT_TRUE(cat);
     EXPECT_EQ(cat->records.size(), 5u);
+}
 
-    // With another password the old catalogue cannot be read: the run is a full one.
-    job.password = "changed";
-    t.clock.advanceSeconds(120);
-    run("Safe");
-    EXPECT_EQ(job.enumStatus, kStatusOk);
-    EXPECT_TRUE(t.loggedContaining("A full backup is made."));
-    EXPECT_TRUE(fs::exists(dest.file("Safe.uxarc")));
+// A previous catalogue that cannot be read (another password, one flipped bit) is kept as it
+// is, with every volume it needs; the run's full backup begins a new catalogue beside it and is
+// reported, so that the user learns where the earlier sessions went.
+TEST_F(RunTest, AnUnreadableCatalogueIsKeptAndANewOneBegun) {
+    for (const bool flipBit : {false, true}) {
+        SCOPED_TRACE(flipBit ? "a flipped bit" : "another password");
+        makeTree();
+        clsBackup& job = addJob("Safe", true, true, true);
+        job.Protected = true;
+        job.password = "old pass";
+        ASSERT_EQ(run("Safe").status, kStatusOk);
+        t.clock.advanceSeconds(120);
+        src.write("tree/later.txt", "later");
+        ASSERT_EQ(run("Safe").status, kStatusOk);
+        const std::string before = test::readAll(dest.file("Safe.fs"));
+        const std::string sumsBefore = test::readAll(dest.file("Safe.fs.sums"));
+        auto volumesBefore = fs::listDir(dest.path());
+        ASSERT_TRUE(volumesBefore);
+        if (flipBit) {
+            std::string damaged = before;
+            damaged[damaged.size() / 2] ^= 0x10;
+            std::ofstream(dest.file("Safe.fs"), std::ios::binary | std::ios::trunc) << damaged;
+        } else {
+            job.password = "new pass";
+        }
+        t.clock.advanceSeconds(120);
+        src.write("tree/newest.txt", "newest");
+        const RunSummary r = run("Safe");
+        EXPECT_EQ(r.status, kStatusFailed);
+        EXPECT_EQ(r.stored, r.total);
+        EXPECT_EQ(r.notStored, 0);
+        const std::string kept = keptCatalogueName("Safe", t.clock.now());
+        EXPECT_TRUE(t.loggedContaining("cannot be used"));
+        EXPECT_TRUE(t.logged("FAIL: The earlier sessions of Safe are kept in " + dest.file(kept) +
+                             ", where the restore finds them; the new full backup begins a new "
+                             "catalogue."));
+        EXPECT_TRUE(t.logged("Backup of Safe failed!"));
+        // The old catalogue, its checksum file and every volume stay as they were.
+        EXPECT_EQ(test::readAll(dest.file(kept)) == before, !flipBit);
+        EXPECT_EQ(test::readAll(dest.file(kept + ".sums")), sumsBefore);
+        for (const std::string& name : *volumesBefore) {
+            if (text::endsWith(name, ".uxarc")) {
+                EXPECT_TRUE(fs::exists(dest.file(name))) << name;
+            }
+        }
+        // The new catalogue holds the new full session alone, every file of the tree.
+        const std::string copy = t.dir.write("check/Safe.fs", test::readAll(dest.file("Safe.fs")));
+        ASSERT_TRUE(DecryptFile(ctx(), copy, job.password));
+        auto cat = ReadCatalogue(copy);
+        ASSERT_TRUE(cat);
+        EXPECT_EQ(cat->records.size(), 6u);
+        std::set<std::string> sessions;
+        for (const auto& rec : cat->records) {
+            sessions.insert(rec.dSession.format("yyyyMMddHHmmss"));
+        }
+        EXPECT_EQ(sessions.size(), 1u);
+        // The next run goes on from the new catalogue.
+        t.clock.advanceSeconds(120);
+        src.write("tree/last.txt", "last");
+        EXPECT_EQ(run("Safe").status, kStatusOk);
+        jobs.clear();
+        ASSERT_TRUE(fs::removeTree(dest.path()) && fs::makeDirs(dest.path()));
+        ASSERT_TRUE(fs::removeTree(src.file("tree")));
+    }
 }
 
 TEST_F(RunTest, ProtectedPlainCopiesNeverTouchTheSources) {

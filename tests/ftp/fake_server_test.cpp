@@ -96,25 +96,41 @@ TEST_F(FakeServerTest, A230AnswerToUserLogsIn) {
     EXPECT_FALSE(t.loggedContaining("CMD: PASS"));
 }
 
+// A server that ends a transfer early may still confirm it: the size it gives (SIZE, or the
+// 150 reply) must be what arrived.
 TEST_F(FakeServerTest, DownloadsReadUntilTheServerClosesAndCheckTheSize) {
+    struct Case {
+        const char* name;
+        const char* sizeReply;  // to SIZE
+        const char* opening;    // the 150 reply
+        bool whole;             // all eleven bytes are sent
+        bool ok;
+    };
+    static const Case kCases[] = {
+        {"whole", "213 11", "150 Opening BINARY connection (11 bytes)", true, true},
+        {"short", "550 No size", "150 Opening BINARY connection (11 bytes)", false, false},
+        {"unsized", "502 Not implemented", "150 Opening data connection", true, true},
+        {"cut", "213 11", "150 Opening data connection", false, false},
+        {"sized", "213 11", "150 Opening data connection", true, true},
+    };
     test::FakeFtpServer server([](Conversation& c) {
         welcomeAndLogin(c);
-        for (const char* name : {"whole", "short", "unsized"}) {
+        for (const Case& k : kCases) {
             c.expect("PASV");
             c.send(c.passive());
             c.expect("TYPE I");
             c.send("200 Binary\r\n");
-            c.expect(std::string("RETR /r/") + name);
+            c.expect(std::string("SIZE /r/") + k.name);
+            c.send(std::string(k.sizeReply) + "\r\n");
+            c.expect(std::string("RETR /r/") + k.name);
             c.acceptData();
-            const std::string n = name;
-            c.send(n == "unsized" ? "150 Opening data connection\r\n"
-                                  : "150 Opening BINARY connection for " + n + " (11 bytes)\r\n");
+            c.send(std::string(k.opening) + "\r\n");
             c.sendData("hello");
             c.pause(400);  // slow data: a pause is no end
-            c.sendData(n == "short" ? "" : " world");
+            c.sendData(k.whole ? " world" : "");
             c.closeData();
             c.send("226 Transfer complete\r\n");
-            if (n != "short") {
+            if (k.ok) {
                 c.expect("TYPE A");
                 c.send("200 ASCII\r\n");
             }
@@ -122,14 +138,49 @@ TEST_F(FakeServerTest, DownloadsReadUntilTheServerClosesAndCheckTheSize) {
         c.expect("QUIT");
     });
     ASSERT_TRUE(connect(server.port()));
-    const std::string local = t.dir.file("temp/whole");
-    EXPECT_EQ(session->GetFile("/r/whole", local), 1);
-    EXPECT_EQ(test::readAll(local), "hello world");
-    EXPECT_EQ(session->GetFile("/r/short", t.dir.file("temp/short")), 0);
-    EXPECT_FALSE(fs::exists(t.dir.file("temp/short")));
-    EXPECT_TRUE(t.logged("FAIL: Download of /r/short failed!"));
-    EXPECT_EQ(session->GetFile("/r/unsized", t.dir.file("temp/unsized")), 1);
-    EXPECT_EQ(test::readAll(t.dir.file("temp/unsized")), "hello world");
+    for (const Case& k : kCases) {
+        const std::string local = t.dir.file(std::string("temp/") + k.name);
+        const std::string remote = std::string("/r/") + k.name;
+        EXPECT_EQ(session->GetFile(remote, local), k.ok ? 1 : 0) << k.name;
+        if (k.ok) {
+            EXPECT_EQ(test::readAll(local), "hello world") << k.name;
+        } else {
+            EXPECT_FALSE(fs::exists(local)) << k.name;
+            EXPECT_TRUE(t.logged("FAIL: Download of " + remote + " ended after 5 of 11 bytes!"))
+                << k.name;
+        }
+    }
+    session->Disconnect();
+    EXPECT_EQ(server.finish(), "");
+}
+
+// A server may refuse either half of a rename; the second is never sent after a refused first.
+TEST_F(FakeServerTest, RenamesAndDeletesTellWhatTheServerDid) {
+    test::FakeFtpServer server([](Conversation& c) {
+        welcomeAndLogin(c);
+        c.expect("RNFR /up/a.kestrel-new");
+        c.send("350 Ready for destination name\r\n");
+        c.expect("RNTO /up/a");
+        c.send("250 Renamed\r\n");
+        c.expect("RNFR /up/b.kestrel-new");
+        c.send("502 Command not implemented\r\n");
+        c.expect("RNFR /up/c.kestrel-new");
+        c.send("350 Ready\r\n");
+        c.expect("RNTO /up/c");
+        c.send("553 Not allowed\r\n");
+        c.expect("DELE /up/c");
+        c.send("250 Deleted\r\n");
+        c.expect("DELE /up/d");
+        c.send("550 No such file\r\n");
+        c.expect("QUIT");
+    });
+    ASSERT_TRUE(connect(server.port()));
+    EXPECT_TRUE(session->RenameFile("/up/a.kestrel-new", "/up/a"));
+    EXPECT_FALSE(session->RenameFile("/up/b.kestrel-new", "/up/b"));
+    EXPECT_FALSE(session->RenameFile("/up/c.kestrel-new", "/up/c"));
+    EXPECT_TRUE(session->DeleteFile("/up/c"));
+    EXPECT_FALSE(session->DeleteFile("/up/d"));
+    EXPECT_EQ(session->lastReplyCode(), 550);
     session->Disconnect();
     EXPECT_EQ(server.finish(), "");
 }
@@ -141,6 +192,8 @@ TEST_F(FakeServerTest, ADroppedConnectionFailsTheDownload) {
         c.send(c.passive());
         c.expect("TYPE I");
         c.send("200 Binary\r\n");
+        c.expect("SIZE");
+        c.send("550 Could not get file size\r\n");
         c.expect("RETR");
         c.acceptData();
         c.send("150 Opening\r\n");

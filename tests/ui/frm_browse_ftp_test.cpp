@@ -390,7 +390,9 @@ public:
         return true;
     }
     int GetFile(const std::string&, const std::string&) override { return 0; }
-    bool StoreFile(const std::string&, const std::string&) override { return false; }
+    bool StoreFileAs(const std::string&, const std::string&) override { return false; }
+    bool RenameFile(const std::string&, const std::string&) override { return false; }
+    bool DeleteFile(const std::string&) override { return false; }
     std::optional<std::vector<clsFTPFile>> GetFileList() override {
         Call call(m_remote, "LIST " + m_cwd);
         m_host.yield();

@@ -128,7 +128,9 @@ public:
         return true;
     }
     int GetFile(const std::string&, const std::string&) override { return 0; }
-    bool StoreFile(const std::string&, const std::string&) override { return false; }
+    bool StoreFileAs(const std::string&, const std::string&) override { return false; }
+    bool RenameFile(const std::string&, const std::string&) override { return false; }
+    bool DeleteFile(const std::string&) override { return false; }
     std::optional<std::vector<clsFTPFile>> GetFileList() override {
         const auto found = m_folders.find(m_cwd);
         return found == m_folders.end() ? std::vector<clsFTPFile>{} : found->second;

@@ -13,11 +13,12 @@ public:
         ls->add_option("job", m_name, "Job name")->required();
         ls->add_option("path", m_path, "Folder or file as it was backed up")->capture_default_str();
         ls->add_option("--session", m_session, "Session stamp YYYYMMDDhhmmss (see `sessions`)");
+        addKeptPasswordOption(*ls, m_keptPassword);
         return ls;
     }
 
     int run(CliEnv& env) override {
-        const RestoreState state = openForRestore(env, m_name);
+        const RestoreState state = openForRestore(env, m_name, m_keptPassword);
         const DateTime session = sessionArg(m_session).value_or(newestSession(state.records));
         std::string path = m_path;
         while (path.size() > 1 && path.back() == '/') {
@@ -51,6 +52,7 @@ private:
     std::string m_name;
     std::string m_path = "/";
     std::string m_session;
+    std::string m_keptPassword;
 };
 
 }  // namespace

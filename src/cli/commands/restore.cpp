@@ -22,11 +22,12 @@ public:
                             "Restore below this folder (rebuilding the original folders) "
                             "instead of to the original paths");
         restore->add_flag("--overwrite", m_overwrite, "Replace existing files without asking");
+        addKeptPasswordOption(*restore, m_keptPassword);
         return restore;
     }
 
     int run(CliEnv& env) override {
-        RestoreState state = openForRestore(env, m_name);
+        RestoreState state = openForRestore(env, m_name, m_keptPassword);
         const std::vector<size_t> chosen =
             recordsToRestore(state.records, m_paths, sessionArg(m_session));
         if (chosen.empty()) {
@@ -78,6 +79,7 @@ private:
     std::vector<std::string> m_paths;
     std::string m_session;
     std::string m_to;
+    std::string m_keptPassword;
     bool m_overwrite = false;
 };
 

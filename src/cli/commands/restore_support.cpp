@@ -7,12 +7,25 @@
 
 namespace kestrel {
 
-RestoreState openForRestore(CliEnv& env, const std::string& name) {
+RestoreState openForRestore(CliEnv& env, const std::string& name, const std::string& keptPassword) {
     const auto job = env.runner.job(name);
     if (!job) {
         throw UsageError{env.runner.refusalText(RunnerResult::NotFound, name)};
     }
     RestoreState state;
+    std::optional<std::string> given;
+    state.askPassword = [&](const std::string& catalogue) -> std::optional<std::string> {
+        if (keptPassword.empty()) {
+            env.err << "kestrel-cli: " << catalogue
+                    << " does not open with the job's password; give the password it was "
+                       "written with as --kept-password (\"-\" reads it from standard input)\n";
+            return std::nullopt;
+        }
+        if (!given) {
+            given = passwordArg(keptPassword);
+        }
+        return given;
+    };
     if (job->destFTP) {
         state.ftp = openDestinationSession(env.ctx.control, makeFtpClient, *job);
         if (!state.ftp) {
@@ -26,7 +39,14 @@ RestoreState openForRestore(CliEnv& env, const std::string& name) {
     if (r != RunnerResult::Done) {
         throw UsageError{env.runner.refusalText(r, name)};
     }
+    state.askPassword = nullptr;
     return state;
+}
+
+void addKeptPasswordOption(CLI::App& command, std::string& value) {
+    command.add_option("--kept-password", value,
+                       "The password of a catalogue kept from before a password change, when "
+                       "the job's password does not open it; \"-\" reads it from standard input");
 }
 
 std::optional<DateTime> sessionArg(const std::string& stamp) {

@@ -9,10 +9,15 @@
 
 namespace kestrel {
 
-// The restore state of a job for sessions, ls and restore: its catalogue loaded, for an FTP
-// job through a logged-in session. Usage errors for an unknown job, an unreachable server or a
-// catalogue that cannot be loaded.
-RestoreState openForRestore(CliEnv& env, const std::string& name);
+// The restore state of a job for sessions, ls and restore: its catalogues loaded, for an FTP
+// job through a logged-in session. keptPassword (an option value, "-" reads standard input) is
+// tried on a catalogue the job's password does not open. Usage errors for an unknown job, an
+// unreachable server or no catalogue that can be loaded.
+RestoreState openForRestore(CliEnv& env, const std::string& name,
+                            const std::string& keptPassword = "");
+
+// The --kept-password option of sessions, ls and restore.
+void addKeptPasswordOption(CLI::App& command, std::string& value);
 
 // A --session option: nothing when empty; a usage error when it is not a stamp as `sessions`
 // lists it.
