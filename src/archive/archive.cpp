@@ -80,7 +80,24 @@ void clsArchive::NewArchive(const std::string& name, bool clear, bool zip, std::
     // A catalogue that has no checksum file yet (written by an older version) gets one that
     // says how many of its lines it does not cover.
     m_sumsLinesBefore.reset();
-    if (writeSums && !fs::exists(sumsPath())) {
+    if (writeSums && fs::exists(sumsPath())) {
+        // One written by an older version is carried on in the current form, which its
+        // entries still are.
+        auto content = fs::readFile(sumsPath(), &error);
+        if (!content) {
+            fail(error, false);
+            return;
+        }
+        const size_t end = content->find_first_of("\r\n");
+        if (auto header = upgradedHeader(std::string_view(*content).substr(0, end))) {
+            if (!fs::writeFileAtomic(sumsPath(),
+                                     *header + content->substr(std::min(end, content->size())),
+                                     0600, &error)) {
+                fail(error, false);
+                return;
+            }
+        }
+    } else if (writeSums) {
         size_t lines = 0;
         if (fs::exists(cataloguePath())) {
             auto content = fs::readFile(cataloguePath(), &error);
@@ -105,7 +122,22 @@ void clsArchive::ResetFiles() {
 bool clsArchive::CloseArchive() {
     const bool volumeOk = closeVolume();
     const bool catalogueOk = m_catalogue.fClose();
-    const bool sumsOk = m_sums.fClose();
+    // What the catalogue is now that the session is complete: lines another writer appends
+    // later are then told from lines this file should know.
+    bool coversOk = true;
+    if (catalogueOk && m_sums.isOpen()) {
+        std::string error;
+        auto catalogue = fs::readFile(cataloguePath(), &error);
+        const std::string line = catalogue ? coversLine(*catalogue) + "\r\n" : std::string();
+        const auto size = static_cast<std::int64_t>(line.size());
+        const std::int64_t end = m_sums.sizeOnDisk();
+        coversOk = catalogue && m_sums.fWrite(line, size, end) == size;
+        if (!coversOk) {
+            m_sums.TruncateFile(end);
+            fail(catalogue ? m_sums.lastError() : error, m_sums.diskFull());
+        }
+    }
+    const bool sumsOk = m_sums.fClose() && coversOk;
     if (!catalogueOk || !sumsOk) {
         fail(!catalogueOk ? m_catalogue.lastError() : m_sums.lastError(),
              m_catalogue.diskFull() || m_sums.diskFull());
@@ -384,7 +416,7 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
         if (m_sumsLinesBefore && sumsEnd == 0) {
             entry = sumsHeader(*m_sumsLinesBefore) + "\r\n";
         }
-        entry += sumsLine(digestOf(text), m_digest.final()) + "\r\n";
+        entry += sumsLine(digestOf(text), m_digest.final(), data.sFileName) + "\r\n";
         const auto entrySize = static_cast<std::int64_t>(entry.size());
         if (m_sums.fWrite(entry, entrySize, sumsEnd) != entrySize) {
             fail(m_sums.lastError(), m_sums.diskFull());

@@ -1,12 +1,18 @@
 #include "archive/sums.h"
 
+#include <unordered_set>
+
+#include "archive/catalogue.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 
 namespace kestrel {
 namespace {
 
-constexpr std::string_view kHeaderKey = "KestrelSums=1|linesBefore=";
+constexpr std::string_view kHeaderKey = "KestrelSums=2|linesBefore=";
+constexpr std::string_view kHeaderKeyV1 = "KestrelSums=1|linesBefore=";
+constexpr std::string_view kEntryName = "|fname=";
+constexpr size_t kEntrySize = 5 + 64 + 4 + 64;  // line=<64>|b2=<64>
 
 std::string rawKey(const Digest& d) {
     return std::string(reinterpret_cast<const char*>(d.data()), d.size());
@@ -23,6 +29,22 @@ int hexValue(char c) {
         return c - 'A' + 10;
     }
     return -1;
+}
+
+// covers=<lines>|bytes=<n>|cat=<64 hex>
+std::optional<Sums::Covers> parseCovers(std::string_view line) {
+    const std::vector<std::string> parts = text::split(line, '|');
+    if (parts.size() != 3 || !text::startsWith(parts[0], "covers=") ||
+        !text::startsWith(parts[1], "bytes=") || !text::startsWith(parts[2], "cat=")) {
+        return std::nullopt;
+    }
+    auto lines = text::parseInt(std::string_view(parts[0]).substr(7));
+    auto bytes = text::parseInt(std::string_view(parts[1]).substr(6));
+    auto digest = parseDigestHex(std::string_view(parts[2]).substr(4));
+    if (!lines || !bytes || !digest || *lines < 0 || *bytes < 0) {
+        return std::nullopt;
+    }
+    return Sums::Covers{static_cast<size_t>(*lines), *bytes, *digest};
 }
 
 }  // namespace
@@ -148,13 +170,26 @@ std::string sumsHeader(size_t linesBefore) {
     return std::string(kHeaderKey) + std::to_string(linesBefore);
 }
 
-std::string sumsLine(const Digest& catalogueLine, const Digest& content) {
-    return "line=" + digestHex(catalogueLine) + "|b2=" + digestHex(content);
+std::string sumsLine(const Digest& catalogueLine, const Digest& content, std::string_view fname) {
+    return "line=" + digestHex(catalogueLine) + "|b2=" + digestHex(content) +
+           std::string(kEntryName) + std::string(fname);
+}
+
+std::string coversLine(std::string_view catalogue) {
+    return "covers=" + std::to_string(countCatalogueLines(catalogue)) +
+           "|bytes=" + std::to_string(catalogue.size()) + "|cat=" + digestHex(digestOf(catalogue));
+}
+
+std::optional<std::string> upgradedHeader(std::string_view firstLine) {
+    if (!text::startsWith(firstLine, kHeaderKeyV1)) {
+        return std::nullopt;
+    }
+    return std::string(kHeaderKey) + std::string(firstLine.substr(kHeaderKeyV1.size()));
 }
 
 const Digest* Sums::find(const Digest& catalogueLine) const {
     auto it = byLine.find(rawKey(catalogueLine));
-    return it == byLine.end() ? nullptr : &it->second;
+    return it == byLine.end() ? nullptr : &it->second.content;
 }
 
 std::optional<Sums> parseSums(std::string_view content) {
@@ -175,7 +210,7 @@ std::optional<Sums> parseSums(std::string_view content) {
             line.remove_suffix(1);
         }
         if (!header) {
-            if (!text::startsWith(line, kHeaderKey)) {
+            if (!text::startsWith(line, kHeaderKey) && !text::startsWith(line, kHeaderKeyV1)) {
                 return std::nullopt;
             }
             auto n = text::parseInt(line.substr(kHeaderKey.size()));
@@ -189,11 +224,19 @@ std::optional<Sums> parseSums(std::string_view content) {
         if (text::trimSpace(line).empty()) {
             continue;
         }
-        // line=<64>|b2=<64>: a cut or changed entry is no entry.
+        // A cut or changed entry is no entry.
+        if (terminated && text::startsWith(line, "covers=")) {
+            if (auto covers = parseCovers(line)) {
+                sums.covers.push_back(*covers);
+                continue;
+            }
+        }
         std::optional<Digest> key;
         std::optional<Digest> value;
-        if (terminated && line.size() == 5 + 64 + 4 + 64 && text::startsWith(line, "line=") &&
-            line.substr(69, 4) == "|b2=") {
+        if (terminated && line.size() >= kEntrySize && text::startsWith(line, "line=") &&
+            line.substr(69, 4) == "|b2=" &&
+            (line.size() == kEntrySize ||
+             line.substr(kEntrySize, kEntryName.size()) == kEntryName)) {
             key = parseDigestHex(line.substr(5, 64));
             value = parseDigestHex(line.substr(73, 64));
         }
@@ -201,7 +244,13 @@ std::optional<Sums> parseSums(std::string_view content) {
             sums.skippedLines.push_back(number);
             continue;
         }
-        sums.byLine[rawKey(*key)] = *value;
+        const std::string raw = rawKey(*key);
+        Sums::Entry entry{*value, line.size() > kEntrySize
+                                      ? std::string(line.substr(kEntrySize + kEntryName.size()))
+                                      : std::string()};
+        if (sums.byLine.emplace(raw, std::move(entry)).second) {
+            sums.order.push_back(raw);
+        }
     }
     if (!header) {
         return std::nullopt;
@@ -235,7 +284,61 @@ CheckKind checkKindFor(const Sums* sums, const Digest& catalogueLine, size_t lin
         *expected = d;
         return CheckKind::Strong;
     }
-    return lineIndex < sums->linesBefore ? CheckKind::Weak : CheckKind::Unmatched;
+    // Lines past what the last session's covers line counts were appended by another writer.
+    const bool uncovered = !sums->covers.empty() && lineIndex >= sums->covers.back().lines;
+    return lineIndex < sums->linesBefore || uncovered ? CheckKind::Weak : CheckKind::Unmatched;
+}
+
+SumsVerdict judgeSums(const Sums& sums, std::string_view catalogue,
+                      const std::vector<Digest>& lineDigests) {
+    SumsVerdict verdict;
+    std::unordered_set<std::string> present;
+    for (const Digest& d : lineDigests) {
+        present.insert(rawKey(d));
+    }
+    bool anyLine = false;
+    for (const std::string& raw : sums.order) {
+        if (present.count(raw) != 0) {
+            anyLine = true;
+        }
+    }
+    bool anyCovers = false;
+    for (const Sums::Covers& c : sums.covers) {
+        if (c.bytes >= 0 && static_cast<size_t>(c.bytes) <= catalogue.size() &&
+            digestOf(catalogue.substr(0, static_cast<size_t>(c.bytes))) == c.digest) {
+            anyCovers = true;
+        }
+    }
+    // A file with entries of which the catalogue has not one of its lines, and no state of the
+    // catalogue it recorded, was written beside another catalogue. One that lost every line
+    // is still this file's.
+    if (!sums.order.empty() && !anyLine && !anyCovers && !lineDigests.empty()) {
+        verdict.belongs = false;
+        return verdict;
+    }
+    for (const std::string& raw : sums.order) {
+        if (present.count(raw) == 0) {
+            ++verdict.lost;
+            verdict.lostNames.push_back(sums.byLine.at(raw).fname);
+        }
+    }
+    return verdict;
+}
+
+std::string lostFilesText(const SumsVerdict& verdict, size_t atMost) {
+    std::string out;
+    size_t shown = 0;
+    for (const std::string& name : verdict.lostNames) {
+        if (shown == atMost) {
+            break;
+        }
+        out += (shown++ == 0 ? "" : ", ") +
+               (name.empty() ? std::string("(a file of an older version, unnamed)") : name);
+    }
+    if (verdict.lost > shown) {
+        out += " and " + std::to_string(verdict.lost - shown) + " more";
+    }
+    return out;
 }
 
 }  // namespace kestrel

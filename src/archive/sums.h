@@ -16,15 +16,22 @@
 // The checksum file beside a catalogue ("JOB.fs.sums"): a strong digest of every archived file,
 // because the catalogue's own crc (an XOR of 32-bit words) misses swapped or shifted data.
 //
-//   KestrelSums=1|linesBefore=N          first line
-//   line=<64 hex>|b2=<64 hex>            one line per archived file, appended with its
-//                                        catalogue line
+//   KestrelSums=2|linesBefore=N                first line (version 1 files lack what follows
+//                                              "b2=" and the covers lines)
+//   line=<64 hex>|b2=<64 hex>|fname=<name>     one line per archived file, appended with its
+//                                              catalogue line
+//   covers=<lines>|bytes=<n>|cat=<64 hex>      after each session: what the catalogue was when
+//                                              the session was complete
 //
 // line is the BLAKE2b-256 digest of the file's catalogue line (without its line end), so that a
 // damaged catalogue line (another name, offset or time) finds no entry; b2 is the BLAKE2b-256
-// digest of the file's bytes. linesBefore counts the catalogue lines that were there before
-// the checksum file was begun (a set written by an older version): those have no entry and are
-// only checked by their crc. Lines end in CR LF like the catalogue's.
+// digest of the file's bytes; fname names the file, so that a catalogue line that went missing
+// can be named. linesBefore counts the catalogue lines that were there before the checksum file
+// was begun (a set written by an older version): those have no entry and are only checked by
+// their crc. A covers line gives the number of non-blank catalogue lines, the catalogue's size
+// and the digest of its bytes: lines after the last one it counts were not written with this
+// file (another writer appended them), and a catalogue none of whose covers or lines match is
+// not the one this file belongs to. Lines end in CR LF like the catalogue's.
 namespace kestrel {
 
 inline constexpr std::string_view kSumsSuffix = ".sums";
@@ -76,14 +83,29 @@ Digest digestOf(std::string_view bytes);
 std::string digestHex(const Digest& d);
 std::optional<Digest> parseDigestHex(std::string_view hex);
 
-// The first line of a new checksum file and one entry, each without its CR LF.
+// The first line of a new checksum file, one entry and one covers line, each without its
+// CR LF.
 std::string sumsHeader(size_t linesBefore);
-std::string sumsLine(const Digest& catalogueLine, const Digest& content);
+std::string sumsLine(const Digest& catalogueLine, const Digest& content, std::string_view fname);
+std::string coversLine(std::string_view catalogue);
+// Turns the first line of a version 1 file into the current one; nothing else changes.
+std::optional<std::string> upgradedHeader(std::string_view firstLine);
 
 struct Sums {
+    struct Entry {
+        Digest content{};
+        std::string fname;  // "" in entries of version 1
+    };
+    struct Covers {
+        size_t lines = 0;
+        std::int64_t bytes = 0;
+        Digest digest{};
+    };
     size_t linesBefore = 0;
-    // Content digest by the catalogue line's digest (as raw bytes).
-    std::unordered_map<std::string, Digest> byLine;
+    // Entries by the catalogue line's digest (as raw bytes), and those digests in file order.
+    std::unordered_map<std::string, Entry> byLine;
+    std::vector<std::string> order;
+    std::vector<Covers> covers;
     std::vector<size_t> skippedLines;  // damaged entries, numbered from 1
 
     const Digest* find(const Digest& catalogueLine) const;
@@ -108,11 +130,27 @@ SumsFile ReadSums(const std::string& path);
 // How one archived file can be checked.
 enum class CheckKind {
     Strong,     // its digest is known
-    Weak,       // no checksum file, or the line predates it: the crc alone
+    Weak,       // no checksum file, or the line predates it or was not written with it: the crc
     Unmatched,  // the checksum file should hold the line but does not: the line is damaged
 };
 
 CheckKind checkKindFor(const Sums* sums, const Digest& catalogueLine, size_t lineIndex,
                        const Digest** expected);
+
+// What a checksum file says of the catalogue beside it.
+struct SumsVerdict {
+    // False: the file was written for another catalogue (one that another writer replaced);
+    // it must be ignored, or it would refuse every line.
+    bool belongs = true;
+    // Entries no line of the catalogue matches: lines the catalogue lost (or damaged), named
+    // where the entry names them, in the order they were written.
+    std::vector<std::string> lostNames;
+    size_t lost = 0;
+};
+// lineDigests: the digest of every line of the catalogue that could be read.
+SumsVerdict judgeSums(const Sums& sums, std::string_view catalogue,
+                      const std::vector<Digest>& lineDigests);
+// The lost files for a message: the first names, and how many more there are.
+std::string lostFilesText(const SumsVerdict& verdict, size_t atMost = 10);
 
 }  // namespace kestrel

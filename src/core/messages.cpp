@@ -250,6 +250,10 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgFileSkipped", "%d skipped (cancelled by the user)"},
         {"strMsgCatalogueLocked", "The catalogue %d could not be opened, so its sessions are not listed. One kept from before a password change needs the password of its time."},
         {"strMsgKeptPasswordPrompt", "The catalogue %d does not open with the job's password. Enter the password it was written with:"},
+        {"strMsgSumsForeign", "The checksum file %d does not belong to the catalogue beside it and is ignored: its files are checked by their crc only."},
+        {"strMsgCatalogueLinesLost", "FAIL: The catalogue %d has lost %i line(s) that its checksum file records (%s): nothing is added to it, and it is left as it is."},
+        {"strMsgCatalogueLinesLostRestore", "The catalogue %d has lost %i line(s) that its checksum file records; these files cannot be restored: %s"},
+        {"strMsgRestoreWeakChecked", "%i file(s) were checked by the catalogue's crc only, a weak check that misses swapped or shifted data."},
     };
     return kTable;
 }

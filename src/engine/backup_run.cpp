@@ -250,6 +250,22 @@ bool Run::selectIncremental() {
                         : fs::join(m_job.sDestinationDir, fs::fileNameOf(fetched.localPath))}}));
         return false;
     }
+    if (fetched.verdict.lost > fetched.catalogue->skippedLines.size()) {
+        // Lines the checksum file knows of went missing (a catalogue cut at a line end): a
+        // session appended now would make the loss look intended.
+        m_ctx.WriteLog(m_ctx.messages.format(
+            "strMsgCatalogueLinesLost",
+            {{"%d", m_job.destFTP
+                        ? remoteJoin(m_job.sDestinationDir, fs::fileNameOf(fetched.localPath))
+                        : fs::join(m_job.sDestinationDir, fs::fileNameOf(fetched.localPath))},
+             {"%i", std::to_string(fetched.verdict.lost)},
+             {"%s", lostFilesText(fetched.verdict)}}));
+        return false;
+    }
+    if (fetched.sumsForeign) {
+        // A new one, beside this catalogue, covers this session on.
+        fs::removeLeftover(fetched.localPath + std::string(kSumsSuffix));
+    }
     if (fetched.sumsCopyFailed) {
         // Starting a new checksum file would leave the earlier sessions with the weak check.
         m_ctx.WriteLog(m_ctx.messages.format("strMsgDownloadFailed",

@@ -123,6 +123,20 @@ CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* 
     }
     out.status = Status::Read;
     out.sums = fetchSums(ctx, job, session, listing, folder, file, key, &out.sumsCopyFailed);
+    if (out.sums.status == SumsFile::Status::Read) {
+        std::vector<Digest> lines;
+        lines.reserve(out.catalogue->records.size());
+        for (const clsRestoreFileData& rec : out.catalogue->records) {
+            lines.push_back(rec.lineDigest);
+        }
+        out.verdict = judgeSums(*out.sums.sums, out.content, lines);
+        if (!out.verdict.belongs) {
+            ctx.WriteLog(ctx.messages.format("strMsgSumsForeign",
+                                             {{"%d", file + std::string(kSumsSuffix)}}));
+            out.sums = {};
+            out.sumsForeign = true;
+        }
+    }
     return out;
 }
 

@@ -33,6 +33,10 @@ struct CatalogueFetch {
     bool sumsCopyFailed = false;
     // The catalogue's text as fetched (decrypted), for the checks of an incremental run.
     std::string content;
+    // What the checksum file says of the catalogue: lines it lost. A checksum file written
+    // beside another catalogue is set aside (sums is then Missing, sumsForeign set, logged).
+    SumsVerdict verdict;
+    bool sumsForeign = false;
     std::string error;
 };
 

@@ -199,10 +199,14 @@ std::vector<std::string> catalogueFiles(const clsBackup& job,
 }  // namespace
 
 bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
+    // An abort meant for a run that has ended would stop the downloads at once.
+    ctx.flags.bAbortBackup = false;
     state.job = job.clone();
     state.records.clear();
     state.sources.clear();
     state.lockedSources.clear();
+    state.lostFiles.clear();
+    state.lost = 0;
     state.tree.clear();
     state.skippedLines = 0;
     state.skippedLineNumbers.clear();
@@ -284,6 +288,17 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
         }
         const auto source = static_cast<std::uint32_t>(state.sources.size());
         Catalogue& catalogue = *fetched.catalogue;
+        if (fetched.verdict.lost > 0) {
+            const std::string text = ctx.messages.format(
+                "strMsgCatalogueLinesLostRestore", {{"%d", file},
+                                                    {"%i", std::to_string(fetched.verdict.lost)},
+                                                    {"%s", lostFilesText(fetched.verdict)}});
+            ctx.WriteLog(text);
+            tell(ctx.host, text, MsgIcon::Exclamation);
+            state.lost += fetched.verdict.lost;
+            state.lostFiles.insert(state.lostFiles.end(), fetched.verdict.lostNames.begin(),
+                                   fetched.verdict.lostNames.end());
+        }
         state.skippedLines += catalogue.skippedLines.size();
         state.skippedLineNumbers.insert(state.skippedLineNumbers.end(),
                                         catalogue.skippedLines.begin(),
@@ -409,8 +424,9 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         const Digest* expected = nullptr;
         const RestoreSource& source = state.sources.at(rec.source);
         volumes.usePassword(source.password);
-        if (checkKindFor(source.sums.sums ? &*source.sums.sums : nullptr, rec.lineDigest,
-                         rec.lineIndex, &expected) == CheckKind::Unmatched) {
+        const CheckKind check = checkKindFor(source.sums.sums ? &*source.sums.sums : nullptr,
+                                             rec.lineDigest, rec.lineIndex, &expected);
+        if (check == CheckKind::Unmatched) {
             ctx.WriteLog(ctx.messages.format("strMsgRestoreDamagedLine", {{"%d", rec.fname}}));
             ++summary.failed;
             continue;
@@ -523,6 +539,7 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         }
         ctx.WriteLog(ctx.messages.format("strMsgRestoredOk", {{"%d", *target}}));
         ++summary.restored;
+        summary.weak += check == CheckKind::Weak ? 1 : 0;
         if (!folderRemembered) {
             pending.add(*dir);
             folderRemembered = true;
@@ -536,6 +553,10 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
 
     flushRestored();
     ctx.control.closeProgress();
+    if (summary.weak > 0) {
+        ctx.WriteLog(ctx.messages.format("strMsgRestoreWeakChecked",
+                                         {{"%i", std::to_string(summary.weak)}}));
+    }
     if (files.empty()) {
         tell(ctx.host, ctx.msg("strMsgNoFilesToRestore"), MsgIcon::Critical);
     } else if (summary.restored == 0) {

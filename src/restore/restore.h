@@ -42,6 +42,10 @@ struct RestoreState {
     std::function<std::optional<std::string>(const std::string& catalogue)> askPassword;
     // Catalogues that could not be opened and were left out, by file name.
     std::vector<std::string> lockedSources;
+    // Files the checksum files know that their catalogues lost (names where known), and how
+    // many: they cannot be restored.
+    std::vector<std::string> lostFiles;
+    size_t lost = 0;
     // The FTP session of a job with an FTP destination, opened by the caller.
     std::unique_ptr<FtpClient> ftp;
     // The restore's own working folder (the catalogue, fetched volumes), made by LoadCatalogue
@@ -68,6 +72,7 @@ struct RestoreSummary {
     std::int64_t restored = 0;
     std::int64_t failed = 0;
     std::int64_t skipped = 0;  // existing files the user chose to keep
+    std::int64_t weak = 0;     // restored files checked by their crc alone
     bool aborted = false;
 };
 

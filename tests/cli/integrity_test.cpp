@@ -114,11 +114,83 @@ TEST_F(IntegrityTest, AnOlderSetExtendedByAnIncrementalRunIsCheckedWithWhatItHas
     data.write("src/new.txt", "new");
     ASSERT_EQ(run({"run", "Docs"}).code, kExitOk);
     const std::string sums = test::readAll(data.file("dest/Docs.fs.sums"));
-    EXPECT_EQ(sums.substr(0, sums.find('\r')), "KestrelSums=1|linesBefore=2");
+    EXPECT_EQ(sums.substr(0, sums.find('\r')), "KestrelSums=2|linesBefore=2");
     const Result r = run({"verify", catalogue()});
     EXPECT_EQ(r.code, kExitOk) << r.out;
     EXPECT_NE(r.out.find("1 file(s) checked with their BLAKE2b digest"), std::string::npos);
     EXPECT_NE(r.out.find("2 file(s) checked with the catalogue's crc only"), std::string::npos);
+}
+
+// What the checksum file knows beyond the catalogue beside it: lines the catalogue lost are
+// named and fail verify, the restore and the next incremental run (which leaves the catalogue
+// as it is); lines another writer appended are checked by their crc; a checksum file of a
+// catalogue that another writer replaced is ignored instead of refusing every file.
+TEST_F(IntegrityTest, TheChecksumFileTellsLostLinesAndNothingBeyondWhatItCovers) {
+    backUp({"--type", "incremental"});
+    const std::string sums = test::readAll(catalogue() + ".sums");
+    const std::string text = test::readAll(catalogue());
+    const std::string words = data.file("src/words.txt");
+    const std::string other = data.file("src/other.txt");
+    const size_t firstEnd = text.find("\r\n") + 2;
+    const std::string first = text.substr(0, firstEnd);
+    const std::string lostName = first.find(words) != std::string::npos ? other : words;
+    // The words line again, as a later session of another writer would put it.
+    const size_t at = text.find(words);
+    const size_t lineStart =
+        text.rfind('\n', at) == std::string::npos ? 0 : text.rfind('\n', at) + 1;
+    std::string appended = text.substr(lineStart, text.find("\r\n", at) + 2 - lineStart);
+    appended.replace(appended.find("dSession=") + 9, 14, "20300101000000");
+    struct Case {
+        const char* what;
+        std::string catalogue;
+        std::string sums;
+        int verify;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {"cut at a line end", first, sums, kExitFailed, "LOST " + lostName},
+        {"a session appended", text + appended, sums, kExitOk,
+         "1 file(s) checked with the catalogue's crc only"},
+        {"a checksum file of another catalogue", text,
+         "KestrelSums=2|linesBefore=0\r\nline=" + std::string(64, 'a') +
+             "|b2=" + std::string(64, 'b') + "|fname=/gone\r\n",
+         kExitOk, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        data.write("dest/Docs.fs", c.catalogue);
+        data.write("dest/Docs.fs.sums", c.sums);
+        Result r = run({"verify", catalogue()});
+        EXPECT_EQ(r.code, c.verify) << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << r.out << r.err;
+        r = run({"restore", "Docs", data.file("src"), "--to", data.file("out"), "--overwrite"});
+        EXPECT_EQ(r.code, c.verify) << r.err;
+        EXPECT_EQ(test::readAll(data.file("out") + other), std::string(3000, 'x'));
+        if (c.verify == kExitFailed) {
+            EXPECT_NE(r.err.find(lostName), std::string::npos) << r.err;
+            // Nothing is appended to a catalogue that lost lines.
+            clock.advanceSeconds(120);
+            data.write("src/more.txt", "more");
+            r = run({"run", "Docs"});
+            EXPECT_EQ(r.code, kExitFailed);
+            EXPECT_NE(r.err.find("has lost 1 line(s) that its checksum file records (" + lostName),
+                      std::string::npos)
+                << r.err;
+            EXPECT_EQ(test::readAll(catalogue()), c.catalogue);
+            ASSERT_TRUE(fs::removeFile(data.file("src/more.txt")));
+        }
+    }
+    // A catalogue whose last line was cut short is not appended to either.
+    data.write("dest/Docs.fs", text.substr(0, text.size() - 20));
+    data.write("dest/Docs.fs.sums", sums);
+    clock.advanceSeconds(120);
+    data.write("src/more.txt", "more");
+    const Result r = run({"run", "Docs"});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_NE(r.err.find("FAIL: The catalogue " + catalogue() + " does not end in a complete line"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(test::readAll(catalogue()), text.substr(0, text.size() - 20));
 }
 
 TEST_F(IntegrityTest, DamagedCatalogueLinesAreNoFilesAndTheRestoreSaysSo) {

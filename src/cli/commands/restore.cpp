@@ -67,9 +67,18 @@ public:
             }
             env.err << '\n';
         }
+        if (state.lost > 0) {
+            env.err << "kestrel-cli: " << state.lost
+                    << " file(s) that the checksum files know are missing from the catalogue "
+                       "and cannot be restored:";
+            for (const std::string& name : state.lostFiles) {
+                env.err << "\n  " << (name.empty() ? "(unnamed)" : name);
+            }
+            env.err << '\n';
+        }
         const bool all = summary.restored == static_cast<std::int64_t>(chosen.size());
         return all && unreachable == 0 && summary.failed == 0 && summary.skipped == 0 &&
-                       state.skippedLineNumbers.empty()
+                       state.skippedLineNumbers.empty() && state.lost == 0
                    ? kExitOk
                    : kExitFailed;
     }

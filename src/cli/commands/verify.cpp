@@ -32,7 +32,21 @@ public:
             return kExitFailed;
         }
         const std::string sumsPath = m_path + std::string(kSumsSuffix);
-        const SumsFile sums = ReadSums(sumsPath);
+        SumsFile sums = ReadSums(sumsPath);
+        SumsVerdict verdict;
+        if (sums.status == SumsFile::Status::Read) {
+            std::vector<Digest> lines;
+            for (const clsRestoreFileData& rec : catalogue->records) {
+                lines.push_back(rec.lineDigest);
+            }
+            verdict = judgeSums(*sums.sums, fs::readFile(m_path).value_or(""), lines);
+            if (!verdict.belongs) {
+                env.err << "kestrel-cli: " << sumsPath
+                        << " does not belong to this catalogue and is ignored; files are checked "
+                           "with the catalogue's crc only\n";
+                sums = {};
+            }
+        }
         if (sums.status == SumsFile::Status::Damaged) {
             env.err << "kestrel-cli: the checksum file is damaged (" << sums.error
                     << "); files are checked with the catalogue's crc only\n";
@@ -82,6 +96,14 @@ public:
             env.out << ", " << catalogue->skippedLines.size() << " damaged catalogue line(s)";
         }
         env.out << ".\n";
+        if (verdict.lost > 0) {
+            env.out << verdict.lost
+                    << " file(s) that the checksum file knows are missing from the catalogue:\n";
+            for (const std::string& name : verdict.lostNames) {
+                env.out << "LOST "
+                        << (name.empty() ? "(a file of an older version, unnamed)" : name) << '\n';
+            }
+        }
         if (strong > 0) {
             env.out << strong << " file(s) checked with their BLAKE2b digest.\n";
         }
@@ -94,7 +116,9 @@ public:
         }
         const bool sumsOk = sums.status != SumsFile::Status::Damaged &&
                             (!sums.sums || sums.sums->skippedLines.empty());
-        return bad == 0 && catalogue->skippedLines.empty() && sumsOk ? kExitOk : kExitFailed;
+        return bad == 0 && catalogue->skippedLines.empty() && sumsOk && verdict.lost == 0
+                   ? kExitOk
+                   : kExitFailed;
     }
 
 private:

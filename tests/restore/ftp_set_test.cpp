@@ -1,0 +1,302 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+
+#include "engine/backup_run.h"
+#include "engine/set_switch.h"
+#include "ftp/ftp_connection.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+#include "restore/restore.h"
+#include "support/memory_ftp_server.h"
+#include "support/test_context.h"
+
+namespace kestrel {
+namespace {
+
+// Runs and restores of FTP archive jobs against a server that misbehaves: whatever it does,
+// the sessions stored before stay restorable, and the run says when it failed.
+class FtpSetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(fs::makeDirs(t.ctx->paths.tempDir()));
+        server.makeFolder("/b");
+        options.ftp = makeFtpClient;
+    }
+    void TearDown() override {
+        if (HasFailure()) {
+            for (const std::string& line : t.host.logLines) {
+                std::printf("%s\n", line.c_str());
+            }
+        }
+    }
+
+    clsBackup& makeJob(bool incremental, bool compressed = true, const std::string& password = "") {
+        job = std::make_unique<clsBackup>();
+        job->sName = "Remote";
+        job->destFTP = true;
+        job->objDestination = std::make_shared<clsKestrel>();
+        job->objDestination->hostname = "127.0.0.1";
+        job->objDestination->port = server.port();
+        job->objDestination->username = "u";
+        job->objDestination->password = "p";
+        job->sDestinationDir = "/b";
+        job->archived = true;
+        job->bZipped = compressed;
+        job->bIncremental = incremental;
+        job->splitSize = 16'000;
+        job->Protected = !password.empty();
+        job->password = password;
+        job->IncludeMask = "*.*";
+        job->AddFile(
+            std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
+        return *job;
+    }
+
+    // A tree that fills more than one volume; generation tells the versions apart.
+    std::map<std::string, std::string> writeTree(int generation) {
+        std::map<std::string, std::string> files;
+        std::mt19937 gen(static_cast<unsigned>(generation));
+        for (int i = 0; i < 4; ++i) {
+            std::string content(12'000, '\0');
+            for (char& c : content) {
+                c = static_cast<char>(gen());
+            }
+            const std::string name = "tree/f" + std::to_string(i) + ".bin";
+            files[src.write(name, content)] = content;
+        }
+        files[src.write("tree/gen.txt", "generation " + std::to_string(generation))] =
+            "generation " + std::to_string(generation);
+        t.clock.advanceSeconds(120);
+        return files;
+    }
+
+    RunSummary run() { return BackupJob(*t.ctx, *job, job->sName, options); }
+
+    // Every file of the newest session that holds it, as restored from the server.
+    std::map<std::string, std::string> restoreNewest(RestoreState* kept = nullptr) {
+        RestoreState state;
+        auto session = std::make_unique<clsFTPConnection>(t.ctx->control);
+        session->SetupConnection("127.0.0.1", server.port(), "u", "p", true);
+        EXPECT_TRUE(session->EstablishConnection());
+        state.ftp = std::move(session);
+        state.askPassword = askPassword;
+        std::map<std::string, std::string> files;
+        if (!LoadCatalogue(*t.ctx, *job, state)) {
+            ADD_FAILURE() << "the catalogue could not be loaded";
+            return files;
+        }
+        std::map<std::string, int> newest;
+        for (size_t i = 0; i < state.records.size(); ++i) {
+            newest[state.records[i].fname] =
+                state.tree.findPath(state.records[i].dSession, state.records[i].fname);
+        }
+        for (const auto& [name, node] : newest) {
+            state.tree.setChecked(node, true);
+        }
+        test::TempDir out;
+        const RestoreSummary r =
+            RestoreSelectedFiles(*t.ctx, state, RestoreOptions{false, out.path(), true});
+        EXPECT_EQ(r.failed, 0);
+        for (const auto& [name, node] : newest) {
+            files[name] = test::readAll(out.path() + name);
+        }
+        if (kept != nullptr) {
+            *kept = std::move(state);
+        }
+        return files;
+    }
+
+    // The server holds no file of a run that did not end.
+    void expectNoLeftovers() {
+        for (const std::string& name : server.names("/b")) {
+            EXPECT_FALSE(text::endsWith(name, kStagedSuffix)) << name;
+            EXPECT_NE(name, "Remote.fs.switch");
+        }
+    }
+
+    test::TestContext t{true};
+    test::TempDir src;
+    test::MemoryFtpServer server;
+    RunOptions options;
+    std::unique_ptr<clsBackup> job;
+    std::function<std::optional<std::string>(const std::string&)> askPassword;
+};
+
+// A cut upload of any file of the set, or a server that will not rename, leaves the set the
+// last run stored; the run fails and takes its partial files with it; the next run succeeds.
+TEST_F(FtpSetTest, ACutUploadOrARefusedRenameLeavesThePreviousSet) {
+    struct Case {
+        const char* what;
+        bool incremental;
+        test::MemoryFtpServer::Faults faults;
+    };
+    const auto cut = [](const char* name, size_t after, bool says226) {
+        test::MemoryFtpServer::Faults f;
+        f.cutStor = name;
+        f.cutStorAfter = after;
+        f.cutStorSays226 = says226;
+        return f;
+    };
+    test::MemoryFtpServer::Faults refuse;
+    refuse.refuseRename = true;
+    const std::vector<Case> cases = {
+        {"full: the first volume cut, 426", false, cut("Remote.uxarc", 1000, false)},
+        {"full: the second volume cut, 226", false, cut("Remote-001.uxarc", 1000, true)},
+        {"full: the catalogue cut", false, cut("Remote.fs.kestrel", 100, true)},
+        {"full: the checksum file cut", false, cut("Remote.fs.sums", 100, false)},
+        {"full: the journal cut", false, cut("Remote.fs.switch", 10, true)},
+        {"full: no rename", false, refuse},
+        {"incremental: a volume cut", true, cut(".uxarc", 1000, true)},
+        {"incremental: the catalogue cut", true, cut("Remote.fs.kestrel", 100, false)},
+        {"incremental: no rename", true, refuse},
+    };
+    std::map<std::string, std::string> stored;
+    int generation = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!job || job->bIncremental != c.incremental) {
+            for (const auto& [path, content] : server.files()) {
+                server.remove(path);
+            }
+            makeJob(c.incremental);
+            stored = writeTree(++generation);
+            ASSERT_EQ(run().status, kStatusOk);
+        }
+        const auto before = server.files();
+        const auto next = writeTree(++generation);
+        server.setFaults(c.faults);
+        const RunSummary r = run();
+        server.setFaults({});
+        EXPECT_EQ(r.status, kStatusFailed);
+        EXPECT_EQ(r.stored, 0);
+        expectNoLeftovers();
+        // Byte for byte the set of the run before, which restores as it did.
+        EXPECT_EQ(server.files(), before);
+        if (&c == &cases.front() || &c == &cases.back()) {
+            EXPECT_EQ(restoreNewest(), stored);
+        }
+        ASSERT_EQ(run().status, kStatusOk);
+        expectNoLeftovers();
+        stored = next;
+    }
+    EXPECT_EQ(restoreNewest(), stored);
+    EXPECT_TRUE(t.loggedContaining("the server refuses to rename files (RNFR/RNTO)"));
+}
+
+// A download the server cuts short but confirms is caught by its size, and nothing is added
+// to the catalogue; a catalogue the server refuses outright is kept beside a new one.
+TEST_F(FtpSetTest, ACatalogueThatCannotBeFetchedIsNeverOverwritten) {
+    makeJob(true);
+    const auto first = writeTree(1);
+    ASSERT_EQ(run().status, kStatusOk);
+    const auto before = server.files();
+
+    test::MemoryFtpServer::Faults shortRetr;
+    shortRetr.shortRetr = "Remote.fs";
+    shortRetr.shortRetrBytes = 100;
+    server.setFaults(shortRetr);
+    const auto second = writeTree(2);
+    EXPECT_EQ(run().status, kStatusFailed);
+    EXPECT_TRUE(t.loggedContaining("FAIL: Download of /b/Remote.fs ended after 100 of"));
+    EXPECT_EQ(server.files(), before);
+
+    test::MemoryFtpServer::Faults refused;
+    refused.refuseRetr = "/b/Remote.fs";
+    server.setFaults(refused);
+    const RunSummary r = run();
+    server.setFaults({});
+    EXPECT_EQ(r.status, kStatusFailed);
+    EXPECT_EQ(r.stored, r.total);
+    const std::string kept = keptCatalogueName("Remote", t.clock.now());
+    EXPECT_EQ(server.get("/b/" + kept), before.at("/b/Remote.fs"));
+    EXPECT_EQ(server.get("/b/" + kept + ".sums"), before.at("/b/Remote.fs.sums"));
+    EXPECT_TRUE(t.loggedContaining("are kept in /b/" + kept));
+    for (const auto& [path, content] : before) {
+        if (text::endsWith(path, ".uxarc")) {
+            EXPECT_EQ(server.get(path), content) << path;
+        }
+    }
+    // Both catalogues are listed: the new session's files, and the first one's beneath.
+    RestoreState state;
+    EXPECT_EQ(restoreNewest(&state), second);
+    ASSERT_EQ(state.sources.size(), 2u);
+    EXPECT_EQ(state.sources[0].file, kept);
+    EXPECT_EQ(state.tree.sessions().size(), 2u);
+    // And the next run goes on from the new catalogue.
+    writeTree(3);
+    EXPECT_EQ(run().status, kStatusOk);
+}
+
+// A run cut after its journal was in place is completed by the next restore or run, whichever
+// comes first; staged files without a journal are the next run's to remove.
+TEST_F(FtpSetTest, ASwitchCutAfterItsJournalIsCompletedByWhatComesNext) {
+    for (const bool restoreFirst : {true, false}) {
+        SCOPED_TRACE(restoreFirst ? "restore first" : "run first");
+        for (const auto& [path, content] : server.files()) {
+            server.remove(path);
+        }
+        makeJob(false);
+        writeTree(1);
+        ASSERT_EQ(run().status, kStatusOk);
+        const auto old = server.files();
+        const auto second = writeTree(2);
+        ASSERT_EQ(run().status, kStatusOk);
+        const auto done = server.files();
+        // The second run as it was when it was cut: its first volume renamed into place, the
+        // rest of its set staged beside the first run's files.
+        SwitchJournal journal{true, {}};
+        for (const auto& [path, content] : done) {
+            const std::string name = path.substr(3);
+            if (text::endsWith(name, ".uxarc")) {
+                journal.names.push_back(name);
+            }
+            if (name != "Remote.uxarc") {
+                server.remove(path);
+                server.put(path + std::string(kStagedSuffix), content);
+                if (old.count(path) != 0) {
+                    server.put(path, old.at(path));
+                }
+            }
+        }
+        journal.names.push_back("Remote.fs.sums");
+        journal.names.push_back("Remote.fs");
+        server.put("/b/Remote.fs.switch", switchJournalText(journal));
+        server.put("/b/Remote-007.uxarc.kestrel-new", "a staged leftover");
+        if (restoreFirst) {
+            EXPECT_EQ(restoreNewest(), second);
+            EXPECT_EQ(server.files().count("/b/Remote-007.uxarc.kestrel-new"), 1u);
+        }
+        const auto third = writeTree(3);
+        ASSERT_EQ(run().status, kStatusOk);
+        expectNoLeftovers();
+        EXPECT_EQ(restoreNewest(), third);
+        EXPECT_TRUE(
+            t.loggedContaining("The interrupted replacement of the backup Remote was "
+                               "completed."));
+    }
+}
+
+// Abort during an upload stops the run at once, removes the partial file and keeps the set.
+TEST_F(FtpSetTest, AbortDuringAnUploadKeepsTheSetAndLeavesNothing) {
+    makeJob(false);
+    const auto first = writeTree(1);
+    ASSERT_EQ(run().status, kStatusOk);
+    const auto before = server.files();
+    writeTree(2);
+    t.host.onYield = [&] {
+        if (server.count("STOR /b/Remote-001.uxarc") > 1) {
+            t.ctx->flags.bAbortBackup = true;
+        }
+    };
+    const RunSummary r = run();
+    t.host.onYield = nullptr;
+    EXPECT_EQ(r.status, kStatusAborted);
+    expectNoLeftovers();
+    EXPECT_EQ(server.files(), before);
+    EXPECT_EQ(restoreNewest(), first);
+}
+
+}  // namespace
+}  // namespace kestrel
