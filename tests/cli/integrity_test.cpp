@@ -193,6 +193,50 @@ TEST_F(IntegrityTest, TheChecksumFileTellsLostLinesAndNothingBeyondWhatItCovers)
     EXPECT_EQ(test::readAll(catalogue()), text.substr(0, text.size() - 20));
 }
 
+// After a password change the next run cannot read the catalogue: it keeps it, starts a new
+// one with a full backup and fails so that the user notices; the kept sessions are listed and
+// restored with the password of their time.
+TEST_F(IntegrityTest, ACatalogueOfAnEarlierPasswordIsKeptAndRestoresWithIt) {
+    backUp({"--type", "incremental", "--password", "old pass"});
+    const std::string words = data.file("src/words.txt");
+    const std::string catalogueBefore = test::readAll(catalogue());
+    ASSERT_EQ(
+        run({"edit", "Docs", "--current-password", "old pass", "--password", "new pass"}).code,
+        kExitOk);
+    clock.advanceSeconds(120);
+    data.write("src/words.txt", "changed words");
+    Result r = run({"run", "Docs"});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_NE(r.err.find("FAIL: The earlier sessions of Docs are kept in "), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("Backup of Docs failed!"), std::string::npos);
+    const std::string kept = data.file("dest/Docs.fs.kept-" + clock.now().format("yyyyMMddHHmmss"));
+    EXPECT_EQ(test::readAll(kept), catalogueBefore);
+
+    // Without the old password: the new session, and a word on what is missing.
+    r = run({"sessions", "Docs"});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_NE(r.err.find("--kept-password"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+    r = run({"sessions", "Docs", "--kept-password", "old pass"});
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
+    EXPECT_NE(r.out.find("Docs.fs.kept-"), std::string::npos);
+    // The first session's words come back from the kept catalogue, the new ones from the new.
+    const std::string first = r.out.substr(r.out.find('\n') + 1, 14);
+    r = run({"restore", "Docs", words, "--session", first, "--to", data.file("old"),
+             "--kept-password", "old pass"});
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_EQ(test::readAll(data.file("old") + words), "AAAABBBBCCCCDDDD");
+    r = run({"restore", "Docs", words, "--to", data.file("new")});
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_EQ(test::readAll(data.file("new") + words), "changed words");
+    // The run after it goes on from the new catalogue.
+    clock.advanceSeconds(120);
+    data.write("src/later.txt", "later");
+    EXPECT_EQ(run({"run", "Docs"}).code, kExitOk);
+}
+
 TEST_F(IntegrityTest, DamagedCatalogueLinesAreNoFilesAndTheRestoreSaysSo) {
     backUp();
     // The line of words.txt cut after its name, still ending in a line break.
