@@ -47,6 +47,10 @@ public:
     virtual void updateProgress(const std::string& title, const std::string& item,
                                 double filePercent, double totalPercent) = 0;
     virtual void closeProgress() = 0;
+    // Whether "cancel this file" can act now: true only while a file is being archived, copied
+    // or uploaded in a way that can be given up (see FileCancelScope). A window enables its
+    // control by it; a host without one ignores it.
+    virtual void setFileCancellable(bool cancellable) { (void)cancellable; }
 
     // Shows a message box and waits for the answer; only called while canAsk() holds.
     // safeDefault is the answer when the box is closed without one.

@@ -16,6 +16,23 @@ void RunControl::updateProgress(const std::string& title, const std::string& ite
     }
 }
 
+void RunControl::setFileCancellable(bool cancellable) {
+    if (m_fileCancellable != cancellable) {
+        m_fileCancellable = cancellable;
+        host.setFileCancellable(cancellable);
+    }
+}
+
+FileCancelScope::FileCancelScope(RunControl& rc, bool cancellable) : m_rc(rc) {
+    m_rc.flags.bCancelFile = false;
+    m_rc.setFileCancellable(cancellable);
+}
+
+FileCancelScope::~FileCancelScope() {
+    m_rc.setFileCancellable(false);
+    m_rc.flags.bCancelFile = false;
+}
+
 void WaitWhilePaused(RunControl& rc) {
     const std::string& paused = rc.msg("strMsgPaused");
     rc.host.setCaptionSuffix("-" + paused);
@@ -23,7 +40,9 @@ void WaitWhilePaused(RunControl& rc) {
     EngineFlags& f = rc.flags;
     for (;;) {
         const std::uint64_t seen = f.changes();
-        if (!f.bPauseBackup || f.stopping() || !f.bBackupRunning) {
+        // A file cancelled while paused is given up at once; the run stays paused after it.
+        if (!f.bPauseBackup || f.stopping() || !f.bBackupRunning ||
+            (f.bCancelFile && rc.fileCancellable())) {
             break;
         }
         if (rc.host.hasEventLoop()) {

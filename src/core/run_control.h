@@ -46,6 +46,11 @@ public:
     void closeProgress() { host.closeProgress(); }
     void setProgressListener(ProgressListener listener) { m_listener = std::move(listener); }
 
+    // Whether "cancel this file" can act now; the host hears of every change. Set through
+    // FileCancelScope.
+    void setFileCancellable(bool cancellable);
+    bool fileCancellable() const { return m_fileCancellable; }
+
     EngineFlags& flags;
     Host& host;
     Clock& clock;
@@ -54,9 +59,27 @@ public:
 
 private:
     ProgressListener m_listener;
+    bool m_fileCancellable = false;
 };
 
-// Waits while a pause is requested and neither an abort, a stop nor the end of the run came,
+// Marks the work on one file, which the user may cancel by itself ("Cancel this file") when
+// cancellable: the host's control is enabled while the scope lives and disabled after it. A
+// cancel is only taken from inside such a scope: one pressed for a file that ended before it
+// was seen is dropped on entry and on exit, so it never skips the next file. The work inside
+// tests bCancelFile and clears it when it acts on it.
+class FileCancelScope {
+public:
+    explicit FileCancelScope(RunControl& rc, bool cancellable = true);
+    ~FileCancelScope();
+    FileCancelScope(const FileCancelScope&) = delete;
+    FileCancelScope& operator=(const FileCancelScope&) = delete;
+
+private:
+    RunControl& m_rc;
+};
+
+// Waits while a pause is requested and neither an abort, a stop, the end of the run nor a
+// cancel of the file at work (inside a FileCancelScope) came,
 // showing "-Paused" after the window caption and in the tray tip meanwhile. With an event loop
 // it waits in the host's loop; without one it sleeps until a flag changes. Either way a paused
 // run costs no processor time.

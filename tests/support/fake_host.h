@@ -47,6 +47,10 @@ public:
         lastTotalPercent = total;
     }
     void closeProgress() override { ++progressClosed; }
+    void setFileCancellable(bool cancellable) override {
+        fileCancellable = cancellable;
+        fileCancellableHistory.push_back(cancellable);
+    }
     // Answers with the next scripted answer, else with the safe default.
     MsgAnswer messageBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
                          MsgAnswer safeDefault) override;
@@ -70,6 +74,9 @@ public:
     std::vector<std::string> progressItems;
     double lastTotalPercent = -1;
     int progressClosed = 0;
+    // Whether "cancel this file" could act, now and at each change.
+    bool fileCancellable = false;
+    std::vector<bool> fileCancellableHistory;
     std::vector<Box> boxes;
     std::deque<MsgAnswer> answers;
 };
