@@ -60,11 +60,16 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
     ctx.control.showProgress(ctx.msg("strMsgCreatingBkpArc"));
 
     std::int64_t added = 0;
+    std::int64_t skipped = 0;  // by the user: logged each, and no failure
     for (const clsDskFile& file : list) {
         if (ctx.flags.bPauseBackup) {
             WaitWhilePaused(ctx.control);
         }
-        const int code = archive.AddFileToArchive(file, false);
+        int code = 0;
+        {
+            FileCancelScope cancellable(ctx.control);
+            code = archive.AddFileToArchive(file, false);
+        }
         const std::string fullName = file.fullName();
         switch (code) {
             case clsArchive::kAdded:
@@ -78,8 +83,15 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
                 outcome.writeFailed = true;
                 return outcome;
             case clsArchive::kCancelled:
-                ctx.WriteLog(ctx.messages.format("strMsgFileAborted", {{"%d", fullName}}));
-                return outcome;
+                if (ctx.flags.stopping()) {
+                    ctx.WriteLog(ctx.messages.format("strMsgFileAborted", {{"%d", fullName}}));
+                    return outcome;
+                }
+                // The user skipped this file; the archive has cut back what it wrote.
+                ctx.WriteLog(ctx.messages.format("strMsgFileSkipped", {{"%d", fullName}}));
+                ++outcome.notAdded;
+                ++skipped;
+                break;
             case clsArchive::kOpenFailed:
                 ctx.WriteLog(ctx.messages.format("strMsgOpenFailed", {{"%d", fullName}}));
                 ++outcome.notAdded;
@@ -98,9 +110,9 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
         }
     }
     ctx.WriteLog(std::to_string(added) + "-" + std::to_string(list.size()));
-    if (outcome.notAdded > 0) {
-        ctx.WriteLog(
-            ctx.messages.format("strMsgFilesNotAdded", {{"%d", std::to_string(outcome.notAdded)}}));
+    if (outcome.notAdded > skipped) {
+        ctx.WriteLog(ctx.messages.format("strMsgFilesNotAdded",
+                                         {{"%d", std::to_string(outcome.notAdded - skipped)}}));
     }
 
     WorkingList files;

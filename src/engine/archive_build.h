@@ -14,7 +14,7 @@ struct AppContext;
 // What BuildArchive found besides its result.
 struct BuildOutcome {
     int result = 2;             // 1 done, 2 failed
-    std::int64_t notAdded = 0;  // files that could not be opened and were left out
+    std::int64_t notAdded = 0;  // files left out: unreadable, unstorable or skipped by the user
     bool diskFull = false;      // the build failed for lack of space
     bool writeFailed = false;   // a volume or the catalogue could not be written (logged)
 };

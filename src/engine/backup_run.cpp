@@ -320,6 +320,10 @@ int Run::storeOne(const clsDskFile& file) {
         }
     }
     int result = kNotStored;
+    // A plain copy can be given up by itself. A file of an archive set cannot: the set is put
+    // in place whole or not at all, so skipping one would throw the session away (Abort does
+    // that openly).
+    const FileCancelScope cancellable(m_ctx.control, !m_job.archived);
     if (m_job.destFTP) {
         result = m_ftp ? UploadFile(m_ctx, *m_ftp, m_job, file, source, m_remoteSet) : kNotStored;
         if (m_remoteSet && result == kStored) {

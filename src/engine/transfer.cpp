@@ -29,22 +29,31 @@ int CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFil
     const std::string destination = fs::join(folder, file.filename);
     std::string error;
     bool full = false;
+    bool skipped = false;
     auto keepGoing = [&] {
         ctx.host.yield();
         if (ctx.flags.bPauseBackup) {
             WaitWhilePaused(ctx.control);
         }
-        if (ctx.flags.bCancelFile) {
-            ctx.flags.bCancelFile = false;
+        if (ctx.flags.stopping()) {
             return false;
         }
-        return !ctx.flags.stopping();
+        if (ctx.flags.bCancelFile) {
+            ctx.flags.bCancelFile = false;
+            skipped = true;
+            return false;
+        }
+        return true;
     };
     const bool ok = !file.filename.empty() && MakeDirs(folder) &&
                     fs::copyFile(sourceOverride.empty() ? source : sourceOverride,
                                  destination + std::string(stageSuffix), &error, &full, keepGoing);
     if (diskFull != nullptr) {
         *diskFull = full;
+    }
+    if (!ok && skipped) {
+        ctx.WriteLog(ctx.messages.format("strMsgFileSkipped", {{"%d", source}}));
+        return kNotStored;
     }
     if (!ok) {
         ctx.WriteLog(
@@ -72,7 +81,9 @@ int UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job, const 
         }
         if (ctx.flags.bCancelFile) {
             ctx.flags.bCancelFile = false;
-            ctx.WriteLog(ctx.messages.format("strMsgFileSkipped", {{"%d", local}}));
+            // Named as the user knows it, not as the encrypted copy that went up.
+            ctx.WriteLog(ctx.messages.format("strMsgFileSkipped",
+                                             {{"%d", fs::join(file.path, file.filename)}}));
         }
         ctx.WriteLog(ctx.messages.format("strMsgUploadFail", {{"%d", file.filename}}));
         return kNotStored;

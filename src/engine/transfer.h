@@ -17,7 +17,8 @@ inline constexpr int kNotStored = 2;
 // folder below the destination folder (/home/u/f.txt -> DEST/home/u/f.txt), archive files go
 // into the destination folder itself. The copy keeps the file's mode and times and replaces an
 // existing copy only when complete. It yields while it copies and stops, leaving nothing
-// behind, when the user aborts the run or cancels the file. sourceOverride, when given, is
+// behind, when the user aborts the run or cancels the file (bCancelFile, which it clears; the
+// file is logged as skipped). sourceOverride, when given, is
 // copied in the file's place (an encrypted copy of it). Returns kStored or kNotStored;
 // *diskFull tells a full destination.
 // stageSuffix, when given, is appended to the destination's name (the logs name the final one).

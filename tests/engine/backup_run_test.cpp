@@ -448,18 +448,114 @@ TEST_F(RunTest, PausingWaitsAndShowsItInTheCaption) {
     EXPECT_EQ(job.enumStatus, kStatusAborted);
 }
 
-TEST_F(RunTest, ACancelledArchiveFileFailsTheBuild) {
-    makeTree();
-    clsBackup& job = addJob("Cancel", true, false, false);
+// "Cancel this file" pressed on the second of three files, as the progress window can: only
+// while the host has the control enabled. A press that reaches the engine between files (a
+// click queued before the control was disabled) must not skip anything.
+struct CancelCase {
+    const char* name;
+    bool archived;
+    bool zipped;
+};
+
+class CancelFileTest : public RunTest, public ::testing::WithParamInterface<CancelCase> {};
+
+TEST_P(CancelFileTest, TheCancelledFileIsSkippedAndTheRunGoesOnToItsSummary) {
+    const CancelCase& c = GetParam();
+    src.write("tree/1.txt", "one");
+    src.write("tree/2.bin", std::string(300'000, '2'));
+    src.write("tree/3.txt", "three");
+    clsBackup& job = addJob("Cancel", c.archived, c.zipped, false);
+    job.ResetFiles();
+    for (const char* f : {"tree/1.txt", "tree/2.bin", "tree/3.txt"}) {
+        job.AddFile(std::make_unique<clsBackupFile>(clsBackupFile{src.file(f), kSourceFile, 0, 0}));
+    }
+    bool cancelled = false;
     t.host.onYield = [&] {
-        if (t.host.progressTitles.size() > 2) {
+        if (!t.host.fileCancellable) {
+            ctx().flags.bCancelFile = cancelled;  // late presses, after the one that counted
+        } else if (!cancelled && t.loggedContaining(src.file("tree/1.txt")) &&
+                   !t.loggedContaining(src.file("tree/2.bin"))) {
+            ctx().flags.bCancelFile = true;
+            cancelled = true;
+        }
+    };
+    const RunSummary r = run("Cancel");
+    t.host.onYield = nullptr;
+
+    ASSERT_TRUE(cancelled);
+    EXPECT_TRUE(t.logged(src.file("tree/2.bin") + " skipped (cancelled by the user)"));
+    EXPECT_FALSE(t.loggedContaining(" aborted"));
+    EXPECT_EQ(r.stored, 2);  // two files, or a volume and the catalogue
+    EXPECT_EQ(r.notStored, 1);
+    EXPECT_EQ(r.total, c.archived ? 2 : 3);
+    EXPECT_TRUE(t.logged("*   Not stored:   1"));
+    EXPECT_EQ(job.enumStatus, kStatusFailed);
+    EXPECT_EQ(r.status, kStatusFailed);
+    EXPECT_TRUE(t.logged("Backup of Cancel failed!"));
+    EXPECT_NE(t.host.status1, "Backup aborted by user!");
+    EXPECT_FALSE(ctx().flags.bBackupRunning);
+
+    std::map<std::string, std::string> stored;
+    if (c.archived) {
+        stored = restoreAll("Cancel", c.zipped);
+    } else {
+        for (const char* f : {"tree/1.txt", "tree/2.bin", "tree/3.txt"}) {
+            if (fs::exists(dest.path() + src.file(f))) {
+                stored[src.file(f)] = test::readAll(dest.path() + src.file(f));
+            }
+        }
+        EXPECT_EQ(fs::listDir(dest.path() + src.file("tree"))->size(), 2u)
+            << "no partial copy is left";
+    }
+    EXPECT_EQ(stored, (std::map<std::string, std::string>{{src.file("tree/1.txt"), "one"},
+                                                          {src.file("tree/3.txt"), "three"}}));
+
+    // Enabled for each file's own work only: never between files, for the transfer of an
+    // archive set or after the run.
+    EXPECT_EQ(t.host.fileCancellableHistory,
+              (std::vector<bool>{true, false, true, false, true, false}));
+    EXPECT_FALSE(ctx().control.fileCancellable());
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, CancelFileTest,
+                         ::testing::Values(CancelCase{"PlainCopy", false, false},
+                                           CancelCase{"Archive", true, false},
+                                           CancelCase{"CompressedArchive", true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RunTest, ACancelWhilePausedSkipsTheFileAndTheRunStaysPaused) {
+    src.write("tree/1.bin", std::string(300'000, '1'));
+    src.write("tree/2.txt", "two");
+    clsBackup& job = addJob("Held", true, false, false);
+    job.ResetFiles();
+    for (const char* f : {"tree/1.bin", "tree/2.txt"}) {
+        job.AddFile(std::make_unique<clsBackupFile>(clsBackupFile{src.file(f), kSourceFile, 0, 0}));
+    }
+    t.host.eventLoop = true;  // the pause waits in the host's loop, which yields here
+    int pausedYields = 0;
+    int heldYields = 0;
+    t.host.onYield = [&] {
+        const bool waiting = t.host.captionSuffix == "-Paused";
+        if (!t.host.fileCancellable || t.loggedContaining("skipped")) {
+            if (waiting && ++pausedYields == 3) {
+                ctx().flags.bPauseBackup = false;  // resumed, later
+            }
+        } else if (!waiting) {
+            ctx().flags.bPauseBackup = true;
+        } else if (++heldYields > 50) {
+            ctx().flags.bPauseBackup = false;  // the cancel did not end the wait
+        } else {
             ctx().flags.bCancelFile = true;
         }
     };
-    run("Cancel");
+    const RunSummary r = run("Held");
     t.host.onYield = nullptr;
-    EXPECT_EQ(job.enumStatus, kStatusAborted);
-    EXPECT_TRUE(t.loggedContaining(" aborted"));
+    EXPECT_TRUE(t.logged(src.file("tree/1.bin") + " skipped (cancelled by the user)"));
+    EXPECT_LE(heldYields, 2) << "the cancel ends the wait";
+    EXPECT_EQ(pausedYields, 3) << "the pause outlived the skipped file";
+    EXPECT_EQ(r.notStored, 1);
+    EXPECT_EQ(restoreAll("Held", false),
+              (std::map<std::string, std::string>{{src.file("tree/2.txt"), "two"}}));
 }
 
 TEST_F(RunTest, MessageBoxesOnlyWithAVisibleWindow) {
