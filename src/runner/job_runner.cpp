@@ -370,7 +370,8 @@ void JobRunner::abort() {
 }
 
 void JobRunner::cancelFile() {
-    if (busy()) {
+    // Between files, or in a step that cannot be cut short, it would skip the next file.
+    if (busy() && m_ctx.control.fileCancellable()) {
         m_ctx.flags.bCancelFile = true;
     }
 }

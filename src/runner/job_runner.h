@@ -132,6 +132,7 @@ public:
     void setPaused(bool paused);
     bool paused() const;
     void abort();
+    // Skips the file at work; does nothing where that cannot be done (RunControl tells).
     void cancelFile();
 
     enum class Quit { Now, Deferred };

@@ -203,6 +203,33 @@ TEST_F(RunnerTest, ARestoreRefusedDuringARunLeavesItsAbortAlone) {
     EXPECT_EQ(onDisk().at(0).enumStatus, kStatusAborted);
 }
 
+TEST_F(RunnerTest, CancelFileSkipsOnlyAFileAtWork) {
+    add("Copies", false);
+    // Between files, and while the list is made, there is nothing to skip: every file stays.
+    t.host.onYield = [&] {
+        if (!t.host.fileCancellable) {
+            runner.cancelFile();
+        }
+    };
+    RunSummary summary;
+    ASSERT_EQ(runner.RunBackup("Copies", &summary), RunnerResult::Done);
+    EXPECT_EQ(summary.stored, 3);
+
+    bool pressed = false;
+    t.host.onYield = [&] {
+        if (t.host.fileCancellable && !pressed) {
+            pressed = true;
+            runner.cancelFile();
+        }
+    };
+    ASSERT_EQ(runner.RunBackup("Copies", &summary), RunnerResult::Done);
+    t.host.onYield = nullptr;
+    EXPECT_EQ(summary.stored, 2);
+    EXPECT_EQ(summary.notStored, 1);
+    EXPECT_EQ(summary.status, kStatusFailed);
+    EXPECT_TRUE(t.loggedContaining(" skipped (cancelled by the user)"));
+}
+
 TEST_F(RunnerTest, QuitDuringARunAbortsItAndCompletesWhenItReturns) {
     add("Docs", false);
     Recorder recorder;
