@@ -136,6 +136,9 @@ void WindowedDesktop::start(DesktopParts& parts) {
         m_progress->UpdateProgress(title, item, file, total);
     };
     views.closeProgress = [this] { m_progress->CloseProgress(); };
+    views.fileCancellable = [this](bool cancellable) {
+        m_progress->setFileCancellable(cancellable);
+    };
     m_host.setViews(std::move(views));
     parts.runner.addObserver(this);
 

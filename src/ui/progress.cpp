@@ -126,6 +126,7 @@ frmBackupProgress& mdlProgress::load() {
                      forThis(&mdlProgress::activated));
     QObject::connect(window, &frmBackupProgress::closedByUser, window,
                      forThis(&mdlProgress::unload));
+    c.uxGraphicButton1->setEnabled(m_fileCancellable);
     applyLanguage(false);
     if (!m_timing) {
         restartTiming(m_tick());
@@ -238,6 +239,13 @@ void mdlProgress::CloseProgress() {
 void mdlProgress::syncPause() {
     if (m_window && m_pauseShown != m_flags.bPauseBackup) {
         showPause(m_flags.bPauseBackup);
+    }
+}
+
+void mdlProgress::setFileCancellable(bool cancellable) {
+    m_fileCancellable = cancellable;
+    if (m_window) {
+        m_window->controls().uxGraphicButton1->setEnabled(cancellable);
     }
 }
 

@@ -78,6 +78,10 @@ public:
     // window's pause command).
     void syncPause();
 
+    // Whether "Cancel this file" can act now (the running operation says so): its button is
+    // enabled only then, also in a window loaded later. Disabled until told otherwise.
+    void setFileCancellable(bool cancellable);
+
 private:
     frmBackupProgress& load();
     void unload();
@@ -111,6 +115,7 @@ private:
     // What the loaded window shows, so that nothing unchanged is set again.
     std::optional<QString> m_shownItem;
     bool m_pauseShown = false;
+    bool m_fileCancellable = false;
 
     // Timing of the current operation; it survives the user closing the window.
     bool m_timing = false;

@@ -121,6 +121,11 @@ void QtHost::closeProgress() {
         m_views.closeProgress();
 }
 
+void QtHost::setFileCancellable(bool cancellable) {
+    if (m_views.fileCancellable)
+        m_views.fileCancellable(cancellable);
+}
+
 MsgAnswer QtHost::messageBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
                              MsgAnswer safeDefault) {
     QMessageBox box(boxIcon(icon), QStringLiteral("Kestrel"), QString::fromStdString(text));

@@ -26,6 +26,8 @@ public:
         std::function<void(const std::string&)> showProgress;
         std::function<void(const std::string&, const std::string&, double, double)> updateProgress;
         std::function<void()> closeProgress;
+        // Enables or disables the progress window's "Cancel this file".
+        std::function<void(bool)> fileCancellable;
     };
 
     QtHost();
@@ -49,6 +51,7 @@ public:
     void updateProgress(const std::string& title, const std::string& item, double filePercent,
                         double totalPercent) override;
     void closeProgress() override;
+    void setFileCancellable(bool cancellable) override;
     MsgAnswer messageBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
                          MsgAnswer safeDefault) override;
     void notice(const std::string& text, MsgIcon icon) override;

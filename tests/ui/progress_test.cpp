@@ -201,12 +201,31 @@ TEST_F(ProgressTest, PauseSetElsewhereShowsOnTheButton) {
     EXPECT_EQ(button("uxGraphicButton2").text(), "Pause");
 }
 
-TEST_F(ProgressTest, CancelThisFileSetsOnlyItsFlag) {
+TEST_F(ProgressTest, CancelThisFileActsOnlyWhileTheOperationCanSkipTheFile) {
     progress.ShowProgress("Copy");
+    EXPECT_FALSE(button("uxGraphicButton1").isEnabled()) << "disabled until the run says so";
+    button("uxGraphicButton1").click();
+    EXPECT_FALSE(flags.bCancelFile);
+
+    progress.setFileCancellable(true);
+    EXPECT_TRUE(button("uxGraphicButton1").isEnabled());
     button("uxGraphicButton1").click();
     EXPECT_TRUE(flags.bCancelFile);
     EXPECT_FALSE(flags.bAbortBackup);
     EXPECT_FALSE(flags.bPauseBackup);
+
+    // A window the user closed comes back, hidden, as the run left it.
+    progress.window()->close();
+    progress.UpdateProgress("Copy", "b", 0, 50);
+    EXPECT_TRUE(button("uxGraphicButton1").isEnabled());
+    progress.setFileCancellable(false);
+    EXPECT_FALSE(button("uxGraphicButton1").isEnabled());
+    progress.CloseProgress();
+    progress.ShowProgress("Restore");
+    EXPECT_FALSE(button("uxGraphicButton1").isEnabled());
+    flags.bCancelFile = false;
+    button("uxGraphicButton1").click();
+    EXPECT_FALSE(flags.bCancelFile);
 }
 
 TEST_F(ProgressTest, NoToTheAbortQuestionChangesNothing) {
@@ -246,6 +265,7 @@ TEST_F(ProgressTest, YesAbortsAndClosesButLeavesTheRunToEndItself) {
 
 TEST_F(ProgressTest, ClosingByTheTitleBarUnloadsAndAClickQueuedBeforeDoesNothing) {
     progress.ShowProgress("Copy");
+    progress.setFileCancellable(true);
     QPointer<frmBackupProgress> window = progress.window();
     QPushButton* cancelFile = window->findChild<QPushButton*>("uxGraphicButton1");
     window->close();
