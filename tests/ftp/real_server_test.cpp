@@ -215,6 +215,37 @@ TEST_P(RealServerTest, PlainCopiesLandInTheRemoteFolder) {
     EXPECT_EQ(test::readAll(server->local(server->folder() + "/f7.txt")), "file 7");
 }
 
+TEST_P(RealServerTest, ACancelledUploadIsRemovedAndTheRunGoesOn) {
+    src.write("tree/1.txt", "one");
+    src.write("tree/2.bin", std::string(3'000'000, '2'));
+    src.write("tree/3.txt", "three");
+    clsBackup& job = addJob("Copies", false);
+    job.ResetFiles();
+    for (const char* f : {"tree/1.txt", "tree/2.bin", "tree/3.txt"}) {
+        job.AddFile(std::make_unique<clsBackupFile>(clsBackupFile{src.file(f), kSourceFile, 0, 0}));
+    }
+    bool pressed = false;
+    t.host.onYield = [&] {
+        if (t.host.fileCancellable && !pressed && t.loggedContaining("OK: Upload of file 1.txt")) {
+            pressed = true;
+            t.ctx->flags.bCancelFile = true;
+        }
+    };
+    const RunSummary r = run("Copies");
+    t.host.onYield = nullptr;
+    ASSERT_TRUE(pressed);
+    EXPECT_TRUE(t.logged(src.file("tree/2.bin") + " skipped (cancelled by the user)"));
+    EXPECT_EQ(r.stored, 2);
+    EXPECT_EQ(r.notStored, 1);
+    EXPECT_EQ(job.enumStatus, kStatusFailed);
+    EXPECT_TRUE(t.logged("*   Not stored:   1"));
+    const std::string folder = server->folder() + "/";
+    EXPECT_EQ(test::readAll(server->local(folder + "3.txt")), "three");
+    EXPECT_FALSE(fs::exists(server->local(folder + "2.bin")));
+    EXPECT_FALSE(fs::exists(server->local(folder + "2.bin.kestrel-new")))
+        << "the partial upload is removed";
+}
+
 TEST_P(RealServerTest, PassiveAndActiveListingsAndFolders) {
     src.write("tree/x", "x");
     auto s = session();
