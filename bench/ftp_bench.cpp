@@ -1,7 +1,9 @@
 // Uploads and downloads a large file and a folder of small files through pyftpdlib and vsftpd
-// on 127.0.0.1, beside curl on the same files, and times a command round trip.
+// on 127.0.0.1, beside curl on the same files, and times a command round trip, a plain-copy run
+// of the small files (each uploaded under a staged name and renamed) and a compressed archive
+// run of them (the set uploaded staged and switched behind its journal), each twice.
 //
-//   ftp_bench [--mb N] [--files N]
+//   ftp_bench [--mb N] [--files N] [--runs-only]
 #include <unistd.h>
 
 #include <cstdio>
@@ -87,12 +89,22 @@ std::string url(const Server& s, const std::string& path) {
 int main(int argc, char** argv) {
     std::int64_t mb = 200;
     int files = 1000;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    bool runsOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--runs-only")) {
+            runsOnly = true;
+            mb = 0;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            break;
+        }
         if (!std::strcmp(argv[i], "--mb")) {
             mb = std::atoll(argv[i + 1]);
         } else if (!std::strcmp(argv[i], "--files")) {
             files = std::atoi(argv[i + 1]);
         }
+        ++i;
     }
     bench::Scratch scratch(std::filesystem::temp_directory_path().string());
     const std::string dir = scratch.path();
@@ -131,6 +143,7 @@ int main(int argc, char** argv) {
     }
     for (auto& s : servers) {
         std::printf("== %s\n", s->name.c_str());
+        int failed = 0;
         clsFTPConnection session(ctx.control);
         session.SetupConnection("127.0.0.1", s->port, s->user, s->password, true);
         if (!session.EstablishConnection()) {
@@ -138,56 +151,66 @@ int main(int argc, char** argv) {
             continue;
         }
         const int rounds = 200;
-        int failed = 0;
-        const double pwd = bench::timed([&] {
-            for (int i = 0; i < rounds; ++i) {
-                failed += session.GetRootDir().empty() ? 1 : 0;
-            }
-        });
-        std::printf("%-30s %8.2f ms\n", "command round trip (PWD)", 1000.0 * pwd / rounds);
+        if (!runsOnly) {
+            const double pwd = bench::timed([&] {
+                for (int i = 0; i < rounds; ++i) {
+                    failed += session.GetRootDir().empty() ? 1 : 0;
+                }
+            });
+            std::printf("%-30s %8.2f ms\n", "command round trip (PWD)", 1000.0 * pwd / rounds);
 
-        const double up =
-            bench::timed([&] { failed += session.StoreFile(dir + "/big.bin", s->folder) ? 0 : 1; });
-        const double curlUp =
-            bench::timedCommand("curl -s -T " + bench::quote(dir + "/big.bin") + " " +
-                                bench::quote(url(*s, s->folder + "/curl.bin")));
-        std::printf("%-30s %8.1f MB/s   curl %8.1f MB/s  (%.0f%%)\n", "upload 1 large file",
-                    bench::megabytesPerSecond(bytes, up), bench::megabytesPerSecond(bytes, curlUp),
-                    100.0 * curlUp / up);
-        const double down = bench::timed([&] {
-            failed +=
-                session.GetFile(s->folder + "/big.bin", dir + "/home/temp/big.bin") == 1 ? 0 : 1;
-        });
-        const double curlDown =
-            bench::timedCommand("curl -s -o " + bench::quote(dir + "/curl-down.bin") + " " +
-                                bench::quote(url(*s, s->folder + "/curl.bin")));
-        std::printf("%-30s %8.1f MB/s   curl %8.1f MB/s  (%.0f%%)\n", "download 1 large file",
-                    bench::megabytesPerSecond(bytes, down),
-                    bench::megabytesPerSecond(bytes, curlDown), 100.0 * curlDown / down);
+            const double up = bench::timed(
+                [&] { failed += session.StoreFile(dir + "/big.bin", s->folder) ? 0 : 1; });
+            const double curlUp =
+                bench::timedCommand("curl -s -T " + bench::quote(dir + "/big.bin") + " " +
+                                    bench::quote(url(*s, s->folder + "/curl.bin")));
+            std::printf("%-30s %8.1f MB/s   curl %8.1f MB/s  (%.0f%%)\n", "upload 1 large file",
+                        bench::megabytesPerSecond(bytes, up),
+                        bench::megabytesPerSecond(bytes, curlUp), 100.0 * curlUp / up);
+            const double down = bench::timed([&] {
+                failed += session.GetFile(s->folder + "/big.bin", dir + "/home/temp/big.bin") == 1
+                              ? 0
+                              : 1;
+            });
+            const double curlDown =
+                bench::timedCommand("curl -s -o " + bench::quote(dir + "/curl-down.bin") + " " +
+                                    bench::quote(url(*s, s->folder + "/curl.bin")));
+            std::printf("%-30s %8.1f MB/s   curl %8.1f MB/s  (%.0f%%)\n", "download 1 large file",
+                        bench::megabytesPerSecond(bytes, down),
+                        bench::megabytesPerSecond(bytes, curlDown), 100.0 * curlDown / down);
+        }
         session.Disconnect();
         if (failed > 0) {
             std::printf("%d command(s) or transfer(s) FAILED\n", failed);
         }
 
-        // A plain-copy run of the small files.
-        auto job = std::make_unique<clsBackup>();
-        job->sName = "Small" + s->name;
-        job->destFTP = true;
-        job->objDestination = std::make_shared<clsKestrel>();
-        job->objDestination->hostname = "127.0.0.1";
-        job->objDestination->port = s->port;
-        job->objDestination->username = s->user;
-        job->objDestination->password = s->password;
-        job->sDestinationDir = s->folder;
-        job->AddFile(
-            std::make_unique<clsBackupFile>(clsBackupFile{dir + "/small", kSourceFolder, 0, 0}));
-        const std::string name = job->sName;
-        RunOptions options;
-        options.ftp = makeFtpClient;
-        RunSummary r;
-        const double run = bench::timed([&] { r = BackupJob(ctx, *job, name, options); });
-        std::printf("%-30s %8.2f s    %lld stored\n", "plain-copy run, small files", run,
-                    static_cast<long long>(r.stored));
+        // Runs over the small files: plain copies, then a compressed archive set.
+        for (const bool archived : {false, true}) {
+            auto job = std::make_unique<clsBackup>();
+            job->sName = "Small" + s->name;
+            job->destFTP = true;
+            job->objDestination = std::make_shared<clsKestrel>();
+            job->objDestination->hostname = "127.0.0.1";
+            job->objDestination->port = s->port;
+            job->objDestination->username = s->user;
+            job->objDestination->password = s->password;
+            job->sDestinationDir = s->folder;
+            job->archived = archived;
+            job->bZipped = archived;
+            job->AddFile(std::make_unique<clsBackupFile>(
+                clsBackupFile{dir + "/small", kSourceFolder, 0, 0}));
+            const std::string name = job->sName;
+            RunOptions options;
+            options.ftp = makeFtpClient;
+            for (int round = 1; round <= 2; ++round) {
+                RunSummary r;
+                const double run = bench::timed([&] { r = BackupJob(ctx, *job, name, options); });
+                std::printf("%-30s %8.2f s    %lld stored%s\n",
+                            archived ? "archive run, small files" : "plain-copy run, small files",
+                            run, static_cast<long long>(r.stored),
+                            r.status == kStatusOk ? "" : "  FAILED");
+            }
+        }
     }
     return 0;
 }

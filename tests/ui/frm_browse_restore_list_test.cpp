@@ -542,6 +542,55 @@ TEST_F(RestoreCommandTest, ALocalJobOpensTheBrowserOverItsCatalogue) {
     EXPECT_TRUE(t.host.boxes.empty());
 }
 
+// A catalogue kept from before a password change opens with the password the user gives; without
+// it the browser shows the sessions it can and says which catalogue it left out.
+TEST(KeptCatalogue, OpensWithThePasswordTheUserGives) {
+    test::TestContext t{true};
+    test::TempDir src;
+    test::TempDir dest;
+    JobRunner runner{*t.ctx};
+    LanguageFile language;
+    src.write("tree/a.txt", "alpha");
+    auto job = std::make_unique<clsBackup>();
+    job->sName = "Safe";
+    job->sDestinationDir = dest.path();
+    job->archived = true;
+    job->bIncremental = true;
+    job->Protected = true;
+    job->password = "old pass";
+    job->IncludeMask = "*.*";
+    job->AddFile(
+        std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
+    ASSERT_EQ(runner.addJob(std::move(job)), RunnerResult::Done);
+    RunSummary summary;
+    ASSERT_EQ(runner.RunBackup("Safe", &summary), RunnerResult::Done);
+    ASSERT_EQ(summary.status, kStatusOk);
+    auto changed = runner.job("Safe")->clone();
+    changed->password = "new pass";
+    ASSERT_EQ(runner.changeJob("Safe", std::move(changed)), RunnerResult::Done);
+    t.clock.advanceSeconds(120);
+    src.write("tree/b.txt", "bravo");
+    ASSERT_EQ(runner.RunBackup("Safe", &summary), RunnerResult::Done);
+    EXPECT_EQ(summary.status, kStatusFailed);
+    for (const std::optional<std::string>& answer :
+         {std::optional<std::string>("old pass"), std::optional<std::string>()}) {
+        std::vector<std::string> asked;
+        int sessions = -1;
+        RestoreSeams seams;
+        seams.askPassword = [&](QWidget*, const QString& question) {
+            asked.push_back(question.toStdString());
+            return answer;
+        };
+        seams.show = [&](frmBrowseRestoreList& browser) { sessions = browser.model().rowCount(); };
+        t.host.boxes.clear();
+        OpenRestoreBrowser(nullptr, *t.ctx, runner, language, seams, "Safe");
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_NE(asked[0].find("Safe.fs.kept-"), std::string::npos) << asked[0];
+        EXPECT_EQ(sessions, answer ? 2 : 1);
+        EXPECT_EQ(t.host.boxes.size(), answer ? 0u : 1u);
+    }
+}
+
 TEST_F(RestoreCommandTest, AnFtpJobIsBrowsedAndRestoredThroughTheServerAndDisconnectedOnClose) {
     test::PyFtpServer server;
     if (!server.unavailable().empty())
