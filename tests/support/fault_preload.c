@@ -1,6 +1,8 @@
 // Preloaded into a program under test to make it die at a chosen rename or write, or to make
 // one of its file calls fail, without root. Driven by environment variables:
-//   KESTREL_FAULT_MATCH             only paths containing this text count (all when unset/empty)
+//   KESTREL_FAULT_MATCH             only paths (FTP: commands, and the data of uploads whose
+//                                   command counts) containing this text count (all when
+//                                   unset/empty)
 //   KESTREL_FAULT_KILL_AT_RENAME=N  the Nth counted rename raises SIGKILL before renaming
 //   KESTREL_FAULT_KILL_AT_WRITE=N   the Nth counted write raises SIGKILL before writing
 //   KESTREL_FAULT_KILL_AT_CHANGE=N  the Nth counted write or rename, whichever kind it is,
@@ -14,13 +16,24 @@
 //                                   fails the Nth and every later one.
 //   KESTREL_FAULT_ERRNO             EIO (the default), ENOSPC, EDQUOT, EACCES, EPERM, EROFS or a
 //                                   number
-//   KESTREL_FAULT_REPORT=FILE       each fault made appends "fail|kill KIND N PATH" to FILE
+//   KESTREL_FAULT_KILL_AT_FTP=N     the Nth counted FTP command (a line sent on a socket that
+//                                   begins with "stor ", "RNFR ", "RNTO " or "DELE ", any case)
+//                                   raises SIGKILL before it is sent
+//   KESTREL_FAULT_KILL_AT_FTP_DATA=K SIGKILL once K bytes of upload data went out on the data
+//                                   connections (counted over every upload). With
+//                                   KILL_AT_FTP=N: a stor at N is sent instead, and its own
+//                                   upload dies K bytes into its data, or before the next line on
+//                                   its control connection when it is shorter. The bytes before
+//                                   the kill are sent whole, so the server sees a cut upload.
+//   KESTREL_FAULT_REPORT=FILE       each fault made appends "fail|kill KIND N PATH" to FILE (an
+//                                   FTP kill: "kill ftp N COMMAND" or "kill ftpdata K COMMAND")
 //   KESTREL_FAULT_COUNT_FILE=FILE   at exit the process writes how many calls of each kind it
-//                                   counted: "write=W rename=R fsync=F open=O"
+//                                   counted: "write=W rename=R fsync=F open=O ftp=C ftpdata=B"
 // Renames count by their destination path, opens by the path opened (both resolved against
 // their folder descriptor); writes (write, pwrite, pwrite64, copy_file_range) and flushes by the
-// path of their file descriptor, standard streams excluded. Nothing is counted unless a fault
-// or KESTREL_FAULT_COUNT_FILE is asked for.
+// path of their file descriptor, standard streams excluded. FTP commands and upload data are
+// seen in send, sendto and write on sockets, all from one thread (the program's FTP client).
+// Nothing is counted unless a fault or KESTREL_FAULT_COUNT_FILE is asked for.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -32,14 +45,17 @@
 #include <stdio.h>  // renameat2
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #define EXPORT __attribute__((visibility("default")))
 
-enum Kind { kWrite, kRename, kFsync, kOpen, kKinds };
-static const char* const kKindNames[kKinds] = {"write", "rename", "fsync", "open"};
+enum Kind { kWrite, kRename, kFsync, kOpen, kFtp, kFtpData, kKinds };
+static const char* const kKindNames[kKinds] = {"write", "rename", "fsync",
+                                               "open",  "ftp",    "ftpdata"};
 
 // The Nth call of a kind, or (later) the Nth and every one after it.
 struct Nth {
@@ -57,6 +73,9 @@ static long g_killAtRename;
 static long g_killAtWrite;
 static long g_killAtChange;
 static long g_enospcAtWrite;
+static long g_killAtFtp;
+static long g_killAtFtpData;
+static int g_ftpActive;
 static struct Nth g_fail[kKinds];
 static int g_errno = EIO;
 
@@ -123,6 +142,8 @@ static void readEnv(void) {
     g_killAtWrite = envCount("KESTREL_FAULT_KILL_AT_WRITE");
     g_killAtChange = envCount("KESTREL_FAULT_KILL_AT_CHANGE");
     g_enospcAtWrite = envCount("KESTREL_FAULT_ENOSPC_AT_WRITE");
+    g_killAtFtp = envCount("KESTREL_FAULT_KILL_AT_FTP");
+    g_killAtFtpData = envCount("KESTREL_FAULT_KILL_AT_FTP_DATA");
     g_fail[kWrite] = envNth("KESTREL_FAULT_FAIL_WRITE");
     g_fail[kRename] = envNth("KESTREL_FAULT_FAIL_RENAME");
     g_fail[kFsync] = envNth("KESTREL_FAULT_FAIL_FSYNC");
@@ -133,6 +154,7 @@ static void readEnv(void) {
     const char* countFile = getenv("KESTREL_FAULT_COUNT_FILE");
     g_countFile = countFile != NULL && *countFile != '\0' ? countFile : NULL;
     g_active = g_active || g_countFile != NULL;
+    g_ftpActive = g_killAtFtp > 0 || g_killAtFtpData > 0 || g_countFile != NULL;
     atomic_store(&g_ready, 1);
 }
 
@@ -179,10 +201,11 @@ __attribute__((destructor)) static void writeCounts(void) {
     if (!atomic_load(&g_ready) || g_countFile == NULL) {
         return;
     }
-    char line[160];
-    snprintf(line, sizeof line, "write=%ld rename=%ld fsync=%ld open=%ld\n",
+    char line[200];
+    snprintf(line, sizeof line, "write=%ld rename=%ld fsync=%ld open=%ld ftp=%ld ftpdata=%ld\n",
              atomic_load(&g_counts[kWrite]), atomic_load(&g_counts[kRename]),
-             atomic_load(&g_counts[kFsync]), atomic_load(&g_counts[kOpen]));
+             atomic_load(&g_counts[kFsync]), atomic_load(&g_counts[kOpen]),
+             atomic_load(&g_counts[kFtp]), atomic_load(&g_counts[kFtpData]));
     appendRaw(g_countFile, line, O_TRUNC);
 }
 
@@ -292,6 +315,101 @@ static int openFault(int dir, const char* path, int flags, int* err) {
     return writesFile(flags) && pathFault(kOpen, dir, path, err);
 }
 
+// The upload under way: the control connection its stor went out on (-1: none), its command,
+// the bytes of its data sent so far, and whether it is the one to cut.
+static int g_storFd = -1;
+static char g_storCommand[PATH_MAX];
+static long g_uploadBytes;
+static int g_cutThisUpload;
+
+static int isFtpCommand(const char* text, size_t size) {
+    static const char* const kCommands[] = {"stor ", "RNFR ", "RNTO ", "DELE "};
+    for (size_t i = 0; i < sizeof kCommands / sizeof kCommands[0]; ++i) {
+        if (size >= 5 && strncasecmp(text, kCommands[i], 5) == 0) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Sends the first n bytes through the kernel, so that the server gets them whole, then dies.
+static void dieAfter(int fd, const char* data, size_t n, enum Kind kind, long nth,
+                     const char* what) {
+    report("kill", kind, nth, what);
+    while (n > 0) {
+        const long sent = syscall(SYS_sendto, fd, data, n, MSG_NOSIGNAL, NULL, 0);
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent <= 0) {
+            break;
+        }
+        data += sent;
+        n -= (size_t)sent;
+    }
+    raise(SIGKILL);
+}
+
+// What goes out on a socket: a counted command, another line on the control connection of an
+// upload (which ends it), or the data of an upload.
+static void ftpSend(int fd, const void* buf, size_t size) {
+    const char* text = buf;
+    const int command = isFtpCommand(text, size);
+    if (command || fd == g_storFd) {
+        if (fd == g_storFd && g_cutThisUpload) {
+            dieAfter(fd, text, 0, kFtpData, g_uploadBytes, g_storCommand);
+        }
+        g_storFd = -1;
+        g_cutThisUpload = 0;
+        if (!command) {
+            return;
+        }
+        char line[PATH_MAX];
+        size_t n = 0;
+        for (; n < size && n + 1 < sizeof line && text[n] != '\r' && text[n] != '\n'; ++n) {
+            line[n] = text[n];
+        }
+        line[n] = '\0';
+        if (!matches(line)) {
+            return;
+        }
+        const long nth = atomic_fetch_add(&g_counts[kFtp], 1) + 1;
+        const int stor = strncasecmp(text, "stor ", 5) == 0;
+        if (nth == g_killAtFtp && !(stor && g_killAtFtpData > 0)) {
+            dieAfter(fd, text, 0, kFtp, nth, line);
+        }
+        if (stor) {
+            g_storFd = fd;
+            memcpy(g_storCommand, line, n + 1);
+            g_uploadBytes = 0;
+            g_cutThisUpload = nth == g_killAtFtp;
+        }
+        return;
+    }
+    if (g_storFd < 0) {
+        return;
+    }
+    const long before = atomic_fetch_add(&g_counts[kFtpData], (long)size);
+    long room = LONG_MAX;  // bytes that may go out before the kill
+    if (g_cutThisUpload) {
+        room = g_killAtFtpData - g_uploadBytes;
+    } else if (g_killAtFtp == 0 && g_killAtFtpData > 0) {
+        room = g_killAtFtpData - before;
+    }
+    if (room <= (long)size) {
+        room = room < 0 ? 0 : room;
+        dieAfter(fd, text, (size_t)room, kFtpData, g_uploadBytes + room, g_storCommand);
+    }
+    g_uploadBytes += (long)size;
+}
+
+static void socketSend(int fd, const void* buf, size_t size) {
+    readEnv();
+    if (g_ftpActive && size > 0) {
+        ftpSend(fd, buf, size);
+    }
+}
+
 #define FAIL_WITH(err) \
     do {               \
         errno = (err); \
@@ -340,6 +458,11 @@ EXPORT int renameat2(int fromDir, const char* from, int toDir, const char* to, u
 EXPORT ssize_t write(int fd, const void* buf, size_t count) {
     static void* _Atomic real;
     int err = 0;
+    readEnv();
+    struct stat st;
+    if (g_ftpActive && fd > 2 && fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode)) {
+        socketSend(fd, buf, count);
+    }
     if (fdFault(kWrite, fd, &err)) {
         FAIL_WITH(err);
     }
@@ -348,6 +471,28 @@ EXPORT ssize_t write(int fd, const void* buf, size_t count) {
         return syscall(SYS_write, fd, buf, count);
     }
     return f(fd, buf, count);
+}
+
+EXPORT ssize_t send(int fd, const void* buf, size_t count, int flags) {
+    static void* _Atomic real;
+    socketSend(fd, buf, count);
+    ssize_t (*f)(int, const void*, size_t, int) = resolve(&real, "send");
+    if (f == NULL) {
+        return syscall(SYS_sendto, fd, buf, count, flags, NULL, 0);
+    }
+    return f(fd, buf, count, flags);
+}
+
+EXPORT ssize_t sendto(int fd, const void* buf, size_t count, int flags, const struct sockaddr* to,
+                      socklen_t toSize) {
+    static void* _Atomic real;
+    socketSend(fd, buf, count);
+    ssize_t (*f)(int, const void*, size_t, int, const struct sockaddr*, socklen_t) =
+        resolve(&real, "sendto");
+    if (f == NULL) {
+        return syscall(SYS_sendto, fd, buf, count, flags, to, toSize);
+    }
+    return f(fd, buf, count, flags, to, toSize);
 }
 
 EXPORT ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {

@@ -20,8 +20,8 @@ inline std::string faultPreloadPath() {
 // fault_preload.c: KESTREL_FAULT_MATCH, KESTREL_FAULT_KILL_AT_RENAME, KESTREL_FAULT_KILL_AT_WRITE,
 // KESTREL_FAULT_KILL_AT_CHANGE, KESTREL_FAULT_ENOSPC_AT_WRITE, KESTREL_FAULT_FAIL_WRITE,
 // KESTREL_FAULT_FAIL_FSYNC, KESTREL_FAULT_FAIL_RENAME, KESTREL_FAULT_FAIL_OPEN,
-// KESTREL_FAULT_ERRNO, KESTREL_FAULT_REPORT, KESTREL_FAULT_COUNT_FILE), for runProgram or
-// Program.
+// KESTREL_FAULT_ERRNO, KESTREL_FAULT_KILL_AT_FTP, KESTREL_FAULT_KILL_AT_FTP_DATA,
+// KESTREL_FAULT_REPORT, KESTREL_FAULT_COUNT_FILE), for runProgram or Program.
 inline std::vector<std::string> withFaults(
     const std::vector<std::string>& argv,
     const std::vector<std::pair<std::string, std::string>>& env) {
@@ -42,9 +42,9 @@ inline std::vector<std::string> withFaults(
 // One fault the shim made, as KESTREL_FAULT_REPORT lists them: "fail write 3 PATH".
 struct ShimFault {
     std::string action;  // fail or kill
-    std::string kind;    // write, rename, fsync or open
+    std::string kind;    // write, rename, fsync, open, ftp or ftpdata
     long nth = 0;
-    std::string path;
+    std::string path;  // for ftp and ftpdata the command, "stor /folder/name"
 };
 
 // The faults listed in a report file, in the order they were made; none when it is missing.
@@ -63,7 +63,7 @@ inline std::vector<ShimFault> readFaultReport(const std::string& file) {
 }
 
 // The calls a process counted, by kind, from its KESTREL_FAULT_COUNT_FILE ("write=W rename=R
-// fsync=F open=O"); empty when the file is missing.
+// fsync=F open=O ftp=C ftpdata=B"); empty when the file is missing.
 inline std::map<std::string, long> readFaultCounts(const std::string& file) {
     std::map<std::string, long> counts;
     std::istringstream words(readAll(file));
