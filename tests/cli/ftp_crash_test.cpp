@@ -1,0 +1,360 @@
+// kestrel-cli killed at each upload, rename and removal that an FTP archive run makes on a real
+// server (pyftpdlib, vsftpd), and in the midst of each upload: the server holds the old set or,
+// once the journal is in place, the new one, and either restores byte for byte; the next run
+// succeeds and leaves nothing behind. Only the killed runs are processes of their own.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <random>
+#include <regex>
+#include <sstream>
+
+#include "cli/run_cli.h"
+#include "platform/clock.h"
+#include "support/faults.h"
+#include "support/program.h"
+#include "support/pyftpd_server.h"
+#include "support/vsftpd_server.h"
+
+namespace kestrel {
+namespace {
+
+enum class Server { Pyftpdlib, Vsftpd };
+enum class Variant { Full, Incremental, Protected };
+
+struct Case {
+    Server server;
+    Variant variant;
+};
+
+std::string nameOf(const Case& c) {
+    const std::string server = c.server == Server::Pyftpdlib ? "Pyftpdlib" : "Vsftpd";
+    switch (c.variant) {
+        case Variant::Full:
+            return server + "Full";
+        case Variant::Incremental:
+            return server + "Incremental";
+        case Variant::Protected:
+            return server + "ProtectedIncremental";
+    }
+    return server;
+}
+
+std::string caseName(const ::testing::TestParamInfo<Case>& info) {
+    return nameOf(info.param);
+}
+
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << nameOf(c);
+}
+
+// File contents by name: below the source folder, or in the server's folder.
+using Files = std::map<std::string, std::string>;
+
+// Bytes that do not compress, the same for the same name and version.
+std::string noise(const std::string& name, int version, size_t size) {
+    std::string out = name + " version " + std::to_string(version) + "\n";
+    std::mt19937 rng(static_cast<unsigned>(version * 7919 + static_cast<int>(size)));
+    while (out.size() < size) {
+        out += static_cast<char>(rng() & 0xff);
+    }
+    return out;
+}
+
+// Every regular file below a folder, by its path relative to it.
+Files filesBelow(const std::string& folder) {
+    Files files;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_regular_file()) {
+            files[std::filesystem::relative(it->path(), folder).string()] =
+                test::readAll(it->path().string());
+        }
+    }
+    return files;
+}
+
+class FtpCrashTest : public ::testing::TestWithParam<Case> {
+protected:
+    test::TempDir home;
+    test::TempDir data;
+    test::TempDir shim;  // the shim's report
+    SystemClock clock;
+    std::unique_ptr<test::PyFtpServer> pyftpd;
+    std::unique_ptr<test::VsFtpServer> vsftpd;
+    std::string remote;  // the job's folder on the server
+    std::string served;  // the same folder on this machine
+    std::string firstSession;
+    Files firstSet;            // the server's folder after the first run
+    size_t secondSetSize = 0;  // its number of files after a second run
+    bool incremental = false;
+
+    test::CliResult cli(std::vector<std::string> args) {
+        return test::runCliIn(home.path(), std::move(args), clock);
+    }
+
+    // Volumes of 4K: the first set fills three, a full set of the second two (the third goes),
+    // the second session two. sub/c.bin never changes.
+    static Files generation(int gen) {
+        return {{"a.bin", noise("a.bin", gen, gen == 1 ? 9000 : 4500)},
+                {"b.txt", noise("b.txt", gen, 300)},
+                {"sub/c.bin", noise("sub/c.bin", 0, 2500)}};
+    }
+    void writeGeneration(int gen) {
+        for (const auto& [name, content] : generation(gen)) {
+            data.write("src/" + name, content);
+        }
+    }
+
+    void putServerFiles(const Files& files) {
+        for (const auto& [name, content] : filesBelow(served)) {
+            std::filesystem::remove(served + "/" + name);
+        }
+        for (const auto& [name, content] : files) {
+            std::ofstream(served + "/" + name, std::ios::binary) << content;
+        }
+    }
+
+    // What a restore of the source folder brings back (one session, or per file the newest).
+    Files restored(const std::string& what, const std::string& session = "") {
+        const std::string to = data.file("out");
+        std::filesystem::remove_all(to);
+        std::vector<std::string> args = {"restore", "Job", data.file("src"), "--to", to};
+        if (!session.empty()) {
+            args.insert(args.end(), {"--session", session});
+        }
+        const test::CliResult r = cli(args);
+        EXPECT_EQ(r.code, 0) << what << ": restore " << session << ": " << r.err;
+        return filesBelow(to + data.file("src"));
+    }
+
+    // The set of generation gen restores whole. firstToo: an incremental job's first session
+    // restores by itself (a set of generation 1 is that session alone).
+    void expectRestores(const std::string& what, int gen, bool firstToo) {
+        EXPECT_EQ(restored(what), generation(gen)) << what << ": generation " << gen;
+        if (incremental && gen != 1 && firstToo) {
+            EXPECT_EQ(restored(what, firstSession), generation(1)) << what << ": first session";
+        }
+    }
+
+    // A run without faults succeeds, stores generation 2 and leaves no staged file, journal or
+    // old volume.
+    void expectRunSucceeds(const std::string& what, int code, const std::string& err,
+                           bool firstToo) {
+        EXPECT_EQ(code, 0) << what << ": " << err;
+        const Files files = filesBelow(served);
+        for (const auto& [name, content] : files) {
+            EXPECT_EQ(name.find(".kestrel-new"), std::string::npos) << what << ": " << name;
+            EXPECT_NE(name, "Job.fs.switch") << what;
+        }
+        EXPECT_EQ(files.size(), secondSetSize) << what;
+        expectRestores(what, 2, firstToo);
+    }
+
+    // Runs the job in a process of its own, killed where env says (all commands count unless
+    // match is given); the fault the shim made, none when the run never met it.
+    std::optional<test::ShimFault> runKilled(std::vector<std::pair<std::string, std::string>> env,
+                                             const std::string& what,
+                                             const std::string& match = "") {
+        const std::string report = shim.file("report");
+        std::filesystem::remove(report);
+        env.emplace_back("KESTREL_FAULT_REPORT", report);
+        env.emplace_back("KESTREL_FAULT_MATCH", match);
+        const test::ProgramResult r = test::runProgram(
+            test::withFaults({test::cliPath(), "--home", home.path(), "run", "Job"}, env));
+        const std::vector<test::ShimFault> made = test::readFaultReport(report);
+        if (made.empty()) {
+            expectRunSucceeds(what + ", met no fault", r.code, r.err, true);
+            return std::nullopt;
+        }
+        EXPECT_EQ(r.code, 128 + SIGKILL) << what << ": " << r.err;
+        return made.front();
+    }
+
+    // After a kill: until the journal is in place the old set is untouched; the server then
+    // restores the old set or, once switched, the new one (the restore completes the switch);
+    // from the killed state again, the next run succeeds.
+    void expectRecovered(const std::string& what, const Files& before, bool switched) {
+        SCOPED_TRACE(what);
+        const Files killed = filesBelow(served);
+        if (!switched) {
+            for (const auto& [name, content] : before) {
+                EXPECT_TRUE(killed.count(name) == 1 && killed.at(name) == content)
+                    << what << ": " << name;
+            }
+        }
+        expectRestores(what, switched ? 2 : 1, true);
+        putServerFiles(killed);
+        const test::CliResult next = cli({"run", "Job"});
+        // The first session's own restore after a next run that only had leftovers to remove
+        // is the one after the run that met no fault; after one that completed a switch it is
+        // its own.
+        expectRunSucceeds(what + ", the next run", next.code, next.err, switched);
+    }
+
+    void SetUp() override {
+        const Case c = GetParam();
+        std::string user = "anonymous";
+        std::string password;
+        int port = 0;
+        if (c.server == Server::Pyftpdlib) {
+            pyftpd = std::make_unique<test::PyFtpServer>();
+            if (!pyftpd->unavailable().empty()) {
+                GTEST_SKIP() << pyftpd->unavailable();
+            }
+            remote = "/backups";
+            served = pyftpd->local("backups");
+            std::filesystem::create_directories(served);
+            user = "user";
+            password = "secret";
+            port = pyftpd->port();
+        } else {
+            vsftpd = std::make_unique<test::VsFtpServer>();
+            if (!vsftpd->unavailable().empty()) {
+                GTEST_SKIP() << vsftpd->unavailable();
+            }
+            remote = "/upload";
+            served = vsftpd->local("upload");
+            port = vsftpd->port();
+        }
+        incremental = c.variant != Variant::Full;
+        writeGeneration(1);
+        std::vector<std::string> made = {"new", "--name", "Job", "--source", data.file("src")};
+        made.insert(made.end(), {"--ftp", "127.0.0.1", "--ftp-port", std::to_string(port)});
+        made.insert(made.end(), {"--ftp-user", user, "--ftp-password", password, "--dest", remote});
+        made.insert(made.end(), {"--storage", "compressed", "--split", "4K", "--type",
+                                 incremental ? "incremental" : "full"});
+        if (c.variant == Variant::Protected) {
+            made.insert(made.end(), {"--password", "pw"});
+        }
+        const test::CliResult created = cli(made);
+        ASSERT_EQ(created.code, 0) << created.err;
+        const test::CliResult first = cli({"run", "Job"});
+        ASSERT_EQ(first.code, 0) << first.err;
+        const test::CliResult listed = cli({"sessions", "Job"});
+        ASSERT_EQ(listed.code, 0) << listed.err;
+        std::istringstream rows(listed.out);
+        for (std::string row; std::getline(rows, row) && firstSession.empty();) {
+            const std::string stamp = row.substr(0, row.find(' '));
+            if (stamp.size() == 14 && stamp.find_first_not_of("0123456789") == std::string::npos) {
+                firstSession = stamp;
+            }
+        }
+        ASSERT_FALSE(firstSession.empty()) << listed.out;
+        firstSet = filesBelow(served);
+        writeGeneration(2);
+        const test::CliResult second = cli({"run", "Job"});
+        ASSERT_EQ(second.code, 0) << second.err;
+        secondSetSize = filesBelow(served).size();
+        putServerFiles(firstSet);
+    }
+};
+
+// The full and incremental jobs: killed before each counted command of the run and, where it
+// is an upload, 200 bytes into its data (at its end, for a shorter file).
+class FtpKillSweepTest : public FtpCrashTest {};
+
+TEST_P(FtpKillSweepTest, AKillAtEachUploadRenameOrRemovalLeavesOneWholeSet) {
+    // Every faulted run begins where the first run left the server, with the source changed.
+    const Files& before = firstSet;
+    ASSERT_EQ(before.size(), 5u);  // three volumes, the checksum file, the catalogue
+    const std::string journalPlaced = "RNTO " + remote + "/Job.fs.switch";
+    bool switched = false;
+    bool oldVolumeRemoved = false;
+    int kills = 0;
+    int cuts = 0;
+    for (int nth = 1; nth <= 100; ++nth) {
+        std::optional<test::ShimFault> fault;
+        for (const bool cut : {false, true}) {
+            putServerFiles(before);
+            std::string what = std::string(cut ? "killed 200 bytes into" : "killed before") +
+                               " FTP command " + std::to_string(nth);
+            std::vector<std::pair<std::string, std::string>> env = {
+                {"KESTREL_FAULT_KILL_AT_FTP", std::to_string(nth)}};
+            if (cut) {
+                env.emplace_back("KESTREL_FAULT_KILL_AT_FTP_DATA", "200");
+            }
+            fault = runKilled(env, what);
+            if (!fault) {
+                break;
+            }
+            cut ? ++cuts : ++kills;
+            expectRecovered(what + " (" + fault->path + ")", before, switched);
+            if (fault->path.rfind("stor ", 0) != 0) {
+                break;
+            }
+        }
+        if (!fault) {
+            break;
+        }
+        switched = switched || fault->path == journalPlaced;
+        oldVolumeRemoved = oldVolumeRemoved || fault->path == "DELE " + remote + "/Job-002.uxarc";
+    }
+    EXPECT_TRUE(switched);
+    EXPECT_EQ(oldVolumeRemoved, GetParam().variant == Variant::Full);
+    // Each of the set's files (two volumes, checksum file, catalogue) uploaded and renamed; the
+    // journal uploaded, renamed and removed.
+    EXPECT_GE(kills, 3 * 4 + 4);
+    EXPECT_GE(cuts, 4 + 1);
+    RecordProperty("kills", kills);
+    RecordProperty("cuts", cuts);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, FtpKillSweepTest,
+                         ::testing::Values(Case{Server::Pyftpdlib, Variant::Full},
+                                           Case{Server::Pyftpdlib, Variant::Incremental},
+                                           Case{Server::Vsftpd, Variant::Full},
+                                           Case{Server::Vsftpd, Variant::Incremental}),
+                         caseName);
+
+// A protected job encrypts every file of its set and decrypts the catalogue to extend it, so a
+// run costs about a second: it is killed at one moment of each kind, picked by the command.
+class FtpProtectedKillTest : public FtpCrashTest {};
+
+TEST_P(FtpProtectedKillTest, AKillAtEachKindOfMomentLeavesOneWholeSet) {
+    const Files& before = firstSet;
+    const std::string journal = remote + "/Job.fs.switch";
+    // Patterns of the names: an incremental run's volumes carry its stamp.
+    const std::string journalName = remote + "/Job\\.fs\\.switch";
+    const std::string volume = remote + "/Job[0-9]+(-[0-9]+)?\\.uxarc";
+    struct Moment {
+        std::string match;  // the commands that count
+        int nth;
+        bool cut;
+        std::string command;  // a pattern of the one killed
+        bool switched;
+    };
+    const std::vector<Moment> moments = {
+        {"stor ", 1, true, "stor " + volume + "\\.kestrel-new", false},
+        {journal, 3, false, "RNTO " + journalName, false},
+        {"RNTO " + remote + "/Job", 2, false, "RNTO " + volume, true},
+        {"RNTO " + remote + "/Job.fs", 3, false, "RNTO " + remote + "/Job\\.fs", true},
+        {journal, 4, false, "DELE " + journalName, true},
+    };
+    for (const Moment& m : moments) {
+        putServerFiles(before);
+        std::vector<std::pair<std::string, std::string>> env = {
+            {"KESTREL_FAULT_KILL_AT_FTP", std::to_string(m.nth)}};
+        if (m.cut) {
+            env.emplace_back("KESTREL_FAULT_KILL_AT_FTP_DATA", "200");
+        }
+        const std::string what = "killed at " + m.match + " " + std::to_string(m.nth);
+        const std::optional<test::ShimFault> fault = runKilled(env, what, m.match);
+        ASSERT_TRUE(fault.has_value()) << what;
+        EXPECT_TRUE(std::regex_match(fault->path, std::regex(m.command))) << fault->path;
+        expectRecovered(what + " (" + fault->path + ")", before, m.switched);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, FtpProtectedKillTest,
+                         ::testing::Values(Case{Server::Pyftpdlib, Variant::Protected},
+                                           Case{Server::Vsftpd, Variant::Protected}),
+                         caseName);
+
+}  // namespace
+}  // namespace kestrel
