@@ -88,6 +88,11 @@ private:
     void switchSet();
     void switchRemoteSet();
     void noteKept();
+    // A file of the job's destination, as the log names it.
+    std::string atDestination(const std::string& name) const {
+        return m_job.destFTP ? remoteJoin(m_job.sDestinationDir, name)
+                             : fs::join(m_job.sDestinationDir, name);
+    }
     // The checksum file travels with the catalogue but is not one of the files the summary
     // counts; its failure still fails the run.
     bool isSidecar(const clsDskFile& f) const {
@@ -244,22 +249,16 @@ bool Run::selectIncremental() {
     // be glued to it and neither could be restored.
     if (!fetched.content.empty() && fetched.content.back() != '\n') {
         m_ctx.WriteLog(m_ctx.messages.format(
-            "strMsgCatalogueCut",
-            {{"%d", m_job.destFTP
-                        ? remoteJoin(m_job.sDestinationDir, fs::fileNameOf(fetched.localPath))
-                        : fs::join(m_job.sDestinationDir, fs::fileNameOf(fetched.localPath))}}));
+            "strMsgCatalogueCut", {{"%d", atDestination(fs::fileNameOf(fetched.localPath))}}));
         return false;
     }
     if (fetched.verdict.lost > fetched.catalogue->skippedLines.size()) {
         // Lines the checksum file knows of went missing (a catalogue cut at a line end): a
         // session appended now would make the loss look intended.
         m_ctx.WriteLog(m_ctx.messages.format(
-            "strMsgCatalogueLinesLost",
-            {{"%d", m_job.destFTP
-                        ? remoteJoin(m_job.sDestinationDir, fs::fileNameOf(fetched.localPath))
-                        : fs::join(m_job.sDestinationDir, fs::fileNameOf(fetched.localPath))},
-             {"%i", std::to_string(fetched.verdict.lost)},
-             {"%s", lostFilesText(fetched.verdict)}}));
+            "strMsgCatalogueLinesLost", {{"%d", atDestination(fs::fileNameOf(fetched.localPath))},
+                                         {"%i", std::to_string(fetched.verdict.lost)},
+                                         {"%s", lostFilesText(fetched.verdict)}}));
         return false;
     }
     if (fetched.sumsForeign) {
@@ -695,8 +694,7 @@ void Run::noteKept() {
         return;
     }
     m_kept = true;
-    const std::string where = m_job.destFTP ? remoteJoin(m_job.sDestinationDir, m_keptName)
-                                            : fs::join(m_job.sDestinationDir, m_keptName);
+    const std::string where = atDestination(m_keptName);
     m_ctx.WriteLog(
         m_ctx.messages.format("strMsgCatalogueKept", {{"%d", m_job.sName}, {"%k", where}}));
 }
