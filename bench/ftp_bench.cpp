@@ -3,7 +3,7 @@
 // of the small files (each uploaded under a staged name and renamed) and a compressed archive
 // run of them (the set uploaded staged and switched behind its journal), each twice.
 //
-//   ftp_bench [--mb N] [--files N] [--runs-only]
+//   ftp_bench [--mb N] [--files N] [--small-kb K] [--runs-only]
 #include <unistd.h>
 
 #include <cstdio>
@@ -90,6 +90,7 @@ int main(int argc, char** argv) {
     std::int64_t mb = 200;
     int files = 1000;
     bool runsOnly = false;
+    int smallKb = 0;  // 0: a line of text each
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--runs-only")) {
             runsOnly = true;
@@ -103,6 +104,8 @@ int main(int argc, char** argv) {
             mb = std::atoll(argv[i + 1]);
         } else if (!std::strcmp(argv[i], "--files")) {
             files = std::atoi(argv[i + 1]);
+        } else if (!std::strcmp(argv[i], "--small-kb")) {
+            smallKb = std::atoi(argv[i + 1]);
         }
         ++i;
     }
@@ -120,7 +123,12 @@ int main(int argc, char** argv) {
             big.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
         }
         for (int i = 0; i < files; ++i) {
-            std::ofstream(dir + "/small/f" + std::to_string(i) + ".txt") << "small file " << i;
+            std::ofstream small(dir + "/small/f" + std::to_string(i) + ".txt");
+            small << "small file " << i;
+            // Words drawn at random: compressible about as text is.
+            for (std::int64_t n = 0; n < std::int64_t{smallKb} * 1024; n += 8) {
+                small << static_cast<char>('a' + gen() % 26) << "pqrstu ";
+            }
         }
     }
     const std::int64_t bytes = mb << 20;
