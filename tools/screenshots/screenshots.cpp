@@ -291,6 +291,8 @@ int main(int argc, char** argv) {
             ctx.flags, ctx.messages, [&]() -> const LanguageFile& { return file; },
             [] { return true; }, [&] { return clock.tickMs(); }, [](double, const std::string&) {});
         progress.ShowProgress(ctx.msg("strMsgBackupProgress"));
+        // A plain copy, which can skip the file at work.
+        progress.setFileCancellable(true);
         // A run some way in: 40 files over two minutes, so that rate and time left show.
         for (int i = 1; i <= 40; ++i) {
             clock.advanceMs(3000);
