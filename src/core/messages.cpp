@@ -254,6 +254,10 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgCatalogueLinesLost", "FAIL: The catalogue %d has lost %i line(s) that its checksum file records (%s): nothing is added to it, and it is left as it is."},
         {"strMsgCatalogueLinesLostRestore", "The catalogue %d has lost %i line(s) that its checksum file records; these files cannot be restored: %s"},
         {"strMsgRestoreWeakChecked", "%i file(s) were checked by the catalogue's crc only, a weak check that misses swapped or shifted data."},
+        {"strMsgJobLocked", "The backup %d is locked: its password in the job store cannot be read. It is not run, changed, deleted or restored until it has a new password (Edit in the main window, or kestrel-cli edit \"%d\" --password - --reset-protection)."},
+        {"strMsgAskNewPassword", "The password of %d cannot be read from the job store, so the backup is locked. Set a new password for it? Its earlier backups stay encrypted with the old password: to restore them, set that same password again."},
+        {"strMsgPasswordReset", "The backup %d has a new password and is no longer locked."},
+        {"strMsgJobNotLocked", "The backup %d is not locked: its password is changed with its current one."},
     };
     return kTable;
 }
