@@ -175,6 +175,7 @@ const std::vector<MessageDefault>& defaultMessages() {
          "FAIL: %d can't be stored in an archive: its name holds a line break!"},
         {"strMsgSetRecovered", "The interrupted replacement of the backup %d was completed."},
         {"strMsgLeftoverRemoved", "Removed %d, left behind by an interrupted run"},
+        {"strMsgLeftoverNotRemoved", "Can't remove %d, left behind by an interrupted run: %s"},
         {"strMsgSetSwitchFailed", "FAIL: Can't put the new backup %d in place: %s"},
         {"strMsgFolderFull", "The disk holding %d is full!"},
         {"strMsgStoreStartFailed",
