@@ -18,6 +18,8 @@ std::unique_ptr<clsBackup> clsBackup::clone() const {
     copy->RunSize = RunSize;
     copy->Protected = Protected;
     copy->password = password;
+    copy->passwordUnreadable = passwordUnreadable;
+    copy->storedProtection = storedProtection;
     copy->Schedule = Schedule ? std::make_shared<clsSchedule>(*Schedule) : nullptr;
     copy->lastOK = lastOK;
     copy->destFTP = destFTP;

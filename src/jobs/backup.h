@@ -82,6 +82,12 @@ public:
     std::int64_t RunSize = 0;  // total bytes taken by the current run; never stored
     bool Protected = false;
     std::string password;
+    // Protected, but the store's "Protected" value gives no password: the job is locked (it
+    // neither runs, nor changes, nor goes) until the user sets a new password. Protected stays
+    // true and password empty; storedProtection holds the value as it was read, so that a
+    // rewrite of the store loses nothing of it.
+    bool passwordUnreadable = false;
+    std::string storedProtection;
     std::shared_ptr<clsSchedule> Schedule;  // null = not scheduled
     DateTime lastOK;                        // zero date = never
     bool destFTP = false;

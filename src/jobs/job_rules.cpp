@@ -77,6 +77,9 @@ std::optional<std::int32_t> parseSplitSize(std::string_view s) {
 }
 
 bool passwordOpens(const clsBackup& job, std::string_view password) {
+    if (job.passwordUnreadable) {
+        return false;  // no password is known to compare with
+    }
     return !job.Protected || job.password.empty() || job.password == password;
 }
 

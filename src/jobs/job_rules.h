@@ -32,7 +32,8 @@ std::string cleanJobName(std::string_view name);
 // byte to 2,047 MiB. Nothing when the text is none.
 std::optional<std::int32_t> parseSplitSize(std::string_view text);
 
-// Whether the password opens a job: any password opens a job without one.
+// Whether the password opens a job: any password opens a job without one, none opens a job
+// whose password cannot be read.
 bool passwordOpens(const clsBackup& job, std::string_view password);
 
 }  // namespace kestrel

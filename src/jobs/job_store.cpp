@@ -110,14 +110,19 @@ void readJobSection(const std::vector<std::string>& lines, clsBackup& job,
         };
 
         if (key == "PRO") {
-            job.Protected = false;
+            job.Protected = !value.empty();
             job.password.clear();
-            if (!value.empty()) {
-                if (auto codes = parseCodeList(value)) {
+            job.passwordUnreadable = false;
+            job.storedProtection.clear();
+            if (job.Protected) {
+                // A protection that was asked for is never dropped: a value that gives no
+                // password locks the job, and is kept to be written back as it was.
+                auto codes = parseCodeList(value);
+                if (codes && !codes->empty()) {
                     job.password = UnscrambleText(*codes);
-                    job.Protected = true;
                 } else {
-                    problem(keyOfLine(line));
+                    job.passwordUnreadable = true;
+                    job.storedProtection = value;
                 }
             }
         } else if (key == "FIL") {
@@ -445,7 +450,14 @@ IniFile writeJobStore(const Jobs& jobs) {
         put("IMSK", job.IncludeMask);
         put("EMSK", job.ExcludeMask);
         put("Status", std::to_string(job.enumStatus));
-        put("Protected", job.Protected ? ToCodeList(ScrambleText(job.password)) : "");
+        std::string protection;
+        if (job.passwordUnreadable) {
+            // Written back as read; "," (no password either) if there is nothing to write back.
+            protection = job.storedProtection.empty() ? "," : job.storedProtection;
+        } else if (job.Protected) {
+            protection = ToCodeList(ScrambleText(job.password));
+        }
+        put("Protected", protection);
         put("OKLast", job.lastOK.format(kStampFormat));
         put("Archived", job.archived ? "yes" : "no");
         put("Split", job.splitSize < 1 ? "0" : std::to_string(job.splitSize));
@@ -485,6 +497,11 @@ bool LoadJobs(const std::string& path, Jobs& jobs, RunControl& rc, StoreState* s
     readJobStore(ini, jobs, problems);
     for (const StoreProblem& p : problems) {
         rc.WriteLog(rc.format("strMsgStoreLineSkipped", {{"%d", p.section}, {"%s", p.what}}));
+    }
+    for (size_t i = before; i < jobs.count(); ++i) {
+        if (jobs.at(i).passwordUnreadable) {
+            rc.WriteLog(rc.format("strMsgJobLocked", {{"%d", jobs.at(i).sName}}));
+        }
     }
     if (state != nullptr) {
         *state = stateOf(ini, jobs.count() == before, problems);

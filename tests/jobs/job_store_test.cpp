@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "jobs/job_rules.h"
 #include "jobs/scramble.h"
 #include "platform/file_lock.h"
 #include "platform/fs.h"
@@ -279,13 +280,15 @@ TEST_F(JobStoreTest, DamagedLinesAreSkippedLoggedAndTheOriginalKept) {
     EXPECT_EQ(broken.splitSize, 0);
     EXPECT_TRUE(broken.lastOK.isZero());
     EXPECT_EQ(broken.Schedule, nullptr);
-    EXPECT_FALSE(broken.Protected);
+    EXPECT_TRUE(broken.Protected);
+    EXPECT_TRUE(broken.passwordUnreadable);
     ASSERT_EQ(broken.Files.size(), 1u);
     EXPECT_EQ(broken.Files[0]->sPath, "/kept");
     for (const char* what :
-         {"Port", "Pass", "Status", "Split", "OKLast", "Schedule", "Protected", "line without"}) {
+         {"Port", "Pass", "Status", "Split", "OKLast", "Schedule", "line without"}) {
         EXPECT_TRUE(t.loggedContaining(std::string("[Broken]: ") + what)) << what;
     }
+    EXPECT_TRUE(t.loggedContaining("The backup Broken is locked"));
 
     // The original survives beside the store, also after the next two saves.
     ASSERT_TRUE(save());
@@ -326,6 +329,46 @@ std::vector<std::string> damagedCopies(const std::string& home) {
         contents.push_back(test::readAll(home + "/" + name));
     }
     return contents;
+}
+
+// A "Protected" value that gives no password keeps the job protected and locked, and a save of
+// the store (another job changed) writes the value back as it was read.
+TEST_F(JobStoreTest, AnUnreadableProtectionLocksTheJobAndIsWrittenBackAsRead) {
+    const std::string other = "[Other]\r\nDestination=/o\r\n";
+    for (const char* value : {"97,300,98", "97,abc", "97,,98", "97,98,", ",", "-1"}) {
+        SCOPED_TRACE(value);
+        const std::string locked =
+            "[Docs]\r\nStorage=LOC\r\nDestination=/d\r\nProtected=" + std::string(value) +
+            "\r\nArchived=yes\r\n";
+        t.dir.write("backups.ini", "[Backups]\r\nDocs\r\nOther\r\n" + locked + other);
+        StoreState state = StoreState::Damaged;
+        jobs.clear();
+        ASSERT_TRUE(LoadJobs(store(), jobs, ctx().control, &state));
+        EXPECT_EQ(state, StoreState::Sound);  // nothing is lost by a rewrite: no copy is kept
+        ASSERT_EQ(jobs.count(), 2u);
+        EXPECT_TRUE(jobs.at(0).Protected);
+        EXPECT_TRUE(jobs.at(0).passwordUnreadable);
+        EXPECT_TRUE(jobs.at(0).password.empty());
+        EXPECT_FALSE(passwordOpens(jobs.at(0), ""));
+
+        jobs.at(1).sDestinationDir = "/elsewhere";
+        ASSERT_TRUE(save());
+        const std::string written = test::readAll(store());
+        EXPECT_NE(written.find("\r\nProtected=" + std::string(value) + "\r\n"), std::string::npos)
+            << written;
+        EXPECT_TRUE(damagedCopies(t.home()).empty());
+        ASSERT_TRUE(load());
+        EXPECT_TRUE(jobs.at(0).passwordUnreadable);
+        EXPECT_EQ(jobs.at(1).sDestinationDir, "/elsewhere");
+    }
+
+    // A locked job made in memory, with no value to write back, still reads back locked.
+    jobs.clear();
+    addJob("Made").Protected = true;
+    jobs.at(0).passwordUnreadable = true;
+    ASSERT_TRUE(save());
+    ASSERT_TRUE(load());
+    EXPECT_TRUE(jobs.at(0).passwordUnreadable);
 }
 
 // Stores as editors, crashes and hand edits leave them: what a read finds, and what a save that
