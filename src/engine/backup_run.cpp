@@ -712,6 +712,12 @@ RunSummary BackupJob(AppContext& ctx, clsBackup& job, const std::string& name,
         ctx.WriteLog(ctx.msg("strMsgBackupPending"));
         return {};
     }
+    if (job.passwordUnreadable) {
+        // The runner refuses such a job; whoever else calls, its files are never stored
+        // without the encryption they were meant to have.
+        ctx.WriteLog(ctx.messages.format("strMsgJobLocked", {{"%d", name}}));
+        return {};
+    }
     ctx.flags.bCancelFile = false;
     ctx.flags.bAbortBackup = false;
     ctx.flags.bPauseBackup = false;

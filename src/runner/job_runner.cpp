@@ -200,6 +200,9 @@ RunnerResult JobRunner::changeJob(const std::string& name, std::unique_ptr<clsBa
         return RunnerResult::JobIsActive;
     }
     refreshIfChanged();
+    if (const auto stored = m_jobs.findShared(name); stored && stored->passwordUnreadable) {
+        return RunnerResult::PasswordUnreadable;
+    }
     if (JobProblem p = checkJob(*job, m_jobs, name)) {
         if (problem != nullptr) {
             *problem = p;
@@ -225,6 +228,10 @@ RunnerResult JobRunner::removeJob(const std::string& name,
     if (!job) {
         return RunnerResult::NotFound;
     }
+    if (job->passwordUnreadable) {
+        m_ctx.WriteLog(m_ctx.messages.format("strMsgJobLocked", {{"%d", name}}));
+        return RunnerResult::PasswordUnreadable;
+    }
     if (job->Protected && !job->password.empty()) {
         m_ctx.WriteLog(m_ctx.messages.format("strMsgRequestPWDel", {{"%d", name}}));
         if (!password || !passwordOpens(*job, *password)) {
@@ -236,6 +243,60 @@ RunnerResult JobRunner::removeJob(const std::string& name,
     Jobs fresh;
     const JobStore::Result r = m_store.remove(name, fresh);
     return settle(r, std::move(fresh));
+}
+
+RunnerResult JobRunner::setNewPassword(const std::string& name, const std::string& password,
+                                       JobProblem* problem) {
+    if (m_quitPending) {
+        return RunnerResult::Quitting;
+    }
+    if (jobIsActive(name)) {
+        return RunnerResult::JobIsActive;
+    }
+    refreshIfChanged();
+    const auto refuse = [&](const char* key, const std::string& detail) {
+        if (problem != nullptr) {
+            *problem = JobProblem{key, detail};
+        }
+        return RunnerResult::Invalid;
+    };
+    const auto job = m_jobs.findShared(name);
+    if (!job) {
+        return RunnerResult::NotFound;
+    }
+    if (!job->passwordUnreadable) {
+        return refuse("strMsgJobNotLocked", name);
+    }
+    if (password.empty()) {
+        return refuse("strMsgPasswordMissing", "");
+    }
+    bool unlocked = false;  // by another process, meanwhile
+    Jobs fresh;
+    const JobStore::Result r = m_store.update(
+        [&](Jobs& on) {
+            clsBackup* stored = on.find(name);
+            if (stored == nullptr) {
+                return JobStore::Change::NotFound;
+            }
+            if (!stored->passwordUnreadable) {
+                unlocked = true;
+                return JobStore::Change::Unchanged;
+            }
+            stored->Protected = true;
+            stored->password = password;
+            stored->passwordUnreadable = false;
+            stored->storedProtection.clear();
+            return JobStore::Change::Done;
+        },
+        fresh);
+    const RunnerResult result = settle(r, std::move(fresh));
+    if (unlocked) {
+        return refuse("strMsgJobNotLocked", name);
+    }
+    if (result == RunnerResult::Done) {
+        m_ctx.WriteLog(m_ctx.messages.format("strMsgPasswordReset", {{"%d", name}}));
+    }
+    return result;
 }
 
 RunnerResult JobRunner::RunBackup(const std::string& name, RunSummary* summary) {
@@ -252,6 +313,10 @@ RunnerResult JobRunner::RunBackup(const std::string& name, RunSummary* summary) 
     if (!stored) {
         m_ctx.WriteLog(m_ctx.messages.format("strMsgJobNotFound", {{"%d", name}}));
         return RunnerResult::NotFound;
+    }
+    if (stored->passwordUnreadable) {
+        m_ctx.WriteLog(m_ctx.messages.format("strMsgJobLocked", {{"%d", name}}));
+        return RunnerResult::PasswordUnreadable;
     }
     std::string holder;
     switch (m_runLock.acquire(name, &holder)) {
@@ -324,6 +389,9 @@ RunnerResult JobRunner::openRestore(const std::string& name, RestoreState& state
     const auto job = m_jobs.findShared(name);
     if (!job) {
         return RunnerResult::NotFound;
+    }
+    if (job->passwordUnreadable) {
+        return RunnerResult::PasswordUnreadable;
     }
     ActivityScope scope(*this, Activity::Kind::Restore, name);
     return LoadCatalogue(m_ctx, *job, state) ? RunnerResult::Done : RunnerResult::Failed;
@@ -425,6 +493,8 @@ std::string JobRunner::refusalText(RunnerResult result, const std::string& job,
         }
         case RunnerResult::WrongPassword:
             return m.format("strMsgWrongPWDel", {{"%d", job}});
+        case RunnerResult::PasswordUnreadable:
+            return m.format("strMsgJobLocked", {{"%d", job}});
         case RunnerResult::Locked:
             return m.format("strMsgRunLocked", {{"%s", m_runLock.jobRunElsewhere().value_or("")}});
         case RunnerResult::Quitting:

@@ -36,9 +36,10 @@ enum class RunnerResult {
     NameExists,   // another job has that name
     Invalid,      // the job breaks a rule (the JobProblem says which)
     WrongPassword,
-    Locked,       // another Kestrel process is running a backup in this program folder
-    Quitting,     // the program is ending and starts nothing new
-    StoreFailed,  // the job store could not be read or written (logged)
+    PasswordUnreadable,  // the job is protected but its password cannot be read: locked
+    Locked,              // another Kestrel process is running a backup in this program folder
+    Quitting,            // the program is ending and starts nothing new
+    StoreFailed,         // the job store could not be read or written (logged)
 };
 
 // Tells the front ends what happened, so that a job list, a tray icon or a scheduler refreshes
@@ -116,13 +117,21 @@ public:
     [[nodiscard]] RunnerResult removeJob(const std::string& name,
                                          const std::optional<std::string>& password);
 
-    // A backup of the job with that name, to its end. Refusals (Busy, NotFound, Locked,
-    // Quitting) are logged. *summary (when given) receives the run's summary.
+    // Gives a job whose password cannot be read a new one, which unlocks it; the one way to
+    // change such a job, for the front ends to offer once the user confirmed. Invalid when the
+    // job is not locked, or the password is empty.
+    [[nodiscard]] RunnerResult setNewPassword(const std::string& name, const std::string& password,
+                                              JobProblem* problem = nullptr);
+
+    // A backup of the job with that name, to its end. Refusals (Busy, NotFound,
+    // PasswordUnreadable, Locked, Quitting) are logged. *summary (when given) receives the run's
+    // summary.
     [[nodiscard]] RunnerResult RunBackup(const std::string& name, RunSummary* summary = nullptr);
 
     // The first step of a restore: the job's catalogue, fetched into a working folder of the
     // state's own and read into its tree. For an FTP job, state.ftp must hold a logged-in
-    // session first. Failed when the catalogue cannot be had.
+    // session first. Failed when the catalogue cannot be had; PasswordUnreadable for a locked
+    // job (its sets need the password that was lost: the user sets it again to restore).
     [[nodiscard]] RunnerResult openRestore(const std::string& name, RestoreState& state);
     // Restores the checked files of a state that openRestore filled.
     [[nodiscard]] RunnerResult restore(RestoreState& state, const RestoreOptions& options,

@@ -33,6 +33,10 @@ ScheduledRuns::Outcome RunnerScheduler::runScheduled(const std::string& name) {
         case RunnerResult::Locked:
         case RunnerResult::Quitting:
             return Outcome::Busy;
+        case RunnerResult::PasswordUnreadable:
+            // Locked: refused and logged; the next moment is tried again, for the user may
+            // have set a new password by then.
+            return Outcome::Gone;
         default:
             return Outcome::Gone;
     }

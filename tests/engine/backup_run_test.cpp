@@ -578,6 +578,32 @@ TEST_F(RunTest, APendingRunChangesNothing) {
     EXPECT_FALSE(fs::exists(ctx().storePath()));
 }
 
+// Whoever calls the engine with a job whose password cannot be read, nothing of it is stored:
+// not unencrypted, and not under the empty password it holds.
+TEST_F(RunTest, ALockedJobStoresNothingWhateverItsStorage) {
+    makeTree();
+    struct Kind {
+        const char* what;
+        bool archived;
+        bool zipped;
+        std::int32_t split;
+    };
+    for (const Kind kind : {Kind{"copies", false, false, 0}, Kind{"archive", true, false, 0},
+                            Kind{"compressed split", true, true, 4096}}) {
+        SCOPED_TRACE(kind.what);
+        clsBackup& job = addJob("Locked", kind.archived, kind.zipped, false);
+        job.splitSize = kind.split;
+        job.Protected = true;
+        job.passwordUnreadable = true;
+        job.storedProtection = "97,300";
+        EXPECT_FALSE(run("Locked").started);
+        EXPECT_TRUE(std::filesystem::is_empty(dest.path()));
+        EXPECT_FALSE(fs::exists(ctx().storePath()));
+        EXPECT_FALSE(ctx().flags.bBackupRunning);
+    }
+    EXPECT_TRUE(t.loggedContaining("The backup Locked is locked"));
+}
+
 TEST_F(RunTest, FtpDestinationsFailCleanlyWithoutAnFtpClient) {
     makeTree();
     clsBackup& job = addJob("Remote", true, true, true);

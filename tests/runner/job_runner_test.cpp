@@ -6,10 +6,12 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "platform/fs.h"
 #include "platform/scratch_dir.h"
+#include "runner/runner_scheduler.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -375,6 +377,111 @@ TEST_F(RunnerTest, NewAndChangedJobsKeepTheRulesAndTheirNames) {
     EXPECT_EQ(runner.removeJob("Safe", "pw"), RunnerResult::Done);
     EXPECT_TRUE(t.logged("Password OK for deleting Safe!"));
     EXPECT_FALSE(runner.job("Safe"));
+}
+
+// The job store with the "Protected" value of a job replaced, as damage or a hand edit leaves it.
+void damageProtection(const std::string& store, const std::string& job, const std::string& value) {
+    std::string content = test::readAll(store);
+    const size_t section = content.find("[" + job + "]");
+    const size_t at = content.find("Protected=", section) + std::string("Protected=").size();
+    content.replace(at, content.find("\r\n", at) - at, value);
+    std::ofstream(store, std::ios::binary) << content;
+}
+
+// Every byte at the destination, of every file below it.
+std::string everyByteBelow(const std::string& folder) {
+    std::string all;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) {
+        if (e.is_regular_file()) {
+            all += test::readAll(e.path().string());
+        }
+    }
+    return all;
+}
+
+TEST_F(RunnerTest, AJobWhosePasswordCannotBeReadIsLockedUntilItGetsANewOne) {
+    for (const char* damaged : {"97,300,98", "97,abc", "97,,98", "97,98,"}) {
+        SCOPED_TRACE(damaged);
+        std::filesystem::remove_all(dest.path());
+        std::filesystem::create_directories(dest.path());
+        std::filesystem::remove(t.ctx->storePath());
+        ASSERT_TRUE(runner.readJobs());
+        add("Vault", true, "old");
+        add("Other", false);
+        damageProtection(t.ctx->storePath(), "Vault", damaged);
+        ASSERT_TRUE(runner.readJobs());
+        ASSERT_TRUE(runner.job("Vault")->passwordUnreadable);
+
+        // Whatever the password given, nothing runs, changes, goes or is restored.
+        auto unprotected = job("Vault", true);
+        EXPECT_EQ(runner.RunBackup("Vault"), RunnerResult::PasswordUnreadable);
+        EXPECT_EQ(runner.changeJob("Vault", std::move(unprotected)),
+                  RunnerResult::PasswordUnreadable);
+        EXPECT_EQ(runner.removeJob("Vault", std::nullopt), RunnerResult::PasswordUnreadable);
+        EXPECT_EQ(runner.removeJob("Vault", ""), RunnerResult::PasswordUnreadable);
+        RestoreState state;
+        EXPECT_EQ(runner.openRestore("Vault", state), RunnerResult::PasswordUnreadable);
+        EXPECT_TRUE(std::filesystem::is_empty(dest.path()));
+        EXPECT_EQ(runner.refusalText(RunnerResult::PasswordUnreadable, "Vault"),
+                  t.ctx->messages.format("strMsgJobLocked", {{"%d", "Vault"}}));
+        EXPECT_TRUE(t.logged(t.ctx->messages.format("strMsgJobLocked", {{"%d", "Vault"}})));
+
+        // Another job's change writes the locked one back as it was.
+        const std::string before = test::readAll(t.ctx->storePath());
+        const std::string vault = before.substr(0, before.find("[Other]"));
+        ASSERT_EQ(runner.changeJob("Other", job("Other", true)), RunnerResult::Done);
+        const std::string after = test::readAll(t.ctx->storePath());
+        EXPECT_EQ(after.substr(0, after.find("[Other]")), vault);
+
+        // Only a new password unlocks it; its runs are then encrypted.
+        JobProblem problem;
+        EXPECT_EQ(runner.setNewPassword("Vault", "", &problem), RunnerResult::Invalid);
+        EXPECT_EQ(problem.key, "strMsgPasswordMissing");
+        EXPECT_EQ(runner.setNewPassword("Other", "new", &problem), RunnerResult::Invalid);
+        EXPECT_EQ(problem.key, "strMsgJobNotLocked");
+        ASSERT_EQ(runner.setNewPassword("Vault", "new"), RunnerResult::Done);
+        EXPECT_TRUE(t.logged("The backup Vault has a new password and is no longer locked."));
+        const Jobs disk = onDisk();
+        EXPECT_FALSE(disk.at(0).passwordUnreadable);
+        EXPECT_EQ(disk.at(0).password, "new");
+        RunSummary summary;
+        ASSERT_EQ(runner.RunBackup("Vault", &summary), RunnerResult::Done);
+        EXPECT_EQ(summary.status, kStatusOk);
+        const std::string stored = everyByteBelow(dest.path());
+        EXPECT_FALSE(stored.empty());
+        EXPECT_EQ(stored.find("gamma"), std::string::npos);
+        EXPECT_EQ(stored.find(std::string(64, 'b')), std::string::npos);
+    }
+}
+
+TEST_F(RunnerTest, TheSchedulerLeavesALockedJobAlone) {
+    test::TempDir otherDest;
+    const auto hourly = [](clsBackup& j) {
+        j.Schedule = std::make_shared<clsSchedule>();
+        j.Schedule->Tip = kScheduleHourly;
+        j.Schedule->enabled = true;
+        j.Schedule->start = *DateTime::fromParts(2006, 1, 1, 0, 0);
+    };
+    auto vault = job("Vault", true, "old");
+    hourly(*vault);
+    ASSERT_EQ(runner.addJob(std::move(vault)), RunnerResult::Done);
+    auto other = job("Other", true);
+    other->sDestinationDir = otherDest.path();
+    hourly(*other);
+    ASSERT_EQ(runner.addJob(std::move(other)), RunnerResult::Done);
+    damageProtection(t.ctx->storePath(), "Vault", "1,2,256");
+    ASSERT_TRUE(runner.readJobs());
+
+    t.clock.set(*DateTime::fromParts(2006, 1, 15, 19, 59, 50));
+    RunnerScheduler scheduler(*t.ctx, runner);
+    for (int i = 0; i < 20; ++i) {
+        scheduler.tick();
+        t.clock.advanceSeconds(1);
+    }
+    EXPECT_TRUE(fs::exists(otherDest.file("Other.fs"))) << "the tick ran what was due";
+    EXPECT_TRUE(std::filesystem::is_empty(dest.path()));
+    EXPECT_TRUE(t.logged(t.ctx->messages.format("strMsgJobLocked", {{"%d", "Vault"}})));
+    EXPECT_TRUE(runner.job("Vault")->passwordUnreadable);
 }
 
 }  // namespace
