@@ -498,11 +498,6 @@ bool LoadJobs(const std::string& path, Jobs& jobs, RunControl& rc, StoreState* s
     for (const StoreProblem& p : problems) {
         rc.WriteLog(rc.format("strMsgStoreLineSkipped", {{"%d", p.section}, {"%s", p.what}}));
     }
-    for (size_t i = before; i < jobs.count(); ++i) {
-        if (jobs.at(i).passwordUnreadable) {
-            rc.WriteLog(rc.format("strMsgJobLocked", {{"%d", jobs.at(i).sName}}));
-        }
-    }
     if (state != nullptr) {
         *state = stateOf(ini, jobs.count() == before, problems);
     }

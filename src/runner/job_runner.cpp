@@ -229,7 +229,6 @@ RunnerResult JobRunner::removeJob(const std::string& name,
         return RunnerResult::NotFound;
     }
     if (job->passwordUnreadable) {
-        m_ctx.WriteLog(m_ctx.messages.format("strMsgJobLocked", {{"%d", name}}));
         return RunnerResult::PasswordUnreadable;
     }
     if (job->Protected && !job->password.empty()) {
