@@ -76,6 +76,9 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     } catch (const UsageError& e) {
         err << "kestrel-cli: " << e.message << '\n';
         return kExitBadUsage;
+    } catch (const CommandRefused& e) {
+        err << "kestrel-cli: " << e.message << '\n';
+        return kExitFailed;
     }
 }
 

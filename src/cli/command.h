@@ -24,6 +24,12 @@ struct UsageError {
     std::string message;
 };
 
+// A refusal for the state of the job, whatever the input (a job that is locked): reported on
+// the error stream, exit code 1.
+struct CommandRefused {
+    std::string message;
+};
+
 // What a command runs with: the program folder's context, the job runner over it (its jobs
 // read), and the two output streams.
 struct CliEnv {

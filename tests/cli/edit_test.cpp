@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "runner/run_lock.h"
@@ -218,6 +219,74 @@ TEST_F(EditTest, AProtectedJobNeedsItsCurrentPassword) {
     ASSERT_EQ(run({"edit", "Docs", "--current-password", "pw3", "--no-password"}).code, 0);
     EXPECT_TRUE(has(show("Docs"), "Protected:     no"));
     EXPECT_EQ(run({"edit", "Docs", "--type", "full"}).code, 0);  // nothing is asked now
+}
+
+// A job whose stored password cannot be read is shown locked and refused by every command that
+// would run, change, delete or restore it (exit 1), leaving the store as it is, until edit sets
+// a new password with --reset-protection.
+TEST_F(EditTest, AJobWhosePasswordCannotBeReadIsLockedUntilItGetsANewOne) {
+    ASSERT_EQ(run({"edit", "Docs", "--password", "pw1"}).code, 0);
+    const std::string store = home.file("backups.ini");
+    const std::string healthy = test::readAll(store);
+    const size_t at = healthy.find("Protected=") + std::string("Protected=").size();
+    const std::string locked = "The backup Docs is locked: its password in the job store cannot";
+    for (const char* damaged : {"97,300,98", "97,abc", "97,,98", "97,98,"}) {
+        SCOPED_TRACE(damaged);
+        std::string content = healthy;
+        content.replace(at, content.find("\r\n", at) - at, damaged);
+        std::ofstream(store, std::ios::binary) << content;
+
+        Result r = run({"list"});
+        EXPECT_EQ(r.code, 0);
+        EXPECT_TRUE(has(r.out, "locked\n") && has(r.out, locked)) << r.out;
+        EXPECT_TRUE(has(show("Docs"), "Protected:     yes, locked"));
+        const std::vector<std::vector<std::string>> refused = {
+            {"run", "Docs"},
+            {"edit", "Docs", "--exclude", "*.bak"},
+            {"edit", "Docs", "--current-password", "pw1", "--no-password"},
+            {"delete", "Docs"},
+            {"delete", "Docs", "--password", "pw1"},
+            {"sessions", "Docs"},
+            {"restore", "Docs", a},
+        };
+        for (const auto& args : refused) {
+            SCOPED_TRACE(args[0] + " " + args.back());
+            r = run(args);
+            EXPECT_EQ(r.code, kExitFailed);
+            EXPECT_TRUE(has(r.err, locked)) << r.err;
+        }
+        // The confirmation takes the new password alone.
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"edit", "Docs", "--reset-protection"},
+              {"edit", "Docs", "--reset-protection", "--password", "new", "--exclude", "*.x"},
+              {"edit", "Docs", "--reset-protection", "--password", "new", "--no-split"}}) {
+            EXPECT_EQ(run(args).code, kExitBadUsage);
+        }
+        EXPECT_TRUE(std::filesystem::is_empty(data.file("dest")));
+        EXPECT_EQ(test::readAll(store), content);
+
+        // Confirmed, with the password from standard input: unlocked, and its runs encrypted.
+        test::ProgramResult set =
+            cli({"edit", "Docs", "--password", "-", "--reset-protection"}, "new\n");
+        ASSERT_EQ(set.code, 0) << set.err;
+        EXPECT_TRUE(has(set.out, "The backup Docs has a new password and is no longer locked."));
+        EXPECT_TRUE(has(show("Docs"), "Protected:     yes\n"));
+        EXPECT_EQ(run({"edit", "Docs", "--reset-protection", "--password", "x"}).code,
+                  kExitBadUsage);
+        set = cli({"run", "Docs"}, "");
+        ASSERT_EQ(set.code, 0) << set.err;
+        std::string stored;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(data.file("dest"))) {
+            if (e.is_regular_file()) {
+                stored += test::readAll(e.path().string());
+            }
+        }
+        EXPECT_FALSE(stored.empty());
+        EXPECT_FALSE(has(stored, "alpha") || has(stored, "bravo!"));
+        std::filesystem::remove_all(data.file("dest"));
+        std::filesystem::create_directories(data.file("dest"));
+    }
+    EXPECT_TRUE(has(run({"edit", "--help"}).out, "--reset-protection"));
 }
 
 TEST_F(EditTest, PasswordsFromStandardInput) {

@@ -32,9 +32,15 @@ public:
             rows.push_back({job->sName,
                             m.GetMessage(job->bIncremental ? "strMsgIncremental" : "strMsgFull"),
                             storageText(m, *job), nextRunText(*job, now, m), destinationText(*job),
-                            lastRunText(m, *job), statusText(job->enumStatus)});
+                            lastRunText(m, *job),
+                            job->passwordUnreadable ? "locked" : statusText(job->enumStatus)});
         }
         printTable(env.out, rows);
+        for (const auto& job : jobs) {
+            if (job->passwordUnreadable) {
+                env.out << '\n' << m.format("strMsgJobLocked", {{"%d", job->sName}}) << '\n';
+            }
+        }
         return kExitOk;
     }
 };

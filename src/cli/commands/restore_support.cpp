@@ -12,6 +12,10 @@ RestoreState openForRestore(CliEnv& env, const std::string& name, const std::str
     if (!job) {
         throw UsageError{env.runner.refusalText(RunnerResult::NotFound, name)};
     }
+    if (job->passwordUnreadable) {
+        // Before any server is asked: the sets need the password that cannot be read.
+        throw CommandRefused{env.runner.refusalText(RunnerResult::PasswordUnreadable, name)};
+    }
     RestoreState state;
     std::optional<std::string> given;
     state.askPassword = [&](const std::string& catalogue) -> std::optional<std::string> {

@@ -27,7 +27,9 @@ public:
             {"Name:", job->sName},
             {"Type:", m.GetMessage(job->bIncremental ? "strMsgIncremental" : "strMsgFull")},
             {"Storage:", storageText(m, *job)},
-            {"Protected:", job->Protected ? "yes" : "no"},
+            {"Protected:", job->passwordUnreadable ? "yes, locked: its password cannot be read"
+                           : job->Protected        ? "yes"
+                                                   : "no"},
             {"Destination:", destinationText(*job)}};
         if (job->destFTP && job->objDestination) {
             rows.push_back({"FTP mode:", job->objDestination->bPassiveMode ? "passive" : "active"});
@@ -45,6 +47,9 @@ public:
             } else {
                 env.out << "  file    " << entry->sPath << " (" << entry->dSize << " bytes)\n";
             }
+        }
+        if (job->passwordUnreadable) {
+            env.out << '\n' << m.format("strMsgJobLocked", {{"%d", job->sName}}) << '\n';
         }
         return kExitOk;
     }
