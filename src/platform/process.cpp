@@ -1,9 +1,14 @@
 #include "platform/process.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <pwd.h>
+#include <signal.h>
 #include <spawn.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -14,8 +19,73 @@ extern char** environ;
 
 namespace kestrel {
 
-std::optional<int> runProcess(const std::vector<std::string>& argv,
-                              const std::function<void()>& whileWaiting, std::string* error) {
+namespace {
+
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    ~UniqueFd() { reset(); }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const { return m_fd; }
+    void reset(int fd = -1) {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        m_fd = fd;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+class SpawnActions {
+public:
+    SpawnActions() { ::posix_spawn_file_actions_init(&m_actions); }
+    ~SpawnActions() { ::posix_spawn_file_actions_destroy(&m_actions); }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+    posix_spawn_file_actions_t* get() { return &m_actions; }
+
+private:
+    posix_spawn_file_actions_t m_actions;
+};
+
+// write() to a pipe whose reader may be gone: SIGPIPE would end this whole process, so it is
+// blocked in this thread for the call, and one the call raised is taken back.
+ssize_t writeToPipe(int fd, const char* data, size_t size) {
+    sigset_t pipeSignal;
+    ::sigemptyset(&pipeSignal);
+    ::sigaddset(&pipeSignal, SIGPIPE);
+    sigset_t pending;
+    ::sigpending(&pending);
+    const bool pendingBefore = ::sigismember(&pending, SIGPIPE) == 1;
+    sigset_t old;
+    ::pthread_sigmask(SIG_BLOCK, &pipeSignal, &old);
+    ssize_t n = 0;
+    do {
+        n = ::write(fd, data, size);
+    } while (n < 0 && errno == EINTR);
+    const int saved = errno;
+    if (n < 0 && saved == EPIPE && !pendingBefore) {
+        const struct timespec none { 0, 0 };
+        while (::sigtimedwait(&pipeSignal, nullptr, &none) < 0 && errno == EINTR) {
+        }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    errno = saved;
+    return n;
+}
+
+// Starts argv with input (when given) on its standard input and waits for it.
+std::optional<int> spawnAndWait(const std::vector<std::string>& argv, const std::string_view* input,
+                                const std::function<void()>& whileWaiting, std::string* error) {
+    auto fail = [&](const std::string& why) -> std::optional<int> {
+        if (error != nullptr) {
+            *error = why;
+        }
+        return std::nullopt;
+    };
     if (argv.empty()) {
         return std::nullopt;
     }
@@ -24,15 +94,56 @@ std::optional<int> runProcess(const std::vector<std::string>& argv,
         args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, argv[0].c_str(), nullptr, nullptr, args.data(), environ);
-    if (rc != 0) {
-        if (error != nullptr) {
-            *error = "cannot start " + argv[0] + ": " + ::strerror(rc);
+    SpawnActions actions;
+    UniqueFd readEnd;
+    UniqueFd writeEnd;
+    if (input != nullptr) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            return fail(std::string("cannot create a pipe: ") + ::strerror(errno));
         }
-        return std::nullopt;
+        readEnd.reset(fds[0]);
+        writeEnd.reset(fds[1]);
+        // With our standard descriptors closed the pipe may get their numbers; the program's
+        // end must not collide with them.
+        if (readEnd.get() < 3) {
+            readEnd.reset(::fcntl(readEnd.get(), F_DUPFD_CLOEXEC, 3));
+        }
+        // Our end only: the program's end stays blocking.
+        if (::fcntl(writeEnd.get(), F_SETFL, ::fcntl(writeEnd.get(), F_GETFL) | O_NONBLOCK) != 0 ||
+            ::posix_spawn_file_actions_adddup2(actions.get(), readEnd.get(), 0) != 0) {
+            return fail("cannot prepare the start of " + argv[0]);
+        }
     }
+    // Descriptors without close-on-exec (lock files, sockets, or any that whoever started us
+    // left open) are none of the program's business.
+    if (::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3) != 0) {
+        return fail("cannot prepare the start of " + argv[0]);
+    }
+    pid_t pid = 0;
+    const int rc =
+        ::posix_spawn(&pid, argv[0].c_str(), actions.get(), nullptr, args.data(), environ);
+    if (rc != 0) {
+        return fail("cannot start " + argv[0] + ": " + ::strerror(rc));
+    }
+    readEnd.reset();
+    size_t written = 0;
     for (;;) {
+        if (writeEnd.get() >= 0) {
+            bool gone = false;
+            while (written < input->size()) {
+                const ssize_t n = writeToPipe(writeEnd.get(), input->data() + written,
+                                              std::min<size_t>(input->size() - written, 65536));
+                if (n < 0) {
+                    gone = errno != EAGAIN;
+                    break;
+                }
+                written += static_cast<size_t>(n);
+            }
+            if (gone || written == input->size()) {
+                writeEnd.reset();
+            }
+        }
         int status = 0;
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
         if (done == pid) {
@@ -42,19 +153,36 @@ std::optional<int> runProcess(const std::vector<std::string>& argv,
             return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
         }
         if (done < 0 && errno != EINTR) {
-            if (error != nullptr) {
-                *error = std::string("cannot wait for ") + argv[0] + ": " + ::strerror(errno);
-            }
-            return std::nullopt;
+            return fail(std::string("cannot wait for ") + argv[0] + ": " + ::strerror(errno));
         }
         if (whileWaiting) {
             whileWaiting();
         }
-        struct timespec pause {
-            0, 5'000'000
-        };
-        ::nanosleep(&pause, nullptr);
+        if (writeEnd.get() >= 0) {
+            struct pollfd ready {
+                writeEnd.get(), POLLOUT, 0
+            };
+            ::poll(&ready, 1, 5);
+        } else {
+            struct timespec pause {
+                0, 5'000'000
+            };
+            ::nanosleep(&pause, nullptr);
+        }
     }
+}
+
+}  // namespace
+
+std::optional<int> runProcess(const std::vector<std::string>& argv,
+                              const std::function<void()>& whileWaiting, std::string* error) {
+    return spawnAndWait(argv, nullptr, whileWaiting, error);
+}
+
+std::optional<int> runProcessWithInput(const std::vector<std::string>& argv, std::string_view input,
+                                       const std::function<void()>& whileWaiting,
+                                       std::string* error) {
+    return spawnAndWait(argv, &input, whileWaiting, error);
 }
 
 std::string restartInPlace(char** argv, const std::vector<std::string>& variables) {

@@ -3,16 +3,27 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrel {
 
 // Runs a program (argv[0] is its path; no shell is involved) and waits for it, calling
 // whileWaiting every few milliseconds. Returns its exit code (128 + the signal number when a
-// signal ended it), or nothing when it could not be started (*error says why).
+// signal ended it), or nothing when it could not be started (*error says why). The program
+// shares this process's standard input, output and error and no other descriptor.
 std::optional<int> runProcess(const std::vector<std::string>& argv,
                               const std::function<void()>& whileWaiting,
                               std::string* error = nullptr);
+
+// As runProcess, but the program's standard input is a pipe that gets every byte of input and
+// is closed after the last one, so the program reads input up to end of file (bytes it leaves
+// unread are dropped when it closes its end or ends). Input of any size: it is written while
+// the program runs, never blocking the wait. For secrets that must stay out of the process
+// list.
+std::optional<int> runProcessWithInput(const std::vector<std::string>& argv, std::string_view input,
+                                       const std::function<void()>& whileWaiting,
+                                       std::string* error = nullptr);
 
 // Replaces this process's program image by this same program (same process id, descriptors
 // without close-on-exec kept), with argv and the given "NAME=value" variables set. Returns only

@@ -1,0 +1,86 @@
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+size_t openDescriptors() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++n;
+    }
+    return n;
+}
+
+bool sigpipePending() {
+    sigset_t pending;
+    ::sigpending(&pending);
+    return ::sigismember(&pending, SIGPIPE) == 1;
+}
+
+// Input far beyond a pipe's buffer reaches a program that reads it while the writer waits,
+// and one that stops reading early or never reads neither hangs the writer nor kills it.
+TEST(RunProcessWithInput, HandsOverEveryByteOrWhatTheProgramTakes) {
+    test::TempDir dir;
+    std::mt19937 gen(7);
+    std::string big(8 << 20, '\0');
+    for (char& c : big) {
+        c = static_cast<char>(gen());
+    }
+    const std::string out = dir.file("out");
+    struct Case {
+        std::string input;
+        std::string script;
+        std::string expected;
+        int code;
+    };
+    const Case cases[] = {
+        {"", "cat > \"$0\"", "", 0},        {"one line\n", "cat > \"$0\"", "one line\n", 0},
+        {big, "cat > \"$0\"", big, 0},      {big, "head -c 10 > \"$0\"", big.substr(0, 10), 0},
+        {big, ": > \"$0\"; exit 4", "", 4}, {big, "exec 0<&-; : > \"$0\"", "", 0},
+    };
+    const size_t before = openDescriptors();
+    for (const Case& c : cases) {
+        std::string error;
+        const auto code =
+            runProcessWithInput({"/bin/sh", "-c", c.script, out}, c.input, nullptr, &error);
+        EXPECT_EQ(code, c.code) << c.script << " " << error;
+        EXPECT_TRUE(test::readAll(out) == c.expected) << c.script << " " << c.input.size();
+        EXPECT_FALSE(sigpipePending());
+    }
+    std::string error;
+    EXPECT_FALSE(runProcessWithInput({dir.file("missing")}, big, nullptr, &error));
+    EXPECT_NE(error.find("cannot start"), std::string::npos) << error;
+    EXPECT_EQ(openDescriptors(), before);
+}
+
+// A program gets standard input, output and error, never a descriptor this process holds open
+// without close-on-exec (lock files, sockets, or those inherited from whoever started it).
+TEST(RunProcessWithInput, TheProgramInheritsNoOtherDescriptor) {
+    // ls holds one descriptor of its own, the folder it lists, on the lowest free number.
+    auto listing = [](bool piped) {
+        const std::vector<std::string> ls = {"/bin/ls", "/proc/self/fd"};
+        testing::internal::CaptureStdout();
+        const auto code = piped ? runProcessWithInput(ls, "in", nullptr) : runProcess(ls, nullptr);
+        const std::string listed = testing::internal::GetCapturedStdout();
+        return code == 0 ? listed : "ls failed";
+    };
+    const int stray = ::dup(2);
+    ASSERT_GE(stray, 3);
+    EXPECT_EQ(listing(false), "0\n1\n2\n3\n");
+    EXPECT_EQ(listing(true), "0\n1\n2\n3\n");
+    ::close(stray);
+}
+
+}  // namespace
+}  // namespace kestrel
