@@ -19,6 +19,12 @@ int bfish(std::vector<std::string> args) {
     return code.value_or(-1);
 }
 
+// bfish with input on its standard input.
+int bfishReading(const std::string& input, std::vector<std::string> args) {
+    args.insert(args.begin(), kTool);
+    return runProcessWithInput(args, input, nullptr).value_or(-1);
+}
+
 std::string randomBytes(size_t n) {
     std::mt19937 gen(static_cast<unsigned>(n));
     std::string s(n, '\0');
@@ -104,6 +110,43 @@ TEST(Bfish, ADamagedKeyDerivationCostIsRejectedAtOnce) {
     EXPECT_EQ(fs::listDir(dir.path())->size(), 3u);  // no temporary files left
 }
 
+// /pfd:N reads every byte up to end of file, less one line feed at the end.
+TEST(Bfish, APasswordFromADescriptorMatchesTheSameOnTheCommandLine) {
+    test::TempDir dir;
+    const std::string in = dir.write("in", randomBytes(100'000));
+    ASSERT_EQ(bfish({"/i:" + in, "/o:" + dir.file("enc"), "/P:pass word", "/e", "/q"}), 0);
+    const std::pair<std::string, int> cases[] = {
+        {"pass word", 0},
+        {"pass word\n", 0},
+        {"pass word\n\n", 3},
+        {"pass word\r\n", 3},
+        {"pass wor", 3},
+        {"", 3},
+        {"\n", 3},
+    };
+    for (const auto& [input, code] : cases) {
+        EXPECT_EQ(bfishReading(input, {"/i:" + dir.file("enc"), "/o:" + dir.file("out"), "/pfd:0",
+                                       "/d", "/q"}),
+                  code)
+            << testing::PrintToString(input);
+        EXPECT_EQ(fs::exists(dir.file("out")), code == 0);
+        if (code == 0) {
+            EXPECT_TRUE(test::readAll(dir.file("out")) == test::readAll(in));
+            ASSERT_TRUE(fs::removeFile(dir.file("out")));
+        }
+    }
+    // Another descriptor than standard input; and a password that ends in a line feed.
+    const std::string shell = "exec '" + kTool + "' '/i:" + in + "' '/o:" + dir.file("enc2") +
+                              "' /pfd:5 /e /q 5<&0 </dev/null";
+    ASSERT_EQ(runProcessWithInput({"/bin/sh", "-c", shell}, "ends\n\n", nullptr), 0);
+    EXPECT_EQ(
+        bfishReading("ends\n", {"/i:" + dir.file("enc2"), "/o:" + dir.file("o"), "/pfd:0", "/d"}),
+        3);
+    EXPECT_EQ(
+        bfishReading("ends\n\n", {"/i:" + dir.file("enc2"), "/o:" + dir.file("o"), "/pfd:0", "/d"}),
+        0);
+}
+
 TEST(Bfish, ArgumentsAndHelp) {
     test::TempDir dir;
     EXPECT_EQ(bfish({}), 1);
@@ -111,6 +154,29 @@ TEST(Bfish, ArgumentsAndHelp) {
     EXPECT_EQ(bfish({"/i:x", "/o:y", "/P:p", "/x"}), 1);
     EXPECT_EQ(bfish({"/i:" + dir.file("missing"), "/o:" + dir.file("o"), "/P:p", "/e"}), 2);
     EXPECT_EQ(bfish({"--help"}), 0);
+    // Passwords on a descriptor that cannot be used, or given twice.
+    const std::string in = dir.write("in", "x");
+    const std::vector<std::string> io = {"/i:" + in, "/o:" + dir.file("o"), "/e", "/q"};
+    const std::pair<std::string, std::vector<std::string>> refused[] = {
+        {std::string("a\0b", 3), {"/pfd:0"}},
+        {std::string(64 * 1024 + 1, 'p'), {"/pfd:0"}},
+        {std::string(64 * 1024, 'p') + "\n\n", {"/pfd:0"}},
+        {"p", {"/pfd:9"}},  // not open
+        {"p", {"/pfd:"}},
+        {"p", {"/pfd:-1"}},
+        {"p", {"/pfd:0x"}},
+        {"p", {"/pfd:0", "/P:p"}},
+        {"p", {"/P:p", "/P:q"}},
+    };
+    for (const auto& [input, password] : refused) {
+        std::vector<std::string> args = io;
+        args.insert(args.end(), password.begin(), password.end());
+        EXPECT_EQ(bfishReading(input, args), 1) << password.front() << " " << input.size();
+        EXPECT_FALSE(fs::exists(dir.file("o")));
+    }
+    std::vector<std::string> longest = io;
+    longest.push_back("/pfd:0");
+    EXPECT_EQ(bfishReading(std::string(64 * 1024, 'p') + "\n", longest), 0);
 }
 
 }  // namespace

@@ -1,11 +1,17 @@
 // bfish: encrypts or decrypts one file for Kestrel's protected jobs.
 //
-//   bfish /i:INPUT /o:OUTPUT /P:PASSWORD (/e | /d) [/q]
+//   bfish /i:INPUT /o:OUTPUT (/pfd:N | /P:PASSWORD) (/e | /d) [/q]
 //
 // Paths may be given with or without surrounding double quotes. The key is derived from the
 // password with Argon2id and a random salt; the data is sealed in authenticated chunks
 // (libsodium secretstream, XChaCha20-Poly1305). The output is written under a temporary name
 // and renamed into place only when complete, so a failure leaves nothing under its name.
+//
+// The password: /pfd:N reads it from the open descriptor N (0 is standard input), every byte up
+// to end of file less one line feed at the very end if there is one, so "secret\n" and "secret"
+// give the same password, and a password that ends in a line feed is given with one more. It
+// holds any bytes but NUL, at most 64 KiB. /P:TEXT is kept for older callers only: any user can
+// read it in the process list until bfish has blanked it, so Kestrel always uses /pfd:0.
 //
 // The file's header records the Argon2id costs (passes and memory) used for its key. bfish
 // writes libsodium's INTERACTIVE costs; decryption accepts only passes from
@@ -14,10 +20,12 @@
 // 256 MiB). Anything else is reported as damaged input, because one flipped byte there could
 // otherwise make the key derivation run for minutes or exhaust memory.
 //
-// Exit codes: 0 done, 1 bad arguments, 2 a file could not be read or written, 3 wrong password
-// or damaged input.
+// Exit codes: 0 done, 1 bad arguments (also a password that cannot be read from its descriptor,
+// is too long or holds a NUL), 2 a file could not be read or written, 3 wrong password or
+// damaged input.
 #include <sodium.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -37,6 +45,8 @@ constexpr int kExitUsage = 1;
 constexpr int kExitIo = 2;
 constexpr int kExitAuth = 3;
 
+constexpr size_t kMaxPassword = 64 * 1024;
+
 // The costs decryption accepts from a file's header (see the top of this file).
 constexpr unsigned long long kMinOps = crypto_pwhash_OPSLIMIT_MIN;
 constexpr unsigned long long kMaxOps = crypto_pwhash_OPSLIMIT_MODERATE;
@@ -53,10 +63,15 @@ static_assert(kMinOps == 1 && kMaxOps == 3 && kMinMem == 8192 && kMaxMem == 256U
 const char* kHelp =
     "bfish - encrypt or decrypt a file for Kestrel\n"
     "\n"
-    "Usage: bfish /i:INPUT /o:OUTPUT /P:PASSWORD (/e | /d) [/q]\n"
+    "Usage: bfish /i:INPUT /o:OUTPUT (/pfd:N | /P:PASSWORD) (/e | /d) [/q]\n"
     "  /i:PATH   file to read (quotes around the path are optional)\n"
     "  /o:PATH   file to write; replaced only when the whole output is written\n"
-    "  /P:TEXT   password (removed from the process's argument list at start)\n"
+    "  /pfd:N    read the password from open descriptor N (0: standard input): all bytes\n"
+    "            up to end of file; one line feed at the very end is dropped, so a password\n"
+    "            that ends in a line feed is given with one more. Any bytes but NUL, at most\n"
+    "            64 KiB. Example: read -rs PW; printf '%s\\n' \"$PW\" | bfish ... /pfd:0\n"
+    "  /P:TEXT   password on the command line, for older callers: other users can read it\n"
+    "            in the process list until bfish blanks it at start; use /pfd:N instead\n"
     "  /e, /d    encrypt or decrypt\n"
     "  /q        quiet: ask nothing, print only errors\n"
     "\n"
@@ -65,8 +80,8 @@ const char* kHelp =
     "Files are written with libsodium's interactive Argon2id costs. When decrypting, costs\n"
     "recorded in the file must lie between libsodium's minimum and moderate levels (1 to 3\n"
     "passes, 8 KiB to 256 MiB of memory); others are reported as damaged input (exit 3).\n"
-    "Exit codes: 0 done, 1 bad arguments, 2 read or write error, 3 wrong password or damaged\n"
-    "input.\n";
+    "Exit codes: 0 done, 1 bad arguments (also a password that cannot be read, is too long\n"
+    "or holds a NUL), 2 read or write error, 3 wrong password or damaged input.\n";
 
 std::string unquote(std::string s) {
     if (s.size() >= 2 && s.front() == '"' && s.back() == '"') {
@@ -231,6 +246,55 @@ int decrypt(FILE* in, FILE* out, const std::string& password) {
     }
 }
 
+// The descriptor number of a /pfd: argument, or -1.
+int parseDescriptor(const std::string& text) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return -1;
+    }
+    return std::stoi(text);
+}
+
+// Reads the password from fd up to end of file (see the top of this file). Returns kExitOk, or
+// the exit code after saying why.
+int readPassword(int fd, std::string& password) {
+    // Room for the longest password, its line feed and one byte more to tell it is too long,
+    // reserved at once so that no copy of the password is left behind by a reallocation.
+    password.assign(kMaxPassword + 2, '\0');
+    size_t have = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, password.data() + have, password.size() - have);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            std::fprintf(stderr, "bfish: cannot read the password from descriptor %d: %s\n", fd,
+                         std::strerror(errno));
+            return kExitUsage;
+        }
+        if (n == 0) {
+            break;
+        }
+        have += static_cast<size_t>(n);
+        if (have == password.size()) {
+            break;
+        }
+    }
+    if (have > 0 && password[have - 1] == '\n') {
+        --have;
+    }
+    const bool tooLong = have > kMaxPassword;
+    const bool hasNul = std::memchr(password.data(), '\0', have) != nullptr;
+    sodium_memzero(password.data() + have, password.size() - have);
+    password.resize(have);
+    if (tooLong || hasNul) {
+        std::fprintf(stderr, "bfish: the password on descriptor %d %s\n", fd,
+                     tooLong ? "is longer than 64 KiB" : "holds a NUL byte");
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -238,14 +302,28 @@ int main(int argc, char** argv) {
     std::string output;
     std::string password;
     bool havePassword = false;
+    int passwordFd = -1;
     int direction = 0;  // 1 encrypt, 2 decrypt
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg.rfind("/P:", 0) == 0) {
-            password = arg.substr(3);
+        if (arg.rfind("/P:", 0) == 0 || arg.rfind("/pfd:", 0) == 0) {
+            if (havePassword) {
+                std::fprintf(stderr, "bfish: give the password once (see --help)\n");
+                return kExitUsage;
+            }
             havePassword = true;
-            // Keep the password out of the process list as far as possible.
-            sodium_memzero(argv[i] + 3, std::strlen(argv[i] + 3));
+            if (arg.rfind("/pfd:", 0) == 0) {
+                passwordFd = parseDescriptor(arg.substr(5));
+                if (passwordFd < 0) {
+                    std::fprintf(stderr, "bfish: %s names no descriptor (see --help)\n",
+                                 arg.c_str());
+                    return kExitUsage;
+                }
+            } else {
+                password = arg.substr(3);
+                // Too late to keep it out of the process list, but shortens its stay there.
+                sodium_memzero(argv[i] + 3, std::strlen(argv[i] + 3));
+            }
         } else if (arg.rfind("/i:", 0) == 0) {
             input = unquote(arg.substr(3));
         } else if (arg.rfind("/o:", 0) == 0) {
@@ -265,8 +343,14 @@ int main(int argc, char** argv) {
         }
     }
     if (input.empty() || output.empty() || !havePassword || direction == 0) {
-        std::fprintf(stderr, "bfish: /i:, /o:, /P: and /e or /d are needed (see --help)\n");
+        std::fprintf(stderr,
+                     "bfish: /i:, /o:, /pfd: or /P: and /e or /d are needed (see --help)\n");
         return kExitUsage;
+    }
+    if (passwordFd >= 0) {
+        if (const int rc = readPassword(passwordFd, password); rc != kExitOk) {
+            return rc;
+        }
     }
     if (sodium_init() < 0) {
         std::fprintf(stderr, "bfish: cannot initialise libsodium\n");
