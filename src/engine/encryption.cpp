@@ -24,16 +24,15 @@ bool runTool(AppContext& ctx, const std::string& file, const std::string& passwo
     if (!fs::renameFile(file, input, &why)) {
         return say(why);
     }
-    const std::vector<std::string> argv = {*tool,
-                                           "/i:\"" + input + "\"",
-                                           "/o:\"" + file + "\"",
-                                           "/P:" + password,
-                                           encrypt ? "/e" : "/d",
-                                           "/q"};
+    // The password goes through a pipe: any user can read a process's arguments.
+    const std::vector<std::string> argv = {*tool,    "/i:\"" + input + "\"", "/o:\"" + file + "\"",
+                                           "/pfd:0", encrypt ? "/e" : "/d",  "/q"};
+    // The tool drops one line feed at the end, so a password ending in one survives.
+    const std::string secret = password + "\n";
     const std::string& caption = ctx.msg(encrypt ? "strMsgEncrypting" : "strMsgDecrypting");
     const std::string item = fs::fileNameOf(file);
-    auto code = runProcess(
-        argv,
+    auto code = runProcessWithInput(
+        argv, secret,
         [&] {
             ctx.control.updateProgress(caption, item, 0, 0);
             ctx.host.yield();

@@ -2,11 +2,168 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "engine/backup_run.h"
+#include "jobs/backup.h"
 #include "platform/fs.h"
 #include "support/test_context.h"
 
 namespace kestrel {
 namespace {
+
+// Reads the arguments (/proc/PID/cmdline, open to any user) of every process started since it
+// was made, over and over on a thread of its own until stopped, counting those that hold the
+// secret and those of the tool. Older processes cannot hold the secret and are left out, so
+// that each round is quick.
+class ArgumentWatch {
+public:
+    ArgumentWatch(std::string secret, std::string tool)
+        : m_secret(std::move(secret)),
+          m_tool(std::move(tool)),
+          m_older(processes()),
+          m_thread([this] { watch(); }) {}
+    ~ArgumentWatch() { stop(); }
+    void stop() {
+        m_stop = true;
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+    int secretSeen() const { return m_secretSeen; }
+    int toolSeen() const { return m_toolSeen; }
+
+private:
+    static std::set<std::string> processes() {
+        std::set<std::string> pids;
+        std::error_code ec;
+        for (std::filesystem::directory_iterator it("/proc", ec), end; !ec && it != end;
+             it.increment(ec)) {
+            const std::string pid = it->path().filename();
+            if (pid.find_first_not_of("0123456789") == std::string::npos) {
+                pids.insert(pid);
+            }
+        }
+        return pids;
+    }
+
+    // Without exceptions: the process may end while it is read.
+    static std::string readArguments(const std::string& pid) {
+        std::string args;
+        if (FILE* f = std::fopen(("/proc/" + pid + "/cmdline").c_str(), "rb")) {
+            char buffer[4096];
+            for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) {
+                args.append(buffer, n);
+            }
+            std::fclose(f);
+        }
+        return args;
+    }
+
+    void watch() {
+        while (!m_stop) {
+            for (const std::string& pid : processes()) {
+                if (m_older.count(pid) != 0) {
+                    continue;
+                }
+                const std::string args = readArguments(pid);
+                m_secretSeen += args.find(m_secret) != std::string::npos ? 1 : 0;
+                m_toolSeen += args.rfind(m_tool, 0) == 0 ? 1 : 0;
+            }
+        }
+    }
+
+    const std::string m_secret;
+    const std::string m_tool;
+    const std::set<std::string> m_older;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_secretSeen{0};
+    std::atomic<int> m_toolSeen{0};
+    std::thread m_thread;
+};
+
+// Protected incremental runs (each decrypts the previous catalogue and encrypts the new set)
+// while every process's arguments are watched, and a decryption that fails.
+TEST(Encryption, ThePasswordShowsInNoProcessArgumentsLogOrConsole) {
+    test::TestContext t(true);
+    test::TempDir src;
+    test::TempDir dest;
+    const std::string password = "Tern-7Kq-hatch-0x5f";
+    clsBackup job;
+    job.sName = "Safe";
+    job.sDestinationDir = dest.path();
+    job.archived = true;
+    job.bZipped = true;
+    job.bIncremental = true;
+    job.IncludeMask = "*.*";
+    job.Protected = true;
+    job.password = password;
+    job.AddFile(std::make_unique<clsBackupFile>(clsBackupFile{src.path(), kSourceFolder, 0, 0}));
+
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    ArgumentWatch watch(password, *t.ctx->paths.findAsset("bin/bfish"));
+    int failedRun = -1;
+    // Until the watch has caught the tool at work a few times, so that it had its chance.
+    for (int run = 0; run < 2 || (watch.toolSeen() < 3 && run < 40); ++run) {
+        src.write("f" + std::to_string(run) + ".txt", std::string(100'000, 'x'));
+        const RunSummary r = BackupJob(*t.ctx, job, "Safe", {});
+        t.clock.advanceSeconds(120);
+        if (r.status != kStatusOk) {
+            failedRun = run;  // told once the console is given back
+            break;
+        }
+    }
+    const std::string copy = t.dir.write("temp/Safe.fs", test::readAll(dest.file("Safe.fs")));
+    EXPECT_FALSE(DecryptFile(*t.ctx, copy, password + "x"));
+    watch.stop();
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(failedRun, -1);
+    EXPECT_GT(watch.toolSeen(), 0);
+    EXPECT_EQ(watch.secretSeen(), 0) << "of " << watch.toolSeen() << " sightings of the tool";
+    EXPECT_EQ(out.find(password), std::string::npos) << out;
+    EXPECT_EQ(err.find(password), std::string::npos) << err;
+    EXPECT_NE(err.find("wrong password"), std::string::npos) << err;  // the console was heard
+    EXPECT_FALSE(t.loggedContaining(password));
+    EXPECT_EQ(t.logFile().find(password), std::string::npos);
+    EXPECT_FALSE(t.host.logLines.empty());
+}
+
+// A password is handed over byte for byte, whatever it ends in or holds.
+TEST(Encryption, PasswordsOfAnyBytesButNulRoundTrip) {
+    test::TestContext t(true);
+    std::string every;
+    for (int c = 1; c < 256; ++c) {
+        every += static_cast<char>(c);
+    }
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "x"},   {"pass word", "pass  word"}, {"ends\n", "ends"},
+        {"\n", ""},  {"two\n\n", "two\n"},        {every, every.substr(1)},
+        {"-", "--"},
+    };
+    for (const auto& [password, other] : cases) {
+        const std::string file = t.dir.write("temp/f", "content");
+        ASSERT_TRUE(EncryptFile(*t.ctx, file, password));
+        const std::string encrypted = test::readAll(file);
+        std::string error;
+        EXPECT_FALSE(DecryptFile(*t.ctx, file, other, &error)) << testing::PrintToString(other);
+        t.dir.write("temp/f", encrypted);
+        EXPECT_TRUE(DecryptFile(*t.ctx, file, password, &error)) << error;
+        EXPECT_EQ(test::readAll(file), "content") << testing::PrintToString(password);
+    }
+    // A NUL cannot be handed over: refused, and nothing stays under the name unencrypted.
+    const std::string file = t.dir.write("temp/f", "content");
+    std::string error;
+    EXPECT_FALSE(EncryptFile(*t.ctx, file, std::string("a\0b", 3), &error));
+    EXPECT_NE(error.find("code 1"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(file));
+}
 
 TEST(Encryption, EncryptsAndDecryptsInPlaceThroughTheTool) {
     test::TestContext t(true);
