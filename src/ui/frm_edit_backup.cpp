@@ -622,6 +622,49 @@ void frmEditBackup::loadJob(const clsBackup& job) {
         (void)m_ui->ctlFB->CheckDir(q(path));
     }
     m_syncing = false;
+    if (job.passwordUnreadable) {
+        restrictToPassword();
+    }
+}
+
+void frmEditBackup::restrictToPassword() {
+    // Until it has a password the job's settings stay as stored: they are shown, not changed.
+    m_passwordOnly = true;
+    for (QWidget* part : {m_ui->tabBackup, m_ui->tabDestination, m_ui->tabSchedule,
+                          static_cast<QWidget*>(m_ui->Frame1), static_cast<QWidget*>(m_ui->Frame2),
+                          static_cast<QWidget*>(m_ui->Frame3)}) {
+        part->setEnabled(false);
+    }
+    m_ui->Frame4->setVisible(true);
+    m_ui->chkPassword->setChecked(true);
+    m_ui->chkPassword->setEnabled(false);
+    m_ui->txtPass1->clear();
+    m_ui->txtPass2->clear();
+    m_ui->txtPass1->setEnabled(true);
+    m_ui->txtPass2->setEnabled(true);
+    showPage(1);
+    m_ui->txtPass1->setFocus();
+}
+
+bool frmEditBackup::saveNewPassword() {
+    if (m_ui->txtPass1->text() != m_ui->txtPass2->text()) {
+        fail(msg("strMsgPasswordsDiffer"), 1, m_ui->txtPass1);
+        return false;
+    }
+    if (m_ui->txtPass1->text().isEmpty()) {
+        fail(msg("strMsgPasswordMissing"), 1, m_ui->txtPass1);
+        return false;
+    }
+    JobProblem problem;
+    const RunnerResult r = m_runner.setNewPassword(m_original, s(m_ui->txtPass1->text()), &problem);
+    if (r != RunnerResult::Done) {
+        fail(m_runner.refusalText(r, m_original, problem), -1);
+        return false;
+    }
+    m_savedName = m_original;
+    saveLayout();
+    accept();
+    return true;
 }
 
 void frmEditBackup::fail(const std::string& text, int page, QWidget* focus) {
@@ -635,6 +678,9 @@ void frmEditBackup::fail(const std::string& text, int page, QWidget* focus) {
 }
 
 bool frmEditBackup::saveJob() {
+    if (m_passwordOnly) {
+        return saveNewPassword();
+    }
     const std::string name = cleanJobName(s(m_ui->txtBackupName->text()));
     for (const auto& other : m_runner.jobs()) {
         if (text::iequals(other->sName, name) && !text::iequals(other->sName, m_original)) {
@@ -855,7 +901,14 @@ bool EditJob(QWidget* parent, AppContext& ctx, JobRunner& runner, const Language
     if (!job) {
         return false;
     }
-    if (job->Protected && !job->password.empty()) {
+    if (job->passwordUnreadable) {
+        // Locked: the one change it takes is a new password, and only once the user agrees.
+        if (ask(ctx.host, ctx.messages.format("strMsgAskNewPassword", {{"%d", name}}),
+                MsgIcon::Question, MsgButtons::YesNo, MsgAnswer::No) != MsgAnswer::Yes) {
+            return false;
+        }
+        page = 1;
+    } else if (job->Protected && !job->password.empty()) {
         ctx.WriteLog(ctx.messages.format("strMsgReqPasswdForEdit", {{"%d", name}}));
         if (!askPassword || !askPassword(job->password)) {
             const std::string wrong = ctx.messages.format("strMsgWrongPWDEdit", {{"%d", name}});

@@ -66,8 +66,12 @@ public:
                   EditorSeams seams, QWidget* parent = nullptr);
     ~frmEditBackup() override;
 
-    // Copies a stored job into the controls; its name can no longer be changed.
+    // Copies a stored job into the controls; its name can no longer be changed. A job whose
+    // password cannot be read opens with the password boxes alone enabled: a new password is
+    // all it takes.
     void loadJob(const clsBackup& job);
+    // Whether only a new password can be given (a locked job).
+    bool passwordOnly() const { return m_passwordOnly; }
     // The new-job proposal: "New backup " + number in the name box, selected, and "*.*" as the
     // include mask.
     void proposeNew(int number);
@@ -118,6 +122,8 @@ private:
     void fail(const std::string& text, int page, QWidget* focus = nullptr);
     std::string msg(const char* key) const;
     int archiveType() const;
+    void restrictToPassword();
+    bool saveNewPassword();
 
     AppContext& m_ctx;
     JobRunner& m_runner;
@@ -130,11 +136,13 @@ private:
     std::optional<std::int32_t> m_customSplit;  // a stored split size not in the list
     bool m_syncing = false;                     // rows and tree checks follow each other
     bool m_layoutSaved = false;
+    bool m_passwordOnly = false;
 };
 
 // The main window's edit command: for a protected job the password first (its request and
-// outcome logged), then the editor on the page. True when the job was saved; *saved (when
-// given) receives its name.
+// outcome logged), then the editor on the page; for a job whose password cannot be read, the
+// question whether to give it a new one, then the editor with the password boxes alone. True
+// when the job was saved; *saved (when given) receives its name.
 bool EditJob(QWidget* parent, AppContext& ctx, JobRunner& runner, const LanguageFile& language,
              const EditorSeams& seams, const std::string& name, int page,
              const std::function<bool(const std::string& expected)>& askPassword,

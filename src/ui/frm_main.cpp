@@ -295,6 +295,11 @@ void frmMain::UpdateForm() {
         row->setText(2, q(nextRunText(job, now, m_ctx.messages)));
         row->setText(3, q(lastRunText(job, now, m_ctx.messages)));
         row->setText(4, q(destinationText(job)));
+        if (job.passwordUnreadable) {
+            const QString why = q(m_ctx.messages.format("strMsgJobLocked", {{"%d", job.sName}}));
+            for (int column = 0; column < list.columnCount(); ++column)
+                row->setToolTip(column, why);
+        }
         if (job.sName == selected)
             list.setCurrentItem(row);
     }
@@ -398,6 +403,11 @@ void frmMain::deleteJob() {
     const std::string name = selectedJob();
     if (name.empty() || m_runner.busy())
         return;
+    if (const auto locked = m_runner.job(name); locked && locked->passwordUnreadable) {
+        // Told before the question: the answer would not matter.
+        error(m_runner.refusalText(RunnerResult::PasswordUnreadable, name));
+        return;
+    }
     if (ask(m_ctx.host, m_ctx.msg("strMsgRealyDelBackup"), MsgIcon::Question, MsgButtons::YesNo,
             MsgAnswer::No) != MsgAnswer::Yes) {
         return;
@@ -449,6 +459,10 @@ void frmMain::restoreJob() {
     if (!job->archived) {
         if (m_seams.openFile)
             m_seams.openFile(job->sDestinationDir);
+        return;
+    }
+    if (job->passwordUnreadable) {
+        error(m_runner.refusalText(RunnerResult::PasswordUnreadable, name));
         return;
     }
     if (m_seams.openRestoreBrowser)

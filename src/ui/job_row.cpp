@@ -40,6 +40,8 @@ std::string jobTypeText(const clsBackup& job, const Messages& messages) {
 }
 
 std::string jobIconKey(const clsBackup& job) {
+    if (job.passwordUnreadable)
+        return "locked";
     if (job.enumStatus == kStatusNeverRun)
         return "unknown";
     if (job.enumStatus == kStatusFailed || job.enumStatus == kStatusAborted)

@@ -13,7 +13,8 @@ namespace kestrel::ui {
 
 // The texts and icon of a job's row in the main window's list.
 std::string jobTypeText(const clsBackup& job, const Messages& messages);
-// "backup" or "ftp"; "unknown" before the first run; "fail" after a failed or aborted one.
+// "backup" or "ftp"; "unknown" before the first run; "fail" after a failed or aborted one;
+// "locked" whatever the run, for a job whose password cannot be read.
 std::string jobIconKey(const clsBackup& job);
 // The last successful run, or "Never" for a date more than ten years from now (an unset date).
 std::string lastRunText(const clsBackup& job, const DateTime& now, const Messages& messages);

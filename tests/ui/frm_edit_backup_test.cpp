@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <fstream>
 
 #include "core/language_file.h"
 #include "foldertree/ctl_file_browser.h"
@@ -383,6 +384,74 @@ TEST_F(EditorTest, AProtectedJobOpensOnlyWithItsPasswordAndCancelGivesBackTheNew
         EXPECT_EQ(proposed, "New backup 1");
     }
     EXPECT_EQ(t.ctx->settings.general("bkpIndex"), "0");
+}
+
+// A job whose stored password cannot be read: Edit asks first whether to give it a new one, and
+// then takes the two password boxes alone.
+TEST_F(EditorTest, ALockedJobTakesOnlyANewPasswordAndOnlyAfterTheUserAgrees) {
+    auto job = std::make_unique<clsBackup>();
+    job->sName = "Vault";
+    job->sDestinationDir = disk.file("dest");
+    job->archived = true;
+    job->bZipped = true;
+    job->Protected = true;
+    job->password = "Open";
+    job->AddFile(
+        std::make_unique<clsBackupFile>(clsBackupFile{disk.file("docs"), kSourceFolder, 0, 0}));
+    ASSERT_EQ(runner.addJob(std::move(job)), RunnerResult::Done);
+    std::string content = test::readAll(t.ctx->storePath());
+    const size_t at = content.find("Protected=") + 10;
+    content.replace(at, content.find("\r\n", at) - at, "79,,112");
+    std::ofstream(t.ctx->storePath(), std::ios::binary) << content;
+    ASSERT_TRUE(runner.readJobs());
+    const auto never = [](const std::string&) {
+        ADD_FAILURE() << "a locked job has no password to ask for";
+        return true;
+    };
+
+    // No to the question: nothing opens.
+    t.host.answers = {MsgAnswer::No};
+    EXPECT_FALSE(EditJob(nullptr, *t.ctx, runner, language, seams(), "Vault", 2, never));
+    ASSERT_EQ(t.host.boxes.size(), 1u);
+    EXPECT_EQ(lastBox(), t.ctx->messages.format("strMsgAskNewPassword", {{"%d", "Vault"}}));
+    EXPECT_EQ(t.host.boxes[0].buttons, MsgButtons::YesNo);
+    EXPECT_EQ(test::readAll(t.ctx->storePath()), content);
+
+    // Yes: the password boxes alone; two different passwords are refused, the same one unlocks.
+    bool passwordOnly = false;
+    bool othersLocked = false;
+    int page = -1;
+    QTimer::singleShot(0, [&] {
+        auto* open = qobject_cast<frmEditBackup*>(QApplication::activeModalWidget());
+        ASSERT_NE(open, nullptr);
+        Ui::frmEditBackup& f = open->form();
+        passwordOnly = open->passwordOnly();
+        page = f.tabs->currentIndex();
+        othersLocked = !f.tabBackup->isEnabled() && !f.tabDestination->isEnabled() &&
+                       !f.tabSchedule->isEnabled() && !f.Frame2->isEnabled() &&
+                       !f.chkPassword->isEnabled() && f.chkPassword->isChecked() &&
+                       f.txtPass1->isEnabled() && f.txtPass1->text().isEmpty();
+        f.txtPass1->setText("New");
+        f.txtPass2->setText("new");
+        f.cmdSaveBackup->click();
+        EXPECT_EQ(lastBox(), "The two passwords differ!");
+        EXPECT_TRUE(runner.job("Vault")->passwordUnreadable);
+        f.txtPass2->setText("New");
+        f.cmdSaveBackup->click();
+    });
+    t.host.answers = {MsgAnswer::Yes};
+    std::string saved;
+    EXPECT_TRUE(EditJob(nullptr, *t.ctx, runner, language, seams(), "Vault", 2, never, &saved));
+    EXPECT_TRUE(passwordOnly);
+    EXPECT_TRUE(othersLocked);
+    EXPECT_EQ(page, 1);
+    EXPECT_EQ(saved, "Vault");
+    const auto unlocked = runner.job("Vault");
+    EXPECT_FALSE(unlocked->passwordUnreadable);
+    EXPECT_TRUE(unlocked->Protected);
+    EXPECT_EQ(unlocked->password, "New");
+    EXPECT_TRUE(unlocked->bZipped);
+    ASSERT_EQ(unlocked->Files.size(), 1u);
 }
 
 TEST_F(EditorTest, SavingAJobWhileItRunsIsRefusedAndTheEditorStaysOpenWithTheChanges) {

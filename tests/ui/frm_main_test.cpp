@@ -6,6 +6,8 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
+#include <filesystem>
+#include <fstream>
 
 #include "core/app_context.h"
 #include "core/language_file.h"
@@ -152,6 +154,44 @@ TEST_F(MainWindowTest, DeletingAProtectedJobWithAWrongPasswordKeepsItAndLogsWhy)
     EXPECT_TRUE(t.logged("Password OK for deleting Locked!"));
     ASSERT_EQ(list().topLevelItemCount(), 1);
     EXPECT_EQ(row(0)->text(0), "Open");
+}
+
+// A job whose stored password cannot be read shows as locked; Backup, Delete and Restore refuse
+// it with the message that says how to give it a new password, and ask nothing first.
+TEST_F(MainWindowTest, ALockedJobIsShownAsSuchAndRefusedWithTheReason) {
+    auto vault = job("Vault", true);
+    vault->Protected = true;
+    vault->password = "Secret";
+    add(std::move(vault));
+    add(job("Open", false));
+    std::string content = test::readAll(t.ctx->storePath());
+    const size_t at = content.find("Protected=", content.find("[Vault]")) + 10;
+    content.replace(at, content.find("\r\n", at) - at, "83,300");
+    std::ofstream(t.ctx->storePath(), std::ios::binary) << content;
+    ASSERT_TRUE(runner.readJobs());
+    window->UpdateForm();
+
+    const std::string why = t.ctx->messages.format("strMsgJobLocked", {{"%d", "Vault"}});
+    EXPECT_EQ(jobIconKey(*runner.job("Vault")), "locked");
+    EXPECT_EQ(row(0)->toolTip(0).toStdString(), why);
+    EXPECT_TRUE(row(1)->toolTip(0).isEmpty());
+
+    password = [](const std::string&) { return true; };
+    window->selectJob("Vault");
+    for (const auto& command : {std::function<void()>([&] { window->backupNow(); }),
+                                std::function<void()>([&] { window->deleteJob(); }),
+                                std::function<void()>([&] { window->restoreJob(); })}) {
+        t.host.boxes.clear();
+        t.host.answers = {MsgAnswer::Yes, MsgAnswer::Yes};  // had it asked
+        command();
+        ASSERT_EQ(t.host.boxes.size(), 1u);
+        EXPECT_EQ(t.host.boxes[0].text, why);
+        EXPECT_EQ(t.host.boxes[0].buttons, MsgButtons::Ok) << "nothing was asked";
+    }
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(runner.jobs().count(), 2u);
+    EXPECT_TRUE(std::filesystem::is_empty(dest.path()));
+    EXPECT_EQ(test::readAll(t.ctx->storePath()), content);
 }
 
 TEST_F(MainWindowTest, RestoringPlainCopiesOpensTheFolderAndNeverTheBrowser) {
