@@ -52,7 +52,9 @@ bool FileHandle::open(const std::string& path, Mode mode, bool regularOnly, std:
     if (regularOnly) {
         flags |= O_NONBLOCK;
     }
-    m_fd = ::open(path.c_str(), flags, 0644);
+    // What the program writes (volumes, catalogues, downloads) may hold another's private
+    // files: no one else reads it.
+    m_fd = ::open(path.c_str(), flags, 0600);
     if (m_fd < 0) {
         fail("cannot open");
         if (error != nullptr) {

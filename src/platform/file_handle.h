@@ -21,15 +21,15 @@ public:
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
 
-    // Opens an existing file; Write and ReadWrite create a missing one (never truncating an
-    // existing one). regularOnly refuses anything but a regular file without blocking on it
-    // (a FIFO or a device would hang the reader).
+    // Opens an existing file; Write and ReadWrite create a missing one, mode 0600 (never
+    // truncating an existing one). regularOnly refuses anything but a regular file without
+    // blocking on it (a FIFO or a device would hang the reader).
     [[nodiscard]] bool open(const std::string& path, Mode mode, bool regularOnly = false,
-              std::string* error = nullptr);
+                            std::string* error = nullptr);
     // Creates a new file beside targetPath under a unique temporary name (mode 0600) and opens
     // it for writing; *tempPath receives its name.
     [[nodiscard]] bool createBeside(const std::string& targetPath, std::string* tempPath,
-                      std::string* error = nullptr);
+                                    std::string* error = nullptr);
     // Takes over an open descriptor (closing what was held); path names it in messages.
     bool adopt(int fd, const std::string& pathForMessages);
     [[nodiscard]] bool setMode(unsigned mode);

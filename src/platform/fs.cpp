@@ -142,7 +142,9 @@ std::optional<std::int64_t> fileSize(const std::string& path) {
     return static_cast<std::int64_t>(st.st_size);
 }
 
-bool makeDirs(const std::string& path, std::string* error) {
+namespace {
+
+bool makeDirsWithMode(const std::string& path, mode_t mode, std::string* error) {
     if (path.empty()) {
         setError(error, "cannot create a folder without a name", EINVAL);
         return false;
@@ -151,10 +153,10 @@ bool makeDirs(const std::string& path, std::string* error) {
         return true;
     }
     const std::string parent = parentOf(path);
-    if (!parent.empty() && parent != path && !makeDirs(parent, error)) {
+    if (!parent.empty() && parent != path && !makeDirsWithMode(parent, mode, error)) {
         return false;
     }
-    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) {
         setError(error, "cannot create folder " + path, errno);
         return false;
     }
@@ -163,6 +165,46 @@ bool makeDirs(const std::string& path, std::string* error) {
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool makeDirs(const std::string& path, std::string* error) {
+    return makeDirsWithMode(path, 0777, error);
+}
+
+bool makePrivateDirs(const std::string& path, std::string* error) {
+    // The umask can only take bits away from 0700: what is made is never more open.
+    return makeDirsWithMode(path, 0700, error);
+}
+
+bool makePrivate(const std::string& path, std::string* error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        setError(error, "cannot read the mode of " + path, errno);
+        return false;
+    }
+    if ((st.st_mode & 077) != 0 && ::chmod(path.c_str(), st.st_mode & 07700) != 0) {
+        setError(error, "cannot make " + path + " private", errno);
+        return false;
+    }
+    return true;
+}
+
+bool makeOwnPrivateDir(const std::string& path, std::string* error) {
+    if (!makePrivateDirs(path, error)) {
+        return false;
+    }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        setError(error, "cannot read the mode of " + path, errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+        setError(error, path + " is not a folder of this user's", EPERM);
+        return false;
+    }
+    return makePrivate(path, error);
 }
 
 bool removeFile(const std::string& path, std::string* error) {
@@ -324,6 +366,11 @@ bool AppendFile::append(std::string_view data, std::string* error) {
             close();
             return false;
         }
+        // A file made by an older version may allow more than it should. Another user's file
+        // cannot be changed; it is written all the same.
+        if ((st.st_mode & 07777 & ~static_cast<mode_t>(m_mode)) != 0) {
+            static_cast<void>(::fchmod(m_fd, st.st_mode & static_cast<mode_t>(m_mode)));
+        }
         m_device = static_cast<std::uint64_t>(st.st_dev);
         m_inode = static_cast<std::uint64_t>(st.st_ino);
     }
@@ -376,7 +423,7 @@ std::string absolutePath(std::string_view path) {
 }
 
 bool copyFile(const std::string& from, const std::string& to, std::string* error, bool* diskFull,
-              const std::function<bool()>& keepGoing) {
+              const std::function<bool()>& keepGoing, CopyMode mode) {
     if (diskFull != nullptr) {
         *diskFull = false;
     }
@@ -468,7 +515,9 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
         }
     }
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::fchmod(out.get(), st.st_mode & 07777) != 0 || ::futimens(out.get(), times) != 0) {
+    // Never the set-id bits: a copy must not run as anyone but its caller.
+    const mode_t bits = mode == CopyMode::Private ? 0600 : (st.st_mode & 0700);
+    if (::fchmod(out.get(), bits) != 0 || ::futimens(out.get(), times) != 0) {
         return fail("cannot set the attributes of " + to);
     }
     if (!out.close()) {

@@ -41,6 +41,16 @@ std::optional<std::int64_t> fileSize(const std::string& path);
 
 // Creates the folder and every missing parent. True when the folder exists afterwards.
 [[nodiscard]] bool makeDirs(const std::string& path, std::string* error = nullptr);
+// As makeDirs, for the program's own folders: every folder it creates is 0700 whatever the
+// umask. One that was there already stays as it is (see makePrivate).
+[[nodiscard]] bool makePrivateDirs(const std::string& path, std::string* error = nullptr);
+// Takes the group and other permission bits off a file or folder (through a symbolic link, off
+// what it leads to). True when it has none afterwards.
+[[nodiscard]] bool makePrivate(const std::string& path, std::string* error = nullptr);
+// Makes path a folder of this user's alone, for plaintext no one else may see: created 0700 with
+// its missing parents, or an existing folder of the user's made 0700. False when something else
+// is there (a symbolic link, another user's folder, a file).
+[[nodiscard]] bool makeOwnPrivateDir(const std::string& path, std::string* error = nullptr);
 [[nodiscard]] bool removeFile(const std::string& path, std::string* error = nullptr);
 // Removes a file (or an empty folder) that was only ever a scratch copy (a partial download, an
 // intermediate file), where its failure changes nothing for the caller.
@@ -72,7 +82,8 @@ void removeLeftover(const std::string& path);
 // A file kept open for appending under one name (a log): an entry costs a stat of the name (size)
 // and one write instead of an open and close each. When the name no longer leads to the open file
 // (another process renamed or removed it), size() lets go of it and the next append opens the
-// name again, so that entries never go into a file set aside.
+// name again, so that entries never go into a file set aside. mode is the most the file may
+// allow: a file found with more loses the rest when it is opened.
 class AppendFile {
 public:
     AppendFile(std::string path, unsigned mode) : m_path(std::move(path)), m_mode(mode) {}
@@ -112,14 +123,22 @@ bool syncFolder(const std::string& path);
 // doubled separators removed (symbolic links are not resolved).
 std::string absolutePath(std::string_view path);
 
-// Copies a regular file's content, permission bits and last-access and last-write times. The
-// copy is written beside the target (TARGET.part-XXXXXX) and renamed over it when complete; a
-// failed copy leaves no partial file.
+// The permission bits of a copy. A copy is never readable by another user: what the source
+// allowed others stays with the source.
+enum class CopyMode {
+    Private,    // 0600: a file of the program's own (a volume, a catalogue, a working copy)
+    OwnerBits,  // the source's bits for its owner (read-only and executable stay), no others
+};
+
+// Copies a regular file's content and last-access and last-write times, with the permission
+// bits mode says. The copy is written beside the target (TARGET.part-XXXXXX, 0600 while it is
+// written) and renamed over it when complete; a failed copy leaves no partial file.
 // *diskFull tells whether it failed for lack of space. keepGoing, when given, is called before
 // each piece of a few megabytes; when it returns false the copy stops and fails.
 [[nodiscard]] bool copyFile(const std::string& from, const std::string& to,
                             std::string* error = nullptr, bool* diskFull = nullptr,
-                            const std::function<bool()>& keepGoing = nullptr);
+                            const std::function<bool()>& keepGoing = nullptr,
+                            CopyMode mode = CopyMode::Private);
 
 // Removes a file, or a folder with everything in it (links are removed, never followed). True
 // when nothing is left under the path.

@@ -29,6 +29,18 @@ ProgramFolder ProgramFolder::resolve(const std::optional<std::string>& homeOptio
     return ProgramFolder(home, std::move(roots));
 }
 
+bool ProgramFolder::create(std::string* error) const {
+    if (!fs::makePrivateDirs(m_home, error)) {
+        return false;
+    }
+    // A folder of another user's cannot be changed; it is used all the same.
+    static_cast<void>(fs::makePrivate(m_home));
+    for (const char* folder : {"temp", "logs"}) {
+        static_cast<void>(fs::makePrivateDirs(path(folder)) && fs::makePrivate(path(folder)));
+    }
+    return true;
+}
+
 std::string ProgramFolder::path(std::string_view relative) const {
     return fs::join(m_home, relative);
 }

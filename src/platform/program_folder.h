@@ -20,6 +20,12 @@ public:
     // in the executable's parent folder and in its ../share/kestrel.
     static ProgramFolder resolve(const std::optional<std::string>& homeOption);
 
+    // Creates the program folder with its temp/ and logs/, private to the user (0700; folders
+    // of the user's that were there lose their group and other bits): it holds the job store
+    // and the plaintext of running backups. False (with *error) only when the program folder
+    // itself cannot be made; the others are made again where they are used.
+    [[nodiscard]] bool create(std::string* error = nullptr) const;
+
     const std::string& home() const { return m_home; }
     // The program folder joined with a relative path ("backups.ini", "logs/kestrel.log").
     std::string path(std::string_view relative) const;
