@@ -5,7 +5,6 @@
 #include "app/headless_host.h"
 #include "core/app_context.h"
 #include "platform/file_lock.h"
-#include "platform/fs.h"
 #include "platform/instance_channel.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
@@ -143,7 +142,7 @@ void Program::runDesktop(bool services) {
 
 bool Program::takeInstanceLock() {
     std::string error;
-    if (!fs::makeDirs(m_ctx.paths.home(), &error)) {
+    if (!m_ctx.paths.create(&error)) {
         tell(m_ctx.host, m_ctx.msg("strMsgSystemVarsError") + " (" + error + ")",
              MsgIcon::Critical);
         return false;
@@ -165,7 +164,7 @@ bool Program::takeInstanceLock() {
 
 bool Program::loadJobs(bool prepareTemp) {
     std::string error;
-    if (!fs::makeDirs(m_ctx.paths.home(), &error)) {
+    if (!m_ctx.paths.create(&error)) {
         return false;
     }
     if (!m_runner) {

@@ -1,7 +1,5 @@
 #include "core/app_context.h"
 
-#include "platform/fs.h"
-
 namespace kestrel {
 
 AppContext::AppContext(ProgramFolder folder, Clock& clockRef, Host& hostRef)
@@ -14,7 +12,7 @@ AppContext::AppContext(ProgramFolder folder, Clock& clockRef, Host& hostRef)
       control(flags, hostRef, clockRef, messages, log) {}
 
 bool AppContext::initialise(std::string* error) {
-    if (!fs::makeDirs(paths.home(), error)) {
+    if (!paths.create(error)) {
         return false;
     }
     settings.loadStartupValues(paths);

@@ -23,8 +23,9 @@ struct AppContext {
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
 
-    // Creates the program folder, reads the start-up settings and builds the message table in
-    // the chosen language. False (with *error) when the program folder cannot be created.
+    // Creates the program folder (private to the user), reads the start-up settings and builds
+    // the message table in the chosen language. False (with *error) when the program folder
+    // cannot be created.
     [[nodiscard]] bool initialise(std::string* error = nullptr);
 
     // Shorthands for the common use of the message table and the log.

@@ -10,7 +10,7 @@
 namespace kestrel {
 
 Log::Log(std::string logDir, Clock& clock, Host& host)
-    : m_dir(std::move(logDir)), m_clock(clock), m_host(host), m_file(filePath(), 0644) {}
+    : m_dir(std::move(logDir)), m_clock(clock), m_host(host), m_file(filePath(), 0600) {}
 
 std::string Log::filePath() const {
     return fs::join(m_dir, "kestrel.log");
@@ -72,7 +72,7 @@ void Log::WriteLog(std::string_view message) {
     }
     // The logs folder may have gone (or never been made); otherwise the entry is lost in the
     // file, and was shown all the same.
-    if (!fs::isDirectory(m_dir) && fs::makeDirs(m_dir) && !m_file.append(entry)) {
+    if (!fs::isDirectory(m_dir) && fs::makePrivateDirs(m_dir) && !m_file.append(entry)) {
         // As above.
     }
 }

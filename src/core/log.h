@@ -13,7 +13,8 @@ class Clock;
 class Host;
 
 // The program log: every report of the program goes through WriteLog, which shows it to the
-// user (log list and status bar, through the host) and appends it, stamped, to logs/kestrel.log.
+// user (log list and status bar, through the host) and appends it, stamped, to logs/kestrel.log
+// (0600: it names the user's files).
 // A log longer than 5,000,000 bytes is renamed to kestrel.log001..999 before the next entry.
 class Log {
 public:
