@@ -299,9 +299,9 @@ int Run::storeOne(const clsDskFile& file) {
         std::string target = fs::join(file.path, file.filename);
         if (!m_job.archived) {
             // Never touch a source file: encrypt a copy of it.
-            const std::string folder = fs::join(m_temp, "encrypt");
+            const std::string folder = fs::join(m_temp, kEncryptFolder);
             source = fs::join(folder, file.filename.empty() ? "missing" : file.filename);
-            if (!fs::makeDirs(folder, &error) || file.filename.empty() ||
+            if (!fs::makeOwnPrivateDir(folder, &error) || file.filename.empty() ||
                 !fs::copyFile(target, source, &error)) {
                 m_ctx.WriteLog(
                     m_ctx.messages.format("strMsgEncryptFailed", {{"%d", target}, {"%s", error}}));
@@ -373,6 +373,9 @@ int Run::stageBuilt(const clsDskFile& file) {
 // altogether.
 void Run::cleanWorkFolder() {
     if (!m_job.archived) {
+        // Emptied file by file as the copies were stored; once gone, a folder found at the next
+        // start tells of a run that did not end.
+        fs::removeLeftover(fs::join(m_temp, kEncryptFolder));
         return;
     }
     if (!m_buildInDestination) {
@@ -524,9 +527,10 @@ RunSummary Run::execute() {
     if (m_staging) {
         RecoverSet(m_ctx, m_job, true);
         // Built where it is stored, each volume is written once. Where the destination
-        // refuses the folder, the build falls back to the temporary folder and a copy.
+        // refuses the folder, the build falls back to the temporary folder and a copy. The
+        // build holds plaintext: no one else may even list it.
         const std::string build = buildFolderOf(m_job);
-        if (fs::makeDirs(build)) {
+        if (fs::makeOwnPrivateDir(build)) {
             m_temp = build;
             m_buildInDestination = true;
         }

@@ -11,6 +11,10 @@ namespace kestrel {
 
 struct AppContext;
 
+// The folder below the run's temporary folder where a protected job's plain copies are
+// encrypted (never the source itself). A run killed there leaves plaintext in it.
+inline constexpr const char* kEncryptFolder = "encrypt";
+
 struct RunOptions {
     // Makes the FTP session for jobs with an FTP destination; none = FTP is not available.
     FtpClientFactory ftp;

@@ -224,9 +224,17 @@ void RecoverSet(AppContext& ctx, const clsBackup& job, bool removeLeftovers) {
         }
         ctx.WriteLog(ctx.messages.format("strMsgSetRecovered", {{"%d", job.sName}}));
     }
-    if (!removeLeftovers) {
+    if (removeLeftovers) {
+        RemoveRunLeftovers(ctx, job, true);
+    }
+}
+
+void RemoveRunLeftovers(AppContext& ctx, const clsBackup& job, bool withStaged) {
+    // An empty destination would name a folder relative to wherever the process runs.
+    if (job.destFTP || job.sDestinationDir.empty() || !fs::isDirectory(job.sDestinationDir)) {
         return;
     }
+    // Whatever the job is now: it may have been an archive job when the run was killed.
     const std::string build = buildFolderOf(job);
     if (fs::isDirectory(build)) {
         std::string why;
@@ -234,8 +242,13 @@ void RecoverSet(AppContext& ctx, const clsBackup& job, bool removeLeftovers) {
             ctx.WriteLog(ctx.messages.format("strMsgLeftoverRemoved", {{"%d", build}}));
         } else {
             ctx.WriteLog(
-                ctx.messages.format("strMsgSetSwitchFailed", {{"%d", job.sName}, {"%s", why}}));
+                ctx.messages.format("strMsgLeftoverNotRemoved", {{"%d", build}, {"%s", why}}));
         }
+    }
+    const std::string journalFile = journalPath(job);
+    // Staged files a journal names are the new set, which the next run or restore puts in place.
+    if (!withStaged || !job.archived || fs::exists(journalFile)) {
+        return;
     }
     auto entries = fs::listDir(job.sDestinationDir);
     if (!entries) {

@@ -73,9 +73,15 @@ bool isKeptCatalogueOf(const std::string& jobName, std::string_view fileName);
 void DiscardStaged(AppContext& ctx, const clsBackup& job, const std::vector<std::string>& names);
 
 // Completes a switch an interrupted run left (journal present). With removeLeftovers (a run,
-// which holds the program folder's run lock) also removes staged files without a journal and
-// copies cut short (NAME.part-XXXXXX) of the set's files, and the build folder of a run that
-// did not end. Every change is logged.
+// which holds the program folder's run lock) also removes what RemoveRunLeftovers does, staged
+// files included. Every change is logged.
 void RecoverSet(AppContext& ctx, const clsBackup& job, bool removeLeftovers);
+
+// Removes what a run of the job that did not end left at its local destination: its build
+// folder (the plaintext of an archive being built) and, withStaged, the set's staged files when
+// no journal names them, its copies cut short (NAME.part-XXXXXX) and a cut journal. Only for the
+// holder of the program folder's run lock: a running backup owns these. Each removal is logged,
+// and so is a build folder that cannot be removed.
+void RemoveRunLeftovers(AppContext& ctx, const clsBackup& job, bool withStaged);
 
 }  // namespace kestrel

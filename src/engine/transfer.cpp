@@ -45,9 +45,18 @@ int CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFil
         }
         return true;
     };
-    const bool ok = !file.filename.empty() && MakeDirs(folder) &&
-                    fs::copyFile(sourceOverride.empty() ? source : sourceOverride,
-                                 destination + std::string(stageSuffix), &error, &full, keepGoing);
+    // Plain copies have no restore that could put modes back, so the owner's bits travel with
+    // the copy; what the source allowed others never does.
+    const fs::CopyMode mode = job.archived ? fs::CopyMode::Private : fs::CopyMode::OwnerBits;
+    const bool madeFolder = !file.filename.empty() && MakeDirs(folder);
+    if (madeFolder && folder != job.sDestinationDir) {
+        // The mirrored tree is the backup's, also where an older version made it readable; the
+        // destination folder itself is the user's. Another user's folder stays as it is.
+        static_cast<void>(fs::makePrivate(folder));
+    }
+    const bool ok = madeFolder && fs::copyFile(sourceOverride.empty() ? source : sourceOverride,
+                                               destination + std::string(stageSuffix), &error,
+                                               &full, keepGoing, mode);
     if (diskFull != nullptr) {
         *diskFull = full;
     }
@@ -101,7 +110,7 @@ int UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job, const 
 }
 
 bool MakeDirs(const std::string& path) {
-    return fs::makeDirs(path);
+    return fs::makePrivateDirs(path);
 }
 
 bool CleanTempFolder(AppContext& ctx, const std::string& folder) {

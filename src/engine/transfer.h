@@ -15,7 +15,10 @@ inline constexpr int kNotStored = 2;
 
 // Copies one working-list file to the job's local destination: plain copies mirror the source
 // folder below the destination folder (/home/u/f.txt -> DEST/home/u/f.txt), archive files go
-// into the destination folder itself. The copy keeps the file's mode and times and replaces an
+// into the destination folder itself. No other user reads a copy: archive files are 0600, a
+// plain copy keeps only its owner's permission bits (a read-only or executable file stays so for
+// its owner), the folders made for it are 0700 and the folder of a plain copy below the
+// destination loses its group and other bits. The copy keeps the file's times and replaces an
 // existing copy only when complete. It yields while it copies and stops, leaving nothing
 // behind, when the user aborts the run or cancels the file (bCancelFile, which it clears; the
 // file is logged as skipped). sourceOverride, when given, is
@@ -40,7 +43,7 @@ inline constexpr int kNotStored = 2;
 // The folder where CopyFileToDestination puts a file.
 std::string destinationFolder(const clsBackup& job, const clsDskFile& file);
 
-// Creates every missing level of a folder path; true when it exists afterwards.
+// Creates every missing level of a folder path, 0700; true when it exists afterwards.
 [[nodiscard]] bool MakeDirs(const std::string& path);
 
 // Deletes every file in the run's temporary folder (sub-folders stay); false (and a log line)

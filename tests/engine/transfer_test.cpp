@@ -24,7 +24,7 @@ protected:
     }
 };
 
-TEST_F(TransferTest, PlainCopiesMirrorTheSourceTreeAndKeepTimesAndMode) {
+TEST_F(TransferTest, PlainCopiesMirrorTheSourceTreeAndKeepTimesAndTheOwnersMode) {
     const std::string path = src.write("X/Y/f.txt", "content");
     std::filesystem::permissions(
         path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
@@ -33,7 +33,10 @@ TEST_F(TransferTest, PlainCopiesMirrorTheSourceTreeAndKeepTimesAndMode) {
     const std::string stored = dest.path() + path;
     EXPECT_EQ(test::readAll(stored), "content");
     EXPECT_EQ(statFile(stored)->lastWriteTime, file.lastWriteTime);
-    EXPECT_EQ(statFile(stored)->mode, 0440u);
+    // What the source allowed others stays with the source; the mirrored folders are private.
+    EXPECT_EQ(statFile(stored)->mode, 0400u);
+    EXPECT_EQ(std::filesystem::status(fs::parentOf(stored)).permissions(),
+              std::filesystem::perms::owner_all);
     EXPECT_TRUE(t.logged("OK: Copy of " + path + " to " + stored));
 
     // A second copy replaces the first, also when it is read-only.
