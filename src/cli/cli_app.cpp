@@ -66,9 +66,12 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         return kExitFailed;
     }
     JobRunner runner(ctx);
-    if (chosen->needs() == Command::Needs::Jobs && !runner.readJobs()) {
-        err << "kestrel-cli: " << ctx.msg("strMsgSystemVarsError") << '\n';
-        return kExitFailed;
+    if (chosen->needs() == Command::Needs::Jobs) {
+        if (!runner.readJobs()) {
+            err << "kestrel-cli: " << ctx.msg("strMsgSystemVarsError") << '\n';
+            return kExitFailed;
+        }
+        runner.removeRunLeftovers();
     }
     CliEnv env{ctx, runner, out, err};
     try {

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "core/app_context.h"
+#include "engine/set_switch.h"
 #include "platform/fs.h"
 #include "platform/scratch_dir.h"
 #include "platform/signals.h"
@@ -126,11 +127,37 @@ bool JobRunner::jobIsActive(const std::string& name) const {
 void JobRunner::prepareTempFolder() {
     const std::string temp = m_ctx.paths.tempDir();
     std::string error;
-    if (!fs::makeDirs(temp, &error) || !fs::deleteFilesIn(temp, &error)) {
+    if (!fs::makePrivateDirs(temp, &error) || !fs::deleteFilesIn(temp, &error)) {
         m_ctx.WriteLog(m_ctx.msg("strMsgCantDeleteFilesFromTemp1") + temp +
                        m_ctx.msg("strMsgCantDeleteFilesFromTemp2") + " (" + error + ")");
     }
     ScratchDir::removeStale(temp);
+    // Plaintext copies of a protected job's files, when its run did not end.
+    const std::string encrypt = fs::join(temp, kEncryptFolder);
+    if (fs::isDirectory(encrypt)) {
+        if (fs::removeTree(encrypt, &error)) {
+            m_ctx.WriteLog(m_ctx.messages.format("strMsgLeftoverRemoved", {{"%d", encrypt}}));
+        } else {
+            m_ctx.WriteLog(m_ctx.messages.format("strMsgLeftoverNotRemoved",
+                                                 {{"%d", encrypt}, {"%s", error}}));
+        }
+    }
+}
+
+void JobRunner::removeRunLeftovers() {
+    if (busy()) {
+        return;  // the active run or restore owns its working files
+    }
+    // Only the holder of the run lock may empty the temporary folder or remove a build folder:
+    // a backup running in another process owns them. Held to the end, so none starts meanwhile.
+    RunLock probe(m_ctx.paths.path("run.lock"));
+    if (probe.acquire("", nullptr) != RunLock::Result::Acquired) {
+        return;
+    }
+    prepareTempFolder();
+    for (const auto& job : m_jobs) {
+        RemoveRunLeftovers(m_ctx, *job, job->Protected);
+    }
 }
 
 bool JobRunner::readJobs() {
@@ -144,7 +171,7 @@ bool JobRunner::readJobs() {
 
 bool JobRunner::LoadJobs() {
     std::string error;
-    if (!fs::makeDirs(m_ctx.paths.tempDir(), &error)) {
+    if (!fs::makePrivateDirs(m_ctx.paths.tempDir(), &error)) {
         m_ctx.WriteLog(m_ctx.messages.format("strMsgCantCreateWorkFolder",
                                              {{"%d", m_ctx.paths.tempDir()}, {"%s", error}}));
         return false;
@@ -152,14 +179,7 @@ bool JobRunner::LoadJobs() {
     if (!readJobs()) {
         return false;
     }
-    if (busy()) {
-        return true;  // the active run or restore owns its working files
-    }
-    // Only the holder of the run lock may empty the temporary folder.
-    RunLock probe(m_ctx.paths.path("run.lock"));
-    if (probe.acquire("", nullptr) == RunLock::Result::Acquired) {
-        prepareTempFolder();
-    }
+    removeRunLeftovers();
     return true;
 }
 

@@ -96,11 +96,16 @@ public:
 
     // Reads the job store, and nothing else (for commands that work beside a running program).
     [[nodiscard]] bool readJobs();
-    // Reads the job store (start-up, and a manual reload). When idle and no other process runs
-    // a backup, also prepares the temporary folder: creates it, or empties it and removes
-    // working folders their owners left behind. False when the store cannot be read or the
-    // temporary folder cannot be made.
+    // Reads the job store (start-up, and a manual reload), creates the temporary folder and
+    // removes what runs that did not end left behind (removeRunLeftovers). False when the store
+    // cannot be read or the temporary folder cannot be made.
     [[nodiscard]] bool LoadJobs();
+    // When idle and no process runs a backup in the program folder (its run lock, held
+    // meanwhile, is free): empties the temporary folder, removes the working folders their
+    // owners left there and, for every job with a local destination, the build folder of a run
+    // that did not end (and the staged files of protected jobs), logging each. A killed run's
+    // plaintext goes at the next start of any front end, not only at its job's next run.
+    void removeRunLeftovers();
     // Reads the store again when another process changed it; true when it did.
     bool refreshIfChanged();
     // What the last read or change found in the job store.
