@@ -45,11 +45,12 @@ std::optional<std::int64_t> fileSize(const std::string& path);
 // umask. One that was there already stays as it is (see makePrivate).
 [[nodiscard]] bool makePrivateDirs(const std::string& path, std::string* error = nullptr);
 // Takes the group and other permission bits off a file or folder (through a symbolic link, off
-// what it leads to). True when it has none afterwards.
+// what it leads to). False when it cannot (another user's); a file system without modes (FAT)
+// may take the change and keep its own.
 [[nodiscard]] bool makePrivate(const std::string& path, std::string* error = nullptr);
 // Makes path a folder of this user's alone, for plaintext no one else may see: created 0700 with
-// its missing parents, or an existing folder of the user's made 0700. False when something else
-// is there (a symbolic link, another user's folder, a file).
+// its missing parents, or an existing folder of the user's made 0700 (as makePrivate). False
+// when something else is there (a symbolic link, another user's folder, a file).
 [[nodiscard]] bool makeOwnPrivateDir(const std::string& path, std::string* error = nullptr);
 [[nodiscard]] bool removeFile(const std::string& path, std::string* error = nullptr);
 // Removes a file (or an empty folder) that was only ever a scratch copy (a partial download, an
