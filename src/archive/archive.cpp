@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "archive/catalogue.h"
+#include "archive/meta.h"
 #include "archive/sums.h"
 #include "core/run_control.h"
 #include "platform/fs.h"
@@ -23,7 +24,12 @@ std::int64_t deflateBound(std::int64_t n) {
 }  // namespace
 
 clsArchive::clsArchive(RunControl& rc, std::string folder)
-    : m_ctx(rc), m_folder(std::move(folder)), m_volume(&rc), m_catalogue(&rc), m_sums(&rc) {
+    : m_ctx(rc),
+      m_folder(std::move(folder)),
+      m_volume(&rc),
+      m_catalogue(&rc),
+      m_sums(&rc),
+      m_meta(&rc) {
     // Volumes are listed as clsDskFile records, whose path ends in a separator.
     if (!m_folder.empty() && m_folder.back() != fs::kSeparator) {
         m_folder += fs::kSeparator;
@@ -36,6 +42,7 @@ clsArchive::~clsArchive() {
     m_volume.closeQuietly();
     m_catalogue.closeQuietly();
     m_sums.closeQuietly();
+    m_meta.closeQuietly();
 }
 
 std::string clsArchive::volumePath(const std::string& baseName) const {
@@ -48,6 +55,10 @@ std::string clsArchive::cataloguePath() const {
 
 std::string clsArchive::sumsPath() const {
     return cataloguePath() + std::string(kSumsSuffix);
+}
+
+std::string clsArchive::metaPath() const {
+    return cataloguePath() + std::string(kMetaSuffix);
 }
 
 void clsArchive::NewArchive(const std::string& name, bool clear, bool zip, std::int64_t total) {
@@ -138,6 +149,29 @@ bool clsArchive::CloseArchive() {
         }
     }
     const bool sumsOk = m_sums.fClose() && coversOk;
+    // The session's folders and links follow its files.
+    bool metaOk = true;
+    if (catalogueOk && m_meta.isOpen()) {
+        std::string facts;
+        for (const FolderFact& f : SessionFolders) {
+            facts += metaFolderLine(f) + "\r\n";
+        }
+        for (const LinkFact& l : SessionLinks) {
+            facts += metaLinkLine(l) + "\r\n";
+        }
+        const auto size = static_cast<std::int64_t>(facts.size());
+        const std::int64_t end = m_meta.sizeOnDisk();
+        metaOk = m_meta.fWrite(facts, size, end) == size;
+        if (!metaOk) {
+            fail(m_meta.lastError(), m_meta.diskFull());
+        }
+    }
+    // What the file still held reaches the disk when it is closed.
+    if (!m_meta.fClose()) {
+        fail(m_meta.lastError(), m_meta.diskFull());
+        metaOk = false;
+    }
+    m_metaSession = false;
     if (!catalogueOk || !sumsOk) {
         fail(!catalogueOk ? m_catalogue.lastError() : m_sums.lastError(),
              m_catalogue.diskFull() || m_sums.diskFull());
@@ -145,7 +179,7 @@ bool clsArchive::CloseArchive() {
     ResetFiles();
     sArcPath.clear();
     IsOpened = false;
-    return volumeOk && catalogueOk && sumsOk && !m_closeFailed;
+    return volumeOk && catalogueOk && sumsOk && metaOk && !m_closeFailed;
 }
 
 void clsArchive::fail(const std::string& why, bool diskFull) {
@@ -410,8 +444,9 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
         cutBack(startVolume, data.dStartOffset, data.dEndOffset);
         return kFailed;
     }
+    std::int64_t sumsEnd = -1;
     if (writeSums) {
-        const std::int64_t sumsEnd = m_sums.sizeOnDisk();
+        sumsEnd = m_sums.sizeOnDisk();
         std::string entry;
         if (m_sumsLinesBefore && sumsEnd == 0) {
             entry = sumsHeader(*m_sumsLinesBefore) + "\r\n";
@@ -425,6 +460,37 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
             cutBack(startVolume, data.dStartOffset, data.dEndOffset);
             return kFailed;
         }
+    }
+
+    // The file's mode, owner and group beside its line; the session's line comes first.
+    if (writeMeta && file.hasPosix) {
+        std::string facts;
+        if (!m_meta.isOpen() && m_meta.fOpen(metaPath(), clsFile::kModeWrite) != clsFile::kOpenOk) {
+            fail(m_meta.lastError(), m_meta.diskFull());
+        }
+        const std::int64_t metaEnd = m_meta.isOpen() ? m_meta.sizeOnDisk() : 0;
+        if (metaEnd == 0) {
+            facts = metaHeader() + "\r\n";
+        }
+        if (!m_metaSession) {
+            facts += metaSessionLine(dSessionDate) + "\r\n";
+        }
+        facts +=
+            metaFileLine(digestOf(text), PosixFacts{file.posixMode, file.uid, file.gid}) + "\r\n";
+        const auto factsSize = static_cast<std::int64_t>(facts.size());
+        if (!m_meta.isOpen() || m_meta.fWrite(facts, factsSize, metaEnd) != factsSize) {
+            if (m_meta.isOpen()) {
+                fail(m_meta.lastError(), m_meta.diskFull());
+                m_meta.TruncateFile(metaEnd);
+            }
+            if (sumsEnd >= 0) {
+                m_sums.TruncateFile(sumsEnd);
+            }
+            m_catalogue.TruncateFile(catalogueEnd);
+            cutBack(startVolume, data.dStartOffset, data.dEndOffset);
+            return kFailed;
+        }
+        m_metaSession = true;
     }
 
     dArcOffset = data.dEndOffset;

@@ -9,6 +9,7 @@
 #include "archive/dsk_file.h"
 #include "archive/file.h"
 #include "archive/format.h"
+#include "archive/meta.h"
 #include "archive/sums.h"
 #include "platform/date_time.h"
 
@@ -77,6 +78,11 @@ public:
     // False writes no checksum file and computes no digests: a set readers can only check by
     // the crc. Set before NewArchive; the benchmark measures the digests' cost with it.
     bool writeSums = true;
+    // False writes no facts file (JOB.fs.meta): modes, owners, links and folders are not kept.
+    bool writeMeta = true;
+    // The session's folders and links, for the facts file; set before CloseArchive.
+    std::vector<FolderFact> SessionFolders;
+    std::vector<LinkFact> SessionLinks;
 
 private:
     enum class Switch { None, Switched, Failed };
@@ -84,6 +90,7 @@ private:
     std::string volumePath(const std::string& baseName) const;
     std::string cataloguePath() const;
     std::string sumsPath() const;
+    std::string metaPath() const;
     bool openVolume();
     bool closeVolume();
     Switch NextVolume();
@@ -101,7 +108,9 @@ private:
     clsFile m_volume;
     std::string m_openVolume;  // base name of the open volume, "" when none
     clsFile m_catalogue;
-    clsFile m_sums;  // the checksum file beside the catalogue
+    clsFile m_sums;              // the checksum file beside the catalogue
+    clsFile m_meta;              // the facts file beside it
+    bool m_metaSession = false;  // this session's line is written
     ParallelDigest m_digest;
     // Set when a new checksum file is begun: the catalogue lines it does not cover.
     std::optional<size_t> m_sumsLinesBefore;

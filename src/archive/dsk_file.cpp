@@ -18,6 +18,10 @@ std::optional<clsDskFile> clsDskFile::fromPath(const std::string& fullPath) {
     f.creationTime = facts->creationTime;
     f.lastAccessTime = facts->lastAccessTime;
     f.lastWriteTime = facts->lastWriteTime;
+    f.hasPosix = true;
+    f.posixMode = facts->mode;
+    f.uid = facts->uid;
+    f.gid = facts->gid;
     f.dDate = toLocalDateTime(toPosixTime(facts->lastWriteTime).seconds);
     return f;
 }

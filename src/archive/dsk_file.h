@@ -20,6 +20,11 @@ struct clsDskFile {
     FileTime creationTime;
     FileTime lastAccessTime;
     FileTime lastWriteTime;
+    // Mode (permission, set-id and sticky bits), owner and group where the listing read them.
+    bool hasPosix = false;
+    std::uint32_t posixMode = 0;
+    std::uint32_t uid = 0;
+    std::uint32_t gid = 0;
 
     std::string fullName() const { return path + filename; }
 

@@ -245,20 +245,49 @@ const std::vector<MessageDefault>& defaultMessages() {
         // The restore browser's status bar: checked files and their size.
         {"strMsgCheckedFiles", "%1 file(s) checked, %2"},
         {"strMsgCantListRemoteFolder", "FAIL: Can't list the remote folder %d!"},
-        {"strMsgCatalogueUnusable", "FAIL: The catalogue %d cannot be used (%s). It is kept as %k, and this run begins a new catalogue with a full backup."},
-        {"strMsgCatalogueCut", "FAIL: The catalogue %d does not end in a complete line: nothing is added to it, and it is left as it is."},
-        {"strMsgCatalogueKept", "FAIL: The earlier sessions of %d are kept in %k, where the restore finds them; the new full backup begins a new catalogue."},
+        {"strMsgCatalogueUnusable",
+         "FAIL: The catalogue %d cannot be used (%s). It is kept as %k, and this run begins a new "
+         "catalogue with a full backup."},
+        {"strMsgCatalogueCut",
+         "FAIL: The catalogue %d does not end in a complete line: nothing is added to it, and it "
+         "is left as it is."},
+        {"strMsgCatalogueKept",
+         "FAIL: The earlier sessions of %d are kept in %k, where the restore finds them; the new "
+         "full backup begins a new catalogue."},
         {"strMsgFileSkipped", "%d skipped (cancelled by the user)"},
-        {"strMsgCatalogueLocked", "The catalogue %d could not be opened, so its sessions are not listed. One kept from before a password change needs the password of its time."},
-        {"strMsgKeptPasswordPrompt", "The catalogue %d does not open with the job's password. Enter the password it was written with:"},
-        {"strMsgSumsForeign", "The checksum file %d does not belong to the catalogue beside it and is ignored: its files are checked by their crc only."},
-        {"strMsgCatalogueLinesLost", "FAIL: The catalogue %d has lost %i line(s) that its checksum file records (%s): nothing is added to it, and it is left as it is."},
-        {"strMsgCatalogueLinesLostRestore", "The catalogue %d has lost %i line(s) that its checksum file records; these files cannot be restored: %s"},
-        {"strMsgRestoreWeakChecked", "%i file(s) were checked by the catalogue's crc only, a weak check that misses swapped or shifted data."},
-        {"strMsgJobLocked", "The backup %d is locked: its password in the job store cannot be read. It is not run, changed, deleted or restored until it has a new password (Edit in the main window, or kestrel-cli edit \"%d\" --password - --reset-protection)."},
-        {"strMsgAskNewPassword", "The password of %d cannot be read from the job store, so the backup is locked. Set a new password for it? Its earlier backups stay encrypted with the old password: to restore them, set that same password again."},
+        {"strMsgCatalogueLocked",
+         "The catalogue %d could not be opened, so its sessions are not listed. One kept from "
+         "before a password change needs the password of its time."},
+        {"strMsgKeptPasswordPrompt",
+         "The catalogue %d does not open with the job's password. Enter the password it was "
+         "written with:"},
+        {"strMsgSumsForeign",
+         "The checksum file %d does not belong to the catalogue beside it and is ignored: its "
+         "files are checked by their crc only."},
+        {"strMsgCatalogueLinesLost",
+         "FAIL: The catalogue %d has lost %i line(s) that its checksum file records (%s): nothing "
+         "is added to it, and it is left as it is."},
+        {"strMsgCatalogueLinesLostRestore",
+         "The catalogue %d has lost %i line(s) that its checksum file records; these files cannot "
+         "be restored: %s"},
+        {"strMsgRestoreWeakChecked",
+         "%i file(s) were checked by the catalogue's crc only, a weak check that misses swapped or "
+         "shifted data."},
+        {"strMsgJobLocked",
+         "The backup %d is locked: its password in the job store cannot be read. It is not run, "
+         "changed, deleted or restored until it has a new password (Edit in the main window, or "
+         "kestrel-cli edit \"%d\" --password - --reset-protection)."},
+        {"strMsgAskNewPassword",
+         "The password of %d cannot be read from the job store, so the backup is locked. Set a new "
+         "password for it? Its earlier backups stay encrypted with the old password: to restore "
+         "them, set that same password again."},
         {"strMsgPasswordReset", "The backup %d has a new password and is no longer locked."},
-        {"strMsgJobNotLocked", "The backup %d is not locked: its password is changed with its current one."},
+        {"strMsgJobNotLocked",
+         "The backup %d is not locked: its password is changed with its current one."},
+        {"strMsgMetaDamaged",
+         "The facts file %d cannot be read (%s): its files are restored with their attribute bits "
+         "only."},
+        {"strMsgRestoreFactsFailed", "%d is restored, but its owner or mode could not be set (%s)"},
     };
     return kTable;
 }

@@ -1,6 +1,7 @@
 #include "engine/archive_build.h"
 
 #include "archive/archive.h"
+#include "archive/meta.h"
 #include "archive/sums.h"
 #include "core/app_context.h"
 #include "platform/fs.h"
@@ -33,8 +34,8 @@ std::string incrementalVolumeName(const std::string& jobName, const DateTime& st
 }
 
 BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
-                          const std::string& folder, bool newChain,
-                          const EarlierSessions& earlier) {
+                          const std::string& folder, bool newChain, const EarlierSessions& earlier,
+                          const TreeFacts* tree) {
     BuildOutcome outcome;
     clsArchive archive(ctx.control, folder);
     archive.dSessionDate = ctx.clock.now();
@@ -126,12 +127,19 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
         clsDskFile catalogue;
         catalogue.filename = job.sName + std::string(kCatalogueExtension);
         catalogue.path = folderOfSet;
-        clsDskFile sums = catalogue;
-        sums.filename += std::string(kSumsSuffix);
-        if (fs::exists(fs::join(folderOfSet, sums.filename))) {
-            files.push_back(sums);
+        for (const std::string_view suffix : {kSumsSuffix, kMetaSuffix}) {
+            clsDskFile sidecar = catalogue;
+            sidecar.filename += std::string(suffix);
+            // The facts file is completed by CloseArchive: it is there once a file was added.
+            if (fs::exists(fs::join(folderOfSet, sidecar.filename))) {
+                files.push_back(sidecar);
+            }
         }
         files.push_back(catalogue);
+    }
+    if (tree != nullptr) {
+        archive.SessionFolders = tree->folders;
+        archive.SessionLinks = tree->links;
     }
     const bool closed = archive.CloseArchive();
     if (!closed) {

@@ -8,6 +8,7 @@
 
 #include "archive/catalogue.h"
 #include "archive/format.h"
+#include "archive/meta.h"
 #include "core/app_context.h"
 #include "engine/archive_build.h"
 #include "engine/catalogue_fetch.h"
@@ -96,7 +97,8 @@ private:
     // The checksum file travels with the catalogue but is not one of the files the summary
     // counts; its failure still fails the run.
     bool isSidecar(const clsDskFile& f) const {
-        return m_job.archived && text::endsWith(f.filename, kSumsSuffix);
+        return m_job.archived &&
+               (text::endsWith(f.filename, kSumsSuffix) || text::endsWith(f.filename, kMetaSuffix));
     }
     std::int64_t countedFiles() const {
         return static_cast<std::int64_t>(std::count_if(
@@ -126,6 +128,9 @@ private:
     // what the remote folder held when the run began.
     bool m_remoteSet = false;
     bool m_sidecarFailed = false;
+    // An archive keeps folders and links in its facts file; plain copies follow links.
+    TreeFacts m_tree;
+    TreeFacts* tree() { return m_job.archived ? &m_tree : nullptr; }
     std::optional<RemoteListing> m_remote;
     bool m_diskFull = false;
     std::string m_fullFolder;  // the folder whose disk was full
@@ -264,6 +269,24 @@ bool Run::selectIncremental() {
     if (fetched.sumsForeign) {
         // A new one, beside this catalogue, covers this session on.
         fs::removeLeftover(fetched.localPath + std::string(kSumsSuffix));
+    }
+    if (fetched.metaCopyFailed) {
+        // A new facts file would hold this session alone: the earlier ones would lose theirs.
+        m_ctx.WriteLog(
+            m_ctx.messages.format("strMsgDownloadFailed",
+                                  {{"%d", atDestination(fs::fileNameOf(fetched.localPath) +
+                                                        std::string(kMetaSuffix))}}) +
+            " (" + fetched.meta.error + ")");
+        m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
+        return false;
+    }
+    if (fetched.meta.status == MetaFile::Status::Damaged) {
+        // Appending to it would keep it unreadable: a new one holds this session on.
+        m_ctx.WriteLog(m_ctx.messages.format(
+            "strMsgMetaDamaged",
+            {{"%d", fs::fileNameOf(fetched.localPath) + std::string(kMetaSuffix)},
+             {"%s", fetched.meta.error}}));
+        fs::removeLeftover(fetched.localPath + std::string(kMetaSuffix));
     }
     if (fetched.sumsCopyFailed) {
         // Starting a new checksum file would leave the earlier sessions with the weak check.
@@ -544,19 +567,19 @@ RunSummary Run::execute() {
             return errorEnd(RunError::None);
         }
         if (entry->bForD == kSourceFolder) {
-            SearchFiles(m_ctx, entry->sPath, m_list, m_problems, leaveOut);
+            SearchFiles(m_ctx, entry->sPath, m_list, m_problems, leaveOut, tree());
             if (m_ctx.flags.stopping()) {
                 return errorEnd(RunError::None);
             }
         } else if (entry->bForD == kSourceFile) {
-            MakeSingleFileEntry(m_ctx, *entry, m_list, m_problems);
+            MakeSingleFileEntry(m_ctx, *entry, m_list, m_problems, tree());
         }
         if (m_ctx.flags.bPauseBackup) {
             WaitWhilePaused(m_ctx.control);
         }
     }
     m_notStored += m_problems.unreadable;
-    ApplyMasks(m_ctx, m_job.IncludeMask, m_job.ExcludeMask, m_list);
+    ApplyMasks(m_ctx, m_job.IncludeMask, m_job.ExcludeMask, m_list, tree());
     SetStatusText(m_ctx, msg("strMsgListOkContBkp"));
 
     if (m_job.bIncremental && !selectIncremental()) {
@@ -570,7 +593,7 @@ RunSummary Run::execute() {
     }
     if (m_job.archived) {
         const BuildOutcome built =
-            BuildArchive(m_ctx, m_job, m_list, m_temp, m_newChain, m_earlier);
+            BuildArchive(m_ctx, m_job, m_list, m_temp, m_newChain, m_earlier, tree());
         if (built.result != 1) {
             m_ctx.control.closeProgress();
             if (built.diskFull) {

@@ -81,6 +81,41 @@ SumsFile fetchSums(AppContext& ctx, const clsBackup& job, FtpClient* session,
     return sums;
 }
 
+MetaFile fetchMeta(AppContext& ctx, const clsBackup& job, FtpClient* session,
+                   const RemoteListing* listing, const std::string& folder,
+                   const std::string& catalogue, const std::string& password, bool* copyFailed) {
+    const std::string file = catalogue + std::string(kMetaSuffix);
+    const std::string local = fs::join(folder, file);
+    MetaFile meta;
+    std::string error;
+    const Got got = fetchFile(ctx, job, session, listing, file, local, &error);
+    if (got == Got::Missing) {
+        fs::removeLeftover(local);
+        return meta;
+    }
+    if (got != Got::Fetched) {
+        fs::removeLeftover(local);
+        meta.status = MetaFile::Status::Damaged;
+        meta.error = error.empty() ? file + " could not be fetched" : error;
+        *copyFailed = true;
+        return meta;
+    }
+    if (job.Protected && !DecryptFile(ctx, local, password, &error)) {
+        fs::removeLeftover(local);
+        meta.status = MetaFile::Status::Damaged;
+        meta.error = error;
+        return meta;
+    }
+    meta = ReadMeta(local);
+    if (meta.status == MetaFile::Status::Read) {
+        for (size_t line : meta.meta->skippedLines) {
+            ctx.WriteLog(ctx.messages.format("strMsgCatalogueLineSkipped",
+                                             {{"%d", file}, {"%i", std::to_string(line)}}));
+        }
+    }
+    return meta;
+}
+
 }  // namespace
 
 CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* session,
@@ -123,6 +158,7 @@ CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* 
     }
     out.status = Status::Read;
     out.sums = fetchSums(ctx, job, session, listing, folder, file, key, &out.sumsCopyFailed);
+    out.meta = fetchMeta(ctx, job, session, listing, folder, file, key, &out.metaCopyFailed);
     if (out.sums.status == SumsFile::Status::Read) {
         std::vector<Digest> lines;
         lines.reserve(out.catalogue->records.size());

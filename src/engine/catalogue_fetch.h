@@ -4,6 +4,7 @@
 #include <string>
 
 #include "archive/catalogue.h"
+#include "archive/meta.h"
 #include "archive/sums.h"
 #include "engine/remote_set.h"
 #include "jobs/backup.h"
@@ -37,6 +38,10 @@ struct CatalogueFetch {
     // beside another catalogue is set aside (sums is then Missing, sumsForeign set, logged).
     SumsVerdict verdict;
     bool sumsForeign = false;
+    // The facts file beside it (JOB.fs.meta): modes, owners, folders and links; Missing for sets
+    // without one. metaCopyFailed: one is there but could not be had.
+    MetaFile meta;
+    bool metaCopyFailed = false;
     std::string error;
 };
 

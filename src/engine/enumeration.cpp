@@ -12,9 +12,24 @@ namespace {
 
 constexpr std::uint64_t kProgressIntervalMs = 100;
 
+PosixFacts posixOf(const FileFacts& facts) {
+    return PosixFacts{facts.mode, facts.uid, facts.gid};
+}
+
+std::string withoutSeparator(std::string path) {
+    while (path.size() > 1 && path.back() == fs::kSeparator) {
+        path.pop_back();
+    }
+    return path;
+}
+
 clsDskFile recordFor(const std::string& folderWithSeparator, const std::string& name,
                      const FileFacts& facts) {
     clsDskFile f;
+    f.hasPosix = true;
+    f.posixMode = facts.mode;
+    f.uid = facts.uid;
+    f.gid = facts.gid;
     f.filename = name;
     f.path = folderWithSeparator;
     f.dSize = facts.size;
@@ -37,6 +52,7 @@ struct Search {
     WorkingList& list;
     ListingProblems& problems;
     std::vector<Identity> leaveOut;
+    TreeFacts* facts = nullptr;
     std::uint64_t lastProgress = 0;
 
     // Whether dir is a folder to leave out (logged when it is): one stat per folder.
@@ -62,6 +78,9 @@ struct Search {
             ++problems.unreadable;
             return;
         }
+        if (facts != nullptr) {
+            facts->addFolderAndAbove(withoutSeparator(dir));
+        }
         const std::string prefix = dir.back() == fs::kSeparator ? dir : dir + fs::kSeparator;
         for (const std::string& name : *names) {
             if (ctx.flags.stopping()) {
@@ -70,6 +89,17 @@ struct Search {
             ctx.host.yield();
             const std::string full = prefix + name;
             auto facts = statFile(full, false, &error);
+            if (facts && facts->kind == FileKind::Symlink && this->facts != nullptr) {
+                // Kept as what it is: following it would store another's file, or loop.
+                if (auto target = readLink(full, &error)) {
+                    this->facts->links.push_back(LinkFact{full, *target, posixOf(*facts)});
+                } else {
+                    ctx.WriteLog(
+                        ctx.messages.format("strMsgCantReadFolder", {{"%d", full}, {"%s", error}}));
+                    ++problems.unreadable;
+                }
+                continue;
+            }
             if (facts && facts->kind == FileKind::Symlink) {
                 auto target = statFile(full, true);
                 if (target && target->kind == FileKind::Directory) {
@@ -150,9 +180,22 @@ std::vector<LeftOutFolder> ownFolders(const AppContext& ctx, const clsBackup& jo
     return folders;
 }
 
+void TreeFacts::addFolderAndAbove(const std::string& path) {
+    if (path.empty() || !seen.insert(path).second) {
+        return;
+    }
+    if (path != "/") {
+        addFolderAndAbove(fs::parentOf(path).empty() ? "/" : fs::parentOf(path));
+    }
+    if (auto f = statFile(path, false); f && f->kind == FileKind::Directory) {
+        folders.push_back(FolderFact{path, posixOf(*f)});
+    }
+}
+
 void SearchFiles(AppContext& ctx, const std::string& folder, WorkingList& list,
-                 ListingProblems& problems, const std::vector<LeftOutFolder>& leaveOut) {
-    Search search{ctx, list, problems, {}};
+                 ListingProblems& problems, const std::vector<LeftOutFolder>& leaveOut,
+                 TreeFacts* facts) {
+    Search search{ctx, list, problems, {}, facts};
     for (const LeftOutFolder& f : leaveOut) {
         // A folder that is not there yet cannot be inside a source.
         const fs::FileStamp stamp = fs::stampOf(f.path);
@@ -166,7 +209,7 @@ void SearchFiles(AppContext& ctx, const std::string& folder, WorkingList& list,
 }
 
 void MakeSingleFileEntry(AppContext& ctx, const clsBackupFile& entry, WorkingList& list,
-                         ListingProblems& problems) {
+                         ListingProblems& problems, TreeFacts* treeFacts) {
     clsDskFile f;
     const std::string name = fs::fileNameOf(entry.sPath);
     f.path = entry.sPath.substr(0, entry.sPath.size() - name.size());
@@ -180,6 +223,13 @@ void MakeSingleFileEntry(AppContext& ctx, const clsBackupFile& entry, WorkingLis
     }
     if (facts) {
         f.filename = name;
+        f.hasPosix = true;
+        f.posixMode = facts->mode;
+        f.uid = facts->uid;
+        f.gid = facts->gid;
+        if (treeFacts != nullptr) {
+            treeFacts->addFolderAndAbove(withoutSeparator(f.path));
+        }
         f.dAttrib = facts->attributes;
         f.creationTime = facts->creationTime;
         f.lastAccessTime = facts->lastAccessTime;
@@ -189,7 +239,7 @@ void MakeSingleFileEntry(AppContext& ctx, const clsBackupFile& entry, WorkingLis
 }
 
 void ApplyMasks(AppContext& ctx, const std::string& includeMask, const std::string& excludeMask,
-                WorkingList& list) {
+                WorkingList& list, TreeFacts* facts) {
     const bool includeMode = !text::trimBlanks(text::replaceAll(includeMask, "*.*", "")).empty();
     const bool excludeMode = !text::trimBlanks(excludeMask).empty();
     if (!includeMode && !excludeMode) {
@@ -202,6 +252,13 @@ void ApplyMasks(AppContext& ctx, const std::string& includeMask, const std::stri
     std::erase_if(list, [&](const clsDskFile& f) {
         return includeMode ? !matches(f.filename, include) : matches(f.filename, exclude);
     });
+    // A link is kept or dropped by its own name, as a file is.
+    if (facts != nullptr) {
+        std::erase_if(facts->links, [&](const LinkFact& l) {
+            const std::string name = fs::fileNameOf(l.path);
+            return includeMode ? !matches(name, include) : matches(name, exclude);
+        });
+    }
 }
 
 std::vector<std::string> RefreshMasks(AppContext& ctx, int which) {

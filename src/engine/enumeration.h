@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "archive/dsk_file.h"
+#include "archive/meta.h"
 #include "jobs/backup.h"
 
 namespace kestrel {
@@ -13,6 +15,18 @@ struct AppContext;
 
 // The working list of a run: the files to store, in the order they were found.
 using WorkingList = std::vector<clsDskFile>;
+
+// What an archive's facts file records of the listed tree besides its files: every folder
+// walked (empty ones too) and those above the sources, and the symbolic links, which are kept as
+// links instead of being followed.
+struct TreeFacts {
+    std::vector<FolderFact> folders;
+    std::vector<LinkFact> links;
+    std::unordered_set<std::string> seen;  // folders recorded, to record each once
+
+    // Records path and every folder above it that is not recorded yet.
+    void addFolderAndAbove(const std::string& path);
+};
 
 // Counts of what the listing could not take.
 struct ListingProblems {
@@ -34,21 +48,23 @@ std::vector<LeftOutFolder> ownFolders(const AppContext& ctx, const clsBackup& jo
 // Links to folders are not followed; entries that are not regular files are skipped with a log
 // line; unreadable folders are logged and counted. A folder of leaveOut (the same folder, by
 // identity, whatever path leads to it) is not entered, also when it is the folder itself. Stops
-// early when the run is aborted.
+// early when the run is aborted. With facts (an archive job), the folders are recorded there and
+// every symbolic link is recorded as a link instead; without, a link to a file stands for it.
 void SearchFiles(AppContext& ctx, const std::string& folder, WorkingList& list,
-                 ListingProblems& problems, const std::vector<LeftOutFolder>& leaveOut = {});
+                 ListingProblems& problems, const std::vector<LeftOutFolder>& leaveOut = {},
+                 TreeFacts* facts = nullptr);
 
 // Appends the record of one file entry of a job (its size as the job stored it). A file that is
 // gone still gets a record, with an empty name, and fails later when it is stored.
 void MakeSingleFileEntry(AppContext& ctx, const clsBackupFile& entry, WorkingList& list,
-                         ListingProblems& problems);
+                         ListingProblems& problems, TreeFacts* facts = nullptr);
 
 // Removes the records the masks reject. A mask is a ";" list of patterns; a pattern matches a
 // name that ends in the pattern with every "*" and "." removed, compared without case. When
 // the include mask holds more than "*.*", only matching names stay (the exclude mask is then
 // not used); otherwise names matching the exclude mask go.
 void ApplyMasks(AppContext& ctx, const std::string& includeMask, const std::string& excludeMask,
-                WorkingList& list);
+                WorkingList& list, TreeFacts* facts = nullptr);
 
 // The remembered masks of the settings: which = 1 include, 2 exclude. The list begins with
 // "*.*", then the non-blank slots 01 to 10.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "archive/format.h"
+#include "archive/meta.h"
 #include "archive/sums.h"
 #include "core/app_context.h"
 #include "engine/set_switch.h"
@@ -181,22 +182,24 @@ bool SwitchRemoteSet(AppContext& ctx, FtpClient& session, const clsBackup& job,
         "is left as it was";
     if (!keptName.empty()) {
         const std::string catalogue = job.sName + std::string(kCatalogueExtension);
-        const std::string sums = catalogue + std::string(kSumsSuffix);
         if (listing.count(catalogue) != 0 &&
             !session.RenameFile(remotePath(job, catalogue), remotePath(job, keptName))) {
             return giveUp(refused);
         }
-        if (listing.count(sums) != 0 &&
-            !session.RenameFile(remotePath(job, sums),
-                                remotePath(job, keptName + std::string(kSumsSuffix)))) {
-            // The old catalogue then lies kept with no checksum file: its files are checked by
-            // their crc.
-            ctx.WriteLog(ctx.messages.format(
-                "strMsgSetSwitchFailed",
-                {{"%d", job.sName}, {"%s", "the server did not rename " + sums}}));
-        }
         listing.erase(catalogue);
-        listing.erase(sums);
+        for (const std::string_view suffix : {kSumsSuffix, kMetaSuffix}) {
+            const std::string sidecar = catalogue + std::string(suffix);
+            if (listing.count(sidecar) != 0 &&
+                !session.RenameFile(remotePath(job, sidecar),
+                                    remotePath(job, keptName + std::string(suffix)))) {
+                // The old catalogue then lies kept without it: its files are checked by their
+                // crc, or restored with their attribute bits.
+                ctx.WriteLog(ctx.messages.format(
+                    "strMsgSetSwitchFailed",
+                    {{"%d", job.sName}, {"%s", "the server did not rename " + sidecar}}));
+            }
+            listing.erase(sidecar);
+        }
     }
     if (!session.RenameFile(remotePath(job, staged(journalName)), remotePath(job, journalName))) {
         return giveUp(refused);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "archive/format.h"
+#include "archive/meta.h"
 #include "archive/sums.h"
 #include "core/app_context.h"
 #include "platform/fs.h"
@@ -137,16 +138,26 @@ bool keepCatalogue(const clsBackup& job, const std::string& keptName, std::strin
     const std::string catalogue =
         fs::join(job.sDestinationDir, job.sName + std::string(kCatalogueExtension));
     const std::string kept = fs::join(job.sDestinationDir, keptName);
-    const std::string sums = catalogue + std::string(kSumsSuffix);
-    if (fs::exists(sums) && !fs::renameFile(sums, kept + std::string(kSumsSuffix), error)) {
-        return false;
-    }
-    if (!fs::renameFile(catalogue, kept, error)) {
-        // Back as it was, so that the pair stays together.
-        if (fs::exists(kept + std::string(kSumsSuffix))) {
-            static_cast<void>(fs::renameFile(kept + std::string(kSumsSuffix), sums));
+    // The sidecars go first and come back when the catalogue cannot follow them.
+    std::vector<std::string_view> moved;
+    auto undo = [&] {
+        for (const std::string_view suffix : moved) {
+            static_cast<void>(
+                fs::renameFile(kept + std::string(suffix), catalogue + std::string(suffix)));
         }
         return false;
+    };
+    for (const std::string_view suffix : {kSumsSuffix, kMetaSuffix}) {
+        const std::string sidecar = catalogue + std::string(suffix);
+        if (fs::exists(sidecar)) {
+            if (!fs::renameFile(sidecar, kept + std::string(suffix), error)) {
+                return undo();
+            }
+            moved.push_back(suffix);
+        }
+    }
+    if (!fs::renameFile(catalogue, kept, error)) {
+        return undo();
     }
     return fs::syncFolder(job.sDestinationDir);
 }
@@ -158,6 +169,7 @@ std::string buildFolderOf(const clsBackup& job) {
 bool isSetFileOf(const std::string& jobName, std::string_view fileName) {
     const std::string catalogue = jobName + std::string(kCatalogueExtension);
     if (fileName == catalogue || fileName == catalogue + std::string(kSumsSuffix) ||
+        fileName == catalogue + std::string(kMetaSuffix) ||
         fileName == catalogue + std::string(kSwitchSuffix)) {
         return true;
     }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kestrel {
 namespace {
@@ -90,6 +91,8 @@ std::optional<FileFacts> statFile(const std::string& path, bool followLinks, std
     }
     facts.size = static_cast<std::int64_t>(stx.stx_size);
     facts.mode = mode & 07777;
+    facts.uid = stx.stx_uid;
+    facts.gid = stx.stx_gid;
     const size_t slash = path.find_last_of('/');
     const std::string_view name = slash == std::string::npos
                                       ? std::string_view(path)
@@ -100,6 +103,34 @@ std::optional<FileFacts> statFile(const std::string& path, bool followLinks, std
     facts.creationTime = (stx.stx_mask & STATX_BTIME) ? fromStatxTimestamp(stx.stx_btime)
                                                       : fromStatxTimestamp(stx.stx_ctime);
     return facts;
+}
+
+std::optional<std::string> readLink(const std::string& path, std::string* error) {
+    std::string target(256, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0) {
+            setError(error, "cannot read the link " + path);
+            return std::nullopt;
+        }
+        if (static_cast<size_t>(n) < target.size()) {
+            target.resize(static_cast<size_t>(n));
+            return target;
+        }
+        target.resize(target.size() * 2);
+    }
+}
+
+std::uint32_t processUser() {
+    return ::geteuid();
+}
+
+std::uint32_t processGroup() {
+    return ::getegid();
+}
+
+bool mayChangeOwners() {
+    return ::geteuid() == 0;
 }
 
 bool setFileTimes(const std::string& path, FileTime lastAccess, FileTime lastWrite,

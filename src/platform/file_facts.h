@@ -48,7 +48,9 @@ enum class FileKind { Regular, Directory, Symlink, Other };
 struct FileFacts {
     FileKind kind = FileKind::Other;
     std::int64_t size = 0;
-    unsigned mode = 0;  // permission bits
+    unsigned mode = 0;  // permission bits (with set-id and sticky bits)
+    std::uint32_t uid = 0;
+    std::uint32_t gid = 0;
     std::uint32_t attributes = 0;
     FileTime creationTime;  // birth time where the file system records one, else change time
     FileTime lastAccessTime;
@@ -59,10 +61,19 @@ struct FileFacts {
 std::optional<FileFacts> statFile(const std::string& path, bool followLinks = true,
                                   std::string* error = nullptr);
 
+// The target a symbolic link holds, as it stands; nothing (with *error) when path is no link.
+std::optional<std::string> readLink(const std::string& path, std::string* error = nullptr);
+
+// This process's user and group, and whether it may give files to any owner (root).
+std::uint32_t processUser();
+std::uint32_t processGroup();
+bool mayChangeOwners();
+
 // Sets last-access and last-write times with full precision.
 [[nodiscard]] bool setFileTimes(const std::string& path, FileTime lastAccess, FileTime lastWrite,
-                  std::string* error = nullptr);
+                                std::string* error = nullptr);
 // Maps the read-only bit back: set clears every write bit, clear gives the owner write access.
-[[nodiscard]] bool setReadOnly(const std::string& path, bool readOnly, std::string* error = nullptr);
+[[nodiscard]] bool setReadOnly(const std::string& path, bool readOnly,
+                               std::string* error = nullptr);
 
 }  // namespace kestrel

@@ -324,6 +324,89 @@ bool SafeDir::removeTempLeftover(const std::string& name, std::string* error) {
     return true;
 }
 
+bool SafeDir::createLink(const std::string& name, const std::string& target, std::string* error) {
+    if (!checkName(m_path, name, error)) {
+        return false;
+    }
+    if (target.empty() || target.find('\0') != std::string::npos) {
+        fail(error, "cannot make the link " + fs::join(m_path, name), "its target is empty");
+        return false;
+    }
+    const std::string stem(tempStem(name));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temp = stem + kTempInfix + randomChars(kTempRandomChars);
+        if (::symlinkat(target.c_str(), m_fd, temp.c_str()) == 0) {
+            if (isFolder(name)) {
+                ::unlinkat(m_fd, temp.c_str(), 0);
+                fail(error, "cannot make the link " + fs::join(m_path, name),
+                     "a folder has that name");
+                return false;
+            }
+            if (::renameat(m_fd, temp.c_str(), m_fd, name.c_str()) != 0) {
+                const int err = errno;
+                ::unlinkat(m_fd, temp.c_str(), 0);
+                setError(error, "cannot make the link " + fs::join(m_path, name), err);
+                return false;
+            }
+            return true;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    const int err = errno;
+    setError(error, "cannot make the link " + fs::join(m_path, name), err);
+    return false;
+}
+
+bool SafeDir::makeFolder(const std::string& name, std::string* error) {
+    if (!checkName(m_path, name, error)) {
+        return false;
+    }
+    if (::mkdirat(m_fd, name.c_str(), 0700) == 0 || (errno == EEXIST && isFolder(name))) {
+        return true;
+    }
+    const int err = errno == EEXIST ? ENOTDIR : errno;
+    setError(error, "cannot make the folder " + fs::join(m_path, name), err);
+    return false;
+}
+
+bool SafeDir::setFacts(const std::string& name, std::int64_t mode, std::int64_t uid,
+                       std::int64_t gid, std::string* error) {
+    if (!checkName(m_path, name, error)) {
+        return false;
+    }
+    const std::string what = "cannot set the owner or mode of " + fs::join(m_path, name);
+    if ((uid >= 0 || gid >= 0) &&
+        ::fchownat(m_fd, name.c_str(), uid >= 0 ? static_cast<uid_t>(uid) : static_cast<uid_t>(-1),
+                   gid >= 0 ? static_cast<gid_t>(gid) : static_cast<gid_t>(-1),
+                   AT_SYMLINK_NOFOLLOW) != 0) {
+        const int err = errno;
+        setError(error, what, err);
+        return false;
+    }
+    if (mode < 0) {
+        return true;
+    }
+    // Set after the owner, which clears set-id bits, and through a descriptor of the entry
+    // itself: a link swapped in for it is not followed.
+    const Fd entry(::openat(m_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (entry.get() < 0 && errno == ELOOP) {
+        return true;  // a link has no bits of its own
+    }
+    if (entry.get() < 0 || ::fchmod(entry.get(), static_cast<mode_t>(mode & 07777)) != 0) {
+        const int err = errno;
+        setError(error, what, err);
+        return false;
+    }
+    return true;
+}
+
+bool SafeDir::isFolder(const std::string& name) const {
+    struct stat st {};
+    return ::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool SafeDir::renameInto(const std::string& tempName, const std::string& finalName,
                          std::string* error, bool flushFolder) {
     if (!checkName(m_path, tempName, error) || !checkName(m_path, finalName, error)) {

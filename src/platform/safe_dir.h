@@ -56,6 +56,21 @@ public:
     // flushFolder false the caller flushes the whole file system later (DeferredSync).
     [[nodiscard]] bool renameInto(const std::string& tempName, const std::string& finalName,
                                   std::string* error = nullptr, bool flushFolder = true);
+    // Makes a symbolic link name -> target in the folder, replacing an entry that is not a
+    // folder (through a temporary name, so the old entry stays until the link is whole). The
+    // target is stored as it stands; nothing is followed.
+    [[nodiscard]] bool createLink(const std::string& name, const std::string& target,
+                                  std::string* error = nullptr);
+    // Makes the folder name (mode 0700 until setFacts gives it its own); true also when a
+    // folder (not a link) is there already.
+    [[nodiscard]] bool makeFolder(const std::string& name, std::string* error = nullptr);
+    // Gives the entry its permission bits (not for links, which have none of their own) and,
+    // where allowed, its owner and group; the entry itself, never a link's target. mode < 0
+    // leaves the bits; uid or gid < 0 leaves them.
+    [[nodiscard]] bool setFacts(const std::string& name, std::int64_t mode, std::int64_t uid,
+                                std::int64_t gid, std::string* error = nullptr);
+    // Whether the entry is a folder (not followed).
+    bool isFolder(const std::string& name) const;
     // Deletes an entry that is not a folder; true also when there is none.
     bool remove(const std::string& name, std::string* error = nullptr);
     // Whether the entry is a symbolic link (not followed).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <unordered_set>
 
 #include "archive/format.h"
@@ -12,6 +13,7 @@
 #include "engine/encryption.h"
 #include "engine/remote_set.h"
 #include "engine/set_switch.h"
+#include "platform/file_facts.h"
 #include "platform/file_handle.h"
 #include "platform/fs.h"
 #include "platform/safe_dir.h"
@@ -145,6 +147,40 @@ private:
     std::int64_t m_size = 0;
     std::int64_t m_dataEnd = 0;
 };
+
+// The owner and group to give a restored entry: only a restore run by root may give files to
+// others; anyone else's files are theirs already. -1 leaves it as it is.
+std::pair<std::int64_t, std::int64_t> ownerFor(const PosixFacts& facts) {
+    if (mayChangeOwners()) {
+        return {facts.uid, facts.gid};
+    }
+    static_cast<void>(facts);
+    return {-1, -1};
+}
+
+// The folder below root that holds path (relative, "/" stripped), opened without following
+// links planted there, and the entry's name in it.
+struct EntryPlace {
+    std::optional<SafeDir> dir;
+    std::string name;
+};
+EntryPlace openPlace(const std::string& fname, const RestoreOptions& options, bool create,
+                     std::string* error) {
+    EntryPlace place;
+    std::string_view relative = fname;
+    while (!relative.empty() && relative.front() == '/') {
+        relative.remove_prefix(1);
+    }
+    place.name = fs::fileNameOf(relative);
+    const std::string root = options.toOriginal ? "/" : options.folder;
+    if (options.toOriginal || fs::makeDirs(root, error)) {
+        place.dir = SafeDir::open(
+            root, fs::parentOf(relative), create,
+            options.toOriginal ? SafeDir::LinkPolicy::OwnedByRootOrMe : SafeDir::LinkPolicy::Never,
+            error);
+    }
+    return place;
+}
 
 bool hasDotDot(std::string_view path) {
     for (const std::string& part : text::split(path, '/')) {
@@ -312,7 +348,13 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
             rec.source = source;
             state.records.push_back(std::move(rec));
         }
-        state.sources.push_back(RestoreSource{file, password, std::move(fetched.sums)});
+        if (fetched.meta.status == MetaFile::Status::Damaged) {
+            ctx.WriteLog(ctx.messages.format(
+                "strMsgMetaDamaged",
+                {{"%d", file + std::string(kMetaSuffix)}, {"%s", fetched.meta.error}}));
+        }
+        state.sources.push_back(
+            RestoreSource{file, password, std::move(fetched.sums), std::move(fetched.meta)});
         loadedOwn = loadedOwn || file == own;
     }
     if (state.records.empty()) {
@@ -331,7 +373,68 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
     }
     static_cast<void>(loadedOwn);
     state.tree.build(state.records, [&] { ctx.host.yield(); });
+    // Folders (empty ones too) and links of the sessions the catalogues hold.
+    for (const RestoreSource& source : state.sources) {
+        if (!source.meta.meta) {
+            continue;
+        }
+        for (const SessionFacts& s : source.meta.meta->sessions) {
+            if (state.tree.find(RestoreTree::sessionKey(s.session)) < 0) {
+                continue;
+            }
+            for (const FolderFact& f : s.folders) {
+                state.tree.addFolder(s.session, f.path, static_cast<int>(state.folders.size()));
+                state.folders.push_back(RestoreFolder{s.session, f.path, f.facts});
+            }
+            for (const LinkFact& l : s.links) {
+                state.tree.addLink(s.session, l.path, static_cast<int>(state.links.size()));
+                state.links.push_back(RestoreLink{s.session, l.path, l.target, l.facts});
+            }
+        }
+    }
     return true;
+}
+
+std::vector<int> extrasToRestore(const RestoreState& state, const std::vector<std::string>& paths,
+                                 const std::optional<DateTime>& session) {
+    auto under = [&](const std::string& path) {
+        for (std::string p : paths) {
+            while (p.size() > 1 && p.back() == '/') {
+                p.pop_back();
+            }
+            if (p == "/" || path == p || (text::startsWith(path, p) && path[p.size()] == '/')) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // Per path the session to take it from: the given one, or the newest that holds it.
+    std::map<std::string, DateTime> newest;
+    auto note = [&](const DateTime& s, const std::string& path) {
+        if (!under(path) || (session && !(s == *session))) {
+            return;
+        }
+        auto [it, added] = newest.emplace(path, s);
+        if (!added && it->second < s) {
+            it->second = s;
+        }
+    };
+    for (const RestoreLink& l : state.links) {
+        note(l.session, l.path);
+    }
+    for (const RestoreFolder& f : state.folders) {
+        note(f.session, f.path);
+    }
+    std::vector<int> nodes;
+    for (const auto& [path, s] : newest) {
+        const int node = state.tree.findPath(s, path);
+        // Folders with files below are chosen through their files.
+        if (node >= 0 && state.tree.node(node).children.empty() &&
+            (state.tree.node(node).link >= 0 || state.tree.node(node).folder >= 0)) {
+            nodes.push_back(node);
+        }
+    }
+    return nodes;
 }
 
 RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
@@ -339,6 +442,22 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
     RestoreSummary summary;
     ctx.flags.bAbortBackup = false;
     const std::vector<int> files = state.tree.checkedFiles();
+    const std::vector<int> links = state.tree.checkedLinks();
+    // Folders that are not there yet get their recorded facts once the files are in them;
+    // folders that are there keep theirs.
+    struct FolderToFinish {
+        const RestoreFolder* folder;
+        std::string target;
+        bool empty;
+    };
+    std::vector<FolderToFinish> folders;
+    for (int node : state.tree.foldersInvolved()) {
+        const RestoreFolder& f = state.folders[static_cast<size_t>(state.tree.node(node).folder)];
+        const auto target = restoreTarget(f.path, options);
+        if (target && !fs::exists(*target)) {
+            folders.push_back({&f, *target, state.tree.node(node).children.empty()});
+        }
+    }
     std::int64_t total = 0;
     for (int node : files) {
         total += state.records[static_cast<size_t>(state.tree.node(node).record)].size;
@@ -520,11 +639,23 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
                 error = std::string(extractStatusText(r.status)) + ": " + r.detail;
             }
         } else {
-            // Read-only is the one attribute with a POSIX meaning; the creation time cannot be
-            // set on this system.
-            const unsigned mode = (rec.Attrib & kAttrReadOnly) ? 0444 : 0644;
-            ok = writer.finish() && out.setMode(mode) &&
-                 out.setTimes(rec.lastAccessTime, rec.lastWriteTime);
+            // The recorded mode and owner; without them read-only is the one attribute with a
+            // POSIX meaning. The creation time cannot be set on this system.
+            const PosixFacts* facts =
+                source.meta.meta ? source.meta.meta->find(rec.lineDigest) : nullptr;
+            const unsigned mode = facts != nullptr               ? facts->mode
+                                  : (rec.Attrib & kAttrReadOnly) ? 0444
+                                                                 : 0644;
+            ok = writer.finish();
+            if (ok && facts != nullptr) {
+                const auto [uid, gid] = ownerFor(*facts);
+                // The owner first: changing it clears set-id bits.
+                if ((uid >= 0 || gid >= 0) && !dir->setFacts(temp, -1, uid, gid, &error)) {
+                    ctx.WriteLog(ctx.messages.format("strMsgRestoreFactsFailed",
+                                                     {{"%d", *target}, {"%s", error}}));
+                }
+            }
+            ok = ok && out.setMode(mode) && out.setTimes(rec.lastAccessTime, rec.lastWriteTime);
             error = out.lastError();
         }
         // Renamed while still open: its lock keeps it from being taken for a leftover.
@@ -551,18 +682,76 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         }
     }
 
+    // Links as links: the name is replaced, nothing is written where a link leads.
+    for (int node : links) {
+        const RestoreLink& link = state.links[static_cast<size_t>(state.tree.node(node).link)];
+        const auto target = restoreTarget(link.path, options);
+        std::string error;
+        if (!target) {
+            ctx.WriteLog(ctx.messages.format("strMsgRestoreUnsafePath", {{"%d", link.path}}));
+            ++summary.failed;
+            continue;
+        }
+        dir.reset();
+        EntryPlace place = openPlace(link.path, options, true, &error);
+        if (place.dir && place.dir->exists(place.name) && !options.overwrite &&
+            ask(ctx.host, ctx.messages.format("strMsgFileExistsOverWrite", {{"%d", *target}}),
+                MsgIcon::Question, MsgButtons::YesNo, MsgAnswer::No) != MsgAnswer::Yes) {
+            ctx.WriteLog(ctx.messages.format("strMsgRestoreKept", {{"%d", *target}}));
+            ++summary.skipped;
+            continue;
+        }
+        const auto [uid, gid] = ownerFor(link.facts);
+        if (!place.dir || !place.dir->createLink(place.name, link.target, &error)) {
+            ctx.WriteLog(
+                ctx.messages.format("strMsgRestoreFileFailed", {{"%d", link.path}, {"%s", error}}));
+            ++summary.failed;
+            continue;
+        }
+        if ((uid >= 0 || gid >= 0) && !place.dir->setFacts(place.name, -1, uid, gid, &error)) {
+            ctx.WriteLog(
+                ctx.messages.format("strMsgRestoreFactsFailed", {{"%d", *target}, {"%s", error}}));
+        }
+        ctx.WriteLog(
+            ctx.messages.format("strMsgRestoredOk", {{"%d", *target + " -> " + link.target}}));
+        ++summary.restored;
+        pending.add(*place.dir);
+        ++pendingFiles;
+    }
+    // The folders last, the deepest first: a folder without write permission must not keep
+    // what goes into it out.
+    for (const FolderToFinish& f : folders) {
+        std::string error;
+        dir.reset();
+        EntryPlace place = openPlace(f.folder->path, options, f.empty, &error);
+        if (!place.dir || (f.empty && !place.dir->makeFolder(place.name, &error))) {
+            ctx.WriteLog(
+                ctx.messages.format("strMsgRestoreFactsFailed", {{"%d", f.target}, {"%s", error}}));
+            continue;
+        }
+        if (!place.dir->isFolder(place.name)) {
+            continue;  // nothing below it was restored
+        }
+        const auto [uid, gid] = ownerFor(f.folder->facts);
+        if (!place.dir->setFacts(place.name, f.folder->facts.mode, uid, gid, &error)) {
+            ctx.WriteLog(
+                ctx.messages.format("strMsgRestoreFactsFailed", {{"%d", f.target}, {"%s", error}}));
+        }
+    }
+
     flushRestored();
     ctx.control.closeProgress();
     if (summary.weak > 0) {
         ctx.WriteLog(ctx.messages.format("strMsgRestoreWeakChecked",
                                          {{"%i", std::to_string(summary.weak)}}));
     }
-    if (files.empty()) {
+    const size_t chosenCount = files.size() + links.size();
+    if (chosenCount == 0 && folders.empty()) {
         tell(ctx.host, ctx.msg("strMsgNoFilesToRestore"), MsgIcon::Critical);
-    } else if (summary.restored == 0) {
+    } else if (summary.restored == 0 && chosenCount > 0) {
         // Files were chosen, and the log says for each why it was not restored.
         const std::string text =
-            ctx.messages.format("strMsgNoneRestored", {{"%1", std::to_string(files.size())},
+            ctx.messages.format("strMsgNoneRestored", {{"%1", std::to_string(chosenCount)},
                                                        {"%2", std::to_string(summary.failed)},
                                                        {"%3", std::to_string(summary.skipped)}});
         ctx.WriteLog(text);
@@ -571,12 +760,12 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         tell(ctx.host,
              ctx.messages.format(
                  "strMsgNrRestoredFilesOriginal",
-                 {{"%1", std::to_string(summary.restored)}, {"%2", std::to_string(files.size())}}),
+                 {{"%1", std::to_string(summary.restored)}, {"%2", std::to_string(chosenCount)}}),
              MsgIcon::Information);
     } else {
         tell(ctx.host,
              ctx.messages.format("strMsgNrRestoredFiles", {{"%1", std::to_string(summary.restored)},
-                                                           {"%2", std::to_string(files.size())},
+                                                           {"%2", std::to_string(chosenCount)},
                                                            {"%d", options.folder}}),
              MsgIcon::Information);
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive/catalogue.h"
+#include "archive/meta.h"
 #include "archive/sums.h"
 #include "ftp/ftp_client.h"
 #include "jobs/backup.h"
@@ -25,6 +26,22 @@ struct RestoreSource {
     std::string password;
     // The checksum file of the catalogue; without one, files are checked by their crc only.
     SumsFile sums;
+    // The facts file (modes, owners, folders, links); without one, files get the mode their
+    // attribute bits give and folders and links are not known.
+    MetaFile meta;
+};
+
+// A folder or a symbolic link of a session, as its source's facts file records it.
+struct RestoreFolder {
+    DateTime session;
+    std::string path;
+    PosixFacts facts;
+};
+struct RestoreLink {
+    DateTime session;
+    std::string path;
+    std::string target;
+    PosixFacts facts;
 };
 
 // What the restore browser works on: the selected job, its catalogue records and their tree.
@@ -34,6 +51,8 @@ struct RestoreState {
     std::unique_ptr<clsBackup> job;           // a copy of the selected job; null when none
     std::vector<clsRestoreFileData> records;  // each names its source
     std::vector<RestoreSource> sources;       // kept catalogues first, oldest first
+    std::vector<RestoreFolder> folders;       // the tree's nodes name them by index
+    std::vector<RestoreLink> links;
     RestoreTree tree;
     size_t skippedLines = 0;
     std::vector<size_t> skippedLineNumbers;  // damaged catalogue lines, numbered from 1
@@ -69,16 +88,23 @@ struct RestoreOptions {
 };
 
 struct RestoreSummary {
-    std::int64_t restored = 0;
+    std::int64_t restored = 0;  // files and links
     std::int64_t failed = 0;
     std::int64_t skipped = 0;  // existing files the user chose to keep
     std::int64_t weak = 0;     // restored files checked by their crc alone
     bool aborted = false;
 };
 
-// Restores every checked file of the tree from the job's volumes, with its attributes and
-// times. A target is written beside its final name and renamed into place only when every
-// byte was read and the checksum matched, so a failed restore never harms an existing file.
+// The nodes of the links and empty folders of the state below the given paths ("/" for all): per
+// path, of the given session, or without one of the newest session that holds it.
+std::vector<int> extrasToRestore(const RestoreState& state, const std::vector<std::string>& paths,
+                                 const std::optional<DateTime>& session);
+
+// Restores every checked file and link of the tree from the job's volumes, with its mode, owner
+// (where allowed) and times; folders the restore makes get their recorded mode. Links are made
+// as links, never written through. A target is written beside its final name and renamed into place
+// only when every byte was read and the checksum matched, so a failed restore never harms an
+// existing file.
 RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
                                     const RestoreOptions& options);
 

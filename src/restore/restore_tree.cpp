@@ -1,5 +1,7 @@
 #include "restore/restore_tree.h"
 
+#include <algorithm>
+
 namespace kestrel {
 
 std::string RestoreTree::sessionKey(const DateTime& session) {
@@ -38,6 +40,49 @@ int RestoreTree::findPath(const DateTime& session, const std::string& path) cons
     return find(sessionKey(session) + "|" + path);
 }
 
+int RestoreTree::ensurePath(const std::string& session, const std::string& path, int leafImage) {
+    int parent = find(session);
+    if (parent < 0) {
+        return -1;
+    }
+    // Components of the path, the root folder "/" first for an absolute path.
+    size_t start = 0;
+    std::string prefix;
+    if (!path.empty() && path.front() == '/') {
+        prefix = "/";
+        const int root = find(session + "|/");
+        parent = root >= 0 ? root : add(session + "|/", "/", kImageFolder, parent);
+        start = 1;
+    }
+    int index = parent;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        const bool last = end == std::string::npos;
+        if (last) {
+            end = path.size();
+        }
+        const std::string component = path.substr(start, end - start);
+        start = end + 1;
+        if (component.empty()) {
+            if (last) {
+                break;
+            }
+            continue;
+        }
+        prefix += component;
+        const std::string key = session + "|" + prefix;
+        index = find(key);
+        if (index < 0) {
+            index = add(key, component, last ? leafImage : kImageFolder, parent);
+        }
+        parent = index;
+        if (!last) {
+            prefix += "/";
+        }
+    }
+    return index;
+}
+
 void RestoreTree::build(const std::vector<clsRestoreFileData>& records,
                         const std::function<void()>& yield) {
     clear();
@@ -47,49 +92,35 @@ void RestoreTree::build(const std::vector<clsRestoreFileData>& records,
             yield();
         }
         const std::string session = sessionKey(rec.dSession);
-        int parent = find(session);
-        if (parent < 0) {
-            parent = add(session, rec.dSession.format("yyyy-MM-dd HH:mm:ss"), kImageSession, -1);
+        if (find(session) < 0) {
+            add(session, rec.dSession.format("yyyy-MM-dd HH:mm:ss"), kImageSession, -1);
         }
-        // Components of the path, the root folder "/" first for an absolute path.
-        const std::string& path = rec.fname;
-        size_t start = 0;
-        std::string prefix;
-        if (!path.empty() && path.front() == '/') {
-            prefix = "/";
-            const int root = find(session + "|/");
-            parent = root >= 0 ? root : add(session + "|/", "/", kImageFolder, parent);
-            start = 1;
+        const int index = ensurePath(session, rec.fname, kImageFile);
+        if (index >= 0 && m_nodes[static_cast<size_t>(index)].record < 0 && !rec.fname.empty() &&
+            rec.fname.back() != '/') {
+            m_nodes[static_cast<size_t>(index)].record = static_cast<int>(r);
+            m_nodes[static_cast<size_t>(index)].image = kImageFile;
         }
-        while (start <= path.size()) {
-            size_t end = path.find('/', start);
-            const bool last = end == std::string::npos;
-            if (last) {
-                end = path.size();
-            }
-            const std::string component = path.substr(start, end - start);
-            start = end + 1;
-            if (component.empty()) {
-                if (last) {
-                    break;
-                }
-                continue;
-            }
-            prefix += component;
-            const std::string key = session + "|" + prefix;
-            int index = find(key);
-            if (index < 0) {
-                index = add(key, component, last ? kImageFile : kImageFolder, parent);
-            }
-            if (last && m_nodes[static_cast<size_t>(index)].record < 0) {
-                m_nodes[static_cast<size_t>(index)].record = static_cast<int>(r);
-                m_nodes[static_cast<size_t>(index)].image = kImageFile;
-            }
-            parent = index;
-            if (!last) {
-                prefix += "/";
-            }
-        }
+    }
+}
+
+void RestoreTree::addFolder(const DateTime& session, const std::string& path, int folder) {
+    const int index = ensurePath(sessionKey(session), path, kImageFolder);
+    if (index >= 0 && m_nodes[static_cast<size_t>(index)].record < 0 &&
+        m_nodes[static_cast<size_t>(index)].link < 0) {
+        m_nodes[static_cast<size_t>(index)].folder = folder;
+    }
+}
+
+void RestoreTree::addLink(const DateTime& session, const std::string& path, int link) {
+    const std::string key = sessionKey(session) + "|" + path;
+    // A path the session holds as a file or folder already is not a link as well.
+    if (find(key) >= 0) {
+        return;
+    }
+    const int index = ensurePath(sessionKey(session), path, kImageFile);
+    if (index >= 0) {
+        m_nodes[static_cast<size_t>(index)].link = link;
     }
 }
 
@@ -115,6 +146,46 @@ void RestoreTree::setChecked(int index, bool checked) {
     for (int p = node(index).parent; p >= 0; p = node(p).parent) {
         m_nodes[static_cast<size_t>(p)].checked = false;
     }
+}
+
+std::vector<int> RestoreTree::checkedLinks() const {
+    std::vector<int> links;
+    for (size_t i = 0; i < m_nodes.size(); ++i) {
+        if (m_nodes[i].checked && m_nodes[i].children.empty() && m_nodes[i].link >= 0) {
+            links.push_back(static_cast<int>(i));
+        }
+    }
+    return links;
+}
+
+std::vector<int> RestoreTree::foldersInvolved() const {
+    std::vector<bool> involved(m_nodes.size(), false);
+    for (size_t i = 0; i < m_nodes.size(); ++i) {
+        if (!m_nodes[i].checked) {
+            continue;
+        }
+        for (int p = static_cast<int>(i); p >= 0 && !involved[static_cast<size_t>(p)];
+             p = m_nodes[static_cast<size_t>(p)].parent) {
+            involved[static_cast<size_t>(p)] = true;
+        }
+    }
+    std::vector<std::pair<size_t, int>> byDepth;
+    for (size_t i = 0; i < m_nodes.size(); ++i) {
+        if (involved[i] && m_nodes[i].folder >= 0) {
+            size_t depth = 0;
+            for (int p = m_nodes[i].parent; p >= 0; p = m_nodes[static_cast<size_t>(p)].parent) {
+                ++depth;
+            }
+            byDepth.emplace_back(depth, static_cast<int>(i));
+        }
+    }
+    std::stable_sort(byDepth.begin(), byDepth.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<int> folders;
+    for (const auto& [depth, index] : byDepth) {
+        folders.push_back(index);
+    }
+    return folders;
 }
 
 std::vector<int> RestoreTree::checkedFiles() const {

@@ -22,6 +22,8 @@ struct RestoreNode {
     int parent = -1;
     std::vector<int> children;
     int record = -1;  // index into the restore list, for files
+    int folder = -1;  // index into the state's folders, for a folder with recorded facts
+    int link = -1;    // index into the state's links, for a symbolic link
     bool checked = false;
 };
 
@@ -34,6 +36,11 @@ public:
     void build(const std::vector<clsRestoreFileData>& records,
                const std::function<void()>& yield = nullptr);
     void clear();
+    // Adds the folder (and what leads to it) of a session, for recorded facts: an empty folder
+    // gets a node of its own. The session node must be there (a session of the records).
+    void addFolder(const DateTime& session, const std::string& path, int folder);
+    // Adds a symbolic link as a leaf.
+    void addLink(const DateTime& session, const std::string& path, int link);
 
     size_t size() const { return m_nodes.size(); }
     const RestoreNode& node(int index) const { return m_nodes.at(static_cast<size_t>(index)); }
@@ -50,11 +57,19 @@ public:
     void setChecked(int index, bool checked);
     // The checked files in the order they were added.
     std::vector<int> checkedFiles() const;
+    // The checked links in the order they were added.
+    std::vector<int> checkedLinks() const;
+    // The folders with recorded facts that a restore of the checked nodes makes or fills:
+    // checked ones and those above a checked node, the deepest first.
+    std::vector<int> foldersInvolved() const;
 
     static std::string sessionKey(const DateTime& session);
 
 private:
     int add(std::string key, std::string text, int image, int parent);
+    // The node of a path in a session, made with what leads to it when missing; the last
+    // component gets leafImage. -1 when the session is not there.
+    int ensurePath(const std::string& session, const std::string& path, int leafImage);
 
     std::vector<RestoreNode> m_nodes;
     std::vector<int> m_roots;

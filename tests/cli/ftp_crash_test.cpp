@@ -262,7 +262,8 @@ class FtpKillSweepTest : public FtpCrashTest {};
 TEST_P(FtpKillSweepTest, AKillAtEachUploadRenameOrRemovalLeavesOneWholeSet) {
     // Every faulted run begins where the first run left the server, with the source changed.
     const Files& before = firstSet;
-    ASSERT_EQ(before.size(), 5u);  // three volumes, the checksum file, the catalogue
+    // Three volumes, the checksum file, the facts file, the catalogue.
+    ASSERT_EQ(before.size(), 6u);
     const std::string journalPlaced = "RNTO " + remote + "/Job.fs.switch";
     bool switched = false;
     bool oldVolumeRemoved = false;
@@ -297,10 +298,10 @@ TEST_P(FtpKillSweepTest, AKillAtEachUploadRenameOrRemovalLeavesOneWholeSet) {
     }
     EXPECT_TRUE(switched);
     EXPECT_EQ(oldVolumeRemoved, GetParam().variant == Variant::Full);
-    // Each of the set's files (two volumes, checksum file, catalogue) uploaded and renamed; the
-    // journal uploaded, renamed and removed.
-    EXPECT_GE(kills, 3 * 4 + 4);
-    EXPECT_GE(cuts, 4 + 1);
+    // Each of the set's files (two volumes, checksum file, facts file, catalogue) uploaded and
+    // renamed; the journal uploaded, renamed and removed.
+    EXPECT_GE(kills, 3 * 5 + 4);
+    EXPECT_GE(cuts, 5 + 1);
     RecordProperty("kills", kills);
     RecordProperty("cuts", cuts);
 }
@@ -333,7 +334,8 @@ TEST_P(FtpProtectedKillTest, AKillAtEachKindOfMomentLeavesOneWholeSet) {
         {"stor ", 1, true, "stor " + volume + "\\.kestrel-new", false},
         {journal, 3, false, "RNTO " + journalName, false},
         {"RNTO " + remote + "/Job", 2, false, "RNTO " + volume, true},
-        {"RNTO " + remote + "/Job.fs", 3, false, "RNTO " + remote + "/Job\\.fs", true},
+        // The journal, the checksum file and the facts file come before the catalogue.
+        {"RNTO " + remote + "/Job.fs", 4, false, "RNTO " + remote + "/Job\\.fs", true},
         {journal, 4, false, "DELE " + journalName, true},
     };
     for (const Moment& m : moments) {

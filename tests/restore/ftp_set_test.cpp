@@ -8,6 +8,7 @@
 #include "ftp/ftp_connection.h"
 #include "platform/fs.h"
 #include "platform/text.h"
+#include "posix_tree.h"
 #include "restore/restore.h"
 #include "support/memory_ftp_server.h"
 #include "support/test_context.h"
@@ -275,6 +276,34 @@ TEST_F(FtpSetTest, ASwitchCutAfterItsJournalIsCompletedByWhatComesNext) {
         EXPECT_TRUE(
             t.loggedContaining("The interrupted replacement of the backup Remote was "
                                "completed."));
+    }
+}
+
+// What a POSIX system keeps beyond bytes comes back from an FTP server too, also protected.
+TEST_F(FtpSetTest, ModesOwnersLinksAndEmptyFoldersComeBack) {
+    for (const char* password : {"", "pass word"}) {
+        SCOPED_TRACE(*password != 0 ? "protected" : "plain");
+        for (const auto& [path, content] : server.files()) {
+            server.remove(path);
+        }
+        std::filesystem::remove_all(src.file("tree"));
+        const test::PosixTree tree(src);
+        makeJob(true, true, password);
+        ASSERT_EQ(run().status, kStatusOk);
+        RestoreState state;
+        auto session = std::make_unique<clsFTPConnection>(t.ctx->control);
+        session->SetupConnection("127.0.0.1", server.port(), "u", "p", true);
+        ASSERT_TRUE(session->EstablishConnection());
+        state.ftp = std::move(session);
+        ASSERT_TRUE(LoadCatalogue(*t.ctx, *job, state));
+        for (int s : state.tree.sessions()) {
+            state.tree.setChecked(s, true);
+        }
+        test::TempDir out;
+        const RestoreSummary r =
+            RestoreSelectedFiles(*t.ctx, state, RestoreOptions{false, out.path(), true});
+        EXPECT_EQ(r.failed, 0);
+        tree.expectSameBelow(out.path() + tree.base());
     }
 }
 

@@ -12,6 +12,7 @@
 #include "platform/fs.h"
 #include "platform/mounts.h"
 #include "platform/safe_dir.h"
+#include "posix_tree.h"
 #include "runner/job_runner.h"
 #include "support/test_context.h"
 
@@ -222,6 +223,24 @@ TEST_P(RestoreRoundTrip, EveryByteModeAndTimeComesBack) {
     EXPECT_EQ(t.host.boxes.back().text, std::to_string(files.size() + 1) + "/" +
                                             std::to_string(files.size() + 1) +
                                             " files restored to " + out.path() + "!");
+}
+
+// Modes, owners, links and empty folders come back as they were; a link planted where a
+// restored link goes is replaced, never written through.
+TEST_P(RestoreRoundTrip, ModesOwnersLinksAndEmptyFoldersComeBack) {
+    const Variant v = GetParam();
+    const test::PosixTree tree(src);
+    src.write("tree/big.bin", std::string(1'300'000, 'b'));  // split variants split
+    addJob(v.name, v.zipped, true, v.split, v.password);
+    ASSERT_EQ(backup(v.name).status, kStatusOk);
+    test::TempDir elsewhere;
+    const std::string victim = elsewhere.write("victim", "untouched");
+    std::filesystem::create_directories(out.path() + tree.base());
+    std::filesystem::create_symlink(victim, out.path() + tree.base() + "/link-to-file");
+    const RestoreSummary r = restoreAllTo(v.name, out.path());
+    EXPECT_EQ(r.failed, 0);
+    tree.expectSameBelow(out.path() + tree.base());
+    EXPECT_EQ(test::readAll(victim), "untouched");
 }
 
 INSTANTIATE_TEST_SUITE_P(Archives, RestoreRoundTrip,

@@ -34,7 +34,10 @@ public:
         const std::vector<int> entries = n.children.empty() ? std::vector<int>{node} : n.children;
         for (int child : entries) {
             const RestoreNode& c = state.tree.node(child);
-            if (c.record >= 0 && c.children.empty()) {
+            if (c.link >= 0) {
+                const RestoreLink& l = state.links[static_cast<size_t>(c.link)];
+                rows.push_back({"link", "", c.text + " -> " + l.target, ""});
+            } else if (c.record >= 0 && c.children.empty()) {
                 const clsRestoreFileData& r = state.records[static_cast<size_t>(c.record)];
                 rows.push_back(
                     {"file", thousands(r.size), c.text,

@@ -30,7 +30,13 @@ public:
         RestoreState state = openForRestore(env, m_name, m_keptPassword);
         const std::vector<size_t> chosen =
             recordsToRestore(state.records, m_paths, sessionArg(m_session));
-        if (chosen.empty()) {
+        // Links and empty folders below the paths come back too.
+        size_t chosenLinks = 0;
+        for (int node : extrasToRestore(state, m_paths, sessionArg(m_session))) {
+            state.tree.setChecked(node, true);
+            chosenLinks += state.tree.node(node).link >= 0 ? 1 : 0;
+        }
+        if (chosen.empty() && chosenLinks == 0) {
             throw UsageError{"no file of the catalogue matches the given path(s)"};
         }
         size_t unreachable = 0;
@@ -76,7 +82,7 @@ public:
             }
             env.err << '\n';
         }
-        const bool all = summary.restored == static_cast<std::int64_t>(chosen.size());
+        const bool all = summary.restored == static_cast<std::int64_t>(chosen.size() + chosenLinks);
         return all && unreachable == 0 && summary.failed == 0 && summary.skipped == 0 &&
                        state.skippedLineNumbers.empty() && state.lost == 0
                    ? kExitOk

@@ -1,3 +1,4 @@
+#include "archive/meta.h"
 #include "archive/sums.h"
 #include "archive/volume_reader.h"
 #include "cli/command.h"
@@ -46,6 +47,19 @@ public:
                            "with the catalogue's crc only\n";
                 sums = {};
             }
+        }
+        // The facts file: modes, owners, folders and links the restore gives back.
+        const std::string metaPath = m_path + std::string(kMetaSuffix);
+        const MetaFile meta = ReadMeta(metaPath);
+        bool metaOk = true;
+        if (meta.status == MetaFile::Status::Damaged) {
+            env.err << "kestrel-cli: the facts file is damaged (" << meta.error
+                    << "); files are restored with their attribute bits only\n";
+            metaOk = false;
+        } else if (meta.status == MetaFile::Status::Read && !meta.meta->skippedLines.empty()) {
+            env.err << "kestrel-cli: " << meta.meta->skippedLines.size() << " damaged line(s) in "
+                    << metaPath << '\n';
+            metaOk = false;
         }
         if (sums.status == SumsFile::Status::Damaged) {
             env.err << "kestrel-cli: the checksum file is damaged (" << sums.error
@@ -104,6 +118,20 @@ public:
                         << (name.empty() ? "(a file of an older version, unnamed)" : name) << '\n';
             }
         }
+        if (meta.meta) {
+            size_t withFacts = 0;
+            for (const clsRestoreFileData& rec : catalogue->records) {
+                withFacts += meta.meta->find(rec.lineDigest) != nullptr ? 1 : 0;
+            }
+            size_t folders = 0;
+            size_t links = 0;
+            for (const SessionFacts& s : meta.meta->sessions) {
+                folders += s.folders.size();
+                links += s.links.size();
+            }
+            env.out << withFacts << " file(s) with their mode and owner, " << folders
+                    << " folder(s) and " << links << " link(s) recorded in " << metaPath << ".\n";
+        }
         if (strong > 0) {
             env.out << strong << " file(s) checked with their BLAKE2b digest.\n";
         }
@@ -116,7 +144,7 @@ public:
         }
         const bool sumsOk = sums.status != SumsFile::Status::Damaged &&
                             (!sums.sums || sums.sums->skippedLines.empty());
-        return bad == 0 && catalogue->skippedLines.empty() && sumsOk && verdict.lost == 0
+        return bad == 0 && catalogue->skippedLines.empty() && sumsOk && metaOk && verdict.lost == 0
                    ? kExitOk
                    : kExitFailed;
     }
