@@ -35,7 +35,7 @@ std::string incrementalVolumeName(const std::string& jobName, const DateTime& st
 
 BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
                           const std::string& folder, bool newChain, const EarlierSessions& earlier,
-                          const TreeFacts* tree) {
+                          const SessionFacts* facts) {
     BuildOutcome outcome;
     clsArchive archive(ctx.control, folder);
     archive.dSessionDate = ctx.clock.now();
@@ -137,9 +137,9 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
         }
         files.push_back(catalogue);
     }
-    if (tree != nullptr) {
-        archive.SessionFolders = tree->folders;
-        archive.SessionLinks = tree->links;
+    if (facts != nullptr) {
+        archive.SessionFolders = facts->folders;
+        archive.SessionLinks = facts->links;
     }
     const bool closed = archive.CloseArchive();
     if (!closed) {

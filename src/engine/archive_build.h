@@ -33,11 +33,11 @@ struct EarlierSessions {
     std::unordered_set<std::string> volumeNames;
     std::unordered_set<std::int64_t> stamps;  // DateTime::serialSeconds
 };
-// tree: the folders and links the listing found, for the facts file.
+// facts: the session's folders and links, for the facts file.
 [[nodiscard]] BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
                                         const std::string& folder, bool newChain = false,
                                         const EarlierSessions& earlier = {},
-                                        const TreeFacts* tree = nullptr);
+                                        const SessionFacts* facts = nullptr);
 
 // The base name of an incremental session's volumes: the job name and the minute, with the
 // seconds and then a letter added when an earlier session of that minute has the name.

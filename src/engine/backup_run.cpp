@@ -131,6 +131,8 @@ private:
     // An archive keeps folders and links in its facts file; plain copies follow links.
     TreeFacts m_tree;
     TreeFacts* tree() { return m_job.archived ? &m_tree : nullptr; }
+    // The facts of the earlier sessions an incremental run extends.
+    std::optional<Meta> m_previousMeta;
     std::optional<RemoteListing> m_remote;
     bool m_diskFull = false;
     std::string m_fullFolder;  // the folder whose disk was full
@@ -279,6 +281,9 @@ bool Run::selectIncremental() {
             " (" + fetched.meta.error + ")");
         m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
         return false;
+    }
+    if (fetched.meta.meta) {
+        m_previousMeta = std::move(fetched.meta.meta);
     }
     if (fetched.meta.status == MetaFile::Status::Damaged) {
         // Appending to it would keep it unreadable: a new one holds this session on.
@@ -592,8 +597,10 @@ RunSummary Run::execute() {
         m_job.RunSize += f.dSize;
     }
     if (m_job.archived) {
+        const SessionFacts sessionFacts =
+            m_tree.forSession(m_list, m_previousMeta ? &*m_previousMeta : nullptr);
         const BuildOutcome built =
-            BuildArchive(m_ctx, m_job, m_list, m_temp, m_newChain, m_earlier, tree());
+            BuildArchive(m_ctx, m_job, m_list, m_temp, m_newChain, m_earlier, &sessionFacts);
         if (built.result != 1) {
             m_ctx.control.closeProgress();
             if (built.diskFull) {

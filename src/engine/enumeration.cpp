@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 #include "core/app_context.h"
 #include "platform/fs.h"
@@ -80,6 +81,9 @@ struct Search {
         }
         if (facts != nullptr) {
             facts->addFolderAndAbove(withoutSeparator(dir));
+            if (names->empty()) {
+                facts->emptyFolders.push_back(withoutSeparator(dir));
+            }
         }
         const std::string prefix = dir.back() == fs::kSeparator ? dir : dir + fs::kSeparator;
         for (const std::string& name : *names) {
@@ -92,7 +96,9 @@ struct Search {
             if (facts && facts->kind == FileKind::Symlink && this->facts != nullptr) {
                 // Kept as what it is: following it would store another's file, or loop.
                 if (auto target = readLink(full, &error)) {
-                    this->facts->links.push_back(LinkFact{full, *target, posixOf(*facts)});
+                    // A link has no mode of its own to keep.
+                    this->facts->links.push_back(
+                        LinkFact{full, *target, PosixFacts{0, facts->uid, facts->gid}});
                 } else {
                     ctx.WriteLog(
                         ctx.messages.format("strMsgCantReadFolder", {{"%d", full}, {"%s", error}}));
@@ -181,15 +187,71 @@ std::vector<LeftOutFolder> ownFolders(const AppContext& ctx, const clsBackup& jo
 }
 
 void TreeFacts::addFolderAndAbove(const std::string& path) {
-    if (path.empty() || !seen.insert(path).second) {
+    if (path.empty() || folders.count(path) != 0) {
         return;
+    }
+    if (auto f = statFile(path, false); f && f->kind == FileKind::Directory) {
+        folders[path] = posixOf(*f);
     }
     if (path != "/") {
         addFolderAndAbove(fs::parentOf(path).empty() ? "/" : fs::parentOf(path));
     }
-    if (auto f = statFile(path, false); f && f->kind == FileKind::Directory) {
-        folders.push_back(FolderFact{path, posixOf(*f)});
+}
+
+SessionFacts TreeFacts::forSession(const WorkingList& files, const Meta* previous) const {
+    // The newest earlier record of each link and folder.
+    std::unordered_map<std::string, const LinkFact*> oldLinks;
+    std::unordered_map<std::string, PosixFacts> oldFolders;
+    if (previous != nullptr) {
+        for (const SessionFacts& s : previous->sessions) {
+            for (const LinkFact& l : s.links) {
+                oldLinks[l.path] = &l;
+            }
+            for (const FolderFact& f : s.folders) {
+                oldFolders[f.path] = f.facts;
+            }
+        }
     }
+    SessionFacts session;
+    std::map<std::string, PosixFacts> chosen;
+    auto above = [&](std::string path) {
+        for (path = fs::parentOf(path); !path.empty(); path = fs::parentOf(path)) {
+            const auto it = folders.find(path);
+            if (it == folders.end() || !chosen.emplace(path, it->second).second) {
+                break;
+            }
+            if (path == "/") {
+                break;
+            }
+        }
+    };
+    for (const clsDskFile& f : files) {
+        above(f.fullName());
+    }
+    for (const LinkFact& l : links) {
+        const auto old = oldLinks.find(l.path);
+        if (old != oldLinks.end() && old->second->target == l.target &&
+            old->second->facts == l.facts) {
+            continue;
+        }
+        session.links.push_back(l);
+        above(l.path);
+    }
+    for (const std::string& path : emptyFolders) {
+        const auto it = folders.find(path);
+        const auto old = oldFolders.find(path);
+        if (it == folders.end() || (old != oldFolders.end() && old->second == it->second)) {
+            continue;
+        }
+        chosen.emplace(path, it->second);
+        above(path);
+    }
+    for (const auto& [path, facts] : chosen) {
+        session.folders.push_back(FolderFact{path, facts});
+    }
+    std::sort(session.links.begin(), session.links.end(),
+              [](const LinkFact& a, const LinkFact& b) { return a.path < b.path; });
+    return session;
 }
 
 void SearchFiles(AppContext& ctx, const std::string& folder, WorkingList& list,

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/dsk_file.h"
@@ -16,16 +16,22 @@ struct AppContext;
 // The working list of a run: the files to store, in the order they were found.
 using WorkingList = std::vector<clsDskFile>;
 
-// What an archive's facts file records of the listed tree besides its files: every folder
-// walked (empty ones too) and those above the sources, and the symbolic links, which are kept as
-// links instead of being followed.
+// What an archive's facts file records of the listed tree besides its files: the folders walked
+// and those above the sources, which folders are empty, and the symbolic links, which are kept
+// as links instead of being followed.
 struct TreeFacts {
-    std::vector<FolderFact> folders;
+    std::unordered_map<std::string, PosixFacts> folders;  // by path
+    std::vector<std::string> emptyFolders;
     std::vector<LinkFact> links;
-    std::unordered_set<std::string> seen;  // folders recorded, to record each once
 
     // Records path and every folder above it that is not recorded yet.
     void addFolderAndAbove(const std::string& path);
+
+    // What a session that stores files records: the folders above them and above its links,
+    // its empty folders, and its links, in path order. previous (an incremental run's earlier
+    // sessions): links and empty folders recorded there as they are now are left out, as
+    // unchanged files are.
+    SessionFacts forSession(const WorkingList& files, const Meta* previous) const;
 };
 
 // Counts of what the listing could not take.

@@ -13,6 +13,7 @@
 #include "platform/mounts.h"
 #include "platform/safe_dir.h"
 #include "posix_tree.h"
+#include "restore/sessions.h"
 #include "runner/job_runner.h"
 #include "support/test_context.h"
 
@@ -241,6 +242,43 @@ TEST_P(RestoreRoundTrip, ModesOwnersLinksAndEmptyFoldersComeBack) {
     EXPECT_EQ(r.failed, 0);
     tree.expectSameBelow(out.path() + tree.base());
     EXPECT_EQ(test::readAll(victim), "untouched");
+}
+
+// An incremental session records only what changed, as it stores only changed files: a link
+// with a new target, a new empty folder and what leads to them. A restore of everything at its
+// newest takes each from the session that holds it.
+TEST_F(RestoreTest, AnIncrementalSessionRecordsOnlyChangedLinksAndFolders) {
+    const test::PosixTree tree(src);
+    addJob("Inc", false, true);
+    ASSERT_EQ(backup("Inc").status, kStatusOk);
+    t.clock.advanceSeconds(120);
+    std::filesystem::remove(tree.base() + "/dangling");
+    std::filesystem::create_symlink("bin/script.sh", tree.base() + "/dangling");
+    std::filesystem::create_directories(tree.base() + "/later-empty");
+    src.write("tree/posix/bin/new.txt", "new");
+    ASSERT_EQ(backup("Inc").status, kStatusOk);
+
+    RestoreState state;
+    ASSERT_TRUE(load("Inc", state));
+    const DateTime second = state.records.back().dSession;
+    EXPECT_GE(state.tree.findPath(second, tree.base() + "/dangling"), 0);
+    EXPECT_GE(state.tree.findPath(second, tree.base() + "/later-empty"), 0);
+    EXPECT_GE(state.tree.findPath(second, tree.base() + "/bin"), 0);
+    EXPECT_EQ(state.tree.findPath(second, tree.base() + "/empty"), -1);
+    EXPECT_EQ(state.tree.findPath(second, tree.base() + "/link-to-file"), -1);
+    EXPECT_EQ(state.tree.findPath(second, tree.base() + "/private"), -1);
+    for (size_t r : recordsToRestore(state.records, {"/"}, std::nullopt)) {
+        state.tree.setChecked(
+            state.tree.findPath(state.records[r].dSession, state.records[r].fname), true);
+    }
+    for (int node : extrasToRestore(state, {"/"}, std::nullopt)) {
+        state.tree.setChecked(node, true);
+    }
+    const RestoreSummary r = restore(state, RestoreOptions{false, out.path(), false});
+    EXPECT_EQ(r.failed, 0);
+    tree.expectSameBelow(out.path() + tree.base());
+    EXPECT_TRUE(std::filesystem::is_empty(out.path() + tree.base() + "/later-empty"));
+    EXPECT_EQ(test::readAll(out.path() + tree.base() + "/bin/new.txt"), "new");
 }
 
 INSTANTIATE_TEST_SUITE_P(Archives, RestoreRoundTrip,
