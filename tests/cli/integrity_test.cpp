@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "cli/cli_app.h"
@@ -235,6 +236,26 @@ TEST_F(IntegrityTest, ACatalogueOfAnEarlierPasswordIsKeptAndRestoresWithIt) {
     clock.advanceSeconds(120);
     data.write("src/later.txt", "later");
     EXPECT_EQ(run({"run", "Docs"}).code, kExitOk);
+}
+
+// verify reads the facts file too: what it records, and damage in it.
+TEST_F(IntegrityTest, VerifyReadsTheFactsFile) {
+    data.write("src/empty/.keep", "");
+    std::filesystem::remove(data.file("src/empty/.keep"));
+    std::filesystem::create_symlink("words.txt", data.file("src/link"));
+    backUp();
+    Result r = run({"verify", catalogue()});
+    EXPECT_EQ(r.code, kExitOk) << r.out << r.err;
+    EXPECT_NE(r.out.find("2 file(s) with their mode and owner"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" and 1 link(s) recorded in "), std::string::npos) << r.out;
+    r = run({"ls", "Docs", data.file("src")});
+    EXPECT_NE(r.out.find("link -> words.txt"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("empty/"), std::string::npos) << r.out;
+    std::ofstream(catalogue() + ".meta", std::ios::app) << "dir=/x|mode=999|uid=0|gid=0\r\n";
+    r = run({"verify", catalogue()});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_NE(r.err.find("1 damaged line(s) in " + catalogue() + ".meta"), std::string::npos)
+        << r.err;
 }
 
 TEST_F(IntegrityTest, DamagedCatalogueLinesAreNoFilesAndTheRestoreSaysSo) {
