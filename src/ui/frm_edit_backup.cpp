@@ -748,7 +748,8 @@ bool frmEditBackup::saveJob() {
         m_ui->chkExclude->isChecked() ? s(m_ui->cmbExcludeMask->currentText()) : std::string();
 
     // Asked for encryption, the user must get it: two different or no passwords are refused.
-    const bool protect = job->archived && m_ui->chkPassword->isChecked();
+    // Plain copies are encrypted too; that their page hides the password does not drop it.
+    const bool protect = m_ui->chkPassword->isChecked();
     if (protect && m_ui->txtPass1->text() != m_ui->txtPass2->text()) {
         fail(msg("strMsgPasswordsDiffer"), 1, m_ui->txtPass1);
         return false;

@@ -386,6 +386,30 @@ TEST_F(EditorTest, AProtectedJobOpensOnlyWithItsPasswordAndCancelGivesBackTheNew
     EXPECT_EQ(t.ctx->settings.general("bkpIndex"), "0");
 }
 
+// A protected plain-copy job (made by kestrel-cli) keeps its password through the editor, whose
+// copy page hides the password frame: an edit never drops the protection unasked.
+TEST_F(EditorTest, AProtectedPlainCopyJobKeepsItsPasswordThroughAnEdit) {
+    auto job = std::make_unique<clsBackup>();
+    job->sName = "Copies";
+    job->sDestinationDir = disk.file("dest");
+    job->Protected = true;
+    job->password = "Open";
+    job->AddFile(
+        std::make_unique<clsBackupFile>(clsBackupFile{disk.file("docs"), kSourceFolder, 0, 0}));
+    ASSERT_EQ(runner.addJob(std::move(job)), RunnerResult::Done);
+    QTimer::singleShot(0, [&] {
+        auto* open = qobject_cast<frmEditBackup*>(QApplication::activeModalWidget());
+        ASSERT_NE(open, nullptr);
+        EXPECT_FALSE(open->form().chkPassword->isVisibleTo(open));
+        open->form().cmdModify->click();
+    });
+    EXPECT_TRUE(EditJob(nullptr, *t.ctx, runner, language, seams(), "Copies", 0,
+                        [](const std::string& expected) { return expected == "Open"; }))
+        << lastBox();
+    EXPECT_TRUE(runner.job("Copies")->Protected);
+    EXPECT_EQ(runner.job("Copies")->password, "Open");
+}
+
 // A job whose stored password cannot be read: Edit asks first whether to give it a new one, and
 // then takes the two password boxes alone.
 TEST_F(EditorTest, ALockedJobTakesOnlyANewPasswordAndOnlyAfterTheUserAgrees) {
