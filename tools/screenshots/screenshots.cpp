@@ -272,7 +272,15 @@ int main(int argc, char** argv) {
         ctx.messages.FillMessages(ctx.settings.languageFilePath);
         const QString suffix = QString("-") + language + ".png";
 
-        ui::frmMain main(ctx, runner, [&]() -> const LanguageFile& { return file; }, {});
+        // The windows the commands open are there, as in the program: no command reads "not
+        // yet available".
+        ui::MainSeams mainSeams;
+        mainSeams.openEditor = [](const std::string&, int) {};
+        mainSeams.openRestoreBrowser = [](const std::string&) {};
+        mainSeams.openSettings = [] {};
+        mainSeams.openAbout = [] {};
+        ui::frmMain main(
+            ctx, runner, [&]() -> const LanguageFile& { return file; }, mainSeams);
         main.applyStyle(1);
         main.resize(860, 400);
         main.show();
