@@ -218,9 +218,9 @@ void Run::keepUnusable(const std::string& why) {
         {{"%d", m_job.sName + std::string(kCatalogueExtension)}, {"%s", why}, {"%k", m_keptName}}));
 }
 
-// Steps 15 to 19: fetch the previous catalogue and drop the files it holds unchanged. False
-// when the run must go to its summary (the FTP server could not be reached, a catalogue that is
-// there could not be fetched whole, or it must not be appended to).
+// An incremental run's selection: fetches the previous catalogue and drops the files it holds
+// unchanged. False when the run must go to its summary (the FTP server could not be reached, a
+// catalogue that is there could not be fetched whole, or it must not be appended to).
 bool Run::selectIncremental() {
     if (m_job.destFTP && !connectFtp()) {
         m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
@@ -563,7 +563,7 @@ RunSummary Run::execute() {
             m_buildInDestination = true;
         }
     }
-    // File list (steps 11 to 14).
+    // The working list: every source walked, then the masks applied.
     SetStatusText(m_ctx, msg("strMsgCreateListFiles"));
     m_ctx.control.showProgress(msg("strMsgCreateListFiles"));
     const std::vector<LeftOutFolder> leaveOut = ownFolders(m_ctx, m_job);
@@ -591,7 +591,7 @@ RunSummary Run::execute() {
         return summary();
     }
 
-    // Preparation (steps 20 to 24).
+    // The archive built (archive jobs) and the destination made ready.
     m_job.RunSize = 0;
     for (const clsDskFile& f : m_list) {
         m_job.RunSize += f.dSize;
@@ -631,7 +631,7 @@ RunSummary Run::execute() {
         return summary();
     }
 
-    // Transfer (steps 25 to 27).
+    // Every file of the working list stored at the destination.
     m_ctx.flags.bAbortBackup = false;
     std::int64_t total = 0;
     for (const clsDskFile& f : m_list) {
