@@ -7,26 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <utility>
-
 namespace kestrel {
-
-FileHandle::FileHandle(FileHandle&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)),
-      m_path(std::move(other.m_path)),
-      m_lastError(std::move(other.m_lastError)),
-      m_diskFull(other.m_diskFull) {}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-        close();
-        m_fd = std::exchange(other.m_fd, -1);
-        m_path = std::move(other.m_path);
-        m_lastError = std::move(other.m_lastError);
-        m_diskFull = other.m_diskFull;
-    }
-    return *this;
-}
 
 void FileHandle::fail(const char* what) {
     const int err = errno;
@@ -54,8 +35,8 @@ bool FileHandle::open(const std::string& path, Mode mode, bool regularOnly, std:
     }
     // What the program writes (volumes, catalogues, downloads) may hold another's private
     // files: no one else reads it.
-    m_fd = ::open(path.c_str(), flags, 0600);
-    if (m_fd < 0) {
+    m_fd.reset(::open(path.c_str(), flags, 0600));
+    if (!m_fd.valid()) {
         fail("cannot open");
         if (error != nullptr) {
             *error = m_lastError;
@@ -64,7 +45,7 @@ bool FileHandle::open(const std::string& path, Mode mode, bool regularOnly, std:
     }
     if (regularOnly) {
         struct stat st {};
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (::fstat(m_fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
             m_lastError = "not a regular file: " + path;
             if (error != nullptr) {
                 *error = m_lastError;
@@ -81,9 +62,9 @@ bool FileHandle::createBeside(const std::string& targetPath, std::string* tempPa
                               std::string* error) {
     close();
     std::string tmpl = targetPath + ".kestrel-XXXXXX";
-    m_fd = ::mkstemp(tmpl.data());
+    m_fd.reset(::mkstemp(tmpl.data()));
     m_path = tmpl;
-    if (m_fd < 0) {
+    if (!m_fd.valid()) {
         m_path = targetPath;
         fail("cannot create a file beside");
         if (error != nullptr) {
@@ -91,22 +72,22 @@ bool FileHandle::createBeside(const std::string& targetPath, std::string* tempPa
         }
         return false;
     }
-    ::fcntl(m_fd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(m_fd.get(), F_SETFD, FD_CLOEXEC);
     *tempPath = tmpl;
     return true;
 }
 
 bool FileHandle::adopt(int fd, const std::string& pathForMessages) {
     close();
-    m_fd = fd;
+    m_fd.reset(fd);
     m_path = pathForMessages;
     m_lastError.clear();
     m_diskFull = false;
-    return m_fd >= 0;
+    return m_fd.valid();
 }
 
 bool FileHandle::setMode(unsigned mode) {
-    if (m_fd < 0 || ::fchmod(m_fd, static_cast<mode_t>(mode)) != 0) {
+    if (!m_fd.valid() || ::fchmod(m_fd.get(), static_cast<mode_t>(mode)) != 0) {
         fail("cannot set the mode of");
         return false;
     }
@@ -114,20 +95,17 @@ bool FileHandle::setMode(unsigned mode) {
 }
 
 void FileHandle::close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_fd.reset();
 }
 
 std::int64_t FileHandle::readAt(void* buffer, std::int64_t count, std::int64_t pos) {
-    if (m_fd < 0 || count < 0 || pos < 0) {
+    if (!m_fd.valid() || count < 0 || pos < 0) {
         return -1;
     }
     auto* p = static_cast<char*>(buffer);
     std::int64_t done = 0;
     while (done < count) {
-        const ssize_t n = ::pread(m_fd, p + done, static_cast<size_t>(count - done),
+        const ssize_t n = ::pread(m_fd.get(), p + done, static_cast<size_t>(count - done),
                                   static_cast<off_t>(pos + done));
         if (n < 0) {
             if (errno == EINTR) {
@@ -145,13 +123,13 @@ std::int64_t FileHandle::readAt(void* buffer, std::int64_t count, std::int64_t p
 }
 
 std::int64_t FileHandle::writeAt(const void* buffer, std::int64_t count, std::int64_t pos) {
-    if (m_fd < 0 || count < 0 || pos < 0) {
+    if (!m_fd.valid() || count < 0 || pos < 0) {
         return 0;
     }
     const auto* p = static_cast<const char*>(buffer);
     std::int64_t done = 0;
     while (done < count) {
-        const ssize_t n = ::pwrite(m_fd, p + done, static_cast<size_t>(count - done),
+        const ssize_t n = ::pwrite(m_fd.get(), p + done, static_cast<size_t>(count - done),
                                    static_cast<off_t>(pos + done));
         if (n < 0) {
             if (errno == EINTR) {
@@ -167,14 +145,14 @@ std::int64_t FileHandle::writeAt(const void* buffer, std::int64_t count, std::in
 
 std::optional<std::int64_t> FileHandle::size() const {
     struct stat st {};
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0) {
+    if (!m_fd.valid() || ::fstat(m_fd.get(), &st) != 0) {
         return std::nullopt;
     }
     return static_cast<std::int64_t>(st.st_size);
 }
 
 bool FileHandle::truncate(std::int64_t size) {
-    if (m_fd < 0 || ::ftruncate(m_fd, static_cast<off_t>(size)) != 0) {
+    if (!m_fd.valid() || ::ftruncate(m_fd.get(), static_cast<off_t>(size)) != 0) {
         fail("cannot truncate");
         return false;
     }
@@ -182,7 +160,7 @@ bool FileHandle::truncate(std::int64_t size) {
 }
 
 bool FileHandle::sync() {
-    if (m_fd < 0 || ::fsync(m_fd) != 0) {
+    if (!m_fd.valid() || ::fsync(m_fd.get()) != 0) {
         fail("cannot flush");
         return false;
     }
@@ -197,7 +175,7 @@ bool FileHandle::setTimes(FileTime lastAccess, FileTime lastWrite) {
     times[0].tv_nsec = a.nanoseconds;
     times[1].tv_sec = static_cast<time_t>(w.seconds);
     times[1].tv_nsec = w.nanoseconds;
-    if (m_fd < 0 || ::futimens(m_fd, times) != 0) {
+    if (!m_fd.valid() || ::futimens(m_fd.get(), times) != 0) {
         fail("cannot set the times of");
         return false;
     }

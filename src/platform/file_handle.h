@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/file_facts.h"
+#include "platform/unique_fd.h"
 
 namespace kestrel {
 
@@ -15,11 +16,8 @@ public:
     enum class Mode { Read, Write, ReadWrite };
 
     FileHandle() = default;
-    ~FileHandle() { close(); }
-    FileHandle(FileHandle&& other) noexcept;
-    FileHandle& operator=(FileHandle&& other) noexcept;
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
+    FileHandle(FileHandle&& other) noexcept = default;
+    FileHandle& operator=(FileHandle&& other) noexcept = default;
 
     // Opens an existing file; Write and ReadWrite create a missing one, mode 0600 (never
     // truncating an existing one). regularOnly refuses anything but a regular file without
@@ -33,7 +31,7 @@ public:
     // Takes over an open descriptor (closing what was held); path names it in messages.
     bool adopt(int fd, const std::string& pathForMessages);
     [[nodiscard]] bool setMode(unsigned mode);
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_fd.valid(); }
     void close();
 
     // Reads up to count bytes at pos, fewer only at the end of the file. -1 on error.
@@ -53,7 +51,7 @@ public:
 private:
     void fail(const char* what);
 
-    int m_fd = -1;
+    UniqueFd m_fd;
     std::string m_path;
     std::string m_lastError;
     bool m_diskFull = false;

@@ -9,39 +9,26 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "platform/fs.h"
 
 namespace kestrel {
 
-FileLock::FileLock(FileLock&& other) noexcept : m_fd(other.m_fd) {
-    other.m_fd = -1;
-}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        unlock();
-        m_fd = other.m_fd;
-        other.m_fd = -1;
-    }
-    return *this;
-}
-
 FileLock::Result FileLock::tryLock(const std::string& path, std::string* error) {
     unlock();
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!fd.valid()) {
         if (error != nullptr) {
             *error = "cannot open " + path + ": " + ::strerror(errno);
         }
         return Result::Failed;
     }
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         if (err == EINTR) {
             continue;
         }
-        ::close(fd);
         if (err == EWOULDBLOCK) {
             return Result::Busy;
         }
@@ -50,7 +37,7 @@ FileLock::Result FileLock::tryLock(const std::string& path, std::string* error) 
         }
         return Result::Failed;
     }
-    m_fd = fd;
+    m_fd = std::move(fd);
     return Result::Acquired;
 }
 
@@ -67,14 +54,14 @@ FileLock::Result FileLock::lock(const std::string& path, int timeoutMs, std::str
 }
 
 int FileLock::keepAcrossExec() {
-    if (m_fd < 0) {
+    if (!m_fd.valid()) {
         return -1;
     }
-    const int flags = ::fcntl(m_fd, F_GETFD);
-    if (flags < 0 || ::fcntl(m_fd, F_SETFD, flags & ~FD_CLOEXEC) != 0) {
+    const int flags = ::fcntl(m_fd.get(), F_GETFD);
+    if (flags < 0 || ::fcntl(m_fd.get(), F_SETFD, flags & ~FD_CLOEXEC) != 0) {
         return -1;
     }
-    return m_fd;
+    return m_fd.get();
 }
 
 bool FileLock::adopt(int fd, const std::string& path) {
@@ -93,25 +80,22 @@ bool FileLock::adopt(int fd, const std::string& path) {
     if (flags >= 0) {
         (void)::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
     }
-    m_fd = fd;
+    m_fd.reset(fd);
     return true;
 }
 
 void FileLock::unlock() {
-    if (m_fd >= 0) {
-        ::close(m_fd);  // closing the last descriptor drops the lock
-        m_fd = -1;
-    }
+    m_fd.reset();  // closing the last descriptor drops the lock
 }
 
 bool FileLock::writeNote(std::string_view note) {
-    if (m_fd < 0 || ::ftruncate(m_fd, 0) != 0) {
+    if (!m_fd.valid() || ::ftruncate(m_fd.get(), 0) != 0) {
         return false;
     }
     size_t done = 0;
     while (done < note.size()) {
         const ssize_t n =
-            ::pwrite(m_fd, note.data() + done, note.size() - done, static_cast<off_t>(done));
+            ::pwrite(m_fd.get(), note.data() + done, note.size() - done, static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR) {
                 continue;

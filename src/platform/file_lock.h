@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_fd.h"
+
 namespace kestrel {
 
 // An exclusive advisory lock on a lock file (flock), held while the object lives. Every open of
@@ -13,18 +15,15 @@ public:
     enum class Result { Acquired, Busy, Failed };
 
     FileLock() = default;
-    ~FileLock() { unlock(); }
-    FileLock(FileLock&& other) noexcept;
-    FileLock& operator=(FileLock&& other) noexcept;
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
+    FileLock(FileLock&& other) noexcept = default;
+    FileLock& operator=(FileLock&& other) noexcept = default;
 
     // Takes the lock on path (the file is created, mode 0600, when missing) without waiting:
     // Busy when another holder has it, Failed (with *error) when the file cannot be opened.
     [[nodiscard]] Result tryLock(const std::string& path, std::string* error = nullptr);
     // The same, waiting up to timeoutMs for another holder to let go.
     [[nodiscard]] Result lock(const std::string& path, int timeoutMs, std::string* error = nullptr);
-    bool held() const { return m_fd >= 0; }
+    bool held() const { return m_fd.valid(); }
     void unlock();
 
     // Keeps the lock across an exec of this process: the descriptor is left open for the new
@@ -41,7 +40,7 @@ public:
     static std::string readNote(const std::string& path);
 
 private:
-    int m_fd = -1;
+    UniqueFd m_fd;
 };
 
 }  // namespace kestrel

@@ -21,29 +21,6 @@ void setError(std::string* error, const std::string& what, int err) {
     }
 }
 
-// Closes the descriptor when it goes out of scope.
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    // Closes now and reports the result: a failing close can mean lost data.
-    bool close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
 bool writeAll(int fd, std::string_view data) {
     const char* p = data.data();
     size_t left = data.size();
@@ -257,7 +234,7 @@ bool deleteFilesIn(const std::string& path, std::string* error) {
 }
 
 std::optional<std::string> readFile(const std::string& path, std::string* error) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         setError(error, "cannot open " + path, errno);
         return std::nullopt;
@@ -284,7 +261,7 @@ std::optional<std::string> readFile(const std::string& path, std::string* error)
 bool writeFileAtomic(const std::string& path, std::string_view data, unsigned mode,
                      std::string* error) {
     std::string tmpl = path + std::string(kAtomicInfix) + "XXXXXX";
-    Fd fd(::mkstemp(tmpl.data()));
+    UniqueFd fd(::mkstemp(tmpl.data()));
     if (fd.get() < 0) {
         setError(error, "cannot create a temporary file beside " + path, errno);
         return false;
@@ -313,7 +290,7 @@ bool writeFileAtomic(const std::string& path, std::string_view data, unsigned mo
     // write, though the new content may already be in place. EINVAL: a file system that cannot
     // flush folders at all.
     const std::string dir = parentOf(path).empty() ? "." : parentOf(path);
-    Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dirFd.get() >= 0 && ::fsync(dirFd.get()) != 0 && errno != EINVAL) {
         const int err = errno;
         std::string what = "cannot flush the folder ";
@@ -326,7 +303,7 @@ bool writeFileAtomic(const std::string& path, std::string_view data, unsigned mo
 
 bool appendToFile(const std::string& path, std::string_view data, unsigned mode,
                   std::string* error) {
-    Fd fd(
+    UniqueFd fd(
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, static_cast<mode_t>(mode)));
     if (fd.get() < 0) {
         setError(error, "cannot open " + path, errno);
@@ -357,11 +334,11 @@ std::optional<std::int64_t> AppendFile::size() {
 }
 
 bool AppendFile::append(std::string_view data, std::string* error) {
-    if (m_fd < 0) {
-        m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
-                      static_cast<mode_t>(m_mode));
+    if (!m_fd.valid()) {
+        m_fd.reset(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
+                          static_cast<mode_t>(m_mode)));
         struct stat st {};
-        if (m_fd < 0 || ::fstat(m_fd, &st) != 0) {
+        if (!m_fd.valid() || ::fstat(m_fd.get(), &st) != 0) {
             setError(error, "cannot open " + m_path, errno);
             close();
             return false;
@@ -369,12 +346,12 @@ bool AppendFile::append(std::string_view data, std::string* error) {
         // A file made by an older version may allow more than it should. Another user's file
         // cannot be changed; it is written all the same.
         if ((st.st_mode & 07777 & ~static_cast<mode_t>(m_mode)) != 0) {
-            static_cast<void>(::fchmod(m_fd, st.st_mode & static_cast<mode_t>(m_mode)));
+            static_cast<void>(::fchmod(m_fd.get(), st.st_mode & static_cast<mode_t>(m_mode)));
         }
         m_device = static_cast<std::uint64_t>(st.st_dev);
         m_inode = static_cast<std::uint64_t>(st.st_ino);
     }
-    if (!writeAll(m_fd, data)) {
+    if (!writeAll(m_fd.get(), data)) {
         setError(error, "cannot write " + m_path, errno);
         return false;
     }
@@ -382,10 +359,7 @@ bool AppendFile::append(std::string_view data, std::string* error) {
 }
 
 void AppendFile::close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_fd.reset();
 }
 
 std::string absolutePath(std::string_view path) {
@@ -427,7 +401,7 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
     if (diskFull != nullptr) {
         *diskFull = false;
     }
-    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (in.get() < 0 || ::fstat(in.get(), &st) != 0) {
         setError(error, "cannot open " + from, errno);
@@ -443,7 +417,7 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
     // The copy is written beside its name and renamed into place when complete, so that a copy
     // cut short (a kill, a crash) never lies under the file's name.
     std::string tmpl = to + std::string(kPartInfix) + "XXXXXX";
-    Fd out(::mkstemp(tmpl.data()));
+    UniqueFd out(::mkstemp(tmpl.data()));
     if (out.get() < 0) {
         setError(error, "cannot create " + to, errno);
         if (diskFull != nullptr) {
@@ -559,7 +533,7 @@ bool isAtomicWriteLeftover(std::string_view name, std::string* stem) {
 }
 
 bool syncFile(const std::string& path, std::string* error) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
         setError(error, "cannot flush " + path, errno);
         return false;
@@ -568,7 +542,7 @@ bool syncFile(const std::string& path, std::string* error) {
 }
 
 bool syncFolder(const std::string& path) {
-    Fd fd(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return fd.get() >= 0 && (::fsync(fd.get()) == 0 || errno == EINVAL);
 }
 

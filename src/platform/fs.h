@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 // Plain file-system operations on byte-string paths. Every function reports failure through its
 // result and, where it takes one, an error text (strerror of the failing call); none throws.
 namespace kestrel::fs {
@@ -88,7 +90,6 @@ void removeLeftover(const std::string& path);
 class AppendFile {
 public:
     AppendFile(std::string path, unsigned mode) : m_path(std::move(path)), m_mode(mode) {}
-    ~AppendFile() { close(); }
     AppendFile(const AppendFile&) = delete;
     AppendFile& operator=(const AppendFile&) = delete;
 
@@ -103,7 +104,7 @@ public:
 private:
     std::string m_path;
     unsigned m_mode;
-    int m_fd = -1;
+    UniqueFd m_fd;
     std::uint64_t m_device = 0;
     std::uint64_t m_inode = 0;
 };

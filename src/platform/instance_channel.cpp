@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <utility>
 
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -104,8 +105,8 @@ InstanceRequest parseInstanceRequest(const std::string& text) {
 }
 
 InstanceListener::~InstanceListener() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
+    if (m_fd.valid()) {
+        m_fd.reset();
         ::unlink(m_path.c_str());
     }
 }
@@ -119,43 +120,43 @@ bool InstanceListener::listen(const std::string& path, std::string* error) {
     }
     address.sun_family = AF_UNIX;
     std::copy(path.begin(), path.end(), address.sun_path);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd.valid()) {
         *error = std::string("cannot create a socket: ") + ::strerror(errno);
         return false;
     }
     ::unlink(path.c_str());
     // Only the user may connect, also where the folder is shared (/tmp).
     const mode_t before = ::umask(0077);
-    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    const bool bound =
+        ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::umask(before);
-    if (!bound || ::listen(fd, 4) != 0) {
+    if (!bound || ::listen(fd.get(), 4) != 0) {
         const int err = errno;
         *error = "cannot listen on ";
         *error += path;
         *error += ": ";
         *error += ::strerror(err);
-        ::close(fd);
         return false;
     }
-    m_fd = fd;
+    m_fd = std::move(fd);
     m_path = path;
     return true;
 }
 
 std::optional<InstanceRequest> InstanceListener::poll(int readTimeoutMs) {
-    if (m_fd < 0) {
+    if (!m_fd.valid()) {
         return std::nullopt;
     }
     for (;;) {
-        const int peer = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (peer < 0) {
+        const UniqueFd peer(::accept4(m_fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (!peer.valid()) {
             return std::nullopt;  // nobody waiting (or a peer that gave up)
         }
         ucred credentials{};
         socklen_t length = sizeof credentials;
         const bool sameUser =
-            ::getsockopt(peer, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
+            ::getsockopt(peer.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
             credentials.uid == ::geteuid();
         std::string text;
         const auto end =
@@ -164,18 +165,17 @@ std::optional<InstanceRequest> InstanceListener::poll(int readTimeoutMs) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                                   end - std::chrono::steady_clock::now())
                                   .count();
-            pollfd wait{peer, POLLIN, 0};
+            pollfd wait{peer.get(), POLLIN, 0};
             if (left <= 0 || ::poll(&wait, 1, static_cast<int>(left)) <= 0) {
                 break;
             }
             char buffer[1024];
-            const ssize_t n = ::read(peer, buffer, sizeof buffer);
+            const ssize_t n = ::read(peer.get(), buffer, sizeof buffer);
             if (n <= 0) {
                 break;  // the peer wrote all and closed
             }
             text.append(buffer, static_cast<size_t>(n));
         }
-        ::close(peer);
         if (sameUser && !text.empty()) {
             return parseInstanceRequest(text);
         }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace kestrel {
 
 // The local socket over which a second start of the program reaches the running instance of a
@@ -37,10 +39,10 @@ public:
     // A request that is waiting, without blocking for a connection; a connected peer gets up to
     // readTimeoutMs to send its request.
     std::optional<InstanceRequest> poll(int readTimeoutMs = 500);
-    bool listening() const { return m_fd >= 0; }
+    bool listening() const { return m_fd.valid(); }
 
 private:
-    int m_fd = -1;
+    UniqueFd m_fd;
     std::string m_path;
 };
 

@@ -15,29 +15,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/unique_fd.h"
+
 extern char** environ;
 
 namespace kestrel {
 
 namespace {
-
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    ~UniqueFd() { reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return m_fd; }
-    void reset(int fd = -1) {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_fd = fd;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 class SpawnActions {
 public:

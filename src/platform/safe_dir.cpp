@@ -32,23 +32,6 @@ void setError(std::string* error, const std::string& what, int err) {
     fail(error, what, ::strerror(err));
 }
 
-// Closes the descriptor when it goes out of scope.
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 // One entry of the folder: a name with a separator in it would walk further (and follow links).
 bool isEntryName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
@@ -114,7 +97,7 @@ int followLink(int dir, const std::string& name, const std::string& path,
         fail(error, what, "it is a symbolic link, which is not followed here");
         return -1;
     }
-    const Fd link(::openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    const UniqueFd link(::openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
     if (link.get() < 0 || ::fstat(link.get(), &st) != 0) {
         const int err = errno;
@@ -177,13 +160,13 @@ std::optional<SafeDir> SafeDir::open(const std::string& root, const std::string&
         start = end + 1;
     }
 
-    const int fd = ::open(root.c_str(), kDirFlags);
-    if (fd < 0) {
+    UniqueFd fd(::open(root.c_str(), kDirFlags));
+    if (!fd.valid()) {
         const int err = errno;
         setError(error, "cannot open folder " + root, err);
         return std::nullopt;
     }
-    SafeDir dir(fd, root);
+    SafeDir dir(std::move(fd), root);
     for (const std::string& part : parts) {
         if (!dir.enter(part, create, policy, error)) {
             return std::nullopt;
@@ -194,20 +177,20 @@ std::optional<SafeDir> SafeDir::open(const std::string& root, const std::string&
 
 bool SafeDir::enter(const std::string& name, bool create, LinkPolicy policy, std::string* error) {
     const std::string path = fs::join(m_path, name);
-    int fd = openChild(m_fd, name);
+    int fd = openChild(m_fd.get(), name);
     if (fd < 0 && errno == ENOENT && create) {
         // EEXIST: made meanwhile by someone else; the open below tells what it is.
-        if (::mkdirat(m_fd, name.c_str(), 0777) != 0 && errno != EEXIST) {
+        if (::mkdirat(m_fd.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
             const int err = errno;
             setError(error, "cannot create folder " + path, err);
             return false;
         }
-        fd = openChild(m_fd, name);
+        fd = openChild(m_fd.get(), name);
     }
     if (fd < 0) {
         const int err = errno;
         struct stat st {};
-        if (::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (::fstatat(m_fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             setError(error, "cannot open folder " + path, err);
             return false;
         }
@@ -215,38 +198,14 @@ bool SafeDir::enter(const std::string& name, bool create, LinkPolicy policy, std
             setError(error, "cannot open folder " + path, S_ISDIR(st.st_mode) ? err : ENOTDIR);
             return false;
         }
-        fd = followLink(m_fd, name, path, policy, error);
+        fd = followLink(m_fd.get(), name, path, policy, error);
         if (fd < 0) {
             return false;
         }
     }
-    ::close(m_fd);
-    m_fd = fd;
+    m_fd.reset(fd);
     m_path = path;
     return true;
-}
-
-SafeDir::SafeDir(SafeDir&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)) {}
-
-SafeDir& SafeDir::operator=(SafeDir&& other) noexcept {
-    if (this != &other) {
-        close();
-        m_fd = std::exchange(other.m_fd, -1);
-        m_path = std::move(other.m_path);
-    }
-    return *this;
-}
-
-SafeDir::~SafeDir() {
-    close();
-}
-
-void SafeDir::close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
 }
 
 bool SafeDir::createTemp(const std::string& finalName, FileHandle& out, std::string* tempName,
@@ -257,7 +216,7 @@ bool SafeDir::createTemp(const std::string& finalName, FileHandle& out, std::str
     const std::string stem(tempStem(finalName));
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = stem + kTempInfix + randomChars(kTempRandomChars);
-        const int fd = ::openat(m_fd, name.c_str(),
+        const int fd = ::openat(m_fd.get(), name.c_str(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             // A file system without locks still gets the file; only its being told from a
@@ -283,15 +242,12 @@ bool SafeDir::isTempNameFor(std::string_view name, std::string_view finalName) {
 std::vector<std::string> SafeDir::tempNames() const {
     std::vector<std::string> names;
     // A descriptor of its own: the folder's is not moved through its entries.
-    const int fd = ::openat(m_fd, ".", kDirFlags);
-    if (fd < 0) {
-        return names;
-    }
-    DIR* d = ::fdopendir(fd);
+    UniqueFd fd(::openat(m_fd.get(), ".", kDirFlags));
+    DIR* d = fd.valid() ? ::fdopendir(fd.get()) : nullptr;
     if (d == nullptr) {
-        ::close(fd);
         return names;
     }
+    fd.release();  // closedir closes it
     while (const dirent* e = ::readdir(d)) {
         if (stemOfTemp(e->d_name)) {
             names.emplace_back(e->d_name);
@@ -305,7 +261,8 @@ bool SafeDir::removeTempLeftover(const std::string& name, std::string* error) {
     if (!checkName(m_path, name, error) || !stemOfTemp(name)) {
         return false;
     }
-    const Fd file(::openat(m_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const UniqueFd file(
+        ::openat(m_fd.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
         st.st_uid != ::geteuid()) {
@@ -316,7 +273,7 @@ bool SafeDir::removeTempLeftover(const std::string& name, std::string* error) {
     if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
         return false;
     }
-    if (::unlinkat(m_fd, name.c_str(), 0) != 0) {
+    if (::unlinkat(m_fd.get(), name.c_str(), 0) != 0) {
         const int err = errno;
         setError(error, "cannot delete " + fs::join(m_path, name), err);
         return false;
@@ -335,16 +292,16 @@ bool SafeDir::createLink(const std::string& name, const std::string& target, std
     const std::string stem(tempStem(name));
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string temp = stem + kTempInfix + randomChars(kTempRandomChars);
-        if (::symlinkat(target.c_str(), m_fd, temp.c_str()) == 0) {
+        if (::symlinkat(target.c_str(), m_fd.get(), temp.c_str()) == 0) {
             if (isFolder(name)) {
-                ::unlinkat(m_fd, temp.c_str(), 0);
+                ::unlinkat(m_fd.get(), temp.c_str(), 0);
                 fail(error, "cannot make the link " + fs::join(m_path, name),
                      "a folder has that name");
                 return false;
             }
-            if (::renameat(m_fd, temp.c_str(), m_fd, name.c_str()) != 0) {
+            if (::renameat(m_fd.get(), temp.c_str(), m_fd.get(), name.c_str()) != 0) {
                 const int err = errno;
-                ::unlinkat(m_fd, temp.c_str(), 0);
+                ::unlinkat(m_fd.get(), temp.c_str(), 0);
                 setError(error, "cannot make the link " + fs::join(m_path, name), err);
                 return false;
             }
@@ -363,7 +320,7 @@ bool SafeDir::makeFolder(const std::string& name, std::string* error) {
     if (!checkName(m_path, name, error)) {
         return false;
     }
-    if (::mkdirat(m_fd, name.c_str(), 0700) == 0 || (errno == EEXIST && isFolder(name))) {
+    if (::mkdirat(m_fd.get(), name.c_str(), 0700) == 0 || (errno == EEXIST && isFolder(name))) {
         return true;
     }
     const int err = errno == EEXIST ? ENOTDIR : errno;
@@ -378,7 +335,8 @@ bool SafeDir::setFacts(const std::string& name, std::int64_t mode, std::int64_t 
     }
     const std::string what = "cannot set the owner or mode of " + fs::join(m_path, name);
     if ((uid >= 0 || gid >= 0) &&
-        ::fchownat(m_fd, name.c_str(), uid >= 0 ? static_cast<uid_t>(uid) : static_cast<uid_t>(-1),
+        ::fchownat(m_fd.get(), name.c_str(),
+                   uid >= 0 ? static_cast<uid_t>(uid) : static_cast<uid_t>(-1),
                    gid >= 0 ? static_cast<gid_t>(gid) : static_cast<gid_t>(-1),
                    AT_SYMLINK_NOFOLLOW) != 0) {
         const int err = errno;
@@ -390,7 +348,8 @@ bool SafeDir::setFacts(const std::string& name, std::int64_t mode, std::int64_t 
     }
     // Set after the owner, which clears set-id bits, and through a descriptor of the entry
     // itself: a link swapped in for it is not followed.
-    const Fd entry(::openat(m_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const UniqueFd entry(
+        ::openat(m_fd.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (entry.get() < 0 && errno == ELOOP) {
         return true;  // a link has no bits of its own
     }
@@ -404,7 +363,8 @@ bool SafeDir::setFacts(const std::string& name, std::int64_t mode, std::int64_t 
 
 bool SafeDir::isFolder(const std::string& name) const {
     struct stat st {};
-    return ::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+    return ::fstatat(m_fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(st.st_mode);
 }
 
 bool SafeDir::renameInto(const std::string& tempName, const std::string& finalName,
@@ -412,7 +372,7 @@ bool SafeDir::renameInto(const std::string& tempName, const std::string& finalNa
     if (!checkName(m_path, tempName, error) || !checkName(m_path, finalName, error)) {
         return false;
     }
-    if (::renameat(m_fd, tempName.c_str(), m_fd, finalName.c_str()) != 0) {
+    if (::renameat(m_fd.get(), tempName.c_str(), m_fd.get(), finalName.c_str()) != 0) {
         const int err = errno;
         setError(
             error,
@@ -421,7 +381,7 @@ bool SafeDir::renameInto(const std::string& tempName, const std::string& finalNa
         return false;
     }
     // EINVAL: a file system that cannot flush folders at all; nothing more can be done there.
-    if (flushFolder && ::fsync(m_fd) != 0 && errno != EINVAL) {
+    if (flushFolder && ::fsync(m_fd.get()) != 0 && errno != EINVAL) {
         const int err = errno;
         setError(error, "cannot flush folder " + m_path, err);
         return false;
@@ -433,7 +393,7 @@ bool SafeDir::remove(const std::string& name, std::string* error) {
     if (!checkName(m_path, name, error)) {
         return false;
     }
-    if (::unlinkat(m_fd, name.c_str(), 0) != 0 && errno != ENOENT) {
+    if (::unlinkat(m_fd.get(), name.c_str(), 0) != 0 && errno != ENOENT) {
         const int err = errno;
         setError(error, "cannot delete " + fs::join(m_path, name), err);
         return false;
@@ -443,19 +403,14 @@ bool SafeDir::remove(const std::string& name, std::string* error) {
 
 bool SafeDir::isLink(const std::string& name) const {
     struct stat st {};
-    return isEntryName(name) && ::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+    return isEntryName(name) &&
+           ::fstatat(m_fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
            S_ISLNK(st.st_mode);
 }
 
 bool SafeDir::exists(const std::string& name) const {
     struct stat st {};
-    return isEntryName(name) && ::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-DeferredSync::~DeferredSync() {
-    for (const Remembered& r : m_fds) {
-        ::close(r.fd);
-    }
+    return isEntryName(name) && ::fstatat(m_fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 void DeferredSync::add(const SafeDir& dir) {
@@ -469,9 +424,9 @@ void DeferredSync::add(const SafeDir& dir) {
             return;
         }
     }
-    const int fd = ::fcntl(dir.fd(), F_DUPFD_CLOEXEC, 0);
-    if (fd >= 0) {
-        m_fds.push_back({device, fd, dir.path()});
+    UniqueFd fd(::fcntl(dir.fd(), F_DUPFD_CLOEXEC, 0));
+    if (fd.valid()) {
+        m_fds.push_back({device, std::move(fd), dir.path()});
     }
 }
 
@@ -479,7 +434,7 @@ bool DeferredSync::flush(std::string* error) {
     bool ok = true;
     for (const Remembered& r : m_fds) {
         // syncfs reports a write that failed since this descriptor was opened.
-        if (::syncfs(r.fd) != 0 && ok) {
+        if (::syncfs(r.fd.get()) != 0 && ok) {
             setError(error, "cannot flush the files written in " + r.path + " to disk", errno);
             ok = false;
         }

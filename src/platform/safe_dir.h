@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/file_handle.h"
+#include "platform/unique_fd.h"
 
 namespace kestrel {
 
@@ -30,11 +31,8 @@ public:
                                        bool create, LinkPolicy policy,
                                        std::string* error = nullptr);
 
-    SafeDir(SafeDir&& other) noexcept;
-    SafeDir& operator=(SafeDir&& other) noexcept;
-    SafeDir(const SafeDir&) = delete;
-    SafeDir& operator=(const SafeDir&) = delete;
-    ~SafeDir();
+    SafeDir(SafeDir&& other) noexcept = default;
+    SafeDir& operator=(SafeDir&& other) noexcept = default;
 
     // Creates a new file (mode 0600) in the folder under a unique name derived from finalName
     // (FINAL.kestrel-XXXXXX) and opens it for writing into out; *tempName receives the name.
@@ -78,16 +76,15 @@ public:
     // Whether anything (a file, a folder, a link, even a dangling one) has the name.
     bool exists(const std::string& name) const;
 
-    int fd() const { return m_fd; }
+    int fd() const { return m_fd.get(); }
     // The folder's path as text, for messages only.
     const std::string& path() const { return m_path; }
 
 private:
-    SafeDir(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
+    SafeDir(UniqueFd fd, std::string path) : m_fd(std::move(fd)), m_path(std::move(path)) {}
     bool enter(const std::string& name, bool create, LinkPolicy policy, std::string* error);
-    void close();
 
-    int m_fd = -1;
+    UniqueFd m_fd;
     std::string m_path;
 };
 
@@ -97,7 +94,6 @@ private:
 class DeferredSync {
 public:
     DeferredSync() = default;
-    ~DeferredSync();
     DeferredSync(const DeferredSync&) = delete;
     DeferredSync& operator=(const DeferredSync&) = delete;
 
@@ -110,7 +106,7 @@ public:
 private:
     struct Remembered {
         std::uint64_t device = 0;
-        int fd = -1;
+        UniqueFd fd;
         std::string path;  // the first folder seen there, for messages
     };
     std::vector<Remembered> m_fds;

@@ -18,6 +18,7 @@
 
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "platform/unique_fd.h"
 
 extern char** environ;
 
@@ -82,24 +83,6 @@ bool systemdRefusesAsExecutable(std::string_view path) {
     }
     return false;
 }
-
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    ~UniqueFd() { reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return m_fd; }
-    void reset(int fd = -1) {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_fd = fd;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 bool makePipe(UniqueFd* readEnd, UniqueFd* writeEnd) {
     int fds[2];

@@ -10,8 +10,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <utility>
-
 namespace kestrel {
 namespace {
 
@@ -35,16 +33,6 @@ bool waitFor(int fd, short events, int timeoutMs) {
 }
 
 }  // namespace
-
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-    if (this != &other) {
-        close();
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
 
 std::string TcpSocket::resolve(const std::string& host) {
     struct addrinfo hints {};
@@ -78,20 +66,20 @@ bool TcpSocket::connect(const std::string& host, int port, int timeoutMs, std::s
         }
         return false;
     }
-    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
-    if (m_fd < 0) {
+    m_fd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP));
+    if (!m_fd.valid()) {
         setError(error, "cannot create a socket");
         return false;
     }
-    if (::connect(m_fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0) {
-        if (errno != EINPROGRESS || !waitFor(m_fd, POLLOUT, timeoutMs)) {
+    if (::connect(m_fd.get(), reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0) {
+        if (errno != EINPROGRESS || !waitFor(m_fd.get(), POLLOUT, timeoutMs)) {
             setError(error, "cannot connect to " + host + ":" + std::to_string(port));
             close();
             return false;
         }
         int soError = 0;
         socklen_t len = sizeof soError;
-        ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &soError, &len);
+        ::getsockopt(m_fd.get(), SOL_SOCKET, SO_ERROR, &soError, &len);
         if (soError != 0) {
             errno = soError;
             setError(error, "cannot connect to " + host + ":" + std::to_string(port));
@@ -100,29 +88,26 @@ bool TcpSocket::connect(const std::string& host, int port, int timeoutMs, std::s
         }
     }
     // Back to blocking mode: reads are guarded by poll, sends may block.
-    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
+    ::fcntl(m_fd.get(), F_SETFL, ::fcntl(m_fd.get(), F_GETFL) & ~O_NONBLOCK);
     return true;
 }
 
 void TcpSocket::close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_fd.reset();
 }
 
 void TcpSocket::shutdownSend() {
-    if (m_fd >= 0) {
-        ::shutdown(m_fd, SHUT_WR);
+    if (m_fd.valid()) {
+        ::shutdown(m_fd.get(), SHUT_WR);
     }
 }
 
 bool TcpSocket::sendAll(std::string_view data) {
-    if (m_fd < 0) {
+    if (!m_fd.valid()) {
         return false;
     }
     while (!data.empty()) {
-        const ssize_t n = ::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL);
+        const ssize_t n = ::send(m_fd.get(), data.data(), data.size(), MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -135,17 +120,17 @@ bool TcpSocket::sendAll(std::string_view data) {
 }
 
 TcpSocket::Read TcpSocket::readSome(std::string& out, int timeoutMs, size_t maxBytes) {
-    if (m_fd < 0) {
+    if (!m_fd.valid()) {
         return Read::Closed;
     }
-    if (!waitFor(m_fd, POLLIN, timeoutMs)) {
+    if (!waitFor(m_fd.get(), POLLIN, timeoutMs)) {
         return Read::TimedOut;
     }
     const size_t before = out.size();
     out.resize(before + maxBytes);
     ssize_t n = 0;
     do {
-        n = ::recv(m_fd, out.data() + before, maxBytes, 0);
+        n = ::recv(m_fd.get(), out.data() + before, maxBytes, 0);
     } while (n < 0 && errno == EINTR);
     out.resize(before + (n > 0 ? static_cast<size_t>(n) : 0));
     if (n == 0) {
@@ -157,7 +142,8 @@ TcpSocket::Read TcpSocket::readSome(std::string& out, int timeoutMs, size_t maxB
 std::string TcpSocket::localAddress() const {
     struct sockaddr_in addr {};
     socklen_t len = sizeof addr;
-    if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<struct sockaddr*>(&addr), &len) != 0) {
+    if (!m_fd.valid() ||
+        ::getsockname(m_fd.get(), reinterpret_cast<struct sockaddr*>(&addr), &len) != 0) {
         return "";
     }
     char text[INET_ADDRSTRLEN] = {};
@@ -176,11 +162,12 @@ bool TcpListener::listen(const std::string& address, int port, std::string* erro
         }
         return false;
     }
-    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    m_fd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
     const int yes = 1;
-    if (m_fd < 0 || ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
-        ::bind(m_fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(m_fd, 1) != 0) {
+    if (!m_fd.valid() ||
+        ::setsockopt(m_fd.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+        ::bind(m_fd.get(), reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(m_fd.get(), 1) != 0) {
         setError(error, "cannot listen on " + address + ":" + std::to_string(port));
         close();
         return false;
@@ -191,30 +178,27 @@ bool TcpListener::listen(const std::string& address, int port, std::string* erro
 int TcpListener::port() const {
     struct sockaddr_in addr {};
     socklen_t len = sizeof addr;
-    if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<struct sockaddr*>(&addr), &len) != 0) {
+    if (!m_fd.valid() ||
+        ::getsockname(m_fd.get(), reinterpret_cast<struct sockaddr*>(&addr), &len) != 0) {
         return 0;
     }
     return ntohs(addr.sin_port);
 }
 
 bool TcpListener::accept(TcpSocket& connection, int timeoutMs) {
-    if (m_fd < 0 || !waitFor(m_fd, POLLIN, timeoutMs)) {
+    if (!m_fd.valid() || !waitFor(m_fd.get(), POLLIN, timeoutMs)) {
         return false;
     }
-    const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd = ::accept4(m_fd.get(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    connection.close();
-    connection.m_fd = fd;
+    connection.m_fd.reset(fd);
     return true;
 }
 
 void TcpListener::close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_fd.reset();
 }
 
 }  // namespace kestrel

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_fd.h"
+
 namespace kestrel {
 
 // One IPv4 TCP connection with blocking sends and reads guarded by a poll with a time-out.
@@ -11,15 +13,12 @@ namespace kestrel {
 class TcpSocket {
 public:
     TcpSocket() = default;
-    ~TcpSocket() { close(); }
-    TcpSocket(TcpSocket&& other) noexcept;
-    TcpSocket& operator=(TcpSocket&& other) noexcept;
-    TcpSocket(const TcpSocket&) = delete;
-    TcpSocket& operator=(const TcpSocket&) = delete;
+    TcpSocket(TcpSocket&& other) noexcept = default;
+    TcpSocket& operator=(TcpSocket&& other) noexcept = default;
 
     // Connects to a host name or dotted address; gives up after timeoutMs.
     bool connect(const std::string& host, int port, int timeoutMs, std::string* error = nullptr);
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_fd.valid(); }
     void close();
     // Ends the sending direction (the peer reads the end of the stream).
     void shutdownSend();
@@ -40,16 +39,13 @@ public:
 
 private:
     friend class TcpListener;
-    int m_fd = -1;
+    UniqueFd m_fd;
 };
 
 // A listening IPv4 socket for one incoming connection.
 class TcpListener {
 public:
     TcpListener() = default;
-    ~TcpListener() { close(); }
-    TcpListener(const TcpListener&) = delete;
-    TcpListener& operator=(const TcpListener&) = delete;
 
     // Binds to address:port (port 0 = any free port) and listens.
     bool listen(const std::string& address, int port, std::string* error = nullptr);
@@ -59,7 +55,7 @@ public:
     void close();
 
 private:
-    int m_fd = -1;
+    UniqueFd m_fd;
 };
 
 }  // namespace kestrel
