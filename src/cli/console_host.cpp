@@ -15,9 +15,6 @@ void ConsoleHost::clearProgressLine() {
 }
 
 void ConsoleHost::logLine(const std::string& stampedLine) {
-    if (!m_echoLog) {
-        return;
-    }
     clearProgressLine();
     // One write per line: the error stream is unbuffered and a run logs a line per file.
     m_err << (stampedLine + '\n');

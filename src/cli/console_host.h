@@ -15,8 +15,6 @@ class ConsoleHost : public Host {
 public:
     ConsoleHost(std::ostream& err, bool progressLine);
 
-    void setEchoLog(bool echo) { m_echoLog = echo; }
-
     void yield() override {}
     bool windowVisible() const override { return false; }
     // Nobody answers at a console: questions take their safe default and are noticed.
@@ -39,7 +37,6 @@ private:
     std::ostream& m_err;
     bool m_progressLine;
     bool m_progressShown = false;
-    bool m_echoLog = true;
 };
 
 }  // namespace kestrel

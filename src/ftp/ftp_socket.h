@@ -31,9 +31,7 @@ public:
 
     void FTPDisconnect() { m_socket.close(); }
     bool isOpen() const { return m_socket.isOpen(); }
-    void endSending() { m_socket.shutdownSend(); }
     std::string localAddress() const { return m_socket.localAddress(); }
-    static std::string mygethostbyname(const std::string& host) { return TcpSocket::resolve(host); }
 
     // The text a command is echoed as: "PASS " and one "*" per password character for passwords.
     static std::string echoText(const std::string& command);

@@ -96,12 +96,6 @@ void TcpSocket::close() {
     m_fd.reset();
 }
 
-void TcpSocket::shutdownSend() {
-    if (m_fd.valid()) {
-        ::shutdown(m_fd.get(), SHUT_WR);
-    }
-}
-
 bool TcpSocket::sendAll(std::string_view data) {
     if (!m_fd.valid()) {
         return false;

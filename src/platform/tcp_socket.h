@@ -20,8 +20,6 @@ public:
     bool connect(const std::string& host, int port, int timeoutMs, std::string* error = nullptr);
     bool isOpen() const { return m_fd.valid(); }
     void close();
-    // Ends the sending direction (the peer reads the end of the stream).
-    void shutdownSend();
 
     // Sends every byte; false when the connection failed.
     bool sendAll(std::string_view data);
