@@ -181,21 +181,10 @@ bool plausibleRecord(const clsRestoreFileData& rec) {
 
 Catalogue parseCatalogue(std::string_view content) {
     Catalogue catalogue;
-    size_t start = 0;
-    size_t number = 0;
     size_t lineIndex = 0;
-    while (start < content.size()) {
-        size_t end = content.find('\n', start);
-        const bool terminated = end != std::string_view::npos;
-        if (!terminated) {
-            end = content.size();
-        }
-        std::string_view line = content.substr(start, end - start);
-        start = end + 1;
-        ++number;
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
+    text::LineReader lines(content);
+    for (text::Line next; lines.next(next);) {
+        const std::string_view line = next.text;
         if (text::trimSpace(line).empty()) {
             continue;
         }
@@ -205,8 +194,8 @@ Catalogue parseCatalogue(std::string_view content) {
         // yields a file, and a piece of an encrypted or foreign file names none.
         bool complete = false;
         auto rec = ParseCatalogueLine(line, &complete);
-        if (!terminated || !rec || !complete || !plausibleRecord(*rec)) {
-            catalogue.skippedLines.push_back(number);
+        if (!next.terminated || !rec || !complete || !plausibleRecord(*rec)) {
+            catalogue.skippedLines.push_back(next.number);
             continue;
         }
         rec->lineDigest = digestOf(line);
@@ -218,12 +207,9 @@ Catalogue parseCatalogue(std::string_view content) {
 
 size_t countCatalogueLines(std::string_view content) {
     size_t count = 0;
-    for (const std::string& piece : text::split(content, '\n')) {
-        std::string_view line = piece;
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        if (!text::trimSpace(line).empty()) {
+    text::LineReader lines(content);
+    for (text::Line line; lines.next(line);) {
+        if (!text::trimSpace(line.text).empty()) {
             ++count;
         }
     }

@@ -145,21 +145,10 @@ std::string metaLinkLine(const LinkFact& link) {
 
 std::optional<Meta> parseMeta(std::string_view content) {
     Meta meta;
-    size_t start = 0;
-    size_t number = 0;
     bool header = false;
-    while (start < content.size()) {
-        size_t end = content.find('\n', start);
-        const bool terminated = end != std::string_view::npos;
-        if (!terminated) {
-            end = content.size();
-        }
-        std::string_view line = content.substr(start, end - start);
-        start = end + 1;
-        ++number;
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
+    text::LineReader lines(content);
+    for (text::Line next; lines.next(next);) {
+        const std::string_view line = next.text;
         if (!header) {
             if (line != kHeader) {
                 return std::nullopt;
@@ -171,7 +160,7 @@ std::optional<Meta> parseMeta(std::string_view content) {
             continue;
         }
         // A cut line is no fact.
-        bool ok = terminated;
+        bool ok = next.terminated;
         const std::vector<std::string> parts = text::split(line, '|');
         const std::string& first = parts.front();
         const size_t eq = first.find('=');
@@ -206,7 +195,7 @@ std::optional<Meta> parseMeta(std::string_view content) {
             ok = false;
         }
         if (!ok) {
-            meta.skippedLines.push_back(number);
+            meta.skippedLines.push_back(next.number);
         }
     }
     if (!header) {

@@ -194,21 +194,11 @@ const Digest* Sums::find(const Digest& catalogueLine) const {
 
 std::optional<Sums> parseSums(std::string_view content) {
     Sums sums;
-    size_t start = 0;
-    size_t number = 0;
     bool header = false;
-    while (start < content.size()) {
-        size_t end = content.find('\n', start);
-        const bool terminated = end != std::string_view::npos;
-        if (!terminated) {
-            end = content.size();
-        }
-        std::string_view line = content.substr(start, end - start);
-        start = end + 1;
-        ++number;
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
+    text::LineReader lines(content);
+    for (text::Line next; lines.next(next);) {
+        const std::string_view line = next.text;
+        const bool terminated = next.terminated;
         if (!header) {
             if (!text::startsWith(line, kHeaderKey) && !text::startsWith(line, kHeaderKeyV1)) {
                 return std::nullopt;
@@ -241,7 +231,7 @@ std::optional<Sums> parseSums(std::string_view content) {
             value = parseDigestHex(line.substr(73, 64));
         }
         if (!key || !value) {
-            sums.skippedLines.push_back(number);
+            sums.skippedLines.push_back(next.number);
             continue;
         }
         const std::string raw = rawKey(*key);

@@ -39,18 +39,9 @@ IniFile IniFile::parse(std::string_view content) {
     if (content.starts_with("\xEF\xBB\xBF")) {
         content.remove_prefix(3);
     }
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t end = content.find('\n', start);
-        if (end == std::string_view::npos) {
-            end = content.size();
-        }
-        std::string_view line = content.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        const std::string_view trimmed = text::trimSpace(line);
+    text::LineReader lines(content);
+    for (text::Line line; lines.next(line);) {
+        const std::string_view trimmed = text::trimSpace(line.text);
         if (trimmed.empty()) {
             continue;
         }
@@ -70,7 +61,7 @@ IniFile IniFile::parse(std::string_view content) {
             ini.m_sections.push_back(Section{"", {}});
             ini.m_preamble = true;
         }
-        ini.m_sections.back().lines.emplace_back(line);
+        ini.m_sections.back().lines.emplace_back(line.text);
     }
     return ini;
 }

@@ -80,6 +80,21 @@ std::vector<std::string> split(std::string_view s, char sep) {
     }
 }
 
+bool LineReader::next(Line& line) {
+    if (m_rest.empty()) {
+        return false;
+    }
+    const size_t end = m_rest.find('\n');
+    line.terminated = end != std::string_view::npos;
+    line.text = m_rest.substr(0, line.terminated ? end : m_rest.size());
+    m_rest.remove_prefix(line.terminated ? end + 1 : m_rest.size());
+    line.number = ++m_number;
+    if (!line.text.empty() && line.text.back() == '\r') {
+        line.text.remove_suffix(1);
+    }
+    return true;
+}
+
 std::string replaceAll(std::string_view s, std::string_view from, std::string_view to) {
     if (from.empty()) {
         return std::string(s);

@@ -26,6 +26,26 @@ std::string_view trimBlanks(std::string_view s);
 std::string_view trimSpace(std::string_view s);
 
 std::vector<std::string> split(std::string_view s, char sep);
+
+// One line of a text file without its line end ("\n" or "\r\n"), numbered from 1. terminated:
+// a line end closes it (the last line of a file cut short has none).
+struct Line {
+    std::string_view text;
+    size_t number = 0;
+    bool terminated = false;
+};
+// The lines of a text in order, blank ones included; a final line end begins no further line.
+class LineReader {
+public:
+    explicit LineReader(std::string_view content) : m_rest(content) {}
+    // The next line; false after the last.
+    bool next(Line& line);
+
+private:
+    std::string_view m_rest;
+    size_t m_number = 0;
+};
+
 std::string replaceAll(std::string_view s, std::string_view from, std::string_view to);
 
 // Fills placeholders ("%d", "%s", ...) in one pass, so that a filled-in value that itself holds
