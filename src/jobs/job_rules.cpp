@@ -2,7 +2,8 @@
 
 #include <climits>
 
-#include "jobs/job_store.h"
+#include "core/settings.h"
+#include "jobs/store_format.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 
@@ -44,8 +45,42 @@ JobProblem checkJob(const clsBackup& job, const Jobs& jobs, std::string_view ori
     return {};
 }
 
+bool isStorableJobName(std::string_view name, std::string* whyKey) {
+    auto reject = [&](const char* key) {
+        if (whyKey != nullptr) {
+            *whyKey = key;
+        }
+        return false;
+    };
+    if (text::trimSpace(name).empty()) {
+        return reject("strMsgNameEmpty");
+    }
+    if (text::trimSpace(name).size() != name.size()) {
+        return reject("strMsgNameBlanks");
+    }
+    if (text::hasControlCharacters(name) || name.find('\xff') != std::string_view::npos) {
+        return reject("strMsgNameControl");
+    }
+    if (name.find_first_of("[]/|") != std::string_view::npos || name.front() == ';') {
+        return reject("strMsgNameBadChars");
+    }
+    if (text::iequals(name, kJobListSection)) {
+        return reject("strMsgNameReserved");
+    }
+    return true;
+}
+
 std::string cleanJobName(std::string_view name) {
     return text::replaceAll(name, "-", "");
+}
+
+std::string NewJob(Settings& settings) {
+    const std::int64_t n = text::leadingInt(settings.general("bkpIndex", "0")) + 1;
+    if (!settings.saveGeneral("bkpIndex", std::to_string(n))) {
+        // The name is still proposed; the next one may repeat it, and the editor refuses a
+        // name that exists.
+    }
+    return "New backup " + std::to_string(n);
 }
 
 std::optional<std::int32_t> parseSplitSize(std::string_view s) {

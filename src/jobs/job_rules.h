@@ -10,6 +10,8 @@
 
 namespace kestrel {
 
+class Settings;
+
 // Why a job cannot be kept as it stands: the key of the message that says so ("" when it can)
 // and the text its "%d" stands for.
 struct JobProblem {
@@ -24,9 +26,18 @@ struct JobProblem {
 // plain copies to an FTP server, and a split size only for archives.
 JobProblem checkJob(const clsBackup& job, const Jobs& jobs, std::string_view originalName = {});
 
+// Whether a name can be stored as a job: not empty, no blanks around it, no control characters,
+// no "[", "]", "/" or "|" (names become file names and catalogue fields), and not the name of
+// the job list section. *whyKey receives the key of the message that says what is wrong.
+bool isStorableJobName(std::string_view name, std::string* whyKey = nullptr);
+
 // A name as the program stores it: without "-", which archive volume names use as their
 // separator.
 std::string cleanJobName(std::string_view name);
+
+// The new-job command's naming: advances the setting "bkpIndex" and returns the proposed name
+// ("New backup 4").
+std::string NewJob(Settings& settings);
 
 // A split size: a whole number of bytes with an optional suffix K, M or G (1024-based), from 1
 // byte to 2,047 MiB. Nothing when the text is none.

@@ -66,6 +66,16 @@ std::string_view trimSpace(std::string_view s) {
     return trimWhere(s, " \t");
 }
 
+bool hasControlCharacters(std::string_view s) {
+    for (char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\t') || u == 0x7f) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::vector<std::string> split(std::string_view s, char sep) {
     std::vector<std::string> parts;
     size_t start = 0;

@@ -25,6 +25,9 @@ std::string_view trimBlanks(std::string_view s);
 // Removes leading and trailing blanks and tabs.
 std::string_view trimSpace(std::string_view s);
 
+// Whether s holds a control character other than a tab (a byte below 0x20, or 0x7f).
+bool hasControlCharacters(std::string_view s);
+
 std::vector<std::string> split(std::string_view s, char sep);
 
 // One line of a text file without its line end ("\n" or "\r\n"), numbered from 1. terminated:

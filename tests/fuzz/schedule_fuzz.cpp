@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "jobs/backup.h"
-#include "jobs/job_store.h"
 #include "jobs/schedule_text.h"
+#include "jobs/store_format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kestrel;

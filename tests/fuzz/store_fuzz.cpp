@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "jobs/job_store.h"
 #include "jobs/jobs.h"
+#include "jobs/store_format.h"
 #include "platform/ini_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

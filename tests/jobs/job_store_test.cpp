@@ -8,6 +8,7 @@
 
 #include "jobs/job_rules.h"
 #include "jobs/scramble.h"
+#include "jobs/store_format.h"
 #include "platform/file_lock.h"
 #include "platform/fs.h"
 #include "support/test_context.h"
