@@ -169,9 +169,12 @@ bool matches(const std::string& filename, const std::vector<std::string>& patter
                        [&](const std::string& p) { return text::endsWith(name, p); });
 }
 
-std::string maskKey(int which, int slot) {
+constexpr std::string_view kMaskSection = "masks";
+constexpr int kMaskSlots = 10;
+
+std::string maskKey(MaskKind kind, int slot) {
     char key[16];
-    std::snprintf(key, sizeof key, "%s%02d", which == 1 ? "imask" : "emask", slot);
+    std::snprintf(key, sizeof key, "%s%02d", kind == MaskKind::Include ? "imask" : "emask", slot);
     return key;
 }
 
@@ -323,33 +326,30 @@ void ApplyMasks(AppContext& ctx, const std::string& includeMask, const std::stri
     }
 }
 
-std::vector<std::string> RefreshMasks(AppContext& ctx, int which) {
+std::vector<std::string> RefreshMasks(const Settings& settings, MaskKind kind) {
     std::vector<std::string> masks = {"*.*"};
-    for (int slot = 1; slot <= 10; ++slot) {
-        const std::string value =
-            ctx.settings.GetSetting(kSettingsArea, "masks", maskKey(which, slot));
-        if (!text::trimBlanks(value).empty()) {
-            masks.push_back(value);
+    for (int slot = 1; slot <= kMaskSlots; ++slot) {
+        std::string value = settings.GetSetting(kSettingsArea, kMaskSection, maskKey(kind, slot));
+        if (!text::trimSpace(value).empty()) {
+            masks.push_back(std::move(value));
         }
     }
     return masks;
 }
 
-bool RememberMask(AppContext& ctx, int which, const std::string& mask) {
-    if (text::trimBlanks(mask).empty()) {
+bool RememberMask(Settings& settings, MaskKind kind, std::string_view mask) {
+    const std::string trimmed(text::trimSpace(mask));
+    const auto known = RefreshMasks(settings, kind);
+    if (trimmed.empty() || std::find(known.begin(), known.end(), trimmed) != known.end()) {
         return false;
     }
-    const auto known = RefreshMasks(ctx, which);
-    if (std::find(known.begin(), known.end(), mask) != known.end()) {
-        return false;
-    }
-    for (int slot = 1; slot <= 10; ++slot) {
-        const std::string key = maskKey(which, slot);
-        if (text::trimBlanks(ctx.settings.GetSetting(kSettingsArea, "masks", key)).empty()) {
-            return ctx.settings.SaveSetting(kSettingsArea, "masks", key, mask);
+    for (int slot = 1; slot <= kMaskSlots; ++slot) {
+        const std::string key = maskKey(kind, slot);
+        if (text::trimSpace(settings.GetSetting(kSettingsArea, kMaskSection, key)).empty()) {
+            return settings.SaveSetting(kSettingsArea, kMaskSection, key, trimmed);
         }
     }
-    return false;
+    return false;  // all ten taken: the mask is used but not remembered
 }
 
 }  // namespace kestrel

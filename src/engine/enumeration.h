@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -12,6 +13,7 @@
 namespace kestrel {
 
 struct AppContext;
+class Settings;
 
 // The working list of a run: the files to store, in the order they were found.
 using WorkingList = std::vector<clsDskFile>;
@@ -72,11 +74,13 @@ void MakeSingleFileEntry(AppContext& ctx, const clsBackupFile& entry, WorkingLis
 void ApplyMasks(AppContext& ctx, const std::string& includeMask, const std::string& excludeMask,
                 WorkingList& list, TreeFacts* facts = nullptr);
 
-// The remembered masks of the settings: which = 1 include, 2 exclude. The list begins with
-// "*.*", then the non-blank slots 01 to 10.
-std::vector<std::string> RefreshMasks(AppContext& ctx, int which);
-// Remembers a mask in the first free slot; false when it is blank, already there, or all ten
-// slots are taken.
-[[nodiscard]] bool RememberMask(AppContext& ctx, int which, const std::string& mask);
+// The masks the editor remembers, ten of each kind, in the settings section "masks" (keys
+// "imask01" ... "imask10", "emask01" ... "emask10"). A slot holding only blanks is empty.
+enum class MaskKind { Include, Exclude };
+// "*.*", then the masks of the slots that are not empty, in slot order.
+std::vector<std::string> RefreshMasks(const Settings& settings, MaskKind kind);
+// Remembers the mask, without the blanks around it, in the first empty slot; false when it is
+// blank, already listed, or all ten slots are taken.
+[[nodiscard]] bool RememberMask(Settings& settings, MaskKind kind, std::string_view mask);
 
 }  // namespace kestrel

@@ -11,6 +11,7 @@
 
 #include "core/app_context.h"
 #include "core/host.h"
+#include "engine/enumeration.h"
 #include "engine/paths.h"
 #include "foldertree/ctl_file_browser.h"
 #include "ftp/ftp_connection.h"
@@ -29,9 +30,7 @@ namespace {
 
 const char* const kWindowSection = "frmEditBackup";
 const char* const kListSection = "frmEditBackup-lvFiles";
-const char* const kMaskSection = "masks";
 const char* const kAllFiles = "*.*";
-constexpr int kMaskSlots = 10;
 constexpr int kKindRole = Qt::UserRole;  // "FIL" or "DIR"
 const char* const kPageAnchors[] = {"sources", "settings", "destination", "schedule"};
 
@@ -43,14 +42,8 @@ std::string s(const QString& text) {
     return text.toStdString();
 }
 
-// "imask01" ... "emask10".
-std::string maskName(bool include, int slot) {
-    std::string name = include ? "imask" : "emask";
-    if (slot < 10) {
-        name += '0';
-    }
-    name += std::to_string(slot);
-    return name;
+MaskKind maskKind(bool include) {
+    return include ? MaskKind::Include : MaskKind::Exclude;
 }
 
 QDate toQDate(const DateTime& t) {
@@ -262,13 +255,8 @@ void frmEditBackup::RefreshMasks() {
         const QString typed = box->currentText();
         const QSignalBlocker quiet(box);
         box->clear();
-        box->addItem(kAllFiles);
-        for (int slot = 1; slot <= kMaskSlots; ++slot) {
-            const std::string mask =
-                m_ctx.settings.GetSetting(kSettingsArea, kMaskSection, maskName(include, slot));
-            if (!mask.empty()) {
-                box->addItem(q(mask));
-            }
+        for (const std::string& mask : kestrel::RefreshMasks(m_ctx.settings, maskKind(include))) {
+            box->addItem(q(mask));
         }
         box->setCurrentText(typed);
     }
@@ -276,19 +264,9 @@ void frmEditBackup::RefreshMasks() {
 
 void frmEditBackup::rememberMask(bool include) {
     QComboBox* box = include ? m_ui->cmbIncludeMask : m_ui->cmbExcludeMask;
-    const QString mask = box->currentText().trimmed();
-    if (mask.isEmpty() || box->findText(mask, Qt::MatchFixedString | Qt::MatchCaseSensitive) >= 0) {
-        return;
+    if (RememberMask(m_ctx.settings, maskKind(include), s(box->currentText()))) {
+        RefreshMasks();
     }
-    for (int slot = 1; slot <= kMaskSlots; ++slot) {
-        const std::string name = maskName(include, slot);
-        if (m_ctx.settings.GetSetting(kSettingsArea, kMaskSection, name).empty()) {
-            (void)m_ctx.settings.SaveSetting(kSettingsArea, kMaskSection, name, s(mask));
-            RefreshMasks();
-            return;
-        }
-    }
-    // All ten slots are taken: the mask is used but not remembered.
 }
 
 int frmEditBackup::archiveType() const {

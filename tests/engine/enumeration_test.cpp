@@ -68,19 +68,24 @@ TEST(Masks, ReducedPatternsAsStoredJobsMeanThem) {
     EXPECT_EQ(t.host.status1, "Performing filter operations ...");
 }
 
-TEST(Masks, RememberedMasksFillTenSlots) {
+TEST(Masks, RememberedMasksFillTenSlotsTrimmedAndOnce) {
     test::TestContext t;
-    EXPECT_EQ(RefreshMasks(*t.ctx, 1), std::vector<std::string>{"*.*"});
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_TRUE(RememberMask(*t.ctx, 1, "*.m" + std::to_string(i)));
+    Settings& settings = t.ctx->settings;
+    EXPECT_EQ(RefreshMasks(settings, MaskKind::Include), std::vector<std::string>{"*.*"});
+    EXPECT_TRUE(RememberMask(settings, MaskKind::Include, "  *.m0 "));
+    EXPECT_EQ(settings.GetSetting("Backup", "masks", "imask01"), "*.m0");
+    EXPECT_FALSE(RememberMask(settings, MaskKind::Include, " *.m0"));  // listed already
+    EXPECT_FALSE(RememberMask(settings, MaskKind::Include, "*.*"));
+    EXPECT_FALSE(RememberMask(settings, MaskKind::Exclude, " \t "));
+    EXPECT_TRUE(RememberMask(settings, MaskKind::Exclude, "*.tmp"));
+    for (int i = 1; i < 10; ++i) {
+        EXPECT_TRUE(RememberMask(settings, MaskKind::Include, "*.m" + std::to_string(i)));
     }
-    EXPECT_FALSE(RememberMask(*t.ctx, 1, "*.eleventh"));
-    EXPECT_FALSE(RememberMask(*t.ctx, 1, "*.m3"));
-    EXPECT_FALSE(RememberMask(*t.ctx, 2, "   "));
-    EXPECT_TRUE(RememberMask(*t.ctx, 2, "*.tmp"));
-    EXPECT_EQ(RefreshMasks(*t.ctx, 1).size(), 11u);
-    EXPECT_EQ(RefreshMasks(*t.ctx, 2), (std::vector<std::string>{"*.*", "*.tmp"}));
-    EXPECT_EQ(t.ctx->settings.GetSetting("Backup", "masks", "imask10"), "*.m9");
+    EXPECT_FALSE(RememberMask(settings, MaskKind::Include, "*.eleventh"));
+    EXPECT_EQ(RefreshMasks(settings, MaskKind::Include).size(), 11u);
+    EXPECT_EQ(settings.GetSetting("Backup", "masks", "imask10"), "*.m9");
+    EXPECT_EQ(RefreshMasks(settings, MaskKind::Exclude),
+              (std::vector<std::string>{"*.*", "*.tmp"}));
 }
 
 TEST(Search, ListsEveryLevelDepthFirstAndSkipsWhatIsNotAFile) {
