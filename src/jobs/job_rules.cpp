@@ -12,35 +12,35 @@ namespace kestrel {
 JobProblem checkJob(const clsBackup& job, const Jobs& jobs, std::string_view originalName) {
     std::string key;
     if (!isStorableJobName(job.sName, &key)) {
-        return {key, job.sName};
+        return {key, job.sName, JobField::Name};
     }
     for (const auto& other : jobs) {
         if (text::iequals(other->sName, job.sName) && other->sName != originalName) {
-            return {"strMsgBackupNameExists", job.sName};
+            return {"strMsgBackupNameExists", job.sName, JobField::Name};
         }
     }
     if (job.Files.empty()) {
-        return {"strMsgNoSrcToBackup", ""};
+        return {"strMsgNoSrcToBackup", "", JobField::Sources};
     }
     for (size_t i = 0; i < job.Files.size(); ++i) {
         for (size_t j = 0; j < i; ++j) {
             if (job.Files[i]->sPath == job.Files[j]->sPath) {
-                return {"strMsgFileAlreadyAdded", job.Files[i]->sPath};
+                return {"strMsgFileAlreadyAdded", job.Files[i]->sPath, JobField::Sources};
             }
         }
     }
     if (job.destFTP) {
         if (!job.objDestination) {
-            return {"strMsgCantConnectToFTP", ""};
+            return {"strMsgCantConnectToFTP", "", JobField::Destination};
         }
         if (!job.archived) {
-            return {"strMsgCantUseThisOptWithFTP", ""};
+            return {"strMsgCantUseThisOptWithFTP", "", JobField::ArchiveType};
         }
     } else if (job.sDestinationDir.empty() || !fs::isDirectory(job.sDestinationDir)) {
-        return {"strMsgDestDirNotExists", job.sDestinationDir};
+        return {"strMsgDestDirNotExists", job.sDestinationDir, JobField::Destination};
     }
     if (job.splitSize > 0 && !job.archived) {
-        return {"strMsgSplitNeedsArchive", ""};
+        return {"strMsgSplitNeedsArchive", "", JobField::ArchiveType};
     }
     return {};
 }

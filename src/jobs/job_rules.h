@@ -12,11 +12,15 @@ namespace kestrel {
 
 class Settings;
 
-// Why a job cannot be kept as it stands: the key of the message that says so ("" when it can)
-// and the text its "%d" stands for.
+// The part of a job a problem is about, so that a window can show it.
+enum class JobField { None, Name, Sources, Destination, ArchiveType, Password, Schedule };
+
+// Why a job cannot be kept as it stands: the key of the message that says so ("" when it can),
+// the text its "%d" stands for, and the part of the job at fault.
 struct JobProblem {
     std::string key;
     std::string detail;
+    JobField field = JobField::None;
     explicit operator bool() const { return !key.empty(); }
 };
 

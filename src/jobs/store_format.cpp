@@ -88,13 +88,13 @@ std::string protectionValue(const clsBackup& job) {
     return job.Protected ? ToCodeList(ScrambleText(job.password)) : "";
 }
 
-void readProtection(clsBackup& job, const std::string& value) {
+bool readProtection(clsBackup& job, const std::string& value, std::string*) {
     job.Protected = !value.empty();
     job.password.clear();
     job.passwordUnreadable = false;
     job.storedProtection.clear();
     if (!job.Protected) {
-        return;
+        return true;
     }
     // A protection that was asked for is never dropped: a value that gives no password locks
     // the job, and is kept to be written back as it was.
@@ -105,6 +105,35 @@ void readProtection(clsBackup& job, const std::string& value) {
         job.passwordUnreadable = true;
         job.storedProtection = value;
     }
+    return true;
+}
+
+// Readers and writers of the settings that are plain texts and numbers.
+template <std::string clsBackup::*Field>
+std::string textOf(const clsBackup& job) {
+    return job.*Field;
+}
+template <std::string clsBackup::*Field>
+bool readText(clsBackup& job, const std::string& value, std::string*) {
+    job.*Field = value;
+    return true;
+}
+template <std::string clsKestrel::*Field>
+std::string ftpTextOf(const clsBackup& job) {
+    return (*job.objDestination).*Field;
+}
+template <std::string clsKestrel::*Field>
+bool readFtpText(clsBackup& job, const std::string& value, std::string*) {
+    (*job.objDestination).*Field = value;
+    return true;
+}
+template <std::int32_t clsBackup::*Field>
+bool readInt32(clsBackup& job, const std::string& value, std::string*) {
+    auto n = parseInt32(value);
+    if (n) {
+        job.*Field = *n;
+    }
+    return n.has_value();
 }
 
 // One setting of a job section. The writer writes them in this order, the FTP record's only for
@@ -125,11 +154,7 @@ const KeyField kKeyFields[] = {
          j.objDestination = j.destFTP ? std::make_shared<clsKestrel>() : nullptr;
          return true;
      }},
-    {"Hostname", true, [](const clsBackup& j) { return j.objDestination->hostname; },
-     [](clsBackup& j, const std::string& v, std::string*) {
-         j.objDestination->hostname = v;
-         return true;
-     }},
+    {"Hostname", true, ftpTextOf<&clsKestrel::hostname>, readFtpText<&clsKestrel::hostname>},
     {"Port", true, [](const clsBackup& j) { return std::to_string(j.objDestination->port); },
      [](clsBackup& j, const std::string& v, std::string*) {
          auto port = text::parseInt(v);
@@ -139,11 +164,7 @@ const KeyField kKeyFields[] = {
          j.objDestination->port = static_cast<std::int32_t>(*port);
          return true;
      }},
-    {"User", true, [](const clsBackup& j) { return j.objDestination->username; },
-     [](clsBackup& j, const std::string& v, std::string*) {
-         j.objDestination->username = v;
-         return true;
-     }},
+    {"User", true, ftpTextOf<&clsKestrel::username>, readFtpText<&clsKestrel::username>},
     {"Pass", true,
      [](const clsBackup& j) { return ToCodeList(ScrambleText(j.objDestination->password)); },
      [](clsBackup& j, const std::string& v, std::string*) {
@@ -162,11 +183,8 @@ const KeyField kKeyFields[] = {
          j.objDestination->bPassiveMode = text::endsWith(v, "PASV");
          return true;
      }},
-    {"Destination", false, [](const clsBackup& j) { return j.sDestinationDir; },
-     [](clsBackup& j, const std::string& v, std::string*) {
-         j.sDestinationDir = v;
-         return true;
-     }},
+    {"Destination", false, textOf<&clsBackup::sDestinationDir>,
+     readText<&clsBackup::sDestinationDir>},
     {"Type", false,
      [](const clsBackup& j) -> std::string { return j.bIncremental ? "INCR" : "FULL"; },
      [](clsBackup& j, const std::string& v, std::string*) {
@@ -178,27 +196,11 @@ const KeyField kKeyFields[] = {
          j.bZipped = v != "NOT";
          return true;
      }},
-    {"IMSK", false, [](const clsBackup& j) { return j.IncludeMask; },
-     [](clsBackup& j, const std::string& v, std::string*) {
-         j.IncludeMask = v;
-         return true;
-     }},
-    {"EMSK", false, [](const clsBackup& j) { return j.ExcludeMask; },
-     [](clsBackup& j, const std::string& v, std::string*) {
-         j.ExcludeMask = v;
-         return true;
-     }},
+    {"IMSK", false, textOf<&clsBackup::IncludeMask>, readText<&clsBackup::IncludeMask>},
+    {"EMSK", false, textOf<&clsBackup::ExcludeMask>, readText<&clsBackup::ExcludeMask>},
     {"Status", false, [](const clsBackup& j) { return std::to_string(j.enumStatus); },
-     [](clsBackup& j, const std::string& v, std::string*) {
-         auto status = parseInt32(v);
-         j.enumStatus = status.value_or(j.enumStatus);
-         return status.has_value();
-     }},
-    {"Protected", false, protectionValue,
-     [](clsBackup& j, const std::string& v, std::string*) {
-         readProtection(j, v);
-         return true;
-     }},
+     readInt32<&clsBackup::enumStatus>},
+    {"Protected", false, protectionValue, readProtection},
     {"OKLast", false, [](const clsBackup& j) { return j.lastOK.format(kStampFormat); },
      [](clsBackup& j, const std::string& v, std::string*) {
          auto stamp = stampAt(v, 1);
@@ -212,11 +214,7 @@ const KeyField kKeyFields[] = {
      }},
     {"Split", false,
      [](const clsBackup& j) { return j.splitSize < 1 ? "0" : std::to_string(j.splitSize); },
-     [](clsBackup& j, const std::string& v, std::string*) {
-         auto split = parseInt32(v);
-         j.splitSize = split.value_or(j.splitSize);
-         return split.has_value();
-     }},
+     readInt32<&clsBackup::splitSize>},
     {"Schedule", false, [](const clsBackup& j) { return scheduleText(j.Schedule.get()); },
      [](clsBackup& j, const std::string& v, std::string* why) {
          j.Schedule = parseScheduleText(v, why);

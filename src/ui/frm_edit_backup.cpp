@@ -625,24 +625,13 @@ void frmEditBackup::restrictToPassword() {
 }
 
 bool frmEditBackup::saveNewPassword() {
-    if (m_ui->txtPass1->text() != m_ui->txtPass2->text()) {
-        fail(msg("strMsgPasswordsDiffer"), 1, m_ui->txtPass1);
-        return false;
-    }
-    if (m_ui->txtPass1->text().isEmpty()) {
-        fail(msg("strMsgPasswordMissing"), 1, m_ui->txtPass1);
+    if (const JobProblem problem = passwordProblem()) {
+        showProblem(problem);
         return false;
     }
     JobProblem problem;
     const RunnerResult r = m_runner.setNewPassword(m_original, s(m_ui->txtPass1->text()), &problem);
-    if (r != RunnerResult::Done) {
-        fail(m_runner.refusalText(r, m_original, problem), -1);
-        return false;
-    }
-    m_savedName = m_original;
-    saveLayout();
-    accept();
-    return true;
+    return finishSave(r, m_original, problem);
 }
 
 void frmEditBackup::fail(const std::string& text, int page, QWidget* focus) {
@@ -655,26 +644,84 @@ void frmEditBackup::fail(const std::string& text, int page, QWidget* focus) {
     }
 }
 
-bool frmEditBackup::saveJob() {
-    if (m_passwordOnly) {
-        return saveNewPassword();
+void frmEditBackup::showProblem(const JobProblem& problem) {
+    // The page of the part at fault, and the control that takes the focus (none: the page).
+    int page = -1;
+    QWidget* focus = nullptr;
+    switch (problem.field) {
+        case JobField::Name:
+            page = 0;
+            focus = m_ui->txtBackupName;
+            break;
+        case JobField::Sources:
+            page = 0;
+            break;
+        case JobField::ArchiveType:
+            page = 1;
+            break;
+        case JobField::Password:
+            page = 1;
+            focus = m_ui->txtPass1;
+            break;
+        case JobField::Destination:
+            page = 2;
+            break;
+        case JobField::Schedule:
+            page = 3;
+            break;
+        case JobField::None:
+            break;
     }
-    const std::string name = cleanJobName(s(m_ui->txtBackupName->text()));
-    for (const auto& other : m_runner.jobs()) {
-        if (text::iequals(other->sName, name) && !text::iequals(other->sName, m_original)) {
-            fail(msg("strMsgBackupNameExists"), 0, m_ui->txtBackupName);
-            return false;
-        }
-    }
-    const bool ftp = m_ui->Option2_1->isChecked();
-    const std::string folder = s(m_ui->txtDestPath->text());
-    if (!ftp && !fs::isDirectory(folder)) {
-        fail(msg("strMsgDestDirNotExists"), 2);
+    // The part shown tells what the message is about; its value is not repeated.
+    fail(m_ctx.messages.format(problem.key, {{"%d", problem.detail}}), page, focus);
+}
+
+bool frmEditBackup::finishSave(RunnerResult result, const std::string& name,
+                               const JobProblem& problem) {
+    if (result == RunnerResult::Invalid && problem.field != JobField::None) {
+        showProblem(problem);
         return false;
     }
+    if (result != RunnerResult::Done) {
+        fail(m_runner.refusalText(result, name, problem), -1);
+        return false;
+    }
+    m_savedName = name;
+    saveLayout();
+    accept();
+    return true;
+}
 
+JobProblem frmEditBackup::passwordProblem() const {
+    if (m_ui->txtPass1->text() != m_ui->txtPass2->text()) {
+        return {"strMsgPasswordsDiffer", "", JobField::Password};
+    }
+    if (m_ui->txtPass1->text().isEmpty()) {
+        return {"strMsgPasswordMissing", "", JobField::Password};
+    }
+    return {};
+}
+
+JobProblem frmEditBackup::controlsProblem() const {
+    // Asked for encryption, the user must get it: two different or no passwords are refused.
+    if (m_ui->chkPassword->isChecked()) {
+        if (JobProblem problem = passwordProblem()) {
+            return problem;
+        }
+    }
+    if (m_ui->chkEnableSchedule->isChecked() && m_ui->Option1_1->isChecked()) {
+        const auto days = m_ui->fraDaily->findChildren<QCheckBox*>("chkdays");
+        if (std::none_of(days.begin(), days.end(), [](QCheckBox* d) { return d->isChecked(); })) {
+            return {"strMsgNoDaysChosen", "", JobField::Schedule};
+        }
+    }
+    return {};
+}
+
+std::unique_ptr<clsBackup> frmEditBackup::jobFromControls() const {
     std::unique_ptr<clsBackup> job;
     if (!m_original.empty()) {
+        // What the editor does not show (the last run's outcome) stays as stored.
         if (const auto stored = m_runner.job(m_original)) {
             job = stored->clone();
         }
@@ -682,10 +729,10 @@ bool frmEditBackup::saveJob() {
     if (!job) {
         job = std::make_unique<clsBackup>();
     }
-    job->sName = name;
+    job->sName = cleanJobName(s(m_ui->txtBackupName->text()));
     job->bIncremental = m_ui->OptIncr->isChecked();
     job->bZipped = m_ui->chkCompress->isChecked();
-    if (ftp) {
+    if (m_ui->Option2_1->isChecked()) {
         const FtpFields fields = ftpFields();
         auto record = std::make_shared<clsKestrel>();
         record->hostname = fields.host;
@@ -697,7 +744,7 @@ bool frmEditBackup::saveJob() {
         job->destFTP = true;
         job->sDestinationDir = s(m_ui->txtdestpath2->text());
     } else {
-        job->sDestinationDir = folder;
+        job->sDestinationDir = s(m_ui->txtDestPath->text());
         job->destFTP = false;
         job->objDestination.reset();
     }
@@ -716,31 +763,18 @@ bool frmEditBackup::saveJob() {
         }
         job->AddFile(std::move(entry));
     }
-    if (job->Files.empty()) {
-        fail(msg("strMsgNoSrcToBackup"), 0);
-        return false;
-    }
     job->IncludeMask = m_ui->chkInclude->isChecked() ? s(m_ui->cmbIncludeMask->currentText())
                                                      : std::string(kAllFiles);
     job->ExcludeMask =
         m_ui->chkExclude->isChecked() ? s(m_ui->cmbExcludeMask->currentText()) : std::string();
 
-    // Asked for encryption, the user must get it: two different or no passwords are refused.
     // Plain copies are encrypted too; that their page hides the password does not drop it.
     const bool protect = m_ui->chkPassword->isChecked();
-    if (protect && m_ui->txtPass1->text() != m_ui->txtPass2->text()) {
-        fail(msg("strMsgPasswordsDiffer"), 1, m_ui->txtPass1);
-        return false;
-    }
-    if (protect && m_ui->txtPass1->text().isEmpty()) {
-        fail(msg("strMsgPasswordMissing"), 1, m_ui->txtPass1);
-        return false;
-    }
     job->Protected = protect;
     job->password = protect ? s(m_ui->txtPass1->text()) : std::string();
 
-    auto schedule = std::make_shared<clsSchedule>();
     if (m_ui->chkEnableSchedule->isChecked()) {
+        auto schedule = std::make_shared<clsSchedule>();
         schedule->enabled = true;
         schedule->start = fromQt(m_ui->dtDay->date(), m_ui->dtHour->time());
         if (m_ui->Option1_0->isChecked()) {
@@ -754,10 +788,6 @@ bool frmEditBackup::saveJob() {
                 }
             }
             schedule->StartHour = timeOfDay(m_ui->dtDailyHour->time());
-            if (schedule->Data == 0) {
-                fail(msg("strMsgNoDaysChosen"), 3);
-                return false;
-            }
         } else if (m_ui->Option1_2->isChecked()) {
             schedule->Tip = kScheduleMonthly;
             schedule->Data = static_cast<std::uint8_t>(m_ui->cmbDays->currentIndex());
@@ -770,19 +800,25 @@ bool frmEditBackup::saveJob() {
         // Not scheduled: stored as no schedule, so that it stays off after a restart.
         job->Schedule.reset();
     }
+    return job;
+}
 
+bool frmEditBackup::saveJob() {
+    if (m_passwordOnly) {
+        return saveNewPassword();
+    }
+    if (const JobProblem problem = controlsProblem()) {
+        showProblem(problem);
+        return false;
+    }
+    // The job's rules (a free name, sources, a destination) are the runner's to check.
+    std::unique_ptr<clsBackup> job = jobFromControls();
+    const std::string name = job->sName;
     JobProblem problem;
     const RunnerResult r = m_original.empty()
                                ? m_runner.addJob(std::move(job), &problem)
                                : m_runner.changeJob(m_original, std::move(job), &problem);
-    if (r != RunnerResult::Done) {
-        fail(m_runner.refusalText(r, name, problem), -1);
-        return false;
-    }
-    m_savedName = name;
-    saveLayout();
-    accept();
-    return true;
+    return finishSave(r, name, problem);
 }
 
 void frmEditBackup::onCancel() {

@@ -19,6 +19,8 @@ class frmEditBackup;
 namespace kestrel {
 struct AppContext;
 class JobRunner;
+enum class RunnerResult;
+struct JobProblem;
 class LanguageFile;
 class clsBackup;
 class ctlFileBrowser;
@@ -120,10 +122,20 @@ private:
     void restoreLayout();
     void saveLayout();
     void fail(const std::string& text, int page, QWidget* focus = nullptr);
+    // Tells the problem on the page of the part at fault.
+    void showProblem(const JobProblem& problem);
+    // Closes the window when the job was stored; otherwise says why not.
+    bool finishSave(RunnerResult result, const std::string& name, const JobProblem& problem);
     std::string msg(const char* key) const;
     int archiveType() const;
     void restrictToPassword();
     bool saveNewPassword();
+    // What the controls alone show to be wrong: passwords that differ or are missing, a daily
+    // schedule on no day.
+    JobProblem passwordProblem() const;
+    JobProblem controlsProblem() const;
+    // The job the controls describe.
+    std::unique_ptr<clsBackup> jobFromControls() const;
 
     AppContext& m_ctx;
     JobRunner& m_runner;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "jobs/schedule_text.h"
+#include "support/job_builder.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -75,11 +76,7 @@ protected:
     Jobs jobs;
 
     std::unique_ptr<clsBackup> valid(const std::string& name) {
-        auto job = std::make_unique<clsBackup>();
-        job->sName = name;
-        job->sDestinationDir = dest.path();
-        job->AddFile(std::make_unique<clsBackupFile>(clsBackupFile{"/src", kSourceFolder, 0, 0}));
-        return job;
+        return test::JobBuilder(name).folder("/src").to(dest.path()).build();
     }
 };
 
@@ -87,6 +84,7 @@ TEST_F(CheckJobTest, EachRuleHasItsMessage) {
     jobs.append(valid("Daily"));
     EXPECT_FALSE(checkJob(*valid("Weekly"), jobs));
     EXPECT_EQ(checkJob(*valid("DAILY"), jobs).key, "strMsgBackupNameExists");
+    EXPECT_EQ(checkJob(*valid("DAILY"), jobs).field, JobField::Name);
     // The job keeps its own name, in any case, when it is changed.
     EXPECT_FALSE(checkJob(*valid("Daily"), jobs, "Daily"));
     EXPECT_EQ(checkJob(*valid("a|b"), jobs).key, "strMsgNameBadChars");
@@ -101,10 +99,12 @@ TEST_F(CheckJobTest, EachRuleHasItsMessage) {
     const JobProblem dup = checkJob(*twice, jobs);
     EXPECT_EQ(dup.key, "strMsgFileAlreadyAdded");
     EXPECT_EQ(dup.detail, "/src");
+    EXPECT_EQ(dup.field, JobField::Sources);
 
     auto missing = valid("M");
     missing->sDestinationDir = dest.file("not-there");
     EXPECT_EQ(checkJob(*missing, jobs).key, "strMsgDestDirNotExists");
+    EXPECT_EQ(checkJob(*missing, jobs).field, JobField::Destination);
 
     auto ftpCopies = valid("F");
     ftpCopies->destFTP = true;
@@ -117,6 +117,7 @@ TEST_F(CheckJobTest, EachRuleHasItsMessage) {
     auto split = valid("S");
     split->splitSize = 1024;
     EXPECT_EQ(checkJob(*split, jobs).key, "strMsgSplitNeedsArchive");
+    EXPECT_EQ(checkJob(*split, jobs).field, JobField::ArchiveType);
     split->archived = true;
     EXPECT_FALSE(checkJob(*split, jobs));
 }

@@ -13,6 +13,7 @@
 #include "foldertree/ctl_file_browser.h"
 #include "jobs/schedule_text.h"
 #include "runner/job_runner.h"
+#include "support/job_builder.h"
 #include "support/program.h"
 #include "support/pyftpd_server.h"
 #include "support/server_process.h"
@@ -86,6 +87,13 @@ TEST_F(EditorTest, ANewJobIsSavedUnderItsNameWithoutHyphensAndAClashingNameIsRef
     EXPECT_EQ(lastBox(), "Backup name already exists!");
     EXPECT_EQ(second->form().tabs->currentIndex(), 0);
     EXPECT_EQ(runner.jobs().count(), 1u);
+
+    // A name the store cannot hold is told on the name's page as well.
+    auto bad = filled("a|b");
+    bad->showPage(2);
+    EXPECT_FALSE(bad->saveJob());
+    EXPECT_EQ(lastBox(), t.ctx->msg("strMsgNameBadChars"));
+    EXPECT_EQ(bad->form().tabs->currentIndex(), 0);
 }
 
 TEST_F(EditorTest, NoSourceAMissingFolderAndPlainCopiesToFtpAreRefusedOnTheirPage) {
@@ -240,16 +248,14 @@ TEST_F(EditorTest, TheTreesChecksAndTheSourceRowsAreOneSelection) {
 }
 
 TEST_F(EditorTest, AStoredJobComesBackIntoTheControlsAndIsSavedUnchanged) {
-    auto job = std::make_unique<clsBackup>();
-    job->sName = "Weekly";
-    job->sDestinationDir = disk.file("dest");
-    job->archived = true;
-    job->bZipped = true;
-    job->bIncremental = true;
-    job->IncludeMask = "*.txt";
-    job->ExcludeMask = "*.tmp";
-    job->AddFile(
-        std::make_unique<clsBackupFile>(clsBackupFile{disk.file("docs"), kSourceFolder, 0, 0}));
+    auto job = test::JobBuilder("Weekly")
+                   .folder(disk.file("docs"))
+                   .to(disk.file("dest"))
+                   .archive()
+                   .compressed()
+                   .incremental()
+                   .masks("*.txt", "*.tmp")
+                   .build();
     job->AddFile(std::make_unique<clsBackupFile>(
         clsBackupFile{disk.file("photos/p.jpg"), kSourceFile, 4, 0}));
     ScheduleTextError error = ScheduleTextError::None;
@@ -337,15 +343,13 @@ TEST_F(EditorTest, ScheduleMethodsAndTheMonthlyList) {
 }
 
 TEST_F(EditorTest, AProtectedJobOpensOnlyWithItsPasswordAndCancelGivesBackTheNewNumber) {
-    auto job = std::make_unique<clsBackup>();
-    job->sName = "Vault";
-    job->sDestinationDir = disk.file("dest");
-    job->archived = true;
-    job->Protected = true;
-    job->password = "Open";
-    job->AddFile(
-        std::make_unique<clsBackupFile>(clsBackupFile{disk.file("docs"), kSourceFolder, 0, 0}));
-    ASSERT_EQ(runner.addJob(std::move(job)), RunnerResult::Done);
+    ASSERT_EQ(runner.addJob(test::JobBuilder("Vault")
+                                .folder(disk.file("docs"))
+                                .to(disk.file("dest"))
+                                .archive()
+                                .password("Open")
+                                .build()),
+              RunnerResult::Done);
 
     EXPECT_FALSE(EditJob(nullptr, *t.ctx, runner, language, seams(), "Vault", 0,
                          [](const std::string&) { return false; }));
@@ -389,14 +393,12 @@ TEST_F(EditorTest, AProtectedJobOpensOnlyWithItsPasswordAndCancelGivesBackTheNew
 // A protected plain-copy job (made by kestrel-cli) keeps its password through the editor, whose
 // copy page hides the password frame: an edit never drops the protection unasked.
 TEST_F(EditorTest, AProtectedPlainCopyJobKeepsItsPasswordThroughAnEdit) {
-    auto job = std::make_unique<clsBackup>();
-    job->sName = "Copies";
-    job->sDestinationDir = disk.file("dest");
-    job->Protected = true;
-    job->password = "Open";
-    job->AddFile(
-        std::make_unique<clsBackupFile>(clsBackupFile{disk.file("docs"), kSourceFolder, 0, 0}));
-    ASSERT_EQ(runner.addJob(std::move(job)), RunnerResult::Done);
+    ASSERT_EQ(runner.addJob(test::JobBuilder("Copies")
+                                .folder(disk.file("docs"))
+                                .to(disk.file("dest"))
+                                .password("Open")
+                                .build()),
+              RunnerResult::Done);
     QTimer::singleShot(0, [&] {
         auto* open = qobject_cast<frmEditBackup*>(QApplication::activeModalWidget());
         ASSERT_NE(open, nullptr);
@@ -413,16 +415,14 @@ TEST_F(EditorTest, AProtectedPlainCopyJobKeepsItsPasswordThroughAnEdit) {
 // A job whose stored password cannot be read: Edit asks first whether to give it a new one, and
 // then takes the two password boxes alone.
 TEST_F(EditorTest, ALockedJobTakesOnlyANewPasswordAndOnlyAfterTheUserAgrees) {
-    auto job = std::make_unique<clsBackup>();
-    job->sName = "Vault";
-    job->sDestinationDir = disk.file("dest");
-    job->archived = true;
-    job->bZipped = true;
-    job->Protected = true;
-    job->password = "Open";
-    job->AddFile(
-        std::make_unique<clsBackupFile>(clsBackupFile{disk.file("docs"), kSourceFolder, 0, 0}));
-    ASSERT_EQ(runner.addJob(std::move(job)), RunnerResult::Done);
+    ASSERT_EQ(runner.addJob(test::JobBuilder("Vault")
+                                .folder(disk.file("docs"))
+                                .to(disk.file("dest"))
+                                .archive()
+                                .compressed()
+                                .password("Open")
+                                .build()),
+              RunnerResult::Done);
     std::string content = test::readAll(t.ctx->storePath());
     const size_t at = content.find("Protected=") + 10;
     content.replace(at, content.find("\r\n", at) - at, "79,,112");
