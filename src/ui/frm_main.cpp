@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QWhatsThis>
@@ -134,60 +135,69 @@ frmMain::~frmMain() {
 
 void frmMain::wireCommands() {
     auto& u = *m_ui;
+    for (QAction*& command : m_commands)
+        command = new QAction(this);
     const auto on = [this](QAction* action, auto fn) {
         connect(action, &QAction::triggered, this, fn);
     };
+    const auto help = [this] {
+        if (m_seams.openHelp)
+            m_seams.openHelp("index.html");
+    };
+    on(&command(Command::New), [this] { newJob(); });
+    on(&command(Command::Edit), [this] { editJob(m_editorPage); });
+    on(&command(Command::Delete), [this] { deleteJob(); });
+    on(&command(Command::Backup), [this] { backupNow(); });
+    on(&command(Command::Restore), [this] { restoreJob(); });
+    on(&command(Command::Help), help);
+    on(&command(Command::Quit), [this] {
+        if (m_seams.quit)
+            m_seams.quit(true);
+    });
+    on(&command(Command::About), [this] {
+        if (m_seams.openAbout)
+            m_seams.openAbout();
+    });
+    on(&command(Command::HideAll), [this] { hideAll(); });
+
+    const std::pair<Command, std::vector<QObject*>> controls[] = {
+        {Command::New, {u.keyNew, u.mniNewBackup, u.cmdNew}},
+        {Command::Edit, {u.keyEdit, u.mniEditBackup, u.cmdEdit}},
+        {Command::Delete, {u.keyDelete, u.mniDeleteBackup, u.cmdDelete}},
+        {Command::Backup, {u.keyBackup, u.mniBackup1, u.cmdBackup}},
+        {Command::Restore, {u.keyRestore, u.mniRestorFiles, u.cmdRestore}},
+        {Command::Help, {u.keyHelp, u.mniContents, u.mnium}},
+        {Command::Quit, {u.keyClose, u.mniQuit, u.mniExit, u.cmdClose}},
+        {Command::About, {u.mniaboutmenu, u.mniabout}},
+        // Every change is in the store as soon as it is made; "save" has nothing left to write.
+        {Command::HideAll, {u.mniMinimize, u.cmdSaveandClose}},
+    };
+    const QObject* const jobControls[] = {u.keyRestore, u.mniBackup1, u.mniEditBackup,
+                                          u.mniDeleteBackup};
+    for (const auto& [which, list] : controls) {
+        for (QObject* control : list)
+            bind(which, control, std::ranges::find(jobControls, control) != std::end(jobControls));
+    }
+
     const auto page = [this](int number) {
         return [this, number] {
             m_editorPage = number;
             editJob(m_editorPage);
         };
     };
-    on(u.keyNew, [this] { newJob(); });
-    on(u.mniNewBackup, [this] { newJob(); });
-    on(u.keyEdit, [this] { editJob(m_editorPage); });
-    on(u.mniEditBackup, [this] { editJob(m_editorPage); });
     on(u.mniSource, page(0));
     on(u.mniASettings, page(1));
     on(u.mniDestination, page(2));
     on(u.mniSchedule, page(3));
-    on(u.keyDelete, [this] { deleteJob(); });
-    on(u.mniDeleteBackup, [this] { deleteJob(); });
-    on(u.keyBackup, [this] { backupNow(); });
-    on(u.mniBackup1, [this] { backupNow(); });
-    on(u.keyRestore, [this] { restoreJob(); });
-    on(u.mniRestorFiles, [this] { restoreJob(); });
     on(u.keyLog, [this] { toggleLog(); });
     on(u.keyNotepad, [this] { openLogFile(); });
-    for (QAction* help : {u.keyHelp, u.mniContents, u.mnium}) {
-        on(help, [this] {
-            if (m_seams.openHelp)
-                m_seams.openHelp("index.html");
-        });
-    }
-    on(u.mniIndex, [this] {
-        if (m_seams.openHelp)
-            m_seams.openHelp("index.html");
-    });
+    on(u.mniIndex, help);
     on(u.mniWhatsthis, [] { QWhatsThis::enterWhatsThisMode(); });
-    for (QAction* quit : {u.keyClose, u.mniQuit, u.mniExit}) {
-        on(quit, [this] {
-            if (m_seams.quit)
-                m_seams.quit(true);
-        });
-    }
     on(u.mniProgramSetings, [this] {
         if (m_seams.openSettings && !m_runner.busy())
             m_seams.openSettings();
     });
-    for (QAction* about : {u.mniabout, u.mniaboutmenu}) {
-        on(about, [this] {
-            if (m_seams.openAbout)
-                m_seams.openAbout();
-        });
-    }
     on(u.mniShow, [this] { showAndRaise(); });
-    on(u.mniMinimize, [this] { hideAll(); });
     on(u.mniPause, [this] { togglePause(); });
     on(u.mniAbortBackup, [this] {
         if (!m_runner.busy())
@@ -198,26 +208,40 @@ void frmMain::wireCommands() {
         }
     });
 
-    connect(u.cmdBackup, &QPushButton::clicked, this, [this] {
-        backupNow();
-        UpdateForm();
-    });
-    connect(u.cmdNew, &QPushButton::clicked, this, [this] { newJob(); });
-    connect(u.cmdEdit, &QPushButton::clicked, this, [this] { editJob(m_editorPage); });
-    connect(u.cmdDelete, &QPushButton::clicked, this, [this] { deleteJob(); });
-    connect(u.cmdRestore, &QPushButton::clicked, this, [this] { restoreJob(); });
-    // Every change is in the store as soon as it is made; "save" has nothing left to write.
-    connect(u.cmdSaveandClose, &QPushButton::clicked, this, [this] { hideAll(); });
-    connect(u.cmdClose, &QPushButton::clicked, this, [this] {
-        if (m_seams.quit)
-            m_seams.quit(true);
-    });
-
     connect(u.ListView1, &QTreeWidget::itemClicked, this, [this] { ShowRestorecommands(); });
-    connect(u.ListView1, &QTreeWidget::itemDoubleClicked, this, [this] { editJob(m_editorPage); });
+    connect(u.ListView1, &QTreeWidget::itemDoubleClicked, this,
+            [this] { command(Command::Edit).trigger(); });
     connect(u.ListView1, &QTreeWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { showListMenu(at); });
     connect(u.ListView1, &QTreeWidget::currentItemChanged, this, [this] { updateCommands(); });
+    // What a popup without a row turned off comes back when it closes.
+    connect(u.mnuList, &QMenu::aboutToHide, this, [this] {
+        m_ui->mniBackup->menuAction()->setEnabled(true);
+        syncControls();
+    });
+}
+
+void frmMain::bind(Command which, QObject* control, bool jobControl) {
+    QAction* const target = &command(which);
+    if (auto* item = qobject_cast<QAction*>(control)) {
+        connect(item, &QAction::triggered, target, &QAction::trigger);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        connect(button, &QAbstractButton::clicked, target, &QAction::trigger);
+    }
+    m_controls.push_back({control, target, jobControl});
+}
+
+void frmMain::syncControls() {
+    for (const Control& c : m_controls) {
+        const bool enabled = c.command->isEnabled() && (!c.jobControl || m_restoreShown);
+        if (auto* item = qobject_cast<QAction*>(c.control)) {
+            item->setEnabled(enabled);
+            item->setToolTip(c.command->toolTip());
+        } else if (auto* button = qobject_cast<QAbstractButton*>(c.control)) {
+            button->setEnabled(enabled);
+            button->setToolTip(c.command->toolTip());
+        }
+    }
 }
 
 void frmMain::setMenuIcons() {
@@ -337,33 +361,25 @@ void frmMain::updateCommands() {
     const std::string name = selectedJob();
     const auto job = name.empty() ? nullptr : m_runner.job(name);
     const bool editor = static_cast<bool>(m_seams.openEditor);
-    const QString later = q(m_ctx.msg("strMsgNotYetAvailable"));
-    const auto set = [&](auto* command, bool enabled, bool present = true) {
-        command->setEnabled(enabled && present);
-        command->setToolTip(present ? QString() : later);
-    };
-    for (QAction* a : {u.keyNew, u.mniNewBackup})
-        set(a, idle, editor);
-    set(u.cmdNew, idle, editor);
-    for (QAction* a : {u.keyEdit, u.mniSource, u.mniASettings, u.mniDestination, u.mniSchedule}) {
-        set(a, idle, editor);
-    }
-    set(u.cmdEdit, idle, editor);
-    set(u.mniEditBackup, idle && m_restoreShown, editor);
-    set(u.mniDeleteBackup, idle && m_restoreShown);
-    set(u.keyDelete, idle);
-    set(u.cmdDelete, idle);
-    set(u.keyBackup, idle);
-    set(u.cmdBackup, idle);
-    set(u.mniBackup1, idle && m_restoreShown);
     // Plain copies are browsed in the file manager; archives need the restore browser.
     const bool browser = !job || !job->archived || static_cast<bool>(m_seams.openRestoreBrowser);
-    set(u.keyRestore, idle && m_restoreShown, browser);
-    set(u.mniRestorFiles, idle, browser);
-    set(u.cmdRestore, idle, browser);
+    const QString later = q(m_ctx.msg("strMsgNotYetAvailable"));
+    // The actions have no text of their own, so the tooltip is only ever the reason.
+    const auto set = [&](QAction& command, bool enabled, bool present = true) {
+        command.setEnabled(enabled && present);
+        command.setToolTip(present ? QString() : later);
+    };
+    set(command(Command::New), idle, editor);
+    set(command(Command::Edit), idle, editor);
+    for (QAction* page : {u.mniSource, u.mniASettings, u.mniDestination, u.mniSchedule})
+        set(*page, idle, editor);
+    set(command(Command::Delete), idle);
+    set(command(Command::Backup), idle);
+    set(command(Command::Restore), idle, browser);
     u.mniProgramSetings->setEnabled(idle && static_cast<bool>(m_seams.openSettings));
     u.mniPause->setEnabled(!idle);
     u.mniAbortBackup->setEnabled(!idle);
+    syncControls();
 }
 
 void frmMain::applyStyle(int style) {
@@ -625,8 +641,8 @@ void frmMain::showListMenu(const QPoint& at) {
     } else {
         HideRestoreCommands();
     }
-    updateCommands();
     if (row == nullptr) {
+        // Only New and Quit need no job; the rest come back when the popup closes.
         for (QAction* a : m_ui->mnuList->actions()) {
             if (a != m_ui->mniNewBackup && a != m_ui->mniQuit)
                 a->setEnabled(false);
@@ -637,7 +653,7 @@ void frmMain::showListMenu(const QPoint& at) {
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_panel2 && event->type() == QEvent::MouseButtonRelease) {
-        toggleLog();
+        m_ui->keyLog->trigger();
         return true;
     }
     if (watched == m_ui->ListView1 && event->type() == QEvent::KeyPress) {
@@ -645,13 +661,13 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
             case Qt::Key_Return:
             case Qt::Key_Enter:
             case Qt::Key_Space:
-                editJob(m_editorPage);
+                command(Command::Edit).trigger();
                 return true;
             case Qt::Key_Insert:
-                newJob();
+                command(Command::New).trigger();
                 return true;
             case Qt::Key_Delete:
-                deleteJob();
+                command(Command::Delete).trigger();
                 return true;
             case Qt::Key_F5:
                 UpdateForm();

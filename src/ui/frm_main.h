@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <array>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -102,6 +103,14 @@ public:
     void selectJob(const std::string& name);
     // The commands that would start a run or change the jobs are off while one is active.
     void updateCommands();
+
+    // The commands that several controls stand for: toolbar keys, menu items, buttons of layout
+    // 0, keys of the list. Each is one action that runs the command and says whether it may run;
+    // its controls keep their names (the language files caption them), trigger it and follow its
+    // enabled state and tooltip. A command with one control is that control's own action.
+    enum class Command { New, Edit, Delete, Backup, Restore, Help, Quit, About, HideAll };
+    static constexpr size_t kCommandCount = static_cast<size_t>(Command::HideAll) + 1;
+    QAction& command(Command which) { return *m_commands[static_cast<size_t>(which)]; }
     // Remembers geometry and column widths.
     void saveLayout();
 
@@ -121,8 +130,18 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // A control that stands for a command. A job control is also off while the job commands are
+    // hidden (no row was clicked yet), whatever its command says.
+    struct Control {
+        QObject* control;  // a QAction or a QAbstractButton
+        QAction* command;
+        bool jobControl;
+    };
+
     void wireCommands();
-    void wireKeys();
+    void bind(Command which, QObject* control, bool jobControl);
+    // Gives every control its command's state.
+    void syncControls();
     void setMenuIcons();
     void restoreLayout();
     void showListMenu(const QPoint& at);
@@ -135,6 +154,8 @@ private:
     std::function<const LanguageFile&()> m_language;
     MainSeams m_seams;
     std::unique_ptr<Ui::frmMain> m_ui;
+    std::array<QAction*, kCommandCount> m_commands{};
+    std::vector<Control> m_controls;
     QLabel* m_panel1 = nullptr;
     QLabel* m_panel2 = nullptr;
     QTimer m_schedTimer;

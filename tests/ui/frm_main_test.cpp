@@ -2,15 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
+#include <utility>
 
 #include "core/app_context.h"
 #include "core/language_file.h"
+#include "support/job_builder.h"
 #include "support/test_context.h"
 #include "ui/job_row.h"
 #include "ui_frm_main.h"
@@ -40,6 +45,8 @@ protected:
             calls.push_back("browse " + job);
         };
         seams.openSettings = [this] { calls.push_back("settings"); };
+        seams.openAbout = [this] { calls.push_back("about"); };
+        seams.openHelp = [this](const std::string& page) { calls.push_back("help " + page); };
         seams.askPassword = [this](const std::string& expected) { return password(expected); };
         seams.openFile = [this](const std::string& path) { calls.push_back("open " + path); };
         seams.quit = [this](bool ask) { calls.push_back(ask ? "quit?" : "quit"); };
@@ -49,14 +56,11 @@ protected:
     }
 
     std::unique_ptr<clsBackup> job(const std::string& name, bool archived) {
-        auto j = std::make_unique<clsBackup>();
-        j->sName = name;
-        j->sDestinationDir = dest.path();
-        j->archived = archived;
-        j->IncludeMask = "*.*";
-        j->AddFile(
-            std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
-        return j;
+        return test::JobBuilder(name)
+            .folder(src.file("tree"))
+            .to(dest.path())
+            .archive(archived)
+            .build();
     }
     void add(std::unique_ptr<clsBackup> j) {
         JobProblem problem;
@@ -320,9 +324,144 @@ TEST_F(MainWindowTest, TheCaptionCarriesTheVersionAndLayoutIsRemembered) {
         *t.ctx, runner, [this]() -> const LanguageFile& { return language; }, none);
     EXPECT_EQ(again.form().ListView1->header()->sectionSize(2), 222);
     EXPECT_EQ(again.width(), 640);
-    // Without the editor, its commands are off and say why.
-    EXPECT_FALSE(again.form().keyNew->isEnabled());
-    EXPECT_EQ(again.form().keyNew->toolTip(), "Not available in this version yet");
+    // Without the editor, its commands are off and say why, wherever they are offered.
+    for (const char* name : {"keyNew", "mniNewBackup", "cmdNew", "keyEdit", "cmdEdit"}) {
+        const QObject* control = again.findChild<QObject*>(name);
+        ASSERT_NE(control, nullptr) << name;
+        EXPECT_FALSE(control->property("enabled").toBool()) << name;
+        EXPECT_EQ(control->property("toolTip").toString(), "Not available in this version yet")
+            << name;
+    }
+}
+
+// Every control of a command (toolbar key, menu items, button of layout 0, key of the list) does
+// what the others do, and they are on and off together; only the job controls also wait for a
+// row to be clicked.
+TEST_F(MainWindowTest, TheControlsOfACommandDoTheSameAndAreOnAndOffTogether) {
+    struct Case {
+        std::vector<std::string> controls;
+        bool offWhileRunning;
+    };
+    const Case cases[] = {
+        {{"keyNew", "mniNewBackup", "cmdNew", "Insert"}, true},
+        {{"keyEdit", "mniEditBackup", "cmdEdit", "Return", "Space", "double click"}, true},
+        {{"keyDelete", "mniDeleteBackup", "cmdDelete", "Delete"}, true},
+        {{"keyBackup", "mniBackup1", "cmdBackup"}, true},
+        {{"keyRestore", "mniRestorFiles", "cmdRestore"}, true},
+        {{"keyHelp", "mniContents", "mnium"}, false},
+        {{"keyClose", "mniQuit", "mniExit", "cmdClose"}, false},
+        {{"mniaboutmenu", "mniabout"}, false},
+        {{"mniMinimize", "cmdSaveandClose"}, false},
+        {{"keyLog", "StatusBar1Panel2"}, false},
+    };
+    const std::map<std::string, Qt::Key> keys = {{"Insert", Qt::Key_Insert},
+                                                 {"Return", Qt::Key_Return},
+                                                 {"Space", Qt::Key_Space},
+                                                 {"Delete", Qt::Key_Delete}};
+    struct Runs : RunnerObserver {
+        std::vector<std::string>* calls;
+        void activityStarted(const Activity& a) override { calls->push_back("run " + a.job); }
+    } runs;
+    runs.calls = &calls;
+    runner.addObserver(&runs);
+    add(job("Docs", false));
+    window->show();
+    window->selectJob("Docs");
+    window->ShowRestorecommands();
+
+    const auto press = [&](const std::string& control) {
+        t.host.answers = {MsgAnswer::No};
+        const QString name = QString::fromStdString(control);
+        if (auto key = keys.find(control); key != keys.end()) {
+            QTest::keyClick(&list(), key->second);
+        } else if (control == "double click") {
+            const QRect at = list().visualItemRect(row(0));
+            // A double click is a press and release, then the second press.
+            QTest::mouseClick(list().viewport(), Qt::LeftButton, {}, at.center());
+            QTest::mouseDClick(list().viewport(), Qt::LeftButton, {}, at.center());
+        } else if (auto* action = window->findChild<QAction*>(name)) {
+            action->trigger();
+        } else if (auto* button = window->findChild<QAbstractButton*>(name)) {
+            button->click();
+        } else {
+            QTest::mouseClick(window->findChild<QWidget*>(name), Qt::LeftButton);
+        }
+    };
+    // What a press did: the windows it opened, the runs, the boxes, what it hid or showed.
+    const auto pressed = [&](const std::string& control) {
+        calls.clear();
+        t.host.boxes.clear();
+        const bool log = window->logVisible();
+        press(control);
+        std::string what = ::testing::PrintToString(calls);
+        for (const auto& box : t.host.boxes)
+            what += " box " + box.text;
+        if (!window->isVisible())
+            what += " hidden";
+        if (window->logVisible() != log)
+            what += " log";
+        window->show();
+        return what;
+    };
+    const auto enabled = [&](const std::string& control) -> std::optional<bool> {
+        const QObject* found = window->findChild<QObject*>(QString::fromStdString(control));
+        return found ? std::optional(found->property("enabled").toBool()) : std::nullopt;
+    };
+
+    for (const Case& c : cases) {
+        const std::string first = pressed(c.controls[0]);
+        EXPECT_NE(first, "{}") << c.controls[0] << " did something";
+        for (const std::string& control : c.controls) {
+            EXPECT_EQ(enabled(control).value_or(true), true) << control;
+            EXPECT_EQ(pressed(control), first) << control;
+        }
+    }
+
+    bool checked = false;
+    t.host.onYield = [&] {
+        if (std::exchange(checked, true))
+            return;
+        for (const Case& c : cases) {
+            for (const std::string& control : c.controls) {
+                EXPECT_EQ(enabled(control).value_or(!c.offWhileRunning), !c.offWhileRunning)
+                    << control << " during a run";
+                if (c.offWhileRunning) {
+                    EXPECT_EQ(pressed(control), "{}") << control << " during a run";
+                }
+            }
+        }
+    };
+    calls.clear();
+    window->backupNow();
+    EXPECT_TRUE(checked);
+
+    // Before a row is clicked, the job controls alone are off.
+    window->HideRestoreCommands();
+    std::vector<std::string> off;
+    for (const Case& c : cases) {
+        for (const std::string& control : c.controls) {
+            if (!enabled(control).value_or(true))
+                off.push_back(control);
+        }
+    }
+    EXPECT_EQ(off, (std::vector<std::string>{"mniEditBackup", "mniDeleteBackup", "mniBackup1",
+                                             "keyRestore"}));
+    runner.removeObserver(&runs);
+}
+
+// A right click beside the rows offers only what needs no job, and for that popup only.
+TEST_F(MainWindowTest, ARightClickBesideTheRowsTurnsTheJobItemsOffUntilItsPopupCloses) {
+    add(job("Docs", false));
+    window->show();
+    auto& u = window->form();
+    emit list().customContextMenuRequested(QPoint(4, list().viewport()->height() - 4));
+    EXPECT_FALSE(u.mniRestorFiles->isEnabled());
+    EXPECT_FALSE(u.mniBackup->menuAction()->isEnabled());
+    EXPECT_TRUE(u.mniNewBackup->isEnabled());
+    u.mnuList->hide();
+    EXPECT_TRUE(u.mniRestorFiles->isEnabled());
+    EXPECT_TRUE(u.mniBackup->menuAction()->isEnabled()) << "the menu bar offers the pages again";
+    EXPECT_FALSE(u.mniEditBackup->isEnabled()) << "no row was clicked";
 }
 
 }  // namespace

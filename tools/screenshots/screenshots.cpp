@@ -11,15 +11,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 
 #include "core/app_context.h"
 #include "core/language_file.h"
 #include "foldertree/ctl_file_browser.h"
 #include "platform/clock.h"
-#include "platform/text.h"
 #include "runner/job_runner.h"
+#include "support/fake_ftp_client.h"
 #include "ui/frm_about.h"
 #include "ui/frm_backup_progress.h"
 #include "ui/frm_browse_ftp.h"
@@ -108,49 +107,18 @@ void addSamples(JobRunner& runner, const std::string& source, const std::string&
 }
 
 // An FTP server with a few folders, for the remote folder browser.
-class SampleFtp final : public FtpClient {
-public:
-    SampleFtp() {
-        m_folders["/"] = {dir("backups"), dir("incoming"), dir("www"), file("readme.txt")};
-        m_folders["/backups"] = {dir("daily"), dir("monthly"), dir("weekly"), file("Documents.fs")};
-        m_folders["/backups/daily"] = {dir("2026-12-05"), dir("2026-12-06"),
-                                       file("Documents.uxarc"), file("Documents-001.uxarc")};
+// The remote folders the browser shows.
+void fillSampleServer(test::FakeRemote& remote) {
+    for (const char* folder : {"/backups/daily/2026-12-05", "/backups/daily/2026-12-06",
+                               "/backups/monthly", "/backups/weekly", "/incoming", "/www"}) {
+        remote.makeFolder(folder);
     }
-    int connectionState() const override { return m_state; }
-    void SetupConnection(const std::string&, std::int32_t, const std::string&, const std::string&,
-                         bool) override {}
-    bool EstablishConnection() override {
-        m_state = kStateLoggedIn;
-        return true;
+    for (const char* file :
+         {"/readme.txt", "/backups/Documents.fs", "/backups/daily/Documents.uxarc",
+          "/backups/daily/Documents-001.uxarc"}) {
+        remote.put(file, "");
     }
-    bool Disconnect() override {
-        m_state = kStateInitial;
-        return true;
-    }
-    int GetFile(const std::string&, const std::string&) override { return 0; }
-    bool StoreFileAs(const std::string&, const std::string&) override { return false; }
-    bool RenameFile(const std::string&, const std::string&) override { return false; }
-    bool DeleteFile(const std::string&) override { return false; }
-    std::optional<std::vector<clsFTPFile>> GetFileList() override {
-        const auto found = m_folders.find(m_cwd);
-        return found == m_folders.end() ? std::vector<clsFTPFile>{} : found->second;
-    }
-    std::string GetRootDir() override { return "/"; }
-    bool ChangeCurrentDirectory(const std::string& path) override {
-        m_cwd = text::replaceAll(path, "//", "/");
-        return true;
-    }
-    bool CreateFTPDirectory(std::string&) override { return false; }
-    bool DeleteFTPDirectory(std::string&) override { return false; }
-
-private:
-    static clsFTPFile dir(const char* name) { return {name, true, 0, "", ""}; }
-    static clsFTPFile file(const char* name) { return {name, false, 0, "", ""}; }
-
-    int m_state = kStateInitial;
-    std::string m_cwd = "/";
-    std::map<std::string, std::vector<clsFTPFile>> m_folders;
-};
+}
 
 bool save(QWidget& window, const QString& path) {
     QCoreApplication::processEvents();
@@ -161,8 +129,9 @@ bool save(QWidget& window, const QString& path) {
 
 // The browser over the sample server with two levels open and a folder chosen.
 bool saveBrowser(AppContext& ctx, const LanguageFile& language, const QString& path) {
-    ui::frmBrowseFTP browser(ctx, language, nullptr,
-                             [](RunControl&) { return std::make_unique<SampleFtp>(); });
+    test::FakeRemote remote;
+    fillSampleServer(remote);
+    ui::frmBrowseFTP browser(ctx, language, nullptr, test::fakeFtpFactory(remote));
     if (browser.Start({"backup.example.org", 21, "kestrel", "", true}) !=
         ui::frmBrowseFTP::StartResult::Ok)
         return false;
