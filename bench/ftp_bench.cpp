@@ -176,7 +176,8 @@ int main(int argc, char** argv) {
                         bench::megabytesPerSecond(bytes, up),
                         bench::megabytesPerSecond(bytes, curlUp), 100.0 * curlUp / up);
             const double down = bench::timed([&] {
-                failed += session.GetFile(s->folder + "/big.bin", dir + "/home/temp/big.bin") == 1
+                failed += session.GetFile(s->folder + "/big.bin", dir + "/home/temp/big.bin") ==
+                                  FtpClient::GetResult::Downloaded
                               ? 0
                               : 1;
             });

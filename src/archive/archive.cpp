@@ -193,7 +193,7 @@ bool clsArchive::openVolume() {
     }
     closeVolume();
     m_volume.bCompressed = zipped;
-    if (m_volume.fOpen(volumePath(sArcfName), clsFile::kModeWrite) != clsFile::kOpenOk) {
+    if (m_volume.fOpen(volumePath(sArcfName), clsFile::Mode::Write) != clsFile::OpenResult::Ok) {
         fail(m_volume.lastError(), m_volume.diskFull());
         return false;
     }
@@ -292,7 +292,7 @@ void clsArchive::cutBack(const std::string& startVolume, std::int64_t startOffse
     }
     dArcOffset = 0;
     clsFile start(&m_ctx);
-    if (start.fOpen(volumePath(startVolume), clsFile::kModeWrite) == clsFile::kOpenOk) {
+    if (start.fOpen(volumePath(startVolume), clsFile::Mode::Write) == clsFile::OpenResult::Ok) {
         start.TruncateFile(startOffset);
         start.closeQuietly();
     }
@@ -313,18 +313,18 @@ void clsArchive::reportProgress(const std::string& item, std::int64_t fileBytes,
                          dFilePercent > 100.0 ? 100.0 : dFilePercent, total);
 }
 
-int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
+clsArchive::AddResult clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
     const std::string fullName = file.fullName();
     m_lastError.clear();
     if (!IsOpened) {
         fail("Archive closed for operations!", false);
-        return kFailed;
+        return AddResult::Failed;
     }
     if (m_names.count(fullName) != 0) {
-        return flag ? kDuplicateFlagged : kDuplicate;
+        return flag ? AddResult::DuplicateFlagged : AddResult::Duplicate;
     }
     if (fullName.find_first_of("\r\n") != std::string::npos) {
-        return kUnstorableName;
+        return AddResult::UnstorableName;
     }
 
     clsArchiveFileData data;
@@ -340,11 +340,11 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
     source.regularOnly = true;
     if (!openVolume()) {
         // The archive's own volume: the build cannot go on.
-        return kFailed;
+        return AddResult::Failed;
     }
-    if (source.fOpen(fullName, clsFile::kModeRead) != clsFile::kOpenOk) {
+    if (source.fOpen(fullName, clsFile::Mode::Read) != clsFile::OpenResult::Ok) {
         fail(source.lastError(), false);
-        return kOpenFailed;
+        return AddResult::OpenFailed;
     }
 
     data.AddDate = m_ctx.clock.now();
@@ -367,7 +367,7 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
             const Switch s = NextVolume();
             if (s == Switch::Failed) {
                 m_ctx.WriteLog(m_ctx.msg("strMsgSplitFailed"));
-                return kFailed;
+                return AddResult::Failed;
             }
             if (s == Switch::Switched) {
                 current = 0;
@@ -390,7 +390,7 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
         block.resize(static_cast<size_t>(RecSize), '\0');
         if (!writeToVolume(block, current)) {
             cutBack(startVolume, data.dStartOffset, current);
-            return kFailed;
+            return AddResult::Failed;
         }
         current += RecSize;
         checksum.fold(block);
@@ -399,7 +399,7 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
         if (m_ctx.flags.bCancelFile || m_ctx.flags.stopping()) {
             cutBack(startVolume, data.dStartOffset, current);
             m_ctx.flags.bCancelFile = false;
-            return kCancelled;
+            return AddResult::Cancelled;
         }
     }
     source.closeQuietly();  // only read
@@ -416,14 +416,14 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
     if (!writeToVolume(descriptor, current)) {
         fail(m_volume.lastError(), m_volume.diskFull());
         cutBack(startVolume, data.dStartOffset, current);
-        return kFailed;
+        return AddResult::Failed;
     }
 
     if (!m_catalogue.isOpen() &&
-        m_catalogue.fOpen(cataloguePath(), clsFile::kModeWrite) != clsFile::kOpenOk) {
+        m_catalogue.fOpen(cataloguePath(), clsFile::Mode::Write) != clsFile::OpenResult::Ok) {
         fail(m_catalogue.lastError(), false);
         cutBack(startVolume, data.dStartOffset, data.dEndOffset);
-        return kFailed;
+        return AddResult::Failed;
     }
     const std::int64_t catalogueEnd = m_catalogue.sizeOnDisk();
     const std::string text = catalogueLine(dSessionDate, data);
@@ -434,15 +434,15 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
         // No half line may stay behind: it would make the catalogue unreadable.
         m_catalogue.TruncateFile(catalogueEnd);
         cutBack(startVolume, data.dStartOffset, data.dEndOffset);
-        return kFailed;
+        return AddResult::Failed;
     }
     // The file's digest goes beside its line; a file without it would read as damaged.
     if (writeSums && !m_sums.isOpen() &&
-        m_sums.fOpen(sumsPath(), clsFile::kModeWrite) != clsFile::kOpenOk) {
+        m_sums.fOpen(sumsPath(), clsFile::Mode::Write) != clsFile::OpenResult::Ok) {
         fail(m_sums.lastError(), m_sums.diskFull());
         m_catalogue.TruncateFile(catalogueEnd);
         cutBack(startVolume, data.dStartOffset, data.dEndOffset);
-        return kFailed;
+        return AddResult::Failed;
     }
     std::int64_t sumsEnd = -1;
     if (writeSums) {
@@ -458,14 +458,15 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
             m_sums.TruncateFile(sumsEnd);
             m_catalogue.TruncateFile(catalogueEnd);
             cutBack(startVolume, data.dStartOffset, data.dEndOffset);
-            return kFailed;
+            return AddResult::Failed;
         }
     }
 
     // The file's mode, owner and group beside its line; the session's line comes first.
     if (writeMeta && file.hasPosix) {
         std::string facts;
-        if (!m_meta.isOpen() && m_meta.fOpen(metaPath(), clsFile::kModeWrite) != clsFile::kOpenOk) {
+        if (!m_meta.isOpen() &&
+            m_meta.fOpen(metaPath(), clsFile::Mode::Write) != clsFile::OpenResult::Ok) {
             fail(m_meta.lastError(), m_meta.diskFull());
         }
         const std::int64_t metaEnd = m_meta.isOpen() ? m_meta.sizeOnDisk() : 0;
@@ -488,7 +489,7 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
             }
             m_catalogue.TruncateFile(catalogueEnd);
             cutBack(startVolume, data.dStartOffset, data.dEndOffset);
-            return kFailed;
+            return AddResult::Failed;
         }
         m_metaSession = true;
     }
@@ -497,7 +498,7 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
     currSize += data.dSize;
     m_names.insert(fullName);
     Files.push_back(std::move(data));
-    return kAdded;
+    return AddResult::Added;
 }
 
 }  // namespace kestrel

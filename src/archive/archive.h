@@ -27,15 +27,17 @@ class RunControl;
 // them and tells whether every byte was written, so a session is only used when it did.
 class clsArchive {
 public:
-    // Results of AddFileToArchive.
-    static constexpr int kAdded = 1;
-    static constexpr int kFailed = 2;  // a write failed; the file's blocks were cut off
-    static constexpr int kCancelled = 10;
-    static constexpr int kDuplicate = 12;
-    static constexpr int kDuplicateFlagged = 13;
-    static constexpr int kOpenFailed = 14;  // the source could not be opened
-    // The catalogue is a line format: a name with a line break cannot be recorded.
-    static constexpr int kUnstorableName = 15;
+    // Results of AddFileToArchive, with the codes the archive has always used.
+    enum class AddResult {
+        Added = 1,
+        Failed = 2,  // a write failed; the file's blocks were cut off
+        Cancelled = 10,
+        Duplicate = 12,
+        DuplicateFlagged = 13,
+        OpenFailed = 14,  // the source could not be opened
+        // The catalogue is a line format: a name with a line break cannot be recorded.
+        UnstorableName = 15,
+    };
 
     // folder: where the volumes and the catalogue are written (a run's temporary folder).
     clsArchive(RunControl& rc, std::string folder);
@@ -48,7 +50,7 @@ public:
     // (and lastError says why) when the folder cannot be made or an old file not deleted.
     void NewArchive(const std::string& name, bool clear, bool zip = false, std::int64_t total = 0);
     // Adds one file; see the result codes above. flag only selects 12 or 13 for a duplicate.
-    [[nodiscard]] int AddFileToArchive(const clsDskFile& file, bool flag);
+    [[nodiscard]] AddResult AddFileToArchive(const clsDskFile& file, bool flag);
     // Completes the volume and the catalogue and closes the archive. False when the last
     // bytes could not be written (a full disk): the session is then incomplete.
     [[nodiscard]] bool CloseArchive();

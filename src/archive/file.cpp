@@ -30,45 +30,45 @@ void clsFile::noteFailure(const std::string& text, bool diskFull) {
     m_diskFull = m_diskFull || diskFull;
 }
 
-int clsFile::fOpen(const std::string& path, int mode) {
+clsFile::OpenResult clsFile::fOpen(const std::string& path, Mode mode) {
     closeQuietly();
     m_path = path;
     m_lastError.clear();
     m_diskFull = false;
     m_writeFailed = false;
-    if (bCompressed && mode != kModeRead) {
+    if (bCompressed && mode != Mode::Read) {
         // A new gzip member after what the file holds.
         m_gzOut = std::make_unique<ParallelGzip>(9);
         if (!m_gzOut->open(path)) {
             noteFailure(m_gzOut->lastError(), m_gzOut->diskFull());
             m_gzOut.reset();
-            return kOpenFailed;
+            return OpenResult::Failed;
         }
-        return kOpenOk;
+        return OpenResult::Ok;
     }
     if (bCompressed) {
         m_gz = gzopen(path.c_str(), "rb");
         if (m_gz == nullptr) {
             noteFailure("cannot open " + path + ": " + std::strerror(errno), false);
-            return kOpenFailed;
+            return OpenResult::Failed;
         }
         gzbuffer(m_gz, kGzBuffer);
         m_gzRead = std::make_unique<GzipReadAhead>(m_gz);
-        return kOpenOk;
+        return OpenResult::Ok;
     }
-    const auto fileMode = mode == kModeRead    ? FileHandle::Mode::Read
-                          : mode == kModeWrite ? FileHandle::Mode::Write
-                                               : FileHandle::Mode::ReadWrite;
+    const auto fileMode = mode == Mode::Read    ? FileHandle::Mode::Read
+                          : mode == Mode::Write ? FileHandle::Mode::Write
+                                                : FileHandle::Mode::ReadWrite;
     std::string error;
     if (!m_plain.open(path, fileMode, regularOnly, &error)) {
         noteFailure(error, false);
         if (m_ctx != nullptr) {
             m_ctx->WriteLog("ERROR:clsFile.fOpen()->" + error + "---" + path);
         }
-        return kOpenFailed;
+        return OpenResult::Failed;
     }
     filesize = m_plain.size().value_or(0);
-    return kOpenOk;
+    return OpenResult::Ok;
 }
 
 std::int64_t clsFile::fRead(std::string& data, std::int64_t count, std::int64_t position) {

@@ -26,11 +26,9 @@ class RunControl;
 // before it records a file) call it.
 class clsFile {
 public:
-    static constexpr int kOpenOk = 1;
-    static constexpr int kOpenFailed = 2;
-    static constexpr int kModeRead = 1;
-    static constexpr int kModeWrite = 2;
-    static constexpr int kModeReadWrite = 3;
+    // The results and modes of fOpen, with the values the file layer has always used.
+    enum class OpenResult { Ok = 1, Failed = 2 };
+    enum class Mode { Read = 1, Write = 2, ReadWrite = 3 };
 
     // rc, when given, receives the log line of a failed open and is yielded to during reads.
     explicit clsFile(RunControl* rc = nullptr) : m_ctx(rc) {}
@@ -38,9 +36,9 @@ public:
     clsFile(const clsFile&) = delete;
     clsFile& operator=(const clsFile&) = delete;
 
-    // Opens for reading (1), writing (2) or both (3); writing creates a missing file. Returns
-    // kOpenOk or kOpenFailed. Sets filesize for plain files.
-    [[nodiscard]] int fOpen(const std::string& path, int mode);
+    // Opens for reading, writing or both; writing creates a missing file. Sets filesize for
+    // plain files.
+    [[nodiscard]] OpenResult fOpen(const std::string& path, Mode mode);
     // Reads up to count bytes at position into data; returns the number read, 0 at the end.
     std::int64_t fRead(std::string& data, std::int64_t count, std::int64_t position);
     // Writes data padded with NUL bytes to count bytes at position (ignored when compressed:

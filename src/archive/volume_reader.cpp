@@ -63,7 +63,7 @@ bool VolumeReader::open(const std::string& baseName, std::string* detail) {
     m_file.closeQuietly();
     m_openBase.clear();
     m_file.bCompressed = m_compressed ? *m_compressed : startsWithGzipMagic(*path);
-    if (m_file.fOpen(*path, clsFile::kModeRead) != clsFile::kOpenOk) {
+    if (m_file.fOpen(*path, clsFile::Mode::Read) != clsFile::OpenResult::Ok) {
         *detail = m_file.lastError();
         return false;
     }

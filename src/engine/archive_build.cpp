@@ -66,24 +66,24 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
         if (ctx.flags.bPauseBackup) {
             WaitWhilePaused(ctx.control);
         }
-        int code = 0;
+        clsArchive::AddResult code = clsArchive::AddResult::Failed;
         {
             FileCancelScope cancellable(ctx.control);
             code = archive.AddFileToArchive(file, false);
         }
         const std::string fullName = file.fullName();
         switch (code) {
-            case clsArchive::kAdded:
+            case clsArchive::AddResult::Added:
                 ctx.WriteLog(ctx.messages.format("strMsgAddedToArcOk", {{"%d", fullName}}));
                 ++added;
                 break;
-            case clsArchive::kFailed:
+            case clsArchive::AddResult::Failed:
                 ctx.WriteLog(ctx.messages.format("strMsgAddedToArcFail", {{"%d", fullName}}) +
                              (archive.lastError().empty() ? "" : " (" + archive.lastError() + ")"));
                 outcome.diskFull = archive.diskFull();
                 outcome.writeFailed = true;
                 return outcome;
-            case clsArchive::kCancelled:
+            case clsArchive::AddResult::Cancelled:
                 if (ctx.flags.stopping()) {
                     ctx.WriteLog(ctx.messages.format("strMsgFileAborted", {{"%d", fullName}}));
                     return outcome;
@@ -93,11 +93,11 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
                 ++outcome.notAdded;
                 ++skipped;
                 break;
-            case clsArchive::kOpenFailed:
+            case clsArchive::AddResult::OpenFailed:
                 ctx.WriteLog(ctx.messages.format("strMsgOpenFailed", {{"%d", fullName}}));
                 ++outcome.notAdded;
                 break;
-            case clsArchive::kUnstorableName:
+            case clsArchive::AddResult::UnstorableName:
                 ctx.WriteLog(
                     ctx.messages.format("strMsgNameNotStorable", {{"%d", escapedName(fullName)}}));
                 ++outcome.notAdded;
@@ -151,7 +151,7 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
         return outcome;
     }
     list = std::move(files);
-    outcome.result = 1;
+    outcome.result = StepResult::Done;
     return outcome;
 }
 

@@ -12,8 +12,11 @@ namespace kestrel {
 struct AppContext;
 
 // What BuildArchive found besides its result.
+// The result of an engine step, with the values the steps have always returned.
+enum class StepResult { Done = 1, Failed = 2 };
+
 struct BuildOutcome {
-    int result = 2;             // 1 done, 2 failed
+    StepResult result = StepResult::Failed;
     std::int64_t notAdded = 0;  // files left out: unreadable, unstorable or skipped by the user
     bool diskFull = false;      // the build failed for lack of space
     bool writeFailed = false;   // a volume or the catalogue could not be written (logged)

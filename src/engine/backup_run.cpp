@@ -84,8 +84,8 @@ private:
     void transfer();
     RunSummary summary();
     RunSummary errorEnd(RunError error);
-    int storeOne(const clsDskFile& file);
-    int stageBuilt(const clsDskFile& file);
+    StoreResult storeOne(const clsDskFile& file);
+    StoreResult stageBuilt(const clsDskFile& file);
     void switchSet();
     void switchRemoteSet();
     void noteKept();
@@ -320,7 +320,7 @@ bool Run::selectIncremental() {
     return true;
 }
 
-int Run::storeOne(const clsDskFile& file) {
+StoreResult Run::storeOne(const clsDskFile& file) {
     std::string source;  // an encrypted copy to store in the file's place
     if (m_job.Protected) {
         std::string error;
@@ -333,7 +333,7 @@ int Run::storeOne(const clsDskFile& file) {
                 !fs::copyFile(target, source, &error)) {
                 m_ctx.WriteLog(
                     m_ctx.messages.format("strMsgEncryptFailed", {{"%d", target}, {"%s", error}}));
-                return kNotStored;
+                return StoreResult::NotStored;
             }
             target = source;
         }
@@ -343,17 +343,18 @@ int Run::storeOne(const clsDskFile& file) {
             if (!source.empty()) {
                 fs::removeLeftover(source);
             }
-            return kNotStored;
+            return StoreResult::NotStored;
         }
     }
-    int result = kNotStored;
+    StoreResult result = StoreResult::NotStored;
     // A plain copy can be given up by itself. A file of an archive set cannot: the set is put
     // in place whole or not at all, so skipping one would throw the session away (Abort does
     // that openly).
     const FileCancelScope cancellable(m_ctx.control, !m_job.archived);
     if (m_job.destFTP) {
-        result = m_ftp ? UploadFile(m_ctx, *m_ftp, m_job, file, source, m_remoteSet) : kNotStored;
-        if (m_remoteSet && result == kStored) {
+        result = m_ftp ? UploadFile(m_ctx, *m_ftp, m_job, file, source, m_remoteSet)
+                       : StoreResult::NotStored;
+        if (m_remoteSet && result == StoreResult::Stored) {
             m_staged.push_back(file.filename);
         }
     } else if (m_buildInDestination) {
@@ -369,7 +370,7 @@ int Run::storeOne(const clsDskFile& file) {
             m_fullFolder = destinationFolder(m_job, file);
         }
         m_diskFull = m_diskFull || full;
-        if (m_staging && result == kStored) {
+        if (m_staging && result == StoreResult::Stored) {
             m_staged.push_back(file.filename);
         }
     }
@@ -381,7 +382,7 @@ int Run::storeOne(const clsDskFile& file) {
 
 // Stages a file the build wrote into the destination's build folder: a rename on the same file
 // system, so nothing is copied.
-int Run::stageBuilt(const clsDskFile& file) {
+StoreResult Run::stageBuilt(const clsDskFile& file) {
     const std::string built = fs::join(file.path, file.filename);
     const std::string destination = fs::join(m_job.sDestinationDir, file.filename);
     std::string error;
@@ -390,11 +391,11 @@ int Run::stageBuilt(const clsDskFile& file) {
         m_ctx.WriteLog(
             m_ctx.messages.format("strMsgFileCopyFail", {{"%s", built}, {"%d", destination}}) +
             (error.empty() ? "" : " (" + error + ")"));
-        return kNotStored;
+        return StoreResult::NotStored;
     }
     m_staged.push_back(file.filename);
     m_ctx.WriteLog(m_ctx.messages.format("strMsgFileCopyOk", {{"%s", built}, {"%d", destination}}));
-    return kStored;
+    return StoreResult::Stored;
 }
 
 // Empties the folder the archive was built in; the build folder in the destination goes
@@ -535,7 +536,7 @@ RunSummary Run::errorEnd(RunError error) {
 
 void Run::discardStaged() {
     if (m_remoteSet) {
-        if (m_ftp && m_ftp->connectionState() == FtpClient::kStateLoggedIn) {
+        if (m_ftp && m_ftp->connectionState() == FtpClient::State::LoggedIn) {
             DiscardRemoteStaged(m_ctx, *m_ftp, m_job, m_staged);
         }
     } else {
@@ -601,7 +602,7 @@ RunSummary Run::execute() {
             m_tree.forSession(m_list, m_previousMeta ? &*m_previousMeta : nullptr);
         const BuildOutcome built =
             BuildArchive(m_ctx, m_job, m_list, m_temp, m_newChain, m_earlier, &sessionFacts);
-        if (built.result != 1) {
+        if (built.result != StepResult::Done) {
             m_ctx.control.closeProgress();
             if (built.diskFull) {
                 m_fullFolder = m_buildInDestination ? m_job.sDestinationDir : m_temp;
@@ -620,7 +621,7 @@ RunSummary Run::execute() {
         m_ctx.WriteLog(msg("strMsgNoFilesForBackup"));
         return summary();
     }
-    if (m_job.destFTP && (!m_ftp || m_ftp->connectionState() == FtpClient::kStateInitial)) {
+    if (m_job.destFTP && (!m_ftp || m_ftp->connectionState() == FtpClient::State::NotConnected)) {
         if (!connectFtp()) {
             m_ctx.WriteLog(msg("strMsgFailUploadFiles"));
             return summary();
@@ -648,7 +649,7 @@ RunSummary Run::execute() {
             m_ctx.control.closeProgress();
             return errorEnd(RunError::None);
         }
-        const bool stored = storeOne(file) == kStored;
+        const bool stored = storeOne(file) == StoreResult::Stored;
         if (isSidecar(file)) {
             m_sidecarFailed = m_sidecarFailed || !stored;
         } else if (stored) {

@@ -22,7 +22,8 @@ Got fetchFile(AppContext& ctx, const clsBackup& job, FtpClient* session,
             return Got::Missing;
         }
         const std::string remote = remoteJoin(job.sDestinationDir, file);
-        if (session != nullptr && session->GetFile(remote, local) == 1) {
+        if (session != nullptr &&
+            session->GetFile(remote, local) == FtpClient::GetResult::Downloaded) {
             return Got::Fetched;
         }
         ctx.WriteLog(ctx.messages.format("strMsgDownloadFailed", {{"%d", remote}}));

@@ -109,7 +109,8 @@ bool RecoverRemoteSet(AppContext& ctx, FtpClient& session, const clsBackup& job,
         fs::removeLeftover(local);
         std::string error;
         std::optional<SwitchJournal> journal;
-        if (session.GetFile(remotePath(job, journalName), local) == 1) {
+        if (session.GetFile(remotePath(job, journalName), local) ==
+            FtpClient::GetResult::Downloaded) {
             if (auto content = fs::readFile(local, &error)) {
                 journal = parseSwitchJournal(*content, job.sName);
             }

@@ -21,9 +21,9 @@ std::string destinationFolder(const clsBackup& job, const clsDskFile& file) {
     return fs::join(job.sDestinationDir, folder);
 }
 
-int CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFile& file,
-                          const std::string& sourceOverride, bool* diskFull,
-                          std::string_view stageSuffix) {
+StoreResult CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFile& file,
+                                  const std::string& sourceOverride, bool* diskFull,
+                                  std::string_view stageSuffix) {
     const std::string source = fs::join(file.path, file.filename);
     const std::string folder = destinationFolder(job, file);
     const std::string destination = fs::join(folder, file.filename);
@@ -62,23 +62,23 @@ int CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFil
     }
     if (!ok && skipped) {
         ctx.WriteLog(ctx.messages.format("strMsgFileSkipped", {{"%d", source}}));
-        return kNotStored;
+        return StoreResult::NotStored;
     }
     if (!ok) {
         ctx.WriteLog(
             ctx.messages.format("strMsgFileCopyFail", {{"%s", source}, {"%d", destination}}) +
             (error.empty() ? "" : " (" + error + ")"));
-        return kNotStored;
+        return StoreResult::NotStored;
     }
     ctx.WriteLog(ctx.messages.format("strMsgFileCopyOk", {{"%s", source}, {"%d", destination}}));
-    return kStored;
+    return StoreResult::Stored;
 }
 
-int UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job, const clsDskFile& file,
-               const std::string& sourceOverride, bool keepStaged) {
+StoreResult UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job,
+                       const clsDskFile& file, const std::string& sourceOverride, bool keepStaged) {
     if (!session.ChangeCurrentDirectory(job.sDestinationDir)) {
         ctx.WriteLog(ctx.messages.format("strMsgChangeDirFail", {{"%d", job.sDestinationDir}}));
-        return kNotStored;
+        return StoreResult::NotStored;
     }
     const std::string local =
         sourceOverride.empty() ? fs::join(file.path, file.filename) : sourceOverride;
@@ -95,7 +95,7 @@ int UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job, const 
                                              {{"%d", fs::join(file.path, file.filename)}}));
         }
         ctx.WriteLog(ctx.messages.format("strMsgUploadFail", {{"%d", file.filename}}));
-        return kNotStored;
+        return StoreResult::NotStored;
     }
     // Servers that will not rename over a file get the old copy removed first; the new one is
     // complete by then. Should that rename fail too, the staged copy stays for the next run.
@@ -103,10 +103,10 @@ int UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job, const 
         !(session.DeleteFile(remote) && session.RenameFile(staged, remote))) {
         ctx.WriteLog(ctx.messages.format("strMsgUploadFail", {{"%d", file.filename}}) + " (" +
                      staged + " could not be renamed)");
-        return kNotStored;
+        return StoreResult::NotStored;
     }
     ctx.WriteLog(ctx.messages.format("strMsgUploadOk", {{"%d", file.filename}}));
-    return kStored;
+    return StoreResult::Stored;
 }
 
 bool MakeDirs(const std::string& path) {

@@ -10,8 +10,8 @@ namespace kestrel {
 struct AppContext;
 class FtpClient;
 
-inline constexpr int kStored = 1;
-inline constexpr int kNotStored = 2;
+// What storing one file did, with the values the transfer has always returned.
+enum class StoreResult { Stored = 1, NotStored = 2 };
 
 // Copies one working-list file to the job's local destination: plain copies mirror the source
 // folder below the destination folder (/home/u/f.txt -> DEST/home/u/f.txt), archive files go
@@ -22,23 +22,23 @@ inline constexpr int kNotStored = 2;
 // existing copy only when complete. It yields while it copies and stops, leaving nothing
 // behind, when the user aborts the run or cancels the file (bCancelFile, which it clears; the
 // file is logged as skipped). sourceOverride, when given, is
-// copied in the file's place (an encrypted copy of it). Returns kStored or kNotStored;
-// *diskFull tells a full destination.
-// stageSuffix, when given, is appended to the destination's name (the logs name the final one).
-[[nodiscard]] int CopyFileToDestination(AppContext& ctx, const clsBackup& job,
-                                        const clsDskFile& file,
-                                        const std::string& sourceOverride = "",
-                                        bool* diskFull = nullptr,
-                                        std::string_view stageSuffix = {});
+// copied in the file's place (an encrypted copy of it). Returns StoreResult::Stored or
+// StoreResult::NotStored; *diskFull tells a full destination. stageSuffix, when given, is appended
+// to the destination's name (the logs name the final one).
+[[nodiscard]] StoreResult CopyFileToDestination(AppContext& ctx, const clsBackup& job,
+                                                const clsDskFile& file,
+                                                const std::string& sourceOverride = "",
+                                                bool* diskFull = nullptr,
+                                                std::string_view stageSuffix = {});
 
 // Uploads one working-list file into the job's remote folder. It goes up under a staged name
 // (NAME.kestrel-new) and, unless keepStaged (an archive set, switched as a whole later), is
 // renamed over its name once the server holds all of it, so that a cut upload never replaces
 // the copy a run stored before. A failed, stopped or cancelled upload removes its partial file;
 // a cancelled one (bCancelFile, which it clears) is logged as skipped.
-[[nodiscard]] int UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job,
-                             const clsDskFile& file, const std::string& sourceOverride = "",
-                             bool keepStaged = false);
+[[nodiscard]] StoreResult UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job,
+                                     const clsDskFile& file, const std::string& sourceOverride = "",
+                                     bool keepStaged = false);
 
 // The folder where CopyFileToDestination puts a file.
 std::string destinationFolder(const clsBackup& job, const clsDskFile& file);

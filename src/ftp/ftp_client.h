@@ -18,22 +18,22 @@ class RunControl;
 // implements it; tests put scripted sessions in its place.
 class FtpClient {
 public:
-    static constexpr int kStateLoggedIn = 0;
-    static constexpr int kStateInitial = 1;
+    // Where a session stands, with the values it has always had.
+    enum class State { LoggedIn = 0, NotConnected = 1, Connected = 3 };
 
     virtual ~FtpClient() = default;
-    // 1 while not connected, 3 connected, 0 logged in.
-    virtual int connectionState() const = 0;
+    virtual State connectionState() const = 0;
     virtual void SetupConnection(const std::string& host, std::int32_t port,
                                  const std::string& user, const std::string& password,
                                  bool passive) = 0;
     // Connects and logs in; false (with its own log lines) on failure.
     [[nodiscard]] virtual bool EstablishConnection() = 0;
     virtual bool Disconnect() = 0;
-    // Downloads a remote file to a local path; 1 on success, 2 when the user kept an existing
-    // local file, 0 on failure.
-    [[nodiscard]] virtual int GetFile(const std::string& remotePath,
-                                      const std::string& localPath) = 0;
+    // What a download did, with the values it has always had.
+    enum class GetResult { Failed = 0, Downloaded = 1, Kept = 2 };
+    // Downloads a remote file to a local path; Kept when the user kept an existing local file.
+    [[nodiscard]] virtual GetResult GetFile(const std::string& remotePath,
+                                            const std::string& localPath) = 0;
     // Uploads a local file into the remote folder under its own name.
     [[nodiscard]] bool StoreFile(const std::string& localPath, const std::string& remoteFolder);
     // Uploads a local file under the remote path given. True only when the server confirmed

@@ -120,7 +120,7 @@ std::int32_t clsFTPConnection::WaitTransferStart(std::string* answer) {
 bool clsFTPConnection::Connect(const std::string& host, std::int32_t port) {
     m_host = host;
     m_port = port;
-    if (m_state != kStateNotConnected) {
+    if (m_state != State::NotConnected) {
         return false;
     }
     m_framer.clear();
@@ -138,14 +138,14 @@ bool clsFTPConnection::Connect(const std::string& host, std::int32_t port) {
         }
     }
     ClearAnswers();
-    m_state = kStateConnected;
+    m_state = State::Connected;
     return true;
 }
 
 bool clsFTPConnection::Login(std::string user, std::string password) {
     m_user = user;
     m_password = password;
-    if (m_state != kStateConnected) {
+    if (m_state != State::Connected) {
         return false;
     }
     if (user.empty()) {
@@ -155,29 +155,31 @@ bool clsFTPConnection::Login(std::string user, std::string password) {
     ctrlSocket.sendData("USER " + user);
     auto reply = readReply(5000);
     std::int32_t code = reply ? reply->code : 0;
-    m_rc.WriteLog(">...Login," + std::to_string(code) + "," + std::to_string(m_state));
+    m_rc.WriteLog(">...Login," + std::to_string(code) + "," +
+                  std::to_string(static_cast<int>(m_state)));
     if (code == 331) {
         ctrlSocket.sendData("pass " + password);
         reply = readReply(5000);
         code = reply ? reply->code : 0;
-        m_rc.WriteLog(">...Login," + std::to_string(code) + "," + std::to_string(m_state));
+        m_rc.WriteLog(">...Login," + std::to_string(code) + "," +
+                      std::to_string(static_cast<int>(m_state)));
     }
     // Servers that let a user in without a password answer "USER" with 230 at once.
     if (code == 230) {
-        m_state = kStateLoggedIn;
+        m_state = State::LoggedIn;
     }
     ClearAnswers();
-    return m_state == kStateLoggedIn;
+    return m_state == State::LoggedIn;
 }
 
 bool clsFTPConnection::Disconnect() {
-    if (m_state != kStateConnected && m_state != kStateLoggedIn) {
+    if (m_state != State::Connected && m_state != State::LoggedIn) {
         return false;
     }
     ctrlSocket.sendData("QUIT");
     sckData.FTPDisconnect();
     ctrlSocket.FTPDisconnect();
-    m_state = kStateNotConnected;
+    m_state = State::NotConnected;
     return true;
 }
 
@@ -241,29 +243,30 @@ bool clsFTPConnection::openDataConnection(int port) {
     }
 }
 
-int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& localPath) {
+FtpClient::GetResult clsFTPConnection::GetFile(const std::string& remotePath,
+                                               const std::string& localPath) {
     if (fs::exists(localPath)) {
         // A file in a working folder may always be replaced: the safe default is Yes.
         const MsgAnswer a =
             ask(m_rc.host, m_rc.format("strMsgFileExistsOverWrite", {{"%d", localPath}}),
                 MsgIcon::Question, MsgButtons::YesNo, MsgAnswer::Yes);
         if (a != MsgAnswer::Yes) {
-            return 2;
+            return GetResult::Kept;
         }
         std::string error;
         if (!fs::removeFile(localPath, &error)) {
             m_rc.WriteLog(m_rc.format("strMsgDownloadFailed", {{"%d", remotePath}}) + " (" + error +
                           ")");
-            return 0;
+            return GetResult::Failed;
         }
     }
-    if (m_state != kStateLoggedIn || !bPassiveMode) {
-        return 0;
+    if (m_state != State::LoggedIn || !bPassiveMode) {
+        return GetResult::Failed;
     }
     FileHandle local;
     if (!local.open(localPath, FileHandle::Mode::Write)) {
         m_rc.WriteLog("ERROR:clsFile.fOpen()->" + local.lastError() + "---" + localPath);
-        return 0;
+        return GetResult::Failed;
     }
     auto failed = [&](bool log) {
         local.close();
@@ -274,7 +277,7 @@ int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& 
         if (log) {
             m_rc.WriteLog(m_rc.format("strMsgDownloadFailed", {{"%d", remotePath}}));
         }
-        return 0;
+        return GetResult::Failed;
     };
     int port = 0;
     if (!enterPassive(&port)) {
@@ -356,7 +359,7 @@ int clsFTPConnection::GetFile(const std::string& remotePath, const std::string& 
     ctrlSocket.sendData("TYPE A");
     WaitAnswer(200);
     ClearAnswers();
-    return 1;
+    return GetResult::Downloaded;
 }
 
 bool clsFTPConnection::StoreFileAs(const std::string& localPath, const std::string& remotePath) {
@@ -365,7 +368,7 @@ bool clsFTPConnection::StoreFileAs(const std::string& localPath, const std::stri
         m_rc.WriteLog("ERROR:clsFile.fOpen()->" + local.lastError() + "---" + localPath);
         return false;
     }
-    if (m_state != kStateLoggedIn || !bPassiveMode) {
+    if (m_state != State::LoggedIn || !bPassiveMode) {
         return false;
     }
     const std::int64_t size = local.size().value_or(0);
@@ -446,7 +449,7 @@ bool clsFTPConnection::StoreFileAs(const std::string& localPath, const std::stri
 }
 
 bool clsFTPConnection::RenameFile(const std::string& from, const std::string& to) {
-    if (m_state != kStateLoggedIn) {
+    if (m_state != State::LoggedIn) {
         return false;
     }
     ctrlSocket.sendData("RNFR " + from);
@@ -461,7 +464,7 @@ bool clsFTPConnection::RenameFile(const std::string& from, const std::string& to
 }
 
 bool clsFTPConnection::DeleteFile(const std::string& path) {
-    if (m_state != kStateLoggedIn) {
+    if (m_state != State::LoggedIn) {
         return false;
     }
     ctrlSocket.sendData("DELE " + path);
@@ -502,7 +505,7 @@ void clsFTPConnection::abandonTransfer() {
 }
 
 std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
-    if (m_state != kStateLoggedIn) {
+    if (m_state != State::LoggedIn) {
         return std::nullopt;
     }
     std::vector<clsFTPFile> list;
@@ -562,7 +565,7 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
 }
 
 std::string clsFTPConnection::GetRootDir() {
-    if (m_state != kStateLoggedIn) {
+    if (m_state != State::LoggedIn) {
         return "";
     }
     std::string line;
@@ -579,7 +582,7 @@ std::string clsFTPConnection::GetRootDir() {
 bool clsFTPConnection::folderCommand(const std::string& command, std::string& path,
                                      std::int32_t expected) {
     path = text::replaceAll(path, "//", "/");
-    if (m_state != kStateLoggedIn) {
+    if (m_state != State::LoggedIn) {
         return false;
     }
     ctrlSocket.sendData(command + path);

@@ -25,14 +25,12 @@ struct clsFTPAnswer {
 // folders. Replies are framed by lines as RFC 959 defines them.
 class clsFTPConnection : public FtpClient {
 public:
-    static constexpr int kStateNotConnected = 1;
-    static constexpr int kStateConnected = 3;
     static constexpr int kActiveDataPort = 14135;  // "PORT a,b,c,d,55,55"
 
     explicit clsFTPConnection(RunControl& rc);
     ~clsFTPConnection() override;
 
-    int connectionState() const override { return m_state; }
+    State connectionState() const override { return m_state; }
     void SetupConnection(const std::string& host, std::int32_t port, const std::string& user,
                          const std::string& password, bool passive) override;
     [[nodiscard]] bool EstablishConnection() override;
@@ -41,7 +39,8 @@ public:
     bool Disconnect() override;
 
     // 1 downloaded, 2 the user kept an existing local file, 0 failed.
-    [[nodiscard]] int GetFile(const std::string& remotePath, const std::string& localPath) override;
+    [[nodiscard]] GetResult GetFile(const std::string& remotePath,
+                                    const std::string& localPath) override;
     [[nodiscard]] bool StoreFileAs(const std::string& localPath,
                                    const std::string& remotePath) override;
     [[nodiscard]] bool RenameFile(const std::string& from, const std::string& to) override;
@@ -90,7 +89,7 @@ private:
     RunControl& m_rc;
     clsFTPSocket ctrlSocket;
     clsFTPSocket sckData;
-    int m_state = kStateNotConnected;
+    State m_state = State::NotConnected;
     std::string m_host;
     std::int32_t m_port = 21;
     std::string m_user;

@@ -59,8 +59,8 @@ public:
         std::string error;
         bool fetched = false;
         if (m_job.destFTP) {
-            fetched = m_ftp != nullptr &&
-                      m_ftp->GetFile(remoteJoin(m_job.sDestinationDir, file), temp) == 1;
+            fetched = m_ftp != nullptr && m_ftp->GetFile(remoteJoin(m_job.sDestinationDir, file),
+                                                         temp) == FtpClient::GetResult::Downloaded;
         } else {
             fetched = fs::copyFile(fs::join(m_job.sDestinationDir, file), temp, &error);
         }

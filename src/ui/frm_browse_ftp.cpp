@@ -161,7 +161,7 @@ void frmBrowseFTP::closeSession() {
 }
 
 bool frmBrowseFTP::loggedIn() const {
-    return m_session && m_session->connectionState() == FtpClient::kStateLoggedIn;
+    return m_session && m_session->connectionState() == FtpClient::State::LoggedIn;
 }
 
 void frmBrowseFTP::exclusive(const std::function<void()>& work) {

@@ -361,15 +361,15 @@ void frmBrowseRestoreList::closeSession() {
     }
 }
 
-int SetupFTPConnection(AppContext& ctx, RestoreState& state, const JobRunner& runner,
-                       const std::string& name, const FtpClientFactory& factory) {
+FtpSetup SetupFTPConnection(AppContext& ctx, RestoreState& state, const JobRunner& runner,
+                            const std::string& name, const FtpClientFactory& factory) {
     const auto job = runner.job(name);
     if (!job)
-        return 3;
+        return FtpSetup::NoSuchJob;
     if (!job->destFTP)
-        return 1;
+        return FtpSetup::NotFtp;
     state.ftp = openDestinationSession(ctx.control, factory, *job);
-    return state.ftp ? 2 : -1;
+    return state.ftp ? FtpSetup::Connected : FtpSetup::Failed;
 }
 
 void OpenRestoreBrowser(QWidget* parent, AppContext& ctx, JobRunner& runner,
@@ -381,13 +381,13 @@ void OpenRestoreBrowser(QWidget* parent, AppContext& ctx, JobRunner& runner,
     RestoreState state;
     WaitCursor hourglass;
     if (found->destFTP) {
-        const int status = SetupFTPConnection(ctx, state, runner, job, seams.ftp);
-        if (status == -1) {
+        const FtpSetup status = SetupFTPConnection(ctx, state, runner, job, seams.ftp);
+        if (status == FtpSetup::Failed) {
             hourglass.release();
             tell(ctx.host, ctx.msg("strMsgCantConnectToFTP"), MsgIcon::Critical);
             return;
         }
-        if (status != 2)
+        if (status != FtpSetup::Connected)
             return;
     }
     state.askPassword = [&](const std::string& catalogue) -> std::optional<std::string> {

@@ -122,11 +122,13 @@ private:
     bool m_restoring = false;
 };
 
+// What the FTP step of a restore found, with the values it has always had.
+enum class FtpSetup { Failed = -1, NotFtp = 1, Connected = 2, NoSuchJob = 3 };
+
 // The main window's FTP step of a restore: for a job with an FTP destination, a logged-in
-// session (made by factory) into state.ftp. 2 connected, -1 the connection or login failed,
-// 1 the job's destination is not FTP, 3 no job has that name.
-int SetupFTPConnection(AppContext& ctx, RestoreState& state, const JobRunner& runner,
-                       const std::string& name, const FtpClientFactory& factory);
+// session (made by factory) into state.ftp; Failed when the connection or login failed.
+FtpSetup SetupFTPConnection(AppContext& ctx, RestoreState& state, const JobRunner& runner,
+                            const std::string& name, const FtpClientFactory& factory);
 
 // The main window's restore command for an archive job: the FTP session for an FTP job ("Can't
 // connect to ftp server!" when it fails), the catalogue under the hourglass ("Failed to create

@@ -8,20 +8,21 @@
 
 namespace kestrel::test {
 
-std::vector<int> archiveFiles(AppContext& ctx, const std::string& name,
-                              const std::vector<std::string>& paths, bool zipped,
-                              std::int64_t splitSize) {
+std::vector<clsArchive::AddResult> archiveFiles(AppContext& ctx, const std::string& name,
+                                                const std::vector<std::string>& paths, bool zipped,
+                                                std::int64_t splitSize) {
     clsArchive archive(ctx.control, ctx.paths.tempDir());
     archive.dSessionDate = *DateTime::fromParts(2026, 1, 5, 14, 30, 12);
     archive.sArcfName = name;
     archive.NewArchive(name, true, zipped, 0);
     archive.bSplit = true;
     archive.dSplitSize = splitSize;
-    std::vector<int> codes;
+    std::vector<clsArchive::AddResult> codes;
     for (const std::string& p : paths) {
         auto file = clsDskFile::fromPath(p);
         EXPECT_TRUE(file) << p;
-        codes.push_back(file ? archive.AddFileToArchive(*file, false) : -1);
+        codes.push_back(file ? archive.AddFileToArchive(*file, false)
+                             : clsArchive::AddResult::OpenFailed);
     }
     EXPECT_TRUE(archive.CloseArchive());
     return codes;

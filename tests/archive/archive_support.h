@@ -11,9 +11,9 @@ namespace kestrel::test {
 
 // Adds the files to a new archive named name in the context's temporary folder and closes it.
 // Returns the codes of the adds.
-std::vector<int> archiveFiles(AppContext& ctx, const std::string& name,
-                              const std::vector<std::string>& paths, bool zipped,
-                              std::int64_t splitSize = 0);
+std::vector<clsArchive::AddResult> archiveFiles(AppContext& ctx, const std::string& name,
+                                                const std::vector<std::string>& paths, bool zipped,
+                                                std::int64_t splitSize = 0);
 
 // The whole content of a gzip file (all members), as zcat prints it.
 std::string gunzip(const std::string& path);

@@ -38,7 +38,7 @@ TEST_F(ArchiveTest, TwoFilesInANewPlainVolume) {
     const std::string b = pattern(100, 2);
     const auto codes =
         test::archiveFiles(ctx(), "Daily", {src.write("a.doc", a), src.write("b.txt", b)}, false);
-    EXPECT_EQ(codes, (std::vector<int>{1, 1}));
+    EXPECT_EQ(codes, (std::vector<clsArchive::AddResult>(2, clsArchive::AddResult::Added)));
 
     const std::string volume = test::readAll(temp("Daily.uxarc"));
     ASSERT_EQ(volume.size(), 4608u);
@@ -71,7 +71,7 @@ TEST_F(ArchiveTest, TwoFilesInANewPlainVolume) {
 
 TEST_F(ArchiveTest, EmptyFileGetsOnlyADescriptor) {
     const auto codes = test::archiveFiles(ctx(), "E", {src.write("empty", "")}, false);
-    EXPECT_EQ(codes, std::vector<int>{1});
+    EXPECT_EQ(codes, std::vector<clsArchive::AddResult>{clsArchive::AddResult::Added});
     EXPECT_EQ(*fs::fileSize(temp("E.uxarc")), 512);
     const Catalogue cat = test::catalogueOf(ctx(), "E");
     ASSERT_EQ(cat.records.size(), 1u);
@@ -84,12 +84,12 @@ TEST_F(ArchiveTest, DuplicatesAreRefusedAndClosedArchivesAddNothing) {
     clsArchive archive(ctx().control, ctx().paths.tempDir());
     archive.sArcfName = "D";
     EXPECT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("x", "1")), false),
-              clsArchive::kFailed);
+              clsArchive::AddResult::Failed);
     archive.NewArchive("D", true);
     const clsDskFile x = *clsDskFile::fromPath(src.file("x"));
-    EXPECT_EQ(archive.AddFileToArchive(x, false), 1);
-    EXPECT_EQ(archive.AddFileToArchive(x, false), 12);
-    EXPECT_EQ(archive.AddFileToArchive(x, true), 13);
+    EXPECT_EQ(archive.AddFileToArchive(x, false), clsArchive::AddResult::Added);
+    EXPECT_EQ(archive.AddFileToArchive(x, false), clsArchive::AddResult::Duplicate);
+    EXPECT_EQ(archive.AddFileToArchive(x, true), clsArchive::AddResult::DuplicateFlagged);
     EXPECT_TRUE(archive.CloseArchive());
     EXPECT_EQ(*fs::fileSize(temp("D.uxarc")), 1024);
     EXPECT_EQ(test::catalogueOf(ctx(), "D").records.size(), 1u);
@@ -102,7 +102,8 @@ TEST_F(ArchiveTest, AnyFolderWorksAndAFolderThatCannotBeMadeOpensNothing) {
     archive.sArcfName = "E";
     archive.NewArchive("E", true);
     ASSERT_TRUE(archive.IsOpened);
-    EXPECT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("e", "1")), false), 1);
+    EXPECT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("e", "1")), false),
+              clsArchive::AddResult::Added);
     EXPECT_TRUE(archive.CloseArchive());
     ASSERT_EQ(archive.Volumes.size(), 1u);
     EXPECT_EQ(archive.Volumes[0].fullName(), folder + "/E.uxarc");
@@ -119,7 +120,7 @@ TEST_F(ArchiveTest, SplitsALargeFileAtBlockBoundaries) {
     const std::string big = pattern(2'500'000);
     const auto codes =
         test::archiveFiles(ctx(), "base", {src.write("big.bin", big)}, false, 1'000'000);
-    EXPECT_EQ(codes, std::vector<int>{1});
+    EXPECT_EQ(codes, std::vector<clsArchive::AddResult>{clsArchive::AddResult::Added});
     EXPECT_EQ(*fs::fileSize(temp("base.uxarc")), 62 * 16384);
     EXPECT_EQ(*fs::fileSize(temp("base-001.uxarc")), 62 * 16384);
     EXPECT_EQ(*fs::fileSize(temp("base-002.uxarc")), 30 * 16384);
@@ -153,7 +154,7 @@ TEST_F(ArchiveTest, AFullVolumeMakesTheNextFileStartInTheNextOne) {
     // descriptor and the second file both go to the next volume.
     const auto codes = test::archiveFiles(
         ctx(), "F", {src.write("one", pattern(1024)), src.write("two", pattern(10))}, false, 1024);
-    EXPECT_EQ(codes, (std::vector<int>{1, 1}));
+    EXPECT_EQ(codes, (std::vector<clsArchive::AddResult>(2, clsArchive::AddResult::Added)));
     const Catalogue cat = test::catalogueOf(ctx(), "F");
     ASSERT_EQ(cat.records.size(), 2u);
     EXPECT_EQ(cat.records[0].arcEnd, "F-001");
@@ -173,7 +174,7 @@ TEST_F(ArchiveTest, CancelCutsThePlainVolumeBackToWhereTheFileBegan) {
     archive.sArcfName = "C";
     archive.NewArchive("C", true);
     ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("small", "tiny")), false),
-              1);
+              clsArchive::AddResult::Added);
     ASSERT_EQ(archive.dArcOffset, 1024);
     int blocks = 0;
     t.host.onYield = [&] {
@@ -183,7 +184,7 @@ TEST_F(ArchiveTest, CancelCutsThePlainVolumeBackToWhereTheFileBegan) {
     };
     EXPECT_EQ(
         archive.AddFileToArchive(*clsDskFile::fromPath(src.write("big", pattern(200'000))), false),
-        clsArchive::kCancelled);
+        clsArchive::AddResult::Cancelled);
     EXPECT_FALSE(ctx().flags.bCancelFile);
     EXPECT_EQ(archive.dArcOffset, 1024);
     t.host.onYield = nullptr;
@@ -198,7 +199,7 @@ TEST_F(ArchiveTest, CancelOfAFileAtOffsetZeroLeavesItsBlocks) {
     archive.NewArchive("C0", true);
     t.host.onYield = [&] { ctx().flags.bCancelFile = true; };
     EXPECT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("f", pattern(2000))), false),
-              clsArchive::kCancelled);
+              clsArchive::AddResult::Cancelled);
     t.host.onYield = nullptr;
     EXPECT_TRUE(archive.CloseArchive());
     EXPECT_EQ(*fs::fileSize(temp("C0.uxarc")), 512);
@@ -211,7 +212,7 @@ TEST_F(ArchiveTest, CancelInACompressedVolumeKeepsLaterOffsetsTrue) {
     archive.NewArchive("G", true, true);
     ASSERT_EQ(
         archive.AddFileToArchive(*clsDskFile::fromPath(src.write("a", pattern(5000, 3))), false),
-        1);
+        clsArchive::AddResult::Added);
     int blocks = 0;
     t.host.onYield = [&] {
         if (++blocks == 4) {
@@ -220,10 +221,11 @@ TEST_F(ArchiveTest, CancelInACompressedVolumeKeepsLaterOffsetsTrue) {
     };
     EXPECT_EQ(
         archive.AddFileToArchive(*clsDskFile::fromPath(src.write("b", pattern(9000, 4))), false),
-        clsArchive::kCancelled);
+        clsArchive::AddResult::Cancelled);
     t.host.onYield = nullptr;
     const std::string c = pattern(7000, 5);
-    ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("c", c)), false), 1);
+    ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("c", c)), false),
+              clsArchive::AddResult::Added);
     ASSERT_TRUE(archive.CloseArchive());
 
     const Catalogue cat = test::catalogueOf(ctx(), "G");
@@ -311,7 +313,8 @@ TEST_F(ArchiveTest, OnlyRegularFilesAreArchived) {
     ASSERT_EQ(::mkfifo(src.file("fifo").c_str(), 0600), 0);
     const auto codes =
         test::archiveFiles(ctx(), "R", {src.file("fifo"), src.write("ok", "x")}, false);
-    EXPECT_EQ(codes, (std::vector<int>{clsArchive::kOpenFailed, 1}));
+    EXPECT_EQ(codes, (std::vector<clsArchive::AddResult>{clsArchive::AddResult::OpenFailed,
+                                                         clsArchive::AddResult::Added}));
     EXPECT_TRUE(t.loggedContaining("not a regular file"));
 }
 
@@ -322,13 +325,15 @@ TEST_F(ArchiveTest, AFileThatChangesWhileArchivedIsRecordedAsArchived) {
     archive.sArcfName = "W";
     archive.NewArchive("W", true);
     t.host.onYield = [&] { std::filesystem::resize_file(grow, 20000); };
-    ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(grow), false), 1);
+    ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(grow), false),
+              clsArchive::AddResult::Added);
     t.host.onYield = [&] {
         if (std::filesystem::file_size(shrink) > 300'000) {
             std::filesystem::resize_file(shrink, 300'000);
         }
     };
-    ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(shrink), false), 1);
+    ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(shrink), false),
+              clsArchive::AddResult::Added);
     t.host.onYield = nullptr;
     EXPECT_TRUE(archive.CloseArchive());
 
@@ -359,7 +364,7 @@ TEST_F(ArchiveTest, AMissingSourceIsAnOpenFailure) {
     archive.NewArchive("M", true);
     clsDskFile gone = *clsDskFile::fromPath(src.write("gone", "x"));
     std::filesystem::remove(src.file("gone"));
-    EXPECT_EQ(archive.AddFileToArchive(gone, false), clsArchive::kOpenFailed);
+    EXPECT_EQ(archive.AddFileToArchive(gone, false), clsArchive::AddResult::OpenFailed);
     EXPECT_NE(archive.lastError().find("gone"), std::string::npos);
 }
 
@@ -371,7 +376,7 @@ TEST_F(ArchiveTest, AVolumeThatCannotBeCreatedFailsTheAddAndIsNotBlamedOnTheSour
     archive.NewArchive("V", true);
     std::filesystem::remove_all(folder);
     const clsDskFile file = *clsDskFile::fromPath(src.write("present", "x"));
-    EXPECT_EQ(archive.AddFileToArchive(file, false), clsArchive::kFailed);
+    EXPECT_EQ(archive.AddFileToArchive(file, false), clsArchive::AddResult::Failed);
     EXPECT_NE(archive.lastError().find("V.uxarc"), std::string::npos) << archive.lastError();
 }
 

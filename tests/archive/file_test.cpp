@@ -16,10 +16,10 @@ namespace {
 TEST(ClsFile, OpenModesCreateOrFail) {
     test::TestContext t;
     clsFile f(&t.ctx->control);
-    EXPECT_EQ(f.fOpen(t.dir.file("new.bin"), clsFile::kModeWrite), clsFile::kOpenOk);
+    EXPECT_EQ(f.fOpen(t.dir.file("new.bin"), clsFile::Mode::Write), clsFile::OpenResult::Ok);
     EXPECT_TRUE(f.fClose());
     EXPECT_TRUE(fs::exists(t.dir.file("new.bin")));
-    EXPECT_EQ(f.fOpen(t.dir.file("missing.bin"), clsFile::kModeRead), clsFile::kOpenFailed);
+    EXPECT_EQ(f.fOpen(t.dir.file("missing.bin"), clsFile::Mode::Read), clsFile::OpenResult::Failed);
     EXPECT_TRUE(t.loggedContaining("ERROR:clsFile.fOpen()->"));
     EXPECT_TRUE(t.loggedContaining("---" + t.dir.file("missing.bin")));
 }
@@ -28,7 +28,7 @@ TEST(ClsFile, ReadsAtTheEndAndPadsWrites) {
     test::TempDir dir;
     const std::string path = dir.write("f", std::string(1000, 'x'));
     clsFile f;
-    ASSERT_EQ(f.fOpen(path, clsFile::kModeReadWrite), clsFile::kOpenOk);
+    ASSERT_EQ(f.fOpen(path, clsFile::Mode::ReadWrite), clsFile::OpenResult::Ok);
     EXPECT_EQ(f.filesize, 1000);
     std::string data = "old";
     EXPECT_EQ(f.fRead(data, 512, 1000), 0);
@@ -52,10 +52,10 @@ TEST(ClsFile, CompressedStreamsAppendMembersAndReadAcrossThem) {
     const std::string path = dir.file("v.gz");
     clsFile f;
     f.bCompressed = true;
-    ASSERT_EQ(f.fOpen(path, clsFile::kModeWrite), clsFile::kOpenOk);
+    ASSERT_EQ(f.fOpen(path, clsFile::Mode::Write), clsFile::OpenResult::Ok);
     EXPECT_EQ(f.fWrite("first", 512, 0), 512);
     EXPECT_TRUE(f.fClose());
-    ASSERT_EQ(f.fOpen(path, clsFile::kModeWrite), clsFile::kOpenOk);
+    ASSERT_EQ(f.fOpen(path, clsFile::Mode::Write), clsFile::OpenResult::Ok);
     EXPECT_EQ(f.fWrite("second", 512, 12345), 512);  // the position is not used
     f.TruncateFile(10);                              // nothing to cut in a stream
     EXPECT_TRUE(f.fClose());
@@ -63,7 +63,7 @@ TEST(ClsFile, CompressedStreamsAppendMembersAndReadAcrossThem) {
     const std::string plain = test::gunzip(path);
     ASSERT_EQ(plain.size(), 1024u);
     EXPECT_EQ(plain.substr(512, 6), "second");
-    ASSERT_EQ(f.fOpen(path, clsFile::kModeRead), clsFile::kOpenOk);
+    ASSERT_EQ(f.fOpen(path, clsFile::Mode::Read), clsFile::OpenResult::Ok);
     std::string data;
     EXPECT_EQ(f.fRead(data, 512, 512), 512);
     EXPECT_EQ(data.substr(0, 7), std::string("second\0", 7));
@@ -78,7 +78,7 @@ TEST(ClsFile, RegularOnlyRefusesAFifoWithoutBlocking) {
     ASSERT_EQ(::mkfifo(dir.file("p").c_str(), 0600), 0);
     clsFile f;
     f.regularOnly = true;
-    EXPECT_EQ(f.fOpen(dir.file("p"), clsFile::kModeRead), clsFile::kOpenFailed);
+    EXPECT_EQ(f.fOpen(dir.file("p"), clsFile::Mode::Read), clsFile::OpenResult::Failed);
     EXPECT_NE(f.lastError().find("not a regular file"), std::string::npos);
 }
 
@@ -86,7 +86,7 @@ TEST(ClsFile, ReadsAtTheLargestOffsetsFindNothing) {
     test::TempDir dir;
     const std::string path = dir.write("f", std::string(1000, 'x'));
     clsFile f;
-    ASSERT_EQ(f.fOpen(path, clsFile::kModeRead), clsFile::kOpenOk);
+    ASSERT_EQ(f.fOpen(path, clsFile::Mode::Read), clsFile::OpenResult::Ok);
     std::string data;
     constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
     EXPECT_EQ(f.fRead(data, 512, kLargest), 0);
@@ -104,7 +104,7 @@ TEST(ClsFile, SizesAboveTwoGibibytesArePositive) {
     const std::string path = dir.write("sparse", "");
     std::filesystem::resize_file(path, 3LL << 30);
     clsFile f;
-    ASSERT_EQ(f.fOpen(path, clsFile::kModeRead), clsFile::kOpenOk);
+    ASSERT_EQ(f.fOpen(path, clsFile::Mode::Read), clsFile::OpenResult::Ok);
     EXPECT_EQ(f.filesize, 3LL << 30);
     std::string data;
     EXPECT_EQ(f.fRead(data, 100, (3LL << 30) - 40), 40);

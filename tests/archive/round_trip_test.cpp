@@ -51,8 +51,8 @@ TEST_P(RoundTrip, EveryByteAndTimeComesBack) {
     const auto paths = makeTree(src);
     const Variant v = GetParam();
     const auto codes = test::archiveFiles(*t.ctx, v.name, paths, v.zipped, v.split);
-    for (int code : codes) {
-        EXPECT_EQ(code, 1);
+    for (const clsArchive::AddResult code : codes) {
+        EXPECT_EQ(code, clsArchive::AddResult::Added);
     }
     const Catalogue cat = test::catalogueOf(*t.ctx, v.name);
     ASSERT_EQ(cat.records.size(), paths.size());
@@ -192,7 +192,8 @@ TEST(VolumeReader, FilesAboveTwoGibibytes) {
         f.seekp(size - 5);
         f.write("tail!", 5);
     }
-    EXPECT_EQ(test::archiveFiles(*t.ctx, "H", {path}, false), std::vector<int>{1});
+    EXPECT_EQ(test::archiveFiles(*t.ctx, "H", {path}, false),
+              std::vector<clsArchive::AddResult>{clsArchive::AddResult::Added});
     const Catalogue cat = test::catalogueOf(*t.ctx, "H");
     ASSERT_EQ(cat.records.size(), 1u);
     EXPECT_EQ(cat.records[0].size, size);

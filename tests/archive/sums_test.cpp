@@ -107,7 +107,8 @@ TEST(Sums, LostLinesAreNamedAndAFileOfAnotherCatalogueIsIgnored) {
     for (int i = 0; i < 4; ++i) {
         paths.push_back(src.write("f" + std::to_string(i), "content " + std::to_string(i)));
     }
-    ASSERT_EQ(test::archiveFiles(*t.ctx, "Daily", paths, false), (std::vector<int>{1, 1, 1, 1}));
+    ASSERT_EQ(test::archiveFiles(*t.ctx, "Daily", paths, false),
+              (std::vector<clsArchive::AddResult>(4, clsArchive::AddResult::Added)));
     const std::string folder = t.ctx->paths.tempDir();
     const std::string catalogue = *fs::readFile(fs::join(folder, "Daily.fs"));
     const SumsFile file = ReadSums(fs::join(folder, "Daily.fs.sums"));
@@ -165,7 +166,7 @@ TEST(Sums, TheArchiveWritesAnEntryPerFileThatMatchesItsLineAndBytes) {
         paths.push_back(src.write("f" + std::to_string(i), contents[i]));
     }
     ASSERT_EQ(test::archiveFiles(*t.ctx, "Daily", paths, true, 50'000),
-              (std::vector<int>{1, 1, 1}));
+              (std::vector<clsArchive::AddResult>(3, clsArchive::AddResult::Added)));
     const std::string folder = t.ctx->paths.tempDir();
     const SumsFile file = ReadSums(fs::join(folder, "Daily.fs.sums"));
     ASSERT_EQ(file.status, SumsFile::Status::Read) << file.error;

@@ -2,6 +2,7 @@
 #include "cli/command.h"
 #include "cli/run_cli.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,12 +14,16 @@
 #include "archive/archive.h"
 #include "core/app_context.h"
 #include "platform/fs.h"
+#include "runner/run_lock.h"
 #include "support/fake_clock.h"
 #include "support/fake_host.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 class CliTest : public ::testing::Test {
 protected:
@@ -39,13 +44,20 @@ TEST_F(CliTest, HelpExplainsEveryCommand) {
     for (const char* command :
          {"list", "show", "new", "edit", "delete", "run", "sessions", "ls", "restore", "catalogue",
           "verify", "ftp-ls", "ftp-mkdir", "--home"}) {
-        EXPECT_NE(r.out.find(command), std::string::npos) << command;
+        EXPECT_THAT(r.out, HasSubstr(command)) << command;
     }
     const Result newHelp = run({"new", "--help"});
     EXPECT_EQ(newHelp.code, 0);
     for (const char* option : {"--source", "--dest", "--ftp", "--type", "--storage", "--split",
                                "--include", "--exclude", "--password", "--schedule"}) {
-        EXPECT_NE(newHelp.out.find(option), std::string::npos) << option;
+        EXPECT_THAT(newHelp.out, HasSubstr(option));
+    }
+    const Result editHelp = run({"edit", "--help"});
+    EXPECT_EQ(editHelp.code, 0);
+    for (const char* option :
+         {"--current-password", "--name", "--source", "--dest", "--ftp-passive", "--no-ftp",
+          "--no-split", "--no-password", "--schedule-from", "--reset-protection"}) {
+        EXPECT_THAT(editHelp.out, HasSubstr(option));
     }
 }
 
@@ -58,10 +70,10 @@ TEST_F(CliTest, BadArgumentsExitWithTwo) {
     const std::string src = data.write("src/a.txt", "hello");
     const Result missingSource = run({"new", "--source", data.file("nope"), "--dest", data.path()});
     EXPECT_EQ(missingSource.code, kExitBadUsage);
-    EXPECT_NE(missingSource.err.find("no such file or folder"), std::string::npos);
+    EXPECT_THAT(missingSource.err, HasSubstr("no such file or folder"));
     const Result missingDest = run({"new", "--source", src, "--dest", data.file("nope")});
     EXPECT_EQ(missingDest.code, kExitBadUsage);
-    EXPECT_NE(missingDest.err.find("Destination directory does not exists!"), std::string::npos);
+    EXPECT_THAT(missingDest.err, HasSubstr("Destination directory does not exists!"));
     EXPECT_EQ(run({"new", "--source", src, "--dest", data.path(), "--type", "weekly"}).code, 2);
     EXPECT_EQ(
         run({"new", "--source", src, "--dest", data.path(), "--storage", "copy", "--split", "10M"})
@@ -75,8 +87,7 @@ TEST_F(CliTest, BadArgumentsExitWithTwo) {
     const Result ftpCopy =
         run({"new", "--source", src, "--ftp", "host", "--storage", "copy", "--dest", "/b"});
     EXPECT_EQ(ftpCopy.code, 2);
-    EXPECT_NE(ftpCopy.err.find("You can't use this option with ftp destination!"),
-              std::string::npos);
+    EXPECT_THAT(ftpCopy.err, HasSubstr("You can't use this option with ftp destination!"));
     // Nothing was stored by the refused commands.
     EXPECT_EQ(run({"list"}).out, "No jobs.\n");
 }
@@ -98,31 +109,31 @@ TEST_F(CliTest, NewListShowAndDeleteOnAFreshProgramFolder) {
 
     r = run({"new", "--name", "offsite", "--source", file, "--dest", data.path()});
     EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.err.find("Backup name already exists!"), std::string::npos);
+    EXPECT_THAT(r.err, HasSubstr("Backup name already exists!"));
 
     r = run({"list"});
     ASSERT_EQ(r.code, 0);
-    EXPECT_NE(r.out.find("New backup 1"), std::string::npos);
-    EXPECT_NE(r.out.find("Incremental"), std::string::npos);
-    EXPECT_NE(r.out.find("ftp://u@ftp.example.org:21/backups"), std::string::npos);
-    EXPECT_NE(r.out.find("Never"), std::string::npos);
+    EXPECT_THAT(r.out, HasSubstr("New backup 1"));
+    EXPECT_THAT(r.out, HasSubstr("Incremental"));
+    EXPECT_THAT(r.out, HasSubstr("ftp://u@ftp.example.org:21/backups"));
+    EXPECT_THAT(r.out, HasSubstr("Never"));
     // The schedule starts counting on Sunday 6 December at 10:00: its first run is the Monday.
-    EXPECT_NE(r.out.find("NEXT RUN"), std::string::npos);
-    EXPECT_NE(r.out.find("Monday, Dec 07 at 08:00"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Not scheduled"), std::string::npos);
+    EXPECT_THAT(r.out, HasSubstr("NEXT RUN"));
+    EXPECT_THAT(r.out, HasSubstr("Monday, Dec 07 at 08:00"));
+    EXPECT_THAT(r.out, HasSubstr("Not scheduled"));
 
     r = run({"show", "New backup 1"});
     ASSERT_EQ(r.code, 0);
-    EXPECT_NE(r.out.find("Compressed archive, volumes of 2097152 bytes"), std::string::npos);
-    EXPECT_NE(r.out.find("daily:mon,fri@08:00, from 2026-12-06 10:00"), std::string::npos);
-    EXPECT_NE(r.out.find("  folder  " + data.file("src/docs")), std::string::npos);
-    EXPECT_NE(r.out.find("  file    " + file + " (7 bytes)"), std::string::npos);
-    EXPECT_NE(r.out.find("*.tmp"), std::string::npos);
-    EXPECT_EQ(r.out.find("pw"), std::string::npos);
+    EXPECT_THAT(r.out, HasSubstr("Compressed archive, volumes of 2097152 bytes"));
+    EXPECT_THAT(r.out, HasSubstr("daily:mon,fri@08:00, from 2026-12-06 10:00"));
+    EXPECT_THAT(r.out, HasSubstr("  folder  " + data.file("src/docs")));
+    EXPECT_THAT(r.out, HasSubstr("  file    " + file + " (7 bytes)"));
+    EXPECT_THAT(r.out, HasSubstr("*.tmp"));
+    EXPECT_THAT(r.out, Not(HasSubstr("pw")));
 
     EXPECT_EQ(run({"delete", "offsite"}).code, 0);
     EXPECT_EQ(run({"show", "offsite"}).code, 2);
-    EXPECT_EQ(run({"list"}).out.find("offsite"), std::string::npos);
+    EXPECT_THAT(run({"list"}).out, Not(HasSubstr("offsite")));
 }
 
 // The job store's files in the program folder, name and content.
@@ -168,16 +179,15 @@ TEST_F(CliTest, ADamagedJobStoreIsReadWithoutWritingAndNeverLostByANewJob) {
             const Result show = run({"show", "Docs"});
             EXPECT_EQ(list.code, c.readCode) << list.err;
             EXPECT_EQ(show.code, c.readCode) << show.err;
-            EXPECT_EQ(list.out.find("No jobs."), std::string::npos);
+            EXPECT_THAT(list.out, Not(HasSubstr("No jobs.")));
             if (c.readCode == kExitOk) {
-                EXPECT_NE(list.out.find("Docs"), std::string::npos);
-                EXPECT_NE(show.out.find("  folder  /src"), std::string::npos);
+                EXPECT_THAT(list.out, HasSubstr("Docs"));
+                EXPECT_THAT(show.out, HasSubstr("  folder  /src"));
             } else {
-                EXPECT_NE(list.err.find(store), std::string::npos) << list.err;
-                EXPECT_NE(show.err.find(store), std::string::npos) << show.err;
+                EXPECT_THAT(list.err, HasSubstr(store));
+                EXPECT_THAT(show.err, HasSubstr(store));
                 const Result edit = run({"edit", "Docs", "--dest", data.path()});
-                EXPECT_NE(edit.err.find("Not one job of the job store " + store), std::string::npos)
-                    << edit.err;
+                EXPECT_THAT(edit.err, HasSubstr("Not one job of the job store " + store));
             }
         }
         EXPECT_EQ(storeFiles(home.path()),
@@ -187,8 +197,7 @@ TEST_F(CliTest, ADamagedJobStoreIsReadWithoutWritingAndNeverLostByANewJob) {
             const Result r = run({"new", "--name", name, "--source", src, "--dest", data.path()});
             EXPECT_EQ(r.code, c.newCode) << r.err;
             if (c.newCode != kExitOk) {
-                EXPECT_NE(r.err.find("Not one job of the job store " + store), std::string::npos)
-                    << r.err;
+                EXPECT_THAT(r.err, HasSubstr("Not one job of the job store " + store));
             }
         }
         const auto files = storeFiles(home.path());
@@ -206,7 +215,7 @@ TEST_F(CliTest, ADamagedJobStoreIsReadWithoutWritingAndNeverLostByANewJob) {
         }
         const Result list = run({"list"});
         for (const char* name : {"Docs", "One", "Two"}) {
-            EXPECT_NE(list.out.find(name), std::string::npos) << name;
+            EXPECT_THAT(list.out, HasSubstr(name)) << name;
         }
     }
 }
@@ -219,11 +228,11 @@ TEST_F(CliTest, DeletingAProtectedJobNeedsItsPassword) {
         0);
     Result r = run({"delete", "Safe"});
     EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.err.find("Wrong password for deleting Safe!"), std::string::npos);
+    EXPECT_THAT(r.err, HasSubstr("Wrong password for deleting Safe!"));
     EXPECT_EQ(run({"delete", "Safe", "--password", "wrong"}).code, 2);
     r = run({"delete", "Safe", "--password", "pw1"});
     EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.err.find("Password OK for deleting Safe!"), std::string::npos);
+    EXPECT_THAT(r.err, HasSubstr("Password OK for deleting Safe!"));
 }
 
 TEST_F(CliTest, CatalogueAndVerifyAnArchiveSet) {
@@ -244,20 +253,21 @@ TEST_F(CliTest, CatalogueAndVerifyAnArchiveSet) {
             c = static_cast<char>(gen());
         }
         const std::string path = data.write("src/file " + std::to_string(i), content);
-        ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(path), false), 1);
+        ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(path), false),
+                  clsArchive::AddResult::Added);
     }
     ASSERT_TRUE(archive.CloseArchive());
     const std::string fs = data.file("temp/Daily.fs");
 
     Result r = run({"catalogue", fs});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.out.find("1 session(s), 4 file(s)"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Session 2026-01-05 14:30:12: 4 file(s), 8,006 bytes"), std::string::npos);
-    EXPECT_NE(r.out.find(data.file("src/file 3")), std::string::npos);
+    EXPECT_THAT(r.out, HasSubstr("1 session(s), 4 file(s)"));
+    EXPECT_THAT(r.out, HasSubstr("Session 2026-01-05 14:30:12: 4 file(s), 8,006 bytes"));
+    EXPECT_THAT(r.out, HasSubstr(data.file("src/file 3")));
 
     r = run({"verify", fs});
     EXPECT_EQ(r.code, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("Verified 4 file(s): 4 OK, 0 failed."), std::string::npos) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("Verified 4 file(s): 4 OK, 0 failed."));
 
     // Cut the last volume short: verify names the damaged file.
     std::string last = "Daily";
@@ -268,8 +278,8 @@ TEST_F(CliTest, CatalogueAndVerifyAnArchiveSet) {
     std::filesystem::resize_file(data.file("temp/" + last + ".uxarc"), 30);
     r = run({"verify", fs});
     EXPECT_EQ(r.code, kExitFailed);
-    EXPECT_NE(r.out.find("FAIL "), std::string::npos);
-    EXPECT_NE(r.out.find("failed."), std::string::npos);
+    EXPECT_THAT(r.out, HasSubstr("FAIL "));
+    EXPECT_THAT(r.out, HasSubstr("failed."));
 
     EXPECT_EQ(run({"catalogue", data.file("nothing.fs")}).code, kExitFailed);
     EXPECT_EQ(run({"verify", fs, "--plain", "--compressed"}).code, kExitBadUsage);
@@ -285,16 +295,16 @@ TEST_F(CliTest, RunStoresAJobAndReportsItsOutcome) {
               0);
     Result r = run({"run", "Docs"});
     EXPECT_EQ(r.code, kExitOk) << r.err;
-    EXPECT_NE(r.err.find("*   Backup files stored:  2"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("*   Total backup files count: 2"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("Backup of Docs finished succesfully!"), std::string::npos);
+    EXPECT_THAT(r.err, HasSubstr("*   Backup files stored:  2"));
+    EXPECT_THAT(r.err, HasSubstr("*   Total backup files count: 2"));
+    EXPECT_THAT(r.err, HasSubstr("Backup of Docs finished succesfully!"));
     EXPECT_TRUE(std::filesystem::exists(data.file("dest/Docs.uxarc")));
-    EXPECT_NE(run({"list"}).out.find("OK"), std::string::npos);
+    EXPECT_THAT(run({"list"}).out, HasSubstr("OK"));
     EXPECT_EQ(run({"verify", data.file("dest/Docs.fs")}).code, kExitOk);
 
     r = run({"run", "Nobody"});
     EXPECT_EQ(r.code, kExitBadUsage);
-    EXPECT_NE(r.err.find("No backup named Nobody!"), std::string::npos);
+    EXPECT_THAT(r.err, HasSubstr("No backup named Nobody!"));
 
     ASSERT_EQ(run({"new", "--name", "Broken", "--source", data.file("src/a.txt"), "--dest",
                    data.file("dest"), "--storage", "copy"})
@@ -302,7 +312,7 @@ TEST_F(CliTest, RunStoresAJobAndReportsItsOutcome) {
               0);
     std::filesystem::remove(data.file("src/a.txt"));
     EXPECT_EQ(run({"run", "Broken"}).code, kExitFailed);
-    EXPECT_NE(run({"show", "Broken"}).out.find("failed"), std::string::npos);
+    EXPECT_THAT(run({"show", "Broken"}).out, HasSubstr("failed"));
 }
 
 TEST_F(CliTest, SessionsLsAndRestore) {
@@ -320,13 +330,13 @@ TEST_F(CliTest, SessionsLsAndRestore) {
 
     Result r = run({"sessions", "Docs"});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.out.find("20060115193005  2006-01-15 19:30:05  2"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("20060115193205  2006-01-15 19:32:05  1"), std::string::npos) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("20060115193005  2006-01-15 19:30:05  2"));
+    EXPECT_THAT(r.out, HasSubstr("20060115193205  2006-01-15 19:32:05  1"));
 
     r = run({"ls", "Docs", data.file("src"), "--session", "20060115193005"});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.out.find("a.txt"), std::string::npos);
-    EXPECT_NE(r.out.find("sub/"), std::string::npos);
+    EXPECT_THAT(r.out, HasSubstr("a.txt"));
+    EXPECT_THAT(r.out, HasSubstr("sub/"));
     EXPECT_EQ(run({"ls", "Docs", "/no/such/folder"}).code, kExitBadUsage);
     EXPECT_EQ(run({"ls", "Docs", "--session", "2006"}).code, kExitBadUsage);
 
@@ -335,24 +345,60 @@ TEST_F(CliTest, SessionsLsAndRestore) {
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(test::readAll(data.file("out") + a), "alpha 2");
     EXPECT_EQ(test::readAll(data.file("out") + data.file("src/sub/b.txt")), "beta");
-    EXPECT_NE(r.err.find("2/2 files restored to " + data.file("out") + "!"), std::string::npos);
+    EXPECT_THAT(r.err, HasSubstr("2/2 files restored to " + data.file("out") + "!"));
 
     r = run({"restore", "Docs", a, "--session", "20060115193005"});
     EXPECT_EQ(r.code, kExitFailed);  // the file exists and nobody answered yes
     EXPECT_EQ(test::readAll(a), "alpha 2");
-    EXPECT_NE(
-        r.err.find("None of the 1 chosen files could be restored (0 failed, 1 kept): see the log."),
-        std::string::npos)
-        << r.err;
+    EXPECT_THAT(
+        r.err,
+        HasSubstr("None of the 1 chosen files could be restored (0 failed, 1 kept): see the log."));
     r = run({"restore", "Docs", a, "--session", "20060115193005", "--overwrite"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(test::readAll(a), "alpha");
-    EXPECT_NE(r.err.find("1/1 files restored to their original folders!"), std::string::npos)
-        << r.err;
+    EXPECT_THAT(r.err, HasSubstr("1/1 files restored to their original folders!"));
 
     EXPECT_EQ(run({"restore", "Docs", "/nothing/here"}).code, kExitBadUsage);
     EXPECT_EQ(run({"restore", "Nobody", "/x"}).code, kExitBadUsage);
     EXPECT_EQ(run({"sessions", "Nobody"}).code, kExitBadUsage);
+}
+
+// A backup another process runs holds the run lock: runs and changes of its job are refused;
+// the reading commands work beside it and leave its files in the temporary folder alone.
+TEST_F(CliTest, ARunLockHeldElsewhereRefusesRunsAndChangesButNotReadingCommands) {
+    const std::string a = data.write("tree/a.txt", "alpha");
+    std::filesystem::create_directories(data.file("dest"));
+    ASSERT_EQ(run({"new", "--name", "Docs", "--source", data.file("tree"), "--dest",
+                   data.file("dest"), "--storage", "archive"})
+                  .code,
+              0);
+    ASSERT_EQ(run({"run", "Docs"}).code, 0);
+    const std::string before = run({"show", "Docs"}).out;
+    RunLock other(home.file("run.lock"));
+    ASSERT_EQ(other.acquire("Docs", nullptr), RunLock::Result::Acquired);
+    const std::string busy = home.write("temp/Docs.uxarc", "being written");
+
+    Result r = run({"run", "Docs"});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_THAT(r.err,
+                HasSubstr("Another Kestrel program is running a backup in this program folder "
+                          "(Docs, process "));
+    r = run({"edit", "Docs", "--type", "full"});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_THAT(r.err, HasSubstr("The backup Docs is running and can't be changed now!"));
+    EXPECT_EQ(run({"show", "Docs"}).out, before);
+    EXPECT_EQ(run({"sessions", "Docs"}).code, 0);
+    r = run({"restore", "Docs", a, "--to", data.file("out")});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(test::readAll(data.file("out") + a), "alpha");
+    EXPECT_EQ(run({"list"}).code, 0);
+    // The readers left no working folder behind.
+    EXPECT_EQ(test::readAll(busy), "being written");
+    EXPECT_EQ(fs::listDir(home.file("temp"))->size(), 1u);
+
+    other.release();
+    EXPECT_EQ(run({"edit", "Docs", "--type", "full"}).code, 0);
+    EXPECT_EQ(run({"run", "Docs"}).code, 0);
 }
 
 }  // namespace
