@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds Kestrel with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test.
+# Builds Kestrel with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test, or the
+# tests the arguments choose (they go to ctest: "-L unit" runs the quick tier).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,4 +13,4 @@ cmake --build "$build"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/support/lsan.supp}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "$@"

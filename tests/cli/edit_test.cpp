@@ -8,9 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "runner/run_lock.h"
 #include "support/fake_clock.h"
-#include "support/program.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -23,10 +21,8 @@ protected:
     Result run(std::vector<std::string> args) {
         return test::runCliIn(home.path(), std::move(args), clock);
     }
-    // The built program, for what it reads from standard input.
-    test::ProgramResult cli(std::vector<std::string> args, const std::string& stdinText) {
-        args.insert(args.begin(), {test::cliPath(), "--home", home.path()});
-        return test::runProgram(args, stdinText);
+    Result cli(std::vector<std::string> args, const std::string& stdinText) {
+        return test::runCliIn(home.path(), std::move(args), clock, stdinText);
     }
     std::string show(const std::string& job) {
         const Result r = run({"show", job});
@@ -55,17 +51,6 @@ protected:
     std::string a;
     std::string b;
 };
-
-TEST_F(EditTest, HelpNamesTheCommandAndItsOptions) {
-    EXPECT_TRUE(has(run({"--help"}).out, "edit"));
-    const Result r = run({"edit", "--help"});
-    EXPECT_EQ(r.code, 0);
-    for (const char* option :
-         {"--current-password", "--name", "--source", "--dest", "--ftp-passive", "--no-ftp",
-          "--no-split", "--no-password", "--schedule-from"}) {
-        EXPECT_TRUE(has(r.out, option)) << option;
-    }
-}
 
 TEST_F(EditTest, ChangesOnlyWhatIsGivenAndRemovesTheSchedule) {
     Result r =
@@ -266,8 +251,7 @@ TEST_F(EditTest, AJobWhosePasswordCannotBeReadIsLockedUntilItGetsANewOne) {
         EXPECT_EQ(test::readAll(store), content);
 
         // Confirmed, with the password from standard input: unlocked, and its runs encrypted.
-        test::ProgramResult set =
-            cli({"edit", "Docs", "--password", "-", "--reset-protection"}, "new\n");
+        Result set = cli({"edit", "Docs", "--password", "-", "--reset-protection"}, "new\n");
         ASSERT_EQ(set.code, 0) << set.err;
         EXPECT_TRUE(has(set.out, "The backup Docs has a new password and is no longer locked."));
         EXPECT_TRUE(has(show("Docs"), "Protected:     yes\n"));
@@ -286,14 +270,13 @@ TEST_F(EditTest, AJobWhosePasswordCannotBeReadIsLockedUntilItGetsANewOne) {
         std::filesystem::remove_all(data.file("dest"));
         std::filesystem::create_directories(data.file("dest"));
     }
-    EXPECT_TRUE(has(run({"edit", "--help"}).out, "--reset-protection"));
 }
 
 TEST_F(EditTest, PasswordsFromStandardInput) {
     ASSERT_EQ(run({"edit", "Docs", "--password", "pw1"}).code, 0);
 
     // Not given: asked for on the error stream and read from standard input.
-    test::ProgramResult r = cli({"edit", "Docs", "--exclude", "*.old"}, "pw1\n");
+    Result r = cli({"edit", "Docs", "--exclude", "*.old"}, "pw1\n");
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(has(r.err, "Password of \"Docs\": "));
     EXPECT_TRUE(has(show("Docs"), "*.old"));
@@ -316,18 +299,6 @@ TEST_F(EditTest, PasswordsFromStandardInput) {
     EXPECT_EQ(r.code, kExitBadUsage);
     EXPECT_TRUE(has(r.err, "the new password is empty"));
     EXPECT_EQ(run({"edit", "Docs", "--current-password", "pw2", "--type", "full"}).code, 0);
-}
-
-TEST_F(EditTest, AJobBeingRunElsewhereIsNotChanged) {
-    const std::string before = show("Docs");
-    RunLock other(home.file("run.lock"));
-    ASSERT_EQ(other.acquire("Docs", nullptr), RunLock::Result::Acquired);
-    const Result r = run({"edit", "Docs", "--type", "full"});
-    EXPECT_EQ(r.code, kExitFailed);
-    EXPECT_TRUE(has(r.err, "The backup Docs is running and can't be changed now!"));
-    other.release();
-    EXPECT_EQ(show("Docs"), before);
-    EXPECT_EQ(run({"edit", "Docs", "--type", "full"}).code, 0);
 }
 
 }  // namespace

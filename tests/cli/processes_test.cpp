@@ -1,5 +1,5 @@
 // kestrel-cli beside other processes working in the same program folder: the job store keeps
-// every process's changes, and runs never share the temporary folder.
+// every process's changes, runs never share the temporary folder, and Ctrl-C stops a run.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,7 +12,8 @@
 #include "platform/file_lock.h"
 #include "platform/fs.h"
 #include "runner/job_runner.h"
-#include "runner/run_lock.h"
+#include "support/faults.h"
+#include "support/job_builder.h"
 #include "support/program.h"
 #include "support/test_context.h"
 
@@ -29,22 +30,15 @@ protected:
         return test::runProgram(args);
     }
     std::string randomFile(const std::string& name, size_t size, unsigned seed) {
-        std::string content(size, '\0');
-        std::mt19937 gen(seed);
-        for (char& c : content) {
-            c = static_cast<char>(gen());
-        }
-        return data.write(name, content);
+        return data.write(name, test::noise(size, seed));
     }
     std::unique_ptr<clsBackup> archiveJob(const std::string& name, const std::string& source) {
-        auto job = std::make_unique<clsBackup>();
-        job->sName = name;
-        job->sDestinationDir = data.file("dest");
-        job->archived = true;
-        job->bZipped = true;
-        job->IncludeMask = "*.*";
-        job->AddFile(std::make_unique<clsBackupFile>(clsBackupFile{source, kSourceFolder, 0, 0}));
-        return job;
+        return test::JobBuilder(name)
+            .folder(source)
+            .to(data.file("dest"))
+            .archive()
+            .compressed()
+            .build();
     }
     void SetUp() override { std::filesystem::create_directories(data.file("dest")); }
 };
@@ -138,25 +132,21 @@ TEST_F(ProcessesTest, TwoRunsOfOneJobAtOnceNeverShareTheTemporaryFolder) {
 }
 
 TEST_F(ProcessesTest, CtrlCStopsARunCleanlyAndRecordsItAsAborted) {
-    for (int i = 0; i < 6; ++i) {
-        randomFile("tree/f" + std::to_string(i), 5'000'000, static_cast<unsigned>(20 + i));
+    for (int i = 0; i < 3; ++i) {
+        randomFile("tree/f" + std::to_string(i), 300'000, static_cast<unsigned>(20 + i));
     }
     {
         JobRunner runner(*t.ctx);
         ASSERT_EQ(runner.addJob(archiveJob("Big", data.file("tree"))), RunnerResult::Done);
     }
-    test::Program run({test::cliPath(), "--home", t.home(), "run", "Big"});
-    // Wait until the run is building its archive (in the destination), then interrupt it once.
-    const std::string volume = data.file("dest/.Big.kestrel-build/Big.uxarc");
-    FileLock probe;
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!fs::exists(volume) ||
-           probe.tryLock(t.ctx->paths.path("run.lock")) != FileLock::Result::Busy) {
-        probe.unlock();
-        ASSERT_LT(std::chrono::steady_clock::now(), giveUp) << "the run never built its archive";
-        std::this_thread::yield();
-    }
+    // The run stops itself at its first write into the volume it builds; interrupted there, it
+    // cannot have ended first.
+    test::Program run(test::withFaults({test::cliPath(), "--home", t.home(), "run", "Big"},
+                                       {{"KESTREL_FAULT_MATCH", ".Big.kestrel-build/Big.uxarc"},
+                                        {"KESTREL_FAULT_STOP_AT_WRITE", "1"}}));
+    ASSERT_TRUE(run.waitStopped()) << run.wait().err;
     run.signal(SIGINT);
+    run.signal(SIGCONT);
     const test::ProgramResult r = run.wait();
     EXPECT_EQ(r.code, 3) << r.err;
     EXPECT_NE(r.err.find("Stop requested (signal " + std::to_string(SIGINT) + ")"),
@@ -166,36 +156,6 @@ TEST_F(ProcessesTest, CtrlCStopsARunCleanlyAndRecordsItAsAborted) {
     ASSERT_TRUE(LoadJobs(t.ctx->storePath(), onDisk, t.ctx->control));
     EXPECT_EQ(onDisk.at(0).enumStatus, kStatusAborted);
     EXPECT_FALSE(fs::exists(data.file("dest/Big.fs"))) << "an aborted run stores nothing";
-}
-
-TEST_F(ProcessesTest, ARunLockHeldElsewhereRefusesRunsButNotReadingCommands) {
-    const std::string a = data.write("tree/a.txt", "alpha");
-    {
-        JobRunner runner(*t.ctx);
-        ASSERT_EQ(runner.addJob(archiveJob("Docs", data.file("tree"))), RunnerResult::Done);
-        ASSERT_EQ(runner.RunBackup("Docs"), RunnerResult::Done);
-    }
-    // Another program's run: its lock, and its files in the temporary folder.
-    RunLock other(t.ctx->paths.path("run.lock"));
-    ASSERT_EQ(other.acquire("Elsewhere", nullptr), RunLock::Result::Acquired);
-    const std::string busy = t.dir.write("temp/Elsewhere.uxarc", "being written");
-
-    const test::ProgramResult ran = cli({"run", "Docs"});
-    EXPECT_EQ(ran.code, 1);
-    EXPECT_NE(ran.err.find("(Elsewhere, process "), std::string::npos) << ran.err;
-
-    const test::ProgramResult sessions = cli({"sessions", "Docs"});
-    EXPECT_EQ(sessions.code, 0) << sessions.err;
-    const test::ProgramResult restored = cli({"restore", "Docs", a, "--to", data.file("out")});
-    EXPECT_EQ(restored.code, 0) << restored.err;
-    EXPECT_EQ(test::readAll(data.file("out") + a), "alpha");
-    EXPECT_EQ(cli({"list"}).code, 0);
-
-    // Nothing of the other run's was touched, and the readers left no working folder behind.
-    EXPECT_EQ(test::readAll(busy), "being written");
-    EXPECT_EQ(fs::listDir(t.dir.file("temp"))->size(), 1u);
-    other.release();
-    EXPECT_EQ(cli({"run", "Docs"}).code, 0);
 }
 
 }  // namespace

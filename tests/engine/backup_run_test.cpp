@@ -17,6 +17,7 @@
 #include "platform/fs.h"
 #include "platform/mounts.h"
 #include "platform/text.h"
+#include "support/job_builder.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -45,18 +46,14 @@ protected:
     }
 
     clsBackup& addJob(const std::string& name, bool archived, bool zipped, bool incremental) {
-        auto job = std::make_unique<clsBackup>();
-        job->sName = name;
-        job->sDestinationDir = dest.path();
-        job->archived = archived;
-        job->bZipped = zipped;
-        job->bIncremental = incremental;
-        job->IncludeMask = "*.*";
-        job->AddFile(
-            std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
-        clsBackup& added = *job;
-        jobs[name] = std::move(job);
-        return added;
+        jobs[name] = test::JobBuilder(name)
+                         .folder(src.file("tree"))
+                         .to(dest.path())
+                         .archive(archived)
+                         .compressed(zipped)
+                         .incremental(incremental)
+                         .build();
+        return *jobs[name];
     }
 
     void makeTree() {
@@ -155,31 +152,23 @@ TEST_F(RunTest, MasksAndAnEmptyResult) {
     EXPECT_TRUE(t.logged("*   Total backup files count: 0"));
 }
 
-TEST_F(RunTest, PartialFailureCountsAndFails) {
+// A source file that is gone, or a folder that cannot be read: counted as not stored, the run
+// fails and records no good run.
+TEST_F(RunTest, WhatCannotBeReadCountsAsNotStoredAndFailsTheRun) {
     makeTree();
     clsBackup& job = addJob("Partial", false, false, false);
     job.ResetFiles();
     for (const char* f : {"tree/a.txt", "tree/sub/b.doc", "tree/empty.txt", "tree/missing.txt"}) {
         job.AddFile(std::make_unique<clsBackupFile>(clsBackupFile{src.file(f), kSourceFile, 0, 0}));
     }
+    job.AddFile(std::make_unique<clsBackupFile>(
+        clsBackupFile{src.file("no such folder"), kSourceFolder, 0, 0}));
     const RunSummary r = run("Partial");
     EXPECT_EQ(r.stored, 3);
-    EXPECT_EQ(r.notStored, 1);
-    EXPECT_EQ(r.total, 4);
+    EXPECT_EQ(r.notStored, 2);
     EXPECT_EQ(job.enumStatus, kStatusFailed);
     EXPECT_TRUE(t.logged("Backup of Partial failed!"));
     EXPECT_TRUE(job.lastOK.isZero());
-}
-
-TEST_F(RunTest, UnreadableSourcesMakeTheRunIncomplete) {
-    makeTree();
-    clsBackup& job = addJob("Gone", false, false, false);
-    job.AddFile(std::make_unique<clsBackupFile>(
-        clsBackupFile{src.file("no such folder"), kSourceFolder, 0, 0}));
-    const RunSummary r = run("Gone");
-    EXPECT_EQ(r.stored, 4);
-    EXPECT_EQ(r.notStored, 1);
-    EXPECT_EQ(job.enumStatus, kStatusFailed);
 }
 
 TEST_F(RunTest, FullCompressedSplitArchiveRestoresEveryFile) {
@@ -378,13 +367,11 @@ TEST_F(RunTest, ProtectedPlainCopiesNeverTouchTheSources) {
 TEST_F(RunTest, AFailedEncryptionStoresNothingForThatFile) {
     makeTree();
     test::TestContext bare;  // no encryption tool
-    auto job = std::make_unique<clsBackup>();
-    job->sName = "NoTool";
-    job->sDestinationDir = dest.path();
-    job->Protected = true;
-    job->password = "pw";
-    job->AddFile(
-        std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree/a.txt"), kSourceFile, 0, 0}));
+    auto job = test::JobBuilder("NoTool")
+                   .file(src.file("tree/a.txt"))
+                   .to(dest.path())
+                   .password("pw")
+                   .build();
     const RunSummary r = run(*bare.ctx, *job, "NoTool");
     EXPECT_EQ(r.stored, 0);
     EXPECT_EQ(r.notStored, 1);
@@ -558,24 +545,20 @@ TEST_F(RunTest, ACancelWhilePausedSkipsTheFileAndTheRunStaysPaused) {
               (std::map<std::string, std::string>{{src.file("tree/2.txt"), "two"}}));
 }
 
-TEST_F(RunTest, MessageBoxesOnlyWithAVisibleWindow) {
+TEST_F(RunTest, MessageBoxesOnlyWithAVisibleWindowAndAPendingRunChangesNothing) {
     makeTree();
-    addJob("Shown", false, false, false);
+    clsBackup& job = addJob("Shown", false, false, false);
     t.host.visible = true;
+    ctx().flags.bBackupRunning = true;
+    EXPECT_FALSE(run("Shown").started);
+    EXPECT_TRUE(t.logged("Backup process pending!"));
+    EXPECT_EQ(job.enumStatus, kStatusNeverRun);
+    EXPECT_FALSE(fs::exists(ctx().storePath()));
+    ctx().flags.bBackupRunning = false;
     run("Shown");
     ASSERT_EQ(t.host.boxes.size(), 1u);
     EXPECT_EQ(t.host.boxes[0].text, "Backup Shown terminated normally at 2006-01-15 19:30:05!");
     EXPECT_EQ(t.host.boxes[0].icon, MsgIcon::Information);
-}
-
-TEST_F(RunTest, APendingRunChangesNothing) {
-    makeTree();
-    clsBackup& job = addJob("Busy", false, false, false);
-    ctx().flags.bBackupRunning = true;
-    EXPECT_FALSE(run("Busy").started);
-    EXPECT_TRUE(t.logged("Backup process pending!"));
-    EXPECT_EQ(job.enumStatus, kStatusNeverRun);
-    EXPECT_FALSE(fs::exists(ctx().storePath()));
 }
 
 // Whoever calls the engine with a job whose password cannot be read, nothing of it is stored:
@@ -687,41 +670,34 @@ TEST_F(RunTest, ADestinationInsideTheSourceIsNotStoredAgainByTheNextRun) {
     }
 }
 
-TEST_F(RunTest, AFullDiskEndsTheRunWithTheMediaMessage) {
-    test::SmallDisk disk(dest.file("small"), 256);
-    if (!disk.mounted()) {
-        GTEST_SKIP() << "cannot mount a small file system here";
-    }
-    src.write("tree/one.bin", std::string(100'000, '1'));
-    src.write("tree/two.bin", std::string(300'000, '2'));
-    clsBackup& job = addJob("Full", false, false, false);
-    job.sDestinationDir = dest.file("small");
-    const RunSummary r = run("Full");
-    EXPECT_TRUE(r.mediaFull);
-    EXPECT_EQ(job.enumStatus, kStatusFailed);
-    EXPECT_TRUE(t.logged("Backup media is full! Cannot continue!"));
-    ASSERT_FALSE(t.host.boxes.empty());
-    EXPECT_EQ(t.host.boxes[0].text, "Backup media is full! Cannot continue!");
-}
-
-TEST_F(RunTest, ADestinationThatFillsUpDuringTheBuildFailsItAndKeepsTheOldSet) {
+// A destination that fills up: plain copies end with the media message, an archive set that
+// cannot be built leaves the old set as it was.
+TEST_F(RunTest, AFullDiskEndsTheRunWithTheMediaMessageAndKeepsTheOldSet) {
     test::SmallDisk disk(dest.file("small"), 256);
     if (!disk.mounted()) {
         GTEST_SKIP() << "cannot mount a small file system here";
     }
     src.write("tree/big.bin", std::string(60'000, 'x'));
-    clsBackup& job = addJob("Tmp", true, false, false);
-    job.sDestinationDir = dest.file("small");
-    run("Tmp");
-    ASSERT_EQ(job.enumStatus, kStatusOk);
+    clsBackup& archive = addJob("Tmp", true, false, false);
+    archive.sDestinationDir = dest.file("small");
+    ASSERT_EQ(run("Tmp").status, kStatusOk);
     const auto before = fs::readFile(dest.file("small/Tmp.fs"));
     src.write("tree/big.bin", std::string(600'000, 'y'));
-    const RunSummary r = run("Tmp");
+    RunSummary r = run("Tmp");
     EXPECT_TRUE(r.mediaFull);
-    EXPECT_EQ(job.enumStatus, kStatusFailed);
-    EXPECT_TRUE(t.logged("Backup media is full! Cannot continue!"));
+    EXPECT_EQ(archive.enumStatus, kStatusFailed);
     EXPECT_EQ(fs::readFile(dest.file("small/Tmp.fs")), before);
     EXPECT_FALSE(fs::exists(dest.file("small/.Tmp.kestrel-build")));
+
+    src.write("tree/big.bin", std::string(300'000, '2'));
+    clsBackup& copies = addJob("Full", false, false, false);
+    copies.sDestinationDir = dest.file("small");
+    r = run("Full");
+    EXPECT_TRUE(r.mediaFull);
+    EXPECT_EQ(copies.enumStatus, kStatusFailed);
+    EXPECT_TRUE(t.logged("Backup media is full! Cannot continue!"));
+    ASSERT_FALSE(t.host.boxes.empty());
+    EXPECT_EQ(t.host.boxes[0].text, "Backup media is full! Cannot continue!");
 }
 
 }  // namespace

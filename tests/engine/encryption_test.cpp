@@ -11,6 +11,7 @@
 #include "engine/backup_run.h"
 #include "jobs/backup.h"
 #include "platform/fs.h"
+#include "support/job_builder.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -93,16 +94,14 @@ TEST(Encryption, ThePasswordShowsInNoProcessArgumentsLogOrConsole) {
     test::TempDir src;
     test::TempDir dest;
     const std::string password = "Tern-7Kq-hatch-0x5f";
-    clsBackup job;
-    job.sName = "Safe";
-    job.sDestinationDir = dest.path();
-    job.archived = true;
-    job.bZipped = true;
-    job.bIncremental = true;
-    job.IncludeMask = "*.*";
-    job.Protected = true;
-    job.password = password;
-    job.AddFile(std::make_unique<clsBackupFile>(clsBackupFile{src.path(), kSourceFolder, 0, 0}));
+    const auto job = test::JobBuilder("Safe")
+                         .folder(src.path())
+                         .to(dest.path())
+                         .archive()
+                         .compressed()
+                         .incremental()
+                         .password(password)
+                         .build();
 
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
@@ -111,7 +110,7 @@ TEST(Encryption, ThePasswordShowsInNoProcessArgumentsLogOrConsole) {
     // Until the watch has caught the tool at work a few times, so that it had its chance.
     for (int run = 0; run < 2 || (watch.toolSeen() < 3 && run < 40); ++run) {
         src.write("f" + std::to_string(run) + ".txt", std::string(100'000, 'x'));
-        const RunSummary r = BackupJob(*t.ctx, job, "Safe", {});
+        const RunSummary r = BackupJob(*t.ctx, *job, "Safe", {});
         t.clock.advanceSeconds(120);
         if (r.status != kStatusOk) {
             failedRun = run;  // told once the console is given back

@@ -64,29 +64,25 @@ protected:
     FolderModel* model = nullptr;
 };
 
-TEST_F(FolderTree, StartsWithTheRootAndTheDrivesOnly) {
+TEST_F(FolderTree, StartsWithTheRootAndTheDrivesOnlyAndNewDrivesStartAfresh) {
+    makeFile("a.txt");
+    ASSERT_TRUE(browser->CheckDir(path("a.txt")));
     browser->setDrives({m_root, m_root + "/", "/"});
+    browser->setRootText("Arbeitsplatz");
     const std::vector<FolderNode> nodes = browser->Nodes();
     ASSERT_EQ(nodes.size(), 3u);
-    EXPECT_EQ(nodes[0].Key, "f@My Computer");
-    EXPECT_EQ(nodes[0].Text, "My Computer");
+    EXPECT_EQ(nodes[0].Key, "f@My Computer") << "the host's text keeps the key";
+    EXPECT_EQ(nodes[0].Text, "Arbeitsplatz");
     EXPECT_EQ(nodes[0].FullPath, "My Computer");
     EXPECT_EQ(nodes[1].Key, "d@" + m_root);
     EXPECT_EQ(nodes[1].Text, " " + m_root);
     EXPECT_EQ(nodes[1].FullPath, m_root);
     EXPECT_EQ(nodes[2].Key, "d@/");
+    EXPECT_TRUE(browser->GetCheckedItems().empty());
     EXPECT_EQ(browser->treeView()->objectName(), "tv");
     EXPECT_TRUE(browser->treeView()->isExpanded(model->rootIndex()));
     EXPECT_FALSE(model->isRead(folder("")));
     EXPECT_TRUE(model->hasChildren(folder("")));
-}
-
-TEST_F(FolderTree, TakesTheRootTextFromTheHostButKeepsItsKey) {
-    browser->setRootText("Arbeitsplatz");
-    const FolderNode root = browser->Nodes().front();
-    EXPECT_EQ(root.Text, "Arbeitsplatz");
-    EXPECT_EQ(root.Key, "f@My Computer");
-    EXPECT_EQ(root.FullPath, "My Computer");
 }
 
 TEST_F(FolderTree, AnEmptyFolderLosesItsExpandMark) {
@@ -103,50 +99,29 @@ TEST_F(FolderTree, AnEmptyFolderLosesItsExpandMark) {
     EXPECT_TRUE(model->hasChildren(folder("full")));
 }
 
-TEST_F(FolderTree, HidesDotNamedFoldersButShowsDotNamedFiles) {
-    makeDir(".config");
-    makeDir("visible");
-    makeFile(".profile");
-    makeFile(".config/settings");
-    EXPECT_EQ(childTexts(folder("")), QStringList({" visible", ".profile"}));
-    EXPECT_FALSE(browser->CheckDir(path(".config")));
-    EXPECT_TRUE(browser->CheckDir(path(".profile")));
-}
-
-TEST_F(FolderTree, PutsFoldersFirstByTheirLeadingBlank) {
-    makeFile("c.txt");
-    makeDir("b");
-    makeFile("a.txt");
+// Folders first (by their leading blank), then without regard to case, then by case; dot-named
+// folders are hidden, dot-named files shown; one icon per kind and per file type.
+TEST_F(FolderTree, ChildrenAreSortedFoldersFirstAndDotNamedFoldersHidden) {
+    for (const char* name : {"Zeta", "alpha", ".config"}) {
+        makeDir(name);
+    }
+    for (const char* name : {"b.txt", "B.txt", "a.TXT", ".profile", ".config/settings"}) {
+        makeFile(name);
+    }
     const QModelIndex drive = folder("");
-    EXPECT_EQ(childTexts(drive), QStringList({" b", "a.txt", "c.txt"}));
-    EXPECT_EQ(model->index(0, 0, drive).data(FolderModel::KeyRole), "d@" + path("b"));
-    EXPECT_EQ(model->index(1, 0, drive).data(FolderModel::KeyRole), "f@" + path("a.txt"));
+    EXPECT_EQ(childTexts(drive),
+              QStringList({" alpha", " Zeta", ".profile", "a.TXT", "B.txt", "b.txt"}));
+    EXPECT_EQ(model->index(0, 0, drive).data(FolderModel::KeyRole), "d@" + path("alpha"));
+    EXPECT_EQ(model->index(3, 0, drive).data(FolderModel::KeyRole), "f@" + path("a.TXT"));
     EXPECT_TRUE(model->hasChildren(model->index(0, 0, drive)));
-    EXPECT_FALSE(model->hasChildren(model->index(1, 0, drive)));
-    EXPECT_TRUE(model->flags(model->index(1, 0, drive)) & Qt::ItemNeverHasChildren);
-}
-
-TEST_F(FolderTree, SortsWithoutRegardToCaseThenByCase) {
-    makeFile("b.txt");
-    makeFile("B.txt");
-    makeFile("a.TXT");
-    makeDir("Zeta");
-    makeDir("alpha");
-    EXPECT_EQ(childTexts(folder("")), QStringList({" alpha", " Zeta", "a.TXT", "B.txt", "b.txt"}));
-}
-
-TEST_F(FolderTree, ShareOneIconPerKindAndPerFileType) {
-    makeDir("one");
-    makeDir("two");
-    makeFile("a.txt");
-    makeFile("b.TXT");
-    const QModelIndex drive = folder("");
-    childTexts(drive);
+    EXPECT_TRUE(model->flags(model->index(3, 0, drive)) & Qt::ItemNeverHasChildren);
     const auto icon = [&](int row) {
         return model->index(row, 0, drive).data(Qt::DecorationRole).value<QIcon>().cacheKey();
     };
     EXPECT_EQ(icon(0), icon(1));
-    EXPECT_EQ(icon(2), icon(3));
+    EXPECT_EQ(icon(3), icon(4));
+    EXPECT_FALSE(browser->CheckDir(path(".config")));
+    EXPECT_TRUE(browser->CheckDir(path(".profile")));
 }
 
 class UnreadableFolder : public FolderTree {
@@ -180,22 +155,17 @@ TEST_F(FolderTree, AFolderGoneBeforeItIsOpenedYieldsNoChildren) {
     EXPECT_FALSE(model->hasChildren(gone));
 }
 
-TEST_F(FolderTree, CheckDirOfADriveChecksTheDrive) {
+TEST_F(FolderTree, CheckDirOfADriveChecksTheDriveAndReadsNothing) {
+    browser->setDrives({"/", m_root});
     QSignalSpy changed(browser.get(), &ctlFileBrowser::itemCheckChanged);
     EXPECT_TRUE(browser->CheckDir(m_root));
-    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"d@" + m_root}));
-    EXPECT_EQ(browser->treeView()->currentIndex(), folder(""));
-    ASSERT_EQ(changed.count(), 1);
+    EXPECT_TRUE(browser->CheckDir("/"));
+    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"d@/", "d@" + m_root}));
+    EXPECT_EQ(browser->treeView()->currentIndex(), item("d@/"));
+    ASSERT_EQ(changed.count(), 2);
     EXPECT_EQ(changed[0][0].value<FolderNode>().Key, "d@" + m_root);
     EXPECT_TRUE(changed[0][1].toBool());
-    // Nothing was read for it.
     EXPECT_FALSE(model->isRead(folder("")));
-}
-
-TEST_F(FolderTree, CheckDirOfTheRootDriveChecksIt) {
-    browser->setDrives({"/", m_root});
-    EXPECT_TRUE(browser->CheckDir("/"));
-    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"d@/"}));
 }
 
 TEST_F(FolderTree, CheckDirOfANestedFolderOpensTheWayAndChecksOnlyTheLast) {
@@ -213,22 +183,20 @@ TEST_F(FolderTree, CheckDirOfANestedFolderOpensTheWayAndChecksOnlyTheLast) {
     EXPECT_EQ(folder("a").data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
 }
 
-TEST_F(FolderTree, CheckDirOfAFileChecksTheFile) {
+TEST_F(FolderTree, CheckDirOfAFileChecksItAndPathsThatNameNothingCheckNothing) {
     makeFile("docs/letter.odt");
-    ASSERT_TRUE(browser->CheckDir(path("docs/letter.odt")));
-    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"f@" + path("docs/letter.odt")}));
-    // A file is no folder to go through.
-    EXPECT_FALSE(browser->CheckDir(path("docs/letter.odt/x")));
-}
-
-TEST_F(FolderTree, CheckDirWithATrailingSlashChecksNothing) {
     makeDir("a/b");
-    EXPECT_FALSE(browser->CheckDir(path("a/b/")));
-    EXPECT_FALSE(browser->CheckDir(m_root + "/"));
-    EXPECT_FALSE(browser->CheckDir(path("a//b")));
-    EXPECT_TRUE(browser->GetCheckedItems().empty());
-    // It is opened as far as the path went.
+    ASSERT_TRUE(browser->CheckDir(path("docs/letter.odt")));
+    for (const QString& nothing :
+         {path("docs/letter.odt/x"), path("a/b/"), m_root + "/", path("a//b"),
+          path("a/b/missing/deeper"), QString("/elsewhere/entirely"), QString(),
+          QString("relative/path")}) {
+        EXPECT_FALSE(browser->CheckDir(nothing)) << nothing.toStdString();
+    }
+    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"f@" + path("docs/letter.odt")}));
+    // Each was opened as far as its path went.
     EXPECT_TRUE(model->isRead(folder("a/b")));
+    EXPECT_TRUE(browser->treeView()->isExpanded(folder("a/b")));
 }
 
 TEST_F(FolderTree, CheckDirComparesTheCaseExactly) {
@@ -244,16 +212,6 @@ TEST_F(FolderTree, CheckDirComparesTheCaseExactly) {
     EXPECT_EQ(keysOf(browser->GetCheckedItems()),
               QStringList({"d@" + path("Photos"), "d@" + path("photos/2024")}));
     EXPECT_FALSE(model->isRead(folder("Photos")));
-}
-
-TEST_F(FolderTree, CheckDirOfAMissingPathStaysOpenedAsFarAsItGot) {
-    makeDir("a/b");
-    EXPECT_FALSE(browser->CheckDir(path("a/b/missing/deeper")));
-    EXPECT_FALSE(browser->CheckDir("/elsewhere/entirely"));
-    EXPECT_FALSE(browser->CheckDir(""));
-    EXPECT_FALSE(browser->CheckDir("relative/path"));
-    EXPECT_TRUE(browser->treeView()->isExpanded(folder("a/b")));
-    EXPECT_TRUE(browser->GetCheckedItems().empty());
 }
 
 TEST_F(FolderTree, FindsAPathUnderTheLongestDriveHoldingIt) {
@@ -417,15 +375,6 @@ TEST_F(FolderTree, SetCheckedClearsAMarkAndKnowsOnlyLoadedKeys) {
     EXPECT_FALSE(browser->setChecked("f@" + m_root + "//a.txt", true));
     EXPECT_TRUE(browser->setChecked("f@My Computer", true));
     EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"f@My Computer"}));
-}
-
-TEST_F(FolderTree, NewDrivesStartAFreshTree) {
-    makeFile("a.txt");
-    ASSERT_TRUE(browser->CheckDir(path("a.txt")));
-    browser->setDrives({m_root});
-    EXPECT_TRUE(browser->GetCheckedItems().empty());
-    EXPECT_EQ(browser->Nodes().size(), 2u);
-    EXPECT_TRUE(browser->treeView()->isExpanded(model->rootIndex()));
 }
 
 TEST_F(FolderTree, CtrlAltShiftVShowsTheVersion) {

@@ -11,6 +11,7 @@
 #include "ftp/ftp_connection.h"
 #include "platform/fs.h"
 #include "restore/restore.h"
+#include "support/job_builder.h"
 #include "support/server_process.h"
 #include "support/test_context.h"
 
@@ -117,27 +118,17 @@ protected:
 
     clsBackup& addJob(const std::string& name, bool archived, std::int32_t split = 0,
                       const std::string& password = "") {
-        auto job = std::make_unique<clsBackup>();
-        job->sName = name;
-        job->destFTP = true;
-        job->objDestination = std::make_shared<clsKestrel>();
-        job->objDestination->hostname = "127.0.0.1";
-        job->objDestination->port = server->port();
-        job->objDestination->username = server->user();
-        job->objDestination->password = server->password();
-        job->sDestinationDir = server->folder();
-        job->archived = archived;
-        job->bZipped = archived;
-        job->bIncremental = archived;
-        job->splitSize = split;
-        job->Protected = !password.empty();
-        job->password = password;
-        job->IncludeMask = "*.*";
-        job->AddFile(
-            std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
-        clsBackup& added = *job;
-        jobs[name] = std::move(job);
-        return added;
+        jobs[name] = test::JobBuilder(name)
+                         .folder(src.file("tree"))
+                         .ftp("127.0.0.1", server->port(), server->user(), server->password(),
+                              server->folder())
+                         .archive(archived)
+                         .compressed(archived)
+                         .incremental(archived)
+                         .split(split)
+                         .password(password)
+                         .build();
+        return *jobs[name];
     }
     RunSummary run(const std::string& name) {
         return BackupJob(*t.ctx, *jobs.at(name), name, options);

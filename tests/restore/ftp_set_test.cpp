@@ -10,6 +10,8 @@
 #include "platform/text.h"
 #include "posix_tree.h"
 #include "restore/restore.h"
+#include "support/fake_ftp_client.h"
+#include "support/job_builder.h"
 #include "support/memory_ftp_server.h"
 #include "support/test_context.h"
 
@@ -34,24 +36,15 @@ protected:
     }
 
     clsBackup& makeJob(bool incremental, bool compressed = true, const std::string& password = "") {
-        job = std::make_unique<clsBackup>();
-        job->sName = "Remote";
-        job->destFTP = true;
-        job->objDestination = std::make_shared<clsKestrel>();
-        job->objDestination->hostname = "127.0.0.1";
-        job->objDestination->port = server.port();
-        job->objDestination->username = "u";
-        job->objDestination->password = "p";
-        job->sDestinationDir = "/b";
-        job->archived = true;
-        job->bZipped = compressed;
-        job->bIncremental = incremental;
-        job->splitSize = 16'000;
-        job->Protected = !password.empty();
-        job->password = password;
-        job->IncludeMask = "*.*";
-        job->AddFile(
-            std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
+        job = test::JobBuilder("Remote")
+                  .folder(src.file("tree"))
+                  .ftp("127.0.0.1", server.port(), "u", "p", "/b")
+                  .archive()
+                  .compressed(compressed)
+                  .incremental(incremental)
+                  .split(16'000)
+                  .password(password)
+                  .build();
         return *job;
     }
 
@@ -78,7 +71,7 @@ protected:
     // Every file of the newest session that holds it, as restored from the server.
     std::map<std::string, std::string> restoreNewest(RestoreState* kept = nullptr) {
         RestoreState state;
-        auto session = std::make_unique<clsFTPConnection>(t.ctx->control);
+        std::unique_ptr<FtpClient> session = options.ftp(t.ctx->control);
         session->SetupConnection("127.0.0.1", server.port(), "u", "p", true);
         EXPECT_TRUE(session->EstablishConnection());
         state.ftp = std::move(session);
@@ -124,6 +117,26 @@ protected:
     std::unique_ptr<clsBackup> job;
     std::function<std::optional<std::string>(const std::string&)> askPassword;
 };
+
+// The run and the restore take any FtpClient: the in-memory one carries a protected incremental
+// set up and back without a server, and leaves nothing but the set.
+TEST_F(FtpSetTest, AnInMemoryClientCarriesTheSetWithoutAServer) {
+    test::FakeRemote remote;
+    remote.makeFolder("/b");
+    options.ftp = test::fakeFtpFactory(remote);
+    makeJob(true, true, "pw");
+    writeTree(1);
+    ASSERT_EQ(run().status, kStatusOk);
+    const auto second = writeTree(2);
+    ASSERT_EQ(run().status, kStatusOk);
+    EXPECT_EQ(restoreNewest(), second);
+    EXPECT_GE(remote.files.size(), 4u);
+    for (const auto& [path, content] : remote.files) {
+        EXPECT_FALSE(text::endsWith(path, kStagedSuffix) || text::endsWith(path, ".switch"))
+            << path;
+    }
+    EXPECT_FALSE(remote.reentered);
+}
 
 // A cut upload of any file of the set, or a server that will not rename, leaves the set the
 // last run stored; the run fails and takes its partial files with it; the next run succeeds.

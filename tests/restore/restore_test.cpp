@@ -15,6 +15,7 @@
 #include "posix_tree.h"
 #include "restore/sessions.h"
 #include "runner/job_runner.h"
+#include "support/job_builder.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -118,19 +119,16 @@ protected:
 
     void addJob(const std::string& name, bool zipped, bool incremental, std::int32_t split = 0,
                 const std::string& password = "") {
-        auto job = std::make_unique<clsBackup>();
-        job->sName = name;
-        job->sDestinationDir = dest.path();
-        job->archived = true;
-        job->bZipped = zipped;
-        job->bIncremental = incremental;
-        job->splitSize = split;
-        job->Protected = !password.empty();
-        job->password = password;
-        job->IncludeMask = "*.*";
-        job->AddFile(
-            std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
-        ASSERT_EQ(runner.addJob(std::move(job)), RunnerResult::Done);
+        ASSERT_EQ(runner.addJob(test::JobBuilder(name)
+                                    .folder(src.file("tree"))
+                                    .to(dest.path())
+                                    .archive()
+                                    .compressed(zipped)
+                                    .incremental(incremental)
+                                    .split(split)
+                                    .password(password)
+                                    .build()),
+                  RunnerResult::Done);
     }
 
     std::vector<std::string> makeTree() {

@@ -1,10 +1,10 @@
 #include "runner/job_runner.h"
 
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -12,6 +12,7 @@
 #include "platform/fs.h"
 #include "platform/scratch_dir.h"
 #include "runner/runner_scheduler.h"
+#include "support/job_builder.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -63,16 +64,12 @@ protected:
 
     std::unique_ptr<clsBackup> job(const std::string& name, bool archived,
                                    const std::string& password = "") {
-        auto j = std::make_unique<clsBackup>();
-        j->sName = name;
-        j->sDestinationDir = dest.path();
-        j->archived = archived;
-        j->Protected = !password.empty();
-        j->password = password;
-        j->IncludeMask = "*.*";
-        j->AddFile(
-            std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
-        return j;
+        return test::JobBuilder(name)
+            .folder(src.file("tree"))
+            .to(dest.path())
+            .archive(archived)
+            .password(password)
+            .build();
     }
     void add(const std::string& name, bool archived, const std::string& password = "") {
         ASSERT_EQ(runner.addJob(job(name, archived, password)), RunnerResult::Done);
@@ -205,33 +202,6 @@ TEST_F(RunnerTest, ARestoreRefusedDuringARunLeavesItsAbortAlone) {
     EXPECT_EQ(onDisk().at(0).enumStatus, kStatusAborted);
 }
 
-TEST_F(RunnerTest, CancelFileSkipsOnlyAFileAtWork) {
-    add("Copies", false);
-    // Between files, and while the list is made, there is nothing to skip: every file stays.
-    t.host.onYield = [&] {
-        if (!t.host.fileCancellable) {
-            runner.cancelFile();
-        }
-    };
-    RunSummary summary;
-    ASSERT_EQ(runner.RunBackup("Copies", &summary), RunnerResult::Done);
-    EXPECT_EQ(summary.stored, 3);
-
-    bool pressed = false;
-    t.host.onYield = [&] {
-        if (t.host.fileCancellable && !pressed) {
-            pressed = true;
-            runner.cancelFile();
-        }
-    };
-    ASSERT_EQ(runner.RunBackup("Copies", &summary), RunnerResult::Done);
-    t.host.onYield = nullptr;
-    EXPECT_EQ(summary.stored, 2);
-    EXPECT_EQ(summary.notStored, 1);
-    EXPECT_EQ(summary.status, kStatusFailed);
-    EXPECT_TRUE(t.loggedContaining(" skipped (cancelled by the user)"));
-}
-
 TEST_F(RunnerTest, QuitDuringARunAbortsItAndCompletesWhenItReturns) {
     add("Docs", false);
     Recorder recorder;
@@ -299,32 +269,41 @@ TEST_F(RunnerTest, ObserversHearOfEveryStep) {
     runner.removeObserver(&recorder);
 }
 
-TEST_F(RunnerTest, APausedRunWithoutAnEventLoopCostsNoProcessorTime) {
+// The state of a thread of this process as /proc tells it: R running, S asleep, ...
+char threadState(long tid) {
+    const std::string stat = test::readAll("/proc/self/task/" + std::to_string(tid) + "/stat");
+    const size_t name = stat.rfind(')');
+    return name != std::string::npos && name + 2 < stat.size() ? stat[name + 2] : '?';
+}
+
+TEST_F(RunnerTest, APausedRunWithoutAnEventLoopSleepsOnTheFlagsUntilResumed) {
     add("Docs", false);
-    std::atomic<bool> paused{false};
+    std::atomic<long> runThread{0};
+    std::atomic<bool> waiting{false};
     t.host.onYield = [&] {
-        if (!paused && runner.busy()) {
-            paused = true;
+        if (runThread == 0 && runner.busy()) {
+            runThread = ::syscall(SYS_gettid);
             runner.setPaused(true);
         }
     };
-    std::clock_t during = 0;
+    t.host.onCaption = [&](const std::string& suffix) { waiting = suffix == "-Paused"; };
+    bool slept = false;
     std::thread resumer([&] {
-        while (!paused || !t.ctx->flags.bPauseBackup) {
+        // A run that spun while paused would never be found asleep.
+        for (long look = 0; look < 1'000'000 && !slept; ++look) {
+            slept = waiting && threadState(runThread) == 'S';
             std::this_thread::yield();
         }
-        const std::clock_t start = std::clock();
-        std::this_thread::sleep_for(std::chrono::seconds(1));  // the pause to measure
-        during = std::clock() - start;
         t.ctx->flags.bPauseBackup = false;
     });
     RunSummary summary;
     ASSERT_EQ(runner.RunBackup("Docs", &summary), RunnerResult::Done);
     resumer.join();
     t.host.onYield = nullptr;
+    t.host.onCaption = nullptr;
+    EXPECT_TRUE(slept) << "the paused run spun instead of sleeping";
     EXPECT_EQ(summary.status, kStatusOk);
-    EXPECT_LT(static_cast<double>(during) / CLOCKS_PER_SEC, 0.05)
-        << "the paused run spun instead of sleeping";
+    EXPECT_EQ(t.host.captionHistory, (std::vector<std::string>{"-Paused", ""}));
 }
 
 TEST_F(RunnerTest, LoadJobsPreparesTheTemporaryFolderOnlyWhenNoRunOwnsIt) {

@@ -14,10 +14,18 @@ public:
 
     DateTime now() override { return m_now; }
     std::uint64_t tickMs() override {
+        if (m_held) {
+            return m_tick;
+        }
         const auto real = std::chrono::duration_cast<std::chrono::milliseconds>(
                               std::chrono::steady_clock::now().time_since_epoch())
                               .count();
         return m_tick + static_cast<std::uint64_t>(real);
+    }
+    // The tick counter stands still too, until a test advances it: no time-out ends by itself.
+    void holdTicks() {
+        m_tick = tickMs();
+        m_held = true;
     }
 
     void set(DateTime now) { m_now = now; }
@@ -30,6 +38,7 @@ public:
 private:
     DateTime m_now;
     std::uint64_t m_tick = 1000;
+    bool m_held = false;
 };
 
 }  // namespace kestrel::test

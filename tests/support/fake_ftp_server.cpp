@@ -6,12 +6,27 @@
 
 namespace kestrel::test {
 
-void FakeFtpServer::Conversation::send(const std::string& text) {
-    control.sendAll(text);
+bool FakeFtpServer::Conversation::send(const std::string& text) {
+    return control.sendAll(text);
 }
 
-void FakeFtpServer::Conversation::pause(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+void FakeFtpServer::Conversation::awaitYields(int n) {
+    std::unique_lock lock(server->m_mutex);
+    const long until = server->m_yields + n;
+    // Only a client that stopped yielding altogether is given up on.
+    if (!server->m_yielded.wait_for(lock, std::chrono::seconds(30),
+                                    [&] { return server->m_yields >= until; }) &&
+        mismatch.empty()) {
+        mismatch = "the client stopped yielding";
+    }
+}
+
+void FakeFtpServer::clientYielded() {
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_yields;
+    }
+    m_yielded.notify_all();
 }
 
 std::string FakeFtpServer::Conversation::command() {
@@ -76,6 +91,7 @@ FakeFtpServer::FakeFtpServer(std::function<void(Conversation&)> script) {
     m_port = m_listener.port();
     m_thread = std::thread([this, script = std::move(script)] {
         Conversation c;
+        c.server = this;
         if (m_listener.accept(c.control, 10'000)) {
             script(c);
         } else {

@@ -37,6 +37,9 @@ public:
     void setCaptionSuffix(const std::string& suffix) override {
         captionSuffix = suffix;
         captionHistory.push_back(suffix);
+        if (onCaption) {
+            onCaption(suffix);
+        }
     }
     void setTrayTip(const std::string& tip) override { trayTip = tip; }
     void showProgress(const std::string& title) override { progressTitles.push_back(title); }
@@ -59,6 +62,7 @@ public:
     std::vector<std::string> statusHistory;
 
     std::function<void()> onYield;  // lets a test act in the middle of a long operation
+    std::function<void(const std::string&)> onCaption;  // and where the caption changes
     bool visible = false;
     bool eventLoop = false;
     bool askable = true;  // questions reach the scripted answers

@@ -7,6 +7,9 @@
 //   KESTREL_FAULT_KILL_AT_WRITE=N   the Nth counted write raises SIGKILL before writing
 //   KESTREL_FAULT_KILL_AT_CHANGE=N  the Nth counted write or rename, whichever kind it is,
 //                                   raises SIGKILL before it is made
+//   KESTREL_FAULT_STOP_AT_WRITE=N   the Nth counted write stops the process (SIGSTOP) before
+//                                   writing, so that a test signals it at that very point and
+//                                   then continues it
 //   KESTREL_FAULT_ENOSPC_AT_WRITE=N the Nth counted write and every later one fail with ENOSPC
 //   KESTREL_FAULT_FAIL_WRITE=N      the Nth counted write fails with KESTREL_FAULT_ERRNO;
 //   KESTREL_FAULT_FAIL_FSYNC=N      likewise the Nth fsync, fdatasync or syncfs,
@@ -25,7 +28,8 @@
 //                                   upload dies K bytes into its data, or before the next line on
 //                                   its control connection when it is shorter. The bytes before
 //                                   the kill are sent whole, so the server sees a cut upload.
-//   KESTREL_FAULT_REPORT=FILE       each fault made appends "fail|kill KIND N PATH" to FILE (an
+//   KESTREL_FAULT_REPORT=FILE       each fault made appends "fail|kill|stop KIND N PATH" to FILE
+//   (an
 //                                   FTP kill: "kill ftp N COMMAND" or "kill ftpdata K COMMAND")
 //   KESTREL_FAULT_COUNT_FILE=FILE   at exit the process writes how many calls of each kind it
 //                                   counted: "write=W rename=R fsync=F open=O ftp=C ftpdata=B"
@@ -72,6 +76,7 @@ static const char* g_countFile;
 static long g_killAtRename;
 static long g_killAtWrite;
 static long g_killAtChange;
+static long g_stopAtWrite;
 static long g_enospcAtWrite;
 static long g_killAtFtp;
 static long g_killAtFtpData;
@@ -141,6 +146,7 @@ static void readEnv(void) {
     g_killAtRename = envCount("KESTREL_FAULT_KILL_AT_RENAME");
     g_killAtWrite = envCount("KESTREL_FAULT_KILL_AT_WRITE");
     g_killAtChange = envCount("KESTREL_FAULT_KILL_AT_CHANGE");
+    g_stopAtWrite = envCount("KESTREL_FAULT_STOP_AT_WRITE");
     g_enospcAtWrite = envCount("KESTREL_FAULT_ENOSPC_AT_WRITE");
     g_killAtFtp = envCount("KESTREL_FAULT_KILL_AT_FTP");
     g_killAtFtpData = envCount("KESTREL_FAULT_KILL_AT_FTP_DATA");
@@ -265,6 +271,10 @@ static int fault(enum Kind kind, const char* path, int* err) {
     if (change && changes == g_killAtChange) {
         report("kill", kind, changes, path);
         raise(SIGKILL);
+    }
+    if (kind == kWrite && nth == g_stopAtWrite) {
+        report("stop", kind, nth, path);
+        raise(SIGSTOP);
     }
     const struct Nth fail = g_fail[kind];
     if (fail.n > 0 && (nth == fail.n || (fail.later && nth > fail.n))) {

@@ -43,6 +43,26 @@ void Program::signal(int number) {
     }
 }
 
+bool Program::waitStopped() {
+    if (m_waited || m_pid <= 0) {
+        return false;
+    }
+    int status = 0;
+    while (::waitpid(m_pid, &status, WUNTRACED) < 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    if (WIFSTOPPED(status)) {
+        return true;
+    }
+    m_waited = true;
+    m_result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    m_result.out = readAll(m_files.file("stdout"));
+    m_result.err = readAll(m_files.file("stderr"));
+    return false;
+}
+
 ProgramResult Program::wait() {
     if (m_waited || m_pid <= 0) {
         return m_result;

@@ -27,6 +27,8 @@ public:
     int pid() const { return m_pid; }
     // Sends a signal, unless the program has ended.
     void signal(int number);
+    // Waits until the program stops itself (SIGSTOP); false when it ended instead.
+    bool waitStopped();
     ProgramResult wait();
 
 private:

@@ -1,5 +1,7 @@
 #include "support/temp_dir.h"
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -47,6 +49,16 @@ std::string readAll(const std::string& path) {
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+std::string noise(size_t size, std::uint64_t seed) {
+    std::string out(size, '\0');
+    std::mt19937_64 gen(seed);
+    for (size_t at = 0; at < size; at += sizeof(std::uint64_t)) {
+        const std::uint64_t word = gen();
+        std::memcpy(out.data() + at, &word, std::min(sizeof word, size - at));
+    }
+    return out;
 }
 
 }  // namespace kestrel::test

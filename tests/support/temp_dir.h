@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -25,5 +26,9 @@ private:
 
 // The whole content of a file; "" when it cannot be read.
 std::string readAll(const std::string& path);
+
+// Bytes that do not compress, the same for the same seed; eight made at a time, so that tests
+// fill megabytes quickly.
+std::string noise(size_t size, std::uint64_t seed);
 
 }  // namespace kestrel::test

@@ -12,6 +12,7 @@
 #include "core/app_context.h"
 #include "runner/runner_scheduler.h"
 #include "support/fake_clock.h"
+#include "support/job_builder.h"
 #include "support/temp_dir.h"
 #include "ui/frm_main.h"
 #include "ui/frm_splash.h"
@@ -52,15 +53,13 @@ protected:
             src.write("tree/f" + std::to_string(i), std::string(50'000, 'x'));
     }
     void addJob(const std::string& name) {
-        auto job = std::make_unique<clsBackup>();
-        job->sName = name;
-        job->sDestinationDir = dest.path();
-        job->archived = true;
-        job->bZipped = true;
-        job->IncludeMask = "*.*";
-        job->AddFile(
-            std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
-        ASSERT_EQ(runner->addJob(std::move(job)), RunnerResult::Done);
+        ASSERT_EQ(runner->addJob(test::JobBuilder(name)
+                                     .folder(src.file("tree"))
+                                     .to(dest.path())
+                                     .archive()
+                                     .compressed()
+                                     .build()),
+                  RunnerResult::Done);
     }
     // The splash's time is up at once.
     void showMain(WindowedDesktop& desktop) {

@@ -30,29 +30,19 @@ SystemFacts someFacts() {
     return facts;
 }
 
-TEST(frmAbout, AppendsTheTitleAndTheRevision) {
+TEST(frmAbout, AppendsTheTitleAndTheRevisionOnceToTheTranslatedTextsAndOkCloses) {
     frmAbout about(LanguageFile(), someFacts);
-    EXPECT_EQ(about.objectName(), "frmAbout");
     EXPECT_EQ(about.windowTitle(), "About Kestrel");
     EXPECT_EQ(about.findChild<QLabel*>("Label1")->text(), "Revision " + kRevision);
     EXPECT_EQ(about.findChild<QPushButton*>("cmdSysInfo")->text(), "&System Info...");
-}
-
-TEST(frmAbout, AppendsToTheTranslatedTextsOnceEachTime) {
     test::TempDir dir;
     const LanguageFile german(dir.write("german.lng",
                                         "[frmAbout]\nCaption=\xC3\x9C"
                                         "ber\nLabel1=Ausgabe\ncmdSysInfo=&Systeminfo...\n"));
-    frmAbout about(german, someFacts);
-    EXPECT_EQ(about.windowTitle(), QString::fromUtf8("Über Kestrel"));
-    EXPECT_EQ(about.findChild<QLabel*>("Label1")->text(), "Ausgabe " + kRevision);
+    about.retranslate(german);
     about.retranslate(german);
     EXPECT_EQ(about.windowTitle(), QString::fromUtf8("Über Kestrel"));
     EXPECT_EQ(about.findChild<QLabel*>("Label1")->text(), "Ausgabe " + kRevision);
-}
-
-TEST(frmAbout, OkCloses) {
-    frmAbout about(LanguageFile(), someFacts);
     about.show();
     QTest::mouseClick(about.findChild<QPushButton*>("cmdOk"), Qt::LeftButton);
     EXPECT_FALSE(about.isVisible());
@@ -75,21 +65,12 @@ TEST(frmAbout, SystemInfoShowsTheFactsSelectable) {
 TEST(frmAbout, SystemInfoIsUnavailableOnlyWhenNothingIsKnown) {
     frmAbout nothing(LanguageFile(), [] { return SystemFacts{}; });
     EXPECT_EQ(nothing.systemInfoText(), "System Information Is Unavailable At This Time");
-    nothing.show();
-    QTest::mouseClick(nothing.findChild<QPushButton*>("cmdSysInfo"), Qt::LeftButton);
-    auto* box = nothing.findChild<QMessageBox*>();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->text(), "System Information Is Unavailable At This Time");
-    box->close();
-
     frmAbout noSource(LanguageFile(), nullptr);
     EXPECT_EQ(noSource.systemInfoText(), "System Information Is Unavailable At This Time");
-
     SystemFacts kernelOnly;
     kernelOnly.kernel = "linux 6.1.0";
     frmAbout some(LanguageFile(), [kernelOnly] { return kernelOnly; });
     EXPECT_EQ(some.systemInfoText().toStdString(), systemFactsText(kernelOnly));
-    EXPECT_NE(some.systemInfoText().indexOf("Kernel: linux 6.1.0"), -1);
     EXPECT_NE(some.systemInfoText().indexOf("Distribution: unknown"), -1);
 }
 
@@ -101,6 +82,7 @@ TEST(SystemFacts, GathersFromTheFirstReadableOsRelease) {
                   "(bookworm)\"\r\n"
                   "VERSION_ID=\"12\"\r\n");
     const std::string other = dir.write("other", "PRETTY_NAME=Other\n");
+    EXPECT_EQ(gatherSystemFacts("/p", "/p/log", {dir.file("none")}).distribution, "");
     const SystemFacts facts =
         gatherSystemFacts("/home/u/kestrel", "/home/u/kestrel/logs/kestrel.log",
                           {dir.file("missing"), osRelease, other});
@@ -120,23 +102,19 @@ TEST(SystemFacts, GathersFromTheFirstReadableOsRelease) {
                   "Log file: /home/u/kestrel/logs/kestrel.log");
 }
 
-TEST(SystemFacts, NoReadableOsReleaseLeavesTheDistributionUnknown) {
-    test::TempDir dir;
-    const SystemFacts facts = gatherSystemFacts("/p", "/p/logs/kestrel.log", {dir.file("none")});
-    EXPECT_EQ(facts.distribution, "");
-    EXPECT_NE(systemFactsText(facts).find("Distribution: unknown\n"), std::string::npos);
-}
-
 TEST(SystemFacts, DistributionNameReadsTheQuotingOfOsRelease) {
-    EXPECT_EQ(distributionName("PRETTY_NAME='Single quoted'\n"), "Single quoted");
-    EXPECT_EQ(distributionName("PRETTY_NAME=\"Say \\\"hi\\\" \\\\ now\"\n"), "Say \"hi\" \\ now");
-    EXPECT_EQ(distributionName("PRETTY_NAME=Plain\n"), "Plain");
-    EXPECT_EQ(distributionName("NAME=Fedora\nVERSION=\"39 (Workstation)\"\n"),
-              "Fedora 39 (Workstation)")
-        << "without PRETTY_NAME: NAME and VERSION";
-    EXPECT_EQ(distributionName("PRETTY_NAME=\"\"\nNAME=Arch\n"), "Arch");
-    EXPECT_EQ(distributionName("ID=debian\n# PRETTY_NAME=commented\n"), "");
-    EXPECT_EQ(distributionName(""), "");
+    const std::pair<const char*, const char*> cases[] = {
+        {"PRETTY_NAME='Single quoted'\n", "Single quoted"},
+        {"PRETTY_NAME=\"Say \\\"hi\\\" \\\\ now\"\n", "Say \"hi\" \\ now"},
+        {"PRETTY_NAME=Plain\n", "Plain"},
+        {"NAME=Fedora\nVERSION=\"39 (Workstation)\"\n", "Fedora 39 (Workstation)"},
+        {"PRETTY_NAME=\"\"\nNAME=Arch\n", "Arch"},
+        {"ID=debian\n# PRETTY_NAME=commented\n", ""},
+        {"", ""},
+    };
+    for (const auto& [release, name] : cases) {
+        EXPECT_EQ(distributionName(release), name) << release;
+    }
 }
 
 }  // namespace

@@ -18,7 +18,8 @@
 #include "platform/file_facts.h"
 #include "restore/restore.h"
 #include "runner/job_runner.h"
-#include "support/pyftpd_server.h"
+#include "support/fake_ftp_client.h"
+#include "support/job_builder.h"
 #include "support/test_context.h"
 #include "ui/restore_model.h"
 #include "ui_frm_browse_restore_list.h"
@@ -34,15 +35,13 @@ protected:
     }
 
     void addJob(const std::string& name, bool incremental = true) {
-        auto job = std::make_unique<clsBackup>();
-        job->sName = name;
-        job->sDestinationDir = dest.path();
-        job->archived = true;
-        job->bIncremental = incremental;
-        job->IncludeMask = "*.*";
-        job->AddFile(
-            std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
-        ASSERT_EQ(runner.addJob(std::move(job)), RunnerResult::Done);
+        ASSERT_EQ(runner.addJob(test::JobBuilder(name)
+                                    .folder(src.file("tree"))
+                                    .to(dest.path())
+                                    .archive()
+                                    .incremental(incremental)
+                                    .build()),
+                  RunnerResult::Done);
     }
     void backup(const std::string& name = "Daily") {
         RunSummary summary;
@@ -112,7 +111,8 @@ protected:
     test::TempDir src;
     test::TempDir dest;
     test::TempDir out;
-    JobRunner runner{*t.ctx};
+    test::FakeRemote remote;  // the server of FTP jobs
+    JobRunner runner{*t.ctx, JobRunner::Options{test::fakeFtpFactory(remote)}};
     LanguageFile language;
     RestoreState state;
     std::vector<std::string> picked;
@@ -143,16 +143,21 @@ protected:
     }
 };
 
-TEST_F(TwoSessions, ASessionListsItsTopFolderWithEmptySizeColumns) {
+TEST_F(TwoSessions, TheListShowsANodesChildrenWithTheirSizesAndVolumes) {
     ASSERT_EQ(state.tree.sessions().size(), 2u);
+    // A session lists its root folder alone, with no size.
     window->showNode(state.tree.sessions()[0]);
     EXPECT_EQ(rows(), std::vector<std::string>{"/|||"});
-    const QModelIndex root = listModel().index(0, 0, listRoot());
-    EXPECT_EQ(root.data(RestoreModel::kTagRole).toString(), "dir");
+    EXPECT_EQ(listRow("/").data(RestoreModel::kTagRole).toString(), "dir");
     EXPECT_EQ(state.tree.node(window->shownNode()).key, sessionKey(0));
-}
+    window->showNode(node(0, path("one")));
+    const std::string first = state.records.front().arcStart + ".uxarc";
+    EXPECT_EQ(rows(), std::vector<std::string>{"only.txt|1.21 Kb|" + first + "|" + first});
+    EXPECT_EQ(listRow("only.txt").data(RestoreModel::kTagRole).toString(), "file");
+    EXPECT_EQ(listRow("only.txt").data(RestoreModel::kKeyRole).toString().toStdString(),
+              sessionKey(0) + "|" + path("one/only.txt"));
 
-TEST_F(TwoSessions, AnIncrementalSessionsFilesLieInItsOwnVolume) {
+    // An incremental session stores only what changed, in a volume of its own.
     window->showNode(node(1, path("sub")));
     const std::string volume = state.records.back().arcStart + ".uxarc";
     EXPECT_EQ(volume.rfind("Daily", 0), 0u);
@@ -160,7 +165,6 @@ TEST_F(TwoSessions, AnIncrementalSessionsFilesLieInItsOwnVolume) {
     const QModelIndex z = listRow("z.txt");
     EXPECT_EQ(z.siblingAtColumn(RestoreModel::kStartsIn).data().toString().toStdString(), volume);
     EXPECT_EQ(z.siblingAtColumn(RestoreModel::kEndsIn).data().toString().toStdString(), volume);
-    // The second session stored only what changed.
     EXPECT_EQ(node(1, path("one")), -1);
     EXPECT_EQ(node(1, path("sub/y.txt")), -1);
 }
@@ -220,13 +224,12 @@ TEST_F(TwoSessions, CheckingASessionChecksEverythingBelowAndOneUncheckedFileIsDr
     EXPECT_EQ(m.checkedFiles(), 0);
     EXPECT_EQ(m.checkedBytes(), 0);
     EXPECT_TRUE(state.tree.checkedFiles().empty());
-}
 
-TEST_F(TwoSessions, TheStatusBarCountsTheCheckedFilesAndTheirSize) {
+    // The status bar counts the checked files and their size.
     EXPECT_EQ(window->statusText().toStdString(), "0 file(s) checked, 0 bytes");
-    window->model().setChecked(node(0, path("sizes")), true);
+    m.setChecked(node(0, path("sizes")), true);
     EXPECT_EQ(window->statusText().toStdString(), "4 file(s) checked, 10.02 Mb");
-    window->model().setChecked(node(0, path("sizes/ten.bin")), false);
+    m.setChecked(node(0, path("sizes/ten.bin")), false);
     EXPECT_EQ(window->statusText().toStdString(), "3 file(s) checked, 18.10 Kb");
 }
 
@@ -436,22 +439,6 @@ TEST_F(OneSession, ADamagedCatalogueLineIsSkippedAndTheRestShown) {
     EXPECT_EQ(names, (std::set<std::string>{"a.txt", "c.txt"}));
 }
 
-TEST_F(OneSession, AFolderWithOneFileShowsItsSizeAndVolumes) {
-    src.write("tree/one/only.txt", std::string(1234, 'o'));
-    src.write("tree/two/first.txt", "first");
-    addJob("Daily", false);
-    backup();
-    open();
-    window->showNode(node(0, path("one")));
-    EXPECT_EQ(rows(), std::vector<std::string>{"only.txt|1.21 Kb|Daily.uxarc|Daily.uxarc"});
-    EXPECT_EQ(listRow("only.txt").data(RestoreModel::kTagRole).toString(), "file");
-    EXPECT_EQ(listRow("only.txt").data(RestoreModel::kKeyRole).toString().toStdString(),
-              sessionKey(0) + "|" + path("one/only.txt"));
-    // The tree's session node lists the root folder alone, with no size.
-    window->showNode(state.tree.sessions()[0]);
-    EXPECT_EQ(rows(), std::vector<std::string>{"/|||"});
-}
-
 TEST_F(OneSession, CaptionsComeFromTheLanguageFile) {
     src.write("tree/a.txt", "alpha");
     addJob("Daily");
@@ -473,20 +460,12 @@ TEST_F(OneSession, CaptionsComeFromTheLanguageFile) {
 class RestoreCommandTest : public RestoreBrowserTest {
 protected:
     void addFtpJob(const std::string& name, int port) {
-        auto job = std::make_unique<clsBackup>();
-        job->sName = name;
-        job->sDestinationDir = "/daily";
-        job->archived = true;
-        job->IncludeMask = "*.*";
-        job->destFTP = true;
-        job->objDestination = std::make_shared<clsKestrel>();
-        job->objDestination->hostname = "127.0.0.1";
-        job->objDestination->port = port;
-        job->objDestination->username = "user";
-        job->objDestination->password = "secret";
-        job->AddFile(
-            std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
-        ASSERT_EQ(runner.addJob(std::move(job)), RunnerResult::Done);
+        ASSERT_EQ(runner.addJob(test::JobBuilder(name)
+                                    .folder(src.file("tree"))
+                                    .ftp("127.0.0.1", port, "user", "secret", "/daily")
+                                    .archive()
+                                    .build()),
+                  RunnerResult::Done);
     }
     RestoreSeams seams() {
         RestoreSeams s;
@@ -501,38 +480,30 @@ protected:
     std::function<void(frmBrowseRestoreList&)> onShow = [](frmBrowseRestoreList&) {};
 };
 
-TEST_F(RestoreCommandTest, SetupFTPConnectionTellsItsFourStatuses) {
-    src.write("tree/a.txt", "alpha");
-    addJob("Local");
-    addFtpJob("Nowhere", 1);
-    RestoreState s;
-    EXPECT_EQ(SetupFTPConnection(*t.ctx, s, runner, "No such job", makeFtpClient), 3);
-    EXPECT_EQ(SetupFTPConnection(*t.ctx, s, runner, "Local", makeFtpClient), 1);
-    EXPECT_EQ(SetupFTPConnection(*t.ctx, s, runner, "Nowhere", makeFtpClient), -1);
-    EXPECT_EQ(s.ftp, nullptr);
-}
-
-TEST_F(RestoreCommandTest, AnUnreachableServerIsToldOnceAndNoBrowserOpens) {
-    addFtpJob("Nowhere", 1);
-    OpenRestoreBrowser(nullptr, *t.ctx, runner, language, seams(), "Nowhere");
-    EXPECT_EQ(shown, 0);
-    EXPECT_EQ(boxTexts(), QStringList{"Can't connect to ftp server!"});
-    EXPECT_EQ(t.host.boxes[0].icon, MsgIcon::Critical);
-}
-
-TEST_F(RestoreCommandTest, AMissingCatalogueIsToldOnce) {
-    src.write("tree/a.txt", "alpha");
-    addJob("Never ran");
-    OpenRestoreBrowser(nullptr, *t.ctx, runner, language, seams(), "Never ran");
-    EXPECT_EQ(shown, 0);
-    EXPECT_EQ(boxTexts(), QStringList{"Failed to create restore list!"});
-    EXPECT_FALSE(runner.busy());
-}
-
-TEST_F(RestoreCommandTest, ALocalJobOpensTheBrowserOverItsCatalogue) {
+// The browser opens only over a catalogue; what keeps it closed is told once.
+TEST_F(RestoreCommandTest, TheBrowserOpensOverACatalogueAndOtherwiseSaysWhy) {
     src.write("tree/a.txt", "alpha");
     addJob("Daily");
-    backup();
+    addJob("Never ran");
+    addFtpJob("Nowhere", 1);  // nobody listens there
+    RestoreState s;
+    EXPECT_EQ(SetupFTPConnection(*t.ctx, s, runner, "No such job", makeFtpClient),
+              FtpSetup::NoSuchJob);
+    EXPECT_EQ(SetupFTPConnection(*t.ctx, s, runner, "Daily", makeFtpClient), FtpSetup::NotFtp);
+    EXPECT_EQ(SetupFTPConnection(*t.ctx, s, runner, "Nowhere", makeFtpClient), FtpSetup::Failed);
+    EXPECT_EQ(s.ftp, nullptr);
+
+    OpenRestoreBrowser(nullptr, *t.ctx, runner, language, seams(), "Nowhere");
+    EXPECT_EQ(boxTexts(), QStringList{"Can't connect to ftp server!"});
+    EXPECT_EQ(t.host.boxes[0].icon, MsgIcon::Critical);
+    t.host.boxes.clear();
+    OpenRestoreBrowser(nullptr, *t.ctx, runner, language, seams(), "Never ran");
+    EXPECT_EQ(boxTexts(), QStringList{"Failed to create restore list!"});
+    EXPECT_FALSE(runner.busy());
+    EXPECT_EQ(shown, 0);
+
+    t.host.boxes.clear();
+    backup("Daily");
     onShow = [this](frmBrowseRestoreList& browser) {
         EXPECT_EQ(browser.model().rowCount(), 1);
         EXPECT_EQ(browser.windowTitle(), "Browse backup");
@@ -551,17 +522,14 @@ TEST(KeptCatalogue, OpensWithThePasswordTheUserGives) {
     JobRunner runner{*t.ctx};
     LanguageFile language;
     src.write("tree/a.txt", "alpha");
-    auto job = std::make_unique<clsBackup>();
-    job->sName = "Safe";
-    job->sDestinationDir = dest.path();
-    job->archived = true;
-    job->bIncremental = true;
-    job->Protected = true;
-    job->password = "old pass";
-    job->IncludeMask = "*.*";
-    job->AddFile(
-        std::make_unique<clsBackupFile>(clsBackupFile{src.file("tree"), kSourceFolder, 0, 0}));
-    ASSERT_EQ(runner.addJob(std::move(job)), RunnerResult::Done);
+    ASSERT_EQ(runner.addJob(test::JobBuilder("Safe")
+                                .folder(src.file("tree"))
+                                .to(dest.path())
+                                .archive()
+                                .incremental()
+                                .password("old pass")
+                                .build()),
+              RunnerResult::Done);
     RunSummary summary;
     ASSERT_EQ(runner.RunBackup("Safe", &summary), RunnerResult::Done);
     ASSERT_EQ(summary.status, kStatusOk);
@@ -591,26 +559,25 @@ TEST(KeptCatalogue, OpensWithThePasswordTheUserGives) {
     }
 }
 
-TEST_F(RestoreCommandTest, AnFtpJobIsBrowsedAndRestoredThroughTheServerAndDisconnectedOnClose) {
-    test::PyFtpServer server;
-    if (!server.unavailable().empty())
-        GTEST_SKIP() << server.unavailable();
-    std::filesystem::create_directories(server.local("daily"));
+TEST_F(RestoreCommandTest, AnFtpJobIsBrowsedAndRestoredThroughItsSessionAndDisconnectedOnClose) {
+    remote.makeFolder("/daily");
     src.write("tree/a.txt", "alpha over ftp");
     src.write("tree/deep/b.txt", "bravo over ftp");
-    addFtpJob("Remote", server.port());
+    addFtpJob("Remote", 21);
     backup("Remote");
-    ASSERT_TRUE(std::filesystem::exists(server.local("daily/Remote.fs")));
+    ASSERT_EQ(remote.files.count("/daily/Remote.fs"), 1u);
 
     RestoreState probe;
-    EXPECT_EQ(SetupFTPConnection(*t.ctx, probe, runner, "Remote", makeFtpClient), 2);
+    EXPECT_EQ(SetupFTPConnection(*t.ctx, probe, runner, "Remote", test::fakeFtpFactory(remote)),
+              FtpSetup::Connected);
     ASSERT_NE(probe.ftp, nullptr);
-    EXPECT_EQ(probe.ftp->connectionState(), FtpClient::kStateLoggedIn);
+    EXPECT_EQ(probe.ftp->connectionState(), FtpClient::State::LoggedIn);
     probe.ftp->Disconnect();
 
     // Yes to the download, No to the original folder.
     t.host.answers = {MsgAnswer::Yes, MsgAnswer::No};
     RestoreSeams s = seams();
+    s.ftp = test::fakeFtpFactory(remote);
     s.pickFolder = [this](QWidget*, const QString&) { return out.path(); };
     onShow = [&](frmBrowseRestoreList& browser) {
         const RestoreState& st = browser.model().state();

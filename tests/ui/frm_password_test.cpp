@@ -19,87 +19,60 @@ QLineEdit* textBox(frmPassword& prompt) {
     return prompt.findChild<QLineEdit*>("Text1");
 }
 
-// A prompt shown without blocking, the expected password set and the text typed.
-void showAndType(frmPassword& prompt, const std::string& expected, const QString& typed) {
-    prompt.setExpected(expected);
-    prompt.show();
-    QTest::keyClicks(textBox(prompt), typed);
-}
-
-TEST(frmPassword, HidesWhatIsTyped) {
-    frmPassword prompt{LanguageFile()};
-    ASSERT_NE(textBox(prompt), nullptr);
-    EXPECT_EQ(textBox(prompt)->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(prompt.objectName(), "frmPassword");
-}
-
-TEST(frmPassword, EnterWithTheRightPasswordIsTrue) {
-    frmPassword prompt{LanguageFile()};
-    showAndType(prompt, "s3cret", "s3cret");
-    QTest::keyClick(textBox(prompt), Qt::Key_Return);
-    EXPECT_FALSE(prompt.isVisible());
-    EXPECT_TRUE(prompt.takeResult());
-}
-
-TEST(frmPassword, OkWithTextDifferingInCaseIsFalse) {
-    frmPassword prompt{LanguageFile()};
-    showAndType(prompt, "Secret", "secret");
-    QTest::mouseClick(prompt.findChild<QPushButton*>("cmdOk"), Qt::LeftButton);
-    EXPECT_FALSE(prompt.isVisible()) << "OK closes the prompt also on a wrong password";
-    EXPECT_FALSE(prompt.takeResult());
-}
-
-TEST(frmPassword, OnlyTheWholeTextCounts) {
-    for (const char* typed : {"secre", "secret ", " secret", "secretsecret", ""}) {
+// The prompt says yes only to the whole text, case and blanks included, confirmed by Enter or OK.
+TEST(frmPassword, OnlyTheWholeRightTextConfirmedIsTrue) {
+    enum class Close { Return, Enter, Ok, Escape, Cancel, TitleBar };
+    struct Case {
+        std::string expected;
+        QString typed;
+        Close close;
+        bool result;
+    };
+    const Case cases[] = {
+        {"s3cret", "s3cret", Close::Return, true},  {"", "", Close::Return, true},
+        {"s3cret", "s3cret", Close::Ok, true},      {"Secret", "secret", Close::Ok, false},
+        {"secret", "secre", Close::Enter, false},   {"secret", "secret ", Close::Enter, false},
+        {"secret", " secret", Close::Enter, false}, {"secret", "secretsecret", Close::Enter, false},
+        {"secret", "", Close::Enter, false},        {"s3cret", "s3cret", Close::Escape, false},
+        {"s3cret", "s3cret", Close::Cancel, false}, {"s3cret", "s3cret", Close::TitleBar, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString() + " for " + c.expected);
         frmPassword prompt{LanguageFile()};
-        showAndType(prompt, "secret", typed);
-        QTest::keyClick(textBox(prompt), Qt::Key_Enter);
-        EXPECT_FALSE(prompt.takeResult()) << '"' << typed << '"';
+        EXPECT_EQ(textBox(prompt)->echoMode(), QLineEdit::Password);
+        prompt.setExpected(c.expected);
+        EXPECT_FALSE(prompt.takeResult()) << "nothing before it was shown";
+        prompt.show();
+        QTest::keyClicks(textBox(prompt), c.typed);
+        switch (c.close) {
+            case Close::Return:
+                QTest::keyClick(textBox(prompt), Qt::Key_Return);
+                break;
+            case Close::Enter:
+                QTest::keyClick(textBox(prompt), Qt::Key_Enter);
+                break;
+            case Close::Ok:
+                QTest::mouseClick(prompt.findChild<QPushButton*>("cmdOk"), Qt::LeftButton);
+                break;
+            case Close::Escape:
+                QTest::keyClick(textBox(prompt), Qt::Key_Escape);
+                break;
+            case Close::Cancel:
+                QTest::mouseClick(prompt.findChild<QPushButton*>("cmdCancel"), Qt::LeftButton);
+                break;
+            case Close::TitleBar:
+                EXPECT_TRUE(prompt.close());
+                break;
+        }
+        EXPECT_FALSE(prompt.isVisible()) << "every way closes it, a wrong password too";
+        EXPECT_EQ(prompt.takeResult(), c.result);
+        EXPECT_FALSE(prompt.takeResult()) << "reading resets the flag";
     }
 }
 
-TEST(frmPassword, AnEmptyExpectedPasswordTakesAnEmptyText) {
-    frmPassword prompt{LanguageFile()};
-    showAndType(prompt, "", "");
-    QTest::keyClick(textBox(prompt), Qt::Key_Return);
-    EXPECT_TRUE(prompt.takeResult());
-}
-
-TEST(frmPassword, EscapeWithTheRightPasswordIsFalse) {
-    frmPassword prompt{LanguageFile()};
-    showAndType(prompt, "s3cret", "s3cret");
-    QTest::keyClick(textBox(prompt), Qt::Key_Escape);
-    EXPECT_FALSE(prompt.isVisible());
-    EXPECT_EQ(prompt.result(), QDialog::Rejected);
-    EXPECT_FALSE(prompt.takeResult());
-}
-
-TEST(frmPassword, CancelWithTheRightPasswordIsFalse) {
-    frmPassword prompt{LanguageFile()};
-    showAndType(prompt, "s3cret", "s3cret");
-    QTest::mouseClick(prompt.findChild<QPushButton*>("cmdCancel"), Qt::LeftButton);
-    EXPECT_FALSE(prompt.isVisible());
-    EXPECT_FALSE(prompt.takeResult());
-}
-
-TEST(frmPassword, ClosingByTheTitleBarIsFalse) {
-    frmPassword prompt{LanguageFile()};
-    showAndType(prompt, "s3cret", "s3cret");
-    EXPECT_TRUE(prompt.close());
-    EXPECT_FALSE(prompt.takeResult());
-}
-
-TEST(frmPassword, TheFlagIsFalseBeforeShowingAndResetAfterReading) {
+TEST(frmPassword, ShowingItAnewForgetsTheTextAndTheUnreadResult) {
     frmPassword prompt{LanguageFile()};
     prompt.setExpected("s3cret");
-    EXPECT_FALSE(prompt.takeResult());
-    prompt.show();
-    QTest::keyClicks(textBox(prompt), "s3cret");
-    QTest::keyClick(textBox(prompt), Qt::Key_Return);
-    EXPECT_TRUE(prompt.takeResult());
-    EXPECT_FALSE(prompt.takeResult()) << "reading resets the flag";
-
-    // Right again but not read: showing the prompt anew forgets it, and the text too.
     prompt.show();
     QTest::keyClicks(textBox(prompt), "s3cret");
     QTest::keyClick(textBox(prompt), Qt::Key_Return);
@@ -115,6 +88,7 @@ TEST(frmPassword, IsCaptionedFromTheLanguageFile) {
                                         "[frmPassword]\nCaption=Kennwort\nLabel1=Kennwort:\n"
                                         "cmdCancel=Abbrechen\n"));
     frmPassword prompt(german);
+    EXPECT_EQ(prompt.objectName(), "frmPassword");
     EXPECT_EQ(prompt.windowTitle(), "Kennwort");
     EXPECT_EQ(prompt.findChild<QLabel*>("Label1")->text(), "Kennwort:");
     EXPECT_EQ(prompt.findChild<QPushButton*>("cmdCancel")->text(), "Abbrechen");

@@ -4,8 +4,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -77,57 +75,28 @@ protected:
     std::string germanPath;
 };
 
-TEST_F(SettingsWindow, HasTheDesignedControlsAndCaptions) {
-    auto window = open();
-    EXPECT_EQ(window->objectName(), "frmSettings");
-    EXPECT_EQ(window->windowTitle(), "Program settings");
-    EXPECT_EQ(control<QGroupBox>(*window, "Frame3")->title(), "Selet the programs language");
-    EXPECT_EQ(control<QLabel>(*window, "Label1")->text(), "Select language:");
-    EXPECT_EQ(control<QGroupBox>(*window, "Frame2")->title(), "General settings");
-    EXPECT_EQ(box(*window, "chkService")->text(), "Run as windows service");
-    EXPECT_EQ(box(*window, "chkService")->toolTip(), "Installs the program as a windows service");
-    EXPECT_EQ(box(*window, "chkHide")->text(), "Hide window on start");
-    EXPECT_EQ(box(*window, "chkHide")->toolTip(), "Hides the main window on program start");
-    EXPECT_EQ(box(*window, "chkCatchUp")->text(), "Catch up missed scheduled backups");
-    EXPECT_EQ(control<QGroupBox>(*window, "Frame1")->title(),
-              "Prevent scheduled backups from start");
-    EXPECT_EQ(box(*window, "Check1")->text(), "when main window is open");
-    EXPECT_EQ(box(*window, "Check1")->toolTip(),
-              "Prevents scheduled backup to occur when main window is visible");
-    EXPECT_EQ(control<QPushButton>(*window, "uxGraphicButton1")->text(), "OK");
-    EXPECT_EQ(control<QPushButton>(*window, "uxGraphicButton2")->text(), "Cancel");
-}
-
-TEST_F(SettingsWindow, IsCaptionedInTheCurrentLanguage) {
+TEST_F(SettingsWindow, ListsEveryLanguageAndSelectsTheStoredOneWithoutCase) {
     settings().languageFilePath = germanPath;
     auto window = open();
-    EXPECT_EQ(window->windowTitle(), "Programmeinstellungen");
+    EXPECT_EQ(window->windowTitle(), "Programmeinstellungen") << "captioned in its language";
     EXPECT_EQ(box(*window, "chkHide")->text(), "Fenster beim Start ausblenden");
     EXPECT_EQ(box(*window, "Check1")->text(), "when main window is open") << "absent key";
-}
-
-TEST_F(SettingsWindow, ListsEveryLanguageAndSelectsTheStoredOneWithoutCase) {
-    ASSERT_TRUE(settings().saveGeneral("Language", "ENGLISH"));
-    auto window = open();
     QStringList items;
     for (int i = 0; i < languages(*window)->count(); ++i) {
         items << languages(*window)->itemText(i);
     }
     items.sort();
     EXPECT_EQ(items, QStringList({"English", "German"}));
-    EXPECT_EQ(languages(*window)->currentText(), "English");
-}
-
-TEST_F(SettingsWindow, WithoutAStoredLanguageEnglishIsSelected) {
-    auto window = open();
-    EXPECT_EQ(languages(*window)->currentText(), "English");
-}
-
-TEST_F(SettingsWindow, AnUnknownLanguageSelectsNothingAndOkStoresNothingForIt) {
-    ASSERT_TRUE(settings().saveGeneral("Language", "klingon"));
-    auto window = open();
-    EXPECT_EQ(languages(*window)->currentIndex(), -1);
-    ok(*window);
+    EXPECT_EQ(languages(*window)->currentText(), "English") << "nothing stored";
+    const std::pair<const char*, const char*> selections[] = {{"ENGLISH", "English"},
+                                                              {"klingon", ""}};
+    for (const auto& [name, selected] : selections) {
+        ASSERT_TRUE(settings().saveGeneral("Language", name));
+        EXPECT_EQ(languages(*open())->currentText().toStdString(), selected) << name;
+    }
+    // An unknown language selects nothing, and OK stores nothing for it.
+    auto unknown = open();
+    ok(*unknown);
     EXPECT_EQ(stored("Language"), "(absent)") << "the empty text removes the value";
     EXPECT_EQ(settings().languageFilePath, tc.dir.file("Languages/english.lng"));
 }
@@ -146,40 +115,38 @@ TEST(AvailableLanguages, ProgramFolderFirstEachNameOnceOnlyLngFiles) {
     EXPECT_EQ(found, std::vector<std::string>({"German", "French"}));
 }
 
-TEST_F(SettingsWindow, ShowsTheStoredFlags) {
+TEST_F(SettingsWindow, ShowsTheStoredFlagsAndOkStoresEachOne) {
     settings().blockSchedule = false;
-    settings().RunAsService = 1;
     ASSERT_TRUE(settings().saveGeneral("HideWindowOnStart", "1"));
+    ASSERT_TRUE(settings().saveGeneral("CatchUpMissedRuns", "1"));
     auto window = open();
     EXPECT_FALSE(box(*window, "Check1")->isChecked());
     EXPECT_TRUE(box(*window, "chkHide")->isChecked());
-    EXPECT_TRUE(box(*window, "chkService")->isChecked());
-    EXPECT_TRUE(box(*window, "chkService")->isEnabled());
-    EXPECT_FALSE(box(*window, "chkCatchUp")->isChecked()) << "the default is 0";
-}
-
-TEST_F(SettingsWindow, OkWithTheScheduleBlockClearedLetsScheduledRunsStartAtOnce) {
-    ASSERT_TRUE(settings().blockSchedule);
-    auto window = open();
-    EXPECT_TRUE(box(*window, "Check1")->isChecked());
-    box(*window, "Check1")->click();
+    EXPECT_TRUE(box(*window, "chkCatchUp")->isChecked());
+    EXPECT_FALSE(box(*window, "chkService")->isChecked());
+    for (const char* name : {"Check1", "chkHide", "chkCatchUp"}) {
+        box(*window, name)->click();
+    }
     ok(*window);
-    EXPECT_FALSE(settings().blockSchedule);
-    EXPECT_EQ(stored("blockSchedule"), "0");
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(window->result(), QDialog::Accepted);
-}
+    EXPECT_TRUE(settings().blockSchedule);
+    EXPECT_EQ(stored("blockSchedule"), "1");
+    EXPECT_EQ(stored("HideWindowOnStart"), "0");
+    EXPECT_EQ(stored("CatchUpMissedRuns"), "0");
+    EXPECT_EQ(stored("RunAsService"), "0");
 
-TEST_F(SettingsWindow, OkStoresEverythingAndSwitchesTheLanguage) {
-    auto window = open();
+    // And back again, with the language switched.
+    window = open();
     QSignalSpy changed(window.get(), &frmSettings::languageChanged);
-    box(*window, "chkHide")->click();
+    for (const char* name : {"Check1", "chkHide", "chkCatchUp"}) {
+        box(*window, name)->click();
+    }
     languages(*window)->setCurrentIndex(languages(*window)->findText("German"));
     ok(*window);
+    EXPECT_FALSE(settings().blockSchedule) << "scheduled runs may start at once";
     EXPECT_EQ(stored("HideWindowOnStart"), "1");
-    EXPECT_EQ(stored("blockSchedule"), "1");
-    EXPECT_EQ(stored("RunAsService"), "0");
-    EXPECT_EQ(stored("CatchUpMissedRuns"), "0");
+    EXPECT_EQ(stored("CatchUpMissedRuns"), "1");
     EXPECT_EQ(stored("Language"), "German");
     EXPECT_EQ(settings().languageFilePath, germanPath);
     EXPECT_EQ(tc.ctx->msg("strMsgNever"), "Nie") << "the message table is rebuilt";
@@ -208,59 +175,40 @@ TEST_F(SettingsWindow, CancelChangesNothing) {
     EXPECT_EQ(changed.count(), 0);
 }
 
-TEST_F(SettingsWindow, InstallingTheServiceTellsTheOutcome) {
-    auto window = open();
-    box(*window, "chkService")->click();
-    ok(*window);
-    EXPECT_EQ(service.installs, 1);
-    EXPECT_EQ(service.uninstalls, 0);
-    ASSERT_EQ(tc.host.boxes.size(), 1u);
-    EXPECT_EQ(tc.host.boxes[0].text, "Kestrel service service installed!");
-    EXPECT_EQ(tc.host.boxes[0].icon, MsgIcon::Information);
-    EXPECT_EQ(settings().RunAsService, 1);
-    EXPECT_EQ(stored("RunAsService"), "1");
-}
-
-TEST_F(SettingsWindow, AFailedInstallLeavesTheServiceOff) {
-    service.succeeds = false;
-    auto window = open();
-    box(*window, "chkService")->click();
-    ok(*window);
-    EXPECT_EQ(service.installs, 1);
-    ASSERT_EQ(tc.host.boxes.size(), 1u);
-    EXPECT_EQ(tc.host.boxes[0].text, "Kestrel service failed to install!");
-    EXPECT_EQ(tc.host.boxes[0].icon, MsgIcon::Critical);
-    EXPECT_EQ(settings().RunAsService, 0);
-    EXPECT_EQ(stored("RunAsService"), "0");
-}
-
-TEST_F(SettingsWindow, AFailedUninstallLeavesTheServiceOn) {
-    settings().RunAsService = 1;
-    ASSERT_TRUE(settings().saveGeneral("RunAsService", "1"));
-    service.succeeds = false;
-    auto window = open();
-    box(*window, "chkService")->click();
-    ok(*window);
-    EXPECT_EQ(service.uninstalls, 1);
-    EXPECT_EQ(service.installs, 0);
-    ASSERT_EQ(tc.host.boxes.size(), 1u);
-    EXPECT_EQ(tc.host.boxes[0].text, "Kestrel service failed to uninstall!");
-    EXPECT_EQ(tc.host.boxes[0].icon, MsgIcon::Critical);
-    EXPECT_EQ(settings().RunAsService, 1);
-    EXPECT_EQ(stored("RunAsService"), "1");
-}
-
-TEST_F(SettingsWindow, UninstallingTheServiceTellsTheOutcome) {
-    settings().RunAsService = 1;
-    auto window = open();
-    box(*window, "chkService")->click();
-    ok(*window);
-    EXPECT_EQ(service.uninstalls, 1);
-    ASSERT_EQ(tc.host.boxes.size(), 1u);
-    EXPECT_EQ(tc.host.boxes[0].text, "Kestrel service uninstalled!");
-    EXPECT_EQ(tc.host.boxes[0].icon, MsgIcon::Information);
-    EXPECT_EQ(settings().RunAsService, 0);
-    EXPECT_EQ(stored("RunAsService"), "0");
+// The service box installs or uninstalls; the flag follows what the service manager did.
+TEST_F(SettingsWindow, TheServiceBoxInstallsOrUninstallsAndTellsTheOutcome) {
+    struct Case {
+        int before;
+        bool succeeds;
+        const char* told;
+        MsgIcon icon;
+        int after;
+    };
+    const Case cases[] = {
+        {0, true, "Kestrel service service installed!", MsgIcon::Information, 1},
+        {0, false, "Kestrel service failed to install!", MsgIcon::Critical, 0},
+        {1, true, "Kestrel service uninstalled!", MsgIcon::Information, 0},
+        {1, false, "Kestrel service failed to uninstall!", MsgIcon::Critical, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.told);
+        settings().RunAsService = c.before;
+        ASSERT_TRUE(settings().saveGeneral("RunAsService", std::to_string(c.before)));
+        service = FakeService{};
+        service.succeeds = c.succeeds;
+        tc.host.boxes.clear();
+        auto window = open();
+        EXPECT_EQ(box(*window, "chkService")->isChecked(), c.before == 1);
+        box(*window, "chkService")->click();
+        ok(*window);
+        EXPECT_EQ(service.installs, c.before == 0 ? 1 : 0);
+        EXPECT_EQ(service.uninstalls, c.before == 1 ? 1 : 0);
+        ASSERT_EQ(tc.host.boxes.size(), 1u);
+        EXPECT_EQ(tc.host.boxes[0].text, c.told);
+        EXPECT_EQ(tc.host.boxes[0].icon, c.icon);
+        EXPECT_EQ(settings().RunAsService, c.after);
+        EXPECT_EQ(stored("RunAsService"), std::to_string(c.after));
+    }
 }
 
 TEST_F(SettingsWindow, WithoutServiceSupportTheBoxIsDisabledAndTheFlagKept) {
@@ -276,26 +224,6 @@ TEST_F(SettingsWindow, WithoutServiceSupportTheBoxIsDisabledAndTheFlagKept) {
 
     frmSettings none(*tc.ctx, ServiceCommands{});
     EXPECT_FALSE(box(none, "chkService")->isEnabled());
-}
-
-TEST_F(SettingsWindow, CatchUpRoundTrip) {
-    ASSERT_TRUE(settings().saveGeneral("CatchUpMissedRuns", "1"));
-    {
-        auto window = open();
-        EXPECT_TRUE(box(*window, "chkCatchUp")->isChecked());
-        box(*window, "chkCatchUp")->click();
-        ok(*window);
-    }
-    EXPECT_EQ(stored("CatchUpMissedRuns"), "0");
-    {
-        auto window = open();
-        EXPECT_FALSE(box(*window, "chkCatchUp")->isChecked());
-        box(*window, "chkCatchUp")->click();
-        ok(*window);
-    }
-    EXPECT_EQ(stored("CatchUpMissedRuns"), "1");
-    auto window = open();
-    EXPECT_TRUE(box(*window, "chkCatchUp")->isChecked());
 }
 
 }  // namespace

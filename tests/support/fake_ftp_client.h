@@ -1,0 +1,88 @@
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ftp/ftp_client.h"
+
+namespace kestrel {
+
+class Host;
+
+namespace test {
+
+// An FTP server's folders and files held in memory, for the sessions a test makes on it with
+// FakeFtpClient: what it refuses, every call it got, and whether a call came while another one
+// was still running. No socket: for the windows and the engine without a server.
+struct FakeRemote {
+    std::string start = "/";                                 // where a session starts
+    std::map<std::string, std::vector<clsFTPFile>> folders;  // entries by folder
+    std::map<std::string, std::string> files;                // contents by path
+    bool refuseLogin = false;
+    bool dropped = false;              // the server went away after the login
+    std::set<std::string> unlistable;  // folders one may change to but not list
+    std::set<std::string> refused;     // paths no upload, download, rename or removal reaches
+    std::vector<std::string> calls;    // "LIST /a", "STOR /b/x", "connect", ...
+    int depth = 0;                     // calls running now
+    bool reentered = false;
+    int disconnects = 0;
+    int sessions = 0;
+
+    // A folder (and the folders above it), or a file with its content.
+    void makeFolder(const std::string& path);
+    void put(const std::string& path, const std::string& content);
+    void remove(const std::string& path);
+};
+
+// A folder or file entry as a listing gives it.
+clsFTPFile ftpEntry(const std::string& name, bool folder, std::int64_t size = 0);
+
+// A session on a FakeRemote. Listings and folder changes yield to the host given (as a real
+// session does while it waits), so that a test can act in their midst.
+class FakeFtpClient : public FtpClient {
+public:
+    explicit FakeFtpClient(FakeRemote& remote, Host* host = nullptr);
+
+    State connectionState() const override;
+    void SetupConnection(const std::string&, std::int32_t, const std::string&, const std::string&,
+                         bool) override {}
+    bool EstablishConnection() override;
+    bool Disconnect() override;
+    GetResult GetFile(const std::string& remotePath, const std::string& localPath) override;
+    bool StoreFileAs(const std::string& localPath, const std::string& remotePath) override;
+    bool RenameFile(const std::string& from, const std::string& to) override;
+    bool DeleteFile(const std::string& path) override;
+    int lastReplyCode() const override { return m_reply; }
+    std::optional<std::vector<clsFTPFile>> GetFileList() override;
+    std::string GetRootDir() override;
+    bool ChangeCurrentDirectory(const std::string& path) override;
+    bool CreateFTPDirectory(std::string& path) override;
+    bool DeleteFTPDirectory(std::string& path) override;
+
+private:
+    // Notes a call for as long as it runs.
+    class Call {
+    public:
+        Call(FakeRemote& remote, std::string what);
+        ~Call() { --m_remote.depth; }
+
+    private:
+        FakeRemote& m_remote;
+    };
+    bool reaches(const std::string& path);
+    void yield();
+
+    FakeRemote& m_remote;
+    Host* m_host;
+    State m_state = State::NotConnected;
+    std::string m_cwd;
+    int m_reply = 0;
+};
+
+// Makes FakeFtpClient sessions on remote, where the windows and the engine take a factory.
+FtpClientFactory fakeFtpFactory(FakeRemote& remote);
+
+}  // namespace test
+}  // namespace kestrel
