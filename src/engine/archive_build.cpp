@@ -3,7 +3,7 @@
 #include "archive/archive.h"
 #include "archive/meta.h"
 #include "archive/sums.h"
-#include "core/app_context.h"
+#include "core/run_control.h"
 #include "platform/fs.h"
 
 namespace kestrel {
@@ -33,12 +33,12 @@ std::string incrementalVolumeName(const std::string& jobName, const DateTime& st
     return name;
 }
 
-BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
+BuildOutcome BuildArchive(RunControl& rc, clsBackup& job, WorkingList& list,
                           const std::string& folder, bool newChain, const EarlierSessions& earlier,
                           const SessionFacts* facts) {
     BuildOutcome outcome;
-    clsArchive archive(ctx.control, folder);
-    archive.dSessionDate = ctx.clock.now();
+    clsArchive archive(rc, folder);
+    archive.dSessionDate = rc.clock.now();
     while (earlier.stamps.count(archive.dSessionDate.serialSeconds()) != 0) {
         archive.dSessionDate = archive.dSessionDate.addSeconds(1);
     }
@@ -53,67 +53,67 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
     archive.bSplit = job.archived;
     archive.dSplitSize = job.splitSize;
     if (!archive.IsOpened) {
-        ctx.WriteLog(ctx.messages.format("strMsgCantCreateArchive",
-                                         {{"%d", folder}, {"%s", archive.lastError()}}));
+        rc.WriteLog(rc.messages.format("strMsgCantCreateArchive",
+                                       {{"%d", folder}, {"%s", archive.lastError()}}));
         outcome.writeFailed = true;
         return outcome;
     }
-    ctx.control.showProgress(ctx.msg("strMsgCreatingBkpArc"));
+    rc.showProgress(rc.msg("strMsgCreatingBkpArc"));
 
     std::int64_t added = 0;
     std::int64_t skipped = 0;  // by the user: logged each, and no failure
     for (const clsDskFile& file : list) {
-        if (ctx.flags.bPauseBackup) {
-            WaitWhilePaused(ctx.control);
+        if (rc.flags.bPauseBackup) {
+            WaitWhilePaused(rc);
         }
         clsArchive::AddResult code = clsArchive::AddResult::Failed;
         {
-            FileCancelScope cancellable(ctx.control);
+            FileCancelScope cancellable(rc);
             code = archive.AddFileToArchive(file, false);
         }
         const std::string fullName = file.fullName();
         switch (code) {
             case clsArchive::AddResult::Added:
-                ctx.WriteLog(ctx.messages.format("strMsgAddedToArcOk", {{"%d", fullName}}));
+                rc.WriteLog(rc.messages.format("strMsgAddedToArcOk", {{"%d", fullName}}));
                 ++added;
                 break;
             case clsArchive::AddResult::Failed:
-                ctx.WriteLog(ctx.messages.format("strMsgAddedToArcFail", {{"%d", fullName}}) +
-                             (archive.lastError().empty() ? "" : " (" + archive.lastError() + ")"));
+                rc.WriteLog(rc.messages.format("strMsgAddedToArcFail", {{"%d", fullName}}) +
+                            (archive.lastError().empty() ? "" : " (" + archive.lastError() + ")"));
                 outcome.diskFull = archive.diskFull();
                 outcome.writeFailed = true;
                 return outcome;
             case clsArchive::AddResult::Cancelled:
-                if (ctx.flags.stopping()) {
-                    ctx.WriteLog(ctx.messages.format("strMsgFileAborted", {{"%d", fullName}}));
+                if (rc.flags.stopping()) {
+                    rc.WriteLog(rc.messages.format("strMsgFileAborted", {{"%d", fullName}}));
                     return outcome;
                 }
                 // The user skipped this file; the archive has cut back what it wrote.
-                ctx.WriteLog(ctx.messages.format("strMsgFileSkipped", {{"%d", fullName}}));
+                rc.WriteLog(rc.messages.format("strMsgFileSkipped", {{"%d", fullName}}));
                 ++outcome.notAdded;
                 ++skipped;
                 break;
             case clsArchive::AddResult::OpenFailed:
-                ctx.WriteLog(ctx.messages.format("strMsgOpenFailed", {{"%d", fullName}}));
+                rc.WriteLog(rc.messages.format("strMsgOpenFailed", {{"%d", fullName}}));
                 ++outcome.notAdded;
                 break;
             case clsArchive::AddResult::UnstorableName:
-                ctx.WriteLog(
-                    ctx.messages.format("strMsgNameNotStorable", {{"%d", escapedName(fullName)}}));
+                rc.WriteLog(
+                    rc.messages.format("strMsgNameNotStorable", {{"%d", escapedName(fullName)}}));
                 ++outcome.notAdded;
                 break;
             default:
                 break;
         }
-        if (ctx.flags.stopping()) {
+        if (rc.flags.stopping()) {
             job.enumStatus = kStatusAborted;
             return outcome;
         }
     }
-    ctx.WriteLog(std::to_string(added) + "-" + std::to_string(list.size()));
+    rc.WriteLog(std::to_string(added) + "-" + std::to_string(list.size()));
     if (outcome.notAdded > skipped) {
-        ctx.WriteLog(ctx.messages.format("strMsgFilesNotAdded",
-                                         {{"%d", std::to_string(outcome.notAdded - skipped)}}));
+        rc.WriteLog(rc.messages.format("strMsgFilesNotAdded",
+                                       {{"%d", std::to_string(outcome.notAdded - skipped)}}));
     }
 
     WorkingList files;
@@ -144,8 +144,8 @@ BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
     const bool closed = archive.CloseArchive();
     if (!closed) {
         // The last volume or the catalogue could not be completed: the session is unusable.
-        ctx.WriteLog(ctx.messages.format("strMsgAddedToArcFail", {{"%d", archive.sArcfName}}) +
-                     (archive.lastError().empty() ? "" : " (" + archive.lastError() + ")"));
+        rc.WriteLog(rc.messages.format("strMsgAddedToArcFail", {{"%d", archive.sArcfName}}) +
+                    (archive.lastError().empty() ? "" : " (" + archive.lastError() + ")"));
         outcome.diskFull = archive.diskFull();
         outcome.writeFailed = true;
         return outcome;

@@ -9,7 +9,7 @@
 
 namespace kestrel {
 
-struct AppContext;
+class RunControl;
 
 // What BuildArchive found besides its result.
 // The result of an engine step, with the values the steps have always returned.
@@ -37,7 +37,7 @@ struct EarlierSessions {
     std::unordered_set<std::int64_t> stamps;  // DateTime::serialSeconds
 };
 // facts: the session's folders and links, for the facts file.
-[[nodiscard]] BuildOutcome BuildArchive(AppContext& ctx, clsBackup& job, WorkingList& list,
+[[nodiscard]] BuildOutcome BuildArchive(RunControl& rc, clsBackup& job, WorkingList& list,
                                         const std::string& folder, bool newChain = false,
                                         const EarlierSessions& earlier = {},
                                         const SessionFacts* facts = nullptr);

@@ -63,19 +63,24 @@ std::string volumeBase(std::string_view volume) {
 
 class Run {
 public:
-    Run(AppContext& ctx, clsBackup& job, const std::string& name, const RunOptions& options)
-        : m_ctx(ctx),
+    // The run reads of the program folder only where it lives, its temporary folder and the
+    // encryption tool.
+    Run(RunControl& rc, const ProgramFolder& folder, clsBackup& job, const std::string& name,
+        const RunOptions& options)
+        : m_rc(rc),
+          m_home(folder.home()),
+          m_cryptTool(encryptionTool(folder)),
           m_job(job),
           m_name(name),
           m_options(options),
-          m_temp(options.tempDir.empty() ? ctx.paths.tempDir() : options.tempDir) {}
+          m_temp(options.tempDir.empty() ? folder.tempDir() : options.tempDir) {}
 
     RunSummary execute();
 
 private:
-    const std::string& msg(std::string_view key) { return m_ctx.msg(key); }
+    const std::string& msg(std::string_view key) { return m_rc.msg(key); }
     std::string failedText() {
-        return m_ctx.messages.format("strMsgBackupFailed", {{"%d", m_name}});
+        return m_rc.messages.format("strMsgBackupFailed", {{"%d", m_name}});
     }
     bool connectFtp();
     bool prepareRemote();
@@ -108,7 +113,9 @@ private:
     void cleanWorkFolder();
     bool saveOutcome();
 
-    AppContext& m_ctx;
+    RunControl& m_rc;
+    std::string m_home;
+    std::string m_cryptTool;
     clsBackup& m_job;
     std::string m_name;
     const RunOptions& m_options;
@@ -160,10 +167,10 @@ bool Run::saveOutcome() {
 
 bool Run::connectFtp() {
     if (!m_ftp && m_options.ftp) {
-        m_ftp = m_options.ftp(m_ctx.control);
+        m_ftp = m_options.ftp(m_rc);
     }
     if (!m_ftp || !m_job.objDestination) {
-        m_ctx.WriteLog(msg("strMsgCantConnectToFTP"));
+        m_rc.WriteLog(msg("strMsgCantConnectToFTP"));
         return false;
     }
     return connectSession(*m_ftp, *m_job.objDestination);
@@ -174,11 +181,11 @@ bool Run::prepareRemote() {
     if (!m_remoteSet || m_remote) {
         return true;
     }
-    m_remote = listRemoteFolder(m_ctx, *m_ftp, m_job);
+    m_remote = listRemoteFolder(m_rc, *m_ftp, m_job);
     if (!m_remote) {
         return false;
     }
-    if (!RecoverRemoteSet(m_ctx, *m_ftp, m_job, *m_remote, m_temp, true)) {
+    if (!RecoverRemoteSet(m_rc, *m_ftp, m_job, *m_remote, m_temp, true)) {
         m_remote.reset();
         return false;
     }
@@ -206,14 +213,14 @@ void Run::keepUnusable(const std::string& why) {
                 std::string_view(name).substr(0, name.size() - kVolumeExtension.size())));
         }
     }
-    const DateTime now = m_ctx.clock.now();
+    const DateTime now = m_rc.clock.now();
     m_keptName = keptCatalogueName(m_job.sName, now);
     for (char letter = 'a';
          std::find(names.begin(), names.end(), m_keptName) != names.end() && letter <= 'z';
          ++letter) {
         m_keptName = keptCatalogueName(m_job.sName, now) + letter;
     }
-    m_ctx.WriteLog(m_ctx.messages.format(
+    m_rc.WriteLog(m_rc.messages.format(
         "strMsgCatalogueUnusable",
         {{"%d", m_job.sName + std::string(kCatalogueExtension)}, {"%s", why}, {"%k", m_keptName}}));
 }
@@ -223,15 +230,15 @@ void Run::keepUnusable(const std::string& why) {
 // catalogue that is there could not be fetched whole, or it must not be appended to).
 bool Run::selectIncremental() {
     if (m_job.destFTP && !connectFtp()) {
-        m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
+        m_rc.WriteLog(msg("strMsgCantDLFileForInc"));
         return false;
     }
     if (m_job.destFTP && !prepareRemote()) {
-        m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
+        m_rc.WriteLog(msg("strMsgCantDLFileForInc"));
         return false;
     }
-    CatalogueFetch fetched =
-        FetchCatalogue(m_ctx, m_job, m_ftp.get(), m_temp, m_remote ? &*m_remote : nullptr);
+    CatalogueFetch fetched = FetchCatalogue(m_rc, m_cryptTool, m_job, m_ftp.get(), m_temp,
+                                            m_remote ? &*m_remote : nullptr);
     using Status = CatalogueFetch::Status;
     switch (fetched.status) {
         case Status::Missing:
@@ -240,7 +247,7 @@ bool Run::selectIncremental() {
             if (!m_job.destFTP || m_remote) {
                 // The catalogue is there but could not be had whole (logged): it may come
                 // next time, and a run without it would lose its earlier sessions.
-                m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
+                m_rc.WriteLog(msg("strMsgCantDLFileForInc"));
                 return false;
             }
             return true;
@@ -255,14 +262,14 @@ bool Run::selectIncremental() {
     // A last line without its line end is a catalogue cut short: the next line written would
     // be glued to it and neither could be restored.
     if (!fetched.content.empty() && fetched.content.back() != '\n') {
-        m_ctx.WriteLog(m_ctx.messages.format(
+        m_rc.WriteLog(m_rc.messages.format(
             "strMsgCatalogueCut", {{"%d", atDestination(fs::fileNameOf(fetched.localPath))}}));
         return false;
     }
     if (fetched.verdict.lost > fetched.catalogue->skippedLines.size()) {
         // Lines the checksum file knows of went missing (a catalogue cut at a line end): a
         // session appended now would make the loss look intended.
-        m_ctx.WriteLog(m_ctx.messages.format(
+        m_rc.WriteLog(m_rc.messages.format(
             "strMsgCatalogueLinesLost", {{"%d", atDestination(fs::fileNameOf(fetched.localPath))},
                                          {"%i", std::to_string(fetched.verdict.lost)},
                                          {"%s", lostFilesText(fetched.verdict)}}));
@@ -274,12 +281,11 @@ bool Run::selectIncremental() {
     }
     if (fetched.metaCopyFailed) {
         // A new facts file would hold this session alone: the earlier ones would lose theirs.
-        m_ctx.WriteLog(
-            m_ctx.messages.format("strMsgDownloadFailed",
-                                  {{"%d", atDestination(fs::fileNameOf(fetched.localPath) +
-                                                        std::string(kMetaSuffix))}}) +
-            " (" + fetched.meta.error + ")");
-        m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
+        m_rc.WriteLog(m_rc.messages.format("strMsgDownloadFailed",
+                                           {{"%d", atDestination(fs::fileNameOf(fetched.localPath) +
+                                                                 std::string(kMetaSuffix))}}) +
+                      " (" + fetched.meta.error + ")");
+        m_rc.WriteLog(msg("strMsgCantDLFileForInc"));
         return false;
     }
     if (fetched.meta.meta) {
@@ -287,7 +293,7 @@ bool Run::selectIncremental() {
     }
     if (fetched.meta.status == MetaFile::Status::Damaged) {
         // Appending to it would keep it unreadable: a new one holds this session on.
-        m_ctx.WriteLog(m_ctx.messages.format(
+        m_rc.WriteLog(m_rc.messages.format(
             "strMsgMetaDamaged",
             {{"%d", fs::fileNameOf(fetched.localPath) + std::string(kMetaSuffix)},
              {"%s", fetched.meta.error}}));
@@ -295,17 +301,17 @@ bool Run::selectIncremental() {
     }
     if (fetched.sumsCopyFailed) {
         // Starting a new checksum file would leave the earlier sessions with the weak check.
-        m_ctx.WriteLog(m_ctx.messages.format("strMsgDownloadFailed",
-                                             {{"%d", fs::join(m_job.sDestinationDir,
-                                                              fs::fileNameOf(fetched.localPath) +
-                                                                  std::string(kSumsSuffix))}}) +
-                       " (" + fetched.sums.error + ")");
-        m_ctx.WriteLog(msg("strMsgCantDLFileForInc"));
+        m_rc.WriteLog(m_rc.messages.format("strMsgDownloadFailed",
+                                           {{"%d", fs::join(m_job.sDestinationDir,
+                                                            fs::fileNameOf(fetched.localPath) +
+                                                                std::string(kSumsSuffix))}}) +
+                      " (" + fetched.sums.error + ")");
+        m_rc.WriteLog(msg("strMsgCantDLFileForInc"));
         return false;
     }
     if (fetched.sums.status == SumsFile::Status::Damaged) {
         // Appending to it would keep it unreadable: a new one covers this session on.
-        m_ctx.WriteLog(m_ctx.messages.format(
+        m_rc.WriteLog(m_rc.messages.format(
             "strMsgSumsDamaged",
             {{"%d", fetched.localPath + std::string(kSumsSuffix)}, {"%s", fetched.sums.error}}));
         fs::removeLeftover(fetched.localPath + std::string(kSumsSuffix));
@@ -331,15 +337,15 @@ StoreResult Run::storeOne(const clsDskFile& file) {
             source = fs::join(folder, file.filename.empty() ? "missing" : file.filename);
             if (!fs::makeOwnPrivateDir(folder, &error) || file.filename.empty() ||
                 !fs::copyFile(target, source, &error)) {
-                m_ctx.WriteLog(
-                    m_ctx.messages.format("strMsgEncryptFailed", {{"%d", target}, {"%s", error}}));
+                m_rc.WriteLog(
+                    m_rc.messages.format("strMsgEncryptFailed", {{"%d", target}, {"%s", error}}));
                 return StoreResult::NotStored;
             }
             target = source;
         }
-        if (!EncryptFile(m_ctx, target, m_job.password, &error)) {
-            m_ctx.WriteLog(
-                m_ctx.messages.format("strMsgEncryptFailed", {{"%d", target}, {"%s", error}}));
+        if (!EncryptFile(m_rc, m_cryptTool, target, m_job.password, &error)) {
+            m_rc.WriteLog(
+                m_rc.messages.format("strMsgEncryptFailed", {{"%d", target}, {"%s", error}}));
             if (!source.empty()) {
                 fs::removeLeftover(source);
             }
@@ -350,9 +356,9 @@ StoreResult Run::storeOne(const clsDskFile& file) {
     // A plain copy can be given up by itself. A file of an archive set cannot: the set is put
     // in place whole or not at all, so skipping one would throw the session away (Abort does
     // that openly).
-    const FileCancelScope cancellable(m_ctx.control, !m_job.archived);
+    const FileCancelScope cancellable(m_rc, !m_job.archived);
     if (m_job.destFTP) {
-        result = m_ftp ? UploadFile(m_ctx, *m_ftp, m_job, file, source, m_remoteSet)
+        result = m_ftp ? UploadFile(m_rc, *m_ftp, m_job, file, source, m_remoteSet)
                        : StoreResult::NotStored;
         if (m_remoteSet && result == StoreResult::Stored) {
             m_staged.push_back(file.filename);
@@ -364,7 +370,7 @@ StoreResult Run::storeOne(const clsDskFile& file) {
         if (!m_job.archived) {
             removeCopyLeftovers(destinationFolder(m_job, file));
         }
-        result = CopyFileToDestination(m_ctx, m_job, file, source, &full,
+        result = CopyFileToDestination(m_rc, m_job, file, source, &full,
                                        m_staging ? kStagedSuffix : std::string_view());
         if (full && !m_diskFull) {
             m_fullFolder = destinationFolder(m_job, file);
@@ -388,13 +394,13 @@ StoreResult Run::stageBuilt(const clsDskFile& file) {
     std::string error;
     if (file.filename.empty() ||
         !fs::renameFile(built, destination + std::string(kStagedSuffix), &error)) {
-        m_ctx.WriteLog(
-            m_ctx.messages.format("strMsgFileCopyFail", {{"%s", built}, {"%d", destination}}) +
+        m_rc.WriteLog(
+            m_rc.messages.format("strMsgFileCopyFail", {{"%s", built}, {"%d", destination}}) +
             (error.empty() ? "" : " (" + error + ")"));
         return StoreResult::NotStored;
     }
     m_staged.push_back(file.filename);
-    m_ctx.WriteLog(m_ctx.messages.format("strMsgFileCopyOk", {{"%s", built}, {"%d", destination}}));
+    m_rc.WriteLog(m_rc.messages.format("strMsgFileCopyOk", {{"%s", built}, {"%d", destination}}));
     return StoreResult::Stored;
 }
 
@@ -408,7 +414,7 @@ void Run::cleanWorkFolder() {
         return;
     }
     if (!m_buildInDestination) {
-        if (!CleanTempFolder(m_ctx, m_temp)) {
+        if (!CleanTempFolder(m_rc, m_temp)) {
             // Logged; the next run empties the folder before it starts.
         }
         return;
@@ -416,8 +422,8 @@ void Run::cleanWorkFolder() {
     std::string error;
     if (!fs::removeTree(m_temp, &error)) {
         // The next run removes what is left.
-        m_ctx.WriteLog(m_ctx.msg("strMsgCantDeleteFilesFromTemp1") + m_temp +
-                       m_ctx.msg("strMsgCantDeleteFilesFromTemp2") + " (" + error + ")");
+        m_rc.WriteLog(m_rc.msg("strMsgCantDeleteFilesFromTemp1") + m_temp +
+                      m_rc.msg("strMsgCantDeleteFilesFromTemp2") + " (" + error + ")");
     }
 }
 
@@ -443,59 +449,59 @@ void Run::removeCopyLeftovers(const std::string& folder) {
         const std::string path = fs::join(folder, entry);
         if (fs::isCopyLeftover(entry, &stem) && names.count(stem) != 0 && names.count(entry) == 0 &&
             fs::isRegularFile(path) && fs::removeFile(path)) {
-            m_ctx.WriteLog(m_ctx.messages.format("strMsgLeftoverRemoved", {{"%d", path}}));
+            m_rc.WriteLog(m_rc.messages.format("strMsgLeftoverRemoved", {{"%d", path}}));
         }
     }
 }
 
 RunSummary Run::summary() {
     cleanWorkFolder();
-    m_ctx.control.closeProgress();
+    m_rc.closeProgress();
     const std::int64_t total = countedFiles();
     const bool succeeded = m_stored == total && total >= 1 && m_notStored == 0 && !m_sidecarFailed;
     const std::string stars(72, '*');
-    m_ctx.WriteLog(stars);
-    m_ctx.WriteLog("*   " + msg("strMsgFilesStored") + std::to_string(m_stored));
-    m_ctx.WriteLog("*   " + msg("strMsgFilesNotStored") + std::to_string(m_notStored));
-    m_ctx.WriteLog("*   " + msg("strMsgTotalFiles") + std::to_string(total));
-    m_ctx.WriteLog(stars);
+    m_rc.WriteLog(stars);
+    m_rc.WriteLog("*   " + msg("strMsgFilesStored") + std::to_string(m_stored));
+    m_rc.WriteLog("*   " + msg("strMsgFilesNotStored") + std::to_string(m_notStored));
+    m_rc.WriteLog("*   " + msg("strMsgTotalFiles") + std::to_string(total));
+    m_rc.WriteLog(stars);
 
     if (succeeded && m_kept) {
         // Complete and restorable, but the user must learn that the earlier sessions now lie
         // in the kept catalogue.
         m_job.enumStatus = kStatusFailed;
-        m_ctx.WriteLog(failedText());
+        m_rc.WriteLog(failedText());
     } else if (succeeded) {
         m_job.enumStatus = kStatusOk;
-        m_ctx.WriteLog(m_ctx.messages.format("strMsgBakupFinishedOk", {{"%d", m_name}}));
-        m_job.lastOK = m_ctx.clock.now();
+        m_rc.WriteLog(m_rc.messages.format("strMsgBakupFinishedOk", {{"%d", m_name}}));
+        m_job.lastOK = m_rc.clock.now();
     } else if (total > 0 || m_notStored > 0) {
         // Sources that could not be read make the run incomplete, also with nothing listed.
         m_job.enumStatus = kStatusFailed;
-        m_ctx.WriteLog(failedText());
+        m_rc.WriteLog(failedText());
     } else {
         m_job.enumStatus = kStatusOk;
-        m_ctx.WriteLog(msg("strMsgNoFilesForBackup"));
+        m_rc.WriteLog(msg("strMsgNoFilesForBackup"));
     }
     m_list.clear();
     saveOutcome();
-    m_ctx.flags.bBackupRunning = false;
+    m_rc.flags.bBackupRunning = false;
     if (m_job.enumStatus == kStatusOk) {
-        const std::string done = m_ctx.messages.format(
+        const std::string done = m_rc.messages.format(
             "strMsgTermNormally",
-            {{"%d", m_job.sName}, {"%t", m_ctx.clock.now().format(kDateTimeText)}});
-        SetStatusText(m_ctx, done);
+            {{"%d", m_job.sName}, {"%t", m_rc.clock.now().format(kDateTimeText)}});
+        SetStatusText(m_rc, done);
         // A run that found nothing to store ends normally but is no successful backup.
         if (succeeded) {
-            m_job.lastOK = m_ctx.clock.now();
+            m_job.lastOK = m_rc.clock.now();
         }
-        if (m_ctx.host.windowVisible()) {
-            tell(m_ctx.host, done, MsgIcon::Information);
+        if (m_rc.host.windowVisible()) {
+            tell(m_rc.host, done, MsgIcon::Information);
         }
     } else {
-        m_ctx.WriteLog(failedText());
-        if (m_ctx.host.windowVisible()) {
-            tell(m_ctx.host, failedText(), MsgIcon::Critical);
+        m_rc.WriteLog(failedText());
+        if (m_rc.host.windowVisible()) {
+            tell(m_rc.host, failedText(), MsgIcon::Critical);
         }
     }
     return RunSummary{true, m_stored, m_notStored, total, m_job.enumStatus, false, m_outcomeSaved};
@@ -506,28 +512,28 @@ RunSummary Run::errorEnd(RunError error) {
     switch (error) {
         case RunError::None:
             m_job.enumStatus = kStatusAborted;
-            SetStatusText(m_ctx, msg("strMsgBackupAborted"));
+            SetStatusText(m_rc, msg("strMsgBackupAborted"));
             break;
         case RunError::DiskFull:
             if (!m_fullFolder.empty()) {
-                m_ctx.WriteLog(m_ctx.messages.format("strMsgFolderFull", {{"%d", m_fullFolder}}));
+                m_rc.WriteLog(m_rc.messages.format("strMsgFolderFull", {{"%d", m_fullFolder}}));
             }
-            m_ctx.WriteLog(msg("strMsgBackupMediaFull"));
-            tell(m_ctx.host, msg("strMsgBackupMediaFull"), MsgIcon::Critical);
+            m_rc.WriteLog(msg("strMsgBackupMediaFull"));
+            tell(m_rc.host, msg("strMsgBackupMediaFull"), MsgIcon::Critical);
             break;
         case RunError::Other:
-            m_ctx.WriteLog(failedText());
+            m_rc.WriteLog(failedText());
             break;
     }
-    m_ctx.control.closeProgress();
+    m_rc.closeProgress();
     // Neither half-copied sets nor a partial archive are left behind.
     discardStaged();
     cleanWorkFolder();
     saveOutcome();
-    m_ctx.flags.bBackupRunning = false;
+    m_rc.flags.bBackupRunning = false;
     m_list.clear();
-    if (m_ctx.host.windowVisible()) {
-        tell(m_ctx.host, failedText(), MsgIcon::Critical);
+    if (m_rc.host.windowVisible()) {
+        tell(m_rc.host, failedText(), MsgIcon::Critical);
     }
     result.status = m_job.enumStatus;
     result.outcomeSaved = m_outcomeSaved;
@@ -537,10 +543,10 @@ RunSummary Run::errorEnd(RunError error) {
 void Run::discardStaged() {
     if (m_remoteSet) {
         if (m_ftp && m_ftp->connectionState() == FtpClient::State::LoggedIn) {
-            DiscardRemoteStaged(m_ctx, *m_ftp, m_job, m_staged);
+            DiscardRemoteStaged(m_rc, *m_ftp, m_job, m_staged);
         }
     } else {
-        DiscardStaged(m_ctx, m_job, m_staged);
+        DiscardStaged(m_rc, m_job, m_staged);
     }
     m_staged.clear();
 }
@@ -549,12 +555,12 @@ RunSummary Run::execute() {
     m_remoteSet = m_job.archived && m_job.destFTP;
     // Before anything is written: a folder made on a disk that is not there would hold the
     // backup on the system disk instead.
-    if (!localDestinationAvailable(m_ctx.control, m_job)) {
+    if (!localDestinationAvailable(m_rc, m_job)) {
         return errorEnd(RunError::Other);
     }
     m_staging = m_job.archived && !m_job.destFTP;
     if (m_staging) {
-        RecoverSet(m_ctx, m_job, true);
+        RecoverSet(m_rc, m_job, true);
         // Built where it is stored, each volume is written once. Where the destination
         // refuses the folder, the build falls back to the temporary folder and a copy. The
         // build holds plaintext: no one else may even list it.
@@ -565,28 +571,28 @@ RunSummary Run::execute() {
         }
     }
     // The working list: every source walked, then the masks applied.
-    SetStatusText(m_ctx, msg("strMsgCreateListFiles"));
-    m_ctx.control.showProgress(msg("strMsgCreateListFiles"));
-    const std::vector<LeftOutFolder> leaveOut = ownFolders(m_ctx, m_job);
+    SetStatusText(m_rc, msg("strMsgCreateListFiles"));
+    m_rc.showProgress(msg("strMsgCreateListFiles"));
+    const std::vector<LeftOutFolder> leaveOut = ownFolders(m_home, m_job);
     for (const auto& entry : m_job.Files) {
-        if (m_ctx.flags.stopping()) {
+        if (m_rc.flags.stopping()) {
             return errorEnd(RunError::None);
         }
         if (entry->bForD == kSourceFolder) {
-            SearchFiles(m_ctx, entry->sPath, m_list, m_problems, leaveOut, tree());
-            if (m_ctx.flags.stopping()) {
+            SearchFiles(m_rc, entry->sPath, m_list, m_problems, leaveOut, tree());
+            if (m_rc.flags.stopping()) {
                 return errorEnd(RunError::None);
             }
         } else if (entry->bForD == kSourceFile) {
-            MakeSingleFileEntry(m_ctx, *entry, m_list, m_problems, tree());
+            MakeSingleFileEntry(m_rc, *entry, m_list, m_problems, tree());
         }
-        if (m_ctx.flags.bPauseBackup) {
-            WaitWhilePaused(m_ctx.control);
+        if (m_rc.flags.bPauseBackup) {
+            WaitWhilePaused(m_rc);
         }
     }
     m_notStored += m_problems.unreadable;
-    ApplyMasks(m_ctx, m_job.IncludeMask, m_job.ExcludeMask, m_list, tree());
-    SetStatusText(m_ctx, msg("strMsgListOkContBkp"));
+    ApplyMasks(m_rc, m_job.IncludeMask, m_job.ExcludeMask, m_list, tree());
+    SetStatusText(m_rc, msg("strMsgListOkContBkp"));
 
     if (m_job.bIncremental && !selectIncremental()) {
         return summary();
@@ -601,9 +607,9 @@ RunSummary Run::execute() {
         const SessionFacts sessionFacts =
             m_tree.forSession(m_list, m_previousMeta ? &*m_previousMeta : nullptr);
         const BuildOutcome built =
-            BuildArchive(m_ctx, m_job, m_list, m_temp, m_newChain, m_earlier, &sessionFacts);
+            BuildArchive(m_rc, m_job, m_list, m_temp, m_newChain, m_earlier, &sessionFacts);
         if (built.result != StepResult::Done) {
-            m_ctx.control.closeProgress();
+            m_rc.closeProgress();
             if (built.diskFull) {
                 m_fullFolder = m_buildInDestination ? m_job.sDestinationDir : m_temp;
             }
@@ -614,26 +620,26 @@ RunSummary Run::execute() {
         }
         m_notStored += built.notAdded;
     }
-    m_ctx.control.closeProgress();
-    m_ctx.control.showProgress("");
-    m_ctx.control.updateProgress(msg("strMsgCopyToDest"), "", 0, 0);
+    m_rc.closeProgress();
+    m_rc.showProgress("");
+    m_rc.updateProgress(msg("strMsgCopyToDest"), "", 0, 0);
     if (m_list.empty()) {
-        m_ctx.WriteLog(msg("strMsgNoFilesForBackup"));
+        m_rc.WriteLog(msg("strMsgNoFilesForBackup"));
         return summary();
     }
     if (m_job.destFTP && (!m_ftp || m_ftp->connectionState() == FtpClient::State::NotConnected)) {
         if (!connectFtp()) {
-            m_ctx.WriteLog(msg("strMsgFailUploadFiles"));
+            m_rc.WriteLog(msg("strMsgFailUploadFiles"));
             return summary();
         }
     }
     if (m_job.destFTP && !prepareRemote()) {
-        m_ctx.WriteLog(msg("strMsgFailUploadFiles"));
+        m_rc.WriteLog(msg("strMsgFailUploadFiles"));
         return summary();
     }
 
     // Every file of the working list stored at the destination.
-    m_ctx.flags.bAbortBackup = false;
+    m_rc.flags.bAbortBackup = false;
     std::int64_t total = 0;
     for (const clsDskFile& f : m_list) {
         total += f.dSize;
@@ -641,12 +647,12 @@ RunSummary Run::execute() {
     std::int64_t done = 0;
     for (const clsDskFile& file : m_list) {
         done += file.dSize;
-        m_ctx.host.yield();
-        if (m_ctx.flags.bPauseBackup) {
-            WaitWhilePaused(m_ctx.control);
+        m_rc.host.yield();
+        if (m_rc.flags.bPauseBackup) {
+            WaitWhilePaused(m_rc);
         }
-        if (m_ctx.flags.stopping()) {
-            m_ctx.control.closeProgress();
+        if (m_rc.flags.stopping()) {
+            m_rc.closeProgress();
             return errorEnd(RunError::None);
         }
         const bool stored = storeOne(file) == StoreResult::Stored;
@@ -660,10 +666,9 @@ RunSummary Run::execute() {
         if (m_diskFull) {
             return errorEnd(RunError::DiskFull);
         }
-        m_ctx.control.updateProgress(
-            msg("strMsgBackupProgress"), file.path + file.filename, 100,
-            100.0 * static_cast<double>(done) / (static_cast<double>(total) + 1.0));
-        m_ctx.host.yield();
+        m_rc.updateProgress(msg("strMsgBackupProgress"), file.path + file.filename, 100,
+                            100.0 * static_cast<double>(done) / (static_cast<double>(total) + 1.0));
+        m_rc.host.yield();
     }
     if (m_staging) {
         switchSet();
@@ -680,24 +685,24 @@ void Run::switchSet() {
     std::string error;
     const bool complete = m_stored == countedFiles() && !m_sidecarFailed;
     if (complete && m_newChain && !keepCatalogue(m_job, m_keptName, &error)) {
-        DiscardStaged(m_ctx, m_job, m_staged);
-        m_ctx.WriteLog(
-            m_ctx.messages.format("strMsgSetSwitchFailed", {{"%d", m_job.sName}, {"%s", error}}));
+        DiscardStaged(m_rc, m_job, m_staged);
+        m_rc.WriteLog(
+            m_rc.messages.format("strMsgSetSwitchFailed", {{"%d", m_job.sName}, {"%s", error}}));
         m_notStored += m_stored;
         m_stored = 0;
         return;
     }
-    if (complete && SwitchSet(m_ctx, m_job, m_staged, !m_job.bIncremental, &error)) {
+    if (complete && SwitchSet(m_rc, m_job, m_staged, !m_job.bIncremental, &error)) {
         noteKept();
         return;
     }
     if (!complete) {
-        DiscardStaged(m_ctx, m_job, m_staged);
+        DiscardStaged(m_rc, m_job, m_staged);
         error = std::to_string(countedFiles() - m_stored + (m_sidecarFailed ? 1 : 0)) + " of " +
                 std::to_string(m_list.size()) + " files could not be copied";
     }
-    m_ctx.WriteLog(
-        m_ctx.messages.format("strMsgSetSwitchFailed", {{"%d", m_job.sName}, {"%s", error}}));
+    m_rc.WriteLog(
+        m_rc.messages.format("strMsgSetSwitchFailed", {{"%d", m_job.sName}, {"%s", error}}));
     m_notStored += m_stored;
     m_stored = 0;
 }
@@ -708,7 +713,7 @@ void Run::switchRemoteSet() {
     std::string error;
     const bool complete = m_stored == countedFiles() && !m_sidecarFailed;
     if (complete && m_ftp && m_remote &&
-        SwitchRemoteSet(m_ctx, *m_ftp, m_job, m_staged, !m_job.bIncremental, *m_remote, m_temp,
+        SwitchRemoteSet(m_rc, *m_ftp, m_job, m_staged, !m_job.bIncremental, *m_remote, m_temp,
                         m_newChain ? m_keptName : std::string(), &error)) {
         noteKept();
         return;
@@ -718,8 +723,8 @@ void Run::switchRemoteSet() {
         error = std::to_string(countedFiles() - m_stored + (m_sidecarFailed ? 1 : 0)) + " of " +
                 std::to_string(m_list.size()) + " files could not be uploaded";
     }
-    m_ctx.WriteLog(
-        m_ctx.messages.format("strMsgSetSwitchFailed", {{"%d", m_job.sName}, {"%s", error}}));
+    m_rc.WriteLog(
+        m_rc.messages.format("strMsgSetSwitchFailed", {{"%d", m_job.sName}, {"%s", error}}));
     m_notStored += m_stored;
     m_stored = 0;
 }
@@ -730,15 +735,15 @@ void Run::noteKept() {
     }
     m_kept = true;
     const std::string where = atDestination(m_keptName);
-    m_ctx.WriteLog(
-        m_ctx.messages.format("strMsgCatalogueKept", {{"%d", m_job.sName}, {"%k", where}}));
+    m_rc.WriteLog(
+        m_rc.messages.format("strMsgCatalogueKept", {{"%d", m_job.sName}, {"%k", where}}));
 }
 
 }  // namespace
 
-void SetStatusText(AppContext& ctx, const std::string& text) {
-    ctx.host.setStatusText(1, text);
-    ctx.host.yield();
+void SetStatusText(RunControl& rc, const std::string& text) {
+    rc.host.setStatusText(1, text);
+    rc.host.yield();
 }
 
 RunSummary BackupJob(AppContext& ctx, clsBackup& job, const std::string& name,
@@ -761,7 +766,7 @@ RunSummary BackupJob(AppContext& ctx, clsBackup& job, const std::string& name,
     ctx.WriteLog(ctx.messages.format("strMsgBackupOf", {{"%d", job.sName}}));
     job.enumStatus = kStatusFailed;
 
-    Run run(ctx, job, name, options);
+    Run run(ctx.control, ctx.paths, job, name, options);
     try {
         return run.execute();
     } catch (const std::exception& e) {

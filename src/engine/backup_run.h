@@ -10,6 +10,7 @@
 namespace kestrel {
 
 struct AppContext;
+class RunControl;
 
 // The folder below the run's temporary folder where a protected job's plain copies are
 // encrypted (never the source itself). A run killed there leaves plaintext in it.
@@ -47,6 +48,6 @@ RunSummary BackupJob(AppContext& ctx, clsBackup& job, const std::string& name,
                      const RunOptions& options = {});
 
 // Shows a step of the run in the status bar and lets the window catch up.
-void SetStatusText(AppContext& ctx, const std::string& text);
+void SetStatusText(RunControl& rc, const std::string& text);
 
 }  // namespace kestrel

@@ -1,7 +1,7 @@
 #include "engine/catalogue_fetch.h"
 
 #include "archive/format.h"
-#include "core/app_context.h"
+#include "core/run_control.h"
 #include "engine/encryption.h"
 #include "ftp/ftp_client.h"
 #include "platform/fs.h"
@@ -12,7 +12,7 @@ namespace {
 // Brings one file of the destination into local. Missing when the destination has none.
 enum class Got { Fetched, Missing, Failed, Refused };
 
-Got fetchFile(AppContext& ctx, const clsBackup& job, FtpClient* session,
+Got fetchFile(RunControl& rc, const clsBackup& job, FtpClient* session,
               const RemoteListing* listing, const std::string& file, const std::string& local,
               std::string* error) {
     // A local copy of an earlier fetch would make the download ask before replacing it.
@@ -26,7 +26,7 @@ Got fetchFile(AppContext& ctx, const clsBackup& job, FtpClient* session,
             session->GetFile(remote, local) == FtpClient::GetResult::Downloaded) {
             return Got::Fetched;
         }
-        ctx.WriteLog(ctx.messages.format("strMsgDownloadFailed", {{"%d", remote}}));
+        rc.WriteLog(rc.messages.format("strMsgDownloadFailed", {{"%d", remote}}));
         // Without a listing a server does not tell a missing file from a failed download.
         if (listing == nullptr) {
             return Got::Missing;
@@ -39,23 +39,23 @@ Got fetchFile(AppContext& ctx, const clsBackup& job, FtpClient* session,
         return Got::Missing;
     }
     if (!fs::copyFile(stored, local, error)) {
-        ctx.WriteLog(ctx.messages.format("strMsgDownloadFailed", {{"%d", stored}}) + " (" + *error +
-                     ")");
+        rc.WriteLog(rc.messages.format("strMsgDownloadFailed", {{"%d", stored}}) + " (" + *error +
+                    ")");
         return Got::Failed;
     }
     return Got::Fetched;
 }
 
-SumsFile fetchSums(AppContext& ctx, const clsBackup& job, FtpClient* session,
-                   const RemoteListing* listing, const std::string& folder,
+SumsFile fetchSums(RunControl& rc, const std::string& tool, const clsBackup& job,
+                   FtpClient* session, const RemoteListing* listing, const std::string& folder,
                    const std::string& catalogue, const std::string& password, bool* copyFailed) {
     const std::string file = catalogue + std::string(kSumsSuffix);
     const std::string local = fs::join(folder, file);
     SumsFile sums;
     std::string error;
-    const Got got = fetchFile(ctx, job, session, listing, file, local, &error);
+    const Got got = fetchFile(rc, job, session, listing, file, local, &error);
     if (got == Got::Missing) {
-        ctx.WriteLog(ctx.messages.format("strMsgNoSumsFile", {{"%d", file}}));
+        rc.WriteLog(rc.messages.format("strMsgNoSumsFile", {{"%d", file}}));
         fs::removeLeftover(local);
         return sums;
     }
@@ -66,7 +66,7 @@ SumsFile fetchSums(AppContext& ctx, const clsBackup& job, FtpClient* session,
         *copyFailed = true;
         return sums;
     }
-    if (job.Protected && !DecryptFile(ctx, local, password, &error)) {
+    if (job.Protected && !DecryptFile(rc, tool, local, password, &error)) {
         fs::removeLeftover(local);
         sums.status = SumsFile::Status::Damaged;
         sums.error = error;
@@ -75,21 +75,21 @@ SumsFile fetchSums(AppContext& ctx, const clsBackup& job, FtpClient* session,
     sums = ReadSums(local);
     if (sums.status == SumsFile::Status::Read) {
         for (size_t line : sums.sums->skippedLines) {
-            ctx.WriteLog(ctx.messages.format("strMsgCatalogueLineSkipped",
-                                             {{"%d", file}, {"%i", std::to_string(line)}}));
+            rc.WriteLog(rc.messages.format("strMsgCatalogueLineSkipped",
+                                           {{"%d", file}, {"%i", std::to_string(line)}}));
         }
     }
     return sums;
 }
 
-MetaFile fetchMeta(AppContext& ctx, const clsBackup& job, FtpClient* session,
-                   const RemoteListing* listing, const std::string& folder,
+MetaFile fetchMeta(RunControl& rc, const std::string& tool, const clsBackup& job,
+                   FtpClient* session, const RemoteListing* listing, const std::string& folder,
                    const std::string& catalogue, const std::string& password, bool* copyFailed) {
     const std::string file = catalogue + std::string(kMetaSuffix);
     const std::string local = fs::join(folder, file);
     MetaFile meta;
     std::string error;
-    const Got got = fetchFile(ctx, job, session, listing, file, local, &error);
+    const Got got = fetchFile(rc, job, session, listing, file, local, &error);
     if (got == Got::Missing) {
         fs::removeLeftover(local);
         return meta;
@@ -101,7 +101,7 @@ MetaFile fetchMeta(AppContext& ctx, const clsBackup& job, FtpClient* session,
         *copyFailed = true;
         return meta;
     }
-    if (job.Protected && !DecryptFile(ctx, local, password, &error)) {
+    if (job.Protected && !DecryptFile(rc, tool, local, password, &error)) {
         fs::removeLeftover(local);
         meta.status = MetaFile::Status::Damaged;
         meta.error = error;
@@ -110,8 +110,8 @@ MetaFile fetchMeta(AppContext& ctx, const clsBackup& job, FtpClient* session,
     meta = ReadMeta(local);
     if (meta.status == MetaFile::Status::Read) {
         for (size_t line : meta.meta->skippedLines) {
-            ctx.WriteLog(ctx.messages.format("strMsgCatalogueLineSkipped",
-                                             {{"%d", file}, {"%i", std::to_string(line)}}));
+            rc.WriteLog(rc.messages.format("strMsgCatalogueLineSkipped",
+                                           {{"%d", file}, {"%i", std::to_string(line)}}));
         }
     }
     return meta;
@@ -119,15 +119,16 @@ MetaFile fetchMeta(AppContext& ctx, const clsBackup& job, FtpClient* session,
 
 }  // namespace
 
-CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* session,
-                              const std::string& folder, const RemoteListing* listing,
-                              const std::string& name, const std::optional<std::string>& password) {
+CatalogueFetch FetchCatalogue(RunControl& rc, const std::string& tool, const clsBackup& job,
+                              FtpClient* session, const std::string& folder,
+                              const RemoteListing* listing, const std::string& name,
+                              const std::optional<std::string>& password) {
     using Status = CatalogueFetch::Status;
     CatalogueFetch out;
     const std::string file = name.empty() ? job.sName + std::string(kCatalogueExtension) : name;
     const std::string& key = password ? *password : job.password;
     out.localPath = fs::join(folder, file);
-    switch (fetchFile(ctx, job, session, listing, file, out.localPath, &out.error)) {
+    switch (fetchFile(rc, job, session, listing, file, out.localPath, &out.error)) {
         case Got::Fetched:
             break;
         case Got::Missing:
@@ -141,7 +142,7 @@ CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* 
             out.error = "the server refuses to send it";
             return out;
     }
-    if (job.Protected && !DecryptFile(ctx, out.localPath, key, &out.error)) {
+    if (job.Protected && !DecryptFile(rc, tool, out.localPath, key, &out.error)) {
         fs::removeLeftover(out.localPath);
         out.status = Status::DecryptFailed;
         return out;
@@ -154,12 +155,12 @@ CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* 
     out.content = std::move(*content);
     out.catalogue = parseCatalogue(out.content);
     for (size_t line : out.catalogue->skippedLines) {
-        ctx.WriteLog(ctx.messages.format("strMsgCatalogueLineSkipped",
-                                         {{"%d", file}, {"%i", std::to_string(line)}}));
+        rc.WriteLog(rc.messages.format("strMsgCatalogueLineSkipped",
+                                       {{"%d", file}, {"%i", std::to_string(line)}}));
     }
     out.status = Status::Read;
-    out.sums = fetchSums(ctx, job, session, listing, folder, file, key, &out.sumsCopyFailed);
-    out.meta = fetchMeta(ctx, job, session, listing, folder, file, key, &out.metaCopyFailed);
+    out.sums = fetchSums(rc, tool, job, session, listing, folder, file, key, &out.sumsCopyFailed);
+    out.meta = fetchMeta(rc, tool, job, session, listing, folder, file, key, &out.metaCopyFailed);
     if (out.sums.status == SumsFile::Status::Read) {
         std::vector<Digest> lines;
         lines.reserve(out.catalogue->records.size());
@@ -168,8 +169,8 @@ CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job, FtpClient* 
         }
         out.verdict = judgeSums(*out.sums.sums, out.content, lines);
         if (!out.verdict.belongs) {
-            ctx.WriteLog(ctx.messages.format("strMsgSumsForeign",
-                                             {{"%d", file + std::string(kSumsSuffix)}}));
+            rc.WriteLog(
+                rc.messages.format("strMsgSumsForeign", {{"%d", file + std::string(kSumsSuffix)}}));
             out.sums = {};
             out.sumsForeign = true;
         }

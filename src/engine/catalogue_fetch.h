@@ -11,7 +11,7 @@
 
 namespace kestrel {
 
-struct AppContext;
+class RunControl;
 class FtpClient;
 
 struct CatalogueFetch {
@@ -50,9 +50,11 @@ struct CatalogueFetch {
 // ones, and its checksum file with it. The one fetch that incremental runs and restores share.
 // listing, when given, is what the remote folder holds: a file it lacks is Missing rather than
 // failed, and one it has but cannot be had is a failure. name is the catalogue's file name
-// ("" = JOB.fs) and password the one it was encrypted with ("" = the job's).
-[[nodiscard]] CatalogueFetch FetchCatalogue(AppContext& ctx, const clsBackup& job,
-                                            FtpClient* session, const std::string& folder,
+// ("" = JOB.fs) and password the one it was encrypted with ("" = the job's); tool is the
+// encryption tool that decrypts it.
+[[nodiscard]] CatalogueFetch FetchCatalogue(RunControl& rc, const std::string& tool,
+                                            const clsBackup& job, FtpClient* session,
+                                            const std::string& folder,
                                             const RemoteListing* listing = nullptr,
                                             const std::string& name = "",
                                             const std::optional<std::string>& password = {});

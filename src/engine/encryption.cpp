@@ -1,22 +1,22 @@
 #include "engine/encryption.h"
 
-#include "core/app_context.h"
+#include "core/run_control.h"
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "platform/program_folder.h"
 
 namespace kestrel {
 namespace {
 
-bool runTool(AppContext& ctx, const std::string& file, const std::string& password, bool encrypt,
-             std::string* error) {
+bool runTool(RunControl& rc, const std::string& tool, const std::string& file,
+             const std::string& password, bool encrypt, std::string* error) {
     auto say = [&](const std::string& why) {
         if (error != nullptr) {
             *error = why;
         }
         return false;
     };
-    const auto tool = ctx.paths.findAsset("bin/bfish");
-    if (!tool) {
+    if (tool.empty()) {
         return say("the encryption tool bin/bfish is missing");
     }
     const std::string input = file + ".ue";
@@ -25,22 +25,22 @@ bool runTool(AppContext& ctx, const std::string& file, const std::string& passwo
         return say(why);
     }
     // The password goes through a pipe: any user can read a process's arguments.
-    const std::vector<std::string> argv = {*tool,    "/i:\"" + input + "\"", "/o:\"" + file + "\"",
+    const std::vector<std::string> argv = {tool,     "/i:\"" + input + "\"", "/o:\"" + file + "\"",
                                            "/pfd:0", encrypt ? "/e" : "/d",  "/q"};
     // The tool drops one line feed at the end, so a password ending in one survives.
     const std::string secret = password + "\n";
-    const std::string& caption = ctx.msg(encrypt ? "strMsgEncrypting" : "strMsgDecrypting");
+    const std::string& caption = rc.msg(encrypt ? "strMsgEncrypting" : "strMsgDecrypting");
     const std::string item = fs::fileNameOf(file);
     auto code = runProcessWithInput(
         argv, secret,
         [&] {
-            ctx.control.updateProgress(caption, item, 0, 0);
-            ctx.host.yield();
+            rc.updateProgress(caption, item, 0, 0);
+            rc.host.yield();
         },
         &why);
     if (!fs::removeFile(input, &why)) {
         // For encryption the input is the plain file: say so, rather than leave it unnoticed.
-        ctx.WriteLog(ctx.messages.format("strMsgEncryptFailed", {{"%d", input}, {"%s", why}}));
+        rc.WriteLog(rc.messages.format("strMsgEncryptFailed", {{"%d", input}, {"%s", why}}));
     }
     if (!code) {
         return say(why);
@@ -61,14 +61,18 @@ bool runTool(AppContext& ctx, const std::string& file, const std::string& passwo
 
 }  // namespace
 
-bool EncryptFile(AppContext& ctx, const std::string& file, const std::string& password,
-                 std::string* error) {
-    return runTool(ctx, file, password, true, error);
+std::string encryptionTool(const ProgramFolder& folder) {
+    return folder.findAsset("bin/bfish").value_or("");
 }
 
-bool DecryptFile(AppContext& ctx, const std::string& file, const std::string& password,
-                 std::string* error) {
-    return runTool(ctx, file, password, false, error);
+bool EncryptFile(RunControl& rc, const std::string& tool, const std::string& file,
+                 const std::string& password, std::string* error) {
+    return runTool(rc, tool, file, password, true, error);
+}
+
+bool DecryptFile(RunControl& rc, const std::string& tool, const std::string& file,
+                 const std::string& password, std::string* error) {
+    return runTool(rc, tool, file, password, false, error);
 }
 
 }  // namespace kestrel

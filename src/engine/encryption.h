@@ -4,15 +4,19 @@
 
 namespace kestrel {
 
-struct AppContext;
+class ProgramFolder;
+class RunControl;
 
-// Encrypts or decrypts a file in place (under its own name) with the encryption tool bin/bfish,
-// which the program runs once per file and waits for. On failure *error says why and the file
+// Encrypts or decrypts a file in place (under its own name) with the encryption tool (bin/bfish
+// among the program's assets: tool is its path, "" when it is missing), which the program runs
+// once per file and waits for. On failure *error says why and the file
 // is gone from under its name (the caller must not store it); the plain input is never left
 // behind under the encrypted file's name.
-[[nodiscard]] bool EncryptFile(AppContext& ctx, const std::string& file,
+[[nodiscard]] bool EncryptFile(RunControl& rc, const std::string& tool, const std::string& file,
                                const std::string& password, std::string* error = nullptr);
-[[nodiscard]] bool DecryptFile(AppContext& ctx, const std::string& file,
+[[nodiscard]] bool DecryptFile(RunControl& rc, const std::string& tool, const std::string& file,
                                const std::string& password, std::string* error = nullptr);
+// Where the program keeps the encryption tool, "" when it is missing.
+std::string encryptionTool(const ProgramFolder& folder);
 
 }  // namespace kestrel

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <map>
 
-#include "core/app_context.h"
+#include "core/run_control.h"
+#include "core/settings.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 
@@ -49,7 +50,7 @@ struct Search {
         const std::string* messageKey = nullptr;
     };
 
-    AppContext& ctx;
+    RunControl& rc;
     WorkingList& list;
     ListingProblems& problems;
     std::vector<Identity> leaveOut;
@@ -64,7 +65,7 @@ struct Search {
         const fs::FileStamp stamp = fs::stampOf(dir);
         for (const Identity& id : leaveOut) {
             if (stamp.exists && stamp.device == id.device && stamp.inode == id.inode) {
-                ctx.WriteLog(ctx.messages.format(*id.messageKey, {{"%d", dir}}));
+                rc.WriteLog(rc.messages.format(*id.messageKey, {{"%d", dir}}));
                 return true;
             }
         }
@@ -75,7 +76,7 @@ struct Search {
         std::string error;
         auto names = fs::listDir(dir, &error);
         if (!names) {
-            ctx.WriteLog(ctx.messages.format("strMsgCantReadFolder", {{"%d", dir}, {"%s", error}}));
+            rc.WriteLog(rc.messages.format("strMsgCantReadFolder", {{"%d", dir}, {"%s", error}}));
             ++problems.unreadable;
             return;
         }
@@ -87,10 +88,10 @@ struct Search {
         }
         const std::string prefix = dir.back() == fs::kSeparator ? dir : dir + fs::kSeparator;
         for (const std::string& name : *names) {
-            if (ctx.flags.stopping()) {
+            if (rc.flags.stopping()) {
                 return;
             }
-            ctx.host.yield();
+            rc.host.yield();
             const std::string full = prefix + name;
             auto facts = statFile(full, false, &error);
             if (facts && facts->kind == FileKind::Symlink && this->facts != nullptr) {
@@ -100,8 +101,8 @@ struct Search {
                     this->facts->links.push_back(
                         LinkFact{full, *target, PosixFacts{0, facts->uid, facts->gid}});
                 } else {
-                    ctx.WriteLog(
-                        ctx.messages.format("strMsgCantReadFolder", {{"%d", full}, {"%s", error}}));
+                    rc.WriteLog(
+                        rc.messages.format("strMsgCantReadFolder", {{"%d", full}, {"%s", error}}));
                     ++problems.unreadable;
                 }
                 continue;
@@ -109,19 +110,19 @@ struct Search {
             if (facts && facts->kind == FileKind::Symlink) {
                 auto target = statFile(full, true);
                 if (target && target->kind == FileKind::Directory) {
-                    ctx.WriteLog(ctx.messages.format("strMsgSkippedFolderLink", {{"%d", full}}));
+                    rc.WriteLog(rc.messages.format("strMsgSkippedFolderLink", {{"%d", full}}));
                     continue;
                 }
                 // A link to a file stands for the file.
                 facts = target;
                 if (!facts) {
-                    ctx.WriteLog(ctx.messages.format("strMsgSkippedNotRegular", {{"%d", full}}));
+                    rc.WriteLog(rc.messages.format("strMsgSkippedNotRegular", {{"%d", full}}));
                     continue;
                 }
             }
             if (!facts) {
-                ctx.WriteLog(
-                    ctx.messages.format("strMsgCantReadFolder", {{"%d", full}, {"%s", error}}));
+                rc.WriteLog(
+                    rc.messages.format("strMsgCantReadFolder", {{"%d", full}, {"%s", error}}));
                 ++problems.unreadable;
             } else if (facts->kind == FileKind::Directory) {
                 if (!leftOut(full)) {
@@ -129,17 +130,17 @@ struct Search {
                 }
             } else if (facts->kind == FileKind::Regular) {
                 list.push_back(recordFor(prefix, name, *facts));
-                const std::uint64_t now = ctx.clock.tickMs();
+                const std::uint64_t now = rc.clock.tickMs();
                 if (now - lastProgress >= kProgressIntervalMs) {
                     lastProgress = now;
-                    ctx.control.updateProgress(ctx.msg("strMsgSearchingForFiles"),
-                                               name + " < " + prefix, 0, 0);
+                    rc.updateProgress(rc.msg("strMsgSearchingForFiles"), name + " < " + prefix, 0,
+                                      0);
                 }
             } else {
-                ctx.WriteLog(ctx.messages.format("strMsgSkippedNotRegular", {{"%d", full}}));
+                rc.WriteLog(rc.messages.format("strMsgSkippedNotRegular", {{"%d", full}}));
             }
-            if (ctx.flags.bPauseBackup) {
-                WaitWhilePaused(ctx.control);
+            if (rc.flags.bPauseBackup) {
+                WaitWhilePaused(rc);
             }
         }
     }
@@ -180,12 +181,12 @@ std::string maskKey(MaskKind kind, int slot) {
 
 }  // namespace
 
-std::vector<LeftOutFolder> ownFolders(const AppContext& ctx, const clsBackup& job) {
+std::vector<LeftOutFolder> ownFolders(const std::string& programFolder, const clsBackup& job) {
     std::vector<LeftOutFolder> folders;
     if (!job.destFTP && !job.sDestinationDir.empty()) {
         folders.push_back({job.sDestinationDir, "strMsgLeftOutDestination"});
     }
-    folders.push_back({ctx.paths.home(), "strMsgLeftOutProgramFolder"});
+    folders.push_back({programFolder, "strMsgLeftOutProgramFolder"});
     return folders;
 }
 
@@ -257,10 +258,10 @@ SessionFacts TreeFacts::forSession(const WorkingList& files, const Meta* previou
     return session;
 }
 
-void SearchFiles(AppContext& ctx, const std::string& folder, WorkingList& list,
+void SearchFiles(RunControl& rc, const std::string& folder, WorkingList& list,
                  ListingProblems& problems, const std::vector<LeftOutFolder>& leaveOut,
                  TreeFacts* facts) {
-    Search search{ctx, list, problems, {}, facts};
+    Search search{rc, list, problems, {}, facts};
     for (const LeftOutFolder& f : leaveOut) {
         // A folder that is not there yet cannot be inside a source.
         const fs::FileStamp stamp = fs::stampOf(f.path);
@@ -273,7 +274,7 @@ void SearchFiles(AppContext& ctx, const std::string& folder, WorkingList& list,
     }
 }
 
-void MakeSingleFileEntry(AppContext& ctx, const clsBackupFile& entry, WorkingList& list,
+void MakeSingleFileEntry(RunControl& rc, const clsBackupFile& entry, WorkingList& list,
                          ListingProblems& problems, TreeFacts* treeFacts) {
     clsDskFile f;
     const std::string name = fs::fileNameOf(entry.sPath);
@@ -282,7 +283,7 @@ void MakeSingleFileEntry(AppContext& ctx, const clsBackupFile& entry, WorkingLis
     std::string error;
     auto facts = statFile(entry.sPath, true, &error);
     if (facts && facts->kind != FileKind::Regular) {
-        ctx.WriteLog(ctx.messages.format("strMsgSkippedNotRegular", {{"%d", entry.sPath}}));
+        rc.WriteLog(rc.messages.format("strMsgSkippedNotRegular", {{"%d", entry.sPath}}));
         ++problems.unreadable;
         return;
     }
@@ -303,15 +304,15 @@ void MakeSingleFileEntry(AppContext& ctx, const clsBackupFile& entry, WorkingLis
     list.push_back(std::move(f));
 }
 
-void ApplyMasks(AppContext& ctx, const std::string& includeMask, const std::string& excludeMask,
+void ApplyMasks(RunControl& rc, const std::string& includeMask, const std::string& excludeMask,
                 WorkingList& list, TreeFacts* facts) {
     const bool includeMode = !text::trimBlanks(text::replaceAll(includeMask, "*.*", "")).empty();
     const bool excludeMode = !text::trimBlanks(excludeMask).empty();
     if (!includeMode && !excludeMode) {
         return;
     }
-    ctx.host.setStatusText(1, ctx.msg("strMsgPerformFilterOp"));
-    ctx.host.yield();
+    rc.host.setStatusText(1, rc.msg("strMsgPerformFilterOp"));
+    rc.host.yield();
     const auto include = reducedPatterns(includeMask);
     const auto exclude = reducedPatterns(excludeMask);
     std::erase_if(list, [&](const clsDskFile& f) {

@@ -12,7 +12,7 @@
 
 namespace kestrel {
 
-struct AppContext;
+class RunControl;
 class Settings;
 
 // The working list of a run: the files to store, in the order they were found.
@@ -50,7 +50,7 @@ struct LeftOutFolder {
 
 // The folders a run of the job must not back up: its local destination and the program folder.
 // Their content grows with every run, so each run would store the earlier runs' output again.
-std::vector<LeftOutFolder> ownFolders(const AppContext& ctx, const clsBackup& job);
+std::vector<LeftOutFolder> ownFolders(const std::string& programFolder, const clsBackup& job);
 
 // Appends every file below the folder, depth first in the order the file system lists them.
 // Links to folders are not followed; entries that are not regular files are skipped with a log
@@ -58,20 +58,20 @@ std::vector<LeftOutFolder> ownFolders(const AppContext& ctx, const clsBackup& jo
 // identity, whatever path leads to it) is not entered, also when it is the folder itself. Stops
 // early when the run is aborted. With facts (an archive job), the folders are recorded there and
 // every symbolic link is recorded as a link instead; without, a link to a file stands for it.
-void SearchFiles(AppContext& ctx, const std::string& folder, WorkingList& list,
+void SearchFiles(RunControl& rc, const std::string& folder, WorkingList& list,
                  ListingProblems& problems, const std::vector<LeftOutFolder>& leaveOut = {},
                  TreeFacts* facts = nullptr);
 
 // Appends the record of one file entry of a job (its size as the job stored it). A file that is
 // gone still gets a record, with an empty name, and fails later when it is stored.
-void MakeSingleFileEntry(AppContext& ctx, const clsBackupFile& entry, WorkingList& list,
+void MakeSingleFileEntry(RunControl& rc, const clsBackupFile& entry, WorkingList& list,
                          ListingProblems& problems, TreeFacts* facts = nullptr);
 
 // Removes the records the masks reject. A mask is a ";" list of patterns; a pattern matches a
 // name that ends in the pattern with every "*" and "." removed, compared without case. When
 // the include mask holds more than "*.*", only matching names stay (the exclude mask is then
 // not used); otherwise names matching the exclude mask go.
-void ApplyMasks(AppContext& ctx, const std::string& includeMask, const std::string& excludeMask,
+void ApplyMasks(RunControl& rc, const std::string& includeMask, const std::string& excludeMask,
                 WorkingList& list, TreeFacts* facts = nullptr);
 
 // The masks the editor remembers, ten of each kind, in the settings section "masks" (keys

@@ -5,7 +5,7 @@
 #include "archive/format.h"
 #include "archive/meta.h"
 #include "archive/sums.h"
-#include "core/app_context.h"
+#include "core/run_control.h"
 #include "engine/set_switch.h"
 #include "ftp/ftp_client.h"
 #include "platform/fs.h"
@@ -39,7 +39,7 @@ bool renameOver(FtpClient& session, const clsBackup& job, RemoteListing& listing
 
 // Steps 3 and 4: what is still staged is renamed into place (renaming twice is harmless: what
 // is no longer staged was renamed before), then a full set drops the old volumes it lacks.
-bool completeRemoteSwitch(AppContext& ctx, FtpClient& session, const clsBackup& job,
+bool completeRemoteSwitch(RunControl& rc, FtpClient& session, const clsBackup& job,
                           const SwitchJournal& journal, RemoteListing& listing,
                           std::string* error) {
     for (const std::string& name : journal.names) {
@@ -63,7 +63,7 @@ bool completeRemoteSwitch(AppContext& ctx, FtpClient& session, const clsBackup& 
                 listing.erase(name);
             } else {
                 // Unreferenced by the new catalogue: in the way of nothing.
-                ctx.WriteLog(ctx.messages.format(
+                rc.WriteLog(rc.messages.format(
                     "strMsgSetSwitchFailed",
                     {{"%d", job.sName}, {"%s", "the server did not remove " + name}}));
             }
@@ -80,16 +80,16 @@ bool completeRemoteSwitch(AppContext& ctx, FtpClient& session, const clsBackup& 
 
 }  // namespace
 
-std::optional<RemoteListing> listRemoteFolder(AppContext& ctx, FtpClient& session,
+std::optional<RemoteListing> listRemoteFolder(RunControl& rc, FtpClient& session,
                                               const clsBackup& job) {
     if (!session.ChangeCurrentDirectory(job.sDestinationDir)) {
-        ctx.WriteLog(ctx.messages.format("strMsgChangeDirFail", {{"%d", job.sDestinationDir}}));
+        rc.WriteLog(rc.messages.format("strMsgChangeDirFail", {{"%d", job.sDestinationDir}}));
         return std::nullopt;
     }
     auto entries = session.GetFileList();
     if (!entries) {
-        ctx.WriteLog(
-            ctx.messages.format("strMsgCantListRemoteFolder", {{"%d", job.sDestinationDir}}));
+        rc.WriteLog(
+            rc.messages.format("strMsgCantListRemoteFolder", {{"%d", job.sDestinationDir}}));
         return std::nullopt;
     }
     RemoteListing listing;
@@ -101,7 +101,7 @@ std::optional<RemoteListing> listRemoteFolder(AppContext& ctx, FtpClient& sessio
     return listing;
 }
 
-bool RecoverRemoteSet(AppContext& ctx, FtpClient& session, const clsBackup& job,
+bool RecoverRemoteSet(RunControl& rc, FtpClient& session, const clsBackup& job,
                       RemoteListing& listing, const std::string& folder, bool removeLeftovers) {
     const std::string journalName = switchJournalName(job.sName);
     if (listing.count(journalName) != 0) {
@@ -117,18 +117,18 @@ bool RecoverRemoteSet(AppContext& ctx, FtpClient& session, const clsBackup& job,
         }
         fs::removeLeftover(local);
         if (!journal) {
-            ctx.WriteLog(ctx.messages.format(
+            rc.WriteLog(rc.messages.format(
                 "strMsgSetSwitchFailed", {{"%d", job.sName},
                                           {"%s", remotePath(job, journalName) + " cannot be read" +
                                                      (error.empty() ? "" : " (" + error + ")")}}));
             return false;
         }
-        if (!completeRemoteSwitch(ctx, session, job, *journal, listing, &error)) {
-            ctx.WriteLog(
-                ctx.messages.format("strMsgSetSwitchFailed", {{"%d", job.sName}, {"%s", error}}));
+        if (!completeRemoteSwitch(rc, session, job, *journal, listing, &error)) {
+            rc.WriteLog(
+                rc.messages.format("strMsgSetSwitchFailed", {{"%d", job.sName}, {"%s", error}}));
             return false;
         }
-        ctx.WriteLog(ctx.messages.format("strMsgSetRecovered", {{"%d", job.sName}}));
+        rc.WriteLog(rc.messages.format("strMsgSetRecovered", {{"%d", job.sName}}));
     }
     if (!removeLeftovers) {
         return true;
@@ -146,14 +146,14 @@ bool RecoverRemoteSet(AppContext& ctx, FtpClient& session, const clsBackup& job,
     for (const std::string& name : leftovers) {
         if (session.DeleteFile(remotePath(job, name))) {
             listing.erase(name);
-            ctx.WriteLog(
-                ctx.messages.format("strMsgLeftoverRemoved", {{"%d", remotePath(job, name)}}));
+            rc.WriteLog(
+                rc.messages.format("strMsgLeftoverRemoved", {{"%d", remotePath(job, name)}}));
         }
     }
     return true;
 }
 
-bool SwitchRemoteSet(AppContext& ctx, FtpClient& session, const clsBackup& job,
+bool SwitchRemoteSet(RunControl& rc, FtpClient& session, const clsBackup& job,
                      const std::vector<std::string>& names, bool full, const RemoteListing& before,
                      const std::string& folder, const std::string& keptName, std::string* error) {
     RemoteListing listing = before;
@@ -165,7 +165,7 @@ bool SwitchRemoteSet(AppContext& ctx, FtpClient& session, const clsBackup& job,
     const std::string local = fs::join(folder, journalName);
     auto giveUp = [&](const std::string& why) {
         *error = why;
-        DiscardRemoteStaged(ctx, session, job, names);
+        DiscardRemoteStaged(rc, session, job, names);
         static_cast<void>(session.DeleteFile(remotePath(job, staged(journalName))));
         return false;
     };
@@ -195,7 +195,7 @@ bool SwitchRemoteSet(AppContext& ctx, FtpClient& session, const clsBackup& job,
                                     remotePath(job, keptName + std::string(suffix)))) {
                 // The old catalogue then lies kept without it: its files are checked by their
                 // crc, or restored with their attribute bits.
-                ctx.WriteLog(ctx.messages.format(
+                rc.WriteLog(rc.messages.format(
                     "strMsgSetSwitchFailed",
                     {{"%d", job.sName}, {"%s", "the server did not rename " + sidecar}}));
             }
@@ -207,10 +207,10 @@ bool SwitchRemoteSet(AppContext& ctx, FtpClient& session, const clsBackup& job,
     }
     listing.erase(staged(journalName));
     listing[journalName] = 0;
-    return completeRemoteSwitch(ctx, session, job, journal, listing, error);
+    return completeRemoteSwitch(rc, session, job, journal, listing, error);
 }
 
-void DiscardRemoteStaged(AppContext&, FtpClient& session, const clsBackup& job,
+void DiscardRemoteStaged(RunControl&, FtpClient& session, const clsBackup& job,
                          const std::vector<std::string>& names) {
     for (const std::string& name : names) {
         static_cast<void>(session.DeleteFile(remotePath(job, staged(name))));

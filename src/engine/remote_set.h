@@ -22,21 +22,21 @@
 // one cut after it leaves the journal, by which the next run or restore completes the switch.
 namespace kestrel {
 
-struct AppContext;
+class RunControl;
 class FtpClient;
 
 // The files of the job's remote folder by name, with their sizes.
 using RemoteListing = std::map<std::string, std::int64_t>;
 
 // Enters the job's remote folder and lists it. Nothing (and a log line) when it cannot.
-std::optional<RemoteListing> listRemoteFolder(AppContext& ctx, FtpClient& session,
+std::optional<RemoteListing> listRemoteFolder(RunControl& rc, FtpClient& session,
                                               const clsBackup& job);
 
 // Completes a switch that a cut run left (the journal on the server), downloading the journal
 // into folder. With removeLeftovers (a run) also removes staged uploads a cut run left without
 // a journal. listing is brought up to date. False (logged) when a journal is there but the
 // switch could not be completed: the set must then not be touched.
-[[nodiscard]] bool RecoverRemoteSet(AppContext& ctx, FtpClient& session, const clsBackup& job,
+[[nodiscard]] bool RecoverRemoteSet(RunControl& rc, FtpClient& session, const clsBackup& job,
                                     RemoteListing& listing, const std::string& folder,
                                     bool removeLeftovers);
 
@@ -45,13 +45,13 @@ std::optional<RemoteListing> listRemoteFolder(AppContext& ctx, FtpClient& sessio
 // its checksum file) takes before the journal, so that the new set never replaces it. False
 // (and *error) when the set could not be put in place; when that happened before the journal
 // was in place the old set is untouched and the staged files are removed.
-[[nodiscard]] bool SwitchRemoteSet(AppContext& ctx, FtpClient& session, const clsBackup& job,
+[[nodiscard]] bool SwitchRemoteSet(RunControl& rc, FtpClient& session, const clsBackup& job,
                                    const std::vector<std::string>& names, bool full,
                                    const RemoteListing& listing, const std::string& folder,
                                    const std::string& keptName, std::string* error);
 
 // Removes the staged uploads of a run that did not reach its switch.
-void DiscardRemoteStaged(AppContext& ctx, FtpClient& session, const clsBackup& job,
+void DiscardRemoteStaged(RunControl& rc, FtpClient& session, const clsBackup& job,
                          const std::vector<std::string>& names);
 
 }  // namespace kestrel

@@ -5,7 +5,7 @@
 #include "archive/format.h"
 #include "archive/meta.h"
 #include "archive/sums.h"
-#include "core/app_context.h"
+#include "core/run_control.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 
@@ -28,7 +28,7 @@ bool allDigits(std::string_view s) {
 
 // Renames what is still staged into place and, for a full set, drops the old volumes the new
 // set does not have. Renaming twice is harmless: what is no longer staged was renamed before.
-bool completeSwitch(AppContext& ctx, const clsBackup& job, const std::vector<std::string>& names,
+bool completeSwitch(RunControl& rc, const clsBackup& job, const std::vector<std::string>& names,
                     bool full, std::string* error) {
     for (const std::string& name : names) {
         const std::string staged = stagedPath(job, name);
@@ -48,8 +48,8 @@ bool completeSwitch(AppContext& ctx, const clsBackup& job, const std::vector<std
                 std::string why;
                 if (!fs::removeFile(fs::join(job.sDestinationDir, entry), &why)) {
                     // Unreferenced by the new catalogue: in the way of nothing.
-                    ctx.WriteLog(ctx.messages.format("strMsgSetSwitchFailed",
-                                                     {{"%d", job.sName}, {"%s", why}}));
+                    rc.WriteLog(rc.messages.format("strMsgSetSwitchFailed",
+                                                   {{"%d", job.sName}, {"%s", why}}));
                 }
             }
         }
@@ -190,7 +190,7 @@ bool isSetFileOf(const std::string& jobName, std::string_view fileName) {
     return rest.empty() || ((rest.size() == 12 || rest.size() == 14) && allDigits(rest));
 }
 
-bool SwitchSet(AppContext& ctx, const clsBackup& job, const std::vector<std::string>& names,
+bool SwitchSet(RunControl& rc, const clsBackup& job, const std::vector<std::string>& names,
                bool full, std::string* error) {
     // Only complete, flushed files may be named by the journal.
     for (const std::string& name : names) {
@@ -202,16 +202,16 @@ bool SwitchSet(AppContext& ctx, const clsBackup& job, const std::vector<std::str
     if (!fs::writeFileAtomic(journalPath(job), journal, 0600, error)) {
         return false;
     }
-    return completeSwitch(ctx, job, names, full, error);
+    return completeSwitch(rc, job, names, full, error);
 }
 
-void DiscardStaged(AppContext&, const clsBackup& job, const std::vector<std::string>& names) {
+void DiscardStaged(RunControl&, const clsBackup& job, const std::vector<std::string>& names) {
     for (const std::string& name : names) {
         fs::removeLeftover(stagedPath(job, name));
     }
 }
 
-void RecoverSet(AppContext& ctx, const clsBackup& job, bool removeLeftovers) {
+void RecoverSet(RunControl& rc, const clsBackup& job, bool removeLeftovers) {
     if (job.destFTP || !job.archived || !fs::isDirectory(job.sDestinationDir)) {
         return;
     }
@@ -224,24 +224,24 @@ void RecoverSet(AppContext& ctx, const clsBackup& job, bool removeLeftovers) {
             journal = parseSwitchJournal(*content, job.sName);
         }
         if (!journal) {
-            ctx.WriteLog(ctx.messages.format(
+            rc.WriteLog(rc.messages.format(
                 "strMsgSetSwitchFailed",
                 {{"%d", job.sName}, {"%s", error.empty() ? journalFile + " is damaged" : error}}));
             return;
         }
-        if (!completeSwitch(ctx, job, journal->names, journal->full, &error)) {
-            ctx.WriteLog(
-                ctx.messages.format("strMsgSetSwitchFailed", {{"%d", job.sName}, {"%s", error}}));
+        if (!completeSwitch(rc, job, journal->names, journal->full, &error)) {
+            rc.WriteLog(
+                rc.messages.format("strMsgSetSwitchFailed", {{"%d", job.sName}, {"%s", error}}));
             return;
         }
-        ctx.WriteLog(ctx.messages.format("strMsgSetRecovered", {{"%d", job.sName}}));
+        rc.WriteLog(rc.messages.format("strMsgSetRecovered", {{"%d", job.sName}}));
     }
     if (removeLeftovers) {
-        RemoveRunLeftovers(ctx, job, true);
+        RemoveRunLeftovers(rc, job, true);
     }
 }
 
-void RemoveRunLeftovers(AppContext& ctx, const clsBackup& job, bool withStaged) {
+void RemoveRunLeftovers(RunControl& rc, const clsBackup& job, bool withStaged) {
     // An empty destination would name a folder relative to wherever the process runs.
     if (job.destFTP || job.sDestinationDir.empty() || !fs::isDirectory(job.sDestinationDir)) {
         return;
@@ -251,10 +251,10 @@ void RemoveRunLeftovers(AppContext& ctx, const clsBackup& job, bool withStaged) 
     if (fs::isDirectory(build)) {
         std::string why;
         if (fs::removeTree(build, &why)) {
-            ctx.WriteLog(ctx.messages.format("strMsgLeftoverRemoved", {{"%d", build}}));
+            rc.WriteLog(rc.messages.format("strMsgLeftoverRemoved", {{"%d", build}}));
         } else {
-            ctx.WriteLog(
-                ctx.messages.format("strMsgLeftoverNotRemoved", {{"%d", build}, {"%s", why}}));
+            rc.WriteLog(
+                rc.messages.format("strMsgLeftoverNotRemoved", {{"%d", build}, {"%s", why}}));
         }
     }
     const std::string journalFile = journalPath(job);
@@ -281,7 +281,7 @@ void RemoveRunLeftovers(AppContext& ctx, const clsBackup& job, bool withStaged) 
             fs::isAtomicWriteLeftover(entry, &stem) && stem == fs::fileNameOf(journalFile);
         const std::string path = fs::join(job.sDestinationDir, entry);
         if ((staged || cut || journal) && fs::isRegularFile(path) && fs::removeFile(path)) {
-            ctx.WriteLog(ctx.messages.format("strMsgLeftoverRemoved", {{"%d", path}}));
+            rc.WriteLog(rc.messages.format("strMsgLeftoverRemoved", {{"%d", path}}));
         }
     }
 }

@@ -21,7 +21,7 @@
 // killed after it leaves a journal by which the next run or restore completes the switch.
 namespace kestrel {
 
-struct AppContext;
+class RunControl;
 
 inline constexpr std::string_view kStagedSuffix = ".kestrel-new";
 inline constexpr std::string_view kSwitchSuffix = ".switch";
@@ -66,22 +66,22 @@ bool isKeptCatalogueOf(const std::string& jobName, std::string_view fileName);
 // Steps 2 to 4 for the staged files (names without the suffix, in the order to rename them).
 // False (and *error) when the set could not be put in place; the journal then stays when it was
 // written, so that the next run completes the switch.
-[[nodiscard]] bool SwitchSet(AppContext& ctx, const clsBackup& job,
+[[nodiscard]] bool SwitchSet(RunControl& rc, const clsBackup& job,
                              const std::vector<std::string>& names, bool full, std::string* error);
 
 // Removes the staged files of a run that did not reach its switch.
-void DiscardStaged(AppContext& ctx, const clsBackup& job, const std::vector<std::string>& names);
+void DiscardStaged(RunControl& rc, const clsBackup& job, const std::vector<std::string>& names);
 
 // Completes a switch an interrupted run left (journal present). With removeLeftovers (a run,
 // which holds the program folder's run lock) also removes what RemoveRunLeftovers does, staged
 // files included. Every change is logged.
-void RecoverSet(AppContext& ctx, const clsBackup& job, bool removeLeftovers);
+void RecoverSet(RunControl& rc, const clsBackup& job, bool removeLeftovers);
 
 // Removes what a run of the job that did not end left at its local destination: its build
 // folder (the plaintext of an archive being built) and, withStaged, the set's staged files when
 // no journal names them, its copies cut short (NAME.part-XXXXXX) and a cut journal. Only for the
 // holder of the program folder's run lock: a running backup owns these. Each removal is logged,
 // and so is a build folder that cannot be removed.
-void RemoveRunLeftovers(AppContext& ctx, const clsBackup& job, bool withStaged);
+void RemoveRunLeftovers(RunControl& rc, const clsBackup& job, bool withStaged);
 
 }  // namespace kestrel

@@ -1,6 +1,6 @@
 #include "engine/transfer.h"
 
-#include "core/app_context.h"
+#include "core/run_control.h"
 #include "engine/paths.h"
 #include "engine/set_switch.h"
 #include "ftp/ftp_client.h"
@@ -21,7 +21,7 @@ std::string destinationFolder(const clsBackup& job, const clsDskFile& file) {
     return fs::join(job.sDestinationDir, folder);
 }
 
-StoreResult CopyFileToDestination(AppContext& ctx, const clsBackup& job, const clsDskFile& file,
+StoreResult CopyFileToDestination(RunControl& rc, const clsBackup& job, const clsDskFile& file,
                                   const std::string& sourceOverride, bool* diskFull,
                                   std::string_view stageSuffix) {
     const std::string source = fs::join(file.path, file.filename);
@@ -31,15 +31,15 @@ StoreResult CopyFileToDestination(AppContext& ctx, const clsBackup& job, const c
     bool full = false;
     bool skipped = false;
     auto keepGoing = [&] {
-        ctx.host.yield();
-        if (ctx.flags.bPauseBackup) {
-            WaitWhilePaused(ctx.control);
+        rc.host.yield();
+        if (rc.flags.bPauseBackup) {
+            WaitWhilePaused(rc);
         }
-        if (ctx.flags.stopping()) {
+        if (rc.flags.stopping()) {
             return false;
         }
-        if (ctx.flags.bCancelFile) {
-            ctx.flags.bCancelFile = false;
+        if (rc.flags.bCancelFile) {
+            rc.flags.bCancelFile = false;
             skipped = true;
             return false;
         }
@@ -61,23 +61,23 @@ StoreResult CopyFileToDestination(AppContext& ctx, const clsBackup& job, const c
         *diskFull = full;
     }
     if (!ok && skipped) {
-        ctx.WriteLog(ctx.messages.format("strMsgFileSkipped", {{"%d", source}}));
+        rc.WriteLog(rc.messages.format("strMsgFileSkipped", {{"%d", source}}));
         return StoreResult::NotStored;
     }
     if (!ok) {
-        ctx.WriteLog(
-            ctx.messages.format("strMsgFileCopyFail", {{"%s", source}, {"%d", destination}}) +
+        rc.WriteLog(
+            rc.messages.format("strMsgFileCopyFail", {{"%s", source}, {"%d", destination}}) +
             (error.empty() ? "" : " (" + error + ")"));
         return StoreResult::NotStored;
     }
-    ctx.WriteLog(ctx.messages.format("strMsgFileCopyOk", {{"%s", source}, {"%d", destination}}));
+    rc.WriteLog(rc.messages.format("strMsgFileCopyOk", {{"%s", source}, {"%d", destination}}));
     return StoreResult::Stored;
 }
 
-StoreResult UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job,
+StoreResult UploadFile(RunControl& rc, FtpClient& session, const clsBackup& job,
                        const clsDskFile& file, const std::string& sourceOverride, bool keepStaged) {
     if (!session.ChangeCurrentDirectory(job.sDestinationDir)) {
-        ctx.WriteLog(ctx.messages.format("strMsgChangeDirFail", {{"%d", job.sDestinationDir}}));
+        rc.WriteLog(rc.messages.format("strMsgChangeDirFail", {{"%d", job.sDestinationDir}}));
         return StoreResult::NotStored;
     }
     const std::string local =
@@ -88,24 +88,24 @@ StoreResult UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job
         if (!file.filename.empty()) {
             static_cast<void>(session.DeleteFile(staged));
         }
-        if (ctx.flags.bCancelFile) {
-            ctx.flags.bCancelFile = false;
+        if (rc.flags.bCancelFile) {
+            rc.flags.bCancelFile = false;
             // Named as the user knows it, not as the encrypted copy that went up.
-            ctx.WriteLog(ctx.messages.format("strMsgFileSkipped",
-                                             {{"%d", fs::join(file.path, file.filename)}}));
+            rc.WriteLog(rc.messages.format("strMsgFileSkipped",
+                                           {{"%d", fs::join(file.path, file.filename)}}));
         }
-        ctx.WriteLog(ctx.messages.format("strMsgUploadFail", {{"%d", file.filename}}));
+        rc.WriteLog(rc.messages.format("strMsgUploadFail", {{"%d", file.filename}}));
         return StoreResult::NotStored;
     }
     // Servers that will not rename over a file get the old copy removed first; the new one is
     // complete by then. Should that rename fail too, the staged copy stays for the next run.
     if (!keepStaged && !session.RenameFile(staged, remote) &&
         !(session.DeleteFile(remote) && session.RenameFile(staged, remote))) {
-        ctx.WriteLog(ctx.messages.format("strMsgUploadFail", {{"%d", file.filename}}) + " (" +
-                     staged + " could not be renamed)");
+        rc.WriteLog(rc.messages.format("strMsgUploadFail", {{"%d", file.filename}}) + " (" +
+                    staged + " could not be renamed)");
         return StoreResult::NotStored;
     }
-    ctx.WriteLog(ctx.messages.format("strMsgUploadOk", {{"%d", file.filename}}));
+    rc.WriteLog(rc.messages.format("strMsgUploadOk", {{"%d", file.filename}}));
     return StoreResult::Stored;
 }
 
@@ -113,11 +113,11 @@ bool MakeDirs(const std::string& path) {
     return fs::makePrivateDirs(path);
 }
 
-bool CleanTempFolder(AppContext& ctx, const std::string& folder) {
+bool CleanTempFolder(RunControl& rc, const std::string& folder) {
     std::string error;
     if (!fs::deleteFilesIn(folder, &error)) {
-        ctx.WriteLog(ctx.msg("strMsgCantDeleteFilesFromTemp1") + folder +
-                     ctx.msg("strMsgCantDeleteFilesFromTemp2") + " (" + error + ")");
+        rc.WriteLog(rc.msg("strMsgCantDeleteFilesFromTemp1") + folder +
+                    rc.msg("strMsgCantDeleteFilesFromTemp2") + " (" + error + ")");
         return false;
     }
     return true;

@@ -7,7 +7,7 @@
 
 namespace kestrel {
 
-struct AppContext;
+class RunControl;
 class FtpClient;
 
 // What storing one file did, with the values the transfer has always returned.
@@ -25,7 +25,7 @@ enum class StoreResult { Stored = 1, NotStored = 2 };
 // copied in the file's place (an encrypted copy of it). Returns StoreResult::Stored or
 // StoreResult::NotStored; *diskFull tells a full destination. stageSuffix, when given, is appended
 // to the destination's name (the logs name the final one).
-[[nodiscard]] StoreResult CopyFileToDestination(AppContext& ctx, const clsBackup& job,
+[[nodiscard]] StoreResult CopyFileToDestination(RunControl& rc, const clsBackup& job,
                                                 const clsDskFile& file,
                                                 const std::string& sourceOverride = "",
                                                 bool* diskFull = nullptr,
@@ -36,7 +36,7 @@ enum class StoreResult { Stored = 1, NotStored = 2 };
 // renamed over its name once the server holds all of it, so that a cut upload never replaces
 // the copy a run stored before. A failed, stopped or cancelled upload removes its partial file;
 // a cancelled one (bCancelFile, which it clears) is logged as skipped.
-[[nodiscard]] StoreResult UploadFile(AppContext& ctx, FtpClient& session, const clsBackup& job,
+[[nodiscard]] StoreResult UploadFile(RunControl& rc, FtpClient& session, const clsBackup& job,
                                      const clsDskFile& file, const std::string& sourceOverride = "",
                                      bool keepStaged = false);
 
@@ -48,6 +48,6 @@ std::string destinationFolder(const clsBackup& job, const clsDskFile& file);
 
 // Deletes every file in the run's temporary folder (sub-folders stay); false (and a log line)
 // when one could not be deleted.
-[[nodiscard]] bool CleanTempFolder(AppContext& ctx, const std::string& folder);
+[[nodiscard]] bool CleanTempFolder(RunControl& rc, const std::string& folder);
 
 }  // namespace kestrel

@@ -26,8 +26,10 @@ namespace {
 // brought into the temporary folder (downloaded, decrypted) once per run.
 class RestoreVolumes : public VolumeSource {
 public:
-    RestoreVolumes(AppContext& ctx, const clsBackup& job, FtpClient* ftp, std::string folder)
-        : m_ctx(ctx),
+    RestoreVolumes(RunControl& rc, std::string cryptTool, const clsBackup& job, FtpClient* ftp,
+                   std::string folder)
+        : m_rc(rc),
+          m_cryptTool(std::move(cryptTool)),
           m_job(job),
           m_ftp(ftp),
           m_folder(std::move(folder)),
@@ -64,9 +66,10 @@ public:
         } else {
             fetched = fs::copyFile(fs::join(m_job.sDestinationDir, file), temp, &error);
         }
-        if (fetched && m_job.Protected && !DecryptFile(m_ctx, temp, m_password, &error)) {
-            m_ctx.WriteLog(
-                m_ctx.messages.format("strMsgRestoreDecryptFailed", {{"%d", temp}, {"%s", error}}));
+        if (fetched && m_job.Protected &&
+            !DecryptFile(m_rc, m_cryptTool, temp, m_password, &error)) {
+            m_rc.WriteLog(
+                m_rc.messages.format("strMsgRestoreDecryptFailed", {{"%d", temp}, {"%s", error}}));
             fetched = false;
         }
         if (!fetched) {
@@ -78,7 +81,8 @@ public:
     }
 
 private:
-    AppContext& m_ctx;
+    RunControl& m_rc;
+    std::string m_cryptTool;
     const clsBackup& m_job;
     FtpClient* m_ftp;
     std::string m_folder;
@@ -268,10 +272,10 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
     std::vector<std::string> names;
     if (job.destFTP) {
         if (state.ftp) {
-            listing = listRemoteFolder(ctx, *state.ftp, job);
+            listing = listRemoteFolder(ctx.control, *state.ftp, job);
         }
         if (listing &&
-            !RecoverRemoteSet(ctx, *state.ftp, job, *listing, state.work->path(), false)) {
+            !RecoverRemoteSet(ctx.control, *state.ftp, job, *listing, state.work->path(), false)) {
             return false;
         }
         if (listing) {
@@ -280,7 +284,7 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
             }
         }
     } else {
-        RecoverSet(ctx, job, false);
+        RecoverSet(ctx.control, job, false);
         if (auto entries = fs::listDir(job.sDestinationDir)) {
             names = std::move(*entries);
         }
@@ -288,15 +292,17 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
     const std::string own = job.sName + std::string(kCatalogueExtension);
     bool loadedOwn = false;
     for (const std::string& file : catalogueFiles(job, names)) {
-        CatalogueFetch fetched = FetchCatalogue(ctx, job, state.ftp.get(), state.work->path(),
-                                                listing ? &*listing : nullptr, file);
+        CatalogueFetch fetched =
+            FetchCatalogue(ctx.control, encryptionTool(ctx.paths), job, state.ftp.get(),
+                           state.work->path(), listing ? &*listing : nullptr, file);
         std::string password = job.password;
         using Status = CatalogueFetch::Status;
         // One kept from before a password change opens only with the password of its time.
         if (fetched.status == Status::DecryptFailed && job.Protected && state.askPassword) {
             if (auto other = state.askPassword(file)) {
                 password = *other;
-                fetched = FetchCatalogue(ctx, job, state.ftp.get(), state.work->path(),
+                fetched = FetchCatalogue(ctx.control, encryptionTool(ctx.paths), job,
+                                         state.ftp.get(), state.work->path(),
                                          listing ? &*listing : nullptr, file, password);
             }
         }
@@ -468,7 +474,8 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         ctx.control.closeProgress();
         return summary;
     }
-    RestoreVolumes volumes(ctx, *state.job, state.ftp.get(), state.work->path());
+    RestoreVolumes volumes(ctx.control, encryptionTool(ctx.paths), *state.job, state.ftp.get(),
+                           state.work->path());
     VolumeReader reader(&ctx.control, volumes, state.job->bZipped);
     std::int64_t doneBefore = 0;
     // Restored files reach the disk together, per file system, in batches and before the

@@ -156,7 +156,7 @@ void JobRunner::removeRunLeftovers() {
     }
     prepareTempFolder();
     for (const auto& job : m_jobs) {
-        RemoveRunLeftovers(m_ctx, *job, job->Protected);
+        RemoveRunLeftovers(m_ctx.control, *job, job->Protected);
     }
 }
 

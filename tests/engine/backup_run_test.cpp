@@ -278,7 +278,7 @@ TEST_F(RunTest, ProtectedArchivesAreEncryptedAndIncrementalRunsDecryptTheCatalog
     EXPECT_EQ(r.total, 2);
     // Decrypted, the catalogue lists both sessions.
     const std::string copy = t.dir.write("check/Safe.fs", test::readAll(dest.file("Safe.fs")));
-    ASSERT_TRUE(DecryptFile(ctx(), copy, "s3cret pass"));
+    ASSERT_TRUE(DecryptFile(ctx().control, encryptionTool(ctx().paths), copy, "s3cret pass"));
     auto cat = ReadCatalogue(copy);
     ASSERT_TRUE(cat);
     EXPECT_EQ(cat->records.size(), 5u);
@@ -331,7 +331,7 @@ TEST_F(RunTest, AnUnreadableCatalogueIsKeptAndANewOneBegun) {
         }
         // The new catalogue holds the new full session alone, every file of the tree.
         const std::string copy = t.dir.write("check/Safe.fs", test::readAll(dest.file("Safe.fs")));
-        ASSERT_TRUE(DecryptFile(ctx(), copy, job.password));
+        ASSERT_TRUE(DecryptFile(ctx().control, encryptionTool(ctx().paths), copy, job.password));
         auto cat = ReadCatalogue(copy);
         ASSERT_TRUE(cat);
         EXPECT_EQ(cat->records.size(), 6u);
@@ -360,7 +360,7 @@ TEST_F(RunTest, ProtectedPlainCopiesNeverTouchTheSources) {
     EXPECT_EQ(test::readAll(src.file("tree/a.txt")), "alpha");
     const std::string copy = dest.path() + src.file("tree/a.txt");
     EXPECT_NE(test::readAll(copy), "alpha");
-    ASSERT_TRUE(DecryptFile(ctx(), copy, "pw"));
+    ASSERT_TRUE(DecryptFile(ctx().control, encryptionTool(ctx().paths), copy, "pw"));
     EXPECT_EQ(test::readAll(copy), "alpha");
 }
 

@@ -118,7 +118,7 @@ TEST(Encryption, ThePasswordShowsInNoProcessArgumentsLogOrConsole) {
         }
     }
     const std::string copy = t.dir.write("temp/Safe.fs", test::readAll(dest.file("Safe.fs")));
-    EXPECT_FALSE(DecryptFile(*t.ctx, copy, password + "x"));
+    EXPECT_FALSE(DecryptFile(t.ctx->control, encryptionTool(t.ctx->paths), copy, password + "x"));
     watch.stop();
     const std::string out = testing::internal::GetCapturedStdout();
     const std::string err = testing::internal::GetCapturedStderr();
@@ -148,18 +148,22 @@ TEST(Encryption, PasswordsOfAnyBytesButNulRoundTrip) {
     };
     for (const auto& [password, other] : cases) {
         const std::string file = t.dir.write("temp/f", "content");
-        ASSERT_TRUE(EncryptFile(*t.ctx, file, password));
+        ASSERT_TRUE(EncryptFile(t.ctx->control, encryptionTool(t.ctx->paths), file, password));
         const std::string encrypted = test::readAll(file);
         std::string error;
-        EXPECT_FALSE(DecryptFile(*t.ctx, file, other, &error)) << testing::PrintToString(other);
+        EXPECT_FALSE(DecryptFile(t.ctx->control, encryptionTool(t.ctx->paths), file, other, &error))
+            << testing::PrintToString(other);
         t.dir.write("temp/f", encrypted);
-        EXPECT_TRUE(DecryptFile(*t.ctx, file, password, &error)) << error;
+        EXPECT_TRUE(
+            DecryptFile(t.ctx->control, encryptionTool(t.ctx->paths), file, password, &error))
+            << error;
         EXPECT_EQ(test::readAll(file), "content") << testing::PrintToString(password);
     }
     // A NUL cannot be handed over: refused, and nothing stays under the name unencrypted.
     const std::string file = t.dir.write("temp/f", "content");
     std::string error;
-    EXPECT_FALSE(EncryptFile(*t.ctx, file, std::string("a\0b", 3), &error));
+    EXPECT_FALSE(EncryptFile(t.ctx->control, encryptionTool(t.ctx->paths), file,
+                             std::string("a\0b", 3), &error));
     EXPECT_NE(error.find("code 1"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(file));
 }
@@ -168,10 +172,12 @@ TEST(Encryption, EncryptsAndDecryptsInPlaceThroughTheTool) {
     test::TestContext t(true);
     const std::string file = t.dir.write("temp/Docs.fs", "catalogue line\r\n");
     std::string error;
-    ASSERT_TRUE(EncryptFile(*t.ctx, file, "secret", &error)) << error;
+    ASSERT_TRUE(EncryptFile(t.ctx->control, encryptionTool(t.ctx->paths), file, "secret", &error))
+        << error;
     EXPECT_NE(test::readAll(file), "catalogue line\r\n");
     EXPECT_FALSE(fs::exists(file + ".ue"));
-    ASSERT_TRUE(DecryptFile(*t.ctx, file, "secret", &error)) << error;
+    ASSERT_TRUE(DecryptFile(t.ctx->control, encryptionTool(t.ctx->paths), file, "secret", &error))
+        << error;
     EXPECT_EQ(test::readAll(file), "catalogue line\r\n");
     EXPECT_FALSE(t.host.progressTitles.empty());
 }
@@ -179,17 +185,19 @@ TEST(Encryption, EncryptsAndDecryptsInPlaceThroughTheTool) {
 TEST(Encryption, FailuresAreReportedAndLeaveNothingUnderTheName) {
     test::TestContext t(true);
     const std::string file = t.dir.write("temp/v.uxarc", "volume");
-    ASSERT_TRUE(EncryptFile(*t.ctx, file, "right"));
+    ASSERT_TRUE(EncryptFile(t.ctx->control, encryptionTool(t.ctx->paths), file, "right"));
     std::string error;
-    EXPECT_FALSE(DecryptFile(*t.ctx, file, "wrong", &error));
+    EXPECT_FALSE(DecryptFile(t.ctx->control, encryptionTool(t.ctx->paths), file, "wrong", &error));
     EXPECT_NE(error.find("wrong password"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(file));
     EXPECT_FALSE(fs::exists(file + ".ue"));
-    EXPECT_FALSE(DecryptFile(*t.ctx, t.dir.file("temp/none"), "x", &error));
+    EXPECT_FALSE(DecryptFile(t.ctx->control, encryptionTool(t.ctx->paths), t.dir.file("temp/none"),
+                             "x", &error));
 
     test::TestContext bare;  // no tool to be found
     const std::string plain = bare.dir.write("temp/p", "x");
-    EXPECT_FALSE(EncryptFile(*bare.ctx, plain, "x", &error));
+    EXPECT_FALSE(
+        EncryptFile(bare.ctx->control, encryptionTool(bare.ctx->paths), plain, "x", &error));
     EXPECT_NE(error.find("bin/bfish"), std::string::npos);
     EXPECT_EQ(test::readAll(plain), "x");
 }

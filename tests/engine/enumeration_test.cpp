@@ -35,7 +35,7 @@ WorkingList listOf(std::initializer_list<const char*> files) {
 TEST(Masks, ExcludeModeWhenTheIncludeMaskIsOnlyStarDotStar) {
     test::TestContext t;
     WorkingList list = listOf({"a.txt", "b.TMP", "ctmp", "d.doc"});
-    ApplyMasks(*t.ctx, "*.*", "*.tmp", list);
+    ApplyMasks(t.ctx->control, "*.*", "*.tmp", list);
     EXPECT_EQ(names(list), (std::vector<std::string>{"a.txt", "d.doc"}));
     EXPECT_EQ(t.host.status1, "Performing filter operations ...");
 }
@@ -43,7 +43,7 @@ TEST(Masks, ExcludeModeWhenTheIncludeMaskIsOnlyStarDotStar) {
 TEST(Masks, IncludeModeIgnoresTheExcludeMask) {
     test::TestContext t;
     WorkingList list = listOf({"a.doc", "b.DOC", "c.txt", "xdoc"});
-    ApplyMasks(*t.ctx, "*.*;*.doc", "*.doc", list);
+    ApplyMasks(t.ctx->control, "*.*;*.doc", "*.doc", list);
     EXPECT_EQ(names(list), (std::vector<std::string>{"a.doc", "b.DOC", "xdoc"}));
 }
 
@@ -51,19 +51,19 @@ TEST(Masks, ReducedPatternsAsStoredJobsMeanThem) {
     test::TestContext t;
     WorkingList all = listOf({"a.txt", "atxt", "a.tar.gz", "targz", "report1.doc", "reportdoc"});
     WorkingList list = all;
-    ApplyMasks(*t.ctx, "*", "", list);  // every pattern reduces to nothing
+    ApplyMasks(t.ctx->control, "*", "", list);  // every pattern reduces to nothing
     EXPECT_TRUE(list.empty());
     list = all;
-    ApplyMasks(*t.ctx, "*.txt", "", list);
+    ApplyMasks(t.ctx->control, "*.txt", "", list);
     EXPECT_EQ(names(list), (std::vector<std::string>{"a.txt", "atxt"}));
     list = all;
-    ApplyMasks(*t.ctx, "*.tar.gz", "", list);
+    ApplyMasks(t.ctx->control, "*.tar.gz", "", list);
     EXPECT_EQ(names(list), (std::vector<std::string>{"targz"}));
     list = all;
-    ApplyMasks(*t.ctx, " report*.doc ; ", "", list);
+    ApplyMasks(t.ctx->control, " report*.doc ; ", "", list);
     EXPECT_EQ(names(list), (std::vector<std::string>{"reportdoc"}));
     list = all;
-    ApplyMasks(*t.ctx, "", "  ", list);  // no filter at all
+    ApplyMasks(t.ctx->control, "", "  ", list);  // no filter at all
     EXPECT_EQ(list.size(), all.size());
     EXPECT_EQ(t.host.status1, "Performing filter operations ...");
 }
@@ -99,7 +99,7 @@ TEST(Search, ListsEveryLevelDepthFirstAndSkipsWhatIsNotAFile) {
     ASSERT_EQ(::mkfifo(src.file("top/fifo").c_str(), 0600), 0);
     WorkingList list;
     ListingProblems problems;
-    SearchFiles(*t.ctx, src.file("top"), list, problems);
+    SearchFiles(t.ctx->control, src.file("top"), list, problems);
     auto found = names(list);
     std::sort(found.begin(), found.end());
     EXPECT_EQ(found, (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "link.txt"}));
@@ -113,7 +113,7 @@ TEST(Search, ListsEveryLevelDepthFirstAndSkipsWhatIsNotAFile) {
         EXPECT_NE(f.lastWriteTime.ticks(), 0);
     }
 
-    SearchFiles(*t.ctx, src.file("missing"), list, problems);
+    SearchFiles(t.ctx->control, src.file("missing"), list, problems);
     EXPECT_EQ(problems.unreadable, 1);
     EXPECT_TRUE(t.loggedContaining("FAIL: Can't read folder " + src.file("missing")));
 }
@@ -132,7 +132,7 @@ TEST(Search, AbortStopsTheSearch) {
     };
     WorkingList list;
     ListingProblems problems;
-    SearchFiles(*t.ctx, src.path(), list, problems);
+    SearchFiles(t.ctx->control, src.path(), list, problems);
     // The entry whose yield saw the abort is still taken; no entry after it.
     EXPECT_EQ(list.size(), 5u);
     EXPECT_EQ(seen, 5);
@@ -146,7 +146,7 @@ TEST(Search, AbortStopsTheSearch) {
         }
     };
     list.clear();
-    SearchFiles(*t.ctx, src.path(), list, problems);
+    SearchFiles(t.ctx->control, src.path(), list, problems);
     EXPECT_EQ(list.size(), 2u);
     EXPECT_TRUE(t.ctx->flags.stopRequested());
 }
@@ -217,7 +217,8 @@ TEST(Search, TheJobsOwnFoldersAreLeftOutWhereverASourceHoldsThem) {
         }
         WorkingList list;
         ListingProblems problems;
-        SearchFiles(ctx, tree.file(c.source), list, problems, ownFolders(ctx, job));
+        SearchFiles(ctx.control, tree.file(c.source), list, problems,
+                    ownFolders(ctx.paths.home(), job));
         auto found = names(list);
         std::sort(found.begin(), found.end());
         EXPECT_EQ(found, c.found);
@@ -244,7 +245,7 @@ TEST(SingleFiles, KeepTheirCaseAndTheStoredSize) {
     clsBackupFile entry{path, kSourceFile, 999, 0};
     WorkingList list;
     ListingProblems problems;
-    MakeSingleFileEntry(*t.ctx, entry, list, problems);
+    MakeSingleFileEntry(t.ctx->control, entry, list, problems);
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].filename, "Case.TXT");
     EXPECT_EQ(list[0].path, src.file("Mixed") + "/");
@@ -252,7 +253,7 @@ TEST(SingleFiles, KeepTheirCaseAndTheStoredSize) {
     EXPECT_NE(list[0].lastWriteTime.ticks(), 0);
 
     entry.sPath = src.file("gone.txt");
-    MakeSingleFileEntry(*t.ctx, entry, list, problems);
+    MakeSingleFileEntry(t.ctx->control, entry, list, problems);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[1].filename, "");
     EXPECT_EQ(list[1].lastWriteTime.ticks(), 0);

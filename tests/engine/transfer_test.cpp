@@ -29,7 +29,7 @@ TEST_F(TransferTest, PlainCopiesMirrorTheSourceTreeAndKeepTimesAndTheOwnersMode)
     std::filesystem::permissions(
         path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
     const clsDskFile file = *clsDskFile::fromPath(path);
-    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, file), StoreResult::Stored);
+    EXPECT_EQ(CopyFileToDestination(t.ctx->control, job, file), StoreResult::Stored);
     const std::string stored = dest.path() + path;
     EXPECT_EQ(test::readAll(stored), "content");
     EXPECT_EQ(statFile(stored)->lastWriteTime, file.lastWriteTime);
@@ -42,14 +42,16 @@ TEST_F(TransferTest, PlainCopiesMirrorTheSourceTreeAndKeepTimesAndTheOwnersMode)
     // A second copy replaces the first, also when it is read-only.
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     std::ofstream(path) << "newer";
-    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, *clsDskFile::fromPath(path)), StoreResult::Stored);
+    EXPECT_EQ(CopyFileToDestination(t.ctx->control, job, *clsDskFile::fromPath(path)),
+              StoreResult::Stored);
     EXPECT_EQ(test::readAll(stored), "newer");
 }
 
 TEST_F(TransferTest, ArchiveFilesGoIntoTheDestinationFolder) {
     job.archived = true;
     const std::string path = t.dir.write("temp/Docs.uxarc", "volume");
-    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, *clsDskFile::fromPath(path)), StoreResult::Stored);
+    EXPECT_EQ(CopyFileToDestination(t.ctx->control, job, *clsDskFile::fromPath(path)),
+              StoreResult::Stored);
     EXPECT_EQ(test::readAll(dest.file("Docs.uxarc")), "volume");
     EXPECT_EQ(destinationFolder(job, *clsDskFile::fromPath(path)), dest.path());
 }
@@ -57,11 +59,11 @@ TEST_F(TransferTest, ArchiveFilesGoIntoTheDestinationFolder) {
 TEST_F(TransferTest, AFileThatIsGoneIsNotStored) {
     clsDskFile gone;
     gone.path = src.path() + "/";
-    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, gone), StoreResult::NotStored);
+    EXPECT_EQ(CopyFileToDestination(t.ctx->control, job, gone), StoreResult::NotStored);
     EXPECT_TRUE(t.loggedContaining("FAIL: Copy of "));
     clsDskFile vanished = *clsDskFile::fromPath(src.write("v.txt", "x"));
     std::filesystem::remove(src.file("v.txt"));
-    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, vanished), StoreResult::NotStored);
+    EXPECT_EQ(CopyFileToDestination(t.ctx->control, job, vanished), StoreResult::NotStored);
 }
 
 TEST_F(TransferTest, AFullDiskKeepsThePreviousCopyAndLeavesNoPartialFile) {
@@ -71,10 +73,11 @@ TEST_F(TransferTest, AFullDiskKeepsThePreviousCopyAndLeavesNoPartialFile) {
     }
     job.sDestinationDir = dest.file("small");
     const std::string path = src.write("data/big.bin", std::string(100'000, 'a'));
-    ASSERT_EQ(CopyFileToDestination(*t.ctx, job, *clsDskFile::fromPath(path)), StoreResult::Stored);
+    ASSERT_EQ(CopyFileToDestination(t.ctx->control, job, *clsDskFile::fromPath(path)),
+              StoreResult::Stored);
     std::ofstream(path, std::ios::trunc) << std::string(400'000, 'b');
     bool full = false;
-    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, *clsDskFile::fromPath(path), "", &full),
+    EXPECT_EQ(CopyFileToDestination(t.ctx->control, job, *clsDskFile::fromPath(path), "", &full),
               StoreResult::NotStored);
     EXPECT_TRUE(full);
     const std::string stored = dest.file("small") + path;
@@ -95,7 +98,7 @@ TEST_F(TransferTest, ALargeCopyYieldsAndStopsOnCancelOrAbortLeavingNothingHalfDo
             t.ctx->flags.bCancelFile = true;
         }
     };
-    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, file), StoreResult::NotStored);
+    EXPECT_EQ(CopyFileToDestination(t.ctx->control, job, file), StoreResult::NotStored);
     EXPECT_EQ(yields, 2);
     EXPECT_FALSE(t.ctx->flags.bCancelFile) << "the cancel is used up by the file it cancelled";
     EXPECT_FALSE(fs::exists(stored));
@@ -110,14 +113,14 @@ TEST_F(TransferTest, ALargeCopyYieldsAndStopsOnCancelOrAbortLeavingNothingHalfDo
             t.ctx->flags.bAbortBackup = true;
         }
     };
-    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, file), StoreResult::NotStored);
+    EXPECT_EQ(CopyFileToDestination(t.ctx->control, job, file), StoreResult::NotStored);
     EXPECT_EQ(test::readAll(stored), older);
     EXPECT_EQ(fs::listDir(fs::parentOf(stored))->size(), 1u) << "no partial copy beside it";
 
     t.ctx->flags.bAbortBackup = false;
     yields = 0;
     t.host.onYield = [&] { ++yields; };
-    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, file), StoreResult::Stored);
+    EXPECT_EQ(CopyFileToDestination(t.ctx->control, job, file), StoreResult::Stored);
     t.host.onYield = nullptr;
     EXPECT_EQ(fs::fileSize(stored), 200LL << 20);
     EXPECT_GE(yields, 7) << "a copy of 200 MB yields while it copies";
@@ -126,7 +129,7 @@ TEST_F(TransferTest, ALargeCopyYieldsAndStopsOnCancelOrAbortLeavingNothingHalfDo
 TEST_F(TransferTest, CleanTempFolderKeepsSubfolders) {
     t.dir.write("temp/a.uxarc", "x");
     t.dir.write("temp/sub/b", "x");
-    EXPECT_TRUE(CleanTempFolder(*t.ctx, t.ctx->paths.tempDir()));
+    EXPECT_TRUE(CleanTempFolder(t.ctx->control, t.ctx->paths.tempDir()));
     EXPECT_FALSE(fs::exists(t.dir.file("temp/a.uxarc")));
     EXPECT_TRUE(fs::exists(t.dir.file("temp/sub/b")));
 }
