@@ -68,13 +68,13 @@ void clsArchive::NewArchive(const std::string& name, bool clear, bool zip, std::
     IsOpened = false;
     std::string error;
     if (!fs::makeDirs(sArcPath, &error)) {
-        fail(error, false);
+        fail(Status::failure(error));
         return;
     }
     if (clear && !name.empty()) {
         auto names = fs::listDir(sArcPath, &error);
         if (!names) {
-            fail(error, false);
+            fail(Status::failure(error));
             return;
         }
         for (const std::string& entry : *names) {
@@ -83,7 +83,7 @@ void clsArchive::NewArchive(const std::string& name, bool clear, bool zip, std::
             // replaces: the archive is not opened then.
             if (text::startsWith(entry, name) && fs::isRegularFile(path) &&
                 !fs::removeFile(path, &error)) {
-                fail(error, false);
+                fail(Status::failure(error));
                 return;
             }
         }
@@ -96,7 +96,7 @@ void clsArchive::NewArchive(const std::string& name, bool clear, bool zip, std::
         // entries still are.
         auto content = fs::readFile(sumsPath(), &error);
         if (!content) {
-            fail(error, false);
+            fail(Status::failure(error));
             return;
         }
         const size_t end = content->find_first_of("\r\n");
@@ -104,7 +104,7 @@ void clsArchive::NewArchive(const std::string& name, bool clear, bool zip, std::
             if (!fs::writeFileAtomic(sumsPath(),
                                      *header + content->substr(std::min(end, content->size())),
                                      0600, &error)) {
-                fail(error, false);
+                fail(Status::failure(error));
                 return;
             }
         }
@@ -113,7 +113,7 @@ void clsArchive::NewArchive(const std::string& name, bool clear, bool zip, std::
         if (fs::exists(cataloguePath())) {
             auto content = fs::readFile(cataloguePath(), &error);
             if (!content) {
-                fail(error, false);
+                fail(Status::failure(error));
                 return;
             }
             lines = countCatalogueLines(*content);
@@ -145,7 +145,7 @@ bool clsArchive::CloseArchive() {
         coversOk = catalogue && m_sums.fWrite(line, size, end) == size;
         if (!coversOk) {
             m_sums.TruncateFile(end);
-            fail(catalogue ? m_sums.lastError() : error, m_sums.diskFull());
+            fail(catalogue ? m_sums.status() : Status::failure(error));
         }
     }
     const bool sumsOk = m_sums.fClose() && coversOk;
@@ -163,18 +163,20 @@ bool clsArchive::CloseArchive() {
         const std::int64_t end = m_meta.sizeOnDisk();
         metaOk = m_meta.fWrite(facts, size, end) == size;
         if (!metaOk) {
-            fail(m_meta.lastError(), m_meta.diskFull());
+            fail(m_meta.status());
         }
     }
     // What the file still held reaches the disk when it is closed.
     if (!m_meta.fClose()) {
-        fail(m_meta.lastError(), m_meta.diskFull());
+        fail(m_meta.status());
         metaOk = false;
     }
     m_metaSession = false;
     if (!catalogueOk || !sumsOk) {
-        fail(!catalogueOk ? m_catalogue.lastError() : m_sums.lastError(),
-             m_catalogue.diskFull() || m_sums.diskFull());
+        Status why = !catalogueOk ? m_catalogue.status() : m_sums.status();
+        why.keepDiskFullOf(m_catalogue.status());
+        why.keepDiskFullOf(m_sums.status());
+        fail(std::move(why));
     }
     ResetFiles();
     sArcPath.clear();
@@ -182,9 +184,9 @@ bool clsArchive::CloseArchive() {
     return volumeOk && catalogueOk && sumsOk && metaOk && !m_closeFailed;
 }
 
-void clsArchive::fail(const std::string& why, bool diskFull) {
-    m_lastError = why;
-    m_diskFull = m_diskFull || diskFull;
+void clsArchive::fail(Status why) {
+    why.keepDiskFullOf(m_status);
+    m_status = std::move(why);
 }
 
 bool clsArchive::openVolume() {
@@ -194,7 +196,7 @@ bool clsArchive::openVolume() {
     closeVolume();
     m_volume.bCompressed = zipped;
     if (m_volume.fOpen(volumePath(sArcfName), clsFile::Mode::Write) != clsFile::OpenResult::Ok) {
-        fail(m_volume.lastError(), m_volume.diskFull());
+        fail(m_volume.status());
         return false;
     }
     m_openVolume = sArcfName;
@@ -209,7 +211,7 @@ bool clsArchive::closeVolume() {
     }
     m_openVolume.clear();
     if (!m_volume.fClose()) {
-        fail(m_volume.lastError(), m_volume.diskFull());
+        fail(m_volume.status());
         m_closeFailed = true;
         return false;
     }
@@ -265,7 +267,7 @@ void clsArchive::RegisterVolume() {
 bool clsArchive::writeToVolume(std::string_view block, std::int64_t offset) {
     const auto size = static_cast<std::int64_t>(block.size());
     if (m_volume.fWrite(block, size, offset) != size) {
-        fail(m_volume.lastError(), m_volume.diskFull());
+        fail(m_volume.status());
         return false;
     }
     m_bytesSinceMeasure += size;
@@ -288,7 +290,7 @@ void clsArchive::cutBack(const std::string& startVolume, std::int64_t startOffse
     // where the file began. A cut that fails leaves bytes past every recorded end, which no
     // reader looks at and the next file overwrites.
     if (m_volume.fFlush() && !m_volume.handle().truncate(0)) {
-        fail(m_volume.handle().lastError(), false);
+        fail(m_volume.handle().status());
     }
     dArcOffset = 0;
     clsFile start(&m_ctx);
@@ -315,9 +317,11 @@ void clsArchive::reportProgress(const std::string& item, std::int64_t fileBytes,
 
 clsArchive::AddResult clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
     const std::string fullName = file.fullName();
-    m_lastError.clear();
+    if (!m_status.isDiskFull()) {
+        m_status = Status();
+    }
     if (!IsOpened) {
-        fail("Archive closed for operations!", false);
+        fail(Status::failure("Archive closed for operations!"));
         return AddResult::Failed;
     }
     if (m_names.count(fullName) != 0) {
@@ -343,7 +347,7 @@ clsArchive::AddResult clsArchive::AddFileToArchive(const clsDskFile& file, bool 
         return AddResult::Failed;
     }
     if (source.fOpen(fullName, clsFile::Mode::Read) != clsFile::OpenResult::Ok) {
-        fail(source.lastError(), false);
+        fail(source.status());
         return AddResult::OpenFailed;
     }
 
@@ -414,14 +418,14 @@ clsArchive::AddResult clsArchive::AddFileToArchive(const clsDskFile& file, bool 
     std::string descriptor = descriptorText(data);
     descriptor.resize(static_cast<size_t>(RecSize), '\0');
     if (!writeToVolume(descriptor, current)) {
-        fail(m_volume.lastError(), m_volume.diskFull());
+        fail(m_volume.status());
         cutBack(startVolume, data.dStartOffset, current);
         return AddResult::Failed;
     }
 
     if (!m_catalogue.isOpen() &&
         m_catalogue.fOpen(cataloguePath(), clsFile::Mode::Write) != clsFile::OpenResult::Ok) {
-        fail(m_catalogue.lastError(), false);
+        fail(m_catalogue.status());
         cutBack(startVolume, data.dStartOffset, data.dEndOffset);
         return AddResult::Failed;
     }
@@ -430,7 +434,7 @@ clsArchive::AddResult clsArchive::AddFileToArchive(const clsDskFile& file, bool 
     const std::string line = text + "\r\n";
     const auto lineSize = static_cast<std::int64_t>(line.size());
     if (m_catalogue.fWrite(line, lineSize, catalogueEnd) != lineSize) {
-        fail(m_catalogue.lastError(), m_catalogue.diskFull());
+        fail(m_catalogue.status());
         // No half line may stay behind: it would make the catalogue unreadable.
         m_catalogue.TruncateFile(catalogueEnd);
         cutBack(startVolume, data.dStartOffset, data.dEndOffset);
@@ -439,7 +443,7 @@ clsArchive::AddResult clsArchive::AddFileToArchive(const clsDskFile& file, bool 
     // The file's digest goes beside its line; a file without it would read as damaged.
     if (writeSums && !m_sums.isOpen() &&
         m_sums.fOpen(sumsPath(), clsFile::Mode::Write) != clsFile::OpenResult::Ok) {
-        fail(m_sums.lastError(), m_sums.diskFull());
+        fail(m_sums.status());
         m_catalogue.TruncateFile(catalogueEnd);
         cutBack(startVolume, data.dStartOffset, data.dEndOffset);
         return AddResult::Failed;
@@ -454,7 +458,7 @@ clsArchive::AddResult clsArchive::AddFileToArchive(const clsDskFile& file, bool 
         entry += sumsLine(digestOf(text), m_digest.final(), data.sFileName) + "\r\n";
         const auto entrySize = static_cast<std::int64_t>(entry.size());
         if (m_sums.fWrite(entry, entrySize, sumsEnd) != entrySize) {
-            fail(m_sums.lastError(), m_sums.diskFull());
+            fail(m_sums.status());
             m_sums.TruncateFile(sumsEnd);
             m_catalogue.TruncateFile(catalogueEnd);
             cutBack(startVolume, data.dStartOffset, data.dEndOffset);
@@ -467,7 +471,7 @@ clsArchive::AddResult clsArchive::AddFileToArchive(const clsDskFile& file, bool 
         std::string facts;
         if (!m_meta.isOpen() &&
             m_meta.fOpen(metaPath(), clsFile::Mode::Write) != clsFile::OpenResult::Ok) {
-            fail(m_meta.lastError(), m_meta.diskFull());
+            fail(m_meta.status());
         }
         const std::int64_t metaEnd = m_meta.isOpen() ? m_meta.sizeOnDisk() : 0;
         if (metaEnd == 0) {
@@ -481,7 +485,7 @@ clsArchive::AddResult clsArchive::AddFileToArchive(const clsDskFile& file, bool 
         const auto factsSize = static_cast<std::int64_t>(facts.size());
         if (!m_meta.isOpen() || m_meta.fWrite(facts, factsSize, metaEnd) != factsSize) {
             if (m_meta.isOpen()) {
-                fail(m_meta.lastError(), m_meta.diskFull());
+                fail(m_meta.status());
                 m_meta.TruncateFile(metaEnd);
             }
             if (sumsEnd >= 0) {

@@ -12,6 +12,7 @@
 #include "archive/meta.h"
 #include "archive/sums.h"
 #include "platform/date_time.h"
+#include "platform/status.h"
 
 namespace kestrel {
 
@@ -58,8 +59,7 @@ public:
     void ResetFiles();
 
     // Why the last add failed, and whether the disk was full.
-    const std::string& lastError() const { return m_lastError; }
-    bool diskFull() const { return m_diskFull; }
+    const Status& status() const { return m_status; }
 
     std::int64_t RecSize = 0;
     std::string sArcPath;
@@ -101,7 +101,7 @@ private:
     // Removes what a failed or cancelled add wrote, so that later offsets stay true.
     void cutBack(const std::string& startVolume, std::int64_t startOffset,
                  std::int64_t currentOffset);
-    void fail(const std::string& why, bool diskFull);
+    void fail(Status why);
     void reportProgress(const std::string& item, std::int64_t fileBytes, std::int64_t size,
                         bool force);
 
@@ -122,8 +122,7 @@ private:
     std::int64_t m_sizeAtMeasure = 0;
     std::int64_t m_bytesSinceMeasure = 0;
     std::uint64_t m_lastProgressTick = 0;
-    std::string m_lastError;
-    bool m_diskFull = false;
+    Status m_status;
     bool m_closeFailed = false;
 };
 

@@ -25,22 +25,21 @@ void clsFile::closeQuietly() {
     }
 }
 
-void clsFile::noteFailure(const std::string& text, bool diskFull) {
-    m_lastError = text;
-    m_diskFull = m_diskFull || diskFull;
+void clsFile::noteFailure(Status why) {
+    why.keepDiskFullOf(m_status);
+    m_status = std::move(why);
 }
 
 clsFile::OpenResult clsFile::fOpen(const std::string& path, Mode mode) {
     closeQuietly();
     m_path = path;
-    m_lastError.clear();
-    m_diskFull = false;
+    m_status = Status();
     m_writeFailed = false;
     if (bCompressed && mode != Mode::Read) {
         // A new gzip member after what the file holds.
         m_gzOut = std::make_unique<ParallelGzip>(9);
         if (!m_gzOut->open(path)) {
-            noteFailure(m_gzOut->lastError(), m_gzOut->diskFull());
+            noteFailure(m_gzOut->status());
             m_gzOut.reset();
             return OpenResult::Failed;
         }
@@ -49,7 +48,7 @@ clsFile::OpenResult clsFile::fOpen(const std::string& path, Mode mode) {
     if (bCompressed) {
         m_gz = gzopen(path.c_str(), "rb");
         if (m_gz == nullptr) {
-            noteFailure("cannot open " + path + ": " + std::strerror(errno), false);
+            noteFailure(Status::fromErrno(errno, "cannot open " + path));
             return OpenResult::Failed;
         }
         gzbuffer(m_gz, kGzBuffer);
@@ -61,7 +60,7 @@ clsFile::OpenResult clsFile::fOpen(const std::string& path, Mode mode) {
                                                 : FileHandle::Mode::ReadWrite;
     std::string error;
     if (!m_plain.open(path, fileMode, regularOnly, &error)) {
-        noteFailure(error, false);
+        noteFailure(Status::failure(error));
         if (m_ctx != nullptr) {
             m_ctx->WriteLog("ERROR:clsFile.fOpen()->" + error + "---" + path);
         }
@@ -94,7 +93,7 @@ std::int64_t clsFile::fRead(std::string& data, std::int64_t count, std::int64_t 
         m_readBuf.resize(n > 0 ? static_cast<size_t>(n) : 0);
         m_readPos = position;
         if (n < 0) {
-            noteFailure(m_plain.lastError(), false);
+            noteFailure(m_plain.status());
         }
         if (n > 0 && m_ctx != nullptr) {
             m_ctx->host.yield();
@@ -118,7 +117,7 @@ std::int64_t clsFile::fWrite(std::string_view data, std::int64_t count, std::int
     if (m_gzOut != nullptr) {
         const std::string zeros(padding, '\0');
         if (m_writeFailed || !m_gzOut->write(data) || !m_gzOut->write(zeros)) {
-            noteFailure(m_gzOut->lastError(), m_gzOut->diskFull());
+            noteFailure(m_gzOut->status());
             m_writeFailed = true;
             return 0;
         }
@@ -157,7 +156,7 @@ bool clsFile::flushWrites() {
     m_writeBuf.clear();
     if (written != size) {
         m_writeFailed = true;
-        noteFailure(m_plain.lastError(), m_plain.diskFull());
+        noteFailure(m_plain.status());
         return false;
     }
     return true;
@@ -181,7 +180,7 @@ bool clsFile::fClose() {
     }
     if (m_gzOut != nullptr) {
         if (!m_gzOut->close()) {
-            noteFailure(m_gzOut->lastError(), m_gzOut->diskFull());
+            noteFailure(m_gzOut->status());
             m_writeFailed = true;
         }
         m_gzOut.reset();
@@ -189,7 +188,7 @@ bool clsFile::fClose() {
     if (m_gz != nullptr) {
         m_gzRead.reset();
         if (gzclose(m_gz) != Z_OK) {
-            noteFailure("cannot close " + m_path, errno == ENOSPC || errno == EDQUOT);
+            noteFailure(Status::fromErrno(errno, "cannot close " + m_path));
             m_writeFailed = true;
         }
         m_gz = nullptr;
@@ -210,7 +209,7 @@ void clsFile::TruncateFile(std::int64_t position) {
     if (position > 0) {
         m_writeFailed = false;
         if (!m_plain.truncate(position)) {
-            noteFailure(m_plain.lastError(), m_plain.diskFull());
+            noteFailure(m_plain.status());
         }
     }
 }
@@ -218,7 +217,7 @@ void clsFile::TruncateFile(std::int64_t position) {
 std::int64_t clsFile::sizeOnDisk(bool exact) {
     if (m_gzOut != nullptr) {
         if (exact && !m_writeFailed && !m_gzOut->flush()) {
-            noteFailure(m_gzOut->lastError(), m_gzOut->diskFull());
+            noteFailure(m_gzOut->status());
             m_writeFailed = true;
         }
         return m_gzOut->size();

@@ -8,6 +8,7 @@
 #include "archive/gzip_read_ahead.h"
 #include "archive/parallel_gzip.h"
 #include "platform/file_handle.h"
+#include "platform/status.h"
 
 struct gzFile_s;
 
@@ -61,8 +62,7 @@ public:
     // The plain file's handle (to set a restored file's times before it is closed).
     FileHandle& handle() { return m_plain; }
     // Why the last call failed, and whether the disk (or quota) was full.
-    const std::string& lastError() const { return m_lastError; }
-    bool diskFull() const { return m_diskFull; }
+    const Status& status() const { return m_status; }
 
     std::int64_t filesize = 0;
     bool bCompressed = false;
@@ -71,7 +71,7 @@ public:
 
 private:
     bool flushWrites();
-    void noteFailure(const std::string& text, bool diskFull);
+    void noteFailure(Status why);
 
     RunControl* m_ctx;
     FileHandle m_plain;
@@ -86,8 +86,7 @@ private:
     std::int64_t m_writePos = 0;
     bool m_writeFailed = false;
 
-    std::string m_lastError;
-    bool m_diskFull = false;
+    Status m_status;
 };
 
 }  // namespace kestrel

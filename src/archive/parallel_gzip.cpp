@@ -85,27 +85,28 @@ ParallelGzip::~ParallelGzip() {
     abandon();
 }
 
-void ParallelGzip::fail(const std::string& why, bool diskFull) {
+void ParallelGzip::fail(Status why) {
+    // The first failure is the one to tell; a full disk met later is still told as such.
     if (!m_failed) {
-        m_lastError = why;
+        m_status = std::move(why);
+    } else if (why.isDiskFull()) {
+        m_status.keepDiskFullOf(why);
     }
     m_failed = true;
-    m_diskFull = m_diskFull || diskFull;
 }
 
 bool ParallelGzip::open(const std::string& path) {
     abandon();
     m_path = path;
     m_failed = false;
-    m_lastError.clear();
-    m_diskFull = false;
+    m_status = Status();
     m_filling.clear();
     m_window.clear();
     m_crc = crc32(0, nullptr, 0);
     m_inputSize = 0;
     std::string error;
     if (!m_file.open(path, FileHandle::Mode::Write, false, &error)) {
-        fail(error, false);
+        fail(Status::failure(error));
         return false;
     }
     m_fileEnd = m_file.size().value_or(0);
@@ -248,7 +249,7 @@ bool ParallelGzip::drain(size_t keep) {
             m_inFlight.pop_front();
         }
         if (piece->failed) {
-            fail("cannot compress for " + m_path, false);
+            fail(Status::failure("cannot compress for " + m_path));
         }
         if (!m_failed && writeOut(piece->output)) {
             m_crc = static_cast<std::uint32_t>(
@@ -262,7 +263,7 @@ bool ParallelGzip::drain(size_t keep) {
 bool ParallelGzip::writeOut(std::string_view bytes) {
     const auto size = static_cast<std::int64_t>(bytes.size());
     if (m_file.writeAt(bytes.data(), size, m_fileEnd) != size) {
-        fail(m_file.lastError(), m_file.diskFull());
+        fail(m_file.status());
         return false;
     }
     m_fileEnd += size;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/file_handle.h"
+#include "platform/status.h"
 
 namespace kestrel {
 
@@ -45,8 +46,7 @@ public:
     bool isOpen() const { return m_file.isOpen(); }
     // Bytes in the file: what it held before plus what this member has written so far.
     std::int64_t size() const { return m_fileEnd; }
-    const std::string& lastError() const { return m_lastError; }
-    bool diskFull() const { return m_diskFull; }
+    const Status& status() const { return m_status; }
 
 private:
     struct Piece {
@@ -68,7 +68,7 @@ private:
     // flight. False after a failed write or deflate.
     bool drain(size_t keep);
     bool writeOut(std::string_view bytes);
-    void fail(const std::string& why, bool diskFull);
+    void fail(Status why);
 
     int m_level;
     unsigned m_workerCount;
@@ -82,8 +82,7 @@ private:
     std::uint32_t m_crc = 0;
     std::uint64_t m_inputSize = 0;
     bool m_failed = false;
-    std::string m_lastError;
-    bool m_diskFull = false;
+    Status m_status;
 
     std::mutex m_mutex;
     std::condition_variable m_workAvailable;

@@ -64,7 +64,7 @@ bool VolumeReader::open(const std::string& baseName, std::string* detail) {
     m_openBase.clear();
     m_file.bCompressed = m_compressed ? *m_compressed : startsWithGzipMagic(*path);
     if (m_file.fOpen(*path, clsFile::Mode::Read) != clsFile::OpenResult::Ok) {
-        *detail = m_file.lastError();
+        *detail = m_file.status().text();
         return false;
     }
     m_openBase = baseName;

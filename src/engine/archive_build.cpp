@@ -54,7 +54,7 @@ BuildOutcome BuildArchive(RunControl& rc, clsBackup& job, WorkingList& list,
     archive.dSplitSize = job.splitSize;
     if (!archive.IsOpened) {
         rc.WriteLog(rc.messages.format("strMsgCantCreateArchive",
-                                       {{"%d", folder}, {"%s", archive.lastError()}}));
+                                       {{"%d", folder}, {"%s", archive.status().text()}}));
         outcome.writeFailed = true;
         return outcome;
     }
@@ -78,9 +78,10 @@ BuildOutcome BuildArchive(RunControl& rc, clsBackup& job, WorkingList& list,
                 ++added;
                 break;
             case clsArchive::AddResult::Failed:
-                rc.WriteLog(rc.messages.format("strMsgAddedToArcFail", {{"%d", fullName}}) +
-                            (archive.lastError().empty() ? "" : " (" + archive.lastError() + ")"));
-                outcome.diskFull = archive.diskFull();
+                rc.WriteLog(
+                    rc.messages.format("strMsgAddedToArcFail", {{"%d", fullName}}) +
+                    (archive.status().text().empty() ? "" : " (" + archive.status().text() + ")"));
+                outcome.diskFull = archive.status().isDiskFull();
                 outcome.writeFailed = true;
                 return outcome;
             case clsArchive::AddResult::Cancelled:
@@ -145,8 +146,8 @@ BuildOutcome BuildArchive(RunControl& rc, clsBackup& job, WorkingList& list,
     if (!closed) {
         // The last volume or the catalogue could not be completed: the session is unusable.
         rc.WriteLog(rc.messages.format("strMsgAddedToArcFail", {{"%d", archive.sArcfName}}) +
-                    (archive.lastError().empty() ? "" : " (" + archive.lastError() + ")"));
-        outcome.diskFull = archive.diskFull();
+                    (archive.status().text().empty() ? "" : " (" + archive.status().text() + ")"));
+        outcome.diskFull = archive.status().isDiskFull();
         outcome.writeFailed = true;
         return outcome;
     }

@@ -335,8 +335,10 @@ StoreResult Run::storeOne(const clsDskFile& file) {
             // Never touch a source file: encrypt a copy of it.
             const std::string folder = fs::join(m_temp, kEncryptFolder);
             source = fs::join(folder, file.filename.empty() ? "missing" : file.filename);
+            Status copied;
             if (!fs::makeOwnPrivateDir(folder, &error) || file.filename.empty() ||
-                !fs::copyFile(target, source, &error)) {
+                !fs::copyFile(target, source, &copied)) {
+                tellError(copied, &error);
                 m_rc.WriteLog(
                     m_rc.messages.format("strMsgEncryptFailed", {{"%d", target}, {"%s", error}}));
                 return StoreResult::NotStored;
@@ -366,16 +368,16 @@ StoreResult Run::storeOne(const clsDskFile& file) {
     } else if (m_buildInDestination) {
         result = stageBuilt(file);
     } else {
-        bool full = false;
+        Status why;
         if (!m_job.archived) {
             removeCopyLeftovers(destinationFolder(m_job, file));
         }
-        result = CopyFileToDestination(m_rc, m_job, file, source, &full,
+        result = CopyFileToDestination(m_rc, m_job, file, source, &why,
                                        m_staging ? kStagedSuffix : std::string_view());
-        if (full && !m_diskFull) {
+        if (why.isDiskFull() && !m_diskFull) {
             m_fullFolder = destinationFolder(m_job, file);
         }
-        m_diskFull = m_diskFull || full;
+        m_diskFull = m_diskFull || why.isDiskFull();
         if (m_staging && result == StoreResult::Stored) {
             m_staged.push_back(file.filename);
         }

@@ -38,9 +38,10 @@ Got fetchFile(RunControl& rc, const clsBackup& job, FtpClient* session,
     if (!fs::exists(stored)) {
         return Got::Missing;
     }
-    if (!fs::copyFile(stored, local, error)) {
-        rc.WriteLog(rc.messages.format("strMsgDownloadFailed", {{"%d", stored}}) + " (" + *error +
-                    ")");
+    if (Status copied; !fs::copyFile(stored, local, &copied)) {
+        tellError(copied, error);
+        rc.WriteLog(rc.messages.format("strMsgDownloadFailed", {{"%d", stored}}) + " (" +
+                    copied.text() + ")");
         return Got::Failed;
     }
     return Got::Fetched;

@@ -22,13 +22,12 @@ std::string destinationFolder(const clsBackup& job, const clsDskFile& file) {
 }
 
 StoreResult CopyFileToDestination(RunControl& rc, const clsBackup& job, const clsDskFile& file,
-                                  const std::string& sourceOverride, bool* diskFull,
+                                  const std::string& sourceOverride, Status* status,
                                   std::string_view stageSuffix) {
     const std::string source = fs::join(file.path, file.filename);
     const std::string folder = destinationFolder(job, file);
     const std::string destination = fs::join(folder, file.filename);
-    std::string error;
-    bool full = false;
+    Status why;
     bool skipped = false;
     auto keepGoing = [&] {
         rc.host.yield();
@@ -54,11 +53,11 @@ StoreResult CopyFileToDestination(RunControl& rc, const clsBackup& job, const cl
         // destination folder itself is the user's. Another user's folder stays as it is.
         static_cast<void>(fs::makePrivate(folder));
     }
-    const bool ok = madeFolder && fs::copyFile(sourceOverride.empty() ? source : sourceOverride,
-                                               destination + std::string(stageSuffix), &error,
-                                               &full, keepGoing, mode);
-    if (diskFull != nullptr) {
-        *diskFull = full;
+    const bool ok =
+        madeFolder && fs::copyFile(sourceOverride.empty() ? source : sourceOverride,
+                                   destination + std::string(stageSuffix), &why, keepGoing, mode);
+    if (status != nullptr) {
+        *status = why;
     }
     if (!ok && skipped) {
         rc.WriteLog(rc.messages.format("strMsgFileSkipped", {{"%d", source}}));
@@ -67,7 +66,7 @@ StoreResult CopyFileToDestination(RunControl& rc, const clsBackup& job, const cl
     if (!ok) {
         rc.WriteLog(
             rc.messages.format("strMsgFileCopyFail", {{"%s", source}, {"%d", destination}}) +
-            (error.empty() ? "" : " (" + error + ")"));
+            (why.text().empty() ? "" : " (" + why.text() + ")"));
         return StoreResult::NotStored;
     }
     rc.WriteLog(rc.messages.format("strMsgFileCopyOk", {{"%s", source}, {"%d", destination}}));

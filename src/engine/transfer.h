@@ -4,6 +4,7 @@
 
 #include "archive/dsk_file.h"
 #include "jobs/backup.h"
+#include "platform/status.h"
 
 namespace kestrel {
 
@@ -23,12 +24,12 @@ enum class StoreResult { Stored = 1, NotStored = 2 };
 // behind, when the user aborts the run or cancels the file (bCancelFile, which it clears; the
 // file is logged as skipped). sourceOverride, when given, is
 // copied in the file's place (an encrypted copy of it). Returns StoreResult::Stored or
-// StoreResult::NotStored; *diskFull tells a full destination. stageSuffix, when given, is appended
-// to the destination's name (the logs name the final one).
+// StoreResult::NotStored; *status tells why a copy failed (isDiskFull: a full destination).
+// stageSuffix, when given, is appended to the destination's name (the logs name the final one).
 [[nodiscard]] StoreResult CopyFileToDestination(RunControl& rc, const clsBackup& job,
                                                 const clsDskFile& file,
                                                 const std::string& sourceOverride = "",
-                                                bool* diskFull = nullptr,
+                                                Status* status = nullptr,
                                                 std::string_view stageSuffix = {});
 
 // Uploads one working-list file into the job's remote folder. It goes up under a staged name

@@ -265,7 +265,7 @@ FtpClient::GetResult clsFTPConnection::GetFile(const std::string& remotePath,
     }
     FileHandle local;
     if (!local.open(localPath, FileHandle::Mode::Write)) {
-        m_rc.WriteLog("ERROR:clsFile.fOpen()->" + local.lastError() + "---" + localPath);
+        m_rc.WriteLog("ERROR:clsFile.fOpen()->" + local.status().text() + "---" + localPath);
         return GetResult::Failed;
     }
     auto failed = [&](bool log) {
@@ -317,7 +317,7 @@ FtpClient::GetResult clsFTPConnection::GetFile(const std::string& remotePath,
         }
         const auto n = static_cast<std::int64_t>(block.size());
         if (local.writeAt(block.data(), n, received) != n) {
-            m_rc.WriteLog(m_rc.msg("strMsgErrorWritingFile") + " (" + local.lastError() + ")");
+            m_rc.WriteLog(m_rc.msg("strMsgErrorWritingFile") + " (" + local.status().text() + ")");
             return failed(false);
         }
         received += n;
@@ -350,7 +350,7 @@ FtpClient::GetResult clsFTPConnection::GetFile(const std::string& remotePath,
         return failed(true);
     }
     if (!local.sync()) {
-        m_rc.WriteLog(m_rc.msg("strMsgErrorWritingFile") + " (" + local.lastError() + ")");
+        m_rc.WriteLog(m_rc.msg("strMsgErrorWritingFile") + " (" + local.status().text() + ")");
         return failed(true);
     }
     local.close();
@@ -365,7 +365,7 @@ FtpClient::GetResult clsFTPConnection::GetFile(const std::string& remotePath,
 bool clsFTPConnection::StoreFileAs(const std::string& localPath, const std::string& remotePath) {
     FileHandle local;
     if (!local.open(localPath, FileHandle::Mode::Read, true)) {
-        m_rc.WriteLog("ERROR:clsFile.fOpen()->" + local.lastError() + "---" + localPath);
+        m_rc.WriteLog("ERROR:clsFile.fOpen()->" + local.status().text() + "---" + localPath);
         return false;
     }
     if (m_state != State::LoggedIn || !bPassiveMode) {
@@ -408,7 +408,7 @@ bool clsFTPConnection::StoreFileAs(const std::string& localPath, const std::stri
             local.readAt(block.data(), static_cast<std::int64_t>(block.size()), position);
         if (n < 0) {
             readFailed = true;
-            m_rc.WriteLog("ERROR:" + local.lastError() + "---" + localPath);
+            m_rc.WriteLog("ERROR:" + local.status().text() + "---" + localPath);
         }
         if (n < 1) {
             break;

@@ -1,4 +1,5 @@
 #include "platform/file_facts.h"
+#include "platform/status.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -28,7 +29,7 @@ struct timespec toTimespec(FileTime t) {
 
 void setError(std::string* error, const std::string& what) {
     if (error != nullptr) {
-        *error = what + ": " + ::strerror(errno);
+        *error = Status::fromErrno(errno, what).text();
     }
 }
 

@@ -10,9 +10,7 @@
 namespace kestrel {
 
 void FileHandle::fail(const char* what) {
-    const int err = errno;
-    m_diskFull = err == ENOSPC || err == EDQUOT;
-    m_lastError = std::string(what) + " " + m_path + ": " + ::strerror(err);
+    m_status = Status::fromErrno(errno, std::string(what) + " " + m_path);
 }
 
 bool FileHandle::open(const std::string& path, Mode mode, bool regularOnly, std::string* error) {
@@ -39,16 +37,16 @@ bool FileHandle::open(const std::string& path, Mode mode, bool regularOnly, std:
     if (!m_fd.valid()) {
         fail("cannot open");
         if (error != nullptr) {
-            *error = m_lastError;
+            *error = m_status.text();
         }
         return false;
     }
     if (regularOnly) {
         struct stat st {};
         if (::fstat(m_fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-            m_lastError = "not a regular file: " + path;
+            m_status = Status::failure("not a regular file: " + path);
             if (error != nullptr) {
-                *error = m_lastError;
+                *error = m_status.text();
             }
             close();
             return false;
@@ -68,7 +66,7 @@ bool FileHandle::createBeside(const std::string& targetPath, std::string* tempPa
         m_path = targetPath;
         fail("cannot create a file beside");
         if (error != nullptr) {
-            *error = m_lastError;
+            *error = m_status.text();
         }
         return false;
     }
@@ -81,8 +79,7 @@ bool FileHandle::adopt(int fd, const std::string& pathForMessages) {
     close();
     m_fd.reset(fd);
     m_path = pathForMessages;
-    m_lastError.clear();
-    m_diskFull = false;
+    m_status = Status();
     return m_fd.valid();
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/file_facts.h"
+#include "platform/status.h"
 #include "platform/unique_fd.h"
 
 namespace kestrel {
@@ -37,24 +38,22 @@ public:
     // Reads up to count bytes at pos, fewer only at the end of the file. -1 on error.
     std::int64_t readAt(void* buffer, std::int64_t count, std::int64_t pos);
     // Writes count bytes at pos; returns how many were written (fewer on error, e.g. a full
-    // disk, which diskFull() then tells).
+    // disk, which status() then tells).
     std::int64_t writeAt(const void* buffer, std::int64_t count, std::int64_t pos);
     std::optional<std::int64_t> size() const;
     [[nodiscard]] bool truncate(std::int64_t size);
     [[nodiscard]] bool sync();
     [[nodiscard]] bool setTimes(FileTime lastAccess, FileTime lastWrite);
 
-    // The error of the last failed call: its text, and whether it was a full disk or quota.
-    const std::string& lastError() const { return m_lastError; }
-    bool diskFull() const { return m_diskFull; }
+    // The error of the last failed call.
+    const Status& status() const { return m_status; }
 
 private:
     void fail(const char* what);
 
     UniqueFd m_fd;
     std::string m_path;
-    std::string m_lastError;
-    bool m_diskFull = false;
+    Status m_status;
 };
 
 }  // namespace kestrel

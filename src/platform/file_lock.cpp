@@ -1,4 +1,5 @@
 #include "platform/file_lock.h"
+#include "platform/status.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -20,7 +21,7 @@ FileLock::Result FileLock::tryLock(const std::string& path, std::string* error) 
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (!fd.valid()) {
         if (error != nullptr) {
-            *error = "cannot open " + path + ": " + ::strerror(errno);
+            *error = Status::fromErrno(errno, "cannot open " + path).text();
         }
         return Result::Failed;
     }
@@ -33,7 +34,7 @@ FileLock::Result FileLock::tryLock(const std::string& path, std::string* error) 
             return Result::Busy;
         }
         if (error != nullptr) {
-            *error = "cannot lock " + path + ": " + ::strerror(err);
+            *error = Status::fromErrno(err, "cannot lock " + path).text();
         }
         return Result::Failed;
     }

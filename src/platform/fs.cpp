@@ -16,9 +16,7 @@ namespace kestrel::fs {
 namespace {
 
 void setError(std::string* error, const std::string& what, int err) {
-    if (error != nullptr) {
-        *error = what + ": " + ::strerror(err);
-    }
+    tellError(Status::fromErrno(err, what), error);
 }
 
 bool writeAll(int fd, std::string_view data) {
@@ -396,22 +394,21 @@ std::string absolutePath(std::string_view path) {
     return out.empty() ? std::string(1, kSeparator) : out;
 }
 
-bool copyFile(const std::string& from, const std::string& to, std::string* error, bool* diskFull,
+bool copyFile(const std::string& from, const std::string& to, Status* status,
               const std::function<bool()>& keepGoing, CopyMode mode) {
-    if (diskFull != nullptr) {
-        *diskFull = false;
-    }
+    const auto tell = [&](Status why) {
+        if (status != nullptr) {
+            *status = std::move(why);
+        }
+        return false;
+    };
     UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (in.get() < 0 || ::fstat(in.get(), &st) != 0) {
-        setError(error, "cannot open " + from, errno);
-        return false;
+        return tell(Status::fromErrno(errno, "cannot open " + from));
     }
     if (!S_ISREG(st.st_mode)) {
-        if (error != nullptr) {
-            *error = "not a regular file: " + from;
-        }
-        return false;
+        return tell(Status::failure("not a regular file: " + from));
     }
     ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
     // The copy is written beside its name and renamed into place when complete, so that a copy
@@ -419,20 +416,12 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
     std::string tmpl = to + std::string(kPartInfix) + "XXXXXX";
     UniqueFd out(::mkstemp(tmpl.data()));
     if (out.get() < 0) {
-        setError(error, "cannot create " + to, errno);
-        if (diskFull != nullptr) {
-            *diskFull = errno == ENOSPC || errno == EDQUOT;
-        }
-        return false;
+        return tell(Status::fromErrno(errno, "cannot create " + to));
     }
     auto fail = [&](const std::string& what) {
-        const int err = errno;
-        setError(error, what, err);
-        if (diskFull != nullptr) {
-            *diskFull = err == ENOSPC || err == EDQUOT;
-        }
+        const Status why = Status::fromErrno(errno, what);
         ::unlink(tmpl.c_str());
-        return false;
+        return tell(why);
     };
     // copy_file_range lets the kernel move the bytes; fall back to read/write where it cannot.
     // Pieces are small enough that the caller is asked to go on several times a second.
@@ -441,10 +430,7 @@ bool copyFile(const std::string& from, const std::string& to, std::string* error
     for (;;) {
         if (keepGoing && !keepGoing()) {
             ::unlink(tmpl.c_str());
-            if (error != nullptr) {
-                *error = "copy of " + from + " cancelled";
-            }
-            return false;
+            return tell(Status::failure("copy of " + from + " cancelled"));
         }
         ssize_t n = 0;
         if (kernelCopy) {

@@ -8,10 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "platform/status.h"
 #include "platform/unique_fd.h"
 
 // Plain file-system operations on byte-string paths. Every function reports failure through its
-// result and, where it takes one, an error text (strerror of the failing call); none throws.
+// result and, where it takes one, an error text or a Status of the failing call; none throws.
 namespace kestrel::fs {
 
 inline constexpr char kSeparator = '/';
@@ -135,10 +136,10 @@ enum class CopyMode {
 // Copies a regular file's content and last-access and last-write times, with the permission
 // bits mode says. The copy is written beside the target (TARGET.part-XXXXXX, 0600 while it is
 // written) and renamed over it when complete; a failed copy leaves no partial file.
-// *diskFull tells whether it failed for lack of space. keepGoing, when given, is called before
-// each piece of a few megabytes; when it returns false the copy stops and fails.
+// *status tells why it failed (isDiskFull for lack of space). keepGoing, when given, is called
+// before each piece of a few megabytes; when it returns false the copy stops and fails.
 [[nodiscard]] bool copyFile(const std::string& from, const std::string& to,
-                            std::string* error = nullptr, bool* diskFull = nullptr,
+                            Status* status = nullptr,
                             const std::function<bool()>& keepGoing = nullptr,
                             CopyMode mode = CopyMode::Private);
 

@@ -1,4 +1,5 @@
 #include "platform/instance_channel.h"
+#include "platform/status.h"
 
 #include <errno.h>
 #include <poll.h>
@@ -122,7 +123,7 @@ bool InstanceListener::listen(const std::string& path, std::string* error) {
     std::copy(path.begin(), path.end(), address.sun_path);
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.valid()) {
-        *error = std::string("cannot create a socket: ") + ::strerror(errno);
+        *error = Status::fromErrno(errno, "cannot create a socket").text();
         return false;
     }
     ::unlink(path.c_str());
@@ -132,11 +133,7 @@ bool InstanceListener::listen(const std::string& path, std::string* error) {
         ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::umask(before);
     if (!bound || ::listen(fd.get(), 4) != 0) {
-        const int err = errno;
-        *error = "cannot listen on ";
-        *error += path;
-        *error += ": ";
-        *error += ::strerror(err);
+        *error = Status::fromErrno(errno, "cannot listen on " + path).text();
         return false;
     }
     m_fd = std::move(fd);

@@ -1,4 +1,5 @@
 #include "platform/process.h"
+#include "platform/status.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -84,7 +85,7 @@ std::optional<int> spawnAndWait(const std::vector<std::string>& argv, const std:
     if (input != nullptr) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) {
-            return fail(std::string("cannot create a pipe: ") + ::strerror(errno));
+            return fail(Status::fromErrno(errno, "cannot create a pipe").text());
         }
         readEnd.reset(fds[0]);
         writeEnd.reset(fds[1]);
@@ -108,7 +109,7 @@ std::optional<int> spawnAndWait(const std::vector<std::string>& argv, const std:
     const int rc =
         ::posix_spawn(&pid, argv[0].c_str(), actions.get(), nullptr, args.data(), environ);
     if (rc != 0) {
-        return fail("cannot start " + argv[0] + ": " + ::strerror(rc));
+        return fail(Status::fromErrno(rc, "cannot start " + argv[0]).text());
     }
     readEnd.reset();
     size_t written = 0;
@@ -137,7 +138,7 @@ std::optional<int> spawnAndWait(const std::vector<std::string>& argv, const std:
             return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
         }
         if (done < 0 && errno != EINTR) {
-            return fail(std::string("cannot wait for ") + argv[0] + ": " + ::strerror(errno));
+            return fail(Status::fromErrno(errno, "cannot wait for " + argv[0]).text());
         }
         if (whileWaiting) {
             whileWaiting();
@@ -180,7 +181,7 @@ std::string restartInPlace(char** argv, const std::vector<std::string>& variable
         ::setenv(names.back().c_str(), variable.c_str() + eq + 1, 1);
     }
     ::execv("/proc/self/exe", argv);
-    const std::string error = std::string("cannot start the program again: ") + ::strerror(errno);
+    const std::string error = Status::fromErrno(errno, "cannot start the program again").text();
     for (const std::string& name : names) {
         ::unsetenv(name.c_str());
     }

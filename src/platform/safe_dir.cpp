@@ -1,4 +1,5 @@
 #include "platform/safe_dir.h"
+#include "platform/status.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -29,7 +30,7 @@ void fail(std::string* error, const std::string& what, const std::string& why) {
 }
 
 void setError(std::string* error, const std::string& what, int err) {
-    fail(error, what, ::strerror(err));
+    tellError(Status::fromErrno(err, what), error);
 }
 
 // One entry of the folder: a name with a separator in it would walk further (and follow links).

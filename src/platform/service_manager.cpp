@@ -1,4 +1,5 @@
 #include "platform/service_manager.h"
+#include "platform/status.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -181,7 +182,7 @@ Outcome runSystemctl(const std::vector<std::string>& arguments) {
 
     UniqueFd outRead, outWrite, errRead, errWrite;
     if (!makePipe(&outRead, &outWrite) || !makePipe(&errRead, &errWrite)) {
-        outcome.err = std::string("cannot create a pipe: ") + ::strerror(errno);
+        outcome.err = Status::fromErrno(errno, "cannot create a pipe").text();
         return outcome;
     }
     SpawnActions actions;
@@ -195,7 +196,7 @@ Outcome runSystemctl(const std::vector<std::string>& arguments) {
     const int rc =
         ::posix_spawn(&pid, program->c_str(), actions.get(), nullptr, argv.data(), environ);
     if (rc != 0) {
-        outcome.err = "cannot start " + *program + ": " + ::strerror(rc);
+        outcome.err = Status::fromErrno(rc, "cannot start " + *program).text();
         return outcome;
     }
     // Our copies of the write ends would keep the pipes open after systemctl ends.
@@ -206,7 +207,7 @@ Outcome runSystemctl(const std::vector<std::string>& arguments) {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) {
-            outcome.err = std::string("cannot wait for systemctl: ") + ::strerror(errno);
+            outcome.err = Status::fromErrno(errno, "cannot wait for systemctl").text();
             return outcome;
         }
     }

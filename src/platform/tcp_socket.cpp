@@ -1,4 +1,5 @@
 #include "platform/tcp_socket.h"
+#include "platform/status.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -15,7 +16,7 @@ namespace {
 
 void setError(std::string* error, const std::string& what) {
     if (error != nullptr) {
-        *error = what + ": " + ::strerror(errno);
+        *error = Status::fromErrno(errno, what).text();
     }
 }
 

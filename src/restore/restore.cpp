@@ -64,7 +64,9 @@ public:
             fetched = m_ftp != nullptr && m_ftp->GetFile(remoteJoin(m_job.sDestinationDir, file),
                                                          temp) == FtpClient::GetResult::Downloaded;
         } else {
-            fetched = fs::copyFile(fs::join(m_job.sDestinationDir, file), temp, &error);
+            Status copied;
+            fetched = fs::copyFile(fs::join(m_job.sDestinationDir, file), temp, &copied);
+            tellError(copied, &error);
         }
         if (fetched && m_job.Protected &&
             !DecryptFile(m_rc, m_cryptTool, temp, m_password, &error)) {
@@ -634,7 +636,7 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
                     ctx.messages.format("strMsgCantOpenFileToRestore", {{"%d", *target}});
                 tell(ctx.host, text, MsgIcon::Critical);
                 ctx.WriteLog(text);
-                error = out.lastError();
+                error = out.status().text();
             } else {
                 const std::string volume = r.volume + std::string(kVolumeExtension);
                 const std::string text = ctx.messages.format(
@@ -663,7 +665,7 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
                 }
             }
             ok = ok && out.setMode(mode) && out.setTimes(rec.lastAccessTime, rec.lastWriteTime);
-            error = out.lastError();
+            error = out.status().text();
         }
         // Renamed while still open: its lock keeps it from being taken for a leftover.
         if (ok && !dir->renameInto(temp, name, &error, false)) {

@@ -113,7 +113,7 @@ TEST_F(ArchiveTest, AnyFolderWorksAndAFolderThatCannotBeMadeOpensNothing) {
     clsArchive blocked(ctx().control, t.dir.file("blocked/archives"));
     blocked.NewArchive("B", true);
     EXPECT_FALSE(blocked.IsOpened);
-    EXPECT_FALSE(blocked.lastError().empty());
+    EXPECT_FALSE(blocked.status().text().empty());
 }
 
 TEST_F(ArchiveTest, SplitsALargeFileAtBlockBoundaries) {
@@ -365,7 +365,7 @@ TEST_F(ArchiveTest, AMissingSourceIsAnOpenFailure) {
     clsDskFile gone = *clsDskFile::fromPath(src.write("gone", "x"));
     std::filesystem::remove(src.file("gone"));
     EXPECT_EQ(archive.AddFileToArchive(gone, false), clsArchive::AddResult::OpenFailed);
-    EXPECT_NE(archive.lastError().find("gone"), std::string::npos);
+    EXPECT_NE(archive.status().text().find("gone"), std::string::npos);
 }
 
 TEST_F(ArchiveTest, AVolumeThatCannotBeCreatedFailsTheAddAndIsNotBlamedOnTheSource) {
@@ -377,7 +377,8 @@ TEST_F(ArchiveTest, AVolumeThatCannotBeCreatedFailsTheAddAndIsNotBlamedOnTheSour
     std::filesystem::remove_all(folder);
     const clsDskFile file = *clsDskFile::fromPath(src.write("present", "x"));
     EXPECT_EQ(archive.AddFileToArchive(file, false), clsArchive::AddResult::Failed);
-    EXPECT_NE(archive.lastError().find("V.uxarc"), std::string::npos) << archive.lastError();
+    EXPECT_NE(archive.status().text().find("V.uxarc"), std::string::npos)
+        << archive.status().text();
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ TEST(ClsFile, RegularOnlyRefusesAFifoWithoutBlocking) {
     clsFile f;
     f.regularOnly = true;
     EXPECT_EQ(f.fOpen(dir.file("p"), clsFile::Mode::Read), clsFile::OpenResult::Failed);
-    EXPECT_NE(f.lastError().find("not a regular file"), std::string::npos);
+    EXPECT_NE(f.status().text().find("not a regular file"), std::string::npos);
 }
 
 TEST(ClsFile, ReadsAtTheLargestOffsetsFindNothing) {

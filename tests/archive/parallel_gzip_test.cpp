@@ -125,15 +125,15 @@ TEST(ParallelGzip, AppendsAMemberAfterWhatTheFileHolds) {
 
 TEST(ParallelGzip, AFullDiskFailsTheWritesAndTheClose) {
     ParallelGzip gz(9, 2, kPiece);
-    ASSERT_TRUE(gz.open("/dev/full") || gz.diskFull());
+    ASSERT_TRUE(gz.open("/dev/full") || gz.status().isDiskFull());
     bool failed = !gz.isOpen();
     for (int i = 0; i < 20 && !failed; ++i) {
         failed = !gz.write(mixedBytes(kPiece, static_cast<unsigned>(i)));
     }
     EXPECT_TRUE(failed);
     EXPECT_FALSE(gz.close());
-    EXPECT_TRUE(gz.diskFull());
-    EXPECT_NE(gz.lastError().find("/dev/full"), std::string::npos) << gz.lastError();
+    EXPECT_TRUE(gz.status().isDiskFull());
+    EXPECT_NE(gz.status().text().find("/dev/full"), std::string::npos) << gz.status().text();
 }
 
 TEST(ParallelGzip, AMissingFolderFailsTheOpen) {
@@ -142,7 +142,7 @@ TEST(ParallelGzip, AMissingFolderFailsTheOpen) {
     EXPECT_FALSE(gz.open(dir.file("no/such/folder/v.gz")));
     EXPECT_FALSE(gz.write("x"));
     EXPECT_FALSE(gz.close());
-    EXPECT_FALSE(gz.lastError().empty());
+    EXPECT_FALSE(gz.status().text().empty());
 }
 
 }  // namespace

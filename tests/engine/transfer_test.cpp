@@ -76,10 +76,11 @@ TEST_F(TransferTest, AFullDiskKeepsThePreviousCopyAndLeavesNoPartialFile) {
     ASSERT_EQ(CopyFileToDestination(t.ctx->control, job, *clsDskFile::fromPath(path)),
               StoreResult::Stored);
     std::ofstream(path, std::ios::trunc) << std::string(400'000, 'b');
-    bool full = false;
-    EXPECT_EQ(CopyFileToDestination(t.ctx->control, job, *clsDskFile::fromPath(path), "", &full),
+    Status why;
+    EXPECT_EQ(CopyFileToDestination(t.ctx->control, job, *clsDskFile::fromPath(path), "", &why),
               StoreResult::NotStored);
-    EXPECT_TRUE(full);
+    EXPECT_TRUE(why.isDiskFull()) << why.text();
+    EXPECT_EQ(why.errnum(), ENOSPC);
     const std::string stored = dest.file("small") + path;
     EXPECT_EQ(test::readAll(stored), std::string(100'000, 'a'));
     EXPECT_EQ(fs::listDir(fs::parentOf(stored))->size(), 1u);

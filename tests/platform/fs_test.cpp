@@ -95,7 +95,7 @@ TEST(Fs, WhatTheProgramMakesIsPrivateWhateverTheUmask) {
     };
     auto copied = [&](const test::TempDir& d, int sourceMode, fs::CopyMode copyMode) {
         const std::string from = withMode(d.write("src/f", "data"), sourceMode);
-        EXPECT_TRUE(fs::copyFile(from, d.file("f"), nullptr, nullptr, nullptr, copyMode));
+        EXPECT_TRUE(fs::copyFile(from, d.file("f"), nullptr, nullptr, copyMode));
         return d.file("f");
     };
     auto planted = [&](const test::TempDir& d, const char* name, int mode) {

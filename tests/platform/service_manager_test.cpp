@@ -222,8 +222,8 @@ TEST_F(ServiceManagerTest, OddPathsAreEscapedSoThatSystemdAcceptsTheUnit) {
     };
     for (const std::string& executable : {blank, quote}) {
         ASSERT_TRUE(fs::makeDirs(fs::parentOf(executable)));
-        ASSERT_TRUE(fs::copyFile("/bin/true", executable, nullptr, nullptr, nullptr,
-                                 fs::CopyMode::OwnerBits));
+        ASSERT_TRUE(
+            fs::copyFile("/bin/true", executable, nullptr, nullptr, fs::CopyMode::OwnerBits));
         EXPECT_EQ(verify(serviceUnitText(executable, home)), 0) << executable;
     }
     // The same path written as it is names another, missing executable.
