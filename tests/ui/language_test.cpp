@@ -11,22 +11,13 @@
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QWidget>
-#include <fstream>
 
 #include "core/language_file.h"
-#include "support/temp_dir.h"
 
 namespace kestrel::ui {
 namespace {
 
-LanguageFile languageWith(const test::TempDir& dir, const std::string& text) {
-    const std::string path = dir.path() + "/test.lng";
-    std::ofstream(path) << text;
-    return LanguageFile(path);
-}
-
 TEST(ApplyLanguage, CaptionsEveryKindOfControlByNameIndexColumnButtonAndTab) {
-    test::TempDir dir;
     QWidget window;
     window.setObjectName("frmTest");
     window.setWindowTitle("Designed");
@@ -60,12 +51,12 @@ TEST(ApplyLanguage, CaptionsEveryKindOfControlByNameIndexColumnButtonAndTab) {
     tabs->addTab(new QWidget, "t0");
     tabs->addTab(new QWidget, "t1");
 
-    const LanguageFile lng = languageWith(dir,
-                                          "[frmTest]\nCaption=Title\nLabel1=Eins\nLabel2|2=Zwei\n"
-                                          "Label2=wrong\nFrame1=Rahmen\nCheck1=\nListView1|2=Typ\n"
-                                          "Toolbar1|1=Erster\nToolbar1|3=Dritter\n"
-                                          "Toolbar1|3|1=Eintrag\nmnuList=Liste\nmniEdit=Ändern\n"
-                                          "SSTab1|1=Reiter\n[other]\nLabel1=no\n");
+    const LanguageFile lng = LanguageFile::parse(
+        "[frmTest]\nCaption=Title\nLabel1=Eins\nLabel2|2=Zwei\n"
+        "Label2=wrong\nFrame1=Rahmen\nCheck1=\nListView1|2=Typ\n"
+        "Toolbar1|1=Erster\nToolbar1|3=Dritter\n"
+        "Toolbar1|3|1=Eintrag\nmnuList=Liste\nmniEdit=Ändern\n"
+        "SSTab1|1=Reiter\n[other]\nLabel1=no\n");
     ApplyLanguage(window, lng);
     EXPECT_EQ(window.windowTitle(), "Title");
     EXPECT_EQ(single->text(), "Eins");
