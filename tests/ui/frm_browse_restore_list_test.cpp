@@ -248,8 +248,13 @@ TEST_F(TwoSessions, SearchListsTheMatchesOfEverySessionAndChecksTheirNodes) {
     EXPECT_EQ(u().stkViews->currentWidget(), u().lvListView);
 }
 
-TEST_F(TwoSessions, ChecksAndCommandsAreRefusedWhileARestoreRuns) {
-    window->model().setChecked(node(0, path("docs/a.txt")), true);
+// The checked files of both sessions are restored, and nothing else; meanwhile checks and
+// commands are refused.
+TEST_F(TwoSessions, RestoresExactlyTheCheckedFilesAndRefusesChecksAndCommandsMeanwhile) {
+    window->showNode(node(0, path("docs")));
+    ASSERT_TRUE(check("a.txt"));
+    window->showNode(node(1, src.file("tree")));
+    ASSERT_TRUE(check("sub"));
     picked = out.path();
     t.host.answers = {MsgAnswer::No};
     int inside = 0;
@@ -266,12 +271,21 @@ TEST_F(TwoSessions, ChecksAndCommandsAreRefusedWhileARestoreRuns) {
         window->reject();
         EXPECT_TRUE(window->isVisible());
     };
-    u().keyRestoreFiles->trigger();
+    QTest::mouseClick(u().tbToolbar->widgetForAction(u().keyRestoreFiles), Qt::LeftButton);
     t.host.onYield = nullptr;
     EXPECT_GT(inside, 0);
     EXPECT_EQ(boxTexts(), (Names{"Do you want to restore files to original folder?",
-                                 "1/1 files restored to " + out.path() + "!"}));
+                                 "3/3 files restored to " + out.path() + "!"}));
     EXPECT_EQ(pickerTitles, Names{"Select path to restore files"});
+    std::set<std::string> restored;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(out.path())) {
+        if (entry.is_regular_file())
+            restored.insert(entry.path().string().substr(out.path().size()));
+    }
+    EXPECT_EQ(restored,
+              (std::set<std::string>{path("docs/a.txt"), path("sub/x.txt"), path("sub/z.txt")}));
+    EXPECT_EQ(test::readAll(out.path() + path("sub/x.txt")), "x first and second");
+
     EXPECT_FALSE(window->restoring());
     EXPECT_TRUE(u().keyRestoreFiles->isEnabled());
     EXPECT_TRUE(window->model().setChecked(node(0, path("docs")), true));
@@ -292,28 +306,6 @@ TEST_F(TwoSessions, AnEmptyFolderAsksAgainOrAborts) {
               (Names{original, again, original, again, "Restore of files aborted by user!"}));
     EXPECT_EQ(pickerTitles.size(), 2u);
     EXPECT_EQ(t.host.progressTitles.size(), progress) << "no restore ran";
-}
-
-TEST_F(TwoSessions, RestoresExactlyTheCheckedFiles) {
-    // Two files of the first session and a folder of the second.
-    window->showNode(node(0, path("docs")));
-    ASSERT_TRUE(check("a.txt"));
-    ASSERT_TRUE(check("b.txt"));
-    window->showNode(node(1, src.file("tree")));
-    ASSERT_TRUE(check("sub"));
-    picked = out.path();
-    t.host.answers = {MsgAnswer::No};
-    QTest::mouseClick(u().tbToolbar->widgetForAction(u().keyRestoreFiles), Qt::LeftButton);
-
-    std::set<std::string> restored;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(out.path())) {
-        if (entry.is_regular_file())
-            restored.insert(entry.path().string().substr(out.path().size()));
-    }
-    EXPECT_EQ(restored, (std::set<std::string>{path("docs/a.txt"), path("docs/b.txt"),
-                                               path("sub/x.txt"), path("sub/z.txt")}));
-    EXPECT_EQ(test::readAll(out.path() + path("sub/x.txt")), "x first and second");
-    EXPECT_EQ(t.host.boxes.back().text, "4/4 files restored to " + out.path() + "!");
 }
 
 // The main window's restore command.
