@@ -335,6 +335,7 @@ TEST_F(BrowserTest, AStartFolderOtherThanTheRootGivesSingleSlashes) {
     remote.start = "/home/u";
     remote.makeFolder("/home/u/site");
     ASSERT_EQ(window->Start({"ftp.example", 21, "u", "p", true}), Browser::StartResult::Ok);
+    ASSERT_NE(root(), nullptr);
     EXPECT_EQ(root()->text(0).toStdString(), "ftp.example/home/u");
     QTreeWidgetItem* site = window->node("ftp.example/home/u/site");
     ASSERT_NE(site, nullptr);

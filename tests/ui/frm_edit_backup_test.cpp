@@ -277,11 +277,18 @@ TEST_F(EditorTest, AStoredJobComesBackIntoTheControlsAndIsSavedUnchanged) {
 }
 
 TEST_F(EditorTest, AMonthlyScheduleOnTheLastDayAndADailyOneOnNoDay) {
+    const QStringList days = monthlyDayTexts();
+    ASSERT_EQ(days.size(), 32);
+    const std::pair<int, const char*> ordinals[] = {{0, "1st"},   {1, "2nd"},        {2, "3rd"},
+                                                    {3, "4th"},   {20, "21st"},      {22, "23rd"},
+                                                    {30, "31th"}, {31, "Last day! "}};
+    for (const auto& [day, text] : ordinals)
+        EXPECT_EQ(days[day], text) << day;
+
     auto e = filled("Monthly");
     e->form().chkEnableSchedule->setChecked(true);
     e->form().Option1_2->setChecked(true);
     EXPECT_FALSE(e->form().fraDaily->isEnabled());
-    ASSERT_EQ(e->form().cmbDays->count(), 32);
     e->form().cmbDays->setCurrentIndex(31);
     e->form().dtMonthlyHour->setTime(QTime(23, 15));
     e->form().dtDay->setDate(QDate(2026, 12, 1));
@@ -328,6 +335,8 @@ TEST_F(EditorTest, AProtectedJobOpensOnlyWithItsPasswordAndCancelGivesBackTheNew
     EXPECT_FALSE(EditJob(nullptr, *t.ctx, runner, language, seams(), "Vault", 2,
                          [](const std::string& expected) { return expected == "Open"; }));
     EXPECT_EQ(page, 2);
+    EXPECT_TRUE(t.logged("Password OK for editing Vault!"));
+    EXPECT_TRUE(t.logged("Modifing Vault parameters ..."));
     EXPECT_FALSE(runner.job("Vault")->bZipped);
     EXPECT_EQ(t.ctx->settings.general("bkpIndex", "unset"), "unset") << "an edit took no number";
 

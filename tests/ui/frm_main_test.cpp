@@ -74,7 +74,13 @@ protected:
 
 TEST_F(MainWindowTest, RowsShowTypeNextRunLastRunDestinationAndTheStatusIcon) {
     t.clock.set(*DateTime::fromParts(2026, 12, 7, 9, 0));
-    add("Docs", true);
+    ASSERT_EQ(runner.addJob(test::JobBuilder("Docs")
+                                .folder(src.file("tree"))
+                                .to(dest.path())
+                                .archive()
+                                .compressed()
+                                .build()),
+              RunnerResult::Done);
     auto ftp = test::JobBuilder("Remote")
                    .folder(src.file("tree"))
                    .ftp("backup.example", 21, "kestrel", "", "/srv/kestrel")
@@ -86,6 +92,7 @@ TEST_F(MainWindowTest, RowsShowTypeNextRunLastRunDestinationAndTheStatusIcon) {
     ASSERT_EQ(runner.addJob(std::move(ftp)), RunnerResult::Done);
     window->UpdateForm();
     ASSERT_EQ(list().topLevelItemCount(), 2);
+    EXPECT_EQ(row(0)->text(1), "Full(Compressed)");
     EXPECT_EQ(row(0)->text(3), "Never");
     EXPECT_EQ(row(0)->text(4).toStdString(), dest.path());
     EXPECT_EQ(row(1)->text(1), "Incremental");
@@ -129,6 +136,7 @@ TEST_F(MainWindowTest, DeletingAProtectedJobTakesTheQuestionAndThePassword) {
     window->selectJob("Locked");
     t.host.answers = {MsgAnswer::No};
     window->deleteJob();
+    EXPECT_EQ(t.host.boxes.back().text, "Do you really want to delete this backup?");
     EXPECT_EQ(runner.jobs().count(), 2u) << "No to the question keeps the job";
     t.host.answers = {MsgAnswer::Yes};
     window->deleteJob();
