@@ -93,24 +93,6 @@ protected:
     }
 };
 
-TEST_F(KestrelProcessTest, OneInstancePerProgramFolderAndNoStaleLockAfterAKill) {
-    test::Program first(kestrel({}));
-    ASSERT_TRUE(waitForLog("backup items loaded!"));
-    const std::string before = t.logFile();
-    const test::ProgramResult second = test::runProgram(kestrel({}));
-    EXPECT_EQ(second.code, 0) << second.err;
-    EXPECT_EQ(t.logFile(), before) << "the second instance wrote to the log";
-
-    first.signal(SIGKILL);
-    EXPECT_EQ(first.wait().code, 128 + SIGKILL);
-    test::Program third(kestrel({}));
-    ASSERT_TRUE(waitForLog("backup items loaded!", 2)) << "the dead instance's lock stayed";
-    third.signal(SIGTERM);
-    const test::ProgramResult ended = third.wait();
-    EXPECT_EQ(ended.code, 0);
-    EXPECT_EQ(count("Program closed!"), 1u) << t.logFile() << ended.err;
-}
-
 TEST_F(KestrelProcessTest, ServiceCommandLines) {
     // Restart: stop, then start; the question to quit takes its default without a display.
     test::ProgramResult r = test::runProgram(kestrel({"/service", "restart"}));
@@ -188,8 +170,10 @@ std::string environmentOf(int pid) {
     return std::filesystem::exists(path) ? test::readAll(path) : "";
 }
 
-TEST_F(KestrelProcessTest, AHeadlessInstanceOpensItsWindowForAUserWhoStartsTheDesktopProgram) {
-    test::Program service(kestrel({}));
+// One instance per program folder: a headless one opens its window for a user who starts the
+// desktop program, and one killed leaves no lock behind.
+TEST_F(KestrelProcessTest, OneInstancePerFolderThatOpensItsWindowForADesktopAndNoStaleLock) {
+    test::Program first(kestrel({}));
     ASSERT_TRUE(waitForLog("backup items loaded!"));
     const test::ProgramResult user = test::runProgram(kestrel({}, {"QT_QPA_PLATFORM=offscreen"}));
     EXPECT_EQ(user.code, 0) << user.err;
@@ -197,16 +181,20 @@ TEST_F(KestrelProcessTest, AHeadlessInstanceOpensItsWindowForAUserWhoStartsTheDe
 
     // The same process, now with the desktop's platform and still the one instance.
     ASSERT_TRUE(waitForLog("backup items loaded!", 2)) << t.logFile();
-    EXPECT_NE(environmentOf(service.pid()).find("QT_QPA_PLATFORM=offscreen"), std::string::npos);
+    EXPECT_NE(environmentOf(first.pid()).find("QT_QPA_PLATFORM=offscreen"), std::string::npos);
     const std::string before = t.logFile();
     EXPECT_EQ(test::runProgram(kestrel({})).code, 0);
     EXPECT_EQ(test::runProgram(kestrel({}, {"QT_QPA_PLATFORM=offscreen"})).code, 0);
     EXPECT_EQ(t.logFile(), before) << "a second instance started";
 
-    service.signal(SIGTERM);
-    const test::ProgramResult ended = service.wait();
+    first.signal(SIGKILL);
+    EXPECT_EQ(first.wait().code, 128 + SIGKILL);
+    test::Program third(kestrel({}));
+    ASSERT_TRUE(waitForLog("backup items loaded!", 3)) << "the dead instance's lock stayed";
+    third.signal(SIGTERM);
+    const test::ProgramResult ended = third.wait();
     EXPECT_EQ(ended.code, 0) << ended.err;
-    EXPECT_EQ(count("Program closed!"), 1u) << t.logFile();
+    EXPECT_EQ(count("Program closed!"), 1u) << t.logFile() << ended.err;
 }
 
 // The desktop program on a real X server: the main window appears, a missed scheduled run is
