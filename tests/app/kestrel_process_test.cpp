@@ -2,11 +2,14 @@
 // folder, the service's command lines, and a stop in the middle of a run.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <thread>
 
 #include "core/app_context.h"
 #include "support/faults.h"
@@ -33,19 +36,13 @@ protected:
     }
     std::vector<std::string> kestrel(const std::vector<std::string>& args,
                                      const std::vector<std::string>& extraEnv = {}) const {
-        std::vector<std::string> argv = {"/usr/bin/env",
-                                         "-u",
-                                         "INVOCATION_ID",
-                                         "-u",
-                                         "DISPLAY",
-                                         "-u",
-                                         "WAYLAND_DISPLAY",
-                                         "-u",
-                                         "QT_QPA_PLATFORM",
-                                         "KESTREL_HOME=" + t.home(),
-                                         "XDG_RUNTIME_DIR=" + sandbox.file("runtime"),
-                                         "XDG_CONFIG_HOME=" + sandbox.file("config"),
-                                         "PATH=" + sandbox.file("bin") + ":/usr/bin:/bin"};
+        std::vector<std::string> argv = {"/usr/bin/env"};
+        for (const char* unset : {"INVOCATION_ID", "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            argv.insert(argv.end(), {"-u", unset});
+        argv.insert(argv.end(),
+                    {"KESTREL_HOME=" + t.home(), "XDG_RUNTIME_DIR=" + sandbox.file("runtime"),
+                     "XDG_CONFIG_HOME=" + sandbox.file("config"),
+                     "PATH=" + sandbox.file("bin") + ":/usr/bin:/bin"});
         argv.insert(argv.end(), extraEnv.begin(), extraEnv.end());
         argv.push_back(std::string(KESTREL_BINARY_DIR) + "/bin/kestrel");
         argv.insert(argv.end(), args.begin(), args.end());
@@ -63,16 +60,32 @@ protected:
         }
         return n;
     }
-    // Waits for the program to write a log line (it logs as it goes); false after a minute.
+    // Waits for the program to write a log line (it logs as it goes), woken by each change in
+    // the log's folder; false after a minute.
     bool waitForLog(const std::string& text, size_t times = 1) const {
+        const std::string folder =
+            std::filesystem::path(t.ctx->log.filePath()).parent_path().string();
+        std::filesystem::create_directories(folder);
+        const int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        EXPECT_GE(fd, 0);
+        EXPECT_GE(::inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_TO), 0);
         const auto end = Clock::now() + std::chrono::seconds(60);
-        while (count(text) < times) {
-            if (Clock::now() > end) {
-                return false;
+        bool found = false;
+        while (!found) {
+            found = count(text) >= times;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+            if (found || left.count() <= 0) {
+                break;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            pollfd ready{fd, POLLIN, 0};
+            if (::poll(&ready, 1, static_cast<int>(left.count())) > 0) {
+                char events[4096];
+                while (::read(fd, events, sizeof events) > 0) {
+                }
+            }
         }
-        return true;
+        ::close(fd);
+        return found;
     }
     test::ProgramResult cli(std::vector<std::string> args) const {
         args.insert(args.begin(), {test::cliPath(), "--home", t.home()});
@@ -80,38 +93,13 @@ protected:
     }
 };
 
-TEST_F(KestrelProcessTest, OneInstancePerProgramFolderAndNoStaleLockAfterAKill) {
-    test::Program first(kestrel({}));
-    ASSERT_TRUE(waitForLog("backup items loaded!"));
-    const std::string before = t.logFile();
-    const test::ProgramResult second = test::runProgram(kestrel({}));
-    EXPECT_EQ(second.code, 0) << second.err;
-    EXPECT_EQ(t.logFile(), before) << "the second instance wrote to the log";
-
-    first.signal(SIGKILL);
-    EXPECT_EQ(first.wait().code, 128 + SIGKILL);
-    test::Program third(kestrel({}));
-    ASSERT_TRUE(waitForLog("backup items loaded!", 2)) << "the dead instance's lock stayed";
-    third.signal(SIGTERM);
-    const test::ProgramResult ended = third.wait();
-    EXPECT_EQ(ended.code, 0);
-    EXPECT_EQ(count("Program closed!"), 1u) << t.logFile() << ended.err;
-}
-
 TEST_F(KestrelProcessTest, ServiceCommandLines) {
     // Restart: stop, then start; the question to quit takes its default without a display.
     test::ProgramResult r = test::runProgram(kestrel({"/service", "restart"}));
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(calls(), "--user stop kestrel.service\n--user start kestrel.service\n");
 
-    // "/I" is no install: the program starts as usual.
     std::filesystem::remove(sandbox.file("calls"));
-    test::Program upper(kestrel({"/I"}));
-    ASSERT_TRUE(waitForLog("backup items loaded!", 2));
-    upper.signal(SIGTERM);
-    EXPECT_EQ(upper.wait().code, 0);
-    EXPECT_EQ(calls().find("enable"), std::string::npos) << calls();
-
     // Install writes the unit for this program and program folder, and enables it.
     r = test::runProgram(kestrel({"/i"}));
     EXPECT_EQ(r.code, 0) << r.err;
@@ -161,10 +149,10 @@ TEST_F(KestrelProcessTest, AServiceStopDuringALongRunAbortsItAndKeepsEverySessio
     service.signal(SIGCONT);
     const test::ProgramResult r = service.wait();
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_TRUE(count("Kestrel started as a service ...") == 1);
-    EXPECT_TRUE(count("missed its scheduled run") == 1);
-    EXPECT_TRUE(count("Kestrel service stopped!") == 1);
-    EXPECT_TRUE(count("Program closed!") == 1);
+    for (const char* line : {"Kestrel started as a service ...", "missed its scheduled run",
+                             "Kestrel service stopped!", "Program closed!"}) {
+        EXPECT_EQ(count(line), 1u) << line;
+    }
 
     // The store says how the run ended; the earlier session is whole.
     EXPECT_NE(cli({"list"}).out.find("aborted"), std::string::npos) << cli({"list"}).out;
@@ -176,16 +164,16 @@ TEST_F(KestrelProcessTest, AServiceStopDuringALongRunAbortsItAndKeepsEverySessio
     EXPECT_EQ(test::readAll(sandbox.file("back") + first), "first session");
 }
 
-// The desktop program on a real X server: the main window appears, a missed scheduled run is
-// made up and runs to its end, and SIGTERM ends the program cleanly with the store intact.
 // The environment of a running process, or "" when it is gone.
 std::string environmentOf(int pid) {
     const std::string path = "/proc/" + std::to_string(pid) + "/environ";
     return std::filesystem::exists(path) ? test::readAll(path) : "";
 }
 
-TEST_F(KestrelProcessTest, AHeadlessInstanceOpensItsWindowForAUserWhoStartsTheDesktopProgram) {
-    test::Program service(kestrel({}));
+// One instance per program folder: a headless one opens its window for a user who starts the
+// desktop program, and one killed leaves no lock behind.
+TEST_F(KestrelProcessTest, OneInstancePerFolderThatOpensItsWindowForADesktopAndNoStaleLock) {
+    test::Program first(kestrel({}));
     ASSERT_TRUE(waitForLog("backup items loaded!"));
     const test::ProgramResult user = test::runProgram(kestrel({}, {"QT_QPA_PLATFORM=offscreen"}));
     EXPECT_EQ(user.code, 0) << user.err;
@@ -193,18 +181,24 @@ TEST_F(KestrelProcessTest, AHeadlessInstanceOpensItsWindowForAUserWhoStartsTheDe
 
     // The same process, now with the desktop's platform and still the one instance.
     ASSERT_TRUE(waitForLog("backup items loaded!", 2)) << t.logFile();
-    EXPECT_NE(environmentOf(service.pid()).find("QT_QPA_PLATFORM=offscreen"), std::string::npos);
+    EXPECT_NE(environmentOf(first.pid()).find("QT_QPA_PLATFORM=offscreen"), std::string::npos);
     const std::string before = t.logFile();
     EXPECT_EQ(test::runProgram(kestrel({})).code, 0);
     EXPECT_EQ(test::runProgram(kestrel({}, {"QT_QPA_PLATFORM=offscreen"})).code, 0);
     EXPECT_EQ(t.logFile(), before) << "a second instance started";
 
-    service.signal(SIGTERM);
-    const test::ProgramResult ended = service.wait();
+    first.signal(SIGKILL);
+    EXPECT_EQ(first.wait().code, 128 + SIGKILL);
+    test::Program third(kestrel({}));
+    ASSERT_TRUE(waitForLog("backup items loaded!", 3)) << "the dead instance's lock stayed";
+    third.signal(SIGTERM);
+    const test::ProgramResult ended = third.wait();
     EXPECT_EQ(ended.code, 0) << ended.err;
-    EXPECT_EQ(count("Program closed!"), 1u) << t.logFile();
+    EXPECT_EQ(count("Program closed!"), 1u) << t.logFile() << ended.err;
 }
 
+// The desktop program on a real X server: the main window appears, a missed scheduled run is
+// made up and runs to its end, and SIGTERM ends the program cleanly with the store intact.
 TEST_F(KestrelProcessTest, TheDesktopProgramOnAnXServer) {
     if (!std::filesystem::exists("/usr/bin/xvfb-run") ||
         !std::filesystem::exists("/usr/bin/xwininfo")) {

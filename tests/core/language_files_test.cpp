@@ -23,14 +23,47 @@ std::multiset<std::string> placeholders(const std::string& text) {
     return found;
 }
 
-TEST(ShippedLanguages, EnglishFileMatchesTheBuiltInTable) {
+TEST(Messages, EveryKeyIsInTheTableOnceAndLookupIsExact) {
+    const Messages messages;
+    std::set<std::string> seen;
+    for (const clsString& m : messages.table()) {
+        EXPECT_TRUE(seen.insert(m.Nam).second) << m.Nam;
+        EXPECT_FALSE(m.Txt.empty()) << m.Nam;
+    }
+    EXPECT_EQ(messages.GetMessage("strMsgTomorrowAt"), "Tomorrow at ");
+    EXPECT_EQ(messages.GetMessage("strmsgnever"), "");
+    // A name that itself holds a placeholder is not replaced again.
+    EXPECT_EQ(messages.format("strMsgTermNormally", {{"%d", "odd%t"}, {"%t", "19:30"}}),
+              "Backup odd%t terminated normally at 19:30!");
+}
+
+TEST(Messages, ALanguageFileOverridesOnlyNonEmptyValues) {
+    test::TempDir dir;
+    const std::string longText(3000, 'x');
+    const std::string lng = dir.write(
+        "Languages/test.lng",
+        "[msgStrings]\r\nstrMsgNever=\r\nstrMsgFull=  Voll  \r\nstrMsgTodayAt=\"  Heute \"\r\n"
+        "strMsgPause=" +
+            longText + "\r\nstrmsgcontinue=Weiter\r\nstrMsgPaused=Halt" + std::string(1, '\0') +
+            "ignored\r\n");
+    Messages messages;
+    messages.FillMessages(lng);
+    const std::pair<const char*, std::string> cases[] = {
+        {"strMsgNever", "Never"},  {"strMsgFull", "Voll"},       {"strMsgTodayAt", "  Heute "},
+        {"strMsgPause", longText}, {"strMsgContinue", "Weiter"}, {"strMsgPaused", "Halt"},
+    };
+    for (const auto& [key, text] : cases) {
+        EXPECT_EQ(messages.GetMessage(key), text) << key;
+    }
+    messages.FillMessages(dir.file("Languages/missing.lng"));
+    EXPECT_EQ(messages.GetMessage("strMsgFull"), "Full");
+}
+
+TEST(ShippedLanguages, EnglishIsTheTableAndEveryLanguageTranslatesEveryKey) {
     const LanguageFile english(test::sourceLanguagesDir() + "/english.lng");
     for (const MessageDefault& row : defaultMessages()) {
         EXPECT_EQ(english.profileString("msgStrings", row.key), row.text) << row.key;
     }
-}
-
-TEST(ShippedLanguages, EveryLanguageTranslatesEveryKeyWithTheSamePlaceholders) {
     auto files = fs::listDir(test::sourceLanguagesDir());
     ASSERT_TRUE(files);
     int languages = 0;
@@ -53,13 +86,6 @@ TEST(ShippedLanguages, EveryLanguageTranslatesEveryKeyWithTheSamePlaceholders) {
     EXPECT_GE(languages, 2);
 }
 
-TEST(ShippedLanguages, GermanReplacesTheTable) {
-    Messages messages;
-    messages.FillMessages(test::sourceLanguagesDir() + "/german.lng");
-    EXPECT_EQ(messages.GetMessage("strMsgNever"), "Nie");
-    EXPECT_EQ(messages.GetMessage("strMsgTomorrowAt"), "Morgen um ");
-}
-
 TEST(LanguageFiles, FoundWithoutCaseAndFallingBackToEnglish) {
     test::TempDir home;
     test::TempDir shipped;
@@ -67,35 +93,22 @@ TEST(LanguageFiles, FoundWithoutCaseAndFallingBackToEnglish) {
     shipped.write("Languages/german.lng", "[msgStrings]\n");
     const ProgramFolder folder(home.path(), {shipped.path()});
     EXPECT_EQ(findLanguageFile(folder, "German"), shipped.file("Languages/german.lng"));
-    EXPECT_EQ(findLanguageFile(folder, "ENGLISH"), shipped.file("Languages/english.lng"));
-    // A setting naming a missing file falls back to English, whatever it was.
-    EXPECT_EQ(findLanguageFile(folder, "klingon"), shipped.file("Languages/english.lng"));
-    EXPECT_EQ(findLanguageFile(folder, "../german"), shipped.file("Languages/english.lng"));
+    for (const char* missing : {"klingon", "../german"}) {
+        EXPECT_EQ(findLanguageFile(folder, missing), shipped.file("Languages/english.lng"));
+    }
     // The program folder's own copy comes first.
     home.write("Languages/german.lng", "[msgStrings]\n");
     EXPECT_EQ(findLanguageFile(folder, "german"), home.file("Languages/german.lng"));
-    const ProgramFolder bare(home.path(), {});
-    EXPECT_EQ(findLanguageFile(bare, "klingon"), "");
+    EXPECT_EQ(findLanguageFile(ProgramFolder(home.path(), {}), "klingon"), "");
 }
 
-TEST(LanguageFiles, CaptionsOfWindowsAndControlArrays) {
-    test::TempDir dir;
-    const LanguageFile lng(dir.write("x.lng",
-                                     "[frmMain]\nCaption=Hauptfenster\nLabel1|2=Zweites\n"
-                                     "Label1=Einzeln\nEmpty=\n"));
-    EXPECT_EQ(lng.caption("frmMain", "Caption"), "Hauptfenster");
-    EXPECT_EQ(lng.caption("frmMain", "Label1", 2), "Zweites");
-    EXPECT_EQ(lng.caption("frmMain", "Label1"), "Einzeln");
-    EXPECT_FALSE(lng.caption("frmMain", "Label1", 3));
-    EXPECT_FALSE(lng.caption("frmMain", "Empty"));
-    EXPECT_FALSE(lng.caption("frmOther", "Caption"));
-}
-
-TEST(LanguageFiles, TextInMemoryReadsAsTheFileWould) {
+// Captions of windows and control arrays, read from a file or from text alike.
+TEST(LanguageFiles, CaptionsReadTheSameFromAFileAndFromText) {
     using namespace std::string_literals;
     // A NUL ends a value, as the profile reader reads it.
     const std::string text =
-        "[frmMain]\r\nCaption = \"Haupt fenster\" \r\nLabel1|2=Zweites\r\nCut=ab\0cd\r\n"s;
+        "[frmMain]\r\nCaption = \"Haupt fenster\" \r\nLabel1|2=Zweites\r\nLabel1=Einzeln\r\n"
+        "Empty=\r\nCut=ab\0cd\r\n"s;
     test::TempDir dir;
     const LanguageFile fromFile(dir.write("x.lng", text));
     const LanguageFile fromText = LanguageFile::parse(text);
@@ -105,15 +118,20 @@ TEST(LanguageFiles, TextInMemoryReadsAsTheFileWould) {
     }
     EXPECT_EQ(fromText.caption("frmMain", "Caption"), "Haupt fenster");
     EXPECT_EQ(fromText.caption("frmMain", "Label1", 2), "Zweites");
+    EXPECT_EQ(fromText.caption("frmMain", "Label1"), "Einzeln");
     EXPECT_EQ(fromText.caption("frmMain", "Cut"), "ab");
+    EXPECT_FALSE(fromText.caption("frmMain", "Label1", 3));
+    EXPECT_FALSE(fromText.caption("frmMain", "Empty"));
+    EXPECT_FALSE(fromText.caption("frmOther", "Caption"));
 }
 
 TEST(LanguageFiles, StartupPicksTheConfiguredLanguage) {
     test::TestContext t;
     test::TempDir assets;
-    assets.write("Languages/german.lng", test::readAll(test::sourceLanguagesDir() + "/german.lng"));
-    assets.write("Languages/english.lng",
-                 test::readAll(test::sourceLanguagesDir() + "/english.lng"));
+    for (const char* name : {"german.lng", "english.lng"}) {
+        assets.write(std::string("Languages/") + name,
+                     test::readAll(test::sourceLanguagesDir() + "/" + name));
+    }
     ASSERT_TRUE(t.ctx->settings.saveGeneral("Language", "German"));
     AppContext ctx(ProgramFolder(t.home(), {assets.path()}), t.clock, t.host);
     ASSERT_TRUE(ctx.initialise());

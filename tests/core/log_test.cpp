@@ -10,6 +10,8 @@
 namespace kestrel {
 namespace {
 
+const std::string kStamp = "[2006 Jan 15 19:30:05]-";
+
 class LogTest : public ::testing::Test {
 protected:
     test::TestContext t;
@@ -21,31 +23,20 @@ protected:
     }
 };
 
-TEST_F(LogTest, EntryFormatAndWindowPart) {
+TEST_F(LogTest, OneFileEntryPerCallAndOneListLinePerPiece) {
     log().WriteLog("Backup started at ...");
-    EXPECT_EQ(t.logFile(), "[2006 Jan 15 19:30:05]-Backup started at ...\r\n");
-    ASSERT_EQ(log().lines().size(), 1u);
-    EXPECT_EQ(log().lines().back(), "[2006 Jan 15 19:30:05]-Backup started at ...");
-    EXPECT_EQ(t.host.logLines,
-              std::vector<std::string>{"[2006 Jan 15 19:30:05]-Backup started at ..."});
+    EXPECT_EQ(t.host.logLines, std::vector<std::string>{kStamp + "Backup started at ..."});
     EXPECT_EQ(t.host.status2, "Backup started at ...");
-}
-
-TEST_F(LogTest, BlankTextGoesToTheFileOnly) {
-    log().WriteLog("");
+    // Blank text goes to the file only.
     log().WriteLog("   ");
-    EXPECT_TRUE(log().lines().empty());
-    EXPECT_EQ(t.logFile(), "[2006 Jan 15 19:30:05]-\r\n[2006 Jan 15 19:30:05]-   \r\n");
-}
-
-TEST_F(LogTest, TextWithLineBreaksIsOneFileEntryAndOneListLinePerPiece) {
+    EXPECT_EQ(log().lines().size(), 1u);
     log().WriteLog("A\r\nB");
-    EXPECT_EQ(log().lines(),
-              (std::deque<std::string>{"[2006 Jan 15 19:30:05]-A", "[2006 Jan 15 19:30:05]-B"}));
+    EXPECT_EQ(log().lines().back(), kStamp + "B");
     EXPECT_EQ(t.host.status2, "B");
-    EXPECT_EQ(t.logFile(), "[2006 Jan 15 19:30:05]-A\r\nB\r\n");
+    EXPECT_EQ(t.logFile(),
+              kStamp + "Backup started at ...\r\n" + kStamp + "   \r\n" + kStamp + "A\r\nB\r\n");
     log().WriteLog("\r\nC\r\n");  // empty pieces count too
-    EXPECT_EQ(log().lines().size(), 5u);
+    EXPECT_EQ(log().lines().size(), 6u);
 }
 
 TEST_F(LogTest, ListKeepsTheNewestTwentyThousandLines) {
@@ -53,28 +44,19 @@ TEST_F(LogTest, ListKeepsTheNewestTwentyThousandLines) {
         log().WriteLog("line " + std::to_string(i));
     }
     ASSERT_EQ(log().lines().size(), 20000u);
-    EXPECT_EQ(log().lines().front(), "[2006 Jan 15 19:30:05]-line 1");
-    EXPECT_EQ(log().lines().back(), "[2006 Jan 15 19:30:05]-line 20000");
+    EXPECT_EQ(log().lines().front(), kStamp + "line 1");
+    EXPECT_EQ(log().lines().back(), kStamp + "line 20000");
 }
 
-TEST_F(LogTest, RotatesOnlyAboveFiveMillionBytes) {
+TEST_F(LogTest, RotatesOnlyAboveFiveMillionBytesToTheFirstFreeNumber) {
     makeLogOfSize(log().filePath(), Log::kRotateAbove);
     log().WriteLog("still here");
     EXPECT_FALSE(fs::exists(log().rotatedPath(1)));
-    EXPECT_EQ(*fs::fileSize(log().filePath()), Log::kRotateAbove + 35);
-
-    log().WriteLog("rotated first");
-    EXPECT_EQ(*fs::fileSize(log().rotatedPath(1)), Log::kRotateAbove + 35);
-    EXPECT_EQ(t.logFile(), "[2006 Jan 15 19:30:05]-rotated first\r\n");
-}
-
-TEST_F(LogTest, RotationTakesTheFirstFreeNumber) {
     makeLogOfSize(log().rotatedPath(1), 1);
-    makeLogOfSize(log().rotatedPath(2), 2);
-    makeLogOfSize(log().filePath(), Log::kRotateAbove + 1);
-    log().WriteLog("x");
-    EXPECT_EQ(*fs::fileSize(log().rotatedPath(3)), Log::kRotateAbove + 1);
+    log().WriteLog("rotated");
+    EXPECT_EQ(*fs::fileSize(log().rotatedPath(2)), Log::kRotateAbove + 35);
     EXPECT_EQ(*fs::fileSize(log().rotatedPath(1)), 1);
+    EXPECT_EQ(t.logFile(), kStamp + "rotated\r\n");
 }
 
 TEST_F(LogTest, WhenEveryNumberIsTakenTheOldestIsDroppedAndTheRestShift) {
@@ -86,7 +68,7 @@ TEST_F(LogTest, WhenEveryNumberIsTakenTheOldestIsDroppedAndTheRestShift) {
     EXPECT_EQ(*fs::fileSize(log().rotatedPath(1)), 2);
     EXPECT_EQ(*fs::fileSize(log().rotatedPath(998)), 999);
     EXPECT_EQ(*fs::fileSize(log().rotatedPath(999)), Log::kRotateAbove + 1);
-    EXPECT_EQ(t.logFile(), "[2006 Jan 15 19:30:05]-after shift\r\n");
+    EXPECT_EQ(t.logFile(), kStamp + "after shift\r\n");
 }
 
 TEST_F(LogTest, AFileSetAsideOrRemovedByAnotherProcessIsNotWrittenOn) {
@@ -94,16 +76,14 @@ TEST_F(LogTest, AFileSetAsideOrRemovedByAnotherProcessIsNotWrittenOn) {
     // Another instance rotates the log, then someone deletes the logs folder.
     ASSERT_TRUE(fs::renameFile(log().filePath(), log().rotatedPath(1)));
     log().WriteLog("second");
-    EXPECT_EQ(*fs::readFile(log().rotatedPath(1)), "[2006 Jan 15 19:30:05]-first\r\n");
-    EXPECT_EQ(t.logFile(), "[2006 Jan 15 19:30:05]-second\r\n");
+    EXPECT_EQ(*fs::readFile(log().rotatedPath(1)), kStamp + "first\r\n");
+    EXPECT_EQ(t.logFile(), kStamp + "second\r\n");
     std::filesystem::remove_all(fs::parentOf(log().filePath()));
     log().WriteLog("third");
-    EXPECT_EQ(t.logFile(), "[2006 Jan 15 19:30:05]-third\r\n");
     // An entry the other process appended meanwhile stays between ours.
     ASSERT_TRUE(fs::appendToFile(log().filePath(), "other\r\n", 0644));
     log().WriteLog("fourth");
-    EXPECT_EQ(t.logFile(),
-              "[2006 Jan 15 19:30:05]-third\r\nother\r\n[2006 Jan 15 19:30:05]-fourth\r\n");
+    EXPECT_EQ(t.logFile(), kStamp + "third\r\nother\r\n" + kStamp + "fourth\r\n");
 }
 
 TEST_F(LogTest, AnUnwritableLogFolderLosesOnlyTheFileEntry) {

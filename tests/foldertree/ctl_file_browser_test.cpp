@@ -36,6 +36,11 @@ protected:
         browser = std::make_unique<ctlFileBrowser>(QStringList{m_root});
         model = browser->model();
     }
+    // A folder a test made unreadable is removed with the rest.
+    void TearDown() override {
+        QFile::setPermissions(path("locked"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
 
     QString path(const QString& rel) const { return m_root + u'/' + rel; }
     void makeDir(const QString& rel) const { ASSERT_TRUE(QDir().mkpath(path(rel))); }
@@ -48,6 +53,7 @@ protected:
     QModelIndex folder(const QString& rel) const {
         return item(rel.isEmpty() ? "d@" + m_root : "d@" + path(rel));
     }
+    QStringList checked() const { return keysOf(browser->GetCheckedItems()); }
     // The texts of a folder's children as the tree shows them, reading it first.
     QStringList childTexts(const QModelIndex& parent) const {
         browser->treeView()->expand(parent);
@@ -56,6 +62,11 @@ protected:
             texts.append(model->index(r, 0, parent).data().toString());
         }
         return texts;
+    }
+    void showAndWait() {
+        browser->resize(400, 300);
+        browser->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(browser.get()));
     }
 
     QTemporaryDir m_dir;
@@ -73,30 +84,36 @@ TEST_F(FolderTree, StartsWithTheRootAndTheDrivesOnlyAndNewDrivesStartAfresh) {
     ASSERT_EQ(nodes.size(), 3u);
     EXPECT_EQ(nodes[0].Key, "f@My Computer") << "the host's text keeps the key";
     EXPECT_EQ(nodes[0].Text, "Arbeitsplatz");
-    EXPECT_EQ(nodes[0].FullPath, "My Computer");
     EXPECT_EQ(nodes[1].Key, "d@" + m_root);
     EXPECT_EQ(nodes[1].Text, " " + m_root);
-    EXPECT_EQ(nodes[1].FullPath, m_root);
     EXPECT_EQ(nodes[2].Key, "d@/");
-    EXPECT_TRUE(browser->GetCheckedItems().empty());
-    EXPECT_EQ(browser->treeView()->objectName(), "tv");
-    EXPECT_TRUE(browser->treeView()->isExpanded(model->rootIndex()));
+    EXPECT_TRUE(checked().empty());
     EXPECT_FALSE(model->isRead(folder("")));
     EXPECT_TRUE(model->hasChildren(folder("")));
 }
 
-TEST_F(FolderTree, AnEmptyFolderLosesItsExpandMark) {
+// An empty, vanished or unreadable folder yields no children and loses its expand mark.
+TEST_F(FolderTree, AFolderThatYieldsNothingLosesItsExpandMark) {
     makeDir("empty");
     makeDir("full/inner");
+    makeFile("gone/file.txt");
+    makeFile("locked/secret.txt");
+    ASSERT_TRUE(QFile::setPermissions(path("locked"), QFileDevice::Permissions()));
+    const bool lockable = !QFileInfo(path("locked")).isReadable();
     childTexts(folder(""));
-    const QModelIndex empty = folder("empty");
-    ASSERT_TRUE(empty.isValid());
-    EXPECT_TRUE(model->hasChildren(empty));
-    EXPECT_TRUE(childTexts(empty).isEmpty());
-    EXPECT_FALSE(model->hasChildren(empty));
-    EXPECT_FALSE(model->canFetchMore(empty));
+    ASSERT_TRUE(QDir(path("gone")).removeRecursively());
+    for (const char* name : {"empty", "gone", "locked"}) {
+        const QModelIndex index = folder(name);
+        ASSERT_TRUE(index.isValid()) << name;
+        EXPECT_TRUE(model->hasChildren(index)) << name;
+        if (name == std::string("locked") && !lockable)
+            continue;  // these rights read any folder
+        EXPECT_TRUE(childTexts(index).isEmpty()) << name;
+        EXPECT_FALSE(model->hasChildren(index)) << name;
+        EXPECT_FALSE(model->canFetchMore(index)) << name;
+    }
+    EXPECT_FALSE(browser->CheckDir(path("locked/secret.txt")) && lockable);
     EXPECT_EQ(childTexts(folder("full")), QStringList({" inner"}));
-    EXPECT_TRUE(model->hasChildren(folder("full")));
 }
 
 // Folders first (by their leading blank), then without regard to case, then by case; dot-named
@@ -111,9 +128,7 @@ TEST_F(FolderTree, ChildrenAreSortedFoldersFirstAndDotNamedFoldersHidden) {
     const QModelIndex drive = folder("");
     EXPECT_EQ(childTexts(drive),
               QStringList({" alpha", " Zeta", ".profile", "a.TXT", "B.txt", "b.txt"}));
-    EXPECT_EQ(model->index(0, 0, drive).data(FolderModel::KeyRole), "d@" + path("alpha"));
     EXPECT_EQ(model->index(3, 0, drive).data(FolderModel::KeyRole), "f@" + path("a.TXT"));
-    EXPECT_TRUE(model->hasChildren(model->index(0, 0, drive)));
     EXPECT_TRUE(model->flags(model->index(3, 0, drive)) & Qt::ItemNeverHasChildren);
     const auto icon = [&](int row) {
         return model->index(row, 0, drive).data(Qt::DecorationRole).value<QIcon>().cacheKey();
@@ -124,43 +139,12 @@ TEST_F(FolderTree, ChildrenAreSortedFoldersFirstAndDotNamedFoldersHidden) {
     EXPECT_TRUE(browser->CheckDir(path(".profile")));
 }
 
-class UnreadableFolder : public FolderTree {
-protected:
-    void TearDown() override {
-        QFile::setPermissions(path("locked"),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-};
-
-TEST_F(UnreadableFolder, YieldsNoChildrenAndLosesItsMark) {
-    makeFile("locked/secret.txt");
-    ASSERT_TRUE(QFile::setPermissions(path("locked"), QFileDevice::Permissions()));
-    if (QFileInfo(path("locked")).isReadable()) {
-        GTEST_SKIP() << "these rights read any folder";
-    }
-    childTexts(folder(""));
-    const QModelIndex locked = folder("locked");
-    ASSERT_TRUE(locked.isValid());
-    EXPECT_TRUE(childTexts(locked).isEmpty());
-    EXPECT_FALSE(model->hasChildren(locked));
-    EXPECT_FALSE(browser->CheckDir(path("locked/secret.txt")));
-}
-
-TEST_F(FolderTree, AFolderGoneBeforeItIsOpenedYieldsNoChildren) {
-    makeFile("gone/file.txt");
-    childTexts(folder(""));
-    ASSERT_TRUE(QDir(path("gone")).removeRecursively());
-    const QModelIndex gone = folder("gone");
-    EXPECT_TRUE(childTexts(gone).isEmpty());
-    EXPECT_FALSE(model->hasChildren(gone));
-}
-
 TEST_F(FolderTree, CheckDirOfADriveChecksTheDriveAndReadsNothing) {
     browser->setDrives({"/", m_root});
     QSignalSpy changed(browser.get(), &ctlFileBrowser::itemCheckChanged);
     EXPECT_TRUE(browser->CheckDir(m_root));
     EXPECT_TRUE(browser->CheckDir("/"));
-    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"d@/", "d@" + m_root}));
+    EXPECT_EQ(checked(), QStringList({"d@/", "d@" + m_root}));
     EXPECT_EQ(browser->treeView()->currentIndex(), item("d@/"));
     ASSERT_EQ(changed.count(), 2);
     EXPECT_EQ(changed[0][0].value<FolderNode>().Key, "d@" + m_root);
@@ -168,49 +152,33 @@ TEST_F(FolderTree, CheckDirOfADriveChecksTheDriveAndReadsNothing) {
     EXPECT_FALSE(model->isRead(folder("")));
 }
 
-TEST_F(FolderTree, CheckDirOfANestedFolderOpensTheWayAndChecksOnlyTheLast) {
+// The way to a path is opened, only the last item is checked, and paths that name nothing,
+// or name it in another case, check nothing.
+TEST_F(FolderTree, CheckDirOpensTheWayAndChecksOnlyWhatThePathNamesExactly) {
     makeDir("a/b/c/d");
-    makeFile("a/b/c/file.txt");
+    makeFile("docs/letter.odt");
+    makeDir("Photos/2024");
+    makeDir("photos/2024");
     ASSERT_TRUE(browser->CheckDir(path("a/b/c")));
-    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"d@" + path("a/b/c")}));
     QTreeView* tree = browser->treeView();
-    EXPECT_TRUE(tree->isExpanded(folder("")));
-    EXPECT_TRUE(tree->isExpanded(folder("a")));
-    EXPECT_TRUE(tree->isExpanded(folder("a/b")));
+    for (const char* open : {"", "a", "a/b"})
+        EXPECT_TRUE(tree->isExpanded(folder(open))) << open;
     EXPECT_FALSE(model->isRead(folder("a/b/c")));
     EXPECT_EQ(tree->currentIndex(), folder("a/b/c"));
-    EXPECT_EQ(model->index(0, 0, folder("a/b")).data(Qt::CheckStateRole).toInt(), Qt::Checked);
     EXPECT_EQ(folder("a").data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
-}
 
-TEST_F(FolderTree, CheckDirOfAFileChecksItAndPathsThatNameNothingCheckNothing) {
-    makeFile("docs/letter.odt");
-    makeDir("a/b");
     ASSERT_TRUE(browser->CheckDir(path("docs/letter.odt")));
     for (const QString& nothing :
          {path("docs/letter.odt/x"), path("a/b/"), m_root + "/", path("a//b"),
           path("a/b/missing/deeper"), QString("/elsewhere/entirely"), QString(),
-          QString("relative/path")}) {
+          QString("relative/path"), path("PHOTOS"), path("docs/LETTER.odt")}) {
         EXPECT_FALSE(browser->CheckDir(nothing)) << nothing.toStdString();
     }
-    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"f@" + path("docs/letter.odt")}));
-    // Each was opened as far as its path went.
-    EXPECT_TRUE(model->isRead(folder("a/b")));
-    EXPECT_TRUE(browser->treeView()->isExpanded(folder("a/b")));
-}
-
-TEST_F(FolderTree, CheckDirComparesTheCaseExactly) {
-    makeDir("Photos/2024");
-    makeDir("photos/2024");
-    makeFile("Report.txt");
-    EXPECT_FALSE(browser->CheckDir(path("PHOTOS")));
-    EXPECT_FALSE(browser->CheckDir(path("report.txt")));
-    EXPECT_TRUE(browser->GetCheckedItems().empty());
     ASSERT_TRUE(browser->CheckDir(path("photos/2024")));
-    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"d@" + path("photos/2024")}));
     ASSERT_TRUE(browser->CheckDir(path("Photos")));
-    EXPECT_EQ(keysOf(browser->GetCheckedItems()),
-              QStringList({"d@" + path("Photos"), "d@" + path("photos/2024")}));
+    // In tree order.
+    EXPECT_EQ(checked(), QStringList({"d@" + path("a/b/c"), "f@" + path("docs/letter.odt"),
+                                      "d@" + path("Photos"), "d@" + path("photos/2024")}));
     EXPECT_FALSE(model->isRead(folder("Photos")));
 }
 
@@ -231,23 +199,6 @@ TEST_F(FolderTree, FindsAPathUnderTheLongestDriveHoldingIt) {
     EXPECT_EQ(keysOf(browser->Nodes()).removeDuplicates(), 0);
 }
 
-TEST_F(FolderTree, ReturnsTheCheckedItemsInTreeOrder) {
-    makeFile("docs/inner/deep.txt");
-    makeFile("docs/z.txt");
-    makeFile("music/song.ogg");
-    ASSERT_TRUE(browser->CheckDir(path("music/song.ogg")));
-    ASSERT_TRUE(browser->CheckDir(path("docs/z.txt")));
-    ASSERT_TRUE(browser->CheckDir(path("docs/inner/deep.txt")));
-    ASSERT_TRUE(browser->CheckDir(path("docs")));
-    const std::vector<FolderNode> checked = browser->GetCheckedItems();
-    EXPECT_EQ(keysOf(checked),
-              QStringList({"d@" + path("docs"), "f@" + path("docs/inner/deep.txt"),
-                           "f@" + path("docs/z.txt"), "f@" + path("music/song.ogg")}));
-    EXPECT_EQ(checked[0].Text, " docs");
-    EXPECT_EQ(checked[0].FullPath, path("docs"));
-    EXPECT_EQ(checked[1].Text, "deep.txt");
-}
-
 TEST_F(FolderTree, ASecondReadAddsOnlyNewEntriesAndKeepsTheMarks) {
     makeFile("a.txt");
     makeDir("empty");
@@ -255,14 +206,13 @@ TEST_F(FolderTree, ASecondReadAddsOnlyNewEntriesAndKeepsTheMarks) {
     const QModelIndex drive = folder("");
     ASSERT_TRUE(browser->CheckDir(path("a.txt")));
     childTexts(folder("empty"));
-    ASSERT_FALSE(model->hasChildren(folder("empty")));
     const QPersistentModelIndex kept(item("f@" + path("a.txt")));
     makeFile("0.txt");
     makeDir("b");
     browser->InsertSubfolders(drive);
     browser->InsertSubfolders(drive);
     EXPECT_EQ(childTexts(drive), QStringList({" b", " empty", " m", "0.txt", "a.txt"}));
-    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"f@" + path("a.txt")}));
+    EXPECT_EQ(checked(), QStringList({"f@" + path("a.txt")}));
     EXPECT_FALSE(model->hasChildren(folder("empty")));
     EXPECT_TRUE(model->hasChildren(folder("b")));
     // The view's hold on the item followed it to its new row.
@@ -273,9 +223,7 @@ TEST_F(FolderTree, ASecondReadAddsOnlyNewEntriesAndKeepsTheMarks) {
 TEST_F(FolderTree, InsertRootAddsOneItemInTextOrderAndRefusesDoubles) {
     makeFile("b.txt");
     const QModelIndex drive = folder("");
-    const QModelIndex added = browser->InsertRoot(path("a.txt"), drive, false);
-    ASSERT_TRUE(added.isValid());
-    EXPECT_EQ(added.data(FolderModel::KeyRole), "f@" + path("a.txt"));
+    EXPECT_TRUE(browser->InsertRoot(path("a.txt"), drive, false).isValid());
     EXPECT_FALSE(browser->InsertRoot(path("a.txt"), drive, false).isValid());
     EXPECT_FALSE(browser->InsertRoot(path("x/y"), drive, true).isValid());
     EXPECT_FALSE(browser->InsertRoot("/elsewhere/z", drive, true).isValid());
@@ -291,9 +239,7 @@ TEST_F(FolderTree, TheUserOpensAFolderAndClicksItsCheckBox) {
     makeFile("docs/a.txt");
     makeDir("empty");
     QTreeView* tree = browser->treeView();
-    browser->resize(400, 300);
-    browser->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(browser.get()));
+    showAndWait();
     const QModelIndex drive = folder("");
     ASSERT_TRUE(QTest::qWaitFor([&] { return tree->visualRect(drive).isValid(); }));
     // The expand mark left of the item.
@@ -307,7 +253,6 @@ TEST_F(FolderTree, TheUserOpensAFolderAndClicksItsCheckBox) {
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, onEmpty);
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, onEmpty);
     EXPECT_TRUE(model->isRead(empty));
-    EXPECT_FALSE(model->hasChildren(empty));
 
     QSignalSpy changed(browser.get(), &ctlFileBrowser::itemCheckChanged);
     const QModelIndex docs = folder("docs");
@@ -323,25 +268,22 @@ TEST_F(FolderTree, TheUserOpensAFolderAndClicksItsCheckBox) {
     EXPECT_TRUE(changed[0][1].toBool());
     // No mark goes up or down the tree.
     tree->expand(docs);
-    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"d@" + path("docs")}));
+    EXPECT_EQ(checked(), QStringList({"d@" + path("docs")}));
     // A click beside the box selects without checking; Space checks the selected item.
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(empty).center());
     EXPECT_EQ(changed.count(), 1);
-    EXPECT_EQ(tree->currentIndex(), empty);
     QTest::keyClick(tree, Qt::Key_Space);
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, box.center());
     ASSERT_EQ(changed.count(), 3);
     EXPECT_FALSE(changed[2][1].toBool());
-    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"d@" + path("empty")}));
+    EXPECT_EQ(checked(), QStringList({"d@" + path("empty")}));
 }
 
 TEST_F(FolderTree, TheViewDrawsNoExpandMarkOnceAFolderIsFoundEmpty) {
     makeDir("empty");
     makeFile("file.txt");
     QTreeView* tree = browser->treeView();
-    browser->resize(400, 300);
-    browser->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(browser.get()));
+    showAndWait();
     tree->expand(folder(""));
     const QModelIndex empty = folder("empty");
     const QModelIndex file = item("f@" + path("file.txt"));
@@ -364,17 +306,14 @@ TEST_F(FolderTree, SetCheckedClearsAMarkAndKnowsOnlyLoadedKeys) {
     ASSERT_TRUE(browser->CheckDir(path("a.txt")));
     QSignalSpy changed(browser.get(), &ctlFileBrowser::itemCheckChanged);
     EXPECT_TRUE(browser->setChecked("f@" + path("a.txt"), false));
-    EXPECT_TRUE(browser->GetCheckedItems().empty());
-    ASSERT_EQ(changed.count(), 1);
-    EXPECT_FALSE(changed[0][1].toBool());
     EXPECT_TRUE(browser->setChecked("f@" + path("a.txt"), false));
-    EXPECT_EQ(changed.count(), 1);
-    EXPECT_FALSE(browser->setChecked("d@" + path("a.txt"), true));
-    EXPECT_FALSE(browser->setChecked("f@" + path("b.txt"), true));
-    EXPECT_FALSE(browser->setChecked("x@" + path("a.txt"), true));
-    EXPECT_FALSE(browser->setChecked("f@" + m_root + "//a.txt", true));
+    EXPECT_EQ(changed.count(), 1) << "only a change is told";
+    for (const QString& unknown : {"d@" + path("a.txt"), "f@" + path("b.txt"), "x@" + path("a.txt"),
+                                   "f@" + m_root + "//a.txt"}) {
+        EXPECT_FALSE(browser->setChecked(unknown, true)) << unknown.toStdString();
+    }
     EXPECT_TRUE(browser->setChecked("f@My Computer", true));
-    EXPECT_EQ(keysOf(browser->GetCheckedItems()), QStringList({"f@My Computer"}));
+    EXPECT_EQ(checked(), QStringList({"f@My Computer"}));
 }
 
 TEST_F(FolderTree, CtrlAltShiftVShowsTheVersion) {
@@ -386,7 +325,6 @@ TEST_F(FolderTree, CtrlAltShiftVShowsTheVersion) {
     auto* box = browser->findChild<QMessageBox*>();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->text(), "Control version:1.0.1");
-    EXPECT_EQ(box->icon(), QMessageBox::Information);
     box->accept();
 }
 

@@ -31,64 +31,37 @@ const char* const kDesktop =
     "76 28 0:53 / /mnt/auto rw,relatime shared:415 - autofs systemd-1 rw\n"
     "77 28 0:54 / /mnt/back\\134slash rw,relatime - btrfs /dev/sdd1 rw\n";
 
-TEST(MountInfo, KeepsTheRealFileSystemsInTheirOrder) {
-    const QStringList mounts = parseMountInfo(QString::fromUtf8(kDesktop));
-    const QStringList expected = {
-        "/",
-        "/boot/efi",
-        "/home",
-        "/run/media/u/USB STICK",
-        "/mnt/nas",
-        "/mnt/share\ttab",
-        "/mnt/remote",
-        "/mnt/win",
-        "/mnt/back\\slash",
+TEST(MountInfo, KeepsTheRealFileSystemsInTheirOrderOnce) {
+    EXPECT_EQ(parseMountInfo(QString::fromUtf8(kDesktop)),
+              QStringList({"/", "/boot/efi", "/home", "/run/media/u/USB STICK", "/mnt/nas",
+                           "/mnt/share\ttab", "/mnt/remote", "/mnt/win", "/mnt/back\\slash"}));
+    const std::pair<const char*, QStringList> cases[] = {
+        // Mounted twice: named once.
+        {"40 28 8:1 / /media/data rw - ext4 /dev/sda1 rw\n"
+         "41 40 8:2 / /media/data rw - ext4 /dev/sda2 rw\n"
+         "42 28 8:3 /sub /media/other rw - xfs /dev/sda3 rw\n",
+         {"/media/data", "/media/other"}},
+        // Any number of optional fields.
+        {"51 28 8:2 / /b rw shared:1 master:2 propagate_from:3 unbindable - ext4 /dev/sda2 rw\n",
+         {"/b"}},
+        // Lines that are not well formed.
+        {"\ngarbage\n52 28 8:1 / /no-dash rw shared:1 ext4 /dev/sda1 rw\n"
+         "53 28 8:1 / /no-type rw -\n54 28 8:1 / relative rw - ext4 /dev/sda1 rw\n55 28 8:1 / "
+         "/kept rw - ext4 /dev/sda1 rw",
+         {"/kept"}},
+        // A backslash that starts no escape is kept.
+        {"56 28 8:1 / /x\\12 rw - ext4 /dev/sda1 rw\n57 28 8:1 / /y\\9zz rw - ext4 /dev/sda1 rw\n"
+         "58 28 8:1 / /z\\040 rw - ext4 /dev/sda1 rw\n",
+         {"/x\\12", "/y\\9zz", "/z "}},
+        // Memory file systems only where the system keeps them.
+        {"60 28 0:30 / /tmp rw - tmpfs tmpfs rw\n61 28 0:31 / /running rw - tmpfs tmpfs rw\n"
+         "62 28 0:32 / /run/lock rw - tmpfs tmpfs rw\n"
+         "63 28 0:33 / /sys/kernel/debug rw - debugfs debugfs rw\n",
+         {"/tmp", "/running"}},
     };
-    EXPECT_EQ(mounts, expected);
-}
-
-TEST(MountInfo, NamesAMountPointOnceThoughItIsMountedTwice) {
-    const QString text = QStringLiteral(
-        "40 28 8:1 / /media/data rw - ext4 /dev/sda1 rw\n"
-        "41 40 8:2 / /media/data rw - ext4 /dev/sda2 rw\n"
-        "42 28 8:3 /sub /media/other rw - xfs /dev/sda3 rw\n"
-        "43 28 8:1 /bind /media/data rw - ext4 /dev/sda1 rw\n");
-    EXPECT_EQ(parseMountInfo(text), QStringList({"/media/data", "/media/other"}));
-}
-
-TEST(MountInfo, ReadsAnyNumberOfOptionalFields) {
-    const QString text = QStringLiteral(
-        "50 28 8:1 / /a rw - ext4 /dev/sda1 rw\n"
-        "51 28 8:2 / /b rw shared:1 master:2 propagate_from:3 unbindable - ext4 /dev/sda2 rw\n");
-    EXPECT_EQ(parseMountInfo(text), QStringList({"/a", "/b"}));
-}
-
-TEST(MountInfo, SkipsLinesThatAreNotWellFormed) {
-    const QString text = QStringLiteral(
-        "\n"
-        "garbage\n"
-        "52 28 8:1 / /no-dash rw shared:1 ext4 /dev/sda1 rw\n"
-        "53 28 8:1 / /no-type rw -\n"
-        "54 28 8:1 / relative rw - ext4 /dev/sda1 rw\n"
-        "55 28 8:1 / /kept rw - ext4 /dev/sda1 rw");
-    EXPECT_EQ(parseMountInfo(text), QStringList({"/kept"}));
-}
-
-TEST(MountInfo, KeepsABackslashThatStartsNoEscape) {
-    const QString text = QStringLiteral(
-        "56 28 8:1 / /x\\12 rw - ext4 /dev/sda1 rw\n"
-        "57 28 8:1 / /y\\9zz rw - ext4 /dev/sda1 rw\n"
-        "58 28 8:1 / /z\\040 rw - ext4 /dev/sda1 rw\n");
-    EXPECT_EQ(parseMountInfo(text), QStringList({"/x\\12", "/y\\9zz", "/z "}));
-}
-
-TEST(MountInfo, LeavesMemoryFileSystemsOnlyWhereTheSystemKeepsThem) {
-    const QString text = QStringLiteral(
-        "60 28 0:30 / /tmp rw - tmpfs tmpfs rw\n"
-        "61 28 0:31 / /running rw - tmpfs tmpfs rw\n"
-        "62 28 0:32 / /run/lock rw - tmpfs tmpfs rw\n"
-        "63 28 0:33 / /sys/kernel/debug rw - debugfs debugfs rw\n");
-    EXPECT_EQ(parseMountInfo(text), QStringList({"/tmp", "/running"}));
+    for (const auto& [text, mounts] : cases) {
+        EXPECT_EQ(parseMountInfo(QString::fromUtf8(text)), mounts) << text;
+    }
 }
 
 TEST(DriveList, StartsWithTheHomeFolderAndTheRootEachOnce) {

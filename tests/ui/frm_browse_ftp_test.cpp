@@ -7,7 +7,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
-#include <filesystem>
 #include <functional>
 #include <set>
 
@@ -15,7 +14,6 @@
 #include "core/language_file.h"
 #include "platform/text.h"
 #include "support/fake_ftp_client.h"
-#include "support/pyftpd_server.h"
 #include "support/server_process.h"
 #include "support/test_context.h"
 #include "ui_frm_browse_ftp.h"
@@ -24,6 +22,7 @@ namespace kestrel::ui {
 namespace {
 
 using Browser = frmBrowseFTP;
+using Texts = std::set<std::string>;
 using test::ftpEntry;
 
 // Every node below item as "key|text|tag|image", depth first, for comparing whole trees.
@@ -34,10 +33,10 @@ void snapshot(const QTreeWidgetItem& item, std::vector<std::string>& out) {
         snapshot(*item.child(i), out);
 }
 
-std::set<std::string> childTexts(const QTreeWidgetItem& item) {
-    std::set<std::string> texts;
-    for (int i = 0; i < item.childCount(); ++i)
-        texts.insert(item.child(i)->text(0).toStdString());
+Texts childTexts(const QTreeWidgetItem* item) {
+    Texts texts;
+    for (int i = 0; i < item->childCount(); ++i)
+        texts.insert(item->child(i)->text(0).toStdString());
     return texts;
 }
 
@@ -64,10 +63,13 @@ protected:
     QTreeWidget& tree() { return *window->form().TreeView1; }
     QTreeWidgetItem* root() { return tree().topLevelItem(0); }
     QTreeWidgetItem* at(const std::string& path) { return window->node("127.0.0.1/" + path); }
-    void select(QTreeWidgetItem* item) { tree().setCurrentItem(item); }
-    void click(QTreeWidgetItem* item) {
-        QTest::mouseClick(tree().viewport(), Qt::LeftButton, {},
-                          tree().visualItemRect(item).center());
+    void select(const std::string& path) {
+        tree().setCurrentItem(path.empty() ? root() : at(path));
+    }
+    void expand(const std::string& path) { tree().expandItem(at(path)); }
+    void pressDelete(MsgAnswer answer) {
+        t.host.answers = {answer};
+        QTest::keyClick(&tree(), Qt::Key_Delete);
     }
     std::vector<std::string> whole() {
         std::vector<std::string> out;
@@ -96,24 +98,18 @@ TEST_F(BrowserTest, TheTreeListsEachFolderOnItsFirstExpansionAndAgainOnTheNext) 
     start();
     ASSERT_EQ(tree().topLevelItemCount(), 1);
     EXPECT_EQ(root()->text(0).toStdString(), "127.0.0.1/");
-    EXPECT_EQ(Browser::keyOf(*root()), "keyRoot");
     EXPECT_TRUE(root()->isExpanded());
-    EXPECT_EQ(Browser::imageOf(*root()), Browser::kImageFolderOpen);
-    EXPECT_EQ(childTexts(*root()), (std::set<std::string>{"backup", "empty", "full", "notes.txt"}));
+    EXPECT_EQ(childTexts(root()), (Texts{"backup", "empty", "full", "notes.txt"}));
     QTreeWidgetItem* backup = at("/backup");
     ASSERT_NE(backup, nullptr) << "the key is the root's full path, \"/\" and the name";
-    EXPECT_EQ(Browser::fullPath(*backup), "127.0.0.1//backup");
     EXPECT_EQ(Browser::tagOf(*backup), "dir");
-    EXPECT_EQ(Browser::imageOf(*backup), Browser::kImageFolder);
     ASSERT_EQ(backup->childCount(), 1);
     EXPECT_EQ(Browser::keyOf(*backup->child(0)), "127.0.0.1//backupNULL");
     EXPECT_EQ(Browser::tagOf(*at("/notes.txt")), "file");
-    EXPECT_EQ(Browser::imageOf(*at("/notes.txt")), Browser::kImageFile);
     EXPECT_EQ(at("/notes.txt")->childCount(), 0);
-    EXPECT_TRUE(label().empty());
 
     // An empty folder loses its placeholder and stays empty; the session gets one "/".
-    tree().expandItem(at("/empty"));
+    expand("/empty");
     EXPECT_EQ(at("/empty")->childCount(), 0);
     EXPECT_EQ(Browser::imageOf(*at("/empty")), Browser::kImageFolderOpen);
     EXPECT_EQ(remote.calls, (std::vector<std::string>{"CWD /empty", "LIST /empty"}));
@@ -122,20 +118,20 @@ TEST_F(BrowserTest, TheTreeListsEachFolderOnItsFirstExpansionAndAgainOnTheNext) 
 
     // Nested folders get their paths; a click shows a folder's, not a file's.
     tree().expandItem(backup);
-    EXPECT_EQ(childTexts(*backup), (std::set<std::string>{"daily", "weekly"}));
     EXPECT_EQ(window->remotePath(*at("/backup/daily")), "//backup/daily");
-    tree().expandItem(at("/backup/daily"));
-    click(at("/backup/daily"));
-    EXPECT_EQ(label(), "//backup/daily");
-    click(at("/notes.txt"));
+    expand("/backup/daily");
+    for (const char* path : {"/backup/daily", "/notes.txt"}) {
+        QTest::mouseClick(tree().viewport(), Qt::LeftButton, {},
+                          tree().visualItemRect(at(path)).center());
+    }
     EXPECT_EQ(label(), "//backup/daily");
 
     // Expanded again, a folder's children are replaced and unlisted again.
     tree().collapseItem(backup);
     remote.makeFolder("/backup/monthly");
     tree().expandItem(backup);
+    EXPECT_EQ(childTexts(backup), (Texts{"daily", "monthly", "weekly"}));
     EXPECT_EQ(backup->childCount(), 3) << "no child of the first listing is left twice";
-    EXPECT_EQ(childTexts(*backup), (std::set<std::string>{"daily", "monthly", "weekly"}));
     EXPECT_EQ(at("/backup/daily")->childCount(), 1);
 }
 
@@ -145,212 +141,174 @@ TEST_F(BrowserTest, ListingsShowNeitherDotEntriesNorNamelessNorDoubledLines) {
                            ftpEntry("f", false), ftpEntry("aNULL", true)};
     remote.folders["/a"] = {ftpEntry(".", true), ftpEntry("..", true), ftpEntry("x", false)};
     start();
-    EXPECT_EQ(childTexts(*root()), (std::set<std::string>{"a", "aNULL", "f"}));
+    EXPECT_EQ(childTexts(root()), (Texts{"a", "aNULL", "f"}));
     EXPECT_EQ(root()->childCount(), 3);
-    tree().expandItem(at("/a"));
-    EXPECT_EQ(childTexts(*at("/a")), (std::set<std::string>{"x"}));
-    EXPECT_EQ(window->node("127.0.0.1//a/.."), nullptr);
+    expand("/a");
+    EXPECT_EQ(childTexts(at("/a")), (Texts{"x"}));
 }
 
 TEST_F(BrowserTest, NewMakesTheFolderInTheChosenOneAndListsThatOneAgain) {
     start();
-    QPushButton* button = window->form().uxGraphicButton3;
     QLineEdit* name = window->form().Text1;
-    for (const char* text : {"", "   ", " x", ""}) {
-        name->setText(text);
-        EXPECT_EQ(button->isEnabled(), text::trimSpace(text) != "") << '"' << text << '"';
-    }
+    name->setText("   ");
+    EXPECT_FALSE(window->form().uxGraphicButton3->isEnabled());
     // Without a selection nothing is sent.
     name->setText("orphan");
     window->newFolder();
     EXPECT_TRUE(remote.calls.empty());
 
     // Under the root: the trailing blanks go, the leading ones stay.
-    tree().expandItem(at("/backup"));
+    expand("/backup");
     remote.calls.clear();
-    select(root());
+    select("");
     name->setText("  x  ");
     QTest::keyClick(name, Qt::Key_Return);
     EXPECT_EQ(remote.calls, (std::vector<std::string>{"MKD /  x", "CWD /", "LIST /"}));
-    EXPECT_EQ(childTexts(*root()),
-              (std::set<std::string>{"backup", "empty", "full", "notes.txt", "  x"}));
-    EXPECT_TRUE(root()->isExpanded());
+    EXPECT_EQ(childTexts(root()), (Texts{"backup", "empty", "full", "notes.txt", "  x"}));
 
     // The chosen folder is listed again, not the one last expanded.
-    select(at("/empty"));
+    select("/empty");
     name->setText("inside");
-    QTest::mouseClick(button, Qt::LeftButton);
-    EXPECT_EQ(childTexts(*at("/empty")), (std::set<std::string>{"inside"}));
+    QTest::mouseClick(window->form().uxGraphicButton3, Qt::LeftButton);
+    EXPECT_EQ(childTexts(at("/empty")), (Texts{"inside"}));
     EXPECT_TRUE(at("/empty")->isExpanded());
-    EXPECT_EQ(Browser::imageOf(*at("/empty")), Browser::kImageFolderOpen);
     EXPECT_EQ(window->remotePath(*at("/empty/inside")), "//empty/inside");
     EXPECT_TRUE(t.host.boxes.empty());
 
     // A folder the server will not make is told and logged; the tree stays.
     const auto before = whole();
-    select(root());
+    select("");
     name->setText("backup");
     window->newFolder();
     ASSERT_EQ(t.host.boxes.size(), 1u);
     EXPECT_EQ(t.host.boxes[0].text, "Can't create directory!");
-    EXPECT_EQ(t.host.boxes[0].icon, MsgIcon::Critical);
     EXPECT_TRUE(t.logged("Can't create directory!"));
     EXPECT_EQ(whole(), before);
 }
 
 TEST_F(BrowserTest, RemovingAsksFirstAndListsTheParentAgain) {
     start();
-    tree().expandItem(at("/backup"));
-    tree().expandItem(at("/full"));
+    expand("/backup");
+    expand("/full");
     // Refused by the server (a folder with files, a file): the tree stays as it was.
     const auto before = whole();
     for (const std::string path : {"/full", "/notes.txt"}) {
         t.host.boxes.clear();
-        t.host.answers = {MsgAnswer::Yes};
-        select(at(path));
-        QTest::keyClick(&tree(), Qt::Key_Delete);
+        select(path);
+        pressDelete(MsgAnswer::Yes);
         ASSERT_EQ(t.host.boxes.size(), 1u) << path;
         EXPECT_EQ(t.host.boxes[0].text,
                   "Do you really want to delete the remote directory [/" + path + "]?");
-        EXPECT_EQ(t.host.boxes[0].icon, MsgIcon::Question);
-        EXPECT_EQ(t.host.boxes[0].buttons, MsgButtons::YesNo);
         EXPECT_EQ(whole(), before) << path;
     }
     EXPECT_EQ(remote.files.count("/full/inner.txt"), 1u);
 
-    select(at("/backup/weekly"));
-    t.host.answers = {MsgAnswer::No};
+    select("/backup/weekly");
     remote.calls.clear();
-    QTest::keyClick(&tree(), Qt::Key_Delete);
+    pressDelete(MsgAnswer::No);
     EXPECT_TRUE(remote.calls.empty());
     // The last folder changed to is elsewhere: the parent is listed anyway.
-    tree().expandItem(at("/backup/daily"));
-    select(at("/backup/weekly"));
-    t.host.answers = {MsgAnswer::Yes};
+    expand("/backup/daily");
+    select("/backup/weekly");
     remote.calls.clear();
-    QTest::keyClick(&tree(), Qt::Key_Delete);
+    pressDelete(MsgAnswer::Yes);
     EXPECT_EQ(remote.calls,
               (std::vector<std::string>{"RMD /backup/weekly", "CWD /backup", "LIST /backup"}));
-    EXPECT_EQ(remote.folders.count("/backup/weekly"), 0u);
-    EXPECT_EQ(childTexts(*at("/backup")), (std::set<std::string>{"daily"}));
+    EXPECT_EQ(childTexts(at("/backup")), (Texts{"daily"}));
 }
 
-TEST_F(BrowserTest, SelectTakesTheRemotePathAndEveryCloseDisconnects) {
-    start();
-    // Nothing chosen: Select keeps the window open.
-    QTest::mouseClick(window->form().uxGraphicButton1, Qt::LeftButton);
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(window->hasSession());
-    tree().expandItem(at("/backup"));
-    select(at("/backup/daily"));
-    QTest::mouseClick(window->form().uxGraphicButton1, Qt::LeftButton);
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(window->result(), QDialog::Accepted);
-    EXPECT_EQ(window->selectedPath(), "//backup/daily");
-    EXPECT_FALSE(window->hasSession());
-    EXPECT_EQ(remote.disconnects, 1);
-
-    const std::vector<std::function<void()>> closes = {
-        [this] { window->form().uxGraphicButton2->click(); },
-        [this] { QTest::keyClick(window.get(), Qt::Key_Escape); },
-        [this] { window->close(); },
-        [this] {
-            select(root());
-            window->form().uxGraphicButton1->click();
-        },
-    };
-    for (size_t i = 0; i < closes.size(); ++i) {
-        remote.disconnects = 0;
-        start();
-        EXPECT_TRUE(window->selectedPath().empty()) << "a new start forgets the last choice";
-        closes[i]();
-        EXPECT_FALSE(window->isVisible()) << i;
-        EXPECT_EQ(remote.disconnects, 1) << i;
-        EXPECT_FALSE(window->hasSession()) << i;
-    }
-    EXPECT_EQ(remote.sessions, 5) << "each start makes its own session";
-    EXPECT_EQ(window->selectedPath(), "/");
-}
-
-TEST_F(BrowserTest, WhatComesDuringAListingWaitsForItOrIsDropped) {
-    start();
-    duringTheFirstListing([this] {
-        tree().expandItem(at("/backup"));
-        tree().expandItem(at("/backup"));  // asked twice, done once
-        tree().expandItem(at("/full"));
-        tree().collapseItem(at("/full"));  // collapsed before its turn: not listed
-        select(at("/backup"));
-        window->form().Text1->setText("x");
-        window->newFolder();
-        t.host.answers = {MsgAnswer::Yes};
-        QTest::keyClick(&tree(), Qt::Key_Delete);
-        window->FillFolderNode(root());
-    });
-    tree().expandItem(at("/empty"));
-    EXPECT_FALSE(remote.reentered);
-    EXPECT_EQ(remote.calls, (std::vector<std::string>{"CWD /empty", "LIST /empty", "CWD /backup",
-                                                      "LIST /backup"}));
-    EXPECT_EQ(childTexts(*at("/backup")), (std::set<std::string>{"daily", "weekly"}));
-    EXPECT_EQ(at("/full")->childCount(), 1) << "the placeholder stays";
-    EXPECT_TRUE(t.host.boxes.empty()) << "Delete and New are refused, not asked";
-    EXPECT_FALSE(window->busy());
-}
-
-TEST_F(BrowserTest, EveryWayOfClosingDuringAListingClosesOnceItReturns) {
+// Every way of closing disconnects, Select taking the chosen folder; during a listing, the
+// window closes once the listing returned.
+TEST_F(BrowserTest, EveryWayOfClosingDisconnectsAndWaitsForAListing) {
     const std::vector<std::pair<const char*, std::function<void(Browser&)>>> ways = {
         {"Cancel", [](Browser& w) { w.form().uxGraphicButton2->click(); }},
         {"Escape", [](Browser& w) { QTest::keyClick(&w, Qt::Key_Escape); }},
         {"title bar", [](Browser& w) { w.close(); }},
         {"Select",
          [this](Browser& w) {
-             select(at("/empty"));
+             select("/empty");
              w.form().uxGraphicButton1->click();
          }},
     };
     for (const auto& [name, close] : ways) {
+        SCOPED_TRACE(name);
         remote.disconnects = 0;
+        start();
+        close(*window);
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_EQ(remote.disconnects, 1);
+        EXPECT_FALSE(window->hasSession());
+
         start();
         bool openMeanwhile = false;
         duringTheFirstListing([&, close = close] {
-            tree().expandItem(at("/full"));
+            expand("/full");
             close(*window);
             openMeanwhile = window->isVisible() && window->hasSession();
         });
-        tree().expandItem(at("/backup"));
-        EXPECT_TRUE(openMeanwhile) << name;
-        EXPECT_FALSE(window->isVisible()) << name;
-        EXPECT_FALSE(window->hasSession()) << name;
-        EXPECT_EQ(remote.disconnects, 1) << name;
-        EXPECT_FALSE(remote.reentered) << name;
+        expand("/backup");
+        EXPECT_TRUE(openMeanwhile);
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_FALSE(window->hasSession());
+        EXPECT_FALSE(remote.reentered);
         EXPECT_EQ(remote.calls,
                   (std::vector<std::string>{"CWD /backup", "LIST /backup", "disconnect"}))
-            << name << ": the listing ends, the queued expand is dropped";
-        EXPECT_EQ(childTexts(*at("/backup")), (std::set<std::string>{"daily", "weekly"})) << name;
+            << "the listing ends, the queued expand is dropped";
+        EXPECT_EQ(childTexts(at("/backup")), (Texts{"daily", "weekly"}));
     }
+    EXPECT_EQ(remote.sessions, 8) << "each start makes its own session";
     EXPECT_EQ(window->selectedPath(), "//empty");
+    EXPECT_EQ(window->result(), QDialog::Accepted);
+    // A new start forgets the last choice; Select with nothing chosen keeps the window open.
+    start();
+    EXPECT_TRUE(window->selectedPath().empty());
+    QTest::mouseClick(window->form().uxGraphicButton1, Qt::LeftButton);
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(BrowserTest, WhatComesDuringAListingWaitsForItOrIsDropped) {
+    start();
+    duringTheFirstListing([this] {
+        expand("/backup");
+        expand("/backup");  // asked twice, done once
+        expand("/full");
+        tree().collapseItem(at("/full"));  // collapsed before its turn: not listed
+        select("/backup");
+        window->form().Text1->setText("x");
+        window->newFolder();
+        pressDelete(MsgAnswer::Yes);
+        window->FillFolderNode(root());
+    });
+    expand("/empty");
+    EXPECT_FALSE(remote.reentered);
+    EXPECT_EQ(remote.calls, (std::vector<std::string>{"CWD /empty", "LIST /empty", "CWD /backup",
+                                                      "LIST /backup"}));
+    EXPECT_EQ(childTexts(at("/backup")), (Texts{"daily", "weekly"}));
+    EXPECT_EQ(at("/full")->childCount(), 1) << "the placeholder stays";
+    EXPECT_TRUE(t.host.boxes.empty()) << "Delete and New are refused, not asked";
+    EXPECT_FALSE(window->busy());
 }
 
 TEST_F(BrowserTest, AFailedChangeListingOrSessionLeavesTheNodeAsItWas) {
     remote.folders["/"].push_back(ftpEntry("gone", true));
     start();
-    tree().expandItem(at("/gone"));
+    expand("/gone");
     ASSERT_EQ(at("/gone")->childCount(), 1);
     EXPECT_EQ(Browser::keyOf(*at("/gone")->child(0)), "127.0.0.1//goneNULL");
     EXPECT_EQ(remote.calls, (std::vector<std::string>{"CWD /gone"}));
 
     remote.unlistable = {"/backup"};
-    tree().expandItem(at("/backup"));
+    expand("/backup");
     EXPECT_EQ(at("/backup")->childCount(), 0) << "an unlistable folder shows empty";
 
     remote.dropped = true;
     remote.calls.clear();
-    tree().expandItem(at("/empty"));
-    select(at("/empty"));
-    QTest::keyClick(&tree(), Qt::Key_Delete);
+    expand("/empty");
+    select("/empty");
+    pressDelete(MsgAnswer::Yes);
     EXPECT_TRUE(remote.calls.empty());
     EXPECT_TRUE(t.host.boxes.empty());
     EXPECT_EQ(at("/empty")->childCount(), 1);
-    EXPECT_EQ(Browser::imageOf(*at("/empty")), Browser::kImageFolder);
 }
 
 TEST_F(BrowserTest, StartsThatCannotConnectOrCannotList) {
@@ -371,7 +329,6 @@ TEST_F(BrowserTest, StartsThatCannotConnectOrCannotList) {
     EXPECT_EQ(real.Start({"127.0.0.1", test::freePort(), "user", "secret", true}),
               Browser::StartResult::CantConnect);
     EXPECT_FALSE(real.hasSession());
-    EXPECT_EQ(real.form().TreeView1->topLevelItemCount(), 0);
 }
 
 TEST_F(BrowserTest, AStartFolderOtherThanTheRootGivesSingleSlashes) {
@@ -384,48 +341,6 @@ TEST_F(BrowserTest, AStartFolderOtherThanTheRootGivesSingleSlashes) {
     ASSERT_NE(site, nullptr);
     EXPECT_EQ(window->remotePath(*site), "/home/u/site");
     EXPECT_EQ(window->remotePath(*root()), "/home/u");
-}
-
-TEST_F(BrowserTest, TheCaptionsComeFromTheLanguageFile) {
-    const std::string path = t.dir.write("german.lng",
-                                         "[frmBrowseFTP]\r\nCaption=FTP-Ordner\r\nuxGraphicButton3="
-                                         "Neu\r\nuxGraphicButton1=Wahl\r\n");
-    start();
-    click(at("/backup"));
-    window->retranslate(LanguageFile(path));
-    EXPECT_EQ(window->windowTitle(), "FTP-Ordner");
-    EXPECT_EQ(window->form().uxGraphicButton3->text(), "Neu");
-    EXPECT_EQ(window->form().uxGraphicButton2->text(), "Cancel");
-    EXPECT_EQ(label(), "//backup") << "the path shown stays";
-}
-
-// The window over a real session (pyftpdlib): folders listed, made and removed on the server.
-TEST(frmBrowseFTPOnAServer, ListsMakesAndRemovesFolders) {
-    test::PyFtpServer server;
-    if (!server.unavailable().empty())
-        GTEST_SKIP() << server.unavailable();
-    std::filesystem::create_directories(server.local("backup/daily"));
-    test::TestContext t;
-    Browser window(*t.ctx, LanguageFile());
-    ASSERT_EQ(window.Start({"127.0.0.1", server.port(), "user", "secret", true}),
-              Browser::StartResult::Ok);
-    QTreeWidget& tree = *window.form().TreeView1;
-    tree.expandItem(window.node("127.0.0.1//backup"));
-    ASSERT_NE(window.node("127.0.0.1//backup/daily"), nullptr);
-    tree.setCurrentItem(window.node("127.0.0.1//backup"));
-    window.form().Text1->setText("new one ");
-    window.newFolder();
-    EXPECT_TRUE(std::filesystem::is_directory(server.local("backup/new one")));
-    ASSERT_NE(window.node("127.0.0.1//backup/new one"), nullptr);
-    tree.setCurrentItem(window.node("127.0.0.1//backup/new one"));
-    t.host.answers = {MsgAnswer::Yes};
-    QTest::keyClick(&tree, Qt::Key_Delete);
-    EXPECT_FALSE(std::filesystem::exists(server.local("backup/new one")));
-    EXPECT_EQ(window.node("127.0.0.1//backup/new one"), nullptr);
-    tree.setCurrentItem(window.node("127.0.0.1//backup/daily"));
-    window.form().uxGraphicButton1->click();
-    EXPECT_EQ(window.selectedPath(), "//backup/daily");
-    EXPECT_TRUE(t.loggedContaining("CMD: QUIT"));
 }
 
 }  // namespace

@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 
 #include "core/language_file.h"
-#include "support/temp_dir.h"
 
 namespace kestrel::ui {
 namespace {
@@ -21,7 +20,16 @@ QLineEdit* textBox(frmPassword& prompt) {
 
 // The prompt says yes only to the whole text, case and blanks included, confirmed by Enter or OK.
 TEST(frmPassword, OnlyTheWholeRightTextConfirmedIsTrue) {
-    enum class Close { Return, Enter, Ok, Escape, Cancel, TitleBar };
+    using Close = std::function<void(frmPassword&)>;
+    const auto key = [](Qt::Key k) -> Close {
+        return [k](frmPassword& p) { QTest::keyClick(textBox(p), k); };
+    };
+    const auto button = [](const char* name) -> Close {
+        return [name](frmPassword& p) {
+            QTest::mouseClick(p.findChild<QPushButton*>(name), Qt::LeftButton);
+        };
+    };
+    const Close titleBar = [](frmPassword& p) { EXPECT_TRUE(p.close()); };
     struct Case {
         std::string expected;
         QString typed;
@@ -29,12 +37,18 @@ TEST(frmPassword, OnlyTheWholeRightTextConfirmedIsTrue) {
         bool result;
     };
     const Case cases[] = {
-        {"s3cret", "s3cret", Close::Return, true},  {"", "", Close::Return, true},
-        {"s3cret", "s3cret", Close::Ok, true},      {"Secret", "secret", Close::Ok, false},
-        {"secret", "secre", Close::Enter, false},   {"secret", "secret ", Close::Enter, false},
-        {"secret", " secret", Close::Enter, false}, {"secret", "secretsecret", Close::Enter, false},
-        {"secret", "", Close::Enter, false},        {"s3cret", "s3cret", Close::Escape, false},
-        {"s3cret", "s3cret", Close::Cancel, false}, {"s3cret", "s3cret", Close::TitleBar, false},
+        {"s3cret", "s3cret", key(Qt::Key_Return), true},
+        {"", "", key(Qt::Key_Return), true},
+        {"s3cret", "s3cret", button("cmdOk"), true},
+        {"Secret", "secret", button("cmdOk"), false},
+        {"secret", "secre", key(Qt::Key_Enter), false},
+        {"secret", "secret ", key(Qt::Key_Enter), false},
+        {"secret", " secret", key(Qt::Key_Enter), false},
+        {"secret", "secretsecret", key(Qt::Key_Enter), false},
+        {"secret", "", key(Qt::Key_Enter), false},
+        {"s3cret", "s3cret", key(Qt::Key_Escape), false},
+        {"s3cret", "s3cret", button("cmdCancel"), false},
+        {"s3cret", "s3cret", titleBar, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed.toStdString() + " for " + c.expected);
@@ -44,26 +58,7 @@ TEST(frmPassword, OnlyTheWholeRightTextConfirmedIsTrue) {
         EXPECT_FALSE(prompt.takeResult()) << "nothing before it was shown";
         prompt.show();
         QTest::keyClicks(textBox(prompt), c.typed);
-        switch (c.close) {
-            case Close::Return:
-                QTest::keyClick(textBox(prompt), Qt::Key_Return);
-                break;
-            case Close::Enter:
-                QTest::keyClick(textBox(prompt), Qt::Key_Enter);
-                break;
-            case Close::Ok:
-                QTest::mouseClick(prompt.findChild<QPushButton*>("cmdOk"), Qt::LeftButton);
-                break;
-            case Close::Escape:
-                QTest::keyClick(textBox(prompt), Qt::Key_Escape);
-                break;
-            case Close::Cancel:
-                QTest::mouseClick(prompt.findChild<QPushButton*>("cmdCancel"), Qt::LeftButton);
-                break;
-            case Close::TitleBar:
-                EXPECT_TRUE(prompt.close());
-                break;
-        }
+        c.close(prompt);
         EXPECT_FALSE(prompt.isVisible()) << "every way closes it, a wrong password too";
         EXPECT_EQ(prompt.takeResult(), c.result);
         EXPECT_FALSE(prompt.takeResult()) << "reading resets the flag";
@@ -82,38 +77,20 @@ TEST(frmPassword, ShowingItAnewForgetsTheTextAndTheUnreadResult) {
     EXPECT_FALSE(prompt.takeResult());
 }
 
-TEST(frmPassword, IsCaptionedFromTheLanguageFile) {
-    test::TempDir dir;
-    const LanguageFile german(dir.write("german.lng",
-                                        "[frmPassword]\nCaption=Kennwort\nLabel1=Kennwort:\n"
-                                        "cmdCancel=Abbrechen\n"));
-    frmPassword prompt(german);
-    EXPECT_EQ(prompt.objectName(), "frmPassword");
-    EXPECT_EQ(prompt.windowTitle(), "Kennwort");
-    EXPECT_EQ(prompt.findChild<QLabel*>("Label1")->text(), "Kennwort:");
-    EXPECT_EQ(prompt.findChild<QPushButton*>("cmdCancel")->text(), "Abbrechen");
-    EXPECT_EQ(prompt.findChild<QPushButton*>("cmdOk")->text(), "OK");
-}
-
 // The modal path, answered from inside its event loop.
-bool askAndAnswer(const std::string& expected, const QString& typed, Qt::Key key) {
-    QTimer::singleShot(0, [typed, key] {
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (auto* prompt = qobject_cast<frmPassword*>(window); prompt && prompt->isVisible()) {
-                QTest::keyClicks(textBox(*prompt), typed);
-                QTest::keyClick(textBox(*prompt), key);
-                return;
-            }
-        }
-        ADD_FAILURE() << "no prompt shown";
-    });
-    return AskPassword(nullptr, expected, LanguageFile());
-}
-
 TEST(AskPassword, TrueOnlyForTheRightPasswordAndOk) {
-    EXPECT_TRUE(askAndAnswer("pw", "pw", Qt::Key_Return));
-    EXPECT_FALSE(askAndAnswer("pw", "PW", Qt::Key_Return));
-    EXPECT_FALSE(askAndAnswer("pw", "pw", Qt::Key_Escape));
+    const auto ask = [](const QString& typed, Qt::Key key) {
+        QTimer::singleShot(0, [typed, key] {
+            auto* prompt = qobject_cast<frmPassword*>(QApplication::activeModalWidget());
+            ASSERT_NE(prompt, nullptr);
+            QTest::keyClicks(textBox(*prompt), typed);
+            QTest::keyClick(textBox(*prompt), key);
+        });
+        return AskPassword(nullptr, "pw", LanguageFile());
+    };
+    EXPECT_TRUE(ask("pw", Qt::Key_Return));
+    EXPECT_FALSE(ask("PW", Qt::Key_Return));
+    EXPECT_FALSE(ask("pw", Qt::Key_Escape));
 }
 
 }  // namespace
