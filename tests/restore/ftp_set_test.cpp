@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <random>
 
 #include "engine/backup_run.h"
 #include "engine/set_switch.h"
@@ -27,14 +26,6 @@ protected:
         server.makeFolder("/b");
         options.ftp = makeFtpClient;
     }
-    void TearDown() override {
-        if (HasFailure()) {
-            for (const std::string& line : t.host.logLines) {
-                std::printf("%s\n", line.c_str());
-            }
-        }
-    }
-
     clsBackup& makeJob(bool incremental, bool compressed = true, const std::string& password = "") {
         job = test::JobBuilder("Remote")
                   .folder(src.file("tree"))
@@ -51,14 +42,9 @@ protected:
     // A tree that fills more than one volume; generation tells the versions apart.
     std::map<std::string, std::string> writeTree(int generation) {
         std::map<std::string, std::string> files;
-        std::mt19937 gen(static_cast<unsigned>(generation));
         for (int i = 0; i < 4; ++i) {
-            std::string content(12'000, '\0');
-            for (char& c : content) {
-                c = static_cast<char>(gen());
-            }
-            const std::string name = "tree/f" + std::to_string(i) + ".bin";
-            files[src.write(name, content)] = content;
+            const std::string content = test::noise(12'000, generation * 10 + i);
+            files[src.write("tree/f" + std::to_string(i) + ".bin", content)] = content;
         }
         files[src.write("tree/gen.txt", "generation " + std::to_string(generation))] =
             "generation " + std::to_string(generation);
