@@ -6,18 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <filesystem>
 #include <fstream>
-#include <map>
-#include <optional>
-#include <random>
 #include <regex>
-#include <sstream>
 
 #include "cli/run_cli.h"
-#include "platform/clock.h"
-#include "support/faults.h"
-#include "support/program.h"
 #include "support/pyftpd_server.h"
 #include "support/vsftpd_server.h"
 
@@ -33,16 +25,9 @@ struct Case {
 };
 
 std::string nameOf(const Case& c) {
-    const std::string server = c.server == Server::Pyftpdlib ? "Pyftpdlib" : "Vsftpd";
-    switch (c.variant) {
-        case Variant::Full:
-            return server + "Full";
-        case Variant::Incremental:
-            return server + "Incremental";
-        case Variant::Protected:
-            return server + "ProtectedIncremental";
-    }
-    return server;
+    const char* variants[] = {"Full", "Incremental", "ProtectedIncremental"};
+    return (c.server == Server::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") +
+           std::string(variants[static_cast<int>(c.variant)]);
 }
 
 std::string caseName(const ::testing::TestParamInfo<Case>& info) {
@@ -56,36 +41,9 @@ void PrintTo(const Case& c, std::ostream* out) {
 // File contents by name: below the source folder, or in the server's folder.
 using Files = std::map<std::string, std::string>;
 
-// Bytes that do not compress, the same for the same name and version.
-std::string noise(const std::string& name, int version, size_t size) {
-    std::string out = name + " version " + std::to_string(version) + "\n";
-    std::mt19937 rng(static_cast<unsigned>(version * 7919 + static_cast<int>(size)));
-    while (out.size() < size) {
-        out += static_cast<char>(rng() & 0xff);
-    }
-    return out;
-}
-
-// Every regular file below a folder, by its path relative to it.
-Files filesBelow(const std::string& folder) {
-    Files files;
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_regular_file()) {
-            files[std::filesystem::relative(it->path(), folder).string()] =
-                test::readAll(it->path().string());
-        }
-    }
-    return files;
-}
-
-class FtpCrashTest : public ::testing::TestWithParam<Case> {
+class FtpCrashTest : public test::CliFixture<SystemClock, ::testing::TestWithParam<Case>> {
 protected:
-    test::TempDir home;
-    test::TempDir data;
     test::TempDir shim;  // the shim's report
-    SystemClock clock;
     std::unique_ptr<test::PyFtpServer> pyftpd;
     std::unique_ptr<test::VsFtpServer> vsftpd;
     std::string remote;  // the job's folder on the server
@@ -95,16 +53,12 @@ protected:
     size_t secondSetSize = 0;  // its number of files after a second run
     bool incremental = false;
 
-    test::CliResult cli(std::vector<std::string> args) {
-        return test::runCliIn(home.path(), std::move(args), clock);
-    }
-
     // Volumes of 4K: the first set fills three, a full set of the second two (the third goes),
     // the second session two. sub/c.bin never changes.
     static Files generation(int gen) {
-        return {{"a.bin", noise("a.bin", gen, gen == 1 ? 9000 : 4500)},
-                {"b.txt", noise("b.txt", gen, 300)},
-                {"sub/c.bin", noise("sub/c.bin", 0, 2500)}};
+        return {{"a.bin", test::noise("a.bin", gen, gen == 1 ? 9000 : 4500)},
+                {"b.txt", test::noise("b.txt", gen, 300)},
+                {"sub/c.bin", test::noise("sub/c.bin", 0, 2500)}};
     }
     void writeGeneration(int gen) {
         for (const auto& [name, content] : generation(gen)) {
@@ -113,7 +67,7 @@ protected:
     }
 
     void putServerFiles(const Files& files) {
-        for (const auto& [name, content] : filesBelow(served)) {
+        for (const auto& [name, content] : test::filesBelow(served, true)) {
             std::filesystem::remove(served + "/" + name);
         }
         for (const auto& [name, content] : files) {
@@ -131,7 +85,7 @@ protected:
         }
         const test::CliResult r = cli(args);
         EXPECT_EQ(r.code, 0) << what << ": restore " << session << ": " << r.err;
-        return filesBelow(to + data.file("src"));
+        return test::filesBelow(to + data.file("src"), true);
     }
 
     // The set of generation gen restores whole. firstToo: an incremental job's first session
@@ -148,7 +102,7 @@ protected:
     void expectRunSucceeds(const std::string& what, int code, const std::string& err,
                            bool firstToo) {
         EXPECT_EQ(code, 0) << what << ": " << err;
-        const Files files = filesBelow(served);
+        const Files files = test::filesBelow(served, true);
         for (const auto& [name, content] : files) {
             EXPECT_EQ(name.find(".kestrel-new"), std::string::npos) << what << ": " << name;
             EXPECT_NE(name, "Job.fs.switch") << what;
@@ -162,19 +116,16 @@ protected:
     std::optional<test::ShimFault> runKilled(std::vector<std::pair<std::string, std::string>> env,
                                              const std::string& what,
                                              const std::string& match = "") {
-        const std::string report = shim.file("report");
-        std::filesystem::remove(report);
-        env.emplace_back("KESTREL_FAULT_REPORT", report);
         env.emplace_back("KESTREL_FAULT_MATCH", match);
-        const test::ProgramResult r = test::runProgram(
-            test::withFaults({test::cliPath(), "--home", home.path(), "run", "Job"}, env));
-        const std::vector<test::ShimFault> made = test::readFaultReport(report);
-        if (made.empty()) {
+        std::optional<test::ShimFault> fault;
+        const test::ProgramResult r =
+            test::runFaulted(cliArgs({"run", "Job"}), env, shim.file("report"), fault);
+        if (!fault) {
             expectRunSucceeds(what + ", met no fault", r.code, r.err, true);
-            return std::nullopt;
+        } else {
+            EXPECT_EQ(r.code, 128 + SIGKILL) << what << ": " << r.err;
         }
-        EXPECT_EQ(r.code, 128 + SIGKILL) << what << ": " << r.err;
-        return made.front();
+        return fault;
     }
 
     // After a kill: until the journal is in place the old set is untouched; the server then
@@ -182,7 +133,7 @@ protected:
     // from the killed state again, the next run succeeds.
     void expectRecovered(const std::string& what, const Files& before, bool switched) {
         SCOPED_TRACE(what);
-        const Files killed = filesBelow(served);
+        const Files killed = test::filesBelow(served, true);
         if (!switched) {
             for (const auto& [name, content] : before) {
                 EXPECT_TRUE(killed.count(name) == 1 && killed.at(name) == content)
@@ -224,40 +175,34 @@ protected:
         }
         incremental = c.variant != Variant::Full;
         writeGeneration(1);
-        std::vector<std::string> made = {"new", "--name", "Job", "--source", data.file("src")};
-        made.insert(made.end(), {"--ftp", "127.0.0.1", "--ftp-port", std::to_string(port)});
-        made.insert(made.end(), {"--ftp-user", user, "--ftp-password", password, "--dest", remote});
-        made.insert(made.end(), {"--storage", "compressed", "--split", "4K", "--type",
-                                 incremental ? "incremental" : "full"});
+        std::vector<std::string> made = {"new",    "--name", "Job",   "--source", data.file("src"),
+                                         "--dest", remote,   "--ftp", "127.0.0.1"};
+        made.insert(made.end(), {"--ftp-port", std::to_string(port), "--ftp-user", user,
+                                 "--ftp-password", password, "--storage", "compressed"});
+        made.insert(made.end(), {"--split", "4K", "--type", incremental ? "incremental" : "full"});
         if (c.variant == Variant::Protected) {
             made.insert(made.end(), {"--password", "pw"});
         }
-        const test::CliResult created = cli(made);
-        ASSERT_EQ(created.code, 0) << created.err;
+        ASSERT_EQ(cli(made).code, 0);
         const test::CliResult first = cli({"run", "Job"});
         ASSERT_EQ(first.code, 0) << first.err;
         const test::CliResult listed = cli({"sessions", "Job"});
         ASSERT_EQ(listed.code, 0) << listed.err;
-        std::istringstream rows(listed.out);
-        for (std::string row; std::getline(rows, row) && firstSession.empty();) {
-            const std::string stamp = row.substr(0, row.find(' '));
-            if (stamp.size() == 14 && stamp.find_first_not_of("0123456789") == std::string::npos) {
-                firstSession = stamp;
-            }
-        }
-        ASSERT_FALSE(firstSession.empty()) << listed.out;
-        firstSet = filesBelow(served);
+        const std::vector<std::string> stamps = test::sessionStamps(listed.out);
+        ASSERT_FALSE(stamps.empty()) << listed.out;
+        firstSession = stamps.front();
+        firstSet = test::filesBelow(served, true);
         writeGeneration(2);
         const test::CliResult second = cli({"run", "Job"});
         ASSERT_EQ(second.code, 0) << second.err;
-        secondSetSize = filesBelow(served).size();
+        secondSetSize = test::filesBelow(served, true).size();
         putServerFiles(firstSet);
     }
 };
 
 // The full and incremental jobs: killed before each counted command of the run and, where it
 // is an upload, 200 bytes into its data (at its end, for a shorter file).
-class FtpKillSweepTest : public FtpCrashTest {};
+using FtpKillSweepTest = FtpCrashTest;
 
 TEST_P(FtpKillSweepTest, AKillAtEachUploadRenameOrRemovalLeavesOneWholeSet) {
     // Every faulted run begins where the first run left the server, with the source changed.
@@ -315,7 +260,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpKillSweepTest,
 
 // A protected job encrypts every file of its set and decrypts the catalogue to extend it, so a
 // run costs about a second: it is killed at one moment of each kind, picked by the command.
-class FtpProtectedKillTest : public FtpCrashTest {};
+using FtpProtectedKillTest = FtpCrashTest;
 
 TEST_P(FtpProtectedKillTest, AKillAtEachKindOfMomentLeavesOneWholeSet) {
     const Files& before = firstSet;

@@ -1,29 +1,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#include "cli/cli_app.h"
 #include "cli/command.h"
 #include "cli/run_cli.h"
 #include "platform/fs.h"
-#include "support/fake_clock.h"
-#include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
 
 // Damage a backup set as a failing disk or a careless hand would, and check that what comes
 // back is either the archived bytes or an error.
-class IntegrityTest : public ::testing::Test {
+class IntegrityTest : public test::CliFixture<> {
 protected:
     using Result = test::CliResult;
-
-    Result run(std::vector<std::string> args) {
-        return test::runCliIn(home.path(), std::move(args), clock);
-    }
 
     // A plain archive job over two files whose 4-byte words an XOR cannot tell apart in order.
     void backUp(const std::vector<std::string>& extra = {}) {
@@ -33,8 +24,8 @@ protected:
             "new",    "--name",          "Docs",      "--source", data.file("src"),
             "--dest", data.file("dest"), "--storage", "archive"};
         args.insert(args.end(), extra.begin(), extra.end());
-        ASSERT_EQ(run(args).code, kExitOk);
-        const Result r = run({"run", "Docs"});
+        ASSERT_EQ(cli(args).code, kExitOk);
+        const Result r = cli({"run", "Docs"});
         ASSERT_EQ(r.code, kExitOk) << r.err;
     }
 
@@ -53,10 +44,6 @@ protected:
         std::filesystem::create_directories(data.file("dest"));
         std::filesystem::create_directories(data.file("copies"));
     }
-
-    test::TempDir home;
-    test::TempDir data;
-    test::FakeClock clock;
 };
 
 TEST_F(IntegrityTest, DamageTheCrcCannotSeeIsCaughtByTheDigest) {
@@ -66,13 +53,13 @@ TEST_F(IntegrityTest, DamageTheCrcCannotSeeIsCaughtByTheDigest) {
 
     // Two words swapped keep the XOR of the words.
     replaceIn(volume(), "AAAABBBB", "BBBBAAAA");
-    Result r = run({"verify", catalogue()});
+    Result r = cli({"verify", catalogue()});
     EXPECT_EQ(r.code, kExitFailed) << r.out;
     EXPECT_NE(r.out.find("FAIL"), std::string::npos);
     EXPECT_NE(r.out.find(words + ": damaged (checksum mismatch)"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("1 OK, 1 failed"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("checked with their BLAKE2b digest"), std::string::npos);
-    r = run({"restore", "Docs", words, "--to", data.file("out")});
+    r = cli({"restore", "Docs", words, "--to", data.file("out")});
     EXPECT_EQ(r.code, kExitFailed);
     EXPECT_FALSE(fs::exists(data.file("out") + words));
     EXPECT_TRUE(std::filesystem::is_empty(data.file("out") + data.file("src")));
@@ -80,18 +67,18 @@ TEST_F(IntegrityTest, DamageTheCrcCannotSeeIsCaughtByTheDigest) {
     // Fifteen bytes inserted shift every file behind them.
     data.write("dest/Docs.uxarc",
                original.substr(0, 100) + std::string(15, 'Z') + original.substr(100));
-    r = run({"verify", catalogue()});
+    r = cli({"verify", catalogue()});
     EXPECT_EQ(r.code, kExitFailed);
     EXPECT_NE(r.out.find("0 OK, 2 failed"), std::string::npos) << r.out;
 
     // A changed byte in a catalogue name would restore a file under another name.
     data.write("dest/Docs.uxarc", original);
     replaceIn(catalogue(), "words.txt", "wards.txt");
-    r = run({"verify", catalogue()});
+    r = cli({"verify", catalogue()});
     EXPECT_EQ(r.code, kExitFailed);
     EXPECT_NE(r.out.find("damaged catalogue line"), std::string::npos) << r.out;
     const std::string renamed = data.file("src/wards.txt");
-    r = run({"restore", "Docs", renamed, "--to", data.file("out")});
+    r = cli({"restore", "Docs", renamed, "--to", data.file("out")});
     EXPECT_EQ(r.code, kExitFailed);
     EXPECT_FALSE(fs::exists(data.file("out") + renamed));
 
@@ -99,7 +86,7 @@ TEST_F(IntegrityTest, DamageTheCrcCannotSeeIsCaughtByTheDigest) {
     replaceIn(catalogue(), "wards.txt", "words.txt");
     replaceIn(volume(), "AAAABBBB", "BBBBAAAA");
     ASSERT_TRUE(fs::removeFile(catalogue() + ".sums"));
-    r = run({"verify", catalogue()});
+    r = cli({"verify", catalogue()});
     EXPECT_EQ(r.code, kExitOk);
     EXPECT_NE(r.out.find("2 file(s) checked with the catalogue's crc only: a weak check"),
               std::string::npos)
@@ -113,10 +100,10 @@ TEST_F(IntegrityTest, AnOlderSetExtendedByAnIncrementalRunIsCheckedWithWhatItHas
     ASSERT_TRUE(fs::removeFile(data.file("dest/Docs.fs.sums")));
     clock.advanceSeconds(120);
     data.write("src/new.txt", "new");
-    ASSERT_EQ(run({"run", "Docs"}).code, kExitOk);
+    ASSERT_EQ(cli({"run", "Docs"}).code, kExitOk);
     const std::string sums = test::readAll(data.file("dest/Docs.fs.sums"));
     EXPECT_EQ(sums.substr(0, sums.find('\r')), "KestrelSums=2|linesBefore=2");
-    const Result r = run({"verify", catalogue()});
+    const Result r = cli({"verify", catalogue()});
     EXPECT_EQ(r.code, kExitOk) << r.out;
     EXPECT_NE(r.out.find("1 file(s) checked with their BLAKE2b digest"), std::string::npos);
     EXPECT_NE(r.out.find("2 file(s) checked with the catalogue's crc only"), std::string::npos);
@@ -161,10 +148,10 @@ TEST_F(IntegrityTest, TheChecksumFileTellsLostLinesAndNothingBeyondWhatItCovers)
         SCOPED_TRACE(c.what);
         data.write("dest/Docs.fs", c.catalogue);
         data.write("dest/Docs.fs.sums", c.sums);
-        Result r = run({"verify", catalogue()});
+        Result r = cli({"verify", catalogue()});
         EXPECT_EQ(r.code, c.verify) << r.out << r.err;
         EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << r.out << r.err;
-        r = run({"restore", "Docs", data.file("src"), "--to", data.file("out"), "--overwrite"});
+        r = cli({"restore", "Docs", data.file("src"), "--to", data.file("out"), "--overwrite"});
         EXPECT_EQ(r.code, c.verify) << r.err;
         EXPECT_EQ(test::readAll(data.file("out") + other), std::string(3000, 'x'));
         if (c.verify == kExitFailed) {
@@ -172,7 +159,7 @@ TEST_F(IntegrityTest, TheChecksumFileTellsLostLinesAndNothingBeyondWhatItCovers)
             // Nothing is appended to a catalogue that lost lines.
             clock.advanceSeconds(120);
             data.write("src/more.txt", "more");
-            r = run({"run", "Docs"});
+            r = cli({"run", "Docs"});
             EXPECT_EQ(r.code, kExitFailed);
             EXPECT_NE(r.err.find("has lost 1 line(s) that its checksum file records (" + lostName),
                       std::string::npos)
@@ -186,7 +173,7 @@ TEST_F(IntegrityTest, TheChecksumFileTellsLostLinesAndNothingBeyondWhatItCovers)
     data.write("dest/Docs.fs.sums", sums);
     clock.advanceSeconds(120);
     data.write("src/more.txt", "more");
-    const Result r = run({"run", "Docs"});
+    const Result r = cli({"run", "Docs"});
     EXPECT_EQ(r.code, kExitFailed);
     EXPECT_NE(r.err.find("FAIL: The catalogue " + catalogue() + " does not end in a complete line"),
               std::string::npos)
@@ -202,11 +189,11 @@ TEST_F(IntegrityTest, ACatalogueOfAnEarlierPasswordIsKeptAndRestoresWithIt) {
     const std::string words = data.file("src/words.txt");
     const std::string catalogueBefore = test::readAll(catalogue());
     ASSERT_EQ(
-        run({"edit", "Docs", "--current-password", "old pass", "--password", "new pass"}).code,
+        cli({"edit", "Docs", "--current-password", "old pass", "--password", "new pass"}).code,
         kExitOk);
     clock.advanceSeconds(120);
     data.write("src/words.txt", "changed words");
-    Result r = run({"run", "Docs"});
+    Result r = cli({"run", "Docs"});
     EXPECT_EQ(r.code, kExitFailed);
     EXPECT_NE(r.err.find("FAIL: The earlier sessions of Docs are kept in "), std::string::npos)
         << r.err;
@@ -215,27 +202,27 @@ TEST_F(IntegrityTest, ACatalogueOfAnEarlierPasswordIsKeptAndRestoresWithIt) {
     EXPECT_EQ(test::readAll(kept), catalogueBefore);
 
     // Without the old password: the new session, and a word on what is missing.
-    r = run({"sessions", "Docs"});
+    r = cli({"sessions", "Docs"});
     EXPECT_EQ(r.code, kExitFailed);
     EXPECT_NE(r.err.find("--kept-password"), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
-    r = run({"sessions", "Docs", "--kept-password", "old pass"});
+    r = cli({"sessions", "Docs", "--kept-password", "old pass"});
     EXPECT_EQ(r.code, kExitOk) << r.err;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
     EXPECT_NE(r.out.find("Docs.fs.kept-"), std::string::npos);
     // The first session's words come back from the kept catalogue, the new ones from the new.
     const std::string first = r.out.substr(r.out.find('\n') + 1, 14);
-    r = run({"restore", "Docs", words, "--session", first, "--to", data.file("old"),
+    r = cli({"restore", "Docs", words, "--session", first, "--to", data.file("old"),
              "--kept-password", "old pass"});
     EXPECT_EQ(r.code, kExitOk) << r.err;
     EXPECT_EQ(test::readAll(data.file("old") + words), "AAAABBBBCCCCDDDD");
-    r = run({"restore", "Docs", words, "--to", data.file("new")});
+    r = cli({"restore", "Docs", words, "--to", data.file("new")});
     EXPECT_EQ(r.code, kExitOk) << r.err;
     EXPECT_EQ(test::readAll(data.file("new") + words), "changed words");
     // The run after it goes on from the new catalogue.
     clock.advanceSeconds(120);
     data.write("src/later.txt", "later");
-    EXPECT_EQ(run({"run", "Docs"}).code, kExitOk);
+    EXPECT_EQ(cli({"run", "Docs"}).code, kExitOk);
 }
 
 // verify reads the facts file too: what it records, and damage in it.
@@ -244,15 +231,15 @@ TEST_F(IntegrityTest, VerifyReadsTheFactsFile) {
     std::filesystem::remove(data.file("src/empty/.keep"));
     std::filesystem::create_symlink("words.txt", data.file("src/link"));
     backUp();
-    Result r = run({"verify", catalogue()});
+    Result r = cli({"verify", catalogue()});
     EXPECT_EQ(r.code, kExitOk) << r.out << r.err;
     EXPECT_NE(r.out.find("2 file(s) with their mode and owner"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(" and 1 link(s) recorded in "), std::string::npos) << r.out;
-    r = run({"ls", "Docs", data.file("src")});
+    r = cli({"ls", "Docs", data.file("src")});
     EXPECT_NE(r.out.find("link -> words.txt"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("empty/"), std::string::npos) << r.out;
     std::ofstream(catalogue() + ".meta", std::ios::app) << "dir=/x|mode=999|uid=0|gid=0\r\n";
-    r = run({"verify", catalogue()});
+    r = cli({"verify", catalogue()});
     EXPECT_EQ(r.code, kExitFailed);
     EXPECT_NE(r.err.find("1 damaged line(s) in " + catalogue() + ".meta"), std::string::npos)
         << r.err;
@@ -267,12 +254,12 @@ TEST_F(IntegrityTest, DamagedCatalogueLinesAreNoFilesAndTheRestoreSaysSo) {
     const size_t end = text.find("\r\n", name);
     text.replace(name + 5, end - name - 5, "");
     data.write("dest/Docs.fs", text);
-    Result r = run({"verify", catalogue()});
+    Result r = cli({"verify", catalogue()});
     EXPECT_EQ(r.code, kExitFailed);
     EXPECT_NE(r.out.find("Verified 1 file(s): 1 OK, 0 failed, 1 damaged catalogue line(s)"),
               std::string::npos)
         << r.out;
-    r = run({"restore", "Docs", data.file("src"), "--to", data.file("out")});
+    r = cli({"restore", "Docs", data.file("src"), "--to", data.file("out")});
     EXPECT_EQ(r.code, kExitFailed);
     EXPECT_NE(r.err.find("damaged catalogue line(s) skipped:"), std::string::npos) << r.err;
     EXPECT_EQ(test::readAll(data.file("out") + data.file("src/other.txt")), std::string(3000, 'x'));
@@ -282,11 +269,11 @@ TEST_F(IntegrityTest, DamagedCatalogueLinesAreNoFilesAndTheRestoreSaysSo) {
 TEST_F(IntegrityTest, ANameWithALineBreakIsReportedAsNotStored) {
     data.write("src/a\nb.txt", "broken name");
     data.write("src/fine.txt", "fine");
-    ASSERT_EQ(run({"new", "--name", "Odd", "--source", data.file("src"), "--dest",
+    ASSERT_EQ(cli({"new", "--name", "Odd", "--source", data.file("src"), "--dest",
                    data.file("dest"), "--storage", "archive"})
                   .code,
               kExitOk);
-    const Result r = run({"run", "Odd"});
+    const Result r = cli({"run", "Odd"});
     EXPECT_EQ(r.code, kExitFailed);
     EXPECT_NE(r.err.find("FAIL: " + data.file("src/a\\nb.txt") +
                          " can't be stored in an archive: its name holds a line break!"),
@@ -294,9 +281,9 @@ TEST_F(IntegrityTest, ANameWithALineBreakIsReportedAsNotStored) {
         << r.err;
     EXPECT_NE(r.err.find("Not stored:   1"), std::string::npos);
     EXPECT_NE(r.err.find("Backup of Odd failed!"), std::string::npos);
-    EXPECT_NE(run({"list"}).out.find("failed"), std::string::npos);
+    EXPECT_NE(cli({"list"}).out.find("failed"), std::string::npos);
     // What could be stored is whole and restorable.
-    EXPECT_EQ(run({"verify", data.file("dest/Odd.fs")}).code, kExitOk);
+    EXPECT_EQ(cli({"verify", data.file("dest/Odd.fs")}).code, kExitOk);
 }
 
 TEST_F(IntegrityTest, LeftoversOfAKilledRunAreRemovedAndNeverRestored) {
@@ -312,23 +299,23 @@ TEST_F(IntegrityTest, LeftoversOfAKilledRunAreRemovedAndNeverRestored) {
     const std::string mirror = data.file("copies") + data.file("src2");
     data.write(std::filesystem::relative(mirror + "/a.txt.part-Zz99Yy", data.path()).string(),
                "half a copy");
-    ASSERT_EQ(run({"new", "--name", "Copies", "--source", data.file("src2"), "--dest",
+    ASSERT_EQ(cli({"new", "--name", "Copies", "--source", data.file("src2"), "--dest",
                    data.file("copies"), "--storage", "copy"})
                   .code,
               kExitOk);
     EXPECT_FALSE(fs::exists(home.file("backups.ini.tmp-Xy34Zw")));
 
     clock.advanceSeconds(60);
-    Result r = run({"run", "Docs"});
+    Result r = cli({"run", "Docs"});
     ASSERT_EQ(r.code, kExitOk) << r.err;
     EXPECT_FALSE(fs::exists(data.file("dest/Docs.uxarc.part-Ab12Cd")));
     EXPECT_FALSE(fs::exists(data.file("dest/Docs.fs.kestrel-new")));
     EXPECT_TRUE(fs::exists(data.file("dest/Docs2.fs.part-Ab12Cd")));
     EXPECT_NE(r.err.find("left behind by an interrupted run"), std::string::npos);
-    r = run({"ls", "Docs"});
+    r = cli({"ls", "Docs"});
     EXPECT_EQ(r.out.find(".part-"), std::string::npos);
 
-    ASSERT_EQ(run({"run", "Copies"}).code, kExitOk);
+    ASSERT_EQ(cli({"run", "Copies"}).code, kExitOk);
     EXPECT_FALSE(fs::exists(mirror + "/a.txt.part-Zz99Yy"));
     EXPECT_EQ(test::readAll(mirror + "/b.part-Qq11Ww"), "looks like a leftover");
 }
@@ -344,13 +331,13 @@ TEST_F(IntegrityTest, RestoresLeaveHolesAndFollowNoPlantedLink) {
         std::fputs("tail", f);
         std::fclose(f);
     }
-    ASSERT_EQ(run({"new", "--name", "Img", "--source", data.file("src"), "--dest",
+    ASSERT_EQ(cli({"new", "--name", "Img", "--source", data.file("src"), "--dest",
                    data.file("dest"), "--storage", "archive"})
                   .code,
               kExitOk);
-    ASSERT_EQ(run({"run", "Img"}).code, kExitOk);
+    ASSERT_EQ(cli({"run", "Img"}).code, kExitOk);
 
-    Result r = run({"restore", "Img", sparse, "--to", data.file("out")});
+    Result r = cli({"restore", "Img", sparse, "--to", data.file("out")});
     ASSERT_EQ(r.code, kExitOk) << r.err;
     const std::string back = data.file("out") + sparse;
     EXPECT_EQ(fs::fileSize(back), std::int64_t{64} << 20);
@@ -368,7 +355,7 @@ TEST_F(IntegrityTest, RestoresLeaveHolesAndFollowNoPlantedLink) {
     const std::string firstLevel =
         data.file("out2") + "/" + data.file("src").substr(1, data.file("src").find('/', 1) - 1);
     std::filesystem::create_directory_symlink(elsewhere.path(), firstLevel);
-    r = run({"restore", "Img", sparse, "--to", data.file("out2")});
+    r = cli({"restore", "Img", sparse, "--to", data.file("out2")});
     EXPECT_EQ(r.code, kExitFailed);
     EXPECT_NE(r.err.find("symbolic link"), std::string::npos) << r.err;
     EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));

@@ -14,11 +14,7 @@
 #include "cli/run_cli.h"
 #include "platform/fs.h"
 #include "runner/run_lock.h"
-#include "support/fake_clock.h"
-#include "support/faults.h"
 #include "support/memory_ftp_server.h"
-#include "support/program.h"
-#include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
@@ -42,21 +38,11 @@ private:
     mode_t m_old;
 };
 
-class PrivateFilesTest : public ::testing::Test {
+class PrivateFilesTest : public test::CliFixture<> {
 protected:
-    test::TempDir home;
-    test::TempDir data;
     test::TempDir notes;  // what the stand-in tool saw, outside every folder it looks at
-    test::FakeClock clock;
     const OpenUmask open;
 
-    test::CliResult cli(std::vector<std::string> args) {
-        return test::runCliIn(home.path(), std::move(args), clock);
-    }
-    std::vector<std::string> cliArgs(std::vector<std::string> args) const {
-        args.insert(args.begin(), {test::cliPath(), "--home", home.path()});
-        return args;
-    }
     // A job over data/src; a local destination is made first, open to all.
     void makeJob(std::vector<std::string> args, const std::string& dest = "") {
         if (!dest.empty()) {

@@ -29,8 +29,11 @@ protected:
         args.insert(args.begin(), {test::cliPath(), "--home", t.home()});
         return test::runProgram(args);
     }
-    std::string randomFile(const std::string& name, size_t size, unsigned seed) {
-        return data.write(name, test::noise(size, seed));
+    // Files of noise below data/folder.
+    void noiseFiles(const std::string& folder, int count, size_t size, unsigned seed) {
+        for (int i = 0; i < count; ++i) {
+            data.write(folder + "/f" + std::to_string(i), test::noise(size, seed + i));
+        }
     }
     std::unique_ptr<clsBackup> archiveJob(const std::string& name, const std::string& source) {
         return test::JobBuilder(name)
@@ -45,9 +48,7 @@ protected:
 
 TEST_F(ProcessesTest, WhatAnotherProcessDoesDuringARunIsKeptAndCannotDisturbIt) {
     JobRunner runner(*t.ctx);
-    for (int i = 0; i < 6; ++i) {
-        randomFile("big/f" + std::to_string(i), 200'000, static_cast<unsigned>(i));
-    }
+    noiseFiles("big", 6, 200'000, 0);
     const std::string small = data.write("small/a.txt", "small");
     ASSERT_EQ(runner.addJob(archiveJob("Big", data.file("big"))), RunnerResult::Done);
 
@@ -102,13 +103,8 @@ TEST_F(ProcessesTest, WhatAnotherProcessDoesDuringARunIsKeptAndCannotDisturbIt) 
 }
 
 TEST_F(ProcessesTest, TwoRunsOfOneJobAtOnceNeverShareTheTemporaryFolder) {
-    for (int i = 0; i < 4; ++i) {
-        randomFile("tree/f" + std::to_string(i), 1'000'000, static_cast<unsigned>(10 + i));
-    }
-    {
-        JobRunner runner(*t.ctx);
-        ASSERT_EQ(runner.addJob(archiveJob("Docs", data.file("tree"))), RunnerResult::Done);
-    }
+    noiseFiles("tree", 4, 1'000'000, 10);
+    ASSERT_EQ(JobRunner(*t.ctx).addJob(archiveJob("Docs", data.file("tree"))), RunnerResult::Done);
     const std::vector<std::string> args = {test::cliPath(), "--home", t.home(), "run", "Docs"};
     test::Program first(args);
     test::Program second(args);
@@ -132,13 +128,8 @@ TEST_F(ProcessesTest, TwoRunsOfOneJobAtOnceNeverShareTheTemporaryFolder) {
 }
 
 TEST_F(ProcessesTest, CtrlCStopsARunCleanlyAndRecordsItAsAborted) {
-    for (int i = 0; i < 3; ++i) {
-        randomFile("tree/f" + std::to_string(i), 300'000, static_cast<unsigned>(20 + i));
-    }
-    {
-        JobRunner runner(*t.ctx);
-        ASSERT_EQ(runner.addJob(archiveJob("Big", data.file("tree"))), RunnerResult::Done);
-    }
+    noiseFiles("tree", 3, 300'000, 20);
+    ASSERT_EQ(JobRunner(*t.ctx).addJob(archiveJob("Big", data.file("tree"))), RunnerResult::Done);
     // The run stops itself at its first write into the volume it builds; interrupted there, it
     // cannot have ended first.
     test::Program run(test::withFaults({test::cliPath(), "--home", t.home(), "run", "Big"},

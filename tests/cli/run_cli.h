@@ -1,12 +1,22 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
 #include <iostream>
+#include <map>
+#include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/cli_app.h"
 #include "platform/clock.h"
+#include "support/fake_clock.h"
+#include "support/faults.h"
+#include "support/program.h"
+#include "support/temp_dir.h"
 
 namespace kestrel::test {
 
@@ -33,6 +43,77 @@ inline CliResult runCliIn(const std::string& home, std::vector<std::string> args
     std::cin.rdbuf(stdinBuffer);
     std::cin.clear();
     return {code, out.str(), err.str()};
+}
+
+// A program folder and a folder for the data, with kestrel-cli over them: in this process
+// (cli), or as a process of its own (cliArgs) where it is to be faulted or killed.
+template <class ClockType = FakeClock, class Base = ::testing::Test>
+class CliFixture : public Base {
+protected:
+    TempDir home;
+    TempDir data;
+    ClockType clock;
+
+    CliResult cli(std::vector<std::string> args, const std::string& stdinText = "") {
+        return runCliIn(home.path(), std::move(args), clock, stdinText);
+    }
+    std::vector<std::string> cliArgs(std::vector<std::string> args) const {
+        args.insert(args.begin(), {cliPath(), "--home", home.path()});
+        return args;
+    }
+};
+
+// Bytes that do not compress, the same for the same name and version.
+inline std::string noise(const std::string& name, int version, size_t size) {
+    std::string out = name + " version " + std::to_string(version) + "\n";
+    std::mt19937 rng(static_cast<unsigned>(version * 7919 + static_cast<int>(size)));
+    while (out.size() < size) {
+        out += static_cast<char>(rng() & 0xff);
+    }
+    return out;
+}
+
+// Every regular file below a folder (none when it is missing) with its content, by its path,
+// or by its path relative to the folder.
+inline std::map<std::string, std::string> filesBelow(const std::string& folder,
+                                                     bool relative = false) {
+    std::map<std::string, std::string> files;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_regular_file()) {
+            const auto& p = it->path();
+            files[relative ? std::filesystem::relative(p, folder).string() : p.string()] =
+                readAll(p.string());
+        }
+    }
+    return files;
+}
+
+// The session stamps (14 digits) that begin the rows of a `sessions` listing.
+inline std::vector<std::string> sessionStamps(const std::string& listing) {
+    std::vector<std::string> stamps;
+    std::istringstream rows(listing);
+    for (std::string row; std::getline(rows, row);) {
+        const std::string stamp = row.substr(0, row.find(' '));
+        if (stamp.size() == 14 && stamp.find_first_not_of("0123456789") == std::string::npos) {
+            stamps.push_back(stamp);
+        }
+    }
+    return stamps;
+}
+
+// argv run with the fault shim, which reports to report; the first fault it made, none when the
+// run never met one.
+inline ProgramResult runFaulted(const std::vector<std::string>& argv,
+                                std::vector<std::pair<std::string, std::string>> env,
+                                const std::string& report, std::optional<ShimFault>& fault) {
+    std::filesystem::remove(report);
+    env.emplace_back("KESTREL_FAULT_REPORT", report);
+    const ProgramResult r = runProgram(withFaults(argv, env));
+    const std::vector<ShimFault> made = readFaultReport(report);
+    fault = made.empty() ? std::nullopt : std::optional<ShimFault>(made.front());
+    return r;
 }
 
 }  // namespace kestrel::test

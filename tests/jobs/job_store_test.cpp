@@ -16,22 +16,49 @@
 namespace kestrel {
 namespace {
 
+// The contents of the copies of damaged stores beside the store, in the order of their names.
+std::vector<std::string> damagedCopies(const std::string& home) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(home)) {
+        if (e.path().filename().string().find(".damaged-") != std::string::npos) {
+            names.push_back(e.path().string());
+        }
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> contents;
+    for (const std::string& name : names) {
+        contents.push_back(test::readAll(name));
+    }
+    return contents;
+}
+
+std::shared_ptr<clsSchedule> schedule(std::uint8_t tip, DateTime start, std::uint8_t data) {
+    auto s = std::make_shared<clsSchedule>();
+    s->Tip = tip;
+    s->enabled = true;
+    s->start = start;
+    s->Data = data;
+    return s;
+}
+
 class JobStoreTest : public ::testing::Test {
 protected:
     test::TestContext t;
     Jobs jobs;
-    AppContext& ctx() { return *t.ctx; }
+    RunControl& rc() { return t.ctx->control; }
     std::string store() const { return t.ctx->storePath(); }
-    bool save() { return SaveJobs(store(), jobs, ctx().control); }
-    bool load() {
+    bool save() { return SaveJobs(store(), jobs, rc()); }
+    bool load(StoreState* state = nullptr) {
         jobs.clear();
-        return LoadJobs(store(), jobs, ctx().control);
+        return LoadJobs(store(), jobs, rc(), state);
     }
-
     clsBackup& addJob(const std::string& name) {
         auto job = std::make_unique<clsBackup>();
         job->sName = name;
         return jobs.append(std::move(job));
+    }
+    void addSource(clsBackup& job, const std::string& path, std::int32_t kind, int size = 0) {
+        job.AddFile(std::make_unique<clsBackupFile>(clsBackupFile{path, kind, size, 0}));
     }
     // Every feature the store can hold, on three jobs.
     void addSampleJobs() {
@@ -39,58 +66,50 @@ protected:
         a.sDestinationDir = "/mnt/backup";
         a.IncludeMask = "*.doc;*.txt";
         a.ExcludeMask = "*.tmp";
-        a.archived = true;
-        a.bZipped = true;
-        a.bIncremental = true;
+        a.archived = a.bZipped = a.bIncremental = a.Protected = true;
         a.splitSize = 1509949;
-        a.Protected = true;
         a.password = "s3cret, with = and ,";
         a.enumStatus = kStatusOk;
         a.lastOK = *DateTime::fromParts(2006, 1, 15, 19, 30);
-        a.Schedule = std::make_shared<clsSchedule>();
-        a.Schedule->Tip = kScheduleDaily;
-        a.Schedule->enabled = true;
-        a.Schedule->start = *DateTime::fromParts(2006, 1, 15, 19, 30);
-        a.Schedule->Data = 31;
+        a.Schedule = schedule(kScheduleDaily, a.lastOK, 31);
         a.Schedule->StartHour = DateTime().addSeconds(8 * 3600);
-        a.AddFile(
-            std::make_unique<clsBackupFile>(clsBackupFile{"/home/u/docs", kSourceFolder, 0, 0}));
-        a.AddFile(std::make_unique<clsBackupFile>(
-            clsBackupFile{"/home/u/a,b.txt", kSourceFile, 1234, 0}));
-        a.AddFile(
-            std::make_unique<clsBackupFile>(clsBackupFile{"/home/u/pics", kSourceFolder, 0, 0}));
+        addSource(a, "/home/u/docs", kSourceFolder);
+        addSource(a, "/home/u/a,b.txt", kSourceFile, 1234);
+        addSource(a, "/home/u/pics", kSourceFolder);
 
         clsBackup& b = addJob("Remote");
         b.destFTP = true;
-        b.objDestination = std::make_shared<clsKestrel>();
-        b.objDestination->hostname = "ftp.example.org";
-        b.objDestination->port = 2121;
-        b.objDestination->username = "backup";
-        b.objDestination->password = "ftp pass";
-        b.objDestination->bPassiveMode = false;
+        b.objDestination = std::make_shared<clsKestrel>(
+            clsKestrel{"ftp.example.org", 2121, "backup", "ftp pass", false});
         b.sDestinationDir = "/backups/remote";
-        b.archived = true;
+        b.IncludeMask = "*.doc";
+        b.ExcludeMask = "*.tmp";
+        b.archived = b.bZipped = b.bIncremental = b.Protected = true;
+        b.password = "secret";
+        b.splitSize = 65536;
         b.enumStatus = kStatusAborted;
-        b.Schedule = std::make_shared<clsSchedule>();
-        b.Schedule->Tip = kScheduleHourly;
-        b.Schedule->enabled = true;
-        b.Schedule->start = *DateTime::fromParts(2026, 12, 6, 10, 0);
-        b.Schedule->Data = 30;
-        b.AddFile(std::make_unique<clsBackupFile>(clsBackupFile{"/srv/data", kSourceFolder, 0, 0}));
+        b.lastOK = *DateTime::fromParts(2026, 3, 4, 5, 6);
+        b.Schedule = schedule(kScheduleHourly, *DateTime::fromParts(2026, 12, 6, 10, 0), 30);
+        addSource(b, "/srv/data", kSourceFolder);
+        addSource(b, "/etc/a,b", kSourceFile, 77);
 
-        clsBackup& c = addJob("Plain copy ü");
+        clsBackup& c = addJob("Plain copy [main] ü");
         c.sDestinationDir = "/media/usb";
         c.enumStatus = kStatusFailed;
-        c.AddFile(
-            std::make_unique<clsBackupFile>(clsBackupFile{"/etc/hosts", kSourceFile, 158, 0}));
+        addSource(c, "/etc/hosts", kSourceFile, 158);
+        // Many sources, and a kind the store has no key for (not written).
+        for (int i = 0; i < 5000; ++i) {
+            addSource(c, "/data/folder number " + std::to_string(i), i % 2, i % 2 ? 0 : i);
+        }
+        addSource(c, "/x", 5);
     }
 };
 
-TEST_F(JobStoreTest, WritesTheDocumentedFormat) {
+TEST_F(JobStoreTest, WritesTheDocumentedFormatAndReadsItBackByteForByte) {
     addSampleJobs();
     const std::string written = writeJobStore(jobs).serialize();
     EXPECT_EQ(written.substr(0, written.find("[Documents]")),
-              "[Backups]\r\nDocuments\r\nRemote\r\nPlain copy ü\r\n\r\n");
+              "[Backups]\r\nDocuments\r\nRemote\r\nPlain copy [main] ü\r\n\r\n");
     const std::string documents =
         "[Documents]\r\nStorage=LOC\r\nDestination=/mnt/backup\r\nType=INCR\r\nCompress=ZIP\r\n"
         "IMSK=*.doc;*.txt\r\nEMSK=*.tmp\r\nStatus=1\r\nProtected=" +
@@ -102,58 +121,56 @@ TEST_F(JobStoreTest, WritesTheDocumentedFormat) {
     const std::string remote =
         "[Remote]\r\nStorage=FTP\r\nHostname=ftp.example.org\r\nPort=2121\r\nUser=backup\r\nPass=" +
         ToCodeList(ScrambleText("ftp pass")) +
-        "\r\nPav=PORT\r\nDestination=/backups/remote\r\nType=FULL\r\nCompress=NOT\r\n";
+        "\r\nPav=PORT\r\nDestination=/backups/remote\r\nType=INCR\r\nCompress=ZIP\r\n";
     EXPECT_NE(written.find(remote), std::string::npos) << written;
     EXPECT_NE(written.find("Protected=\r\nOKLast=189912300000\r\nArchived=no\r\nSplit=0\r\n"
                            "Schedule=0\r\nFile0001=/etc/hosts,158\r\n"),
               std::string::npos);
     EXPECT_NE(written.find("Schedule=1,202612061000,030\r\n"), std::string::npos);
-}
 
-TEST_F(JobStoreTest, SaveThenLoadThenSaveIsByteIdentical) {
-    addSampleJobs();
     ASSERT_TRUE(save());
+    EXPECT_FALSE(fs::exists(store() + ".bak"));
     const std::string first = test::readAll(store());
+    EXPECT_EQ(first, written);
     ASSERT_TRUE(load());
     ASSERT_EQ(jobs.count(), 3u);
     ASSERT_TRUE(save());
     EXPECT_EQ(test::readAll(store()), first);
-
-    const clsBackup& a = jobs.at(0);
-    EXPECT_EQ(a.sName, "Documents");
-    EXPECT_EQ(a.password, "s3cret, with = and ,");
-    EXPECT_TRUE(a.Protected);
-    ASSERT_EQ(a.Files.size(), 3u);
-    EXPECT_EQ(a.Files[1]->sPath, "/home/u/a,b.txt");
-    EXPECT_EQ(a.Files[1]->dSize, 1234);
-    EXPECT_EQ(a.Files[2]->Index, 2);
-    EXPECT_EQ(a.Schedule->StartHour.format("HH:mm"), "08:00");
-    const clsBackup& b = jobs.at(1);
-    ASSERT_TRUE(b.objDestination);
-    EXPECT_EQ(b.objDestination->password, "ftp pass");
-    EXPECT_EQ(b.objDestination->port, 2121);
-    EXPECT_FALSE(b.objDestination->bPassiveMode);
-    EXPECT_EQ(b.enumStatus, kStatusAborted);
-    EXPECT_EQ(jobs.at(2).sName, "Plain copy ü");
-    EXPECT_TRUE(t.host.logLines.empty());
-}
-
-TEST_F(JobStoreTest, SaveKeepsThePreviousVersionAndIsPrivate) {
-    addJob("One");
-    ASSERT_TRUE(save());
-    EXPECT_FALSE(fs::exists(store() + ".bak"));
-    const std::string first = test::readAll(store());
-    addJob("Two");
-    ASSERT_TRUE(save());
     EXPECT_EQ(test::readAll(store() + ".bak"), first);
-    EXPECT_NE(test::readAll(store()), first);
     for (const std::string& p : {store(), store() + ".bak"}) {
         EXPECT_EQ(std::filesystem::status(p).permissions() & std::filesystem::perms::all,
                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     }
-    // No temporary file is left beside the store.
     for (const auto& e : std::filesystem::directory_iterator(t.home())) {
         EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos);
+    }
+    EXPECT_EQ(jobs.at(0).password, "s3cret, with = and ,");
+    EXPECT_EQ(jobs.at(0).Files[1]->sPath, "/home/u/a,b.txt");
+    EXPECT_EQ(jobs.at(0).Files[2]->Index, 2);
+    EXPECT_EQ(jobs.at(1).objDestination->password, "ftp pass");
+    EXPECT_EQ(jobs.at(2).sName, "Plain copy [main] ü");  // read though no new job may be so named
+    ASSERT_EQ(jobs.at(2).Files.size(), 5001u);
+    EXPECT_EQ(jobs.at(2).Files[5000]->sPath, "/data/folder number 4999");
+    EXPECT_TRUE(t.host.logLines.empty());
+
+    // The reader takes every line the writer writes: without any one of Remote's lines (each
+    // away from its default), the job reads back otherwise.
+    const auto rewritten = [](const std::vector<std::string>& lines) {
+        IniFile cut;
+        cut.writeSection(kJobListSection, {"Remote"});
+        cut.writeSection("Remote", lines);
+        Jobs read;
+        std::vector<StoreProblem> problems;
+        readJobStore(cut, read, problems);
+        return writeJobStore(read).serialize();
+    };
+    const std::vector<std::string> lines = *writeJobStore(jobs).sectionLines("Remote");
+    ASSERT_EQ(lines.size(), 19u);
+    const std::string whole = rewritten(lines);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::vector<std::string> without = lines;
+        without.erase(without.begin() + static_cast<std::ptrdiff_t>(i));
+        EXPECT_NE(rewritten(without), whole) << "not read: " << lines[i];
     }
 }
 
@@ -168,62 +185,38 @@ TEST_F(JobStoreTest, AFailedSaveReturnsFalseAndSaysSo) {
 
 TEST_F(JobStoreTest, HandWrittenStoresLoadAsTheFormatSays) {
     t.dir.write("backups.ini",
-                "[backups]\r\n"
-                "First\r\n"
-                "\r\n"
-                "Second\xff"
-                "ignored tail\r\n"
-                "Orphan in list\r\n"
-                "[first]\r\n"
-                "type=full\r\n"
-                "compress=not\r\n"
-                "archived=Yes\r\n"
-                "File0001=C:\\data\\a.txt,1234\r\n"
-                "File0002=C:\\data\\b.txt\r\n"
-                "File0003=/data/c,d.txt\r\n"
-                "file0004 = /data/e.txt , 77 \r\n"
-                "Schedule=4,200612312330,000,0000\r\n"
-                "Unknown=ignored\r\n"
-                "[Second]\r\n"
-                "Type=FULL\r\n"
-                "Compress=NOT\r\n"
-                "Archived=no\r\n"
-                "Schedule=0\r\n"
-                "Storage=FTP\r\n"
-                "Port=21\r\n");
+                "[backups]\r\nFirst\r\n\r\nSecond\xff"
+                "ignored tail\r\nOrphan in list\r\n"
+                "[first]\r\ntype=full\r\ncompress=not\r\narchived=Yes\r\n"
+                "File0001=C:\\data\\a.txt,1234\r\nFile0002=C:\\data\\b.txt\r\n"
+                "File0003=/data/c,d.txt\r\nfile0004 = /data/e.txt , 77 \r\n"
+                "Schedule=4,200612312330,000,0000\r\nUnknown=ignored\r\n"
+                "[Second]\r\nType=FULL\r\nCompress=NOT\r\nArchived=no\r\nSchedule=0\r\n"
+                "Storage=FTP\r\nPort=21\r\n");
     ASSERT_TRUE(load());
     ASSERT_EQ(jobs.count(), 3u);
     const clsBackup& first = jobs.at(0);
     // Only the key is read without case: "full" and "not" are not the words the writer uses.
-    EXPECT_TRUE(first.bIncremental);
-    EXPECT_TRUE(first.bZipped);
-    EXPECT_TRUE(first.archived);
-    ASSERT_EQ(first.Files.size(), 4u);
-    EXPECT_EQ(first.Files[0]->sPath, "C:\\data\\a.txt");
-    EXPECT_EQ(first.Files[0]->dSize, 1234);
-    EXPECT_EQ(first.Files[1]->sPath, "C:\\data\\b.txt");
-    EXPECT_EQ(first.Files[1]->dSize, 0);
-    EXPECT_EQ(first.Files[2]->sPath, "/data/c,d.txt");  // no size after the last comma
-    EXPECT_EQ(first.Files[2]->dSize, 0);
-    EXPECT_EQ(first.Files[3]->sPath, "/data/e.txt ");
-    EXPECT_EQ(first.Files[3]->dSize, 77);
+    EXPECT_TRUE(first.bIncremental && first.bZipped && first.archived);
+    const std::vector<std::pair<std::string, int>> files = {{"C:\\data\\a.txt", 1234},
+                                                            {"C:\\data\\b.txt", 0},
+                                                            {"/data/c,d.txt", 0},
+                                                            {"/data/e.txt ", 77}};
+    ASSERT_EQ(first.Files.size(), files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(first.Files[i]->sPath, files[i].first);
+        EXPECT_EQ(first.Files[i]->dSize, files[i].second);
+    }
     ASSERT_TRUE(first.Schedule);
     EXPECT_EQ(first.Schedule->Tip, kScheduleOnce);
-    EXPECT_TRUE(first.Schedule->enabled);
     EXPECT_EQ(first.Schedule->start, *DateTime::fromParts(2006, 12, 31, 23, 30));
-
     const clsBackup& second = jobs.at(1);
-    EXPECT_EQ(second.sName, "Second");
     EXPECT_FALSE(second.bIncremental || second.bZipped || second.archived);
     EXPECT_EQ(second.Schedule, nullptr);
     EXPECT_TRUE(second.destFTP);
-    EXPECT_EQ(second.objDestination->port, 21);
-
     // A listed name without a section is a job with the defaults.
-    const clsBackup& orphan = jobs.at(2);
-    EXPECT_EQ(orphan.sName, "Orphan in list");
-    EXPECT_TRUE(orphan.Files.empty());
-    EXPECT_EQ(orphan.enumStatus, kStatusNeverRun);
+    EXPECT_EQ(jobs.at(2).sName, "Orphan in list");
+    EXPECT_EQ(jobs.at(2).enumStatus, kStatusNeverRun);
     EXPECT_TRUE(t.host.logLines.empty());
 }
 
@@ -231,14 +224,14 @@ TEST_F(JobStoreTest, MissingStoreGivesNoJobsAndTheSettingsTheirDefaults) {
     t.dir.write("settings.ini", "[Backup\\General Settings]\nstyle=3\nblockSchedule=0\n");
     ASSERT_TRUE(load());
     EXPECT_TRUE(jobs.empty());
-    ctx().settings.loadStartupValues(ctx().paths);
-    EXPECT_EQ(ctx().settings.style, 3);
-    EXPECT_FALSE(ctx().settings.blockSchedule);
-
+    Settings& settings = t.ctx->settings;
+    settings.loadStartupValues(t.ctx->paths);
+    EXPECT_EQ(settings.style, 3);
+    EXPECT_FALSE(settings.blockSchedule);
     std::filesystem::remove(t.dir.file("settings.ini"));
-    ctx().settings.loadStartupValues(ctx().paths);
-    EXPECT_EQ(ctx().settings.style, 1);
-    EXPECT_TRUE(ctx().settings.blockSchedule);
+    settings.loadStartupValues(t.ctx->paths);
+    EXPECT_EQ(settings.style, 1);
+    EXPECT_TRUE(settings.blockSchedule);
 }
 
 TEST_F(JobStoreTest, ScheduleTextsRoundTripAndDamagedOnesAreRefused) {
@@ -267,8 +260,8 @@ TEST_F(JobStoreTest, ScheduleTextsRoundTripAndDamagedOnesAreRefused) {
 
 TEST_F(JobStoreTest, DamagedLinesAreSkippedLoggedAndTheOriginalKept) {
     const std::string damaged =
-        "[Backups]\r\nGood\r\nBroken\r\n"
-        "[Good]\r\nDestination=/d\r\nDir0001=/src\r\n"
+        "[Backups]\r\nGood\r\nBroken\r\nbackups\r\n"
+        "[Good]\r\nDestination=/d\r\nDir0001=/src\r\n[backups]\r\nDestination=/elsewhere\r\n"
         "[Broken]\r\nStorage=FTP\r\nPort=twenty-one\r\nPass=1,2,999\r\nStatus=x\r\nSplit=\r\n"
         "OKLast=2006\r\nSchedule=q\r\nProtected=abc\r\nDir0001=/kept\r\nDestinat";
     t.dir.write("backups.ini", damaged);
@@ -281,98 +274,64 @@ TEST_F(JobStoreTest, DamagedLinesAreSkippedLoggedAndTheOriginalKept) {
     EXPECT_EQ(broken.splitSize, 0);
     EXPECT_TRUE(broken.lastOK.isZero());
     EXPECT_EQ(broken.Schedule, nullptr);
-    EXPECT_TRUE(broken.Protected);
-    EXPECT_TRUE(broken.passwordUnreadable);
+    EXPECT_TRUE(broken.Protected && broken.passwordUnreadable);
     ASSERT_EQ(broken.Files.size(), 1u);
-    EXPECT_EQ(broken.Files[0]->sPath, "/kept");
     for (const char* what :
-         {"Port", "Pass", "Status", "Split", "OKLast", "Schedule", "line without"}) {
-        EXPECT_TRUE(t.loggedContaining(std::string("[Broken]: ") + what)) << what;
+         {"[Broken]: Port", "[Broken]: Pass", "[Broken]: Status", "[Broken]: Split",
+          "[Broken]: OKLast", "[Broken]: Schedule", "[Broken]: line without",
+          "[Backups]: a job named like the job list"}) {
+        EXPECT_TRUE(t.loggedContaining(what)) << what;
     }
-
-    // The original survives beside the store, also after the next two saves.
+    // The original survives beside the store, also after the next two saves, which write no
+    // settings into the job list.
     ASSERT_TRUE(save());
     ASSERT_TRUE(save());
     const std::string copy = store() + ".damaged-20060115193005";
     EXPECT_EQ(test::readAll(copy), damaged);
     EXPECT_TRUE(t.loggedContaining("original content is kept as " + copy));
-}
-
-TEST_F(JobStoreTest, AJobNamedLikeTheJobListIsSkipped) {
-    t.dir.write("backups.ini",
-                "[Backups]\r\nDocs\r\nbackups\r\n[Docs]\r\nDestination=/d\r\n"
-                "[backups]\r\nDestination=/elsewhere\r\n");
     ASSERT_TRUE(load());
-    ASSERT_EQ(jobs.count(), 1u);
-    EXPECT_EQ(jobs.at(0).sName, "Docs");
-    EXPECT_TRUE(t.loggedContaining("[Backups]: a job named like the job list"));
-    // Saving it writes no settings into the job list: the store reads back the same.
-    ASSERT_TRUE(save());
-    ASSERT_TRUE(load());
-    ASSERT_EQ(jobs.count(), 1u);
-    EXPECT_EQ(jobs.at(0).sName, "Docs");
+    ASSERT_EQ(jobs.count(), 2u);
     EXPECT_EQ(jobs.at(0).sDestinationDir, "/d");
-}
-
-// Copies of damaged stores beside the store, by name.
-std::vector<std::string> damagedCopies(const std::string& home) {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(home)) {
-        const std::string name = e.path().filename().string();
-        if (name.find(".damaged-") != std::string::npos) {
-            names.push_back(name);
-        }
-    }
-    std::sort(names.begin(), names.end());
-    std::vector<std::string> contents;
-    for (const std::string& name : names) {
-        contents.push_back(test::readAll(home + "/" + name));
-    }
-    return contents;
 }
 
 // A "Protected" value that gives no password keeps the job protected and locked, and a save of
 // the store (another job changed) writes the value back as it was read.
 TEST_F(JobStoreTest, AnUnreadableProtectionLocksTheJobAndIsWrittenBackAsRead) {
-    const std::string other = "[Other]\r\nDestination=/o\r\n";
     for (const char* value : {"97,300,98", "97,abc", "97,,98", "97,98,", ",", "-1"}) {
         SCOPED_TRACE(value);
-        const std::string locked =
-            "[Docs]\r\nStorage=LOC\r\nDestination=/d\r\nProtected=" + std::string(value) +
-            "\r\nArchived=yes\r\n";
-        t.dir.write("backups.ini", "[Backups]\r\nDocs\r\nOther\r\n" + locked + other);
+        t.dir.write("backups.ini",
+                    "[Backups]\r\nDocs\r\nOther\r\n[Docs]\r\nDestination=/d\r\n"
+                    "Protected=" +
+                        std::string(value) + "\r\n[Other]\r\nDestination=/o\r\n");
         StoreState state = StoreState::Damaged;
-        jobs.clear();
-        ASSERT_TRUE(LoadJobs(store(), jobs, ctx().control, &state));
+        ASSERT_TRUE(load(&state));
         EXPECT_EQ(state, StoreState::Sound);  // nothing is lost by a rewrite: no copy is kept
-        ASSERT_EQ(jobs.count(), 2u);
-        EXPECT_TRUE(jobs.at(0).Protected);
-        EXPECT_TRUE(jobs.at(0).passwordUnreadable);
+        EXPECT_TRUE(jobs.at(0).Protected && jobs.at(0).passwordUnreadable);
         EXPECT_TRUE(jobs.at(0).password.empty());
         EXPECT_FALSE(passwordOpens(jobs.at(0), ""));
-
         jobs.at(1).sDestinationDir = "/elsewhere";
         ASSERT_TRUE(save());
-        const std::string written = test::readAll(store());
-        EXPECT_NE(written.find("\r\nProtected=" + std::string(value) + "\r\n"), std::string::npos)
-            << written;
+        EXPECT_NE(test::readAll(store()).find("\r\nProtected=" + std::string(value) + "\r\n"),
+                  std::string::npos);
         EXPECT_TRUE(damagedCopies(t.home()).empty());
         ASSERT_TRUE(load());
         EXPECT_TRUE(jobs.at(0).passwordUnreadable);
         EXPECT_EQ(jobs.at(1).sDestinationDir, "/elsewhere");
     }
-
-    // A locked job made in memory, with no value to write back, still reads back locked.
+    // A locked job made in memory, with no value to write back, still reads back locked; a
+    // protected one with an empty password reads back unprotected.
     jobs.clear();
     addJob("Made").Protected = true;
     jobs.at(0).passwordUnreadable = true;
+    addJob("Empty").Protected = true;
     ASSERT_TRUE(save());
     ASSERT_TRUE(load());
     EXPECT_TRUE(jobs.at(0).passwordUnreadable);
+    EXPECT_FALSE(jobs.at(1).Protected);
 }
 
-// Stores as editors, crashes and hand edits leave them: what a read finds, and what a save that
-// adds a job does to them. Reads never write.
+// Stores as editors, crashes and hand edits leave them: what a read finds, and what adding a
+// job does to them. Reads never write; a store with no readable job is never written.
 TEST_F(JobStoreTest, DamagedStoresAreKeptOnceBeforeARewriteOrNotRewrittenAtAll) {
     const std::string bom = "\xEF\xBB\xBF";
     const std::string list = "[Backups]\r\nDocs\r\nPics\r\n";
@@ -393,11 +352,9 @@ TEST_F(JobStoreTest, DamagedStoresAreKeptOnceBeforeARewriteOrNotRewrittenAtAll) 
         {"BOM, LF", bom + "[Backups]\nDocs\n[Docs]\nDestination=/d\n", {"Docs"}, StoreState::Sound},
         {"BOM only", bom, {}, StoreState::Sound},
         {"two BOMs", bom + bom + list + sections, {}, StoreState::JobsUnreadable},
-        {"NULs before the list",
-         std::string(3, '\0') + list + sections,
-         {},
-         StoreState::JobsUnreadable},
+        {"NULs", std::string(3, '\0') + list + sections, {}, StoreState::JobsUnreadable},
         {"empty job list", "[Backups]\r\n" + sections, {}, StoreState::JobsUnreadable},
+        {"misspelt job list", "[Backupz]\r\nDocs\r\n" + sections, {}, StoreState::JobsUnreadable},
         {"a damaged list line",
          "[Backups]\r\nDocs\r\nPi\x01"
          "cs\r\n" +
@@ -422,123 +379,90 @@ TEST_F(JobStoreTest, DamagedStoresAreKeptOnceBeforeARewriteOrNotRewrittenAtAll) 
             }
         }
         t.dir.write("backups.ini", c.content);
-        StoreState state = StoreState::Sound;
-        for (int i = 0; i < 3; ++i) {
-            jobs.clear();
-            ASSERT_TRUE(LoadJobs(store(), jobs, ctx().control, &state));
-        }
+        JobStore jobStore(store(), rc());
         std::vector<std::string> names;
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(jobStore.read(jobs));
+        }
         for (const auto& job : jobs) {
             names.push_back(job->sName);
         }
         EXPECT_EQ(names, c.names);
-        EXPECT_EQ(state, c.state);
+        EXPECT_EQ(jobStore.state(), c.state);
         EXPECT_TRUE(damagedCopies(t.home()).empty());
 
-        addJob("New");
+        auto added = std::make_shared<clsBackup>();
+        added->sName = "New";
         if (c.state == StoreState::JobsUnreadable) {
-            EXPECT_FALSE(save());
+            EXPECT_EQ(jobStore.add(added, jobs), JobStore::Result::Failed);
+            EXPECT_EQ(jobStore.recordOutcome("Docs", kStatusOk, DateTime(), jobs),
+                      JobStore::Result::NotFound);
             EXPECT_EQ(test::readAll(store()), c.content);
+            EXPECT_FALSE(fs::exists(store() + ".bak"));
             EXPECT_TRUE(t.loggedContaining("Not one job of the job store " + store()));
             EXPECT_TRUE(damagedCopies(t.home()).empty());
             continue;
         }
-        ASSERT_TRUE(save());
-        ASSERT_TRUE(save());
-        const std::string written = test::readAll(store());
-        EXPECT_TRUE(written.starts_with("[Backups]\r\n")) << written;
+        ASSERT_EQ(jobStore.add(added, jobs), JobStore::Result::Written);
+        ASSERT_EQ(jobStore.recordOutcome("New", kStatusOk, DateTime(), jobs),
+                  JobStore::Result::Written);
+        EXPECT_TRUE(test::readAll(store()).starts_with("[Backups]\r\n"));
         EXPECT_EQ(damagedCopies(t.home()), c.state == StoreState::Damaged
                                                ? std::vector<std::string>{c.content}
                                                : std::vector<std::string>{});
-        names.push_back("New");
-        jobs.clear();
-        ASSERT_TRUE(LoadJobs(store(), jobs, ctx().control, &state));
+        StoreState state = StoreState::Damaged;
+        ASSERT_TRUE(load(&state));
         EXPECT_EQ(state, StoreState::Sound);
-        EXPECT_EQ(jobs.count(), names.size());
+        EXPECT_EQ(jobs.count(), names.size() + 1);
     }
 }
 
-TEST_F(JobStoreTest, ManySourcesSurviveARoundTrip) {
-    clsBackup& job = addJob("Big");
-    for (int i = 0; i < 5000; ++i) {
-        job.AddFile(std::make_unique<clsBackupFile>(
-            clsBackupFile{"/data/folder number " + std::to_string(i), i % 2, i % 2 ? 0 : i, 0}));
-    }
-    ASSERT_TRUE(save());
-    ASSERT_TRUE(load());
-    ASSERT_EQ(jobs.at(0).Files.size(), 5000u);
-    EXPECT_EQ(jobs.at(0).Files[4999]->sPath, "/data/folder number 4999");
-}
-
-TEST_F(JobStoreTest, UnusualNamesAndEntryKinds) {
-    clsBackup& job = addJob("Weekly [main]");
-    job.AddFile(std::make_unique<clsBackupFile>(clsBackupFile{"/x", 5, 0, 0}));  // not written
-    job.Protected = true;  // with an empty password: loads as unprotected
-    ASSERT_TRUE(save());
-    ASSERT_TRUE(load());
-    ASSERT_EQ(jobs.count(), 1u);
-    EXPECT_EQ(jobs.at(0).sName, "Weekly [main]");
-    EXPECT_TRUE(jobs.at(0).Files.empty());
-    EXPECT_FALSE(jobs.at(0).Protected);
-}
-
-TEST_F(JobStoreTest, JobNamesThatCannotBeStored) {
-    EXPECT_TRUE(isStorableJobName("Daily backup"));
+TEST_F(JobStoreTest, NamesThatCannotBeStoredAndNewJobNames) {
     EXPECT_TRUE(isStorableJobName("Sicherung ü"));
     for (const char* bad : {"", " lead", "trail ", "Backups", "BACKUPS", "a[b", "a]b", ";x",
                             "tab\there\n", "a\xff", "a/b", "a|b"}) {
         std::string why;
         EXPECT_FALSE(isStorableJobName(bad, &why)) << bad;
-        EXPECT_FALSE(ctx().msg(why).empty()) << why;
+        EXPECT_FALSE(t.ctx->msg(why).empty()) << why;
     }
+    EXPECT_EQ(NewJob(t.ctx->settings), "New backup 1");
+    EXPECT_EQ(NewJob(t.ctx->settings), "New backup 2");
+    EXPECT_EQ(t.ctx->settings.general("bkpIndex"), "2");
+    ASSERT_TRUE(t.ctx->settings.saveGeneral("bkpIndex", "41"));
+    EXPECT_EQ(NewJob(t.ctx->settings), "New backup 42");
 }
-
-TEST_F(JobStoreTest, NewJobAdvancesTheCounterEveryTime) {
-    EXPECT_EQ(NewJob(ctx().settings), "New backup 1");
-    EXPECT_EQ(NewJob(ctx().settings), "New backup 2");
-    EXPECT_EQ(NewJob(ctx().settings), "New backup 3");
-    EXPECT_EQ(ctx().settings.general("bkpIndex"), "3");
-    ASSERT_TRUE(ctx().settings.saveGeneral("bkpIndex", "41"));
-    EXPECT_EQ(NewJob(ctx().settings), "New backup 42");
-}
-
-}  // namespace
-}  // namespace kestrel
-
-namespace kestrel {
-namespace {
 
 // Two JobStore objects over one file stand for two processes (the desktop program and
 // kestrel-cli): their locks conflict as those of two processes do.
-class SharedStoreTest : public ::testing::Test {
+class SharedStoreTest : public JobStoreTest {
 protected:
-    test::TestContext t;
-    RunControl& rc() { return t.ctx->control; }
-    std::string path() const { return t.ctx->storePath(); }
-
     static std::shared_ptr<clsBackup> job(const std::string& name) {
         auto j = std::make_shared<clsBackup>();
         j->sName = name;
         j->sDestinationDir = "/dest/" + name;
         return j;
     }
-    Jobs onDisk() {
-        Jobs jobs;
-        EXPECT_TRUE(LoadJobs(path(), jobs, rc()));
-        return jobs;
-    }
-    static std::vector<std::string> names(const Jobs& jobs) {
+    std::vector<std::string> names() {
+        EXPECT_TRUE(load());
         std::vector<std::string> out;
         for (const auto& j : jobs) {
             out.push_back(j->sName);
         }
         return out;
     }
+    static std::vector<std::string> namesOf(const Jobs& seen) {
+        std::vector<std::string> out;
+        for (const auto& j : seen) {
+            out.push_back(j->sName);
+        }
+        return out;
+    }
+    using Names = std::vector<std::string>;
 };
 
 TEST_F(SharedStoreTest, ChangesOfTwoProcessesAreBothKept) {
-    JobStore program(path(), rc());
-    JobStore cli(path(), rc());
+    JobStore program(store(), rc());
+    JobStore cli(store(), rc());
     Jobs seenByProgram;
     Jobs seenByCli;
     ASSERT_EQ(program.add(job("Big"), seenByProgram), JobStore::Result::Written);
@@ -555,70 +479,67 @@ TEST_F(SharedStoreTest, ChangesOfTwoProcessesAreBothKept) {
     const DateTime when = *DateTime::fromParts(2026, 3, 4, 5, 6);
     ASSERT_EQ(program.recordOutcome("Big", kStatusOk, when, seenByProgram),
               JobStore::Result::Written);
-    EXPECT_EQ(names(seenByProgram), (std::vector<std::string>{"Big", "New"}));
-    const Jobs disk = onDisk();
-    EXPECT_EQ(names(disk), (std::vector<std::string>{"Big", "New"}));
-    EXPECT_EQ(disk.at(0).enumStatus, kStatusOk);
-    EXPECT_EQ(disk.at(0).lastOK, when);
-    EXPECT_EQ(disk.at(1).sDestinationDir, "/dest/New");
+    EXPECT_EQ(namesOf(seenByProgram), (Names{"Big", "New"}));
+    EXPECT_EQ(names(), (Names{"Big", "New"}));
+    EXPECT_EQ(jobs.at(0).enumStatus, kStatusOk);
+    EXPECT_EQ(jobs.at(0).lastOK, when);
+    EXPECT_EQ(jobs.at(1).sDestinationDir, "/dest/New");
 
     // A job deleted elsewhere during its run is not brought back by the run's outcome.
     ASSERT_EQ(cli.remove("Big", seenByCli), JobStore::Result::Written);
     EXPECT_EQ(program.recordOutcome("Big", kStatusFailed, when, seenByProgram),
               JobStore::Result::NotFound);
-    EXPECT_EQ(names(onDisk()), (std::vector<std::string>{"New"}));
-    EXPECT_EQ(names(seenByProgram), (std::vector<std::string>{"New"}));
+    EXPECT_EQ(names(), Names{"New"});
+    EXPECT_EQ(namesOf(seenByProgram), Names{"New"});
 }
 
 TEST_F(SharedStoreTest, NamesClashInAnyCaseAndReplaceFollowsTheName) {
-    JobStore store(path(), rc());
+    JobStore js(store(), rc());
     Jobs seen;
-    ASSERT_EQ(store.add(job("Daily"), seen), JobStore::Result::Written);
-    ASSERT_EQ(store.add(job("Weekly"), seen), JobStore::Result::Written);
-    EXPECT_EQ(store.add(job("DAILY"), seen), JobStore::Result::NameExists);
-    EXPECT_EQ(store.replace("Daily", job("weekly"), seen), JobStore::Result::NameExists);
-    EXPECT_EQ(store.replace("Gone", job("Gone"), seen), JobStore::Result::NotFound);
-    EXPECT_EQ(store.remove("Gone", seen), JobStore::Result::NotFound);
-
+    ASSERT_EQ(js.add(job("Daily"), seen), JobStore::Result::Written);
+    ASSERT_EQ(js.add(job("Weekly"), seen), JobStore::Result::Written);
+    EXPECT_EQ(js.add(job("DAILY"), seen), JobStore::Result::NameExists);
+    EXPECT_EQ(js.replace("Daily", job("weekly"), seen), JobStore::Result::NameExists);
+    EXPECT_EQ(js.replace("Gone", job("Gone"), seen), JobStore::Result::NotFound);
+    EXPECT_EQ(js.remove("Gone", seen), JobStore::Result::NotFound);
     // A rename keeps the job's place; a change of case of its own name is no clash.
-    ASSERT_EQ(store.replace("Daily", job("Nightly"), seen), JobStore::Result::Written);
-    ASSERT_EQ(store.replace("Weekly", job("WEEKLY"), seen), JobStore::Result::Written);
-    EXPECT_EQ(names(onDisk()), (std::vector<std::string>{"Nightly", "WEEKLY"}));
+    ASSERT_EQ(js.replace("Daily", job("Nightly"), seen), JobStore::Result::Written);
+    ASSERT_EQ(js.replace("Weekly", job("WEEKLY"), seen), JobStore::Result::Written);
+    EXPECT_EQ(names(), (Names{"Nightly", "WEEKLY"}));
 }
 
 TEST_F(SharedStoreTest, ALockHeldElsewhereOrAnUnreadableStoreWritesNothing) {
-    JobStore store(path(), rc());
+    JobStore js(store(), rc());
     Jobs seen;
-    ASSERT_EQ(store.add(job("Keep"), seen), JobStore::Result::Written);
-    const std::string before = test::readAll(path());
+    ASSERT_EQ(js.add(job("Keep"), seen), JobStore::Result::Written);
+    const std::string before = test::readAll(store());
 
     FileLock other;
-    ASSERT_EQ(other.tryLock(store.lockPath()), FileLock::Result::Acquired);
-    store.setLockWait(20);
-    EXPECT_EQ(store.add(job("Lost"), seen), JobStore::Result::Failed);
+    ASSERT_EQ(other.tryLock(js.lockPath()), FileLock::Result::Acquired);
+    js.setLockWait(20);
+    EXPECT_EQ(js.add(job("Lost"), seen), JobStore::Result::Failed);
     EXPECT_TRUE(t.loggedContaining("Cannot write the job store"));
-    EXPECT_EQ(names(seen), (std::vector<std::string>{"Keep"}));
+    EXPECT_EQ(namesOf(seen), Names{"Keep"});
     other.unlock();
 
     // A store that exists but cannot be read is never replaced by what could be read of it.
-    std::filesystem::permissions(path(), std::filesystem::perms::none);
-    if (!std::ifstream(path())) {  // root reads anyway
-        EXPECT_EQ(store.add(job("Lost"), seen), JobStore::Result::Failed);
-        std::filesystem::permissions(
-            path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-        EXPECT_EQ(test::readAll(path()), before);
+    const auto rw = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+    std::filesystem::permissions(store(), std::filesystem::perms::none);
+    if (!std::ifstream(store())) {  // root reads anyway
+        EXPECT_EQ(js.add(job("Lost"), seen), JobStore::Result::Failed);
+        std::filesystem::permissions(store(), rw);
+        EXPECT_EQ(test::readAll(store()), before);
     }
-    std::filesystem::permissions(
-        path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    ASSERT_EQ(store.add(job("Later"), seen), JobStore::Result::Written);
-    EXPECT_EQ(names(onDisk()), (std::vector<std::string>{"Keep", "Later"}));
+    std::filesystem::permissions(store(), rw);
+    ASSERT_EQ(js.add(job("Later"), seen), JobStore::Result::Written);
+    EXPECT_EQ(names(), (Names{"Keep", "Later"}));
 }
 
 TEST_F(SharedStoreTest, ADamagedStoreIsCopiedOncePerContentAndOnlyBeforeAWrite) {
     const std::string first = "[Backups]\r\nDocs\r\n[Docs]\r\nDestination=/d\r\nStatus=x\r\n";
     const std::string second = "[Backups]\r\nDocs\r\n[Docs]\r\nDestination=/d\r\nSplit=y\r\n";
-    JobStore program(path(), rc());
-    JobStore cli(path(), rc());
+    JobStore program(store(), rc());
+    JobStore cli(store(), rc());
     Jobs seen;
     size_t kept = 0;
     for (const std::string& damaged : {first, first, second}) {
@@ -631,25 +552,10 @@ TEST_F(SharedStoreTest, ADamagedStoreIsCopiedOncePerContentAndOnlyBeforeAWrite) 
         EXPECT_EQ(damagedCopies(t.home()).size(), kept);
         ASSERT_EQ(cli.add(job("New"), seen), JobStore::Result::Written);
         EXPECT_EQ(cli.state(), StoreState::Sound);
-        EXPECT_EQ(names(onDisk()), (std::vector<std::string>{"Docs", "New"}));
+        EXPECT_EQ(names(), (Names{"Docs", "New"}));
         kept = damagedCopies(t.home()).size();
     }
-    EXPECT_EQ(damagedCopies(t.home()), (std::vector<std::string>{first, second}));
-}
-
-TEST_F(SharedStoreTest, AStoreWithNoReadableJobRefusesEveryWrite) {
-    const std::string damaged = "[Backupz]\r\nDocs\r\n[Docs]\r\nDestination=/d\r\n";
-    t.dir.write("backups.ini", damaged);
-    JobStore store(path(), rc());
-    Jobs seen;
-    ASSERT_TRUE(store.read(seen));
-    EXPECT_EQ(store.state(), StoreState::JobsUnreadable);
-    EXPECT_EQ(store.add(job("New"), seen), JobStore::Result::Failed);
-    EXPECT_EQ(store.recordOutcome("Docs", kStatusOk, DateTime(), seen), JobStore::Result::NotFound);
-    EXPECT_EQ(test::readAll(path()), damaged);
-    EXPECT_FALSE(fs::exists(path() + ".bak"));
-    EXPECT_TRUE(damagedCopies(t.home()).empty());
-    EXPECT_TRUE(t.loggedContaining("Not one job of the job store " + path() + " can be read"));
+    EXPECT_EQ(damagedCopies(t.home()), (Names{first, second}));
 }
 
 }  // namespace

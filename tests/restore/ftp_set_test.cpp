@@ -1,15 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <random>
 
 #include "engine/backup_run.h"
 #include "engine/set_switch.h"
-#include "ftp/ftp_connection.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 #include "posix_tree.h"
 #include "restore/restore.h"
+#include "restore/sessions.h"
 #include "support/fake_ftp_client.h"
 #include "support/job_builder.h"
 #include "support/memory_ftp_server.h"
@@ -27,14 +26,6 @@ protected:
         server.makeFolder("/b");
         options.ftp = makeFtpClient;
     }
-    void TearDown() override {
-        if (HasFailure()) {
-            for (const std::string& line : t.host.logLines) {
-                std::printf("%s\n", line.c_str());
-            }
-        }
-    }
-
     clsBackup& makeJob(bool incremental, bool compressed = true, const std::string& password = "") {
         job = test::JobBuilder("Remote")
                   .folder(src.file("tree"))
@@ -51,14 +42,9 @@ protected:
     // A tree that fills more than one volume; generation tells the versions apart.
     std::map<std::string, std::string> writeTree(int generation) {
         std::map<std::string, std::string> files;
-        std::mt19937 gen(static_cast<unsigned>(generation));
         for (int i = 0; i < 4; ++i) {
-            std::string content(12'000, '\0');
-            for (char& c : content) {
-                c = static_cast<char>(gen());
-            }
-            const std::string name = "tree/f" + std::to_string(i) + ".bin";
-            files[src.write(name, content)] = content;
+            const std::string content = test::noise(12'000, generation * 10 + i);
+            files[src.write("tree/f" + std::to_string(i) + ".bin", content)] = content;
         }
         files[src.write("tree/gen.txt", "generation " + std::to_string(generation))] =
             "generation " + std::to_string(generation);
@@ -68,8 +54,10 @@ protected:
 
     RunSummary run() { return BackupJob(*t.ctx, *job, job->sName, options); }
 
-    // Every file of the newest session that holds it, as restored from the server.
-    std::map<std::string, std::string> restoreNewest(RestoreState* kept = nullptr) {
+    // Every file of the newest session that holds it, as restored from the server (to the
+    // folder given, with its links and empty folders), by path.
+    std::map<std::string, std::string> restoreNewest(RestoreState* kept = nullptr,
+                                                     const std::string& to = "") {
         RestoreState state;
         std::unique_ptr<FtpClient> session = options.ftp(t.ctx->control);
         session->SetupConnection("127.0.0.1", server.port(), "u", "p", true);
@@ -81,20 +69,21 @@ protected:
             ADD_FAILURE() << "the catalogue could not be loaded";
             return files;
         }
-        std::map<std::string, int> newest;
-        for (size_t i = 0; i < state.records.size(); ++i) {
-            newest[state.records[i].fname] =
-                state.tree.findPath(state.records[i].dSession, state.records[i].fname);
+        const std::vector<size_t> newest = recordsToRestore(state.records, {"/"}, std::nullopt);
+        for (size_t i : newest) {
+            state.tree.setChecked(
+                state.tree.findPath(state.records[i].dSession, state.records[i].fname), true);
         }
-        for (const auto& [name, node] : newest) {
+        for (int node : extrasToRestore(state, {"/"}, std::nullopt)) {
             state.tree.setChecked(node, true);
         }
         test::TempDir out;
+        const std::string folder = to.empty() ? out.path() : to;
         const RestoreSummary r =
-            RestoreSelectedFiles(*t.ctx, state, RestoreOptions{false, out.path(), true});
+            RestoreSelectedFiles(*t.ctx, state, RestoreOptions{false, folder, true});
         EXPECT_EQ(r.failed, 0);
-        for (const auto& [name, node] : newest) {
-            files[name] = test::readAll(out.path() + name);
+        for (size_t i : newest) {
+            files[state.records[i].fname] = test::readAll(folder + state.records[i].fname);
         }
         if (kept != nullptr) {
             *kept = std::move(state);
@@ -303,19 +292,8 @@ TEST_F(FtpSetTest, ModesOwnersLinksAndEmptyFoldersComeBack) {
         const test::PosixTree tree(src);
         makeJob(true, true, password);
         ASSERT_EQ(run().status, kStatusOk);
-        RestoreState state;
-        auto session = std::make_unique<clsFTPConnection>(t.ctx->control);
-        session->SetupConnection("127.0.0.1", server.port(), "u", "p", true);
-        ASSERT_TRUE(session->EstablishConnection());
-        state.ftp = std::move(session);
-        ASSERT_TRUE(LoadCatalogue(*t.ctx, *job, state));
-        for (int s : state.tree.sessions()) {
-            state.tree.setChecked(s, true);
-        }
         test::TempDir out;
-        const RestoreSummary r =
-            RestoreSelectedFiles(*t.ctx, state, RestoreOptions{false, out.path(), true});
-        EXPECT_EQ(r.failed, 0);
+        restoreNewest(nullptr, out.path());
         tree.expectSameBelow(out.path() + tree.base());
     }
 }
