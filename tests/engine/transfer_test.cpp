@@ -44,24 +44,19 @@ TEST_F(TransferTest, PlainCopiesMirrorTheSourceTreeAndKeepTimesAndTheOwnersMode)
     std::ofstream(path) << "newer";
     EXPECT_EQ(CopyFileToDestination(*t.ctx, job, *clsDskFile::fromPath(path)), StoreResult::Stored);
     EXPECT_EQ(test::readAll(stored), "newer");
-}
 
-TEST_F(TransferTest, ArchiveFilesGoIntoTheDestinationFolder) {
-    job.archived = true;
-    const std::string path = t.dir.write("temp/Docs.uxarc", "volume");
-    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, *clsDskFile::fromPath(path)), StoreResult::Stored);
-    EXPECT_EQ(test::readAll(dest.file("Docs.uxarc")), "volume");
-    EXPECT_EQ(destinationFolder(job, *clsDskFile::fromPath(path)), dest.path());
-}
-
-TEST_F(TransferTest, AFileThatIsGoneIsNotStored) {
-    clsDskFile gone;
-    gone.path = src.path() + "/";
-    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, gone), StoreResult::NotStored);
+    // A file that went between the listing and the copy is not stored.
+    std::filesystem::remove(path);
+    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, file), StoreResult::NotStored);
     EXPECT_TRUE(t.loggedContaining("FAIL: Copy of "));
-    clsDskFile vanished = *clsDskFile::fromPath(src.write("v.txt", "x"));
-    std::filesystem::remove(src.file("v.txt"));
-    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, vanished), StoreResult::NotStored);
+    EXPECT_EQ(test::readAll(stored), "newer");
+
+    // Files of an archive set go into the destination folder itself.
+    job.archived = true;
+    const std::string volume = t.dir.write("temp/Docs.uxarc", "volume");
+    EXPECT_EQ(CopyFileToDestination(*t.ctx, job, *clsDskFile::fromPath(volume)),
+              StoreResult::Stored);
+    EXPECT_EQ(test::readAll(dest.file("Docs.uxarc")), "volume");
 }
 
 TEST_F(TransferTest, AFullDiskKeepsThePreviousCopyAndLeavesNoPartialFile) {
