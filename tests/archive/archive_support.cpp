@@ -34,7 +34,8 @@ std::string gunzip(const std::string& path) {
     if (f == nullptr) {
         return out;
     }
-    char buf[65536];
+    // Small blocks: of a damaged stream, as much as zlib decodes before it notices.
+    char buf[512];
     int n = 0;
     while ((n = gzread(f, buf, sizeof buf)) > 0) {
         out.append(buf, static_cast<size_t>(n));
@@ -47,6 +48,16 @@ Catalogue catalogueOf(AppContext& ctx, const std::string& name) {
     auto c = ReadCatalogue(fs::join(ctx.paths.tempDir(), name + ".fs"));
     EXPECT_TRUE(c);
     return c ? *c : Catalogue{};
+}
+
+std::pair<ExtractResult, std::string> extracted(VolumeReader& reader,
+                                                const clsRestoreFileData& rec) {
+    std::string bytes;
+    const ExtractResult r = reader.extract(rec, [&](std::string_view d) {
+        bytes.append(d);
+        return true;
+    });
+    return {r, bytes};
 }
 
 }  // namespace kestrel::test

@@ -5,6 +5,7 @@
 
 #include "archive/archive.h"
 #include "archive/catalogue.h"
+#include "archive/volume_reader.h"
 #include "support/test_context.h"
 
 namespace kestrel::test {
@@ -15,10 +16,15 @@ std::vector<clsArchive::AddResult> archiveFiles(AppContext& ctx, const std::stri
                                                 const std::vector<std::string>& paths, bool zipped,
                                                 std::int64_t splitSize = 0);
 
-// The whole content of a gzip file (all members), as zcat prints it.
+// The whole content of a gzip file (all members), as zcat prints it; of a damaged one what comes
+// before the damage.
 std::string gunzip(const std::string& path);
 
 // The temporary folder's catalogue of an archive.
 Catalogue catalogueOf(AppContext& ctx, const std::string& name);
+
+// A record's bytes as the reader gives them, and the reader's result.
+std::pair<ExtractResult, std::string> extracted(VolumeReader& reader,
+                                                const clsRestoreFileData& rec);
 
 }  // namespace kestrel::test

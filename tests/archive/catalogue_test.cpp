@@ -12,9 +12,12 @@ constexpr const char* kExample =
     "fname=C:\\Data\\report.doc|size=3000|crc=1F00A2C4|Attrib=32|dCT=29563521/-1163529728|"
     "dLAt=29563600/104857600|dLWt=29563590/-20971520";
 
-TEST(Catalogue, ParsesTheWorkedExample) {
-    auto rec = ParseCatalogueLine(kExample);
-    ASSERT_TRUE(rec);
+TEST(Catalogue, ReadsTheWorkedExampleAndReportsAnUnreadableFile) {
+    test::TempDir dir;
+    auto c = ReadCatalogue(dir.write("Daily.fs", std::string(kExample) + "\r\n"));
+    ASSERT_TRUE(c);
+    ASSERT_EQ(c->records.size(), 1u);
+    const clsRestoreFileData* rec = &c->records[0];
     EXPECT_EQ(rec->dSession, *DateTime::fromParts(2026, 1, 5, 14, 30, 12));
     EXPECT_EQ(rec->recsize, 512);
     EXPECT_EQ(rec->arcStart, "Daily");
@@ -28,6 +31,9 @@ TEST(Catalogue, ParsesTheWorkedExample) {
     EXPECT_EQ(rec->tCreationTimeGet(), (FileTime{29563521, -1163529728}));
     EXPECT_EQ(rec->tLastAccessTimeGet(), (FileTime{29563600, 104857600}));
     EXPECT_EQ(rec->tLastWriteTimeGet(), (FileTime{29563590, -20971520}));
+    std::string error;
+    EXPECT_FALSE(ReadCatalogue(dir.file("missing.fs"), &error));
+    EXPECT_FALSE(error.empty());
 }
 
 TEST(Catalogue, PartialLinesOtherCasesAndLaterKeys) {
@@ -122,16 +128,6 @@ TEST(Catalogue, HugeOffsetsAndSizesAreImplausible) {
     EXPECT_TRUE(plausibleRecord(empty));
     empty.dendoffset = 1024;
     EXPECT_FALSE(plausibleRecord(empty));
-}
-
-TEST(Catalogue, ReadsFilesAndReportsUnreadableOnes) {
-    test::TempDir dir;
-    auto c = ReadCatalogue(dir.write("Daily.fs", std::string(kExample) + "\r\n"));
-    ASSERT_TRUE(c);
-    EXPECT_EQ(c->records.size(), 1u);
-    std::string error;
-    EXPECT_FALSE(ReadCatalogue(dir.file("missing.fs"), &error));
-    EXPECT_FALSE(error.empty());
 }
 
 }  // namespace

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
-#include <filesystem>
 #include <limits>
 
 #include "archive_support.h"
@@ -73,15 +70,6 @@ TEST(ClsFile, CompressedStreamsAppendMembersAndReadAcrossThem) {
     EXPECT_TRUE(f.fClose());
 }
 
-TEST(ClsFile, RegularOnlyRefusesAFifoWithoutBlocking) {
-    test::TempDir dir;
-    ASSERT_EQ(::mkfifo(dir.file("p").c_str(), 0600), 0);
-    clsFile f;
-    f.regularOnly = true;
-    EXPECT_EQ(f.fOpen(dir.file("p"), clsFile::Mode::Read), clsFile::OpenResult::Failed);
-    EXPECT_NE(f.status().text().find("not a regular file"), std::string::npos);
-}
-
 TEST(ClsFile, ReadsAtTheLargestOffsetsFindNothing) {
     test::TempDir dir;
     const std::string path = dir.write("f", std::string(1000, 'x'));
@@ -97,17 +85,6 @@ TEST(ClsFile, ReadsAtTheLargestOffsetsFindNothing) {
     EXPECT_EQ(f.fRead(data, 512, kLargest - 10), 0);
     EXPECT_EQ(f.fRead(data, 10, 0), 10);
     EXPECT_EQ(data, std::string(10, 'x'));
-}
-
-TEST(ClsFile, SizesAboveTwoGibibytesArePositive) {
-    test::TempDir dir;
-    const std::string path = dir.write("sparse", "");
-    std::filesystem::resize_file(path, 3LL << 30);
-    clsFile f;
-    ASSERT_EQ(f.fOpen(path, clsFile::Mode::Read), clsFile::OpenResult::Ok);
-    EXPECT_EQ(f.filesize, 3LL << 30);
-    std::string data;
-    EXPECT_EQ(f.fRead(data, 100, (3LL << 30) - 40), 40);
 }
 
 }  // namespace

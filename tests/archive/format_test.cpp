@@ -52,7 +52,7 @@ clsArchiveFileData reportDoc() {
     return f;
 }
 
-TEST(ArchiveFormat, DescriptorTextOfTheWorkedExample) {
+TEST(ArchiveFormat, DescriptorTextOfTheWorkedExampleAndOfLongPaths) {
     const std::string text = descriptorText(reportDoc());
     EXPECT_EQ(text,
               "C:\\Data\\report.doc000000003000"
@@ -62,14 +62,13 @@ TEST(ArchiveFormat, DescriptorTextOfTheWorkedExample) {
               "20260105143012"
               "0000000000032");
     EXPECT_EQ(text.size(), 93u);
-}
 
-TEST(ArchiveFormat, DescriptorCutsLongPaths) {
+    // Long paths are cut.
     clsArchiveFileData f = reportDoc();
     f.sFileName = std::string(300, 'p');
-    const std::string text = descriptorText(f);
-    EXPECT_EQ(text.substr(0, 256), std::string(255, 'p') + "0");
-    EXPECT_EQ(text.size(), 255u + 75u - 8u);  // the later cuts bite too
+    const std::string cut = descriptorText(f);
+    EXPECT_EQ(cut.substr(0, 256), std::string(255, 'p') + "0");
+    EXPECT_EQ(cut.size(), 255u + 75u - 8u);  // the later cuts bite too
     f.sFileName = std::string(247, 'p');
     EXPECT_EQ(descriptorText(f).size(), 247u + 75u);
 }

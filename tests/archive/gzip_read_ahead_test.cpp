@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <random>
 
-#include "support/temp_dir.h"
+#include "archive_support.h"
 
 namespace kestrel {
 namespace {
@@ -72,19 +72,6 @@ TEST(GzipReadAheadTest, ReadsForwardAcrossPiecesBackwardAndPastTheEnd) {
     EXPECT_GT(s.reader->compressedOffset(), 0);
 }
 
-// What a reader that asks zlib for small blocks gets of a stream before it fails.
-std::string readInBlocks(const std::string& path) {
-    gzFile gz = gzopen(path.c_str(), "rb");
-    std::string out;
-    char block[512];
-    for (int n = 1; n > 0;) {
-        n = gzread(gz, block, sizeof block);
-        out.append(block, static_cast<size_t>(std::max(n, 0)));
-    }
-    gzclose(gz);
-    return out;
-}
-
 TEST(GzipReadAheadTest, ADamagedOrCutStreamEndsTheReadsEarlyAndKeepsWhatLiesBefore) {
     const std::string bytes = content(GzipReadAhead::kPiece * 4);
     for (const bool cut : {true, false}) {
@@ -102,7 +89,7 @@ TEST(GzipReadAheadTest, ADamagedOrCutStreamEndsTheReadsEarlyAndKeepsWhatLiesBefo
         }
         // Damaged deflate data may decode to wrong bytes before zlib notices: the checksums
         // catch those. The read-ahead must give what zlib gives, less at most a little.
-        const std::string direct = readInBlocks(path);
+        const std::string direct = test::gunzip(path);
         Stream s(path);
         std::string got;
         std::string all;

@@ -21,51 +21,40 @@ std::vector<std::string> names(const WorkingList& list) {
     return out;
 }
 
-WorkingList listOf(std::initializer_list<const char*> files) {
-    WorkingList list;
-    for (const char* f : files) {
-        clsDskFile d;
-        d.filename = f;
-        d.path = "/x/";
-        list.push_back(d);
+TEST(Masks, IncludeExcludeAndReducedPatternsAsStoredJobsMeanThem) {
+    using Names = std::vector<std::string>;
+    const struct {
+        const char* include;
+        const char* exclude;
+        Names names;
+        Names kept;
+    } cases[] = {
+        // Exclude mode when the include mask is only "*.*".
+        {"*.*", "*.tmp", {"a.txt", "b.TMP", "ctmp", "d.doc"}, {"a.txt", "d.doc"}},
+        // Include mode ignores the exclude mask.
+        {"*.*;*.doc", "*.doc", {"a.doc", "b.DOC", "c.txt", "xdoc"}, {"a.doc", "b.DOC", "xdoc"}},
+        // Patterns reduced as stored jobs mean them: "*" reduces to nothing.
+        {"*", "", {"a.txt", "atxt"}, {}},
+        {"*.txt", "", {"a.txt", "atxt", "a.tar.gz"}, {"a.txt", "atxt"}},
+        {"*.tar.gz", "", {"a.tar.gz", "targz"}, {"targz"}},
+        {" report*.doc ; ", "", {"report1.doc", "reportdoc"}, {"reportdoc"}},
+        {"", "  ", {"a.txt", "atxt"}, {"a.txt", "atxt"}},  // no filter at all
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.include) + " / " + c.exclude);
+        test::TestContext t;
+        WorkingList list;
+        for (const std::string& name : c.names) {
+            list.push_back(clsDskFile{});
+            list.back().filename = name;
+            list.back().path = "/x/";
+        }
+        ApplyMasks(t.ctx->control, c.include, c.exclude, list);
+        EXPECT_EQ(names(list), c.kept);
+        if (*c.include != '\0') {  // no mask at all: no filtering to show
+            EXPECT_EQ(t.host.status1, "Performing filter operations ...");
+        }
     }
-    return list;
-}
-
-TEST(Masks, ExcludeModeWhenTheIncludeMaskIsOnlyStarDotStar) {
-    test::TestContext t;
-    WorkingList list = listOf({"a.txt", "b.TMP", "ctmp", "d.doc"});
-    ApplyMasks(t.ctx->control, "*.*", "*.tmp", list);
-    EXPECT_EQ(names(list), (std::vector<std::string>{"a.txt", "d.doc"}));
-    EXPECT_EQ(t.host.status1, "Performing filter operations ...");
-}
-
-TEST(Masks, IncludeModeIgnoresTheExcludeMask) {
-    test::TestContext t;
-    WorkingList list = listOf({"a.doc", "b.DOC", "c.txt", "xdoc"});
-    ApplyMasks(t.ctx->control, "*.*;*.doc", "*.doc", list);
-    EXPECT_EQ(names(list), (std::vector<std::string>{"a.doc", "b.DOC", "xdoc"}));
-}
-
-TEST(Masks, ReducedPatternsAsStoredJobsMeanThem) {
-    test::TestContext t;
-    WorkingList all = listOf({"a.txt", "atxt", "a.tar.gz", "targz", "report1.doc", "reportdoc"});
-    WorkingList list = all;
-    ApplyMasks(t.ctx->control, "*", "", list);  // every pattern reduces to nothing
-    EXPECT_TRUE(list.empty());
-    list = all;
-    ApplyMasks(t.ctx->control, "*.txt", "", list);
-    EXPECT_EQ(names(list), (std::vector<std::string>{"a.txt", "atxt"}));
-    list = all;
-    ApplyMasks(t.ctx->control, "*.tar.gz", "", list);
-    EXPECT_EQ(names(list), (std::vector<std::string>{"targz"}));
-    list = all;
-    ApplyMasks(t.ctx->control, " report*.doc ; ", "", list);
-    EXPECT_EQ(names(list), (std::vector<std::string>{"reportdoc"}));
-    list = all;
-    ApplyMasks(t.ctx->control, "", "  ", list);  // no filter at all
-    EXPECT_EQ(list.size(), all.size());
-    EXPECT_EQ(t.host.status1, "Performing filter operations ...");
 }
 
 TEST(Masks, RememberedMasksFillTenSlotsTrimmedAndOnce) {
@@ -152,42 +141,27 @@ TEST(Search, AbortStopsTheSearch) {
 }
 
 TEST(Search, TheJobsOwnFoldersAreLeftOutWhereverASourceHoldsThem) {
+    // The source is the tree's "src", which holds a.txt, sub/c.txt and backup/old.uxarc.
+    using Names = std::vector<std::string>;
+    const Names all = {"a.txt", "c.txt", "old.uxarc"};
+    const Names noBackup = {"a.txt", "c.txt"};
     struct Case {
         const char* name;
-        const char* source;       // below the tree
         const char* destination;  // below the tree; "" = an FTP destination
         const char* linkTo;       // a link to the tree's folder, used as the destination path
         bool homeInSource;
-        std::vector<std::string> found;
-        std::vector<std::string> leftOut;  // the folders logged, below the tree
+        Names found;
+        Names leftOut;  // the folders logged, below the tree
     };
     const Case cases[] = {
-        {"destination inside", "src", "src/backup", "", false, {"a.txt", "c.txt"}, {"src/backup"}},
-        {"destination elsewhere", "src", "out", "", false, {"a.txt", "c.txt", "old.uxarc"}, {}},
-        {"destination not made yet",
-         "src",
-         "src/none",
-         "",
-         false,
-         {"a.txt", "c.txt", "old.uxarc"},
-         {}},
-        {"destination is the source", "src", "src", "", false, {}, {"src"}},
-        {"destination through a link",
-         "src",
-         "",
-         "src/backup",
-         false,
-         {"a.txt", "c.txt"},
-         {"src/backup"}},
-        {"FTP destination", "src", "", "", false, {"a.txt", "c.txt", "old.uxarc"}, {}},
-        {"program folder inside",
-         "src",
-         "out",
-         "",
-         true,
-         {"a.txt", "c.txt", "old.uxarc"},
-         {"src/kestrel"}},
-        {"both", "src", "src/backup", "", true, {"a.txt", "c.txt"}, {"src/backup", "src/kestrel"}},
+        {"destination inside", "src/backup", "", false, noBackup, {"src/backup"}},
+        {"destination elsewhere", "out", "", false, all, {}},
+        {"destination not made yet", "src/none", "", false, all, {}},
+        {"destination is the source", "src", "", false, {}, {"src"}},
+        {"destination through a link", "", "src/backup", false, noBackup, {"src/backup"}},
+        {"FTP destination", "", "", false, all, {}},
+        {"program folder inside", "out", "", true, all, {"src/kestrel"}},
+        {"both", "src/backup", "", true, noBackup, {"src/backup", "src/kestrel"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -217,7 +191,7 @@ TEST(Search, TheJobsOwnFoldersAreLeftOutWhereverASourceHoldsThem) {
         }
         WorkingList list;
         ListingProblems problems;
-        SearchFiles(ctx.control, tree.file(c.source), list, problems,
+        SearchFiles(ctx.control, tree.file("src"), list, problems,
                     ownFolders(ctx.paths.home(), job));
         auto found = names(list);
         std::sort(found.begin(), found.end());

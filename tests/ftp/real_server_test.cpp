@@ -1,101 +1,43 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <random>
 
 #include "engine/backup_run.h"
 #include "ftp/ftp_connection.h"
 #include "platform/fs.h"
-#include "restore/restore.h"
 #include "support/job_builder.h"
-#include "support/server_process.h"
+#include "support/pyftpd_server.h"
 #include "support/test_context.h"
+#include "support/vsftpd_server.h"
 
 namespace kestrel {
 namespace {
 
 enum class Kind { Pyftpdlib, Vsftpd };
 
-// A real FTP server on 127.0.0.1 with a folder of its own, for one test.
-class RealServer {
-public:
-    explicit RealServer(Kind kind) : m_port(test::freePort()) {
+// A real FTP server on 127.0.0.1 with a folder of its own, for one test: pyftpdlib with a user
+// and password, vsftpd for anonymous users.
+struct RealServer {
+    explicit RealServer(Kind kind) {
         if (kind == Kind::Pyftpdlib) {
-            if (std::system("/usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null") != 0) {
-                m_why = "python3-pyftpdlib is not installed";
-                return;
-            }
-            std::filesystem::create_directories(m_dir.file("root/backups"));
-            m_user = "user";
-            m_password = "secret";
-            m_folder = "/backups";
-            const int low = m_port + 1;
-            m_process = std::make_unique<test::ServerProcess>(
-                std::vector<std::string>{"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1",
-                                         "-p", std::to_string(m_port), "-w", "-d",
-                                         m_dir.file("root"), "-u", m_user, "-P", m_password, "-r",
-                                         std::to_string(low) + "-" + std::to_string(low + 40)},
-                m_port);
+            py = std::make_unique<test::PyFtpServer>();
+            std::filesystem::create_directories(py->local("backups"));
         } else {
-            if (!fs::exists("/usr/sbin/vsftpd") || ::geteuid() != 0) {
-                m_why = "vsftpd is not installed or the tests do not run as root";
-                return;
-            }
-            std::filesystem::create_directories(m_dir.file("root/upload"));
-            std::filesystem::create_directories(m_dir.file("empty"));
-            std::filesystem::permissions(m_dir.path(), std::filesystem::perms::owner_all |
-                                                           std::filesystem::perms::group_read |
-                                                           std::filesystem::perms::group_exec |
-                                                           std::filesystem::perms::others_read |
-                                                           std::filesystem::perms::others_exec);
-            std::filesystem::permissions(m_dir.file("root/upload"), std::filesystem::perms::all);
-            m_dir.write("banner",
-                        "Welcome line one\n220 looks like an end but is not\nlast line\n");
-            const int low = m_port + 1;
-            m_dir.write("vsftpd.conf",
-                        "listen=YES\nlisten_ipv6=NO\nbackground=NO\nlisten_address=127.0.0.1\n"
-                        "listen_port=" +
-                            std::to_string(m_port) +
-                            "\nanonymous_enable=YES\nlocal_enable=NO\nwrite_enable=YES\n"
-                            "anon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
-                            "anon_other_write_enable=YES\nanon_root=" +
-                            m_dir.file("root") +
-                            "\nanon_umask=022\nno_anon_password=YES\nftp_username=daemon\n"
-                            "nopriv_user=daemon\nsecure_chroot_dir=" +
-                            m_dir.file("empty") + "\nbanner_file=" + m_dir.file("banner") +
-                            "\npasv_enable=YES\npasv_min_port=" + std::to_string(low) +
-                            "\npasv_max_port=" + std::to_string(low + 40) +
-                            "\nport_enable=YES\nseccomp_sandbox=NO\nisolate=NO\n"
-                            "isolate_network=NO\nxferlog_enable=NO\n");
-            m_user = "anonymous";
-            m_folder = "/upload";
-            m_process = std::make_unique<test::ServerProcess>(
-                std::vector<std::string>{"/usr/sbin/vsftpd", m_dir.file("vsftpd.conf")}, m_port);
-        }
-        if (!m_process->running()) {
-            m_why = "the server did not start";
+            vs = std::make_unique<test::VsFtpServer>();
         }
     }
+    std::string unavailable() const { return py ? py->unavailable() : vs->unavailable(); }
+    int port() const { return py ? py->port() : vs->port(); }
+    std::string user() const { return py ? "user" : "anonymous"; }
+    std::string password() const { return py ? "secret" : ""; }
+    std::string folder() const { return py ? "/backups" : "/upload"; }
+    std::string local(const std::string& remote) const {
+        return py ? py->local(remote.substr(1)) : vs->local(remote.substr(1));
+    }
 
-    const std::string& unavailable() const { return m_why; }
-    int port() const { return m_port; }
-    const std::string& user() const { return m_user; }
-    const std::string& password() const { return m_password; }
-    const std::string& folder() const { return m_folder; }
-    std::string local(const std::string& remote) const { return m_dir.file("root" + remote); }
-
-private:
-    test::TempDir m_dir;
-    int m_port;
-    std::string m_user;
-    std::string m_password;
-    std::string m_folder;
-    std::string m_why;
-    std::unique_ptr<test::ServerProcess> m_process;
+    std::unique_ptr<test::PyFtpServer> py;
+    std::unique_ptr<test::VsFtpServer> vs;
 };
 
 class RealServerTest : public ::testing::TestWithParam<Kind> {
@@ -108,16 +50,8 @@ protected:
         ASSERT_TRUE(fs::makeDirs(t.dir.file("temp")));
         options.ftp = makeFtpClient;
     }
-    void TearDown() override {
-        if (HasFailure()) {
-            for (const std::string& line : t.host.logLines) {
-                std::printf("%s\n", line.c_str());
-            }
-        }
-    }
 
-    clsBackup& addJob(const std::string& name, bool archived, std::int32_t split = 0,
-                      const std::string& password = "") {
+    clsBackup& addJob(const std::string& name, bool archived) {
         jobs[name] = test::JobBuilder(name)
                          .folder(src.file("tree"))
                          .ftp("127.0.0.1", server->port(), server->user(), server->password(),
@@ -125,8 +59,6 @@ protected:
                          .archive(archived)
                          .compressed(archived)
                          .incremental(archived)
-                         .split(split)
-                         .password(password)
                          .build();
         return *jobs[name];
     }
@@ -134,66 +66,19 @@ protected:
         return BackupJob(*t.ctx, *jobs.at(name), name, options);
     }
 
-    std::unique_ptr<clsFTPConnection> session(bool passive = true) {
+    std::unique_ptr<clsFTPConnection> session() {
         auto s = std::make_unique<clsFTPConnection>(t.ctx->control);
-        s->SetupConnection("127.0.0.1", server->port(), server->user(), server->password(),
-                           passive);
+        s->SetupConnection("127.0.0.1", server->port(), server->user(), server->password(), true);
         EXPECT_TRUE(s->EstablishConnection());
         return s;
     }
 
-    test::TestContext t{true};
+    test::TestContext t;
     test::TempDir src;
-    test::TempDir out;
     std::unique_ptr<RealServer> server;
     RunOptions options;
     std::map<std::string, std::unique_ptr<clsBackup>> jobs;
 };
-
-TEST_P(RealServerTest, CompressedSplitProtectedArchivesGoAndComeBack) {
-    src.write("tree/a.txt", "alpha");
-    std::string big(700'000, '\0');
-    std::mt19937 gen(11);
-    for (char& c : big) {
-        c = static_cast<char>(gen());
-    }
-    src.write("tree/sub/big.bin", big);
-    src.write("tree/empty", "");
-    clsBackup& job = addJob("Remote", true, 200'000, "pw");
-    RunSummary r = run("Remote");
-    ASSERT_EQ(job.enumStatus, kStatusOk);
-    EXPECT_GE(r.total, 3);
-    EXPECT_TRUE(fs::exists(server->local(server->folder() + "/Remote.fs")));
-
-    // An incremental run fetches the catalogue and stores only the change.
-    t.clock.advanceSeconds(120);
-    std::ofstream(src.file("tree/a.txt")) << "alpha, again";
-    std::filesystem::last_write_time(
-        src.file("tree/a.txt"),
-        std::filesystem::last_write_time(src.file("tree/a.txt")) + std::chrono::seconds(3));
-    r = run("Remote");
-    ASSERT_EQ(job.enumStatus, kStatusOk);
-    EXPECT_EQ(r.total, 2);  // a volume and the catalogue; the checksum file travels uncounted
-    EXPECT_TRUE(
-        t.loggedContaining("OK: File /" + server->folder().substr(1) + "/Remote.fs downloaded!"));
-    EXPECT_TRUE(t.loggedContaining("OK: File /" + server->folder().substr(1) +
-                                   "/Remote.fs.sums downloaded!"));
-
-    RestoreState state;
-    state.ftp = session();
-    ASSERT_TRUE(LoadCatalogue(*t.ctx, job, state));
-    EXPECT_EQ(state.tree.sessions().size(), 2u);
-    for (const auto& rec : state.records) {
-        const int later = state.tree.findPath(state.records.back().dSession, rec.fname);
-        state.tree.setChecked(later >= 0 ? later : state.tree.findPath(rec.dSession, rec.fname),
-                              true);
-    }
-    const RestoreSummary restored =
-        RestoreSelectedFiles(*t.ctx, state, RestoreOptions{false, out.path(), false});
-    EXPECT_EQ(restored.restored, 3);
-    EXPECT_EQ(test::readAll(out.path() + src.file("tree/a.txt")), "alpha, again");
-    EXPECT_TRUE(test::readAll(out.path() + src.file("tree/sub/big.bin")) == big);
-}
 
 TEST_P(RealServerTest, PlainCopiesLandInTheRemoteFolder) {
     for (int i = 0; i < 20; ++i) {

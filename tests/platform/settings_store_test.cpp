@@ -29,7 +29,7 @@ TEST(SettingsStore, WritesReadsAndDeletesValuesInPrivateFile) {
     EXPECT_TRUE(store.remove("Backup\\General Settings", "bkpIndex"));
 }
 
-TEST(SettingsStore, RefusesValuesTheFileCannotHold) {
+TEST(SettingsStore, RefusesValuesTheFileCannotHoldAndCreatesKeysOnce) {
     test::TempDir dir;
     SettingsStore store(dir.file("settings.ini"));
     EXPECT_FALSE(store.write("K", "name", "two\nlines"));
@@ -38,15 +38,9 @@ TEST(SettingsStore, RefusesValuesTheFileCannotHold) {
     EXPECT_FALSE(std::filesystem::exists(store.path()));
     SettingsStore nowhere(dir.file("missing/folder/settings.ini"));
     EXPECT_FALSE(nowhere.write("K", "name", "v"));
-}
-
-TEST(SettingsStore, CreateKeyReportsCreatedThenOpened) {
-    test::TempDir dir;
-    SettingsStore store(dir.file("settings.ini"));
+    EXPECT_EQ(nowhere.createKey("K"), SettingsStore::KeyDisposition::Failed);
     EXPECT_EQ(store.createKey("Backup\\masks"), SettingsStore::KeyDisposition::Created);
     EXPECT_EQ(store.createKey("BACKUP\\MASKS"), SettingsStore::KeyDisposition::Opened);
-    SettingsStore nowhere(dir.file("missing/settings.ini"));
-    EXPECT_EQ(nowhere.createKey("K"), SettingsStore::KeyDisposition::Failed);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ int openNull() {
     return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
 
-TEST(UniqueFdTest, EachDescriptorIsClosedOnceByItsLastOwner) {
+TEST(UniqueFdTest, EachDescriptorIsClosedOnceByItsLastOwnerAndAFailingCloseIsReported) {
     int first = -1;
     {
         UniqueFd owner(openNull());
@@ -49,9 +49,8 @@ TEST(UniqueFdTest, EachDescriptorIsClosedOnceByItsLastOwner) {
     EXPECT_TRUE(kept.close());
     EXPECT_FALSE(isOpen(raw));
     EXPECT_TRUE(kept.close()) << "nothing held, nothing lost";
-}
 
-TEST(UniqueFdTest, AFailingCloseIsReported) {
+    // A failing close is reported.
     UniqueFd fd(openNull());
     ASSERT_EQ(::close(fd.get()), 0);  // closed behind its back
     EXPECT_FALSE(fd.close());

@@ -43,20 +43,25 @@ public:
     }
     void setTrayTip(const std::string& tip) override { trayTip = tip; }
     void showProgress(const std::string& title) override { progressTitles.push_back(title); }
-    void updateProgress(const std::string& title, const std::string& item, double,
-                        double total) override {
+    void updateProgress(const std::string& title, const std::string&, double, double) override {
         progressTitles.push_back(title);
-        progressItems.push_back(item);
-        lastTotalPercent = total;
     }
-    void closeProgress() override { ++progressClosed; }
+    void closeProgress() override {}
     void setFileCancellable(bool cancellable) override {
         fileCancellable = cancellable;
         fileCancellableHistory.push_back(cancellable);
     }
     // Answers with the next scripted answer, else with the safe default.
     MsgAnswer messageBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
-                         MsgAnswer safeDefault) override;
+                         MsgAnswer safeDefault) override {
+        boxes.push_back({text, icon, buttons});
+        if (answers.empty()) {
+            return safeDefault;
+        }
+        const MsgAnswer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
     void notice(const std::string& text, MsgIcon) override { notices.push_back(text); }
     // The status texts of panel 1, in order.
     std::vector<std::string> statusHistory;
@@ -75,9 +80,6 @@ public:
     std::vector<std::string> captionHistory;
     std::string trayTip;
     std::vector<std::string> progressTitles;
-    std::vector<std::string> progressItems;
-    double lastTotalPercent = -1;
-    int progressClosed = 0;
     // Whether "cancel this file" could act, now and at each change.
     bool fileCancellable = false;
     std::vector<bool> fileCancellableHistory;

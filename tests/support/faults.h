@@ -11,11 +11,6 @@
 
 namespace kestrel::test {
 
-// The fault shim's library, built beside the tests.
-inline std::string faultPreloadPath() {
-    return KESTREL_FAULT_PRELOAD;
-}
-
 // argv run through env with the fault shim preloaded and the given variables set (see
 // fault_preload.c: KESTREL_FAULT_MATCH, KESTREL_FAULT_KILL_AT_RENAME, KESTREL_FAULT_KILL_AT_WRITE,
 // KESTREL_FAULT_KILL_AT_CHANGE, KESTREL_FAULT_STOP_AT_WRITE, KESTREL_FAULT_ENOSPC_AT_WRITE,
@@ -31,7 +26,7 @@ inline std::vector<std::string> withFaults(
     const char* parent = std::getenv("ASAN_OPTIONS");
     std::string asan = parent != nullptr && *parent != '\0' ? std::string(parent) + ":" : "";
     asan += "verify_asan_link_order=0";
-    std::vector<std::string> out = {"/usr/bin/env", "LD_PRELOAD=" + faultPreloadPath(),
+    std::vector<std::string> out = {"/usr/bin/env", "LD_PRELOAD=" KESTREL_FAULT_PRELOAD,
                                     "ASAN_OPTIONS=" + asan};
     for (const auto& [name, value] : env) {
         out.push_back(name + "=" + value);

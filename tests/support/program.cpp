@@ -56,11 +56,15 @@ bool Program::waitStopped() {
     if (WIFSTOPPED(status)) {
         return true;
     }
+    finish(status);
+    return false;
+}
+
+void Program::finish(int status) {
     m_waited = true;
     m_result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     m_result.out = readAll(m_files.file("stdout"));
     m_result.err = readAll(m_files.file("stderr"));
-    return false;
 }
 
 ProgramResult Program::wait() {
@@ -74,16 +78,12 @@ ProgramResult Program::wait() {
             return m_result;
         }
     }
-    m_waited = true;
-    m_result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    m_result.out = readAll(m_files.file("stdout"));
-    m_result.err = readAll(m_files.file("stderr"));
+    finish(status);
     return m_result;
 }
 
 ProgramResult runProgram(const std::vector<std::string>& argv, const std::string& stdinText) {
-    Program p(argv, stdinText);
-    return p.wait();
+    return Program(argv, stdinText).wait();
 }
 
 std::string cliPath() {

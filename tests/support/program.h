@@ -23,7 +23,6 @@ public:
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
-    bool started() const { return m_pid > 0; }
     int pid() const { return m_pid; }
     // Sends a signal, unless the program has ended.
     void signal(int number);
@@ -32,6 +31,8 @@ public:
     ProgramResult wait();
 
 private:
+    void finish(int status);
+
     TempDir m_files;
     int m_pid = -1;
     bool m_waited = false;

@@ -44,10 +44,6 @@ bool TestContext::loggedContaining(const std::string& text) const {
     return false;
 }
 
-}  // namespace kestrel::test
-
-namespace kestrel::test {
-
 SmallDisk::SmallDisk(const std::string& folder, int kilobytes) : m_folder(folder) {
     std::filesystem::create_directories(folder);
     const std::string command = "mount -t tmpfs -o size=" + std::to_string(kilobytes) +

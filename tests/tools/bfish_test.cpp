@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <random>
 #include <utility>
 
 #include "platform/fs.h"
@@ -13,31 +11,16 @@ namespace {
 
 const std::string kTool = std::string(KESTREL_BINARY_DIR) + "/bin/bfish";
 
-int bfish(std::vector<std::string> args) {
-    args.insert(args.begin(), kTool);
-    auto code = runProcess(args, nullptr);
-    return code.value_or(-1);
-}
-
-// bfish with input on its standard input.
-int bfishReading(const std::string& input, std::vector<std::string> args) {
+// bfish's exit code, with input on its standard input.
+int bfish(std::vector<std::string> args, const std::string& input = "") {
     args.insert(args.begin(), kTool);
     return runProcessWithInput(args, input, nullptr).value_or(-1);
-}
-
-std::string randomBytes(size_t n) {
-    std::mt19937 gen(static_cast<unsigned>(n));
-    std::string s(n, '\0');
-    for (char& c : s) {
-        c = static_cast<char>(gen());
-    }
-    return s;
 }
 
 TEST(Bfish, RoundTripsEmptyTinyAndLargeFiles) {
     test::TempDir dir;
     for (size_t size : {size_t{0}, size_t{1}, size_t{65536}, size_t{5'000'000}}) {
-        const std::string plain = randomBytes(size);
+        const std::string plain = test::noise(size, 7);
         const std::string in = dir.write("in", plain);
         ASSERT_EQ(bfish({"/i:\"" + in + "\"", "/o:\"" + dir.file("enc") + "\"", "/P:pass word",
                          "/e", "/q"}),
@@ -55,7 +38,7 @@ TEST(Bfish, RoundTripsEmptyTinyAndLargeFiles) {
 
 TEST(Bfish, AWrongPasswordOrDamagedFileWritesNothing) {
     test::TempDir dir;
-    const std::string in = dir.write("in", randomBytes(200'000));
+    const std::string in = dir.write("in", test::noise(200'000, 7));
     ASSERT_EQ(bfish({"/i:" + in, "/o:" + dir.file("enc"), "/P:right", "/e", "/q"}), 0);
     EXPECT_EQ(bfish({"/i:" + dir.file("enc"), "/o:" + dir.file("out"), "/P:wrong", "/d", "/q"}), 3);
     EXPECT_FALSE(fs::exists(dir.file("out")));
@@ -75,7 +58,7 @@ TEST(Bfish, AWrongPasswordOrDamagedFileWritesNothing) {
 
 TEST(Bfish, ADamagedKeyDerivationCostIsRejectedAtOnce) {
     test::TempDir dir;
-    const std::string in = dir.write("in", randomBytes(1000));
+    const std::string in = dir.write("in", test::noise(1000, 7));
     ASSERT_EQ(bfish({"/i:" + in, "/o:" + dir.file("enc"), "/P:right", "/e", "/q"}), 0);
     const std::string encrypted = test::readAll(dir.file("enc"));
     // After the 8-byte magic: passes at offset 8, memory at 16, both 64-bit little-endian.
@@ -93,7 +76,7 @@ TEST(Bfish, ADamagedKeyDerivationCostIsRejectedAtOnce) {
         {kMem, 8191},
         {kMem, (256ULL << 20) + 1},
     };
-    const auto start = std::chrono::steady_clock::now();
+    // The fault was a hang of minutes: the test's time-out catches it.
     for (const auto& [offset, value] : cases) {
         std::string damaged = encrypted;
         for (size_t i = 0; i < 8; ++i) {
@@ -105,15 +88,13 @@ TEST(Bfish, ADamagedKeyDerivationCostIsRejectedAtOnce) {
             << offset << " " << value;
         EXPECT_FALSE(fs::exists(dir.file("out")));
     }
-    // The fault was a hang of minutes; a generous bound tells the two apart.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(fs::listDir(dir.path())->size(), 3u);  // no temporary files left
 }
 
 // /pfd:N reads every byte up to end of file, less one line feed at the end.
 TEST(Bfish, APasswordFromADescriptorMatchesTheSameOnTheCommandLine) {
     test::TempDir dir;
-    const std::string in = dir.write("in", randomBytes(100'000));
+    const std::string in = dir.write("in", test::noise(100'000, 7));
     ASSERT_EQ(bfish({"/i:" + in, "/o:" + dir.file("enc"), "/P:pass word", "/e", "/q"}), 0);
     const std::pair<std::string, int> cases[] = {
         {"pass word", 0},
@@ -125,9 +106,9 @@ TEST(Bfish, APasswordFromADescriptorMatchesTheSameOnTheCommandLine) {
         {"\n", 3},
     };
     for (const auto& [input, code] : cases) {
-        EXPECT_EQ(bfishReading(input, {"/i:" + dir.file("enc"), "/o:" + dir.file("out"), "/pfd:0",
-                                       "/d", "/q"}),
-                  code)
+        EXPECT_EQ(
+            bfish({"/i:" + dir.file("enc"), "/o:" + dir.file("out"), "/pfd:0", "/d", "/q"}, input),
+            code)
             << testing::PrintToString(input);
         EXPECT_EQ(fs::exists(dir.file("out")), code == 0);
         if (code == 0) {
@@ -139,12 +120,10 @@ TEST(Bfish, APasswordFromADescriptorMatchesTheSameOnTheCommandLine) {
     const std::string shell = "exec '" + kTool + "' '/i:" + in + "' '/o:" + dir.file("enc2") +
                               "' /pfd:5 /e /q 5<&0 </dev/null";
     ASSERT_EQ(runProcessWithInput({"/bin/sh", "-c", shell}, "ends\n\n", nullptr), 0);
-    EXPECT_EQ(
-        bfishReading("ends\n", {"/i:" + dir.file("enc2"), "/o:" + dir.file("o"), "/pfd:0", "/d"}),
-        3);
-    EXPECT_EQ(
-        bfishReading("ends\n\n", {"/i:" + dir.file("enc2"), "/o:" + dir.file("o"), "/pfd:0", "/d"}),
-        0);
+    EXPECT_EQ(bfish({"/i:" + dir.file("enc2"), "/o:" + dir.file("o"), "/pfd:0", "/d"}, "ends\n"),
+              3);
+    EXPECT_EQ(bfish({"/i:" + dir.file("enc2"), "/o:" + dir.file("o"), "/pfd:0", "/d"}, "ends\n\n"),
+              0);
 }
 
 TEST(Bfish, ArgumentsAndHelp) {
@@ -171,12 +150,12 @@ TEST(Bfish, ArgumentsAndHelp) {
     for (const auto& [input, password] : refused) {
         std::vector<std::string> args = io;
         args.insert(args.end(), password.begin(), password.end());
-        EXPECT_EQ(bfishReading(input, args), 1) << password.front() << " " << input.size();
+        EXPECT_EQ(bfish(args, input), 1) << password.front() << " " << input.size();
         EXPECT_FALSE(fs::exists(dir.file("o")));
     }
     std::vector<std::string> longest = io;
     longest.push_back("/pfd:0");
-    EXPECT_EQ(bfishReading(std::string(64 * 1024, 'p') + "\n", longest), 0);
+    EXPECT_EQ(bfish(longest, std::string(64 * 1024, 'p') + "\n"), 0);
 }
 
 }  // namespace
