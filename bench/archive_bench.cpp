@@ -36,19 +36,21 @@ Run archiveAndRead(RunControl& rc, const std::string& folder, const bench::Tree&
     }
     run.writeSeconds = bench::timed([&] {
         clsArchive archive(rc, folder);
-        archive.dSessionDate = rc.clock.now();
-        archive.sArcfName = name;
-        archive.writeSums = sums;
-        archive.NewArchive(name, true, zipped, tree.bytes);
-        archive.bSplit = true;
-        archive.dSplitSize = split;
+        ArchiveOptions session;
+        session.name = name;
+        session.sessionDate = rc.clock.now();
+        session.writeSums = sums;
+        session.zip = zipped;
+        session.totalBytes = tree.bytes;
+        session.splitSize = split;
+        archive.NewArchive(session);
         for (const clsDskFile& f : files) {
-            if (archive.AddFileToArchive(f, false) != clsArchive::kAdded) {
+            if (archive.AddFileToArchive(f, false) != clsArchive::AddResult::Added) {
                 run.ok = false;
             }
         }
         run.ok = archive.CloseArchive() && run.ok;
-        for (const clsDskFile& v : archive.Volumes) {
+        for (const clsDskFile& v : archive.volumes()) {
             run.archiveBytes += std::filesystem::file_size(v.path + v.filename);
             ++run.volumes;
         }

@@ -61,8 +61,18 @@ std::string clsArchive::metaPath() const {
     return cataloguePath() + std::string(kMetaSuffix);
 }
 
-void clsArchive::NewArchive(const std::string& name, bool clear, bool zip, std::int64_t total) {
+void clsArchive::NewArchive(const ArchiveOptions& options) {
+    const std::string& name = options.name;
+    const bool clear = options.clear;
     sName = name;
+    sArcfName = options.volumeName.empty() ? name : options.volumeName;
+    dSessionDate = options.sessionDate;
+    dSplitSize = options.splitSize;
+    writeSums = options.writeSums;
+    writeMeta = options.writeMeta;
+    dArcOffset = 0;
+    currSize = 0;
+    Volumes.clear();
     ResetFiles();
     sArcPath = m_folder;
     IsOpened = false;
@@ -121,8 +131,8 @@ void clsArchive::NewArchive(const std::string& name, bool clear, bool zip, std::
         m_sumsLinesBefore = lines;
     }
     IsOpened = true;
-    zipped = zip;
-    dTotalSize = total;
+    zipped = options.zip;
+    dTotalSize = options.totalBytes;
 }
 
 void clsArchive::ResetFiles() {
@@ -130,7 +140,9 @@ void clsArchive::ResetFiles() {
     m_names.clear();
 }
 
-bool clsArchive::CloseArchive() {
+bool clsArchive::CloseArchive(std::vector<FolderFact> folders, std::vector<LinkFact> links) {
+    SessionFolders = std::move(folders);
+    SessionLinks = std::move(links);
     const bool volumeOk = closeVolume();
     const bool catalogueOk = m_catalogue.fClose();
     // What the catalogue is now that the session is complete: lines another writer appends
@@ -367,7 +379,7 @@ clsArchive::AddResult clsArchive::AddFileToArchive(const clsDskFile& file, bool 
         if (m_ctx.flags.bPauseBackup) {
             WaitWhilePaused(m_ctx);
         }
-        if (bSplit && dSplitSize > 0) {
+        if (dSplitSize > 0) {
             const Switch s = NextVolume();
             if (s == Switch::Failed) {
                 m_ctx.WriteLog(m_ctx.msg("strMsgSplitFailed"));

@@ -18,11 +18,27 @@ namespace kestrel {
 
 class RunControl;
 
+// What one session of an archive is: given to NewArchive, fixed for the session.
+struct ArchiveOptions {
+    std::string name;        // the job's name: the catalogue is NAME.fs
+    std::string volumeName;  // the first volume's base name ("" = name)
+    DateTime sessionDate;
+    bool clear = true;  // delete every file whose name begins with name first (a full set)
+    bool zip = false;
+    std::int64_t totalBytes = 0;  // what the session will hold, for the progress
+    std::int64_t splitSize = 0;   // a volume reaching it ends and the next begins; 0 never splits
+    // False writes no checksum file and computes no digests: a set readers can only check by
+    // the crc (the benchmark measures the digests' cost with it).
+    bool writeSums = true;
+    // False writes no facts file (JOB.fs.meta): modes, owners, links and folders are not kept.
+    bool writeMeta = true;
+};
+
 // Writes one backup session into the archive container in the temporary folder: volumes of
 // blocks (optionally gzip-compressed, optionally split at a size) and the catalogue file.
 //
-// Use: set dSessionDate and sArcfName, NewArchive, set bSplit and dSplitSize, AddFileToArchive
-// per file, CloseArchive. Volumes lists the volume files written. The current volume and the
+// Use: NewArchive with the session's options, AddFileToArchive per file, CloseArchive. volumes()
+// lists the volume files written. The current volume and the
 // catalogue stay open between files and are written in large pieces; each file's BLAKE2b
 // digest goes to the checksum file beside the catalogue (JOB.fs.sums). CloseArchive completes
 // them and tells whether every byte was written, so a session is only used when it did.
@@ -46,20 +62,29 @@ public:
     clsArchive(const clsArchive&) = delete;
     clsArchive& operator=(const clsArchive&) = delete;
 
-    // Opens the archive for files named name in the archive's folder. clear deletes every file
-    // there whose name begins with name first (old volumes and catalogue). IsOpened stays false
-    // (and lastError says why) when the folder cannot be made or an old file not deleted.
-    void NewArchive(const std::string& name, bool clear, bool zip = false, std::int64_t total = 0);
+    // Opens the archive for a session in the archive's folder. isOpen() stays false (and
+    // status() says why) when the folder cannot be made or an old file not deleted.
+    void NewArchive(const ArchiveOptions& options);
     // Adds one file; see the result codes above. flag only selects 12 or 13 for a duplicate.
+    // Both cancel the file when the user does (bCancelFile) and yield while they work.
     [[nodiscard]] AddResult AddFileToArchive(const clsDskFile& file, bool flag);
-    // Completes the volume and the catalogue and closes the archive. False when the last
-    // bytes could not be written (a full disk): the session is then incomplete.
-    [[nodiscard]] bool CloseArchive();
-    void OpenArchive() { ResetFiles(); }
-    void ResetFiles();
+    // Completes the volume and the catalogue and closes the archive; folders and links are the
+    // session's, for the facts file. False when the last bytes could not be written (a full
+    // disk): the session is then incomplete.
+    [[nodiscard]] bool CloseArchive(std::vector<FolderFact> folders = {},
+                                    std::vector<LinkFact> links = {});
 
     // Why the last add failed, and whether the disk was full.
     const Status& status() const { return m_status; }
+    bool isOpen() const { return IsOpened; }
+    const DateTime& sessionDate() const { return dSessionDate; }
+    // The volume written now, and where in it the next file begins.
+    const std::string& volumeName() const { return sArcfName; }
+    std::int64_t offset() const { return dArcOffset; }
+    const std::vector<clsDskFile>& volumes() const { return Volumes; }
+
+private:
+    void ResetFiles();
 
     std::int64_t RecSize = 0;
     std::string sArcPath;
@@ -67,7 +92,6 @@ public:
     std::int64_t dArcOffset = 0;
     std::int64_t dTotalSize = 0;
     std::int64_t dSplitSize = 0;
-    bool bSplit = false;
     std::vector<clsDskFile> Volumes;
     DateTime dSessionDate;
     std::string sArcfName;
@@ -77,16 +101,11 @@ public:
     bool IsOpened = false;
     std::vector<clsArchiveFileData> Files;
     std::string sName;
-    // False writes no checksum file and computes no digests: a set readers can only check by
-    // the crc. Set before NewArchive; the benchmark measures the digests' cost with it.
     bool writeSums = true;
-    // False writes no facts file (JOB.fs.meta): modes, owners, links and folders are not kept.
     bool writeMeta = true;
-    // The session's folders and links, for the facts file; set before CloseArchive.
     std::vector<FolderFact> SessionFolders;
     std::vector<LinkFact> SessionLinks;
 
-private:
     enum class Switch { None, Switched, Failed };
 
     std::string volumePath(const std::string& baseName) const;

@@ -38,21 +38,22 @@ BuildOutcome BuildArchive(RunControl& rc, clsBackup& job, WorkingList& list,
                           const SessionFacts* facts) {
     BuildOutcome outcome;
     clsArchive archive(rc, folder);
-    archive.dSessionDate = rc.clock.now();
-    while (earlier.stamps.count(archive.dSessionDate.serialSeconds()) != 0) {
-        archive.dSessionDate = archive.dSessionDate.addSeconds(1);
+    ArchiveOptions session;
+    session.name = job.sName;
+    session.sessionDate = rc.clock.now();
+    while (earlier.stamps.count(session.sessionDate.serialSeconds()) != 0) {
+        session.sessionDate = session.sessionDate.addSeconds(1);
     }
     if (job.bIncremental) {
-        archive.sArcfName =
-            incrementalVolumeName(job.sName, archive.dSessionDate, earlier.volumeNames);
-        archive.NewArchive(job.sName, newChain, job.bZipped, job.RunSize);
-    } else {
-        archive.sArcfName = job.sName;
-        archive.NewArchive(job.sName, true, job.bZipped, job.RunSize);
+        session.volumeName =
+            incrementalVolumeName(job.sName, session.sessionDate, earlier.volumeNames);
+        session.clear = newChain;
     }
-    archive.bSplit = job.archived;
-    archive.dSplitSize = job.splitSize;
-    if (!archive.IsOpened) {
+    session.zip = job.bZipped;
+    session.totalBytes = job.RunSize;
+    session.splitSize = job.archived ? job.splitSize : 0;
+    archive.NewArchive(session);
+    if (!archive.isOpen()) {
         rc.WriteLog(rc.messages.format("strMsgCantCreateArchive",
                                        {{"%d", folder}, {"%s", archive.status().text()}}));
         outcome.writeFailed = true;
@@ -118,7 +119,7 @@ BuildOutcome BuildArchive(RunControl& rc, clsBackup& job, WorkingList& list,
     }
 
     WorkingList files;
-    for (const clsDskFile& volume : archive.Volumes) {
+    for (const clsDskFile& volume : archive.volumes()) {
         files.push_back(volume);
     }
     if (!files.empty()) {
@@ -138,14 +139,11 @@ BuildOutcome BuildArchive(RunControl& rc, clsBackup& job, WorkingList& list,
         }
         files.push_back(catalogue);
     }
-    if (facts != nullptr) {
-        archive.SessionFolders = facts->folders;
-        archive.SessionLinks = facts->links;
-    }
-    const bool closed = archive.CloseArchive();
+    const bool closed = facts != nullptr ? archive.CloseArchive(facts->folders, facts->links)
+                                         : archive.CloseArchive();
     if (!closed) {
         // The last volume or the catalogue could not be completed: the session is unusable.
-        rc.WriteLog(rc.messages.format("strMsgAddedToArcFail", {{"%d", archive.sArcfName}}) +
+        rc.WriteLog(rc.messages.format("strMsgAddedToArcFail", {{"%d", archive.volumeName()}}) +
                     (archive.status().text().empty() ? "" : " (" + archive.status().text() + ")"));
         outcome.diskFull = archive.status().isDiskFull();
         outcome.writeFailed = true;

@@ -12,11 +12,9 @@ std::vector<clsArchive::AddResult> archiveFiles(AppContext& ctx, const std::stri
                                                 const std::vector<std::string>& paths, bool zipped,
                                                 std::int64_t splitSize) {
     clsArchive archive(ctx.control, ctx.paths.tempDir());
-    archive.dSessionDate = *DateTime::fromParts(2026, 1, 5, 14, 30, 12);
-    archive.sArcfName = name;
-    archive.NewArchive(name, true, zipped, 0);
-    archive.bSplit = true;
-    archive.dSplitSize = splitSize;
+    ArchiveOptions session = sessionOf(name, true, zipped);
+    session.splitSize = splitSize;
+    archive.NewArchive(session);
     std::vector<clsArchive::AddResult> codes;
     for (const std::string& p : paths) {
         auto file = clsDskFile::fromPath(p);
@@ -26,6 +24,15 @@ std::vector<clsArchive::AddResult> archiveFiles(AppContext& ctx, const std::stri
     }
     EXPECT_TRUE(archive.CloseArchive());
     return codes;
+}
+
+ArchiveOptions sessionOf(const std::string& name, bool clear, bool zip) {
+    ArchiveOptions session;
+    session.name = name;
+    session.sessionDate = *DateTime::fromParts(2026, 1, 5, 14, 30, 12);
+    session.clear = clear;
+    session.zip = zip;
+    return session;
 }
 
 std::string gunzip(const std::string& path) {

@@ -10,6 +10,9 @@
 
 namespace kestrel::test {
 
+// A session of an archive named name at a fixed date.
+ArchiveOptions sessionOf(const std::string& name, bool clear = true, bool zip = false);
+
 // Adds the files to a new archive named name in the context's temporary folder and closes it.
 // Returns the codes of the adds.
 std::vector<clsArchive::AddResult> archiveFiles(AppContext& ctx, const std::string& name,

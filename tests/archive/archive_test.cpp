@@ -82,10 +82,9 @@ TEST_F(ArchiveTest, EmptyFileGetsOnlyADescriptor) {
 
 TEST_F(ArchiveTest, DuplicatesAreRefusedAndClosedArchivesAddNothing) {
     clsArchive archive(ctx().control, ctx().paths.tempDir());
-    archive.sArcfName = "D";
     EXPECT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("x", "1")), false),
               clsArchive::AddResult::Failed);
-    archive.NewArchive("D", true);
+    archive.NewArchive(test::sessionOf("D"));
     const clsDskFile x = *clsDskFile::fromPath(src.file("x"));
     EXPECT_EQ(archive.AddFileToArchive(x, false), clsArchive::AddResult::Added);
     EXPECT_EQ(archive.AddFileToArchive(x, false), clsArchive::AddResult::Duplicate);
@@ -99,20 +98,19 @@ TEST_F(ArchiveTest, AnyFolderWorksAndAFolderThatCannotBeMadeOpensNothing) {
     // Given without a trailing separator, the folder still names the volumes' full paths.
     const std::string folder = t.dir.file("elsewhere/archives");
     clsArchive archive(ctx().control, folder);
-    archive.sArcfName = "E";
-    archive.NewArchive("E", true);
-    ASSERT_TRUE(archive.IsOpened);
+    archive.NewArchive(test::sessionOf("E"));
+    ASSERT_TRUE(archive.isOpen());
     EXPECT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("e", "1")), false),
               clsArchive::AddResult::Added);
     EXPECT_TRUE(archive.CloseArchive());
-    ASSERT_EQ(archive.Volumes.size(), 1u);
-    EXPECT_EQ(archive.Volumes[0].fullName(), folder + "/E.uxarc");
-    EXPECT_TRUE(fs::isRegularFile(archive.Volumes[0].fullName()));
+    ASSERT_EQ(archive.volumes().size(), 1u);
+    EXPECT_EQ(archive.volumes()[0].fullName(), folder + "/E.uxarc");
+    EXPECT_TRUE(fs::isRegularFile(archive.volumes()[0].fullName()));
 
     t.dir.write("blocked", "a file where the folder should be");
     clsArchive blocked(ctx().control, t.dir.file("blocked/archives"));
-    blocked.NewArchive("B", true);
-    EXPECT_FALSE(blocked.IsOpened);
+    blocked.NewArchive(test::sessionOf("B"));
+    EXPECT_FALSE(blocked.isOpen());
     EXPECT_FALSE(blocked.status().text().empty());
 }
 
@@ -166,11 +164,10 @@ TEST_F(ArchiveTest, AFullVolumeMakesTheNextFileStartInTheNextOne) {
 
 TEST_F(ArchiveTest, CancelCutsThePlainVolumeBackToWhereTheFileBegan) {
     clsArchive archive(ctx().control, ctx().paths.tempDir());
-    archive.sArcfName = "C";
-    archive.NewArchive("C", true);
+    archive.NewArchive(test::sessionOf("C"));
     ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("small", "tiny")), false),
               clsArchive::AddResult::Added);
-    ASSERT_EQ(archive.dArcOffset, 1024);
+    ASSERT_EQ(archive.offset(), 1024);
     int blocks = 0;
     t.host.onYield = [&] {
         if (++blocks == 3) {
@@ -181,7 +178,7 @@ TEST_F(ArchiveTest, CancelCutsThePlainVolumeBackToWhereTheFileBegan) {
         archive.AddFileToArchive(*clsDskFile::fromPath(src.write("big", pattern(200'000))), false),
         clsArchive::AddResult::Cancelled);
     EXPECT_FALSE(ctx().flags.bCancelFile);
-    EXPECT_EQ(archive.dArcOffset, 1024);
+    EXPECT_EQ(archive.offset(), 1024);
     t.host.onYield = nullptr;
     EXPECT_TRUE(archive.CloseArchive());
     EXPECT_EQ(*fs::fileSize(temp("C.uxarc")), 1024);
@@ -190,8 +187,7 @@ TEST_F(ArchiveTest, CancelCutsThePlainVolumeBackToWhereTheFileBegan) {
 
 TEST_F(ArchiveTest, CancelOfAFileAtOffsetZeroLeavesItsBlocks) {
     clsArchive archive(ctx().control, ctx().paths.tempDir());
-    archive.sArcfName = "C0";
-    archive.NewArchive("C0", true);
+    archive.NewArchive(test::sessionOf("C0"));
     t.host.onYield = [&] { ctx().flags.bCancelFile = true; };
     EXPECT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.write("f", pattern(2000))), false),
               clsArchive::AddResult::Cancelled);
@@ -203,8 +199,7 @@ TEST_F(ArchiveTest, CancelOfAFileAtOffsetZeroLeavesItsBlocks) {
 
 TEST_F(ArchiveTest, CancelInACompressedVolumeKeepsLaterOffsetsTrue) {
     clsArchive archive(ctx().control, ctx().paths.tempDir());
-    archive.sArcfName = "G";
-    archive.NewArchive("G", true, true);
+    archive.NewArchive(test::sessionOf("G", true, true));
     ASSERT_EQ(
         archive.AddFileToArchive(*clsDskFile::fromPath(src.write("a", pattern(5000, 3))), false),
         clsArchive::AddResult::Added);
@@ -238,7 +233,7 @@ TEST_F(ArchiveTest, ClearFlagDeletesEveryFileOfThatName) {
         t.dir.write(std::string("temp/") + name, "old");
     }
     clsArchive archive(ctx().control, ctx().paths.tempDir());
-    archive.NewArchive("Daily", true);
+    archive.NewArchive(test::sessionOf("Daily"));
     EXPECT_FALSE(fs::exists(temp("Daily.fs")));
     EXPECT_FALSE(fs::exists(temp("Daily.uxarc")));
     EXPECT_FALSE(fs::exists(temp("Daily-001.uxarc")));
@@ -246,7 +241,7 @@ TEST_F(ArchiveTest, ClearFlagDeletesEveryFileOfThatName) {
     EXPECT_TRUE(fs::exists(temp("Other.fs")));
     clsArchive keep(ctx().control, ctx().paths.tempDir());
     t.dir.write("temp/Daily.fs", "old");
-    keep.NewArchive("Daily", false);
+    keep.NewArchive(test::sessionOf("Daily", false));
     EXPECT_TRUE(fs::exists(temp("Daily.fs")));
 }
 
@@ -298,8 +293,7 @@ TEST_F(ArchiveTest, AFileThatChangesWhileArchivedIsRecordedAsArchived) {
     const std::string grow = src.write("grow", pattern(5000));
     const std::string shrink = src.write("shrink", pattern(600'000));
     clsArchive archive(ctx().control, ctx().paths.tempDir());
-    archive.sArcfName = "W";
-    archive.NewArchive("W", true);
+    archive.NewArchive(test::sessionOf("W"));
     t.host.onYield = [&] { std::filesystem::resize_file(grow, 20000); };
     ASSERT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(grow), false),
               clsArchive::AddResult::Added);
@@ -334,8 +328,7 @@ TEST_F(ArchiveTest, WhatCannotBeOpenedOrMadeFailsTheAdd) {
     const clsDskFile gone = *clsDskFile::fromPath(src.write("gone", "x"));
     std::filesystem::remove(src.file("gone"));
     clsArchive archive(ctx().control, ctx().paths.tempDir());
-    archive.sArcfName = "M";
-    archive.NewArchive("M", true);
+    archive.NewArchive(test::sessionOf("M"));
     EXPECT_EQ(archive.AddFileToArchive(*clsDskFile::fromPath(src.file("fifo")), false),
               clsArchive::AddResult::OpenFailed);
     EXPECT_TRUE(t.loggedContaining("not a regular file"));
@@ -347,8 +340,7 @@ TEST_F(ArchiveTest, WhatCannotBeOpenedOrMadeFailsTheAdd) {
     const std::string folder = t.dir.file("vanishing");
     std::filesystem::create_directories(folder);
     clsArchive vanishing(ctx().control, folder);
-    vanishing.sArcfName = "V";
-    vanishing.NewArchive("V", true);
+    vanishing.NewArchive(test::sessionOf("V"));
     std::filesystem::remove_all(folder);
     EXPECT_EQ(vanishing.AddFileToArchive(*clsDskFile::fromPath(src.file("ok")), false),
               clsArchive::AddResult::Failed);
