@@ -328,10 +328,15 @@ std::string scheduleText(const clsSchedule* schedule) {
     }
     char data[8];
     std::snprintf(data, sizeof data, "%03u", static_cast<unsigned>(schedule->Data));
-    std::string out =
-        std::to_string(schedule->Tip) + "," + schedule->start.format(kStampFormat) + "," + data;
+    // Appended piece by piece: GCC 12 at -O3 warns falsely about the chain of temporaries.
+    std::string out = std::to_string(schedule->Tip);
+    out += ',';
+    out += schedule->start.format(kStampFormat);
+    out += ',';
+    out += data;
     if (schedule->Tip != kScheduleHourly) {
-        out += "," + schedule->StartHour.format("HHmm");
+        out += ',';
+        out += schedule->StartHour.format("HHmm");
     }
     return out;
 }
