@@ -16,6 +16,20 @@ constexpr const char* kAnonymousPassword = "kestrel@localhost";
 // No server's reply comes near this; one that grows past it without ending is not a reply.
 constexpr size_t kMaxReplyBytes = 1 << 20;
 
+// The progress window of a transfer, opened on "verb: path" with the log told the same.
+void beginProgress(RunControl& rc, const char* verbKey, const std::string& path) {
+    const std::string title = rc.msg(verbKey) + "...";
+    rc.showProgress(title);
+    rc.updateProgress(title, path, 0, 0);
+    rc.WriteLog(rc.msg(verbKey) + ": " + path);
+}
+
+void stepProgress(RunControl& rc, const char* titleKey, const std::string& host,
+                  const std::string& path, std::int64_t done, double total) {
+    const double pct = 100.0 * static_cast<double>(done) / total;
+    rc.updateProgress(rc.format(titleKey, {{"%h", host}}), path, pct, pct);
+}
+
 }  // namespace
 
 clsFTPConnection::clsFTPConnection(RunControl& rc) : m_rc(rc), ctrlSocket(&rc), sckData(nullptr) {}
@@ -243,41 +257,36 @@ bool clsFTPConnection::openDataConnection(int port) {
     }
 }
 
-FtpClient::GetResult clsFTPConnection::GetFile(const std::string& remotePath,
-                                               const std::string& localPath) {
-    if (fs::exists(localPath)) {
-        // A file in a working folder may always be replaced: the safe default is Yes.
-        const MsgAnswer a =
-            ask(m_rc.host, m_rc.format("strMsgFileExistsOverWrite", {{"%d", localPath}}),
-                MsgIcon::Question, MsgButtons::YesNo, MsgAnswer::Yes);
-        if (a != MsgAnswer::Yes) {
-            return GetResult::Kept;
-        }
-        std::string error;
-        if (!fs::removeFile(localPath, &error)) {
-            m_rc.WriteLog(m_rc.format("strMsgDownloadFailed", {{"%d", remotePath}}) + " (" + error +
-                          ")");
-            return GetResult::Failed;
-        }
+std::optional<FtpClient::GetResult> clsFTPConnection::claimLocalPath(const std::string& remotePath,
+                                                                     const std::string& localPath) {
+    if (!fs::exists(localPath)) {
+        return std::nullopt;
     }
-    if (m_state != State::LoggedIn || !bPassiveMode) {
+    // A file in a working folder may always be replaced: the safe default is Yes.
+    const MsgAnswer a =
+        ask(m_rc.host, m_rc.format("strMsgFileExistsOverWrite", {{"%d", localPath}}),
+            MsgIcon::Question, MsgButtons::YesNo, MsgAnswer::Yes);
+    if (a != MsgAnswer::Yes) {
+        return GetResult::Kept;
+    }
+    std::string error;
+    if (!fs::removeFile(localPath, &error)) {
+        m_rc.WriteLog(m_rc.format("strMsgDownloadFailed", {{"%d", remotePath}}) + " (" + error +
+                      ")");
         return GetResult::Failed;
     }
-    FileHandle local;
-    if (!local.open(localPath, FileHandle::Mode::Write)) {
-        m_rc.WriteLog("ERROR:clsFile.fOpen()->" + local.status().text() + "---" + localPath);
-        return GetResult::Failed;
-    }
+    return std::nullopt;
+}
+
+bool clsFTPConnection::retrieve(const std::string& remotePath, FileHandle& local) {
     auto failed = [&](bool log) {
-        local.close();
-        fs::removeLeftover(localPath);  // a partial download must not pass for the file
         sckData.FTPDisconnect();
         ClearAnswers();
         m_rc.closeProgress();
         if (log) {
             m_rc.WriteLog(m_rc.format("strMsgDownloadFailed", {{"%d", remotePath}}));
         }
-        return GetResult::Failed;
+        return false;
     };
     int port = 0;
     if (!enterPassive(&port)) {
@@ -298,10 +307,7 @@ FtpClient::GetResult clsFTPConnection::GetFile(const std::string& remotePath,
     }
     // The answer to SIZE counts before the 150's announcement, which some servers round.
     const std::optional<std::int64_t> expected = sized ? sized : announcedSize(line);
-    const std::string title = m_rc.msg("strMsgDownloadingFile") + "...";
-    m_rc.showProgress(title);
-    m_rc.updateProgress(title, remotePath, 0, 0);
-    m_rc.WriteLog(m_rc.msg("strMsgDownloadingFile") + ": " + remotePath);
+    beginProgress(m_rc, "strMsgDownloadingFile", remotePath);
 
     // Data until the server closes the connection.
     std::int64_t received = 0;
@@ -329,16 +335,12 @@ FtpClient::GetResult clsFTPConnection::GetFile(const std::string& remotePath,
             return failed(false);
         }
         if (expected && *expected > 0) {
-            const double pct =
-                100.0 * static_cast<double>(received) / static_cast<double>(*expected);
-            m_rc.updateProgress(m_rc.format("strMsgDownloadingFrom", {{"%h", m_host}}), remotePath,
-                                pct, pct);
+            stepProgress(m_rc, "strMsgDownloadingFrom", m_host, remotePath, received,
+                         static_cast<double>(*expected));
         }
         m_rc.host.yield();
     }
-    sckData.FTPDisconnect();
-    const bool confirmed = WaitAnswer(226, nullptr, kTransferEndMs) == 226;
-    ClearAnswers();
+    const bool confirmed = endTransfer();
     // A transfer the server confirms must also have brought every byte it announced.
     if (confirmed && expected && *expected != received) {
         m_rc.WriteLog(
@@ -353,12 +355,31 @@ FtpClient::GetResult clsFTPConnection::GetFile(const std::string& remotePath,
         m_rc.WriteLog(m_rc.msg("strMsgErrorWritingFile") + " (" + local.status().text() + ")");
         return failed(true);
     }
+    return true;
+}
+
+FtpClient::GetResult clsFTPConnection::GetFile(const std::string& remotePath,
+                                               const std::string& localPath) {
+    if (auto refused = claimLocalPath(remotePath, localPath)) {
+        return *refused;
+    }
+    if (m_state != State::LoggedIn || !bPassiveMode) {
+        return GetResult::Failed;
+    }
+    FileHandle local;
+    if (!local.open(localPath, FileHandle::Mode::Write)) {
+        m_rc.WriteLog("ERROR:clsFile.fOpen()->" + local.status().text() + "---" + localPath);
+        return GetResult::Failed;
+    }
+    const bool received = retrieve(remotePath, local);
     local.close();
+    if (!received) {
+        fs::removeLeftover(localPath);  // a partial download must not pass for the file
+        return GetResult::Failed;
+    }
     m_rc.WriteLog(m_rc.format("strMsgDownloadOK", {{"%f", remotePath}}));
     m_rc.closeProgress();
-    ctrlSocket.sendData("TYPE A");
-    WaitAnswer(200);
-    ClearAnswers();
+    backToAscii();
     return GetResult::Downloaded;
 }
 
@@ -382,9 +403,7 @@ bool clsFTPConnection::StoreFileAs(const std::string& localPath, const std::stri
     ctrlSocket.sendData("stor " + remote);
     bool ok = false;
     auto finish = [&]() {
-        ctrlSocket.sendData("TYPE A");
-        WaitAnswer(200);
-        ClearAnswers();
+        backToAscii();
         return ok;
     };
     if (!openDataConnection(port)) {
@@ -394,10 +413,7 @@ bool clsFTPConnection::StoreFileAs(const std::string& localPath, const std::stri
         sckData.FTPDisconnect();
         return finish();
     }
-    const std::string title = m_rc.msg("strMsgUploadingFile") + "...";
-    m_rc.showProgress(title);
-    m_rc.updateProgress(title, localPath, 0, 0);
-    m_rc.WriteLog(m_rc.msg("strMsgUploadingFile") + ": " + localPath);
+    beginProgress(m_rc, "strMsgUploadingFile", localPath);
 
     const double total = static_cast<double>(size) + 1;
     std::int64_t position = 0;
@@ -427,13 +443,9 @@ bool clsFTPConnection::StoreFileAs(const std::string& localPath, const std::stri
             m_rc.closeProgress();
             return finish();
         }
-        const double pct = 100.0 * static_cast<double>(position) / total;
-        m_rc.updateProgress(m_rc.format("strMsgUploadingTO", {{"%h", m_host}}), localPath, pct,
-                            pct);
+        stepProgress(m_rc, "strMsgUploadingTO", m_host, localPath, position, total);
     }
-    sckData.FTPDisconnect();
-    ok = WaitAnswer(226, nullptr, kTransferEndMs) == 226 && position == size && !readFailed;
-    ClearAnswers();
+    ok = endTransfer() && position == size && !readFailed;
     if (ok) {
         // The server's idea of the size, where it tells it, must be the file's.
         const std::optional<std::int64_t> stored = remoteSize(remote);
@@ -487,6 +499,19 @@ std::optional<std::int64_t> clsFTPConnection::remoteSize(const std::string& path
         return std::nullopt;
     }
     return n;
+}
+
+bool clsFTPConnection::endTransfer() {
+    sckData.FTPDisconnect();
+    const bool confirmed = WaitAnswer(226, nullptr, kTransferEndMs) == 226;
+    ClearAnswers();
+    return confirmed;
+}
+
+void clsFTPConnection::backToAscii() {
+    ctrlSocket.sendData("TYPE A");
+    WaitAnswer(200);
+    ClearAnswers();
 }
 
 void clsFTPConnection::abandonTransfer() {
@@ -558,9 +583,7 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
         pending += "\r\n";
         ParseListing(pending, list);
     }
-    sckData.FTPDisconnect();
-    WaitAnswer(226, nullptr, kTransferEndMs);
-    ClearAnswers();
+    endTransfer();
     return list;
 }
 

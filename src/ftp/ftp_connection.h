@@ -12,6 +12,7 @@
 
 namespace kestrel {
 
+class FileHandle;
 class RunControl;
 
 // One reply of the server: its code and its last line.
@@ -80,6 +81,18 @@ private:
     // CWD, MKD or RMD with "//" made "/" in the path (written back).
     bool folderCommand(const std::string& command, std::string& path, std::int32_t expected);
     bool enterPassive(int* port);
+    // Whether a download may write localPath: nothing when it may (an existing file the user
+    // agreed to replace is gone), Kept when the user keeps it, Failed when it cannot be removed.
+    std::optional<GetResult> claimLocalPath(const std::string& remotePath,
+                                            const std::string& localPath);
+    // PASV, TYPE I, SIZE and RETR, the data into local until the server closes, then its 226 and
+    // the size it gave. On failure the data connection and the progress are closed and the
+    // failure logged; the caller removes what reached local.
+    bool retrieve(const std::string& remotePath, FileHandle& local);
+    // The data connection of a finished transfer closed; true when the server confirmed it (226).
+    bool endTransfer();
+    // TYPE A, the type the session keeps between transfers.
+    void backToAscii();
     // After a transfer given up on this side: its data connection is closed and the server's
     // final reply to it read, so that it cannot be taken for the reply to the next command.
     void abandonTransfer();
