@@ -1,43 +1,27 @@
-// Preloaded into a program under test to make it die at a chosen rename or write, or to make
-// one of its file calls fail, without root. Driven by environment variables:
-//   KESTREL_FAULT_MATCH             only paths (FTP: commands, and the data of uploads whose
-//                                   command counts) containing this text count (all when
-//                                   unset/empty)
-//   KESTREL_FAULT_KILL_AT_RENAME=N  the Nth counted rename raises SIGKILL before renaming
-//   KESTREL_FAULT_KILL_AT_WRITE=N   the Nth counted write raises SIGKILL before writing
-//   KESTREL_FAULT_KILL_AT_CHANGE=N  the Nth counted write or rename, whichever kind it is,
-//                                   raises SIGKILL before it is made
-//   KESTREL_FAULT_STOP_AT_WRITE=N   the Nth counted write stops the process (SIGSTOP) before
-//                                   writing, so that a test signals it at that very point and
-//                                   then continues it
-//   KESTREL_FAULT_ENOSPC_AT_WRITE=N the Nth counted write and every later one fail with ENOSPC
-//   KESTREL_FAULT_FAIL_WRITE=N      the Nth counted write fails with KESTREL_FAULT_ERRNO;
-//   KESTREL_FAULT_FAIL_FSYNC=N      likewise the Nth fsync, fdatasync or syncfs,
-//   KESTREL_FAULT_FAIL_RENAME=N     the Nth rename, renameat or renameat2,
-//   KESTREL_FAULT_FAIL_OPEN=N       the Nth open that creates or writes (O_CREAT, O_WRONLY,
-//                                   O_RDWR, O_TRUNC; mkstemp and its kin). "N+" instead of N
-//                                   fails the Nth and every later one.
+// Preloaded into a program under test to kill it at a chosen rename, write or FTP command, or
+// to make one of its file calls fail, without root. Driven by environment variables (N: the Nth
+// counted call; "N+" for a FAIL_ variable: the Nth and every later one):
+//   KESTREL_FAULT_MATCH             only paths (FTP: command lines) containing this text count
+//   KESTREL_FAULT_KILL_AT_RENAME=N, KILL_AT_WRITE=N: SIGKILL before that rename or write
+//   KESTREL_FAULT_KILL_AT_CHANGE=N  SIGKILL before the Nth write or rename, counted together
+//   KESTREL_FAULT_STOP_AT_WRITE=N   SIGSTOP before that write, for the test to signal it there
+//   KESTREL_FAULT_ENOSPC_AT_WRITE=N that write and every later one fail with ENOSPC
+//   KESTREL_FAULT_FAIL_WRITE, FAIL_FSYNC (fsync, fdatasync, syncfs), FAIL_RENAME (rename,
+//   renameat, renameat2), FAIL_OPEN (an open that creates or writes; mkstemp and its kin):
+//                                   that call fails with KESTREL_FAULT_ERRNO
 //   KESTREL_FAULT_ERRNO             EIO (the default), ENOSPC, EDQUOT, EACCES, EPERM, EROFS or a
 //                                   number
-//   KESTREL_FAULT_KILL_AT_FTP=N     the Nth counted FTP command (a line sent on a socket that
-//                                   begins with "stor ", "RNFR ", "RNTO " or "DELE ", any case)
-//                                   raises SIGKILL before it is sent
-//   KESTREL_FAULT_KILL_AT_FTP_DATA=K SIGKILL once K bytes of upload data went out on the data
-//                                   connections (counted over every upload). With
-//                                   KILL_AT_FTP=N: a stor at N is sent instead, and its own
-//                                   upload dies K bytes into its data, or before the next line on
-//                                   its control connection when it is shorter. The bytes before
-//                                   the kill are sent whole, so the server sees a cut upload.
-//   KESTREL_FAULT_REPORT=FILE       each fault made appends "fail|kill|stop KIND N PATH" to FILE
-//   (an
-//                                   FTP kill: "kill ftp N COMMAND" or "kill ftpdata K COMMAND")
-//   KESTREL_FAULT_COUNT_FILE=FILE   at exit the process writes how many calls of each kind it
-//                                   counted: "write=W rename=R fsync=F open=O ftp=C ftpdata=B"
-// Renames count by their destination path, opens by the path opened (both resolved against
-// their folder descriptor); writes (write, pwrite, pwrite64, copy_file_range) and flushes by the
-// path of their file descriptor, standard streams excluded. FTP commands and upload data are
-// seen in send, sendto and write on sockets, all from one thread (the program's FTP client).
-// Nothing is counted unless a fault or KESTREL_FAULT_COUNT_FILE is asked for.
+//   KESTREL_FAULT_KILL_AT_FTP=N     SIGKILL before the Nth "stor ", "RNFR ", "RNTO " or "DELE "
+//                                   line sent on a socket (any case)
+//   KESTREL_FAULT_KILL_AT_FTP_DATA=K SIGKILL once K bytes of upload data went out (over every
+//                                   upload); with KILL_AT_FTP=N a stor at N is sent and its own
+//                                   upload dies K bytes in. The bytes before are sent whole.
+//   KESTREL_FAULT_REPORT=FILE       each fault appends "fail|kill|stop KIND N PATH" to FILE (FTP:
+//                                   "kill ftp N COMMAND", "kill ftpdata K COMMAND")
+//   KESTREL_FAULT_COUNT_FILE=FILE   at exit: "write=W rename=R fsync=F open=O ftp=C ftpdata=B"
+// Renames count by their destination, opens by the path opened, writes (write, pwrite, pwrite64,
+// copy_file_range) and flushes by their descriptor's path, standard streams excluded. FTP is
+// seen in send, sendto and write on sockets, from one thread. Nothing counts unless asked for.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -219,22 +203,11 @@ static int matches(const char* path) {
     return g_match == NULL || (path != NULL && strstr(path, g_match) != NULL);
 }
 
-// The target of /proc/self/fd/FD (or /proc/self/cwd for AT_FDCWD) into out; on the stack: no
-// allocation, and safe for any number of threads.
+// The target of /proc/self/fd/FD (or /proc/self/cwd for AT_FDCWD) into out, on the stack.
 static int fdPath(int fd, char* out, size_t size) {
     char link[32] = "/proc/self/cwd";
     if (fd != AT_FDCWD) {
-        strcpy(link, "/proc/self/fd/");
-        char digits[16];
-        int d = 0;
-        for (unsigned v = (unsigned)fd; d == 0 || v > 0; v /= 10) {
-            digits[d++] = (char)('0' + v % 10);
-        }
-        size_t at = strlen(link);
-        while (d > 0) {
-            link[at++] = digits[--d];
-        }
-        link[at] = '\0';
+        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     }
     const int saved = errno;
     const ssize_t n = readlink(link, out, size - 1);
@@ -316,13 +289,11 @@ static int pathFault(enum Kind kind, int dir, const char* path, int* err) {
     return fault(kind, absolute, err);
 }
 
-static int writesFile(int flags) {
-    return (flags & O_CREAT) != 0 || (flags & O_TRUNC) != 0 || (flags & O_ACCMODE) != O_RDONLY ||
-           (flags & O_TMPFILE) == O_TMPFILE;
-}
-
+// Only opens that create or write count.
 static int openFault(int dir, const char* path, int flags, int* err) {
-    return writesFile(flags) && pathFault(kOpen, dir, path, err);
+    const int writes = (flags & O_CREAT) != 0 || (flags & O_TRUNC) != 0 ||
+                       (flags & O_ACCMODE) != O_RDONLY || (flags & O_TMPFILE) == O_TMPFILE;
+    return writes && pathFault(kOpen, dir, path, err);
 }
 
 // The upload under way: the control connection its stor went out on (-1: none), its command,
@@ -413,11 +384,13 @@ static void ftpSend(int fd, const void* buf, size_t size) {
     g_uploadBytes += (long)size;
 }
 
-static void socketSend(int fd, const void* buf, size_t size) {
+// Never fails the call: a fault on a socket is a kill.
+static int socketSend(int fd, const void* buf, size_t size) {
     readEnv();
     if (g_ftpActive && size > 0) {
         ftpSend(fd, buf, size);
     }
+    return 0;
 }
 
 #define FAIL_WITH(err) \
@@ -426,270 +399,68 @@ static void socketSend(int fd, const void* buf, size_t size) {
         return -1;     \
     } while (0)
 
-EXPORT int rename(const char* from, const char* to) {
-    static void* _Atomic real;
-    int err = 0;
-    if (pathFault(kRename, AT_FDCWD, to, &err)) {
-        FAIL_WITH(err);
+// One interposer: check decides, setting err, whether the call fails; else the real function
+// runs, or fallback while the dynamic linker is still being asked for it.
+#define INTERPOSE(ret, name, params, args, check, fallback) \
+    EXPORT ret name params {                                \
+        static void* _Atomic real;                          \
+        int err = 0;                                        \
+        if (check) {                                        \
+            FAIL_WITH(err);                                 \
+        }                                                   \
+        ret(*f) params = resolve(&real, #name);             \
+        return f != NULL ? f args : (ret)(fallback);        \
     }
-    int (*f)(const char*, const char*) = resolve(&real, "rename");
-    if (f == NULL) {
-        return (int)syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 0);
-    }
-    return f(from, to);
-}
 
-EXPORT int renameat(int fromDir, const char* from, int toDir, const char* to) {
-    static void* _Atomic real;
-    int err = 0;
-    if (pathFault(kRename, toDir, to, &err)) {
-        FAIL_WITH(err);
-    }
-    int (*f)(int, const char*, int, const char*) = resolve(&real, "renameat");
-    if (f == NULL) {
-        return (int)syscall(SYS_renameat2, fromDir, from, toDir, to, 0);
-    }
-    return f(fromDir, from, toDir, to);
-}
+INTERPOSE(int, rename, (const char* from, const char* to), (from, to),
+          pathFault(kRename, AT_FDCWD, to, &err),
+          syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 0))
+INTERPOSE(int, renameat, (int fromDir, const char* from, int toDir, const char* to),
+          (fromDir, from, toDir, to), pathFault(kRename, toDir, to, &err),
+          syscall(SYS_renameat2, fromDir, from, toDir, to, 0))
+INTERPOSE(int, renameat2,
+          (int fromDir, const char* from, int toDir, const char* to, unsigned flags),
+          (fromDir, from, toDir, to, flags), pathFault(kRename, toDir, to, &err),
+          syscall(SYS_renameat2, fromDir, from, toDir, to, flags))
 
-EXPORT int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
-    static void* _Atomic real;
-    int err = 0;
-    if (pathFault(kRename, toDir, to, &err)) {
-        FAIL_WITH(err);
-    }
-    int (*f)(int, const char*, int, const char*, unsigned) = resolve(&real, "renameat2");
-    if (f == NULL) {
-        return (int)syscall(SYS_renameat2, fromDir, from, toDir, to, flags);
-    }
-    return f(fromDir, from, toDir, to, flags);
-}
-
-EXPORT ssize_t write(int fd, const void* buf, size_t count) {
-    static void* _Atomic real;
-    int err = 0;
+// A write on a socket may be FTP; one on a file may be faulted.
+static int writeFault(int fd, const void* buf, size_t count, int* err) {
     readEnv();
     struct stat st;
     if (g_ftpActive && fd > 2 && fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode)) {
         socketSend(fd, buf, count);
     }
-    if (fdFault(kWrite, fd, &err)) {
-        FAIL_WITH(err);
-    }
-    ssize_t (*f)(int, const void*, size_t) = resolve(&real, "write");
-    if (f == NULL) {
-        return syscall(SYS_write, fd, buf, count);
-    }
-    return f(fd, buf, count);
+    return fdFault(kWrite, fd, err);
 }
 
-EXPORT ssize_t send(int fd, const void* buf, size_t count, int flags) {
-    static void* _Atomic real;
-    socketSend(fd, buf, count);
-    ssize_t (*f)(int, const void*, size_t, int) = resolve(&real, "send");
-    if (f == NULL) {
-        return syscall(SYS_sendto, fd, buf, count, flags, NULL, 0);
-    }
-    return f(fd, buf, count, flags);
-}
+INTERPOSE(ssize_t, write, (int fd, const void* buf, size_t count), (fd, buf, count),
+          writeFault(fd, buf, count, &err), syscall(SYS_write, fd, buf, count))
+INTERPOSE(ssize_t, pwrite, (int fd, const void* buf, size_t count, off_t offset),
+          (fd, buf, count, offset), fdFault(kWrite, fd, &err),
+          syscall(SYS_pwrite64, fd, buf, count, offset))
+INTERPOSE(ssize_t, pwrite64, (int fd, const void* buf, size_t count, off64_t offset),
+          (fd, buf, count, offset), fdFault(kWrite, fd, &err),
+          syscall(SYS_pwrite64, fd, buf, count, offset))
+INTERPOSE(ssize_t, copy_file_range,
+          (int fdIn, off64_t* offIn, int fdOut, off64_t* offOut, size_t count, unsigned flags),
+          (fdIn, offIn, fdOut, offOut, count, flags), fdFault(kWrite, fdOut, &err),
+          syscall(SYS_copy_file_range, fdIn, offIn, fdOut, offOut, count, flags))
+INTERPOSE(ssize_t, send, (int fd, const void* buf, size_t count, int flags),
+          (fd, buf, count, flags), socketSend(fd, buf, count),
+          syscall(SYS_sendto, fd, buf, count, flags, NULL, 0))
+INTERPOSE(ssize_t, sendto,
+          (int fd, const void* buf, size_t count, int flags, const struct sockaddr* to,
+           socklen_t toSize),
+          (fd, buf, count, flags, to, toSize), socketSend(fd, buf, count),
+          syscall(SYS_sendto, fd, buf, count, flags, to, toSize))
+INTERPOSE(int, fsync, (int fd), (fd), fdFault(kFsync, fd, &err), syscall(SYS_fsync, fd))
+INTERPOSE(int, fdatasync, (int fd), (fd), fdFault(kFsync, fd, &err), syscall(SYS_fdatasync, fd))
+INTERPOSE(int, syncfs, (int fd), (fd), fdFault(kFsync, fd, &err), syscall(SYS_syncfs, fd))
 
-EXPORT ssize_t sendto(int fd, const void* buf, size_t count, int flags, const struct sockaddr* to,
-                      socklen_t toSize) {
-    static void* _Atomic real;
-    socketSend(fd, buf, count);
-    ssize_t (*f)(int, const void*, size_t, int, const struct sockaddr*, socklen_t) =
-        resolve(&real, "sendto");
-    if (f == NULL) {
-        return syscall(SYS_sendto, fd, buf, count, flags, to, toSize);
-    }
-    return f(fd, buf, count, flags, to, toSize);
-}
-
-EXPORT ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
-    static void* _Atomic real;
-    int err = 0;
-    if (fdFault(kWrite, fd, &err)) {
-        FAIL_WITH(err);
-    }
-    ssize_t (*f)(int, const void*, size_t, off_t) = resolve(&real, "pwrite");
-    if (f == NULL) {
-        return syscall(SYS_pwrite64, fd, buf, count, offset);
-    }
-    return f(fd, buf, count, offset);
-}
-
-EXPORT ssize_t pwrite64(int fd, const void* buf, size_t count, off64_t offset) {
-    static void* _Atomic real;
-    int err = 0;
-    if (fdFault(kWrite, fd, &err)) {
-        FAIL_WITH(err);
-    }
-    ssize_t (*f)(int, const void*, size_t, off64_t) = resolve(&real, "pwrite64");
-    if (f == NULL) {
-        return syscall(SYS_pwrite64, fd, buf, count, offset);
-    }
-    return f(fd, buf, count, offset);
-}
-
-EXPORT ssize_t copy_file_range(int fdIn, off64_t* offIn, int fdOut, off64_t* offOut, size_t count,
-                               unsigned flags) {
-    static void* _Atomic real;
-    int err = 0;
-    if (fdFault(kWrite, fdOut, &err)) {
-        FAIL_WITH(err);
-    }
-    ssize_t (*f)(int, off64_t*, int, off64_t*, size_t, unsigned) =
-        resolve(&real, "copy_file_range");
-    if (f == NULL) {
-        return syscall(SYS_copy_file_range, fdIn, offIn, fdOut, offOut, count, flags);
-    }
-    return f(fdIn, offIn, fdOut, offOut, count, flags);
-}
-
-EXPORT int fsync(int fd) {
-    static void* _Atomic real;
-    int err = 0;
-    if (fdFault(kFsync, fd, &err)) {
-        FAIL_WITH(err);
-    }
-    int (*f)(int) = resolve(&real, "fsync");
-    if (f == NULL) {
-        return (int)syscall(SYS_fsync, fd);
-    }
-    return f(fd);
-}
-
-EXPORT int fdatasync(int fd) {
-    static void* _Atomic real;
-    int err = 0;
-    if (fdFault(kFsync, fd, &err)) {
-        FAIL_WITH(err);
-    }
-    int (*f)(int) = resolve(&real, "fdatasync");
-    if (f == NULL) {
-        return (int)syscall(SYS_fdatasync, fd);
-    }
-    return f(fd);
-}
-
-EXPORT int syncfs(int fd) {
-    static void* _Atomic real;
-    int err = 0;
-    if (fdFault(kFsync, fd, &err)) {
-        FAIL_WITH(err);
-    }
-    int (*f)(int) = resolve(&real, "syncfs");
-    if (f == NULL) {
-        return (int)syscall(SYS_syncfs, fd);
-    }
-    return f(fd);
-}
-
-// The mode argument is only there with O_CREAT or O_TMPFILE.
-#define MODE_ARG(flags, mode)                                             \
-    do {                                                                  \
-        if (((flags)&O_CREAT) != 0 || ((flags)&O_TMPFILE) == O_TMPFILE) { \
-            va_list args;                                                 \
-            va_start(args, flags);                                        \
-            (mode) = (mode_t)va_arg(args, int);                           \
-            va_end(args);                                                 \
-        }                                                                 \
-    } while (0)
-
-static int openVia(void* _Atomic* slot, const char* name, int dir, const char* path, int flags,
-                   mode_t mode) {
-    int err = 0;
-    if (openFault(dir, path, flags, &err)) {
-        FAIL_WITH(err);
-    }
-    if (dir == AT_FDCWD) {
-        int (*f)(const char*, int, ...) = resolve(slot, name);
-        if (f != NULL) {
-            return f(path, flags, mode);
-        }
-    } else {
-        int (*f)(int, const char*, int, ...) = resolve(slot, name);
-        if (f != NULL) {
-            return f(dir, path, flags, mode);
-        }
-    }
-    return (int)syscall(SYS_openat, dir, path, flags, mode);
-}
-
-EXPORT int open(const char* path, int flags, ...) {
-    static void* _Atomic real;
-    mode_t mode = 0;
-    MODE_ARG(flags, mode);
-    return openVia(&real, "open", AT_FDCWD, path, flags, mode);
-}
-
-EXPORT int open64(const char* path, int flags, ...) {
-    static void* _Atomic real;
-    mode_t mode = 0;
-    MODE_ARG(flags, mode);
-    return openVia(&real, "open64", AT_FDCWD, path, flags, mode);
-}
-
-EXPORT int openat(int dir, const char* path, int flags, ...) {
-    static void* _Atomic real;
-    mode_t mode = 0;
-    MODE_ARG(flags, mode);
-    return openVia(&real, "openat", dir, path, flags, mode);
-}
-
-EXPORT int openat64(int dir, const char* path, int flags, ...) {
-    static void* _Atomic real;
-    mode_t mode = 0;
-    MODE_ARG(flags, mode);
-    return openVia(&real, "openat64", dir, path, flags, mode);
-}
-
-// What a fortified build calls for open and openat with flags known at compile time.
-EXPORT int __open_2(const char* path, int flags) {
-    static void* _Atomic real;
-    return openVia(&real, "open", AT_FDCWD, path, flags, 0);
-}
-
-EXPORT int __open64_2(const char* path, int flags) {
-    static void* _Atomic real;
-    return openVia(&real, "open64", AT_FDCWD, path, flags, 0);
-}
-
-EXPORT int __openat_2(int dir, const char* path, int flags) {
-    static void* _Atomic real;
-    return openVia(&real, "openat", dir, path, flags, 0);
-}
-
-EXPORT int __openat64_2(int dir, const char* path, int flags) {
-    static void* _Atomic real;
-    return openVia(&real, "openat64", dir, path, flags, 0);
-}
-
-EXPORT int creat(const char* path, mode_t mode) {
-    static void* _Atomic real;
-    return openVia(&real, "open", AT_FDCWD, path, O_CREAT | O_WRONLY | O_TRUNC, mode);
-}
-
-EXPORT int creat64(const char* path, mode_t mode) {
-    static void* _Atomic real;
-    return openVia(&real, "open64", AT_FDCWD, path, O_CREAT | O_WRONLY | O_TRUNC, mode);
-}
-
-// The C library opens the files of mkstemp and its kin internally, out of reach of open above.
+// The C library opens the files of mkstemp and its kin internally, out of reach of open below.
 // The path counted is the template, its XXXXXX not yet filled in.
-#define MKSTEMP(name, params, args)                   \
-    EXPORT int name params {                          \
-        static void* _Atomic real;                    \
-        int err = 0;                                  \
-        if (pathFault(kOpen, AT_FDCWD, tmpl, &err)) { \
-            FAIL_WITH(err);                           \
-        }                                             \
-        int(*f) params = resolve(&real, #name);       \
-        if (f == NULL) {                              \
-            FAIL_WITH(ENOSYS);                        \
-        }                                             \
-        return f args;                                \
-    }
+#define MKSTEMP(name, params, args) \
+    INTERPOSE(int, name, params, args, pathFault(kOpen, AT_FDCWD, tmpl, &err), (errno = ENOSYS, -1))
 
 MKSTEMP(mkstemp, (char* tmpl), (tmpl))
 MKSTEMP(mkstemp64, (char* tmpl), (tmpl))
@@ -697,3 +468,54 @@ MKSTEMP(mkostemp, (char* tmpl, int flags), (tmpl, flags))
 MKSTEMP(mkostemp64, (char* tmpl, int flags), (tmpl, flags))
 MKSTEMP(mkstemps, (char* tmpl, int suffixLength), (tmpl, suffixLength))
 MKSTEMP(mkostemps, (char* tmpl, int suffixLength, int flags), (tmpl, suffixLength, flags))
+
+static int openVia(void* _Atomic* slot, const char* name, int dir, const char* path, int flags,
+                   mode_t mode) {
+    int err = 0;
+    if (openFault(dir, path, flags, &err)) {
+        FAIL_WITH(err);
+    }
+    void* f = resolve(slot, name);
+    if (f != NULL && dir == AT_FDCWD) {
+        return ((int (*)(const char*, int, ...))f)(path, flags, mode);
+    }
+    if (f != NULL) {
+        return ((int (*)(int, const char*, int, ...))f)(dir, path, flags, mode);
+    }
+    return (int)syscall(SYS_openat, dir, path, flags, mode);
+}
+
+// The open calls; the mode argument is only there with O_CREAT or O_TMPFILE.
+#define OPEN(name, params, dir)                                           \
+    EXPORT int name params {                                              \
+        static void* _Atomic real;                                        \
+        mode_t mode = 0;                                                  \
+        if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) { \
+            va_list args;                                                 \
+            va_start(args, flags);                                        \
+            mode = (mode_t)va_arg(args, int);                             \
+            va_end(args);                                                 \
+        }                                                                 \
+        return openVia(&real, #name, dir, path, flags, mode);             \
+    }
+
+OPEN(open, (const char* path, int flags, ...), AT_FDCWD)
+OPEN(open64, (const char* path, int flags, ...), AT_FDCWD)
+OPEN(openat, (int dir, const char* path, int flags, ...), dir)
+OPEN(openat64, (int dir, const char* path, int flags, ...), dir)
+
+// What a fortified build calls for opens with flags known at compile time, and creat.
+#define OPEN_AS(name, real, params, dir, flags, mode)        \
+    EXPORT int name params {                                 \
+        static void* _Atomic slot;                           \
+        return openVia(&slot, real, dir, path, flags, mode); \
+    }
+
+OPEN_AS(__open_2, "open", (const char* path, int flags), AT_FDCWD, flags, 0)
+OPEN_AS(__open64_2, "open64", (const char* path, int flags), AT_FDCWD, flags, 0)
+OPEN_AS(__openat_2, "openat", (int dir, const char* path, int flags), dir, flags, 0)
+OPEN_AS(__openat64_2, "openat64", (int dir, const char* path, int flags), dir, flags, 0)
+OPEN_AS(creat, "open", (const char* path, mode_t mode), AT_FDCWD, O_CREAT | O_WRONLY | O_TRUNC,
+        mode)
+OPEN_AS(creat64, "open64", (const char* path, mode_t mode), AT_FDCWD, O_CREAT | O_WRONLY | O_TRUNC,
+        mode)

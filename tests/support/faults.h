@@ -11,18 +11,12 @@
 
 namespace kestrel::test {
 
-// argv run through env with the fault shim preloaded and the given variables set (see
-// fault_preload.c: KESTREL_FAULT_MATCH, KESTREL_FAULT_KILL_AT_RENAME, KESTREL_FAULT_KILL_AT_WRITE,
-// KESTREL_FAULT_KILL_AT_CHANGE, KESTREL_FAULT_STOP_AT_WRITE, KESTREL_FAULT_ENOSPC_AT_WRITE,
-// KESTREL_FAULT_FAIL_WRITE, KESTREL_FAULT_FAIL_FSYNC, KESTREL_FAULT_FAIL_RENAME,
-// KESTREL_FAULT_FAIL_OPEN, KESTREL_FAULT_ERRNO, KESTREL_FAULT_KILL_AT_FTP,
-// KESTREL_FAULT_KILL_AT_FTP_DATA, KESTREL_FAULT_REPORT, KESTREL_FAULT_COUNT_FILE), for runProgram
-// or Program.
+// argv run through env with the fault shim preloaded and the given KESTREL_FAULT_ variables
+// set (see fault_preload.c), for runProgram or Program.
 inline std::vector<std::string> withFaults(
     const std::vector<std::string>& argv,
     const std::vector<std::pair<std::string, std::string>>& env) {
-    // AddressSanitizer refuses to start when another library is loaded before it; keep the
-    // caller's other options.
+    // AddressSanitizer refuses to start when another library is loaded before it.
     const char* parent = std::getenv("ASAN_OPTIONS");
     std::string asan = parent != nullptr && *parent != '\0' ? std::string(parent) + ":" : "";
     asan += "verify_asan_link_order=0";
