@@ -6,7 +6,6 @@
 #include <iostream>
 #include <map>
 #include <optional>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -63,18 +62,8 @@ protected:
     }
 };
 
-// Bytes that do not compress, the same for the same name and version.
-inline std::string noise(const std::string& name, int version, size_t size) {
-    std::string out = name + " version " + std::to_string(version) + "\n";
-    std::mt19937 rng(static_cast<unsigned>(version * 7919 + static_cast<int>(size)));
-    while (out.size() < size) {
-        out += static_cast<char>(rng() & 0xff);
-    }
-    return out;
-}
-
-// Every regular file below a folder (none when it is missing) with its content, by its path,
-// or by its path relative to the folder.
+// Every regular file below a folder (none when it is missing) by its path, or its path relative
+// to the folder, with its content.
 inline std::map<std::string, std::string> filesBelow(const std::string& folder,
                                                      bool relative = false) {
     std::map<std::string, std::string> files;
