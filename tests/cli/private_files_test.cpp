@@ -1,7 +1,5 @@
-// No other user of the machine reads what a backup writes: the program folder, the build
-// folders and working copies that hold plaintext, and the sets at the destination. A run killed
-// with plaintext in its build folder leaves it private, and the next start of any command
-// removes it, unless a running backup owns it.
+// No other user of the machine reads what a backup writes: the program folder, the build folders
+// and working copies that hold plaintext, and the sets at the destination.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -25,8 +23,7 @@ int modeOf(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
 }
 
-// umask 0 for one test, passed on to the programs it starts: what the program makes must not
-// rely on the user's umask.
+// umask 0 for one test and the programs it starts: nothing may rely on the user's umask.
 class OpenUmask {
 public:
     OpenUmask() : m_old(::umask(0)) {}
@@ -54,9 +51,8 @@ protected:
         ASSERT_EQ(made.code, 0) << made.err;
     }
 
-    // Stands in for bin/bfish, found in the program folder first: notes the mode of its input
-    // and of the folder that holds it, then copies the input to the output or, killing, ends
-    // the program that started it (which leaves the input, plaintext when encrypting, behind).
+    // Stands in for bin/bfish (found in the program folder first): notes the mode of its input
+    // and its folder, then copies the input to the output, or kills the program that started it.
     void useTool(bool killing) {
         const std::string tool =
             "#!/bin/sh\n"
@@ -158,9 +154,8 @@ TEST_F(PrivateFilesTest, NothingARunOrARestoreWritesIsOpenToOtherUsers) {
     EXPECT_FALSE(std::filesystem::exists(temp + "/encrypt"));
 }
 
-// A run killed with plaintext at the destination: in its build folder (a volume cut short, the
-// input of the encryption tool) or staged beside the set. What it left is private, and the next
-// command removes it, though not while a backup holds the run lock.
+// A run killed with plaintext in its build folder or staged beside the set: what it left is
+// private, and the next command removes it, though not while a backup holds the run lock.
 TEST_F(PrivateFilesTest, AKilledRunsPlaintextIsPrivateAndTheNextCommandRemovesIt) {
     struct Case {
         const char* what;
@@ -183,7 +178,7 @@ TEST_F(PrivateFilesTest, AKilledRunsPlaintextIsPrivateAndTheNextCommandRemovesIt
          {{"KESTREL_FAULT_MATCH", ".kestrel-new"}, {"KESTREL_FAULT_KILL_AT_RENAME", "2"}},
          {"Job.uxarc.kestrel-new"}},
     };
-    // More than the volume's writer collects before it writes: a volume can be cut short.
+    // More than the volume's writer collects before it writes.
     data.write("src/a.txt", std::string(3'000'000, 'a'));
     data.write("src/b.txt", "secret");
     int n = 0;

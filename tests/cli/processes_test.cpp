@@ -2,14 +2,10 @@
 // every process's changes, runs never share the temporary folder, and Ctrl-C stops a run.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <random>
-#include <thread>
 
 #include "core/app_context.h"
-#include "platform/file_lock.h"
 #include "platform/fs.h"
 #include "runner/job_runner.h"
 #include "support/faults.h"
@@ -130,8 +126,7 @@ TEST_F(ProcessesTest, TwoRunsOfOneJobAtOnceNeverShareTheTemporaryFolder) {
 TEST_F(ProcessesTest, CtrlCStopsARunCleanlyAndRecordsItAsAborted) {
     noiseFiles("tree", 3, 300'000, 20);
     ASSERT_EQ(JobRunner(*t.ctx).addJob(archiveJob("Big", data.file("tree"))), RunnerResult::Done);
-    // The run stops itself at its first write into the volume it builds; interrupted there, it
-    // cannot have ended first.
+    // Stopped at its first write into the volume, the run cannot have ended before the signal.
     test::Program run(test::withFaults({test::cliPath(), "--home", t.home(), "run", "Big"},
                                        {{"KESTREL_FAULT_MATCH", ".Big.kestrel-build/Big.uxarc"},
                                         {"KESTREL_FAULT_STOP_AT_WRITE", "1"}}));
