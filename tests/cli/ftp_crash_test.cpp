@@ -1,8 +1,7 @@
-// kestrel-cli killed at each upload, rename and removal that an FTP archive run makes on a real
-// server (pyftpdlib, vsftpd), and in the midst of each upload: the server holds the old set or,
-// once the journal is in place, the new one, and either restores byte for byte; the next run
-// succeeds and leaves nothing behind. Only the killed runs are processes of their own, and the
-// first session is restored by itself once a sweep is over.
+// kestrel-cli killed at each upload, rename and removal an FTP archive run makes on a real server
+// (pyftpdlib, vsftpd), and in the midst of each upload: the server holds the old set or, once the
+// journal is in place, the new one, either restores whole, and the next run succeeds and leaves
+// nothing behind.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -24,18 +23,10 @@ struct Case {
     Variant variant;
 };
 
-std::string nameOf(const Case& c) {
-    const char* variants[] = {"Full", "Incremental", "ProtectedIncremental"};
-    return (c.server == Server::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") +
-           std::string(variants[static_cast<int>(c.variant)]);
-}
-
 std::string caseName(const ::testing::TestParamInfo<Case>& info) {
-    return nameOf(info.param);
-}
-
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << nameOf(c);
+    const char* variants[] = {"Full", "Incremental", "ProtectedIncremental"};
+    return (info.param.server == Server::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") +
+           std::string(variants[static_cast<int>(info.param.variant)]);
 }
 
 // File contents by name: below the source folder, or in the server's folder.
@@ -52,13 +43,14 @@ protected:
     Files firstSet;            // the server's folder after the first run
     size_t secondSetSize = 0;  // its number of files after a second run
     bool incremental = false;
+    int port = 0;
 
-    // Volumes of 4K: the first set fills three, a full set of the second two (the third goes),
-    // the second session two. sub/c.bin never changes.
+    // Volumes of 4K: the first set fills three, a full second set two (the third goes), the
+    // second session two.
     static Files generation(int gen) {
-        return {{"a.bin", test::noise("a.bin", gen, gen == 1 ? 9000 : 4500)},
-                {"b.txt", test::noise("b.txt", gen, 300)},
-                {"sub/c.bin", test::noise("sub/c.bin", 0, 2500)}};
+        return {{"a.bin", test::noise(gen == 1 ? 9000 : 4500, gen)},
+                {"b.txt", test::noise(300, 100 + gen)},
+                {"sub/c.bin", test::noise(2500, 200)}};
     }
     void writeGeneration(int gen) {
         for (const auto& [name, content] : generation(gen)) {
@@ -88,8 +80,8 @@ protected:
         return test::filesBelow(to + data.file("src"), true);
     }
 
-    // The set of generation gen restores whole. firstToo: an incremental job's first session
-    // restores by itself (a set of generation 1 is that session alone).
+    // The set of generation gen restores whole; firstToo: an incremental job's first session
+    // too, by itself.
     void expectRestores(const std::string& what, int gen, bool firstToo) {
         EXPECT_EQ(restored(what), generation(gen)) << what << ": generation " << gen;
         if (incremental && gen != 1 && firstToo) {
@@ -111,8 +103,8 @@ protected:
         expectRestores(what, 2, firstToo);
     }
 
-    // Runs the job in a process of its own, killed where env says (all commands count unless
-    // match is given); the fault the shim made, none when the run never met it.
+    // Runs the job killed where env says (all commands count unless match is given); the
+    // fault the shim made, none when the run never met it.
     std::optional<test::ShimFault> runKilled(std::vector<std::pair<std::string, std::string>> env,
                                              const std::string& what,
                                              const std::string& match = "") {
@@ -128,9 +120,9 @@ protected:
         return fault;
     }
 
-    // After a kill: until the journal is in place the old set is untouched; the server then
-    // restores the old set or, once switched, the new one (the restore completes the switch);
-    // from the killed state again, the next run succeeds.
+    // After a kill: before the journal is in place the old set is untouched; the server
+    // restores the old set or, once switched, the new one; from the killed state again, the next
+    // run succeeds.
     void expectRecovered(const std::string& what, const Files& before, bool switched) {
         SCOPED_TRACE(what);
         const Files killed = test::filesBelow(served, true);
@@ -143,36 +135,33 @@ protected:
         expectRestores(what, switched ? 2 : 1, false);
         putServerFiles(killed);
         const test::CliResult next = cli({"run", "Job"});
-        // The first session by itself is restored once a sweep is over (the run that met no
-        // fault), not after every kill: the newest set above takes files of both sessions.
+        // The first session by itself is restored once a sweep is over, not after every kill.
         expectRunSucceeds(what + ", the next run", next.code, next.err, false);
+    }
+
+    // Starts server and puts the job's folder in it; why it cannot run here, "" when it runs.
+    template <class ServerType>
+    std::string start(std::unique_ptr<ServerType>& server, const std::string& folder) {
+        server = std::make_unique<ServerType>();
+        if (!server->unavailable().empty()) {
+            return server->unavailable();
+        }
+        remote = "/" + folder;
+        served = server->local(folder);
+        std::filesystem::create_directories(served);
+        port = server->port();
+        return "";
     }
 
     void SetUp() override {
         const Case c = GetParam();
-        std::string user = "anonymous";
-        std::string password;
-        int port = 0;
-        if (c.server == Server::Pyftpdlib) {
-            pyftpd = std::make_unique<test::PyFtpServer>();
-            if (!pyftpd->unavailable().empty()) {
-                GTEST_SKIP() << pyftpd->unavailable();
-            }
-            remote = "/backups";
-            served = pyftpd->local("backups");
-            std::filesystem::create_directories(served);
-            user = "user";
-            password = "secret";
-            port = pyftpd->port();
-        } else {
-            vsftpd = std::make_unique<test::VsFtpServer>();
-            if (!vsftpd->unavailable().empty()) {
-                GTEST_SKIP() << vsftpd->unavailable();
-            }
-            remote = "/upload";
-            served = vsftpd->local("upload");
-            port = vsftpd->port();
+        const bool py = c.server == Server::Pyftpdlib;
+        const std::string why = py ? start(pyftpd, "backups") : start(vsftpd, "upload");
+        if (!why.empty()) {
+            GTEST_SKIP() << why;
         }
+        const std::string user = py ? "user" : "anonymous";
+        const std::string password = py ? "secret" : "";
         incremental = c.variant != Variant::Full;
         writeGeneration(1);
         std::vector<std::string> made = {"new",    "--name", "Job",   "--source", data.file("src"),
@@ -200,13 +189,11 @@ protected:
     }
 };
 
-// The full and incremental jobs: killed before each counted command of the run and, where it
-// is an upload, 200 bytes into its data (at its end, for a shorter file).
+// Killed before each counted command and, for an upload, 200 bytes into its data.
 using FtpKillSweepTest = FtpCrashTest;
 
 TEST_P(FtpKillSweepTest, AKillAtEachUploadRenameOrRemovalLeavesOneWholeSet) {
-    // Every faulted run begins where the first run left the server, with the source changed.
-    const Files& before = firstSet;
+    const Files& before = firstSet;  // each faulted run begins there, the source changed
     // Three volumes, the checksum file, the facts file, the catalogue.
     ASSERT_EQ(before.size(), 6u);
     const std::string journalPlaced = "RNTO " + remote + "/Job.fs.switch";
@@ -258,8 +245,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpKillSweepTest,
                                            Case{Server::Vsftpd, Variant::Incremental}),
                          caseName);
 
-// A protected job encrypts every file of its set and decrypts the catalogue to extend it, so a
-// run costs about a second: it is killed at one moment of each kind, picked by the command.
+// A protected run costs about a second: killed at one moment of each kind, picked by command.
 using FtpProtectedKillTest = FtpCrashTest;
 
 TEST_P(FtpProtectedKillTest, AKillAtEachKindOfMomentLeavesOneWholeSet) {
