@@ -256,33 +256,5 @@ TEST_F(EditTest, AProtectedJobNeedsItsCurrentPassword) {
     EXPECT_EQ(cli({"edit", "Docs", "--type", "full"}).code, 0);  // nothing is asked now
 }
 
-// The store and runner tests read every kind of damaged protection; this is the command line's
-// way out of it.
-TEST_F(EditTest, AJobWhosePasswordCannotBeReadIsLockedUntilItGetsANewOne) {
-    ASSERT_EQ(cli({"edit", "Docs", "--password", "pw1"}).code, 0);
-    const std::string store = home.file("backups.ini");
-    std::string content = test::readAll(store);
-    const size_t at = content.find("Protected=") + std::string("Protected=").size();
-    content.replace(at, content.find("\r\n", at) - at, "97,abc");
-    std::ofstream(store, std::ios::binary) << content;
-    const std::string locked = "The backup Docs is locked: its password in the job store cannot";
-
-    for (const Args& args : {Args{"run", "Docs"}, Args{"delete", "Docs", "--password", "pw1"},
-                             Args{"restore", "Docs", a}}) {
-        const test::CliResult r = cli(args);
-        EXPECT_EQ(r.code, kExitFailed) << args[0];
-        EXPECT_THAT(r.err, HasSubstr(locked));
-    }
-    // The confirmation takes the new password alone.
-    EXPECT_EQ(cli({"edit", "Docs", "--reset-protection", "--password", "new", "--no-split"}).code,
-              kExitBadUsage);
-    EXPECT_EQ(test::readAll(store), content);
-    const test::CliResult set =
-        cli({"edit", "Docs", "--password", "-", "--reset-protection"}, "new\n");
-    ASSERT_EQ(set.code, 0) << set.err;
-    EXPECT_THAT(show("Docs"), HasSubstr("Protected:     yes\n"));
-    EXPECT_EQ(cli({"run", "Docs"}, "").code, 0);
-}
-
 }  // namespace
 }  // namespace kestrel
