@@ -48,7 +48,6 @@ protected:
 
 TEST_F(IntegrityTest, DamageTheCrcCannotSeeIsCaughtByTheDigest) {
     backUp();
-    const std::string original = test::readAll(volume());
     const std::string words = data.file("src/words.txt");
 
     // Two words swapped keep the XOR of the words.
@@ -64,27 +63,7 @@ TEST_F(IntegrityTest, DamageTheCrcCannotSeeIsCaughtByTheDigest) {
     EXPECT_FALSE(fs::exists(data.file("out") + words));
     EXPECT_TRUE(std::filesystem::is_empty(data.file("out") + data.file("src")));
 
-    // Fifteen bytes inserted shift every file behind them.
-    data.write("dest/Docs.uxarc",
-               original.substr(0, 100) + std::string(15, 'Z') + original.substr(100));
-    r = cli({"verify", catalogue()});
-    EXPECT_EQ(r.code, kExitFailed);
-    EXPECT_NE(r.out.find("0 OK, 2 failed"), std::string::npos) << r.out;
-
-    // A changed byte in a catalogue name would restore a file under another name.
-    data.write("dest/Docs.uxarc", original);
-    replaceIn(catalogue(), "words.txt", "wards.txt");
-    r = cli({"verify", catalogue()});
-    EXPECT_EQ(r.code, kExitFailed);
-    EXPECT_NE(r.out.find("damaged catalogue line"), std::string::npos) << r.out;
-    const std::string renamed = data.file("src/wards.txt");
-    r = cli({"restore", "Docs", renamed, "--to", data.file("out")});
-    EXPECT_EQ(r.code, kExitFailed);
-    EXPECT_FALSE(fs::exists(data.file("out") + renamed));
-
     // Without the checksum file the swap passes the crc, and verify says how weak that was.
-    replaceIn(catalogue(), "wards.txt", "words.txt");
-    replaceIn(volume(), "AAAABBBB", "BBBBAAAA");
     ASSERT_TRUE(fs::removeFile(catalogue() + ".sums"));
     r = cli({"verify", catalogue()});
     EXPECT_EQ(r.code, kExitOk);
@@ -92,21 +71,6 @@ TEST_F(IntegrityTest, DamageTheCrcCannotSeeIsCaughtByTheDigest) {
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("(no checksum file)"), std::string::npos);
-}
-
-TEST_F(IntegrityTest, AnOlderSetExtendedByAnIncrementalRunIsCheckedWithWhatItHas) {
-    backUp({"--type", "incremental"});
-    // As if the first session had been written before checksum files existed.
-    ASSERT_TRUE(fs::removeFile(data.file("dest/Docs.fs.sums")));
-    clock.advanceSeconds(120);
-    data.write("src/new.txt", "new");
-    ASSERT_EQ(cli({"run", "Docs"}).code, kExitOk);
-    const std::string sums = test::readAll(data.file("dest/Docs.fs.sums"));
-    EXPECT_EQ(sums.substr(0, sums.find('\r')), "KestrelSums=2|linesBefore=2");
-    const Result r = cli({"verify", catalogue()});
-    EXPECT_EQ(r.code, kExitOk) << r.out;
-    EXPECT_NE(r.out.find("1 file(s) checked with their BLAKE2b digest"), std::string::npos);
-    EXPECT_NE(r.out.find("2 file(s) checked with the catalogue's crc only"), std::string::npos);
 }
 
 // A catalogue that lost lines its checksum file records, or whose last line was cut short:
@@ -262,13 +226,8 @@ TEST_F(IntegrityTest, ASparseFileIsRestoredWithItsHoles) {
     const std::string sparse = data.file("src/sparse.img");
     data.write("src/sparse.img", "head");
     std::filesystem::resize_file(sparse, 64 << 20);
-    {
-        std::FILE* f = std::fopen(sparse.c_str(), "r+b");
-        ASSERT_NE(f, nullptr);
-        std::fseek(f, (64 << 20) - 4, SEEK_SET);
-        std::fputs("tail", f);
-        std::fclose(f);
-    }
+    std::fstream(sparse, std::ios::in | std::ios::out | std::ios::binary).seekp(-4, std::ios::end)
+        << "tail";
     ASSERT_EQ(cli({"new", "--name", "Img", "--source", data.file("src"), "--dest",
                    data.file("dest"), "--storage", "archive"})
                   .code,
