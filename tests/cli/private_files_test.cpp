@@ -23,22 +23,12 @@ int modeOf(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
 }
 
-// umask 0 for one test and the programs it starts: nothing may rely on the user's umask.
-class OpenUmask {
-public:
-    OpenUmask() : m_old(::umask(0)) {}
-    ~OpenUmask() { ::umask(m_old); }
-    OpenUmask(const OpenUmask&) = delete;
-    OpenUmask& operator=(const OpenUmask&) = delete;
-
-private:
-    mode_t m_old;
-};
-
 class PrivateFilesTest : public test::CliFixture<> {
 protected:
     test::TempDir notes;  // what the stand-in tool saw, outside every folder it looks at
-    const OpenUmask open;
+    // umask 0 for the test and the programs it starts: nothing may rely on the user's umask.
+    const mode_t oldUmask = ::umask(0);
+    ~PrivateFilesTest() override { ::umask(oldUmask); }
 
     // A job over data/src; a local destination is made first, open to all.
     void makeJob(std::vector<std::string> args, const std::string& dest = "") {
