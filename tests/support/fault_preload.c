@@ -393,12 +393,6 @@ static int socketSend(int fd, const void* buf, size_t size) {
     return 0;
 }
 
-#define FAIL_WITH(err) \
-    do {               \
-        errno = (err); \
-        return -1;     \
-    } while (0)
-
 // One interposer: check decides, setting err, whether the call fails; else the real function
 // runs, or fallback while the dynamic linker is still being asked for it.
 #define INTERPOSE(ret, name, params, args, check, fallback) \
@@ -406,7 +400,8 @@ static int socketSend(int fd, const void* buf, size_t size) {
         static void* _Atomic real;                          \
         int err = 0;                                        \
         if (check) {                                        \
-            FAIL_WITH(err);                                 \
+            errno = err;                                    \
+            return -1;                                      \
         }                                                   \
         ret(*f) params = resolve(&real, #name);             \
         return f != NULL ? f args : (ret)(fallback);        \
@@ -473,7 +468,8 @@ static int openVia(void* _Atomic* slot, const char* name, int dir, const char* p
                    mode_t mode) {
     int err = 0;
     if (openFault(dir, path, flags, &err)) {
-        FAIL_WITH(err);
+        errno = err;
+        return -1;
     }
     void* f = resolve(slot, name);
     if (f != NULL && dir == AT_FDCWD) {
