@@ -234,8 +234,6 @@ TEST_P(FtpKillSweepTest, AKillAtEachUploadRenameOrRemovalLeavesOneWholeSet) {
     // renamed; the journal uploaded, renamed and removed.
     EXPECT_GE(kills, 3 * 5 + 4);
     EXPECT_GE(cuts, 5 + 1);
-    RecordProperty("kills", kills);
-    RecordProperty("cuts", cuts);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, FtpKillSweepTest,
