@@ -1,24 +1,148 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 #include "ftp/ftp_connection.h"
 #include "platform/fs.h"
-#include "support/fake_ftp_server.h"
+#include "platform/tcp_socket.h"
 #include "support/server_process.h"
 #include "support/test_context.h"
 
 namespace kestrel {
 namespace {
 
-using Conversation = test::FakeFtpServer::Conversation;
+// A scripted FTP server on 127.0.0.1 for what real servers rarely do (replies in pieces, short
+// data, refusals): the script runs on a thread of its own against the first client.
+class FakeFtpServer {
+public:
+    class Conversation {
+    public:
+        // Sends text as it stands (include the CR LF); false when the client went away.
+        bool send(const std::string& text) { return control.sendAll(text); }
+        // Waits for n more yields of the client (passed on by clientYielded), so that what is
+        // sent next reaches it as a piece of its own; one may end a poll begun earlier: wait two.
+        void awaitYields(int n) {
+            std::unique_lock lock(server->m_mutex);
+            const long until = server->m_yields + n;
+            // Only a client that stopped yielding altogether is given up on.
+            if (!server->m_yielded.wait_for(lock, std::chrono::seconds(30),
+                                            [&] { return server->m_yields >= until; })) {
+                note("the client stopped yielding");
+            }
+        }
+        // Reads the next command line and checks that it starts with prefix; false (noted) when
+        // not.
+        bool expect(const std::string& prefix) {
+            size_t end = 0;
+            while ((end = pending.find("\r\n")) == std::string::npos &&
+                   control.readSome(pending, 10'000) == TcpSocket::Read::Data) {
+            }
+            const bool whole = end != std::string::npos;  // else the client went away
+            const std::string line = whole ? pending.substr(0, end) : "";
+            pending.erase(0, whole ? end + 2 : 0);
+            if (line.compare(0, prefix.size(), prefix) != 0) {
+                note("expected \"" + prefix + "\", got \"" + line + "\"");
+                return false;
+            }
+            return true;
+        }
+        // Reads a command that starts with prefix and answers it with reply (and CR LF).
+        bool answer(const std::string& prefix, const std::string& reply) {
+            return expect(prefix) && send(reply + "\r\n");
+        }
+        // Opens a data listener and returns the 227 reply for it (naming 10.0.0.1 as address).
+        std::string passive() {
+            dataListener.listen("127.0.0.1", 0);
+            const int p = dataListener.port();
+            return "227 Entering Passive Mode (10,0,0,1," + std::to_string(p / 256) + "," +
+                   std::to_string(p % 256) + ").";
+        }
+        bool acceptData() { return dataListener.accept(data, 10'000); }
+        void sendData(const std::string& bytes) { data.sendAll(bytes); }
+        void receiveData() {  // until the client closes
+            std::string all;
+            while (data.readSome(all, 10'000) == TcpSocket::Read::Data) {
+            }
+        }
+        void closeData() {
+            data.close();
+            dataListener.close();
+        }
+        void close() {
+            closeData();
+            control.close();
+        }
+        // Keeps the first thing that went not as planned, for the test to report.
+        void note(const std::string& what) {
+            if (mismatch.empty()) {
+                mismatch = what;
+            }
+        }
+
+        std::string mismatch;
+        FakeFtpServer* server = nullptr;
+        TcpSocket control;
+        TcpListener dataListener;
+        TcpSocket data;
+        std::string pending;
+    };
+
+    explicit FakeFtpServer(std::function<void(Conversation&)> script) {
+        m_listener.listen("127.0.0.1", 0);
+        m_thread = std::thread([this, script = std::move(script)] {
+            Conversation c;
+            c.server = this;
+            if (m_listener.accept(c.control, 10'000)) {
+                script(c);
+            } else {
+                c.note("no client connected");
+            }
+            m_mismatch = c.mismatch;
+            c.close();
+        });
+    }
+    // Without a finish() call, a mismatch fails the test.
+    ~FakeFtpServer() {
+        if (m_thread.joinable() && !finish().empty()) {
+            ADD_FAILURE() << "the FTP script was not followed: " << m_mismatch;
+        }
+    }
+    int port() const { return m_listener.port(); }
+    void clientYielded() {
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_yields;
+        }
+        m_yielded.notify_all();
+    }
+    // Waits for the script to end and returns its mismatch text ("" when all went as planned).
+    [[nodiscard]] std::string finish() {
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        return m_mismatch;
+    }
+
+private:
+    TcpListener m_listener;
+    std::thread m_thread;
+    std::string m_mismatch;
+    std::mutex m_mutex;
+    std::condition_variable m_yielded;
+    long m_yields = 0;  // guarded by m_mutex
+};
+
+using Conversation = FakeFtpServer::Conversation;
 
 void welcomeAndLogin(Conversation& c) {
     c.send("220 Fake server ready\r\n");
-    c.expect("USER u");
-    c.send("331 Password please\r\n");
-    c.expect("pass secret");
-    c.send("230 Logged in\r\n");
+    c.answer("USER u", "331 Password please");
+    c.answer("pass secret", "230 Logged in");
 }
 
 class FakeServerTest : public ::testing::Test {
@@ -29,7 +153,7 @@ protected:
     std::unique_ptr<clsFTPConnection> session;
 
     // The session's yields reach server, for scripts that send in pieces.
-    bool connect(test::FakeFtpServer& server) {
+    bool connect(FakeFtpServer& server) {
         t.host.onYield = [&server] { server.clientYielded(); };
         EXPECT_TRUE(fs::makeDirs(t.dir.file("temp")));
         session = std::make_unique<clsFTPConnection>(t.ctx->control);
@@ -39,7 +163,7 @@ protected:
 };
 
 TEST_F(FakeServerTest, RepliesInPiecesAndMultiLineBannersAreFramedByLines) {
-    test::FakeFtpServer server([](Conversation& c) {
+    FakeFtpServer server([](Conversation& c) {
         c.send("220-220 looks like an end but is not\r\n220-second");
         c.awaitYields(2);
         c.send(" line\r\n220 ready\r\n");
@@ -49,8 +173,7 @@ TEST_F(FakeServerTest, RepliesInPiecesAndMultiLineBannersAreFramedByLines) {
         c.send("1 Password please\r\n");
         c.expect("pass secret");
         c.send("230-Welcome\r\n text without a code\r\n230 Logged in\r\n");
-        c.expect("PWD");
-        c.send("257 \"/home/u\" is the current directory\r\n");
+        c.answer("PWD", "257 \"/home/u\" is the current directory");
         c.expect("QUIT");
     });
     ASSERT_TRUE(connect(server));
@@ -65,14 +188,14 @@ TEST_F(FakeServerTest, RepliesInPiecesAndMultiLineBannersAreFramedByLines) {
 
 TEST_F(FakeServerTest, AReplyThatNeverEndsIsGivenUpAtItsSize) {
     t.clock.holdTicks();  // no time-out can end the wait: only the reply's size
-    test::FakeFtpServer server([](Conversation& c) {
+    FakeFtpServer server([](Conversation& c) {
         c.send("220-");
         int chunks = 0;
         while (chunks < 1024 && c.send(std::string(64 * 1024, 'x'))) {
             ++chunks;
         }
         if (chunks == 1024) {
-            c.mismatch = "the client took 64 MiB of one reply";
+            c.note("the client took 64 MiB of one reply");
         }
     });
     EXPECT_FALSE(connect(server));
@@ -82,10 +205,9 @@ TEST_F(FakeServerTest, AReplyThatNeverEndsIsGivenUpAtItsSize) {
 
 // A 230 answer to USER logs in without a password; a local file is replaced only with consent.
 TEST_F(FakeServerTest, A230AnswerToUserLogsInAndAnExistingLocalFileIsKeptWithoutConsent) {
-    test::FakeFtpServer server([](Conversation& c) {
+    FakeFtpServer server([](Conversation& c) {
         c.send("220 ready\r\n");
-        c.expect("USER u");
-        c.send("230 Login successful.\r\n");
+        c.answer("USER u", "230 Login successful.");
         c.expect("QUIT");
     });
     ASSERT_TRUE(connect(server));
@@ -117,15 +239,12 @@ TEST_F(FakeServerTest, DownloadsReadUntilTheServerClosesAndCheckTheSize) {
         {"cut", "213 11", "150 Opening data connection", false, false},
         {"sized", "213 11", "150 Opening data connection", true, true},
     };
-    test::FakeFtpServer server([](Conversation& c) {
+    FakeFtpServer server([](Conversation& c) {
         welcomeAndLogin(c);
         for (const Case& k : kCases) {
-            c.expect("PASV");
-            c.send(c.passive());
-            c.expect("TYPE I");
-            c.send("200 Binary\r\n");
-            c.expect(std::string("SIZE /r/") + k.name);
-            c.send(std::string(k.sizeReply) + "\r\n");
+            c.answer("PASV", c.passive());
+            c.answer("TYPE I", "200 Binary");
+            c.answer(std::string("SIZE /r/") + k.name, k.sizeReply);
             c.expect(std::string("RETR /r/") + k.name);
             c.acceptData();
             c.send(std::string(k.opening) + "\r\n");
@@ -135,8 +254,7 @@ TEST_F(FakeServerTest, DownloadsReadUntilTheServerClosesAndCheckTheSize) {
             c.closeData();
             c.send("226 Transfer complete\r\n");
             if (k.ok) {
-                c.expect("TYPE A");
-                c.send("200 ASCII\r\n");
+                c.answer("TYPE A", "200 ASCII");
             }
         }
         c.expect("QUIT");
@@ -171,28 +289,18 @@ TEST_F(FakeServerTest, DownloadsReadUntilTheServerClosesAndCheckTheSize) {
 // A server may refuse either half of a rename; the second is never sent after a refused first.
 // A connection dropped in the midst of a download fails it.
 TEST_F(FakeServerTest, RenamesAndDeletesTellWhatTheServerDidAndADroppedConnectionFails) {
-    test::FakeFtpServer server([](Conversation& c) {
+    FakeFtpServer server([](Conversation& c) {
         welcomeAndLogin(c);
-        c.expect("RNFR /up/a.kestrel-new");
-        c.send("350 Ready for destination name\r\n");
-        c.expect("RNTO /up/a");
-        c.send("250 Renamed\r\n");
-        c.expect("RNFR /up/b.kestrel-new");
-        c.send("502 Command not implemented\r\n");
-        c.expect("RNFR /up/c.kestrel-new");
-        c.send("350 Ready\r\n");
-        c.expect("RNTO /up/c");
-        c.send("553 Not allowed\r\n");
-        c.expect("DELE /up/c");
-        c.send("250 Deleted\r\n");
-        c.expect("DELE /up/d");
-        c.send("550 No such file\r\n");
-        c.expect("PASV");
-        c.send(c.passive());
-        c.expect("TYPE I");
-        c.send("200 Binary\r\n");
-        c.expect("SIZE");
-        c.send("550 Could not get file size\r\n");
+        c.answer("RNFR /up/a.kestrel-new", "350 Ready for destination name");
+        c.answer("RNTO /up/a", "250 Renamed");
+        c.answer("RNFR /up/b.kestrel-new", "502 Command not implemented");
+        c.answer("RNFR /up/c.kestrel-new", "350 Ready");
+        c.answer("RNTO /up/c", "553 Not allowed");
+        c.answer("DELE /up/c", "250 Deleted");
+        c.answer("DELE /up/d", "550 No such file");
+        c.answer("PASV", c.passive());
+        c.answer("TYPE I", "200 Binary");
+        c.answer("SIZE", "550 Could not get file size");
         c.expect("RETR");
         c.acceptData();
         c.send("150 Opening\r\n");
@@ -212,39 +320,30 @@ TEST_F(FakeServerTest, RenamesAndDeletesTellWhatTheServerDidAndADroppedConnectio
 }
 
 TEST_F(FakeServerTest, ARefusedPassiveModeAndAFullDisk) {
-    test::FakeFtpServer server([](Conversation& c) {
+    FakeFtpServer server([](Conversation& c) {
         welcomeAndLogin(c);
-        c.expect("PASV");
-        c.send("500 Not here\r\n");
+        c.answer("PASV", "500 Not here");
         // Upload to a full disk.
-        c.expect("TYPE I");
-        c.send("200 Binary\r\n");
-        c.expect("PASV");
-        c.send(c.passive());
+        c.answer("TYPE I", "200 Binary");
+        c.answer("PASV", c.passive());
         c.expect("stor /up/data.bin");
         c.acceptData();
         c.send("150 Ok to send data\r\n");
         c.receiveData();
         c.send("552 Exceeded storage allocation\r\n");
-        c.expect("TYPE A");
-        c.send("200 ASCII\r\n");
+        c.answer("TYPE A", "200 ASCII");
         // An upload the server confirms with another size.
-        c.expect("TYPE I");
-        c.send("200 Binary\r\n");
-        c.expect("PASV");
-        c.send(c.passive());
+        c.answer("TYPE I", "200 Binary");
+        c.answer("PASV", c.passive());
         c.expect("stor /up/data.bin");
         c.acceptData();
         c.send("150 Ok to send data\r\n");
         c.receiveData();
         c.closeData();
         c.send("226 Transfer complete\r\n");
-        c.expect("SIZE /up/data.bin");
-        c.send("213 3\r\n");
-        c.expect("TYPE A");
-        c.send("200 ASCII\r\n");
-        c.expect("MKD /backup/daily");
-        c.send("257 \"/backup/daily\" created\r\n");
+        c.answer("SIZE /up/data.bin", "213 3");
+        c.answer("TYPE A", "200 ASCII");
+        c.answer("MKD /backup/daily", "257 \"/backup/daily\" created");
         c.expect("QUIT");
     });
     ASSERT_TRUE(connect(server));
