@@ -6,10 +6,8 @@
 #include "engine/set_switch.h"
 #include "platform/fs.h"
 #include "platform/text.h"
-#include "posix_tree.h"
 #include "restore/restore.h"
 #include "restore/sessions.h"
-#include "support/fake_ftp_client.h"
 #include "support/job_builder.h"
 #include "support/memory_ftp_server.h"
 #include "support/test_context.h"
@@ -26,17 +24,15 @@ protected:
         server.makeFolder("/b");
         options.ftp = makeFtpClient;
     }
-    clsBackup& makeJob(bool incremental, bool compressed = true, const std::string& password = "") {
+    void makeJob(bool incremental) {
         job = test::JobBuilder("Remote")
                   .folder(src.file("tree"))
                   .ftp("127.0.0.1", server.port(), "u", "p", "/b")
                   .archive()
-                  .compressed(compressed)
+                  .compressed()
                   .incremental(incremental)
                   .split(16'000)
-                  .password(password)
                   .build();
-        return *job;
     }
 
     // A tree that fills more than one volume; generation tells the versions apart.
@@ -54,16 +50,13 @@ protected:
 
     RunSummary run() { return BackupJob(*t.ctx, *job, job->sName, options); }
 
-    // Every file of the newest session that holds it, as restored from the server (to the
-    // folder given, with its links and empty folders), by path.
-    std::map<std::string, std::string> restoreNewest(RestoreState* kept = nullptr,
-                                                     const std::string& to = "") {
+    // Every file of the newest session that holds it, as restored from the server, by path.
+    std::map<std::string, std::string> restoreNewest(RestoreState* kept = nullptr) {
         RestoreState state;
         std::unique_ptr<FtpClient> session = options.ftp(t.ctx->control);
         session->SetupConnection("127.0.0.1", server.port(), "u", "p", true);
         EXPECT_TRUE(session->EstablishConnection());
         state.ftp = std::move(session);
-        state.askPassword = askPassword;
         std::map<std::string, std::string> files;
         if (!LoadCatalogue(*t.ctx, *job, state)) {
             ADD_FAILURE() << "the catalogue could not be loaded";
@@ -78,12 +71,11 @@ protected:
             state.tree.setChecked(node, true);
         }
         test::TempDir out;
-        const std::string folder = to.empty() ? out.path() : to;
         const RestoreSummary r =
-            RestoreSelectedFiles(*t.ctx, state, RestoreOptions{false, folder, true});
+            RestoreSelectedFiles(*t.ctx, state, RestoreOptions{false, out.path(), true});
         EXPECT_EQ(r.failed, 0);
         for (size_t i : newest) {
-            files[state.records[i].fname] = test::readAll(folder + state.records[i].fname);
+            files[state.records[i].fname] = test::readAll(out.path() + state.records[i].fname);
         }
         if (kept != nullptr) {
             *kept = std::move(state);
@@ -93,9 +85,9 @@ protected:
 
     // The server holds no file of a run that did not end.
     void expectNoLeftovers() {
-        for (const std::string& name : server.names("/b")) {
-            EXPECT_FALSE(text::endsWith(name, kStagedSuffix)) << name;
-            EXPECT_NE(name, "Remote.fs.switch");
+        for (const auto& [path, content] : server.files()) {
+            EXPECT_FALSE(text::endsWith(path, kStagedSuffix)) << path;
+            EXPECT_NE(path, "/b/Remote.fs.switch");
         }
     }
 
@@ -104,28 +96,7 @@ protected:
     test::MemoryFtpServer server;
     RunOptions options;
     std::unique_ptr<clsBackup> job;
-    std::function<std::optional<std::string>(const std::string&)> askPassword;
 };
-
-// The run and the restore take any FtpClient: the in-memory one carries a protected incremental
-// set up and back without a server, and leaves nothing but the set.
-TEST_F(FtpSetTest, AnInMemoryClientCarriesTheSetWithoutAServer) {
-    test::FakeRemote remote;
-    remote.makeFolder("/b");
-    options.ftp = test::fakeFtpFactory(remote);
-    makeJob(true, true, "pw");
-    writeTree(1);
-    ASSERT_EQ(run().status, kStatusOk);
-    const auto second = writeTree(2);
-    ASSERT_EQ(run().status, kStatusOk);
-    EXPECT_EQ(restoreNewest(), second);
-    EXPECT_GE(remote.files.size(), 4u);
-    for (const auto& [path, content] : remote.files) {
-        EXPECT_FALSE(text::endsWith(path, kStagedSuffix) || text::endsWith(path, ".switch"))
-            << path;
-    }
-    EXPECT_FALSE(remote.reentered);
-}
 
 // A cut upload of any file of the set, or a server that will not rename, leaves the set the
 // last run stored; the run fails and takes its partial files with it; the next run succeeds.
@@ -213,12 +184,13 @@ TEST_F(FtpSetTest, ACatalogueThatCannotBeFetchedIsNeverOverwritten) {
     EXPECT_EQ(r.status, kStatusFailed);
     EXPECT_EQ(r.stored, r.total);
     const std::string kept = keptCatalogueName("Remote", t.clock.now());
-    EXPECT_EQ(server.get("/b/" + kept), before.at("/b/Remote.fs"));
-    EXPECT_EQ(server.get("/b/" + kept + ".sums"), before.at("/b/Remote.fs.sums"));
+    auto after = server.files();
+    EXPECT_EQ(after["/b/" + kept], before.at("/b/Remote.fs"));
+    EXPECT_EQ(after["/b/" + kept + ".sums"], before.at("/b/Remote.fs.sums"));
     EXPECT_TRUE(t.loggedContaining("are kept in /b/" + kept));
     for (const auto& [path, content] : before) {
         if (text::endsWith(path, ".uxarc")) {
-            EXPECT_EQ(server.get(path), content) << path;
+            EXPECT_EQ(after[path], content) << path;
         }
     }
     // Both catalogues are listed: the new session's files, and the first one's beneath.
@@ -278,23 +250,6 @@ TEST_F(FtpSetTest, ASwitchCutAfterItsJournalIsCompletedByWhatComesNext) {
         EXPECT_TRUE(
             t.loggedContaining("The interrupted replacement of the backup Remote was "
                                "completed."));
-    }
-}
-
-// What a POSIX system keeps beyond bytes comes back from an FTP server too, also protected.
-TEST_F(FtpSetTest, ModesOwnersLinksAndEmptyFoldersComeBack) {
-    for (const char* password : {"", "pass word"}) {
-        SCOPED_TRACE(*password != 0 ? "protected" : "plain");
-        for (const auto& [path, content] : server.files()) {
-            server.remove(path);
-        }
-        std::filesystem::remove_all(src.file("tree"));
-        const test::PosixTree tree(src);
-        makeJob(true, true, password);
-        ASSERT_EQ(run().status, kStatusOk);
-        test::TempDir out;
-        restoreNewest(nullptr, out.path());
-        tree.expectSameBelow(out.path() + tree.base());
     }
 }
 
