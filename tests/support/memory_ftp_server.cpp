@@ -130,9 +130,9 @@ std::string MemoryFtpServer::handle(Session& s, const std::string& line) {
         m_remote.makeFolder(path);
         return "257 \"" + path + "\" created";
     }
-    if (verb == "RMD") {
-        if (m_remote.folders.count(path) == 0) {
-            return "550 No such folder";
+    if (verb == "DELE" || verb == "RMD") {
+        if ((verb == "DELE" ? m_remote.files.count(path) : m_remote.folders.count(path)) == 0) {
+            return "550 Not found";
         }
         m_remote.remove(path);
         return "250 Removed";
@@ -141,13 +141,6 @@ std::string MemoryFtpServer::handle(Session& s, const std::string& line) {
         auto it = m_remote.files.find(path);
         return it == m_remote.files.end() ? "550 No such file"
                                           : "213 " + std::to_string(it->second.size());
-    }
-    if (verb == "DELE") {
-        if (m_remote.files.count(path) == 0) {
-            return "550 No such file";
-        }
-        m_remote.remove(path);
-        return "250 Deleted";
     }
     if (verb == "RNFR") {
         if (faults.refuseRename) {
