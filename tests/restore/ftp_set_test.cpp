@@ -204,55 +204,6 @@ TEST_F(FtpSetTest, ACatalogueThatCannotBeFetchedIsNeverOverwritten) {
     EXPECT_EQ(run().status, kStatusOk);
 }
 
-// A run cut after its journal was in place is completed by the next restore or run, whichever
-// comes first; staged files without a journal are the next run's to remove.
-TEST_F(FtpSetTest, ASwitchCutAfterItsJournalIsCompletedByWhatComesNext) {
-    for (const bool restoreFirst : {true, false}) {
-        SCOPED_TRACE(restoreFirst ? "restore first" : "run first");
-        for (const auto& [path, content] : server.files()) {
-            server.remove(path);
-        }
-        makeJob(false);
-        writeTree(1);
-        ASSERT_EQ(run().status, kStatusOk);
-        const auto old = server.files();
-        const auto second = writeTree(2);
-        ASSERT_EQ(run().status, kStatusOk);
-        const auto done = server.files();
-        // The second run as it was when it was cut: its first volume renamed into place, the
-        // rest of its set staged beside the first run's files.
-        SwitchJournal journal{true, {}};
-        for (const auto& [path, content] : done) {
-            const std::string name = path.substr(3);
-            if (text::endsWith(name, ".uxarc")) {
-                journal.names.push_back(name);
-            }
-            if (name != "Remote.uxarc") {
-                server.remove(path);
-                server.put(path + std::string(kStagedSuffix), content);
-                if (old.count(path) != 0) {
-                    server.put(path, old.at(path));
-                }
-            }
-        }
-        journal.names.push_back("Remote.fs.sums");
-        journal.names.push_back("Remote.fs");
-        server.put("/b/Remote.fs.switch", switchJournalText(journal));
-        server.put("/b/Remote-007.uxarc.kestrel-new", "a staged leftover");
-        if (restoreFirst) {
-            EXPECT_EQ(restoreNewest(), second);
-            EXPECT_EQ(server.files().count("/b/Remote-007.uxarc.kestrel-new"), 1u);
-        }
-        const auto third = writeTree(3);
-        ASSERT_EQ(run().status, kStatusOk);
-        expectNoLeftovers();
-        EXPECT_EQ(restoreNewest(), third);
-        EXPECT_TRUE(
-            t.loggedContaining("The interrupted replacement of the backup Remote was "
-                               "completed."));
-    }
-}
-
 // Abort during an upload stops the run at once, removes the partial file and keeps the set.
 TEST_F(FtpSetTest, AbortDuringAnUploadKeepsTheSetAndLeavesNothing) {
     makeJob(false);
