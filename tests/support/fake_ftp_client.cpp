@@ -1,6 +1,5 @@
 #include "support/fake_ftp_client.h"
 
-#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -30,13 +29,6 @@ std::string nameOf(const std::string& path) {
     return path.substr(path.rfind('/') + 1);
 }
 
-// The entry of a name in a listing, null when there is none.
-clsFTPFile* entryOf(std::vector<clsFTPFile>& listing, const std::string& name) {
-    const auto it = std::find_if(listing.begin(), listing.end(),
-                                 [&](const clsFTPFile& f) { return f.strName == name; });
-    return it == listing.end() ? nullptr : &*it;
-}
-
 }  // namespace
 
 clsFTPFile ftpEntry(const std::string& name, bool folder, std::int64_t size) {
@@ -64,11 +56,8 @@ void FakeRemote::put(const std::string& path, const std::string& content) {
     makeFolder(remoteParentOf(p));
     files[p] = content;
     std::vector<clsFTPFile>& listing = folders[remoteParentOf(p)];
-    if (clsFTPFile* f = entryOf(listing, nameOf(p))) {
-        f->dSize = static_cast<std::int64_t>(content.size());
-    } else {
-        listing.push_back(ftpEntry(nameOf(p), false, static_cast<std::int64_t>(content.size())));
-    }
+    std::erase_if(listing, [&](const clsFTPFile& e) { return e.strName == nameOf(p); });
+    listing.push_back(ftpEntry(nameOf(p), false, static_cast<std::int64_t>(content.size())));
 }
 
 void FakeRemote::remove(const std::string& path) {
