@@ -16,27 +16,23 @@
 namespace kestrel {
 namespace {
 
-// A scripted FTP server on 127.0.0.1 for what real servers rarely do (replies in pieces, short
-// data, refusals): the script runs on a thread of its own against the first client.
+// A scripted FTP server for what real servers rarely do; the script serves the first client.
 class FakeFtpServer {
 public:
     class Conversation {
     public:
         // Sends text as it stands (include the CR LF); false when the client went away.
         bool send(const std::string& text) { return control.sendAll(text); }
-        // Waits for n more yields of the client (passed on by clientYielded), so that what is
-        // sent next reaches it as a piece of its own; one may end a poll begun earlier: wait two.
+        // Waits for n more client yields, so the next send arrives apart (a poll may be half done).
         void awaitYields(int n) {
             std::unique_lock lock(server->m_mutex);
             const long until = server->m_yields + n;
-            // Only a client that stopped yielding altogether is given up on.
             if (!server->m_yielded.wait_for(lock, std::chrono::seconds(30),
                                             [&] { return server->m_yields >= until; })) {
                 note("the client stopped yielding");
             }
         }
-        // Reads the next command line and checks that it starts with prefix; false (noted) when
-        // not.
+        // Reads the next command line; false (noted) when it does not start with prefix.
         bool expect(const std::string& prefix) {
             size_t end = 0;
             while ((end = pending.find("\r\n")) == std::string::npos &&
@@ -55,7 +51,7 @@ public:
         bool answer(const std::string& prefix, const std::string& reply) {
             return expect(prefix) && send(reply + "\r\n");
         }
-        // Opens a data listener and returns the 227 reply for it (naming 10.0.0.1 as address).
+        // A data listener's 227 reply, naming 10.0.0.1 as address.
         std::string passive() {
             dataListener.listen("127.0.0.1", 0);
             const int p = dataListener.port();
@@ -77,7 +73,7 @@ public:
             closeData();
             control.close();
         }
-        // Keeps the first thing that went not as planned, for the test to report.
+        // Keeps the first deviation from the script.
         void note(const std::string& what) {
             if (mismatch.empty()) {
                 mismatch = what;
@@ -120,7 +116,7 @@ public:
         }
         m_yielded.notify_all();
     }
-    // Waits for the script to end and returns its mismatch text ("" when all went as planned).
+    // Waits for the script; its mismatch, "" when it was followed.
     [[nodiscard]] std::string finish() {
         if (m_thread.joinable()) {
             m_thread.join();
@@ -222,8 +218,7 @@ TEST_F(FakeServerTest, A230AnswerToUserLogsInAndAnExistingLocalFileIsKeptWithout
     EXPECT_FALSE(t.loggedContaining("CMD: PASS"));
 }
 
-// A server that ends a transfer early may still confirm it: the size it gives (SIZE, or the
-// 150 reply) must be what arrived.
+// A download confirmed after an early end fails unless its size (SIZE, or the 150 reply) arrived.
 TEST_F(FakeServerTest, DownloadsReadUntilTheServerClosesAndCheckTheSize) {
     struct Case {
         const char* name;
@@ -286,33 +281,27 @@ TEST_F(FakeServerTest, DownloadsReadUntilTheServerClosesAndCheckTheSize) {
     EXPECT_EQ(server.finish(), "");
 }
 
-// Refusals the client must report: passive mode, a full disk, an upload confirmed with another
-// size, either half of a rename (the second is never sent after a refused first), a removal; a
-// connection dropped in the midst of a download fails it.
+// Refusals (PASV, a full disk, a wrong size, either half of a rename, a removal) and a dropped
+// download fail what they hit.
 TEST_F(FakeServerTest, RefusalsAndADroppedConnectionFailWhatTheyHit) {
     FakeFtpServer server([](Conversation& c) {
         welcomeAndLogin(c);
         c.answer("PASV", "500 Not here");
-        // Upload to a full disk.
-        c.answer("TYPE I", "200 Binary");
-        c.answer("PASV", c.passive());
-        c.expect("stor /up/data.bin");
-        c.acceptData();
-        c.send("150 Ok to send data\r\n");
-        c.receiveData();
-        c.send("552 Exceeded storage allocation\r\n");
-        c.answer("TYPE A", "200 ASCII");
-        // An upload the server confirms with another size.
-        c.answer("TYPE I", "200 Binary");
-        c.answer("PASV", c.passive());
-        c.expect("stor /up/data.bin");
-        c.acceptData();
-        c.send("150 Ok to send data\r\n");
-        c.receiveData();
-        c.closeData();
-        c.send("226 Transfer complete\r\n");
-        c.answer("SIZE /up/data.bin", "213 3");
-        c.answer("TYPE A", "200 ASCII");
+        // Upload to a full disk, then one the server confirms with another size.
+        for (const char* end : {"552 Exceeded storage allocation", "226 Transfer complete"}) {
+            c.answer("TYPE I", "200 Binary");
+            c.answer("PASV", c.passive());
+            c.expect("stor /up/data.bin");
+            c.acceptData();
+            c.send("150 Ok to send data\r\n");
+            c.receiveData();
+            c.closeData();
+            c.send(std::string(end) + "\r\n");
+            if (end[0] == '2') {
+                c.answer("SIZE /up/data.bin", "213 3");
+            }
+            c.answer("TYPE A", "200 ASCII");
+        }
         c.answer("MKD /backup/daily", "257 \"/backup/daily\" created");
         c.answer("RNFR /up/a.kestrel-new", "350 Ready for destination name");
         c.answer("RNTO /up/a", "250 Renamed");

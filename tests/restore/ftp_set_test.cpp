@@ -15,8 +15,10 @@
 namespace kestrel {
 namespace {
 
-// Runs and restores of FTP archive jobs against a server that misbehaves: whatever it does,
-// the sessions stored before stay restorable, and the run says when it failed.
+using Faults = test::MemoryFtpServer::Faults;
+
+// FTP archive runs against a misbehaving server keep earlier sessions restorable and say they
+// failed.
 class FtpSetTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -98,23 +100,17 @@ protected:
     std::unique_ptr<clsBackup> job;
 };
 
-// A cut upload of any file of the set, or a server that will not rename, leaves the set the
-// last run stored; the run fails and takes its partial files with it; the next run succeeds.
+// A cut upload of any file of the set, or a refused rename, fails the run and leaves the last set.
 TEST_F(FtpSetTest, ACutUploadOrARefusedRenameLeavesThePreviousSet) {
     struct Case {
         const char* what;
         bool incremental;
-        test::MemoryFtpServer::Faults faults;
+        Faults faults;
     };
     const auto cut = [](const char* name, size_t after, bool says226) {
-        test::MemoryFtpServer::Faults f;
-        f.cutStor = name;
-        f.cutStorAfter = after;
-        f.cutStorSays226 = says226;
-        return f;
+        return Faults{.cutStor = name, .cutStorAfter = after, .cutStorSays226 = says226};
     };
-    test::MemoryFtpServer::Faults refuse;
-    refuse.refuseRename = true;
+    const Faults refuse{.refuseRename = true};
     const std::vector<Case> cases = {
         {"full: the first volume cut, 426", false, cut("Remote.uxarc", 1000, false)},
         {"full: the second volume cut, 226", false, cut("Remote-001.uxarc", 1000, true)},
@@ -159,26 +155,20 @@ TEST_F(FtpSetTest, ACutUploadOrARefusedRenameLeavesThePreviousSet) {
     EXPECT_TRUE(t.loggedContaining("the server refuses to rename files (RNFR/RNTO)"));
 }
 
-// A download the server cuts short but confirms is caught by its size, and nothing is added
-// to the catalogue; a catalogue the server refuses outright is kept beside a new one.
+// A catalogue cut short fails the run; one refused outright is kept beside a new one.
 TEST_F(FtpSetTest, ACatalogueThatCannotBeFetchedIsNeverOverwritten) {
     makeJob(true);
     const auto first = writeTree(1);
     ASSERT_EQ(run().status, kStatusOk);
     const auto before = server.files();
 
-    test::MemoryFtpServer::Faults shortRetr;
-    shortRetr.shortRetr = "Remote.fs";
-    shortRetr.shortRetrBytes = 100;
-    server.setFaults(shortRetr);
+    server.setFaults(Faults{.shortRetr = "Remote.fs", .shortRetrBytes = 100});
     const auto second = writeTree(2);
     EXPECT_EQ(run().status, kStatusFailed);
     EXPECT_TRUE(t.loggedContaining("FAIL: Download of /b/Remote.fs ended after 100 of"));
     EXPECT_EQ(server.files(), before);
 
-    test::MemoryFtpServer::Faults refused;
-    refused.refuseRetr = "/b/Remote.fs";
-    server.setFaults(refused);
+    server.setFaults(Faults{.refuseRetr = "/b/Remote.fs"});
     const RunSummary r = run();
     server.setFaults({});
     EXPECT_EQ(r.status, kStatusFailed);

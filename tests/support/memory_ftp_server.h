@@ -18,12 +18,12 @@ class MemoryFtpServer {
 public:
     // Ways to misbehave, each for the paths that contain the given text ("" = never).
     struct Faults {
-        std::string cutStor;      // an upload ends after cutStorAfter bytes: the server keeps them,
+        std::string cutStor{};    // an upload ends after cutStorAfter bytes: the server keeps them,
         size_t cutStorAfter = 0;  // closes the data connection and answers 426 (or 226)
         bool cutStorSays226 = false;
-        std::string shortRetr;  // a download sends shortRetrBytes bytes, then 226
+        std::string shortRetr{};  // a download sends shortRetrBytes bytes, then 226
         size_t shortRetrBytes = 0;
-        std::string refuseRetr;     // a download is answered 550
+        std::string refuseRetr{};   // a download is answered 550
         bool refuseRename = false;  // RNFR is answered 502
     };
 
