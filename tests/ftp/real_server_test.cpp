@@ -6,9 +6,8 @@
 #include "ftp/ftp_connection.h"
 #include "platform/fs.h"
 #include "support/job_builder.h"
-#include "support/pyftpd_server.h"
+#include "support/server_process.h"
 #include "support/test_context.h"
-#include "support/vsftpd_server.h"
 
 namespace kestrel {
 namespace {
@@ -20,11 +19,8 @@ class RealServerTest : public ::testing::TestWithParam<Kind> {
 protected:
     void SetUp() override {
         const bool py = GetParam() == Kind::Pyftpdlib;
-        if (py) {
-            server = std::make_unique<test::PyFtpServer>();
-        } else {
-            server = std::make_unique<test::VsFtpServer>();
-        }
+        server = py ? std::unique_ptr<test::FtpServerProgram>(std::make_unique<test::PyFtpServer>())
+                    : std::make_unique<test::VsFtpServer>();
         if (!server->unavailable().empty()) {
             GTEST_SKIP() << server->unavailable();
         }

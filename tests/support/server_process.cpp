@@ -11,9 +11,7 @@
 #include <thread>
 
 #include "platform/tcp_socket.h"
-#include "support/pyftpd_server.h"
 #include "support/server_process.h"
-#include "support/vsftpd_server.h"
 
 extern char** environ;
 

@@ -47,4 +47,16 @@ private:
     std::unique_ptr<ServerProcess> m_process;
 };
 
+// pyftpdlib (start folder "/"), user "user" with password "secret", writable.
+class PyFtpServer : public FtpServerProgram {
+public:
+    PyFtpServer();
+};
+
+// vsftpd for anonymous users (no password) whose "/upload" folder is writable; runs as root only.
+class VsFtpServer : public FtpServerProgram {
+public:
+    VsFtpServer();
+};
+
 }  // namespace kestrel::test
