@@ -329,10 +329,6 @@ TEST_F(RestoreTest, CataloguesThatCannotBeLoaded) {
     EXPECT_EQ(state.job, nullptr);
 
     src.write("tree/a.txt", "a");
-    addJob("Never", false, false);
-    EXPECT_FALSE(load("Never", state));
-    EXPECT_TRUE(t.loggedContaining("FAIL: Download of " + dest.file("Never.fs") + " failed!"));
-
     addJob("Locked", false, false, 0, "right");
     ASSERT_EQ(backup("Locked").status, kStatusOk);
     auto changed = runner.job("Locked")->clone();
