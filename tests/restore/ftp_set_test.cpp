@@ -6,10 +6,8 @@
 #include "engine/set_switch.h"
 #include "platform/fs.h"
 #include "platform/text.h"
-#include "posix_tree.h"
 #include "restore/restore.h"
 #include "restore/sessions.h"
-#include "support/fake_ftp_client.h"
 #include "support/job_builder.h"
 #include "support/memory_ftp_server.h"
 #include "support/test_context.h"
@@ -17,8 +15,10 @@
 namespace kestrel {
 namespace {
 
-// Runs and restores of FTP archive jobs against a server that misbehaves: whatever it does,
-// the sessions stored before stay restorable, and the run says when it failed.
+using Faults = test::MemoryFtpServer::Faults;
+
+// FTP archive runs against a misbehaving server keep earlier sessions restorable and say they
+// failed.
 class FtpSetTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -26,17 +26,15 @@ protected:
         server.makeFolder("/b");
         options.ftp = makeFtpClient;
     }
-    clsBackup& makeJob(bool incremental, bool compressed = true, const std::string& password = "") {
+    void makeJob(bool incremental) {
         job = test::JobBuilder("Remote")
                   .folder(src.file("tree"))
                   .ftp("127.0.0.1", server.port(), "u", "p", "/b")
                   .archive()
-                  .compressed(compressed)
+                  .compressed()
                   .incremental(incremental)
                   .split(16'000)
-                  .password(password)
                   .build();
-        return *job;
     }
 
     // A tree that fills more than one volume; generation tells the versions apart.
@@ -54,16 +52,13 @@ protected:
 
     RunSummary run() { return BackupJob(*t.ctx, *job, job->sName, options); }
 
-    // Every file of the newest session that holds it, as restored from the server (to the
-    // folder given, with its links and empty folders), by path.
-    std::map<std::string, std::string> restoreNewest(RestoreState* kept = nullptr,
-                                                     const std::string& to = "") {
+    // Every file of the newest session that holds it, as restored from the server, by path.
+    std::map<std::string, std::string> restoreNewest(RestoreState* kept = nullptr) {
         RestoreState state;
         std::unique_ptr<FtpClient> session = options.ftp(t.ctx->control);
         session->SetupConnection("127.0.0.1", server.port(), "u", "p", true);
         EXPECT_TRUE(session->EstablishConnection());
         state.ftp = std::move(session);
-        state.askPassword = askPassword;
         std::map<std::string, std::string> files;
         if (!LoadCatalogue(*t.ctx, *job, state)) {
             ADD_FAILURE() << "the catalogue could not be loaded";
@@ -78,12 +73,11 @@ protected:
             state.tree.setChecked(node, true);
         }
         test::TempDir out;
-        const std::string folder = to.empty() ? out.path() : to;
         const RestoreSummary r =
-            RestoreSelectedFiles(*t.ctx, state, RestoreOptions{false, folder, true});
+            RestoreSelectedFiles(*t.ctx, state, RestoreOptions{false, out.path(), true});
         EXPECT_EQ(r.failed, 0);
         for (size_t i : newest) {
-            files[state.records[i].fname] = test::readAll(folder + state.records[i].fname);
+            files[state.records[i].fname] = test::readAll(out.path() + state.records[i].fname);
         }
         if (kept != nullptr) {
             *kept = std::move(state);
@@ -93,9 +87,9 @@ protected:
 
     // The server holds no file of a run that did not end.
     void expectNoLeftovers() {
-        for (const std::string& name : server.names("/b")) {
-            EXPECT_FALSE(text::endsWith(name, kStagedSuffix)) << name;
-            EXPECT_NE(name, "Remote.fs.switch");
+        for (const auto& [path, content] : server.files()) {
+            EXPECT_FALSE(text::endsWith(path, kStagedSuffix)) << path;
+            EXPECT_NE(path, "/b/Remote.fs.switch");
         }
     }
 
@@ -104,46 +98,19 @@ protected:
     test::MemoryFtpServer server;
     RunOptions options;
     std::unique_ptr<clsBackup> job;
-    std::function<std::optional<std::string>(const std::string&)> askPassword;
 };
 
-// The run and the restore take any FtpClient: the in-memory one carries a protected incremental
-// set up and back without a server, and leaves nothing but the set.
-TEST_F(FtpSetTest, AnInMemoryClientCarriesTheSetWithoutAServer) {
-    test::FakeRemote remote;
-    remote.makeFolder("/b");
-    options.ftp = test::fakeFtpFactory(remote);
-    makeJob(true, true, "pw");
-    writeTree(1);
-    ASSERT_EQ(run().status, kStatusOk);
-    const auto second = writeTree(2);
-    ASSERT_EQ(run().status, kStatusOk);
-    EXPECT_EQ(restoreNewest(), second);
-    EXPECT_GE(remote.files.size(), 4u);
-    for (const auto& [path, content] : remote.files) {
-        EXPECT_FALSE(text::endsWith(path, kStagedSuffix) || text::endsWith(path, ".switch"))
-            << path;
-    }
-    EXPECT_FALSE(remote.reentered);
-}
-
-// A cut upload of any file of the set, or a server that will not rename, leaves the set the
-// last run stored; the run fails and takes its partial files with it; the next run succeeds.
+// A cut upload of any file of the set, or a refused rename, fails the run and leaves the last set.
 TEST_F(FtpSetTest, ACutUploadOrARefusedRenameLeavesThePreviousSet) {
     struct Case {
         const char* what;
         bool incremental;
-        test::MemoryFtpServer::Faults faults;
+        Faults faults;
     };
     const auto cut = [](const char* name, size_t after, bool says226) {
-        test::MemoryFtpServer::Faults f;
-        f.cutStor = name;
-        f.cutStorAfter = after;
-        f.cutStorSays226 = says226;
-        return f;
+        return Faults{.cutStor = name, .cutStorAfter = after, .cutStorSays226 = says226};
     };
-    test::MemoryFtpServer::Faults refuse;
-    refuse.refuseRename = true;
+    const Faults refuse{.refuseRename = true};
     const std::vector<Case> cases = {
         {"full: the first volume cut, 426", false, cut("Remote.uxarc", 1000, false)},
         {"full: the second volume cut, 226", false, cut("Remote-001.uxarc", 1000, true)},
@@ -188,37 +155,32 @@ TEST_F(FtpSetTest, ACutUploadOrARefusedRenameLeavesThePreviousSet) {
     EXPECT_TRUE(t.loggedContaining("the server refuses to rename files (RNFR/RNTO)"));
 }
 
-// A download the server cuts short but confirms is caught by its size, and nothing is added
-// to the catalogue; a catalogue the server refuses outright is kept beside a new one.
+// A catalogue cut short fails the run; one refused outright is kept beside a new one.
 TEST_F(FtpSetTest, ACatalogueThatCannotBeFetchedIsNeverOverwritten) {
     makeJob(true);
     const auto first = writeTree(1);
     ASSERT_EQ(run().status, kStatusOk);
     const auto before = server.files();
 
-    test::MemoryFtpServer::Faults shortRetr;
-    shortRetr.shortRetr = "Remote.fs";
-    shortRetr.shortRetrBytes = 100;
-    server.setFaults(shortRetr);
+    server.setFaults(Faults{.shortRetr = "Remote.fs", .shortRetrBytes = 100});
     const auto second = writeTree(2);
     EXPECT_EQ(run().status, kStatusFailed);
     EXPECT_TRUE(t.loggedContaining("FAIL: Download of /b/Remote.fs ended after 100 of"));
     EXPECT_EQ(server.files(), before);
 
-    test::MemoryFtpServer::Faults refused;
-    refused.refuseRetr = "/b/Remote.fs";
-    server.setFaults(refused);
+    server.setFaults(Faults{.refuseRetr = "/b/Remote.fs"});
     const RunSummary r = run();
     server.setFaults({});
     EXPECT_EQ(r.status, kStatusFailed);
     EXPECT_EQ(r.stored, r.total);
     const std::string kept = keptCatalogueName("Remote", t.clock.now());
-    EXPECT_EQ(server.get("/b/" + kept), before.at("/b/Remote.fs"));
-    EXPECT_EQ(server.get("/b/" + kept + ".sums"), before.at("/b/Remote.fs.sums"));
+    auto after = server.files();
+    EXPECT_EQ(after["/b/" + kept], before.at("/b/Remote.fs"));
+    EXPECT_EQ(after["/b/" + kept + ".sums"], before.at("/b/Remote.fs.sums"));
     EXPECT_TRUE(t.loggedContaining("are kept in /b/" + kept));
     for (const auto& [path, content] : before) {
         if (text::endsWith(path, ".uxarc")) {
-            EXPECT_EQ(server.get(path), content) << path;
+            EXPECT_EQ(after[path], content) << path;
         }
     }
     // Both catalogues are listed: the new session's files, and the first one's beneath.
@@ -230,72 +192,6 @@ TEST_F(FtpSetTest, ACatalogueThatCannotBeFetchedIsNeverOverwritten) {
     // And the next run goes on from the new catalogue.
     writeTree(3);
     EXPECT_EQ(run().status, kStatusOk);
-}
-
-// A run cut after its journal was in place is completed by the next restore or run, whichever
-// comes first; staged files without a journal are the next run's to remove.
-TEST_F(FtpSetTest, ASwitchCutAfterItsJournalIsCompletedByWhatComesNext) {
-    for (const bool restoreFirst : {true, false}) {
-        SCOPED_TRACE(restoreFirst ? "restore first" : "run first");
-        for (const auto& [path, content] : server.files()) {
-            server.remove(path);
-        }
-        makeJob(false);
-        writeTree(1);
-        ASSERT_EQ(run().status, kStatusOk);
-        const auto old = server.files();
-        const auto second = writeTree(2);
-        ASSERT_EQ(run().status, kStatusOk);
-        const auto done = server.files();
-        // The second run as it was when it was cut: its first volume renamed into place, the
-        // rest of its set staged beside the first run's files.
-        SwitchJournal journal{true, {}};
-        for (const auto& [path, content] : done) {
-            const std::string name = path.substr(3);
-            if (text::endsWith(name, ".uxarc")) {
-                journal.names.push_back(name);
-            }
-            if (name != "Remote.uxarc") {
-                server.remove(path);
-                server.put(path + std::string(kStagedSuffix), content);
-                if (old.count(path) != 0) {
-                    server.put(path, old.at(path));
-                }
-            }
-        }
-        journal.names.push_back("Remote.fs.sums");
-        journal.names.push_back("Remote.fs");
-        server.put("/b/Remote.fs.switch", switchJournalText(journal));
-        server.put("/b/Remote-007.uxarc.kestrel-new", "a staged leftover");
-        if (restoreFirst) {
-            EXPECT_EQ(restoreNewest(), second);
-            EXPECT_EQ(server.files().count("/b/Remote-007.uxarc.kestrel-new"), 1u);
-        }
-        const auto third = writeTree(3);
-        ASSERT_EQ(run().status, kStatusOk);
-        expectNoLeftovers();
-        EXPECT_EQ(restoreNewest(), third);
-        EXPECT_TRUE(
-            t.loggedContaining("The interrupted replacement of the backup Remote was "
-                               "completed."));
-    }
-}
-
-// What a POSIX system keeps beyond bytes comes back from an FTP server too, also protected.
-TEST_F(FtpSetTest, ModesOwnersLinksAndEmptyFoldersComeBack) {
-    for (const char* password : {"", "pass word"}) {
-        SCOPED_TRACE(*password != 0 ? "protected" : "plain");
-        for (const auto& [path, content] : server.files()) {
-            server.remove(path);
-        }
-        std::filesystem::remove_all(src.file("tree"));
-        const test::PosixTree tree(src);
-        makeJob(true, true, password);
-        ASSERT_EQ(run().status, kStatusOk);
-        test::TempDir out;
-        restoreNewest(nullptr, out.path());
-        tree.expectSameBelow(out.path() + tree.base());
-    }
 }
 
 // Abort during an upload stops the run at once, removes the partial file and keeps the set.

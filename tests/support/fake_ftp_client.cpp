@@ -1,6 +1,5 @@
 #include "support/fake_ftp_client.h"
 
-#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -8,30 +7,26 @@
 #include "core/run_control.h"
 
 namespace kestrel::test {
-namespace {
 
-// What a server makes of a path: "//" is "/".
-std::string normal(std::string path) {
+std::string normalRemotePath(std::string path) {
     for (size_t at; (at = path.find("//")) != std::string::npos;) {
         path.erase(at, 1);
     }
-    return path;
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path.empty() ? "/" : path;
 }
 
-std::string parentOf(const std::string& path) {
+std::string remoteParentOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
 }
 
+namespace {
+
 std::string nameOf(const std::string& path) {
     return path.substr(path.rfind('/') + 1);
-}
-
-// The entry of a name in a listing, null when there is none.
-clsFTPFile* entryOf(std::vector<clsFTPFile>& listing, const std::string& name) {
-    const auto it = std::find_if(listing.begin(), listing.end(),
-                                 [&](const clsFTPFile& f) { return f.strName == name; });
-    return it == listing.end() ? nullptr : &*it;
 }
 
 }  // namespace
@@ -45,34 +40,31 @@ clsFTPFile ftpEntry(const std::string& name, bool folder, std::int64_t size) {
 }
 
 void FakeRemote::makeFolder(const std::string& path) {
-    const std::string p = normal(path);
+    const std::string p = normalRemotePath(path);
     if (folders.count(p) != 0) {
         return;
     }
     folders[p];
     if (p != "/") {
-        makeFolder(parentOf(p));
-        folders[parentOf(p)].push_back(ftpEntry(nameOf(p), true));
+        makeFolder(remoteParentOf(p));
+        folders[remoteParentOf(p)].push_back(ftpEntry(nameOf(p), true));
     }
 }
 
 void FakeRemote::put(const std::string& path, const std::string& content) {
-    const std::string p = normal(path);
-    makeFolder(parentOf(p));
+    const std::string p = normalRemotePath(path);
+    makeFolder(remoteParentOf(p));
     files[p] = content;
-    std::vector<clsFTPFile>& listing = folders[parentOf(p)];
-    if (clsFTPFile* f = entryOf(listing, nameOf(p))) {
-        f->dSize = static_cast<std::int64_t>(content.size());
-    } else {
-        listing.push_back(ftpEntry(nameOf(p), false, static_cast<std::int64_t>(content.size())));
-    }
+    std::vector<clsFTPFile>& listing = folders[remoteParentOf(p)];
+    std::erase_if(listing, [&](const clsFTPFile& e) { return e.strName == nameOf(p); });
+    listing.push_back(ftpEntry(nameOf(p), false, static_cast<std::int64_t>(content.size())));
 }
 
 void FakeRemote::remove(const std::string& path) {
-    const std::string p = normal(path);
+    const std::string p = normalRemotePath(path);
     files.erase(p);
     folders.erase(p);
-    std::erase_if(folders[parentOf(p)],
+    std::erase_if(folders[remoteParentOf(p)],
                   [&](const clsFTPFile& e) { return e.strName == nameOf(p); });
 }
 
@@ -123,7 +115,7 @@ void FakeFtpClient::yield() {
 
 FtpClient::GetResult FakeFtpClient::GetFile(const std::string& remotePath,
                                             const std::string& localPath) {
-    const std::string p = normal(remotePath);
+    const std::string p = normalRemotePath(remotePath);
     Call call(m_remote, "RETR " + p);
     const auto found = m_remote.files.find(p);
     if (!reaches(p) || found == m_remote.files.end()) {
@@ -135,10 +127,10 @@ FtpClient::GetResult FakeFtpClient::GetFile(const std::string& remotePath,
 }
 
 bool FakeFtpClient::StoreFileAs(const std::string& localPath, const std::string& remotePath) {
-    const std::string p = normal(remotePath);
+    const std::string p = normalRemotePath(remotePath);
     Call call(m_remote, "STOR " + p);
     std::ifstream in(localPath, std::ios::binary);
-    if (!reaches(p) || !in || m_remote.folders.count(parentOf(p)) == 0) {
+    if (!reaches(p) || !in || m_remote.folders.count(remoteParentOf(p)) == 0) {
         return false;
     }
     std::ostringstream content;
@@ -148,8 +140,8 @@ bool FakeFtpClient::StoreFileAs(const std::string& localPath, const std::string&
 }
 
 bool FakeFtpClient::RenameFile(const std::string& from, const std::string& to) {
-    const std::string f = normal(from);
-    const std::string t = normal(to);
+    const std::string f = normalRemotePath(from);
+    const std::string t = normalRemotePath(to);
     Call call(m_remote, "RNFR " + f + " RNTO " + t);
     if (!reaches(f) || !reaches(t) || m_remote.files.count(f) == 0) {
         return false;
@@ -161,7 +153,7 @@ bool FakeFtpClient::RenameFile(const std::string& from, const std::string& to) {
 }
 
 bool FakeFtpClient::DeleteFile(const std::string& path) {
-    const std::string p = normal(path);
+    const std::string p = normalRemotePath(path);
     Call call(m_remote, "DELE " + p);
     if (!reaches(p) || m_remote.files.count(p) == 0) {
         m_reply = 550;
@@ -189,7 +181,7 @@ std::string FakeFtpClient::GetRootDir() {
 }
 
 bool FakeFtpClient::ChangeCurrentDirectory(const std::string& path) {
-    const std::string p = normal(path);
+    const std::string p = normalRemotePath(path);
     Call call(m_remote, "CWD " + p);
     yield();
     if (m_state != State::LoggedIn || m_remote.folders.count(p) == 0) {
@@ -200,10 +192,10 @@ bool FakeFtpClient::ChangeCurrentDirectory(const std::string& path) {
 }
 
 bool FakeFtpClient::CreateFTPDirectory(std::string& path) {
-    path = normal(path);
+    path = normalRemotePath(path);
     Call call(m_remote, "MKD " + path);
     if (!reaches(path) || path.find('/') == std::string::npos ||
-        m_remote.folders.count(parentOf(path)) == 0 || m_remote.folders.count(path) != 0) {
+        m_remote.folders.count(remoteParentOf(path)) == 0 || m_remote.folders.count(path) != 0) {
         return false;
     }
     m_remote.makeFolder(path);
@@ -211,7 +203,7 @@ bool FakeFtpClient::CreateFTPDirectory(std::string& path) {
 }
 
 bool FakeFtpClient::DeleteFTPDirectory(std::string& path) {
-    path = normal(path);
+    path = normalRemotePath(path);
     Call call(m_remote, "RMD " + path);
     const auto found = m_remote.folders.find(path);
     if (!reaches(path) || found == m_remote.folders.end() || !found->second.empty()) {

@@ -36,6 +36,10 @@ struct FakeRemote {
     void remove(const std::string& path);
 };
 
+// What a server makes of a path ("//" is "/", no "/" at the end), and the folder it lies in.
+std::string normalRemotePath(std::string path);
+std::string remoteParentOf(const std::string& path);
+
 // A folder or file entry as a listing gives it.
 clsFTPFile ftpEntry(const std::string& name, bool folder, std::int64_t size = 0);
 

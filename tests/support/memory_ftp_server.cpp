@@ -6,25 +6,6 @@
 namespace kestrel::test {
 namespace {
 
-std::string normalize(std::string path) {
-    std::string out;
-    for (char c : path) {
-        if (c == '/' && !out.empty() && out.back() == '/') {
-            continue;
-        }
-        out += c;
-    }
-    while (out.size() > 1 && out.back() == '/') {
-        out.pop_back();
-    }
-    return out.empty() ? "/" : out;
-}
-
-std::string parentOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
-}
-
 bool matches(const std::string& path, const std::string& fault) {
     return !fault.empty() && path.find(fault) != std::string::npos;
 }
@@ -37,15 +18,10 @@ struct MemoryFtpServer::Session {
     std::string cwd = "/";
     std::string renameFrom;
     std::string pending;
-
-    std::string resolve(const std::string& arg) const {
-        return normalize(!arg.empty() && arg[0] == '/' ? arg : cwd + "/" + arg);
-    }
-    bool openData(TcpSocket& data) { return passive.accept(data, 10'000); }
 };
 
 MemoryFtpServer::MemoryFtpServer() {
-    m_folders.insert("/");
+    m_remote.makeFolder("/");
     m_listener.listen("127.0.0.1", 0);
     m_port = m_listener.port();
     m_acceptor = std::thread([this] {
@@ -75,39 +51,22 @@ void MemoryFtpServer::setFaults(const Faults& faults) {
 
 void MemoryFtpServer::makeFolder(const std::string& path) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_folders.insert(normalize(path));
+    m_remote.makeFolder(path);
 }
 
 void MemoryFtpServer::put(const std::string& path, const std::string& content) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_files[normalize(path)] = content;
+    m_remote.put(path, content);
 }
 
 void MemoryFtpServer::remove(const std::string& path) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_files.erase(normalize(path));
-}
-
-std::optional<std::string> MemoryFtpServer::get(const std::string& path) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_files.find(normalize(path));
-    return it == m_files.end() ? std::nullopt : std::optional<std::string>(it->second);
+    m_remote.remove(path);
 }
 
 std::map<std::string, std::string> MemoryFtpServer::files() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_files;
-}
-
-std::set<std::string> MemoryFtpServer::names(const std::string& folder) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::set<std::string> out;
-    for (const auto& [path, content] : m_files) {
-        if (parentOf(path) == normalize(folder)) {
-            out.insert(path.substr(path.rfind('/') + 1));
-        }
-    }
-    return out;
+    return m_remote.files;
 }
 
 int MemoryFtpServer::count(const std::string& prefix) const {
@@ -123,20 +82,17 @@ void MemoryFtpServer::serve(TcpSocket control) {
     s.control.sendAll("220 Memory FTP ready\r\n");
     while (!m_stop) {
         const size_t end = s.pending.find("\r\n");
-        if (end == std::string::npos) {
-            const TcpSocket::Read r = s.control.readSome(s.pending, 100);
-            if (r == TcpSocket::Read::Closed || r == TcpSocket::Read::Failed) {
+        if (end != std::string::npos) {
+            const std::string reply = handle(s, s.pending.substr(0, end));
+            s.pending.erase(0, end + 2);
+            if (reply.empty()) {
                 return;
             }
-            continue;
-        }
-        const std::string line = s.pending.substr(0, end);
-        s.pending.erase(0, end + 2);
-        const std::string reply = handle(s, line);
-        if (reply.empty()) {
+            s.control.sendAll(reply + "\r\n");
+        } else if (const TcpSocket::Read r = s.control.readSome(s.pending, 100);
+                   r == TcpSocket::Read::Closed || r == TcpSocket::Read::Failed) {
             return;
         }
-        s.control.sendAll(reply + "\r\n");
     }
 }
 
@@ -146,18 +102,15 @@ std::string MemoryFtpServer::handle(Session& s, const std::string& line) {
     std::transform(verb.begin(), verb.end(), verb.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     const std::string arg = space == std::string::npos ? "" : line.substr(space + 1);
-    const std::string path = s.resolve(arg);
+    const std::string path =
+        normalRemotePath(!arg.empty() && arg[0] == '/' ? arg : s.cwd + "/" + arg);
     std::unique_lock<std::mutex> lock(m_mutex);
     m_commands.push_back(verb + (arg.empty() ? "" : " " + path));
     const Faults faults = m_faults;
-    if (verb == "USER") {
-        return "331 Password please";
-    }
-    if (verb == "PASS") {
-        return "230 Logged in";
-    }
-    if (verb == "TYPE" || verb == "NOOP") {
-        return "200 OK";
+    static const std::map<std::string, std::string> kFixed = {
+        {"USER", "331 Password please"}, {"PASS", "230 Logged in"}, {"TYPE", "200 OK"}};
+    if (const auto fixed = kFixed.find(verb); fixed != kFixed.end()) {
+        return fixed->second;
     }
     if (verb == "QUIT") {
         s.control.sendAll("221 Bye\r\n");
@@ -167,46 +120,45 @@ std::string MemoryFtpServer::handle(Session& s, const std::string& line) {
         return "257 \"" + s.cwd + "\" is the current directory";
     }
     if (verb == "CWD") {
-        if (m_folders.count(path) == 0) {
+        if (m_remote.folders.count(path) == 0) {
             return "550 No such folder";
         }
         s.cwd = path;
         return "250 OK";
     }
     if (verb == "MKD") {
-        m_folders.insert(path);
+        m_remote.makeFolder(path);
         return "257 \"" + path + "\" created";
     }
-    if (verb == "RMD") {
-        return m_folders.erase(path) != 0 ? "250 Removed" : "550 No such folder";
+    if (verb == "DELE" || verb == "RMD") {
+        if ((verb == "DELE" ? m_remote.files.count(path) : m_remote.folders.count(path)) == 0) {
+            return "550 Not found";
+        }
+        m_remote.remove(path);
+        return "250 Removed";
     }
     if (verb == "SIZE") {
-        auto it = m_files.find(path);
-        return it == m_files.end() ? "550 No such file"
-                                   : "213 " + std::to_string(it->second.size());
-    }
-    if (verb == "DELE") {
-        return m_files.erase(path) != 0 ? "250 Deleted" : "550 No such file";
+        auto it = m_remote.files.find(path);
+        return it == m_remote.files.end() ? "550 No such file"
+                                          : "213 " + std::to_string(it->second.size());
     }
     if (verb == "RNFR") {
         if (faults.refuseRename) {
             return "502 Command not implemented";
         }
-        if (m_files.count(path) == 0) {
+        if (m_remote.files.count(path) == 0) {
             return "550 No such file";
         }
         s.renameFrom = path;
         return "350 Ready for destination name";
     }
     if (verb == "RNTO") {
-        auto it = m_files.find(s.renameFrom);
-        if (it == m_files.end()) {
+        if (m_remote.files.count(s.renameFrom) == 0) {
             return "503 RNFR first";
         }
-        std::string content = std::move(it->second);
-        m_files.erase(it);
-        m_files[path] = std::move(content);
-        s.renameFrom.clear();
+        const std::string content = m_remote.files[s.renameFrom];
+        m_remote.remove(s.renameFrom);
+        m_remote.put(path, content);
         return "250 Renamed";
     }
     if (verb == "PASV") {
@@ -219,22 +171,15 @@ std::string MemoryFtpServer::handle(Session& s, const std::string& line) {
     if (verb == "LIST" || verb == "RETR" || verb == "STOR") {
         std::string body;
         if (verb == "LIST") {
-            const std::string folder = arg.empty() ? s.cwd : path;
-            for (const std::string& f : m_folders) {
-                if (f != "/" && parentOf(f) == folder) {
-                    body +=
-                        "drwxr-xr-x 1 u g 0 Jan 01 00:00 " + f.substr(f.rfind('/') + 1) + "\r\n";
-                }
-            }
-            for (const auto& [p, content] : m_files) {
-                if (parentOf(p) == folder) {
-                    body += "-rw-r--r-- 1 u g " + std::to_string(content.size()) +
-                            " Jan 01 00:00 " + p.substr(p.rfind('/') + 1) + "\r\n";
-                }
+            const auto folder = m_remote.folders.find(arg.empty() ? s.cwd : path);
+            for (size_t i = 0; folder != m_remote.folders.end() && i < folder->second.size(); ++i) {
+                const clsFTPFile& f = folder->second[i];
+                body += std::string(f.bDir ? "d" : "-") + "rw-r--r-- 1 u g " +
+                        std::to_string(f.dSize) + " Jan 01 00:00 " + f.strName + "\r\n";
             }
         } else if (verb == "RETR") {
-            auto it = m_files.find(path);
-            if (it == m_files.end() || matches(path, faults.refuseRetr)) {
+            auto it = m_remote.files.find(path);
+            if (it == m_remote.files.end() || matches(path, faults.refuseRetr)) {
                 return "550 Failed to open file";
             }
             body = it->second;
@@ -244,7 +189,7 @@ std::string MemoryFtpServer::handle(Session& s, const std::string& line) {
         }
         lock.unlock();
         TcpSocket data;
-        if (!s.openData(data)) {
+        if (!s.passive.accept(data, 10'000)) {
             return "425 No data connection";
         }
         s.control.sendAll("150 Opening BINARY mode data connection\r\n");
@@ -267,7 +212,7 @@ std::string MemoryFtpServer::handle(Session& s, const std::string& line) {
         }
         data.close();
         lock.lock();
-        m_files[path] = received;
+        m_remote.put(path, received);
         return cut && !faults.cutStorSays226 ? "426 Connection closed; transfer aborted"
                                              : "226 Transfer complete";
     }

@@ -3,30 +3,27 @@
 #include <atomic>
 #include <map>
 #include <mutex>
-#include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/tcp_socket.h"
+#include "support/fake_ftp_client.h"
 
 namespace kestrel::test {
 
-// An FTP server on 127.0.0.1 that keeps its files in memory and misbehaves on request, for
-// whole runs and restores: what a scripted conversation cannot follow. It speaks the commands
-// the client sends (USER, PASS, TYPE, PASV, LIST, RETR, STOR, SIZE, RNFR, RNTO, DELE, CWD, MKD,
-// RMD, PWD, QUIT), each session on a thread of its own; any user name and password log in.
+// An FTP server on 127.0.0.1 that keeps its files in memory and misbehaves on request, for whole
+// runs and restores. Each session has a thread of its own; any user and password log in.
 class MemoryFtpServer {
 public:
     // Ways to misbehave, each for the paths that contain the given text ("" = never).
     struct Faults {
-        std::string cutStor;      // an upload ends after cutStorAfter bytes: the server keeps them,
+        std::string cutStor{};    // an upload ends after cutStorAfter bytes: the server keeps them,
         size_t cutStorAfter = 0;  // closes the data connection and answers 426 (or 226)
         bool cutStorSays226 = false;
-        std::string shortRetr;  // a download sends shortRetrBytes bytes, then 226
+        std::string shortRetr{};  // a download sends shortRetrBytes bytes, then 226
         size_t shortRetrBytes = 0;
-        std::string refuseRetr;     // a download is answered 550
+        std::string refuseRetr{};   // a download is answered 550
         bool refuseRename = false;  // RNFR is answered 502
     };
 
@@ -41,11 +38,7 @@ public:
     void makeFolder(const std::string& path);
     void put(const std::string& path, const std::string& content);
     void remove(const std::string& path);
-    std::optional<std::string> get(const std::string& path) const;
-    // Every file, by path.
-    std::map<std::string, std::string> files() const;
-    // The names of the files in a folder.
-    std::set<std::string> names(const std::string& folder) const;
+    std::map<std::string, std::string> files() const;  // by path
     // How many commands starting with prefix the server was sent.
     int count(const std::string& prefix) const;
 
@@ -55,8 +48,7 @@ private:
     std::string handle(Session& s, const std::string& line);
 
     mutable std::mutex m_mutex;
-    std::map<std::string, std::string> m_files;
-    std::set<std::string> m_folders;
+    FakeRemote m_remote;
     std::vector<std::string> m_commands;
     Faults m_faults;
 

@@ -11,9 +11,7 @@
 #include <thread>
 
 #include "platform/tcp_socket.h"
-#include "support/pyftpd_server.h"
 #include "support/server_process.h"
-#include "support/vsftpd_server.h"
 
 extern char** environ;
 
@@ -53,31 +51,32 @@ ServerProcess::~ServerProcess() {
     }
 }
 
+void FtpServerProgram::start(const std::vector<std::string>& argv) {
+    m_process = std::make_unique<ServerProcess>(argv, m_port);
+    if (!m_process->running()) {
+        m_why = "the server did not start";
+    }
+}
+
 int freePort() {
     TcpListener l;
     l.listen("127.0.0.1", 0);
     return l.port();
 }
 
-PyFtpServer::PyFtpServer() : m_port(freePort()) {
+PyFtpServer::PyFtpServer() {
     if (std::system("/usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null") != 0) {
         m_why = "python3-pyftpdlib is not installed";
         return;
     }
     std::filesystem::create_directories(root());
     const int low = m_port + 1;
-    m_process = std::make_unique<ServerProcess>(
-        std::vector<std::string>{"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
-                                 std::to_string(m_port), "-w", "-d", root(), "-u", "user", "-P",
-                                 "secret", "-r",
-                                 std::to_string(low) + "-" + std::to_string(low + 40)},
-        m_port);
-    if (!m_process->running()) {
-        m_why = "the server did not start";
-    }
+    start({"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", std::to_string(m_port),
+           "-w", "-d", root(), "-u", "user", "-P", "secret", "-r",
+           std::to_string(low) + "-" + std::to_string(low + 40)});
 }
 
-VsFtpServer::VsFtpServer() : m_port(freePort()) {
+VsFtpServer::VsFtpServer() {
     if (!std::filesystem::exists("/usr/sbin/vsftpd") || ::geteuid() != 0) {
         m_why = "vsftpd is not installed or the tests do not run as root";
         return;
@@ -106,11 +105,7 @@ VsFtpServer::VsFtpServer() : m_port(freePort()) {
                     std::to_string(low) + "\npasv_max_port=" + std::to_string(low + 40) +
                     "\nport_enable=YES\nseccomp_sandbox=NO\nisolate=NO\n"
                     "isolate_network=NO\nxferlog_enable=NO\n");
-    m_process = std::make_unique<ServerProcess>(
-        std::vector<std::string>{"/usr/sbin/vsftpd", m_dir.file("vsftpd.conf")}, m_port);
-    if (!m_process->running()) {
-        m_why = "the server did not start";
-    }
+    start({"/usr/sbin/vsftpd", m_dir.file("vsftpd.conf")});
 }
 
 }  // namespace kestrel::test

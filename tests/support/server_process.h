@@ -1,9 +1,15 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace kestrel::test {
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+int freePort();
 
 // A server program started by a test, stopped (SIGTERM) when the object goes out of scope.
 class ServerProcess {
@@ -20,7 +26,37 @@ private:
     bool m_ready = false;
 };
 
-// A TCP port on 127.0.0.1 that was free a moment ago.
-int freePort();
+// An FTP server program on 127.0.0.1 serving root(), a folder of the test's. unavailable() says
+// why it did not start ("" when it runs).
+class FtpServerProgram {
+public:
+    virtual ~FtpServerProgram() = default;
+    const std::string& unavailable() const { return m_why; }
+    int port() const { return m_port; }
+    std::string root() const { return m_dir.file("root"); }
+    std::string local(const std::string& relative) const { return root() + "/" + relative; }
+
+protected:
+    void start(const std::vector<std::string>& argv);
+
+    TempDir m_dir;
+    const int m_port = freePort();
+    std::string m_why;
+
+private:
+    std::unique_ptr<ServerProcess> m_process;
+};
+
+// pyftpdlib (start folder "/"), user "user" with password "secret", writable.
+class PyFtpServer : public FtpServerProgram {
+public:
+    PyFtpServer();
+};
+
+// vsftpd for anonymous users (no password) whose "/upload" folder is writable; runs as root only.
+class VsFtpServer : public FtpServerProgram {
+public:
+    VsFtpServer();
+};
 
 }  // namespace kestrel::test
