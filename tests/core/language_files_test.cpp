@@ -125,18 +125,5 @@ TEST(LanguageFiles, CaptionsReadTheSameFromAFileAndFromText) {
     EXPECT_FALSE(fromText.caption("frmOther", "Caption"));
 }
 
-TEST(LanguageFiles, StartupPicksTheConfiguredLanguage) {
-    test::TestContext t;
-    test::TempDir assets;
-    for (const char* name : {"german.lng", "english.lng"}) {
-        assets.write(std::string("Languages/") + name,
-                     test::readAll(test::sourceLanguagesDir() + "/" + name));
-    }
-    ASSERT_TRUE(t.ctx->settings.saveGeneral("Language", "German"));
-    AppContext ctx(ProgramFolder(t.home(), {assets.path()}), t.clock, t.host);
-    ASSERT_TRUE(ctx.initialise());
-    EXPECT_EQ(ctx.msg("strMsgFull"), "Vollständig");
-}
-
 }  // namespace
 }  // namespace kestrel
