@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "engine/paths.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -55,26 +54,6 @@ TEST(Masks, IncludeExcludeAndReducedPatternsAsStoredJobsMeanThem) {
             EXPECT_EQ(t.host.status1, "Performing filter operations ...");
         }
     }
-}
-
-TEST(Masks, RememberedMasksFillTenSlotsTrimmedAndOnce) {
-    test::TestContext t;
-    Settings& settings = t.ctx->settings;
-    EXPECT_EQ(RefreshMasks(settings, MaskKind::Include), std::vector<std::string>{"*.*"});
-    EXPECT_TRUE(RememberMask(settings, MaskKind::Include, "  *.m0 "));
-    EXPECT_EQ(settings.GetSetting("Backup", "masks", "imask01"), "*.m0");
-    EXPECT_FALSE(RememberMask(settings, MaskKind::Include, " *.m0"));  // listed already
-    EXPECT_FALSE(RememberMask(settings, MaskKind::Include, "*.*"));
-    EXPECT_FALSE(RememberMask(settings, MaskKind::Exclude, " \t "));
-    EXPECT_TRUE(RememberMask(settings, MaskKind::Exclude, "*.tmp"));
-    for (int i = 1; i < 10; ++i) {
-        EXPECT_TRUE(RememberMask(settings, MaskKind::Include, "*.m" + std::to_string(i)));
-    }
-    EXPECT_FALSE(RememberMask(settings, MaskKind::Include, "*.eleventh"));
-    EXPECT_EQ(RefreshMasks(settings, MaskKind::Include).size(), 11u);
-    EXPECT_EQ(settings.GetSetting("Backup", "masks", "imask10"), "*.m9");
-    EXPECT_EQ(RefreshMasks(settings, MaskKind::Exclude),
-              (std::vector<std::string>{"*.*", "*.tmp"}));
 }
 
 TEST(Search, ListsEveryLevelDepthFirstAndSkipsWhatIsNotAFile) {
@@ -232,28 +211,6 @@ TEST(SingleFiles, KeepTheirCaseAndTheStoredSize) {
     EXPECT_EQ(list[1].filename, "");
     EXPECT_EQ(list[1].lastWriteTime.ticks(), 0);
     EXPECT_EQ(problems.unreadable, 0);
-}
-
-TEST(PathRoutines, SplitPathAndFormatSize) {
-    std::string folder = "unchanged";
-    EXPECT_EQ(SplitPath("pub/", &folder), "");
-    EXPECT_EQ(folder, "unchanged");
-    EXPECT_EQ(SplitPath("pub/x.zip", &folder), "x.zip");
-    EXPECT_EQ(folder, "pub/");
-    EXPECT_EQ(SplitPath("pub/x"), "x");
-    EXPECT_EQ(SplitPath("C:\\a\\b.txt", &folder), "b.txt");
-    EXPECT_EQ(folder, "C:\\a\\");
-    EXPECT_EQ(SplitPath("plain"), "");
-    EXPECT_EQ(FormatSize(1'048'576), "1048576 bytes");
-    EXPECT_EQ(FormatSize(1'572'864), "1.50 Mb");
-    EXPECT_EQ(FormatSize(1'024), "1024 bytes");
-    EXPECT_EQ(FormatSize(1'536), "1.50 Kb");
-    EXPECT_EQ(FormatSize(5'000'000'000LL), "4.66 Gb");
-    EXPECT_EQ(FormatSize(1'048'576'000'000LL), "976.56 Gb");
-    EXPECT_EQ(FormatSize(2'000'000'000'000'000LL), "1,862,645.15 Gb");
-    EXPECT_EQ(withoutDrive("C:\\Data"), "\\Data");
-    EXPECT_EQ(withoutDrive("/home/u"), "/home/u");
-    EXPECT_EQ(AppendNul("ab"), std::string("ab\0", 3));
 }
 
 }  // namespace
