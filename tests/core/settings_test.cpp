@@ -26,13 +26,5 @@ TEST(Settings, DefaultsWhenAbsentOrEmptyAndABlankSaveDeletes) {
     EXPECT_EQ(s.GetSetting("Backup", "General Settings", "imask01"), "");
 }
 
-TEST(Settings, RegCreateKeyWithAndWithoutTheMakersKey) {
-    test::TestContext t;
-    Settings& s = t.ctx->settings;
-    EXPECT_EQ(s.RegCreateKey("Software\\Brightmoor Soft\\Backup\\frmEditBackup"), 1);
-    EXPECT_EQ(s.RegCreateKey("Backup\\frmEditBackup"), 2);
-    EXPECT_EQ(s.RegCreateKey("Software\\Brightmoor Soft\\"), 0);
-}
-
 }  // namespace
 }  // namespace kestrel

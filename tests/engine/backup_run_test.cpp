@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 
@@ -67,7 +66,7 @@ protected:
 
     void makeTree() {
         src.write("tree/a.txt", "alpha");
-        src.write("tree/sub/b.doc", std::string(150'000, 'b'));
+        src.write("tree/sub/B.doc", std::string(150'000, 'b'));
         src.write("tree/sub/deeper/c.tmp", "temporary");
         src.write("tree/empty.txt", "");
     }
@@ -95,64 +94,42 @@ protected:
     }
 };
 
-TEST_F(RunTest, FullPlainCopyMirrorsTheTreeAndRecordsSuccess) {
+TEST_F(RunTest, FullPlainCopiesMirrorTheTreeAndRecordSuccess) {
     makeTree();
+    const std::string a = src.file("tree/a.txt");
+    std::filesystem::permissions(
+        a, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
     clsBackup& job = addJob("Copy", false, false, false);
     const RunSummary r = run("Copy");
-    EXPECT_TRUE(r.started);
     EXPECT_EQ(r.stored, 4);
     EXPECT_EQ(r.notStored, 0);
     EXPECT_EQ(job.enumStatus, kStatusOk);
     EXPECT_EQ(job.lastOK, t.clock.now());
-    EXPECT_EQ(test::readAll(dest.path() + src.file("tree/sub/b.doc")), std::string(150'000, 'b'));
+    EXPECT_EQ(test::readAll(dest.path() + src.file("tree/sub/B.doc")), std::string(150'000, 'b'));
     EXPECT_TRUE(fs::exists(dest.path() + src.file("tree/empty.txt")));
-    EXPECT_TRUE(t.logged("Backup started at ...2006-01-15 19:30:05"));
-    EXPECT_TRUE(t.logged("Backup Copy..."));
-    EXPECT_EQ(t.host.statusHistory,
-              (std::vector<std::string>{
-                  "Creating list of files ...", "List of files created. Continue backup ...",
-                  "Backup Copy terminated normally at 2006-01-15 19:30:05!"}));
-    const std::string stars(72, '*');
-    ASSERT_GE(t.host.logLines.size(), 6u);
-    std::vector<std::string> tail;
-    for (auto line = t.host.logLines.end() - 6; line != t.host.logLines.end(); ++line) {
-        tail.push_back(line->substr(line->find("]-") + 2));
-    }
-    EXPECT_EQ(tail,
-              (std::vector<std::string>{stars, "*   Backup files stored:  4", "*   Not stored:   0",
-                                        "*   Total backup files count: 4", stars,
-                                        "Backup of Copy finished succesfully!"}));
-    EXPECT_EQ(t.host.status1, "Backup Copy terminated normally at 2006-01-15 19:30:05!");
+    // Modes of the copies: PrivateFilesTest in tests/cli.
+    const std::string copy = dest.path() + a;
+    EXPECT_EQ(statFile(copy)->lastWriteTime, statFile(a)->lastWriteTime);
+    EXPECT_TRUE(t.logged("Backup of Copy finished succesfully!"));
     EXPECT_FALSE(ctx().flags.bBackupRunning);
     EXPECT_TRUE(t.host.boxes.empty());  // no window: no message box
-    // The store holds the outcome.
     EXPECT_NE(
         test::readAll(ctx().storePath()).find("Status=1\r\nProtected=\r\nOKLast=200601151930"),
         std::string::npos);
-}
-
-TEST_F(RunTest, MasksAndAnEmptyResult) {
-    makeTree();
-    clsBackup& job = addJob("Masked", false, false, false);
+    // The next run replaces the read-only copy, and leaves out what the masks exclude.
+    std::filesystem::permissions(a, std::filesystem::perms::owner_all);
+    src.write("tree/a.txt", "newer");
     job.IncludeMask = "*.*";
     job.ExcludeMask = "*.tmp";
-    EXPECT_EQ(run("Masked").stored, 3);
-    EXPECT_FALSE(fs::exists(dest.path() + src.file("tree/sub/deeper/c.tmp")));
+    EXPECT_EQ(run("Copy").stored, 3);
+    EXPECT_EQ(test::readAll(copy), "newer");
 
     job.IncludeMask = "*.nothing";
     const DateTime before = job.lastOK;
     t.clock.advanceSeconds(60);
-    const RunSummary r = run("Masked");
-    EXPECT_EQ(r.total, 0);
+    EXPECT_EQ(run("Copy").total, 0);
     EXPECT_EQ(job.enumStatus, kStatusOk);
     EXPECT_EQ(job.lastOK, before) << "an empty run is no successful backup";
-    EXPECT_EQ(std::count_if(t.host.logLines.begin(), t.host.logLines.end(),
-                            [](const std::string& line) {
-                                return line.find("No files were found for backup!") !=
-                                       std::string::npos;
-                            }),
-              2);
-    EXPECT_TRUE(t.logged("*   Total backup files count: 0"));
 }
 
 // A source file that is gone, or a folder that cannot be read: counted as not stored, the run
@@ -160,94 +137,47 @@ TEST_F(RunTest, MasksAndAnEmptyResult) {
 TEST_F(RunTest, WhatCannotBeReadCountsAsNotStoredAndFailsTheRun) {
     makeTree();
     clsBackup& job = addJob("Partial", false, false, false);
-    onlyFiles(job, {"tree/a.txt", "tree/sub/b.doc", "tree/empty.txt", "tree/missing.txt"});
+    // A mixed-case name is found as it is written.
+    onlyFiles(job, {"tree/a.txt", "tree/sub/B.doc", "tree/empty.txt", "tree/missing.txt"});
     job.AddFile(std::make_unique<clsBackupFile>(
         clsBackupFile{src.file("no such folder"), kSourceFolder, 0, 0}));
     const RunSummary r = run("Partial");
     EXPECT_EQ(r.stored, 3);
     EXPECT_EQ(r.notStored, 2);
     EXPECT_EQ(job.enumStatus, kStatusFailed);
-    EXPECT_TRUE(t.logged("Backup of Partial failed!"));
     EXPECT_TRUE(job.lastOK.isZero());
 }
 
-TEST_F(RunTest, FullCompressedSplitArchiveRestoresEveryFile) {
-    makeTree();
-    src.write("tree/big.bin", std::string(3'000'000, 'z') + "end");
-    clsBackup& job = addJob("Arc", true, true, false);
-    job.splitSize = 2000;
-    const RunSummary r = run("Arc");
-    EXPECT_EQ(job.enumStatus, kStatusOk);
-    EXPECT_EQ(r.notStored, 0);
-    EXPECT_TRUE(fs::exists(dest.file("Arc.uxarc")));
-    EXPECT_TRUE(fs::exists(dest.file("Arc-001.uxarc")));
-    EXPECT_EQ(r.total, r.stored);
-    EXPECT_TRUE(t.logged("5-5"));
-    const auto files = restoreAll("Arc", true);
-    ASSERT_EQ(files.size(), 5u);
-    EXPECT_EQ(files.at(src.file("tree/big.bin")).size(), 3'000'003u);
-    EXPECT_EQ(files.at(src.file("tree/a.txt")), "alpha");
-    // The build folder is gone: only the set is left.
-    const auto names = fs::listDir(dest.path());
-    ASSERT_TRUE(names);
-    for (const std::string& name : *names) {
-        EXPECT_TRUE(isSetFileOf("Arc", name)) << name;
-    }
-}
-
-TEST_F(RunTest, IncrementalRunsStoreOnlyWhatChanged) {
+// What a later session holds and restores after a change: RestoreRoundTrip in restore_test.cpp.
+TEST_F(RunTest, IncrementalRunsStoreNothingUnchangedAndSameMinuteSessionsApart) {
     makeTree();
     clsBackup& job = addJob("Inc", true, false, true);
     run("Inc");
     ASSERT_EQ(job.enumStatus, kStatusOk);
-    const std::string first = "Inc200601151930";
-    EXPECT_TRUE(fs::exists(dest.file(first + ".uxarc")));
-
-    // Change one file (content and time), add one; nothing else.
-    t.clock.advanceSeconds(120);
-    std::ofstream(src.file("tree/a.txt")) << "alpha, changed";
-    std::filesystem::last_write_time(
-        src.file("tree/a.txt"),
-        std::filesystem::last_write_time(src.file("tree/a.txt")) + std::chrono::seconds(5));
-    src.write("tree/new.txt", "new");
-    const RunSummary r = run("Inc");
-    EXPECT_EQ(job.enumStatus, kStatusOk);
-    EXPECT_EQ(r.total, 2);  // one volume and the catalogue; the checksum file travels uncounted
-    EXPECT_TRUE(t.logged("2-2"));
-    EXPECT_TRUE(fs::exists(dest.file("Inc200601151932.uxarc")));
-    auto cat = ReadCatalogue(dest.file("Inc.fs"));
-    ASSERT_TRUE(cat);
-    ASSERT_EQ(cat->records.size(), 6u);
-    EXPECT_EQ(cat->records[4].dSession.format("yyyyMMddHHmm"), "200601151932");
-    const auto files = restoreAll("Inc", false);
-    EXPECT_EQ(files.at(src.file("tree/a.txt")), "alpha, changed");
-    EXPECT_EQ(files.at(src.file("tree/new.txt")), "new");
-
-    // Nothing changed: nothing to store.
+    EXPECT_TRUE(fs::exists(dest.file("Inc200601151930.uxarc")));
     t.clock.advanceSeconds(60);
     EXPECT_EQ(run("Inc").total, 0);
 
-    // A change within the same minute as the last session gets volumes of its own.
+    // Changes within the minute of the last session get volumes of their own.
     src.write("tree/quick.txt", "quick");
-    EXPECT_EQ(run("Inc").total, 2);
-    EXPECT_TRUE(fs::exists(dest.file("Inc200601151933.uxarc")));
+    EXPECT_EQ(run("Inc").total, 2);  // one volume and the catalogue; the checksums go uncounted
+    EXPECT_TRUE(fs::exists(dest.file("Inc200601151931.uxarc")));
     t.clock.advanceSeconds(1);
     src.write("tree/quicker.txt", "quicker");
     EXPECT_EQ(run("Inc").total, 2);
-    EXPECT_TRUE(fs::exists(dest.file("Inc20060115193306.uxarc")));
+    EXPECT_TRUE(fs::exists(dest.file("Inc20060115193106.uxarc")));
     src.write("tree/quickest.txt", "quickest");
     EXPECT_EQ(run("Inc").total, 2);
-    EXPECT_TRUE(fs::exists(dest.file("Inc20060115193307.uxarc")));
+    EXPECT_TRUE(fs::exists(dest.file("Inc20060115193107.uxarc")));
     auto sessions = ReadCatalogue(dest.file("Inc.fs"));
     ASSERT_TRUE(sessions);
     // Two sessions in the same second keep stamps of their own.
-    EXPECT_EQ(sessions->records[sessions->records.size() - 2].dSession.format("HHmmss"), "193306");
-    EXPECT_EQ(sessions->records.back().dSession.format("HHmmss"), "193307");
+    EXPECT_EQ(sessions->records[sessions->records.size() - 2].dSession.format("HHmmss"), "193106");
+    EXPECT_EQ(sessions->records.back().dSession.format("HHmmss"), "193107");
     const auto again = restoreAll("Inc", false);
     EXPECT_EQ(again.at(src.file("tree/quick.txt")), "quick");
     EXPECT_EQ(again.at(src.file("tree/quicker.txt")), "quicker");
     EXPECT_EQ(again.at(src.file("tree/quickest.txt")), "quickest");
-    EXPECT_EQ(again.at(src.file("tree/new.txt")), "new");
 }
 
 TEST(IncrementalNames, SameMinuteSessionsGetDistinctNames) {
@@ -258,42 +188,15 @@ TEST(IncrementalNames, SameMinuteSessionsGetDistinctNames) {
               "Docs20260305140509a");
 }
 
-TEST_F(RunTest, ProtectedArchivesAreEncryptedAndIncrementalRunsDecryptTheCatalogue) {
-    makeTree();
-    clsBackup& job = addJob("Safe", true, true, true);
-    job.Protected = true;
-    job.password = "s3cret pass";
-    run("Safe");
-    ASSERT_EQ(job.enumStatus, kStatusOk);
-    const std::string stored = test::readAll(dest.file("Safe.fs"));
-    EXPECT_EQ(stored.find("fname="), std::string::npos);
-
-    t.clock.advanceSeconds(120);
-    src.write("tree/later.txt", "later");
-    const RunSummary r = run("Safe");
-    EXPECT_EQ(job.enumStatus, kStatusOk);
-    EXPECT_EQ(r.total, 2);
-    // Decrypted, the catalogue lists both sessions.
-    const std::string copy = t.dir.write("check/Safe.fs", test::readAll(dest.file("Safe.fs")));
-    ASSERT_TRUE(DecryptFile(ctx().control, encryptionTool(ctx().paths), copy, "s3cret pass"));
-    auto cat = ReadCatalogue(copy);
-    ASSERT_TRUE(cat);
-    EXPECT_EQ(cat->records.size(), 5u);
-}
-
-// A previous catalogue that cannot be read (here one flipped bit; another password is the CLI's
-// integrity test) is kept as it is, with every volume it needs; the run's full backup begins a
-// new catalogue beside it and is reported, so that the user learns where the earlier sessions
-// went.
-TEST_F(RunTest, AnUnreadableCatalogueIsKeptAndANewOneBegun) {
+// A protected catalogue that cannot be read (a flipped bit) is kept with every volume it needs,
+// and a new one begun. (Protected sessions that follow each other: RestoreRoundTrip.)
+TEST_F(RunTest, ProtectedCataloguesAreEncryptedAndAnUnreadableOneIsKeptAndANewOneBegun) {
     makeTree();
     clsBackup& job = addJob("Safe", true, true, true);
     job.Protected = true;
     job.password = "old pass";
     ASSERT_EQ(run("Safe").status, kStatusOk);
-    t.clock.advanceSeconds(120);
-    src.write("tree/later.txt", "later");
-    ASSERT_EQ(run("Safe").status, kStatusOk);
+    EXPECT_EQ(test::readAll(dest.file("Safe.fs")).find("fname="), std::string::npos);
     const std::string sumsBefore = test::readAll(dest.file("Safe.fs.sums"));
     auto volumesBefore = fs::listDir(dest.path());
     ASSERT_TRUE(volumesBefore);
@@ -307,11 +210,9 @@ TEST_F(RunTest, AnUnreadableCatalogueIsKeptAndANewOneBegun) {
     EXPECT_EQ(r.stored, r.total);
     EXPECT_EQ(r.notStored, 0);
     const std::string kept = keptCatalogueName("Safe", t.clock.now());
-    EXPECT_TRUE(t.loggedContaining("cannot be used"));
     EXPECT_TRUE(t.logged("FAIL: The earlier sessions of Safe are kept in " + dest.file(kept) +
                          ", where the restore finds them; the new full backup begins a new "
                          "catalogue."));
-    EXPECT_TRUE(t.logged("Backup of Safe failed!"));
     // The old catalogue, its checksum file and every volume stay as they were.
     EXPECT_EQ(test::readAll(dest.file(kept)), damaged);
     EXPECT_EQ(test::readAll(dest.file(kept + ".sums")), sumsBefore);
@@ -325,7 +226,7 @@ TEST_F(RunTest, AnUnreadableCatalogueIsKeptAndANewOneBegun) {
     ASSERT_TRUE(DecryptFile(ctx().control, encryptionTool(ctx().paths), copy, job.password));
     auto cat = ReadCatalogue(copy);
     ASSERT_TRUE(cat);
-    EXPECT_EQ(cat->records.size(), 6u);
+    EXPECT_EQ(cat->records.size(), 5u);
     std::set<std::string> sessions;
     for (const auto& rec : cat->records) {
         sessions.insert(rec.dSession.format("yyyyMMddHHmmss"));
@@ -363,63 +264,8 @@ TEST_F(RunTest, AFailedEncryptionStoresNothingForThatFile) {
     EXPECT_EQ(r.stored, 0);
     EXPECT_EQ(r.notStored, 1);
     EXPECT_FALSE(fs::exists(dest.path() + src.file("tree/a.txt")));
+    EXPECT_EQ(test::readAll(src.file("tree/a.txt")), "alpha");
     EXPECT_TRUE(bare.loggedContaining("FAIL: Encryption of"));
-}
-
-TEST_F(RunTest, AbortDuringTheTransferEndsTheRunAsAborted) {
-    makeTree();
-    clsBackup& job = addJob("Stop", false, false, false);
-    int copies = 0;
-    t.host.onYield = [&] {
-        for (const std::string& line : t.host.logLines) {
-            copies += line.find("OK: Copy of") != std::string::npos;
-        }
-        if (copies > 0) {
-            ctx().flags.bAbortBackup = true;
-        }
-    };
-    const RunSummary r = run("Stop");
-    t.host.onYield = nullptr;
-    EXPECT_EQ(job.enumStatus, kStatusAborted);
-    EXPECT_EQ(r.status, kStatusAborted);
-    EXPECT_EQ(t.host.status1, "Backup aborted by user!");
-    EXPECT_FALSE(t.logged("*   Total backup files count: 4"));
-    EXPECT_FALSE(ctx().flags.bBackupRunning);
-    EXPECT_NE(test::readAll(ctx().storePath()).find("Status=3"), std::string::npos);
-}
-
-TEST_F(RunTest, PausingWaitsAndShowsItInTheCaption) {
-    makeTree();
-    clsBackup& job = addJob("Pause", false, false, false);
-    t.host.eventLoop = true;  // the pause waits in the host's loop, which yields here
-    int yields = 0;
-    int whilePaused = 0;
-    t.host.onYield = [&] {
-        ++yields;
-        if (yields == 3) {
-            ctx().flags.bPauseBackup = true;
-        } else if (ctx().flags.bPauseBackup && ++whilePaused == 50) {
-            ctx().flags.bPauseBackup = false;
-        }
-    };
-    run("Pause");
-    t.host.onYield = nullptr;
-    EXPECT_EQ(job.enumStatus, kStatusOk);
-    EXPECT_EQ(whilePaused, 50);
-    EXPECT_EQ(t.host.captionHistory, (std::vector<std::string>{"-Paused", ""}));
-    EXPECT_EQ(t.host.trayTip, "Paused");
-
-    // Aborting while paused ends the wait at once.
-    t.host.onYield = [&] {
-        if (!ctx().flags.bPauseBackup && !ctx().flags.bAbortBackup) {
-            ctx().flags.bPauseBackup = true;
-        } else if (ctx().flags.bPauseBackup) {
-            ctx().flags.bAbortBackup = true;
-        }
-    };
-    run("Pause");
-    t.host.onYield = nullptr;
-    EXPECT_EQ(job.enumStatus, kStatusAborted);
 }
 
 // "Cancel this file" pressed on the second of three files, as the progress window can: only
@@ -459,11 +305,8 @@ TEST_P(CancelFileTest, TheCancelledFileIsSkippedAndTheRunGoesOnToItsSummary) {
     EXPECT_EQ(r.stored, 2);  // two files, or a volume and the catalogue
     EXPECT_EQ(r.notStored, 1);
     EXPECT_EQ(r.total, c.archived ? 2 : 3);
-    EXPECT_TRUE(t.logged("*   Not stored:   1"));
     EXPECT_EQ(job.enumStatus, kStatusFailed);
     EXPECT_EQ(r.status, kStatusFailed);
-    EXPECT_TRUE(t.logged("Backup of Cancel failed!"));
-    EXPECT_NE(t.host.status1, "Backup aborted by user!");
     EXPECT_FALSE(ctx().flags.bBackupRunning);
 
     std::map<std::string, std::string> stored;
@@ -494,7 +337,7 @@ INSTANTIATE_TEST_SUITE_P(Jobs, CancelFileTest,
                                            CancelCase{"CompressedArchive", true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(RunTest, ACancelWhilePausedSkipsTheFileAndTheRunStaysPaused) {
+TEST_F(RunTest, ACancelWhilePausedSkipsTheFileAndTheRunStaysPausedButAnAbortEndsIt) {
     src.write("tree/1.bin", std::string(300'000, '1'));
     src.write("tree/2.txt", "two");
     clsBackup& job = addJob("Held", true, false, false);
@@ -524,18 +367,26 @@ TEST_F(RunTest, ACancelWhilePausedSkipsTheFileAndTheRunStaysPaused) {
     EXPECT_EQ(r.notStored, 1);
     EXPECT_EQ(restoreAll("Held", false),
               (std::map<std::string, std::string>{{src.file("tree/2.txt"), "two"}}));
+
+    // An abort while paused ends the wait at once.
+    t.host.onYield = [&] {
+        if (!ctx().flags.bPauseBackup && !ctx().flags.bAbortBackup) {
+            ctx().flags.bPauseBackup = true;
+        } else if (ctx().flags.bPauseBackup) {
+            ctx().flags.bAbortBackup = true;
+        }
+    };
+    run("Held");
+    t.host.onYield = nullptr;
+    EXPECT_EQ(job.enumStatus, kStatusAborted);
+    EXPECT_EQ(t.host.status1, "Backup aborted by user!");
+    EXPECT_FALSE(ctx().flags.bBackupRunning);
 }
 
-TEST_F(RunTest, MessageBoxesOnlyWithAVisibleWindowAndAPendingRunChangesNothing) {
+TEST_F(RunTest, AVisibleWindowShowsTheOutcomeInAMessageBox) {
     makeTree();
-    clsBackup& job = addJob("Shown", false, false, false);
+    addJob("Shown", false, false, false);
     t.host.visible = true;
-    ctx().flags.bBackupRunning = true;
-    EXPECT_FALSE(run("Shown").started);
-    EXPECT_TRUE(t.logged("Backup process pending!"));
-    EXPECT_EQ(job.enumStatus, kStatusNeverRun);
-    EXPECT_FALSE(fs::exists(ctx().storePath()));
-    ctx().flags.bBackupRunning = false;
     run("Shown");
     ASSERT_EQ(t.host.boxes.size(), 1u);
     EXPECT_EQ(t.host.boxes[0].text, "Backup Shown terminated normally at 2006-01-15 19:30:05!");
@@ -568,18 +419,6 @@ TEST_F(RunTest, ALockedJobStoresNothingWhateverItsStorage) {
     EXPECT_TRUE(t.loggedContaining("The backup Locked is locked"));
 }
 
-TEST_F(RunTest, FtpDestinationsFailCleanlyWithoutAnFtpClient) {
-    makeTree();
-    clsBackup& job = addJob("Remote", true, true, true);
-    job.destFTP = true;
-    job.objDestination = std::make_shared<clsKestrel>();
-    job.objDestination->hostname = "127.0.0.1";
-    run("Remote");
-    EXPECT_EQ(job.enumStatus, kStatusFailed);
-    EXPECT_TRUE(t.logged("Can't connect to ftp server!"));
-    EXPECT_TRUE(t.logged("FAIL: Can't download fs file to perform incremental backup!"));
-}
-
 TEST_F(RunTest, ADestinationOnADiskThatIsNotMountedFailsTheRunBeforeAnythingIsWritten) {
     makeTree();
     // Named after this test's own folder, so that no other run shares it.
@@ -608,14 +447,12 @@ TEST_F(RunTest, ADestinationOnADiskThatIsNotMountedFailsTheRunBeforeAnythingIsWr
         EXPECT_TRUE(r.started);
         EXPECT_EQ(r.status, c.available ? kStatusOk : kStatusFailed);
         EXPECT_EQ(r.stored, c.available ? r.total : 0);
-        EXPECT_EQ(r.stored > 0, c.available);
         EXPECT_EQ(fs::isDirectory(c.destination), c.available);
         EXPECT_EQ(t.logged("FAIL: The destination " + c.destination +
                            " is not available: the disk it lies on is not mounted!"),
                   !c.available);
     }
     EXPECT_FALSE(fs::exists(disk));
-    EXPECT_TRUE(t.logged("Backup of Archive failed!"));
 }
 
 TEST_F(RunTest, ADestinationInsideTheSourceIsNotStoredAgainByTheNextRun) {
@@ -637,36 +474,37 @@ TEST_F(RunTest, ADestinationInsideTheSourceIsNotStoredAgainByTheNextRun) {
         const std::string name = archived ? "Inside" : "InsideCopy";
         clsBackup& job = addJob(name, archived, true, false);
         job.sDestinationDir = inside;
-        std::map<std::string, std::uintmax_t> first;
-        for (int i = 0; i < 3; ++i) {
-            const RunSummary r = run(name);
-            EXPECT_EQ(r.status, kStatusOk);
-            EXPECT_EQ(r.stored, r.total);
-            if (i == 0) {
-                first = contents(inside);
-            }
-        }
+        EXPECT_EQ(run(name).status, kStatusOk);
+        const auto first = contents(inside);
+        const RunSummary r = run(name);
+        EXPECT_EQ(r.status, kStatusOk);
+        EXPECT_EQ(r.stored, r.total);
         EXPECT_EQ(contents(inside), first);
         EXPECT_TRUE(t.logged("Left out " + inside + ": it is this backup's destination"));
     }
 }
 
-// A destination that fills up ends plain copies with the media message. (An archive set that
-// cannot be built keeps the old set: the crash sweep's full-disk test.)
-TEST_F(RunTest, AFullDiskEndsTheRunWithTheMediaMessage) {
+// A destination that fills up ends plain copies with the media message and keeps the previous
+// copy whole. (An archive set that cannot be built keeps the old set: the crash sweep's test.)
+TEST_F(RunTest, AFullDiskEndsTheRunWithTheMediaMessageAndKeepsThePreviousCopy) {
     test::SmallDisk disk(dest.file("small"), 256);
     if (!disk.mounted()) {
         GTEST_SKIP() << "cannot mount a small file system here";
     }
-    src.write("tree/big.bin", std::string(300'000, '2'));
+    src.write("tree/big.bin", std::string(100'000, 'a'));
     clsBackup& copies = addJob("Full", false, false, false);
     copies.sDestinationDir = dest.file("small");
+    ASSERT_EQ(run("Full").stored, 1);
+    src.write("tree/big.bin", std::string(400'000, 'b'));
     const RunSummary r = run("Full");
     EXPECT_TRUE(r.mediaFull);
     EXPECT_EQ(copies.enumStatus, kStatusFailed);
     EXPECT_TRUE(t.logged("Backup media is full! Cannot continue!"));
     ASSERT_FALSE(t.host.boxes.empty());
     EXPECT_EQ(t.host.boxes[0].text, "Backup media is full! Cannot continue!");
+    const std::string stored = dest.file("small") + src.file("tree/big.bin");
+    EXPECT_EQ(test::readAll(stored), std::string(100'000, 'a'));
+    EXPECT_EQ(fs::listDir(fs::parentOf(stored))->size(), 1u) << "no partial copy beside it";
 }
 
 }  // namespace

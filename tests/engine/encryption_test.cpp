@@ -16,10 +16,8 @@
 namespace kestrel {
 namespace {
 
-// Reads the arguments (/proc/PID/cmdline, open to any user) of every process started since it
-// was made, over and over on a thread of its own until stopped, counting those that hold the
-// secret and those of the tool. Older processes cannot hold the secret and are left out, so
-// that each round is quick.
+// Counts, on a thread of its own, the arguments (open to any user) of processes started since it
+// was made that hold the secret, and those of the tool.
 class ArgumentWatch {
 public:
     ArgumentWatch(std::string secret, std::string tool)
@@ -69,8 +67,7 @@ private:
     std::thread m_thread;
 };
 
-// Protected incremental runs (each decrypts the previous catalogue and encrypts the new set)
-// while every process's arguments are watched, and a decryption that fails.
+// Protected incremental runs and a failed decryption, while every process's arguments are watched.
 TEST(Encryption, ThePasswordShowsInNoProcessArgumentsLogOrConsole) {
     test::TestContext t(true);
     test::TempDir src;
@@ -116,56 +113,42 @@ TEST(Encryption, ThePasswordShowsInNoProcessArgumentsLogOrConsole) {
     EXPECT_FALSE(t.host.logLines.empty());
 }
 
-// A file is encrypted and decrypted in place, a password handed over byte for byte whatever
-// it ends in or holds; a failure leaves nothing under the name.
+// Passwords go over byte for byte through the real tool; a failure leaves nothing under the name.
 TEST(Encryption, PasswordsOfAnyBytesButNulRoundTripInPlace) {
     test::TestContext t(true);
+    const std::string tool = encryptionTool(t.ctx->paths);
     std::string every;
     for (int c = 1; c < 256; ++c) {
         every += static_cast<char>(c);
     }
     const std::pair<std::string, std::string> cases[] = {
-        {"secret", "wrong"}, {"", "x"},   {"pass word", "pass  word"}, {"ends\n", "ends"},
-        {"\n", ""},          {"-", "--"}, {"two\n\n", "two\n"},        {every, every.substr(1)},
+        {"secret", "wrong"},  {"", "x"},      {"pass word", "pass  word"},
+        {"ends\n", "ends"},   {"\n", ""},     {"-", "--"},
+        {"two\n\n", "two\n"}, {"cr\r", "cr"}, {every, every.substr(1)},
     };
     for (const auto& [password, other] : cases) {
         SCOPED_TRACE(testing::PrintToString(password));
         const std::string file = t.dir.write("temp/Docs.fs", "catalogue line\r\n");
         std::string error;
-        ASSERT_TRUE(
-            EncryptFile(t.ctx->control, encryptionTool(t.ctx->paths), file, password, &error))
-            << error;
+        ASSERT_TRUE(EncryptFile(t.ctx->control, tool, file, password, &error)) << error;
         const std::string encrypted = test::readAll(file);
         EXPECT_NE(encrypted, "catalogue line\r\n");
         EXPECT_FALSE(fs::exists(file + ".ue"));
-        EXPECT_FALSE(
-            DecryptFile(t.ctx->control, encryptionTool(t.ctx->paths), file, other, &error));
+        EXPECT_FALSE(DecryptFile(t.ctx->control, tool, file, other, &error));
         EXPECT_NE(error.find("wrong password"), std::string::npos) << error;
         EXPECT_FALSE(fs::exists(file));
         EXPECT_FALSE(fs::exists(file + ".ue"));
         t.dir.write("temp/Docs.fs", encrypted);
-        EXPECT_TRUE(
-            DecryptFile(t.ctx->control, encryptionTool(t.ctx->paths), file, password, &error))
-            << error;
+        EXPECT_TRUE(DecryptFile(t.ctx->control, tool, file, password, &error)) << error;
         EXPECT_EQ(test::readAll(file), "catalogue line\r\n");
     }
-    EXPECT_FALSE(t.host.progressTitles.empty());
     std::string error;
-    EXPECT_FALSE(DecryptFile(t.ctx->control, encryptionTool(t.ctx->paths), t.dir.file("temp/none"),
-                             "x", &error));
+    EXPECT_FALSE(DecryptFile(t.ctx->control, tool, t.dir.file("temp/none"), "x", &error));
     // A NUL cannot be handed over: refused, and nothing stays under the name unencrypted.
     const std::string file = t.dir.write("temp/f", "content");
-    EXPECT_FALSE(EncryptFile(t.ctx->control, encryptionTool(t.ctx->paths), file,
-                             std::string("a\0b", 3), &error));
+    EXPECT_FALSE(EncryptFile(t.ctx->control, tool, file, std::string("a\0b", 3), &error));
     EXPECT_NE(error.find("code 1"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(file));
-
-    test::TestContext bare;  // no tool to be found
-    const std::string plain = bare.dir.write("temp/p", "x");
-    EXPECT_FALSE(
-        EncryptFile(bare.ctx->control, encryptionTool(bare.ctx->paths), plain, "x", &error));
-    EXPECT_NE(error.find("bin/bfish"), std::string::npos);
-    EXPECT_EQ(test::readAll(plain), "x");
 }
 
 }  // namespace

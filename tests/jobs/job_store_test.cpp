@@ -220,20 +220,6 @@ TEST_F(JobStoreTest, HandWrittenStoresLoadAsTheFormatSays) {
     EXPECT_TRUE(t.host.logLines.empty());
 }
 
-TEST_F(JobStoreTest, MissingStoreGivesNoJobsAndTheSettingsTheirDefaults) {
-    t.dir.write("settings.ini", "[Backup\\General Settings]\nstyle=3\nblockSchedule=0\n");
-    ASSERT_TRUE(load());
-    EXPECT_TRUE(jobs.empty());
-    Settings& settings = t.ctx->settings;
-    settings.loadStartupValues(t.ctx->paths);
-    EXPECT_EQ(settings.style, 3);
-    EXPECT_FALSE(settings.blockSchedule);
-    std::filesystem::remove(t.dir.file("settings.ini"));
-    settings.loadStartupValues(t.ctx->paths);
-    EXPECT_EQ(settings.style, 1);
-    EXPECT_TRUE(settings.blockSchedule);
-}
-
 TEST_F(JobStoreTest, ScheduleTextsRoundTripAndDamagedOnesAreRefused) {
     for (const char* text : {"1,200601151930,030", "2,200601151930,031,0800",
                              "3,202612061200,014,1200", "4,200612312330,000,0000"}) {
@@ -444,11 +430,7 @@ protected:
     }
     std::vector<std::string> names() {
         EXPECT_TRUE(load());
-        std::vector<std::string> out;
-        for (const auto& j : jobs) {
-            out.push_back(j->sName);
-        }
-        return out;
+        return namesOf(jobs);
     }
     static std::vector<std::string> namesOf(const Jobs& seen) {
         std::vector<std::string> out;

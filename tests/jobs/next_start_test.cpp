@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "core/messages.h"
-#include "support/test_context.h"
 
 namespace kestrel {
 namespace {
@@ -125,14 +124,6 @@ TEST_F(NextStartTest, OnceAndTheKindsWithoutAStart) {
     EXPECT_EQ(next(at(2026, 12, 9, 9, 0)), "");
     job.Schedule.reset();
     EXPECT_EQ(next(at(2026, 12, 9, 9, 0)), "Not scheduled");
-}
-
-TEST_F(NextStartTest, NamesComeFromTheLanguageFile) {
-    test::TestContext t;
-    t.ctx->messages.FillMessages(test::sourceLanguagesDir() + "/german.lng");
-    schedule(kScheduleDaily, kTuesday, at(2026, 1, 1), timeOfDay(8, 0));
-    const std::string text = ComputeNextStart(job, at(2026, 3, 1, 9, 0), t.ctx->messages);
-    EXPECT_EQ(text, "Dienstag, Mär 03 um 08:00");
 }
 
 TEST_F(NextStartTest, PreviousMomentsForCatchingUp) {

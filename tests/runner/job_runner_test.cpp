@@ -366,8 +366,18 @@ void damageProtection(const std::string& store, const std::string& job, const st
 
 TEST_F(RunnerTest, AJobWhosePasswordCannotBeReadIsLockedUntilItGetsANewOne) {
     // The store tests read every kind of damaged value; one is enough for the runner.
-    add("Vault", true, "old");
-    add("Other", false);
+    test::TempDir otherDest;
+    const auto hourly = [](std::unique_ptr<clsBackup> j) {
+        j->Schedule = std::make_shared<clsSchedule>();
+        j->Schedule->Tip = kScheduleHourly;
+        j->Schedule->enabled = true;
+        j->Schedule->start = *DateTime::fromParts(2006, 1, 1, 0, 0);
+        return j;
+    };
+    ASSERT_EQ(runner.addJob(hourly(job("Vault", true, "old"))), RunnerResult::Done);
+    auto other = hourly(job("Other", true));
+    other->sDestinationDir = otherDest.path();
+    ASSERT_EQ(runner.addJob(std::move(other)), RunnerResult::Done);
     damageProtection(t.ctx->storePath(), "Vault", "97,abc");
     ASSERT_TRUE(runner.readJobs());
     ASSERT_TRUE(runner.job("Vault")->passwordUnreadable);
@@ -384,6 +394,17 @@ TEST_F(RunnerTest, AJobWhosePasswordCannotBeReadIsLockedUntilItGetsANewOne) {
     EXPECT_EQ(runner.refusalText(RunnerResult::PasswordUnreadable, "Vault"),
               t.ctx->messages.format("strMsgJobLocked", {{"%d", "Vault"}}));
     EXPECT_TRUE(t.logged(t.ctx->messages.format("strMsgJobLocked", {{"%d", "Vault"}})));
+
+    // The scheduler leaves it alone and runs the other job that is due.
+    t.clock.set(*DateTime::fromParts(2006, 1, 15, 19, 59, 50));
+    RunnerScheduler scheduler(*t.ctx, runner);
+    for (int i = 0; i < 20; ++i) {
+        scheduler.tick();
+        t.clock.advanceSeconds(1);
+    }
+    EXPECT_TRUE(fs::exists(otherDest.file("Other.fs"))) << "the tick ran what was due";
+    EXPECT_TRUE(std::filesystem::is_empty(dest.path()));
+    EXPECT_TRUE(runner.job("Vault")->passwordUnreadable);
 
     // Another job's change writes the locked one back as it was.
     const std::string before = test::readAll(t.ctx->storePath());
@@ -413,36 +434,6 @@ TEST_F(RunnerTest, AJobWhosePasswordCannotBeReadIsLockedUntilItGetsANewOne) {
     EXPECT_FALSE(stored.empty());
     EXPECT_EQ(stored.find("gamma"), std::string::npos);
     EXPECT_EQ(stored.find(std::string(64, 'b')), std::string::npos);
-}
-
-TEST_F(RunnerTest, TheSchedulerLeavesALockedJobAlone) {
-    test::TempDir otherDest;
-    const auto hourly = [](clsBackup& j) {
-        j.Schedule = std::make_shared<clsSchedule>();
-        j.Schedule->Tip = kScheduleHourly;
-        j.Schedule->enabled = true;
-        j.Schedule->start = *DateTime::fromParts(2006, 1, 1, 0, 0);
-    };
-    auto vault = job("Vault", true, "old");
-    hourly(*vault);
-    ASSERT_EQ(runner.addJob(std::move(vault)), RunnerResult::Done);
-    auto other = job("Other", true);
-    other->sDestinationDir = otherDest.path();
-    hourly(*other);
-    ASSERT_EQ(runner.addJob(std::move(other)), RunnerResult::Done);
-    damageProtection(t.ctx->storePath(), "Vault", "1,2,256");
-    ASSERT_TRUE(runner.readJobs());
-
-    t.clock.set(*DateTime::fromParts(2006, 1, 15, 19, 59, 50));
-    RunnerScheduler scheduler(*t.ctx, runner);
-    for (int i = 0; i < 20; ++i) {
-        scheduler.tick();
-        t.clock.advanceSeconds(1);
-    }
-    EXPECT_TRUE(fs::exists(otherDest.file("Other.fs"))) << "the tick ran what was due";
-    EXPECT_TRUE(std::filesystem::is_empty(dest.path()));
-    EXPECT_TRUE(t.logged(t.ctx->messages.format("strMsgJobLocked", {{"%d", "Vault"}})));
-    EXPECT_TRUE(runner.job("Vault")->passwordUnreadable);
 }
 
 }  // namespace

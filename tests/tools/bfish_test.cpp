@@ -36,103 +36,50 @@ TEST(Bfish, RoundTripsEmptyTinyAndLargeFiles) {
     }
 }
 
-TEST(Bfish, AWrongPasswordOrDamagedFileWritesNothing) {
+// A damaged or cut stream, a file never encrypted, or a damaged key derivation cost (which once
+// kept bfish busy for minutes: the test's time-out catches that) write nothing. A wrong password:
+// Encryption.PasswordsOfAnyBytesButNulRoundTripInPlace.
+TEST(Bfish, ADamagedFileWritesNothing) {
     test::TempDir dir;
     const std::string in = dir.write("in", test::noise(200'000, 7));
     ASSERT_EQ(bfish({"/i:" + in, "/o:" + dir.file("enc"), "/P:right", "/e", "/q"}), 0);
-    EXPECT_EQ(bfish({"/i:" + dir.file("enc"), "/o:" + dir.file("out"), "/P:wrong", "/d", "/q"}), 3);
-    EXPECT_FALSE(fs::exists(dir.file("out")));
-
-    std::string damaged = test::readAll(dir.file("enc"));
-    damaged[damaged.size() / 2] ^= 1;
-    dir.write("damaged", damaged);
-    EXPECT_EQ(bfish({"/i:" + dir.file("damaged"), "/o:" + dir.file("out"), "/P:right", "/d"}), 3);
-    EXPECT_FALSE(fs::exists(dir.file("out")));
-    // A stream cut short lacks its final chunk.
-    dir.write("cut", test::readAll(dir.file("enc")).substr(0, 70'000));
-    EXPECT_EQ(bfish({"/i:" + dir.file("cut"), "/o:" + dir.file("out"), "/P:right", "/d"}), 3);
-    EXPECT_EQ(bfish({"/i:" + in, "/o:" + dir.file("out"), "/P:right", "/d"}), 3);  // not encrypted
-    EXPECT_FALSE(fs::exists(dir.file("out")));
-    EXPECT_EQ(fs::listDir(dir.path())->size(), 4u);  // no temporary files left either
-}
-
-TEST(Bfish, ADamagedKeyDerivationCostIsRejectedAtOnce) {
-    test::TempDir dir;
-    const std::string in = dir.write("in", test::noise(1000, 7));
-    ASSERT_EQ(bfish({"/i:" + in, "/o:" + dir.file("enc"), "/P:right", "/e", "/q"}), 0);
     const std::string encrypted = test::readAll(dir.file("enc"));
+    std::string flipped = encrypted;
+    flipped[flipped.size() / 2] ^= 1;
     // After the 8-byte magic: passes at offset 8, memory at 16, both 64-bit little-endian.
     // Accepted: 1 to 3 passes, 8 KiB to 256 MiB.
-    constexpr size_t kOps = 8;
-    constexpr size_t kMem = 16;
-    const std::pair<size_t, unsigned long long> cases[] = {
-        {kOps, 2 + (1ULL << 24)},  // one byte damaged: ~16.7 million passes
-        {kOps, ~0ULL},
-        {kOps, 0},
-        {kOps, 4},
-        {kMem, 0xFF000000},  // one byte damaged: ~4 GiB
-        {kMem, ~0ULL},
-        {kMem, 0},
-        {kMem, 8191},
-        {kMem, (256ULL << 20) + 1},
-    };
-    // The fault was a hang of minutes: the test's time-out catches it.
-    for (const auto& [offset, value] : cases) {
+    const auto cost = [&encrypted](size_t offset, unsigned long long value) {
         std::string damaged = encrypted;
         for (size_t i = 0; i < 8; ++i) {
             damaged[offset + i] = static_cast<char>(value >> (8 * i));
         }
-        dir.write("damaged", damaged);
+        return damaged;
+    };
+    const std::string cases[] = {
+        flipped,
+        encrypted.substr(0, 70'000),  // lacks its final chunk
+        test::readAll(in),            // not encrypted
+        cost(8, 2 + (1ULL << 24)),    // one byte damaged: ~16.7 million passes
+        cost(8, 0),
+        cost(8, 4),
+        cost(16, 0xFF000000),  // one byte damaged: ~4 GiB
+        cost(16, 8191),
+        cost(16, (256ULL << 20) + 1),
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        dir.write("damaged", cases[i]);
         EXPECT_EQ(bfish({"/i:" + dir.file("damaged"), "/o:" + dir.file("out"), "/P:right", "/d"}),
-                  3)
-            << offset << " " << value;
+                  3);
         EXPECT_FALSE(fs::exists(dir.file("out")));
     }
-    EXPECT_EQ(fs::listDir(dir.path())->size(), 3u);  // no temporary files left
+    EXPECT_EQ(fs::listDir(dir.path())->size(), 3u);  // no temporary files left either
 }
 
-// /pfd:N reads every byte up to end of file, less one line feed at the end.
-TEST(Bfish, APasswordFromADescriptorMatchesTheSameOnTheCommandLine) {
+TEST(Bfish, NoMissingOrUnusablePasswordIsAccepted) {
     test::TempDir dir;
-    const std::string in = dir.write("in", test::noise(100'000, 7));
-    ASSERT_EQ(bfish({"/i:" + in, "/o:" + dir.file("enc"), "/P:pass word", "/e", "/q"}), 0);
-    const std::pair<std::string, int> cases[] = {
-        {"pass word", 0},
-        {"pass word\n", 0},
-        {"pass word\n\n", 3},
-        {"pass word\r\n", 3},
-        {"pass wor", 3},
-        {"", 3},
-        {"\n", 3},
-    };
-    for (const auto& [input, code] : cases) {
-        EXPECT_EQ(
-            bfish({"/i:" + dir.file("enc"), "/o:" + dir.file("out"), "/pfd:0", "/d", "/q"}, input),
-            code)
-            << testing::PrintToString(input);
-        EXPECT_EQ(fs::exists(dir.file("out")), code == 0);
-        if (code == 0) {
-            EXPECT_TRUE(test::readAll(dir.file("out")) == test::readAll(in));
-            ASSERT_TRUE(fs::removeFile(dir.file("out")));
-        }
-    }
-    // Another descriptor than standard input; and a password that ends in a line feed.
-    const std::string shell = "exec '" + kTool + "' '/i:" + in + "' '/o:" + dir.file("enc2") +
-                              "' /pfd:5 /e /q 5<&0 </dev/null";
-    ASSERT_EQ(runProcessWithInput({"/bin/sh", "-c", shell}, "ends\n\n", nullptr), 0);
-    EXPECT_EQ(bfish({"/i:" + dir.file("enc2"), "/o:" + dir.file("o"), "/pfd:0", "/d"}, "ends\n"),
-              3);
-    EXPECT_EQ(bfish({"/i:" + dir.file("enc2"), "/o:" + dir.file("o"), "/pfd:0", "/d"}, "ends\n\n"),
-              0);
-}
-
-TEST(Bfish, ArgumentsAndHelp) {
-    test::TempDir dir;
-    EXPECT_EQ(bfish({}), 1);
     EXPECT_EQ(bfish({"/i:x", "/o:y", "/e"}), 1);  // no password
-    EXPECT_EQ(bfish({"/i:x", "/o:y", "/P:p", "/x"}), 1);
     EXPECT_EQ(bfish({"/i:" + dir.file("missing"), "/o:" + dir.file("o"), "/P:p", "/e"}), 2);
-    EXPECT_EQ(bfish({"--help"}), 0);
     // Passwords on a descriptor that cannot be used, or given twice.
     const std::string in = dir.write("in", "x");
     const std::vector<std::string> io = {"/i:" + in, "/o:" + dir.file("o"), "/e", "/q"};
