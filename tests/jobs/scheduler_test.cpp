@@ -70,9 +70,10 @@ protected:
     Scheduler scheduler{t.ctx->control, t.ctx->settings, runs};
 
     // Ticks once a second for the given number of seconds.
-    void tickFor(int seconds) {
+    void tickFor(int seconds) { tickFor(scheduler, seconds); }
+    void tickFor(Scheduler& ticked, int seconds) {
         for (int i = 0; i < seconds; ++i) {
-            scheduler.tick();
+            ticked.tick();
             t.clock.advanceSeconds(1);
         }
     }
@@ -169,10 +170,7 @@ TEST_F(SchedulerTest, AStartInTheMinuteOfAPassedMomentCountsItAsMissed) {
     Scheduler fresh{t.ctx->control, t.ctx->settings, runs};
     t.clock.set(at(2026, 12, 10, 10, 0, 39));
     fresh.refresh();
-    for (int i = 0; i < 5; ++i) {
-        fresh.tick();
-        t.clock.advanceSeconds(1);
-    }
+    tickFor(fresh, 5);
     EXPECT_EQ(runs.ran, (std::vector<std::string>{"Hourly@12-10 10:00", "Daily@12-10 10:00"}));
     EXPECT_TRUE(
         t.loggedContaining("Hourly missed its scheduled run of 2026-12-10 10:00; it runs now"));

