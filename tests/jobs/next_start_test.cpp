@@ -15,131 +15,110 @@ DateTime timeOfDay(int h, int mi) {
     return DateTime::fromSerialSeconds(h * 3600 + mi * 60);
 }
 
-class NextStartTest : public ::testing::Test {
-protected:
-    Messages messages;
-    clsBackup job;
+std::shared_ptr<clsSchedule> schedule(std::uint8_t tip, std::uint8_t data, DateTime start,
+                                      DateTime hour = {}) {
+    auto s = std::make_shared<clsSchedule>();
+    s->Tip = tip;
+    s->Data = data;
+    s->start = start;
+    s->StartHour = hour;
+    s->enabled = true;
+    return s;
+}
 
-    void schedule(std::uint8_t tip, std::uint8_t data, DateTime start, DateTime hour = {}) {
-        job.Schedule = std::make_shared<clsSchedule>();
-        job.Schedule->Tip = tip;
-        job.Schedule->Data = data;
-        job.Schedule->start = start;
-        job.Schedule->StartHour = hour;
-        job.Schedule->enabled = true;
-        job.nextStart = DateTime();
+TEST(NextStart, EveryKindFindsItsNextMomentAndSaysIt) {
+    const DateTime y2026 = at(2026, 1, 1);
+    const auto hourly30 = schedule(kScheduleHourly, 30, y2026);
+    const auto monFri = schedule(kScheduleDaily, kMonday | kFriday, y2026, timeOfDay(8, 0));
+    const auto the15th = schedule(kScheduleMonthly, 14, y2026, timeOfDay(12, 0));
+    const auto the31st = schedule(kScheduleMonthly, 30, y2026, timeOfDay(12, 0));
+    const auto lastDay = schedule(kScheduleMonthly, 31, at(2020, 1, 1), timeOfDay(23, 0));
+    struct Case {
+        const char* what;
+        std::shared_ptr<clsSchedule> schedule;
+        DateTime now;
+        const char* text;  // nullptr: not checked
+        DateTime next;     // zero: not checked
+    };
+    // 2026-12-09 is a Wednesday.
+    const Case cases[] = {
+        {"not this hour's :30", hourly30, at(2026, 12, 9, 10, 10), "Today at 11:30",
+         at(2026, 12, 9, 11, 30)},
+        {"past this hour's :30", hourly30, at(2026, 12, 9, 10, 45), nullptr,
+         at(2026, 12, 9, 11, 30)},
+        {"hour without zero", hourly30, at(2026, 12, 9, 8, 5), "Today at 9:30", DateTime()},
+        {"across midnight", hourly30, at(2026, 12, 9, 23, 45), "Tomorrow at 0:30",
+         at(2026, 12, 10, 0, 30)},
+        {"across the year", hourly30, at(2026, 12, 31, 23, 40), "Tomorrow at 0:30",
+         at(2027, 1, 1, 0, 30)},
+        {"across a month", hourly30, at(2026, 4, 30, 23, 40), "Tomorrow at 0:30", DateTime()},
+        {"start tomorrow", schedule(kScheduleHourly, 30, at(2026, 12, 10, 14, 0)),
+         at(2026, 12, 9, 9, 0), "Tomorrow at 14:30", DateTime()},
+        {"start past :30", schedule(kScheduleHourly, 30, at(2026, 12, 10, 14, 40)),
+         at(2026, 12, 9, 9, 0), nullptr, at(2026, 12, 10, 15, 30)},
+        {"start further ahead", schedule(kScheduleHourly, 5, at(2026, 12, 14, 9, 0)),
+         at(2026, 12, 9, 9, 0), "Monday, Dec 14 at 9:05", DateTime()},
+        {"next chosen weekday", monFri, at(2026, 12, 9, 9, 0), "Friday, Dec 11 at 08:00",
+         at(2026, 12, 11, 8, 0)},
+        {"today", monFri, at(2026, 12, 7, 7, 0), "Today at 08:00", DateTime()},
+        {"the run moment itself", monFri, at(2026, 12, 7, 8, 0), "Today at 08:00", DateTime()},
+        {"a second later", monFri, at(2026, 12, 7, 8, 0, 1), nullptr, at(2026, 12, 11, 8, 0)},
+        {"a week on", schedule(kScheduleDaily, kMonday, y2026, timeOfDay(8, 0)),
+         at(2026, 12, 7, 9, 0), nullptr, at(2026, 12, 14, 8, 0)},
+        {"start's own day only if later",
+         schedule(kScheduleDaily, 127, at(2026, 12, 10, 8, 0), timeOfDay(8, 0)),
+         at(2026, 12, 9, 9, 0), nullptr, at(2026, 12, 11, 8, 0)},
+        {"monthly next month", the15th, at(2026, 12, 20, 9, 0), "Friday, Jan 15 at 12:00",
+         at(2027, 1, 15, 12, 0)},
+        {"monthly today", the15th, at(2026, 12, 15, 11, 0), "Today at 12:00", DateTime()},
+        {"no 31st in the window", the31st, at(2026, 4, 1, 13, 0), "", DateTime()},
+        {"the 31st", the31st, at(2026, 3, 30, 13, 0), nullptr, at(2026, 3, 31, 12, 0)},
+        {"last day, common February", lastDay, at(2027, 2, 10), nullptr, at(2027, 2, 28, 23, 0)},
+        {"last day, leap February", lastDay, at(2028, 2, 10), nullptr, at(2028, 2, 29, 23, 0)},
+        {"last day, 31 days", lastDay, at(2028, 2, 29, 23, 30), nullptr, at(2028, 3, 31, 23, 0)},
+        {"last day, 30 days", lastDay, at(2026, 4, 1), nullptr, at(2026, 4, 30, 23, 0)},
+        {"once", schedule(kScheduleOnce, 0, at(2026, 12, 9, 9, 1)), at(2026, 12, 9, 9, 0),
+         "Wednesday, Dec 09 at 09:01", at(2026, 12, 9, 9, 1)},
+    };
+    const Messages messages;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        clsBackup job;
+        job.Schedule = c.schedule;
+        const std::string text = ComputeNextStart(job, c.now, messages);
+        if (c.text != nullptr) {
+            EXPECT_EQ(text, c.text);
+        }
+        if (!c.next.isZero()) {
+            EXPECT_EQ(job.nextStart, c.next);
+        }
     }
-    std::string next(const DateTime& now) { return ComputeNextStart(job, now, messages); }
-};
-
-TEST_F(NextStartTest, HourlyUsesTheNextClockHourAndTheStartWhileItLiesAhead) {
-    schedule(kScheduleHourly, 30, at(2026, 1, 1));
-    // The current hour's :30 is not used, even while it lies ahead.
-    EXPECT_EQ(next(at(2026, 12, 9, 10, 10)), "Today at 11:30");
-    EXPECT_EQ(job.nextStart, at(2026, 12, 9, 11, 30));
-    next(at(2026, 12, 9, 10, 45));
-    EXPECT_EQ(job.nextStart, at(2026, 12, 9, 11, 30));
-    // The hour without a leading zero; across midnight it is tomorrow.
-    EXPECT_EQ(next(at(2026, 12, 9, 8, 5)), "Today at 9:30");
-    EXPECT_EQ(next(at(2026, 12, 9, 23, 45)), "Tomorrow at 0:30");
-    EXPECT_EQ(job.nextStart, at(2026, 12, 10, 0, 30));
-    // At the end of a month and of a year tomorrow is the 1st, by calendar date.
-    EXPECT_EQ(next(at(2026, 12, 31, 23, 40)), "Tomorrow at 0:30");
-    EXPECT_EQ(job.nextStart, at(2027, 1, 1, 0, 30));
-    EXPECT_EQ(next(at(2026, 4, 30, 23, 40)), "Tomorrow at 0:30");
-
-    // A start tomorrow: its own hour, or the one after when its minute is past :30.
-    schedule(kScheduleHourly, 30, at(2026, 12, 10, 14, 0));
-    EXPECT_EQ(next(at(2026, 12, 9, 9, 0)), "Tomorrow at 14:30");
-    schedule(kScheduleHourly, 30, at(2026, 12, 10, 14, 40));
-    next(at(2026, 12, 9, 9, 0));
-    EXPECT_EQ(job.nextStart, at(2026, 12, 10, 15, 30));
-    // Further ahead: a date text.
-    schedule(kScheduleHourly, 5, at(2026, 12, 14, 9, 0));
-    EXPECT_EQ(next(at(2026, 12, 9, 9, 0)), "Monday, Dec 14 at 9:05");
+    EXPECT_EQ(*previousScheduledMoment(*lastDay, at(2028, 3, 5)), at(2028, 2, 29, 23, 0));
 }
 
-TEST_F(NextStartTest, DailyFindsTheNextChosenWeekday) {
-    // Monday and Friday at 08:00; 2026-12-09 is a Wednesday.
-    schedule(kScheduleDaily, kMonday | kFriday, at(2026, 1, 1), timeOfDay(8, 0));
-    EXPECT_EQ(next(at(2026, 12, 9, 9, 0)), "Friday, Dec 11 at 08:00");
-    EXPECT_EQ(job.nextStart, at(2026, 12, 11, 8, 0));
-    EXPECT_EQ(next(at(2026, 12, 7, 7, 0)), "Today at 08:00");
-    // The run moment itself is still today; a second later it is next Friday.
-    EXPECT_EQ(next(at(2026, 12, 7, 8, 0)), "Today at 08:00");
-    next(at(2026, 12, 7, 8, 0, 1));
-    EXPECT_EQ(job.nextStart, at(2026, 12, 11, 8, 0));
-    // Only Mondays, on a Monday after the time: a week on.
-    schedule(kScheduleDaily, kMonday, at(2026, 1, 1), timeOfDay(8, 0));
-    next(at(2026, 12, 7, 9, 0));
-    EXPECT_EQ(job.nextStart, at(2026, 12, 14, 8, 0));
-    // A start ahead: its own day only when the time of day is later than the start's.
-    schedule(kScheduleDaily, 127, at(2026, 12, 10, 8, 0), timeOfDay(8, 0));
-    next(at(2026, 12, 9, 9, 0));
-    EXPECT_EQ(job.nextStart, at(2026, 12, 11, 8, 0));
+TEST(NextStart, SchedulesWithoutANextMoment) {
+    const Messages messages;
+    clsBackup job;
     // An empty mask: no next start and no text.
-    schedule(kScheduleDaily, 0, at(2026, 1, 1), timeOfDay(8, 0));
+    job.Schedule = schedule(kScheduleDaily, 0, at(2026, 1, 1), timeOfDay(8, 0));
     job.nextStart = at(2026, 1, 2);
-    EXPECT_EQ(next(at(2026, 12, 9, 9, 0)), "");
+    EXPECT_EQ(ComputeNextStart(job, at(2026, 12, 9, 9, 0), messages), "");
     EXPECT_EQ(job.nextStart, at(2026, 1, 2));
-}
-
-TEST_F(NextStartTest, MonthlyDaysAndTheLastDayOfEachMonth) {
-    schedule(kScheduleMonthly, 14, at(2026, 1, 1), timeOfDay(12, 0));
-    EXPECT_EQ(next(at(2026, 12, 20, 9, 0)), "Friday, Jan 15 at 12:00");
-    EXPECT_EQ(job.nextStart, at(2027, 1, 15, 12, 0));
-    EXPECT_EQ(next(at(2026, 12, 15, 11, 0)), "Today at 12:00");
-    // Day 31 with no 31st within the window: none.
-    schedule(kScheduleMonthly, 30, at(2026, 1, 1), timeOfDay(12, 0));
-    EXPECT_EQ(next(at(2026, 4, 1, 13, 0)), "");
-    next(at(2026, 3, 30, 13, 0));
-    EXPECT_EQ(job.nextStart, at(2026, 3, 31, 12, 0));
-
-    // "Last day! ": the 28th of a common February, the 29th of a leap year's, the 30th or 31st.
-    schedule(kScheduleMonthly, 31, at(2020, 1, 1), timeOfDay(23, 0));
-    next(at(2027, 2, 10));
-    EXPECT_EQ(job.nextStart, at(2027, 2, 28, 23, 0));
-    next(at(2028, 2, 10));
-    EXPECT_EQ(job.nextStart, at(2028, 2, 29, 23, 0));
-    next(at(2028, 2, 29, 23, 30));
-    EXPECT_EQ(job.nextStart, at(2028, 3, 31, 23, 0));
-    next(at(2026, 4, 1));
-    EXPECT_EQ(job.nextStart, at(2026, 4, 30, 23, 0));
-    EXPECT_EQ(*previousScheduledMoment(*job.Schedule, at(2028, 3, 5)), at(2028, 2, 29, 23, 0));
-}
-
-TEST_F(NextStartTest, OnceAndTheKindsWithoutAStart) {
-    schedule(kScheduleOnce, 0, at(2026, 12, 9, 9, 1));
-    EXPECT_EQ(next(at(2026, 12, 9, 9, 0)), "Wednesday, Dec 09 at 09:01");
-    EXPECT_EQ(job.nextStart, at(2026, 12, 9, 9, 1));
-    // Passed: "Not scheduled", and the sentinel of a job that ran stays.
+    // A passed once-job: "Not scheduled", and the sentinel of a job that ran stays.
+    job.Schedule = schedule(kScheduleOnce, 0, at(2026, 12, 9, 9, 1));
     job.nextStart = onceRanSentinel();
-    EXPECT_EQ(next(at(2026, 12, 9, 9, 2)), "Not scheduled");
+    EXPECT_EQ(ComputeNextStart(job, at(2026, 12, 9, 9, 2), messages), "Not scheduled");
     EXPECT_EQ(job.nextStart, onceRanSentinel());
-
-    job.Schedule->enabled = false;
-    EXPECT_EQ(next(at(2026, 12, 9, 9, 0)), "");
-    job.Schedule->enabled = true;
-    job.Schedule->Tip = 9;
-    EXPECT_EQ(next(at(2026, 12, 9, 9, 0)), "");
-    job.Schedule.reset();
-    EXPECT_EQ(next(at(2026, 12, 9, 9, 0)), "Not scheduled");
-}
-
-TEST_F(NextStartTest, PreviousMomentsForCatchingUp) {
-    schedule(kScheduleHourly, 30, at(2026, 12, 9, 9, 0));
-    EXPECT_EQ(*previousScheduledMoment(*job.Schedule, at(2026, 12, 9, 11, 10)),
-              at(2026, 12, 9, 10, 30));
-    EXPECT_EQ(*previousScheduledMoment(*job.Schedule, at(2026, 12, 9, 11, 30)),
-              at(2026, 12, 9, 11, 30));
-    // Not before the schedule's start.
-    EXPECT_FALSE(previousScheduledMoment(*job.Schedule, at(2026, 12, 9, 9, 20)));
-    schedule(kScheduleDaily, kFriday, at(2026, 1, 1), timeOfDay(8, 0));
-    EXPECT_EQ(*previousScheduledMoment(*job.Schedule, at(2026, 12, 9, 9, 0)),
-              at(2026, 12, 4, 8, 0));
-    schedule(kScheduleOnce, 0, at(2026, 12, 9, 9, 1));
     EXPECT_FALSE(previousScheduledMoment(*job.Schedule, at(2026, 12, 9, 9, 0)));
     EXPECT_EQ(*previousScheduledMoment(*job.Schedule, at(2026, 12, 10)), at(2026, 12, 9, 9, 1));
+
+    job.Schedule->enabled = false;
+    EXPECT_EQ(ComputeNextStart(job, at(2026, 12, 9, 9, 0), messages), "");
+    job.Schedule->enabled = true;
+    job.Schedule->Tip = 9;
+    EXPECT_EQ(ComputeNextStart(job, at(2026, 12, 9, 9, 0), messages), "");
+    job.Schedule.reset();
+    EXPECT_EQ(ComputeNextStart(job, at(2026, 12, 9, 9, 0), messages), "Not scheduled");
 }
 
 }  // namespace
