@@ -1,13 +1,39 @@
-#include "platform/file_facts.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "platform/date_time.h"
+#include "platform/file_facts.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
+
+TEST(DateTime, TheZeroDateAndDatesBeforeIt) {
+    const DateTime zero;
+    EXPECT_TRUE(zero.isZero());
+    EXPECT_EQ(zero.format("yyyyMMddHHmm"), "189912300000");
+    EXPECT_EQ(*DateTime::fromParts(1899, 12, 30), zero);
+    EXPECT_EQ(zero.weekday(), 6);  // a Saturday
+    const DateTime before = *DateTime::fromParts(1899, 12, 29, 6, 0, 0);
+    EXPECT_LT(before, zero);
+    EXPECT_EQ(before.day(), 29);
+    EXPECT_EQ(before.hour(), 6);
+    EXPECT_EQ(before.format("yyyyMMddHHmm"), "189912290600");
+}
+
+TEST(DateTime, RejectsPartsOutOfRange) {
+    EXPECT_FALSE(DateTime::fromParts(2007, 2, 29));
+    EXPECT_TRUE(DateTime::fromParts(2008, 2, 29));
+    EXPECT_FALSE(DateTime::fromParts(1900, 2, 29));  // not a leap year
+    EXPECT_TRUE(DateTime::fromParts(2000, 2, 29));
+    EXPECT_FALSE(DateTime::fromParts(2006, 13, 1));
+    EXPECT_FALSE(DateTime::fromParts(2006, 0, 1));
+    EXPECT_FALSE(DateTime::fromParts(2006, 4, 31));
+    EXPECT_FALSE(DateTime::fromParts(2006, 1, 1, 24));
+    EXPECT_FALSE(DateTime::fromParts(2006, 1, 1, 0, 60));
+    EXPECT_FALSE(DateTime::fromParts(2006, 1, 1, 0, 0, 60));
+}
 
 TEST(FileTime, UnixEpochIsTheKnownTickCount) {
     // 1970-01-01 is 116444736000000000 ticks after 1601-01-01: 0x019DB1DE D53E8000.
@@ -39,30 +65,6 @@ TEST(FileAttributes, DerivedFromTheMode) {
     EXPECT_EQ(attributesFor(0100644, ".profile"), kAttrArchive | kAttrHidden);
     EXPECT_EQ(attributesFor(0040555, ".cache"), kAttrDirectory | kAttrReadOnly | kAttrHidden);
     EXPECT_EQ(attributesFor(0010644, "fifo"), 0u);
-}
-
-TEST(FileFactsOnDisk, ReadsKindSizeAttributesAndSetsTimes) {
-    test::TempDir dir;
-    const std::string file = dir.write(".hidden", "12345");
-    auto facts = statFile(file);
-    ASSERT_TRUE(facts);
-    EXPECT_EQ(facts->kind, FileKind::Regular);
-    EXPECT_EQ(facts->size, 5);
-    EXPECT_EQ(facts->attributes, kAttrArchive | kAttrHidden);
-
-    const FileTime access = toFileTime(PosixTime{1136914205, 123456700});
-    const FileTime write = toFileTime(PosixTime{1000000000, 987654300});
-    ASSERT_TRUE(setFileTimes(file, access, write));
-    facts = statFile(file);
-    EXPECT_EQ(facts->lastWriteTime, write);
-    EXPECT_EQ(facts->lastAccessTime, access);
-    EXPECT_NE(facts->creationTime.ticks(), 0);
-
-    ASSERT_TRUE(setReadOnly(file, true));
-    EXPECT_EQ(statFile(file)->attributes & kAttrReadOnly, kAttrReadOnly);
-    EXPECT_EQ(statFile(file)->mode & 0222, 0u);
-    ASSERT_TRUE(setReadOnly(file, false));
-    EXPECT_EQ(statFile(file)->attributes & kAttrReadOnly, 0u);
 }
 
 TEST(FileFactsOnDisk, SymlinksAndMissingFiles) {

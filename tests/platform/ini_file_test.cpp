@@ -2,10 +2,46 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/settings_store.h"
+#include "platform/text.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
+
+// Lines as "text|number|terminated".
+std::vector<std::string> linesOf(std::string_view content) {
+    std::vector<std::string> out;
+    text::LineReader reader(content);
+    for (text::Line line; reader.next(line);) {
+        out.push_back(std::string(line.text) + "|" + std::to_string(line.number) + "|" +
+                      (line.terminated ? "t" : "cut"));
+    }
+    return out;
+}
+
+TEST(TextTest, LinesEndInLfOrCrLfAndTheLastMayBeCut) {
+    using V = std::vector<std::string>;
+    const struct {
+        std::string content;
+        V lines;
+    } cases[] = {
+        {"", {}},
+        {"a", {"a|1|cut"}},
+        {"a\n", {"a|1|t"}},
+        {"a\r\nb\n", {"a|1|t", "b|2|t"}},
+        {"\n\r\n", {"|1|t", "|2|t"}},
+        {"a\rb\r", {"a\rb|1|cut"}},  // only a CR at the end belongs to the line end
+        {std::string("x\0y\nz", 5), {std::string("x\0y|1|t", 7), "z|2|cut"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(linesOf(c.content), c.lines) << c.content;
+    }
+}
 
 TEST(IniFile, SectionsAndKeysMatchWithoutCaseAndValuesKeepTheirBytes) {
     const IniFile ini = IniFile::parse(
@@ -79,6 +115,40 @@ TEST(IniFile, LoadTellsAMissingFromAnUnreadableFile) {
     ASSERT_TRUE(ini.save(dir.file("x.ini"), 0600));
     EXPECT_EQ(ini.load(dir.file("x.ini")), IniFile::LoadResult::Loaded);
     EXPECT_EQ(ini.value("s", "K"), "v");
+}
+
+TEST(SettingsStore, WritesReadsAndDeletesValuesInPrivateFile) {
+    test::TempDir dir;
+    SettingsStore store(dir.file("settings.ini"));
+    EXPECT_FALSE(store.read("Backup\\General Settings", "Language"));
+    ASSERT_TRUE(store.write("Backup\\General Settings", "bkpIndex", "7"));
+    EXPECT_EQ(store.read("backup\\general settings", "BKPINDEX"), "7");
+    EXPECT_EQ(test::readAll(store.path()), "[Backup\\General Settings]\r\nbkpIndex=7\r\n");
+    EXPECT_EQ(std::filesystem::status(store.path()).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    // A second store on the same file (another process) sees the change at once.
+    SettingsStore other(dir.file("settings.ini"));
+    ASSERT_TRUE(other.write("Backup\\General Settings", "BkpIndex", "8"));
+    EXPECT_EQ(store.read("Backup\\General Settings", "bkpindex"), "8");
+
+    EXPECT_TRUE(store.remove("Backup\\General Settings", "bkpIndex"));
+    EXPECT_FALSE(store.read("Backup\\General Settings", "bkpIndex"));
+    EXPECT_TRUE(store.remove("Backup\\General Settings", "bkpIndex"));
+}
+
+TEST(SettingsStore, RefusesValuesTheFileCannotHoldAndCreatesKeysOnce) {
+    test::TempDir dir;
+    SettingsStore store(dir.file("settings.ini"));
+    EXPECT_FALSE(store.write("K", "name", "two\nlines"));
+    EXPECT_FALSE(store.write("K", "na=me", "v"));
+    EXPECT_FALSE(store.write("K", "", "v"));
+    EXPECT_FALSE(std::filesystem::exists(store.path()));
+    SettingsStore nowhere(dir.file("missing/folder/settings.ini"));
+    EXPECT_FALSE(nowhere.write("K", "name", "v"));
+    EXPECT_EQ(nowhere.createKey("K"), SettingsStore::KeyDisposition::Failed);
+    EXPECT_EQ(store.createKey("Backup\\masks"), SettingsStore::KeyDisposition::Created);
+    EXPECT_EQ(store.createKey("BACKUP\\MASKS"), SettingsStore::KeyDisposition::Opened);
 }
 
 }  // namespace

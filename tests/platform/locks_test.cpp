@@ -3,12 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include "platform/file_lock.h"
 #include "platform/fs.h"
 #include "platform/scratch_dir.h"
-#include "platform/signals.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -107,29 +104,6 @@ TEST(ScratchDirTest, LiveFoldersStayAndThoseOfGoneHoldersAreSwept) {
     EXPECT_TRUE(fs::exists(parent.file("scratch-file")));
 
     EXPECT_FALSE(ScratchDir::create(parent.file("missing")));
-}
-
-TEST(FsTest, RemoveTreeRemovesLinksNotWhatTheyPointTo) {
-    test::TempDir dir;
-    dir.write("outside/precious", "keep");
-    dir.write("tree/a/b/c", "x");
-    ASSERT_EQ(::symlink(dir.file("outside").c_str(), dir.file("tree/a/link").c_str()), 0);
-    EXPECT_TRUE(fs::removeTree(dir.file("tree")));
-    EXPECT_FALSE(fs::exists(dir.file("tree")));
-    EXPECT_EQ(test::readAll(dir.file("outside/precious")), "keep");
-    EXPECT_TRUE(fs::removeTree(dir.file("never there")));
-}
-
-TEST(SignalsTest, AStopSignalIsNotedInsteadOfEndingTheProcess) {
-    signals::clearCaughtStopSignal();
-    EXPECT_EQ(signals::caughtStopSignal(), 0);
-    signals::catchStopSignals();
-    ASSERT_EQ(std::raise(SIGTERM), 0);
-    EXPECT_EQ(signals::caughtStopSignal(), SIGTERM);
-    signals::clearCaughtStopSignal();
-    std::signal(SIGTERM, SIG_DFL);
-    std::signal(SIGINT, SIG_DFL);
-    EXPECT_EQ(signals::caughtStopSignal(), 0);
 }
 
 }  // namespace
