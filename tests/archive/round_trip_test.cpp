@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <random>
 
@@ -80,81 +81,69 @@ INSTANTIATE_TEST_SUITE_P(Archive, RoundTrip,
                                            Variant{"ZippedSplit", true, 2'000'000}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(VolumeReader, FlippedBytesTruncatedAndMissingVolumesAreReported) {
+// Damage to a volume or to a catalogue line (which may carry any number) is reported: the reader
+// neither pads a cut volume, allocates blocks no writer uses, nor counts past the largest offset.
+TEST(VolumeReader, DamagedVolumesAndRecordsAreReported) {
     test::TestContext t;
     test::TempDir src;
-    const std::string content(40'000, 'k');
-    test::archiveFiles(*t.ctx, "V", {src.write("a", content), src.write("b", "tail file")}, false,
-                       20'000);
+    test::archiveFiles(*t.ctx, "V", {src.write("a", std::string(40'000, 'k'))}, false, 20'000);
     const std::string dir = t.ctx->paths.tempDir();
-    Catalogue cat = test::catalogueOf(*t.ctx, "V");
-    ASSERT_EQ(cat.records.size(), 2u);
-    FolderVolumes volumes(dir);
-    auto extract = [&](const clsRestoreFileData& rec) {
-        VolumeReader reader(nullptr, volumes, false);
-        return test::extracted(reader, rec);
+    const Catalogue cat = test::catalogueOf(*t.ctx, "V");
+    ASSERT_EQ(cat.records.size(), 1u);
+    struct Case {
+        const char* what;
+        std::function<void(clsRestoreFileData&)> damage;  // to the record or the volumes
+        ExtractStatus status;
     };
-    EXPECT_EQ(extract(cat.records[0]).first.status, ExtractStatus::Ok);
-
-    // One flipped byte.
-    {
-        std::fstream f(dir + "V.uxarc", std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(100);
-        f.put('j');
+    const Case cases[] = {
+        {"as archived", [](clsRestoreFileData&) {}, ExtractStatus::Ok},
+        {"aborted", [&](clsRestoreFileData&) { t.ctx->flags.bAbortBackup = true; },
+         ExtractStatus::Aborted},
+        {"no block size", [](clsRestoreFileData& rec) { rec.recsize = 0; }, ExtractStatus::Damaged},
+        {"a huge block size", [](clsRestoreFileData& rec) { rec.recsize = std::int64_t{1} << 40; },
+         ExtractStatus::Damaged},
+        {"a block size no writer uses",
+         [](clsRestoreFileData& rec) { rec.recsize = kMaxRecSize + 4; }, ExtractStatus::Damaged},
+        {"an offset near the largest",
+         [](clsRestoreFileData& rec) {
+             rec.soffs = std::numeric_limits<std::int64_t>::max() - 100;
+         },
+         ExtractStatus::Damaged},
+        {"a flipped byte",
+         [&](clsRestoreFileData&) {
+             std::fstream f(dir + "V.uxarc", std::ios::in | std::ios::out | std::ios::binary);
+             f.seekp(100);
+             f.put('j');
+         },
+         ExtractStatus::ChecksumMismatch},
+        {"a later volume cut short",
+         [&](clsRestoreFileData&) { std::filesystem::resize_file(dir + "V-001.uxarc", 1000); },
+         ExtractStatus::Damaged},
+        {"a later volume missing",
+         [&](clsRestoreFileData&) { std::filesystem::remove(dir + "V-001.uxarc"); },
+         ExtractStatus::VolumeMissing},
+    };
+    FolderVolumes volumes(dir);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        t.ctx->flags.bAbortBackup = false;
+        clsRestoreFileData rec = cat.records[0];
+        c.damage(rec);
+        VolumeReader reader(&t.ctx->control, volumes, false);
+        const auto [r, produced] = test::extracted(reader, rec);
+        EXPECT_EQ(r.status, c.status) << r.detail;
+        if (c.status == ExtractStatus::Ok || c.status == ExtractStatus::ChecksumMismatch) {
+            EXPECT_EQ(static_cast<std::int64_t>(produced.size()), rec.size);
+        } else {
+            EXPECT_LT(static_cast<std::int64_t>(produced.size()), rec.size);
+        }
+        if (c.status == ExtractStatus::VolumeMissing) {
+            EXPECT_EQ(r.volume, "V-001");
+        }
     }
-    EXPECT_EQ(extract(cat.records[0]).first.status, ExtractStatus::ChecksumMismatch);
-
-    // A later volume cut short: no padding with NUL bytes, the record is damaged.
-    std::filesystem::resize_file(dir + "V-001.uxarc", 1000);
-    const auto [cut, produced] = extract(cat.records[0]);
-    EXPECT_EQ(cut.status, ExtractStatus::Damaged);
-    EXPECT_LT(produced.size(), 40'000u);
-
-    std::filesystem::remove(dir + "V-001.uxarc");
-    const auto missing = extract(cat.records[0]).first;
-    EXPECT_EQ(missing.status, ExtractStatus::VolumeMissing);
-    EXPECT_EQ(missing.volume, "V-001");
-
-    clsRestoreFileData broken = cat.records[1];
-    broken.recsize = 0;
-    EXPECT_EQ(extract(broken).first.status, ExtractStatus::Damaged);
-
     VolumeReader reader(nullptr, volumes, false);
     EXPECT_EQ(reader.extract(cat.records[0], [](std::string_view) { return false; }).status,
               ExtractStatus::WriteFailed);
-}
-
-// A damaged catalogue line may carry any number: the reader neither allocates blocks no writer
-// uses nor counts past the largest offset.
-TEST(VolumeReader, BlockSizesAndOffsetsNoWriterUsesAreDamagedAndAnAbortStops) {
-    test::TestContext t;
-    test::TempDir src;
-    test::archiveFiles(*t.ctx, "D", {src.write("a", std::string(50'000, 'd'))}, false);
-    const Catalogue cat = test::catalogueOf(*t.ctx, "D");
-    ASSERT_EQ(cat.records.size(), 1u);
-    FolderVolumes volumes(t.ctx->paths.tempDir());
-    VolumeReader reader(nullptr, volumes, false);
-    auto statusOf = [&](const clsRestoreFileData& rec) {
-        const auto [r, produced] = test::extracted(reader, rec);
-        EXPECT_LE(static_cast<std::int64_t>(produced.size()), rec.size);
-        return r.status;
-    };
-
-    clsRestoreFileData huge = cat.records[0];
-    huge.recsize = std::int64_t{1} << 40;
-    EXPECT_EQ(statusOf(huge), ExtractStatus::Damaged);
-    huge.recsize = kMaxRecSize + 4;
-    EXPECT_EQ(statusOf(huge), ExtractStatus::Damaged);
-
-    clsRestoreFileData far = cat.records[0];
-    far.soffs = std::numeric_limits<std::int64_t>::max() - 100;
-    EXPECT_EQ(statusOf(far), ExtractStatus::Damaged);
-
-    // The reader is still good for the file as it was recorded; an abort stops it.
-    EXPECT_EQ(statusOf(cat.records[0]), ExtractStatus::Ok);
-    VolumeReader controlled(&t.ctx->control, volumes, false);
-    t.ctx->flags.bAbortBackup = true;
-    EXPECT_EQ(test::extracted(controlled, cat.records[0]).first.status, ExtractStatus::Aborted);
 }
 
 TEST(VolumeReader, FilesAboveTwoGibibytes) {

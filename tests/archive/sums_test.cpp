@@ -78,86 +78,7 @@ TEST(Sums, ParsingKeepsGoodEntriesAndNumbersDamagedOnes) {
     EXPECT_FALSE(upgradedHeader(sumsHeader(7)));
 }
 
-TEST(Sums, EachLineIsCheckedByWhatCoversIt) {
-    Sums sums;
-    sums.linesBefore = 2;
-    const Digest known = digestOf("known line");
-    sums.byLine[std::string(reinterpret_cast<const char*>(known.data()), known.size())] =
-        Sums::Entry{digestOf("content"), "/a"};
-    const Digest* expected = nullptr;
-    EXPECT_EQ(checkKindFor(nullptr, known, 5, &expected), CheckKind::Weak);
-    EXPECT_EQ(expected, nullptr);
-    EXPECT_EQ(checkKindFor(&sums, known, 5, &expected), CheckKind::Strong);
-    ASSERT_NE(expected, nullptr);
-    EXPECT_EQ(*expected, digestOf("content"));
-    // A line the checksum file predates; one it should hold but does not.
-    EXPECT_EQ(checkKindFor(&sums, digestOf("other"), 1, &expected), CheckKind::Weak);
-    EXPECT_EQ(checkKindFor(&sums, digestOf("other"), 2, &expected), CheckKind::Unmatched);
-    // Past what the last session covered: appended by another writer.
-    sums.covers.push_back(Sums::Covers{4, 0, {}});
-    EXPECT_EQ(checkKindFor(&sums, digestOf("other"), 3, &expected), CheckKind::Unmatched);
-    EXPECT_EQ(checkKindFor(&sums, digestOf("other"), 4, &expected), CheckKind::Weak);
-}
-
-// The checksum file of a real two-session archive against the catalogue as others may leave it.
-TEST(Sums, LostLinesAreNamedAndAFileOfAnotherCatalogueIsIgnored) {
-    test::TestContext t;
-    test::TempDir src;
-    std::vector<std::string> paths;
-    for (int i = 0; i < 4; ++i) {
-        paths.push_back(src.write("f" + std::to_string(i), "content " + std::to_string(i)));
-    }
-    ASSERT_EQ(test::archiveFiles(*t.ctx, "Daily", paths, false),
-              (std::vector<clsArchive::AddResult>(4, clsArchive::AddResult::Added)));
-    const std::string folder = t.ctx->paths.tempDir();
-    const std::string catalogue = *fs::readFile(fs::join(folder, "Daily.fs"));
-    const SumsFile file = ReadSums(fs::join(folder, "Daily.fs.sums"));
-    ASSERT_EQ(file.status, SumsFile::Status::Read) << file.error;
-    ASSERT_EQ(file.sums->covers.size(), 1u);
-    const auto lines = [](const std::string& text) {
-        std::vector<Digest> digests;
-        for (const auto& rec : parseCatalogue(text).records) {
-            digests.push_back(rec.lineDigest);
-        }
-        return digests;
-    };
-    const size_t half = catalogue.find('\n', catalogue.find('\n') + 1) + 1;
-    const std::string other =
-        "dSession=20200101000000|RecSize=512|arcStart=X|sOffs=0|arcEnd=X|dEndOffset=1024|"
-        "fname=/x|size=1|crc=00000000|Attrib=0|dCT=0/0|dLAt=0/0|dLWt=0/0\r\n";
-    struct Case {
-        const char* what;
-        std::string text;
-        bool belongs;
-        std::vector<std::string> lost;
-    };
-    const std::vector<Case> cases = {
-        {"as written", catalogue, true, {}},
-        {"cut after two lines", catalogue.substr(0, half), true, {paths[2], paths[3]}},
-        {"another writer appended", catalogue + other, true, {}},
-        {"replaced by another writer", other, false, {}},
-        {"emptied", "", true, {paths[0], paths[1], paths[2], paths[3]}},
-    };
-    for (const Case& c : cases) {
-        const SumsVerdict v = judgeSums(*file.sums, c.text, lines(c.text));
-        EXPECT_EQ(v.belongs, c.belongs) << c.what;
-        EXPECT_EQ(v.lostNames, c.lost) << c.what;
-        EXPECT_EQ(v.lost, c.lost.size()) << c.what;
-    }
-    EXPECT_EQ(lostFilesText(judgeSums(*file.sums, catalogue, lines(catalogue)), 1), "");
-    SumsVerdict cut =
-        judgeSums(*file.sums, catalogue.substr(0, half), lines(catalogue.substr(0, half)));
-    EXPECT_EQ(lostFilesText(cut, 1), paths[2] + " and 1 more");
-    // The appended line is checked by its crc, the others by their digests.
-    const Catalogue appended = parseCatalogue(catalogue + other);
-    const Digest* expected = nullptr;
-    EXPECT_EQ(checkKindFor(&*file.sums, appended.records[4].lineDigest, 4, &expected),
-              CheckKind::Weak);
-    EXPECT_EQ(checkKindFor(&*file.sums, appended.records[3].lineDigest, 3, &expected),
-              CheckKind::Strong);
-}
-
-TEST(Sums, TheArchiveWritesAnEntryPerFileThatMatchesItsLineAndBytes) {
+TEST(Sums, TheArchiveWritesAnEntryPerFileThatMatchesItsLineAndBytesAndTellsLostOnes) {
     test::TestContext t;
     test::TempDir src;
     const std::vector<std::string> contents = {"first file", "", std::string(200'000, 's')};
@@ -178,6 +99,12 @@ TEST(Sums, TheArchiveWritesAnEntryPerFileThatMatchesItsLineAndBytes) {
         ASSERT_NE(d, nullptr) << i;
         EXPECT_EQ(*d, digestOf(contents[i])) << i;
     }
+    // A catalogue emptied by another program has lost every file, named in order.
+    const SumsVerdict emptied = judgeSums(*file.sums, "", {});
+    EXPECT_TRUE(emptied.belongs);
+    EXPECT_EQ(emptied.lostNames, paths);
+    EXPECT_EQ(emptied.lost, paths.size());
+    EXPECT_EQ(lostFilesText(emptied, 1), paths[0] + " and 2 more");
     EXPECT_EQ(ReadSums(fs::join(folder, "missing.sums")).status, SumsFile::Status::Missing);
     EXPECT_EQ(ReadSums(fs::join(folder, "Daily.fs")).status, SumsFile::Status::Damaged);
 }
