@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "platform/date_time.h"
 #include "platform/file_facts.h"
-#include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
@@ -65,17 +62,6 @@ TEST(FileAttributes, DerivedFromTheMode) {
     EXPECT_EQ(attributesFor(0100644, ".profile"), kAttrArchive | kAttrHidden);
     EXPECT_EQ(attributesFor(0040555, ".cache"), kAttrDirectory | kAttrReadOnly | kAttrHidden);
     EXPECT_EQ(attributesFor(0010644, "fifo"), 0u);
-}
-
-TEST(FileFactsOnDisk, SymlinksAndMissingFiles) {
-    test::TempDir dir;
-    std::filesystem::create_directory_symlink(dir.path(), dir.file("loop"));
-    EXPECT_EQ(statFile(dir.file("loop"), false)->kind, FileKind::Symlink);
-    EXPECT_EQ(statFile(dir.file("loop"), true)->kind, FileKind::Directory);
-    std::string error;
-    EXPECT_FALSE(statFile(dir.file("missing"), true, &error));
-    EXPECT_NE(error.find("missing"), std::string::npos);
-    EXPECT_FALSE(setFileTimes(dir.file("missing"), FileTime{}, FileTime{}));
 }
 
 }  // namespace

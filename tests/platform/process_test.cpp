@@ -73,8 +73,7 @@ bool sigpipePending() {
     return ::sigismember(&pending, SIGPIPE) == 1;
 }
 
-// Input far beyond a pipe's buffer reaches a program that reads it while the writer waits,
-// and one that stops reading early or never reads neither hangs the writer nor kills it.
+// Input beyond a pipe's buffer arrives whole; a program that stops reading hangs no writer.
 TEST(RunProcessWithInput, HandsOverEveryByteOrWhatTheProgramTakes) {
     test::TempDir dir;
     const std::string big = test::noise(8 << 20, 7);

@@ -22,8 +22,7 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// Writes content to finalName in the folder the way a restore does: a temporary file renamed
-// into place.
+// Writes content to finalName as a restore does: a temporary file renamed into place.
 void writeThrough(SafeDir& dir, const std::string& finalName, const std::string& content) {
     FileHandle file;
     std::string temp;

@@ -49,9 +49,8 @@ TEST(ProgramFolder, HomeComesFromTheOptionThenTheEnvironment) {
 
 using Calls = std::vector<std::string>;
 
-// A systemctl first on PATH that records its arguments in "calls". Its answers come from files:
-// "active" makes is-active succeed, "state" is what is-system-running prints, and "fail" names
-// the subcommand that fails.
+// A systemctl logging its arguments to "calls"; "active" makes is-active succeed, "state" is
+// what is-system-running prints and "fail" names the subcommand that fails.
 const char* kFakeSystemctl = R"sh(#!/bin/sh
 d=$(dirname "$0")/..
 echo "$*" >> "$d/calls"
