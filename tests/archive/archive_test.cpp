@@ -140,8 +140,7 @@ TEST_F(ArchiveTest, SplitsALargeFileAtBlockBoundaries) {
 }
 
 TEST_F(ArchiveTest, AFullVolumeMakesTheNextFileStartInTheNextOne) {
-    // The first file fills the volume past the split size with its last block, so its
-    // descriptor and the second file both go to the next volume.
+    // The first file's last block passes the split size: the rest goes to the next volume.
     const auto codes = test::archiveFiles(
         ctx(), "F", {src.write("one", test::noise(1024, 1)), src.write("two", test::noise(10, 1))},
         false, 1024);

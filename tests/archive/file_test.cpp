@@ -60,8 +60,7 @@ TEST(ClsFile, ReadsAtTheLargestOffsetsFindNothing) {
 
 constexpr size_t kPiece = 32 * 1024;  // the smallest piece, so that tests cross many
 
-// Inflates every gzip member of the bytes in turn; nothing when one is damaged, its CRC or
-// length does not match, or bytes follow that are not a member.
+// Inflates every gzip member; nothing on damage, a wrong CRC or length, or trailing bytes.
 std::optional<std::string> gunzipAll(const std::string& gz) {
     std::string out;
     size_t at = 0;
