@@ -80,41 +80,12 @@ TEST(IniFile, SectionNamesMayHoldBracketsAndValuesHaveNoLengthLimit) {
     EXPECT_EQ(IniFile::parse(ini.serialize()).sectionLines("big")->size(), 3000u);
 }
 
-TEST(IniFile, WritingReplacesTheFirstKeyOrAppendsAndSerialisesStably) {
-    IniFile ini;
-    ini.writeSection("Backups", {"one", "two"});
-    ini.writeValue("one", "Storage", "LOC");
-    ini.writeValue("one", "Type", "FULL");
-    ini.writeValue("ONE", "storage", "FTP");
-    EXPECT_EQ(ini.serialize(),
-              "[Backups]\r\none\r\ntwo\r\n\r\n[one]\r\nstorage=FTP\r\nType=FULL\r\n");
-    EXPECT_EQ(IniFile::parse(ini.serialize()).serialize(), ini.serialize());
-    EXPECT_TRUE(ini.removeValue("one", "TYPE"));
-    EXPECT_FALSE(ini.removeValue("one", "TYPE"));
-    EXPECT_FALSE(ini.value("one", "type"));
-    EXPECT_TRUE(ini.ensureSection("New"));
-    EXPECT_FALSE(ini.ensureSection("new"));
-}
-
 TEST(IniFile, LinesBeforeTheFirstSectionAreKeptAndReported) {
     IniFile ini = IniFile::parse("junk line\n; comment\n[A]\nk=v\n");
     EXPECT_TRUE(ini.hasLinesOutsideSections());
     EXPECT_EQ(IniFile::parse(ini.serialize()).serialize(), ini.serialize());
     EXPECT_FALSE(IniFile::parse("; only a comment\n[A]\n").hasLinesOutsideSections());
     EXPECT_FALSE(IniFile::parse("[A]\nk=v\n").hasLinesOutsideSections());
-}
-
-TEST(IniFile, LoadTellsAMissingFromAnUnreadableFile) {
-    test::TempDir dir;
-    IniFile ini;
-    EXPECT_EQ(ini.load(dir.file("missing.ini")), IniFile::LoadResult::Missing);
-    std::string error;
-    EXPECT_EQ(ini.load(dir.path(), &error), IniFile::LoadResult::Failed);  // a folder
-    EXPECT_FALSE(error.empty());
-    ini.writeValue("S", "k", "v");
-    ASSERT_TRUE(ini.save(dir.file("x.ini"), 0600));
-    EXPECT_EQ(ini.load(dir.file("x.ini")), IniFile::LoadResult::Loaded);
-    EXPECT_EQ(ini.value("s", "K"), "v");
 }
 
 TEST(SettingsStore, WritesReadsAndDeletesValuesInPrivateFile) {
