@@ -99,30 +99,6 @@ constexpr const char* kExample =
     "fname=C:\\Data\\report.doc|size=3000|crc=1F00A2C4|Attrib=32|dCT=29563521/-1163529728|"
     "dLAt=29563600/104857600|dLWt=29563590/-20971520";
 
-TEST(Catalogue, ReadsTheWorkedExampleAndReportsAnUnreadableFile) {
-    test::TempDir dir;
-    auto c = ReadCatalogue(dir.write("Daily.fs", std::string(kExample) + "\r\n"));
-    ASSERT_TRUE(c);
-    ASSERT_EQ(c->records.size(), 1u);
-    const clsRestoreFileData* rec = &c->records[0];
-    EXPECT_EQ(rec->dSession, *DateTime::fromParts(2026, 1, 5, 14, 30, 12));
-    EXPECT_EQ(rec->recsize, 512);
-    EXPECT_EQ(rec->arcStart, "Daily");
-    EXPECT_EQ(rec->arcEnd, "Daily");
-    EXPECT_EQ(rec->soffs, 0);
-    EXPECT_EQ(rec->dendoffset, 3584);
-    EXPECT_EQ(rec->fname, "C:\\Data\\report.doc");
-    EXPECT_EQ(rec->size, 3000);
-    EXPECT_EQ(rec->crc, "1F00A2C4");
-    EXPECT_EQ(rec->Attrib, 32);
-    EXPECT_EQ(rec->tCreationTimeGet(), (FileTime{29563521, -1163529728}));
-    EXPECT_EQ(rec->tLastAccessTimeGet(), (FileTime{29563600, 104857600}));
-    EXPECT_EQ(rec->tLastWriteTimeGet(), (FileTime{29563590, -20971520}));
-    std::string error;
-    EXPECT_FALSE(ReadCatalogue(dir.file("missing.fs"), &error));
-    EXPECT_FALSE(error.empty());
-}
-
 TEST(Catalogue, PartialLinesOtherCasesAndLaterKeys) {
     auto rec = ParseCatalogueLine("dSession=20260105143012|fname=C:\\a.txt|size=10");
     ASSERT_TRUE(rec);
