@@ -104,8 +104,7 @@ TEST(RunProcessWithInput, HandsOverEveryByteOrWhatTheProgramTakes) {
     EXPECT_EQ(openDescriptors(), before);
 }
 
-// A program gets standard input, output and error, never a descriptor this process holds open
-// without close-on-exec (lock files, sockets, or those inherited from whoever started it).
+// A program gets standard input, output and error, never another descriptor this process holds.
 TEST(RunProcessWithInput, TheProgramInheritsNoOtherDescriptor) {
     // ls holds one descriptor of its own, the folder it lists, on the lowest free number.
     auto listing = [](bool piped) {
