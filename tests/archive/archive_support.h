@@ -18,8 +18,9 @@ std::vector<clsArchive::AddResult> archiveFiles(AppContext& ctx, const std::stri
                                                 const std::vector<std::string>& paths, bool zipped,
                                                 std::int64_t splitSize = 0);
 
-// All members of a gzip file as zcat prints them; of a damaged one, what precedes the damage.
-std::string gunzip(const std::string& path);
+// All members of a gzip file inflated; of a damaged or cut one, or one with trailing bytes,
+// what precedes the damage, and whole (if given) is false.
+std::string gunzip(const std::string& path, bool* whole = nullptr);
 
 // The temporary folder's catalogue of an archive.
 Catalogue catalogueOf(AppContext& ctx, const std::string& name);
