@@ -6,19 +6,6 @@
 namespace kestrel {
 namespace {
 
-TEST(DateTime, TheZeroDateAndDatesBeforeIt) {
-    const DateTime zero;
-    EXPECT_TRUE(zero.isZero());
-    EXPECT_EQ(zero.format("yyyyMMddHHmm"), "189912300000");
-    EXPECT_EQ(*DateTime::fromParts(1899, 12, 30), zero);
-    EXPECT_EQ(zero.weekday(), 6);  // a Saturday
-    const DateTime before = *DateTime::fromParts(1899, 12, 29, 6, 0, 0);
-    EXPECT_LT(before, zero);
-    EXPECT_EQ(before.day(), 29);
-    EXPECT_EQ(before.hour(), 6);
-    EXPECT_EQ(before.format("yyyyMMddHHmm"), "189912290600");
-}
-
 TEST(DateTime, RejectsPartsOutOfRange) {
     EXPECT_FALSE(DateTime::fromParts(2007, 2, 29));
     EXPECT_TRUE(DateTime::fromParts(2008, 2, 29));

@@ -7,49 +7,19 @@
 #include <vector>
 
 #include "platform/settings_store.h"
-#include "platform/text.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
 
-// Lines as "text|number|terminated".
-std::vector<std::string> linesOf(std::string_view content) {
-    std::vector<std::string> out;
-    text::LineReader reader(content);
-    for (text::Line line; reader.next(line);) {
-        out.push_back(std::string(line.text) + "|" + std::to_string(line.number) + "|" +
-                      (line.terminated ? "t" : "cut"));
-    }
-    return out;
-}
-
-TEST(TextTest, LinesEndInLfOrCrLfAndTheLastMayBeCut) {
-    using V = std::vector<std::string>;
-    const struct {
-        std::string content;
-        V lines;
-    } cases[] = {
-        {"", {}},
-        {"a", {"a|1|cut"}},
-        {"a\n", {"a|1|t"}},
-        {"a\r\nb\n", {"a|1|t", "b|2|t"}},
-        {"\n\r\n", {"|1|t", "|2|t"}},
-        {"a\rb\r", {"a\rb|1|cut"}},  // only a CR at the end belongs to the line end
-        {std::string("x\0y\nz", 5), {std::string("x\0y|1|t", 7), "z|2|cut"}},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(linesOf(c.content), c.lines) << c.content;
-    }
-}
-
 TEST(IniFile, SectionsAndKeysMatchWithoutCaseAndValuesKeepTheirBytes) {
     const IniFile ini = IniFile::parse(
-        "[General Settings]\r\nLanguage=german\r\nPath = /a=b/c \r\n[Other]\nkey=1\n");
+        "[General Settings]\r\nLanguage=german\r\nPath = /a=b/c \r\n[Other]\nkey=1\nmac=a\rb\r\n");
     EXPECT_EQ(ini.value("general settings", "LANGUAGE"), "german");
     // Blanks after "=" go, blanks at the end stay: a path may end in one.
     EXPECT_EQ(ini.value("General Settings", "path"), "/a=b/c ");
     EXPECT_EQ(ini.value("OTHER", "Key"), "1");
+    EXPECT_EQ(ini.value("Other", "mac"), "a\rb");  // only CR LF or LF ends a line
     EXPECT_FALSE(ini.value("Other", "missing"));
     EXPECT_FALSE(ini.value("Missing", "key"));
     EXPECT_EQ(ini.sectionNames(), (std::vector<std::string>{"General Settings", "Other"}));
