@@ -35,19 +35,31 @@ ArchiveOptions sessionOf(const std::string& name, bool clear, bool zip) {
     return session;
 }
 
-std::string gunzip(const std::string& path) {
-    gzFile f = gzopen(path.c_str(), "rb");
+std::string gunzip(const std::string& path, bool* whole) {
+    const std::string gz = readAll(path);
     std::string out;
-    if (f == nullptr) {
-        return out;
+    bool ok = true;
+    for (size_t at = 0; ok && at < gz.size();) {
+        z_stream s{};
+        ok = inflateInit2(&s, 16 + 15) == Z_OK;
+        s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gz.data() + at));
+        s.avail_in = static_cast<uInt>(gz.size() - at);
+        // Small blocks: of a damaged stream, as much as zlib decodes before it notices.
+        char buf[512];
+        int rc = Z_OK;
+        while (ok && rc == Z_OK) {
+            s.next_out = reinterpret_cast<Bytef*>(buf);
+            s.avail_out = sizeof buf;
+            rc = inflate(&s, Z_NO_FLUSH);
+            out.append(buf, sizeof buf - s.avail_out);
+        }
+        at = gz.size() - s.avail_in;
+        inflateEnd(&s);
+        ok = ok && rc == Z_STREAM_END;
     }
-    // Small blocks: of a damaged stream, as much as zlib decodes before it notices.
-    char buf[512];
-    int n = 0;
-    while ((n = gzread(f, buf, sizeof buf)) > 0) {
-        out.append(buf, static_cast<size_t>(n));
+    if (whole != nullptr) {
+        *whole = ok;
     }
-    gzclose(f);
     return out;
 }
 

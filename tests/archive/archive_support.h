@@ -13,15 +13,14 @@ namespace kestrel::test {
 // A session of an archive named name at a fixed date.
 ArchiveOptions sessionOf(const std::string& name, bool clear = true, bool zip = false);
 
-// Adds the files to a new archive named name in the context's temporary folder and closes it.
-// Returns the codes of the adds.
+// Archives the files into a new archive in the temporary folder; returns the adds' codes.
 std::vector<clsArchive::AddResult> archiveFiles(AppContext& ctx, const std::string& name,
                                                 const std::vector<std::string>& paths, bool zipped,
                                                 std::int64_t splitSize = 0);
 
-// The whole content of a gzip file (all members), as zcat prints it; of a damaged one what comes
-// before the damage.
-std::string gunzip(const std::string& path);
+// All members of a gzip file inflated; of a damaged or cut one, or one with trailing bytes,
+// what precedes the damage, and whole (if given) is false.
+std::string gunzip(const std::string& path, bool* whole = nullptr);
 
 // The temporary folder's catalogue of an archive.
 Catalogue catalogueOf(AppContext& ctx, const std::string& name);

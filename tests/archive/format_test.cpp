@@ -2,26 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/catalogue.h"
+#include "archive/sums.h"
+#include "archive_support.h"
+#include "platform/fs.h"
+
 namespace kestrel {
 namespace {
-
-TEST(ArchiveFormat, RecordSizeBoundaries) {
-    const std::pair<std::int64_t, std::int64_t> cases[] = {{0, 512},
-                                                           {102'399, 512},
-                                                           {102'400, 1'024},
-                                                           {255'999, 1'024},
-                                                           {256'000, 2'048},
-                                                           {511'999, 2'048},
-                                                           {512'000, 4'096},
-                                                           {1'048'575, 4'096},
-                                                           {1'048'576, 16'384},
-                                                           {10'485'759, 16'384},
-                                                           {10'485'760, 28'672},
-                                                           {5'000'000'000, 28'672}};
-    for (const auto& [size, rec] : cases) {
-        EXPECT_EQ(ChooseRecSize(size), rec) << size;
-    }
-}
 
 TEST(ArchiveFormat, ChecksumIsTheXorOfFourByteGroups) {
     FoldChecksum sum;
@@ -52,7 +39,7 @@ clsArchiveFileData reportDoc() {
     return f;
 }
 
-TEST(ArchiveFormat, DescriptorTextOfTheWorkedExampleAndOfLongPaths) {
+TEST(ArchiveFormat, DescriptorAndCatalogueLineOfTheWorkedExample) {
     const std::string text = descriptorText(reportDoc());
     EXPECT_EQ(text,
               "C:\\Data\\report.doc000000003000"
@@ -71,9 +58,6 @@ TEST(ArchiveFormat, DescriptorTextOfTheWorkedExampleAndOfLongPaths) {
     EXPECT_EQ(cut.size(), 255u + 75u - 8u);  // the later cuts bite too
     f.sFileName = std::string(247, 'p');
     EXPECT_EQ(descriptorText(f).size(), 247u + 75u);
-}
-
-TEST(ArchiveFormat, CatalogueLineOfTheWorkedExample) {
     EXPECT_EQ(catalogueLine(*DateTime::fromParts(2026, 1, 5, 14, 30, 12), reportDoc()),
               "dSession=20260105143012|RecSize=512|arcStart=Daily|sOffs=0|arcEnd=Daily|"
               "dEndOffset=3584|fname=C:\\Data\\report.doc|size=3000|crc=1F00A2C4|Attrib=32|"
@@ -87,6 +71,161 @@ TEST(ArchiveFormat, VolumeNames) {
     EXPECT_EQ(nextVolumeName("Daily"), "Daily-001");
     EXPECT_EQ(nextVolumeName("Daily-009"), "Daily-010");
     EXPECT_EQ(nextVolumeName("Daily-999"), "Daily-1000");
+}
+
+constexpr const char* kExample =
+    "dSession=20260105143012|RecSize=512|arcStart=Daily|sOffs=0|arcEnd=Daily|dEndOffset=3584|"
+    "fname=C:\\Data\\report.doc|size=3000|crc=1F00A2C4|Attrib=32|dCT=29563521/-1163529728|"
+    "dLAt=29563600/104857600|dLWt=29563590/-20971520";
+
+TEST(Catalogue, PartialLinesOtherCasesAndLaterKeys) {
+    auto rec = ParseCatalogueLine("dSession=20260105143012|fname=C:\\a.txt|size=10");
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(rec->arcStart, "");
+    EXPECT_EQ(rec->soffs, 0);
+    EXPECT_EQ(rec->size, 10);
+    rec = ParseCatalogueLine("SOFFS=7|Fname=/x|SIZE=3|size=4|unknown=1|DCT=5");
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(rec->soffs, 7);
+    EXPECT_EQ(rec->fname, "/x");
+    EXPECT_EQ(rec->size, 4);
+    EXPECT_EQ(rec->creationTime, (FileTime{0, 0}));
+}
+
+TEST(Catalogue, DamagedValuesRejectTheLine) {
+    for (const char* line :
+         {"dSession=20260105143012|broken", "size=12x|fname=/a", "dSession=2026010514|fname=/a",
+          "dCT=1/x|fname=/a", "dCT=99999999999/0|fname=/a", "sOffs=-5|fname=/a"}) {
+        EXPECT_FALSE(ParseCatalogueLine(line)) << line;
+    }
+}
+
+TEST(Catalogue, TimePairsAndSessionStamps) {
+    EXPECT_EQ(ParseTimePair("29563521/-1163529728"), (FileTime{29563521, -1163529728}));
+    EXPECT_EQ(ParseTimePair("5"), (FileTime{0, 0}));
+    EXPECT_EQ(ParseTimePair("-2147483648/2147483647"), (FileTime{INT32_MIN, INT32_MAX}));
+    EXPECT_FALSE(ParseTimePair("2147483648/0"));
+    EXPECT_EQ(ParseSessionStamp("20261232000000")->format("yyyy-MM-dd"), "2027-01-01");
+    EXPECT_EQ(ParseSessionStamp("20261301250000")->format("yyyy-MM-dd HH"), "2027-01-02 01");
+    EXPECT_EQ(ParseSessionStamp("20260001000000")->format("yyyy-MM-dd"), "2025-12-01");
+    EXPECT_FALSE(ParseSessionStamp("2026010514301"));
+    EXPECT_FALSE(ParseSessionStamp("2026010514301x"));
+}
+
+TEST(Catalogue, DamagedLinesAreSkippedAndNumbered) {
+    const std::string good = std::string(kExample) + "\r\n";
+    const std::string line(kExample);
+    // No files: cut after the name, an end offset unfit for the size, no crc, no last line end.
+    const std::string cutAfterName = line.substr(0, line.find("|size=")) + "\r\n";
+    std::string shifted = good;
+    shifted.replace(shifted.find("dEndOffset=3584"), 15, "dEndOffset=4096");
+    std::string noCrc = good;
+    noCrc.erase(noCrc.find("|crc="), 14);
+    const Catalogue c = parseCatalogue(good + "garbage line\r\n\r\n" + good + cutAfterName +
+                                       shifted + noCrc + "size=1|fname=/a\n" + line);
+    ASSERT_EQ(c.records.size(), 2u);
+    EXPECT_EQ(c.skippedLines, (std::vector<size_t>{2, 5, 6, 7, 8, 9}));
+    // Line numbers for the checksum file count the non-blank lines.
+    EXPECT_EQ(c.records[0].lineIndex, 0u);
+    EXPECT_EQ(c.records[1].lineIndex, 2u);
+    EXPECT_EQ(c.records[0].lineDigest, digestOf(line));
+    EXPECT_EQ(countCatalogueLines(good + "garbage line\r\n\r\n \r\n" + good), 3u);
+    EXPECT_TRUE(parseCatalogue(line).records.empty());
+    EXPECT_TRUE(parseCatalogue("").records.empty());
+}
+
+// Numbers near the largest a line can carry must not overflow while they are checked.
+TEST(Catalogue, HugeOffsetsAndSizesAreImplausible) {
+    const std::string largest = "9223372036854775807";
+    auto with = [](std::string line, const std::string& key, const std::string& value) {
+        const size_t at = line.find("|" + key + "=") + key.size() + 2;
+        line.replace(at, line.find('|', at) - at, value);
+        return *ParseCatalogueLine(line);
+    };
+    const clsRestoreFileData example = *ParseCatalogueLine(kExample);
+    EXPECT_TRUE(plausibleRecord(example));
+    EXPECT_FALSE(plausibleRecord(with(kExample, "sOffs", largest)));
+    EXPECT_FALSE(plausibleRecord(with(kExample, "size", largest)));
+    EXPECT_FALSE(plausibleRecord(with(kExample, "dEndOffset", largest)));
+    EXPECT_FALSE(plausibleRecord(with(kExample, "RecSize", "9223372036854775804")));
+    // The same offsets one block further on still fit.
+    clsRestoreFileData later = with(kExample, "sOffs", "512");
+    later.dendoffset = 4096;
+    EXPECT_TRUE(plausibleRecord(later));
+    clsRestoreFileData empty = with(kExample, "size", "0");
+    empty.dendoffset = 512;
+    EXPECT_TRUE(plausibleRecord(empty));
+    empty.dendoffset = 1024;
+    EXPECT_FALSE(plausibleRecord(empty));
+}
+
+const std::string kLine = std::string(64, 'a') + "|b2=" + std::string(64, 'b');
+
+TEST(Sums, DigestsAndTheirText) {
+    const Digest d = digestOf("abc");
+    // BLAKE2b-256 of "abc", as Python's hashlib.blake2b(digest_size=32) gives it.
+    EXPECT_EQ(digestHex(d), "bddd813c634239723171ef3fee98579b94964e3bb1cb3e427262c8c068d52319");
+    EXPECT_EQ(parseDigestHex(digestHex(d)), d);
+    EXPECT_EQ(parseDigestHex(std::string(64, 'A')), parseDigestHex(std::string(64, 'a')));
+    EXPECT_FALSE(parseDigestHex(std::string(63, 'a')));
+    EXPECT_FALSE(parseDigestHex(std::string(63, 'a') + "g"));
+    ContentDigest pieces;
+    pieces.update("a");
+    pieces.update("bc");
+    EXPECT_EQ(pieces.final(), d);
+}
+
+TEST(Sums, TheWorkerThreadsDigestEqualsTheDirectOne) {
+    // Sizes around the worker's 1 MB pieces, fed in uneven slices, one object reused.
+    ParallelDigest parallel;
+    for (const size_t size :
+         {size_t{0}, size_t{1}, (size_t{1} << 20) - 1, size_t{1} << 20, (size_t{3} << 20) + 17}) {
+        std::string bytes(size, '\0');
+        for (size_t i = 0; i < size; ++i) {
+            bytes[i] = static_cast<char>((i * 131 + size) % 251);
+        }
+        parallel.begin();
+        for (size_t at = 0, slice = 1; at < size; at += slice, slice = slice * 3 + 7) {
+            parallel.update(std::string_view(bytes).substr(at, slice));
+        }
+        EXPECT_EQ(parallel.final(), digestOf(bytes)) << size;
+    }
+    // A file abandoned half-way (a failed read) does not leak into the next one.
+    parallel.begin();
+    parallel.update(std::string(3 << 20, 'x'));
+    parallel.begin();
+    parallel.update("abc");
+    EXPECT_EQ(parallel.final(), digestOf("abc"));
+}
+
+TEST(Sums, ParsingKeepsGoodEntriesAndNumbersDamagedOnes) {
+    const std::string good = "line=" + kLine + "\r\n";
+    const std::string named = "line=" + std::string(64, 'c') + "|b2=" + std::string(64, 'd') +
+                              "|fname=/home/u/a|b.txt\r\n";
+    const std::string covers = "covers=3|bytes=900|cat=" + std::string(64, 'e') + "\r\n";
+    // Entries of both versions, a covers line, and damage: a bad digest, a blank line, a cut
+    // entry, an entry with something else after it, a cut covers line.
+    auto sums = parseSums(sumsHeader(3) + "\r\n" + good + "line=" + std::string(64, 'z') +
+                          "|b2=" + std::string(64, 'b') + "\r\n\r\n" + "line=short\n" + good +
+                          named + covers + "line=" + kLine + "|size=1\r\n" +
+                          "covers=3|bytes=900\r\n" + "line=" + kLine);
+    ASSERT_TRUE(sums);
+    EXPECT_EQ(sums->linesBefore, 3u);
+    EXPECT_EQ(sums->byLine.size(), 2u);
+    EXPECT_EQ(sums->order.size(), 2u);
+    EXPECT_EQ(sums->byLine.at(sums->order[1]).fname, "/home/u/a|b.txt");
+    ASSERT_EQ(sums->covers.size(), 1u);
+    EXPECT_EQ(sums->covers[0].lines, 3u);
+    EXPECT_EQ(sums->covers[0].bytes, 900);
+    EXPECT_EQ(sums->skippedLines, (std::vector<size_t>{3, 5, 9, 10, 11}));
+    for (const char* notSums :
+         {"", "line=x\r\n", "KestrelSums=3|linesBefore=0\r\n", "KestrelSums=1|linesBefore=-1\r\n",
+          "KestrelSums=2|linesBefore=x"}) {
+        EXPECT_FALSE(parseSums(notSums)) << notSums;
+    }
+    EXPECT_TRUE(parseSums("KestrelSums=1|linesBefore=0\r\n" + good));
+    EXPECT_EQ(upgradedHeader("KestrelSums=1|linesBefore=7"), "KestrelSums=2|linesBefore=7");
+    EXPECT_FALSE(upgradedHeader(sumsHeader(7)));
 }
 
 }  // namespace

@@ -1,15 +1,25 @@
-#include "platform/file_facts.h"
-
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
-#include "support/temp_dir.h"
+#include "platform/date_time.h"
+#include "platform/file_facts.h"
 
 namespace kestrel {
 namespace {
 
-TEST(FileTime, UnixEpochIsTheKnownTickCount) {
+TEST(DateTime, RejectsPartsOutOfRange) {
+    EXPECT_FALSE(DateTime::fromParts(2007, 2, 29));
+    EXPECT_TRUE(DateTime::fromParts(2008, 2, 29));
+    EXPECT_FALSE(DateTime::fromParts(1900, 2, 29));  // not a leap year
+    EXPECT_TRUE(DateTime::fromParts(2000, 2, 29));
+    EXPECT_FALSE(DateTime::fromParts(2006, 13, 1));
+    EXPECT_FALSE(DateTime::fromParts(2006, 0, 1));
+    EXPECT_FALSE(DateTime::fromParts(2006, 4, 31));
+    EXPECT_FALSE(DateTime::fromParts(2006, 1, 1, 24));
+    EXPECT_FALSE(DateTime::fromParts(2006, 1, 1, 0, 60));
+    EXPECT_FALSE(DateTime::fromParts(2006, 1, 1, 0, 0, 60));
+}
+
+TEST(FileTime, UnixEpochIsTheKnownTickCountAndTimesRoundTripAt100Nanoseconds) {
     // 1970-01-01 is 116444736000000000 ticks after 1601-01-01: 0x019DB1DE D53E8000.
     const FileTime t = toFileTime(PosixTime{0, 0});
     EXPECT_EQ(t.ticks(), 116444736000000000LL);
@@ -17,9 +27,6 @@ TEST(FileTime, UnixEpochIsTheKnownTickCount) {
     EXPECT_EQ(t.low, static_cast<std::int32_t>(0xD53E8000u));  // negative as a signed half
     EXPECT_LT(t.low, 0);
     EXPECT_EQ(toPosixTime(t), (PosixTime{0, 0}));
-}
-
-TEST(FileTime, RoundTripsAt100NanosecondResolution) {
     for (const PosixTime p : {PosixTime{1136914205, 123456700}, PosixTime{-5000000000LL, 900},
                               PosixTime{4102444800LL, 999999900}}) {
         EXPECT_EQ(toPosixTime(toFileTime(p)), p);
@@ -39,41 +46,6 @@ TEST(FileAttributes, DerivedFromTheMode) {
     EXPECT_EQ(attributesFor(0100644, ".profile"), kAttrArchive | kAttrHidden);
     EXPECT_EQ(attributesFor(0040555, ".cache"), kAttrDirectory | kAttrReadOnly | kAttrHidden);
     EXPECT_EQ(attributesFor(0010644, "fifo"), 0u);
-}
-
-TEST(FileFactsOnDisk, ReadsKindSizeAttributesAndSetsTimes) {
-    test::TempDir dir;
-    const std::string file = dir.write(".hidden", "12345");
-    auto facts = statFile(file);
-    ASSERT_TRUE(facts);
-    EXPECT_EQ(facts->kind, FileKind::Regular);
-    EXPECT_EQ(facts->size, 5);
-    EXPECT_EQ(facts->attributes, kAttrArchive | kAttrHidden);
-
-    const FileTime access = toFileTime(PosixTime{1136914205, 123456700});
-    const FileTime write = toFileTime(PosixTime{1000000000, 987654300});
-    ASSERT_TRUE(setFileTimes(file, access, write));
-    facts = statFile(file);
-    EXPECT_EQ(facts->lastWriteTime, write);
-    EXPECT_EQ(facts->lastAccessTime, access);
-    EXPECT_NE(facts->creationTime.ticks(), 0);
-
-    ASSERT_TRUE(setReadOnly(file, true));
-    EXPECT_EQ(statFile(file)->attributes & kAttrReadOnly, kAttrReadOnly);
-    EXPECT_EQ(statFile(file)->mode & 0222, 0u);
-    ASSERT_TRUE(setReadOnly(file, false));
-    EXPECT_EQ(statFile(file)->attributes & kAttrReadOnly, 0u);
-}
-
-TEST(FileFactsOnDisk, SymlinksAndMissingFiles) {
-    test::TempDir dir;
-    std::filesystem::create_directory_symlink(dir.path(), dir.file("loop"));
-    EXPECT_EQ(statFile(dir.file("loop"), false)->kind, FileKind::Symlink);
-    EXPECT_EQ(statFile(dir.file("loop"), true)->kind, FileKind::Directory);
-    std::string error;
-    EXPECT_FALSE(statFile(dir.file("missing"), true, &error));
-    EXPECT_NE(error.find("missing"), std::string::npos);
-    EXPECT_FALSE(setFileTimes(dir.file("missing"), FileTime{}, FileTime{}));
 }
 
 }  // namespace

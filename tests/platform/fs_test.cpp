@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
 
-#include "platform/file_handle.h"
+#include "platform/mounts.h"
 #include "platform/program_folder.h"
+#include "platform/status.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -26,36 +30,6 @@ TEST(Fs, PathHelpers) {
     EXPECT_EQ(fs::absolutePath("/.."), "/");
     EXPECT_EQ(fs::absolutePath("x/y"),
               fs::absolutePath(std::filesystem::current_path().string()) + "/x/y");
-}
-
-TEST(Fs, AtomicWriteReplacesContentWithTheGivenModeAndLeavesNoTemporaryFile) {
-    test::TempDir dir;
-    const std::string path = dir.file("store.ini");
-    ASSERT_TRUE(fs::writeFileAtomic(path, "first", 0600));
-    ASSERT_TRUE(fs::writeFileAtomic(path, "second, longer", 0600));
-    EXPECT_EQ(test::readAll(path), "second, longer");
-    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    EXPECT_EQ(fs::listDir(dir.path())->size(), 1u);
-
-    std::string error;
-    EXPECT_FALSE(fs::writeFileAtomic(dir.file("no/such/folder/x"), "x", 0600, &error));
-    EXPECT_FALSE(error.empty());
-}
-
-TEST(Fs, MakeDirsAndAppend) {
-    test::TempDir dir;
-    const std::string deep = dir.file("a/b/c");
-    ASSERT_TRUE(fs::makeDirs(deep));
-    EXPECT_TRUE(fs::isDirectory(deep));
-    EXPECT_TRUE(fs::makeDirs(deep));  // already there
-    EXPECT_FALSE(fs::makeDirs(dir.write("file", "x") + "/sub"));
-
-    const std::string log = fs::join(deep, "log");
-    ASSERT_TRUE(fs::appendToFile(log, "a", 0644));
-    ASSERT_TRUE(fs::appendToFile(log, "b", 0644));
-    EXPECT_EQ(test::readAll(log), "ab");
-    EXPECT_FALSE(fs::listDir(dir.file("missing")));
 }
 
 // The permission bits of a path (not following a last link); -1 when there is nothing.
@@ -77,8 +51,7 @@ private:
 TEST(Fs, WhatTheProgramMakesIsPrivateWhateverTheUmask) {
     struct Case {
         const char* what;
-        // Makes something in the folder (where some rows first plant what was there) and
-        // returns the path to look at.
+        // Makes (some rows first plant what was there) and returns the path to look at.
         std::function<std::string(const test::TempDir&)> make;
         int mode;
     };
@@ -96,13 +69,6 @@ TEST(Fs, WhatTheProgramMakesIsPrivateWhateverTheUmask) {
         return withMode(d.file(name), mode);
     };
     const std::vector<Case> cases = {
-        {"new folders and their parents",
-         [](const test::TempDir& d) {
-             EXPECT_TRUE(fs::makePrivateDirs(d.file("a/b/c")));
-             EXPECT_EQ(modeOf(d.file("a")), 0700);
-             return d.file("a/b/c");
-         },
-         0700},
         {"an existing folder is left to makePrivate",
          [&](const test::TempDir& d) {
              const std::string f = planted(d, "open", 0755);
@@ -134,21 +100,10 @@ TEST(Fs, WhatTheProgramMakesIsPrivateWhateverTheUmask) {
          0755},
         {"a private copy of an executable",
          [&](const test::TempDir& d) { return copied(d, 0755, fs::CopyMode::Private); }, 0600},
-        {"a plain copy of an executable",
-         [&](const test::TempDir& d) { return copied(d, 0755, fs::CopyMode::OwnerBits); }, 0700},
-        {"a plain copy of a shared file",
-         [&](const test::TempDir& d) { return copied(d, 0666, fs::CopyMode::OwnerBits); }, 0600},
         {"a plain copy of a read-only file",
          [&](const test::TempDir& d) { return copied(d, 0444, fs::CopyMode::OwnerBits); }, 0400},
         {"a plain copy of a set-user-id file",
          [&](const test::TempDir& d) { return copied(d, 04755, fs::CopyMode::OwnerBits); }, 0700},
-        {"a file opened for writing",
-         [](const test::TempDir& d) {
-             FileHandle f;
-             EXPECT_TRUE(f.open(d.file("volume"), FileHandle::Mode::Write));
-             return d.file("volume");
-         },
-         0600},
         {"a log found open to all",
          [&](const test::TempDir& d) {
              const std::string log = withMode(d.write("log", "old\n"), 0666);
@@ -173,6 +128,99 @@ TEST(Fs, WhatTheProgramMakesIsPrivateWhateverTheUmask) {
         SCOPED_TRACE(c.what);
         test::TempDir dir;
         EXPECT_EQ(modeOf(c.make(dir)), c.mode);
+    }
+}
+
+TEST(Fs, RemoveTreeRemovesLinksNotWhatTheyPointTo) {
+    test::TempDir dir;
+    dir.write("outside/precious", "keep");
+    dir.write("tree/a/b/c", "x");
+    ASSERT_EQ(::symlink(dir.file("outside").c_str(), dir.file("tree/a/link").c_str()), 0);
+    EXPECT_TRUE(fs::removeTree(dir.file("tree")));
+    EXPECT_FALSE(fs::exists(dir.file("tree")));
+    EXPECT_EQ(test::readAll(dir.file("outside/precious")), "keep");
+    EXPECT_TRUE(fs::removeTree(dir.file("never there")));
+}
+
+TEST(Status, ErrnoDecidesTheKindAndAFullDiskStaysTold) {
+    const struct {
+        int err;
+        Status::Kind kind;
+    } cases[] = {{ENOSPC, Status::Kind::DiskFull},
+                 {EDQUOT, Status::Kind::DiskFull},
+                 {ENOENT, Status::Kind::NotFound},
+                 {EIO, Status::Kind::Failed}};
+    for (const auto& c : cases) {
+        const Status s = Status::fromErrno(c.err, "cannot write /d/f");
+        SCOPED_TRACE(c.err);
+        EXPECT_FALSE(s.ok());
+        EXPECT_EQ(s.kind(), c.kind);
+        EXPECT_EQ(s.isDiskFull(), c.kind == Status::Kind::DiskFull);
+        EXPECT_EQ(s.errnum(), c.err);
+        EXPECT_EQ(s.text(), std::string("cannot write /d/f: ") + ::strerror(c.err));
+    }
+    EXPECT_TRUE(Status().ok());
+    EXPECT_EQ(Status::failure("damaged").errnum(), 0);
+
+    // A full disk stays told through later failures, but never fails a success.
+    const Status full = Status::fromErrno(ENOSPC, "cannot write v");
+    Status later = Status::failure("cannot close v");
+    later.keepDiskFullOf(full);
+    EXPECT_TRUE(later.isDiskFull());
+    EXPECT_EQ(later.text(), "cannot close v");
+    Status fine;
+    fine.keepDiskFullOf(full);
+    EXPECT_TRUE(fine.ok());
+    std::string error = "unchanged";
+    EXPECT_TRUE(tellError(fine, &error));
+    EXPECT_EQ(error, "unchanged");
+    EXPECT_FALSE(tellError(later, &error));
+    EXPECT_EQ(error, "cannot close v");
+}
+
+TEST(Mounts, ParseMountInfoTakesTheFifthFieldAndDecodesEscapes) {
+    const std::string text =
+        "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+        "40 27 8:17 / /media/ann/My\\040Disk rw,nosuid - vfat /dev/sdb1 rw\n"
+        "41 27 8:18 /sub /mnt/back\\134slash rw - ext4 /dev/sdb2 rw\n"
+        "42 27 0:5 / relative rw - tmpfs none rw\n"  // not a path: left out
+        "43 27 0:6 /\n"                              // cut short
+        "\n"
+        "44 27 8:19 / /mnt/cut\\04 rw - ext4 /dev/sdb3 rw\n";  // incomplete escape kept as is
+    EXPECT_EQ(
+        mounts::parseMountInfo(text),
+        (std::vector<std::string>{"/", "/media/ann/My Disk", "/mnt/back\\slash", "/mnt/cut\\04"}));
+}
+
+TEST(Mounts, AFolderBelowAMountPointThatHoldsNoDiskIsOnAnUnmountedDisk) {
+    struct Case {
+        const char* path;
+        const char* existing;  // the deepest folder of path that exists
+        std::vector<std::string> mounted;
+        bool unmounted;
+    };
+    const std::vector<std::string> root = {"/", "/home"};
+    const Case cases[] = {
+        // udisks removes /media/USER/DISK when the disk goes.
+        {"/media/ann/Disk/backup", "/media/ann", root, true},
+        {"/media/ann/Disk/backup", "/media/ann/Disk", {"/", "/media/ann/Disk"}, false},
+        {"/run/media/ann/Disk/b", "/run/media/ann", {"/", "/run"}, true},  // /run is no disk
+        // An fstab mount point stays as an empty folder.
+        {"/mnt/usb/backup", "/mnt/usb", root, true},
+        {"/mnt/usb/backup", "/mnt/usb", {"/", "/mnt/usb"}, false},
+        {"/mnt/backup", "/mnt", {"/", "/mnt"}, false},  // a disk mounted on /mnt itself
+        {"/media/usb0/b", "/", root, true},             // not even /media exists
+        // A disk mounted elsewhere below the root does not carry this path.
+        {"/media/ann/Disk/backup", "/media/ann", {"/", "/media/ann/Other"}, true},
+        {"/mnt/usb2/backup", "/mnt", {"/", "/mnt/usb"}, true},
+        // Names that only begin like a removable root, and the roots themselves.
+        {"/mnt2/backup", "/", root, false},
+        {"/home/ann/backup", "/home/ann", root, false},
+        {"/media", "/", root, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(mounts::belowUnmountedPoint(c.path, c.existing, c.mounted), c.unmounted)
+            << c.path << " (existing " << c.existing << ")";
     }
 }
 

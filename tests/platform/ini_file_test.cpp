@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/settings_store.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -9,25 +14,15 @@ namespace {
 
 TEST(IniFile, SectionsAndKeysMatchWithoutCaseAndValuesKeepTheirBytes) {
     const IniFile ini = IniFile::parse(
-        "[General Settings]\r\nLanguage=german\r\nPath = /a=b/c \r\n[Other]\nkey=1\n");
+        "[General Settings]\r\nLanguage=german\r\nPath = /a=b/c \r\n[Other]\nkey=1\nmac=a\rb\r\n");
     EXPECT_EQ(ini.value("general settings", "LANGUAGE"), "german");
     // Blanks after "=" go, blanks at the end stay: a path may end in one.
     EXPECT_EQ(ini.value("General Settings", "path"), "/a=b/c ");
     EXPECT_EQ(ini.value("OTHER", "Key"), "1");
+    EXPECT_EQ(ini.value("Other", "mac"), "a\rb");  // only CR LF or LF ends a line
     EXPECT_FALSE(ini.value("Other", "missing"));
     EXPECT_FALSE(ini.value("Missing", "key"));
     EXPECT_EQ(ini.sectionNames(), (std::vector<std::string>{"General Settings", "Other"}));
-}
-
-TEST(IniFile, SectionLinesAreReturnedAsTheProfileReaderDoes) {
-    const IniFile ini = IniFile::parse(
-        "[Job]\n  Type =  FULL\n; a comment\n\nDir0001=/data\nno equals here  \n"
-        "File0001=/x,1\n");
-    auto lines = ini.sectionLines("job");
-    ASSERT_TRUE(lines);
-    EXPECT_EQ(*lines, (std::vector<std::string>{"Type=FULL", "Dir0001=/data", "no equals here",
-                                                "File0001=/x,1"}));
-    EXPECT_FALSE(ini.sectionLines("nothing"));
 }
 
 TEST(IniFile, SectionNamesMayHoldBracketsAndValuesHaveNoLengthLimit) {
@@ -44,22 +39,6 @@ TEST(IniFile, SectionNamesMayHoldBracketsAndValuesHaveNoLengthLimit) {
     EXPECT_EQ(IniFile::parse(ini.serialize()).sectionLines("big")->size(), 3000u);
 }
 
-TEST(IniFile, WritingReplacesTheFirstKeyOrAppendsAndSerialisesStably) {
-    IniFile ini;
-    ini.writeSection("Backups", {"one", "two"});
-    ini.writeValue("one", "Storage", "LOC");
-    ini.writeValue("one", "Type", "FULL");
-    ini.writeValue("ONE", "storage", "FTP");
-    EXPECT_EQ(ini.serialize(),
-              "[Backups]\r\none\r\ntwo\r\n\r\n[one]\r\nstorage=FTP\r\nType=FULL\r\n");
-    EXPECT_EQ(IniFile::parse(ini.serialize()).serialize(), ini.serialize());
-    EXPECT_TRUE(ini.removeValue("one", "TYPE"));
-    EXPECT_FALSE(ini.removeValue("one", "TYPE"));
-    EXPECT_FALSE(ini.value("one", "type"));
-    EXPECT_TRUE(ini.ensureSection("New"));
-    EXPECT_FALSE(ini.ensureSection("new"));
-}
-
 TEST(IniFile, LinesBeforeTheFirstSectionAreKeptAndReported) {
     IniFile ini = IniFile::parse("junk line\n; comment\n[A]\nk=v\n");
     EXPECT_TRUE(ini.hasLinesOutsideSections());
@@ -68,17 +47,30 @@ TEST(IniFile, LinesBeforeTheFirstSectionAreKeptAndReported) {
     EXPECT_FALSE(IniFile::parse("[A]\nk=v\n").hasLinesOutsideSections());
 }
 
-TEST(IniFile, LoadTellsAMissingFromAnUnreadableFile) {
+TEST(SettingsStore, WritesAPrivateFileThatAnotherStoreSeesAtOnce) {
     test::TempDir dir;
-    IniFile ini;
-    EXPECT_EQ(ini.load(dir.file("missing.ini")), IniFile::LoadResult::Missing);
-    std::string error;
-    EXPECT_EQ(ini.load(dir.path(), &error), IniFile::LoadResult::Failed);  // a folder
-    EXPECT_FALSE(error.empty());
-    ini.writeValue("S", "k", "v");
-    ASSERT_TRUE(ini.save(dir.file("x.ini"), 0600));
-    EXPECT_EQ(ini.load(dir.file("x.ini")), IniFile::LoadResult::Loaded);
-    EXPECT_EQ(ini.value("s", "K"), "v");
+    SettingsStore store(dir.file("settings.ini"));
+    ASSERT_TRUE(store.write("Backup\\General Settings", "bkpIndex", "7"));
+    EXPECT_EQ(test::readAll(store.path()), "[Backup\\General Settings]\r\nbkpIndex=7\r\n");
+    EXPECT_EQ(std::filesystem::status(store.path()).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    // A second store on the same file (another process) sees the change at once.
+    SettingsStore other(dir.file("settings.ini"));
+    ASSERT_TRUE(other.write("Backup\\General Settings", "BkpIndex", "8"));
+    EXPECT_EQ(store.read("Backup\\General Settings", "bkpindex"), "8");
+}
+
+TEST(SettingsStore, RefusesValuesTheFileCannotHold) {
+    test::TempDir dir;
+    SettingsStore store(dir.file("settings.ini"));
+    EXPECT_FALSE(store.write("K", "name", "two\nlines"));
+    EXPECT_FALSE(store.write("K", "na=me", "v"));
+    EXPECT_FALSE(store.write("K", "", "v"));
+    EXPECT_FALSE(std::filesystem::exists(store.path()));
+    SettingsStore nowhere(dir.file("missing/folder/settings.ini"));
+    EXPECT_FALSE(nowhere.write("K", "name", "v"));
+    EXPECT_EQ(nowhere.createKey("K"), SettingsStore::KeyDisposition::Failed);
 }
 
 }  // namespace

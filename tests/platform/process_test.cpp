@@ -2,24 +2,69 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
-#include <random>
+#include <utility>
 
+#include "platform/unique_fd.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
 
-size_t openDescriptors() {
-    size_t n = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++n;
+bool isOpen(int fd) {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+int openNull() {
+    return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+TEST(UniqueFdTest, EachDescriptorIsClosedOnceByItsLastOwnerAndAFailingCloseIsReported) {
+    int first = -1;
+    {
+        UniqueFd owner(openNull());
+        first = owner.get();
+        ASSERT_TRUE(isOpen(first));
+        UniqueFd moved(std::move(owner));
+        EXPECT_FALSE(owner.valid());
+        EXPECT_EQ(moved.get(), first);
+
+        // Taking another descriptor closes the one held.
+        UniqueFd other(openNull());
+        const int second = other.get();
+        moved = std::move(other);
+        EXPECT_FALSE(isOpen(first));
+        EXPECT_TRUE(isOpen(second));
+        first = second;
     }
-    return n;
+    EXPECT_FALSE(isOpen(first));
+
+    // A released descriptor is the caller's; resetting to the same one keeps it open.
+    UniqueFd kept(openNull());
+    const int raw = kept.release();
+    EXPECT_FALSE(kept.valid());
+    kept.reset(raw);
+    kept.reset(raw);
+    EXPECT_TRUE(isOpen(raw));
+    EXPECT_TRUE(kept.close());
+    EXPECT_FALSE(isOpen(raw));
+    EXPECT_TRUE(kept.close()) << "nothing held, nothing lost";
+
+    // A failing close is reported.
+    UniqueFd fd(openNull());
+    ASSERT_EQ(::close(fd.get()), 0);  // closed behind its back
+    EXPECT_FALSE(fd.close());
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_FALSE(fd.valid());
+}
+
+auto openDescriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
 bool sigpipePending() {
@@ -28,15 +73,10 @@ bool sigpipePending() {
     return ::sigismember(&pending, SIGPIPE) == 1;
 }
 
-// Input far beyond a pipe's buffer reaches a program that reads it while the writer waits,
-// and one that stops reading early or never reads neither hangs the writer nor kills it.
+// Input beyond a pipe's buffer arrives whole; a program that stops reading hangs no writer.
 TEST(RunProcessWithInput, HandsOverEveryByteOrWhatTheProgramTakes) {
     test::TempDir dir;
-    std::mt19937 gen(7);
-    std::string big(8 << 20, '\0');
-    for (char& c : big) {
-        c = static_cast<char>(gen());
-    }
+    const std::string big = test::noise(8 << 20, 7);
     const std::string out = dir.file("out");
     struct Case {
         std::string input;
@@ -49,7 +89,7 @@ TEST(RunProcessWithInput, HandsOverEveryByteOrWhatTheProgramTakes) {
         {big, "cat > \"$0\"", big, 0},      {big, "head -c 10 > \"$0\"", big.substr(0, 10), 0},
         {big, ": > \"$0\"; exit 4", "", 4}, {big, "exec 0<&-; : > \"$0\"", "", 0},
     };
-    const size_t before = openDescriptors();
+    const auto before = openDescriptors();
     for (const Case& c : cases) {
         std::string error;
         const auto code =
@@ -64,8 +104,7 @@ TEST(RunProcessWithInput, HandsOverEveryByteOrWhatTheProgramTakes) {
     EXPECT_EQ(openDescriptors(), before);
 }
 
-// A program gets standard input, output and error, never a descriptor this process holds open
-// without close-on-exec (lock files, sockets, or those inherited from whoever started it).
+// A program gets standard input, output and error, never another descriptor this process holds.
 TEST(RunProcessWithInput, TheProgramInheritsNoOtherDescriptor) {
     // ls holds one descriptor of its own, the folder it lists, on the lowest free number.
     auto listing = [](bool piped) {

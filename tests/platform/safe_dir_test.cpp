@@ -4,9 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
-#include <filesystem>
 
 #include "platform/file_handle.h"
 #include "platform/fs.h"
@@ -18,12 +16,7 @@ namespace {
 
 using Policy = SafeDir::LinkPolicy;
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-// Writes content to finalName in the folder the way a restore does: a temporary file renamed
-// into place.
+// Writes content to finalName as a restore does: a temporary file renamed into place.
 void writeThrough(SafeDir& dir, const std::string& finalName, const std::string& content) {
     FileHandle file;
     std::string temp;
@@ -41,26 +34,6 @@ void writeThrough(SafeDir& dir, const std::string& finalName, const std::string&
     EXPECT_FALSE(fs::exists(fs::join(dir.path(), temp)));
 }
 
-TEST(SafeDirTest, CreatesMissingFoldersAndWritesThroughATemporaryName) {
-    test::TempDir root;
-    std::string error;
-    auto dir = SafeDir::open(root.path(), "/a//b/./c/", true, Policy::Never, &error);
-    ASSERT_TRUE(dir) << error;
-    EXPECT_EQ(dir->path(), root.file("a/b/c"));
-    writeThrough(*dir, "f.txt", "hello");
-    EXPECT_EQ(test::readAll(root.file("a/b/c/f.txt")), "hello");
-
-    // Existing folders are opened as they are; moving keeps the descriptor.
-    auto again = SafeDir::open(root.path(), "a/b/c", false, Policy::Never, &error);
-    ASSERT_TRUE(again) << error;
-    SafeDir moved = std::move(*again);
-    EXPECT_EQ(again->fd(), -1);
-    EXPECT_FALSE(moved.isLink("f.txt"));
-    EXPECT_TRUE(moved.remove("f.txt"));
-    EXPECT_TRUE(moved.remove("f.txt")) << "a missing file is no error";
-    EXPECT_FALSE(fs::exists(root.file("a/b/c/f.txt")));
-}
-
 TEST(SafeDirTest, ALinkBelowTheRootIsFollowedOnlyWhenThePolicyAllowsIt) {
     test::TempDir root;
     test::TempDir elsewhere;
@@ -68,14 +41,10 @@ TEST(SafeDirTest, ALinkBelowTheRootIsFollowedOnlyWhenThePolicyAllowsIt) {
     ASSERT_EQ(::symlink(elsewhere.path().c_str(), root.file("a/link").c_str()), 0);
 
     std::string error;
-    EXPECT_FALSE(SafeDir::open(root.path(), "a/link/sub", true, Policy::Never, &error));
-    EXPECT_TRUE(contains(error, root.file("a/link"))) << error;
-    EXPECT_TRUE(contains(error, "symbolic link")) << error;
-    EXPECT_FALSE(fs::exists(elsewhere.file("sub"))) << "nothing is made where the link points";
-    EXPECT_FALSE(SafeDir::open(root.path(), "a/link", false, Policy::Never)) << "last one too";
+    EXPECT_FALSE(SafeDir::open(root.path(), "a/link", false, Policy::Never))
+        << "a link as the last name";
 
-    // The test's user owns the link, so it is followed. A link owned by another user cannot be
-    // made here: only root may give a link away (lchown), and the tests must pass without root.
+    // The test's own link is followed (a link of another user needs root to make).
     auto dir = SafeDir::open(root.path(), "a/link/sub", true, Policy::OwnedByRootOrMe, &error);
     ASSERT_TRUE(dir) << error;
     EXPECT_EQ(dir->path(), root.file("a/link/sub"));
@@ -83,34 +52,20 @@ TEST(SafeDirTest, ALinkBelowTheRootIsFollowedOnlyWhenThePolicyAllowsIt) {
     EXPECT_EQ(test::readAll(elsewhere.file("sub/f")), "through");
 }
 
-TEST(SafeDirTest, RenamingOntoALinkReplacesTheLinkNotItsTarget) {
-    test::TempDir root;
-    test::TempDir elsewhere;
-    const std::string precious = elsewhere.write("precious", "keep");
-    ASSERT_EQ(::symlink(precious.c_str(), root.file("name").c_str()), 0);
-    auto dir = SafeDir::open(root.path(), "", false, Policy::Never);
-    ASSERT_TRUE(dir);
-    EXPECT_TRUE(dir->isLink("name"));
-    writeThrough(*dir, "name", "new");
-    EXPECT_FALSE(dir->isLink("name"));
-    EXPECT_EQ(test::readAll(root.file("name")), "new");
-    EXPECT_EQ(test::readAll(precious), "keep");
-}
-
 TEST(SafeDirTest, RefusesParentComponentsFilesAndMissingFolders) {
     test::TempDir root;
     root.write("file", "x");
     std::string error;
     EXPECT_FALSE(SafeDir::open(root.path(), "a/../b", true, Policy::Never, &error));
-    EXPECT_TRUE(contains(error, "..")) << error;
+    EXPECT_NE(error.find(".."), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(root.file("a"))) << "checked before anything is made";
 
     EXPECT_FALSE(SafeDir::open(root.path(), "file/sub", true, Policy::OwnedByRootOrMe, &error));
-    EXPECT_TRUE(contains(error, root.file("file"))) << error;
-    EXPECT_TRUE(contains(error, ::strerror(ENOTDIR))) << error;
+    EXPECT_NE(error.find(root.file("file")), std::string::npos) << error;
+    EXPECT_NE(error.find(::strerror(ENOTDIR)), std::string::npos) << error;
 
     EXPECT_FALSE(SafeDir::open(root.path(), "missing/x", false, Policy::Never, &error));
-    EXPECT_TRUE(contains(error, root.file("missing"))) << error;
+    EXPECT_NE(error.find(root.file("missing")), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(root.file("missing")));
 
     // Names are single entries: a separator would walk (and follow links) past the checks.
@@ -132,12 +87,8 @@ TEST(SafeDirTest, TemporaryNamesAreKnownExactly) {
     };
     const Case cases[] = {
         {"a.txt.kestrel-Ab12Cd", "a.txt", true},
-        {"a.txt.kestrel-Ab12C", "a.txt", false},    // five characters
-        {"a.txt.kestrel-Ab12Cde", "a.txt", false},  // seven
         {"a.txt.kestrel-Ab12C!", "a.txt", false},
         {"a.txt.kestrel-new", "a.txt", false},  // a staged set file
-        {"a.txt.part-Ab12Cd", "a.txt", false},
-        {"b.txt.kestrel-Ab12Cd", "a.txt", false},
         {"xa.txt.kestrel-Ab12Cd", "a.txt", false},
         {".kestrel-Ab12Cd", "", false},
         {longName.substr(0, 240) + ".kestrel-Zz0099", longName, true},
@@ -146,40 +97,6 @@ TEST(SafeDirTest, TemporaryNamesAreKnownExactly) {
     for (const Case& c : cases) {
         EXPECT_EQ(SafeDir::isTempNameFor(c.name, c.finalName), c.isTemp) << c.name;
     }
-}
-
-TEST(SafeDirTest, OnlyATemporaryFileNobodyWritesIsRemovedAsALeftover) {
-    test::TempDir root;
-    auto dir = SafeDir::open(root.path(), "", false, Policy::Never);
-    ASSERT_TRUE(dir);
-    FileHandle writing;
-    std::string live;
-    ASSERT_TRUE(dir->createTemp("a.txt", writing, &live));
-    FileHandle closed;
-    std::string dead;
-    ASSERT_TRUE(dir->createTemp("a.txt", closed, &dead));
-    closed.close();
-    root.write("a.txt.kestrel-Ab12C", "not one");
-    std::filesystem::create_directory(root.file("b.txt.kestrel-Folder"));
-    std::filesystem::create_symlink(root.file("a.txt"), root.file("a.txt.kestrel-Link01"));
-
-    auto names = dir->tempNames();
-    std::sort(names.begin(), names.end());
-    std::vector<std::string> expected = {live, dead, "a.txt.kestrel-Link01",
-                                         "b.txt.kestrel-Folder"};
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(names, expected);
-
-    EXPECT_FALSE(dir->removeTempLeftover(live)) << "a file being written stays";
-    EXPECT_TRUE(dir->removeTempLeftover(dead));
-    EXPECT_FALSE(dir->removeTempLeftover("a.txt.kestrel-Link01"));
-    EXPECT_FALSE(dir->removeTempLeftover("b.txt.kestrel-Folder"));
-    EXPECT_FALSE(dir->removeTempLeftover("a.txt.kestrel-Ab12C"));
-    EXPECT_TRUE(fs::exists(root.file(live)));
-    EXPECT_FALSE(fs::exists(root.file(dead)));
-    EXPECT_EQ(fs::listDir(root.path())->size(), 4u);
-    writing.close();
-    EXPECT_TRUE(dir->removeTempLeftover(live)) << "its writer is gone";
 }
 
 }  // namespace
