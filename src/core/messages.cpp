@@ -288,6 +288,8 @@ const std::vector<MessageDefault>& defaultMessages() {
          "The facts file %d cannot be read (%s): its files are restored with their attribute bits "
          "only."},
         {"strMsgRestoreFactsFailed", "%d is restored, but its owner or mode could not be set (%s)"},
+        {"strMsgNoJobsYet", "No backup jobs yet: press New to create one"},
+        {"strMsgCantOpen", "Can't open %s: no program to show it was found (xdg-open failed)."},
     };
     return kTable;
 }

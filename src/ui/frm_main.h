@@ -158,6 +158,7 @@ private:
     std::vector<Control> m_controls;
     QLabel* m_panel1 = nullptr;
     QLabel* m_panel2 = nullptr;
+    QLabel* m_noJobs = nullptr;
     QTimer m_schedTimer;
     QTimer m_timer2;
     std::function<void()> m_tick;

@@ -4,8 +4,10 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QPushButton>
 #include <QTest>
 #include <QToolBar>
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -396,9 +398,56 @@ TEST_F(MainWindowTest, ARightClickBesideTheRowsTurnsTheJobItemsOffUntilItsPopupC
     EXPECT_FALSE(u.mniBackup->menuAction()->isEnabled());
     EXPECT_TRUE(u.mniNewBackup->isEnabled());
     u.mnuList->hide();
-    EXPECT_TRUE(u.mniRestorFiles->isEnabled());
     EXPECT_TRUE(u.mniBackup->menuAction()->isEnabled()) << "the menu bar offers the pages again";
-    EXPECT_FALSE(u.mniEditBackup->isEnabled()) << "no row was clicked";
+    EXPECT_FALSE(u.mniEditBackup->isEnabled()) << "no row is selected";
+    list().setCurrentItem(row(0));
+    emit list().customContextMenuRequested(QPoint(4, list().viewport()->height() - 4));
+    u.mnuList->hide();
+    EXPECT_TRUE(u.mniRestorFiles->isEnabled()) << "the selection still stands";
+}
+
+// From the first start on, what needs a job is offered only while one is selected.
+TEST_F(MainWindowTest, JobCommandsFollowTheSelectionAndAnEmptyListSaysWhatToDo) {
+    auto& u = window->form();
+    window->show();
+    const auto jobCommandsOn = [&] {
+        std::vector<bool> on;
+        for (QAction* a : {u.keyEdit, u.keyDelete, u.keyBackup, u.keyRestore, u.mniSource})
+            on.push_back(a->isEnabled());
+        for (QPushButton* b : {u.cmdEdit, u.cmdDelete, u.cmdBackup, u.cmdRestore})
+            on.push_back(b->isEnabled());
+        return std::ranges::count(on, true);
+    };
+    auto* hint = window->findChild<QLabel*>("lblNoJobs");
+    ASSERT_NE(hint, nullptr);
+    EXPECT_TRUE(hint->isVisible());
+    EXPECT_EQ(hint->text().toStdString(), t.ctx->msg("strMsgNoJobsYet"));
+    EXPECT_EQ(jobCommandsOn(), 0) << "an empty list";
+    EXPECT_TRUE(u.keyNew->isEnabled());
+
+    add("Docs", false);
+    EXPECT_FALSE(hint->isVisible());
+    EXPECT_EQ(jobCommandsOn(), 0) << "nothing selected yet";
+    list().setCurrentItem(row(0));
+    EXPECT_EQ(jobCommandsOn(), 9) << "selected without a click, as the keyboard or a start does";
+    window->UpdateForm();
+    EXPECT_EQ(jobCommandsOn(), 9) << "the selection survives a rebuild";
+}
+
+// On an XEmbed tray the icon is a top-level window of the program too: it must stay.
+TEST_F(MainWindowTest, HidingAllLeavesForeignWindowsAndWithoutATrayQuitsInstead) {
+    window->show();
+    QWidget trayWindow;
+    trayWindow.show();
+    window->hideAll();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(trayWindow.isVisible());
+
+    ASSERT_FALSE(window->trayAvailable()) << "offscreen has no tray";
+    window->show();
+    window->form().cmdSaveandClose->click();
+    EXPECT_TRUE(window->isVisible()) << "nothing would bring a hidden window back";
+    EXPECT_EQ(calls, std::vector<std::string>{"quit?"});
 }
 
 }  // namespace
