@@ -148,6 +148,11 @@ void WindowedDesktop::start(DesktopParts& parts) {
     views.fileCancellable = [this](bool cancellable) {
         m_progress->setFileCancellable(cancellable);
     };
+    views.showLog = [this] {
+        if (m_main)
+            m_main->showLog();
+    };
+    views.message = [this](std::string_view key) { return m_parts->ctx.msg(key); };
     m_host.setViews(std::move(views));
     parts.runner.addObserver(this);
 
@@ -310,8 +315,9 @@ void WindowedDesktop::backupFinished(const std::string& job, const RunSummary& s
     // A failure nobody watched is told by the tray, not by a box that waits for nobody.
     if ((summary.status == kStatusFailed || summary.status == kStatusAborted) && m_main &&
         !m_main->isVisible()) {
-        m_main->trayMessage(m_parts->ctx.messages.format("strMsgBackupFailed", {{"%d", job}}),
-                            true);
+        const std::string details = m_parts->ctx.control.failureDetails();
+        std::string text = m_parts->ctx.messages.format("strMsgBackupFailed", {{"%d", job}});
+        m_main->trayMessage(details.empty() ? text : text + "\n" + details, true);
     }
 }
 

@@ -19,4 +19,12 @@ void tell(Host& host, const std::string& text, MsgIcon icon) {
     }
 }
 
+void tellFailure(Host& host, const std::string& text, const std::string& details) {
+    if (host.canAsk()) {
+        host.failureBox(text, details);
+    } else {
+        host.notice(details.empty() ? text : text + "\n" + details, MsgIcon::Critical);
+    }
+}
+
 }  // namespace kestrel

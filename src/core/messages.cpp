@@ -290,6 +290,9 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgRestoreFactsFailed", "%d is restored, but its owner or mode could not be set (%s)"},
         {"strMsgNoJobsYet", "No backup jobs yet: press New to create one"},
         {"strMsgCantOpen", "Can't open %s: no program to show it was found (xdg-open failed)."},
+        {"strMsgEarlierFailures", "(%n earlier failure lines are in the log)"},
+        {"strMsgFtpConnectError", "FAIL: No connection to the ftp server: %e"},
+        {"strMsgShowLog", "Show log"},
     };
     return kTable;
 }

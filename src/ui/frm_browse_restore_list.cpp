@@ -381,10 +381,11 @@ void OpenRestoreBrowser(QWidget* parent, AppContext& ctx, JobRunner& runner,
     RestoreState state;
     WaitCursor hourglass;
     if (found->destFTP) {
+        ctx.control.clearFailures();
         const FtpSetup status = SetupFTPConnection(ctx, state, runner, job, seams.ftp);
         if (status == FtpSetup::Failed) {
             hourglass.release();
-            tell(ctx.host, ctx.msg("strMsgCantConnectToFTP"), MsgIcon::Critical);
+            tellFailure(ctx.host, ctx.msg("strMsgCantConnectToFTP"), ctx.control.failureDetails());
             return;
         }
         if (status != FtpSetup::Connected)

@@ -359,6 +359,7 @@ void frmEditBackup::onTestConnection() {
     setCursor(Qt::WaitCursor);
     m_ui->cmdTestFTP->setEnabled(false);
     clsFTPConnection session(m_ctx.control);
+    m_ctx.control.clearFailures();
     std::string text;
     MsgIcon icon = MsgIcon::Information;
     if (!session.Connect(fields.host, fields.port)) {
@@ -377,7 +378,11 @@ void frmEditBackup::onTestConnection() {
     (void)session.Disconnect();
     m_ui->cmdTestFTP->setEnabled(true);
     unsetCursor();
-    tell(m_ctx.host, text, icon);
+    if (icon == MsgIcon::Critical) {
+        tellFailure(m_ctx.host, text, m_ctx.control.failureDetails());
+    } else {
+        tell(m_ctx.host, text, icon);
+    }
 }
 
 QTreeWidgetItem* frmEditBackup::rowOf(const std::string& path) const {
@@ -890,9 +895,11 @@ EditorSeams desktopEditorSeams(AppContext& ctx, const LanguageFile& language,
     seams.browseRemote = [&ctx, &language](QWidget* parent,
                                            const FtpFields& fields) -> std::optional<std::string> {
         frmBrowseFTP browser(ctx, language, parent);
+        ctx.control.clearFailures();
         switch (browser.Start(fields)) {
             case frmBrowseFTP::StartResult::CantConnect:
-                tell(ctx.host, ctx.msg("strMsgCantConnectToFTP"), MsgIcon::Critical);
+                tellFailure(ctx.host, ctx.msg("strMsgCantConnectToFTP"),
+                            ctx.control.failureDetails());
                 return std::nullopt;
             case frmBrowseFTP::StartResult::CantList:
                 tell(ctx.host, ctx.msg("strMsgCantGetDirList"), MsgIcon::Critical);

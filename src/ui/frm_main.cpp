@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -135,6 +136,7 @@ frmMain::frmMain(AppContext& ctx, JobRunner& runner, std::function<const Languag
 
     wireCommands();
     restoreLayout();
+    loadLogTail();
     m_runner.addObserver(this);
     UpdateForm();
 }
@@ -547,6 +549,31 @@ void frmMain::toggleLog() {
     if (show)
         m_ui->List1->scrollToBottom();
     m_panel2->setFrameShadow(show ? QFrame::Sunken : QFrame::Raised);
+}
+
+void frmMain::showLog() {
+    showAndRaise();
+    if (!m_ui->List1->isVisible())
+        toggleLog();
+}
+
+void frmMain::loadLogTail() {
+    // The list begins with the end of the log file: the start-up lines and the runs before.
+    constexpr qint64 kTailBytes = 256 * 1024;
+    QFile file(q(m_ctx.paths.path("logs/kestrel.log")));
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const bool cut = file.size() > kTailBytes;
+    if (cut)
+        file.seek(file.size() - kTailBytes);
+    QList<QByteArray> lines = file.readAll().split('\n');
+    if (cut && !lines.isEmpty())
+        lines.removeFirst();
+    for (const QByteArray& line : lines) {
+        const QByteArray text = line.endsWith('\r') ? line.chopped(1) : line;
+        if (!text.isEmpty())
+            addLogLine(text.toStdString());
+    }
 }
 
 bool frmMain::logVisible() const {

@@ -96,6 +96,8 @@ public:
     void restoreJob();
     void togglePause();
     void toggleLog();
+    // Brings the window up with its log list shown (a failure box's "Show log").
+    void showLog();
     void openLogFile();
     bool logVisible() const;
     // The name of the selected job; empty when none.
@@ -130,8 +132,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void loadLogTail();
+
     // A control that stands for a command. A job control is also off while the job commands are
-    // hidden (no row was clicked yet), whatever its command says.
+    // hidden (no job is selected), whatever its command says.
     struct Control {
         QObject* control;  // a QAction or a QAbstractButton
         QAction* command;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 namespace kestrel::ui {
@@ -155,6 +156,22 @@ MsgAnswer QtHost::messageBox(const std::string& text, MsgIcon icon, MsgButtons b
         default:
             return safeDefault;
     }
+}
+
+void QtHost::failureBox(const std::string& text, const std::string& details) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Kestrel"), QString::fromStdString(text));
+    box.setObjectName("failureBox");
+    box.setInformativeText(QString::fromStdString(details));
+    box.setStandardButtons(QMessageBox::Ok);
+    QPushButton* log = nullptr;
+    if (m_views.showLog && m_views.message) {
+        log = box.addButton(QString::fromStdString(m_views.message("strMsgShowLog")),
+                            QMessageBox::ActionRole);
+        log->setObjectName("cmdShowLog");
+    }
+    box.exec();
+    if (log != nullptr && box.clickedButton() == log)
+        m_views.showLog();
 }
 
 void QtHost::notice(const std::string& text, MsgIcon icon) {

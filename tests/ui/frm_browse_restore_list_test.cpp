@@ -342,8 +342,9 @@ TEST_F(RestoreCommandTest, TheBrowserOpensOverACatalogueAndOtherwiseSaysWhy) {
 
     openBrowser("Nowhere", seams());  // nobody listens there
     openBrowser("Never ran", seams());
-    EXPECT_EQ(boxTexts(),
-              (Names{"Can't connect to ftp server!", "Failed to create restore list!"}));
+    EXPECT_EQ(boxTexts(), (Names{"Can't connect to ftp server!\n\nFAIL: No connection to the ftp "
+                                 "server: cannot connect to 127.0.0.1:1: Connection refused",
+                                 "Failed to create restore list!"}));
     EXPECT_FALSE(runner.busy());
     EXPECT_EQ(shown, 0);
 

@@ -473,7 +473,9 @@ TEST_F(EditorTest, TestConnectionAndBrowseUseTheFtpFieldsAgainstARealServer) {
     // A server that is gone is told, and the folder stays.
     f.txtPort->setText(QString::number(test::freePort()));
     f.ftpBrowse->click();
-    EXPECT_EQ(lastBox(), "Can't connect to ftp server!");
+    EXPECT_EQ(lastBox(), "Can't connect to ftp server!\n\nFAIL: No connection to the ftp server: "
+                         "cannot connect to 127.0.0.1:" +
+                             f.txtPort->text().toStdString() + ": Connection refused");
     EXPECT_EQ(f.txtdestpath2->text(), "//backups");
 }
 
