@@ -217,6 +217,11 @@ void WindowedDesktop::showMain() {
         ctx, m_parts->runner, [this]() -> const LanguageFile& { return m_language; },
         std::move(seams));
     m_main->applyStyle(ctx.settings.style);
+    m_progress->setOwner(m_main.get());
+    m_progress->setPauseListener([this] {
+        if (m_main)
+            m_main->syncPause();
+    });
     m_main->setTicker([this] { m_parts->scheduler.tick(); });
     m_main->schedTimer().start();
     m_host.setAskWithoutWindow(false);
@@ -309,6 +314,14 @@ void WindowedDesktop::finish() {
     for (QWidget* window : QApplication::topLevelWidgets())
         window->hide();
     QApplication::quit();
+}
+
+void WindowedDesktop::activityStarted(const Activity&) {
+    m_progress->beginRun();
+}
+
+void WindowedDesktop::activityFinished(const Activity&) {
+    m_progress->endRun();
 }
 
 void WindowedDesktop::backupFinished(const std::string& job, const RunSummary& summary) {

@@ -282,7 +282,8 @@ void frmMain::setMenuIcons() {
         {"mniBackup1", "keyBackup"},
         {"mniRestorFiles", "keyRestore"},
         {"mniPause", "keyPause"},
-        {"mniAbortBackup", "keyPause"},
+        // Abort is no pause: its own picture.
+        {"mniAbortBackup", "keyAbort"},
         {"mniContents", "keyContents"},
         {"mniWhatsthis", "keyWhats"},
         {"mniBackup", "keyProperties"},
@@ -513,9 +514,13 @@ void frmMain::togglePause() {
     if (!m_runner.busy())
         return;
     m_runner.setPaused(!m_runner.paused());
-    setPauseCaption();
     if (m_seams.pauseChanged)
         m_seams.pauseChanged();
+    syncPause();
+}
+
+void frmMain::syncPause() {
+    setPauseCaption();
     if (m_runner.paused()) {
         m_timer2.start();
     } else {

@@ -96,6 +96,9 @@ public:
     void restoreJob();
     void togglePause();
     void toggleLog();
+    // Follows a pause changed elsewhere (the progress window): the menu's caption and the
+    // tray's blinking.
+    void syncPause();
     // Brings the window up with its log list shown (a failure box's "Show log").
     void showLog();
     void openLogFile();
