@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -14,7 +13,6 @@
 #include <QTreeView>
 
 #include "foldertree/folder_model.h"
-#include "ui_promoted_host.h"
 
 namespace kestrel {
 namespace {
@@ -75,23 +73,6 @@ protected:
     FolderModel* model = nullptr;
 };
 
-TEST_F(FolderTree, StartsWithTheRootAndTheDrivesOnlyAndNewDrivesStartAfresh) {
-    makeFile("a.txt");
-    ASSERT_TRUE(browser->CheckDir(path("a.txt")));
-    browser->setDrives({m_root, m_root + "/", "/"});
-    browser->setRootText("Arbeitsplatz");
-    const std::vector<FolderNode> nodes = browser->Nodes();
-    ASSERT_EQ(nodes.size(), 3u);
-    EXPECT_EQ(nodes[0].Key, "f@My Computer") << "the host's text keeps the key";
-    EXPECT_EQ(nodes[0].Text, "Arbeitsplatz");
-    EXPECT_EQ(nodes[1].Key, "d@" + m_root);
-    EXPECT_EQ(nodes[1].Text, " " + m_root);
-    EXPECT_EQ(nodes[2].Key, "d@/");
-    EXPECT_TRUE(checked().empty());
-    EXPECT_FALSE(model->isRead(folder("")));
-    EXPECT_TRUE(model->hasChildren(folder("")));
-}
-
 // An empty, vanished or unreadable folder yields no children and loses its expand mark.
 TEST_F(FolderTree, AFolderThatYieldsNothingLosesItsExpandMark) {
     makeDir("empty");
@@ -114,29 +95,6 @@ TEST_F(FolderTree, AFolderThatYieldsNothingLosesItsExpandMark) {
     }
     EXPECT_FALSE(browser->CheckDir(path("locked/secret.txt")) && lockable);
     EXPECT_EQ(childTexts(folder("full")), QStringList({" inner"}));
-}
-
-// Folders first (by their leading blank), then without regard to case, then by case; dot-named
-// folders are hidden, dot-named files shown; one icon per kind and per file type.
-TEST_F(FolderTree, ChildrenAreSortedFoldersFirstAndDotNamedFoldersHidden) {
-    for (const char* name : {"Zeta", "alpha", ".config"}) {
-        makeDir(name);
-    }
-    for (const char* name : {"b.txt", "B.txt", "a.TXT", ".profile", ".config/settings"}) {
-        makeFile(name);
-    }
-    const QModelIndex drive = folder("");
-    EXPECT_EQ(childTexts(drive),
-              QStringList({" alpha", " Zeta", ".profile", "a.TXT", "B.txt", "b.txt"}));
-    EXPECT_EQ(model->index(3, 0, drive).data(FolderModel::KeyRole), "f@" + path("a.TXT"));
-    EXPECT_TRUE(model->flags(model->index(3, 0, drive)) & Qt::ItemNeverHasChildren);
-    const auto icon = [&](int row) {
-        return model->index(row, 0, drive).data(Qt::DecorationRole).value<QIcon>().cacheKey();
-    };
-    EXPECT_EQ(icon(0), icon(1));
-    EXPECT_EQ(icon(3), icon(4));
-    EXPECT_FALSE(browser->CheckDir(path(".config")));
-    EXPECT_TRUE(browser->CheckDir(path(".profile")));
 }
 
 TEST_F(FolderTree, CheckDirOfADriveChecksTheDriveAndReadsNothing) {
@@ -220,21 +178,6 @@ TEST_F(FolderTree, ASecondReadAddsOnlyNewEntriesAndKeepsTheMarks) {
     EXPECT_EQ(kept.data(FolderModel::KeyRole), "f@" + path("a.txt"));
 }
 
-TEST_F(FolderTree, InsertRootAddsOneItemInTextOrderAndRefusesDoubles) {
-    makeFile("b.txt");
-    const QModelIndex drive = folder("");
-    EXPECT_TRUE(browser->InsertRoot(path("a.txt"), drive, false).isValid());
-    EXPECT_FALSE(browser->InsertRoot(path("a.txt"), drive, false).isValid());
-    EXPECT_FALSE(browser->InsertRoot(path("x/y"), drive, true).isValid());
-    EXPECT_FALSE(browser->InsertRoot("/elsewhere/z", drive, true).isValid());
-    EXPECT_TRUE(browser->InsertRoot(path("sub"), drive, true).isValid());
-    EXPECT_EQ(childTexts(drive), QStringList({" sub", "a.txt", "b.txt"}));
-    // A drive goes below the root, once.
-    EXPECT_TRUE(browser->InsertRoot("/", model->rootIndex(), true).isValid());
-    EXPECT_FALSE(browser->InsertRoot("/", model->rootIndex(), true).isValid());
-    EXPECT_EQ(browser->drives(), QStringList({m_root, "/"}));
-}
-
 TEST_F(FolderTree, TheUserOpensAFolderAndClicksItsCheckBox) {
     makeFile("docs/a.txt");
     makeDir("empty");
@@ -279,28 +222,6 @@ TEST_F(FolderTree, TheUserOpensAFolderAndClicksItsCheckBox) {
     EXPECT_EQ(checked(), QStringList({"d@" + path("empty")}));
 }
 
-TEST_F(FolderTree, TheViewDrawsNoExpandMarkOnceAFolderIsFoundEmpty) {
-    makeDir("empty");
-    makeFile("file.txt");
-    QTreeView* tree = browser->treeView();
-    showAndWait();
-    tree->expand(folder(""));
-    const QModelIndex empty = folder("empty");
-    const QModelIndex file = item("f@" + path("file.txt"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return tree->visualRect(file).isValid(); }));
-    // What is drawn left of an item: its expand mark, if any.
-    const auto branch = [&](const QModelIndex& index) {
-        const QRect row = tree->visualRect(index);
-        return tree->viewport()
-            ->grab(QRect(row.left() - tree->indentation(), row.top(), tree->indentation(),
-                         row.height()))
-            .toImage();
-    };
-    EXPECT_NE(branch(empty), branch(file));
-    tree->expand(empty);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return branch(empty) == branch(file); }));
-}
-
 TEST_F(FolderTree, SetCheckedClearsAMarkAndKnowsOnlyLoadedKeys) {
     makeFile("a.txt");
     ASSERT_TRUE(browser->CheckDir(path("a.txt")));
@@ -314,29 +235,6 @@ TEST_F(FolderTree, SetCheckedClearsAMarkAndKnowsOnlyLoadedKeys) {
     }
     EXPECT_TRUE(browser->setChecked("f@My Computer", true));
     EXPECT_EQ(checked(), QStringList({"f@My Computer"}));
-}
-
-TEST_F(FolderTree, CtrlAltShiftVShowsTheVersion) {
-    browser->show();
-    QTreeView* tree = browser->treeView();
-    QTest::keyClick(tree, Qt::Key_V);
-    EXPECT_EQ(browser->findChild<QMessageBox*>(), nullptr);
-    QTest::keyClick(tree, Qt::Key_V, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
-    auto* box = browser->findChild<QMessageBox*>();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->text(), "Control version:1.0.1");
-    box->accept();
-}
-
-TEST(PromotedFolderTree, IsBuiltByADesignerForm) {
-    QWidget host;
-    Ui::PromotedHost form;
-    form.setupUi(&host);
-    auto* browser = host.findChild<ctlFileBrowser*>("ctlFB");
-    ASSERT_NE(browser, nullptr);
-    EXPECT_EQ(browser->treeView()->objectName(), "tv");
-    EXPECT_TRUE(browser->drives().contains("/"));
-    EXPECT_EQ(browser->Nodes().front().Key, "f@My Computer");
 }
 
 }  // namespace
