@@ -72,35 +72,9 @@ protected:
     QTreeWidgetItem* row(int i) { return list().topLevelItem(i); }
 };
 
-TEST_F(MainWindowTest, RowsShowTypeNextRunLastRunDestinationAndTheStatusIcon) {
-    t.clock.set(*DateTime::fromParts(2026, 12, 7, 9, 0));
-    ASSERT_EQ(runner.addJob(test::JobBuilder("Docs")
-                                .folder(src.file("tree"))
-                                .to(dest.path())
-                                .archive()
-                                .compressed()
-                                .build()),
-              RunnerResult::Done);
-    auto ftp = test::JobBuilder("Remote")
-                   .folder(src.file("tree"))
-                   .ftp("backup.example", 21, "kestrel", "", "/srv/kestrel")
-                   .archive()
-                   .incremental()
-                   .build();
-    ftp->enumStatus = kStatusFailed;
-    ftp->lastOK = *DateTime::fromParts(2026, 12, 6, 22, 15);
-    ASSERT_EQ(runner.addJob(std::move(ftp)), RunnerResult::Done);
-    window->UpdateForm();
-    ASSERT_EQ(list().topLevelItemCount(), 2);
-    EXPECT_EQ(row(0)->text(1), "Full(Compressed)");
-    EXPECT_EQ(row(0)->text(3), "Never");
-    EXPECT_EQ(row(0)->text(4).toStdString(), dest.path());
-    EXPECT_EQ(row(1)->text(1), "Incremental");
-    EXPECT_EQ(row(1)->text(3), "2026-12-06 22:15");
-    EXPECT_EQ(row(1)->text(4), "ftp://backup.example:21/srv/kestrel");
-    EXPECT_NE(row(0)->data(0, Qt::UserRole + 1), row(1)->data(0, Qt::UserRole + 1));
-
-    // The icon keys by status: failed beats ftp, never run is unknown.
+// A failed run must not look like a good one, nor an old run like none.
+TEST_F(MainWindowTest, TheStatusIconAndLastRunTellFailuresAndNeverRunJobs) {
+    // Failed beats ftp, never run is unknown.
     const std::pair<int, const char*> icons[] = {{kStatusFailed, "fail"},
                                                  {kStatusAborted, "fail"},
                                                  {kStatusOk, "ftp"},
@@ -116,17 +90,6 @@ TEST_F(MainWindowTest, RowsShowTypeNextRunLastRunDestinationAndTheStatusIcon) {
     EXPECT_EQ(lastRunText(probe, *DateTime::fromParts(2026, 12, 7), t.ctx->messages), "Never");
     probe.lastOK = *DateTime::fromParts(2016, 1, 1);
     EXPECT_NE(lastRunText(probe, *DateTime::fromParts(2026, 12, 7), t.ctx->messages), "Never");
-}
-
-TEST_F(MainWindowTest, TrayTipsOverFiftyCharactersPointToTheList) {
-    const std::string fifty(50, 'x');
-    EXPECT_EQ(trayTipText(fifty), fifty + "\nKestrel 1.0");
-    EXPECT_EQ(trayTipText(fifty + "y"), "Message too long! Check the message list\nKestrel 1.0");
-    // Characters, not bytes: fifty umlauts are not too long.
-    std::string umlauts;
-    for (int i = 0; i < 50; ++i)
-        umlauts += "\xc3\xa4";
-    EXPECT_TRUE(QString::fromStdString(trayTipText(umlauts)).startsWith(QString(50, QChar(0xe4))));
 }
 
 TEST_F(MainWindowTest, DeletingAProtectedJobTakesTheQuestionAndThePassword) {
@@ -183,25 +146,6 @@ TEST_F(MainWindowTest, ALockedJobIsShownAsSuchAndRefusedWithTheReason) {
     EXPECT_EQ(runner.jobs().count(), 2u);
 }
 
-TEST_F(MainWindowTest, RestoringPlainCopiesOpensTheFolderAndNeedsASelection) {
-    add("Copies", false);
-    add("Archive", true);
-    window->UpdateForm();
-    list().setCurrentItem(nullptr);
-    QTest::keyClick(&list(), Qt::Key_Return);
-    EXPECT_EQ(t.host.boxes.back().text, "Please select a backup first!");
-    EXPECT_TRUE(calls.empty());
-    window->selectJob("Copies");
-    window->restoreJob();
-    window->selectJob("Archive");
-    window->restoreJob();
-    // The page commands set the page every later edit opens on.
-    window->form().mniSchedule->trigger();
-    QTest::keyClick(&list(), Qt::Key_Return);
-    EXPECT_EQ(calls, (std::vector<std::string>{"open " + dest.path(), "browse Archive",
-                                               "edit Archive 3", "edit Archive 3"}));
-}
-
 TEST_F(MainWindowTest, PauseAndQuitDuringARunGoThroughTheRunAndTheProgram) {
     add("Big", true);
     window->UpdateForm();
@@ -227,45 +171,6 @@ TEST_F(MainWindowTest, PauseAndQuitDuringARunGoThroughTheRunAndTheProgram) {
     EXPECT_EQ(t.host.boxes.back().text, "Backup process pending!");
     EXPECT_TRUE(window->form().keyBackup->isEnabled());
     EXPECT_FALSE(window->form().mniPause->isEnabled());
-}
-
-TEST_F(MainWindowTest, LogLinesWaitForTheFlushAndStyleZeroShowsTheButtons) {
-    window->show();
-    window->form().keyLog->trigger();
-    window->addLogLine("[2026 Dec 07 08:00:00]-Hello");
-    window->addLogLine("[2026 Dec 07 08:00:01]-World");
-    EXPECT_EQ(window->form().List1->count(), 0) << "lines wait for the next flush";
-    window->flushPending();
-    EXPECT_EQ(window->form().List1->count(), 2);
-
-    window->applyStyle(0);
-    EXPECT_FALSE(window->form().Toolbar1->isVisibleTo(window.get()));
-    EXPECT_TRUE(window->form().cmdBackup->isVisibleTo(window.get()));
-    window->applyStyle(1);
-    EXPECT_TRUE(window->form().Toolbar1->isVisibleTo(window.get()));
-    EXPECT_FALSE(window->form().cmdClose->isVisibleTo(window.get()));
-}
-
-TEST_F(MainWindowTest, TheCaptionCarriesTheVersionAndLayoutIsRemembered) {
-    window->show();
-    EXPECT_EQ(window->windowTitle(), "Kestrel 1.0.1") << "%v filled at first activation";
-    window->setCaptionSuffix("-Paused");
-    EXPECT_EQ(window->windowTitle(), "Kestrel 1.0.1-Paused");
-    window->form().ListView1->header()->resizeSection(2, 222);
-    window->resize(640, 360);
-    window->saveLayout();
-    frmMain again(
-        *t.ctx, runner, [this]() -> const LanguageFile& { return language; }, MainSeams{});
-    EXPECT_EQ(again.form().ListView1->header()->sectionSize(2), 222);
-    EXPECT_EQ(again.width(), 640);
-    // Without the editor, its commands are off and say why, wherever they are offered.
-    for (const char* name : {"keyNew", "mniNewBackup", "cmdNew", "keyEdit", "cmdEdit"}) {
-        const QObject* control = again.findChild<QObject*>(name);
-        ASSERT_NE(control, nullptr) << name;
-        EXPECT_FALSE(control->property("enabled").toBool()) << name;
-        EXPECT_EQ(control->property("toolTip").toString(), "Not available in this version yet")
-            << name;
-    }
 }
 
 // Every control of a command (toolbar key, menu items, button of layout 0, key of the list) does
@@ -384,21 +289,6 @@ TEST_F(MainWindowTest, TheControlsOfACommandDoTheSameAndAreOnAndOffTogether) {
     EXPECT_EQ(off, (std::vector<std::string>{"mniEditBackup", "mniDeleteBackup", "mniBackup1",
                                              "keyRestore"}));
     runner.removeObserver(&runs);
-}
-
-// A right click beside the rows offers only what needs no job, and for that popup only.
-TEST_F(MainWindowTest, ARightClickBesideTheRowsTurnsTheJobItemsOffUntilItsPopupCloses) {
-    add("Docs", false);
-    window->show();
-    auto& u = window->form();
-    emit list().customContextMenuRequested(QPoint(4, list().viewport()->height() - 4));
-    EXPECT_FALSE(u.mniRestorFiles->isEnabled());
-    EXPECT_FALSE(u.mniBackup->menuAction()->isEnabled());
-    EXPECT_TRUE(u.mniNewBackup->isEnabled());
-    u.mnuList->hide();
-    EXPECT_TRUE(u.mniRestorFiles->isEnabled());
-    EXPECT_TRUE(u.mniBackup->menuAction()->isEnabled()) << "the menu bar offers the pages again";
-    EXPECT_FALSE(u.mniEditBackup->isEnabled()) << "no row was clicked";
 }
 
 }  // namespace
