@@ -14,7 +14,6 @@
 #include "core/language_file.h"
 #include "platform/text.h"
 #include "support/fake_ftp_client.h"
-#include "support/server_process.h"
 #include "support/test_context.h"
 #include "ui_frm_browse_ftp.h"
 
@@ -323,12 +322,6 @@ TEST_F(BrowserTest, StartsThatCannotConnectOrCannotList) {
     EXPECT_EQ(tree().topLevelItemCount(), 0);
     remote.start = "";
     EXPECT_EQ(window->Start({"h", 21, "u", "p", true}), Browser::StartResult::CantList);
-
-    // The real session, where nobody listens.
-    Browser real(*t.ctx, LanguageFile());
-    EXPECT_EQ(real.Start({"127.0.0.1", test::freePort(), "user", "secret", true}),
-              Browser::StartResult::CantConnect);
-    EXPECT_FALSE(real.hasSession());
 }
 
 TEST_F(BrowserTest, AStartFolderOtherThanTheRootGivesSingleSlashes) {

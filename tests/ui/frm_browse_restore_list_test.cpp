@@ -3,13 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QHeaderView>
 #include <QLineEdit>
-#include <QListView>
-#include <QStackedWidget>
 #include <QTest>
 #include <QTreeView>
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -66,25 +62,6 @@ protected:
     Ui::frmBrowseRestoreList& u() { return window->form(); }
     QAbstractItemModel& listModel() { return *window->listView().model(); }
     QModelIndex listRoot() { return window->listView().rootIndex(); }
-    // Column texts of every list row, "name|size|starts|ends".
-    Names rows() {
-        Names out;
-        QAbstractItemModel& m = listModel();
-        for (int r = 0; r < m.rowCount(listRoot()); ++r) {
-            std::string line;
-            for (int c = 0; c < RestoreModel::kColumns; ++c)
-                line +=
-                    (c > 0 ? "|" : "") + m.index(r, c, listRoot()).data().toString().toStdString();
-            out.push_back(line);
-        }
-        return out;
-    }
-    Names names() {
-        Names n;
-        for (const std::string& row : rows())
-            n.push_back(row.substr(0, row.find('|')));
-        return n;
-    }
     QModelIndex listRow(const std::string& name) {
         QAbstractItemModel& m = listModel();
         for (int r = 0; r < m.rowCount(listRoot()); ++r) {
@@ -142,44 +119,6 @@ protected:
     }
 };
 
-TEST_F(TwoSessions, TheListShowsANodesChildrenWithTheirSizesAndVolumes) {
-    ASSERT_EQ(state.tree.sessions().size(), 2u);
-    // A session lists its root folder alone, with no size.
-    window->showNode(state.tree.sessions()[0]);
-    EXPECT_EQ(rows(), Names{"/|||"});
-    window->showNode(node(0, path("one")));
-    const std::string first = state.records.front().arcStart + ".uxarc";
-    EXPECT_EQ(rows(), Names{"only.txt|1.21 Kb|" + first + "|" + first});
-
-    // An incremental session stores only what changed, in a volume of its own.
-    window->showNode(node(1, path("sub")));
-    const std::string volume = state.records.back().arcStart + ".uxarc";
-    EXPECT_NE(volume, first);
-    Names changed = rows();
-    std::sort(changed.begin(), changed.end());
-    EXPECT_EQ(changed, (Names{"x.txt|18 bytes|" + volume + "|" + volume,
-                              "z.txt|4 bytes|" + volume + "|" + volume}));
-    EXPECT_EQ(node(1, path("one")), -1);
-}
-
-TEST_F(TwoSessions, DoubleClickOpensFoldersAndBackspaceGoesUpButNotAboveASession) {
-    const int session = state.tree.sessions()[0];
-    window->showNode(session);
-    QTest::keyClick(u().lvListView, Qt::Key_Backspace);
-    EXPECT_EQ(window->shownNode(), session);
-    window->openItem(listRow("/"));
-    EXPECT_EQ(window->shownNode(), node(0, "/"));
-    window->showNode(node(0, path("one")));
-    window->openItem(listRow("only.txt"));
-    EXPECT_EQ(window->shownNode(), node(0, path("one"))) << "a file opens nothing";
-    QTest::keyClick(u().lvListView, Qt::Key_Backspace);
-    EXPECT_EQ(window->shownNode(), node(0, src.file("tree")));
-    EXPECT_EQ(RestoreModel::nodeOf(u().tvTreeView->currentIndex()), node(0, src.file("tree")))
-        << "the tree follows the list";
-    u().tvTreeView->setCurrentIndex(window->model().indexOf(node(1, path("sub"))));
-    EXPECT_EQ(window->shownNode(), node(1, path("sub"))) << "and the list the tree";
-}
-
 TEST_F(TwoSessions, CheckingASessionChecksEverythingBelowAndOneUncheckedFileIsDrawnPartly) {
     RestoreModel& m = window->model();
     const int session = state.tree.sessions()[0];
@@ -208,44 +147,6 @@ TEST_F(TwoSessions, CheckingASessionChecksEverythingBelowAndOneUncheckedFileIsDr
     EXPECT_EQ(status(), "4 file(s) checked, 10.02 Mb");
     m.setChecked(node(0, path("sizes/ten.bin")), false);
     EXPECT_EQ(status(), "3 file(s) checked, 18.10 Kb");
-}
-
-TEST_F(TwoSessions, SizeSortsByBytesThenNameAndASecondClickReverses) {
-    window->showNode(node(0, path("sizes")));
-    QHeaderView& header = *u().lvListView->header();
-    const QPoint sizeColumn(header.sectionViewportPosition(RestoreModel::kSize) + 5, 5);
-    QTest::mouseClick(header.viewport(), Qt::LeftButton, {}, sizeColumn);
-    EXPECT_EQ(names(), (Names{"small.bin", "nine.bin", "z9.bin", "ten.bin"}));
-    QTest::mouseClick(header.viewport(), Qt::LeftButton, {}, sizeColumn);
-    EXPECT_EQ(names(), (Names{"ten.bin", "z9.bin", "nine.bin", "small.bin"}));
-    // Another column starts ascending again.
-    window->sortModel().columnClick(RestoreModel::kName);
-    EXPECT_EQ(names(), (Names{"nine.bin", "small.bin", "ten.bin", "z9.bin"}));
-}
-
-TEST_F(TwoSessions, SearchListsTheMatchesOfEverySessionAndChecksTheirNodes) {
-    QTest::keyClicks(u().txtSearch, "X.T");
-    EXPECT_EQ(u().stkViews->currentWidget(), u().lvSearch);
-    RestoreSearchModel& found = window->searchModel();
-    ASSERT_EQ(found.rowCount(), 2);
-    std::set<std::string> sessions;
-    for (int r = 0; r < 2; ++r) {
-        EXPECT_EQ(found.index(r, RestoreSearchModel::kPath).data().toString().toStdString(),
-                  path("sub/x.txt"));
-        sessions.insert(
-            found.index(r, RestoreSearchModel::kSession).data().toString().toStdString());
-    }
-    EXPECT_EQ(sessions.size(), 2u) << "one match per session";
-    ASSERT_TRUE(found.setData(found.index(1, 0), Qt::Checked, Qt::CheckStateRole));
-    EXPECT_EQ(drawn(node(1, path("sub/x.txt"))), Qt::Checked);
-    EXPECT_EQ(status(), "1 file(s) checked, 18 bytes");
-    // A check made elsewhere shows in the matches.
-    window->model().setChecked(node(0, path("sub")), true);
-    EXPECT_EQ(found.index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
-    u().txtSearch->setText("nothing like it");
-    EXPECT_EQ(found.rowCount(), 0);
-    u().txtSearch->clear();
-    EXPECT_EQ(u().stkViews->currentWidget(), u().lvListView);
 }
 
 // The checked files of both sessions are restored, and nothing else; meanwhile checks and
