@@ -222,20 +222,5 @@ TEST_F(FolderTree, TheUserOpensAFolderAndClicksItsCheckBox) {
     EXPECT_EQ(checked(), QStringList({"d@" + path("empty")}));
 }
 
-TEST_F(FolderTree, SetCheckedClearsAMarkAndKnowsOnlyLoadedKeys) {
-    makeFile("a.txt");
-    ASSERT_TRUE(browser->CheckDir(path("a.txt")));
-    QSignalSpy changed(browser.get(), &ctlFileBrowser::itemCheckChanged);
-    EXPECT_TRUE(browser->setChecked("f@" + path("a.txt"), false));
-    EXPECT_TRUE(browser->setChecked("f@" + path("a.txt"), false));
-    EXPECT_EQ(changed.count(), 1) << "only a change is told";
-    for (const QString& unknown : {"d@" + path("a.txt"), "f@" + path("b.txt"), "x@" + path("a.txt"),
-                                   "f@" + m_root + "//a.txt"}) {
-        EXPECT_FALSE(browser->setChecked(unknown, true)) << unknown.toStdString();
-    }
-    EXPECT_TRUE(browser->setChecked("f@My Computer", true));
-    EXPECT_EQ(checked(), QStringList({"f@My Computer"}));
-}
-
 }  // namespace
 }  // namespace kestrel
