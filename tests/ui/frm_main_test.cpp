@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QTest>
 #include <QToolBar>
-#include <fstream>
 #include <map>
 #include <utility>
 
@@ -84,6 +83,9 @@ TEST_F(MainWindowTest, TheStatusIconAndLastRunTellFailuresAndNeverRunJobs) {
         probe.enumStatus = status;
         EXPECT_EQ(jobIconKey(probe), key) << status;
     }
+    // A job whose password cannot be read is refused by the runner (tests/runner); its row says so.
+    probe.passwordUnreadable = true;
+    EXPECT_EQ(jobIconKey(probe), "locked");
     // An unset date far from now is "Never", a real one eleven years back is not.
     probe.lastOK = *DateTime::fromParts(2015, 12, 7);
     EXPECT_EQ(lastRunText(probe, *DateTime::fromParts(2026, 12, 7), t.ctx->messages), "Never");
@@ -111,38 +113,6 @@ TEST_F(MainWindowTest, DeletingAProtectedJobTakesTheQuestionAndThePassword) {
     window->deleteJob();
     ASSERT_EQ(list().topLevelItemCount(), 1);
     EXPECT_EQ(row(0)->text(0), "Open");
-}
-
-// A job whose stored password cannot be read shows as locked; Backup, Delete and Restore refuse
-// it with the message that says how to give it a new password, and ask nothing first.
-TEST_F(MainWindowTest, ALockedJobIsShownAsSuchAndRefusedWithTheReason) {
-    add("Vault", true, "Secret");
-    add("Open", false);
-    std::string content = test::readAll(t.ctx->storePath());
-    const size_t at = content.find("Protected=", content.find("[Vault]")) + 10;
-    content.replace(at, content.find("\r\n", at) - at, "83,300");
-    std::ofstream(t.ctx->storePath(), std::ios::binary) << content;
-    ASSERT_TRUE(runner.readJobs());
-    window->UpdateForm();
-
-    const std::string why = t.ctx->messages.format("strMsgJobLocked", {{"%d", "Vault"}});
-    EXPECT_EQ(jobIconKey(*runner.job("Vault")), "locked");
-    EXPECT_EQ(row(0)->toolTip(0).toStdString(), why);
-    EXPECT_TRUE(row(1)->toolTip(0).isEmpty());
-    password = [](const std::string&) { return true; };
-    window->selectJob("Vault");
-    for (const auto& command : {std::function<void()>([&] { window->backupNow(); }),
-                                std::function<void()>([&] { window->deleteJob(); }),
-                                std::function<void()>([&] { window->restoreJob(); })}) {
-        t.host.boxes.clear();
-        t.host.answers = {MsgAnswer::Yes, MsgAnswer::Yes};  // had it asked
-        command();
-        ASSERT_EQ(t.host.boxes.size(), 1u);
-        EXPECT_EQ(t.host.boxes[0].text, why);
-        EXPECT_EQ(t.host.boxes[0].buttons, MsgButtons::Ok) << "nothing was asked";
-    }
-    EXPECT_TRUE(calls.empty());
-    EXPECT_EQ(runner.jobs().count(), 2u);
 }
 
 TEST_F(MainWindowTest, PauseAndQuitDuringARunGoThroughTheRunAndTheProgram) {

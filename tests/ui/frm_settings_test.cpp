@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QPushButton>
-#include <QSignalSpy>
 
 #include "support/temp_dir.h"
 #include "support/test_context.h"
@@ -15,11 +13,6 @@ namespace {
 
 class SettingsWindow : public ::testing::Test {
 protected:
-    SettingsWindow() {
-        tc.dir.write("Languages/english.lng", "[msgStrings]\nstrMsgNever=Never\n");
-        tc.dir.write("Languages/german.lng", "[msgStrings]\nstrMsgNever=Nie\n");
-    }
-
     Settings& settings() { return tc.ctx->settings; }
     std::string stored(const char* name) { return settings().general(name, "(absent)"); }
     // A service whose answers the test sets and whose calls it counts.
@@ -40,10 +33,6 @@ protected:
     }
     static QCheckBox* box(frmSettings& w, const char* name) {
         return w.findChild<QCheckBox*>(name);
-    }
-    static void pickGerman(frmSettings& w) {
-        auto* languages = w.findChild<QComboBox*>("Combo1");
-        languages->setCurrentIndex(languages->findText("German"));
     }
     static void ok(frmSettings& w) { w.findChild<QPushButton*>("uxGraphicButton1")->click(); }
     static void clickAll(frmSettings& w, std::initializer_list<const char*> names) {
@@ -76,36 +65,27 @@ TEST_F(SettingsWindow, ShowsTheStoredFlagsAndOkStoresEachOne) {
     EXPECT_EQ(stored("CatchUpMissedRuns"), "0");
     EXPECT_EQ(stored("RunAsService"), "0");
 
-    // And back again, with the language switched.
+    // And back again.
     w = open();
-    QSignalSpy changed(w.get(), &frmSettings::languageChanged);
     clickAll(*w, {"Check1", "chkHide", "chkCatchUp"});
-    pickGerman(*w);
     ok(*w);
     EXPECT_FALSE(settings().blockSchedule) << "scheduled runs may start at once";
     EXPECT_EQ(stored("HideWindowOnStart"), "1");
     EXPECT_EQ(stored("CatchUpMissedRuns"), "1");
-    EXPECT_EQ(stored("Language"), "German");
-    EXPECT_EQ(tc.ctx->msg("strMsgNever"), "Nie") << "the message table is rebuilt";
-    EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(installs + uninstalls, 0) << "the service was not touched";
 }
 
 TEST_F(SettingsWindow, CancelChangesNothing) {
-    ASSERT_TRUE(settings().saveGeneral("Language", "english"));
+    ASSERT_TRUE(settings().saveGeneral("HideWindowOnStart", "1"));
     const std::string before = test::readAll(tc.dir.file("settings.ini"));
     auto w = open();
-    QSignalSpy changed(w.get(), &frmSettings::languageChanged);
     clickAll(*w, {"Check1", "chkHide", "chkService", "chkCatchUp"});
-    pickGerman(*w);
     w->findChild<QPushButton*>("uxGraphicButton2")->click();
     EXPECT_EQ(w->result(), QDialog::Rejected);
     EXPECT_EQ(test::readAll(tc.dir.file("settings.ini")), before);
     EXPECT_TRUE(settings().blockSchedule);
     EXPECT_EQ(settings().RunAsService, 0);
-    EXPECT_EQ(settings().languageFilePath, "");
     EXPECT_EQ(installs + uninstalls, 0);
-    EXPECT_EQ(changed.count(), 0);
 }
 
 // The service box installs or uninstalls; the flag follows what the service manager did.
