@@ -7,7 +7,6 @@
 #include <QTest>
 #include <QToolBar>
 #include <map>
-#include <utility>
 
 #include "core/app_context.h"
 #include "core/language_file.h"
@@ -32,7 +31,6 @@ protected:
 
     void SetUp() override {
         src.write("tree/a.txt", "alpha");
-        src.write("tree/b.txt", std::string(200'000, 'b'));
         MainSeams seams;
         const auto record = [this](const std::string& call) {
             return [this, call] { calls.push_back(call); };
@@ -49,7 +47,6 @@ protected:
         seams.askPassword = [this](const std::string& expected) { return password(expected); };
         seams.openFile = [this](const std::string& path) { calls.push_back("open " + path); };
         seams.quit = [this](bool ask) { calls.push_back(ask ? "quit?" : "quit"); };
-        seams.pauseChanged = record("pause");
         window = std::make_unique<frmMain>(
             *t.ctx, runner, [this]() -> const LanguageFile& { return language; }, seams);
     }
@@ -113,33 +110,6 @@ TEST_F(MainWindowTest, DeletingAProtectedJobTakesTheQuestionAndThePassword) {
     window->deleteJob();
     ASSERT_EQ(list().topLevelItemCount(), 1);
     EXPECT_EQ(row(0)->text(0), "Open");
-}
-
-TEST_F(MainWindowTest, PauseAndQuitDuringARunGoThroughTheRunAndTheProgram) {
-    add("Big", true);
-    window->UpdateForm();
-    window->selectJob("Big");
-    std::vector<std::string> during;
-    bool once = false;
-    t.host.onYield = [&] {
-        if (std::exchange(once, true))
-            return;
-        auto& u = window->form();
-        window->backupNow();
-        // Pause twice: back to running, the caption follows each time.
-        u.mniPause->trigger();
-        during.push_back(u.mniPause->text().toStdString() + (runner.paused() ? " paused" : ""));
-        u.mniPause->trigger();
-        during.push_back(u.mniPause->text().toStdString() + (runner.paused() ? " paused" : ""));
-        u.keyClose->trigger();
-    };
-    window->backupNow();
-    EXPECT_EQ(during, (std::vector<std::string>{"Continue paused", "Pause"}));
-    EXPECT_EQ(calls, (std::vector<std::string>{"pause", "pause", "quit?"}));
-    EXPECT_EQ(runner.job("Big")->enumStatus, kStatusOk) << "the run went on to its end";
-    EXPECT_EQ(t.host.boxes.back().text, "Backup process pending!");
-    EXPECT_TRUE(window->form().keyBackup->isEnabled());
-    EXPECT_FALSE(window->form().mniPause->isEnabled());
 }
 
 // Every control of a command (toolbar key, menu items, button of layout 0, key of the list) does
