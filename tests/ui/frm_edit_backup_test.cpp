@@ -13,6 +13,7 @@
 #include "foldertree/ctl_file_browser.h"
 #include "jobs/schedule_text.h"
 #include "runner/job_runner.h"
+#include "support/fake_ftp_server.h"
 #include "support/job_builder.h"
 #include "support/program.h"
 #include "support/server_process.h"
@@ -310,7 +311,7 @@ TEST_F(EditorTest, ALockedJobTakesOnlyANewPasswordAndOnlyAfterTheUserAgrees) {
     EXPECT_EQ(unlocked->Files.size(), 1u);
 }
 
-TEST_F(EditorTest, BrowseTakesTheTypedFtpFieldsAndAServerThatIsGoneIsTold) {
+TEST_F(EditorTest, BrowseAndTestConnectionTakeTheTypedFtpFieldsAndTellWhatTheServerDid) {
     std::optional<std::string> answer = "//backups";
     std::vector<std::string> asked;
     EditorSeams withBrowser = seams();
@@ -333,7 +334,32 @@ TEST_F(EditorTest, BrowseTakesTheTypedFtpFieldsAndAServerThatIsGoneIsTold) {
     EXPECT_EQ(asked, std::vector<std::string>(
                          2, "127.0.0.1:" + f.txtPort->text().toStdString() + " user secret"));
 
+    // Test connection tells a refused login from a good one.
+    const std::pair<const char*, std::string> logins[] = {
+        {"530 Login incorrect.\r\n", "127.0.0.1 refused the login of user!"},
+        {"230 Logged in\r\n", "Logged in to 127.0.0.1 as user. The server's start folder is /u"},
+    };
+    for (const auto& [reply, told] : logins) {
+        test::FakeFtpServer server([reply](test::FakeFtpServer::Conversation& c) {
+            c.send("220 ready\r\n");
+            c.expect("USER user");
+            c.send("331 Password please\r\n");
+            c.expect("pass secret");
+            c.send(reply);
+            if (reply[0] == '2') {
+                c.expect("PWD");
+                c.send("257 \"/u\"\r\n");
+                c.expect("QUIT");
+            }
+        });
+        f.txtPort->setText(QString::number(server.port()));
+        f.cmdTestFTP->click();
+        EXPECT_EQ(lastBox(), told);
+        EXPECT_EQ(server.finish(), "");
+    }
+
     // Nobody listens at that port: Test connection and the desktop's browser say so.
+    f.txtPort->setText(QString::number(test::freePort()));
     f.cmdTestFTP->click();
     EXPECT_EQ(lastBox(), "Can't connect to ftp server!");
     t.host.boxes.clear();
