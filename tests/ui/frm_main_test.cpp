@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QLabel>
 #include <QTest>
-#include <QToolBar>
 #include <map>
 
 #include "core/app_context.h"
