@@ -18,7 +18,7 @@ protected:
     // A service whose answers the test sets and whose calls it counts.
     std::unique_ptr<frmSettings> open() {
         ServiceCommands service;
-        service.available = [this] { return present; };
+        service.available = [] { return true; };
         service.install = [this] {
             ++installs;
             return succeeds;
@@ -42,7 +42,6 @@ protected:
     }
 
     test::TestContext tc;
-    bool present = true;
     bool succeeds = true;
     int installs = 0;
     int uninstalls = 0;
@@ -122,19 +121,6 @@ TEST_F(SettingsWindow, TheServiceBoxInstallsOrUninstallsAndTellsTheOutcome) {
         EXPECT_EQ(settings().RunAsService, c.after);
         EXPECT_EQ(stored("RunAsService"), std::to_string(c.after));
     }
-}
-
-TEST_F(SettingsWindow, WithoutServiceSupportTheBoxIsDisabledAndTheFlagKept) {
-    settings().RunAsService = 1;
-    present = false;
-    auto w = open();
-    EXPECT_FALSE(box(*w, "chkService")->isEnabled());
-    ok(*w);
-    EXPECT_EQ(installs + uninstalls, 0);
-    EXPECT_TRUE(tc.host.boxes.empty());
-    EXPECT_EQ(settings().RunAsService, 1);
-    frmSettings none(*tc.ctx, ServiceCommands{});
-    EXPECT_FALSE(box(none, "chkService")->isEnabled());
 }
 
 }  // namespace
