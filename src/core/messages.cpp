@@ -293,6 +293,9 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgEarlierFailures", "(%n earlier failure lines are in the log)"},
         {"strMsgFtpConnectError", "FAIL: No connection to the ftp server: %e"},
         {"strMsgShowLog", "Show log"},
+        {"strMsgRestoreToOriginal", "To the original folder"},
+        {"strMsgRestoreElsewhere", "To another folder..."},
+        {"strMsgCancel", "Cancel"},
     };
     return kTable;
 }

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 
 namespace kestrel::ui {
 
@@ -156,6 +157,20 @@ MsgAnswer QtHost::messageBox(const std::string& text, MsgIcon icon, MsgButtons b
         default:
             return safeDefault;
     }
+}
+
+int QtHost::choiceBox(const std::string& text, const std::vector<std::string>& choices,
+                      int safeDefault) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Kestrel"), QString::fromStdString(text));
+    std::vector<QPushButton*> buttons;
+    for (const std::string& choice : choices)
+        buttons.push_back(box.addButton(QString::fromStdString(choice), QMessageBox::AcceptRole));
+    if (safeDefault >= 0 && static_cast<size_t>(safeDefault) < buttons.size()) {
+        box.setEscapeButton(buttons[static_cast<size_t>(safeDefault)]);
+    }
+    box.exec();
+    const auto taken = std::find(buttons.begin(), buttons.end(), box.clickedButton());
+    return taken == buttons.end() ? safeDefault : static_cast<int>(taken - buttons.begin());
 }
 
 void QtHost::failureBox(const std::string& text, const std::string& details) {

@@ -58,6 +58,8 @@ public:
     void setFileCancellable(bool cancellable) override;
     MsgAnswer messageBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
                          MsgAnswer safeDefault) override;
+    int choiceBox(const std::string& text, const std::vector<std::string>& choices,
+                  int safeDefault) override;
     void failureBox(const std::string& text, const std::string& details) override;
     void notice(const std::string& text, MsgIcon icon) override;
 

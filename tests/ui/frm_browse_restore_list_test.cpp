@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDateTime>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QTest>
 #include <QTreeView>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -150,7 +153,7 @@ TEST_F(TwoSessions, RestoresExactlyTheCheckedFilesAndRefusesChecksAndCommandsMea
     window->showNode(node(1, src.file("tree")));
     ASSERT_TRUE(check("sub"));
     picked = out.path();
-    t.host.answers = {MsgAnswer::No};
+    t.host.choices = {1};  // another folder
     int inside = 0;
     t.host.onYield = [&] {
         ++inside;
@@ -187,19 +190,51 @@ TEST_F(TwoSessions, RestoresExactlyTheCheckedFilesAndRefusesChecksAndCommandsMea
     EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(TwoSessions, AnEmptyFolderAsksAgainOrAborts) {
+// Nothing ticked is said at once; otherwise one box offers the original folder, another one
+// (a folder dialog given up asks again) and Cancel.
+TEST_F(TwoSessions, RestoreFilesSaysWhenNothingIsTickedAndOffersThreeWays) {
     const size_t progress = t.host.progressTitles.size();
+    window->restoreFiles();
+    EXPECT_EQ(boxTexts(), Names{"No files were selected to restore!"});
+    t.host.boxes.clear();
     window->model().setChecked(node(0, path("docs/a.txt")), true);
-    // No, no folder, Yes (again), No, no folder, No: aborted.
-    t.host.answers = {MsgAnswer::No, MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::No};
+    t.host.choices = {1, 2};  // another folder: none picked; then Cancel
     window->restoreFiles();
     const std::string original = "Do you want to restore files to original folder?";
-    const std::string again =
-        "You must select a valid path to restore files! Do you want to continue?";
-    EXPECT_EQ(boxTexts(),
-              (Names{original, again, original, again, "Restore of files aborted by user!"}));
-    EXPECT_EQ(pickerTitles.size(), 2u);
+    EXPECT_EQ(boxTexts(), (Names{original, original}));
+    EXPECT_EQ(t.host.offers.back(),
+              (Names{"To the original folder", "To another folder...", "Cancel"}));
+    EXPECT_EQ(pickerTitles.size(), 1u);
     EXPECT_EQ(t.host.progressTitles.size(), progress) << "no restore ran";
+}
+
+// Folders come before files, each in the order a file manager gives names with numbers; the
+// files show when they were last changed, and that column sorts too.
+TEST_F(RestoreBrowserTest, TheListPutsFoldersFirstInNaturalOrderAndShowsModificationTimes) {
+    for (const char* name : {"sub10/f", "sub2/f", "File10.txt", "file9.txt", "Sub1/f"})
+        src.write(std::string("tree/") + name, name);
+    std::filesystem::last_write_time(
+        path("File10.txt"),
+        std::filesystem::last_write_time(path("file9.txt")) - std::chrono::hours(48));
+    addJob(test::JobBuilder("Daily").to(dest.path()));
+    backup();
+    open();
+    window->showNode(node(0, src.file("tree")));
+    const auto names = [&] {
+        Names shown;
+        for (int r = 0; r < listModel().rowCount(listRoot()); ++r)
+            shown.push_back(listModel().index(r, 0, listRoot()).data().toString().toStdString());
+        return shown;
+    };
+    EXPECT_EQ(names(), (Names{"Sub1", "sub2", "sub10", "file9.txt", "File10.txt"}));
+    const QModelIndex at = listRow("File10.txt").siblingAtColumn(RestoreModel::kModified);
+    const auto changed = std::filesystem::last_write_time(path("File10.txt"));
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::file_clock::to_sys(changed).time_since_epoch());
+    EXPECT_EQ(at.data().toString(),
+              QDateTime::fromSecsSinceEpoch(seconds.count()).toString("yyyy-MM-dd HH:mm"));
+    window->form().lvListView->header()->sectionClicked(RestoreModel::kModified);
+    EXPECT_EQ(names().at(3), "File10.txt") << "the older file first, after the folders";
 }
 
 // The main window's restore command.
@@ -283,8 +318,9 @@ TEST_F(RestoreCommandTest, AnFtpJobIsBrowsedAndRestoredThroughItsSessionAndDisco
     src.write("tree/deep/b.txt", "bravo over ftp");
     addJob(test::JobBuilder("Remote").ftp("127.0.0.1", 21, "user", "secret", "/daily"));
     backup("Remote");
-    // Yes to the download, No to the original folder.
-    t.host.answers = {MsgAnswer::Yes, MsgAnswer::No};
+    // Yes to the download, then another folder.
+    t.host.answers = {MsgAnswer::Yes};
+    t.host.choices = {1};
     RestoreSeams s = seams();
     s.ftp = test::fakeFtpFactory(remote);
     s.pickFolder = [this](QWidget*, const QString&) { return out.path(); };
