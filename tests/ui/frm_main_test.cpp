@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 #include <algorithm>
@@ -234,6 +235,23 @@ TEST_F(MainWindowTest, JobCommandsFollowTheSelectionAndAnEmptyListSaysWhatToDo) 
     EXPECT_EQ(jobCommandsOn(), 9) << "selected without a click, as the keyboard or a start does";
     window->UpdateForm();
     EXPECT_EQ(jobCommandsOn(), 9) << "the selection survives a rebuild";
+}
+
+// After a restart the log list begins with the end of the log file, start-up lines included; a
+// failure box's "Show log" brings it up.
+TEST_F(MainWindowTest, TheLogListBeginsWithTheLogFileAndShowLogShowsIt) {
+    t.ctx->WriteLog("Kestrel started");
+    t.ctx->WriteLog("1 backup items loaded!");
+    frmMain fresh(*t.ctx, runner, [this]() -> const LanguageFile& { return language; }, {});
+    fresh.flushPending();
+    const QListWidget& lines = *fresh.form().List1;
+    ASSERT_GE(lines.count(), 2);
+    EXPECT_TRUE(lines.item(lines.count() - 2)->text().endsWith("]-Kestrel started"));
+    EXPECT_TRUE(lines.item(lines.count() - 1)->text().endsWith("]-1 backup items loaded!"));
+    EXPECT_FALSE(fresh.logVisible());
+    fresh.showLog();
+    EXPECT_TRUE(fresh.isVisible());
+    EXPECT_TRUE(fresh.logVisible());
 }
 
 // On an XEmbed tray the icon is a top-level window of the program too: it must stay.

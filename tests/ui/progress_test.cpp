@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <memory>
 #include <string>
@@ -22,8 +24,7 @@ protected:
     ProgressTest()
         : progress(
               flags, messages, [this]() -> const LanguageFile& { return language; },
-              [] { return true; }, [] { return std::uint64_t{100000}; },
-              [](double, const std::string&) {}) {
+              [] { return true; }, [this] { return now; }, [](double, const std::string&) {}) {
         progress.setAsker([this](const std::string& question) {
             questions.push_back(question);
             return answer;
@@ -43,8 +44,37 @@ protected:
     LanguageFile language;
     std::vector<std::string> questions;
     bool answer = false;
+    std::uint64_t now = 100000;
     mdlProgress progress;
 };
+
+// One window serves a whole run, above the main window and never modal: a phase does not close
+// it, the next keeps its bars and the time of the whole run, and a pause pressed here is told.
+TEST_F(ProgressTest, ARunKeepsOneWindowAboveItsOwnerThroughItsPhases) {
+    QWidget owner;
+    progress.setOwner(&owner);
+    int pauses = 0;
+    progress.setPauseListener([&] { ++pauses; });
+    progress.beginRun();
+    progress.ShowProgress("Archive");
+    QPointer<frmBackupProgress> window = progress.window();
+    EXPECT_EQ(window->parentWidget(), &owner);
+    EXPECT_FALSE(window->isModal());
+    progress.UpdateProgress("Archive", "a", 100, 60);
+    now += 65'000;
+    progress.CloseProgress();
+    progress.ShowProgress("Encrypt");
+    EXPECT_EQ(progress.window(), window.data());
+    EXPECT_EQ(window->windowTitle(), "Encrypt");
+    EXPECT_EQ(window->findChild<QProgressBar*>("pb")->value(), 60);
+    EXPECT_EQ(window->findChild<QLabel*>("lblElapsed")->text(), "0:01:05");
+    button("uxGraphicButton2").click();
+    EXPECT_EQ(pauses, 1);
+    progress.endRun();
+    EXPECT_EQ(progress.window(), nullptr);
+    progress.ShowProgress("Restore");
+    EXPECT_EQ(progress.window()->findChild<QLabel*>("lblElapsed")->text(), "0:00:00");
+}
 
 TEST_F(ProgressTest, PauseTogglesAndCancelThisFileActsOnlyWhileTheFileCanBeSkipped) {
     progress.ShowProgress("Copy");
