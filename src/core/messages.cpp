@@ -296,6 +296,7 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgRestoreToOriginal", "To the original folder"},
         {"strMsgRestoreElsewhere", "To another folder..."},
         {"strMsgCancel", "Cancel"},
+        {"strMsgDiscardChanges", "Discard the changes to this backup?"},
     };
     return kTable;
 }

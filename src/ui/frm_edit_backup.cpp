@@ -16,6 +16,8 @@
 #include "foldertree/ctl_file_browser.h"
 #include "ftp/ftp_connection.h"
 #include "jobs/job_rules.h"
+#include "jobs/jobs.h"
+#include "jobs/store_format.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 #include "runner/job_runner.h"
@@ -827,6 +829,29 @@ bool frmEditBackup::saveJob() {
 }
 
 void frmEditBackup::onCancel() {
+    reject();
+}
+
+std::string frmEditBackup::controlsText() const {
+    Jobs one;
+    one.append(jobFromControls());
+    return writeJobStore(one).serialize();
+}
+
+void frmEditBackup::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_baseline)
+        m_baseline = controlsText();
+}
+
+void frmEditBackup::reject() {
+    // Cancel, Escape and the title bar lose the changes only once the user agrees (a program
+    // that is ending has nobody to ask).
+    if (m_baseline && m_ctx.host.canAsk() && controlsText() != *m_baseline &&
+        ask(m_ctx.host, msg("strMsgDiscardChanges"), MsgIcon::Question, MsgButtons::YesNo,
+            MsgAnswer::No) != MsgAnswer::Yes) {
+        return;
+    }
     if (m_original.empty()) {
         // The proposal's number goes back, so that the next new job gets it again.
         const auto index = text::leadingInt(
@@ -835,7 +860,7 @@ void frmEditBackup::onCancel() {
                                          std::to_string(std::max<std::int64_t>(index - 1, 0)));
     }
     saveLayout();
-    reject();
+    QDialog::reject();
 }
 
 void frmEditBackup::closeEvent(QCloseEvent* event) {

@@ -241,11 +241,15 @@ TEST_F(EditorTest, AProtectedJobOpensOnlyWithItsPasswordAndCancelChangesNothing)
     EXPECT_EQ(lastBox(), "Wrong password for editing Vault!");
     EXPECT_FALSE(t.loggedContaining("Modifing"));
 
-    // With the password the editor opens on the asked page; Cancel leaves the job as it was.
+    // With the password the editor opens on the asked page; Cancel asks before it drops a
+    // change, and leaves the job as it was.
     int page = -1;
+    t.host.answers = {MsgAnswer::No, MsgAnswer::Yes};
     whenOpen<frmEditBackup>([&](frmEditBackup& open) {
         page = open.form().tabs->currentIndex();
         open.form().chkCompress->setChecked(true);
+        open.form().cmdCancelBackup->click();
+        EXPECT_TRUE(open.isVisible()) << "kept after No";
         open.form().cmdCancelBackup->click();
     });
     EXPECT_FALSE(EditJob(nullptr, *t.ctx, runner, language, seams(), "Vault", 2,
@@ -254,6 +258,7 @@ TEST_F(EditorTest, AProtectedJobOpensOnlyWithItsPasswordAndCancelChangesNothing)
     EXPECT_TRUE(t.logged("Password OK for editing Vault!"));
     EXPECT_TRUE(t.logged("Modifing Vault parameters ..."));
     EXPECT_FALSE(runner.job("Vault")->bZipped);
+    EXPECT_EQ(lastBox(), "Discard the changes to this backup?");
 }
 
 // A protected plain-copy job (made by kestrel-cli) keeps its password through the editor, whose
@@ -312,7 +317,7 @@ TEST_F(EditorTest, ALockedJobTakesOnlyANewPasswordAndOnlyAfterTheUserAgrees) {
 }
 
 TEST_F(EditorTest, BrowseAndTestConnectionTakeTheTypedFtpFieldsAndTellWhatTheServerDid) {
-    std::optional<std::string> answer = "//backups";
+    std::optional<std::string> answer = "/backups";
     std::vector<std::string> asked;
     EditorSeams withBrowser = seams();
     withBrowser.browseRemote = [&](QWidget*, const FtpFields& f) {
@@ -327,10 +332,10 @@ TEST_F(EditorTest, BrowseAndTestConnectionTakeTheTypedFtpFieldsAndTellWhatTheSer
     f.txtUsername->setText("user");
     f.txtPassword->setText("secret");
     f.ftpBrowse->click();
-    EXPECT_EQ(f.txtdestpath2->text(), "//backups");
+    EXPECT_EQ(f.txtdestpath2->text(), "/backups");
     answer.reset();  // cancelled: the folder stays
     f.ftpBrowse->click();
-    EXPECT_EQ(f.txtdestpath2->text(), "//backups");
+    EXPECT_EQ(f.txtdestpath2->text(), "/backups");
     EXPECT_EQ(asked, std::vector<std::string>(
                          2, "127.0.0.1:" + f.txtPort->text().toStdString() + " user secret"));
 
@@ -360,9 +365,10 @@ TEST_F(EditorTest, BrowseAndTestConnectionTakeTheTypedFtpFieldsAndTellWhatTheSer
 
     // Nobody listens at that port: Test connection and the desktop's browser say so, and why.
     f.txtPort->setText(QString::number(test::freePort()));
-    const std::string refused = "Can't connect to ftp server!\n\nFAIL: No connection to the ftp "
-                                "server: cannot connect to 127.0.0.1:" +
-                                f.txtPort->text().toStdString() + ": Connection refused";
+    const std::string refused =
+        "Can't connect to ftp server!\n\nFAIL: No connection to the ftp "
+        "server: cannot connect to 127.0.0.1:" +
+        f.txtPort->text().toStdString() + ": Connection refused";
     f.cmdTestFTP->click();
     EXPECT_EQ(lastBox(), refused);
     t.host.boxes.clear();
