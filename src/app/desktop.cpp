@@ -1,7 +1,6 @@
 #include "app/desktop.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QLocalSocket>
 #include <QUrl>
@@ -18,6 +17,7 @@
 #include "ui/frm_password.h"
 #include "ui/frm_settings.h"
 #include "ui/frm_splash.h"
+#include "ui/open_on_desktop.h"
 #include "ui/progress.h"
 #include "ui/qt_host.h"
 
@@ -28,20 +28,29 @@ namespace {
 constexpr int kAnswerWaitMs = 2000;
 constexpr int kStopPollMs = 200;
 
-void openLocal(const std::string& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+// A file or folder in the desktop's program for it; a box when there is none.
+void openLocal(Host& host, const Messages& messages, const std::string& path,
+               const std::string& fragment = {}) {
+    QUrl url = QUrl::fromLocalFile(QString::fromStdString(path));
+    if (!fragment.empty())
+        url.setFragment(QString::fromStdString(fragment));
+    const std::string failed = messages.format("strMsgCantOpen", {{"%s", path}});
+    ui::openOnDesktop(url, [&host, failed](bool opened) {
+        if (!opened)
+            tell(host, failed, MsgIcon::Critical);
+    });
 }
 
 // A help page, "edit.html#schedule" with its place on the page.
-void openHelpPage(const ProgramFolder& folder, const std::string& page) {
+void openHelpPage(Host& host, const AppContext& ctx, const std::string& page) {
     const size_t hash = page.find('#');
-    const auto file = folder.findAsset("help/" + page.substr(0, hash));
-    if (!file)
+    const std::string name = "help/" + page.substr(0, hash);
+    const auto file = ctx.paths.findAsset(name);
+    if (!file) {
+        tell(host, ctx.messages.format("strMsgCantOpen", {{"%s", name}}), MsgIcon::Critical);
         return;
-    QUrl url = QUrl::fromLocalFile(QString::fromStdString(*file));
-    if (hash != std::string::npos)
-        url.setFragment(QString::fromStdString(page.substr(hash + 1)));
-    QDesktopServices::openUrl(url);
+    }
+    openLocal(host, ctx.messages, *file, hash == std::string::npos ? "" : page.substr(hash + 1));
 }
 
 }  // namespace
@@ -139,6 +148,11 @@ void WindowedDesktop::start(DesktopParts& parts) {
     views.fileCancellable = [this](bool cancellable) {
         m_progress->setFileCancellable(cancellable);
     };
+    views.showLog = [this] {
+        if (m_main)
+            m_main->showLog();
+    };
+    views.message = [this](std::string_view key) { return m_parts->ctx.msg(key); };
     m_host.setViews(std::move(views));
     parts.runner.addObserver(this);
 
@@ -186,8 +200,10 @@ void WindowedDesktop::showMain() {
     seams.askPassword = [this](const std::string& expected) {
         return ui::AskPassword(m_main.get(), expected, m_language);
     };
-    seams.openHelp = [this](const std::string& page) { openHelpPage(m_parts->ctx.paths, page); };
-    seams.openFile = openLocal;
+    seams.openHelp = [this](const std::string& page) { openHelpPage(m_host, m_parts->ctx, page); };
+    seams.openFile = [this](const std::string& path) {
+        openLocal(m_host, m_parts->ctx.messages, path);
+    };
     seams.openEditor = [this](const std::string& job, int page) { openEditor(job, page); };
     seams.openRestoreBrowser = [this](const std::string& job) {
         ui::OpenRestoreBrowser(m_main.get(), m_parts->ctx, m_parts->runner, m_language,
@@ -201,6 +217,11 @@ void WindowedDesktop::showMain() {
         ctx, m_parts->runner, [this]() -> const LanguageFile& { return m_language; },
         std::move(seams));
     m_main->applyStyle(ctx.settings.style);
+    m_progress->setOwner(m_main.get());
+    m_progress->setPauseListener([this] {
+        if (m_main)
+            m_main->syncPause();
+    });
     m_main->setTicker([this] { m_parts->scheduler.tick(); });
     m_main->schedTimer().start();
     m_host.setAskWithoutWindow(false);
@@ -217,7 +238,7 @@ void WindowedDesktop::openEditor(const std::string& job, int page) {
     AppContext& ctx = m_parts->ctx;
     const ui::EditorSeams seams = ui::desktopEditorSeams(
         ctx, m_language,
-        [this](const std::string& page) { openHelpPage(m_parts->ctx.paths, page); });
+        [this](const std::string& page) { openHelpPage(m_host, m_parts->ctx, page); });
     std::string saved;
     const bool stored =
         job.empty()
@@ -295,12 +316,21 @@ void WindowedDesktop::finish() {
     QApplication::quit();
 }
 
+void WindowedDesktop::activityStarted(const Activity&) {
+    m_progress->beginRun();
+}
+
+void WindowedDesktop::activityFinished(const Activity&) {
+    m_progress->endRun();
+}
+
 void WindowedDesktop::backupFinished(const std::string& job, const RunSummary& summary) {
     // A failure nobody watched is told by the tray, not by a box that waits for nobody.
     if ((summary.status == kStatusFailed || summary.status == kStatusAborted) && m_main &&
         !m_main->isVisible()) {
-        m_main->trayMessage(m_parts->ctx.messages.format("strMsgBackupFailed", {{"%d", job}}),
-                            true);
+        const std::string details = m_parts->ctx.control.failureDetails();
+        std::string text = m_parts->ctx.messages.format("strMsgBackupFailed", {{"%d", job}});
+        m_main->trayMessage(details.empty() ? text : text + "\n" + details, true);
     }
 }
 

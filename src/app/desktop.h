@@ -49,6 +49,8 @@ private:
     void openSettings();
     // The backup editor for a job, or for a new one when job is empty.
     void openEditor(const std::string& job, int page);
+    void activityStarted(const Activity& activity) override;
+    void activityFinished(const Activity& activity) override;
     void backupFinished(const std::string& job, const RunSummary& summary) override;
     void quitReady() override;
 

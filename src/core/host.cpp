@@ -19,4 +19,21 @@ void tell(Host& host, const std::string& text, MsgIcon icon) {
     }
 }
 
+int choose(Host& host, const std::string& text, const std::vector<std::string>& choices,
+           int safeDefault) {
+    if (host.canAsk()) {
+        return host.choiceBox(text, choices, safeDefault);
+    }
+    host.notice(text, MsgIcon::Question);
+    return safeDefault;
+}
+
+void tellFailure(Host& host, const std::string& text, const std::string& details) {
+    if (host.canAsk()) {
+        host.failureBox(text, details);
+    } else {
+        host.notice(details.empty() ? text : text + "\n" + details, MsgIcon::Critical);
+    }
+}
+
 }  // namespace kestrel

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 namespace kestrel {
 
@@ -56,6 +57,20 @@ public:
     // safeDefault is the answer when the box is closed without one.
     virtual MsgAnswer messageBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
                                  MsgAnswer safeDefault) = 0;
+    // Offers the choices as buttons and waits: the index of the one taken, or safeDefault when
+    // the box is closed without one. Only called while canAsk() holds.
+    virtual int choiceBox(const std::string& text, const std::vector<std::string>& choices,
+                          int safeDefault) {
+        (void)text;
+        (void)choices;
+        return safeDefault;
+    }
+    // A failure box: what failed, then the log's own lines about it (details, may be empty). A
+    // window also offers to show the log. Only called while canAsk() holds.
+    virtual void failureBox(const std::string& text, const std::string& details) {
+        messageBox(details.empty() ? text : text + "\n\n" + details, MsgIcon::Critical,
+                   MsgButtons::Ok, MsgAnswer::Ok);
+    }
     // A message for whoever may read it later, when no box may be shown (the console prints
     // it). Nothing waits for it.
     virtual void notice(const std::string& text, MsgIcon icon) = 0;
@@ -67,6 +82,13 @@ MsgAnswer ask(Host& host, const std::string& text, MsgIcon icon, MsgButtons butt
               MsgAnswer safeDefault);
 // Shows a message that needs no decision: a box when someone can see it, else a notice.
 void tell(Host& host, const std::string& text, MsgIcon icon);
+
+// Puts a choice when someone can make it; otherwise it is noticed and safeDefault taken.
+int choose(Host& host, const std::string& text, const std::vector<std::string>& choices,
+           int safeDefault);
+// Tells a failure with the log's lines about it: a failure box when someone can see it, else a
+// notice.
+void tellFailure(Host& host, const std::string& text, const std::string& details);
 
 // A host that shows nothing and answers every question with its safe default.
 class NullHost : public Host {

@@ -288,6 +288,15 @@ const std::vector<MessageDefault>& defaultMessages() {
          "The facts file %d cannot be read (%s): its files are restored with their attribute bits "
          "only."},
         {"strMsgRestoreFactsFailed", "%d is restored, but its owner or mode could not be set (%s)"},
+        {"strMsgNoJobsYet", "No backup jobs yet: press New to create one"},
+        {"strMsgCantOpen", "Can't open %s: no program to show it was found (xdg-open failed)."},
+        {"strMsgEarlierFailures", "(%n earlier failure lines are in the log)"},
+        {"strMsgFtpConnectError", "FAIL: No connection to the ftp server: %e"},
+        {"strMsgShowLog", "Show log"},
+        {"strMsgRestoreToOriginal", "To the original folder"},
+        {"strMsgRestoreElsewhere", "To another folder..."},
+        {"strMsgCancel", "Cancel"},
+        {"strMsgDiscardChanges", "Discard the changes to this backup?"},
     };
     return kTable;
 }

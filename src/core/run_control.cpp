@@ -6,7 +6,37 @@ namespace {
 // changes but a stop signal, which is seen within the wait.
 constexpr std::chrono::milliseconds kPausedEventWait{200};
 constexpr std::chrono::milliseconds kPausedSleep{250};
+// A box shows the last few; a run that failed on every file has the rest in the log.
+constexpr size_t kFailuresShown = 3;
 }  // namespace
+
+void RunControl::noteFailure(std::string_view text) {
+    // The failure lines share their language's prefix ("FAIL:", "FEHLER:").
+    const std::string& sample = msg("strMsgUploadFail");
+    const size_t colon = sample.find(':');
+    const std::string_view prefix = colon == std::string::npos
+                                        ? std::string_view("FAIL:")
+                                        : std::string_view(sample).substr(0, colon + 1);
+    if (!text.starts_with(prefix)) {
+        return;
+    }
+    m_failures.emplace_back(text);
+    if (m_failures.size() > kFailuresShown) {
+        m_failures.pop_front();
+        ++m_earlierFailures;
+    }
+}
+
+std::string RunControl::failureDetails() const {
+    std::string details;
+    if (m_earlierFailures > 0) {
+        details = format("strMsgEarlierFailures", {{"%n", std::to_string(m_earlierFailures)}});
+    }
+    for (const std::string& line : m_failures) {
+        details += (details.empty() ? "" : "\n") + line;
+    }
+    return details;
+}
 
 void RunControl::updateProgress(const std::string& title, const std::string& item,
                                 double filePercent, double totalPercent) {

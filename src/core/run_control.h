@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -30,7 +32,18 @@ public:
     RunControl(const RunControl&) = delete;
     RunControl& operator=(const RunControl&) = delete;
 
-    void WriteLog(std::string_view text) { log.WriteLog(text); }
+    void WriteLog(std::string_view text) {
+        log.WriteLog(text);
+        noteFailure(text);
+    }
+    // The last failure lines logged ("FAIL: ..." in the user's language) since clearFailures(),
+    // newest last, with a count of the earlier ones: why a run or a connection failed, for its
+    // box. Cleared where a run or a connection begins.
+    void clearFailures() {
+        m_failures.clear();
+        m_earlierFailures = 0;
+    }
+    std::string failureDetails() const;
     const std::string& msg(std::string_view key) const { return messages.GetMessage(key); }
     std::string format(
         std::string_view key,
@@ -58,7 +71,11 @@ public:
     Log& log;
 
 private:
+    void noteFailure(std::string_view text);
+
     ProgressListener m_listener;
+    std::deque<std::string> m_failures;
+    std::int64_t m_earlierFailures = 0;
     bool m_fileCancellable = false;
 };
 

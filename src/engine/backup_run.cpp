@@ -503,7 +503,7 @@ RunSummary Run::summary() {
     } else {
         m_rc.WriteLog(failedText());
         if (m_rc.host.windowVisible()) {
-            tell(m_rc.host, failedText(), MsgIcon::Critical);
+            tellFailure(m_rc.host, failedText(), m_rc.failureDetails());
         }
     }
     return RunSummary{true, m_stored, m_notStored, total, m_job.enumStatus, false, m_outcomeSaved};
@@ -535,7 +535,7 @@ RunSummary Run::errorEnd(RunError error) {
     m_rc.flags.bBackupRunning = false;
     m_list.clear();
     if (m_rc.host.windowVisible()) {
-        tell(m_rc.host, failedText(), MsgIcon::Critical);
+        tellFailure(m_rc.host, failedText(), m_rc.failureDetails());
     }
     result.status = m_job.enumStatus;
     result.outcomeSaved = m_outcomeSaved;
@@ -554,6 +554,7 @@ void Run::discardStaged() {
 }
 
 RunSummary Run::execute() {
+    m_rc.clearFailures();
     m_remoteSet = m_job.archived && m_job.destFTP;
     // Before anything is written: a folder made on a disk that is not there would hold the
     // backup on the system disk instead.

@@ -138,7 +138,9 @@ bool clsFTPConnection::Connect(const std::string& host, std::int32_t port) {
         return false;
     }
     m_framer.clear();
-    if (!ctrlSocket.FTPConnect(host, port)) {
+    std::string error;
+    if (!ctrlSocket.FTPConnect(host, port, &error)) {
+        m_rc.WriteLog(m_rc.format("strMsgFtpConnectError", {{"%e", error}}));
         return false;
     }
     for (int i = 0; i < 10; ++i) {

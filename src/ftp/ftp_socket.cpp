@@ -5,8 +5,8 @@
 
 namespace kestrel {
 
-bool clsFTPSocket::FTPConnect(const std::string& host, int port) {
-    return m_socket.connect(host, port, 30'000);
+bool clsFTPSocket::FTPConnect(const std::string& host, int port, std::string* error) {
+    return m_socket.connect(host, port, 30'000, error);
 }
 
 bool clsFTPSocket::SimpleConnect(const std::string& host, int port) {

@@ -17,7 +17,7 @@ public:
     explicit clsFTPSocket(RunControl* echo = nullptr) : m_echo(echo) {}
 
     // The control connection (time-out 30 s) and a data connection (5 s).
-    bool FTPConnect(const std::string& host, int port);
+    bool FTPConnect(const std::string& host, int port, std::string* error = nullptr);
     bool SimpleConnect(const std::string& host, int port);
     // Accepts one connection on a listener made before (active mode).
     bool WaitForConnection(TcpListener& listener, int timeoutMs);

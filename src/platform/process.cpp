@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -62,6 +63,22 @@ ssize_t writeToPipe(int fd, const char* data, size_t size) {
     return n;
 }
 
+int exitCodeOf(int status) {
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+std::vector<char*> argumentsOf(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    return args;
+}
+
 // Starts argv with input (when given) on its standard input and waits for it.
 std::optional<int> spawnAndWait(const std::vector<std::string>& argv, const std::string_view* input,
                                 const std::function<void()>& whileWaiting, std::string* error) {
@@ -74,11 +91,7 @@ std::optional<int> spawnAndWait(const std::vector<std::string>& argv, const std:
     if (argv.empty()) {
         return std::nullopt;
     }
-    std::vector<char*> args;
-    for (const std::string& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
+    std::vector<char*> args = argumentsOf(argv);
     SpawnActions actions;
     UniqueFd readEnd;
     UniqueFd writeEnd;
@@ -132,10 +145,7 @@ std::optional<int> spawnAndWait(const std::vector<std::string>& argv, const std:
         int status = 0;
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
         if (done == pid) {
-            if (WIFEXITED(status)) {
-                return WEXITSTATUS(status);
-            }
-            return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+            return exitCodeOf(status);
         }
         if (done < 0 && errno != EINTR) {
             return fail(Status::fromErrno(errno, "cannot wait for " + argv[0]).text());
@@ -158,6 +168,47 @@ std::optional<int> spawnAndWait(const std::vector<std::string>& argv, const std:
 }
 
 }  // namespace
+
+std::optional<int> StartedProcess::exitCode() {
+    int status = 0;
+    pid_t done = 0;
+    do {
+        done = ::waitpid(m_pid, &status, WNOHANG);
+    } while (done < 0 && errno == EINTR);
+    if (done != m_pid) {
+        return std::nullopt;
+    }
+    m_pidfd.reset();
+    return exitCodeOf(status);
+}
+
+std::optional<StartedProcess> startProcess(const std::vector<std::string>& argv,
+                                           std::string* error) {
+    auto fail = [&](const std::string& why) -> std::optional<StartedProcess> {
+        if (error != nullptr) {
+            *error = why;
+        }
+        return std::nullopt;
+    };
+    if (argv.empty()) {
+        return std::nullopt;
+    }
+    std::vector<char*> args = argumentsOf(argv);
+    SpawnActions actions;
+    if (::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3) != 0) {
+        return fail("cannot prepare the start of " + argv[0]);
+    }
+    pid_t pid = 0;
+    const int rc =
+        ::posix_spawn(&pid, argv[0].c_str(), actions.get(), nullptr, args.data(), environ);
+    if (rc != 0) {
+        return fail(Status::fromErrno(rc, "cannot start " + argv[0]).text());
+    }
+    // Without a pidfd (a kernel before 5.3) the program runs just the same; only its end goes
+    // untold.
+    // (Debian 12's <sys/pidfd.h> lacks extern "C", hence the system call itself.)
+    return StartedProcess(pid, UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))));
+}
 
 std::optional<int> runProcess(const std::vector<std::string>& argv,
                               const std::function<void()>& whileWaiting, std::string* error) {

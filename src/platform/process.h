@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace kestrel {
 
 // Runs a program (argv[0] is its path; no shell is involved) and waits for it, calling
@@ -24,6 +26,26 @@ std::optional<int> runProcess(const std::vector<std::string>& argv,
 std::optional<int> runProcessWithInput(const std::vector<std::string>& argv, std::string_view input,
                                        const std::function<void()>& whileWaiting,
                                        std::string* error = nullptr);
+
+// A program started beside this one by startProcess. fd() becomes readable when it has ended;
+// letting go of this object leaves the program running.
+class StartedProcess {
+public:
+    StartedProcess(int pid, UniqueFd pidfd) : m_pid(pid), m_pidfd(std::move(pidfd)) {}
+    // -1 when the end cannot be watched.
+    int fd() const { return m_pidfd.get(); }
+    // The exit code as runProcess gives it once the program has ended; nothing while it runs.
+    std::optional<int> exitCode();
+
+private:
+    int m_pid;
+    UniqueFd m_pidfd;
+};
+
+// Starts a program (argv[0] is its path) without waiting for it, sharing this process's standard
+// input, output and error and no other descriptor. Nothing, with *error set, when it cannot start.
+std::optional<StartedProcess> startProcess(const std::vector<std::string>& argv,
+                                           std::string* error = nullptr);
 
 // Replaces this process's program image by this same program (same process id, descriptors
 // without close-on-exec kept), with argv and the given "NAME=value" variables set. Returns only

@@ -130,6 +130,15 @@ std::string RestoreTree::pathOf(int index) const {
     return bar == std::string::npos ? "" : key.substr(bar + 1);
 }
 
+void RestoreTree::sortChildren(
+    const std::function<bool(const RestoreNode&, const RestoreNode&)>& before) {
+    for (RestoreNode& node : m_nodes) {
+        std::stable_sort(node.children.begin(), node.children.end(), [&](int a, int b) {
+            return before(m_nodes[static_cast<size_t>(a)], m_nodes[static_cast<size_t>(b)]);
+        });
+    }
+}
+
 void RestoreTree::setChecked(int index, bool checked) {
     if (node(index).children.empty()) {
         m_nodes.at(static_cast<size_t>(index)).checked = checked;

@@ -63,6 +63,9 @@ public:
     // checked ones and those above a checked node, the deepest first.
     std::vector<int> foldersInvolved() const;
 
+    // Puts every node's children in the order before gives (stable); sessions keep theirs.
+    void sortChildren(const std::function<bool(const RestoreNode&, const RestoreNode&)>& before);
+
     static std::string sessionKey(const DateTime& session);
 
 private:

@@ -355,7 +355,10 @@ void frmBrowseFTP::selectFolder() {
     QTreeWidgetItem* chosen = selectedNode();
     if (chosen == nullptr)
         return;
+    // The root's "/" joined to a child's name gives "//name"; the job stores the folder plainly.
     m_selected = remotePath(*chosen);
+    while (m_selected.find("//") != std::string::npos)
+        m_selected = text::replaceAll(m_selected, "//", "/");
     accept();
 }
 

@@ -16,16 +16,21 @@
 #include "core/app_context.h"
 #include "engine/destination.h"
 #include "engine/paths.h"
+#include "platform/text.h"
 #include "restore/restore.h"
 #include "runner/job_runner.h"
 #include "ui/icons.h"
 #include "ui/language.h"
+#include "ui/layout_memory.h"
 #include "ui/restore_model.h"
 #include "ui_frm_browse_restore_list.h"
 
 namespace kestrel::ui {
 
 namespace {
+
+const char* const kWindowSection = "frmBrowseRestoreList";
+const char* const kListSection = "frmBrowseRestoreList-lvListView";
 
 constexpr int kLargeIcon = 32;
 constexpr int kSmallIcon = 16;
@@ -99,11 +104,8 @@ frmBrowseRestoreList::frmBrowseRestoreList(AppContext& ctx, JobRunner& runner, R
     QHeaderView& header = *u.lvListView->header();
     header.setSectionsClickable(true);
     header.setSortIndicatorShown(false);
-    header.setStretchLastSection(false);
-    header.resizeSection(RestoreModel::kName, 260);
-    header.resizeSection(RestoreModel::kSize, 90);
-    header.resizeSection(RestoreModel::kStartsIn, 110);
-    header.resizeSection(RestoreModel::kEndsIn, 110);
+    header.setSectionResizeMode(QHeaderView::Interactive);
+    header.setStretchLastSection(true);
     u.lvSearch->header()->resizeSection(RestoreSearchModel::kPath, 360);
     u.lvSearch->header()->resizeSection(RestoreSearchModel::kSession, 140);
     // The grip draws a bar while dragged and applies the split on release.
@@ -134,6 +136,30 @@ frmBrowseRestoreList::frmBrowseRestoreList(AppContext& ctx, JobRunner& runner, R
     if (!state.tree.sessions().empty())
         showNode(state.tree.sessions().front());
     updateStatus();
+    restoreLayout();
+}
+
+void frmBrowseRestoreList::restoreLayout() {
+    const auto setting = [this](const char* name) {
+        return text::leadingInt(m_ctx.settings.GetSetting(kSettingsArea, kWindowSection, name));
+    };
+    const auto width = static_cast<int>(setting("Width"));
+    const auto height = static_cast<int>(setting("Height"));
+    if (width >= minimumWidth() && height >= minimumHeight() && width > 0 && height > 0)
+        resize(width, height);
+    static const int kDefaults[RestoreModel::kColumns] = {260, 90, 110, 110, 130};
+    restoreColumnWidths(m_ctx.settings, kListSection, *m_ui->lvListView->header(), kDefaults,
+                        RestoreModel::kColumns, 20);
+}
+
+void frmBrowseRestoreList::saveLayout() {
+    const auto save = [this](const char* name, int value) {
+        (void)m_ctx.settings.SaveSetting(kSettingsArea, kWindowSection, name,
+                                         std::to_string(value));
+    };
+    save("Width", width());
+    save("Height", height());
+    saveColumnWidths(m_ctx.settings, kListSection, *m_ui->lvListView->header());
 }
 
 frmBrowseRestoreList::~frmBrowseRestoreList() {
@@ -308,13 +334,28 @@ void frmBrowseRestoreList::restoreFiles() {
     if (m_restoring || m_runner.busy())
         return;
     Host& host = m_ctx.host;
+    const RestoreTree& tree = m_state.tree;
+    if (tree.checkedFiles().empty() && tree.checkedLinks().empty() &&
+        tree.foldersInvolved().empty()) {
+        tell(host, m_ctx.msg("strMsgNoFilesToRestore"), MsgIcon::Exclamation);
+        return;
+    }
+    enum Choice { kOriginal, kElsewhere, kCancel };
     RestoreOptions options;
     for (;;) {
-        if (ask(host, m_ctx.msg("strMsgRFToOrigQ"), MsgIcon::Question, MsgButtons::YesNo,
-                MsgAnswer::No) == MsgAnswer::Yes) {
+        const int choice = choose(host, m_ctx.msg("strMsgRFToOrigQ"),
+                                  {m_ctx.msg("strMsgRestoreToOriginal"),
+                                   m_ctx.msg("strMsgRestoreElsewhere"), m_ctx.msg("strMsgCancel")},
+                                  kCancel);
+        if (choice == kOriginal) {
             options.toOriginal = true;
             break;
         }
+        if (choice != kElsewhere) {
+            m_ctx.WriteLog(m_ctx.msg("strMsgRestoreAborted"));
+            return;
+        }
+        // A folder dialog given up leads back to the question, which can cancel.
         const std::string folder =
             m_seams.pickFolder ? m_seams.pickFolder(this, q(m_ctx.msg("strMsgPathToRestoreFiles")))
                                : std::string();
@@ -322,11 +363,6 @@ void frmBrowseRestoreList::restoreFiles() {
             options.toOriginal = false;
             options.folder = folder;
             break;
-        }
-        if (ask(host, m_ctx.msg("strMsgMustSelectAValidPath"), MsgIcon::Question, MsgButtons::YesNo,
-                MsgAnswer::No) != MsgAnswer::Yes) {
-            tell(host, m_ctx.msg("strMsgRestoreAborted"), MsgIcon::Critical);
-            return;
         }
     }
     setRestoring(true);
@@ -342,6 +378,7 @@ void frmBrowseRestoreList::restoreFiles() {
 void frmBrowseRestoreList::done(int result) {
     if (m_restoring)
         return;
+    saveLayout();
     closeSession();
     QDialog::done(result);
 }
@@ -381,10 +418,11 @@ void OpenRestoreBrowser(QWidget* parent, AppContext& ctx, JobRunner& runner,
     RestoreState state;
     WaitCursor hourglass;
     if (found->destFTP) {
+        ctx.control.clearFailures();
         const FtpSetup status = SetupFTPConnection(ctx, state, runner, job, seams.ftp);
         if (status == FtpSetup::Failed) {
             hourglass.release();
-            tell(ctx.host, ctx.msg("strMsgCantConnectToFTP"), MsgIcon::Critical);
+            tellFailure(ctx.host, ctx.msg("strMsgCantConnectToFTP"), ctx.control.failureDetails());
             return;
         }
         if (status != FtpSetup::Connected)

@@ -106,6 +106,8 @@ private:
     void updateStatus();
     void setRestoring(bool restoring);
     void closeSession();
+    void restoreLayout();
+    void saveLayout();
 
     AppContext& m_ctx;
     JobRunner& m_runner;

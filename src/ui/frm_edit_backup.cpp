@@ -16,6 +16,8 @@
 #include "foldertree/ctl_file_browser.h"
 #include "ftp/ftp_connection.h"
 #include "jobs/job_rules.h"
+#include "jobs/jobs.h"
+#include "jobs/store_format.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 #include "runner/job_runner.h"
@@ -359,6 +361,7 @@ void frmEditBackup::onTestConnection() {
     setCursor(Qt::WaitCursor);
     m_ui->cmdTestFTP->setEnabled(false);
     clsFTPConnection session(m_ctx.control);
+    m_ctx.control.clearFailures();
     std::string text;
     MsgIcon icon = MsgIcon::Information;
     if (!session.Connect(fields.host, fields.port)) {
@@ -377,7 +380,11 @@ void frmEditBackup::onTestConnection() {
     (void)session.Disconnect();
     m_ui->cmdTestFTP->setEnabled(true);
     unsetCursor();
-    tell(m_ctx.host, text, icon);
+    if (icon == MsgIcon::Critical) {
+        tellFailure(m_ctx.host, text, m_ctx.control.failureDetails());
+    } else {
+        tell(m_ctx.host, text, icon);
+    }
 }
 
 QTreeWidgetItem* frmEditBackup::rowOf(const std::string& path) const {
@@ -822,6 +829,29 @@ bool frmEditBackup::saveJob() {
 }
 
 void frmEditBackup::onCancel() {
+    reject();
+}
+
+std::string frmEditBackup::controlsText() const {
+    Jobs one;
+    one.append(jobFromControls());
+    return writeJobStore(one).serialize();
+}
+
+void frmEditBackup::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_baseline)
+        m_baseline = controlsText();
+}
+
+void frmEditBackup::reject() {
+    // Cancel, Escape and the title bar lose the changes only once the user agrees (a program
+    // that is ending has nobody to ask).
+    if (m_baseline && m_ctx.host.canAsk() && controlsText() != *m_baseline &&
+        ask(m_ctx.host, msg("strMsgDiscardChanges"), MsgIcon::Question, MsgButtons::YesNo,
+            MsgAnswer::No) != MsgAnswer::Yes) {
+        return;
+    }
     if (m_original.empty()) {
         // The proposal's number goes back, so that the next new job gets it again.
         const auto index = text::leadingInt(
@@ -830,7 +860,7 @@ void frmEditBackup::onCancel() {
                                          std::to_string(std::max<std::int64_t>(index - 1, 0)));
     }
     saveLayout();
-    reject();
+    QDialog::reject();
 }
 
 void frmEditBackup::closeEvent(QCloseEvent* event) {
@@ -890,9 +920,11 @@ EditorSeams desktopEditorSeams(AppContext& ctx, const LanguageFile& language,
     seams.browseRemote = [&ctx, &language](QWidget* parent,
                                            const FtpFields& fields) -> std::optional<std::string> {
         frmBrowseFTP browser(ctx, language, parent);
+        ctx.control.clearFailures();
         switch (browser.Start(fields)) {
             case frmBrowseFTP::StartResult::CantConnect:
-                tell(ctx.host, ctx.msg("strMsgCantConnectToFTP"), MsgIcon::Critical);
+                tellFailure(ctx.host, ctx.msg("strMsgCantConnectToFTP"),
+                            ctx.control.failureDetails());
                 return std::nullopt;
             case frmBrowseFTP::StartResult::CantList:
                 tell(ctx.host, ctx.msg("strMsgCantGetDirList"), MsgIcon::Critical);

@@ -98,8 +98,13 @@ public:
     // What a mask box losing the focus does: a new mask is kept in the first free slot.
     void rememberMask(bool include);
 
+public slots:
+    // Asks before changes are lost.
+    void reject() override;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -136,6 +141,8 @@ private:
     JobProblem controlsProblem() const;
     // The job the controls describe.
     std::unique_ptr<clsBackup> jobFromControls() const;
+    // The job the controls describe as the store would write it: what a change changes.
+    std::string controlsText() const;
 
     AppContext& m_ctx;
     JobRunner& m_runner;
@@ -148,6 +155,7 @@ private:
     std::optional<std::int32_t> m_customSplit;  // a stored split size not in the list
     bool m_syncing = false;                     // rows and tree checks follow each other
     bool m_layoutSaved = false;
+    std::optional<std::string> m_baseline;  // controlsText() when the window was first shown
     bool m_passwordOnly = false;
 };
 

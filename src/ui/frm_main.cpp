@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <QWhatsThis>
 #include <algorithm>
 
@@ -87,6 +89,15 @@ frmMain::frmMain(AppContext& ctx, JobRunner& runner, std::function<const Languag
 
     m_ui->ListView1->header()->setSectionsMovable(false);
     m_ui->ListView1->installEventFilter(this);
+    // A first start shows what to do instead of an empty list.
+    m_noJobs = new QLabel(m_ui->ListView1->viewport());
+    m_noJobs->setObjectName("lblNoJobs");
+    m_noJobs->setWordWrap(true);
+    m_noJobs->setAlignment(Qt::AlignCenter);
+    m_noJobs->setEnabled(false);
+    m_noJobs->setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto* hint = new QVBoxLayout(m_ui->ListView1->viewport());
+    hint->addWidget(m_noJobs, 0, Qt::AlignTop);
 
     m_trayIcon = ownIcon("kestrel");
     m_trayPaused = ownIcon("kestrel-paused");
@@ -125,6 +136,7 @@ frmMain::frmMain(AppContext& ctx, JobRunner& runner, std::function<const Languag
 
     wireCommands();
     restoreLayout();
+    loadLogTail();
     m_runner.addObserver(this);
     UpdateForm();
 }
@@ -158,7 +170,14 @@ void frmMain::wireCommands() {
         if (m_seams.openAbout)
             m_seams.openAbout();
     });
-    on(&command(Command::HideAll), [this] { hideAll(); });
+    on(&command(Command::HideAll), [this] {
+        if (m_tray) {
+            hideAll();
+        } else if (m_seams.quit) {
+            // Without a tray, a hidden window could not be reached again.
+            m_seams.quit(true);
+        }
+    });
 
     const std::pair<Command, std::vector<QObject*>> controls[] = {
         {Command::New, {u.keyNew, u.mniNewBackup, u.cmdNew}},
@@ -213,11 +232,13 @@ void frmMain::wireCommands() {
             [this] { command(Command::Edit).trigger(); });
     connect(u.ListView1, &QTreeWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { showListMenu(at); });
-    connect(u.ListView1, &QTreeWidget::currentItemChanged, this, [this] { updateCommands(); });
+    // The job commands follow the selection, from the start and after every rebuild.
+    connect(u.ListView1, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* row) { row ? ShowRestorecommands() : HideRestoreCommands(); });
     // What a popup without a row turned off comes back when it closes.
     connect(u.mnuList, &QMenu::aboutToHide, this, [this] {
         m_ui->mniBackup->menuAction()->setEnabled(true);
-        syncControls();
+        m_ui->ListView1->currentItem() ? ShowRestorecommands() : HideRestoreCommands();
     });
 }
 
@@ -261,7 +282,8 @@ void frmMain::setMenuIcons() {
         {"mniBackup1", "keyBackup"},
         {"mniRestorFiles", "keyRestore"},
         {"mniPause", "keyPause"},
-        {"mniAbortBackup", "keyPause"},
+        // Abort is no pause: its own picture.
+        {"mniAbortBackup", "keyAbort"},
         {"mniContents", "keyContents"},
         {"mniWhatsthis", "keyWhats"},
         {"mniBackup", "keyProperties"},
@@ -327,6 +349,8 @@ void frmMain::UpdateForm() {
         if (job.sName == selected)
             list.setCurrentItem(row);
     }
+    m_noJobs->setText(q(m_ctx.msg("strMsgNoJobsYet")));
+    m_noJobs->setVisible(list.topLevelItemCount() == 0);
     updateCommands();
 }
 
@@ -369,13 +393,14 @@ void frmMain::updateCommands() {
         command.setEnabled(enabled && present);
         command.setToolTip(present ? QString() : later);
     };
+    const bool chosen = idle && job != nullptr;
     set(command(Command::New), idle, editor);
-    set(command(Command::Edit), idle, editor);
+    set(command(Command::Edit), chosen, editor);
     for (QAction* page : {u.mniSource, u.mniASettings, u.mniDestination, u.mniSchedule})
-        set(*page, idle, editor);
-    set(command(Command::Delete), idle);
-    set(command(Command::Backup), idle);
-    set(command(Command::Restore), idle, browser);
+        set(*page, chosen, editor);
+    set(command(Command::Delete), chosen);
+    set(command(Command::Backup), chosen);
+    set(command(Command::Restore), chosen, browser);
     u.mniProgramSetings->setEnabled(idle && static_cast<bool>(m_seams.openSettings));
     u.mniPause->setEnabled(!idle);
     u.mniAbortBackup->setEnabled(!idle);
@@ -489,9 +514,13 @@ void frmMain::togglePause() {
     if (!m_runner.busy())
         return;
     m_runner.setPaused(!m_runner.paused());
-    setPauseCaption();
     if (m_seams.pauseChanged)
         m_seams.pauseChanged();
+    syncPause();
+}
+
+void frmMain::syncPause() {
+    setPauseCaption();
     if (m_runner.paused()) {
         m_timer2.start();
     } else {
@@ -525,6 +554,31 @@ void frmMain::toggleLog() {
     if (show)
         m_ui->List1->scrollToBottom();
     m_panel2->setFrameShadow(show ? QFrame::Sunken : QFrame::Raised);
+}
+
+void frmMain::showLog() {
+    showAndRaise();
+    if (!m_ui->List1->isVisible())
+        toggleLog();
+}
+
+void frmMain::loadLogTail() {
+    // The list begins with the end of the log file: the start-up lines and the runs before.
+    constexpr qint64 kTailBytes = 256 * 1024;
+    QFile file(q(m_ctx.paths.path("logs/kestrel.log")));
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const bool cut = file.size() > kTailBytes;
+    if (cut)
+        file.seek(file.size() - kTailBytes);
+    QList<QByteArray> lines = file.readAll().split('\n');
+    if (cut && !lines.isEmpty())
+        lines.removeFirst();
+    for (const QByteArray& line : lines) {
+        const QByteArray text = line.endsWith('\r') ? line.chopped(1) : line;
+        if (!text.isEmpty())
+            addLogLine(text.toStdString());
+    }
 }
 
 bool frmMain::logVisible() const {
@@ -603,8 +657,10 @@ void frmMain::trayMessage(const std::string& text, bool failure) {
 }
 
 void frmMain::hideAll() {
+    // Only the program's own windows: on an XEmbed tray the icon is a top-level window too, and
+    // an open message box would wait unseen for an answer.
     for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (window->isVisible())
+        if (window->isVisible() && window->objectName().startsWith("frm"))
             window->hide();
     }
 }
@@ -661,7 +717,12 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
             case Qt::Key_Return:
             case Qt::Key_Enter:
             case Qt::Key_Space:
-                command(Command::Edit).trigger();
+                // The command is off without a selection; the key still says why.
+                if (selectedJob().empty()) {
+                    error(m_ctx.msg("strMsgSelectBkpFirst"));
+                } else {
+                    command(Command::Edit).trigger();
+                }
                 return true;
             case Qt::Key_Insert:
                 command(Command::New).trigger();

@@ -96,6 +96,11 @@ public:
     void restoreJob();
     void togglePause();
     void toggleLog();
+    // Follows a pause changed elsewhere (the progress window): the menu's caption and the
+    // tray's blinking.
+    void syncPause();
+    // Brings the window up with its log list shown (a failure box's "Show log").
+    void showLog();
     void openLogFile();
     bool logVisible() const;
     // The name of the selected job; empty when none.
@@ -130,8 +135,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void loadLogTail();
+
     // A control that stands for a command. A job control is also off while the job commands are
-    // hidden (no row was clicked yet), whatever its command says.
+    // hidden (no job is selected), whatever its command says.
     struct Control {
         QObject* control;  // a QAction or a QAbstractButton
         QAction* command;
@@ -158,6 +165,7 @@ private:
     std::vector<Control> m_controls;
     QLabel* m_panel1 = nullptr;
     QLabel* m_panel2 = nullptr;
+    QLabel* m_noJobs = nullptr;
     QTimer m_schedTimer;
     QTimer m_timer2;
     std::function<void()> m_tick;

@@ -100,7 +100,7 @@ frmBackupProgress& mdlProgress::load() {
     if (m_window) {
         return *m_window;
     }
-    auto* window = new frmBackupProgress;
+    auto* window = new frmBackupProgress(m_owner);
     // The program lives on in the tray; closing this window must never end it.
     window->setAttribute(Qt::WA_QuitOnClose, false);
     m_window = window;
@@ -178,15 +178,19 @@ void mdlProgress::applyLanguage(bool keepValues) {
 }
 
 void mdlProgress::ShowProgress(const std::string& title) {
+    // A later phase of a run goes on in its window, bars and time as they stand.
+    const bool nextPhase = m_inRun && m_timing;
     frmBackupProgress& window = load();
     const auto& c = window.controls();
-    c.pb->setValue(0);
-    c.bp2->setValue(0);
-    c.pb->setRange(0, 100);
-    c.bp2->setRange(0, 100);
     window.setWindowTitle(qs(title));
     const std::uint64_t now = m_tick();
-    restartTiming(now);
+    if (!nextPhase) {
+        c.pb->setValue(0);
+        c.bp2->setValue(0);
+        c.pb->setRange(0, 100);
+        c.bp2->setRange(0, 100);
+        restartTiming(now);
+    }
     showTimes(now);
     m_trayTip.reset();
     if (m_mainWindowVisible()) {
@@ -232,8 +236,20 @@ void mdlProgress::UpdateProgress(const std::string& title, const std::string& it
 }
 
 void mdlProgress::CloseProgress() {
+    if (m_inRun) {
+        return;
+    }
     m_timing = false;
     unload();
+}
+
+void mdlProgress::beginRun() {
+    m_inRun = true;
+}
+
+void mdlProgress::endRun() {
+    m_inRun = false;
+    CloseProgress();
 }
 
 void mdlProgress::syncPause() {
@@ -265,7 +281,8 @@ void mdlProgress::abortClicked() {
     m_flags.bAbortBackup = true;
     // bBackupRunning stays set: the run clears it when it has really ended. Clearing it here
     // would let a second run start while this one still unwinds.
-    CloseProgress();
+    m_timing = false;
+    unload();
 }
 
 void mdlProgress::cancelFileClicked() {
@@ -280,6 +297,8 @@ void mdlProgress::pauseClicked() {
     m_flags.bPauseBackup = !m_flags.bPauseBackup;
     showPause(m_flags.bPauseBackup);
     notePause(m_tick());
+    if (m_pauseListener)
+        m_pauseListener();
 }
 
 void mdlProgress::showPause(bool paused) {

@@ -59,6 +59,17 @@ public:
     void setAsker(Asker asker);
     // The locale whose decimal separator the percentages use (the system's by default).
     void setLocale(const QLocale& locale);
+    // The window the progress window stays above (the main window); windows loaded later are
+    // its transient children, never modal.
+    void setOwner(QWidget* owner) { m_owner = owner; }
+    // Told when the window's pause button changed the pause flag (the tray blinks then).
+    void setPauseListener(std::function<void()> listener) { m_pauseListener = std::move(listener); }
+
+    // A backup or restore begins or ends. In between the phases share one window: a phase's
+    // CloseProgress keeps it, the next ShowProgress takes it over, and the elapsed time counts
+    // the whole run.
+    void beginRun();
+    void endRun();
 
     // Loads the window, starts both bars at 0 of 0..100, sets the title and shows the window
     // when the main window is visible. Restarts the elapsed time, rate and estimate.
@@ -100,6 +111,9 @@ private:
 
     EngineFlags& m_flags;
     const Messages& m_messages;
+    QPointer<QWidget> m_owner;
+    std::function<void()> m_pauseListener;
+    bool m_inRun = false;
     LanguageSource m_language;
     std::function<bool()> m_mainWindowVisible;
     TickClock m_tick;

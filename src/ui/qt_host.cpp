@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 
 namespace kestrel::ui {
 
@@ -155,6 +157,36 @@ MsgAnswer QtHost::messageBox(const std::string& text, MsgIcon icon, MsgButtons b
         default:
             return safeDefault;
     }
+}
+
+int QtHost::choiceBox(const std::string& text, const std::vector<std::string>& choices,
+                      int safeDefault) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Kestrel"), QString::fromStdString(text));
+    std::vector<QPushButton*> buttons;
+    for (const std::string& choice : choices)
+        buttons.push_back(box.addButton(QString::fromStdString(choice), QMessageBox::AcceptRole));
+    if (safeDefault >= 0 && static_cast<size_t>(safeDefault) < buttons.size()) {
+        box.setEscapeButton(buttons[static_cast<size_t>(safeDefault)]);
+    }
+    box.exec();
+    const auto taken = std::find(buttons.begin(), buttons.end(), box.clickedButton());
+    return taken == buttons.end() ? safeDefault : static_cast<int>(taken - buttons.begin());
+}
+
+void QtHost::failureBox(const std::string& text, const std::string& details) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Kestrel"), QString::fromStdString(text));
+    box.setObjectName("failureBox");
+    box.setInformativeText(QString::fromStdString(details));
+    box.setStandardButtons(QMessageBox::Ok);
+    QPushButton* log = nullptr;
+    if (m_views.showLog && m_views.message) {
+        log = box.addButton(QString::fromStdString(m_views.message("strMsgShowLog")),
+                            QMessageBox::ActionRole);
+        log->setObjectName("cmdShowLog");
+    }
+    box.exec();
+    if (log != nullptr && box.clickedButton() == log)
+        m_views.showLog();
 }
 
 void QtHost::notice(const std::string& text, MsgIcon icon) {

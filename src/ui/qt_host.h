@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/host.h"
 
@@ -28,6 +29,9 @@ public:
         std::function<void()> closeProgress;
         // Enables or disables the progress window's "Cancel this file".
         std::function<void(bool)> fileCancellable;
+        // Shows the log list; a failure box offers it under the caption of "strMsgShowLog".
+        std::function<void()> showLog;
+        std::function<std::string(std::string_view key)> message;
     };
 
     QtHost();
@@ -54,6 +58,9 @@ public:
     void setFileCancellable(bool cancellable) override;
     MsgAnswer messageBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
                          MsgAnswer safeDefault) override;
+    int choiceBox(const std::string& text, const std::vector<std::string>& choices,
+                  int safeDefault) override;
+    void failureBox(const std::string& text, const std::string& details) override;
     void notice(const std::string& text, MsgIcon icon) override;
 
     // How many times yield served the event loop (the benchmark and tests look).

@@ -1,8 +1,10 @@
 #include "ui/restore_model.h"
 
+#include <QDateTime>
 #include <QIcon>
 
 #include "engine/paths.h"
+#include "platform/file_facts.h"
 #include "restore/restore.h"
 #include "ui/icons.h"
 
@@ -20,6 +22,44 @@ QString volumeText(const std::string& base) {
     return q(name);
 }
 
+// Names as a file manager orders them: runs of digits by their value, the rest ignoring case
+// ("sub2" before "sub10"), whatever the locale.
+bool naturallyBefore(const QString& a, const QString& b) {
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            const qsizetype si = i;
+            const qsizetype sj = j;
+            while (i < a.size() && a[i].isDigit())
+                ++i;
+            while (j < b.size() && b[j].isDigit())
+                ++j;
+            // Leading zeros aside, the longer run is the larger number.
+            QStringView x = QStringView(a).mid(si, i - si);
+            QStringView y = QStringView(b).mid(sj, j - sj);
+            while (x.size() > 1 && x.front() == u'0')
+                x = x.mid(1);
+            while (y.size() > 1 && y.front() == u'0')
+                y = y.mid(1);
+            if (x.size() != y.size())
+                return x.size() < y.size();
+            if (const int c = x.compare(y); c != 0)
+                return c < 0;
+            continue;
+        }
+        const QChar x = a[i].toCaseFolded();
+        const QChar y = b[j].toCaseFolded();
+        if (x != y)
+            return x < y;
+        ++i;
+        ++j;
+    }
+    if ((a.size() - i) != (b.size() - j))
+        return (a.size() - i) < (b.size() - j);
+    return a < b;
+}
+
 const QIcon& nodeIcon(int image, bool hasChildren) {
     static const QIcon session = ownIcon("session");
     static const QIcon folder = ownIcon("folder");
@@ -33,6 +73,13 @@ const QIcon& nodeIcon(int image, bool hasChildren) {
 
 RestoreModel::RestoreModel(RestoreState& state, QObject* parent)
     : QAbstractItemModel(parent), m_state(state) {
+    state.tree.sortChildren([](const RestoreNode& a, const RestoreNode& b) {
+        const bool folderA = !a.children.empty() || a.folder >= 0;
+        const bool folderB = !b.children.empty() || b.folder >= 0;
+        if (folderA != folderB)
+            return folderA;
+        return naturallyBefore(q(a.text), q(b.text));
+    });
     const RestoreTree& tree = state.tree;
     const size_t n = tree.size();
     m_row.assign(n, 0);
@@ -70,6 +117,7 @@ RestoreModel::RestoreModel(RestoreState& state, QObject* parent)
     m_headers[kSize] = tr("Size");
     m_headers[kStartsIn] = tr("Starts in");
     m_headers[kEndsIn] = tr("Ends in");
+    m_headers[kModified] = tr("Modified");
 }
 
 bool RestoreModel::isFile(int node) const {
@@ -140,6 +188,10 @@ QVariant RestoreModel::data(const QModelIndex& index, int role) const {
             const clsRestoreFileData& rec = m_state.records[static_cast<size_t>(n.record)];
             if (index.column() == kSize)
                 return q(FormatSize(rec.size));
+            if (index.column() == kModified) {
+                return QDateTime::fromSecsSinceEpoch(toPosixTime(rec.lastWriteTime).seconds)
+                    .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+            }
             return volumeText(index.column() == kStartsIn ? rec.arcStart : rec.arcEnd);
         }
         case Qt::DecorationRole:
@@ -163,6 +215,12 @@ QVariant RestoreModel::data(const QModelIndex& index, int role) const {
         case kBytesRole:
             return file ? QVariant::fromValue<qlonglong>(
                               m_state.records[static_cast<size_t>(n.record)].size)
+                        : QVariant::fromValue<qlonglong>(-1);
+        case kTimeRole:
+            return file ? QVariant::fromValue<qlonglong>(
+                              toPosixTime(
+                                  m_state.records[static_cast<size_t>(n.record)].lastWriteTime)
+                                  .seconds)
                         : QVariant::fromValue<qlonglong>(-1);
         default:
             return {};
@@ -285,9 +343,11 @@ bool RestoreSortModel::lessThan(const QModelIndex& left, const QModelIndex& righ
     const auto name = [](const QModelIndex& at) {
         return at.siblingAtColumn(RestoreModel::kName).data().toString();
     };
-    if (left.column() == RestoreModel::kSize) {
-        const qlonglong a = left.data(RestoreModel::kBytesRole).toLongLong();
-        const qlonglong b = right.data(RestoreModel::kBytesRole).toLongLong();
+    if (left.column() == RestoreModel::kSize || left.column() == RestoreModel::kModified) {
+        const int role = left.column() == RestoreModel::kSize ? RestoreModel::kBytesRole
+                                                              : RestoreModel::kTimeRole;
+        const qlonglong a = left.data(role).toLongLong();
+        const qlonglong b = right.data(role).toLongLong();
         if (a != b)
             return a < b;
     } else if (left.column() != RestoreModel::kName) {

@@ -14,8 +14,9 @@ struct RestoreState;
 namespace kestrel::ui {
 
 // The restore tree of a loaded catalogue for the browser's views: sessions, folders and files
-// in the columns "Name", "Size", "Starts in" and "Ends in". The tree and the list show the same
-// model, so a check made in either is the one check.
+// in the columns "Name", "Size", "Starts in", "Ends in" and "Modified". Below each session the
+// folders come before the files, each by name as a file manager orders them. The tree and the list
+// show the same model, so a check made in either is the one check.
 //
 // What is restored stays as the tree's own rules say (only checked files); what is drawn is
 // worked out from the files below a node: all checked, none, or partly. The counts behind it
@@ -27,12 +28,14 @@ class RestoreModel : public QAbstractItemModel {
     Q_OBJECT
 
 public:
-    enum Column { kName = 0, kSize, kStartsIn, kEndsIn, kColumns };
+    // "Modified" comes last: language files caption the columns by position.
+    enum Column { kName = 0, kSize, kStartsIn, kEndsIn, kModified, kColumns };
     enum Role {
         kNodeRole = Qt::UserRole + 1,  // the tree node's index
         kKeyRole,                      // the node's full key
         kTagRole,                      // "dir" for a node with children, "file" for one without
         kBytesRole,                    // a file's size in bytes; -1 for other nodes
+        kTimeRole,                     // a file's modification time in seconds since 1970
     };
 
     explicit RestoreModel(RestoreState& state, QObject* parent = nullptr);

@@ -141,10 +141,16 @@ TEST_F(RunTest, WhatCannotBeReadCountsAsNotStoredAndFailsTheRun) {
     onlyFiles(job, {"tree/a.txt", "tree/sub/B.doc", "tree/empty.txt", "tree/missing.txt"});
     job.AddFile(std::make_unique<clsBackupFile>(
         clsBackupFile{src.file("no such folder"), kSourceFolder, 0, 0}));
+    t.host.visible = true;
     const RunSummary r = run("Partial");
     EXPECT_EQ(r.stored, 3);
     EXPECT_EQ(r.notStored, 2);
     EXPECT_EQ(job.enumStatus, kStatusFailed);
+    ASSERT_FALSE(t.host.boxes.empty());
+    // The box says why, with the log's own failure lines.
+    EXPECT_TRUE(t.host.boxes.back().text.starts_with(
+        "Backup of Partial failed!\n\nFAIL: Can't read folder " + src.file("no such folder")))
+        << t.host.boxes.back().text;
     EXPECT_TRUE(job.lastOK.isZero());
 }
 

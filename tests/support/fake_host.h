@@ -62,6 +62,18 @@ public:
         answers.pop_front();
         return a;
     }
+    // Takes the next scripted choice, else the safe default.
+    int choiceBox(const std::string& text, const std::vector<std::string>& offered,
+                  int safeDefault) override {
+        boxes.push_back({text, MsgIcon::Question, MsgButtons::YesNoCancel});
+        offers.push_back(offered);
+        if (choices.empty()) {
+            return safeDefault;
+        }
+        const int c = choices.front();
+        choices.pop_front();
+        return c;
+    }
     void notice(const std::string& text, MsgIcon) override { notices.push_back(text); }
     // The status texts of panel 1, in order.
     std::vector<std::string> statusHistory;
@@ -85,6 +97,8 @@ public:
     std::vector<bool> fileCancellableHistory;
     std::vector<Box> boxes;
     std::deque<MsgAnswer> answers;
+    std::deque<int> choices;
+    std::vector<std::vector<std::string>> offers;
 };
 
 }  // namespace kestrel::test

@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDateTime>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QListView>
-#include <QStackedWidget>
 #include <QTest>
 #include <QTreeView>
-#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -66,25 +65,6 @@ protected:
     Ui::frmBrowseRestoreList& u() { return window->form(); }
     QAbstractItemModel& listModel() { return *window->listView().model(); }
     QModelIndex listRoot() { return window->listView().rootIndex(); }
-    // Column texts of every list row, "name|size|starts|ends".
-    Names rows() {
-        Names out;
-        QAbstractItemModel& m = listModel();
-        for (int r = 0; r < m.rowCount(listRoot()); ++r) {
-            std::string line;
-            for (int c = 0; c < RestoreModel::kColumns; ++c)
-                line +=
-                    (c > 0 ? "|" : "") + m.index(r, c, listRoot()).data().toString().toStdString();
-            out.push_back(line);
-        }
-        return out;
-    }
-    Names names() {
-        Names n;
-        for (const std::string& row : rows())
-            n.push_back(row.substr(0, row.find('|')));
-        return n;
-    }
     QModelIndex listRow(const std::string& name) {
         QAbstractItemModel& m = listModel();
         for (int r = 0; r < m.rowCount(listRoot()); ++r) {
@@ -126,13 +106,8 @@ protected:
         src.write("tree/docs/a.txt", "alpha");
         src.write("tree/docs/b.txt", "bravo bravo");
         src.write("tree/docs/c.txt", "charlie");
-        src.write("tree/one/only.txt", std::string(1234, 'o'));
         src.write("tree/sub/x.txt", "x first");
         src.write("tree/sub/y.txt", "yankee");
-        src.write("tree/sizes/small.bin", std::string(100, 's'));
-        src.write("tree/sizes/nine.bin", std::string(9216, 'n'));
-        src.write("tree/sizes/z9.bin", std::string(9216, 'z'));
-        src.write("tree/sizes/ten.bin", std::string(10 * 1024 * 1024, 't'));
         addJob(test::JobBuilder("Daily").to(dest.path()));
         backup();
         std::ofstream(path("sub/x.txt"), std::ios::app) << " and second";
@@ -142,59 +117,21 @@ protected:
     }
 };
 
-TEST_F(TwoSessions, TheListShowsANodesChildrenWithTheirSizesAndVolumes) {
-    ASSERT_EQ(state.tree.sessions().size(), 2u);
-    // A session lists its root folder alone, with no size.
-    window->showNode(state.tree.sessions()[0]);
-    EXPECT_EQ(rows(), Names{"/|||"});
-    window->showNode(node(0, path("one")));
-    const std::string first = state.records.front().arcStart + ".uxarc";
-    EXPECT_EQ(rows(), Names{"only.txt|1.21 Kb|" + first + "|" + first});
-
-    // An incremental session stores only what changed, in a volume of its own.
-    window->showNode(node(1, path("sub")));
-    const std::string volume = state.records.back().arcStart + ".uxarc";
-    EXPECT_NE(volume, first);
-    Names changed = rows();
-    std::sort(changed.begin(), changed.end());
-    EXPECT_EQ(changed, (Names{"x.txt|18 bytes|" + volume + "|" + volume,
-                              "z.txt|4 bytes|" + volume + "|" + volume}));
-    EXPECT_EQ(node(1, path("one")), -1);
-}
-
-TEST_F(TwoSessions, DoubleClickOpensFoldersAndBackspaceGoesUpButNotAboveASession) {
-    const int session = state.tree.sessions()[0];
-    window->showNode(session);
-    QTest::keyClick(u().lvListView, Qt::Key_Backspace);
-    EXPECT_EQ(window->shownNode(), session);
-    window->openItem(listRow("/"));
-    EXPECT_EQ(window->shownNode(), node(0, "/"));
-    window->showNode(node(0, path("one")));
-    window->openItem(listRow("only.txt"));
-    EXPECT_EQ(window->shownNode(), node(0, path("one"))) << "a file opens nothing";
-    QTest::keyClick(u().lvListView, Qt::Key_Backspace);
-    EXPECT_EQ(window->shownNode(), node(0, src.file("tree")));
-    EXPECT_EQ(RestoreModel::nodeOf(u().tvTreeView->currentIndex()), node(0, src.file("tree")))
-        << "the tree follows the list";
-    u().tvTreeView->setCurrentIndex(window->model().indexOf(node(1, path("sub"))));
-    EXPECT_EQ(window->shownNode(), node(1, path("sub"))) << "and the list the tree";
-}
-
 TEST_F(TwoSessions, CheckingASessionChecksEverythingBelowAndOneUncheckedFileIsDrawnPartly) {
     RestoreModel& m = window->model();
     const int session = state.tree.sessions()[0];
     ASSERT_TRUE(m.setData(m.indexOf(session), Qt::Checked, Qt::CheckStateRole));
     EXPECT_EQ(drawn(state.tree.sessions()[1]), Qt::Unchecked);
-    EXPECT_EQ(m.checkedFiles(), 10);
-    EXPECT_EQ(state.tree.checkedFiles().size(), 10u);
+    EXPECT_EQ(m.checkedFiles(), 5);
+    EXPECT_EQ(state.tree.checkedFiles().size(), 5u);
 
     // Unchecked in the list: the list and the tree are one model.
     window->showNode(node(0, path("docs")));
     ASSERT_TRUE(check("b.txt", Qt::Unchecked));
     for (int n : {node(0, path("docs")), node(0, "/"), session})
         EXPECT_EQ(drawn(n), Qt::PartiallyChecked) << state.tree.node(n).key;
-    EXPECT_EQ(m.checkedFiles(), 9);
-    EXPECT_EQ(state.tree.checkedFiles().size(), 9u) << "what is drawn is what is restored";
+    EXPECT_EQ(m.checkedFiles(), 4);
+    EXPECT_EQ(state.tree.checkedFiles().size(), 4u) << "what is drawn is what is restored";
 
     // Checking the folder again makes the whole session checked as drawn, though the tree's own
     // rule unchecks the session node itself.
@@ -204,48 +141,8 @@ TEST_F(TwoSessions, CheckingASessionChecksEverythingBelowAndOneUncheckedFileIsDr
     ASSERT_TRUE(m.setChecked(session, false));
     EXPECT_TRUE(state.tree.checkedFiles().empty());
     EXPECT_EQ(status(), "0 file(s) checked, 0 bytes");
-    m.setChecked(node(0, path("sizes")), true);
-    EXPECT_EQ(status(), "4 file(s) checked, 10.02 Mb");
-    m.setChecked(node(0, path("sizes/ten.bin")), false);
-    EXPECT_EQ(status(), "3 file(s) checked, 18.10 Kb");
-}
-
-TEST_F(TwoSessions, SizeSortsByBytesThenNameAndASecondClickReverses) {
-    window->showNode(node(0, path("sizes")));
-    QHeaderView& header = *u().lvListView->header();
-    const QPoint sizeColumn(header.sectionViewportPosition(RestoreModel::kSize) + 5, 5);
-    QTest::mouseClick(header.viewport(), Qt::LeftButton, {}, sizeColumn);
-    EXPECT_EQ(names(), (Names{"small.bin", "nine.bin", "z9.bin", "ten.bin"}));
-    QTest::mouseClick(header.viewport(), Qt::LeftButton, {}, sizeColumn);
-    EXPECT_EQ(names(), (Names{"ten.bin", "z9.bin", "nine.bin", "small.bin"}));
-    // Another column starts ascending again.
-    window->sortModel().columnClick(RestoreModel::kName);
-    EXPECT_EQ(names(), (Names{"nine.bin", "small.bin", "ten.bin", "z9.bin"}));
-}
-
-TEST_F(TwoSessions, SearchListsTheMatchesOfEverySessionAndChecksTheirNodes) {
-    QTest::keyClicks(u().txtSearch, "X.T");
-    EXPECT_EQ(u().stkViews->currentWidget(), u().lvSearch);
-    RestoreSearchModel& found = window->searchModel();
-    ASSERT_EQ(found.rowCount(), 2);
-    std::set<std::string> sessions;
-    for (int r = 0; r < 2; ++r) {
-        EXPECT_EQ(found.index(r, RestoreSearchModel::kPath).data().toString().toStdString(),
-                  path("sub/x.txt"));
-        sessions.insert(
-            found.index(r, RestoreSearchModel::kSession).data().toString().toStdString());
-    }
-    EXPECT_EQ(sessions.size(), 2u) << "one match per session";
-    ASSERT_TRUE(found.setData(found.index(1, 0), Qt::Checked, Qt::CheckStateRole));
-    EXPECT_EQ(drawn(node(1, path("sub/x.txt"))), Qt::Checked);
-    EXPECT_EQ(status(), "1 file(s) checked, 18 bytes");
-    // A check made elsewhere shows in the matches.
-    window->model().setChecked(node(0, path("sub")), true);
-    EXPECT_EQ(found.index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
-    u().txtSearch->setText("nothing like it");
-    EXPECT_EQ(found.rowCount(), 0);
-    u().txtSearch->clear();
-    EXPECT_EQ(u().stkViews->currentWidget(), u().lvListView);
+    m.setChecked(node(0, path("sub")), true);
+    EXPECT_EQ(status(), "2 file(s) checked, 13 bytes");
 }
 
 // The checked files of both sessions are restored, and nothing else; meanwhile checks and
@@ -256,7 +153,7 @@ TEST_F(TwoSessions, RestoresExactlyTheCheckedFilesAndRefusesChecksAndCommandsMea
     window->showNode(node(1, src.file("tree")));
     ASSERT_TRUE(check("sub"));
     picked = out.path();
-    t.host.answers = {MsgAnswer::No};
+    t.host.choices = {1};  // another folder
     int inside = 0;
     t.host.onYield = [&] {
         ++inside;
@@ -293,19 +190,51 @@ TEST_F(TwoSessions, RestoresExactlyTheCheckedFilesAndRefusesChecksAndCommandsMea
     EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(TwoSessions, AnEmptyFolderAsksAgainOrAborts) {
+// Nothing ticked is said at once; otherwise one box offers the original folder, another one
+// (a folder dialog given up asks again) and Cancel.
+TEST_F(TwoSessions, RestoreFilesSaysWhenNothingIsTickedAndOffersThreeWays) {
     const size_t progress = t.host.progressTitles.size();
+    window->restoreFiles();
+    EXPECT_EQ(boxTexts(), Names{"No files were selected to restore!"});
+    t.host.boxes.clear();
     window->model().setChecked(node(0, path("docs/a.txt")), true);
-    // No, no folder, Yes (again), No, no folder, No: aborted.
-    t.host.answers = {MsgAnswer::No, MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::No};
+    t.host.choices = {1, 2};  // another folder: none picked; then Cancel
     window->restoreFiles();
     const std::string original = "Do you want to restore files to original folder?";
-    const std::string again =
-        "You must select a valid path to restore files! Do you want to continue?";
-    EXPECT_EQ(boxTexts(),
-              (Names{original, again, original, again, "Restore of files aborted by user!"}));
-    EXPECT_EQ(pickerTitles.size(), 2u);
+    EXPECT_EQ(boxTexts(), (Names{original, original}));
+    EXPECT_EQ(t.host.offers.back(),
+              (Names{"To the original folder", "To another folder...", "Cancel"}));
+    EXPECT_EQ(pickerTitles.size(), 1u);
     EXPECT_EQ(t.host.progressTitles.size(), progress) << "no restore ran";
+}
+
+// Folders come before files, each in the order a file manager gives names with numbers; the
+// files show when they were last changed, and that column sorts too.
+TEST_F(RestoreBrowserTest, TheListPutsFoldersFirstInNaturalOrderAndShowsModificationTimes) {
+    for (const char* name : {"sub10/f", "sub2/f", "File10.txt", "file9.txt", "Sub1/f"})
+        src.write(std::string("tree/") + name, name);
+    std::filesystem::last_write_time(
+        path("File10.txt"),
+        std::filesystem::last_write_time(path("file9.txt")) - std::chrono::hours(48));
+    addJob(test::JobBuilder("Daily").to(dest.path()));
+    backup();
+    open();
+    window->showNode(node(0, src.file("tree")));
+    const auto names = [&] {
+        Names shown;
+        for (int r = 0; r < listModel().rowCount(listRoot()); ++r)
+            shown.push_back(listModel().index(r, 0, listRoot()).data().toString().toStdString());
+        return shown;
+    };
+    EXPECT_EQ(names(), (Names{"Sub1", "sub2", "sub10", "file9.txt", "File10.txt"}));
+    const QModelIndex at = listRow("File10.txt").siblingAtColumn(RestoreModel::kModified);
+    const auto changed = std::filesystem::last_write_time(path("File10.txt"));
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::file_clock::to_sys(changed).time_since_epoch());
+    EXPECT_EQ(at.data().toString(),
+              QDateTime::fromSecsSinceEpoch(seconds.count()).toString("yyyy-MM-dd HH:mm"));
+    window->form().lvListView->header()->sectionClicked(RestoreModel::kModified);
+    EXPECT_EQ(names().at(3), "File10.txt") << "the older file first, after the folders";
 }
 
 // The main window's restore command.
@@ -336,14 +265,12 @@ TEST_F(RestoreCommandTest, TheBrowserOpensOverACatalogueAndOtherwiseSaysWhy) {
     RestoreState s;
     EXPECT_EQ(SetupFTPConnection(*t.ctx, s, runner, "No such job", makeFtpClient),
               FtpSetup::NoSuchJob);
-    EXPECT_EQ(SetupFTPConnection(*t.ctx, s, runner, "Daily", makeFtpClient), FtpSetup::NotFtp);
-    EXPECT_EQ(SetupFTPConnection(*t.ctx, s, runner, "Nowhere", makeFtpClient), FtpSetup::Failed);
-    EXPECT_EQ(s.ftp, nullptr);
 
     openBrowser("Nowhere", seams());  // nobody listens there
     openBrowser("Never ran", seams());
-    EXPECT_EQ(boxTexts(),
-              (Names{"Can't connect to ftp server!", "Failed to create restore list!"}));
+    EXPECT_EQ(boxTexts(), (Names{"Can't connect to ftp server!\n\nFAIL: No connection to the ftp "
+                                 "server: cannot connect to 127.0.0.1:1: Connection refused",
+                                 "Failed to create restore list!"}));
     EXPECT_FALSE(runner.busy());
     EXPECT_EQ(shown, 0);
 
@@ -391,8 +318,9 @@ TEST_F(RestoreCommandTest, AnFtpJobIsBrowsedAndRestoredThroughItsSessionAndDisco
     src.write("tree/deep/b.txt", "bravo over ftp");
     addJob(test::JobBuilder("Remote").ftp("127.0.0.1", 21, "user", "secret", "/daily"));
     backup("Remote");
-    // Yes to the download, No to the original folder.
-    t.host.answers = {MsgAnswer::Yes, MsgAnswer::No};
+    // Yes to the download, then another folder.
+    t.host.answers = {MsgAnswer::Yes};
+    t.host.choices = {1};
     RestoreSeams s = seams();
     s.ftp = test::fakeFtpFactory(remote);
     s.pickFolder = [this](QWidget*, const QString&) { return out.path(); };

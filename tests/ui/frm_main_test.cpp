@@ -4,12 +4,11 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTest>
-#include <QToolBar>
-#include <fstream>
+#include <algorithm>
 #include <map>
-#include <optional>
-#include <utility>
 
 #include "core/app_context.h"
 #include "core/language_file.h"
@@ -34,7 +33,6 @@ protected:
 
     void SetUp() override {
         src.write("tree/a.txt", "alpha");
-        src.write("tree/b.txt", std::string(200'000, 'b'));
         MainSeams seams;
         const auto record = [this](const std::string& call) {
             return [this, call] { calls.push_back(call); };
@@ -51,7 +49,6 @@ protected:
         seams.askPassword = [this](const std::string& expected) { return password(expected); };
         seams.openFile = [this](const std::string& path) { calls.push_back("open " + path); };
         seams.quit = [this](bool ask) { calls.push_back(ask ? "quit?" : "quit"); };
-        seams.pauseChanged = record("pause");
         window = std::make_unique<frmMain>(
             *t.ctx, runner, [this]() -> const LanguageFile& { return language; }, seams);
     }
@@ -72,35 +69,9 @@ protected:
     QTreeWidgetItem* row(int i) { return list().topLevelItem(i); }
 };
 
-TEST_F(MainWindowTest, RowsShowTypeNextRunLastRunDestinationAndTheStatusIcon) {
-    t.clock.set(*DateTime::fromParts(2026, 12, 7, 9, 0));
-    ASSERT_EQ(runner.addJob(test::JobBuilder("Docs")
-                                .folder(src.file("tree"))
-                                .to(dest.path())
-                                .archive()
-                                .compressed()
-                                .build()),
-              RunnerResult::Done);
-    auto ftp = test::JobBuilder("Remote")
-                   .folder(src.file("tree"))
-                   .ftp("backup.example", 21, "kestrel", "", "/srv/kestrel")
-                   .archive()
-                   .incremental()
-                   .build();
-    ftp->enumStatus = kStatusFailed;
-    ftp->lastOK = *DateTime::fromParts(2026, 12, 6, 22, 15);
-    ASSERT_EQ(runner.addJob(std::move(ftp)), RunnerResult::Done);
-    window->UpdateForm();
-    ASSERT_EQ(list().topLevelItemCount(), 2);
-    EXPECT_EQ(row(0)->text(1), "Full(Compressed)");
-    EXPECT_EQ(row(0)->text(3), "Never");
-    EXPECT_EQ(row(0)->text(4).toStdString(), dest.path());
-    EXPECT_EQ(row(1)->text(1), "Incremental");
-    EXPECT_EQ(row(1)->text(3), "2026-12-06 22:15");
-    EXPECT_EQ(row(1)->text(4), "ftp://backup.example:21/srv/kestrel");
-    EXPECT_NE(row(0)->data(0, Qt::UserRole + 1), row(1)->data(0, Qt::UserRole + 1));
-
-    // The icon keys by status: failed beats ftp, never run is unknown.
+// A failed run must not look like a good one, nor an old run like none.
+TEST_F(MainWindowTest, TheStatusIconAndLastRunTellFailuresAndNeverRunJobs) {
+    // Failed beats ftp, never run is unknown.
     const std::pair<int, const char*> icons[] = {{kStatusFailed, "fail"},
                                                  {kStatusAborted, "fail"},
                                                  {kStatusOk, "ftp"},
@@ -111,22 +82,14 @@ TEST_F(MainWindowTest, RowsShowTypeNextRunLastRunDestinationAndTheStatusIcon) {
         probe.enumStatus = status;
         EXPECT_EQ(jobIconKey(probe), key) << status;
     }
+    // A job whose password cannot be read is refused by the runner (tests/runner); its row says so.
+    probe.passwordUnreadable = true;
+    EXPECT_EQ(jobIconKey(probe), "locked");
     // An unset date far from now is "Never", a real one eleven years back is not.
     probe.lastOK = *DateTime::fromParts(2015, 12, 7);
     EXPECT_EQ(lastRunText(probe, *DateTime::fromParts(2026, 12, 7), t.ctx->messages), "Never");
     probe.lastOK = *DateTime::fromParts(2016, 1, 1);
     EXPECT_NE(lastRunText(probe, *DateTime::fromParts(2026, 12, 7), t.ctx->messages), "Never");
-}
-
-TEST_F(MainWindowTest, TrayTipsOverFiftyCharactersPointToTheList) {
-    const std::string fifty(50, 'x');
-    EXPECT_EQ(trayTipText(fifty), fifty + "\nKestrel 1.0");
-    EXPECT_EQ(trayTipText(fifty + "y"), "Message too long! Check the message list\nKestrel 1.0");
-    // Characters, not bytes: fifty umlauts are not too long.
-    std::string umlauts;
-    for (int i = 0; i < 50; ++i)
-        umlauts += "\xc3\xa4";
-    EXPECT_TRUE(QString::fromStdString(trayTipText(umlauts)).startsWith(QString(50, QChar(0xe4))));
 }
 
 TEST_F(MainWindowTest, DeletingAProtectedJobTakesTheQuestionAndThePassword) {
@@ -151,144 +114,23 @@ TEST_F(MainWindowTest, DeletingAProtectedJobTakesTheQuestionAndThePassword) {
     EXPECT_EQ(row(0)->text(0), "Open");
 }
 
-// A job whose stored password cannot be read shows as locked; Backup, Delete and Restore refuse
-// it with the message that says how to give it a new password, and ask nothing first.
-TEST_F(MainWindowTest, ALockedJobIsShownAsSuchAndRefusedWithTheReason) {
-    add("Vault", true, "Secret");
-    add("Open", false);
-    std::string content = test::readAll(t.ctx->storePath());
-    const size_t at = content.find("Protected=", content.find("[Vault]")) + 10;
-    content.replace(at, content.find("\r\n", at) - at, "83,300");
-    std::ofstream(t.ctx->storePath(), std::ios::binary) << content;
-    ASSERT_TRUE(runner.readJobs());
-    window->UpdateForm();
-
-    const std::string why = t.ctx->messages.format("strMsgJobLocked", {{"%d", "Vault"}});
-    EXPECT_EQ(jobIconKey(*runner.job("Vault")), "locked");
-    EXPECT_EQ(row(0)->toolTip(0).toStdString(), why);
-    EXPECT_TRUE(row(1)->toolTip(0).isEmpty());
-    password = [](const std::string&) { return true; };
-    window->selectJob("Vault");
-    for (const auto& command : {std::function<void()>([&] { window->backupNow(); }),
-                                std::function<void()>([&] { window->deleteJob(); }),
-                                std::function<void()>([&] { window->restoreJob(); })}) {
-        t.host.boxes.clear();
-        t.host.answers = {MsgAnswer::Yes, MsgAnswer::Yes};  // had it asked
-        command();
-        ASSERT_EQ(t.host.boxes.size(), 1u);
-        EXPECT_EQ(t.host.boxes[0].text, why);
-        EXPECT_EQ(t.host.boxes[0].buttons, MsgButtons::Ok) << "nothing was asked";
-    }
-    EXPECT_TRUE(calls.empty());
-    EXPECT_EQ(runner.jobs().count(), 2u);
-}
-
-TEST_F(MainWindowTest, RestoringPlainCopiesOpensTheFolderAndNeedsASelection) {
-    add("Copies", false);
-    add("Archive", true);
-    window->UpdateForm();
-    list().setCurrentItem(nullptr);
-    QTest::keyClick(&list(), Qt::Key_Return);
-    EXPECT_EQ(t.host.boxes.back().text, "Please select a backup first!");
-    EXPECT_TRUE(calls.empty());
-    window->selectJob("Copies");
-    window->restoreJob();
-    window->selectJob("Archive");
-    window->restoreJob();
-    // The page commands set the page every later edit opens on.
-    window->form().mniSchedule->trigger();
-    QTest::keyClick(&list(), Qt::Key_Return);
-    EXPECT_EQ(calls, (std::vector<std::string>{"open " + dest.path(), "browse Archive",
-                                               "edit Archive 3", "edit Archive 3"}));
-}
-
-TEST_F(MainWindowTest, PauseAndQuitDuringARunGoThroughTheRunAndTheProgram) {
-    add("Big", true);
-    window->UpdateForm();
-    window->selectJob("Big");
-    std::vector<std::string> during;
-    bool once = false;
-    t.host.onYield = [&] {
-        if (std::exchange(once, true))
-            return;
-        auto& u = window->form();
-        window->backupNow();
-        // Pause twice: back to running, the caption follows each time.
-        u.mniPause->trigger();
-        during.push_back(u.mniPause->text().toStdString() + (runner.paused() ? " paused" : ""));
-        u.mniPause->trigger();
-        during.push_back(u.mniPause->text().toStdString() + (runner.paused() ? " paused" : ""));
-        u.keyClose->trigger();
-    };
-    window->backupNow();
-    EXPECT_EQ(during, (std::vector<std::string>{"Continue paused", "Pause"}));
-    EXPECT_EQ(calls, (std::vector<std::string>{"pause", "pause", "quit?"}));
-    EXPECT_EQ(runner.job("Big")->enumStatus, kStatusOk) << "the run went on to its end";
-    EXPECT_EQ(t.host.boxes.back().text, "Backup process pending!");
-    EXPECT_TRUE(window->form().keyBackup->isEnabled());
-    EXPECT_FALSE(window->form().mniPause->isEnabled());
-}
-
-TEST_F(MainWindowTest, LogLinesWaitForTheFlushAndStyleZeroShowsTheButtons) {
-    window->show();
-    window->form().keyLog->trigger();
-    window->addLogLine("[2026 Dec 07 08:00:00]-Hello");
-    window->addLogLine("[2026 Dec 07 08:00:01]-World");
-    EXPECT_EQ(window->form().List1->count(), 0) << "lines wait for the next flush";
-    window->flushPending();
-    EXPECT_EQ(window->form().List1->count(), 2);
-
-    window->applyStyle(0);
-    EXPECT_FALSE(window->form().Toolbar1->isVisibleTo(window.get()));
-    EXPECT_TRUE(window->form().cmdBackup->isVisibleTo(window.get()));
-    window->applyStyle(1);
-    EXPECT_TRUE(window->form().Toolbar1->isVisibleTo(window.get()));
-    EXPECT_FALSE(window->form().cmdClose->isVisibleTo(window.get()));
-}
-
-TEST_F(MainWindowTest, TheCaptionCarriesTheVersionAndLayoutIsRemembered) {
-    window->show();
-    EXPECT_EQ(window->windowTitle(), "Kestrel 1.0.1") << "%v filled at first activation";
-    window->setCaptionSuffix("-Paused");
-    EXPECT_EQ(window->windowTitle(), "Kestrel 1.0.1-Paused");
-    window->form().ListView1->header()->resizeSection(2, 222);
-    window->resize(640, 360);
-    window->saveLayout();
-    frmMain again(
-        *t.ctx, runner, [this]() -> const LanguageFile& { return language; }, MainSeams{});
-    EXPECT_EQ(again.form().ListView1->header()->sectionSize(2), 222);
-    EXPECT_EQ(again.width(), 640);
-    // Without the editor, its commands are off and say why, wherever they are offered.
-    for (const char* name : {"keyNew", "mniNewBackup", "cmdNew", "keyEdit", "cmdEdit"}) {
-        const QObject* control = again.findChild<QObject*>(name);
-        ASSERT_NE(control, nullptr) << name;
-        EXPECT_FALSE(control->property("enabled").toBool()) << name;
-        EXPECT_EQ(control->property("toolTip").toString(), "Not available in this version yet")
-            << name;
-    }
-}
-
 // Every control of a command (toolbar key, menu items, button of layout 0, key of the list) does
-// what the others do, and they are on and off together; only the job controls also wait for a
-// row to be clicked.
-TEST_F(MainWindowTest, TheControlsOfACommandDoTheSameAndAreOnAndOffTogether) {
-    struct Case {
-        std::vector<std::string> controls;
-        bool offWhileRunning;
-    };
-    const Case cases[] = {
-        {{"keyNew", "mniNewBackup", "cmdNew", "Insert"}, true},
-        {{"keyEdit", "mniEditBackup", "cmdEdit", "Return", "Space", "double click"}, true},
-        {{"keyDelete", "mniDeleteBackup", "cmdDelete", "Delete"}, true},
-        {{"keyBackup", "mniBackup1", "cmdBackup"}, true},
-        {{"keyRestore", "mniRestorFiles", "cmdRestore"}, true},
-        {{"keyHelp", "mniContents", "mnium"}, false},
-        {{"keyClose", "mniQuit", "mniExit", "cmdClose"}, false},
-        {{"mniaboutmenu", "mniabout"}, false},
-        {{"mniMinimize", "cmdSaveandClose"}, false},
-        {{"keyLog", "StatusBar1Panel2"}, false},
-        {{"mniProgramSetings"}, true},
-        {{"mniSource"}, true},
+// what the others do. What a run refuses, the runner refuses whatever the window offers
+// (tests/runner).
+TEST_F(MainWindowTest, TheControlsOfACommandDoTheSame) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"keyNew", "mniNewBackup", "cmdNew", "Insert"},
+        {"keyEdit", "mniEditBackup", "cmdEdit", "Return", "Space", "double click"},
+        {"keyDelete", "mniDeleteBackup", "cmdDelete", "Delete"},
+        {"keyBackup", "mniBackup1", "cmdBackup"},
+        {"keyRestore", "mniRestorFiles", "cmdRestore"},
+        {"keyHelp", "mniContents", "mnium"},
+        {"keyClose", "mniQuit", "mniExit", "cmdClose"},
+        {"mniaboutmenu", "mniabout"},
+        {"mniMinimize", "cmdSaveandClose"},
+        {"keyLog", "StatusBar1Panel2"},
+        {"mniProgramSetings"},
+        {"mniSource"},
     };
     const std::map<std::string, Qt::Key> keys = {{"Insert", Qt::Key_Insert},
                                                  {"Return", Qt::Key_Return},
@@ -339,50 +181,13 @@ TEST_F(MainWindowTest, TheControlsOfACommandDoTheSameAndAreOnAndOffTogether) {
         window->show();
         return what;
     };
-    const auto enabled = [&](const std::string& control) -> std::optional<bool> {
-        const QObject* found = window->findChild<QObject*>(QString::fromStdString(control));
-        return found ? std::optional(found->property("enabled").toBool()) : std::nullopt;
-    };
-
-    for (const Case& c : cases) {
-        const std::string first = pressed(c.controls[0]);
-        EXPECT_NE(first, "{}") << c.controls[0] << " did something";
-        for (const std::string& control : c.controls) {
-            EXPECT_EQ(enabled(control).value_or(true), true) << control;
+    for (const auto& controls : commands) {
+        const std::string first = pressed(controls[0]);
+        EXPECT_NE(first, "{}") << controls[0] << " did something";
+        for (const std::string& control : controls) {
             EXPECT_EQ(pressed(control), first) << control;
         }
     }
-
-    bool checked = false;
-    t.host.onYield = [&] {
-        if (std::exchange(checked, true))
-            return;
-        for (const Case& c : cases) {
-            for (const std::string& control : c.controls) {
-                EXPECT_EQ(enabled(control).value_or(!c.offWhileRunning), !c.offWhileRunning)
-                    << control << " during a run";
-                if (c.offWhileRunning) {
-                    EXPECT_EQ(pressed(control), "{}") << control << " during a run";
-                }
-            }
-        }
-    };
-    calls.clear();
-    window->backupNow();
-    EXPECT_TRUE(checked);
-    EXPECT_EQ(runner.jobs().count(), 1u);
-
-    // Before a row is clicked, the job controls alone are off.
-    window->HideRestoreCommands();
-    std::vector<std::string> off;
-    for (const Case& c : cases) {
-        for (const std::string& control : c.controls) {
-            if (!enabled(control).value_or(true))
-                off.push_back(control);
-        }
-    }
-    EXPECT_EQ(off, (std::vector<std::string>{"mniEditBackup", "mniDeleteBackup", "mniBackup1",
-                                             "keyRestore"}));
     runner.removeObserver(&runs);
 }
 
@@ -396,9 +201,73 @@ TEST_F(MainWindowTest, ARightClickBesideTheRowsTurnsTheJobItemsOffUntilItsPopupC
     EXPECT_FALSE(u.mniBackup->menuAction()->isEnabled());
     EXPECT_TRUE(u.mniNewBackup->isEnabled());
     u.mnuList->hide();
-    EXPECT_TRUE(u.mniRestorFiles->isEnabled());
     EXPECT_TRUE(u.mniBackup->menuAction()->isEnabled()) << "the menu bar offers the pages again";
-    EXPECT_FALSE(u.mniEditBackup->isEnabled()) << "no row was clicked";
+    EXPECT_FALSE(u.mniEditBackup->isEnabled()) << "no row is selected";
+    list().setCurrentItem(row(0));
+    emit list().customContextMenuRequested(QPoint(4, list().viewport()->height() - 4));
+    u.mnuList->hide();
+    EXPECT_TRUE(u.mniRestorFiles->isEnabled()) << "the selection still stands";
+}
+
+// From the first start on, what needs a job is offered only while one is selected.
+TEST_F(MainWindowTest, JobCommandsFollowTheSelectionAndAnEmptyListSaysWhatToDo) {
+    auto& u = window->form();
+    window->show();
+    const auto jobCommandsOn = [&] {
+        std::vector<bool> on;
+        for (QAction* a : {u.keyEdit, u.keyDelete, u.keyBackup, u.keyRestore, u.mniSource})
+            on.push_back(a->isEnabled());
+        for (QPushButton* b : {u.cmdEdit, u.cmdDelete, u.cmdBackup, u.cmdRestore})
+            on.push_back(b->isEnabled());
+        return std::ranges::count(on, true);
+    };
+    auto* hint = window->findChild<QLabel*>("lblNoJobs");
+    ASSERT_NE(hint, nullptr);
+    EXPECT_TRUE(hint->isVisible());
+    EXPECT_EQ(hint->text().toStdString(), t.ctx->msg("strMsgNoJobsYet"));
+    EXPECT_EQ(jobCommandsOn(), 0) << "an empty list";
+    EXPECT_TRUE(u.keyNew->isEnabled());
+
+    add("Docs", false);
+    EXPECT_FALSE(hint->isVisible());
+    EXPECT_EQ(jobCommandsOn(), 0) << "nothing selected yet";
+    list().setCurrentItem(row(0));
+    EXPECT_EQ(jobCommandsOn(), 9) << "selected without a click, as the keyboard or a start does";
+    window->UpdateForm();
+    EXPECT_EQ(jobCommandsOn(), 9) << "the selection survives a rebuild";
+}
+
+// After a restart the log list begins with the end of the log file, start-up lines included; a
+// failure box's "Show log" brings it up.
+TEST_F(MainWindowTest, TheLogListBeginsWithTheLogFileAndShowLogShowsIt) {
+    t.ctx->WriteLog("Kestrel started");
+    t.ctx->WriteLog("1 backup items loaded!");
+    frmMain fresh(*t.ctx, runner, [this]() -> const LanguageFile& { return language; }, {});
+    fresh.flushPending();
+    const QListWidget& lines = *fresh.form().List1;
+    ASSERT_GE(lines.count(), 2);
+    EXPECT_TRUE(lines.item(lines.count() - 2)->text().endsWith("]-Kestrel started"));
+    EXPECT_TRUE(lines.item(lines.count() - 1)->text().endsWith("]-1 backup items loaded!"));
+    EXPECT_FALSE(fresh.logVisible());
+    fresh.showLog();
+    EXPECT_TRUE(fresh.isVisible());
+    EXPECT_TRUE(fresh.logVisible());
+}
+
+// On an XEmbed tray the icon is a top-level window of the program too: it must stay.
+TEST_F(MainWindowTest, HidingAllLeavesForeignWindowsAndWithoutATrayQuitsInstead) {
+    window->show();
+    QWidget trayWindow;
+    trayWindow.show();
+    window->hideAll();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(trayWindow.isVisible());
+
+    ASSERT_FALSE(window->trayAvailable()) << "offscreen has no tray";
+    window->show();
+    window->form().cmdSaveandClose->click();
+    EXPECT_TRUE(window->isVisible()) << "nothing would bring a hidden window back";
+    EXPECT_EQ(calls, std::vector<std::string>{"quit?"});
 }
 
 }  // namespace

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QPushButton>
-#include <QSignalSpy>
 
 #include "support/temp_dir.h"
 #include "support/test_context.h"
@@ -15,34 +13,27 @@ namespace {
 
 class SettingsWindow : public ::testing::Test {
 protected:
-    SettingsWindow() {
-        tc.dir.write("Languages/english.lng", "[msgStrings]\nstrMsgNever=Never\n");
-        germanPath = tc.dir.write("Languages/german.lng",
-                                  "[msgStrings]\nstrMsgNever=Nie\n"
-                                  "[frmSettings]\nCaption=Programmeinstellungen\n");
-    }
-
     Settings& settings() { return tc.ctx->settings; }
     std::string stored(const char* name) { return settings().general(name, "(absent)"); }
     // A service whose answers the test sets and whose calls it counts.
     std::unique_ptr<frmSettings> open() {
-        auto window =
-            std::make_unique<frmSettings>(*tc.ctx, ServiceCommands{[this] { return present; },
-                                                                   [this] {
-                                                                       ++installs;
-                                                                       return succeeds;
-                                                                   },
-                                                                   [this] {
-                                                                       ++uninstalls;
-                                                                       return succeeds;
-                                                                   }});
+        ServiceCommands service;
+        service.available = [] { return true; };
+        service.install = [this] {
+            ++installs;
+            return succeeds;
+        };
+        service.uninstall = [this] {
+            ++uninstalls;
+            return succeeds;
+        };
+        auto window = std::make_unique<frmSettings>(*tc.ctx, service);
         window->show();
         return window;
     }
     static QCheckBox* box(frmSettings& w, const char* name) {
         return w.findChild<QCheckBox*>(name);
     }
-    static QComboBox* languages(frmSettings& w) { return w.findChild<QComboBox*>("Combo1"); }
     static void ok(frmSettings& w) { w.findChild<QPushButton*>("uxGraphicButton1")->click(); }
     static void clickAll(frmSettings& w, std::initializer_list<const char*> names) {
         for (const char* name : names) {
@@ -51,46 +42,10 @@ protected:
     }
 
     test::TestContext tc;
-    std::string germanPath;
-    bool present = true;
     bool succeeds = true;
     int installs = 0;
     int uninstalls = 0;
 };
-
-TEST_F(SettingsWindow, ListsEveryLanguageAndSelectsTheStoredOneWithoutCase) {
-    settings().languageFilePath = germanPath;
-    auto w = open();
-    EXPECT_EQ(w->windowTitle(), "Programmeinstellungen") << "captioned in its language";
-    QStringList items;
-    for (int i = 0; i < languages(*w)->count(); ++i) {
-        items << languages(*w)->itemText(i);
-    }
-    items.sort();
-    EXPECT_EQ(items, QStringList({"English", "German"}));
-    EXPECT_EQ(languages(*w)->currentText(), "English") << "nothing stored";
-    ASSERT_TRUE(settings().saveGeneral("Language", "ENGLISH"));
-    EXPECT_EQ(languages(*open())->currentText(), "English");
-    // An unknown language selects nothing, and OK stores nothing for it.
-    ASSERT_TRUE(settings().saveGeneral("Language", "klingon"));
-    auto unknown = open();
-    EXPECT_EQ(languages(*unknown)->currentText(), "");
-    ok(*unknown);
-    EXPECT_EQ(stored("Language"), "(absent)");
-    EXPECT_EQ(settings().languageFilePath, tc.dir.file("Languages/english.lng"));
-}
-
-TEST(AvailableLanguages, ProgramFolderFirstEachNameOnceOnlyLngFiles) {
-    test::TempDir home;
-    test::TempDir assets;
-    for (const char* name : {"gERMAN.lng", "notes.txt", ".lng", "folder.lng/inside"}) {
-        home.write(std::string("Languages/") + name, "");
-    }
-    assets.write("Languages/German.lng", "");
-    assets.write("Languages/FRENCH.LNG", "");
-    EXPECT_EQ(availableLanguages(ProgramFolder(home.path(), {assets.path(), home.file("x")})),
-              std::vector<std::string>({"German", "French"}));
-}
 
 TEST_F(SettingsWindow, ShowsTheStoredFlagsAndOkStoresEachOne) {
     settings().blockSchedule = false;
@@ -109,36 +64,27 @@ TEST_F(SettingsWindow, ShowsTheStoredFlagsAndOkStoresEachOne) {
     EXPECT_EQ(stored("CatchUpMissedRuns"), "0");
     EXPECT_EQ(stored("RunAsService"), "0");
 
-    // And back again, with the language switched.
+    // And back again.
     w = open();
-    QSignalSpy changed(w.get(), &frmSettings::languageChanged);
     clickAll(*w, {"Check1", "chkHide", "chkCatchUp"});
-    languages(*w)->setCurrentIndex(languages(*w)->findText("German"));
     ok(*w);
     EXPECT_FALSE(settings().blockSchedule) << "scheduled runs may start at once";
     EXPECT_EQ(stored("HideWindowOnStart"), "1");
     EXPECT_EQ(stored("CatchUpMissedRuns"), "1");
-    EXPECT_EQ(stored("Language"), "German");
-    EXPECT_EQ(tc.ctx->msg("strMsgNever"), "Nie") << "the message table is rebuilt";
-    EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(installs + uninstalls, 0) << "the service was not touched";
 }
 
 TEST_F(SettingsWindow, CancelChangesNothing) {
-    ASSERT_TRUE(settings().saveGeneral("Language", "english"));
+    ASSERT_TRUE(settings().saveGeneral("HideWindowOnStart", "1"));
     const std::string before = test::readAll(tc.dir.file("settings.ini"));
     auto w = open();
-    QSignalSpy changed(w.get(), &frmSettings::languageChanged);
     clickAll(*w, {"Check1", "chkHide", "chkService", "chkCatchUp"});
-    languages(*w)->setCurrentIndex(languages(*w)->findText("German"));
     w->findChild<QPushButton*>("uxGraphicButton2")->click();
     EXPECT_EQ(w->result(), QDialog::Rejected);
     EXPECT_EQ(test::readAll(tc.dir.file("settings.ini")), before);
     EXPECT_TRUE(settings().blockSchedule);
     EXPECT_EQ(settings().RunAsService, 0);
-    EXPECT_EQ(settings().languageFilePath, "");
     EXPECT_EQ(installs + uninstalls, 0);
-    EXPECT_EQ(changed.count(), 0);
 }
 
 // The service box installs or uninstalls; the flag follows what the service manager did.
@@ -175,19 +121,6 @@ TEST_F(SettingsWindow, TheServiceBoxInstallsOrUninstallsAndTellsTheOutcome) {
         EXPECT_EQ(settings().RunAsService, c.after);
         EXPECT_EQ(stored("RunAsService"), std::to_string(c.after));
     }
-}
-
-TEST_F(SettingsWindow, WithoutServiceSupportTheBoxIsDisabledAndTheFlagKept) {
-    settings().RunAsService = 1;
-    present = false;
-    auto w = open();
-    EXPECT_FALSE(box(*w, "chkService")->isEnabled());
-    ok(*w);
-    EXPECT_EQ(installs + uninstalls, 0);
-    EXPECT_TRUE(tc.host.boxes.empty());
-    EXPECT_EQ(settings().RunAsService, 1);
-    frmSettings none(*tc.ctx, ServiceCommands{});
-    EXPECT_FALSE(box(none, "chkService")->isEnabled());
 }
 
 }  // namespace
