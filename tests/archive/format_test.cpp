@@ -198,6 +198,29 @@ TEST(Sums, TheWorkerThreadsDigestEqualsTheDirectOne) {
     EXPECT_EQ(parallel.final(), digestOf("abc"));
 }
 
+// Digest where the checksum file covers a line, crc where it predates it, unmatched where it
+// should cover it but does not.
+TEST(Sums, EachLineIsCheckedByWhatCoversIt) {
+    Sums sums;
+    sums.linesBefore = 2;
+    const Digest known = digestOf("known line");
+    sums.byLine[std::string(reinterpret_cast<const char*>(known.data()), known.size())] =
+        Sums::Entry{digestOf("content"), "/a"};
+    const Digest* expected = nullptr;
+    EXPECT_EQ(checkKindFor(nullptr, known, 5, &expected), CheckKind::Weak);
+    EXPECT_EQ(expected, nullptr);
+    EXPECT_EQ(checkKindFor(&sums, known, 5, &expected), CheckKind::Strong);
+    ASSERT_NE(expected, nullptr);
+    EXPECT_EQ(*expected, digestOf("content"));
+    // A line the checksum file predates; one it should hold but does not.
+    EXPECT_EQ(checkKindFor(&sums, digestOf("other"), 1, &expected), CheckKind::Weak);
+    EXPECT_EQ(checkKindFor(&sums, digestOf("other"), 2, &expected), CheckKind::Unmatched);
+    // Past what the last session covered: appended by another writer.
+    sums.covers.push_back(Sums::Covers{4, 0, {}});
+    EXPECT_EQ(checkKindFor(&sums, digestOf("other"), 3, &expected), CheckKind::Unmatched);
+    EXPECT_EQ(checkKindFor(&sums, digestOf("other"), 4, &expected), CheckKind::Weak);
+}
+
 TEST(Sums, ParsingKeepsGoodEntriesAndNumbersDamagedOnes) {
     const std::string good = "line=" + kLine + "\r\n";
     const std::string named = "line=" + std::string(64, 'c') + "|b2=" + std::string(64, 'd') +

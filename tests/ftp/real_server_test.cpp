@@ -136,6 +136,10 @@ TEST_P(RealServerTest, FailuresEndTheRunCleanly) {
         EXPECT_EQ(job->enumStatus, kStatusFailed);
         EXPECT_TRUE(t.logged("FAIL: Connection to ftp server failed! Can't upload files!"));
         EXPECT_FALSE(t.loggedContaining("not the password"));
+        makeJob().objDestination->port = test::freePort();  // nobody listens
+        run();
+        EXPECT_EQ(job->enumStatus, kStatusFailed);
+        EXPECT_TRUE(t.loggedContaining("FAIL: No connection to the ftp server: cannot connect"));
     }
 }
 
