@@ -31,12 +31,6 @@ protected:
         browser = std::make_unique<ctlFileBrowser>(QStringList{m_root});
         model = browser->model();
     }
-    // A folder a test made unreadable is removed with the rest.
-    void TearDown() override {
-        QFile::setPermissions(path("locked"),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-
     QString path(const QString& rel) const { return m_root + u'/' + rel; }
     void makeDir(const QString& rel) const { ASSERT_TRUE(QDir().mkpath(path(rel))); }
     void makeFile(const QString& rel) const {
@@ -64,43 +58,6 @@ protected:
     std::unique_ptr<ctlFileBrowser> browser;
     FolderModel* model = nullptr;
 };
-
-// An empty, vanished or unreadable folder yields no children and loses its expand mark.
-TEST_F(FolderTree, AFolderThatYieldsNothingLosesItsExpandMark) {
-    makeDir("empty");
-    makeDir("full/inner");
-    makeFile("gone/file.txt");
-    makeFile("locked/secret.txt");
-    ASSERT_TRUE(QFile::setPermissions(path("locked"), QFileDevice::Permissions()));
-    const bool lockable = !QFileInfo(path("locked")).isReadable();
-    childTexts(folder(""));
-    ASSERT_TRUE(QDir(path("gone")).removeRecursively());
-    for (const char* name : {"empty", "gone", "locked"}) {
-        const QModelIndex index = folder(name);
-        ASSERT_TRUE(index.isValid()) << name;
-        EXPECT_TRUE(model->hasChildren(index)) << name;
-        if (name == std::string("locked") && !lockable)
-            continue;  // these rights read any folder
-        EXPECT_TRUE(childTexts(index).isEmpty()) << name;
-        EXPECT_FALSE(model->hasChildren(index)) << name;
-        EXPECT_FALSE(model->canFetchMore(index)) << name;
-    }
-    EXPECT_FALSE(browser->CheckDir(path("locked/secret.txt")) && lockable);
-    EXPECT_EQ(childTexts(folder("full")), QStringList({" inner"}));
-}
-
-TEST_F(FolderTree, CheckDirOfADriveChecksTheDriveAndReadsNothing) {
-    browser->setDrives({"/", m_root});
-    QSignalSpy changed(browser.get(), &ctlFileBrowser::itemCheckChanged);
-    EXPECT_TRUE(browser->CheckDir(m_root));
-    EXPECT_TRUE(browser->CheckDir("/"));
-    EXPECT_EQ(checked(), QStringList({"d@/", "d@" + m_root}));
-    EXPECT_EQ(browser->treeView()->currentIndex(), item("d@/"));
-    ASSERT_EQ(changed.count(), 2);
-    EXPECT_EQ(changed[0][0].value<FolderNode>().Key, "d@" + m_root);
-    EXPECT_TRUE(changed[0][1].toBool());
-    EXPECT_FALSE(model->isRead(folder("")));
-}
 
 // The way to a path is opened, only the last item is checked, and paths that name nothing,
 // or name it in another case, check nothing.

@@ -63,13 +63,5 @@ TEST(MountInfo, KeepsTheRealFileSystemsInTheirOrderOnce) {
     }
 }
 
-TEST(DriveList, StartsWithTheHomeFolderAndTheRootEachOnce) {
-    EXPECT_EQ(driveList("/home/u", {"/", "/home", "/media/usb"}),
-              QStringList({"/home/u", "/", "/home", "/media/usb"}));
-    // A home folder on a file system of its own is one drive.
-    EXPECT_EQ(driveList("/home/u/", {"/", "/home/u", "/home/u"}), QStringList({"/home/u", "/"}));
-    EXPECT_EQ(driveList("", {"/data"}), QStringList({"/", "/data"}));
-}
-
 }  // namespace
 }  // namespace kestrel

@@ -135,45 +135,6 @@ TEST_F(BrowserTest, ListingsShowNeitherDotEntriesNorNamelessNorDoubledLines) {
     EXPECT_EQ(childTexts(at("/a")), (Texts{"x"}));
 }
 
-TEST_F(BrowserTest, NewMakesTheFolderInTheChosenOneAndListsThatOneAgain) {
-    start();
-    QLineEdit* name = window->form().Text1;
-    name->setText("   ");
-    EXPECT_FALSE(window->form().uxGraphicButton3->isEnabled());
-    // Without a selection nothing is sent.
-    name->setText("orphan");
-    window->newFolder();
-    EXPECT_TRUE(remote.calls.empty());
-
-    // Under the root: the trailing blanks go, the leading ones stay.
-    expand("/backup");
-    remote.calls.clear();
-    select("");
-    name->setText("  x  ");
-    QTest::keyClick(name, Qt::Key_Return);
-    EXPECT_EQ(remote.calls, (std::vector<std::string>{"MKD /  x", "CWD /", "LIST /"}));
-    EXPECT_EQ(childTexts(root()), (Texts{"backup", "empty", "full", "notes.txt", "  x"}));
-
-    // The chosen folder is listed again, not the one last expanded.
-    select("/empty");
-    name->setText("inside");
-    QTest::mouseClick(window->form().uxGraphicButton3, Qt::LeftButton);
-    EXPECT_EQ(childTexts(at("/empty")), (Texts{"inside"}));
-    EXPECT_TRUE(at("/empty")->isExpanded());
-    EXPECT_EQ(window->remotePath(*at("/empty/inside")), "//empty/inside");
-    EXPECT_TRUE(t.host.boxes.empty());
-
-    // A folder the server will not make is told and logged; the tree stays.
-    const auto before = whole();
-    select("");
-    name->setText("backup");
-    window->newFolder();
-    ASSERT_EQ(t.host.boxes.size(), 1u);
-    EXPECT_EQ(t.host.boxes[0].text, "Can't create directory!");
-    EXPECT_TRUE(t.logged("Can't create directory!"));
-    EXPECT_EQ(whole(), before);
-}
-
 TEST_F(BrowserTest, RemovingAsksFirstAndListsTheParentAgain) {
     start();
     expand("/backup");
@@ -275,28 +236,6 @@ TEST_F(BrowserTest, WhatComesDuringAListingWaitsForItOrIsDropped) {
     EXPECT_EQ(at("/full")->childCount(), 1) << "the placeholder stays";
     EXPECT_TRUE(t.host.boxes.empty()) << "Delete and New are refused, not asked";
     EXPECT_FALSE(window->busy());
-}
-
-TEST_F(BrowserTest, AFailedChangeListingOrSessionLeavesTheNodeAsItWas) {
-    remote.folders["/"].push_back(ftpEntry("gone", true));
-    start();
-    expand("/gone");
-    ASSERT_EQ(at("/gone")->childCount(), 1);
-    EXPECT_EQ(Browser::keyOf(*at("/gone")->child(0)), "127.0.0.1//goneNULL");
-    EXPECT_EQ(remote.calls, (std::vector<std::string>{"CWD /gone"}));
-
-    remote.unlistable = {"/backup"};
-    expand("/backup");
-    EXPECT_EQ(at("/backup")->childCount(), 0) << "an unlistable folder shows empty";
-
-    remote.dropped = true;
-    remote.calls.clear();
-    expand("/empty");
-    select("/empty");
-    pressDelete(MsgAnswer::Yes);
-    EXPECT_TRUE(remote.calls.empty());
-    EXPECT_TRUE(t.host.boxes.empty());
-    EXPECT_EQ(at("/empty")->childCount(), 1);
 }
 
 TEST_F(BrowserTest, StartsThatCannotConnectOrCannotList) {

@@ -65,18 +65,6 @@ TEST(frmPassword, OnlyTheWholeRightTextConfirmedIsTrue) {
     }
 }
 
-TEST(frmPassword, ShowingItAnewForgetsTheTextAndTheUnreadResult) {
-    frmPassword prompt{LanguageFile()};
-    prompt.setExpected("s3cret");
-    prompt.show();
-    QTest::keyClicks(textBox(prompt), "s3cret");
-    QTest::keyClick(textBox(prompt), Qt::Key_Return);
-    prompt.show();
-    EXPECT_EQ(textBox(prompt)->text(), "");
-    prompt.close();
-    EXPECT_FALSE(prompt.takeResult());
-}
-
 // The modal path, answered from inside its event loop.
 TEST(AskPassword, TrueOnlyForTheRightPasswordAndOk) {
     const auto ask = [](const QString& typed, Qt::Key key) {

@@ -14,7 +14,6 @@
 #include "core/engine_flags.h"
 #include "core/language_file.h"
 #include "core/messages.h"
-#include "ui/qt_host.h"
 
 namespace kestrel::ui {
 namespace {
@@ -76,20 +75,8 @@ TEST_F(ProgressTest, ARunKeepsOneWindowAboveItsOwnerThroughItsPhases) {
     EXPECT_EQ(progress.window()->findChild<QLabel*>("lblElapsed")->text(), "0:00:00");
 }
 
-TEST_F(ProgressTest, PauseTogglesAndCancelThisFileActsOnlyWhileTheFileCanBeSkipped) {
+TEST_F(ProgressTest, CancelThisFileActsOnlyWhileTheFileCanBeSkipped) {
     progress.ShowProgress("Copy");
-    QPushButton& pause = button("uxGraphicButton2");
-    pause.click();
-    EXPECT_TRUE(flags.bPauseBackup);
-    EXPECT_EQ(pause.text(), "Continue");
-    pause.click();
-    EXPECT_FALSE(flags.bPauseBackup);
-    flags.bPauseBackup = true;
-    progress.syncPause();
-    EXPECT_EQ(pause.text(), "Continue") << "follows a pause set elsewhere";
-    pause.click();
-    EXPECT_FALSE(flags.bPauseBackup);
-
     button("uxGraphicButton1").click();
     EXPECT_FALSE(flags.bCancelFile) << "disabled until the run says so";
     progress.setFileCancellable(true);
@@ -137,30 +124,6 @@ TEST_F(ProgressTest, AbortAsksAndYesOrTheTitleBarUnloadsButLeavesTheRunToEndItse
     EXPECT_FALSE(flags.bCancelFile);
     deleteUnloaded();
     EXPECT_TRUE(window.isNull());
-}
-
-// A run of small files reports thousands of times a second; the window takes a new step, the
-// end, and the latest values now and then, never the whole flood.
-TEST(QtHost, ProgressReachesTheWindowRateLimitedButStepsAndTheEndAlways) {
-    QtHost host;
-    std::vector<std::string> shown;
-    QtHost::Views views;
-    views.updateProgress = [&](const std::string& title, const std::string& item, double,
-                               double total) {
-        shown.push_back(title + "|" + item + "|" + std::to_string(static_cast<int>(total)));
-    };
-    host.setViews(views);
-    host.showProgress("Backup");
-    for (int i = 0; i < 2000; ++i) {
-        host.updateProgress("Copy", "f" + std::to_string(i), 0, i / 40.0);
-    }
-    host.updateProgress("Copy", "last", 100, 100);
-    ASSERT_FALSE(shown.empty());
-    EXPECT_EQ(shown.front(), "Copy|f0|0") << "a new step shows at once";
-    EXPECT_EQ(shown.back(), "Copy|last|100") << "the end always shows";
-    EXPECT_LT(shown.size(), 2001u);
-    host.updateProgress("Upload", "x", 0, 0);
-    EXPECT_EQ(shown.back(), "Upload|x|0");
 }
 
 }  // namespace
