@@ -1,12 +1,8 @@
-// kestrel-cli killed at each upload, rename and removal an FTP archive run makes on a real server
-// (pyftpdlib, vsftpd), and in the midst of each upload: the server holds the old set or, once the
-// journal is in place, the new one, either restores whole, and the next run succeeds and leaves
-// nothing behind.
+// kestrel-cli killed at each FTP upload, rename and removal, and inside uploads, on real servers.
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <fstream>
-#include <regex>
 
 #include "cli/run_cli.h"
 #include "support/pyftpd_server.h"
@@ -16,23 +12,22 @@ namespace kestrel {
 namespace {
 
 enum class Server { Pyftpdlib, Vsftpd };
-enum class Variant { Full, Incremental, Protected };
 
 struct Case {
     Server server;
-    Variant variant;
+    bool incremental;
 };
 
 std::string caseName(const ::testing::TestParamInfo<Case>& info) {
-    const char* variants[] = {"Full", "Incremental", "ProtectedIncremental"};
-    return (info.param.server == Server::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") +
-           std::string(variants[static_cast<int>(info.param.variant)]);
+    return std::string(info.param.server == Server::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") +
+           (info.param.incremental ? "Incremental" : "Full");
 }
 
 // File contents by name: below the source folder, or in the server's folder.
 using Files = std::map<std::string, std::string>;
 
-class FtpCrashTest : public test::CliFixture<SystemClock, ::testing::TestWithParam<Case>> {
+// Killed before each counted command and, for an upload, 200 bytes into its data.
+class FtpKillSweepTest : public test::CliFixture<SystemClock, ::testing::TestWithParam<Case>> {
 protected:
     test::TempDir shim;  // the shim's report
     std::unique_ptr<test::PyFtpServer> pyftpd;
@@ -45,8 +40,7 @@ protected:
     bool incremental = false;
     int port = 0;
 
-    // Volumes of 4K: the first set fills three, a full second set two (the third goes), the
-    // second session two.
+    // In 4K volumes: the first set fills three, a full second set or a second session two.
     static Files generation(int gen) {
         return {{"a.bin", test::noise(gen == 1 ? 9000 : 4500, gen)},
                 {"b.txt", test::noise(300, 100 + gen)},
@@ -80,8 +74,7 @@ protected:
         return test::filesBelow(to + data.file("src"), true);
     }
 
-    // The set of generation gen restores whole; firstToo: an incremental job's first session
-    // too, by itself.
+    // Generation gen restores whole; firstToo: an incremental job's first session too.
     void expectRestores(const std::string& what, int gen, bool firstToo) {
         EXPECT_EQ(restored(what), generation(gen)) << what << ": generation " << gen;
         if (incremental && gen != 1 && firstToo) {
@@ -89,8 +82,7 @@ protected:
         }
     }
 
-    // A run without faults succeeds, stores generation 2 and leaves no staged file, journal or
-    // old volume.
+    // A run without faults stores generation 2 and leaves no staged file, journal or old volume.
     void expectRunSucceeds(const std::string& what, int code, const std::string& err,
                            bool firstToo) {
         EXPECT_EQ(code, 0) << what << ": " << err;
@@ -103,8 +95,7 @@ protected:
         expectRestores(what, 2, firstToo);
     }
 
-    // Runs the job killed where env says (all commands count unless match is given); the
-    // fault the shim made, none when the run never met it.
+    // Runs the job killed where env says; the fault made, none when the run never met it.
     std::optional<test::ShimFault> runKilled(std::vector<std::pair<std::string, std::string>> env,
                                              const std::string& what,
                                              const std::string& match = "") {
@@ -120,9 +111,7 @@ protected:
         return fault;
     }
 
-    // After a kill: before the journal is in place the old set is untouched; the server
-    // restores the old set or, once switched, the new one; from the killed state again, the next
-    // run succeeds.
+    // After a kill: the old set is untouched until switched, one set restores, the next run works.
     void expectRecovered(const std::string& what, const Files& before, bool switched) {
         SCOPED_TRACE(what);
         const Files killed = test::filesBelow(served, true);
@@ -139,7 +128,7 @@ protected:
         expectRunSucceeds(what + ", the next run", next.code, next.err, false);
     }
 
-    // Starts server and puts the job's folder in it; why it cannot run here, "" when it runs.
+    // Starts server with the job's folder; why it cannot run here, "" when it runs.
     template <class ServerType>
     std::string start(std::unique_ptr<ServerType>& server, const std::string& folder) {
         server = std::make_unique<ServerType>();
@@ -162,16 +151,13 @@ protected:
         }
         const std::string user = py ? "user" : "anonymous";
         const std::string password = py ? "secret" : "";
-        incremental = c.variant != Variant::Full;
+        incremental = c.incremental;
         writeGeneration(1);
         std::vector<std::string> made = {"new",    "--name", "Job",   "--source", data.file("src"),
                                          "--dest", remote,   "--ftp", "127.0.0.1"};
         made.insert(made.end(), {"--ftp-port", std::to_string(port), "--ftp-user", user,
                                  "--ftp-password", password, "--storage", "compressed"});
         made.insert(made.end(), {"--split", "4K", "--type", incremental ? "incremental" : "full"});
-        if (c.variant == Variant::Protected) {
-            made.insert(made.end(), {"--password", "pw"});
-        }
         ASSERT_EQ(cli(made).code, 0);
         const test::CliResult first = cli({"run", "Job"});
         ASSERT_EQ(first.code, 0) << first.err;
@@ -188,9 +174,6 @@ protected:
         putServerFiles(firstSet);
     }
 };
-
-// Killed before each counted command and, for an upload, 200 bytes into its data.
-using FtpKillSweepTest = FtpCrashTest;
 
 TEST_P(FtpKillSweepTest, AKillAtEachUploadRenameOrRemovalLeavesOneWholeSet) {
     const Files& before = firstSet;  // each faulted run begins there, the source changed
@@ -229,63 +212,16 @@ TEST_P(FtpKillSweepTest, AKillAtEachUploadRenameOrRemovalLeavesOneWholeSet) {
         oldVolumeRemoved = oldVolumeRemoved || fault->path == "DELE " + remote + "/Job-002.uxarc";
     }
     EXPECT_TRUE(switched);
-    EXPECT_EQ(oldVolumeRemoved, GetParam().variant == Variant::Full);
-    // Each of the set's files (two volumes, checksum file, facts file, catalogue) uploaded and
-    // renamed; the journal uploaded, renamed and removed.
+    EXPECT_EQ(oldVolumeRemoved, !incremental);
+    // The set's five files uploaded and renamed; the journal uploaded, renamed and removed.
     EXPECT_GE(kills, 3 * 5 + 4);
     EXPECT_GE(cuts, 5 + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, FtpKillSweepTest,
-                         ::testing::Values(Case{Server::Pyftpdlib, Variant::Full},
-                                           Case{Server::Pyftpdlib, Variant::Incremental},
-                                           Case{Server::Vsftpd, Variant::Full},
-                                           Case{Server::Vsftpd, Variant::Incremental}),
-                         caseName);
-
-// A protected run costs about a second: killed at one moment of each kind, picked by command.
-using FtpProtectedKillTest = FtpCrashTest;
-
-TEST_P(FtpProtectedKillTest, AKillAtEachKindOfMomentLeavesOneWholeSet) {
-    const Files& before = firstSet;
-    const std::string journal = remote + "/Job.fs.switch";
-    // Patterns of the names: an incremental run's volumes carry its stamp.
-    const std::string journalName = remote + "/Job\\.fs\\.switch";
-    const std::string volume = remote + "/Job[0-9]+(-[0-9]+)?\\.uxarc";
-    struct Moment {
-        std::string match;  // the commands that count
-        int nth;
-        bool cut;
-        std::string command;  // a pattern of the one killed
-        bool switched;
-    };
-    const std::vector<Moment> moments = {
-        {"stor ", 1, true, "stor " + volume + "\\.kestrel-new", false},
-        {journal, 3, false, "RNTO " + journalName, false},
-        {"RNTO " + remote + "/Job", 2, false, "RNTO " + volume, true},
-        // The journal, the checksum file and the facts file come before the catalogue.
-        {"RNTO " + remote + "/Job.fs", 4, false, "RNTO " + remote + "/Job\\.fs", true},
-        {journal, 4, false, "DELE " + journalName, true},
-    };
-    for (const Moment& m : moments) {
-        putServerFiles(before);
-        std::vector<std::pair<std::string, std::string>> env = {
-            {"KESTREL_FAULT_KILL_AT_FTP", std::to_string(m.nth)}};
-        if (m.cut) {
-            env.emplace_back("KESTREL_FAULT_KILL_AT_FTP_DATA", "200");
-        }
-        const std::string what = "killed at " + m.match + " " + std::to_string(m.nth);
-        const std::optional<test::ShimFault> fault = runKilled(env, what, m.match);
-        ASSERT_TRUE(fault.has_value()) << what;
-        EXPECT_TRUE(std::regex_match(fault->path, std::regex(m.command))) << fault->path;
-        expectRecovered(what + " (" + fault->path + ")", before, m.switched);
-    }
-    expectRestores("after the kills", 2, true);
-}
-
-INSTANTIATE_TEST_SUITE_P(Servers, FtpProtectedKillTest,
-                         ::testing::Values(Case{Server::Pyftpdlib, Variant::Protected},
-                                           Case{Server::Vsftpd, Variant::Protected}),
+                         ::testing::Values(Case{Server::Pyftpdlib, false},
+                                           Case{Server::Pyftpdlib, true},
+                                           Case{Server::Vsftpd, false}, Case{Server::Vsftpd, true}),
                          caseName);
 
 }  // namespace

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <fstream>
 
@@ -10,8 +9,7 @@
 namespace kestrel {
 namespace {
 
-// A backup set damaged as a failing disk or a careless hand would: what comes back is either the
-// archived bytes or an error.
+// A damaged backup set gives back either the archived bytes or an error.
 class IntegrityTest : public test::CliFixture<> {
 protected:
     using Result = test::CliResult;
@@ -29,16 +27,7 @@ protected:
         ASSERT_EQ(r.code, kExitOk) << r.err;
     }
 
-    std::string volume() { return data.file("dest/Docs.uxarc"); }
     std::string catalogue() { return data.file("dest/Docs.fs"); }
-
-    void replaceIn(const std::string& path, const std::string& from, const std::string& to) {
-        std::string content = test::readAll(path);
-        const size_t at = content.find(from);
-        ASSERT_NE(at, std::string::npos) << from;
-        content.replace(at, from.size(), to);
-        data.write(std::filesystem::relative(path, data.path()).string(), content);
-    }
 
     void SetUp() override {
         std::filesystem::create_directories(data.file("dest"));
@@ -51,13 +40,15 @@ TEST_F(IntegrityTest, DamageTheCrcCannotSeeIsCaughtByTheDigest) {
     const std::string words = data.file("src/words.txt");
 
     // Two words swapped keep the XOR of the words.
-    replaceIn(volume(), "AAAABBBB", "BBBBAAAA");
+    std::string swapped = test::readAll(data.file("dest/Docs.uxarc"));
+    ASSERT_NE(swapped.find("AAAABBBB"), std::string::npos);
+    swapped.replace(swapped.find("AAAABBBB"), 8, "BBBBAAAA");
+    data.write("dest/Docs.uxarc", swapped);
     Result r = cli({"verify", catalogue()});
     EXPECT_EQ(r.code, kExitFailed) << r.out;
     EXPECT_NE(r.out.find("FAIL"), std::string::npos);
     EXPECT_NE(r.out.find(words + ": damaged (checksum mismatch)"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("1 OK, 1 failed"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("checked with their BLAKE2b digest"), std::string::npos);
     r = cli({"restore", "Docs", words, "--to", data.file("out")});
     EXPECT_EQ(r.code, kExitFailed);
     EXPECT_FALSE(fs::exists(data.file("out") + words));
@@ -70,12 +61,9 @@ TEST_F(IntegrityTest, DamageTheCrcCannotSeeIsCaughtByTheDigest) {
     EXPECT_NE(r.out.find("2 file(s) checked with the catalogue's crc only: a weak check"),
               std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find("(no checksum file)"), std::string::npos);
 }
 
-// A catalogue that lost lines its checksum file records, or whose last line was cut short:
-// verify and the restore name what is lost, and the next run appends nothing to it. The sums
-// tests judge appended lines and checksum files of another catalogue.
+// Lost or cut lines: verify and the restore name what is lost, the next run appends nothing.
 TEST_F(IntegrityTest, ACatalogueThatLostLinesIsNamedAndNeverAppendedTo) {
     backUp({"--type", "incremental"});
     const std::string sums = test::readAll(catalogue() + ".sums");
@@ -116,8 +104,7 @@ TEST_F(IntegrityTest, ACatalogueThatLostLinesIsNamedAndNeverAppendedTo) {
     }
 }
 
-// After a password change the run keeps the catalogue it cannot read (the engine tests check
-// how); its sessions are listed and restored with the password of their time.
+// The catalogue kept at a password change is listed and restored with its old password.
 TEST_F(IntegrityTest, ACatalogueOfAnEarlierPasswordIsKeptAndRestoresWithIt) {
     backUp({"--type", "incremental", "--password", "old pass"});
     const std::string words = data.file("src/words.txt");
@@ -155,11 +142,11 @@ TEST_F(IntegrityTest, VerifyReadsTheFactsFile) {
     backUp();
     Result r = cli({"verify", catalogue()});
     EXPECT_EQ(r.code, kExitOk) << r.out << r.err;
-    EXPECT_NE(r.out.find("2 file(s) with their mode and owner"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(" and 1 link(s) recorded in "), std::string::npos) << r.out;
     r = cli({"ls", "Docs", data.file("src")});
     EXPECT_NE(r.out.find("link -> words.txt"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("empty/"), std::string::npos) << r.out;
+    // A path the set does not hold is refused, not restored as nothing.
+    EXPECT_EQ(cli({"restore", "Docs", "/nothing/here"}).code, kExitBadUsage);
     std::ofstream(catalogue() + ".meta", std::ios::app) << "dir=/x|mode=999|uid=0|gid=0\r\n";
     r = cli({"verify", catalogue()});
     EXPECT_EQ(r.code, kExitFailed);
@@ -203,30 +190,6 @@ TEST_F(IntegrityTest, ARunRemovesOnlyItsOwnLeftovers) {
     ASSERT_EQ(cli({"run", "Copies"}).code, kExitOk);
     EXPECT_EQ(test::readAll(data.file("copies") + data.file("src2/b.part-Qq11Ww")),
               "looks like a leftover");
-}
-
-TEST_F(IntegrityTest, ASparseFileIsRestoredWithItsHoles) {
-    const std::string sparse = data.file("src/sparse.img");
-    data.write("src/sparse.img", "head");
-    std::filesystem::resize_file(sparse, 64 << 20);
-    std::fstream(sparse, std::ios::in | std::ios::out | std::ios::binary).seekp(-4, std::ios::end)
-        << "tail";
-    ASSERT_EQ(cli({"new", "--name", "Img", "--source", data.file("src"), "--dest",
-                   data.file("dest"), "--storage", "archive"})
-                  .code,
-              kExitOk);
-    ASSERT_EQ(cli({"run", "Img"}).code, kExitOk);
-
-    const Result r = cli({"restore", "Img", sparse, "--to", data.file("out")});
-    ASSERT_EQ(r.code, kExitOk) << r.err;
-    const std::string back = data.file("out") + sparse;
-    EXPECT_EQ(fs::fileSize(back), std::int64_t{64} << 20);
-    struct stat st {};
-    ASSERT_EQ(::stat(back.c_str(), &st), 0);
-    EXPECT_LT(st.st_blocks * 512, 1 << 20) << "restored fully allocated";
-    const std::string content = test::readAll(back);
-    EXPECT_EQ(content.substr(0, 4), "head");
-    EXPECT_EQ(content.substr(content.size() - 4), "tail");
 }
 
 }  // namespace

@@ -25,8 +25,7 @@ struct CliResult {
     std::string err;
 };
 
-// kestrel-cli run in this process over the program folder home, with the test's clock;
-// stdinText stands in for its standard input.
+// kestrel-cli run in this process over home, stdinText standing in for its standard input.
 inline CliResult runCliIn(const std::string& home, std::vector<std::string> args, Clock& clock,
                           const std::string& stdinText = "") {
     args.insert(args.begin(), {"kestrel-cli", "--home", home});
@@ -44,8 +43,7 @@ inline CliResult runCliIn(const std::string& home, std::vector<std::string> args
     return {code, out.str(), err.str()};
 }
 
-// A program folder and a folder for the data, with kestrel-cli over them: in this process
-// (cli), or as a process of its own (cliArgs) where it is to be faulted or killed.
+// A program folder and a data folder, kestrel-cli in this process (cli) or on its own (cliArgs).
 template <class ClockType = FakeClock, class Base = ::testing::Test>
 class CliFixture : public Base {
 protected:
@@ -62,8 +60,7 @@ protected:
     }
 };
 
-// Every regular file below a folder (none when it is missing) by its path, or its path relative
-// to the folder, with its content.
+// Every regular file below a folder, by its (relative) path, with its content.
 inline std::map<std::string, std::string> filesBelow(const std::string& folder,
                                                      bool relative = false) {
     std::map<std::string, std::string> files;
@@ -92,8 +89,7 @@ inline std::vector<std::string> sessionStamps(const std::string& listing) {
     return stamps;
 }
 
-// argv run with the fault shim, which reports to report; the first fault it made, none when the
-// run never met one.
+// argv run with the fault shim; fault: the first fault it made, none when it met none.
 inline ProgramResult runFaulted(const std::vector<std::string>& argv,
                                 std::vector<std::pair<std::string, std::string>> env,
                                 const std::string& report, std::optional<ShimFault>& fault) {

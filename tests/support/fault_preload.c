@@ -1,6 +1,5 @@
-// Preloaded into a program under test to kill it at a chosen rename, write or FTP command, or
-// to make one of its file calls fail, without root. Driven by environment variables (N: the Nth
-// counted call; "N+" for a FAIL_ variable: the Nth and every later one):
+// Preloaded to kill a program at a chosen rename, write or FTP command, or fail one of its file
+// calls. N: the Nth counted call; "N+" for a FAIL_ variable: the Nth and every later one.
 //   KESTREL_FAULT_MATCH             only paths (FTP: command lines) containing this text count
 //   KESTREL_FAULT_KILL_AT_RENAME=N, KILL_AT_WRITE=N: SIGKILL before that rename or write
 //   KESTREL_FAULT_KILL_AT_CHANGE=N  SIGKILL before the Nth write or rename, counted together
@@ -9,13 +8,10 @@
 //   KESTREL_FAULT_FAIL_WRITE, FAIL_FSYNC (fsync, fdatasync, syncfs), FAIL_RENAME (rename,
 //   renameat, renameat2), FAIL_OPEN (an open that creates or writes; mkstemp and its kin):
 //                                   that call fails with KESTREL_FAULT_ERRNO
-//   KESTREL_FAULT_ERRNO             EIO (the default), ENOSPC, EDQUOT, EACCES, EPERM, EROFS or a
-//                                   number
-//   KESTREL_FAULT_KILL_AT_FTP=N     SIGKILL before the Nth "stor ", "RNFR ", "RNTO " or "DELE "
-//                                   line sent on a socket (any case)
-//   KESTREL_FAULT_KILL_AT_FTP_DATA=K SIGKILL once K bytes of upload data went out (over every
-//                                   upload); with KILL_AT_FTP=N a stor at N is sent and its own
-//                                   upload dies K bytes in. The bytes before are sent whole.
+//   KESTREL_FAULT_ERRNO             EIO (default), ENOSPC, EDQUOT, EACCES, EPERM, EROFS, a number
+//   KESTREL_FAULT_KILL_AT_FTP=N     SIGKILL before the Nth stor, RNFR, RNTO or DELE line sent
+//   KESTREL_FAULT_KILL_AT_FTP_DATA=K SIGKILL once K upload bytes went out (in all, or with
+//                                   KILL_AT_FTP=N in the upload of a stor at N), those sent whole
 //   KESTREL_FAULT_REPORT=FILE       each fault appends "fail|kill|stop KIND N PATH" to FILE (FTP:
 //                                   "kill ftp N COMMAND", "kill ftpdata K COMMAND")
 //   KESTREL_FAULT_COUNT_FILE=FILE   at exit: "write=W rename=R fsync=F open=O ftp=C ftpdata=B"
@@ -51,7 +47,7 @@ struct Nth {
     int later;
 };
 
-// Threads racing the first use all read the same values, so reading them twice is harmless.
+// Threads racing the first use read the same values: reading them twice is harmless.
 static atomic_int g_ready;
 static int g_active;
 static const char* g_match;
@@ -71,8 +67,7 @@ static int g_errno = EIO;
 static atomic_long g_counts[kKinds];
 static atomic_long g_changes;  // writes and renames together
 
-// Set while this thread asks the dynamic linker for a real function: a call made meanwhile
-// goes straight to the kernel instead of back into the lookup.
+// Set while this thread looks up a real function: calls meanwhile go straight to the kernel.
 static __thread int t_resolving;
 
 static struct Nth envNth(const char* name) {
@@ -296,8 +291,7 @@ static int openFault(int dir, const char* path, int flags, int* err) {
     return writes && pathFault(kOpen, dir, path, err);
 }
 
-// The upload under way: the control connection its stor went out on (-1: none), its command,
-// the bytes of its data sent so far, and whether it is the one to cut.
+// The upload under way: its stor's connection (-1: none), command, bytes sent, whether to cut it.
 static int g_storFd = -1;
 static char g_storCommand[PATH_MAX];
 static long g_uploadBytes;
@@ -331,8 +325,7 @@ static void dieAfter(int fd, const char* data, size_t n, enum Kind kind, long nt
     raise(SIGKILL);
 }
 
-// What goes out on a socket: a counted command, another line on the control connection of an
-// upload (which ends it), or the data of an upload.
+// A counted command, another line on an upload's control connection (ending it), or upload data.
 static void ftpSend(int fd, const void* buf, size_t size) {
     const char* text = buf;
     const int command = isFtpCommand(text, size);
@@ -393,8 +386,7 @@ static int socketSend(int fd, const void* buf, size_t size) {
     return 0;
 }
 
-// One interposer: check decides, setting err, whether the call fails; else the real function
-// runs, or fallback while the dynamic linker is still being asked for it.
+// check decides, setting err, whether the call fails; else the real function or fallback runs.
 #define INTERPOSE(ret, name, params, args, check, fallback) \
     EXPORT ret name params {                                \
         static void* _Atomic real;                          \
@@ -452,8 +444,7 @@ INTERPOSE(int, fsync, (int fd), (fd), fdFault(kFsync, fd, &err), syscall(SYS_fsy
 INTERPOSE(int, fdatasync, (int fd), (fd), fdFault(kFsync, fd, &err), syscall(SYS_fdatasync, fd))
 INTERPOSE(int, syncfs, (int fd), (fd), fdFault(kFsync, fd, &err), syscall(SYS_syncfs, fd))
 
-// The C library opens the files of mkstemp and its kin internally, out of reach of open below.
-// The path counted is the template, its XXXXXX not yet filled in.
+// mkstemp and its kin open inside the C library; the template counts, XXXXXX not filled in.
 #define MKSTEMP(name, params, args) \
     INTERPOSE(int, name, params, args, pathFault(kOpen, AT_FDCWD, tmpl, &err), (errno = ENOSYS, -1))
 

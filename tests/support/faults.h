@@ -11,8 +11,7 @@
 
 namespace kestrel::test {
 
-// argv run through env with the fault shim preloaded and the given KESTREL_FAULT_ variables
-// set (see fault_preload.c), for runProgram or Program.
+// argv run with the fault shim preloaded and the KESTREL_FAULT_ variables of fault_preload.c.
 inline std::vector<std::string> withFaults(
     const std::vector<std::string>& argv,
     const std::vector<std::pair<std::string, std::string>>& env) {
@@ -52,8 +51,7 @@ inline std::vector<ShimFault> readFaultReport(const std::string& file) {
     return faults;
 }
 
-// The calls a process counted, by kind, from its KESTREL_FAULT_COUNT_FILE ("write=W rename=R
-// fsync=F open=O ftp=C ftpdata=B"); empty when the file is missing.
+// The calls a process counted by kind, from its KESTREL_FAULT_COUNT_FILE; none when missing.
 inline std::map<std::string, long> readFaultCounts(const std::string& file) {
     std::map<std::string, long> counts;
     std::istringstream words(readAll(file));
