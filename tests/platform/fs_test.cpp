@@ -180,7 +180,6 @@ TEST(Mounts, AFolderBelowAMountPointThatHoldsNoDiskIsOnAnUnmountedDisk) {
         {"/media/usb0/b", "/", root, true},             // not even /media exists
         // A disk mounted elsewhere below the root does not carry this path.
         {"/media/ann/Disk/backup", "/media/ann", {"/", "/media/ann/Other"}, true},
-        {"/mnt/usb2/backup", "/mnt", {"/", "/mnt/usb"}, true},
         // Names that only begin like a removable root, and the roots themselves.
         {"/mnt2/backup", "/", root, false},
         {"/home/ann/backup", "/home/ann", root, false},
