@@ -52,37 +52,6 @@ protected:
     std::unique_ptr<clsBackup> job;
 };
 
-TEST_P(RealServerTest, ACancelledUploadIsRemovedAndTheRunGoesOn) {
-    src.write("tree/1.txt", "one");
-    src.write("tree/2.bin", std::string(3'000'000, '2'));
-    src.write("tree/3.txt", "three");
-    makeJob().ResetFiles();
-    for (const char* f : {"tree/1.txt", "tree/2.bin", "tree/3.txt"}) {
-        job->AddFile(
-            std::make_unique<clsBackupFile>(clsBackupFile{src.file(f), kSourceFile, 0, 0}));
-    }
-    bool pressed = false;
-    t.host.onYield = [&] {
-        if (t.host.fileCancellable && !pressed && t.loggedContaining("OK: Upload of file 1.txt")) {
-            pressed = true;
-            t.ctx->flags.bCancelFile = true;
-        }
-    };
-    const RunSummary r = run();
-    t.host.onYield = nullptr;
-    ASSERT_TRUE(pressed);
-    EXPECT_TRUE(t.logged(src.file("tree/2.bin") + " skipped (cancelled by the user)"));
-    EXPECT_EQ(r.stored, 2);
-    EXPECT_EQ(r.notStored, 1);
-    EXPECT_EQ(job->enumStatus, kStatusFailed);
-    EXPECT_TRUE(t.logged("*   Not stored:   1"));
-    EXPECT_EQ(test::readAll(server->local(folder + "/1.txt")), "one");
-    EXPECT_EQ(test::readAll(server->local(folder + "/3.txt")), "three");
-    EXPECT_FALSE(fs::exists(server->local(folder + "/2.bin")));
-    EXPECT_FALSE(fs::exists(server->local(folder + "/2.bin.kestrel-new")))
-        << "the partial upload is removed";
-}
-
 TEST_P(RealServerTest, PassiveAndActiveListingsAndFolders) {
     src.write("tree/x", "x");
     auto s = std::make_unique<clsFTPConnection>(t.ctx->control);
@@ -104,19 +73,6 @@ TEST_P(RealServerTest, PassiveAndActiveListingsAndFolders) {
         std::sort(names.begin(), names.end());
         EXPECT_EQ(names, (std::vector<std::string>{"made here/", "x"})) << passive;
     }
-    // With the usual active port taken (by us, or already by another program), another one is
-    // announced.
-    TcpListener squatter;
-    squatter.listen("127.0.0.1", clsFTPConnection::kActiveDataPort);
-    TcpListener probe;
-    ASSERT_FALSE(probe.listen("127.0.0.1", clsFTPConnection::kActiveDataPort))
-        << "the active data port should be taken now";
-    t.host.logLines.clear();
-    s->bPassiveMode = false;
-    EXPECT_TRUE(s->GetFileList());
-    EXPECT_TRUE(t.loggedContaining("CMD: PORT 127,0,0,1,"));
-    EXPECT_FALSE(t.loggedContaining("CMD: PORT 127,0,0,1,55,55"));
-    squatter.close();
     s->bPassiveMode = true;
     EXPECT_EQ(s->GetRootDir(), folder);
     EXPECT_TRUE(s->DeleteFTPDirectory(made));

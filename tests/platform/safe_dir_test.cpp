@@ -78,26 +78,5 @@ TEST(SafeDirTest, RefusesParentComponentsFilesAndMissingFolders) {
     EXPECT_TRUE(fs::exists(root.file("file")));
 }
 
-TEST(SafeDirTest, TemporaryNamesAreKnownExactly) {
-    const std::string longName(250, 'n');  // cut to 240 so that the suffix fits in 255
-    struct Case {
-        std::string name;
-        std::string finalName;
-        bool isTemp;
-    };
-    const Case cases[] = {
-        {"a.txt.kestrel-Ab12Cd", "a.txt", true},
-        {"a.txt.kestrel-Ab12C!", "a.txt", false},
-        {"a.txt.kestrel-new", "a.txt", false},  // a staged set file
-        {"xa.txt.kestrel-Ab12Cd", "a.txt", false},
-        {".kestrel-Ab12Cd", "", false},
-        {longName.substr(0, 240) + ".kestrel-Zz0099", longName, true},
-        {longName + ".kestrel-Zz0099", longName, false},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(SafeDir::isTempNameFor(c.name, c.finalName), c.isTemp) << c.name;
-    }
-}
-
 }  // namespace
 }  // namespace kestrel

@@ -54,11 +54,6 @@ void MemoryFtpServer::makeFolder(const std::string& path) {
     m_remote.makeFolder(path);
 }
 
-void MemoryFtpServer::put(const std::string& path, const std::string& content) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_remote.put(path, content);
-}
-
 void MemoryFtpServer::remove(const std::string& path) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_remote.remove(path);

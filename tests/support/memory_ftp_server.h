@@ -36,7 +36,6 @@ public:
     void setFaults(const Faults& faults);
 
     void makeFolder(const std::string& path);
-    void put(const std::string& path, const std::string& content);
     void remove(const std::string& path);
     std::map<std::string, std::string> files() const;  // by path
     // How many commands starting with prefix the server was sent.
