@@ -5,9 +5,7 @@
 
 #include "core/language_file.h"
 #include "core/messages.h"
-#include "core/settings.h"
 #include "platform/fs.h"
-#include "platform/program_folder.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -21,42 +19,6 @@ std::multiset<std::string> placeholders(const std::string& text) {
         found.insert(it->str());
     }
     return found;
-}
-
-TEST(Messages, EveryKeyIsInTheTableOnceAndLookupIsExact) {
-    const Messages messages;
-    std::set<std::string> seen;
-    for (const clsString& m : messages.table()) {
-        EXPECT_TRUE(seen.insert(m.Nam).second) << m.Nam;
-        EXPECT_FALSE(m.Txt.empty()) << m.Nam;
-    }
-    EXPECT_EQ(messages.GetMessage("strMsgTomorrowAt"), "Tomorrow at ");
-    EXPECT_EQ(messages.GetMessage("strmsgnever"), "");
-    // A name that itself holds a placeholder is not replaced again.
-    EXPECT_EQ(messages.format("strMsgTermNormally", {{"%d", "odd%t"}, {"%t", "19:30"}}),
-              "Backup odd%t terminated normally at 19:30!");
-}
-
-TEST(Messages, ALanguageFileOverridesOnlyNonEmptyValues) {
-    test::TempDir dir;
-    const std::string longText(3000, 'x');
-    const std::string lng = dir.write(
-        "Languages/test.lng",
-        "[msgStrings]\r\nstrMsgNever=\r\nstrMsgFull=  Voll  \r\nstrMsgTodayAt=\"  Heute \"\r\n"
-        "strMsgPause=" +
-            longText + "\r\nstrmsgcontinue=Weiter\r\nstrMsgPaused=Halt" + std::string(1, '\0') +
-            "ignored\r\n");
-    Messages messages;
-    messages.FillMessages(lng);
-    const std::pair<const char*, std::string> cases[] = {
-        {"strMsgNever", "Never"},  {"strMsgFull", "Voll"},       {"strMsgTodayAt", "  Heute "},
-        {"strMsgPause", longText}, {"strMsgContinue", "Weiter"}, {"strMsgPaused", "Halt"},
-    };
-    for (const auto& [key, text] : cases) {
-        EXPECT_EQ(messages.GetMessage(key), text) << key;
-    }
-    messages.FillMessages(dir.file("Languages/missing.lng"));
-    EXPECT_EQ(messages.GetMessage("strMsgFull"), "Full");
 }
 
 TEST(ShippedLanguages, EnglishIsTheTableAndEveryLanguageTranslatesEveryKey) {
@@ -84,22 +46,6 @@ TEST(ShippedLanguages, EnglishIsTheTableAndEveryLanguageTranslatesEveryKey) {
         }
     }
     EXPECT_GE(languages, 2);
-}
-
-TEST(LanguageFiles, FoundWithoutCaseAndFallingBackToEnglish) {
-    test::TempDir home;
-    test::TempDir shipped;
-    shipped.write("Languages/english.lng", "[msgStrings]\n");
-    shipped.write("Languages/german.lng", "[msgStrings]\n");
-    const ProgramFolder folder(home.path(), {shipped.path()});
-    EXPECT_EQ(findLanguageFile(folder, "German"), shipped.file("Languages/german.lng"));
-    for (const char* missing : {"klingon", "../german"}) {
-        EXPECT_EQ(findLanguageFile(folder, missing), shipped.file("Languages/english.lng"));
-    }
-    // The program folder's own copy comes first.
-    home.write("Languages/german.lng", "[msgStrings]\n");
-    EXPECT_EQ(findLanguageFile(folder, "german"), home.file("Languages/german.lng"));
-    EXPECT_EQ(findLanguageFile(ProgramFolder(home.path(), {}), "klingon"), "");
 }
 
 }  // namespace

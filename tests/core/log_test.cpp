@@ -23,29 +23,6 @@ protected:
     }
 };
 
-TEST_F(LogTest, OneFileEntryPerCallAndOneListLinePerPiece) {
-    log().WriteLog("Backup started at ...");
-    EXPECT_EQ(t.host.logLines, std::vector<std::string>{kStamp + "Backup started at ..."});
-    // Blank text goes to the file only.
-    log().WriteLog("   ");
-    EXPECT_EQ(log().lines().size(), 1u);
-    log().WriteLog("A\r\nB");
-    EXPECT_EQ(log().lines().back(), kStamp + "B");
-    EXPECT_EQ(t.logFile(),
-              kStamp + "Backup started at ...\r\n" + kStamp + "   \r\n" + kStamp + "A\r\nB\r\n");
-    log().WriteLog("\r\nC\r\n");  // empty pieces count too
-    EXPECT_EQ(log().lines().size(), 6u);
-}
-
-TEST_F(LogTest, ListKeepsTheNewestTwentyThousandLines) {
-    for (int i = 0; i < 20001; ++i) {
-        log().WriteLog("line " + std::to_string(i));
-    }
-    ASSERT_EQ(log().lines().size(), 20000u);
-    EXPECT_EQ(log().lines().front(), kStamp + "line 1");
-    EXPECT_EQ(log().lines().back(), kStamp + "line 20000");
-}
-
 TEST_F(LogTest, RotatesOnlyAboveFiveMillionBytesToTheFirstFreeNumber) {
     makeLogOfSize(log().filePath(), Log::kRotateAbove);
     log().WriteLog("still here");
@@ -55,18 +32,6 @@ TEST_F(LogTest, RotatesOnlyAboveFiveMillionBytesToTheFirstFreeNumber) {
     EXPECT_EQ(*fs::fileSize(log().rotatedPath(2)), Log::kRotateAbove + 35);
     EXPECT_EQ(*fs::fileSize(log().rotatedPath(1)), 1);
     EXPECT_EQ(t.logFile(), kStamp + "rotated\r\n");
-}
-
-TEST_F(LogTest, WhenEveryNumberIsTakenTheOldestIsDroppedAndTheRestShift) {
-    for (int n = 1; n <= Log::kMaxRotations; ++n) {
-        makeLogOfSize(log().rotatedPath(n), n);
-    }
-    makeLogOfSize(log().filePath(), Log::kRotateAbove + 1);
-    log().WriteLog("after shift");
-    EXPECT_EQ(*fs::fileSize(log().rotatedPath(1)), 2);
-    EXPECT_EQ(*fs::fileSize(log().rotatedPath(998)), 999);
-    EXPECT_EQ(*fs::fileSize(log().rotatedPath(999)), Log::kRotateAbove + 1);
-    EXPECT_EQ(t.logFile(), kStamp + "after shift\r\n");
 }
 
 TEST_F(LogTest, AFileSetAsideOrRemovedByAnotherProcessIsNotWrittenOn) {

@@ -51,13 +51,5 @@ TEST_F(TransferTest, ALargeCopyYieldsAndAnAbortLeavesTheOlderCopyAsItWas) {
     EXPECT_GE(yields, 7) << "a copy of 200 MB yields while it copies";
 }
 
-TEST_F(TransferTest, CleanTempFolderKeepsSubfolders) {
-    t.dir.write("temp/a.uxarc", "x");
-    t.dir.write("temp/sub/b", "x");
-    EXPECT_TRUE(CleanTempFolder(t.ctx->control, t.ctx->paths.tempDir()));
-    EXPECT_FALSE(fs::exists(t.dir.file("temp/a.uxarc")));
-    EXPECT_TRUE(fs::exists(t.dir.file("temp/sub/b")));
-}
-
 }  // namespace
 }  // namespace kestrel

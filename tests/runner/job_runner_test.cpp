@@ -153,27 +153,6 @@ TEST_F(RunnerTest, NothingElseRunsDuringARestoreAndItsWorkingFolderIsItsOwn) {
     EXPECT_FALSE(fs::exists(work));
 }
 
-TEST_F(RunnerTest, ARestoreRefusedDuringARunLeavesItsAbortAlone) {
-    add("Docs", true);
-    ASSERT_EQ(runner.RunBackup("Docs"), RunnerResult::Done);
-    RestoreState state;
-    ASSERT_EQ(runner.openRestore("Docs", state), RunnerResult::Done);
-    state.tree.setChecked(state.tree.sessions()[0], true);
-    bool tried = false;
-    t.host.onYield = [&] {
-        if (!tried && runner.busy()) {
-            tried = true;
-            runner.abort();
-            EXPECT_EQ(runner.restore(state, RestoreOptions{}), RunnerResult::Busy);
-        }
-    };
-    RunSummary summary;
-    ASSERT_EQ(runner.RunBackup("Docs", &summary), RunnerResult::Done);
-    t.host.onYield = nullptr;
-    EXPECT_EQ(summary.status, kStatusAborted);
-    EXPECT_EQ(onDisk().at(0).enumStatus, kStatusAborted);
-}
-
 TEST_F(RunnerTest, QuitDuringARunAbortsItAndCompletesWhenItReturns) {
     add("Docs", false);
     QuitRecorder recorder;
