@@ -147,7 +147,7 @@ void frmBrowseRestoreList::restoreLayout() {
     const auto height = static_cast<int>(setting("Height"));
     if (width >= minimumWidth() && height >= minimumHeight() && width > 0 && height > 0)
         resize(width, height);
-    static const int kDefaults[RestoreModel::kColumns] = {260, 90, 110, 110, 130};
+    static const int kDefaults[RestoreModel::kColumns] = {170, 80, 100, 100, 120};
     restoreColumnWidths(m_ctx.settings, kListSection, *m_ui->lvListView->header(), kDefaults,
                         RestoreModel::kColumns, 20);
 }
