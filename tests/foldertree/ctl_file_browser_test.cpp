@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTreeView>
 
@@ -89,23 +88,6 @@ TEST_F(FolderTree, CheckDirOpensTheWayAndChecksOnlyWhatThePathNamesExactly) {
     EXPECT_FALSE(model->isRead(folder("Photos")));
 }
 
-TEST_F(FolderTree, FindsAPathUnderTheLongestDriveHoldingIt) {
-    makeDir("mnt/usb/photos");
-    makeDir("mnt/usbstick/music");
-    makeDir("mnt/other");
-    browser->setDrives({m_root, path("mnt/usb"), path("mnt/us")});
-    ASSERT_TRUE(browser->CheckDir(path("mnt/usb/photos")));
-    const QModelIndex photos = item("d@" + path("mnt/usb/photos"));
-    EXPECT_EQ(photos.parent(), folder("mnt/usb"));
-    EXPECT_EQ(photos.parent().parent(), model->rootIndex());
-    // "/mnt/us" is no folder of "/mnt/usbstick": the outer drive holds it.
-    ASSERT_TRUE(browser->CheckDir(path("mnt/usbstick/music")));
-    EXPECT_EQ(item("d@" + path("mnt/usbstick/music")).parent().parent().parent(), folder(""));
-    // The inner drive is not shown a second time inside the outer one.
-    EXPECT_EQ(childTexts(folder("mnt")), QStringList({" other", " usbstick"}));
-    EXPECT_EQ(keysOf(browser->Nodes()).removeDuplicates(), 0);
-}
-
 TEST_F(FolderTree, ASecondReadAddsOnlyNewEntriesAndKeepsTheMarks) {
     makeFile("a.txt");
     makeDir("empty");
@@ -125,21 +107,6 @@ TEST_F(FolderTree, ASecondReadAddsOnlyNewEntriesAndKeepsTheMarks) {
     // The view's hold on the item followed it to its new row.
     EXPECT_EQ(kept.row(), 4);
     EXPECT_EQ(kept.data(FolderModel::KeyRole), "f@" + path("a.txt"));
-}
-
-// A click on a box reaches the model as a check of that item alone, none above or below it.
-TEST_F(FolderTree, ACheckedBoxMarksOnlyItsItem) {
-    makeFile("docs/a.txt");
-    childTexts(folder(""));
-    const QModelIndex docs = folder("docs");
-    EXPECT_TRUE(model->flags(docs) & Qt::ItemIsUserCheckable);
-    QSignalSpy changed(browser.get(), &ctlFileBrowser::itemCheckChanged);
-    ASSERT_TRUE(model->setData(docs, Qt::Checked, Qt::CheckStateRole));
-    ASSERT_EQ(changed.count(), 1);
-    EXPECT_EQ(changed[0][0].value<FolderNode>().Key, "d@" + path("docs"));
-    EXPECT_TRUE(changed[0][1].toBool());
-    EXPECT_EQ(childTexts(docs), QStringList({"a.txt"}));
-    EXPECT_EQ(checked(), QStringList({"d@" + path("docs")}));
 }
 
 }  // namespace
