@@ -136,14 +136,13 @@ protected:
         remote = py ? "/backups" : "/upload";
         served = server->local(remote.substr(1));
         std::filesystem::create_directories(served);
-        const std::string user = py ? "user" : "anonymous";
-        const std::string password = py ? "secret" : "";
         incremental = c.incremental;
         writeGeneration(1);
         std::vector<std::string> made = {"new",    "--name", "Job",   "--source", data.file("src"),
                                          "--dest", remote,   "--ftp", "127.0.0.1"};
-        made.insert(made.end(), {"--ftp-port", std::to_string(server->port()), "--ftp-user", user,
-                                 "--ftp-password", password, "--storage", "compressed"});
+        made.insert(made.end(), {"--ftp-port", std::to_string(server->port()), "--ftp-user",
+                                 py ? "user" : "anonymous", "--ftp-password", py ? "secret" : "",
+                                 "--storage", "compressed"});
         made.insert(made.end(), {"--split", "4K", "--type", incremental ? "incremental" : "full"});
         ASSERT_EQ(cli(made).code, 0);
         const test::CliResult first = cli({"run", "Job"});
