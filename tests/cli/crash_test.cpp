@@ -18,6 +18,15 @@ namespace {
 using Env = std::vector<std::pair<std::string, std::string>>;
 using Files = std::map<std::string, std::string>;
 
+// The files with folder put before their paths.
+Files below(const std::string& folder, const Files& files) {
+    Files moved;
+    for (const auto& [path, content] : files) {
+        moved[folder + path] = content;
+    }
+    return moved;
+}
+
 // An archive job split into volumes, faulted at each call its run makes at the destination.
 class RunCrashTest : public test::CliFixture<SystemClock> {
 protected:
@@ -55,13 +64,7 @@ protected:
         return files;
     }
     // The generation's files by their path in the source folder.
-    Files sourceTree(int gen) const {
-        Files tree;
-        for (const auto& [name, content] : contentOf(gen)) {
-            tree[data.file("src/" + name)] = content;
-        }
-        return tree;
-    }
+    Files sourceTree(int gen) const { return below(data.file("src") + "/", contentOf(gen)); }
     // Unchanged files keep their times, as an incremental run expects.
     void writeGeneration(int gen) {
         for (const auto& [path, content] : sourceTree(gen)) {
@@ -278,11 +281,7 @@ protected:
             const test::CliResult r =
                 cli({"restore", "Job", data.file("src"), "--session", s.stamp, "--to", to});
             EXPECT_EQ(r.code, 0) << "session " << s.stamp << ": " << r.err;
-            Files expected;
-            for (const auto& [path, content] : s.files) {
-                expected[to + path] = content;
-            }
-            EXPECT_EQ(test::filesBelow(to), expected) << "session " << s.stamp;
+            EXPECT_EQ(test::filesBelow(to), below(to, s.files)) << "session " << s.stamp;
             std::filesystem::remove_all(to);
         }
         const test::CliResult verified = cli({"verify", dest() + "/Job.fs"});
@@ -367,10 +366,7 @@ TEST_F(IncrementalFaultTest, APreviousCatalogueThatCannotBeCopiedFailsTheRunAndK
 
 TEST_F(IncrementalFaultTest, EachFailedCallOfARestoreFailsItAndLeavesNoHalfFile) {
     const std::string to = data.file("restored");
-    Files expected;
-    for (const auto& [path, content] : sourceTree(generation)) {
-        expected[to + path] = content;
-    }
+    const Files expected = below(to, sourceTree(generation));
     const std::vector<std::string> restore = {"restore", "Job", data.file("src"), "--to", to};
     struct Kind {
         std::string variable;
@@ -422,13 +418,7 @@ protected:
     int copied = 0;  // the generation the copies job copied last
     std::string copies() const { return data.file("copies"); }
     // The copies of a generation, each below the copies folder under its source path.
-    Files copiesOf(int gen) const {
-        Files files;
-        for (const auto& [path, content] : sourceTree(gen)) {
-            files[copies() + path] = content;
-        }
-        return files;
-    }
+    Files copiesOf(int gen) const { return below(copies(), sourceTree(gen)); }
     void SetUp() override {
         IncrementalFaultTest::SetUp();
         if (HasFatalFailure()) {

@@ -5,8 +5,7 @@
 #include <fstream>
 
 #include "cli/run_cli.h"
-#include "support/pyftpd_server.h"
-#include "support/vsftpd_server.h"
+#include "support/server_process.h"
 
 namespace kestrel {
 namespace {
@@ -30,15 +29,13 @@ using Files = std::map<std::string, std::string>;
 class FtpKillSweepTest : public test::CliFixture<SystemClock, ::testing::TestWithParam<Case>> {
 protected:
     test::TempDir shim;  // the shim's report
-    std::unique_ptr<test::PyFtpServer> pyftpd;
-    std::unique_ptr<test::VsFtpServer> vsftpd;
+    std::unique_ptr<test::FtpServerProgram> server;
     std::string remote;  // the job's folder on the server
     std::string served;  // the same folder on this machine
     std::string firstSession;
     Files firstSet;            // the server's folder after the first run
     size_t secondSetSize = 0;  // its number of files after a second run
     bool incremental = false;
-    int port = 0;
 
     // In 4K volumes: the first set fills three, a full second set or a second session two.
     static Files generation(int gen) {
@@ -128,35 +125,24 @@ protected:
         expectRunSucceeds(what + ", the next run", next.code, next.err, false);
     }
 
-    // Starts server with the job's folder; why it cannot run here, "" when it runs.
-    template <class ServerType>
-    std::string start(std::unique_ptr<ServerType>& server, const std::string& folder) {
-        server = std::make_unique<ServerType>();
-        if (!server->unavailable().empty()) {
-            return server->unavailable();
-        }
-        remote = "/" + folder;
-        served = server->local(folder);
-        std::filesystem::create_directories(served);
-        port = server->port();
-        return "";
-    }
-
     void SetUp() override {
         const Case c = GetParam();
         const bool py = c.server == Server::Pyftpdlib;
-        const std::string why = py ? start(pyftpd, "backups") : start(vsftpd, "upload");
-        if (!why.empty()) {
-            GTEST_SKIP() << why;
+        server = py ? std::unique_ptr<test::FtpServerProgram>(std::make_unique<test::PyFtpServer>())
+                    : std::make_unique<test::VsFtpServer>();
+        if (!server->unavailable().empty()) {
+            GTEST_SKIP() << server->unavailable();
         }
-        const std::string user = py ? "user" : "anonymous";
-        const std::string password = py ? "secret" : "";
+        remote = py ? "/backups" : "/upload";
+        served = server->local(remote.substr(1));
+        std::filesystem::create_directories(served);
         incremental = c.incremental;
         writeGeneration(1);
         std::vector<std::string> made = {"new",    "--name", "Job",   "--source", data.file("src"),
                                          "--dest", remote,   "--ftp", "127.0.0.1"};
-        made.insert(made.end(), {"--ftp-port", std::to_string(port), "--ftp-user", user,
-                                 "--ftp-password", password, "--storage", "compressed"});
+        made.insert(made.end(), {"--ftp-port", std::to_string(server->port()), "--ftp-user",
+                                 py ? "user" : "anonymous", "--ftp-password", py ? "secret" : "",
+                                 "--storage", "compressed"});
         made.insert(made.end(), {"--split", "4K", "--type", incremental ? "incremental" : "full"});
         ASSERT_EQ(cli(made).code, 0);
         const test::CliResult first = cli({"run", "Job"});

@@ -104,37 +104,6 @@ TEST_F(IntegrityTest, ACatalogueThatLostLinesIsNamedAndNeverAppendedTo) {
     }
 }
 
-// The catalogue kept at a password change is listed and restored with its old password.
-TEST_F(IntegrityTest, ACatalogueOfAnEarlierPasswordIsKeptAndRestoresWithIt) {
-    backUp({"--type", "incremental", "--password", "old pass"});
-    const std::string words = data.file("src/words.txt");
-    ASSERT_EQ(
-        cli({"edit", "Docs", "--current-password", "old pass", "--password", "new pass"}).code,
-        kExitOk);
-    clock.advanceSeconds(120);
-    data.write("src/words.txt", "changed words");
-    EXPECT_EQ(cli({"run", "Docs"}).code, kExitFailed);
-
-    // Without the old password: the new session, and a word on what is missing.
-    Result r = cli({"sessions", "Docs"});
-    EXPECT_EQ(r.code, kExitFailed);
-    EXPECT_NE(r.err.find("--kept-password"), std::string::npos) << r.err;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
-    r = cli({"sessions", "Docs", "--kept-password", "old pass"});
-    EXPECT_EQ(r.code, kExitOk) << r.err;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
-    EXPECT_NE(r.out.find("Docs.fs.kept-"), std::string::npos);
-    // The first session's words come back from the kept catalogue, the new ones from the new.
-    const std::string first = r.out.substr(r.out.find('\n') + 1, 14);
-    r = cli({"restore", "Docs", words, "--session", first, "--to", data.file("old"),
-             "--kept-password", "old pass"});
-    EXPECT_EQ(r.code, kExitOk) << r.err;
-    EXPECT_EQ(test::readAll(data.file("old") + words), "AAAABBBBCCCCDDDD");
-    r = cli({"restore", "Docs", words, "--to", data.file("new")});
-    EXPECT_EQ(r.code, kExitOk) << r.err;
-    EXPECT_EQ(test::readAll(data.file("new") + words), "changed words");
-}
-
 // verify reads the facts file too: what it records, and damage in it.
 TEST_F(IntegrityTest, VerifyReadsTheFactsFile) {
     std::filesystem::create_directories(data.file("src/empty"));

@@ -25,24 +25,6 @@ struct CliResult {
     std::string err;
 };
 
-// kestrel-cli run in this process over home, stdinText standing in for its standard input.
-inline CliResult runCliIn(const std::string& home, std::vector<std::string> args, Clock& clock,
-                          const std::string& stdinText = "") {
-    args.insert(args.begin(), {"kestrel-cli", "--home", home});
-    std::vector<const char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(a.c_str());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
-    std::istringstream in(stdinText);
-    std::streambuf* const stdinBuffer = std::cin.rdbuf(in.rdbuf());
-    const int code = runCli(static_cast<int>(argv.size()), argv.data(), out, err, clock);
-    std::cin.rdbuf(stdinBuffer);
-    std::cin.clear();
-    return {code, out.str(), err.str()};
-}
-
 // A program folder and a data folder, kestrel-cli in this process (cli) or on its own (cliArgs).
 template <class ClockType = FakeClock, class Base = ::testing::Test>
 class CliFixture : public Base {
@@ -51,8 +33,21 @@ protected:
     TempDir data;
     ClockType clock;
 
+    // stdinText stands in for the standard input.
     CliResult cli(std::vector<std::string> args, const std::string& stdinText = "") {
-        return runCliIn(home.path(), std::move(args), clock, stdinText);
+        args.insert(args.begin(), {"kestrel-cli", "--home", home.path()});
+        std::vector<const char*> argv;
+        for (const std::string& a : args) {
+            argv.push_back(a.c_str());
+        }
+        std::ostringstream out;
+        std::ostringstream err;
+        std::istringstream in(stdinText);
+        std::streambuf* const stdinBuffer = std::cin.rdbuf(in.rdbuf());
+        const int code = runCli(static_cast<int>(argv.size()), argv.data(), out, err, clock);
+        std::cin.rdbuf(stdinBuffer);
+        std::cin.clear();
+        return {code, out.str(), err.str()};
     }
     std::vector<std::string> cliArgs(std::vector<std::string> args) const {
         args.insert(args.begin(), {cliPath(), "--home", home.path()});
