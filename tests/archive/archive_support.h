@@ -18,8 +18,7 @@ std::vector<clsArchive::AddResult> archiveFiles(AppContext& ctx, const std::stri
                                                 const std::vector<std::string>& paths, bool zipped,
                                                 std::int64_t splitSize = 0);
 
-// All members of a gzip file inflated; of a damaged or cut one, or one with trailing bytes,
-// what precedes the damage, and whole (if given) is false.
+// All members of a gzip file inflated; of a damaged one, what precedes the damage (whole false).
 std::string gunzip(const std::string& path, bool* whole = nullptr);
 
 // The temporary folder's catalogue of an archive.

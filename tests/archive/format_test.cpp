@@ -198,8 +198,7 @@ TEST(Sums, TheWorkerThreadsDigestEqualsTheDirectOne) {
     EXPECT_EQ(parallel.final(), digestOf("abc"));
 }
 
-// Digest where the checksum file covers a line, crc where it predates it, unmatched where it
-// should cover it but does not.
+// Digest where the checksum file covers a line, crc before it, unmatched where it misses one.
 TEST(Sums, EachLineIsCheckedByWhatCoversIt) {
     Sums sums;
     sums.linesBefore = 2;

@@ -92,8 +92,7 @@ INSTANTIATE_TEST_SUITE_P(Archive, RoundTrip,
                                            Variant{"ZippedSplit", true, 2'000'000}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Damage to a volume or to a catalogue line (which may carry any number) is reported: the reader
-// neither pads a cut volume, allocates blocks no writer uses, nor counts past the largest offset.
+// Damage to a volume or a catalogue line is reported: no padding, no huge blocks, no overflow.
 TEST(VolumeReader, DamagedVolumesAndRecordsAreReported) {
     test::TestContext t;
     test::TempDir src;

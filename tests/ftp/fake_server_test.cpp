@@ -282,8 +282,7 @@ TEST_F(FakeServerTest, DownloadsReadUntilTheServerClosesAndCheckTheSize) {
     EXPECT_EQ(server.finish(), "");
 }
 
-// Refusals (PASV, a full disk, a wrong size, either half of a rename, a removal) and a dropped
-// download fail what they hit.
+// Refusals (PASV, full disk, wrong size, rename, removal) and a dropped download fail.
 TEST_F(FakeServerTest, RefusalsAndADroppedConnectionFailWhatTheyHit) {
     FakeFtpServer server([](Conversation& c) {
         welcomeAndLogin(c);

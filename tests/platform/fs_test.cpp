@@ -11,7 +11,6 @@
 
 #include "platform/mounts.h"
 #include "platform/program_folder.h"
-#include "platform/status.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -125,25 +124,6 @@ TEST(Fs, RemoveTreeRemovesLinksNotWhatTheyPointTo) {
     EXPECT_FALSE(fs::exists(dir.file("tree")));
     EXPECT_EQ(test::readAll(dir.file("outside/precious")), "keep");
     EXPECT_TRUE(fs::removeTree(dir.file("never there")));
-}
-
-// A full disk (also a full quota) stays told through later failures, but never fails a success.
-TEST(Status, AFullDiskStaysToldThroughLaterFailures) {
-    EXPECT_TRUE(Status::fromErrno(EDQUOT, "cannot write v").isDiskFull());
-    EXPECT_FALSE(Status::fromErrno(EIO, "cannot write v").isDiskFull());
-    const Status full = Status::fromErrno(ENOSPC, "cannot write v");
-    Status later = Status::failure("cannot close v");
-    later.keepDiskFullOf(full);
-    EXPECT_TRUE(later.isDiskFull());
-    EXPECT_EQ(later.text(), "cannot close v");
-    Status fine;
-    fine.keepDiskFullOf(full);
-    EXPECT_TRUE(fine.ok());
-    std::string error = "unchanged";
-    EXPECT_TRUE(tellError(fine, &error));
-    EXPECT_EQ(error, "unchanged");
-    EXPECT_FALSE(tellError(later, &error));
-    EXPECT_EQ(error, "cannot close v");
 }
 
 TEST(Mounts, ParseMountInfoTakesTheFifthFieldAndDecodesEscapes) {

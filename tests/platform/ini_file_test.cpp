@@ -39,14 +39,6 @@ TEST(IniFile, SectionNamesMayHoldBracketsAndValuesHaveNoLengthLimit) {
     EXPECT_EQ(IniFile::parse(ini.serialize()).sectionLines("big")->size(), 3000u);
 }
 
-TEST(IniFile, LinesBeforeTheFirstSectionAreKeptAndReported) {
-    IniFile ini = IniFile::parse("junk line\n; comment\n[A]\nk=v\n");
-    EXPECT_TRUE(ini.hasLinesOutsideSections());
-    EXPECT_EQ(IniFile::parse(ini.serialize()).serialize(), ini.serialize());
-    EXPECT_FALSE(IniFile::parse("; only a comment\n[A]\n").hasLinesOutsideSections());
-    EXPECT_FALSE(IniFile::parse("[A]\nk=v\n").hasLinesOutsideSections());
-}
-
 TEST(SettingsStore, WritesAPrivateFileThatAnotherStoreSeesAtOnce) {
     test::TempDir dir;
     SettingsStore store(dir.file("settings.ini"));

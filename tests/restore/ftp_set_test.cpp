@@ -17,8 +17,7 @@ namespace {
 
 using Faults = test::MemoryFtpServer::Faults;
 
-// FTP archive runs against a misbehaving server keep earlier sessions restorable and say they
-// failed.
+// Archive runs against a misbehaving FTP server fail and keep earlier sessions restorable.
 class FtpSetTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -337,16 +337,5 @@ TEST_F(RestoreTest, ALeftoverOfAKilledRestoreGoesWhenTheNextRestoreWritesThatFil
     }
 }
 
-TEST_F(RestoreTest, AbortStopsTheRestore) {
-    src.write("tree/a.txt", std::string(100'000, 'a'));
-    src.write("tree/b.txt", "b");
-    RestoreState state = backedUp("Stop");
-    t.host.onYield = [&] { t.ctx->flags.bAbortBackup = true; };
-    const RestoreSummary r = restore(state, RestoreOptions{false, out.path(), false});
-    t.host.onYield = nullptr;
-    EXPECT_TRUE(r.aborted);
-    EXPECT_EQ(r.restored, 0);
-}
-
 }  // namespace
 }  // namespace kestrel

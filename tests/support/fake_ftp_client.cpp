@@ -167,8 +167,7 @@ std::optional<std::vector<clsFTPFile>> FakeFtpClient::GetFileList() {
     Call call(m_remote, "LIST " + m_cwd);
     yield();
     const auto found = m_remote.folders.find(m_cwd);
-    if (m_state != State::LoggedIn || found == m_remote.folders.end() ||
-        m_remote.unlistable.count(m_cwd) != 0) {
+    if (m_state != State::LoggedIn || found == m_remote.folders.end()) {
         return std::nullopt;
     }
     return found->second;

@@ -13,19 +13,17 @@ class Host;
 
 namespace test {
 
-// An FTP server's folders and files held in memory, for the sessions a test makes on it with
-// FakeFtpClient: what it refuses, every call it got, and whether a call came while another one
-// was still running. No socket: for the windows and the engine without a server.
+// A server's folders and files in memory for FakeFtpClient sessions (no socket): what it
+// refuses, every call it got, and whether a call came while another one was still running.
 struct FakeRemote {
     std::string start = "/";                                 // where a session starts
     std::map<std::string, std::vector<clsFTPFile>> folders;  // entries by folder
     std::map<std::string, std::string> files;                // contents by path
     bool refuseLogin = false;
-    bool dropped = false;              // the server went away after the login
-    std::set<std::string> unlistable;  // folders one may change to but not list
-    std::set<std::string> refused;     // paths no upload, download, rename or removal reaches
-    std::vector<std::string> calls;    // "LIST /a", "STOR /b/x", "connect", ...
-    int depth = 0;                     // calls running now
+    bool dropped = false;            // the server went away after the login
+    std::set<std::string> refused;   // paths no upload, download, rename or removal reaches
+    std::vector<std::string> calls;  // "LIST /a", "STOR /b/x", "connect", ...
+    int depth = 0;                   // calls running now
     bool reentered = false;
     int disconnects = 0;
     int sessions = 0;
@@ -43,8 +41,7 @@ std::string remoteParentOf(const std::string& path);
 // A folder or file entry as a listing gives it.
 clsFTPFile ftpEntry(const std::string& name, bool folder, std::int64_t size = 0);
 
-// A session on a FakeRemote. Listings and folder changes yield to the host given (as a real
-// session does while it waits), so that a test can act in their midst.
+// A session on a FakeRemote; listings and folder changes yield to the host, as a real one waits.
 class FakeFtpClient : public FtpClient {
 public:
     explicit FakeFtpClient(FakeRemote& remote, Host* host = nullptr);

@@ -12,8 +12,7 @@
 
 namespace kestrel::test {
 
-// An FTP server on 127.0.0.1 that keeps its files in memory and misbehaves on request, for whole
-// runs and restores. Each session has a thread of its own; any user and password log in.
+// An in-memory FTP server on 127.0.0.1 for whole runs; misbehaves on request, any login works.
 class MemoryFtpServer {
 public:
     // Ways to misbehave, each for the paths that contain the given text ("" = never).

@@ -26,8 +26,7 @@ private:
     bool m_ready = false;
 };
 
-// An FTP server program on 127.0.0.1 serving root(), a folder of the test's. unavailable() says
-// why it did not start ("" when it runs).
+// An FTP server program on 127.0.0.1 serving root(); unavailable() says why it did not start.
 class FtpServerProgram {
 public:
     virtual ~FtpServerProgram() = default;
