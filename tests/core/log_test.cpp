@@ -49,12 +49,5 @@ TEST_F(LogTest, AFileSetAsideOrRemovedByAnotherProcessIsNotWrittenOn) {
     EXPECT_EQ(t.logFile(), kStamp + "third\r\nother\r\n" + kStamp + "fourth\r\n");
 }
 
-TEST_F(LogTest, AnUnwritableLogFolderLosesOnlyTheFileEntry) {
-    t.dir.write("logs", "a file where the folder should be");
-    log().WriteLog("shown anyway");
-    EXPECT_EQ(log().lines().size(), 1u);
-    EXPECT_EQ(t.host.status2, "shown anyway");
-}
-
 }  // namespace
 }  // namespace kestrel

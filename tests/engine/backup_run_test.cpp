@@ -185,14 +185,6 @@ TEST_F(RunTest, IncrementalRunsStoreNothingUnchangedAndSameMinuteSessionsApart) 
     EXPECT_EQ(again.at(src.file("tree/quickest.txt")), "quickest");
 }
 
-TEST(IncrementalNames, SameMinuteSessionsGetDistinctNames) {
-    const DateTime at = *DateTime::fromParts(2026, 3, 5, 14, 5, 9);
-    EXPECT_EQ(incrementalVolumeName("Docs", at, {}), "Docs202603051405");
-    EXPECT_EQ(incrementalVolumeName("Docs", at, {"Docs202603051405"}), "Docs20260305140509");
-    EXPECT_EQ(incrementalVolumeName("Docs", at, {"Docs202603051405", "Docs20260305140509"}),
-              "Docs20260305140509a");
-}
-
 // A protected catalogue that cannot be read (a flipped bit) is kept with every volume it needs,
 // and a new one begun. (Protected sessions that follow each other: RestoreRoundTrip.)
 TEST_F(RunTest, ProtectedCataloguesAreEncryptedAndAnUnreadableOneIsKeptAndANewOneBegun) {

@@ -371,7 +371,7 @@ TEST_F(JobStoreTest, DamagedStoresAreReadWithoutAWriteAndUnreadableOnesNeverRewr
     }
 }
 
-TEST_F(JobStoreTest, NamesThatCannotBeStoredAndNewJobNames) {
+TEST_F(JobStoreTest, NamesThatCannotBeStored) {
     EXPECT_TRUE(isStorableJobName("Sicherung ü"));
     for (const char* bad : {"", " lead", "trail ", "Backups", "BACKUPS", "a[b", "a]b", ";x",
                             "tab\there\n", "a\xff", "a/b", "a|b"}) {
@@ -379,11 +379,6 @@ TEST_F(JobStoreTest, NamesThatCannotBeStoredAndNewJobNames) {
         EXPECT_FALSE(isStorableJobName(bad, &why)) << bad;
         EXPECT_FALSE(t.ctx->msg(why).empty()) << why;
     }
-    EXPECT_EQ(NewJob(t.ctx->settings), "New backup 1");
-    EXPECT_EQ(NewJob(t.ctx->settings), "New backup 2");
-    EXPECT_EQ(t.ctx->settings.general("bkpIndex"), "2");
-    ASSERT_TRUE(t.ctx->settings.saveGeneral("bkpIndex", "41"));
-    EXPECT_EQ(NewJob(t.ctx->settings), "New backup 42");
 }
 
 // A JobStore and a FileLock over one file conflict as two processes do.

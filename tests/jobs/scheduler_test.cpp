@@ -133,18 +133,6 @@ TEST_F(SchedulerTest, AJumpOfTwoDaysLeavesNoStaleNextStartAndMissedRunsAreNotMad
     EXPECT_EQ(runs.ran, (std::vector<std::string>{"Daily@12-12 08:00"}));
 }
 
-TEST_F(SchedulerTest, CatchUpAtStartUpOnlyForAMomentAfterTheLastGoodRun) {
-    ASSERT_TRUE(t.ctx->settings.saveGeneral("CatchUpMissedRuns", "1"));
-    runs.add("Behind", kScheduleDaily, 127, at(2026, 1, 1), 8 * 3600).lastOK =
-        at(2026, 12, 8, 8, 0);
-    runs.add("Current", kScheduleDaily, 127, at(2026, 1, 1), 8 * 3600).lastOK =
-        at(2026, 12, 9, 8, 5);
-    runs.add("New", kScheduleDaily, 127, at(2026, 12, 9, 9, 0), 8 * 3600);
-    start(at(2026, 12, 9, 10, 0));
-    tickFor(60);
-    EXPECT_EQ(runs.ran, (std::vector<std::string>{"Behind@12-09 10:00"}));
-}
-
 // Started within the minute of a passed moment: missed (and caught up), never dropped unsaid.
 TEST_F(SchedulerTest, AStartInTheMinuteOfAPassedMomentCountsItAsMissed) {
     runs.add("Hourly", kScheduleHourly, 0, at(2026, 1, 1)).lastOK = at(2026, 12, 1);

@@ -13,14 +13,6 @@
 namespace kestrel {
 namespace {
 
-// Counts the quits that may complete and remembers the last activity to end.
-struct QuitRecorder : RunnerObserver {
-    int quitReadyCount = 0;
-    std::string lastEnded;
-    void activityFinished(const Activity& a) override { lastEnded = a.job; }
-    void quitReady() override { ++quitReadyCount; }
-};
-
 class RunnerTest : public ::testing::Test {
 protected:
     test::TestContext t{true};
@@ -151,31 +143,6 @@ TEST_F(RunnerTest, NothingElseRunsDuringARestoreAndItsWorkingFolderIsItsOwn) {
     // The working folder, with the decrypted catalogue and volume, goes with the state.
     state = RestoreState{};
     EXPECT_FALSE(fs::exists(work));
-}
-
-TEST_F(RunnerTest, QuitDuringARunAbortsItAndCompletesWhenItReturns) {
-    add("Docs", false);
-    QuitRecorder recorder;
-    runner.addObserver(&recorder);
-    JobRunner::Quit asked = JobRunner::Quit::Now;
-    t.host.onYield = [&] {
-        if (recorder.quitReadyCount == 0 && runner.busy() && !runner.quitPending()) {
-            asked = runner.requestQuit();
-            EXPECT_EQ(recorder.quitReadyCount, 0) << "quit must wait for the run to return";
-        }
-    };
-    RunSummary summary;
-    ASSERT_EQ(runner.RunBackup("Docs", &summary), RunnerResult::Done);
-    t.host.onYield = nullptr;
-    EXPECT_EQ(asked, JobRunner::Quit::Deferred);
-    EXPECT_EQ(summary.status, kStatusAborted);
-    EXPECT_EQ(recorder.quitReadyCount, 1);
-    EXPECT_EQ(recorder.lastEnded, "Docs");
-    // Nothing new starts once the program is ending; a second quit goes ahead at once.
-    EXPECT_EQ(runner.RunBackup("Docs"), RunnerResult::Quitting);
-    EXPECT_EQ(runner.addJob(job("More", false)), RunnerResult::Quitting);
-    EXPECT_EQ(runner.requestQuit(), JobRunner::Quit::Now);
-    runner.removeObserver(&recorder);
 }
 
 TEST_F(RunnerTest, LoadJobsPreparesTheTemporaryFolderOnlyWhenNoRunOwnsIt) {

@@ -17,25 +17,6 @@ int bfish(std::vector<std::string> args, const std::string& input = "") {
     return runProcessWithInput(args, input, nullptr).value_or(-1);
 }
 
-TEST(Bfish, RoundTripsEmptyTinyAndLargeFiles) {
-    test::TempDir dir;
-    for (size_t size : {size_t{0}, size_t{1}, size_t{65536}, size_t{5'000'000}}) {
-        const std::string plain = test::noise(size, 7);
-        const std::string in = dir.write("in", plain);
-        ASSERT_EQ(bfish({"/i:\"" + in + "\"", "/o:\"" + dir.file("enc") + "\"", "/P:pass word",
-                         "/e", "/q"}),
-                  0);
-        const std::string encrypted = test::readAll(dir.file("enc"));
-        EXPECT_GT(encrypted.size(), plain.size());
-        if (plain.size() >= 64) {
-            EXPECT_EQ(encrypted.find(plain.substr(0, 64)), std::string::npos);
-        }
-        ASSERT_EQ(bfish({"/i:" + dir.file("enc"), "/o:" + dir.file("out"), "/P:pass word", "/d"}),
-                  0);
-        EXPECT_TRUE(test::readAll(dir.file("out")) == plain) << size;
-    }
-}
-
 // Damaged, cut or never encrypted input, or a damaged key cost (once minutes of work), writes
 // nothing. A wrong password: Encryption.PasswordsOfAnyBytesButNulRoundTripInPlace.
 TEST(Bfish, ADamagedFileWritesNothing) {
