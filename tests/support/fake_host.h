@@ -29,19 +29,12 @@ public:
     bool canAsk() const override { return askable; }
     void logLine(const std::string& line) override { logLines.push_back(line); }
     void setStatusText(int panel, const std::string& text) override {
-        (panel == 1 ? status1 : status2) = text;
         if (panel == 1) {
-            statusHistory.push_back(text);
+            status1 = text;
         }
     }
-    void setCaptionSuffix(const std::string& suffix) override {
-        captionSuffix = suffix;
-        captionHistory.push_back(suffix);
-        if (onCaption) {
-            onCaption(suffix);
-        }
-    }
-    void setTrayTip(const std::string& tip) override { trayTip = tip; }
+    void setCaptionSuffix(const std::string&) override {}
+    void setTrayTip(const std::string&) override {}
     void showProgress(const std::string& title) override { progressTitles.push_back(title); }
     void updateProgress(const std::string& title, const std::string&, double, double) override {
         progressTitles.push_back(title);
@@ -75,11 +68,7 @@ public:
         return c;
     }
     void notice(const std::string& text, MsgIcon) override { notices.push_back(text); }
-    // The status texts of panel 1, in order.
-    std::vector<std::string> statusHistory;
-
     std::function<void()> onYield;  // lets a test act in the middle of a long operation
-    std::function<void(const std::string&)> onCaption;  // and where the caption changes
     bool visible = false;
     bool eventLoop = false;
     bool askable = true;  // questions reach the scripted answers
@@ -87,10 +76,6 @@ public:
     int yields = 0;
     std::vector<std::string> logLines;
     std::string status1;
-    std::string status2;
-    std::string captionSuffix;
-    std::vector<std::string> captionHistory;
-    std::string trayTip;
     std::vector<std::string> progressTitles;
     // Whether "cancel this file" could act, now and at each change.
     bool fileCancellable = false;

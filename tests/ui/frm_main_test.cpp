@@ -189,24 +189,6 @@ TEST_F(MainWindowTest, TheControlsOfACommandDoTheSame) {
     runner.removeObserver(&runs);
 }
 
-// A right click beside the rows offers only what needs no job, and for that popup only.
-TEST_F(MainWindowTest, ARightClickBesideTheRowsTurnsTheJobItemsOffUntilItsPopupCloses) {
-    add("Docs", false);
-    window->show();
-    auto& u = window->form();
-    emit list().customContextMenuRequested(QPoint(4, list().viewport()->height() - 4));
-    EXPECT_FALSE(u.mniRestorFiles->isEnabled());
-    EXPECT_FALSE(u.mniBackup->menuAction()->isEnabled());
-    EXPECT_TRUE(u.mniNewBackup->isEnabled());
-    u.mnuList->hide();
-    EXPECT_TRUE(u.mniBackup->menuAction()->isEnabled()) << "the menu bar offers the pages again";
-    EXPECT_FALSE(u.mniEditBackup->isEnabled()) << "no row is selected";
-    list().setCurrentItem(row(0));
-    emit list().customContextMenuRequested(QPoint(4, list().viewport()->height() - 4));
-    u.mnuList->hide();
-    EXPECT_TRUE(u.mniRestorFiles->isEnabled()) << "the selection still stands";
-}
-
 // From the first start on, what needs a job is offered only while one is selected.
 TEST_F(MainWindowTest, JobCommandsFollowTheSelectionAndAnEmptyListSaysWhatToDo) {
     auto& u = window->form();
@@ -233,6 +215,13 @@ TEST_F(MainWindowTest, JobCommandsFollowTheSelectionAndAnEmptyListSaysWhatToDo) 
     EXPECT_EQ(jobCommandsOn(), 9) << "selected without a click, as the keyboard or a start does";
     window->UpdateForm();
     EXPECT_EQ(jobCommandsOn(), 9) << "the selection survives a rebuild";
+    // A right click beside the rows offers only what needs no job, for that popup only.
+    emit list().customContextMenuRequested(QPoint(4, list().viewport()->height() - 4));
+    EXPECT_FALSE(u.mniBackup->menuAction()->isEnabled());
+    EXPECT_TRUE(u.mniNewBackup->isEnabled());
+    u.mnuList->hide();
+    EXPECT_TRUE(u.mniBackup->menuAction()->isEnabled()) << "Properties comes back";
+    EXPECT_EQ(jobCommandsOn(), 9) << "and so does what the selection offers";
 }
 
 // After a restart the log list begins with the end of the log file, start-up lines included; a
