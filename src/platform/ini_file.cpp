@@ -6,6 +6,8 @@
 namespace kestrel {
 namespace {
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 bool isComment(std::string_view trimmed) {
     return !trimmed.empty() && trimmed.front() == ';';
 }
@@ -36,8 +38,8 @@ std::string_view valueOf(std::string_view line) {
 IniFile IniFile::parse(std::string_view content) {
     IniFile ini;
     // Editors that save UTF-8 with a byte-order mark put it before the first header.
-    if (content.starts_with("\xEF\xBB\xBF")) {
-        content.remove_prefix(3);
+    if (content.starts_with(kByteOrderMark)) {
+        content.remove_prefix(kByteOrderMark.size());
     }
     text::LineReader lines(content);
     for (text::Line line; lines.next(line);) {
@@ -92,6 +94,11 @@ std::string IniFile::serialize() const {
             out += line;
             out += "\r\n";
         }
+    }
+    // A first line that itself begins with a byte-order mark would lose it to the next read,
+    // and a "[" behind it would turn it into a section: one more mark keeps it a line.
+    if (out.starts_with(kByteOrderMark)) {
+        out.insert(0, kByteOrderMark);
     }
     return out;
 }
