@@ -297,6 +297,8 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgRestoreElsewhere", "To another folder..."},
         {"strMsgCancel", "Cancel"},
         {"strMsgDiscardChanges", "Discard the changes to this backup?"},
+        {"strMsgBlockScheduleTip", "Prevents scheduled backup to occur when main window is visible. A backup that falls due meanwhile is logged as missed; with \"Catch up missed scheduled backups\" it runs once the window is closed or hidden."},
+        {"strMsgSchedWaitWhileOpen", "Scheduled backups wait while this window is open"},
     };
     return kTable;
 }

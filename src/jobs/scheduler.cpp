@@ -175,6 +175,15 @@ void Scheduler::tick() {
     if (m_rc.host.windowVisible() && m_settings.blockSchedule) {
         for (const Due& d : due) {
             notStarted("strMsgSchedBlocked", d);
+            if (catchUpOn()) {
+                // Made up once the window is closed or hidden, as a run missed while asleep.
+                Due held = d;
+                held.catchUp = true;
+                if (std::none_of(m_pending.begin(), m_pending.end(),
+                                 [&](const Due& p) { return p.name == d.name; })) {
+                    m_pending.push_back(held);
+                }
+            }
         }
         recomputeStale(now);
         return;

@@ -71,6 +71,10 @@ frmMain::frmMain(AppContext& ctx, JobRunner& runner, std::function<const Languag
     m_panel2->setCursor(Qt::PointingHandCursor);
     m_ui->StatusBar1->addWidget(m_panel1, 1);
     m_ui->StatusBar1->addWidget(m_panel2, 3);
+    // Scheduled runs held back while the window shows must not go unnoticed.
+    m_scheduleHeld = new QLabel(this);
+    m_scheduleHeld->setObjectName("StatusBar1Panel3");
+    m_ui->StatusBar1->addPermanentWidget(m_scheduleHeld);
 
     // The log button's drop-down holds the log file.
     auto* logMenu = new QMenu(this);
@@ -350,6 +354,8 @@ void frmMain::UpdateForm() {
             list.setCurrentItem(row);
     }
     m_noJobs->setText(q(m_ctx.msg("strMsgNoJobsYet")));
+    m_scheduleHeld->setText(q(m_ctx.msg("strMsgSchedWaitWhileOpen")));
+    m_scheduleHeld->setVisible(m_ctx.settings.blockSchedule);
     m_noJobs->setVisible(list.topLevelItemCount() == 0);
     updateCommands();
 }

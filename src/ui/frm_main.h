@@ -166,6 +166,7 @@ private:
     QLabel* m_panel1 = nullptr;
     QLabel* m_panel2 = nullptr;
     QLabel* m_noJobs = nullptr;
+    QLabel* m_scheduleHeld = nullptr;
     QTimer m_schedTimer;
     QTimer m_timer2;
     std::function<void()> m_tick;

@@ -76,6 +76,8 @@ frmSettings::~frmSettings() = default;
 void frmSettings::retranslate(const LanguageFile& language) {
     m_ui->retranslateUi(this);
     ApplyLanguage(*this, language);
+    m_ui->Check1->setToolTip(
+        QString::fromStdString(m_ctx.messages.GetMessage("strMsgBlockScheduleTip")));
 }
 
 bool frmSettings::serviceAvailable() const {

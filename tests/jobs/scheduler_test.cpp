@@ -114,6 +114,16 @@ TEST_F(SchedulerTest, AVisibleWindowHoldsBackARunOnlyWithTheBlock) {
     t.ctx->settings.blockSchedule = false;
     tickFor(3600);
     EXPECT_EQ(runs.ran, (std::vector<std::string>{"Docs@12-09 11:00"}));
+    // With missed runs caught up, a held run starts once the window is hidden.
+    t.ctx->settings.blockSchedule = true;
+    ASSERT_TRUE(t.ctx->settings.saveGeneral("CatchUpMissedRuns", "1"));
+    tickFor(3600);
+    EXPECT_EQ(runs.ran.size(), 1u);
+    t.host.visible = false;
+    tickFor(1);
+    EXPECT_EQ(runs.ran.size(), 2u);
+    EXPECT_TRUE(
+        t.loggedContaining("Docs missed its scheduled run of 2026-12-09 12:00; it runs now"));
 }
 
 TEST_F(SchedulerTest, AJumpOfTwoDaysLeavesNoStaleNextStartAndMissedRunsAreNotMadeUp) {
