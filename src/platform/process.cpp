@@ -70,13 +70,33 @@ int exitCodeOf(int status) {
     return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
-std::vector<char*> argumentsOf(const std::vector<std::string>& argv) {
+// Starts argv[0] with the actions given and no descriptor of ours beyond the standard three;
+// nothing, with *error set, when it cannot start.
+std::optional<pid_t> spawn(const std::vector<std::string>& argv, SpawnActions& actions,
+                           std::string* error) {
+    // Descriptors without close-on-exec (lock files, sockets, or any that whoever started us
+    // left open) are none of the program's business.
+    if (::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3) != 0) {
+        if (error != nullptr) {
+            *error = "cannot prepare the start of " + argv[0];
+        }
+        return std::nullopt;
+    }
     std::vector<char*> args;
     for (const std::string& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
-    return args;
+    pid_t pid = 0;
+    const int rc =
+        ::posix_spawn(&pid, argv[0].c_str(), actions.get(), nullptr, args.data(), environ);
+    if (rc != 0) {
+        if (error != nullptr) {
+            *error = Status::fromErrno(rc, "cannot start " + argv[0]).text();
+        }
+        return std::nullopt;
+    }
+    return pid;
 }
 
 // Starts argv with input (when given) on its standard input and waits for it.
@@ -91,7 +111,6 @@ std::optional<int> spawnAndWait(const std::vector<std::string>& argv, const std:
     if (argv.empty()) {
         return std::nullopt;
     }
-    std::vector<char*> args = argumentsOf(argv);
     SpawnActions actions;
     UniqueFd readEnd;
     UniqueFd writeEnd;
@@ -113,17 +132,11 @@ std::optional<int> spawnAndWait(const std::vector<std::string>& argv, const std:
             return fail("cannot prepare the start of " + argv[0]);
         }
     }
-    // Descriptors without close-on-exec (lock files, sockets, or any that whoever started us
-    // left open) are none of the program's business.
-    if (::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3) != 0) {
-        return fail("cannot prepare the start of " + argv[0]);
+    const std::optional<pid_t> started = spawn(argv, actions, error);
+    if (!started) {
+        return std::nullopt;
     }
-    pid_t pid = 0;
-    const int rc =
-        ::posix_spawn(&pid, argv[0].c_str(), actions.get(), nullptr, args.data(), environ);
-    if (rc != 0) {
-        return fail(Status::fromErrno(rc, "cannot start " + argv[0]).text());
-    }
+    const pid_t pid = *started;
     readEnd.reset();
     size_t written = 0;
     for (;;) {
@@ -184,30 +197,18 @@ std::optional<int> StartedProcess::exitCode() {
 
 std::optional<StartedProcess> startProcess(const std::vector<std::string>& argv,
                                            std::string* error) {
-    auto fail = [&](const std::string& why) -> std::optional<StartedProcess> {
-        if (error != nullptr) {
-            *error = why;
-        }
-        return std::nullopt;
-    };
     if (argv.empty()) {
         return std::nullopt;
     }
-    std::vector<char*> args = argumentsOf(argv);
     SpawnActions actions;
-    if (::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3) != 0) {
-        return fail("cannot prepare the start of " + argv[0]);
-    }
-    pid_t pid = 0;
-    const int rc =
-        ::posix_spawn(&pid, argv[0].c_str(), actions.get(), nullptr, args.data(), environ);
-    if (rc != 0) {
-        return fail(Status::fromErrno(rc, "cannot start " + argv[0]).text());
+    const std::optional<pid_t> pid = spawn(argv, actions, error);
+    if (!pid) {
+        return std::nullopt;
     }
     // Without a pidfd (a kernel before 5.3) the program runs just the same; only its end goes
     // untold.
     // (Debian 12's <sys/pidfd.h> lacks extern "C", hence the system call itself.)
-    return StartedProcess(pid, UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))));
+    return StartedProcess(*pid, UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, *pid, 0))));
 }
 
 std::optional<int> runProcess(const std::vector<std::string>& argv,

@@ -355,10 +355,9 @@ void frmBrowseFTP::selectFolder() {
     QTreeWidgetItem* chosen = selectedNode();
     if (chosen == nullptr)
         return;
-    // The root's "/" joined to a child's name gives "//name"; the job stores the folder plainly.
-    m_selected = remotePath(*chosen);
-    while (m_selected.find("//") != std::string::npos)
-        m_selected = text::replaceAll(m_selected, "//", "/");
+    // The root's "/" joined to a child's name gives "//name"; the job stores the folder as the
+    // session sends it.
+    m_selected = text::replaceAll(remotePath(*chosen), "//", "/");
     accept();
 }
 
