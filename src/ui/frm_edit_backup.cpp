@@ -401,7 +401,7 @@ QTreeWidgetItem* frmEditBackup::rowOf(const std::string& path) const {
 void frmEditBackup::addRow(const std::string& path, bool folder) {
     auto* item = new QTreeWidgetItem(m_ui->lvFiles);  // owned by the list
     item->setText(0, q(path));
-    item->setIcon(0, iconFor(folder ? "directory" : "file"));
+    item->setIcon(0, iconFor(folder ? "folder" : "file"));
     item->setData(0, kKindRole, folder ? "DIR" : "FIL");
     if (!folder) {
         item->setText(1, q(FormatSize(static_cast<std::int64_t>(QFileInfo(q(path)).size()))));

@@ -26,7 +26,6 @@ const QHash<QString, QString>& themeNames() {
         {"keyMinimize", "window-minimize"},
         {"keyWEB", "internet-web-browser"},
         {"keySource", "folder"},
-        {"directory", "folder"},
         {"keyDestination", "drive-harddisk"},
         {"keySchedule", "appointment-new"},
         {"keyNotepad", "accessories-text-editor"},
