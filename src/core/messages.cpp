@@ -299,6 +299,8 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgDiscardChanges", "Discard the changes to this backup?"},
         {"strMsgBlockScheduleTip", "Prevents scheduled backup to occur when main window is visible. A backup that falls due meanwhile is logged as missed; with \"Catch up missed scheduled backups\" it runs once the window is closed or hidden."},
         {"strMsgSchedWaitWhileOpen", "Scheduled backups wait while this window is open"},
+        {"strMsgSourceCovered", "%s is already covered by %d!"},
+        {"strMsgSourcesCovered", "%s covers %d of the listed sources: they were taken off the list."},
     };
     return kTable;
 }

@@ -1,5 +1,7 @@
 #include "foldertree/ctl_file_browser.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QTreeView>
@@ -12,10 +14,63 @@
 
 namespace kestrel {
 
+namespace {
+
+// Type-ahead as in a file manager. Folder texts begin with a blank, which the view's own search
+// would demand to be typed.
+class TypeAheadTree : public QTreeView {
+public:
+    using QTreeView::QTreeView;
+
+    void keyboardSearch(const QString& search) override {
+        if (search.isEmpty()) {
+            m_typed.clear();
+            return;
+        }
+        if (!m_since.isValid() || m_since.elapsed() > QApplication::keyboardInputInterval()) {
+            m_typed.clear();
+        }
+        m_since.start();
+        m_typed += search;
+        // The same letter again steps on to the next name that starts with it.
+        const bool step = m_typed.count(m_typed.front()) == m_typed.size();
+        const QString wanted = step ? m_typed.left(1) : m_typed;
+        const QModelIndex start =
+            currentIndex().isValid() ? currentIndex() : model()->index(0, 0, rootIndex());
+        QModelIndex at = step ? below(start) : start;
+        while (at.isValid()) {
+            if (at.data(Qt::DisplayRole)
+                    .toString()
+                    .trimmed()
+                    .startsWith(wanted, Qt::CaseInsensitive)) {
+                setCurrentIndex(at);
+                scrollTo(at);
+                return;
+            }
+            at = below(at);
+            if (at == start) {
+                return;
+            }
+        }
+    }
+
+private:
+    // The next row shown, wrapping to the first.
+    QModelIndex below(const QModelIndex& index) const {
+        const QModelIndex next = indexBelow(index);
+        return next.isValid() ? next : model()->index(0, 0, rootIndex());
+    }
+
+    QString m_typed;
+    QElapsedTimer m_since;
+};
+
+}  // namespace
+
 ctlFileBrowser::ctlFileBrowser(QWidget* parent) : ctlFileBrowser(systemDrives(), parent) {}
 
 ctlFileBrowser::ctlFileBrowser(const QStringList& drivePaths, QWidget* parent)
-    : QWidget(parent), m_model(new FolderModel(this)), m_tree(new QTreeView(this)) {
+    : QWidget(parent), m_model(new FolderModel(this)), m_tree(new TypeAheadTree(this)) {
     m_tree->setObjectName(QStringLiteral("tv"));
     m_tree->setHeaderHidden(true);
     m_tree->setIndentation(15);

@@ -409,9 +409,55 @@ void frmEditBackup::addRow(const std::string& path, bool folder) {
     }
 }
 
+namespace {
+
+// Folders are searched to the bottom, so a path below a listed folder would be stored twice.
+bool below(const QString& inner, const QString& outer) {
+    return inner.startsWith(outer.endsWith('/') ? outer : outer + '/') && inner != outer;
+}
+
+}  // namespace
+
+bool frmEditBackup::admitSource(const std::string& path, bool folder) {
+    const QString wanted = q(path);
+    std::vector<QTreeWidgetItem*> inner;
+    for (int i = 0; i < m_ui->lvFiles->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = m_ui->lvFiles->topLevelItem(i);
+        const bool rowFolder = row->data(0, kKindRole).toString() == "DIR";
+        if (rowFolder && below(wanted, row->text(0))) {
+            tell(m_ctx.host,
+                 m_ctx.messages.format("strMsgSourceCovered",
+                                       {{"%s", path}, {"%d", s(row->text(0))}}),
+                 MsgIcon::Information);
+            return false;
+        }
+        if (folder && below(row->text(0), wanted)) {
+            inner.push_back(row);
+        }
+    }
+    if (inner.empty()) {
+        return true;
+    }
+    m_syncing = true;
+    for (QTreeWidgetItem* row : inner) {
+        const bool rowFolder = row->data(0, kKindRole).toString() == "DIR";
+        (void)m_ui->ctlFB->setChecked((rowFolder ? "d@" : "f@") + row->text(0), false);
+        delete row;  // a list item is deleted to leave its list
+    }
+    m_syncing = false;
+    tell(m_ctx.host,
+         m_ctx.messages.format("strMsgSourcesCovered",
+                               {{"%s", path}, {"%d", std::to_string(inner.size())}}),
+         MsgIcon::Information);
+    return true;
+}
+
 bool frmEditBackup::addSource(const std::string& path, bool folder) {
     if (rowOf(path) != nullptr) {
         tell(m_ctx.host, msg("strMsgFileAlreadyAdded"), MsgIcon::Information);
+        return false;
+    }
+    if (!admitSource(path, folder)) {
         return false;
     }
     addRow(path, folder);
@@ -446,7 +492,14 @@ void frmEditBackup::onTreeCheck(const FolderNode& node, bool checked) {
     const std::string path = s(node.FullPath);
     QTreeWidgetItem* row = rowOf(path);
     if (checked && row == nullptr) {
-        addRow(path, node.Key.startsWith("d@"));
+        const bool folder = node.Key.startsWith("d@");
+        if (admitSource(path, folder)) {
+            addRow(path, folder);
+        } else {
+            m_syncing = true;
+            (void)m_ui->ctlFB->setChecked(node.Key, false);
+            m_syncing = false;
+        }
     } else if (!checked && row != nullptr) {
         delete row;  // a list item is deleted to leave its list
     }

@@ -91,7 +91,8 @@ public:
     // The controls, for tests.
     Ui::frmEditBackup& form() { return *m_ui; }
     ctlFileBrowser& folderTree();
-    // Adds a source row as the add buttons do; false (and a box) when it is listed already.
+    // Adds a source row as the add buttons do; false (and a box) when it is listed already or
+    // lies in a listed folder.
     bool addSource(const std::string& path, bool folder);
     // The source rows' paths, in order.
     std::vector<std::string> sourcePaths() const;
@@ -124,6 +125,8 @@ private:
     FtpFields ftpFields() const;
     QTreeWidgetItem* rowOf(const std::string& path) const;
     void addRow(const std::string& path, bool folder);
+    // Refuses a path below a listed folder; a folder takes the place of the rows below it.
+    bool admitSource(const std::string& path, bool folder);
     void restoreLayout();
     void saveLayout();
     void fail(const std::string& text, int page, QWidget* focus = nullptr);

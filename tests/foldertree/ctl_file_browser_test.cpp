@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTreeView>
 
 #include "foldertree/folder_model.h"
@@ -107,6 +108,20 @@ TEST_F(FolderTree, ASecondReadAddsOnlyNewEntriesAndKeepsTheMarks) {
     // The view's hold on the item followed it to its new row.
     EXPECT_EQ(kept.row(), 4);
     EXPECT_EQ(kept.data(FolderModel::KeyRole), "f@" + path("a.txt"));
+}
+
+// Folder texts begin with a blank that nobody types.
+TEST_F(FolderTree, TypingANameSelectsIt) {
+    for (const char* rel : {"apples", "Photos", "pictures"})
+        makeDir(rel);
+    makeFile("photo.txt");
+    QTreeView* tree = browser->treeView();
+    childTexts(folder(""));
+    tree->setCurrentIndex(folder(""));
+    QTest::keyClicks(tree, "pho");
+    EXPECT_EQ(tree->currentIndex(), folder("Photos"));
+    QTest::keyClicks(tree, "to.");
+    EXPECT_EQ(tree->currentIndex(), item("f@" + path("photo.txt")));
 }
 
 }  // namespace

@@ -161,6 +161,21 @@ TEST_F(EditorTest, TheTreesChecksAndTheSourceRowsAreOneSelection) {
     e->form().lvFiles->setCurrentItem(e->form().lvFiles->topLevelItem(0));
     e->form().cmdDeleteFile->click();
     EXPECT_TRUE(tree.GetCheckedItems().empty());
+
+    // What lies in a listed folder would be stored twice: it is refused, in the list and in
+    // the tree, and a folder takes the place of the rows below it.
+    ASSERT_TRUE(e->addSource(disk.file("docs/sub"), true));
+    ASSERT_TRUE(tree.CheckDir(QString::fromStdString(disk.file("docs/a.txt"))));
+    EXPECT_TRUE(e->addSource(disk.file("docs"), true));
+    EXPECT_EQ(e->sourcePaths(), std::vector<std::string>{disk.file("docs")});
+    EXPECT_EQ(tree.GetCheckedItems().size(), 1u);
+    EXPECT_FALSE(e->addSource(disk.file("docs/sub/b.txt"), false));
+    EXPECT_EQ(lastBox(),
+              disk.file("docs/sub/b.txt") + " is already covered by " + disk.file("docs") + "!");
+    (void)tree.CheckDir(QString::fromStdString(disk.file("docs/sub")));
+    EXPECT_EQ(tree.GetCheckedItems().size(), 1u);
+    EXPECT_TRUE(e->addSource(disk.file("docs") + "2", true));  // a sibling, not a child
+    EXPECT_EQ(e->sourcePaths().size(), 2u);
 }
 
 TEST_F(EditorTest, AStoredJobComesBackIntoTheControlsAndIsSavedUnchanged) {
