@@ -9,7 +9,8 @@ packages=(
   libgtest-dev libgmock-dev
   python3-pyftpdlib vsftpd
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
-  xvfb xauth x11-utils fonts-dejavu-core faketime
+  qt6-translations-l10n
+  xvfb xauth x11-utils fonts-dejavu-core faketime openbox trayer xdotool
 )
 
 missing=()

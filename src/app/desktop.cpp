@@ -89,8 +89,12 @@ void WindowedDesktop::listen() {
     QObject::connect(&m_server, &QLocalServer::newConnection, &m_server, [this] {
         while (QLocalSocket* peer = m_server.nextPendingConnection()) {
             QObject::connect(peer, &QLocalSocket::readyRead, peer, [this, peer] {
-                if (peer->readAll().startsWith("show") && m_main) {
-                    m_main->showAndRaise();
+                if (peer->readAll().startsWith("show")) {
+                    // During the splash there is no main window yet: it shows when made.
+                    if (m_main)
+                        m_main->showAndRaise();
+                    else
+                        m_showWhenMade = true;
                 }
                 peer->disconnectFromServer();
             });
@@ -107,6 +111,7 @@ void WindowedDesktop::start(DesktopParts& parts) {
     m_parts = &parts;
     AppContext& ctx = parts.ctx;
     m_language = LanguageFile(ctx.settings.languageFilePath);
+    (void)m_qtLanguage.use(ctx.messages.GetMessage("strMsgLocale"));
     m_progress = std::make_unique<ui::mdlProgress>(
         ctx.flags, ctx.messages, [this]() -> const LanguageFile& { return m_language; },
         [this] { return mainShown(); }, [&ctx] { return ctx.clock.tickMs(); },
@@ -225,7 +230,8 @@ void WindowedDesktop::showMain() {
     m_main->setTicker([this] { m_parts->scheduler.tick(); });
     m_main->schedTimer().start();
     m_host.setAskWithoutWindow(false);
-    if (!m_parts->showWindow && ctx.settings.general("HideWindowOnStart", "0") == "1") {
+    if (!m_parts->showWindow && !m_showWhenMade &&
+        ctx.settings.general("HideWindowOnStart", "0") == "1") {
         // Hidden in the tray; without a tray only minimised, or nothing would show it again.
         if (!m_main->trayAvailable())
             m_main->showMinimized();
@@ -258,6 +264,7 @@ void WindowedDesktop::openEditor(const std::string& job, int page) {
 
 void WindowedDesktop::reloadLanguage() {
     m_language = LanguageFile(m_parts->ctx.settings.languageFilePath);
+    (void)m_qtLanguage.use(m_parts->ctx.messages.GetMessage("strMsgLocale"));
     if (m_main)
         m_main->applyLanguage();
     // The progress window captions itself anew when it is next activated.

@@ -8,6 +8,7 @@
 #include "app/program.h"
 #include "core/language_file.h"
 #include "runner/job_runner.h"
+#include "ui/language.h"
 
 namespace kestrel::ui {
 class QtHost;
@@ -57,12 +58,14 @@ private:
     ui::QtHost& m_host;
     DesktopParts* m_parts = nullptr;
     LanguageFile m_language;
+    ui::QtLanguage m_qtLanguage;
     std::unique_ptr<ui::mdlProgress> m_progress;
     std::unique_ptr<ui::frmSplash> m_splash;
     std::unique_ptr<ui::frmMain> m_main;
     QLocalServer m_server;
     QTimer m_stopPoll;
     bool m_quitWhenReady = false;
+    bool m_showWhenMade = false;  // a second start asked before the main window existed
     bool m_finished = false;
 };
 

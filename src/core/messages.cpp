@@ -297,10 +297,21 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgRestoreElsewhere", "To another folder..."},
         {"strMsgCancel", "Cancel"},
         {"strMsgDiscardChanges", "Discard the changes to this backup?"},
-        {"strMsgBlockScheduleTip", "Prevents scheduled backup to occur when main window is visible. A backup that falls due meanwhile is logged as missed; with \"Catch up missed scheduled backups\" it runs once the window is closed or hidden."},
+        {"strMsgBlockScheduleTip",
+         "Prevents scheduled backup to occur when main window is visible. A backup that falls due "
+         "meanwhile is logged as missed; with \"Catch up missed scheduled backups\" it runs once "
+         "the window is closed or hidden."},
         {"strMsgSchedWaitWhileOpen", "Scheduled backups wait while this window is open"},
         {"strMsgSourceCovered", "%s is already covered by %d!"},
-        {"strMsgSourcesCovered", "%s covers %d of the listed sources: they were taken off the list."},
+        {"strMsgSourcesCovered",
+         "%s covers %d of the listed sources: they were taken off the list."},
+        {"strMsgDayOfMonth", "%d%o"},
+        {"strMsgLastDayOfMonth", "Last day! "},
+        {"strMsgDateFormat", "dddd, MMM dd"},
+        {"strMsgBytes", " bytes"},
+        {"strMsgDigitSeparators", ",."},
+        {"strMsgLocale", "en"},
+        {"strMsgLanguageName", "English"},
     };
     return kTable;
 }

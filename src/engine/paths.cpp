@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/messages.h"
 #include "platform/file_facts.h"
 #include "platform/text.h"
 
@@ -26,14 +27,30 @@ std::string_view withoutDrive(std::string_view path) {
     return path;
 }
 
-std::string FormatSize(std::int64_t bytes) {
+SizeWords sizeWordsOf(const Messages& messages) {
+    SizeWords words;
+    words.bytes = messages.GetMessage("strMsgBytes");
+    // Two characters: the thousands separator, then the decimal one.
+    const std::string separators = messages.GetMessage("strMsgDigitSeparators");
+    if (separators.size() == 2) {
+        words.thousands = separators[0];
+        words.decimal = separators[1];
+    }
+    return words;
+}
+
+std::string FormatSize(std::int64_t bytes, const SizeWords& words) {
     const double g = static_cast<double>(bytes) / 1073741824.0;
     const double m = static_cast<double>(bytes % 1073741824) / 1048576.0;
     const double k = static_cast<double>(bytes % 1048576) / 1024.0;
-    auto format = [](double v, const char* unit) {
+    auto format = [&words](double v, const char* unit) {
         char buf[64];
         std::snprintf(buf, sizeof buf, "%.2f", v);
-        return text::groupThousands(buf) + unit;  // "##,##0.00"
+        std::string number = text::groupThousands(buf);  // "##,##0.00"
+        for (char& c : number) {
+            c = c == ',' ? words.thousands : c == '.' ? words.decimal : c;
+        }
+        return number + unit;
     };
     if (g > 1) {
         return format(g, " Gb");
@@ -44,7 +61,7 @@ std::string FormatSize(std::int64_t bytes) {
     if (k > 1) {
         return format(k, " Kb");
     }
-    return std::to_string(bytes) + " bytes";
+    return std::to_string(bytes) + words.bytes;
 }
 
 std::int32_t SetAttributes(const std::string& path, std::int64_t attributes) {

@@ -38,7 +38,7 @@ std::string twoDigits(int n) {
 
 std::string dateText(const DateTime& t, const Messages& messages) {
     const DateNames names = dateNamesOf(messages);
-    return t.format("dddd, MMM dd", &names);
+    return t.format(messages.GetMessage("strMsgDateFormat"), &names);
 }
 
 // "Today at" + time. The English text has no blank at its end ("Tomorrow at " has one), which

@@ -147,6 +147,9 @@ std::string DateTime::format(std::string_view pattern, const DateNames* names) c
         } else if (starts("dd")) {
             out += twoDigits(static_cast<int>(c.day));
             i += 2;
+        } else if (starts("d")) {
+            out += std::to_string(c.day);
+            i += 1;
         } else if (starts("HH")) {
             out += twoDigits(hour());
             i += 2;

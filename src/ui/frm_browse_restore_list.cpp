@@ -86,6 +86,7 @@ frmBrowseRestoreList::frmBrowseRestoreList(AppContext& ctx, JobRunner& runner, R
       m_ui(std::make_unique<Ui::frmBrowseRestoreList>()) {
     m_ui->setupUi(this);
     m_model = new RestoreModel(state, this);
+    m_model->setSizeWords(sizeWordsOf(ctx.messages));
     m_sort = new RestoreSortModel(this);
     m_sort->setSourceModel(m_model);
     m_search = new RestoreSearchModel(*m_model, this);
@@ -316,9 +317,10 @@ QString frmBrowseRestoreList::statusText() const {
 void frmBrowseRestoreList::updateStatus() {
     if (m_status == nullptr || m_model == nullptr)
         return;
-    m_status->setText(q(m_ctx.messages.format("strMsgCheckedFiles",
-                                              {{"%1", std::to_string(m_model->checkedFiles())},
-                                               {"%2", FormatSize(m_model->checkedBytes())}})));
+    m_status->setText(q(m_ctx.messages.format(
+        "strMsgCheckedFiles",
+        {{"%1", std::to_string(m_model->checkedFiles())},
+         {"%2", FormatSize(m_model->checkedBytes(), m_model->sizeWords())}})));
 }
 
 void frmBrowseRestoreList::setRestoring(bool restoring) {

@@ -87,7 +87,8 @@ std::int32_t splitBytes(std::int32_t number) {
     return static_cast<std::int32_t>((std::int64_t{1} << 20) * number / 100);
 }
 
-QStringList monthlyDayTexts() {
+QStringList monthlyDayTexts(const Messages& messages) {
+    // "%o" stands for the English suffix; other languages write their own ordinal around "%d".
     QStringList days;
     for (int day = 1; day <= 31; ++day) {
         // As the list has always read: 21st, 22nd, 23rd, but 31th.
@@ -99,9 +100,10 @@ QStringList monthlyDayTexts() {
         } else if (day == 3 || day == 23) {
             suffix = "rd";
         }
-        days << QString::number(day) + suffix;
+        days << q(
+            messages.format("strMsgDayOfMonth", {{"%d", std::to_string(day)}, {"%o", suffix}}));
     }
-    days << QStringLiteral("Last day! ");
+    days << q(messages.GetMessage("strMsgLastDayOfMonth"));
     return days;
 }
 
@@ -135,7 +137,7 @@ frmEditBackup::frmEditBackup(AppContext& ctx, JobRunner& runner, const LanguageF
     for (const SplitChoice& choice : splitChoices()) {
         m_ui->cmbsplit->addItem(QString::fromLatin1(choice.text), splitBytes(choice.number));
     }
-    m_ui->cmbDays->addItems(monthlyDayTexts());
+    m_ui->cmbDays->addItems(monthlyDayTexts(ctx.messages));
     m_ui->lvFiles->header()->setSectionResizeMode(0, QHeaderView::Interactive);
     m_ui->lvFiles->setColumnWidth(0, 300);
 
@@ -404,7 +406,8 @@ void frmEditBackup::addRow(const std::string& path, bool folder) {
     item->setIcon(0, iconFor(folder ? "folder" : "file"));
     item->setData(0, kKindRole, folder ? "DIR" : "FIL");
     if (!folder) {
-        item->setText(1, q(FormatSize(static_cast<std::int64_t>(QFileInfo(q(path)).size()))));
+        item->setText(1, q(FormatSize(static_cast<std::int64_t>(QFileInfo(q(path)).size()),
+                                      sizeWordsOf(m_ctx.messages))));
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     }
 }

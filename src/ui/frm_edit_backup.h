@@ -22,6 +22,7 @@ class JobRunner;
 enum class RunnerResult;
 struct JobProblem;
 class LanguageFile;
+class Messages;
 class clsBackup;
 class ctlFileBrowser;
 struct FolderNode;
@@ -56,8 +57,8 @@ struct SplitChoice {
 const std::vector<SplitChoice>& splitChoices();
 std::int32_t splitBytes(std::int32_t number);
 
-// The monthly day list: "1st" ... "31th", then "Last day! ".
-QStringList monthlyDayTexts();
+// The monthly day list: "1st" ... "31th", then "Last day! ", in the messages' language.
+QStringList monthlyDayTexts(const Messages& messages);
 
 // Creates and changes one job: its sources, archive settings, destination and schedule.
 class frmEditBackup : public QDialog {

@@ -95,12 +95,17 @@ void frmSettings::load() {
 
     m_ui->Combo1->clear();
     for (const std::string& language : availableLanguages(m_ctx.paths)) {
-        m_ui->Combo1->addItem(QString::fromStdString(language));
+        // Each language in its own words, so that a user who cannot read the current one
+        // still finds theirs; the setting keeps the file's name.
+        std::string own = LanguageFile(findLanguageFile(m_ctx.paths, language))
+                              .profileString("msgStrings", "strMsgLanguageName");
+        m_ui->Combo1->addItem(QString::fromStdString(own.empty() ? language : own),
+                              QString::fromStdString(language));
     }
     const std::string current = settings.general("Language", "english");
     int selected = -1;
     for (int i = 0; i < m_ui->Combo1->count(); ++i) {
-        if (text::iequals(m_ui->Combo1->itemText(i).toStdString(), current)) {
+        if (text::iequals(m_ui->Combo1->itemData(i).toString().toStdString(), current)) {
             selected = i;
             break;
         }
@@ -134,7 +139,7 @@ void frmSettings::onOk() {
     // Read back, so that the scheduler follows what is stored even when the write failed.
     settings.blockSchedule = text::leadingInt(settings.general("blockSchedule", "1")) == 1;
     (void)settings.saveGeneral("RunAsService", flagText(*m_ui->chkService));
-    const std::string language = m_ui->Combo1->currentText().toStdString();
+    const std::string language = m_ui->Combo1->currentData().toString().toStdString();
     (void)settings.saveGeneral("Language", language);
     settings.languageFilePath = findLanguageFile(m_ctx.paths, language);
     m_ctx.messages.FillMessages(settings.languageFilePath);

@@ -3,14 +3,18 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAction>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QTabWidget>
 #include <QTableView>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTranslator>
 #include <QTreeView>
 #include <QWidget>
 
@@ -119,6 +123,11 @@ void visitWindow(QWidget& window, const Visit& visit) {
         } else if (auto* table = qobject_cast<QTableView*>(object)) {
             visitHeaders(*table, key, visit);
         }
+        // A designed tip is read as name.ToolTip, which older readers skip.
+        auto* widget = qobject_cast<QWidget*>(object);
+        if (widget != nullptr && !widget->toolTip().isEmpty()) {
+            visit(key + ".ToolTip", [widget](const QString& text) { widget->setToolTip(text); });
+        }
     }
 }
 
@@ -141,6 +150,31 @@ std::set<std::string> captionKeys(QWidget& window) {
     std::set<std::string> keys;
     visitWindow(window, [&](const std::string& key, const Setter&) { keys.insert(key); });
     return keys;
+}
+
+QtLanguage::QtLanguage() = default;
+
+QtLanguage::~QtLanguage() {
+    if (m_translator)
+        QCoreApplication::removeTranslator(m_translator.get());
+}
+
+bool QtLanguage::use(const std::string& locale) {
+    if (m_translator) {
+        QCoreApplication::removeTranslator(m_translator.get());
+        m_translator.reset();
+    }
+    const QLocale chosen(QString::fromStdString(locale));
+    QLocale::setDefault(chosen);
+    if (chosen.language() == QLocale::English || chosen.language() == QLocale::C)
+        return true;
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(chosen, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    QCoreApplication::installTranslator(translator.get());
+    m_translator = std::move(translator);
+    return true;
 }
 
 }  // namespace kestrel::ui

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 
 class QObject;
+class QTranslator;
 class QWidget;
 
 namespace kestrel {
@@ -23,8 +25,26 @@ void setControlIndex(QObject& control, int index);
 // or menu item by its name, or name|index for a control-array member; a list view's column
 // headers as name|column (from 1); a toolbar's buttons as name|button (from 1, separators
 // counted) and their drop-down items as name|button|item (from 1); a tab widget's tabs as
-// name|tab (from 0). Absent or empty values leave the designed caption.
+// name|tab (from 0); a designed tool tip as key + ".ToolTip". Absent or empty values leave
+// the designed caption.
 void ApplyLanguage(QWidget& window, const LanguageFile& language);
+
+// Qt's own texts (standard buttons, file dialogs, context menus) and its number and date forms
+// in the language the user chose, named by a locale ("de"). Debian ships Qt's translations; with
+// none for the locale they stay English.
+class QtLanguage {
+public:
+    QtLanguage();
+    ~QtLanguage();
+    QtLanguage(const QtLanguage&) = delete;
+    QtLanguage& operator=(const QtLanguage&) = delete;
+
+    // True when Qt's texts for the locale were found (English needs none).
+    bool use(const std::string& locale);
+
+private:
+    std::unique_ptr<QTranslator> m_translator;
+};
 
 // Every key ApplyLanguage looks up for this window, for checking language files.
 std::set<std::string> captionKeys(QWidget& window);

@@ -187,7 +187,7 @@ QVariant RestoreModel::data(const QModelIndex& index, int role) const {
                 return QString();
             const clsRestoreFileData& rec = m_state.records[static_cast<size_t>(n.record)];
             if (index.column() == kSize)
-                return q(FormatSize(rec.size));
+                return q(FormatSize(rec.size, m_sizeWords));
             if (index.column() == kModified) {
                 return QDateTime::fromSecsSinceEpoch(toPosixTime(rec.lastWriteTime).seconds)
                     .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
@@ -420,7 +420,7 @@ QVariant RestoreSearchModel::data(const QModelIndex& index, int role) const {
                     return q(state.tree.node(top).text);
                 }
                 default:
-                    return q(FormatSize(rec.size));
+                    return q(FormatSize(rec.size, m_model.sizeWords()));
             }
         case Qt::DecorationRole:
             return index.column() == kPath ? nodeIcon(n.image, false) : QVariant();

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/paths.h"
+
 namespace kestrel {
 struct RestoreState;
 }
@@ -71,6 +73,9 @@ public:
     std::int64_t checkedBytes() const { return m_checkedBytes; }
 
     const RestoreState& state() const { return m_state; }
+    // How sizes are written: the user's language.
+    void setSizeWords(SizeWords words) { m_sizeWords = std::move(words); }
+    const SizeWords& sizeWords() const { return m_sizeWords; }
 
 signals:
     // After every change of checks, with the new totals.
@@ -84,6 +89,7 @@ private:
     void announceSubtree(int node);
 
     RestoreState& m_state;
+    SizeWords m_sizeWords;
     std::vector<int> m_row;                // each node's row below its parent
     std::vector<std::int64_t> m_files;     // files below a node (a file: 1)
     std::vector<std::int64_t> m_checked;   // checked files below a node

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "engine/paths.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -50,6 +51,28 @@ TEST(Masks, IncludeExcludeAndReducedPatternsAsStoredJobsMeanThem) {
         }
         ApplyMasks(t.ctx->control, c.include, c.exclude, list);
         EXPECT_EQ(names(list), c.kept);
+    }
+}
+
+// The unit changes only above a whole unit; German swaps the separators and the word.
+TEST(Sizes, AUnitStartsAboveOneWholeOfItInEitherLanguage) {
+    const SizeWords german{" Bytes", '.', ','};
+    const struct {
+        std::int64_t bytes;
+        const char* english;
+        const char* german;
+    } cases[] = {
+        {0, "0 bytes", "0 Bytes"},
+        {1024, "1024 bytes", "1024 Bytes"},
+        {1536, "1.50 Kb", "1,50 Kb"},
+        {1044992, "1,020.50 Kb", "1.020,50 Kb"},
+        {1048576, "1048576 bytes", "1048576 Bytes"},
+        {1572864, "1.50 Mb", "1,50 Mb"},
+        {std::int64_t{5} << 40, "5,120.00 Gb", "5.120,00 Gb"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatSize(c.bytes), c.english) << c.bytes;
+        EXPECT_EQ(FormatSize(c.bytes, german), c.german) << c.bytes;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/messages.h"
+#include "support/test_context.h"
 
 namespace kestrel {
 namespace {
@@ -82,6 +83,16 @@ TEST(NextStart, EveryKindFindsItsNextMomentAndSaysIt) {
         }
     }
     EXPECT_EQ(*previousScheduledMoment(*lastDay, at(2028, 3, 5)), at(2028, 2, 29, 23, 0));
+}
+
+TEST(NextStart, GermanWritesTheDayBeforeTheMonth) {
+    Messages german;
+    german.FillMessages(test::sourceLanguagesDir() + "/german.lng");
+    clsBackup job;
+    job.Schedule = schedule(kScheduleOnce, 0, at(2026, 12, 31, 23, 30));
+    EXPECT_EQ(ComputeNextStart(job, at(2026, 12, 9), german), "Donnerstag, 31. Dez. um 23:30");
+    job.Schedule->start = at(2027, 3, 5, 8, 0);
+    EXPECT_EQ(ComputeNextStart(job, at(2026, 12, 9), german), "Freitag, 5. März um 08:00");
 }
 
 TEST(NextStart, SchedulesWithoutANextMoment) {

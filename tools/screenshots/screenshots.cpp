@@ -1,16 +1,29 @@
 // Renders every window offscreen to PNG, in English and German, over a sample set of jobs in
-// every status, so that layouts can be looked at without a desktop.
+// every status, so that layouts can be looked at without a desktop. Every text a window shows
+// in English is compared with its German rendering: one left in English fails the run.
 // Usage: screenshots OUTPUT_FOLDER
+#include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QRegularExpression>
+#include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "core/app_context.h"
@@ -120,8 +133,109 @@ void fillSampleServer(test::FakeRemote& remote) {
     }
 }
 
+// The texts of each rendered picture by control, for English and German: picture name ->
+// control -> text.
+using Texts = std::map<QString, std::map<QString, QString>>;
+Texts& shownTexts() {
+    static Texts texts;
+    return texts;
+}
+
+// What a user reads in a window: captions, tips, headers, list choices, menus.
+void recordTexts(QWidget& window, const QString& picture) {
+    std::map<QString, QString>& out = shownTexts()[picture];
+    int unnamed = 0;
+    auto add = [&out](const QString& key, const QString& text) {
+        if (!text.trimmed().isEmpty())
+            out[key] = text;
+    };
+    add("title", window.windowTitle());
+    for (QWidget* w : window.findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(&window))
+            continue;
+        const QString name = w->objectName().isEmpty() ? QString(w->metaObject()->className()) +
+                                                             QString::number(unnamed++)
+                                                       : w->objectName();
+        add(name + ".tip", w->toolTip());
+        if (auto* label = qobject_cast<QLabel*>(w))
+            add(name, label->text());
+        if (auto* button = qobject_cast<QAbstractButton*>(w))
+            add(name, button->text());
+        if (auto* group = qobject_cast<QGroupBox*>(w))
+            add(name, group->title());
+        if (auto* edit = qobject_cast<QLineEdit*>(w))
+            add(name + ".hint", edit->placeholderText());
+        if (auto* tabs = qobject_cast<QTabWidget*>(w)) {
+            for (int i = 0; i < tabs->count(); ++i)
+                add(name + "|" + QString::number(i), tabs->tabText(i));
+        }
+        if (auto* combo = qobject_cast<QComboBox*>(w)) {
+            for (int i = 0; i < combo->count(); ++i)
+                add(name + "#" + QString::number(i), combo->itemText(i));
+        }
+        if (auto* header = qobject_cast<QHeaderView*>(w); header && header->model()) {
+            for (int i = 0; i < header->count(); ++i) {
+                add(w->parent()->objectName() + "|" + QString::number(i),
+                    header->model()->headerData(i, header->orientation()).toString());
+            }
+        }
+    }
+    for (QAction* action : window.findChildren<QAction*>()) {
+        if (!action->objectName().isEmpty()) {
+            add(action->objectName(), action->text());
+            add(action->objectName() + ".tip", action->toolTip());
+        }
+    }
+    for (QMenu* menu : window.findChildren<QMenu*>())
+        add(menu->objectName(), menu->title());
+}
+
+// Texts that read the same in both languages, and what only shows the user's own data (paths,
+// numbers, job and file names of the samples).
+bool sameInGerman(const QString& text) {
+    static const QStringList kSame = {
+        "Kestrel", "OK",     "FTP",   "Port:",  "Port",    "Server",    "Status",  "Name",
+        "Name:",   "Pause",  "Start", "Hilfe",  "Info",    "Passwort:", "ftp",     "Details",
+        "Log",     "Online", "Test",  "Archiv", "Version", "Host:",     "Host",    "Details:",
+        "Tag",     "...",    "Text",  "Index",  "*.*",     "English",   "Deutsch",  // each language
+                                                                                    // names itself
+    };
+    static const QRegularExpression data(
+        "^([-0-9.,:%/ ]+( ?(Kb|Mb|Gb|bytes|Bytes))?|.*/.*|\\S+\\.(txt|odt|fs|uxarc)|"
+        "Documents|Photos|Web site|Projects|Mail archive|Daily|Reports|2026|kestrel|"
+        "backup\\.example\\.org|[A-Z]:?|&?[A-Z]|(Kestrel|Version|Revision) [0-9.]+)$");
+    return kSame.contains(text.trimmed()) || data.match(text.trimmed()).hasMatch();
+}
+
+// Every text of a picture whose German rendering still reads as the English one.
+int untranslatedTexts() {
+    int found = 0;
+    const Texts& texts = shownTexts();
+    for (const auto& [picture, english] : texts) {
+        if (!picture.endsWith("-english"))
+            continue;
+        const QString german = picture.chopped(8) + "-german";
+        const auto other = texts.find(german);
+        if (other == texts.end()) {
+            std::printf("UNTRANSLATED %s: no German rendering\n", qPrintable(picture));
+            ++found;
+            continue;
+        }
+        for (const auto& [control, text] : english) {
+            const auto it = other->second.find(control);
+            if (it != other->second.end() && it->second == text && !sameInGerman(text)) {
+                std::printf("UNTRANSLATED %s %s: \"%s\"\n", qPrintable(german), qPrintable(control),
+                            qPrintable(text));
+                ++found;
+            }
+        }
+    }
+    return found;
+}
+
 bool save(QWidget& window, const QString& path) {
     QCoreApplication::processEvents();
+    recordTexts(window, QFileInfo(path).completeBaseName());
     const bool ok = window.grab().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
     return ok;
@@ -235,10 +349,20 @@ int main(int argc, char** argv) {
     }
 
     bool ok = true;
+    ui::QtLanguage qtLanguage;
+    ui::QtHost::Views views;
+    views.showLog = [] {};
+    views.message = [&ctx](std::string_view key) { return ctx.msg(key); };
+    host.setViews(views);
+    host.setAskWithoutWindow(true);
     for (const char* language : {"english", "german"}) {
         const LanguageFile file(findLanguageFile(ctx.paths, language));
         ctx.settings.languageFilePath = findLanguageFile(ctx.paths, language);
         ctx.messages.FillMessages(ctx.settings.languageFilePath);
+        if (!qtLanguage.use(ctx.msg("strMsgLocale"))) {
+            std::printf("FAILED: no Qt translations for %s\n", language);
+            ok = false;
+        }
         const QString suffix = QString("-") + language + ".png";
 
         // The windows the commands open are there, as in the program: no command reads "not
@@ -311,8 +435,6 @@ int main(int argc, char** argv) {
             ui::frmEditBackup editor(ctx, runner, file, seams);
             editor.resize(760, 560);
             editor.loadJob(*runner.job("Documents"));
-            (void)editor.folderTree().CheckDir(
-                QString::fromStdString((scratch / "source/Reports/2026").string()));
             editor.show();
             for (int page = 0; page < 4; ++page) {
                 editor.showPage(page);
@@ -329,7 +451,37 @@ int main(int argc, char** argv) {
             editor.showPage(1);
             ok &= save(editor, out + "/frmEditBackup-ftp-settings" + suffix);
         }
+
+        // The boxes, with Qt's own buttons and ours, and Qt's folder dialog.
+        auto whenShown = [&](const QString& name) {
+            QTimer::singleShot(0, [&, name] {
+                if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                    ok &= save(*box, out + "/" + name + suffix);
+                    box->reject();
+                }
+            });
+        };
+        whenShown("boxQuestion");
+        (void)host.messageBox(ctx.msg("strMsgQuitAsk"), MsgIcon::Question, MsgButtons::YesNoCancel,
+                              MsgAnswer::Cancel);
+        whenShown("boxFailure");
+        host.failureBox(ctx.messages.format("strMsgBackupFailed", {{"%d", "Photos"}}),
+                        ctx.messages.format("strMsgFileCopyFail", {{"%d", "/home/user/a.odt"}}));
+        whenShown("boxChoice");
+        (void)host.choiceBox(ctx.msg("strMsgRFToOrigQ"),
+                             {ctx.msg("strMsgRestoreToOriginal"), ctx.msg("strMsgRestoreElsewhere"),
+                              ctx.msg("strMsgCancel")},
+                             2);
+        QFileDialog folders(nullptr, QString::fromStdString(ctx.msg("strMsgSelectFolderToBackup")),
+                            QString::fromStdString((scratch / "source").string()));
+        folders.setOption(QFileDialog::DontUseNativeDialog);
+        folders.setFileMode(QFileDialog::Directory);
+        folders.show();
+        ok &= save(folders, out + "/fileDialog" + suffix);
     }
     std::filesystem::remove_all(scratch);
-    return ok ? 0 : 1;
+    const int untranslated = untranslatedTexts();
+    if (untranslated > 0)
+        std::printf("FAILED: %d texts stay English in German\n", untranslated);
+    return ok && untranslated == 0 ? 0 : 1;
 }
