@@ -1,6 +1,7 @@
 #include "app/desktop.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QDialog>
 #include <QLocalSocket>
 #include <QUrl>
@@ -265,6 +266,7 @@ void WindowedDesktop::openEditor(const std::string& job, int page) {
 void WindowedDesktop::reloadLanguage() {
     m_language = LanguageFile(m_parts->ctx.settings.languageFilePath);
     (void)m_qtLanguage.use(m_parts->ctx.messages.GetMessage("strMsgLocale"));
+    m_progress->setLocale(QLocale());
     if (m_main)
         m_main->applyLanguage();
     // The progress window captions itself anew when it is next activated.

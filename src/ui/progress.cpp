@@ -77,7 +77,7 @@ mdlProgress::mdlProgress(EngineFlags& flags, const Messages& messages, LanguageS
       m_mainWindowVisible(std::move(mainWindowVisible)),
       m_tick(std::move(tickMs)),
       m_tray(std::move(tray)) {
-    setLocale(QLocale::system());
+    setLocale(QLocale());  // the language the user chose
 }
 
 mdlProgress::~mdlProgress() {
