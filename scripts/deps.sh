@@ -10,7 +10,7 @@ packages=(
   python3-pyftpdlib vsftpd
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   qt6-translations-l10n
-  xvfb xauth x11-utils fonts-dejavu-core faketime openbox trayer xdotool
+  xvfb xauth x11-utils fonts-dejavu-core faketime openbox trayer xdotool wmctrl
 )
 
 missing=()

@@ -5,7 +5,7 @@
 # Usage: tray_smoke.sh KESTREL_BINARY
 set -euo pipefail
 kestrel=$1
-for tool in Xvfb openbox trayer xdotool xprop xwininfo; do
+for tool in Xvfb openbox trayer xdotool wmctrl xprop xwininfo; do
   command -v "$tool" >/dev/null || { echo "missing $tool (scripts/deps.sh installs it)"; exit 1; }
 done
 
@@ -48,11 +48,11 @@ docked() { xwininfo -tree -id "$panel" | grep -o '0x[0-9a-f]* "kestrel"' | cut -
 icon=$(docked)
 [ -n "$icon" ] || fail "no tray icon in the tray host"
 
-# The title bar's close: openbox's Alt+F4 sends WM_DELETE_WINDOW as its X button does. The
-# window manager drops WM_STATE when the window is withdrawn.
+# The title bar's close: asked of the window manager (_NET_CLOSE_WINDOW), it sends
+# WM_DELETE_WINDOW as its X button does; it drops WM_STATE when the window is withdrawn.
 coproc SPY { timeout 30 xprop -spy -id "$main" WM_STATE; }
 read -r _ <&"${SPY[0]}"
-xdotool windowactivate --sync "$main" key alt+F4
+wmctrl -i -c "$main"
 withdrawn=""
 while read -r line <&"${SPY[0]}"; do
   case $line in *"not found"* | *Withdrawn*) withdrawn=1 && break ;; esac
