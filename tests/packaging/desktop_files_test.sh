@@ -1,0 +1,14 @@
+#!/bin/sh
+# The desktop entry and the AppStream metainfo pass the checkers the desktops and software
+# centres use (warnings fail too).
+# Usage: desktop_files_test.sh DATA_DIR
+set -eu
+data=$1
+# It reports warnings and hints without failing: anything it says fails here.
+said=$(desktop-file-validate "$data/kestrel.desktop" 2>&1) || true
+if [ -n "$said" ]; then
+    echo "$said"
+    exit 1
+fi
+appstreamcli validate --no-net --explain "$data"/*.metainfo.xml
+echo "the desktop files are valid"
