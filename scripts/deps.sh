@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Kestrel needs to build and test, when they are missing.
+# Installs the Debian packages Kestrel needs to build, test and package, when they are missing.
 # Usage: scripts/deps.sh            build and test dependencies
 set -euo pipefail
 
@@ -11,6 +11,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   qt6-translations-l10n
   xvfb xauth x11-utils fonts-dejavu-core faketime openbox trayer xdotool wmctrl
+  help2man librsvg2-bin desktop-file-utils appstream
+  debhelper dpkg-dev fakeroot lintian
 )
 
 missing=()

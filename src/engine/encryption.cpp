@@ -17,7 +17,7 @@ bool runTool(RunControl& rc, const std::string& tool, const std::string& file,
         return false;
     };
     if (tool.empty()) {
-        return say("the encryption tool bin/bfish is missing");
+        return say("the encryption tool bfish is missing");
     }
     const std::string input = file + ".ue";
     std::string why;
@@ -62,7 +62,20 @@ bool runTool(RunControl& rc, const std::string& tool, const std::string& file,
 }  // namespace
 
 std::string encryptionTool(const ProgramFolder& folder) {
-    return folder.findAsset("bin/bfish").value_or("");
+    // A copy in the program folder's bin/ comes first. An installed program keeps the tool
+    // among its private helpers, looked at before bin/ so that a bfish of another package in
+    // /usr/bin is never run; a build tree has it beside the executables.
+    if (std::string own = folder.path("bin/bfish"); fs::exists(own)) {
+        return own;
+    }
+    for (const std::string& root : folder.assetRoots()) {
+        for (const char* relative : {KESTREL_TOOL_DIR "/bfish", "bin/bfish"}) {
+            if (std::string candidate = fs::join(root, relative); fs::exists(candidate)) {
+                return candidate;
+            }
+        }
+    }
+    return "";
 }
 
 bool EncryptFile(RunControl& rc, const std::string& tool, const std::string& file,

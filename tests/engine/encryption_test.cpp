@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "engine/backup_run.h"
 #include "jobs/backup.h"
 #include "platform/fs.h"
+#include "platform/program_folder.h"
 #include "support/job_builder.h"
 #include "support/test_context.h"
 
@@ -149,6 +151,27 @@ TEST(Encryption, PasswordsOfAnyBytesButNulRoundTripInPlace) {
     EXPECT_FALSE(EncryptFile(t.ctx->control, tool, file, std::string("a\0b", 3), &error));
     EXPECT_NE(error.find("code 1"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(file));
+}
+
+// The program folder's own copy first, then the installation's private helper before a bfish in
+// the bin folder beside it, which may be another package's.
+TEST(Encryption, TheToolIsLookedForInTheProgramFolderThenAmongThePrivateHelpers) {
+    const std::string helper = std::string("root/") + KESTREL_TOOL_DIR + "/bfish";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"root/bin/bfish"}, "root/bin/bfish"},
+        {{"root/bin/bfish", helper}, helper},
+        {{helper, "home/bin/bfish"}, "home/bin/bfish"},
+        {{std::string("home/") + KESTREL_TOOL_DIR + "/bfish", "other/bin/bfish"}, ""},
+    };
+    for (const auto& [present, expected] : cases) {
+        test::TempDir dir;
+        for (const std::string& file : present) {
+            dir.write(file, "");
+        }
+        const ProgramFolder folder(dir.file("home"), {dir.file("root")});
+        EXPECT_EQ(encryptionTool(folder), expected.empty() ? "" : dir.file(expected))
+            << testing::PrintToString(present);
+    }
 }
 
 }  // namespace
