@@ -65,6 +65,11 @@ bool takeShowWindow() {
 
 int main(int argc, char** argv) {
     using namespace kestrel;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    // Before anything starts: these need neither a display nor a program folder.
+    if (const auto code = answerOptions(args, std::cout, std::cerr)) {
+        return *code;
+    }
     SystemClock clock;
     auto services = makeSystemdUserManager();
     const char* home = std::getenv("KESTREL_HOME");
@@ -109,6 +114,5 @@ int main(int argc, char** argv) {
         *error = restartInPlace(argv, variables);
     };
     watchStopSignals(env);
-    std::vector<std::string> args(argv + 1, argv + argc);
     return StartProgram(args, env);
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,16 @@ struct ProgramEnv {
 // The program's life: start-up, the command line and the service, the scheduler's loop, quit.
 // Returns the exit code. A second instance in the same program folder ends at once with 0.
 int StartProgram(const std::vector<std::string>& args, ProgramEnv& env);
+
+// What `kestrel --help` prints: the program, its command lines, the environment it reads and the
+// files it uses. The manual page is made from it.
+std::string helpText();
+
+// Answers --help, -h, --version and -V, and refuses any other argument that begins with "-",
+// before anything starts (no lock, no program folder, no display). The exit code when the program
+// ends there; nothing when the command line is the program's own.
+std::optional<int> answerOptions(const std::vector<std::string>& args, std::ostream& out,
+                                 std::ostream& err);
 
 // The whole argument text as the command line table compares it: the arguments joined by
 // single blanks.

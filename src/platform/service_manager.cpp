@@ -271,6 +271,18 @@ std::string defaultUnitFolder() {
     return home.empty() ? "" : fs::join(home, ".config/systemd/user");
 }
 
+// The unit a package installed with this executable (<prefix>/bin/kestrel beside
+// <prefix>/lib/systemd/user/kestrel.service), which starts this very program.
+std::optional<std::string> packagedUnit(const std::string& executable) {
+    const std::string bin = fs::parentOf(executable);
+    if (fs::fileNameOf(bin) != "bin") {
+        return std::nullopt;
+    }
+    const std::string unit =
+        fs::join(fs::parentOf(bin), std::string("lib/systemd/user/") + kServiceUnitName);
+    return fs::isRegularFile(unit) ? std::optional<std::string>(unit) : std::nullopt;
+}
+
 bool cgroupIsTheUnit(const std::string& cgroup) {
     const std::string suffix = std::string("/") + kServiceUnitName;
     size_t begin = 0;
@@ -315,13 +327,21 @@ public:
             return false;
         }
         std::string why;
-        if (!fs::makeDirs(m_unitFolder, &why) ||
-            !fs::writeFileAtomic(unitPath(), serviceUnitText(executable, home), 0644, &why)) {
+        // The package's unit knows no other program folder than the default one.
+        if (!home && packagedUnit(executable)) {
+            // One that an earlier install wrote would hide it.
+            if (fs::exists(unitPath()) && !fs::removeFile(unitPath(), &why)) {
+                setError(error, why);
+                return false;
+            }
+        } else if (!fs::makeDirs(m_unitFolder, &why) ||
+                   !fs::writeFileAtomic(unitPath(), serviceUnitText(executable, home), 0644,
+                                        &why)) {
             setError(error, why);
             return false;
         }
         return step({"--user", "daemon-reload"}, error) &&
-               step({"--user", "enable", kServiceUnitName}, error);
+               step({"--user", "enable", "--now", kServiceUnitName}, error);
     }
 
     bool uninstall(std::string* error) override {

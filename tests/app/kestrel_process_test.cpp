@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <tuple>
 
 #include "core/app_context.h"
 #include "support/faults.h"
@@ -136,6 +137,27 @@ TEST_F(KestrelProcessTest, AServiceStopDuringALongRunAbortsItAndKeepsEverySessio
         cli({"restore", "Job", first, "--to", sandbox.file("back")});
     EXPECT_EQ(restored.code, 0) << restored.err;
     EXPECT_EQ(test::readAll(sandbox.file("back") + first), "first session");
+}
+
+// Answered before anything starts (no program folder made, no display needed); a service command
+// line without a service manager fails saying so.
+TEST_F(KestrelProcessTest, OptionsAnswerAtOnceAndServiceCommandsNeedAManager) {
+    const std::string never = "KESTREL_HOME=" + sandbox.file("never");
+    const std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {"--help", 0, "Usage: kestrel"}, {"-V", 0, "kestrel "}, {"--bogus", 2, "unknown option"}};
+    for (const auto& [option, code, says] : cases) {
+        const test::ProgramResult r = test::runProgram(kestrel({option}, {never}));
+        EXPECT_EQ(r.code, code) << option;
+        EXPECT_NE((code == 0 ? r.out : r.err).find(says), std::string::npos) << option;
+    }
+    EXPECT_FALSE(std::filesystem::exists(sandbox.file("never")));
+
+    std::filesystem::remove(sandbox.file("runtime/systemd/private"));
+    sandbox.write("bin/systemctl", "#!/bin/sh\necho offline\nexit 1\n");
+    const test::ProgramResult r = test::runProgram(kestrel({"/i"}));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("No user service manager"), std::string::npos) << r.err;
+    EXPECT_EQ(count("No user service manager"), 1u);
 }
 
 // The environment of a running process, or "" when it is gone.
