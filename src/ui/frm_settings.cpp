@@ -102,7 +102,13 @@ void frmSettings::load() {
         m_ui->Combo1->addItem(QString::fromStdString(own.empty() ? language : own),
                               QString::fromStdString(language));
     }
-    const std::string current = settings.general("Language", "english");
+    // Nothing chosen yet: the language in use, which the locale chose.
+    std::string current = settings.general("Language");
+    if (current.empty()) {
+        const std::string file = fs::fileNameOf(settings.languageFilePath);
+        current =
+            file.empty() ? "english" : file.substr(0, file.size() - kLanguageExtension.size());
+    }
     int selected = -1;
     for (int i = 0; i < m_ui->Combo1->count(); ++i) {
         if (text::iequals(m_ui->Combo1->itemData(i).toString().toStdString(), current)) {
