@@ -71,6 +71,7 @@ private:
     AppContext m_ctx;
     std::optional<JobRunner> m_runner;
     std::optional<RunnerScheduler> m_scheduler;
+    std::optional<ServiceNotices> m_notices;
     FileLock m_instance;
     bool m_isService = false;
     int m_exitCode = 0;
@@ -125,6 +126,9 @@ int Program::start(const std::vector<std::string>& args) {
         }
     }
     m_scheduler.emplace(m_ctx, *m_runner);
+    if (m_env.desktop == nullptr && m_env.notifyDesktop) {
+        m_notices.emplace(m_ctx, *m_runner, m_env.notifyDesktop);
+    }
     if (services && m_ctx.settings.RunAsService == 1) {
         startService();
     }

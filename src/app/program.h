@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/service_notices.h"
 #include "platform/program_folder.h"
 
 namespace kestrel {
@@ -70,6 +71,8 @@ struct ProgramEnv {
     std::function<void(AppContext&)> afterTick = {};
     // The windows; null runs headless.
     Desktop* desktop = nullptr;
+    // Headless, how the user hears of failed scheduled runs besides the log; null: the log only.
+    DesktopNotifier notifyDesktop = {};
     // The instance lock's descriptor this process held before it replaced its image.
     std::optional<int> inheritedLock = {};
     // Whether this process was replaced to show its window on a desktop that asked for it.

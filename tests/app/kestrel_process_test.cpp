@@ -2,8 +2,11 @@
 // folder, and a service stop in the middle of a run.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/inotify.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +18,8 @@
 #include "support/faults.h"
 #include "support/program.h"
 #include "support/test_context.h"
+
+extern char** environ;
 
 namespace kestrel {
 namespace {
@@ -36,7 +41,8 @@ protected:
     std::vector<std::string> kestrel(const std::vector<std::string>& args,
                                      const std::vector<std::string>& extraEnv = {}) const {
         std::vector<std::string> argv = {"/usr/bin/env"};
-        for (const char* unset : {"INVOCATION_ID", "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        for (const char* unset : {"INVOCATION_ID", "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
+                                  "DBUS_SESSION_BUS_ADDRESS"})
             argv.insert(argv.end(), {"-u", unset});
         argv.insert(argv.end(),
                     {"KESTREL_HOME=" + t.home(), "XDG_RUNTIME_DIR=" + sandbox.file("runtime"),
@@ -158,6 +164,111 @@ TEST_F(KestrelProcessTest, OptionsAnswerAtOnceAndServiceCommandsNeedAManager) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("No user service manager"), std::string::npos) << r.err;
     EXPECT_EQ(count("No user service manager"), 1u);
+}
+
+// tests/app/notification_server.py: a notification server on a session bus of its own, whose
+// lines the test reads as they come.
+class NotificationServer {
+public:
+    NotificationServer() {
+        int fds[2];
+        if (::system("/usr/bin/python3 -c 'import dbus, gi' 2>/dev/null") != 0 ||
+            ::access("/usr/bin/dbus-daemon", X_OK) != 0 || ::pipe2(fds, O_CLOEXEC) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        const std::string script =
+            std::string(KESTREL_SOURCE_DIR) + "/tests/app/notification_server.py";
+        char* argv[] = {const_cast<char*>("/usr/bin/python3"), const_cast<char*>(script.c_str()),
+                        nullptr};
+        if (::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv, environ) != 0) {
+            m_pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        m_out = fds[0];
+        address = line().value_or("");
+    }
+    ~NotificationServer() {
+        end();
+        ::close(m_out);
+    }
+    // The next line; nothing at the end, or after a minute without one.
+    std::optional<std::string> line() {
+        for (size_t end; (end = m_buffer.find('\n')) == std::string::npos;) {
+            pollfd ready{m_out, POLLIN, 0};
+            char chunk[512];
+            const ssize_t n =
+                ::poll(&ready, 1, 60'000) > 0 ? ::read(m_out, chunk, sizeof chunk) : 0;
+            if (n <= 0) {
+                return std::nullopt;
+            }
+            m_buffer.append(chunk, static_cast<size_t>(n));
+        }
+        const size_t end = m_buffer.find('\n');
+        std::string text = m_buffer.substr(0, end);
+        m_buffer.erase(0, end + 1);
+        return text;
+    }
+    // Stops the server; what it printed that was not read yet.
+    std::vector<std::string> end() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+        std::vector<std::string> rest;
+        while (auto text = line()) {
+            rest.push_back(*text);
+        }
+        return rest;
+    }
+
+    std::string address;
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+    std::string m_buffer;
+};
+
+// The headless program tells the desktop of a failed scheduled run, and of the first good one
+// after it, once each.
+TEST_F(KestrelProcessTest, TheServiceNotifiesAFailedScheduledRunAndTheNextGoodOne) {
+    NotificationServer server;
+    if (server.address.empty()) {
+        GTEST_SKIP() << "python3-dbus, python3-gi or dbus-daemon is missing";
+    }
+    sandbox.write("src/a.txt", "a");
+    std::filesystem::create_directories(sandbox.file("dest"));
+    const std::string source = sandbox.file("src");
+    ASSERT_EQ(cli({"new", "--name", "Job", "--source", source, "--dest", sandbox.file("dest"),
+                   "--schedule", "hourly:00", "--schedule-from", "2020-01-01 00:00"})
+                  .code,
+              0);
+    // Never run: the first start of each program catches up the missed hour.
+    ASSERT_TRUE(t.ctx->settings.saveGeneral("CatchUpMissedRuns", "1"));
+    const std::string bus = "DBUS_SESSION_BUS_ADDRESS=" + server.address;
+    const std::string failed =
+        "Kestrel|kestrel|2|kestrel|Backup of Job failed!|FAIL: Can't read "
+        "folder " +
+        source;
+    const std::string again =
+        "Kestrel|kestrel|1|kestrel|Backup of Job finished successfully again, after failed runs.|";
+    const auto start = [&](const std::string& expected) {
+        test::Program service(kestrel({}, {bus}));
+        const std::string told = server.line().value_or("(none)");
+        EXPECT_EQ(told.substr(0, expected.size()), expected) << t.logFile();
+        service.signal(SIGTERM);
+        EXPECT_EQ(service.wait().code, 0);
+    };
+    std::filesystem::rename(source, source + ".away");
+    start(failed);
+    std::filesystem::rename(source + ".away", source);
+    start(again);
+    EXPECT_EQ(server.end(), std::vector<std::string>{}) << "a run told twice";
 }
 
 // The environment of a running process, or "" when it is gone.
