@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <spawn.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -19,6 +18,7 @@
 
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "platform/program_folder.h"
 #include "platform/unique_fd.h"
 
 extern char** environ;
@@ -247,28 +247,9 @@ bool step(const std::vector<std::string>& arguments, std::string* error) {
     return false;
 }
 
-std::string homeFolder() {
-    if (auto home = fs::getEnv("HOME"); home && !home->empty()) {
-        return *home;
-    }
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr) {
-        return found->pw_dir;
-    }
-    return "";
-}
-
 std::string defaultUnitFolder() {
-    // A relative XDG_CONFIG_HOME is invalid and to be ignored.
-    if (auto config = fs::getEnv("XDG_CONFIG_HOME"); config && config->starts_with('/')) {
-        return fs::join(*config, "systemd/user");
-    }
-    const std::string home = homeFolder();
-    return home.empty() ? "" : fs::join(home, ".config/systemd/user");
+    const std::string config = userConfigHome();
+    return config.empty() ? "" : fs::join(config, "systemd/user");
 }
 
 // The unit a package installed with this executable (<prefix>/bin/kestrel beside
