@@ -193,11 +193,13 @@ public:
     }
     ~NotificationServer() {
         end();
-        ::close(m_out);
+        if (m_out >= 0) {
+            ::close(m_out);
+        }
     }
     // The next line; nothing at the end, or after a minute without one.
     std::optional<std::string> line() {
-        for (size_t end; (end = m_buffer.find('\n')) == std::string::npos;) {
+        while (m_out >= 0 && m_buffer.find('\n') == std::string::npos) {
             pollfd ready{m_out, POLLIN, 0};
             char chunk[512];
             const ssize_t n =
@@ -207,9 +209,12 @@ public:
             }
             m_buffer.append(chunk, static_cast<size_t>(n));
         }
-        const size_t end = m_buffer.find('\n');
-        std::string text = m_buffer.substr(0, end);
-        m_buffer.erase(0, end + 1);
+        const size_t at = m_buffer.find('\n');
+        if (at == std::string::npos) {
+            return std::nullopt;
+        }
+        std::string text = m_buffer.substr(0, at);
+        m_buffer.erase(0, at + 1);
         return text;
     }
     // Stops the server; what it printed that was not read yet.
