@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """A desktop notification server on a session bus of its own, for the tests. Prints the bus's
-address once it owns org.freedesktop.Notifications, then one line per notification:
-app name|icon|urgency|desktop entry|summary|first line of the body. Ends on SIGTERM."""
+address and its own process id once it owns org.freedesktop.Notifications, then one line per
+notification: app name|icon|urgency|desktop entry|summary|first line of the body. Ends on
+SIGTERM, or after two minutes, so that a test waiting for a line never waits longer."""
+import os
 import signal
 import subprocess
 
@@ -34,9 +36,10 @@ try:
     bus = dbus.bus.BusConnection(address)
     name = dbus.service.BusName(INTERFACE, bus)
     server = Server(bus, "/org/freedesktop/Notifications")
-    print(address, flush=True)
+    print(address, os.getpid(), flush=True)
     loop = GLib.MainLoop()
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, loop.quit)
+    GLib.timeout_add_seconds(120, loop.quit)
     loop.run()
 finally:
     daemon.terminate()

@@ -7,7 +7,6 @@
 
 #include "platform/autostart.h"
 #include "platform/fs.h"
-#include "platform/process.h"
 #include "support/temp_dir.h"
 #include "support/test_context.h"
 
@@ -162,15 +161,8 @@ TEST_F(SettingsWindow, TheAutostartBoxWritesAndRemovesTheDesktopEntry) {
     };
     for (const auto& [path, exec] : paths) {
         const std::string written = autostartEntryText(path, "line\nbreak");
-        EXPECT_NE(written.find("\nExec=" + exec + "\nIcon=kestrel\n"), std::string::npos)
+        EXPECT_NE(written.find("\nComment=line\\nbreak\nExec=" + exec + "\n"), std::string::npos)
             << written;
-        if (fs::exists("/usr/bin/desktop-file-validate")) {
-            EXPECT_EQ(runProcess({"/usr/bin/desktop-file-validate",
-                                  config.write("kestrel.desktop", written)},
-                                 nullptr),
-                      0)
-                << written;
-        }
     }
 }
 
