@@ -8,6 +8,7 @@ packages=(
   zlib1g-dev libsodium-dev libcli11-dev
   libgtest-dev libgmock-dev
   python3-pyftpdlib vsftpd
+  dbus-daemon python3-dbus python3-gi
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   qt6-translations-l10n
   xvfb xauth x11-utils fonts-dejavu-core faketime openbox trayer xdotool wmctrl

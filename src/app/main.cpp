@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QCoreApplication>
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -13,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
+#include "ui/notify.h"
 #include "ui/qt_host.h"
 
 namespace {
@@ -65,6 +68,11 @@ bool takeShowWindow() {
 
 int main(int argc, char** argv) {
     using namespace kestrel;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    // Before anything starts: these need neither a display nor a program folder.
+    if (const auto code = answerOptions(args, std::cout, std::cerr)) {
+        return *code;
+    }
     SystemClock clock;
     auto services = makeSystemdUserManager();
     const char* home = std::getenv("KESTREL_HOME");
@@ -73,6 +81,8 @@ int main(int argc, char** argv) {
     // The windows need a display; the service and a machine without a desktop run headless.
     const bool display = hasDisplay();
     std::optional<QApplication> app;
+    // Headless, for the desktop notifications over the session bus alone.
+    std::optional<QCoreApplication> core;
     std::optional<ui::QtHost> qtHost;
     std::optional<WindowedDesktop> desktop;
     HeadlessHost headless(std::cerr);
@@ -83,12 +93,21 @@ int main(int argc, char** argv) {
         // Until the main window is up, the command line's messages are boxes.
         qtHost->setAskWithoutWindow(true);
         desktop.emplace(*qtHost);
+    } else {
+        core.emplace(argc, argv);
     }
+    // Qt sets the C library's locale from the environment: the numbers that the program formats
+    // and reads itself keep their decimal point.
+    std::setlocale(LC_NUMERIC, "C");
     Host& host = display ? static_cast<Host&>(*qtHost) : headless;
     ProgramEnv env{ProgramFolder::resolve(std::nullopt), clock, host, display ? nullptr : &headless,
                    *services};
     if (display) {
         env.desktop = &*desktop;
+    } else {
+        env.notifyDesktop = [](const std::string& summary, const std::string& body, bool failure) {
+            (void)ui::desktopNotify(summary, body, failure);
+        };
     }
     env.executable = executablePath(argv[0]);
     if (home != nullptr && *home != '\0') {
@@ -109,6 +128,5 @@ int main(int argc, char** argv) {
         *error = restartInPlace(argv, variables);
     };
     watchStopSignals(env);
-    std::vector<std::string> args(argv + 1, argv + argc);
     return StartProgram(args, env);
 }

@@ -4,6 +4,7 @@
 
 #include "app/headless_host.h"
 #include "core/app_context.h"
+#include "core/version.h"
 #include "platform/file_lock.h"
 #include "platform/instance_channel.h"
 #include "platform/process.h"
@@ -16,6 +17,8 @@ namespace {
 
 constexpr const char* kDisplayName = "Kestrel service";
 constexpr std::chrono::milliseconds kTick{1000};
+constexpr int kExitFailed = 1;
+constexpr int kExitBadUsage = 2;
 
 enum class CommandLine { Install, Uninstall, Stop, Restart, StartService };
 
@@ -43,6 +46,8 @@ public:
     int start(const std::vector<std::string>& args);
 
 private:
+    // A command line that failed: told to the user and logged.
+    void fail(const std::string& text);
     bool takeInstanceLock();
     bool loadJobs(bool prepareTemp);
     // True when the program is to end.
@@ -66,8 +71,10 @@ private:
     AppContext m_ctx;
     std::optional<JobRunner> m_runner;
     std::optional<RunnerScheduler> m_scheduler;
+    std::optional<ServiceNotices> m_notices;
     FileLock m_instance;
     bool m_isService = false;
+    int m_exitCode = 0;
     std::uint64_t m_lastTickMs = 0;
     InstanceListener m_listener;
     std::optional<std::vector<std::string>> m_handover;
@@ -86,8 +93,15 @@ int Program::start(const std::vector<std::string>& args) {
     // temporary folder that instance may be running a backup in.
     const std::string text = commandLineText(args);
     const bool services = m_env.services.available();
-    const CommandLine command = services ? classify(text) : CommandLine::StartService;
+    const CommandLine command = classify(text);
     const bool control = command != CommandLine::StartService;
+    if (control && !services) {
+        // Rather than start the scheduler in its place, which nobody asked for.
+        std::string error;
+        (void)m_ctx.paths.create(&error);
+        fail(m_ctx.messages.format("strMsgNoServiceManager", {{"%s", text}}));
+        return kExitFailed;
+    }
     if (!control && !takeInstanceLock()) {
         return 0;
     }
@@ -99,7 +113,7 @@ int Program::start(const std::vector<std::string>& args) {
     m_ctx.WriteLog(m_ctx.messages.format("strMsgBackupItemsLoaded",
                                          {{"%d", std::to_string(m_runner->jobs().count())}}));
     if (services && runCommandLine(command)) {
-        return 0;
+        return m_exitCode;
     }
     if (control) {
         // Declined to quit: the normal start, instance check included.
@@ -112,6 +126,9 @@ int Program::start(const std::vector<std::string>& args) {
         }
     }
     m_scheduler.emplace(m_ctx, *m_runner);
+    if (m_env.desktop == nullptr && m_env.notifyDesktop) {
+        m_notices.emplace(m_ctx, *m_runner, m_env.notifyDesktop);
+    }
     if (services && m_ctx.settings.RunAsService == 1) {
         startService();
     }
@@ -138,6 +155,15 @@ void Program::runDesktop(bool services) {
     parts.stopRequested = [this] { return m_env.stopRequested && m_env.stopRequested(); };
     parts.showWindow = m_env.showWindow;
     m_env.desktop->run(parts);
+}
+
+void Program::fail(const std::string& text) {
+    // Headless, the notice is the log line (and the error stream).
+    if (m_env.headless == nullptr) {
+        m_ctx.WriteLog(text);
+    }
+    tell(m_ctx.host, text, MsgIcon::Critical);
+    m_exitCode = kExitFailed;
 }
 
 bool Program::takeInstanceLock() {
@@ -188,6 +214,7 @@ bool Program::runCommandLine(CommandLine command) {
                 m_ctx.settings.RunAsService = 1;
             } else {
                 tell(m_ctx.host, named("strMsgFailInstall"), MsgIcon::Critical);
+                m_exitCode = kExitFailed;
                 (void)m_ctx.settings.saveGeneral("RunAsService", "0");
                 m_ctx.settings.RunAsService = 0;
             }
@@ -199,6 +226,7 @@ bool Program::runCommandLine(CommandLine command) {
                 m_ctx.settings.RunAsService = 0;
             } else {
                 tell(m_ctx.host, named("strMsgFailUninst"), MsgIcon::Critical);
+                m_exitCode = kExitFailed;
                 m_ctx.settings.RunAsService = 1;
             }
             return QuitProgram(true);
@@ -206,10 +234,10 @@ bool Program::runCommandLine(CommandLine command) {
         case CommandLine::Restart: {
             std::string error;
             if (!m_env.services.stop(&error)) {
-                m_ctx.WriteLog(error);
+                fail(error);
             }
             if (command == CommandLine::Restart && !m_env.services.start(&error)) {
-                m_ctx.WriteLog(error);
+                fail(error);
             }
             return QuitProgram(true);
         }
@@ -342,7 +370,81 @@ void Program::handOver() {
     m_ctx.WriteLog(m_ctx.messages.format("strMsgOpenWindowFailed", {{"%s", error}}));
 }
 
+constexpr const char* kUsage =
+    "Usage: kestrel [/i | /u | /service start | /service stop | /service restart]\n"
+    "       kestrel --help | --version\n";
+
 }  // namespace
+
+std::string helpText() {
+    return std::string(kUsage) +
+           R"(
+Kestrel backs up files and folders to a local folder or an FTP server, on demand or on a
+schedule. Without a command line it starts the program: with a display it shows the main window
+and a tray icon; without one it runs headless, starts the scheduled backups and writes what it
+does to the log, until SIGTERM or Ctrl-C. One kestrel runs per program folder: a second start
+shows the running one's window and ends. kestrel-cli makes, changes and runs the jobs without
+a window.
+
+Command lines:
+  /i                  install the service (the systemd user unit kestrel.service) and start it
+  /u                  stop the service and remove it
+  /service start      run as the service (the unit starts the program so)
+  /service stop       stop the running service
+  /service restart    stop the running service and start it again
+  -h, --help          print this help and exit
+  -V, --version       print the version and exit
+
+Environment:
+  KESTREL_HOME        the program folder (default: ${XDG_DATA_HOME:-~/.local/share}/kestrel)
+  LC_ALL, LC_MESSAGES, LANG
+                      the language, until one is chosen in the program settings
+  DISPLAY, WAYLAND_DISPLAY
+                      the desktop to show the windows on; without either it runs headless
+  XDG_CONFIG_HOME     where the service unit and the autostart entry go (default: ~/.config)
+  XDG_RUNTIME_DIR     where the running program listens for a second start
+  DBUS_SESSION_BUS_ADDRESS
+                      the session bus on which the service tells of failed backups
+
+Files in the program folder:
+  backups.ini         the backup jobs
+  settings.ini        the program settings
+  logs/kestrel.log    the log
+  kestrel.lock        held by the running program
+  temp/               the working folder of a backup run
+Files elsewhere:
+  ~/.config/systemd/user/kestrel.service
+                      the unit that /i writes when no installed unit runs this program
+  ~/.config/autostart/kestrel.desktop
+                      starts the program with the desktop (Options > Program settings)
+
+Exit status: 0 done; 1 a command line failed, no user service manager runs, or the job store
+cannot be read; 2 an unknown option.
+
+See also: kestrel-cli(1).
+)";
+}
+
+std::optional<int> answerOptions(const std::vector<std::string>& args, std::ostream& out,
+                                 std::ostream& err) {
+    for (const std::string& arg : args) {
+        // The command lines begin with "/"; a word such as "start" is theirs too.
+        if (!arg.starts_with('-')) {
+            continue;
+        }
+        if (arg == "-h" || arg == "--help") {
+            out << helpText();
+            return 0;
+        }
+        if (arg == "-V" || arg == "--version") {
+            out << "kestrel " << versionText() << '\n';
+            return 0;
+        }
+        err << "kestrel: unknown option \"" << arg << "\"\n" << kUsage;
+        return kExitBadUsage;
+    }
+    return std::nullopt;
+}
 
 std::string commandLineText(const std::vector<std::string>& args) {
     std::string text;

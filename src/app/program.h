@@ -3,9 +3,11 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "app/service_notices.h"
 #include "platform/program_folder.h"
 
 namespace kestrel {
@@ -69,6 +71,8 @@ struct ProgramEnv {
     std::function<void(AppContext&)> afterTick = {};
     // The windows; null runs headless.
     Desktop* desktop = nullptr;
+    // Headless, how the user hears of failed scheduled runs besides the log; null: the log only.
+    DesktopNotifier notifyDesktop = {};
     // The instance lock's descriptor this process held before it replaced its image.
     std::optional<int> inheritedLock = {};
     // Whether this process was replaced to show its window on a desktop that asked for it.
@@ -83,6 +87,16 @@ struct ProgramEnv {
 // The program's life: start-up, the command line and the service, the scheduler's loop, quit.
 // Returns the exit code. A second instance in the same program folder ends at once with 0.
 int StartProgram(const std::vector<std::string>& args, ProgramEnv& env);
+
+// What `kestrel --help` prints: the program, its command lines, the environment it reads and the
+// files it uses. The manual page is made from it.
+std::string helpText();
+
+// Answers --help, -h, --version and -V, and refuses any other argument that begins with "-",
+// before anything starts (no lock, no program folder, no display). The exit code when the program
+// ends there; nothing when the command line is the program's own.
+std::optional<int> answerOptions(const std::vector<std::string>& args, std::ostream& out,
+                                 std::ostream& err);
 
 // The whole argument text as the command line table compares it: the arguments joined by
 // single blanks.

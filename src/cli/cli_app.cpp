@@ -3,6 +3,7 @@
 #include "cli/command.h"
 #include "cli/console_host.h"
 #include "core/app_context.h"
+#include "core/version.h"
 #include "platform/terminal.h"
 #include "runner/job_runner.h"
 
@@ -12,6 +13,8 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     CLI::App app{"kestrel-cli: run and manage Kestrel backup jobs without the desktop window.",
                  "kestrel-cli"};
     app.require_subcommand(1);
+    app.set_version_flag("-V,--version", "kestrel-cli " + versionText(),
+                         "Print the version and exit");
     app.fallthrough();
     std::string home;
     app.add_option("--home", home,
@@ -35,6 +38,8 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e, out, err);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e, out, err);
     } catch (const CLI::ParseError& e) {
         const auto extras = app.remaining();

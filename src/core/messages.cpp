@@ -242,6 +242,11 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgFtpLoginRefused", "%s refused the login of %d!"},
         {"strMsgServiceLinger",
          "To keep it running while you are not logged in: loginctl enable-linger %s"},
+        {"strMsgNoServiceManager",
+         "No user service manager (systemd --user) runs here: \"%s\" cannot be carried out."},
+        {"strMsgBackupOkAgain", "Backup of %d finished successfully again, after failed runs."},
+        {"strMsgAutostartComment", "Runs the scheduled backups and shows Kestrel in the tray"},
+        {"strMsgAutostartFailed", "Cannot change the start with the desktop: %s"},
         // The restore browser's status bar: checked files and their size.
         {"strMsgCheckedFiles", "%1 file(s) checked, %2"},
         {"strMsgCantListRemoteFolder", "FAIL: Can't list the remote folder %d!"},

@@ -1,5 +1,9 @@
 #include "core/settings.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "core/language_file.h"
 #include "platform/fs.h"
 #include "platform/program_folder.h"
 #include "platform/text.h"
@@ -26,6 +30,15 @@ std::optional<std::string> findCaseInsensitive(const std::string& folder,
         }
     }
     return std::nullopt;
+}
+
+// Where language files are looked for, the program folder first.
+std::vector<std::string> languageDirs(const ProgramFolder& folder) {
+    std::vector<std::string> dirs = {folder.path("Languages")};
+    for (const std::string& root : folder.assetRoots()) {
+        dirs.push_back(fs::join(root, "Languages"));
+    }
+    return dirs;
 }
 
 }  // namespace
@@ -65,17 +78,17 @@ int Settings::RegCreateKey(std::string_view path) {
 }
 
 void Settings::loadStartupValues(const ProgramFolder& folder) {
-    languageFilePath = findLanguageFile(folder, general("Language", "english"));
+    // Until the user chooses one, the language is the desktop's.
+    const std::string language = general("Language");
+    languageFilePath = language.empty() ? findLanguageFileForLocale(folder, userLocale())
+                                        : findLanguageFile(folder, language);
     RunAsService = static_cast<std::int32_t>(text::leadingInt(general("RunAsService", "0")));
     style = static_cast<std::uint8_t>(text::leadingInt(general("style", "1")));
     blockSchedule = text::leadingInt(general("blockSchedule", "1")) == 1;
 }
 
 std::string findLanguageFile(const ProgramFolder& folder, std::string_view language) {
-    std::vector<std::string> dirs = {folder.path("Languages")};
-    for (const std::string& root : folder.assetRoots()) {
-        dirs.push_back(fs::join(root, "Languages"));
-    }
+    const std::vector<std::string> dirs = languageDirs(folder);
     for (const std::string_view name : {language, std::string_view("english")}) {
         if (name.empty() || name.find('/') != std::string_view::npos) {
             continue;
@@ -87,6 +100,50 @@ std::string findLanguageFile(const ProgramFolder& folder, std::string_view langu
         }
     }
     return "";
+}
+
+std::string userLocale() {
+    // The first one set wins, also when it is "C".
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        if (auto value = fs::getEnv(name); value && !value->empty()) {
+            return *value;
+        }
+    }
+    return "";
+}
+
+std::string localeLanguage(std::string_view locale) {
+    const std::string_view language = locale.substr(0, locale.find_first_of("_.@"));
+    // Language codes have two or three letters; "C" and "POSIX" name none.
+    const bool letters = std::all_of(language.begin(), language.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    });
+    if (!letters || language.size() < 2 || language.size() > 3) {
+        return "";
+    }
+    return text::lower(language);
+}
+
+std::string findLanguageFileForLocale(const ProgramFolder& folder, std::string_view locale) {
+    const std::string wanted = localeLanguage(locale);
+    for (const std::string& dir :
+         wanted.empty() ? std::vector<std::string>{} : languageDirs(folder)) {
+        auto names = fs::listDir(dir);
+        if (!names) {
+            continue;
+        }
+        // The same choice whatever order the folder lists its files in.
+        std::sort(names->begin(), names->end());
+        for (const std::string& name : *names) {
+            const std::string path = fs::join(dir, name);
+            if (text::endsWith(text::lower(name), ".lng") && fs::isRegularFile(path) &&
+                localeLanguage(LanguageFile(path).profileString("msgStrings", "strMsgLocale")) ==
+                    wanted) {
+                return path;
+            }
+        }
+    }
+    return findLanguageFile(folder, "english");
 }
 
 }  // namespace kestrel

@@ -26,8 +26,8 @@ public:
                            std::string_view defaultValue = "") const;
     // Stores the text; a text that is blank after trimming deletes the value. True when the
     // value was written or deleted.
-    [[nodiscard]] bool SaveSetting(std::string_view area, std::string_view section, std::string_view name,
-                     std::string_view value);
+    [[nodiscard]] bool SaveSetting(std::string_view area, std::string_view section,
+                                   std::string_view name, std::string_view value);
     // Creates a key given by its full path, with or without the maker's key in front
     // ("Software\Brightmoor Soft\Backup\masks"). Returns 1 created, 2 opened, 0 on failure.
     int RegCreateKey(std::string_view path);
@@ -40,7 +40,8 @@ public:
         return SaveSetting(kSettingsArea, kGeneralSettings, name, value);
     }
 
-    // Reads "Language", "RunAsService", "style" and "blockSchedule" into the in-memory copies.
+    // Reads "Language" (absent: the language of the user's locale), "RunAsService", "style" and
+    // "blockSchedule" into the in-memory copies.
     void loadStartupValues(const ProgramFolder& folder);
 
     // In-memory copies.
@@ -56,5 +57,15 @@ private:
 // The language file for a language name: Languages/<name>.lng in the program folder or beside
 // the executable, matched without regard to case; else Languages/english.lng; else "".
 std::string findLanguageFile(const ProgramFolder& folder, std::string_view language);
+
+// The locale the user's messages are in: LC_ALL, else LC_MESSAGES, else LANG (the first that is
+// set and not empty); "" when none is.
+std::string userLocale();
+// The language a locale names, in lower case: "de_DE.UTF-8" and "de_AT@euro" -> "de"; "" for
+// "C", "POSIX" and what names no language.
+std::string localeLanguage(std::string_view locale);
+// The language file for a locale when the user has chosen none: the first whose message
+// "strMsgLocale" names the locale's language; else as findLanguageFile for "english".
+std::string findLanguageFileForLocale(const ProgramFolder& folder, std::string_view locale);
 
 }  // namespace kestrel

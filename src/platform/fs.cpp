@@ -577,13 +577,15 @@ std::optional<std::string> makeUniqueDir(const std::string& parent, const std::s
     return tmpl;
 }
 
-std::string executableDir() {
+std::string executablePath() {
     char buf[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) {
-        return "";
-    }
-    return parentOf(std::string_view(buf, static_cast<size_t>(n)));
+    return n <= 0 ? "" : std::string(buf, static_cast<size_t>(n));
+}
+
+std::string executableDir() {
+    const std::string path = executablePath();
+    return path.empty() ? "" : parentOf(path);
 }
 
 std::optional<std::string> getEnv(const char* name) {

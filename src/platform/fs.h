@@ -152,7 +152,8 @@ enum class CopyMode {
                                                        const std::string& prefix,
                                                        std::string* error = nullptr);
 
-// The folder that holds the running executable.
+// The running executable's absolute path, and the folder that holds it ("" when unknown).
+std::string executablePath();
 std::string executableDir();
 
 // The value of an environment variable; nothing when unset.

@@ -1,8 +1,38 @@
 #include "platform/program_folder.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include "platform/fs.h"
 
 namespace kestrel {
+namespace {
+
+std::string homeFolder() {
+    if (auto home = fs::getEnv("HOME"); home && !home->empty()) {
+        return *home;
+    }
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr) {
+        return found->pw_dir;
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string userConfigHome() {
+    // A relative XDG_CONFIG_HOME is invalid and to be ignored.
+    if (auto config = fs::getEnv("XDG_CONFIG_HOME"); config && config->starts_with('/')) {
+        return *config;
+    }
+    const std::string home = homeFolder();
+    return home.empty() ? "" : fs::join(home, ".config");
+}
 
 ProgramFolder::ProgramFolder(std::string home, std::vector<std::string> assetRoots)
     : m_home(std::move(home)), m_assetRoots(std::move(assetRoots)) {}

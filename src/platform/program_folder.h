@@ -41,4 +41,8 @@ private:
     std::vector<std::string> m_assetRoots;
 };
 
+// The user's configuration folder: $XDG_CONFIG_HOME when it is absolute, else ~/.config; "" when
+// no home folder is known.
+std::string userConfigHome();
+
 }  // namespace kestrel

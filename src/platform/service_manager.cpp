@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <spawn.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -19,6 +18,7 @@
 
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "platform/program_folder.h"
 #include "platform/unique_fd.h"
 
 extern char** environ;
@@ -247,28 +247,21 @@ bool step(const std::vector<std::string>& arguments, std::string* error) {
     return false;
 }
 
-std::string homeFolder() {
-    if (auto home = fs::getEnv("HOME"); home && !home->empty()) {
-        return *home;
-    }
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr) {
-        return found->pw_dir;
-    }
-    return "";
+std::string defaultUnitFolder() {
+    const std::string config = userConfigHome();
+    return config.empty() ? "" : fs::join(config, "systemd/user");
 }
 
-std::string defaultUnitFolder() {
-    // A relative XDG_CONFIG_HOME is invalid and to be ignored.
-    if (auto config = fs::getEnv("XDG_CONFIG_HOME"); config && config->starts_with('/')) {
-        return fs::join(*config, "systemd/user");
+// The unit a package installed with this executable (<prefix>/bin/kestrel beside
+// <prefix>/lib/systemd/user/kestrel.service), which starts this very program.
+std::optional<std::string> packagedUnit(const std::string& executable) {
+    const std::string bin = fs::parentOf(executable);
+    if (fs::fileNameOf(bin) != "bin") {
+        return std::nullopt;
     }
-    const std::string home = homeFolder();
-    return home.empty() ? "" : fs::join(home, ".config/systemd/user");
+    const std::string unit =
+        fs::join(fs::parentOf(bin), std::string("lib/systemd/user/") + kServiceUnitName);
+    return fs::isRegularFile(unit) ? std::optional<std::string>(unit) : std::nullopt;
 }
 
 bool cgroupIsTheUnit(const std::string& cgroup) {
@@ -315,13 +308,21 @@ public:
             return false;
         }
         std::string why;
-        if (!fs::makeDirs(m_unitFolder, &why) ||
-            !fs::writeFileAtomic(unitPath(), serviceUnitText(executable, home), 0644, &why)) {
+        // The package's unit knows no other program folder than the default one.
+        if (!home && packagedUnit(executable)) {
+            // One that an earlier install wrote would hide it.
+            if (fs::exists(unitPath()) && !fs::removeFile(unitPath(), &why)) {
+                setError(error, why);
+                return false;
+            }
+        } else if (!fs::makeDirs(m_unitFolder, &why) ||
+                   !fs::writeFileAtomic(unitPath(), serviceUnitText(executable, home), 0644,
+                                        &why)) {
             setError(error, why);
             return false;
         }
         return step({"--user", "daemon-reload"}, error) &&
-               step({"--user", "enable", kServiceUnitName}, error);
+               step({"--user", "enable", "--now", kServiceUnitName}, error);
     }
 
     bool uninstall(std::string* error) override {

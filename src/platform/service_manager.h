@@ -17,9 +17,11 @@ public:
     // Whether a service manager is reachable at all. Without one the program ignores its service
     // command lines.
     virtual bool available() = 0;
-    // Registers the service: executable is the absolute path of the program, started with the
-    // argument "/service start"; home (when set) is the program folder the service is to use.
-    // True only when every step succeeded; *error says which failed.
+    // Registers the service and starts it: executable is the absolute path of the program,
+    // started with the argument "/service start"; home (when set) is the program folder the
+    // service is to use. A unit installed with the executable's package is enabled as it is;
+    // otherwise the user gets a unit of their own. True only when every step succeeded; *error
+    // says which failed.
     [[nodiscard]] virtual bool install(const std::string& executable,
                                        const std::optional<std::string>& home,
                                        std::string* error) = 0;

@@ -37,11 +37,6 @@ constexpr int kFlushMs = 50;
 const char* const kWindowSection = "frmMain";
 const char* const kListSection = "frmMain-ListView1";
 
-std::string versionText() {
-    return std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
-           std::to_string(kVersionRevision);
-}
-
 QString q(const std::string& text) {
     return QString::fromStdString(text);
 }

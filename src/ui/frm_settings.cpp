@@ -6,6 +6,7 @@
 
 #include "core/app_context.h"
 #include "core/language_file.h"
+#include "platform/autostart.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 #include "ui/language.h"
@@ -89,6 +90,7 @@ void frmSettings::load() {
     m_ui->Check1->setChecked(settings.blockSchedule);
     m_ui->chkHide->setChecked(text::leadingInt(settings.general("HideWindowOnStart", "0")) == 1);
     m_ui->chkCatchUp->setChecked(settings.general("CatchUpMissedRuns", "0") == "1");
+    m_ui->chkAutostart->setChecked(autostartEnabled());
     // Without service support the box still shows the flag, so that OK stores it unchanged.
     m_ui->chkService->setChecked(settings.RunAsService == 1);
     m_ui->chkService->setEnabled(serviceAvailable());
@@ -102,7 +104,13 @@ void frmSettings::load() {
         m_ui->Combo1->addItem(QString::fromStdString(own.empty() ? language : own),
                               QString::fromStdString(language));
     }
-    const std::string current = settings.general("Language", "english");
+    // Nothing chosen yet: the language in use, which the locale chose.
+    std::string current = settings.general("Language");
+    if (current.empty()) {
+        const std::string file = fs::fileNameOf(settings.languageFilePath);
+        current =
+            file.empty() ? "english" : file.substr(0, file.size() - kLanguageExtension.size());
+    }
     int selected = -1;
     for (int i = 0; i < m_ui->Combo1->count(); ++i) {
         if (text::iequals(m_ui->Combo1->itemData(i).toString().toStdString(), current)) {
@@ -127,6 +135,19 @@ void frmSettings::applyServiceChange() {
     }
 }
 
+void frmSettings::applyAutostart() {
+    const bool on = m_ui->chkAutostart->isChecked();
+    // Written again when on, so that the entry starts this program where it now lies.
+    if (!on && !fs::exists(autostartEntryPath())) {
+        return;
+    }
+    std::string error;
+    if (!setAutostart(on, m_ctx.msg("strMsgAutostartComment"), &error)) {
+        tell(m_ctx.host, m_ctx.messages.format("strMsgAutostartFailed", {{"%s", error}}),
+             MsgIcon::Critical);
+    }
+}
+
 void frmSettings::onOk() {
     Settings& settings = m_ctx.settings;
     if (serviceAvailable() && m_ui->chkService->isChecked() != (settings.RunAsService == 1)) {
@@ -136,6 +157,7 @@ void frmSettings::onOk() {
     (void)settings.saveGeneral("blockSchedule", flagText(*m_ui->Check1));
     (void)settings.saveGeneral("HideWindowOnStart", flagText(*m_ui->chkHide));
     (void)settings.saveGeneral("CatchUpMissedRuns", flagText(*m_ui->chkCatchUp));
+    applyAutostart();
     // Read back, so that the scheduler follows what is stored even when the write failed.
     settings.blockSchedule = text::leadingInt(settings.general("blockSchedule", "1")) == 1;
     (void)settings.saveGeneral("RunAsService", flagText(*m_ui->chkService));

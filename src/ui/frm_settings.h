@@ -32,9 +32,9 @@ struct ServiceCommands {
 // rest lower case ("english.lng" -> "English"). A name is listed once, where it is first found.
 std::vector<std::string> availableLanguages(const ProgramFolder& folder);
 
-// The settings window: language, service, start hidden, catching up missed runs and the
-// schedule block. OK stores the settings, updates the in-memory copies in the context and
-// rebuilds its message table; Cancel changes nothing.
+// The settings window: language, service, start hidden, catching up missed runs, the start with
+// the desktop and the schedule block. OK stores the settings, updates the in-memory copies in the
+// context and rebuilds its message table; Cancel changes nothing.
 class frmSettings : public QDialog {
     Q_OBJECT
 
@@ -56,6 +56,8 @@ private:
     void onOk();
     bool serviceAvailable() const;
     void applyServiceChange();
+    // Adds or removes the entry that starts the program with the desktop.
+    void applyAutostart();
 
     AppContext& m_ctx;
     ServiceCommands m_service;

@@ -8,7 +8,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
+#include <sstream>
+#include <utility>
 
 #include "core/app_context.h"
 #include "support/faults.h"
@@ -35,7 +38,8 @@ protected:
     std::vector<std::string> kestrel(const std::vector<std::string>& args,
                                      const std::vector<std::string>& extraEnv = {}) const {
         std::vector<std::string> argv = {"/usr/bin/env"};
-        for (const char* unset : {"INVOCATION_ID", "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        for (const char* unset : {"INVOCATION_ID", "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
+                                  "DBUS_SESSION_BUS_ADDRESS"})
             argv.insert(argv.end(), {"-u", unset});
         argv.insert(argv.end(),
                     {"KESTREL_HOME=" + t.home(), "XDG_RUNTIME_DIR=" + sandbox.file("runtime"),
@@ -136,6 +140,94 @@ TEST_F(KestrelProcessTest, AServiceStopDuringALongRunAbortsItAndKeepsEverySessio
         cli({"restore", "Job", first, "--to", sandbox.file("back")});
     EXPECT_EQ(restored.code, 0) << restored.err;
     EXPECT_EQ(test::readAll(sandbox.file("back") + first), "first session");
+}
+
+// Answered before anything starts (no program folder made, no display needed); a service command
+// line without a service manager fails saying so.
+TEST_F(KestrelProcessTest, OptionsAnswerAtOnceAndServiceCommandsNeedAManager) {
+    for (const auto& [option, code] : {std::pair{"--help", 0}, std::pair{"--bogus", 2}}) {
+        const std::string never = "KESTREL_HOME=" + sandbox.file("never");
+        EXPECT_EQ(test::runProgram(kestrel({option}, {never})).code, code) << option;
+    }
+    EXPECT_FALSE(std::filesystem::exists(sandbox.file("never")));
+
+    std::filesystem::remove(sandbox.file("runtime/systemd/private"));
+    sandbox.write("bin/systemctl", "#!/bin/sh\necho offline\nexit 1\n");
+    const test::ProgramResult r = test::runProgram(kestrel({"/i"}));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("No user service manager"), std::string::npos) << r.err;
+    EXPECT_EQ(count("No user service manager"), 1u);
+}
+
+// tests/app/notification_server.py: a notification server on a session bus of its own. Its
+// first line names the bus and its process; it ends by itself after two minutes.
+class NotificationServer {
+public:
+    NotificationServer() { std::istringstream(line().value_or("")) >> address >> m_pid; }
+    ~NotificationServer() { end(); }
+    // The next line; nothing once the server ended.
+    std::optional<std::string> line() {
+        char text[4096];
+        if (m_out == nullptr || std::fgets(text, sizeof text, m_out) == nullptr) {
+            return std::nullopt;
+        }
+        const std::string read(text);
+        return read.ends_with('\n') ? read.substr(0, read.size() - 1) : read;
+    }
+    // Stops the server; what it printed that was not read yet.
+    std::vector<std::string> end() {
+        if (m_pid > 0) {
+            ::kill(std::exchange(m_pid, 0), SIGTERM);
+        }
+        std::vector<std::string> rest;
+        while (auto text = line()) {
+            rest.push_back(*text);
+        }
+        if (m_out != nullptr) {
+            ::pclose(std::exchange(m_out, nullptr));
+        }
+        return rest;
+    }
+
+    std::string address;
+
+private:
+    FILE* m_out = ::popen(("/usr/bin/python3 " + std::string(KESTREL_SOURCE_DIR) +
+                           "/tests/app/notification_server.py 2>/dev/null")
+                              .c_str(),
+                          "re");
+    int m_pid = 0;
+};
+
+// The headless program tells the desktop of a failed scheduled run, and of the first good one
+// after it, once each.
+TEST_F(KestrelProcessTest, TheServiceNotifiesAFailedScheduledRunAndTheNextGoodOne) {
+    NotificationServer server;
+    if (server.address.empty()) {
+        GTEST_SKIP() << "python3-dbus, python3-gi or dbus-daemon is missing";
+    }
+    sandbox.write("src/a.txt", "a");
+    std::filesystem::create_directories(sandbox.file("dest"));
+    const std::string source = sandbox.file("src");
+    ASSERT_EQ(cli({"new", "--name", "Job", "--source", source, "--dest", sandbox.file("dest"),
+                   "--schedule", "hourly:00", "--schedule-from", "2020-01-01 00:00"})
+                  .code,
+              0);
+    // Never run: each start catches up the missed hour.
+    ASSERT_TRUE(t.ctx->settings.saveGeneral("CatchUpMissedRuns", "1"));
+    std::filesystem::rename(source, source + ".away");
+    for (const std::string& told :
+         {"Kestrel|kestrel|2|kestrel|Backup of Job failed!|FAIL: Can't read folder " + source,
+          std::string("Kestrel|kestrel|1|kestrel|Backup of Job finished successfully again, "
+                      "after failed runs.|")}) {
+        test::Program service(kestrel({}, {"DBUS_SESSION_BUS_ADDRESS=" + server.address}));
+        EXPECT_EQ(server.line().value_or("").substr(0, told.size()), told) << t.logFile();
+        service.signal(SIGTERM);
+        EXPECT_EQ(service.wait().code, 0);
+        std::error_code back;  // the source is back for the second start
+        std::filesystem::rename(source + ".away", source, back);
+    }
+    EXPECT_EQ(server.end(), std::vector<std::string>{}) << "a run told twice";
 }
 
 // The environment of a running process, or "" when it is gone.

@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 
 #include "core/app_context.h"
+#include "core/version.h"
 #include "platform/file_lock.h"
 #include "platform/instance_channel.h"
 #include "platform/service_manager.h"
@@ -22,7 +24,7 @@ namespace {
 // Records every call in order; answers as the test sets.
 class FakeServices : public ServiceManager {
 public:
-    bool available() override { return true; }
+    bool available() override { return present; }
     bool install(const std::string& exe, const std::optional<std::string>& home,
                  std::string*) override {
         return record("install " + exe + (home ? " " + *home : ""), installs);
@@ -36,6 +38,7 @@ public:
         record("event " + std::to_string(type) + "/" + std::to_string(id) + " " + text, true);
     }
 
+    bool present = true;
     bool installs = true;
     bool active = false;
     std::vector<std::string> calls;
@@ -93,9 +96,55 @@ TEST_F(ProgramTest, InstallAndUninstallSetTheFlagAndTheSettingAsTheirOutcome) {
     services.installs = false;
     t.host.answers = {MsgAnswer::Ok, MsgAnswer::Yes};
     t.host.boxes.clear();
-    EXPECT_EQ(start({"/i"}), 0);
+    EXPECT_EQ(start({"/i"}), 1);
     EXPECT_EQ(t.host.boxes.front().text, "Kestrel service failed to install!");
     EXPECT_EQ(t.ctx->settings.general("RunAsService"), "0");
+}
+
+// Without a service manager a service command line is refused, not taken for a plain start.
+TEST_F(ProgramTest, ServiceCommandLinesWithoutAServiceManagerFailSayingSo) {
+    services.present = false;
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"/i"}, {"/u"}, {"/service", "stop"}, {"/service restart"}}) {
+        const std::string told = "No user service manager (systemd --user) runs here: \"" +
+                                 commandLineText(args) + "\" cannot be carried out.";
+        t.host.boxes.clear();
+        EXPECT_EQ(start(args), 1);
+        ASSERT_EQ(t.host.boxes.size(), 1u);
+        EXPECT_EQ(t.host.boxes[0].text, told);
+        EXPECT_TRUE(t.logged(told));
+    }
+    EXPECT_EQ(ticks, 0);
+    EXPECT_TRUE(services.calls.empty());
+    EXPECT_FALSE(std::filesystem::exists(t.dir.file("kestrel.lock")));
+}
+
+TEST(ProgramOptions, HelpAndVersionAnswerAndAnyOtherOptionIsRefused) {
+    struct Case {
+        std::vector<std::string> args;
+        std::optional<int> code;
+        std::string out;
+        std::string err;
+    };
+    const std::string usage = helpText().substr(0, helpText().find("\n\n") + 1);
+    const Case cases[] = {
+        {{"--help"}, 0, helpText(), ""},
+        {{"/i", "-h", "--bogus"}, 0, helpText(), ""},
+        {{"-V"}, 0, "kestrel " + versionText() + "\n", ""},
+        {{"--bogus", "--help"}, 2, "", "kestrel: unknown option \"--bogus\"\n" + usage},
+        {{"/service", "-"}, 2, "", "kestrel: unknown option \"-\"\n" + usage},
+        {{"--HELP"}, 2, "", "kestrel: unknown option \"--HELP\"\n" + usage},
+        // The command lines stay the program's, the unknown ones included.
+        {{"/I"}, std::nullopt, "", ""},
+        {{}, std::nullopt, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(commandLineText(c.args));
+        std::ostringstream out, err;
+        EXPECT_EQ(answerOptions(c.args, out, err), c.code);
+        EXPECT_EQ(out.str(), c.out);
+        EXPECT_EQ(err.str(), c.err);
+    }
 }
 
 // A plain second start ending silently is the process test's to show.

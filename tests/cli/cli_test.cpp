@@ -38,6 +38,11 @@ TEST_F(CliTest, BadArgumentsExitWithTwoAndStoreNothing) {
         EXPECT_EQ(r.code, kExitBadUsage) << ::testing::PrintToString(args);
         EXPECT_THAT(r.err, HasSubstr(says));
     }
+    for (const char* option : {"--version", "-V"}) {
+        const test::CliResult r = cli({option, "list"});
+        EXPECT_EQ(r.code, kExitOk);
+        EXPECT_THAT(r.out, ::testing::MatchesRegex("kestrel-cli [0-9]+\\.[0-9]+\\.[0-9]+\n"));
+    }
     EXPECT_EQ(cli({"list"}).out, "No jobs.\n");
     EXPECT_EQ(cli({"catalogue", data.file("nothing.fs")}).code, kExitFailed);
     EXPECT_EQ(cli({"verify", data.file("nothing.fs")}).code, kExitFailed);

@@ -5,6 +5,7 @@
 
 #include "core/language_file.h"
 #include "core/messages.h"
+#include "core/settings.h"
 #include "platform/fs.h"
 #include "support/test_context.h"
 
@@ -46,6 +47,49 @@ TEST(ShippedLanguages, EnglishIsTheTableAndEveryLanguageTranslatesEveryKey) {
         }
     }
     EXPECT_GE(languages, 2);
+}
+
+// Until a language is chosen, the locale's language file, matched by its "strMsgLocale".
+TEST(ShippedLanguages, TheLocaleChoosesUntilASettingIsStored) {
+    struct Case {
+        const char* all;
+        const char* messages;
+        const char* lang;
+        const char* file;
+    };
+    const Case cases[] = {
+        {"", "", "de_DE.UTF-8", "german.lng"}, {"", "de_AT@euro", "en_GB", "german.lng"},
+        {"", "", "DE", "german.lng"},          {"C", "de_DE", "de_DE", "english.lng"},
+        {"POSIX", "", "de", "english.lng"},    {"", "", "", "english.lng"},
+        {"", "", "xx_YY", "english.lng"},      {"", "", "C.UTF-8", "english.lng"},
+        {"", "", "_DE.UTF-8", "english.lng"},  {"", "", "de_DE", "german.lng"},
+    };
+    test::TestContext t;
+    for (const char* name : {"english.lng", "german.lng"}) {
+        t.dir.write("Languages/" + std::string(name),
+                    test::readAll(test::sourceLanguagesDir() + "/" + name));
+    }
+    const char* const variables[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    std::vector<std::optional<std::string>> saved;
+    for (const char* variable : variables) {
+        saved.push_back(fs::getEnv(variable));
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.all) + "|" + c.messages + "|" + c.lang);
+        const char* values[] = {c.all, c.messages, c.lang};
+        for (int i = 0; i < 3; ++i) {
+            ::setenv(variables[i], values[i], 1);
+        }
+        t.ctx->settings.loadStartupValues(t.ctx->paths);
+        EXPECT_EQ(fs::fileNameOf(t.ctx->settings.languageFilePath), c.file);
+    }
+    // A stored choice wins over the locale, whose language the last case was.
+    ASSERT_TRUE(t.ctx->settings.saveGeneral("Language", "English"));
+    t.ctx->settings.loadStartupValues(t.ctx->paths);
+    EXPECT_EQ(fs::fileNameOf(t.ctx->settings.languageFilePath), "english.lng");
+    for (int i = 0; i < 3; ++i) {
+        saved[i] ? ::setenv(variables[i], saved[i]->c_str(), 1) : ::unsetenv(variables[i]);
+    }
 }
 
 }  // namespace

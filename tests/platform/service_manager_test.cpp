@@ -83,7 +83,7 @@ TEST_F(ServiceManagerTest, InstallFailsNamingTheFailingStep) {
     dir.write("fail", "enable");
     EXPECT_FALSE(manager->install("/opt/kestrel", std::nullopt, &error));
     EXPECT_EQ(takeCalls().size(), 2u);
-    EXPECT_NE(error.find("enable kestrel.service failed with exit code 4: Failed to enable"),
+    EXPECT_NE(error.find("enable --now kestrel.service failed with exit code 4: Failed to enable"),
               error.npos)
         << error;
 
@@ -95,6 +95,25 @@ TEST_F(ServiceManagerTest, InstallFailsNamingTheFailingStep) {
     EXPECT_FALSE(makeSystemdUserManager(dir.write("blocked", "") + "/units")
                      ->install("/opt/kestrel", std::nullopt, &error));
     EXPECT_TRUE(takeCalls().empty());
+}
+
+TEST_F(ServiceManagerTest, AUnitInstalledWithTheProgramIsEnabledAsItIsUnlessTheFolderDiffers) {
+    const std::string packaged = dir.file("usr/bin/kestrel");
+    dir.write("usr/lib/systemd/user/kestrel.service", "[Service]\n");
+    dir.write("units/kestrel.service", "an earlier install's, which would hide the package's");
+    ASSERT_TRUE(manager->install(packaged, std::nullopt, nullptr));
+    EXPECT_EQ(takeCalls(), (Calls{"--user daemon-reload", "--user enable --now kestrel.service"}));
+    EXPECT_FALSE(fs::exists(unit));
+
+    // Another program folder, or a program that no installed unit starts: a unit of the user's.
+    for (const auto& [executable, home] :
+         {std::pair{packaged, std::optional<std::string>("/data")},
+          std::pair{dir.file("build/bin/kestrel"), std::optional<std::string>()}}) {
+        ASSERT_TRUE(manager->install(executable, home, nullptr));
+        EXPECT_EQ(takeCalls().size(), 2u);
+        EXPECT_EQ(test::readAll(unit), serviceUnitText(executable, home));
+        std::filesystem::remove(unit);
+    }
 }
 
 TEST_F(ServiceManagerTest, UninstallStopsOnlyARunningServiceAndRemovesTheUnit) {

@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QPushButton>
 
+#include "platform/autostart.h"
+#include "platform/fs.h"
 #include "support/temp_dir.h"
 #include "support/test_context.h"
 
@@ -13,6 +15,12 @@ namespace {
 
 class SettingsWindow : public ::testing::Test {
 protected:
+    // OK writes the autostart entry where the box shows it: never the user's own.
+    SettingsWindow() { ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1); }
+    ~SettingsWindow() override {
+        configBefore ? ::setenv("XDG_CONFIG_HOME", configBefore->c_str(), 1)
+                     : ::unsetenv("XDG_CONFIG_HOME");
+    }
     Settings& settings() { return tc.ctx->settings; }
     std::string stored(const char* name) { return settings().general(name, "(absent)"); }
     // A service whose answers the test sets and whose calls it counts.
@@ -41,6 +49,8 @@ protected:
         }
     }
 
+    const std::optional<std::string> configBefore = fs::getEnv("XDG_CONFIG_HOME");
+    test::TempDir config;
     test::TestContext tc;
     bool succeeds = true;
     int installs = 0;
@@ -120,6 +130,39 @@ TEST_F(SettingsWindow, TheServiceBoxInstallsOrUninstallsAndTellsTheOutcome) {
         EXPECT_EQ(tc.host.boxes[0].icon, c.icon);
         EXPECT_EQ(settings().RunAsService, c.after);
         EXPECT_EQ(stored("RunAsService"), std::to_string(c.after));
+    }
+}
+
+// The box is the desktop's autostart entry: written when ticked, removed when not; it shows
+// whether the desktop starts the program.
+TEST_F(SettingsWindow, TheAutostartBoxWritesAndRemovesTheDesktopEntry) {
+    const std::string entry = config.file("autostart/kestrel.desktop");
+    auto w = open();
+    EXPECT_FALSE(box(*w, "chkAutostart")->isChecked());
+    box(*w, "chkAutostart")->click();
+    ok(*w);
+    const std::string text = test::readAll(entry);
+    EXPECT_NE(text.find("\nExec=" + fs::executablePath() + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nComment=Runs the scheduled backups"), std::string::npos) << text;
+    EXPECT_TRUE(box(*open(), "chkAutostart")->isChecked());
+    // Switched off by the desktop's own settings: not ticked, and OK removes it.
+    config.write("autostart/kestrel.desktop", text + "Hidden=true\n");
+    w = open();
+    EXPECT_FALSE(box(*w, "chkAutostart")->isChecked());
+    ok(*w);
+    EXPECT_FALSE(fs::exists(entry));
+
+    // The program's path as one argument that the desktop reads back as it is.
+    const std::pair<std::string, std::string> paths[] = {
+        {"/usr/bin/kestrel", "/usr/bin/kestrel"},
+        {"/opt/my apps/kestrel", "\"/opt/my apps/kestrel\""},
+        {"/opt/100%/kestrel", "/opt/100%%/kestrel"},
+        {"/opt/a\"b$c\\/kestrel", "\"/opt/a\\\\\"b\\\\$c\\\\\\\\/kestrel\""},
+    };
+    for (const auto& [path, exec] : paths) {
+        const std::string written = autostartEntryText(path, "line\nbreak");
+        EXPECT_NE(written.find("\nComment=line\\nbreak\nExec=" + exec + "\n"), std::string::npos)
+            << written;
     }
 }
 
