@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Archives a generated tree plain, compressed, and compressed with splitting, reads each back,
 // and prints MB/s beside `cp -r`, `gzip -9`, `tar | gzip -9`, `tar | pigz -9` and `tar xzf` on
 // the same tree. Targets: compressed archiving at least as fast as `tar | pigz -9`, at most

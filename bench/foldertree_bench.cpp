@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the folder tree control costs: opening a folder of many entries (the read, the view's
 // layout and first paint, and the heap the tree keeps per item), and opening a job with 200
 // stored sources (200 CheckDir calls over a tree of folders, each read on the way).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Uploads and downloads a large file and a folder of small files through pyftpdlib and vsftpd
 // on 127.0.0.1, beside curl on the same files, and times a command round trip, a plain-copy run
 // of the small files (each uploaded under a staged name and renamed) and a compressed archive

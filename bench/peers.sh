@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Peer benchmark: Kestrel against tar|gzip -9, tar|pigz -9, rsync -a, restic and borg.
 #
 # It generates two trees in a scratch folder and runs on each, with every tool, a full backup,

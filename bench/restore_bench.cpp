@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Backs up a generated tree of about 1 GB into a plain and a compressed archive, restores all of
 // each to another folder, and compares with `tar xf` and `gzip -dc | tar x` of the same tree.
 //

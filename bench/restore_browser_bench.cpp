@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The restore browser over a large catalogue: opening it (catalogue read, tree, model and the
 // shown window), checking a whole session, and a search typed into it. The catalogue is written
 // line by line as an archive run writes it, without running backups.

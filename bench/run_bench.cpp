@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Full and incremental backup runs over a generated tree of many small files and a few large
 // ones, as plain copies and as a compressed archive, beside `cp -a` and `tar cf - | gzip -9`.
 //

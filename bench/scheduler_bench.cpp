@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scheduler's cost per second: a tick over many jobs where nothing falls due, and the next
 // starts of every job (the job list's rebuild). Both run in the event loop of the desktop program
 // and the service, so they must stay far below a frame.

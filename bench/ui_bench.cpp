@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the windows cost a run: the same backups through the console host and through the
 // desktop program's windows (offscreen: main window shown, progress window, tray picture), and
 // the start-up of a main window over many jobs.

@@ -1,7 +1,8 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes a man page from a program's own --help, so that the page says what the program says.
 # Usage: man/make-man.sh PROGRAM OUT VERSION
-#   PROGRAM  the built kestrel-cli, or anything named kestrel that prints kestrel's help
+#   PROGRAM  the built kestrel or kestrel-cli
 #   OUT      the man page to write
 # kestrel-cli's page gets a section per command from "kestrel-cli COMMAND --help"; both pages
 # take their further sections from man/NAME.h2m.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Kestrel and runs its main job on a built-in default: a scratch program folder with a
 # small sample tree, a compressed archive job over it, a run, a second (incremental) run after
 # a change, and the catalogue the destination then holds.

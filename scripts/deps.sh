@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages Kestrel needs to build, test and package, when they are missing.
 # Usage: scripts/deps.sh            build and test dependencies
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets with clang and runs each one for a while on a copy of its seed
 # corpus (new inputs stay in the build folder, never in tests/fuzz/corpus). Two run at a time.
 # Fails when a target finds a crash, a leak, undefined behaviour, a time-out or an input that

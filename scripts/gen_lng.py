@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes languages/english.lng from the built-in message table. Run after changing the
 table; the core tests check that every language file translates every key."""
 import re, sys, pathlib

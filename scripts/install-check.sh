@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the package into a minimal Debian 12 (debootstrap, chroot) as a user would, with
 # `apt install ./kestrel_*.deb`, and checks that what it ships is there and works: kestrel-cli,
 # its man page, the desktop entry, the user unit, the private library and bfish (a protected

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package (a Release build without tests, as debian/rules makes it) in a copy
 # of the source tree, and checks it with lintian: any error or warning fails.
 # Usage: scripts/package.sh [OUT_DIR]

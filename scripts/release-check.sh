@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Kestrel as a packager would (Release, no tests) with GCC and with clang, warnings as
 # errors, so that both stay warning-free at full optimisation.
 #   KESTREL_RELEASE_COMPILERS  the compilers to build with ("g++ clang++"); CI leaves GCC to the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Kestrel with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test, or the
 # tests the arguments choose (they go to ctest: "-L unit" runs the quick tier).
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/program.h"
 
 #include <algorithm>
@@ -372,7 +373,7 @@ void Program::handOver() {
 
 constexpr const char* kUsage =
     "Usage: kestrel [/i | /u | /service start | /service stop | /service restart]\n"
-    "       kestrel --help | --version\n";
+    "  or:  kestrel --help | --version\n";
 
 }  // namespace
 
@@ -418,10 +419,11 @@ Files elsewhere:
   ~/.config/autostart/kestrel.desktop
                       starts the program with the desktop (Options > Program settings)
 
-Exit status: 0 done; 1 a command line failed, no user service manager runs, or the job store
-cannot be read; 2 an unknown option.
-
-See also: kestrel-cli(1).
+Exit status:
+  0                   done
+  1                   a command line failed, no user service manager runs, or the job store
+                      cannot be read
+  2                   an unknown option
 )";
 }
 

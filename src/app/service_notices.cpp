@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/service_notices.h"
 
 #include "core/app_context.h"

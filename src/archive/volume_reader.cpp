@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "archive/volume_reader.h"
 
 #include "archive/format.h"

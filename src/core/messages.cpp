@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/messages.h"
 
 #include "core/language_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ftp/ftp_socket.h"
 
 #include "core/run_control.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "runner/run_lock.h"
 
 #include "platform/process.h"

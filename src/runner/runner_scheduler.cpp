@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "runner/runner_scheduler.h"
 #include "core/app_context.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The kestrel program as a user and the service manager start it: one instance per program
 // folder, and a service stop in the middle of a run.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A desktop notification server on a session bus of its own, for the tests. Prints the bus's
 address and its own process id once it owns org.freedesktop.Notifications, then one line per
 notification: app name|icon|urgency|desktop entry|summary|first line of the body. Ends on

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # On a real X display with a window manager (openbox) and an XEmbed tray host (trayer): the
 # program docks its icon, and closing the main window from the title bar hides the window and
 # leaves the icon on screen.

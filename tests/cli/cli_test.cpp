@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestrel-cli in this process: its commands, what it refuses, and what it changes in a job.
 #include "cli/command.h"
 

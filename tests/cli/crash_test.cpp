@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestrel-cli killed, or its calls failed, while it writes the store, a set or a restore.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestrel-cli killed at each FTP upload, rename and removal, and inside uploads, on real servers.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // No other user of the machine reads what a backup writes, plaintext or set.
 #include <gtest/gtest.h>
 

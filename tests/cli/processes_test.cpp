@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestrel-cli beside other processes in the same program folder, and stopped by Ctrl-C.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "foldertree/ctl_file_browser.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The catalogue, its line parser and its checksum file over damaged text. The input is a
 // catalogue, then a NUL and a checksum file to judge it by.
 #include <cstddef>

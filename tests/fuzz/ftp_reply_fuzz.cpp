@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The control connection's bytes, as they arrive in reads cut anywhere. The first byte tells how
 // many cuts (0 to 7), the next two bytes per cut where; the rest is what the server sent.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings and language files' reader over any bytes.
 #include <cstddef>
 #include <cstdint>

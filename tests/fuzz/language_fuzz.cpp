@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A language file over any bytes: whatever it holds, every key it reads can be looked up.
 #include <cstddef>
 #include <cstdint>

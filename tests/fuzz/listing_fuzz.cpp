@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A server's LIST answer, as it arrives in blocks of any size.
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A job's stored schedule text and the command line's schedule form.
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The job store as a damaged or hostile file: read, written back, read again.
 #include <cstddef>
 #include <cstdint>

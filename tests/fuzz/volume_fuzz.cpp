@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A damaged volume: the input is the volume's bytes (the seeds are a plain and a gzip volume as
 // the archive writes them). The files of the catalogue written with the seeds are read from it,
 // and one more file whose numbers the input's last 16 bytes give.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Completes a few kestrel-cli command lines with the installed completion and checks the
 # replies: commands, a command's options, option values, and job names from a program folder.
 # Usage: completion_test.sh COMPLETION_FILE KESTREL_CLI

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The desktop entry and the AppStream metainfo pass the checkers the desktops and software
 # centres use (warnings fail too).
 # Usage: desktop_files_test.sh DESKTOP_FILE METAINFO_FILE

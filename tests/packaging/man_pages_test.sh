@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The man pages in the build tree are what the programs' --help says now: each is made again
 # and must match (the date line aside).
 # Usage: man_pages_test.sh SOURCE_DIR BUILD_DIR VERSION PROGRAM...

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/fake_ftp_client.h"
 
 #include <fstream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Preloaded to kill a program at a chosen rename, write or FTP command, or fail one of its file
 // calls. N: the Nth counted call; "N+" for a FAIL_ variable: the Nth and every later one.
 //   KESTREL_FAULT_MATCH             only paths (FTP: command lines) containing this text count

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The server programs the tests start: pyftpdlib, vsftpd.
 #include <fcntl.h>
 #include <signal.h>

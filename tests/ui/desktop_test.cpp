@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Quitting the desktop program during a run goes through the runner's abort.
 #include "app/desktop.h"
 

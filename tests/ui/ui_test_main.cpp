@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window tests run in one QApplication, offscreen unless a platform is chosen.
 #include <gtest/gtest.h>
 

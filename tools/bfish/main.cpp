@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // bfish: encrypts or decrypts one file for Kestrel's protected jobs.
 //
 //   bfish /i:INPUT /o:OUTPUT (/pfd:N | /P:PASSWORD) (/e | /d) [/q]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders every window offscreen to PNG, in English and German, over a sample set of jobs in
 // every status, so that layouts can be looked at without a desktop. Every text a window shows
 // in English is compared with its German rendering: one left in English fails the run.

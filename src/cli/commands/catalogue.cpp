@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "archive/catalogue.h"
 #include "cli/command.h"
 #include "cli/commands/catalogue_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/command.h"
 #include "cli/commands/job_options.h"
 #include "core/app_context.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/command.h"
 #include "cli/commands/ftp_support.h"
 #include "core/app_context.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/command.h"
 #include "cli/commands/restore_support.h"
 #include "platform/fs.h"
