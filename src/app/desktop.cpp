@@ -2,9 +2,9 @@
 #include "app/desktop.h"
 
 #include <QApplication>
-#include <QLocale>
 #include <QDialog>
 #include <QLocalSocket>
+#include <QLocale>
 #include <QUrl>
 #include <functional>
 
