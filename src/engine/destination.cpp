@@ -8,6 +8,7 @@ namespace kestrel {
 
 bool connectSession(FtpClient& session, const clsKestrel& d) {
     session.SetupConnection(d.hostname, d.port, d.username, d.password, d.bPassiveMode);
+    session.SetupTls(d.bTls, d.sTlsPin);
     return session.EstablishConnection();
 }
 

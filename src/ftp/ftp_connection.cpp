@@ -2,6 +2,7 @@
 #include "ftp/ftp_connection.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "core/run_control.h"
 #include "platform/file_handle.h"
@@ -636,6 +637,33 @@ std::unique_ptr<FtpClient> makeFtpClient(RunControl& rc) {
 
 bool FtpClient::StoreFile(const std::string& localPath, const std::string& remoteFolder) {
     return StoreFileAs(localPath, remoteJoin(remoteFolder, fs::fileNameOf(localPath)));
+}
+
+std::optional<std::string> normalizedFingerprint(std::string_view text) {
+    constexpr std::string_view kPrefix = "sha256:";
+    if (text.size() >= kPrefix.size()) {
+        std::string head(text.substr(0, kPrefix.size()));
+        for (char& c : head) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (head == kPrefix) {
+            text.remove_prefix(kPrefix.size());
+        }
+    }
+    std::string hex;
+    for (const char c : text) {
+        if (c == ':' || c == ' ') {
+            continue;
+        }
+        if (!std::isxdigit(static_cast<unsigned char>(c))) {
+            return std::nullopt;
+        }
+        hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (hex.size() != 64) {
+        return std::nullopt;
+    }
+    return hex;
 }
 
 std::string remoteJoin(std::string_view folder, std::string_view name) {

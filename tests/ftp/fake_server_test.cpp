@@ -341,5 +341,26 @@ TEST_F(FakeServerTest, RefusalsAndADroppedConnectionFailWhatTheyHit) {
     EXPECT_EQ(server.finish(), "");
 }
 
+// What a user pastes from a browser, openssl or our own message becomes one stored form.
+TEST(Fingerprint, AnyCommonSpellingNormalizesAndAnythingElseIsRefused) {
+    const std::string hex(64, 'a');
+    std::string colons;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        colons += (i == 0 ? "" : ":") + std::string("AA");
+    }
+    for (const auto& [text, ok] : std::vector<std::pair<std::string, bool>>{
+             {hex, true},
+             {colons, true},
+             {"SHA256:" + colons, true},
+             {"sha256:" + hex, true},
+             {hex.substr(1), false},
+             {hex + "a", false},
+             {hex.substr(1) + "g", false},
+             {"", false},
+         }) {
+        EXPECT_EQ(normalizedFingerprint(text), ok ? std::optional(hex) : std::nullopt) << text;
+    }
+}
+
 }  // namespace
 }  // namespace kestrel
