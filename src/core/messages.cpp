@@ -309,9 +309,8 @@ const std::vector<MessageDefault>& defaultMessages() {
          "The certificate of %s is not trusted: no authority vouches for it, or it was made for "
          "another name. Trust it for this backup only if the server's own SHA-256 fingerprint is "
          "this one: %f"},
-        {"strMsgFtpTlsTip",
-         "Logs in and sends every file inside TLS (FTPS); the backup fails if the server does not "
-         "offer it"},
+        {"strMsgBadTlsPin",
+         "The trusted certificate must be a SHA-256 fingerprint: 64 hex digits, colons allowed!"},
         {"strMsgShowLog", "Show log"},
         {"strMsgRestoreToOriginal", "To the original folder"},
         {"strMsgRestoreElsewhere", "To another folder..."},
