@@ -263,8 +263,9 @@ void JobOptions::applyTls(clsKestrel& dest, bool fresh) const {
         }
     }
     // Only a TLS session looks at a certificate: a pin without it would promise a check that
-    // never happens.
-    if (!dest.sTlsPin.empty() && !dest.bTls) {
+    // never happens. Asked only when TLS is set, so that other changes of a job stored so work.
+    const bool tlsSet = fresh || given(m_ftpTlsOption) || given(m_ftpTlsPinOption);
+    if (tlsSet && !dest.sTlsPin.empty() && !dest.bTls) {
         throw UsageError{"--ftp-tls-pin: the certificate is only checked with --ftp-tls required"};
     }
 }
