@@ -266,7 +266,9 @@ void JobOptions::applyTls(clsKestrel& dest, bool fresh) const {
     // never happens. Asked only when TLS is set, so that other changes of a job stored so work.
     const bool tlsSet = fresh || given(m_ftpTlsOption) || given(m_ftpTlsPinOption);
     if (tlsSet && !dest.sTlsPin.empty() && !dest.bTls) {
-        throw UsageError{"--ftp-tls-pin: the certificate is only checked with --ftp-tls required"};
+        throw UsageError{
+            "--ftp-tls-pin: the certificate is only checked with --ftp-tls required "
+            "(--ftp-tls-pin none removes the pin)"};
     }
 }
 
