@@ -140,6 +140,7 @@ bool clsFTPConnection::Connect(const std::string& host, std::int32_t port) {
         return false;
     }
     m_framer.clear();
+    m_epsvRefused = false;
     std::string error;
     if (!ctrlSocket.FTPConnect(host, port, &error)) {
         m_rc.WriteLog(m_rc.format("strMsgFtpConnectError", {{"%e", error}}));
@@ -235,22 +236,72 @@ std::optional<std::int64_t> clsFTPConnection::announcedSize(const std::string& l
     return n;
 }
 
+int clsFTPConnection::extendedPassivePort(const std::string& line) {
+    const size_t open = line.find('(');
+    const size_t close = line.find(')', open == std::string::npos ? 0 : open);
+    if (open == std::string::npos || close == std::string::npos || close - open < 6) {
+        return 0;
+    }
+    // "(|||port|)": one delimiter, any printable character, four times around the port.
+    const std::string inside = line.substr(open + 1, close - open - 1);
+    const char d = inside[0];
+    if (d < 33 || d > 126 || inside[1] != d || inside[2] != d || inside.back() != d) {
+        return 0;
+    }
+    const std::string digits = inside.substr(3, inside.size() - 4);
+    if (digits.empty() ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return 0;
+    }
+    auto port = text::parseInt(digits);
+    return port && *port > 0 && *port <= 65535 ? static_cast<int>(*port) : 0;
+}
+
 bool clsFTPConnection::enterPassive(int* port) {
     std::string line;
+    // PASV names an IPv4 address, so an IPv6 session asks for EPSV first; a server that does not
+    // know it is asked once per session.
+    if (ctrlSocket.isIpv6() && !m_epsvRefused) {
+        ctrlSocket.sendData("EPSV");
+        if (WaitAnswer(229, &line) == 229) {
+            *port = extendedPassivePort(line);
+            return passiveGiven(*port);
+        }
+        if (m_lastReplyCode != 500 && m_lastReplyCode != 502) {
+            m_rc.WriteLog(m_rc.msg("strMsgFailedToEnterPassiveMode"));
+            return false;
+        }
+        m_epsvRefused = true;
+        ClearAnswers();
+    }
     ctrlSocket.sendData("PASV");
     if (WaitAnswer(227, &line) != 227) {
         m_rc.WriteLog(m_rc.msg("strMsgFailedToEnterPassiveMode"));
         return false;
     }
     *port = passivePort(line);
-    return true;
+    return passiveGiven(*port);
+}
+
+bool clsFTPConnection::passiveGiven(int port) {
+    // Without a port no transfer command is sent, so no reply to it can be taken for the next.
+    if (port <= 0) {
+        ClearAnswers();
+        m_rc.WriteLog(m_rc.msg("strMsgFailedToEnterPassiveMode"));
+    }
+    return port > 0;
 }
 
 bool clsFTPConnection::openDataConnection(int port) {
-    // The data connection goes to the configured host, whatever address the reply named.
+    // The data connection goes to the server the control connection reached, whatever address
+    // the reply named.
+    std::string peer = ctrlSocket.peerAddress();
+    if (peer.empty()) {
+        peer = m_host;
+    }
     const std::uint64_t start = m_rc.clock.tickMs();
     for (;;) {
-        if (port > 0 && sckData.SimpleConnect(m_host, port)) {
+        if (port > 0 && sckData.SimpleConnect(peer, port)) {
             return true;
         }
         if (port <= 0 || m_rc.clock.tickMs() - start > 5000) {
@@ -557,8 +608,12 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
             return std::nullopt;
         }
         const int port = listener.port();
-        ctrlSocket.sendData("PORT " + text::replaceAll(own, ".", ",") + "," +
-                            std::to_string(port / 256) + "," + std::to_string(port % 256));
+        if (ctrlSocket.isIpv6()) {
+            ctrlSocket.sendData("EPRT |2|" + own + "|" + std::to_string(port) + "|");
+        } else {
+            ctrlSocket.sendData("PORT " + text::replaceAll(own, ".", ",") + "," +
+                                std::to_string(port / 256) + "," + std::to_string(port % 256));
+        }
         if (WaitAnswer(200) != 200) {
             tell(m_rc.host, m_rc.msg("strMsgPortCommandFailed"), MsgIcon::Critical);
             return std::nullopt;

@@ -24,7 +24,8 @@ struct clsFTPAnswer {
 
 // One FTP session with one server: log in, download and upload single files (passive mode,
 // image type), list the current folder (passive or active), and change, create and remove
-// folders. Replies are framed by lines as RFC 959 defines them.
+// folders. Replies are framed by lines as RFC 959 defines them. Over IPv6 the data connections
+// are negotiated with EPSV and EPRT (RFC 2428).
 class clsFTPConnection : public FtpClient {
 public:
     static constexpr int kActiveDataPort = 14135;  // "PORT a,b,c,d,55,55"
@@ -68,6 +69,8 @@ public:
 
     // The port of a 227 reply ("(h1,h2,h3,h4,p1,p2)" -> p1 * 256 + p2), 0 when there is none.
     static int passivePort(const std::string& line);
+    // The port of a 229 reply ("(|||port|)"), 0 when there is none.
+    static int extendedPassivePort(const std::string& line);
     // The size a 150 reply announces ("(2048 bytes)"), nothing when it gives none.
     static std::optional<std::int64_t> announcedSize(const std::string& line);
 
@@ -81,7 +84,9 @@ private:
     bool openDataConnection(int port);
     // CWD, MKD or RMD with "//" made "/" in the path (written back).
     bool folderCommand(const std::string& command, std::string& path, std::int32_t expected);
+    // EPSV or PASV; false (logged) when the server gave no port.
     bool enterPassive(int* port);
+    bool passiveGiven(int port);
     // Whether a download may write localPath: nothing when it may (an existing file the user
     // agreed to replace is gone), Kept when the user keeps it, Failed when it cannot be removed.
     std::optional<GetResult> claimLocalPath(const std::string& remotePath,
@@ -111,6 +116,7 @@ private:
     ReplyFramer m_framer;  // control bytes not yet framed into a reply
     std::vector<clsFTPAnswer> m_answers;
     int m_lastReplyCode = 0;
+    bool m_epsvRefused = false;  // the server answered EPSV with 500 or 502
 };
 
 }  // namespace kestrel

@@ -33,6 +33,8 @@ public:
     void FTPDisconnect() { m_socket.close(); }
     bool isOpen() const { return m_socket.isOpen(); }
     std::string localAddress() const { return m_socket.localAddress(); }
+    std::string peerAddress() const { return m_socket.peerAddress(); }
+    bool isIpv6() const { return m_socket.isIpv6(); }
 
     // The text a command is echoed as: "PASS " and one "*" per password character for passwords.
     static std::string echoText(const std::string& command);

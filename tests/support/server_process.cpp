@@ -18,7 +18,8 @@ extern char** environ;
 
 namespace kestrel::test {
 
-ServerProcess::ServerProcess(const std::vector<std::string>& argv, int port) {
+ServerProcess::ServerProcess(const std::vector<std::string>& argv, int port,
+                             const std::string& address) {
     std::vector<char*> args;
     for (const std::string& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
@@ -37,7 +38,7 @@ ServerProcess::ServerProcess(const std::vector<std::string>& argv, int port) {
     m_pid = pid;
     for (int i = 0; i < 100 && !m_ready; ++i) {
         TcpSocket probe;
-        m_ready = probe.connect("127.0.0.1", port, 200);
+        m_ready = probe.connect(address, port, 200);
         if (!m_ready) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
@@ -53,7 +54,7 @@ ServerProcess::~ServerProcess() {
 }
 
 void FtpServerProgram::start(const std::vector<std::string>& argv) {
-    m_process = std::make_unique<ServerProcess>(argv, m_port);
+    m_process = std::make_unique<ServerProcess>(argv, m_port, m_address);
     if (!m_process->running()) {
         m_why = "the server did not start";
     }
@@ -65,19 +66,19 @@ int freePort() {
     return l.port();
 }
 
-PyFtpServer::PyFtpServer() {
+PyFtpServer::PyFtpServer(const std::string& address) : FtpServerProgram(address) {
     if (std::system("/usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null") != 0) {
         m_why = "python3-pyftpdlib is not installed";
         return;
     }
     std::filesystem::create_directories(root());
     const int low = m_port + 1;
-    start({"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", std::to_string(m_port),
-           "-w", "-d", root(), "-u", "user", "-P", "secret", "-r",
+    start({"/usr/bin/python3", "-m", "pyftpdlib", "-i", address, "-p", std::to_string(m_port), "-w",
+           "-d", root(), "-u", "user", "-P", "secret", "-r",
            std::to_string(low) + "-" + std::to_string(low + 40)});
 }
 
-VsFtpServer::VsFtpServer() {
+VsFtpServer::VsFtpServer(const std::string& address) : FtpServerProgram(address) {
     if (!std::filesystem::exists("/usr/sbin/vsftpd") || ::geteuid() != 0) {
         m_why = "vsftpd is not installed or the tests do not run as root";
         return;
@@ -94,9 +95,10 @@ VsFtpServer::VsFtpServer() {
     m_dir.write("banner", "Welcome line one\n220 looks like an end but is not\nlast line\n");
     const int low = m_port + 1;
     m_dir.write("vsftpd.conf",
-                "listen=YES\nlisten_ipv6=NO\nbackground=NO\nlisten_address=127.0.0.1\n"
-                "listen_port=" +
-                    std::to_string(m_port) +
+                (address.find(':') == std::string::npos
+                     ? "listen=YES\nlisten_ipv6=NO\nlisten_address=" + address
+                     : "listen=NO\nlisten_ipv6=YES\nlisten_address6=" + address) +
+                    "\nbackground=NO\nlisten_port=" + std::to_string(m_port) +
                     "\nanonymous_enable=YES\nlocal_enable=NO\nwrite_enable=YES\n"
                     "anon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
                     "anon_other_write_enable=YES\nanon_root=" +
