@@ -48,6 +48,12 @@ void clsFTPConnection::SetupConnection(const std::string& host, std::int32_t por
     bPassiveMode = passive;
 }
 
+void clsFTPConnection::SetupTls(bool required, const std::string& pin) {
+    m_tlsRequired = required;
+    // A pin that is no fingerprint matches no certificate.
+    m_tlsPin = pin.empty() ? "" : normalizedFingerprint(pin).value_or(pin);
+}
+
 bool clsFTPConnection::EstablishConnection() {
     return Connect(m_host, m_port) && Login(m_user, m_password);
 }
@@ -157,14 +163,85 @@ bool clsFTPConnection::Connect(const std::string& host, std::int32_t port) {
         }
     }
     ClearAnswers();
+    if (m_tlsRequired && !secureControl()) {
+        ctrlSocket.FTPDisconnect();
+        return false;
+    }
     m_state = State::Connected;
     return true;
+}
+
+bool clsFTPConnection::secureControl() {
+    m_fingerprint.clear();
+    ctrlSocket.sendData("AUTH TLS");
+    const bool accepted = WaitAnswer(234) == 234;
+    ClearAnswers();
+    if (!accepted) {
+        m_rc.WriteLog(m_rc.format("strMsgFtpTlsRefused", {{"%h", m_host}}));
+        return false;
+    }
+    // Whatever came in clear after the 234 cannot be taken as said inside TLS.
+    m_framer.clear();
+    std::string error;
+    if (!ctrlSocket.startTls(m_host, nullptr, &error)) {
+        if (ctrlSocket.tls() != nullptr) {
+            m_fingerprint = ctrlSocket.tls()->fingerprint();
+        }
+        m_rc.WriteLog(m_rc.format("strMsgFtpTlsFailed", {{"%h", m_host}, {"%e", error}}));
+        return false;
+    }
+    return certificateAccepted(*ctrlSocket.tls());
+}
+
+bool clsFTPConnection::certificateAccepted(const TlsSession& tls) {
+    m_fingerprint = tls.fingerprint();
+    // A certificate the system trusts for this host needs no pin; any other only the pinned one.
+    if (tls.trusted() || (!m_tlsPin.empty() && m_fingerprint == m_tlsPin)) {
+        return true;
+    }
+    m_rc.WriteLog(m_rc.format(m_tlsPin.empty() ? "strMsgFtpCertUntrusted" : "strMsgFtpCertChanged",
+                              {{"%h", m_host}, {"%s", m_fingerprint}}));
+    return false;
+}
+
+bool clsFTPConnection::protectData() {
+    ctrlSocket.sendData("PBSZ 0");
+    bool ok = WaitAnswer(200) == 200;
+    ClearAnswers();
+    if (ok) {
+        ctrlSocket.sendData("PROT P");
+        ok = WaitAnswer(200) == 200;
+        ClearAnswers();
+    }
+    if (!ok) {
+        m_rc.WriteLog(m_rc.format("strMsgFtpTlsFailed", {{"%h", m_host}, {"%e", "PROT P"}}));
+    }
+    return ok;
+}
+
+bool clsFTPConnection::secureData() {
+    if (!m_tlsRequired) {
+        return true;
+    }
+    std::string error;
+    if (sckData.startTls(m_host, &ctrlSocket, &error)) {
+        // The data connection must reach the server the control connection checked.
+        const TlsSession& tls = *sckData.tls();
+        if (tls.resumed() || tls.fingerprint() == m_fingerprint) {
+            return true;
+        }
+        error = m_rc.format("strMsgFtpCertChanged", {{"%h", m_host}, {"%s", tls.fingerprint()}});
+    }
+    m_rc.WriteLog(m_rc.format("strMsgFtpTlsFailed", {{"%h", m_host}, {"%e", error}}));
+    sckData.FTPDisconnect();
+    return false;
 }
 
 bool clsFTPConnection::Login(std::string user, std::string password) {
     m_user = user;
     m_password = password;
-    if (m_state != State::Connected) {
+    // Never a user name or password in clear when TLS is asked for.
+    if (m_state != State::Connected || (m_tlsRequired && ctrlSocket.tls() == nullptr)) {
         return false;
     }
     if (user.empty()) {
@@ -184,7 +261,7 @@ bool clsFTPConnection::Login(std::string user, std::string password) {
                       std::to_string(static_cast<int>(m_state)));
     }
     // Servers that let a user in without a password answer "USER" with 230 at once.
-    if (code == 230) {
+    if (code == 230 && (!m_tlsRequired || protectData())) {
         m_state = State::LoggedIn;
     }
     ClearAnswers();
@@ -302,7 +379,7 @@ bool clsFTPConnection::openDataConnection(int port) {
     const std::uint64_t start = m_rc.clock.tickMs();
     for (;;) {
         if (port > 0 && sckData.SimpleConnect(peer, port)) {
-            return true;
+            return secureData();
         }
         if (port <= 0 || m_rc.clock.tickMs() - start > 5000) {
             m_rc.WriteLog(m_rc.msg("strMsgFailCreateDC"));
@@ -621,6 +698,10 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
         ctrlSocket.sendData("LIST");
         if (!sckData.WaitForConnection(listener, 10'000)) {
             m_rc.WriteLog(m_rc.msg("strMsgFailCreateDC"));
+            ClearAnswers();
+            return std::nullopt;
+        }
+        if (!secureData()) {
             ClearAnswers();
             return std::nullopt;
         }

@@ -36,6 +36,8 @@ public:
     State connectionState() const override { return m_state; }
     void SetupConnection(const std::string& host, std::int32_t port, const std::string& user,
                          const std::string& password, bool passive) override;
+    void SetupTls(bool required, const std::string& pin) override;
+    std::string serverFingerprint() const override { return m_fingerprint; }
     [[nodiscard]] bool EstablishConnection() override;
     [[nodiscard]] bool Connect(const std::string& host, std::int32_t port);
     [[nodiscard]] bool Login(std::string user, std::string password);
@@ -82,6 +84,14 @@ private:
     std::optional<Reply> readReply(int timeoutMs);
     std::optional<Reply> takeReply();
     bool openDataConnection(int port);
+    // AUTH TLS and the handshake on the control connection; false (logged) when the server
+    // refuses or its certificate is neither trusted nor pinned.
+    bool secureControl();
+    bool certificateAccepted(const TlsSession& tls);
+    // PBSZ 0 and PROT P after the login.
+    bool protectData();
+    // TLS on a fresh data connection, resuming the control connection's session.
+    bool secureData();
     // CWD, MKD or RMD with "//" made "/" in the path (written back).
     bool folderCommand(const std::string& command, std::string& path, std::int32_t expected);
     // EPSV or PASV; false (logged) when the server gave no port.
@@ -117,6 +127,9 @@ private:
     std::vector<clsFTPAnswer> m_answers;
     int m_lastReplyCode = 0;
     bool m_epsvRefused = false;  // the server answered EPSV with 500 or 502
+    bool m_tlsRequired = false;
+    std::string m_tlsPin;       // normalized, "" for none
+    std::string m_fingerprint;  // of the certificate the server last showed
 };
 
 }  // namespace kestrel

@@ -30,6 +30,13 @@ public:
     TcpSocket::Read receive(std::string& out, int timeoutMs);
     void echoReply(const std::string& reply);
 
+    // TLS on this connection as a client of host, resuming resumeFrom's session when given.
+    bool startTls(const std::string& host, const clsFTPSocket* resumeFrom, std::string* error) {
+        return m_socket.startTls(host, resumeFrom != nullptr ? &resumeFrom->m_socket : nullptr,
+                                 30'000, error);
+    }
+    const TlsSession* tls() const { return m_socket.tls(); }
+
     void FTPDisconnect() { m_socket.close(); }
     bool isOpen() const { return m_socket.isOpen(); }
     std::string localAddress() const { return m_socket.localAddress(); }

@@ -129,12 +129,29 @@ bool TcpSocket::connectTo(const void* address, unsigned length, int family, int 
 }
 
 void TcpSocket::close() {
+    if (m_tls && m_fd.valid()) {
+        m_tls->bye(true, 5000);
+    }
+    m_tls.reset();
     m_fd.reset();
+}
+
+bool TcpSocket::startTls(const std::string& host, const TcpSocket* resumeFrom, int timeoutMs,
+                         std::string* error) {
+    if (!m_fd.valid()) {
+        return false;
+    }
+    m_tls = std::make_unique<TlsSession>();
+    const TlsSession* earlier = resumeFrom != nullptr ? resumeFrom->tls() : nullptr;
+    return m_tls->handshake(m_fd.get(), host, earlier, timeoutMs, error);
 }
 
 bool TcpSocket::sendAll(std::string_view data) {
     if (!m_fd.valid()) {
         return false;
+    }
+    if (m_tls) {
+        return m_tls->sendAll(data.data(), data.size());
     }
     while (!data.empty()) {
         const ssize_t n = ::send(m_fd.get(), data.data(), data.size(), MSG_NOSIGNAL);
@@ -152,6 +169,18 @@ bool TcpSocket::sendAll(std::string_view data) {
 TcpSocket::Read TcpSocket::readSome(std::string& out, int timeoutMs, size_t maxBytes) {
     if (!m_fd.valid()) {
         return Read::Closed;
+    }
+    if (m_tls) {
+        switch (m_tls->receive(out, timeoutMs, maxBytes)) {
+            case TlsSession::Io::Data:
+                return Read::Data;
+            case TlsSession::Io::Closed:
+                return Read::Closed;
+            case TlsSession::Io::TimedOut:
+                return Read::TimedOut;
+            case TlsSession::Io::Failed:
+                return Read::Failed;
+        }
     }
     if (!waitFor(m_fd.get(), POLLIN, timeoutMs)) {
         return Read::TimedOut;

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "platform/tls_session.h"
 #include "platform/unique_fd.h"
 
 namespace kestrel {
@@ -21,7 +23,16 @@ public:
     // turn; gives up on each after timeoutMs.
     bool connect(const std::string& host, int port, int timeoutMs, std::string* error = nullptr);
     bool isOpen() const { return m_fd.valid(); }
+    // With TLS, the session is ended first (close_notify, and the peer's answer within 5 s).
     void close();
+
+    // Starts TLS as a client of host (the name the certificate must carry) on this connection,
+    // offering resumeFrom's TLS session (may be null) for resumption. False with *error when the
+    // handshake failed; the certificate's standing is then in tls().
+    bool startTls(const std::string& host, const TcpSocket* resumeFrom, int timeoutMs,
+                  std::string* error = nullptr);
+    // The TLS session, null before startTls.
+    const TlsSession* tls() const { return m_tls.get(); }
 
     // Sends every byte; false when the connection failed.
     bool sendAll(std::string_view data);
@@ -43,6 +54,7 @@ private:
     friend class TcpListener;
     bool connectTo(const void* address, unsigned length, int family, int timeoutMs);
     UniqueFd m_fd;
+    std::unique_ptr<TlsSession> m_tls;
 };
 
 // A listening socket (IPv4 or IPv6) for one incoming connection.

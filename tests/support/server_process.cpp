@@ -66,19 +66,49 @@ int freePort() {
     return l.port();
 }
 
-PyFtpServer::PyFtpServer(const std::string& address) : FtpServerProgram(address) {
+PyFtpServer::PyFtpServer(const std::string& address, const ServerTls& tls, bool logCommands)
+    : FtpServerProgram(address) {
     if (std::system("/usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null") != 0) {
         m_why = "python3-pyftpdlib is not installed";
         return;
     }
+    if (!tls.certificate.empty() &&
+        std::system("/usr/bin/python3 -c 'import OpenSSL' 2>/dev/null") != 0) {
+        m_why = "python3-openssl is not installed";
+        return;
+    }
     std::filesystem::create_directories(root());
     const int low = m_port + 1;
-    start({"/usr/bin/python3", "-m", "pyftpdlib", "-i", address, "-p", std::to_string(m_port), "-w",
-           "-d", root(), "-u", "user", "-P", "secret", "-r",
-           std::to_string(low) + "-" + std::to_string(low + 40)});
+    if (tls.certificate.empty() && !logCommands) {
+        start({"/usr/bin/python3", "-m", "pyftpdlib", "-i", address, "-p", std::to_string(m_port),
+               "-w", "-d", root(), "-u", "user", "-P", "secret", "-r",
+               std::to_string(low) + "-" + std::to_string(low + 40)});
+        return;
+    }
+    const std::string script = m_dir.write("server.py", R"(import logging, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler
+from pyftpdlib.servers import FTPServer
+address, port, root, low, log, cert, key = sys.argv[1:8]
+logging.basicConfig(filename=log, level=logging.DEBUG)
+authorizer = DummyAuthorizer()
+authorizer.add_user("user", "secret", root, perm="elradfmwMT")
+handler = TLS_FTPHandler if cert else FTPHandler
+if cert:
+    handler.certfile = cert
+    handler.keyfile = key
+    handler.tls_control_required = True
+    handler.tls_data_required = True
+handler.authorizer = authorizer
+handler.passive_ports = range(int(low), int(low) + 41)
+FTPServer((address, int(port)), handler).serve_forever()
+)");
+    start({"/usr/bin/python3", script, address, std::to_string(m_port), root(), std::to_string(low),
+           m_dir.file("commands.log"), tls.certificate, tls.key});
 }
 
-VsFtpServer::VsFtpServer(const std::string& address) : FtpServerProgram(address) {
+VsFtpServer::VsFtpServer(const std::string& address, const ServerTls& tls)
+    : FtpServerProgram(address) {
     if (!std::filesystem::exists("/usr/sbin/vsftpd") || ::geteuid() != 0) {
         m_why = "vsftpd is not installed or the tests do not run as root";
         return;
@@ -107,7 +137,12 @@ VsFtpServer::VsFtpServer(const std::string& address) : FtpServerProgram(address)
                     "\nbanner_file=" + m_dir.file("banner") + "\npasv_enable=YES\npasv_min_port=" +
                     std::to_string(low) + "\npasv_max_port=" + std::to_string(low + 40) +
                     "\nport_enable=YES\nseccomp_sandbox=NO\nisolate=NO\n"
-                    "isolate_network=NO\nxferlog_enable=NO\n");
+                    "isolate_network=NO\nxferlog_enable=NO\n" +
+                    (tls.certificate.empty()
+                         ? std::string()
+                         : "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\n"
+                           "force_anon_data_ssl=YES\nssl_ciphers=HIGH\nrsa_cert_file=" +
+                               tls.certificate + "\nrsa_private_key_file=" + tls.key + "\n"));
     start({"/usr/sbin/vsftpd", m_dir.file("vsftpd.conf")});
 }
 

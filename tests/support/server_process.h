@@ -28,6 +28,12 @@ private:
     bool m_ready = false;
 };
 
+// TLS for a test server: its certificate and key in PEM files; no certificate for plain FTP.
+struct ServerTls {
+    std::string certificate;
+    std::string key;
+};
+
 // An FTP server program on a loopback address serving root(); unavailable() says why it did not
 // start.
 class FtpServerProgram {
@@ -38,6 +44,8 @@ public:
     const std::string& address() const { return m_address; }
     std::string root() const { return m_dir.file("root"); }
     std::string local(const std::string& relative) const { return root() + "/" + relative; }
+    // The commands the server received, where it keeps them (pyftpdlib with TLS or a log).
+    std::string commandLog() const { return readAll(m_dir.file("commands.log")); }
 
 protected:
     void start(const std::vector<std::string>& argv);
@@ -56,13 +64,17 @@ private:
 // pyftpdlib (start folder "/"), user "user" with password "secret", writable.
 class PyFtpServer : public FtpServerProgram {
 public:
-    explicit PyFtpServer(const std::string& address = "127.0.0.1");
+    // With tls.certificate, or logCommands, a small script runs pyftpdlib (with TLS required on
+    // the control and data connections, or plain with a command log).
+    explicit PyFtpServer(const std::string& address = "127.0.0.1", const ServerTls& tls = {},
+                         bool logCommands = false);
 };
 
 // vsftpd for anonymous users (no password) whose "/upload" folder is writable; runs as root only.
 class VsFtpServer : public FtpServerProgram {
 public:
-    explicit VsFtpServer(const std::string& address = "127.0.0.1");
+    // With tls.certificate, TLS is required for logins and data (ssl_enable=YES).
+    explicit VsFtpServer(const std::string& address = "127.0.0.1", const ServerTls& tls = {});
 };
 
 }  // namespace kestrel::test
