@@ -37,7 +37,8 @@ public:
     }
     const TlsSession* tls() const { return m_socket.tls(); }
 
-    void FTPDisconnect() { m_socket.close(); }
+    // A TLS connection is shut down in full, so that the server counts its data as whole.
+    void FTPDisconnect() { m_socket.close(5000); }
     bool isOpen() const { return m_socket.isOpen(); }
     std::string localAddress() const { return m_socket.localAddress(); }
     std::string peerAddress() const { return m_socket.peerAddress(); }

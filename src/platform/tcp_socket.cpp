@@ -128,9 +128,9 @@ bool TcpSocket::connectTo(const void* address, unsigned length, int family, int 
     return true;
 }
 
-void TcpSocket::close() {
+void TcpSocket::close(int tlsGraceMs) {
     if (m_tls && m_fd.valid()) {
-        m_tls->bye(true, 5000);
+        m_tls->bye(tlsGraceMs > 0, tlsGraceMs);
     }
     m_tls.reset();
     m_fd.reset();

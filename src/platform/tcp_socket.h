@@ -23,8 +23,9 @@ public:
     // turn; gives up on each after timeoutMs.
     bool connect(const std::string& host, int port, int timeoutMs, std::string* error = nullptr);
     bool isOpen() const { return m_fd.valid(); }
-    // With TLS, the session is ended first (close_notify, and the peer's answer within 5 s).
-    void close();
+    // With TLS, the session is ended first: close_notify, and with tlsGraceMs above 0 the peer's
+    // answer awaited that long (a server may take a data connection closed without it for cut).
+    void close(int tlsGraceMs = 0);
 
     // Starts TLS as a client of host (the name the certificate must carry) on this connection,
     // offering resumeFrom's TLS session (may be null) for resumption. False with *error when the
