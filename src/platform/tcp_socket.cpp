@@ -85,7 +85,9 @@ bool TcpSocket::connect(const std::string& host, int port, int timeoutMs, std::s
         }
         return false;
     }
-    const AddrInfoPtr result = lookUp(host, port, 0);
+    // An IPv6 address may come as it is written in URLs: "[::1]".
+    const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+    const AddrInfoPtr result = lookUp(bracketed ? host.substr(1, host.size() - 2) : host, port, 0);
     if (!result) {
         if (error != nullptr) {
             *error = "cannot resolve " + host;
