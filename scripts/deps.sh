@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  zlib1g-dev libsodium-dev libcli11-dev
+  zlib1g-dev libsodium-dev libcli11-dev libgnutls28-dev
   libgtest-dev libgmock-dev
   python3-pyftpdlib vsftpd
   dbus-daemon python3-dbus python3-gi

@@ -298,6 +298,27 @@ const std::vector<MessageDefault>& defaultMessages() {
         {"strMsgCantOpen", "Can't open %s: no program to show it was found (xdg-open failed)."},
         {"strMsgEarlierFailures", "(%n earlier failure lines are in the log)"},
         {"strMsgFtpConnectError", "FAIL: No connection to the ftp server: %e"},
+        {"strMsgFtpClearText",
+         "The FTP password and the backed-up data travel unencrypted to %s, which is not on the "
+         "local network: anyone on the way can read or change them. Require TLS (FTPS) if the "
+         "server offers it."},
+        {"strMsgFtpPinHint",
+         "The server's certificate has the SHA-256 fingerprint %f; pin it with --ftp-tls-pin %f "
+         "if you trust it"},
+        {"strMsgFtpTrustCertificate",
+         "The certificate of %s is not trusted: no authority vouches for it, or it was made for "
+         "another name. Trust it for this backup only if the server's own SHA-256 fingerprint is "
+         "this one: %f"},
+        {"strMsgBadTlsPin",
+         "The trusted certificate must be a SHA-256 fingerprint: 64 hex digits, colons allowed!"},
+        {"strMsgFtpTlsRefused",
+         "FAIL: The ftp server %h refused TLS (AUTH TLS)! Nothing was sent without encryption."},
+        {"strMsgFtpTlsFailed", "FAIL: TLS with the ftp server %h failed: %e"},
+        {"strMsgFtpCertUntrusted",
+         "FAIL: The certificate of %h is not trusted! Pin its SHA-256 fingerprint %s to trust it."},
+        {"strMsgFtpCertChanged",
+         "FAIL: The certificate of %h has changed! It is not the pinned one; its SHA-256 "
+         "fingerprint is now %s."},
         {"strMsgShowLog", "Show log"},
         {"strMsgRestoreToOriginal", "To the original folder"},
         {"strMsgRestoreElsewhere", "To another folder..."},

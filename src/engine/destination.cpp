@@ -8,14 +8,19 @@ namespace kestrel {
 
 bool connectSession(FtpClient& session, const clsKestrel& d) {
     session.SetupConnection(d.hostname, d.port, d.username, d.password, d.bPassiveMode);
+    session.SetupTls(d.bTls, d.sTlsPin);
     return session.EstablishConnection();
 }
 
 std::unique_ptr<FtpClient> openDestinationSession(RunControl& rc, const FtpClientFactory& factory,
-                                                  const clsBackup& job) {
+                                                  const clsBackup& job,
+                                                  std::string* shownFingerprint) {
     std::unique_ptr<FtpClient> session =
         job.destFTP && job.objDestination && factory ? factory(rc) : nullptr;
     if (!session || !connectSession(*session, *job.objDestination)) {
+        if (shownFingerprint != nullptr) {
+            *shownFingerprint = session ? session->serverFingerprint() : "";
+        }
         rc.WriteLog(rc.msg("strMsgCantConnectToFTP"));
         return nullptr;
     }

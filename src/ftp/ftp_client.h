@@ -27,6 +27,15 @@ public:
     virtual void SetupConnection(const std::string& host, std::int32_t port,
                                  const std::string& user, const std::string& password,
                                  bool passive) = 0;
+    // Before EstablishConnection: whether the session must run inside TLS, and the
+    // certificate fingerprint the user pinned ("" for none). Plain sessions ignore it.
+    virtual void SetupTls(bool required, const std::string& pin) {
+        (void)required;
+        (void)pin;
+    }
+    // The SHA-256 fingerprint (normalizedFingerprint's form) of the certificate the server
+    // last showed, also when it was refused; "" when none was shown.
+    virtual std::string serverFingerprint() const { return ""; }
     // Connects and logs in; false (with its own log lines) on failure.
     [[nodiscard]] virtual bool EstablishConnection() = 0;
     virtual bool Disconnect() = 0;
@@ -66,6 +75,11 @@ using FtpClientFactory = std::function<std::unique_ptr<FtpClient>(RunControl&)>;
 
 // The factory of real sessions (clsFTPConnection).
 std::unique_ptr<FtpClient> makeFtpClient(RunControl& rc);
+
+// A certificate fingerprint as a user may type or paste it (hex digits, any case, with or
+// without colons or blanks, an optional "SHA256:" before it) in the stored form: 64 lowercase
+// hex digits. Nothing when it is not a SHA-256 fingerprint.
+std::optional<std::string> normalizedFingerprint(std::string_view text);
 
 // A remote path: folder and name joined by one "/" (an empty folder gives the name alone, so
 // that it is taken relative to the session's current folder).

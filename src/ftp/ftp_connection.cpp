@@ -2,6 +2,7 @@
 #include "ftp/ftp_connection.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "core/run_control.h"
 #include "platform/file_handle.h"
@@ -45,6 +46,12 @@ void clsFTPConnection::SetupConnection(const std::string& host, std::int32_t por
     m_user = user;
     m_password = password;
     bPassiveMode = passive;
+}
+
+void clsFTPConnection::SetupTls(bool required, const std::string& pin) {
+    m_tlsRequired = required;
+    // A pin that is no fingerprint matches no certificate.
+    m_tlsPin = pin.empty() ? "" : normalizedFingerprint(pin).value_or(pin);
 }
 
 bool clsFTPConnection::EstablishConnection() {
@@ -139,6 +146,7 @@ bool clsFTPConnection::Connect(const std::string& host, std::int32_t port) {
         return false;
     }
     m_framer.clear();
+    m_epsvRefused = false;
     std::string error;
     if (!ctrlSocket.FTPConnect(host, port, &error)) {
         m_rc.WriteLog(m_rc.format("strMsgFtpConnectError", {{"%e", error}}));
@@ -155,14 +163,85 @@ bool clsFTPConnection::Connect(const std::string& host, std::int32_t port) {
         }
     }
     ClearAnswers();
+    if (m_tlsRequired && !secureControl()) {
+        ctrlSocket.FTPDisconnect();
+        return false;
+    }
     m_state = State::Connected;
     return true;
+}
+
+bool clsFTPConnection::secureControl() {
+    m_fingerprint.clear();
+    ctrlSocket.sendData("AUTH TLS");
+    const bool accepted = WaitAnswer(234) == 234;
+    ClearAnswers();
+    if (!accepted) {
+        m_rc.WriteLog(m_rc.format("strMsgFtpTlsRefused", {{"%h", m_host}}));
+        return false;
+    }
+    // Whatever came in clear after the 234 cannot be taken as said inside TLS.
+    m_framer.clear();
+    std::string error;
+    if (!ctrlSocket.startTls(m_host, nullptr, &error)) {
+        if (ctrlSocket.tls() != nullptr) {
+            m_fingerprint = ctrlSocket.tls()->fingerprint();
+        }
+        m_rc.WriteLog(m_rc.format("strMsgFtpTlsFailed", {{"%h", m_host}, {"%e", error}}));
+        return false;
+    }
+    return certificateAccepted(*ctrlSocket.tls());
+}
+
+bool clsFTPConnection::certificateAccepted(const TlsSession& tls) {
+    m_fingerprint = tls.fingerprint();
+    // A certificate the system trusts for this host needs no pin; any other only the pinned one.
+    if (tls.trusted() || (!m_tlsPin.empty() && m_fingerprint == m_tlsPin)) {
+        return true;
+    }
+    m_rc.WriteLog(m_rc.format(m_tlsPin.empty() ? "strMsgFtpCertUntrusted" : "strMsgFtpCertChanged",
+                              {{"%h", m_host}, {"%s", m_fingerprint}}));
+    return false;
+}
+
+bool clsFTPConnection::protectData() {
+    ctrlSocket.sendData("PBSZ 0");
+    bool ok = WaitAnswer(200) == 200;
+    ClearAnswers();
+    if (ok) {
+        ctrlSocket.sendData("PROT P");
+        ok = WaitAnswer(200) == 200;
+        ClearAnswers();
+    }
+    if (!ok) {
+        m_rc.WriteLog(m_rc.format("strMsgFtpTlsFailed", {{"%h", m_host}, {"%e", "PROT P"}}));
+    }
+    return ok;
+}
+
+bool clsFTPConnection::secureData() {
+    if (!m_tlsRequired) {
+        return true;
+    }
+    std::string error;
+    if (sckData.startTls(m_host, &ctrlSocket, &error)) {
+        // The data connection must reach the server the control connection checked.
+        const TlsSession& tls = *sckData.tls();
+        if (tls.resumed() || tls.fingerprint() == m_fingerprint) {
+            return true;
+        }
+        error = m_rc.format("strMsgFtpCertChanged", {{"%h", m_host}, {"%s", tls.fingerprint()}});
+    }
+    m_rc.WriteLog(m_rc.format("strMsgFtpTlsFailed", {{"%h", m_host}, {"%e", error}}));
+    sckData.FTPDisconnect();
+    return false;
 }
 
 bool clsFTPConnection::Login(std::string user, std::string password) {
     m_user = user;
     m_password = password;
-    if (m_state != State::Connected) {
+    // Never a user name or password in clear when TLS is asked for.
+    if (m_state != State::Connected || (m_tlsRequired && ctrlSocket.tls() == nullptr)) {
         return false;
     }
     if (user.empty()) {
@@ -182,7 +261,7 @@ bool clsFTPConnection::Login(std::string user, std::string password) {
                       std::to_string(static_cast<int>(m_state)));
     }
     // Servers that let a user in without a password answer "USER" with 230 at once.
-    if (code == 230) {
+    if (code == 230 && (!m_tlsRequired || protectData())) {
         m_state = State::LoggedIn;
     }
     ClearAnswers();
@@ -234,23 +313,73 @@ std::optional<std::int64_t> clsFTPConnection::announcedSize(const std::string& l
     return n;
 }
 
+int clsFTPConnection::extendedPassivePort(const std::string& line) {
+    const size_t open = line.find('(');
+    const size_t close = line.find(')', open == std::string::npos ? 0 : open);
+    if (open == std::string::npos || close == std::string::npos || close - open < 6) {
+        return 0;
+    }
+    // "(|||port|)": one delimiter, any printable character, four times around the port.
+    const std::string inside = line.substr(open + 1, close - open - 1);
+    const char d = inside[0];
+    if (d < 33 || d > 126 || inside[1] != d || inside[2] != d || inside.back() != d) {
+        return 0;
+    }
+    const std::string digits = inside.substr(3, inside.size() - 4);
+    if (digits.empty() ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return 0;
+    }
+    auto port = text::parseInt(digits);
+    return port && *port > 0 && *port <= 65535 ? static_cast<int>(*port) : 0;
+}
+
 bool clsFTPConnection::enterPassive(int* port) {
     std::string line;
+    // PASV names an IPv4 address, so an IPv6 session asks for EPSV first; a server that does not
+    // know it is asked once per session.
+    if (ctrlSocket.isIpv6() && !m_epsvRefused) {
+        ctrlSocket.sendData("EPSV");
+        if (WaitAnswer(229, &line) == 229) {
+            *port = extendedPassivePort(line);
+            return passiveGiven(*port);
+        }
+        if (m_lastReplyCode != 500 && m_lastReplyCode != 502) {
+            m_rc.WriteLog(m_rc.msg("strMsgFailedToEnterPassiveMode"));
+            return false;
+        }
+        m_epsvRefused = true;
+        ClearAnswers();
+    }
     ctrlSocket.sendData("PASV");
     if (WaitAnswer(227, &line) != 227) {
         m_rc.WriteLog(m_rc.msg("strMsgFailedToEnterPassiveMode"));
         return false;
     }
     *port = passivePort(line);
-    return true;
+    return passiveGiven(*port);
+}
+
+bool clsFTPConnection::passiveGiven(int port) {
+    // Without a port no transfer command is sent, so no reply to it can be taken for the next.
+    if (port <= 0) {
+        ClearAnswers();
+        m_rc.WriteLog(m_rc.msg("strMsgFailedToEnterPassiveMode"));
+    }
+    return port > 0;
 }
 
 bool clsFTPConnection::openDataConnection(int port) {
-    // The data connection goes to the configured host, whatever address the reply named.
+    // The data connection goes to the server the control connection reached, whatever address
+    // the reply named.
+    std::string peer = ctrlSocket.peerAddress();
+    if (peer.empty()) {
+        peer = m_host;
+    }
     const std::uint64_t start = m_rc.clock.tickMs();
     for (;;) {
-        if (port > 0 && sckData.SimpleConnect(m_host, port)) {
-            return true;
+        if (port > 0 && sckData.SimpleConnect(peer, port)) {
+            return secureData();
         }
         if (port <= 0 || m_rc.clock.tickMs() - start > 5000) {
             m_rc.WriteLog(m_rc.msg("strMsgFailCreateDC"));
@@ -556,8 +685,12 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
             return std::nullopt;
         }
         const int port = listener.port();
-        ctrlSocket.sendData("PORT " + text::replaceAll(own, ".", ",") + "," +
-                            std::to_string(port / 256) + "," + std::to_string(port % 256));
+        if (ctrlSocket.isIpv6()) {
+            ctrlSocket.sendData("EPRT |2|" + own + "|" + std::to_string(port) + "|");
+        } else {
+            ctrlSocket.sendData("PORT " + text::replaceAll(own, ".", ",") + "," +
+                                std::to_string(port / 256) + "," + std::to_string(port % 256));
+        }
         if (WaitAnswer(200) != 200) {
             tell(m_rc.host, m_rc.msg("strMsgPortCommandFailed"), MsgIcon::Critical);
             return std::nullopt;
@@ -565,6 +698,10 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
         ctrlSocket.sendData("LIST");
         if (!sckData.WaitForConnection(listener, 10'000)) {
             m_rc.WriteLog(m_rc.msg("strMsgFailCreateDC"));
+            ClearAnswers();
+            return std::nullopt;
+        }
+        if (!secureData()) {
             ClearAnswers();
             return std::nullopt;
         }
@@ -636,6 +773,33 @@ std::unique_ptr<FtpClient> makeFtpClient(RunControl& rc) {
 
 bool FtpClient::StoreFile(const std::string& localPath, const std::string& remoteFolder) {
     return StoreFileAs(localPath, remoteJoin(remoteFolder, fs::fileNameOf(localPath)));
+}
+
+std::optional<std::string> normalizedFingerprint(std::string_view text) {
+    constexpr std::string_view kPrefix = "sha256:";
+    if (text.size() >= kPrefix.size()) {
+        std::string head(text.substr(0, kPrefix.size()));
+        for (char& c : head) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (head == kPrefix) {
+            text.remove_prefix(kPrefix.size());
+        }
+    }
+    std::string hex;
+    for (const char c : text) {
+        if (c == ':' || c == ' ') {
+            continue;
+        }
+        if (!std::isxdigit(static_cast<unsigned char>(c))) {
+            return std::nullopt;
+        }
+        hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (hex.size() != 64) {
+        return std::nullopt;
+    }
+    return hex;
 }
 
 std::string remoteJoin(std::string_view folder, std::string_view name) {

@@ -24,7 +24,8 @@ struct clsFTPAnswer {
 
 // One FTP session with one server: log in, download and upload single files (passive mode,
 // image type), list the current folder (passive or active), and change, create and remove
-// folders. Replies are framed by lines as RFC 959 defines them.
+// folders. Replies are framed by lines as RFC 959 defines them. Over IPv6 the data connections
+// are negotiated with EPSV and EPRT (RFC 2428).
 class clsFTPConnection : public FtpClient {
 public:
     static constexpr int kActiveDataPort = 14135;  // "PORT a,b,c,d,55,55"
@@ -35,6 +36,8 @@ public:
     State connectionState() const override { return m_state; }
     void SetupConnection(const std::string& host, std::int32_t port, const std::string& user,
                          const std::string& password, bool passive) override;
+    void SetupTls(bool required, const std::string& pin) override;
+    std::string serverFingerprint() const override { return m_fingerprint; }
     [[nodiscard]] bool EstablishConnection() override;
     [[nodiscard]] bool Connect(const std::string& host, std::int32_t port);
     [[nodiscard]] bool Login(std::string user, std::string password);
@@ -68,6 +71,8 @@ public:
 
     // The port of a 227 reply ("(h1,h2,h3,h4,p1,p2)" -> p1 * 256 + p2), 0 when there is none.
     static int passivePort(const std::string& line);
+    // The port of a 229 reply ("(|||port|)"), 0 when there is none.
+    static int extendedPassivePort(const std::string& line);
     // The size a 150 reply announces ("(2048 bytes)"), nothing when it gives none.
     static std::optional<std::int64_t> announcedSize(const std::string& line);
 
@@ -79,9 +84,19 @@ private:
     std::optional<Reply> readReply(int timeoutMs);
     std::optional<Reply> takeReply();
     bool openDataConnection(int port);
+    // AUTH TLS and the handshake on the control connection; false (logged) when the server
+    // refuses or its certificate is neither trusted nor pinned.
+    bool secureControl();
+    bool certificateAccepted(const TlsSession& tls);
+    // PBSZ 0 and PROT P after the login.
+    bool protectData();
+    // TLS on a fresh data connection, resuming the control connection's session.
+    bool secureData();
     // CWD, MKD or RMD with "//" made "/" in the path (written back).
     bool folderCommand(const std::string& command, std::string& path, std::int32_t expected);
+    // EPSV or PASV; false (logged) when the server gave no port.
     bool enterPassive(int* port);
+    bool passiveGiven(int port);
     // Whether a download may write localPath: nothing when it may (an existing file the user
     // agreed to replace is gone), Kept when the user keeps it, Failed when it cannot be removed.
     std::optional<GetResult> claimLocalPath(const std::string& remotePath,
@@ -111,6 +126,10 @@ private:
     ReplyFramer m_framer;  // control bytes not yet framed into a reply
     std::vector<clsFTPAnswer> m_answers;
     int m_lastReplyCode = 0;
+    bool m_epsvRefused = false;  // the server answered EPSV with 500 or 502
+    bool m_tlsRequired = false;
+    std::string m_tlsPin;       // normalized, "" for none
+    std::string m_fingerprint;  // of the certificate the server last showed
 };
 
 }  // namespace kestrel

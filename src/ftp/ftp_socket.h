@@ -30,9 +30,19 @@ public:
     TcpSocket::Read receive(std::string& out, int timeoutMs);
     void echoReply(const std::string& reply);
 
-    void FTPDisconnect() { m_socket.close(); }
+    // TLS on this connection as a client of host, resuming resumeFrom's session when given.
+    bool startTls(const std::string& host, const clsFTPSocket* resumeFrom, std::string* error) {
+        return m_socket.startTls(host, resumeFrom != nullptr ? &resumeFrom->m_socket : nullptr,
+                                 30'000, error);
+    }
+    const TlsSession* tls() const { return m_socket.tls(); }
+
+    // A TLS connection is shut down in full, so that the server counts its data as whole.
+    void FTPDisconnect() { m_socket.close(5000); }
     bool isOpen() const { return m_socket.isOpen(); }
     std::string localAddress() const { return m_socket.localAddress(); }
+    std::string peerAddress() const { return m_socket.peerAddress(); }
+    bool isIpv6() const { return m_socket.isIpv6(); }
 
     // The text a command is echoed as: "PASS " and one "*" per password character for passwords.
     static std::string echoText(const std::string& command);

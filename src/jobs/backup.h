@@ -60,6 +60,11 @@ struct clsKestrel {
     std::string username;
     std::string password;  // plain in memory; scrambled in the job store
     bool bPassiveMode = true;
+    // Explicit TLS is required: the run fails when the server refuses it, never falls back.
+    bool bTls = false;
+    // A certificate the user trusts although no authority vouches for it: the SHA-256 of its
+    // DER form, 64 lowercase hex digits; "" for none.
+    std::string sTlsPin;
 };
 
 // One backup job. The job owns its sources; the schedule and FTP destination are shared

@@ -109,6 +109,11 @@ bool readProtection(clsBackup& job, const std::string& value, std::string*) {
     return true;
 }
 
+// A pinned certificate as the writer stores it: 64 lowercase hex digits.
+bool isStoredPin(std::string_view v) {
+    return v.size() == 64 && v.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
 // Readers and writers of the settings that are plain texts and numbers.
 template <std::string clsBackup::*Field>
 std::string textOf(const clsBackup& job) {
@@ -146,6 +151,10 @@ struct KeyField {
     bool ftpRecord;
     std::string (*write)(const clsBackup& job);
     bool (*read)(clsBackup& job, const std::string& value, std::string* why);
+    // Known by the whole key instead: keys added later share their first three letters.
+    bool wholeKey = false;
+    // Written only when it has something to say.
+    bool (*present)(const clsBackup& job) = nullptr;
 };
 
 const KeyField kKeyFields[] = {
@@ -184,6 +193,27 @@ const KeyField kKeyFields[] = {
          j.objDestination->bPassiveMode = text::endsWith(v, "PASV");
          return true;
      }},
+    // An older reader skips both; without them a job is plain FTP with no pin.
+    {"FtpTls", true,
+     [](const clsBackup& j) -> std::string { return j.objDestination->bTls ? "REQUIRED" : "OFF"; },
+     [](clsBackup& j, const std::string& v, std::string*) {
+         const std::string word = text::upper(text::trimSpace(v));
+         // A damaged value keeps TLS required: a run that fails is better than a password in
+         // clear.
+         j.objDestination->bTls = word != "OFF";
+         return word == "OFF" || word == "REQUIRED";
+     },
+     true},
+    {"FtpTlsPin", true, ftpTextOf<&clsKestrel::sTlsPin>,
+     [](clsBackup& j, const std::string& v, std::string*) {
+         const std::string pin(text::trimSpace(v));
+         if (!isStoredPin(pin)) {
+             return false;
+         }
+         j.objDestination->sTlsPin = pin;
+         return true;
+     },
+     true, [](const clsBackup& j) { return !j.objDestination->sTlsPin.empty(); }},
     {"Destination", false, textOf<&clsBackup::sDestinationDir>,
      readText<&clsBackup::sDestinationDir>},
     {"Type", false,
@@ -280,7 +310,8 @@ void readJobSection(const std::vector<std::string>& lines, clsBackup& job,
             }
         }
         for (const KeyField& field : kKeyFields) {
-            if (readKey(field.key) != key) {
+            if (field.wholeKey ? !text::iequals(keyOfLine(line), field.key)
+                               : readKey(field.key) != key) {
                 continue;
             }
             std::string why;
@@ -299,7 +330,7 @@ std::vector<std::string> jobSectionLines(const clsBackup& job) {
         lines.push_back(std::string(key) + "=" + std::string(value));
     };
     for (const KeyField& field : kKeyFields) {
-        if (!field.ftpRecord || isFtp(job)) {
+        if ((!field.ftpRecord || isFtp(job)) && (!field.present || field.present(job))) {
             put(field.key, field.write(job));
         }
     }

@@ -113,6 +113,7 @@ frmBrowseFTP::StartResult frmBrowseFTP::Start(const FtpFields& fields) {
         }
         m_session->SetupConnection(fields.host, fields.port, fields.user, fields.password,
                                    fields.passive);
+        m_session->SetupTls(fields.tls, fields.tlsPin);
         if (!m_session->EstablishConnection()) {
             result = StartResult::CantConnect;
             return;

@@ -34,6 +34,8 @@ struct FtpFields {
     std::string user;
     std::string password;
     bool passive = true;
+    bool tls = false;    // the session must run inside TLS
+    std::string tlsPin;  // the trusted certificate's fingerprint, "" for none
 };
 
 // The remote folder browser: a tree of the server's folders, loaded a level at a time as they are

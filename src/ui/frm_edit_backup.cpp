@@ -20,6 +20,7 @@
 #include "jobs/jobs.h"
 #include "jobs/store_format.h"
 #include "platform/fs.h"
+#include "platform/host_address.h"
 #include "platform/text.h"
 #include "runner/job_runner.h"
 #include "ui/icons.h"
@@ -213,6 +214,8 @@ void frmEditBackup::wire() {
     connect(m_ui->Command1, &QPushButton::clicked, this, &frmEditBackup::onBrowseLocal);
     connect(m_ui->ftpBrowse, &QPushButton::clicked, this, &frmEditBackup::onBrowseRemote);
     connect(m_ui->cmdTestFTP, &QPushButton::clicked, this, &frmEditBackup::onTestConnection);
+    connect(m_ui->chkTls, &QCheckBox::toggled, this, &frmEditBackup::updateTlsState);
+    connect(m_ui->txtIP, &QLineEdit::editingFinished, this, &frmEditBackup::updateTlsState);
     connect(m_ui->chkEnableSchedule, &QCheckBox::toggled, this,
             &frmEditBackup::updateScheduleControls);
     for (QRadioButton* method :
@@ -306,6 +309,7 @@ void frmEditBackup::onDestinationKind() {
     m_ui->txtDestPath->setEnabled(!ftp);
     m_ui->Command1->setEnabled(!ftp);
     updateDestinationState();
+    updateTlsState();
 }
 
 void frmEditBackup::updateDestinationState() {
@@ -321,6 +325,18 @@ void frmEditBackup::updateDestinationState() {
     }
     m_ui->lblDestState->setText(q(state));
     m_ui->lblDestState->setVisible(!state.empty());
+}
+
+void frmEditBackup::updateTlsState() {
+    const bool tls = m_ui->chkTls->isChecked();
+    m_ui->lblTlsPin->setEnabled(tls);
+    m_ui->txtTlsPin->setEnabled(tls);
+    const std::string host = s(m_ui->txtIP->text().trimmed());
+    const bool clear =
+        m_ui->Option2_1->isChecked() && !tls && !host.empty() && !net::hostIsLocal(host);
+    m_ui->lblClearText->setText(
+        clear ? q(m_ctx.messages.format("strMsgFtpClearText", {{"%s", host}})) : QString());
+    m_ui->lblClearText->setVisible(clear);
 }
 
 void frmEditBackup::onBrowseLocal() {
@@ -344,6 +360,10 @@ FtpFields frmEditBackup::ftpFields() const {
     fields.user = s(m_ui->txtUsername->text());
     fields.password = s(m_ui->txtPassword->text());
     fields.passive = m_ui->chkPassiveMode->isChecked();
+    fields.tls = m_ui->chkTls->isChecked();
+    // A pin that is no fingerprint trusts nothing; saving refuses it.
+    fields.tlsPin =
+        fields.tls ? normalizedFingerprint(s(m_ui->txtTlsPin->text())).value_or("") : "";
     return fields;
 }
 
@@ -363,26 +383,47 @@ void frmEditBackup::onTestConnection() {
     const FtpFields fields = ftpFields();
     setCursor(Qt::WaitCursor);
     m_ui->cmdTestFTP->setEnabled(false);
-    clsFTPConnection session(m_ctx.control);
+    std::unique_ptr<FtpClient> session =
+        m_seams.ftpSession ? m_seams.ftpSession(m_ctx.control) : makeFtpClient(m_ctx.control);
     m_ctx.control.clearFailures();
+    session->SetupConnection(fields.host, fields.port, fields.user, fields.password,
+                             fields.passive);
+    session->SetupTls(fields.tls, fields.tlsPin);
     std::string text;
     MsgIcon icon = MsgIcon::Information;
-    if (!session.Connect(fields.host, fields.port)) {
-        text = msg("strMsgCantConnectToFTP");
-        icon = MsgIcon::Critical;
-    } else if (!session.Login(fields.user, fields.password)) {
-        text = m_ctx.messages.format("strMsgFtpLoginRefused",
-                                     {{"%s", fields.host}, {"%d", fields.user}});
-        icon = MsgIcon::Critical;
-    } else {
-        session.bPassiveMode = fields.passive;
+    std::string untrusted;
+    if (session->EstablishConnection()) {
         text = m_ctx.messages.format(
             "strMsgFtpLoginOk",
-            {{"%s", fields.host}, {"%d", fields.user}, {"%t", session.GetRootDir()}});
+            {{"%s", fields.host}, {"%d", fields.user}, {"%t", session->GetRootDir()}});
+    } else {
+        icon = MsgIcon::Critical;
+        const std::string shown = session->serverFingerprint();
+        if (fields.tls && !shown.empty() && shown != fields.tlsPin) {
+            untrusted = shown;
+            text = msg("strMsgCantConnectToFTP");
+        } else if (session->connectionState() == FtpClient::State::Connected) {
+            text = m_ctx.messages.format("strMsgFtpLoginRefused",
+                                         {{"%s", fields.host}, {"%d", fields.user}});
+        } else {
+            text = msg("strMsgCantConnectToFTP");
+        }
     }
-    (void)session.Disconnect();
+    (void)session->Disconnect();
+    session.reset();
     m_ui->cmdTestFTP->setEnabled(true);
     unsetCursor();
+    // A certificate no authority vouches for (a home NAS's own) is trusted when the user says
+    // so; the test then runs again with it pinned.
+    if (!untrusted.empty() &&
+        ask(m_ctx.host,
+            m_ctx.messages.format("strMsgFtpTrustCertificate",
+                                  {{"%s", fields.host}, {"%f", untrusted}}),
+            MsgIcon::Question, MsgButtons::YesNo, MsgAnswer::No) == MsgAnswer::Yes) {
+        m_ui->txtTlsPin->setText(q(untrusted));
+        onTestConnection();
+        return;
+    }
     if (icon == MsgIcon::Critical) {
         tellFailure(m_ctx.host, text, m_ctx.control.failureDetails());
     } else {
@@ -590,6 +631,8 @@ void frmEditBackup::loadJob(const clsBackup& job) {
         m_ui->txtUsername->setText(q(job.objDestination->username));
         m_ui->txtPassword->setText(q(job.objDestination->password));
         m_ui->chkPassiveMode->setChecked(job.objDestination->bPassiveMode);
+        m_ui->chkTls->setChecked(job.objDestination->bTls);
+        m_ui->txtTlsPin->setText(q(job.objDestination->sTlsPin));
         m_ui->txtdestpath2->setText(q(job.sDestinationDir));
     } else {
         m_ui->Option2_0->setChecked(true);
@@ -773,6 +816,11 @@ JobProblem frmEditBackup::controlsProblem() const {
             return problem;
         }
     }
+    if (m_ui->Option2_1->isChecked() && m_ui->chkTls->isChecked() &&
+        !m_ui->txtTlsPin->text().trimmed().isEmpty() &&
+        !normalizedFingerprint(s(m_ui->txtTlsPin->text()))) {
+        return {"strMsgBadTlsPin", "", JobField::Destination};
+    }
     if (m_ui->chkEnableSchedule->isChecked() && m_ui->Option1_1->isChecked()) {
         const auto days = m_ui->fraDaily->findChildren<QCheckBox*>("chkdays");
         if (std::none_of(days.begin(), days.end(), [](QCheckBox* d) { return d->isChecked(); })) {
@@ -804,6 +852,8 @@ std::unique_ptr<clsBackup> frmEditBackup::jobFromControls() const {
         record->username = fields.user;
         record->password = fields.password;
         record->bPassiveMode = fields.passive;
+        record->bTls = fields.tls;
+        record->sTlsPin = fields.tlsPin;
         job->objDestination = std::move(record);
         job->destFTP = true;
         job->sDestinationDir = s(m_ui->txtdestpath2->text());

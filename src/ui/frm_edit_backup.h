@@ -42,6 +42,8 @@ struct EditorSeams {
     // nothing when the user cancelled or the server could not be used (the browser says why).
     std::function<std::optional<std::string>(QWidget* parent, const FtpFields& fields)>
         browseRemote;
+    // Makes Test connection's session; empty: a real one.
+    FtpClientFactory ftpSession;
     // The folder tree's drives; empty: the computer's own.
     QStringList drives;
 };
@@ -124,6 +126,9 @@ private:
     void onTreeCheck(const FolderNode& node, bool checked);
     void updateScheduleControls();
     void updateDestinationState();
+    // The pin field only means something with TLS; plain FTP beyond the local network is
+    // warned about on the page.
+    void updateTlsState();
     FtpFields ftpFields() const;
     QTreeWidgetItem* rowOf(const std::string& path) const;
     void addRow(const std::string& path, bool folder);

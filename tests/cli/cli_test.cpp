@@ -66,6 +66,60 @@ TEST_F(CliTest, NewShowAndDeleteKeepTheFtpPasswordToThemselves) {
     EXPECT_EQ(cli({"show", "offsite"}).code, kExitBadUsage);
 }
 
+// The TLS choice and pin are taken, shown and changed; a pin is stored in one form; plain FTP
+// beyond the local network is warned about, on the loopback it is not.
+TEST_F(CliTest, FtpTlsAndPinAreKeptShownAndPlainFtpOffTheLocalNetworkIsWarnedAbout) {
+    const std::string file = data.write("src/a.txt", "a");
+    std::string colons = "SHA256:";
+    for (int i = 0; i < 32; ++i) {
+        colons += i == 0 ? "AB" : ":AB";
+    }
+    const std::string pin(64, 'a');
+    std::string abPin;
+    for (int i = 0; i < 32; ++i) {
+        abPin += "ab";
+    }
+    const Args base = {"new", "--source", file, "--dest", "/b", "--ftp-user", "u"};
+    const struct {
+        Args more;
+        int code;
+        std::string err;
+    } cases[] = {
+        {{"--name", "tls", "--ftp", "::1", "--ftp-tls", "required", "--ftp-tls-pin", colons},
+         kExitOk,
+         ""},
+        {{"--name", "near", "--ftp", "127.0.0.1"}, kExitOk, ""},
+        {{"--name", "far", "--ftp", "192.0.2.7"}, kExitOk, "travel unencrypted to 192.0.2.7"},
+        {{"--name", "x", "--ftp", "h", "--ftp-tls", "maybe"}, kExitBadUsage, "off or required"},
+        {{"--name", "x", "--ftp", "h", "--ftp-tls", "required", "--ftp-tls-pin", pin + "a"},
+         kExitBadUsage,
+         "expected a SHA-256 fingerprint"},
+        {{"--name", "x", "--ftp", "h", "--ftp-tls-pin", pin}, kExitBadUsage, "--ftp-tls required"},
+        {{"--name", "x", "--ftp-tls", "required"}, kExitBadUsage, "the FTP options are for"},
+    };
+    for (const auto& c : cases) {
+        Args args = base;
+        args.insert(args.end(), c.more.begin(), c.more.end());
+        const test::CliResult r = cli(args);
+        EXPECT_EQ(r.code, c.code) << ::testing::PrintToString(c.more) << r.err;
+        if (c.err.empty()) {
+            EXPECT_THAT(r.err, Not(HasSubstr("warning")));
+        } else {
+            EXPECT_THAT(r.err, HasSubstr(c.err));
+        }
+    }
+    EXPECT_THAT(cli({"show", "tls"}).out,
+                HasSubstr("FTP TLS:       required\nTLS pin:       " + abPin));
+    EXPECT_THAT(cli({"list"}).out, HasSubstr("ftpes://u@[::1]:21/b"));
+    EXPECT_THAT(cli({"show", "near"}).out, HasSubstr("FTP TLS:       off\n"));
+    // Turning TLS off while a pin is kept is refused; removing the pin first works.
+    EXPECT_EQ(cli({"edit", "tls", "--ftp-tls", "off"}).code, kExitBadUsage);
+    ASSERT_EQ(cli({"edit", "tls", "--ftp-tls-pin", "none", "--ftp-tls", "off"}).code, kExitOk);
+    EXPECT_THAT(cli({"show", "tls"}).out, Not(HasSubstr("TLS pin:")));
+    ASSERT_EQ(cli({"edit", "far", "--ftp-tls", "required"}).code, kExitOk);
+    EXPECT_THAT(cli({"show", "far"}).out, HasSubstr("FTP TLS:       required\n"));
+}
+
 class EditTest : public test::CliFixture<> {
 protected:
     std::string show(const std::string& job) {

@@ -5,7 +5,9 @@
 
 #include <filesystem>
 
+#include "engine/destination.h"
 #include "platform/fs.h"
+#include "support/fake_ftp_client.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -50,6 +52,40 @@ TEST_F(TransferTest, ALargeCopyYieldsAndAnAbortLeavesTheOlderCopyAsItWas) {
     t.host.onYield = nullptr;
     EXPECT_EQ(fs::fileSize(stored), 200LL << 20);
     EXPECT_GE(yields, 7) << "a copy of 200 MB yields while it copies";
+}
+
+// The job's TLS choice and pin reach the session; a refused certificate's fingerprint comes back
+// so that the user can be asked to pin it.
+TEST(DestinationSession, TakesTheJobsTlsSettingsAndTellsARefusedCertificate) {
+    const std::string shown(64, 'c');
+    const struct {
+        bool tls;
+        std::string pin;
+        bool connects;
+        std::string told;
+    } cases[] = {
+        {false, "", true, ""},
+        {true, "", false, shown},
+        {true, std::string(64, 'd'), false, shown},
+        {true, shown, true, ""},
+    };
+    for (const auto& c : cases) {
+        test::TestContext t;
+        test::FakeRemote remote;
+        remote.fingerprint = shown;
+        clsBackup job;
+        job.destFTP = true;
+        job.objDestination = std::make_shared<clsKestrel>();
+        job.objDestination->bTls = c.tls;
+        job.objDestination->sTlsPin = c.pin;
+        std::string told = "stale";
+        auto session =
+            openDestinationSession(t.ctx->control, test::fakeFtpFactory(remote), job, &told);
+        EXPECT_EQ(session != nullptr, c.connects) << c.tls << c.pin;
+        if (!c.connects) {
+            EXPECT_EQ(told, c.told);
+        }
+    }
 }
 
 }  // namespace

@@ -53,10 +53,16 @@ public:
         }
         // A data listener's 227 reply, naming 10.0.0.1 as address.
         std::string passive() {
-            dataListener.listen("127.0.0.1", 0);
+            dataListener.listen(control.localAddress(), 0);
             const int p = dataListener.port();
             return "227 Entering Passive Mode (10,0,0,1," + std::to_string(p / 256) + "," +
                    std::to_string(p % 256) + ").";
+        }
+        // A data listener's 229 reply.
+        std::string extendedPassive() {
+            dataListener.listen(control.localAddress(), 0);
+            return "229 Entering Extended Passive Mode (|||" + std::to_string(dataListener.port()) +
+                   "|)";
         }
         bool acceptData() { return dataListener.accept(data, 10'000); }
         void sendData(const std::string& bytes) { data.sendAll(bytes); }
@@ -88,8 +94,9 @@ public:
         std::string pending;
     };
 
-    explicit FakeFtpServer(std::function<void(Conversation&)> script) {
-        m_listener.listen("127.0.0.1", 0);
+    explicit FakeFtpServer(std::function<void(Conversation&)> script,
+                           const std::string& address = "127.0.0.1") {
+        m_listener.listen(address, 0);
         m_thread = std::thread([this, script = std::move(script)] {
             Conversation c;
             c.server = this;
@@ -149,11 +156,11 @@ protected:
     std::unique_ptr<clsFTPConnection> session;
 
     // The session's yields reach server, for scripts that send in pieces.
-    bool connect(FakeFtpServer& server) {
+    bool connect(FakeFtpServer& server, const std::string& host = "127.0.0.1") {
         t.host.onYield = [&server] { server.clientYielded(); };
         EXPECT_TRUE(fs::makeDirs(t.dir.file("temp")));
         session = std::make_unique<clsFTPConnection>(t.ctx->control);
-        session->SetupConnection("127.0.0.1", server.port(), "u", "secret", true);
+        session->SetupConnection(host, server.port(), "u", "secret", true);
         return session->EstablishConnection();
     }
 };
@@ -339,6 +346,97 @@ TEST_F(FakeServerTest, RefusalsAndADroppedConnectionFailWhatTheyHit) {
     EXPECT_EQ(session->GetFile("/r/x", t.dir.file("temp/x")), FtpClient::GetResult::Failed);
     EXPECT_FALSE(fs::exists(t.dir.file("temp/x")));
     EXPECT_EQ(server.finish(), "");
+}
+
+bool hasIpv6Loopback() {
+    TcpListener probe;
+    return probe.listen("::1", 0);
+}
+
+TEST(ExtendedPassive, OnlyAWellFormedPortIsTaken) {
+    for (const auto& [line, port] : std::vector<std::pair<std::string, int>>{
+             {"229 Entering Extended Passive Mode (|||50000|)", 50000},
+             {"229 ok (!!!65535!)", 65535},
+             {"229 ok (|||65536|)", 0},
+             {"229 ok (|||0|)", 0},
+             {"229 ok (|||-1|)", 0},
+             {"229 ok (|||5 0|)", 0},
+             {"229 ok (||50000|)", 0},
+             {"229 ok (|||50000!)", 0},
+             {"229 ok (|||)", 0},
+             {"229 ok |||50000|", 0},
+             {"229 ok )|||50000|(", 0},
+         }) {
+        EXPECT_EQ(clsFTPConnection::extendedPassivePort(line), port) << line;
+    }
+}
+
+// Over IPv6: EPSV; a malformed 229 sends no transfer command; a refused EPSV falls back to PASV
+// and is not asked again; active mode announces itself with EPRT.
+TEST_F(FakeServerTest, Ipv6SessionsUseExtendedPassiveModeAndFallBackToPasv) {
+    if (!hasIpv6Loopback()) {
+        GTEST_SKIP() << "no IPv6 loopback";
+    }
+    auto listing = [](Conversation& c, const std::string& command) {
+        c.expect(command);
+        c.acceptData();
+        c.send("150 Here comes the listing\r\n");
+        c.sendData("-rw-r--r-- 1 u g 5 Jan 01 2024 a.txt\r\n");
+        c.closeData();
+        c.send("226 Done\r\n");
+    };
+    FakeFtpServer server(
+        [&](Conversation& c) {
+            welcomeAndLogin(c);
+            c.answer("EPSV", c.extendedPassive());
+            listing(c, "LIST");
+            c.answer("EPSV", "229 Entering Extended Passive Mode (|||x|)");
+            c.answer("EPSV", "502 Command not implemented");
+            c.answer("PASV", c.passive());
+            listing(c, "LIST");
+            c.answer("PASV", c.passive());
+            listing(c, "LIST");
+            c.expect("EPRT |2|::1|");
+            c.send("500 EPRT not understood\r\n");
+            c.expect("QUIT");
+        },
+        "::1");
+    ASSERT_TRUE(connect(server, "::1"));
+    auto names = [&]() {
+        auto list = session->GetFileList();
+        return list && list->size() == 1 ? (*list)[0].strName : std::string("(none)");
+    };
+    EXPECT_EQ(names(), "a.txt");
+    EXPECT_EQ(names(), "(none)");
+    EXPECT_TRUE(t.logged("Failed to enter passive mode!"));
+    EXPECT_EQ(names(), "a.txt");
+    EXPECT_EQ(names(), "a.txt");
+    session->bPassiveMode = false;
+    EXPECT_EQ(names(), "(none)");
+    EXPECT_EQ(t.host.boxes.back().text, "Port command failed!");
+    session->Disconnect();
+    EXPECT_EQ(server.finish(), "");
+}
+
+// What a user pastes from a browser, openssl or our own message becomes one stored form.
+TEST(Fingerprint, AnyCommonSpellingNormalizesAndAnythingElseIsRefused) {
+    const std::string hex(64, 'a');
+    std::string colons;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        colons += (i == 0 ? "" : ":") + std::string("AA");
+    }
+    for (const auto& [text, ok] : std::vector<std::pair<std::string, bool>>{
+             {hex, true},
+             {colons, true},
+             {"SHA256:" + colons, true},
+             {"sha256:" + hex, true},
+             {hex.substr(1), false},
+             {hex + "a", false},
+             {hex.substr(1) + "g", false},
+             {"", false},
+         }) {
+        EXPECT_EQ(normalizedFingerprint(text), ok ? std::optional(hex) : std::nullopt) << text;
+    }
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "engine/backup_run.h"
 #include "ftp/ftp_connection.h"
 #include "platform/fs.h"
+#include "platform/tcp_socket.h"
 #include "support/job_builder.h"
 #include "support/server_process.h"
 #include "support/test_context.h"
@@ -15,13 +17,23 @@ namespace {
 
 enum class Kind { Pyftpdlib, Vsftpd };
 
-// pyftpdlib with a user and password, vsftpd for anonymous users.
-class RealServerTest : public ::testing::TestWithParam<Kind> {
+bool hasIpv6Loopback() {
+    TcpListener probe;
+    return probe.listen("::1", 0);
+}
+
+// pyftpdlib with a user and password, vsftpd for anonymous users; over IPv4 and IPv6.
+class RealServerTest : public ::testing::TestWithParam<std::tuple<Kind, const char*>> {
 protected:
     void SetUp() override {
-        const bool py = GetParam() == Kind::Pyftpdlib;
-        server = py ? std::unique_ptr<test::FtpServerProgram>(std::make_unique<test::PyFtpServer>())
-                    : std::make_unique<test::VsFtpServer>();
+        const bool py = std::get<0>(GetParam()) == Kind::Pyftpdlib;
+        address = std::get<1>(GetParam());
+        if (address == "::1" && !hasIpv6Loopback()) {
+            GTEST_SKIP() << "no IPv6 loopback";
+        }
+        server = py ? std::unique_ptr<test::FtpServerProgram>(
+                          std::make_unique<test::PyFtpServer>(address))
+                    : std::make_unique<test::VsFtpServer>(address);
         if (!server->unavailable().empty()) {
             GTEST_SKIP() << server->unavailable();
         }
@@ -37,7 +49,7 @@ protected:
     clsBackup& makeJob() {
         job = test::JobBuilder("Copies")
                   .folder(src.file("tree"))
-                  .ftp("127.0.0.1", server->port(), user, password, folder)
+                  .ftp(address, server->port(), user, password, folder)
                   .build();
         return *job;
     }
@@ -46,6 +58,7 @@ protected:
     test::TestContext t;
     test::TempDir src;
     std::unique_ptr<test::FtpServerProgram> server;
+    std::string address;
     std::string user;
     std::string password;
     std::string folder;
@@ -56,7 +69,7 @@ protected:
 TEST_P(RealServerTest, PassiveAndActiveListingsAndFolders) {
     src.write("tree/x", "x");
     auto s = std::make_unique<clsFTPConnection>(t.ctx->control);
-    s->SetupConnection("127.0.0.1", server->port(), user, password, true);
+    s->SetupConnection(address, server->port(), user, password, true);
     ASSERT_TRUE(s->EstablishConnection());
     ASSERT_TRUE(s->ChangeCurrentDirectory(folder));
     std::string made = folder + "//made here";
@@ -87,7 +100,7 @@ TEST_P(RealServerTest, FailuresEndTheRunCleanly) {
     EXPECT_EQ(job->enumStatus, kStatusFailed);
     EXPECT_TRUE(t.logged("FAIL: Failed to change directory to /no/such/folder!"));
 
-    if (GetParam() == Kind::Pyftpdlib) {
+    if (std::get<0>(GetParam()) == Kind::Pyftpdlib) {
         makeJob().objDestination->password = "not the password";
         run();
         EXPECT_EQ(job->enumStatus, kStatusFailed);
@@ -100,11 +113,14 @@ TEST_P(RealServerTest, FailuresEndTheRunCleanly) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, RealServerTest, ::testing::Values(Kind::Pyftpdlib, Kind::Vsftpd),
-                         [](const auto& info) {
-                             return info.param == Kind::Pyftpdlib ? std::string("pyftpdlib")
-                                                                  : std::string("vsftpd");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Servers, RealServerTest,
+    ::testing::Combine(::testing::Values(Kind::Pyftpdlib, Kind::Vsftpd),
+                       ::testing::Values("127.0.0.1", "::1")),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param) == Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd") +
+               (std::string(std::get<1>(info.param)) == "::1" ? "_ipv6" : "_ipv4");
+    });
 
 }  // namespace
 }  // namespace kestrel

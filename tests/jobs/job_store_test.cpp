@@ -12,6 +12,7 @@
 #include "jobs/store_format.h"
 #include "platform/file_lock.h"
 #include "platform/fs.h"
+#include "platform/text.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -39,6 +40,8 @@ std::shared_ptr<clsBackup> job(const std::string& name) {
     j->sDestinationDir = "/dest/" + name;
     return j;
 }
+
+const std::string kPin = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
 
 using Names = std::vector<std::string>;
 
@@ -98,7 +101,7 @@ protected:
         clsBackup& b = addJob("Remote");
         b.destFTP = true;
         b.objDestination = std::make_shared<clsKestrel>(
-            clsKestrel{"ftp.example.org", 2121, "backup", "ftp pass", false});
+            clsKestrel{"ftp.example.org", 2121, "backup", "ftp pass", false, true, kPin});
         b.sDestinationDir = "/backups/remote";
         b.IncludeMask = "*.doc";
         b.ExcludeMask = "*.tmp";
@@ -139,7 +142,8 @@ TEST_F(JobStoreTest, WritesTheDocumentedFormatAndReadsItBackByteForByte) {
     const std::string remote =
         "[Remote]\r\nStorage=FTP\r\nHostname=ftp.example.org\r\nPort=2121\r\nUser=backup\r\nPass=" +
         ToCodeList(ScrambleText("ftp pass")) +
-        "\r\nPav=PORT\r\nDestination=/backups/remote\r\nType=INCR\r\nCompress=ZIP\r\n";
+        "\r\nPav=PORT\r\nFtpTls=REQUIRED\r\nFtpTlsPin=" + kPin +
+        "\r\nDestination=/backups/remote\r\nType=INCR\r\nCompress=ZIP\r\n";
     EXPECT_NE(written.find(remote), std::string::npos) << written;
     EXPECT_NE(written.find("Protected=\r\nOKLast=189912300000\r\nArchived=no\r\nSplit=0\r\n"
                            "Schedule=0\r\nFile0001=/etc/hosts,158\r\n"),
@@ -182,7 +186,7 @@ TEST_F(JobStoreTest, WritesTheDocumentedFormatAndReadsItBackByteForByte) {
         return writeJobStore(read).serialize();
     };
     const std::vector<std::string> lines = *writeJobStore(jobs).sectionLines("Remote");
-    ASSERT_EQ(lines.size(), 19u);
+    ASSERT_EQ(lines.size(), 21u);
     const std::string whole = rewritten(lines);
     for (size_t i = 0; i < lines.size(); ++i) {
         std::vector<std::string> without = lines;
@@ -226,6 +230,54 @@ TEST_F(JobStoreTest, HandWrittenStoresLoadAsTheFormatSays) {
     EXPECT_EQ(jobs.at(2).sName, "Orphan in list");
     EXPECT_EQ(jobs.at(2).enumStatus, kStatusNeverRun);
     EXPECT_TRUE(t.host.logLines.empty());
+}
+
+// An older store has no TLS keys and reads as plain FTP; a damaged TLS choice fails safe, a
+// damaged pin is dropped, and both are reported. A local job writes no TLS keys at all.
+TEST_F(JobStoreTest, TlsKeysReadAsWrittenAndDamagedOnesAreReported) {
+    struct Case {
+        std::string lines;
+        bool tls;
+        std::string pin;
+        std::string problem;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"", false, "", ""},
+             {"FtpTls=OFF\r\n", false, "", ""},
+             {"ftptls=required\r\nFTPTLSPIN=" + kPin + "\r\n", true, kPin, ""},
+             {"FtpTls=yes\r\n", true, "", "[J]: FtpTls"},
+             {"FtpTls=\r\n", true, "", "[J]: FtpTls"},
+             {"FtpTlsPin=" + kPin.substr(1) + "\r\n", false, "", "[J]: FtpTlsPin"},
+             {"FtpTlsPin=" + text::upper(kPin) + "\r\n", false, "", "[J]: FtpTlsPin"},
+             {"FtpTlsPin=" + kPin.substr(1) + "g\r\n", false, "", "[J]: FtpTlsPin"},
+         }) {
+        SCOPED_TRACE(c.lines);
+        t.host.logLines.clear();
+        t.dir.write("backups.ini", "[Backups]\r\nJ\r\n[J]\r\nStorage=FTP\r\nHostname=h\r\n" +
+                                       c.lines + "Destination=/d\r\n");
+        ASSERT_TRUE(load());
+        const clsKestrel& ftp = *jobs.at(0).objDestination;
+        EXPECT_EQ(ftp.bTls, c.tls);
+        EXPECT_EQ(ftp.sTlsPin, c.pin);
+        EXPECT_EQ(ftp.hostname, "h");
+        if (c.problem.empty()) {
+            EXPECT_TRUE(t.host.logLines.empty());
+        } else {
+            EXPECT_TRUE(t.loggedContaining(c.problem));
+        }
+        // What was read is what is written; a copy keeps both.
+        const std::string written = writeJobStore(jobs).serialize();
+        EXPECT_NE(written.find(c.tls ? "FtpTls=REQUIRED\r\n" : "FtpTls=OFF\r\n"),
+                  std::string::npos);
+        EXPECT_EQ(written.find("FtpTlsPin=") != std::string::npos, !c.pin.empty());
+        const auto copy = jobs.at(0).clone();
+        EXPECT_EQ(copy->objDestination->bTls, c.tls);
+        EXPECT_EQ(copy->objDestination->sTlsPin, c.pin);
+    }
+    jobs.clear();
+    addJob("Local").objDestination =
+        std::make_shared<clsKestrel>(clsKestrel{"h", 21, "u", "p", true, true, kPin});
+    EXPECT_EQ(writeJobStore(jobs).serialize().find("FtpTls"), std::string::npos);
 }
 
 TEST_F(JobStoreTest, ScheduleTextsRoundTripAndDamagedOnesAreRefused) {

@@ -89,6 +89,12 @@ bool FakeFtpClient::EstablishConnection() {
     if (m_remote.refuseLogin) {
         return false;
     }
+    if (m_tls && !m_remote.fingerprint.empty()) {
+        m_shown = m_remote.fingerprint;
+        if (m_pin != m_shown) {
+            return false;
+        }
+    }
     m_state = State::LoggedIn;
     m_cwd = m_remote.start;
     return true;

@@ -21,6 +21,9 @@ struct FakeRemote {
     std::map<std::string, std::vector<clsFTPFile>> folders;  // entries by folder
     std::map<std::string, std::string> files;                // contents by path
     bool refuseLogin = false;
+    // The fingerprint of a certificate no authority vouches for: a TLS session that has not
+    // pinned it fails, and tells it.
+    std::string fingerprint;
     bool dropped = false;            // the server went away after the login
     std::set<std::string> refused;   // paths no upload, download, rename or removal reaches
     std::vector<std::string> calls;  // "LIST /a", "STOR /b/x", "connect", ...
@@ -50,6 +53,11 @@ public:
     State connectionState() const override;
     void SetupConnection(const std::string&, std::int32_t, const std::string&, const std::string&,
                          bool) override {}
+    void SetupTls(bool required, const std::string& pin) override {
+        m_tls = required;
+        m_pin = pin;
+    }
+    std::string serverFingerprint() const override { return m_shown; }
     bool EstablishConnection() override;
     bool Disconnect() override;
     GetResult GetFile(const std::string& remotePath, const std::string& localPath) override;
@@ -81,6 +89,9 @@ private:
     State m_state = State::NotConnected;
     std::string m_cwd;
     int m_reply = 0;
+    bool m_tls = false;
+    std::string m_pin;
+    std::string m_shown;
 };
 
 // Makes FakeFtpClient sessions on remote, where the windows and the engine take a factory.

@@ -18,7 +18,8 @@ extern char** environ;
 
 namespace kestrel::test {
 
-ServerProcess::ServerProcess(const std::vector<std::string>& argv, int port) {
+ServerProcess::ServerProcess(const std::vector<std::string>& argv, int port,
+                             const std::string& address) {
     std::vector<char*> args;
     for (const std::string& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
@@ -37,7 +38,7 @@ ServerProcess::ServerProcess(const std::vector<std::string>& argv, int port) {
     m_pid = pid;
     for (int i = 0; i < 100 && !m_ready; ++i) {
         TcpSocket probe;
-        m_ready = probe.connect("127.0.0.1", port, 200);
+        m_ready = probe.connect(address, port, 200);
         if (!m_ready) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
@@ -53,7 +54,7 @@ ServerProcess::~ServerProcess() {
 }
 
 void FtpServerProgram::start(const std::vector<std::string>& argv) {
-    m_process = std::make_unique<ServerProcess>(argv, m_port);
+    m_process = std::make_unique<ServerProcess>(argv, m_port, m_address);
     if (!m_process->running()) {
         m_why = "the server did not start";
     }
@@ -65,19 +66,49 @@ int freePort() {
     return l.port();
 }
 
-PyFtpServer::PyFtpServer() {
+PyFtpServer::PyFtpServer(const std::string& address, const ServerTls& tls, bool logCommands)
+    : FtpServerProgram(address) {
     if (std::system("/usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null") != 0) {
         m_why = "python3-pyftpdlib is not installed";
         return;
     }
+    if (!tls.certificate.empty() &&
+        std::system("/usr/bin/python3 -c 'import OpenSSL' 2>/dev/null") != 0) {
+        m_why = "python3-openssl is not installed";
+        return;
+    }
     std::filesystem::create_directories(root());
     const int low = m_port + 1;
-    start({"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", std::to_string(m_port),
-           "-w", "-d", root(), "-u", "user", "-P", "secret", "-r",
-           std::to_string(low) + "-" + std::to_string(low + 40)});
+    if (tls.certificate.empty() && !logCommands) {
+        start({"/usr/bin/python3", "-m", "pyftpdlib", "-i", address, "-p", std::to_string(m_port),
+               "-w", "-d", root(), "-u", "user", "-P", "secret", "-r",
+               std::to_string(low) + "-" + std::to_string(low + 40)});
+        return;
+    }
+    const std::string script = m_dir.write("server.py", R"(import logging, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler
+from pyftpdlib.servers import FTPServer
+address, port, root, low, log, cert, key = sys.argv[1:8]
+logging.basicConfig(filename=log, level=logging.DEBUG)
+authorizer = DummyAuthorizer()
+authorizer.add_user("user", "secret", root, perm="elradfmwMT")
+handler = TLS_FTPHandler if cert else FTPHandler
+if cert:
+    handler.certfile = cert
+    handler.keyfile = key
+    handler.tls_control_required = True
+    handler.tls_data_required = True
+handler.authorizer = authorizer
+handler.passive_ports = range(int(low), int(low) + 41)
+FTPServer((address, int(port)), handler).serve_forever()
+)");
+    start({"/usr/bin/python3", script, address, std::to_string(m_port), root(), std::to_string(low),
+           m_dir.file("commands.log"), tls.certificate, tls.key});
 }
 
-VsFtpServer::VsFtpServer() {
+VsFtpServer::VsFtpServer(const std::string& address, const ServerTls& tls)
+    : FtpServerProgram(address) {
     if (!std::filesystem::exists("/usr/sbin/vsftpd") || ::geteuid() != 0) {
         m_why = "vsftpd is not installed or the tests do not run as root";
         return;
@@ -94,9 +125,10 @@ VsFtpServer::VsFtpServer() {
     m_dir.write("banner", "Welcome line one\n220 looks like an end but is not\nlast line\n");
     const int low = m_port + 1;
     m_dir.write("vsftpd.conf",
-                "listen=YES\nlisten_ipv6=NO\nbackground=NO\nlisten_address=127.0.0.1\n"
-                "listen_port=" +
-                    std::to_string(m_port) +
+                (address.find(':') == std::string::npos
+                     ? "listen=YES\nlisten_ipv6=NO\nlisten_address=" + address
+                     : "listen=NO\nlisten_ipv6=YES\nlisten_address6=" + address) +
+                    "\nbackground=NO\nlisten_port=" + std::to_string(m_port) +
                     "\nanonymous_enable=YES\nlocal_enable=NO\nwrite_enable=YES\n"
                     "anon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
                     "anon_other_write_enable=YES\nanon_root=" +
@@ -105,7 +137,12 @@ VsFtpServer::VsFtpServer() {
                     "\nbanner_file=" + m_dir.file("banner") + "\npasv_enable=YES\npasv_min_port=" +
                     std::to_string(low) + "\npasv_max_port=" + std::to_string(low + 40) +
                     "\nport_enable=YES\nseccomp_sandbox=NO\nisolate=NO\n"
-                    "isolate_network=NO\nxferlog_enable=NO\n");
+                    "isolate_network=NO\nxferlog_enable=NO\n" +
+                    (tls.certificate.empty()
+                         ? std::string()
+                         : "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\n"
+                           "force_anon_data_ssl=YES\nssl_ciphers=HIGH\nrsa_cert_file=" +
+                               tls.certificate + "\nrsa_private_key_file=" + tls.key + "\n"));
     start({"/usr/sbin/vsftpd", m_dir.file("vsftpd.conf")});
 }
 

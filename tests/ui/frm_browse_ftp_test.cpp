@@ -55,7 +55,8 @@ protected:
     void TearDown() override { t.host.onYield = nullptr; }
 
     void start() {
-        ASSERT_EQ(window->Start({"127.0.0.1", 21, "u", "p", true}), Browser::StartResult::Ok);
+        ASSERT_EQ(window->Start({"127.0.0.1", 21, "u", "p", true, false, ""}),
+                  Browser::StartResult::Ok);
         window->show();
         remote.calls.clear();
     }
@@ -241,22 +242,30 @@ TEST_F(BrowserTest, WhatComesDuringAListingWaitsForItOrIsDropped) {
 
 TEST_F(BrowserTest, StartsThatCannotConnectOrCannotList) {
     remote.refuseLogin = true;
-    EXPECT_EQ(window->Start({"h", 21, "u", "p", true}), Browser::StartResult::CantConnect);
+    EXPECT_EQ(window->Start({"h", 21, "u", "p", true, false, ""}),
+              Browser::StartResult::CantConnect);
     EXPECT_FALSE(window->hasSession());
     EXPECT_EQ(remote.disconnects, 1);
     remote.refuseLogin = false;
+    // The job's TLS settings reach the session: a certificate is trusted only when pinned.
+    remote.fingerprint = std::string(64, 'f');
+    EXPECT_EQ(window->Start({"h", 21, "u", "p", true, true, ""}),
+              Browser::StartResult::CantConnect);
+    EXPECT_EQ(window->Start({"h", 21, "u", "p", true, true, remote.fingerprint}),
+              Browser::StartResult::Ok);
     remote.folders.erase("/");
-    EXPECT_EQ(window->Start({"h", 21, "u", "p", true}), Browser::StartResult::CantList);
+    EXPECT_EQ(window->Start({"h", 21, "u", "p", true, false, ""}), Browser::StartResult::CantList);
     EXPECT_FALSE(window->hasSession());
     EXPECT_EQ(tree().topLevelItemCount(), 0);
     remote.start = "";
-    EXPECT_EQ(window->Start({"h", 21, "u", "p", true}), Browser::StartResult::CantList);
+    EXPECT_EQ(window->Start({"h", 21, "u", "p", true, false, ""}), Browser::StartResult::CantList);
 }
 
 TEST_F(BrowserTest, AStartFolderOtherThanTheRootGivesSingleSlashes) {
     remote.start = "/home/u";
     remote.makeFolder("/home/u/site");
-    ASSERT_EQ(window->Start({"ftp.example", 21, "u", "p", true}), Browser::StartResult::Ok);
+    ASSERT_EQ(window->Start({"ftp.example", 21, "u", "p", true, false, ""}),
+              Browser::StartResult::Ok);
     ASSERT_NE(root(), nullptr);
     EXPECT_EQ(root()->text(0).toStdString(), "ftp.example/home/u");
     QTreeWidgetItem* site = window->node("ftp.example/home/u/site");

@@ -13,6 +13,7 @@
 #include "foldertree/ctl_file_browser.h"
 #include "jobs/schedule_text.h"
 #include "runner/job_runner.h"
+#include "support/fake_ftp_client.h"
 #include "support/job_builder.h"
 #include "support/server_process.h"
 #include "support/test_context.h"
@@ -357,9 +358,54 @@ TEST_F(EditorTest, TestConnectionTellsWhatTheServerDid) {
     f.cmdTestFTP->click();
     EXPECT_EQ(lastBox(), refused);
     t.host.boxes.clear();
-    const FtpFields fields{"127.0.0.1", f.txtPort->text().toInt(), "user", "secret", true};
+    const FtpFields fields{"127.0.0.1", f.txtPort->text().toInt(), "user", "secret", true, false,
+                           ""};
     EXPECT_FALSE(desktopEditorSeams(*t.ctx, language, {}).browseRemote(nullptr, fields));
     EXPECT_EQ(lastBox(), refused);
+}
+
+// Plain FTP beyond the local network is warned about on the page; a certificate that Test
+// connection could not trust is pinned when the user says so, and the TLS settings are saved.
+TEST_F(EditorTest, TlsIsChosenAndAnUntrustedCertificateIsPinnedOnlyWhenTheUserTrustsIt) {
+    test::FakeRemote remote;
+    remote.fingerprint = std::string(64, 'e');
+    EditorSeams s = seams();
+    s.ftpSession = test::fakeFtpFactory(remote);
+    frmEditBackup e(*t.ctx, runner, language, s);
+    e.proposeNew(1);
+    Ui::frmEditBackup& f = e.form();
+    f.txtBackupName->setText("Remote");
+    ASSERT_TRUE(e.addSource(disk.file("docs"), true));
+    f.Option2_1->setChecked(true);
+    for (const auto& [host, tls, warned] :
+         {std::tuple{"192.0.2.7", false, true}, std::tuple{"192.0.2.7", true, false},
+          std::tuple{"192.168.1.20", false, false}}) {
+        f.txtIP->setText(host);
+        f.chkTls->setChecked(tls);
+        emit f.txtIP->editingFinished();
+        EXPECT_EQ(!f.lblClearText->isHidden(), warned) << host << tls;
+        EXPECT_EQ(f.txtTlsPin->isEnabled(), tls);
+    }
+    f.chkTls->setChecked(true);
+    f.txtTlsPin->setText("not a fingerprint");
+    EXPECT_FALSE(e.saveJob());
+    EXPECT_EQ(lastBox(), t.ctx->msg("strMsgBadTlsPin"));
+    f.txtTlsPin->clear();
+
+    t.host.answers = {MsgAnswer::No};
+    f.cmdTestFTP->click();
+    EXPECT_TRUE(f.txtTlsPin->text().isEmpty());
+    EXPECT_NE(t.host.boxes.at(t.host.boxes.size() - 2).text.find(remote.fingerprint),
+              std::string::npos);
+    EXPECT_EQ(lastBox(), "Can't connect to ftp server!");
+    t.host.answers = {MsgAnswer::Yes};
+    f.cmdTestFTP->click();
+    EXPECT_EQ(f.txtTlsPin->text().toStdString(), remote.fingerprint);
+    EXPECT_NE(lastBox().find("Logged in to 192.168.1.20"), std::string::npos) << lastBox();
+
+    ASSERT_TRUE(e.saveJob()) << lastBox();
+    EXPECT_TRUE(runner.job("Remote")->objDestination->bTls);
+    EXPECT_EQ(runner.job("Remote")->objDestination->sTlsPin, remote.fingerprint);
 }
 
 }  // namespace

@@ -247,7 +247,7 @@ bool saveBrowser(AppContext& ctx, const LanguageFile& language, const QString& p
     test::FakeRemote remote;
     fillSampleServer(remote);
     ui::frmBrowseFTP browser(ctx, language, nullptr, test::fakeFtpFactory(remote));
-    if (browser.Start({"backup.example.org", 21, "kestrel", "", true}) !=
+    if (browser.Start({"backup.example.org", 21, "kestrel", "", true, false, ""}) !=
         ui::frmBrowseFTP::StartResult::Ok)
         return false;
     browser.show();

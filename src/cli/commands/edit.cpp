@@ -47,6 +47,7 @@ public:
 
         auto job = stored->clone();
         m_options.apply(env.ctx, *job);
+        const std::string warning = clearTextWarning(env.ctx.messages, *job);
         const std::string name = job->sName;
         JobProblem problem;
         const RunnerResult r = env.runner.changeJob(m_name, std::move(job), &problem);
@@ -59,6 +60,9 @@ public:
                     env.out << ", now named \"" << name << "\"";
                 }
                 env.out << ".\n";
+                if (!warning.empty()) {
+                    env.err << "kestrel-cli: warning: " << warning << '\n';
+                }
                 return kExitOk;
             case RunnerResult::Invalid:
             case RunnerResult::NameExists:

@@ -16,11 +16,22 @@ JobServer connectToJobServer(CliEnv& env, const std::string& name) {
     if (!server.job->destFTP || !server.job->objDestination) {
         throw UsageError{"job \"" + name + "\" has no FTP destination"};
     }
-    server.session = openDestinationSession(env.ctx.control, makeFtpClient, *server.job);
-    if (!server.session) {
-        throw UsageError{env.ctx.msg("strMsgCantConnectToFTP")};
-    }
+    server.session = openJobSession(env, *server.job);
     return server;
+}
+
+std::unique_ptr<FtpClient> openJobSession(CliEnv& env, const clsBackup& job,
+                                          const FtpClientFactory& factory) {
+    std::string fingerprint;
+    auto session = openDestinationSession(env.ctx.control, factory, job, &fingerprint);
+    if (session) {
+        return session;
+    }
+    std::string text = env.ctx.msg("strMsgCantConnectToFTP");
+    if (!fingerprint.empty()) {
+        text += "\n" + env.ctx.messages.format("strMsgFtpPinHint", {{"%f", fingerprint}});
+    }
+    throw UsageError{text};
 }
 
 }  // namespace kestrel

@@ -18,4 +18,10 @@ struct JobServer {
 };
 JobServer connectToJobServer(CliEnv& env, const std::string& name);
 
+// A logged-in session with the FTP server of job, made by factory. A usage error when the server
+// cannot be reached; when it showed a certificate that is not trusted, the error gives its
+// fingerprint and how to pin it.
+std::unique_ptr<FtpClient> openJobSession(CliEnv& env, const clsBackup& job,
+                                          const FtpClientFactory& factory = makeFtpClient);
+
 }  // namespace kestrel

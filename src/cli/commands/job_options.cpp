@@ -3,11 +3,13 @@
 
 #include "cli/command.h"
 #include "core/app_context.h"
+#include "ftp/ftp_client.h"
 #include "jobs/job_rules.h"
 #include "jobs/job_store.h"
 #include "jobs/schedule_text.h"
 #include "platform/file_facts.h"
 #include "platform/fs.h"
+#include "platform/host_address.h"
 #include "platform/text.h"
 
 namespace kestrel {
@@ -71,6 +73,16 @@ void JobOptions::add(CLI::App& command) {
         command.add_flag("--no-ftp", m_noFtp, "The destination is a local folder again (--dest)")
             ->excludes(m_ftpOption);
     }
+    m_ftpTlsOption = withDefault(
+        command.add_option("--ftp-tls", m_ftpTls,
+                           "off, or required: log in and send everything inside TLS (FTPS), and "
+                           "fail when the server does not offer it"),
+        m_use);
+    m_ftpTlsPinOption = command.add_option(
+        "--ftp-tls-pin", m_ftpTlsPin,
+        std::string("SHA-256 fingerprint of a server certificate to trust although no authority "
+                    "vouches for it (a self-signed one)") +
+            (edit ? "; \"none\" removes the pin" : ""));
     m_typeOption = withDefault(command.add_option("--type", m_type, "full or incremental"), m_use);
     m_storageOption = withDefault(
         command.add_option("--storage", m_storage, "copy, archive or compressed"), m_use);
@@ -209,6 +221,7 @@ void JobOptions::applyDestination(clsBackup& job) const {
         if (fresh || m_ftpActive || m_ftpPassive) {
             dest->bPassiveMode = !m_ftpActive;
         }
+        applyTls(*dest, fresh);
         job.objDestination = dest;
         job.destFTP = true;
         if (fresh || given(m_destOption)) {
@@ -216,8 +229,9 @@ void JobOptions::applyDestination(clsBackup& job) const {
         }
         return;
     }
-    if (edit && (given(m_ftpPortOption) || given(m_ftpUserOption) || given(m_ftpPasswordOption) ||
-                 m_ftpActive || m_ftpPassive)) {
+    if ((edit && (given(m_ftpPortOption) || given(m_ftpUserOption) || given(m_ftpPasswordOption) ||
+                  m_ftpActive || m_ftpPassive)) ||
+        given(m_ftpTlsOption) || given(m_ftpTlsPinOption)) {
         throw UsageError{"the FTP options are for a destination on an FTP server (--ftp HOST)"};
     }
     if (!edit || job.destFTP || given(m_destOption)) {
@@ -228,6 +242,42 @@ void JobOptions::applyDestination(clsBackup& job) const {
     }
     job.destFTP = false;
     job.objDestination = nullptr;
+}
+
+void JobOptions::applyTls(clsKestrel& dest, bool fresh) const {
+    if (fresh || given(m_ftpTlsOption)) {
+        const std::string tls = text::lower(m_ftpTls);
+        if (tls != "off" && tls != "required") {
+            throw UsageError{"--ftp-tls \"" + m_ftpTls + "\": expected off or required"};
+        }
+        dest.bTls = tls == "required";
+    }
+    if (fresh || given(m_ftpTlsPinOption)) {
+        if (m_ftpTlsPin.empty() || (m_use == Use::Edit && text::lower(m_ftpTlsPin) == "none")) {
+            dest.sTlsPin.clear();
+        } else if (auto pin = normalizedFingerprint(m_ftpTlsPin)) {
+            dest.sTlsPin = *pin;
+        } else {
+            throw UsageError{"--ftp-tls-pin \"" + m_ftpTlsPin +
+                             "\": expected a SHA-256 fingerprint, 64 hex digits (colons allowed)"};
+        }
+    }
+    // Only a TLS session looks at a certificate: a pin without it would promise a check that
+    // never happens. Asked only when TLS is set, so that other changes of a job stored so work.
+    const bool tlsSet = fresh || given(m_ftpTlsOption) || given(m_ftpTlsPinOption);
+    if (tlsSet && !dest.sTlsPin.empty() && !dest.bTls) {
+        throw UsageError{
+            "--ftp-tls-pin: the certificate is only checked with --ftp-tls required "
+            "(--ftp-tls-pin none removes the pin)"};
+    }
+}
+
+std::string clearTextWarning(const Messages& messages, const clsBackup& job) {
+    if (!job.destFTP || !job.objDestination || job.objDestination->bTls ||
+        net::hostIsLocal(job.objDestination->hostname)) {
+        return "";
+    }
+    return messages.format("strMsgFtpClearText", {{"%s", job.objDestination->hostname}});
 }
 
 void JobOptions::applySchedule(AppContext& ctx, clsBackup& job) const {

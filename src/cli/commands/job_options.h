@@ -11,6 +11,7 @@
 namespace kestrel {
 
 struct AppContext;
+class Messages;
 
 // The options that describe a job, shared by `new` and `edit`. A new job takes every option,
 // with the defaults of a new job; a changed job takes only the options given and keeps the rest
@@ -35,6 +36,7 @@ private:
     // A new job takes every option, given or not.
     bool takes(const CLI::Option* option) const { return m_use == Use::New || given(option); }
     void applyDestination(clsBackup& job) const;
+    void applyTls(clsKestrel& dest, bool fresh) const;
     void applySchedule(AppContext& ctx, clsBackup& job) const;
 
     Use m_use;
@@ -48,6 +50,8 @@ private:
     bool m_ftpActive = false;
     bool m_ftpPassive = false;
     bool m_noFtp = false;
+    std::string m_ftpTls = "off";
+    std::string m_ftpTlsPin;
     std::string m_type = "full";
     std::string m_storage = "compressed";
     std::string m_split;
@@ -66,6 +70,8 @@ private:
     CLI::Option* m_ftpPortOption = nullptr;
     CLI::Option* m_ftpUserOption = nullptr;
     CLI::Option* m_ftpPasswordOption = nullptr;
+    CLI::Option* m_ftpTlsOption = nullptr;
+    CLI::Option* m_ftpTlsPinOption = nullptr;
     CLI::Option* m_typeOption = nullptr;
     CLI::Option* m_storageOption = nullptr;
     CLI::Option* m_splitOption = nullptr;
@@ -75,5 +81,9 @@ private:
     CLI::Option* m_scheduleOption = nullptr;
     CLI::Option* m_scheduleFromOption = nullptr;
 };
+
+// The warning that new and edit print for a job whose FTP password and data would travel in
+// clear beyond the local network; "" when there is nothing to warn about.
+std::string clearTextWarning(const Messages& messages, const clsBackup& job);
 
 }  // namespace kestrel

@@ -23,7 +23,11 @@ std::string destinationText(const clsBackup& job) {
         if (dir.empty() || dir.front() != '/') {
             dir = "/" + dir;
         }
-        return "ftp://" + d.username + "@" + d.hostname + ":" + std::to_string(d.port) + dir;
+        // A literal IPv6 address is bracketed, as in any URL, to keep its colons from the port's.
+        const std::string host =
+            d.hostname.find(':') != std::string::npos ? "[" + d.hostname + "]" : d.hostname;
+        return (d.bTls ? "ftpes://" : "ftp://") + d.username + "@" + host + ":" +
+               std::to_string(d.port) + dir;
     }
     return job.sDestinationDir;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/command.h"
 #include "cli/commands/job_options.h"
+#include "core/app_context.h"
 #include "runner/job_runner.h"
 
 namespace kestrel {
@@ -17,6 +18,7 @@ public:
     int run(CliEnv& env) override {
         auto job = std::make_unique<clsBackup>();
         m_options.apply(env.ctx, *job);
+        const std::string warning = clearTextWarning(env.ctx.messages, *job);
 
         const std::string name = job->sName;
         JobProblem problem;
@@ -24,6 +26,9 @@ public:
         switch (r) {
             case RunnerResult::Done:
                 env.out << "Created job \"" << name << "\".\n";
+                if (!warning.empty()) {
+                    env.err << "kestrel-cli: warning: " << warning << '\n';
+                }
                 return kExitOk;
             case RunnerResult::Invalid:
             case RunnerResult::NameExists:

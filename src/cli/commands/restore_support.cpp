@@ -2,6 +2,7 @@
 #include "cli/commands/restore_support.h"
 
 #include "archive/catalogue.h"
+#include "cli/commands/ftp_support.h"
 #include "core/app_context.h"
 #include "engine/destination.h"
 #include "runner/job_runner.h"
@@ -32,10 +33,7 @@ RestoreState openForRestore(CliEnv& env, const std::string& name, const std::str
         return given;
     };
     if (job->destFTP) {
-        state.ftp = openDestinationSession(env.ctx.control, makeFtpClient, *job);
-        if (!state.ftp) {
-            throw UsageError{env.ctx.msg("strMsgCantConnectToFTP")};
-        }
+        state.ftp = openJobSession(env, *job);
     }
     const RunnerResult r = env.runner.openRestore(name, state);
     if (r == RunnerResult::Failed) {

@@ -34,6 +34,10 @@ public:
             {"Destination:", destinationText(*job)}};
         if (job->destFTP && job->objDestination) {
             rows.push_back({"FTP mode:", job->objDestination->bPassiveMode ? "passive" : "active"});
+            rows.push_back({"FTP TLS:", job->objDestination->bTls ? "required" : "off"});
+            if (!job->objDestination->sTlsPin.empty()) {
+                rows.push_back({"TLS pin:", job->objDestination->sTlsPin});
+            }
         }
         rows.push_back({"Include mask:", job->IncludeMask});
         rows.push_back({"Exclude mask:", job->ExcludeMask});
