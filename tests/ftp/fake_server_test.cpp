@@ -11,6 +11,7 @@
 #include "ftp/ftp_connection.h"
 #include "platform/fs.h"
 #include "platform/tcp_socket.h"
+#include "support/server_process.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -348,10 +349,7 @@ TEST_F(FakeServerTest, RefusalsAndADroppedConnectionFailWhatTheyHit) {
     EXPECT_EQ(server.finish(), "");
 }
 
-bool hasIpv6Loopback() {
-    TcpListener probe;
-    return probe.listen("::1", 0);
-}
+using test::hasIpv6Loopback;
 
 TEST(ExtendedPassive, OnlyAWellFormedPortIsTaken) {
     for (const auto& [line, port] : std::vector<std::pair<std::string, int>>{

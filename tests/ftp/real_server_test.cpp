@@ -15,12 +15,8 @@
 namespace kestrel {
 namespace {
 
-enum class Kind { Pyftpdlib, Vsftpd };
-
-bool hasIpv6Loopback() {
-    TcpListener probe;
-    return probe.listen("::1", 0);
-}
+using Kind = test::ServerKind;
+using test::hasIpv6Loopback;
 
 // pyftpdlib with a user and password, vsftpd for anonymous users; over IPv4 and IPv6.
 class RealServerTest : public ::testing::TestWithParam<std::tuple<Kind, const char*>> {

@@ -20,7 +20,8 @@
 namespace kestrel {
 namespace {
 
-enum class Kind { Pyftpdlib, Vsftpd };
+using Kind = test::ServerKind;
+using test::hasIpv6Loopback;
 
 // A self-signed certificate for localhost, 127.0.0.1 and ::1, and its fingerprint as openssl
 // tells it ("" when openssl could not make one).
@@ -51,11 +52,6 @@ Certificate makeCertificate(const test::TempDir& dir, const std::string& name) {
             normalizedFingerprint(out.substr(eq + 1, out.find('\n') - eq - 1)).value_or("");
     }
     return c;
-}
-
-bool hasIpv6Loopback() {
-    TcpListener probe;
-    return probe.listen("::1", 0);
 }
 
 // pyftpdlib (user and password) and vsftpd (anonymous) requiring TLS, with a self-signed

@@ -146,4 +146,9 @@ VsFtpServer::VsFtpServer(const std::string& address, const ServerTls& tls)
     start({"/usr/sbin/vsftpd", m_dir.file("vsftpd.conf")});
 }
 
+bool hasIpv6Loopback() {
+    TcpListener probe;
+    return probe.listen("::1", 0);
+}
+
 }  // namespace kestrel::test

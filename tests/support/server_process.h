@@ -77,4 +77,10 @@ public:
     explicit VsFtpServer(const std::string& address = "127.0.0.1", const ServerTls& tls = {});
 };
 
+// Which real server a parameterised test runs against.
+enum class ServerKind { Pyftpdlib, Vsftpd };
+
+// Whether this machine can listen on the IPv6 loopback (containers often cannot).
+bool hasIpv6Loopback();
+
 }  // namespace kestrel::test
