@@ -467,7 +467,8 @@ int main(int argc, char** argv) {
                               MsgAnswer::Cancel);
         whenShown("boxFailure");
         host.failureBox(ctx.messages.format("strMsgBackupFailed", {{"%d", "Photos"}}),
-                        ctx.messages.format("strMsgFileCopyFail", {{"%d", "/home/user/a.odt"}}));
+                        ctx.messages.format("strMsgFileCopyFail", {{"%s", "/home/user/a.odt"},
+                                                                   {"%d", "/media/backup/a.odt"}}));
         whenShown("boxChoice");
         (void)host.choiceBox(ctx.msg("strMsgRFToOrigQ"),
                              {ctx.msg("strMsgRestoreToOriginal"), ctx.msg("strMsgRestoreElsewhere"),
