@@ -1,53 +1,74 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Peer benchmark: Kestrel against tar|gzip -9, tar|pigz -9, rsync -a, restic and borg.
+# Peer benchmark: Kestrel against cp -a, tar, tar|gzip -9, tar|pigz -9, rsync -a, restic, borg
+# and tar|curl -T.
 #
-# It generates two trees in a scratch folder and runs on each, with every tool, a full backup,
-# an unchanged second backup and a full restore, then prints one table per tree:
-#   mixed  ~200 MB in ~11,000 files: random (incompressible) binaries and generated
-#          (compressible) text, in folders of very different sizes, a few large binaries
-#   small  50,000 files of 200 B to 4 KB (80 % text), about 100 to a folder
+# It generates trees in a scratch folder and runs on each, with every tool, a full backup, an
+# unchanged second backup, a full restore and the restore of one file, then prints one table
+# per tree:
+#   mixed    ~200 MB in ~11,000 files: random (incompressible) binaries and generated
+#            (compressible) text, in folders of very different sizes, a few large binaries
+#   small    100,000 files of 200 B to 4 KB (80 % text), about 100 to a folder
+#   million  1,000,000 files of 20 B to 400 B, about 1,000 to a folder: the memory a run needs
+#            for a large catalogue (only kestrel-compressed, kestrel-copy, rsync and tar run on
+#            it; not in the default --trees)
 #
 # Use:
 #   bench/peers.sh [--reps 3] [--scale 1] [--tsv FILE] [--raw FILE] [--work DIR] [--keep]
 #                  [--kestrel-cli PATH] [--trees mixed,small] [--tools LIST]
 #                  [--drop-caches] [--install]
 #   bench/peers.sh --scale 0.05 --reps 2          # a quick run on trees at 5 % of their size
+#   bench/peers.sh --trees million --reps 1       # the memory of a 1,000,000-file catalogue
 #
 # Tools (--tools, comma separated; default all that are found):
 #   kestrel-compressed  kestrel-cli job, --storage compressed --type incremental
 #   kestrel-copy        kestrel-cli job, --storage copy --type incremental (plain copies; the
-#                       copies are the backup, so there is no restore: its full backup's
-#                       destination is checked against the source instead)
-#   tar-gzip            tar | gzip -9, the baseline of the ratio column
+#                       second run skips what did not change; the copies are the backup, so
+#                       there is no restore: its full backup's destination is checked against
+#                       the source instead)
+#   kestrel-ftp         kestrel-cli job, --storage archive (not compressed) to a vsftpd on the
+#                       loopback that the script starts (needs vsftpd and root): the full run
+#                       only, which builds the archive and uploads it
+#   cp                  cp -a of the tree (full only): the peer of kestrel-copy's full run
+#   tar                 tar without compression, --listed-incremental: the peer of restores
+#   tar-gzip            tar | gzip -9, the baseline of the wall/tgz column
 #   tar-pigz            tar | pigz -9 (pigz's default thread count: one per core)
+#   tar-curl            tar | curl -T to the same vsftpd (full only): the peer of kestrel-ftp
 #   rsync               rsync -a into a folder; the second run is rsync of the unchanged tree,
 #                       the restore rsync -a back
 #   restic              default compression (auto, zstd) of a version 2 repository; a fixed
 #                       password file, since restic always encrypts
 #   borg                --encryption none, default compression (lz4)
 # Kestrel's jobs are incremental so that the second run, like rsync's, restic's and borg's,
-# stores what changed (for a copy job that is every file again). tar uses --listed-incremental
-# for the same reason: the full backup is a level 0 archive, the second a level 1 archive
-# against a copy of its snapshot file, and the restore extracts both, level 0 then level 1.
-# Setting-up steps (kestrel-cli new, restic init, borg init) are not timed.
+# stores what changed. tar uses --listed-incremental for the same reason: the full backup is a
+# level 0 archive, the second a level 1 archive against a copy of its snapshot file, and the
+# restore extracts both, level 0 then level 1. The one-file restore (restore1) takes a file from
+# the middle of the tree. Setting-up steps (kestrel-cli new, restic init, borg init) are not
+# timed.
+#
+# The wall/peer column sets Kestrel's figures beside the peer each is meant to match:
+#   kestrel-copy full: cp; kestrel-copy second: rsync; kestrel-compressed second: rsync;
+#   kestrel-compressed restore and restore1: tar; kestrel-ftp full: tar-curl.
 #
 # kestrel-cli: --kestrel-cli PATH, else $KESTREL_CLI, else ../build-release-g/bin/kestrel-cli
 # beside this script (the GCC build of scripts/release-check.sh), else ../build/bin/kestrel-cli.
 # Each Kestrel run gets its own program folder (--home) in the scratch folder.
 #
 # Method. The repetitions (--reps, default 3) are interleaved: each repetition runs every tool
-# once (full, second, restore), starting one tool later than the previous repetition, so that
-# no tool always runs first. Before every timed step the file systems are synced; the page
-# cache is left as it is (the source tree stays warm for every tool alike), unless
-# --drop-caches is given and the script runs as root, when it is dropped
-# (echo 3 > /proc/sys/vm/drop_caches) after the sync. /usr/bin/time measures wall time, user +
-# system CPU time of the step and its children, and peak RSS, which for a pipeline is that of
-# its largest process, not the sum. The table shows the medians of wall and CPU time, the
-# median wall time over that of tar|gzip -9 for the same tree and operation ("-" where that
-# took under 0.05 s, too short to compare), the median size of what the tool keeps after the
-# step (du -sb of the destination folder, archive files or repository; for a restore the
-# restored tree) and the largest peak RSS of the repetitions.
+# once (full, second, restore, restore1), starting one tool later than the previous repetition,
+# so that no tool always runs first. Before every timed step the file systems are synced, and
+# every restore ends with a sync inside its timing, so that what a restore leaves to the page
+# cache is counted for every tool alike; the page cache is otherwise left as it is (the source
+# tree stays warm for every tool alike), unless --drop-caches is given and the script runs as
+# root, when it is dropped (echo 3 > /proc/sys/vm/drop_caches) after the sync. /usr/bin/time
+# measures wall time, user + system CPU time of the step and its children, and peak RSS, which
+# for a pipeline is that of its largest process, not the sum. The table shows the medians of
+# wall and CPU time, the median wall time over that of tar|gzip -9 for the same tree and
+# operation and over that of the tool's peer ("-" where the base took under 0.05 s, too short
+# to compare), the median size of what the tool keeps after the step (du -sb of the destination
+# folder, archive files or repository; for a restore the restored tree) and the largest peak
+# RSS of the repetitions. After the table, the sizes of Kestrel's catalogue, checksum file and
+# volumes of the first full compressed backup.
 # Every restore is compared with the source: diff -r for names and contents, then the mode and
 # the modification time (whole seconds) of every file. The check column says ok, ERR (the tool
 # exited non-zero), DIFF (names or contents differ) or META (contents equal, modes or times
@@ -59,14 +80,15 @@
 # step's, the previous repetition's) then costs several times more system time, for every tool,
 # by amounts that depend on what was removed when. Use a journaled file system for figures to
 # compare, for example a loop file (as root):
-#   truncate -s 4G /tmp/j.img && mkfs.ext4 -q /tmp/j.img && mount -o loop /tmp/j.img /mnt/j
+#   truncate -s 24G /tmp/j.img && mkfs.ext4 -q /tmp/j.img && mount -o loop /tmp/j.img /mnt/j
 #   bench/peers.sh --work /mnt/j
 #
 # Needs bash, coreutils, awk, tar, gzip and /usr/bin/time (Debian package time); pigz, rsync,
-# restic, borg and kestrel-cli are skipped with a notice when missing. --install runs
-# apt-get install -y for the missing Debian packages (time, pigz, rsync, restic, borgbackup)
-# first; nothing is installed without it. The scratch folder (below --work, default /tmp) is
-# removed at the end unless --keep is given. The trees need about four times their size free.
+# restic, borg, curl, vsftpd and kestrel-cli are skipped with a notice when missing. --install
+# runs apt-get install -y for the missing Debian packages (time, pigz, rsync, restic, borgbackup,
+# curl, vsftpd) first; nothing is installed without it. The scratch folder (below --work,
+# default /tmp) is removed at the end unless --keep is given. The trees need about four times
+# their size free (the million tree about 12 GB: its files take a block each).
 set -euo pipefail
 
 script_dir=$(cd "$(dirname "$0")" && pwd)
@@ -82,7 +104,9 @@ drop_caches=0
 kestrel_cli=${KESTREL_CLI:-}
 trees=mixed,small
 tools_wanted=
-all_tools=(kestrel-compressed kestrel-copy tar-gzip tar-pigz rsync restic borg)
+all_tools=(kestrel-compressed kestrel-copy kestrel-ftp cp tar tar-gzip tar-pigz tar-curl rsync restic borg)
+# The tools that run on the million tree.
+million_tools=" kestrel-compressed kestrel-copy rsync tar "
 
 usage() {
   sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
@@ -114,7 +138,8 @@ done
 [[ $reps =~ ^[1-9][0-9]*$ ]] || die "--reps takes a whole number of at least 1"
 awk -v s="$scale" 'BEGIN { exit !(s + 0 > 0 && s + 0 <= 10) }' || die "--scale takes a number in (0, 10]"
 for tree in ${trees//,/ }; do
-  [[ $tree == mixed || $tree == small ]] || die "unknown tree $tree (mixed, small)"
+  [[ $tree == mixed || $tree == small || $tree == million ]] ||
+    die "unknown tree $tree (mixed, small, million)"
 done
 
 # ---------------------------------------------------------------------------------------------
@@ -127,6 +152,8 @@ install_missing() {
   command -v rsync >/dev/null || packages+=(rsync)
   command -v restic >/dev/null || packages+=(restic)
   command -v borg >/dev/null || packages+=(borgbackup)
+  command -v curl >/dev/null || packages+=(curl)
+  [[ -x /usr/sbin/vsftpd ]] || packages+=(vsftpd)
   ((${#packages[@]} > 0)) || return 0
   if ((EUID != 0)); then
     command -v sudo >/dev/null || die "installing ${packages[*]} needs root or sudo"
@@ -150,7 +177,9 @@ fi
 tool_available() {
   case $1 in
     kestrel-*) [[ -x $kestrel_cli ]] ;;
-    tar-gzip) return 0 ;;
+    kestrel-ftp) [[ -x $kestrel_cli && -x /usr/sbin/vsftpd ]] && ((EUID == 0)) ;;
+    cp | tar | tar-gzip) return 0 ;;
+    tar-curl) command -v curl >/dev/null && [[ -x /usr/sbin/vsftpd ]] && ((EUID == 0)) ;;
     tar-pigz) command -v pigz >/dev/null ;;
     rsync) command -v rsync >/dev/null ;;
     restic) command -v restic >/dev/null ;;
@@ -169,6 +198,7 @@ for tool in ${wanted//,/ }; do
     case $tool in
       kestrel-*) echo "Skipping $tool: no kestrel-cli at $kestrel_cli (--kestrel-cli or \$KESTREL_CLI)" ;;
       restic | borg | tar-pigz | rsync) echo "Skipping $tool: not installed (--install gets it)" ;;
+      kestrel-ftp | tar-curl) echo "Skipping $tool: needs vsftpd, curl and root (--install gets them)" ;;
     esac
   fi
 done
@@ -185,6 +215,7 @@ fi
 mkdir -p "$work_parent"
 work=$(mktemp -d "$work_parent/kestrel-peers.XXXXXX")
 cleanup() {
+  if [[ -n ${ftp_pid:-} ]]; then kill "$ftp_pid" 2>/dev/null || true; fi
   if ((keep)); then
     echo "Kept the scratch folder $work"
   else
@@ -213,10 +244,14 @@ make_manifest() {
         ndirs = int(nfiles / 27); if (ndirs < 4) ndirs = 4
         nbig = int(20 * scale + 0.5); if (nbig < 1) nbig = 1
         pbin = 0.35; lo = 100; hi = 128 * 1024; target = 200e6 * scale; maxdepth = 4
-      } else {
-        nfiles = int(50000 * scale); if (nfiles < 100) nfiles = 100
+      } else if (kind == "small") {
+        nfiles = int(100000 * scale); if (nfiles < 100) nfiles = 100
         ndirs = int(nfiles / 100); if (ndirs < 4) ndirs = 4
         nbig = 0; pbin = 0.2; lo = 200; hi = 4096; target = 0; maxdepth = 2
+      } else {
+        nfiles = int(1000000 * scale); if (nfiles < 1000) nfiles = 1000
+        ndirs = int(nfiles / 1000); if (ndirs < 4) ndirs = 4
+        nbig = 0; pbin = 0; lo = 20; hi = 400; target = 0; maxdepth = 2
       }
       split("txt c h md csv log xml json html ini", text_ext, " ")
       split("bin jpg png dat zip so pdf mp3", bin_ext, " ")
@@ -233,7 +268,7 @@ make_manifest() {
       # Every folder gets one file; the others mostly go to a few folders (index ~ u^3), so
       # folder sizes range from one file to hundreds.
       for (f = 1; f <= nfiles; f++) {
-        d = (f <= ndirs) ? f : 1 + int(ndirs * rand() ^ 3)
+        d = (f <= ndirs) ? f : 1 + int(ndirs * rand() ^ (kind == "million" ? 1 : 3))
         bin = (f <= nbig) || (rand() < pbin)
         size = (f <= nbig) ? logu(1048576, 8388608) : logu(lo, hi)
         if (bin) ext = bin_ext[1 + int(rand() * 8)]; else ext = text_ext[1 + int(rand() * 10)]
@@ -299,6 +334,8 @@ make_tree() {
   files=$(grep -c -v '^d ' "$manifest")
   bytes=$(du -sb "$root" | cut -f1)
   bin_bytes=$(awk '$1 == "b" { s += $2 } END { printf "%.0f", s }' "$manifest")
+  # The file restore1 takes: one from the middle of the tree.
+  one=$(awk '$1 != "d" { sub(/^[tb] [0-9]+ /, ""); p[++n] = $0 } END { print p[int((n + 1) / 2)] }' "$manifest")
   echo "Tree $kind: $files files in $(grep -c '^d ' "$manifest") folders, $bytes bytes" \
     "(binaries $((bin_bytes * 100 / (bytes > 0 ? bytes : 1))) % of the bytes)"
 }
@@ -320,6 +357,10 @@ measure() {
   shift 2
   local tf=$cycle/time.$op log=$cycle/log.$op rc=0
   settle
+  if [[ $op == restore* ]]; then
+    # What a restore leaves in the page cache is part of its cost.
+    set -- bash -c '"$@"; rc=$?; sync; exit $rc' _ "$@"
+  fi
   /usr/bin/time -f '%e %U %S %M' -o "$tf" "$@" >"$log" 2>&1 || rc=$?
   local wall user sys rss size=0
   read -r wall user sys rss < <(tail -n 1 "$tf") || true
@@ -356,6 +397,20 @@ compare_trees() {
   echo ok
 }
 
+# Prints ok, DIFF or META for a restored copy of the file $one.
+compare_one() {
+  local copy=$1
+  if ! cmp -s "$src/$one" "$copy"; then
+    echo "  $tool: the restored $one differs from the source or is missing" >&2
+    echo DIFF
+  elif [[ $(stat -c '%a %Y' "$src/$one") != $(stat -c '%a %Y' "$copy") ]]; then
+    echo "  $tool: the restored $one has another mode or time" >&2
+    echo META
+  else
+    echo ok
+  fi
+}
+
 # Records a set-up step that failed as a failed full backup, so that the table shows it.
 setup_failed() {
   echo "  $tool: $1 failed; the last lines of its output:" >&2
@@ -378,8 +433,8 @@ set_last_check() {
 # shellcheck disable=SC2016
 run_cycle() {
   local src=$1
-  local dest=$cycle/dest res=$cycle/restore
-  mkdir -p "$dest" "$res"
+  local dest=$cycle/dest res=$cycle/restore res1=$cycle/restore1
+  mkdir -p "$dest" "$res" "$res1"
   case $tool in
     kestrel-compressed | kestrel-copy)
       local storage=compressed k=("$kestrel_cli" --home "$cycle/home")
@@ -390,29 +445,59 @@ run_cycle() {
       if [[ $tool == kestrel-copy ]]; then
         set_last_check "$(compare_trees "$src" "$dest/$src")"
         measure second "$dest" "${k[@]}" run bench || true
+        set_last_check "$(compare_trees "$src" "$dest/$src")"
       else
+        ((rep == 1)) && set_sizes "$dest"
         measure second "$dest" "${k[@]}" run bench || true
         measure restore "$res" "${k[@]}" restore bench --to "$res" "$src" &&
           set_last_check "$(compare_trees "$src" "$res/$src")"
+        measure restore1 "$res1" "${k[@]}" restore bench --to "$res1" "$src/$one" &&
+          set_last_check "$(compare_one "$res1/$src/$one")"
       fi
       ;;
-    tar-gzip | tar-pigz)
-      local z=gzip
-      [[ $tool == tar-pigz ]] && z=pigz
-      measure full "$dest" bash -c 'set -o pipefail; tar -C "$1" -g "$2/level0.snar" -cf - . | "$4" -9 >"$3"' \
-        _ "$src" "$dest" "$dest/level0.tar.gz" "$z" || return 0
-      measure second "$dest" bash -c 'set -o pipefail; cp "$2/level0.snar" "$2/level1.snar" &&
-        tar -C "$1" -g "$2/level1.snar" -cf - . | "$4" -9 >"$3"' \
-        _ "$src" "$dest" "$dest/level1.tar.gz" "$z" || return 0
-      measure restore "$res" bash -c 'set -o pipefail; for a in "$2"/level0.tar.gz "$2"/level1.tar.gz; do
-        "$3" -dc "$a" | tar -C "$1" -g /dev/null -xf - || exit 1; done' _ "$res" "$dest" "$z" &&
+    kestrel-ftp)
+      local k=("$kestrel_cli" --home "$cycle/home")
+      rm -rf "${ftp_upload:?}"/*
+      "${k[@]}" new --name bench --source "$src" --dest /upload --ftp 127.0.0.1 --ftp-port "$ftp_port" \
+        --storage archive --type full >"$cycle/log.setup" 2>&1 || { setup_failed "kestrel-cli new"; return 0; }
+      measure full "$ftp_upload" "${k[@]}" run bench || true
+      rm -rf "${ftp_upload:?}"/*
+      ;;
+    tar-curl)
+      rm -rf "${ftp_upload:?}"/*
+      measure full "$ftp_upload" bash -c 'set -o pipefail; tar -C "$1" -cf - . | curl -sS -T - "$2"' \
+        _ "$src" "ftp://127.0.0.1:$ftp_port/upload/bench.tar" || true
+      rm -rf "${ftp_upload:?}"/*
+      ;;
+    cp)
+      measure full "$dest" cp -a "$src" "$dest/tree" &&
+        set_last_check "$(compare_trees "$src" "$dest/tree")"
+      ;;
+    tar | tar-gzip | tar-pigz)
+      local z=cat x=tar
+      [[ $tool == tar-gzip ]] && z=gzip x=tar.gz
+      [[ $tool == tar-pigz ]] && z=pigz x=tar.gz
+      local zip='"$4" -9' unzip='"$3" -dc'
+      [[ $z == cat ]] && zip='"$4"' unzip='"$3"'
+      measure full "$dest" bash -c "set -o pipefail; tar -C \"\$1\" -g \"\$2/level0.snar\" -cf - . | $zip >\"\$3\"" \
+        _ "$src" "$dest" "$dest/level0.$x" "$z" || return 0
+      measure second "$dest" bash -c "set -o pipefail; cp \"\$2/level0.snar\" \"\$2/level1.snar\" &&
+        tar -C \"\$1\" -g \"\$2/level1.snar\" -cf - . | $zip >\"\$3\"" \
+        _ "$src" "$dest" "$dest/level1.$x" "$z" || return 0
+      measure restore "$res" bash -c "set -o pipefail; for a in \"\$2\"/level0.$x \"\$2\"/level1.$x; do
+        $unzip \"\$a\" | tar -C \"\$1\" -g /dev/null -xf - || exit 1; done" _ "$res" "$dest" "$z" &&
         set_last_check "$(compare_trees "$src" "$res")"
+      measure restore1 "$res1" bash -c "set -o pipefail; $unzip \"\$2/level0.$x\" | tar -C \"\$1\" -xf - \"./\$4\"" \
+        _ "$res1" "$dest" "$z" "$one" &&
+        set_last_check "$(compare_one "$res1/$one")"
       ;;
     rsync)
       measure full "$dest" rsync -a "$src/" "$dest/tree/" || return 0
       measure second "$dest" rsync -a "$src/" "$dest/tree/" || true
       measure restore "$res" rsync -a "$dest/tree/" "$res/" &&
         set_last_check "$(compare_trees "$src" "$res")"
+      measure restore1 "$res1" rsync -a "$dest/tree/$one" "$res1/" &&
+        set_last_check "$(compare_one "$res1/${one##*/}")"
       ;;
     restic)
       local r=(env RESTIC_PASSWORD_FILE="$cycle/password" RESTIC_CACHE_DIR="$cycle/cache" restic -r "$dest/repo")
@@ -422,6 +507,8 @@ run_cycle() {
       measure second "$dest/repo" bash -c 'cd "$1" && shift && "$@" backup -q .' _ "$src" "${r[@]}" || true
       measure restore "$res" "${r[@]}" restore latest -q --target "$res" &&
         set_last_check "$(compare_trees "$src" "$res")"
+      measure restore1 "$res1" "${r[@]}" restore latest -q --target "$res1" --include "/$one" &&
+        set_last_check "$(compare_one "$res1/$one")"
       ;;
     borg)
       local b=(env BORG_BASE_DIR="$cycle/borg" BORG_UNKNOWN_UNENCRYPTED_REPO_ACCESS_IS_OK=yes
@@ -432,9 +519,22 @@ run_cycle() {
       measure second "$dest/repo" bash -c 'cd "$1" && shift && "$@" .' _ "$src" "${b[@]}" create "$dest/repo::second" || true
       measure restore "$res" bash -c 'cd "$1" && shift && "$@"' _ "$res" "${b[@]}" extract "$dest/repo::second" &&
         set_last_check "$(compare_trees "$src" "$res")"
+      measure restore1 "$res1" bash -c 'cd "$1" && shift && "$@"' _ "$res1" "${b[@]}" extract "$dest/repo::second" "$one" &&
+        set_last_check "$(compare_one "$res1/$one")"
       ;;
   esac
   return 0
+}
+
+# Notes the sizes of Kestrel's set (volumes, catalogue, checksum file, the rest) for the report.
+set_sizes() {
+  local dest=$1
+  (cd "$dest" && find . -maxdepth 1 -type f -printf '%f\t%s\n') | awk -F'\t' -v tree="$tree" '
+    $1 ~ /\.uxarc$/ { v += $2; nv++; next }
+    $1 == "bench.fs" { c += $2; next }
+    $1 == "bench.fs.sums" { k += $2; next }
+    { o += $2 }
+    END { printf "%s\t%d\t%.0f\t%.0f\t%.0f\t%.0f\n", tree, nv, v, c, k, o }' >>"$sizes"
 }
 
 # ---------------------------------------------------------------------------------------------
@@ -460,27 +560,97 @@ report() {
       if ($9 != "ok") { bad[k] = $9; nbad[k]++ }
     }
     END {
-      nt = split(order, tool, " "); split("full second restore", op, " ")
+      nt = split(order, tool, " "); nop = split("full second restore restore1", op, " ")
+      peer["kestrel-copy" SUBSEP "full"] = "cp"
+      peer["kestrel-copy" SUBSEP "second"] = "rsync"
+      peer["kestrel-compressed" SUBSEP "second"] = "rsync"
+      peer["kestrel-compressed" SUBSEP "restore"] = "tar"
+      peer["kestrel-compressed" SUBSEP "restore1"] = "tar"
+      peer["kestrel-ftp" SUBSEP "full"] = "tar-curl"
       printf "\n%s tree\n", tree
-      printf "%-19s %-8s %9s %9s %9s %11s %9s  %s\n", "tool", "op", "wall s", "cpu s", "wall/tgz", "size", "peak RSS", "check"
-      for (o = 1; o <= 3; o++) {
+      printf "%-19s %-8s %9s %9s %9s %14s %11s %9s  %s\n", "tool", "op", "wall s", "cpu s", "wall/tgz", "wall/peer", "size", "peak RSS", "check"
+      for (o = 1; o <= nop; o++) {
         base = (("tar-gzip" SUBSEP op[o]) in seen) ? median("tar-gzip" SUBSEP op[o] "w") : 0
         for (t = 1; t <= nt; t++) {
           k = tool[t] SUBSEP op[o]
           if (!(k in seen)) {
             if (tool[t] == "kestrel-copy" && op[o] == "restore")
-              printf "%-19s %-8s %9s %9s %9s %11s %9s  %s\n", tool[t], op[o], "-", "-", "-", "-", "-", "n/a (the copies are the backup)"
+              printf "%-19s %-8s %9s %9s %9s %14s %11s %9s  %s\n", tool[t], op[o], "-", "-", "-", "-", "-", "-", "n/a (the copies are the backup)"
             continue
           }
           w = median(k "w"); c = median(k "c"); s = median(k "s")
           # /usr/bin/time counts in hundredths: a ratio to a baseline this short says nothing.
           ratio = (base >= 0.05) ? sprintf("%.2f", w / base) : "-"
+          pr = "-"
+          if (k in peer) {
+            pk = peer[k] SUBSEP op[o]
+            if (pk in seen && median(pk "w") >= 0.05) pr = sprintf("%.2f %s", w / median(pk "w"), peer[k])
+          }
           check = (k in bad) ? sprintf("%s %d/%d", bad[k], nbad[k], runs[k]) : "ok"
-          printf "%-19s %-8s %9.2f %9.2f %9s %11s %7.0f MB  %s\n", tool[t], op[o], w, c, ratio, mb(s), rss[k] / 1024, check
-          printf "%s\t%s\t%s\t%d\t%.2f\t%.2f\t%s\t%.0f\t%d\t%s\n", tree, tool[t], op[o], runs[k], w, c, ratio, s, rss[k], check >> summary
+          printf "%-19s %-8s %9.2f %9.2f %9s %14s %11s %7.0f MB  %s\n", tool[t], op[o], w, c, ratio, pr, mb(s), rss[k] / 1024, check
+          printf "%s\t%s\t%s\t%d\t%.2f\t%.2f\t%s\t%s\t%.0f\t%d\t%s\n", tree, tool[t], op[o], runs[k], w, c, ratio, pr, s, rss[k], check >> summary
         }
       }
     }' "$raw"
+  awk -F'\t' -v tree="$tree" '$1 == tree {
+      n = $3 + $4 + $5 + $6
+      printf "Kestrel'"'"'s compressed set after the full backup: %d volumes %.1f MB, catalogue %.1f MB, checksum file %.1f MB, other %.1f MB\n", $2, $3 / 1e6, $4 / 1e6, $5 / 1e6, $6 / 1e6
+      if (files > 0) printf "  per file: catalogue %.0f B, checksum file %.0f B\n", $4 / files, $5 / files
+      exit
+    }' files="$files_in_tree" "$sizes"
+}
+
+# ---------------------------------------------------------------------------------------------
+# FTP server
+
+ftp_port=
+ftp_upload=
+ftp_pid=
+
+# Starts an anonymous vsftpd on the loopback for kestrel-ftp and tar-curl, which write into its
+# upload folder.
+start_ftp_server() {
+  [[ " ${tools[*]} " == *" kestrel-ftp "* || " ${tools[*]} " == *" tar-curl "* ]] || return 0
+  local dir=$work/ftp
+  mkdir -p "$dir/root/upload" "$dir/empty"
+  chmod 755 "$work" "$dir" "$dir/root"
+  chmod 777 "$dir/root/upload"
+  ftp_upload=$dir/root/upload
+  ftp_port=$((20000 + RANDOM % 20000))
+  cat >"$dir/vsftpd.conf" <<CONF
+listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port=$ftp_port
+background=NO
+anonymous_enable=YES
+local_enable=NO
+write_enable=YES
+anon_upload_enable=YES
+anon_mkdir_write_enable=YES
+anon_other_write_enable=YES
+anon_root=$dir/root
+anon_umask=022
+no_anon_password=YES
+ftp_username=daemon
+nopriv_user=daemon
+secure_chroot_dir=$dir/empty
+pasv_enable=YES
+pasv_min_port=$((ftp_port + 1))
+pasv_max_port=$((ftp_port + 40))
+seccomp_sandbox=NO
+isolate=NO
+isolate_network=NO
+xferlog_enable=NO
+CONF
+  /usr/sbin/vsftpd "$dir/vsftpd.conf" >"$dir/log" 2>&1 &
+  ftp_pid=$!
+  local tries=0
+  until curl -s -o /dev/null "ftp://127.0.0.1:$ftp_port/"; do
+    ((++tries < 50)) || die "vsftpd did not start (see $dir/log)"
+    sleep 0.1
+  done
+  echo "vsftpd on 127.0.0.1:$ftp_port"
 }
 
 # ---------------------------------------------------------------------------------------------
@@ -492,12 +662,16 @@ echo "Page cache: $( ((drop_caches)) && echo 'dropped before each step' || echo 
 [[ " ${tools[*]} " == *" kestrel-"* ]] && echo "kestrel-cli: $kestrel_cli"
 
 summary=$work/summary.tsv
-printf 'tree\ttool\toperation\treps\twall_median_s\tcpu_median_s\twall_ratio_tar_gzip\tsize_bytes\tpeak_rss_kb\tcheck\n' >"$summary"
+printf 'tree\ttool\toperation\treps\twall_median_s\tcpu_median_s\twall_ratio_tar_gzip\twall_ratio_peer\tsize_bytes\tpeak_rss_kb\tcheck\n' >"$summary"
+sizes=$work/sizes.tsv
+: >"$sizes"
+start_ftp_server
 
 for tree in ${trees//,/ }; do
   src=$work/src-$tree
   echo
   make_tree "$tree" "$src"
+  files_in_tree=$(grep -c -v '^d ' "$work/$tree.manifest")
   need=$(($(du -sk "$src" | cut -f1) * 3))
   free=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
   ((free > need)) || echo "Warning: $free KB free in $work, a cycle may need $need KB" >&2
@@ -506,6 +680,7 @@ for tree in ${trees//,/ }; do
     n=${#tools[@]}
     for ((i = 0; i < n; i++)); do
       tool=${tools[$(((i + rep - 1) % n))]}
+      [[ $tree != million || $million_tools == *" $tool "* ]] || continue
       cycle=$work/run/$tree-$tool-$rep
       mkdir -p "$cycle"
       printf '  %s\n' "$tool"
