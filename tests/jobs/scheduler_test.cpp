@@ -8,6 +8,7 @@
 
 #include "core/app_context.h"
 #include "jobs/next_start.h"
+#include "support/job_builder.h"
 #include "support/process_state.h"
 #include "support/test_context.h"
 
@@ -45,12 +46,7 @@ public:
                    std::int64_t timeOfDay = 0) {
         auto job = std::make_shared<clsBackup>();
         job->sName = name;
-        job->Schedule = std::make_shared<clsSchedule>();
-        job->Schedule->Tip = tip;
-        job->Schedule->Data = data;
-        job->Schedule->start = start;
-        job->Schedule->StartHour = DateTime::fromSerialSeconds(timeOfDay);
-        job->Schedule->enabled = true;
+        job->Schedule = test::schedule(tip, data, start, DateTime::fromSerialSeconds(timeOfDay));
         return collection.append(job);
     }
 
