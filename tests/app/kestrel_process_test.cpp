@@ -16,6 +16,7 @@
 
 #include "core/app_context.h"
 #include "support/faults.h"
+#include "support/job_builder.h"
 #include "support/program.h"
 #include "support/test_context.h"
 
@@ -108,11 +109,7 @@ TEST_F(KestrelProcessTest, AServiceStopDuringALongRunAbortsItAndKeepsEverySessio
     }
     // Missed runs are caught up at start: as if the last good run was long ago.
     ASSERT_TRUE(t.ctx->settings.saveGeneral("CatchUpMissedRuns", "1"));
-    std::string store = test::readAll(t.ctx->storePath());
-    const size_t ok = store.find("OKLast=");
-    ASSERT_NE(ok, std::string::npos);
-    store.replace(ok, 19, "OKLast=202001010000");
-    t.dir.write("backups.ini", store);
+    test::setStoredValue(t.ctx->storePath(), "Job", "OKLast", "202001010000");
 
     // Started as the service manager starts it: this very process is the unit's main process.
     // The run stops itself at its first write of a volume, where the service's stop reaches it.

@@ -2,8 +2,6 @@
 // No other user of the machine reads what a backup writes, plaintext or set.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <csignal>
 #include <filesystem>
 #include <map>
@@ -13,22 +11,17 @@
 #include "platform/fs.h"
 #include "runner/run_lock.h"
 #include "support/memory_ftp_server.h"
+#include "support/process_state.h"
 
 namespace kestrel {
 namespace {
 
-// The permission bits of a path; -1 when there is nothing.
-int modeOf(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
-}
+using test::modeOf;
 
 class PrivateFilesTest : public test::CliFixture<> {
 protected:
     test::TempDir notes;  // what the stand-in tool saw, outside every folder it looks at
-    // umask 0 for the test and the programs it starts: nothing may rely on the user's umask.
-    const mode_t oldUmask = ::umask(0);
-    ~PrivateFilesTest() override { ::umask(oldUmask); }
+    const test::ScopedUmask openUmask;  // for the programs it starts too
 
     // A job over data/src; a local destination is made first, open to all.
     void makeJob(std::vector<std::string> args, const std::string& dest = "") {

@@ -8,6 +8,7 @@
 #include "core/messages.h"
 #include "core/settings.h"
 #include "platform/fs.h"
+#include "support/process_state.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -70,16 +71,12 @@ TEST(ShippedLanguages, TheLocaleChoosesUntilASettingIsStored) {
         t.dir.write("Languages/" + std::string(name),
                     test::readAll(test::sourceLanguagesDir() + "/" + name));
     }
-    const char* const variables[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-    std::vector<std::optional<std::string>> saved;
-    for (const char* variable : variables) {
-        saved.push_back(fs::getEnv(variable));
-    }
+    test::ScopedEnv variables[] = {{"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"LANG", ""}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.all) + "|" + c.messages + "|" + c.lang);
         const char* values[] = {c.all, c.messages, c.lang};
         for (int i = 0; i < 3; ++i) {
-            ::setenv(variables[i], values[i], 1);
+            variables[i].set(values[i]);
         }
         t.ctx->settings.loadStartupValues(t.ctx->paths);
         EXPECT_EQ(fs::fileNameOf(t.ctx->settings.languageFilePath), c.file);
@@ -88,9 +85,6 @@ TEST(ShippedLanguages, TheLocaleChoosesUntilASettingIsStored) {
     ASSERT_TRUE(t.ctx->settings.saveGeneral("Language", "English"));
     t.ctx->settings.loadStartupValues(t.ctx->paths);
     EXPECT_EQ(fs::fileNameOf(t.ctx->settings.languageFilePath), "english.lng");
-    for (int i = 0; i < 3; ++i) {
-        saved[i] ? ::setenv(variables[i], saved[i]->c_str(), 1) : ::unsetenv(variables[i]);
-    }
 }
 
 }  // namespace

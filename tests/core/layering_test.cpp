@@ -4,40 +4,47 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <regex>
 #include <vector>
 
 namespace {
 
+using LineVisitor =
+    std::function<void(const std::string& rel, const std::string& line, int number)>;
+
+// Visits each line of each file below src/folder (all of src/ when folder is empty), naming the
+// file by its path below src/; the number of files visited.
+int forEachLine(const std::string& folder, const LineVisitor& visit) {
+    const std::filesystem::path src = std::filesystem::path(KESTREL_SOURCE_DIR) / "src";
+    int files = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(src / folder)) {
+        if (!entry.is_regular_file()) {
+            continue;
+        }
+        const std::string rel = std::filesystem::relative(entry.path(), src).string();
+        std::ifstream in(entry.path());
+        std::string line;
+        for (int number = 1; std::getline(in, line); ++number) {
+            visit(rel, line, number);
+        }
+        ++files;
+    }
+    return files;
+}
+
 // Only the platform layer may include operating-system headers; everything else stays portable.
 TEST(Layering, OnlyThePlatformLayerIncludesOsHeaders) {
-    const std::filesystem::path src = std::filesystem::path(KESTREL_SOURCE_DIR) / "src";
     const std::regex osHeader(
         R"(#\s*include\s*<(unistd|fcntl|dirent|signal|termios|poll|netdb|pthread|dlfcn|pwd|grp|)"
         R"(spawn|time|windows|winsock2|syslog)\.h>|#\s*include\s*<(sys|arpa|netinet|linux)/)");
-    int checked = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(src)) {
-        const auto rel = std::filesystem::relative(entry.path(), src).string();
-        if (!entry.is_regular_file() || rel.rfind("platform/", 0) == 0) {
-            continue;
-        }
-        std::ifstream in(entry.path());
-        std::string line;
-        int number = 0;
-        while (std::getline(in, line)) {
-            ++number;
-            EXPECT_FALSE(std::regex_search(line, osHeader)) << rel << ":" << number << ": " << line;
-        }
-        ++checked;
-    }
+    const int checked =
+        forEachLine("", [&](const std::string& rel, const std::string& line, int n) {
+            EXPECT_TRUE(rel.starts_with("platform/") || !std::regex_search(line, osHeader))
+                << rel << ":" << n << ": " << line;
+        });
     EXPECT_GT(checked, 10);
 }
-
-}  // namespace
-
-namespace {
 
 // The layers of src/, lowest first. A folder may include from lower layers only, so the folders
 // form an acyclic graph; folders of one layer know nothing of each other. The folder tree control
@@ -50,30 +57,20 @@ const std::map<std::string, int> kLayers = {
 
 // folder -> the folders it includes from, with one place that does.
 std::map<std::string, std::map<std::string, std::string>> includeGraph() {
-    const std::filesystem::path src = std::filesystem::path(KESTREL_SOURCE_DIR) / "src";
     const std::regex include(R"(#\s*include\s*"([a-z_]+)/[^"]+")");
     std::map<std::string, std::map<std::string, std::string>> graph;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(src)) {
-        if (!entry.is_regular_file()) {
-            continue;
+    forEachLine("", [&](const std::string& rel, const std::string& line, int number) {
+        const size_t slash = rel.find('/');
+        if (slash == std::string::npos) {
+            return;  // CMakeLists.txt of src itself
         }
-        const auto rel = std::filesystem::relative(entry.path(), src);
-        const std::string folder = rel.begin()->string();
-        if (folder == rel.string()) {
-            continue;  // CMakeLists.txt of src itself
+        const std::string folder = rel.substr(0, slash);
+        auto& uses = graph[folder];
+        std::smatch m;
+        if (std::regex_search(line, m, include) && m[1] != folder) {
+            uses.emplace(m[1], rel + ":" + std::to_string(number));
         }
-        std::ifstream in(entry.path());
-        std::string line;
-        int number = 0;
-        while (std::getline(in, line)) {
-            ++number;
-            std::smatch m;
-            if (std::regex_search(line, m, include) && m[1] != folder) {
-                graph[folder].emplace(m[1], rel.string() + ":" + std::to_string(number));
-            }
-        }
-        graph[folder];
-    }
+    });
     return graph;
 }
 
@@ -125,57 +122,40 @@ TEST(Layering, TheFolderGraphHasNoCycle) {
 // The core and the command line stay free of Qt: only the windows, the folder tree and the
 // program that shows them may use it.
 TEST(Layering, OnlyTheWindowsUseQt) {
-    const std::filesystem::path src = std::filesystem::path(KESTREL_SOURCE_DIR) / "src";
     const std::regex qtHeader(R"(#\s*include\s*<Q[A-Za-z]*(/|>))");
     for (const char* folder :
          {"platform", "core", "jobs", "archive", "ftp", "engine", "restore", "runner", "cli"}) {
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(src / folder)) {
-            std::ifstream in(entry.path());
-            std::string line;
-            while (std::getline(in, line)) {
-                EXPECT_FALSE(std::regex_search(line, qtHeader)) << entry.path() << ": " << line;
-            }
-        }
+        forEachLine(folder, [&](const std::string& rel, const std::string& line, int) {
+            EXPECT_FALSE(std::regex_search(line, qtHeader)) << rel << ": " << line;
+        });
     }
 }
 
 // The folder tree control builds on Qt and the standard library alone.
 TEST(Layering, TheFolderTreeIncludesOnlyQtAndTheStandardLibrary) {
-    const std::filesystem::path src = std::filesystem::path(KESTREL_SOURCE_DIR) / "src";
     const std::regex angle(R"(#\s*include\s*<([^>]+)>)");
     const std::regex allowed(R"(Q[A-Za-z]*|[a-z_]+)");
     int checked = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(src / "foldertree")) {
-        std::ifstream in(entry.path());
-        std::string line;
-        while (std::getline(in, line)) {
-            std::smatch m;
-            if (std::regex_search(line, m, angle)) {
-                EXPECT_TRUE(std::regex_match(m[1].str(), allowed)) << entry.path() << ": " << line;
-                ++checked;
-            }
+    forEachLine("foldertree", [&](const std::string& rel, const std::string& line, int) {
+        std::smatch m;
+        if (std::regex_search(line, m, angle)) {
+            EXPECT_TRUE(std::regex_match(m[1].str(), allowed)) << rel << ": " << line;
+            ++checked;
         }
-    }
+    });
     EXPECT_GT(checked, 5);
 }
 
 // Below the runner, parts take the run control and what they read, not the whole context: only
 // the backup run's and the restore's entry points see it, to hand out its parts.
 TEST(Layering, OnlyTheEntryPointsOfARunSeeTheApplicationContext) {
-    const std::filesystem::path src = std::filesystem::path(KESTREL_SOURCE_DIR) / "src";
     const std::regex allowed(R"(core/app_context\..*|engine/backup_run\..*|restore/restore\..*)");
     int checked = 0;
     for (const char* folder : {"platform", "core", "jobs", "archive", "ftp", "engine", "restore"}) {
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(src / folder)) {
-            const std::string rel = std::filesystem::relative(entry.path(), src).string();
-            std::ifstream in(entry.path());
-            const std::string text((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
-            if (!std::regex_match(rel, allowed)) {
-                EXPECT_EQ(text.find("AppContext"), std::string::npos) << rel;
-                ++checked;
-            }
-        }
+        checked += forEachLine(folder, [&](const std::string& rel, const std::string& line, int n) {
+            EXPECT_TRUE(std::regex_match(rel, allowed) || line.find("AppContext") == line.npos)
+                << rel << ":" << n;
+        });
     }
     EXPECT_GT(checked, 50);
 }

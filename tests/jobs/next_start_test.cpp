@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/messages.h"
+#include "support/job_builder.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -17,16 +18,7 @@ DateTime timeOfDay(int h, int mi) {
     return DateTime::fromSerialSeconds(h * 3600 + mi * 60);
 }
 
-std::shared_ptr<clsSchedule> schedule(std::uint8_t tip, std::uint8_t data, DateTime start,
-                                      DateTime hour = {}) {
-    auto s = std::make_shared<clsSchedule>();
-    s->Tip = tip;
-    s->Data = data;
-    s->start = start;
-    s->StartHour = hour;
-    s->enabled = true;
-    return s;
-}
+using test::schedule;
 
 TEST(NextStart, EveryKindFindsItsNextMomentAndSaysIt) {
     const DateTime y2026 = at(2026, 1, 1);

@@ -2,13 +2,14 @@
 #include "jobs/scheduler.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <time.h>
 
 #include <functional>
 
 #include "core/app_context.h"
 #include "jobs/next_start.h"
+#include "support/job_builder.h"
+#include "support/process_state.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -45,12 +46,7 @@ public:
                    std::int64_t timeOfDay = 0) {
         auto job = std::make_shared<clsBackup>();
         job->sName = name;
-        job->Schedule = std::make_shared<clsSchedule>();
-        job->Schedule->Tip = tip;
-        job->Schedule->Data = data;
-        job->Schedule->start = start;
-        job->Schedule->StartHour = DateTime::fromSerialSeconds(timeOfDay);
-        job->Schedule->enabled = true;
+        job->Schedule = test::schedule(tip, data, start, DateTime::fromSerialSeconds(timeOfDay));
         return collection.append(job);
     }
 
@@ -217,22 +213,14 @@ public:
 class DaylightSavingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tz = ::getenv("TZ");
-        if (tz != nullptr) {
-            m_saved = tz;
-        }
-        ::setenv("TZ", "Europe/Berlin", 1);
+        m_tz.emplace("TZ", "Europe/Berlin");
         ::tzset();
         if (toLocalDateTime(1774746000) != at(2026, 3, 29, 3, 0)) {
             GTEST_SKIP() << "no time zone data for Europe/Berlin";
         }
     }
     void TearDown() override {
-        if (m_saved) {
-            ::setenv("TZ", m_saved->c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
+        m_tz.reset();
         ::tzset();
     }
     // Ticks once a second from one UTC moment to another, running what falls due.
@@ -253,7 +241,7 @@ protected:
     }
 
 private:
-    std::optional<std::string> m_saved;
+    std::optional<test::ScopedEnv> m_tz;
 };
 
 TEST_F(DaylightSavingTest, AMomentInTheGapRunsAfterItAndOneInTheRepeatedHourRunsOnce) {

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,26 +11,13 @@
 
 #include "platform/mounts.h"
 #include "platform/program_folder.h"
+#include "support/process_state.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
 
-// The permission bits of a path (not following a last link); -1 when there is nothing.
-int modeOf(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
-}
-
-// umask 0 for one test: what the program makes must not rely on the user's umask.
-class OpenUmask {
-public:
-    OpenUmask() : m_old(::umask(0)) {}
-    ~OpenUmask() { ::umask(m_old); }
-
-private:
-    mode_t m_old;
-};
+using test::modeOf;
 
 TEST(Fs, WhatTheProgramMakesIsPrivateWhateverTheUmask) {
     struct Case {
@@ -108,7 +94,7 @@ TEST(Fs, WhatTheProgramMakesIsPrivateWhateverTheUmask) {
          },
          0700},
     };
-    const OpenUmask open;
+    const test::ScopedUmask open;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         test::TempDir dir;

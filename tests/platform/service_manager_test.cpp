@@ -10,29 +10,13 @@
 #include "platform/process.h"
 #include "platform/program_folder.h"
 #include "platform/text.h"
+#include "support/process_state.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
 namespace {
 
-// Sets an environment variable (nothing: removes it) for the scope, then puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value)
-        : m_name(name), m_old(fs::getEnv(name)) {
-        set(value);
-    }
-    ~ScopedEnv() { set(m_old); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    void set(const std::optional<std::string>& value) {
-        value ? ::setenv(m_name, value->c_str(), 1) : ::unsetenv(m_name);
-    }
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
+using test::ScopedEnv;
 
 TEST(ProgramFolder, HomeComesFromTheOptionThenTheEnvironment) {
     ScopedEnv home("KESTREL_HOME", "/env/kestrel");

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "platform/fs.h"
 #include "runner/runner_scheduler.h"
@@ -167,30 +166,18 @@ TEST_F(RunnerTest, LoadJobsPreparesTheTemporaryFolderOnlyWhenNoRunOwnsIt) {
     EXPECT_TRUE(fs::isDirectory(t.dir.file("temp")));
 }
 
-// The job store with the "Protected" value of a job replaced, as damage or a hand edit leaves it.
-void damageProtection(const std::string& store, const std::string& job, const std::string& value) {
-    std::string content = test::readAll(store);
-    const size_t section = content.find("[" + job + "]");
-    const size_t at = content.find("Protected=", section) + std::string("Protected=").size();
-    content.replace(at, content.find("\r\n", at) - at, value);
-    std::ofstream(store, std::ios::binary) << content;
-}
-
 TEST_F(RunnerTest, AJobWhosePasswordCannotBeReadIsLockedUntilItGetsANewOne) {
     // The store tests read every kind of damaged value; one is enough for the runner.
     test::TempDir otherDest;
     const auto hourly = [](std::unique_ptr<clsBackup> j) {
-        j->Schedule = std::make_shared<clsSchedule>();
-        j->Schedule->Tip = kScheduleHourly;
-        j->Schedule->enabled = true;
-        j->Schedule->start = *DateTime::fromParts(2006, 1, 1, 0, 0);
+        j->Schedule = test::schedule(kScheduleHourly, 0, *DateTime::fromParts(2006, 1, 1, 0, 0));
         return j;
     };
     ASSERT_EQ(runner.addJob(hourly(job("Vault", true, "old"))), RunnerResult::Done);
     auto other = hourly(job("Other", true));
     other->sDestinationDir = otherDest.path();
     ASSERT_EQ(runner.addJob(std::move(other)), RunnerResult::Done);
-    damageProtection(t.ctx->storePath(), "Vault", "97,abc");
+    test::setStoredValue(t.ctx->storePath(), "Vault", "Protected", "97,abc");
     ASSERT_TRUE(runner.readJobs());
     ASSERT_TRUE(runner.job("Vault")->passwordUnreadable);
 

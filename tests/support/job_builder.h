@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
 #include <memory>
 #include <string>
 
 #include "jobs/backup.h"
+#include "support/temp_dir.h"
 
 namespace kestrel::test {
 
@@ -74,5 +76,29 @@ private:
 
     std::unique_ptr<clsBackup> m_job;
 };
+
+// An enabled schedule; hour is the time of day of daily and monthly ones.
+inline std::shared_ptr<clsSchedule> schedule(std::uint8_t tip, std::uint8_t data, DateTime start,
+                                             DateTime hour = {}) {
+    auto s = std::make_shared<clsSchedule>();
+    s->Tip = tip;
+    s->Data = data;
+    s->start = start;
+    s->StartHour = hour;
+    s->enabled = true;
+    return s;
+}
+
+// Gives key of job a new value in the job store file, as damage or a hand edit would.
+inline void setStoredValue(const std::string& store, const std::string& job, const std::string& key,
+                           const std::string& value) {
+    std::string content = readAll(store);
+    const size_t at = content.find("\r\n" + key + "=", content.find("[" + job + "]"));
+    if (at != std::string::npos) {
+        const size_t from = at + key.size() + 3;
+        content.replace(from, content.find("\r\n", from) - from, value);
+        std::ofstream(store, std::ios::binary) << content;
+    }
+}
 
 }  // namespace kestrel::test

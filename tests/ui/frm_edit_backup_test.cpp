@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QTimer>
 #include <filesystem>
-#include <fstream>
 
 #include "core/language_file.h"
 #include "foldertree/ctl_file_browser.h"
@@ -79,14 +78,6 @@ protected:
     void addJob(test::JobBuilder& job) {
         ASSERT_EQ(runner.addJob(job.folder(disk.file("docs")).to(disk.file("dest")).build()),
                   RunnerResult::Done);
-    }
-    // Gives the stored password of a job a form that cannot be read.
-    void lockPassword(const std::string& stored) {
-        std::string content = test::readAll(t.ctx->storePath());
-        const size_t at = content.find("Protected=") + 10;
-        content.replace(at, content.find("\r\n", at) - at, stored);
-        std::ofstream(t.ctx->storePath(), std::ios::binary) << content;
-        ASSERT_TRUE(runner.readJobs());
     }
     std::string lastBox() const { return t.host.boxes.empty() ? "" : t.host.boxes.back().text; }
 };
@@ -292,7 +283,8 @@ TEST_F(EditorTest, AProtectedPlainCopyJobKeepsItsPasswordThroughAnEdit) {
 // then takes the two password boxes alone.
 TEST_F(EditorTest, ALockedJobTakesOnlyANewPasswordAndOnlyAfterTheUserAgrees) {
     addJob(test::JobBuilder("Vault").archive().compressed().password("Open"));
-    lockPassword("79,,112");
+    test::setStoredValue(t.ctx->storePath(), "Vault", "Protected", "79,,112");
+    ASSERT_TRUE(runner.readJobs());
     const std::string content = test::readAll(t.ctx->storePath());
     const auto never = [](const std::string&) {
         ADD_FAILURE() << "a locked job has no password to ask for";

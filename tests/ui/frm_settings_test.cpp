@@ -8,6 +8,7 @@
 
 #include "platform/autostart.h"
 #include "platform/fs.h"
+#include "support/process_state.h"
 #include "support/temp_dir.h"
 #include "support/test_context.h"
 
@@ -16,12 +17,6 @@ namespace {
 
 class SettingsWindow : public ::testing::Test {
 protected:
-    // OK writes the autostart entry where the box shows it: never the user's own.
-    SettingsWindow() { ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1); }
-    ~SettingsWindow() override {
-        configBefore ? ::setenv("XDG_CONFIG_HOME", configBefore->c_str(), 1)
-                     : ::unsetenv("XDG_CONFIG_HOME");
-    }
     Settings& settings() { return tc.ctx->settings; }
     std::string stored(const char* name) { return settings().general(name, "(absent)"); }
     // A service whose answers the test sets and whose calls it counts.
@@ -50,8 +45,9 @@ protected:
         }
     }
 
-    const std::optional<std::string> configBefore = fs::getEnv("XDG_CONFIG_HOME");
     test::TempDir config;
+    // OK writes the autostart entry where the box shows it: never the user's own.
+    test::ScopedEnv configHome{"XDG_CONFIG_HOME", config.path()};
     test::TestContext tc;
     bool succeeds = true;
     int installs = 0;

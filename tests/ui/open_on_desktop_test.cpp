@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "support/process_state.h"
 #include "support/temp_dir.h"
 
 namespace kestrel::ui {
@@ -25,7 +26,7 @@ TEST(OpenOnDesktop, TellsWhetherTheDesktopCouldShowIt) {
         {"no program for the type", "#!/bin/sh\nexit 3\n", false},
         {"no xdg-open at all", nullptr, false},
     };
-    const QByteArray path = qgetenv("PATH");
+    test::ScopedEnv path("PATH", std::nullopt);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::TempDir bin;
@@ -33,7 +34,7 @@ TEST(OpenOnDesktop, TellsWhetherTheDesktopCouldShowIt) {
             std::filesystem::permissions(bin.write("xdg-open", c.opener),
                                          std::filesystem::perms::owner_all);
         }
-        qputenv("PATH", QByteArray::fromStdString(bin.path()));
+        path.set(bin.path());
         std::optional<bool> answer;
         QEventLoop loop;
         openOnDesktop(QUrl("file:///tmp/x.html"), [&](bool opened) {
@@ -44,7 +45,6 @@ TEST(OpenOnDesktop, TellsWhetherTheDesktopCouldShowIt) {
         loop.exec();
         EXPECT_EQ(answer, c.opened);
     }
-    qputenv("PATH", path);
 }
 
 }  // namespace
