@@ -2,7 +2,8 @@
 // Uploads and downloads a large file and a folder of small files through pyftpdlib and vsftpd
 // on 127.0.0.1, beside curl on the same files, and times a command round trip, a plain-copy run
 // of the small files (each uploaded under a staged name and renamed) and a compressed archive
-// run of them (the set uploaded staged and switched behind its journal), each twice.
+// run of them (the set uploaded staged and switched behind its journal), each twice, and an
+// uncompressed archive run of the large file beside tar piped into curl.
 //
 //   ftp_bench [--mb N] [--files N] [--small-kb K] [--runs-only]
 #include <unistd.h>
@@ -190,6 +191,32 @@ int main(int argc, char** argv) {
                         bench::megabytesPerSecond(bytes, curlDown), 100.0 * curlDown / down);
         }
         session.Disconnect();
+        if (!runsOnly) {
+            // The large file as an uncompressed archive run (volume built, then uploaded)
+            // beside tar streaming the same bytes into curl.
+            auto job = std::make_unique<clsBackup>();
+            job->sName = "Large" + s->name;
+            job->destFTP = true;
+            job->objDestination = std::make_shared<clsKestrel>();
+            job->objDestination->hostname = "127.0.0.1";
+            job->objDestination->port = s->port;
+            job->objDestination->username = s->user;
+            job->objDestination->password = s->password;
+            job->sDestinationDir = s->folder;
+            job->archived = true;
+            job->AddFile(std::make_unique<clsBackupFile>(
+                clsBackupFile{dir + "/big.bin", kSourceFile, 0, 0}));
+            RunOptions options;
+            options.ftp = makeFtpClient;
+            RunSummary r;
+            const double run = bench::timed([&] { r = BackupJob(ctx, *job, job->sName, options); });
+            failed += r.status == kStatusOk ? 0 : 1;
+            const double tarCurl = bench::timedCommand(
+                "tar cf - -C " + bench::quote(dir) + " big.bin | curl -s -T - " +
+                bench::quote(url(*s, s->folder + "/curl.tar")));
+            std::printf("%-30s %8.2f s    tar | curl %8.2f s  (%.0f%%)\n",
+                        "archive run, large file", run, tarCurl, 100.0 * tarCurl / run);
+        }
         if (failed > 0) {
             std::printf("%d command(s) or transfer(s) FAILED\n", failed);
         }

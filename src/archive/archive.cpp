@@ -102,23 +102,20 @@ void clsArchive::NewArchive(const ArchiveOptions& options) {
     // A catalogue that has no checksum file yet (written by an older version) gets one that
     // says how many of its lines it does not cover.
     m_sumsLinesBefore.reset();
+    m_sumsWriter = SumsWriter();
     if (writeSums && fs::exists(sumsPath())) {
-        // One written by an older version is carried on in the current form, which its
-        // entries still are.
+        // One written by an older version is carried on in its own form.
         auto content = fs::readFile(sumsPath(), &error);
         if (!content) {
             fail(Status::failure(error));
             return;
         }
-        const size_t end = content->find_first_of("\r\n");
-        if (auto header = upgradedHeader(std::string_view(*content).substr(0, end))) {
-            if (!fs::writeFileAtomic(sumsPath(),
-                                     *header + content->substr(std::min(end, content->size())),
-                                     0600, &error)) {
-                fail(Status::failure(error));
-                return;
-            }
+        const SumsAppend plan = sumsAppendPlan(*content);
+        if (plan.replacement && !fs::writeFileAtomic(sumsPath(), *plan.replacement, 0600, &error)) {
+            fail(Status::failure(error));
+            return;
         }
+        m_sumsWriter = SumsWriter(plan.version);
     } else if (writeSums) {
         size_t lines = 0;
         if (fs::exists(cataloguePath())) {
@@ -152,7 +149,7 @@ bool clsArchive::CloseArchive(std::vector<FolderFact> folders, std::vector<LinkF
     if (catalogueOk && m_sums.isOpen()) {
         std::string error;
         auto catalogue = fs::readFile(cataloguePath(), &error);
-        const std::string line = catalogue ? coversLine(*catalogue) + "\r\n" : std::string();
+        const std::string line = catalogue ? m_sumsWriter.covers(*catalogue) : std::string();
         const auto size = static_cast<std::int64_t>(line.size());
         const std::int64_t end = m_sums.sizeOnDisk();
         coversOk = catalogue && m_sums.fWrite(line, size, end) == size;
@@ -466,13 +463,14 @@ clsArchive::AddResult clsArchive::AddFileToArchive(const clsDskFile& file, bool 
         sumsEnd = m_sums.sizeOnDisk();
         std::string entry;
         if (m_sumsLinesBefore && sumsEnd == 0) {
-            entry = sumsHeader(*m_sumsLinesBefore) + "\r\n";
+            entry = m_sumsWriter.header(*m_sumsLinesBefore);
         }
-        entry += sumsLine(digestOf(text), m_digest.final(), data.sFileName) + "\r\n";
+        entry += m_sumsWriter.entry(digestOf(text), m_digest.final(), data.sFileName);
         const auto entrySize = static_cast<std::int64_t>(entry.size());
         if (m_sums.fWrite(entry, entrySize, sumsEnd) != entrySize) {
             fail(m_sums.status());
             m_sums.TruncateFile(sumsEnd);
+            m_sumsWriter.restart();
             m_catalogue.TruncateFile(catalogueEnd);
             cutBack(startVolume, data.dStartOffset, data.dEndOffset);
             return AddResult::Failed;
@@ -503,6 +501,7 @@ clsArchive::AddResult clsArchive::AddFileToArchive(const clsDskFile& file, bool 
             }
             if (sumsEnd >= 0) {
                 m_sums.TruncateFile(sumsEnd);
+                m_sumsWriter.restart();
             }
             m_catalogue.TruncateFile(catalogueEnd);
             cutBack(startVolume, data.dStartOffset, data.dEndOffset);

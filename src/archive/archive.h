@@ -136,6 +136,7 @@ private:
     ParallelDigest m_digest;
     // Set when a new checksum file is begun: the catalogue lines it does not cover.
     std::optional<size_t> m_sumsLinesBefore;
+    SumsWriter m_sumsWriter;                  // in the form of the checksum file appended to
     std::unordered_set<std::string> m_names;  // full names in Files
     // Compressed volumes: the exactly measured size and the uncompressed bytes written since,
     // which bound the size without flushing the stream.

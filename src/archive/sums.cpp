@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "archive/sums.h"
 
+#include <zlib.h>
+
 #include <unordered_set>
 
 #include "archive/catalogue.h"
@@ -12,6 +14,11 @@ namespace {
 
 constexpr std::string_view kHeaderKey = "KestrelSums=2|linesBefore=";
 constexpr std::string_view kHeaderKeyV1 = "KestrelSums=1|linesBefore=";
+constexpr std::string_view kHeaderKeyV3 = "KestrelSums=3|linesBefore=";
+// What a sync flush ends with; left off in the file and put back to inflate.
+constexpr std::string_view kFlushTail("\0\0\xff\xff", 4);
+// A record is a few dozen bytes and a name: anything far larger is damage.
+constexpr size_t kMaxRecord = 1 << 16;
 constexpr std::string_view kEntryName = "|fname=";
 constexpr size_t kEntrySize = 5 + 64 + 4 + 64;  // line=<64>|b2=<64>
 
@@ -46,6 +53,174 @@ std::optional<Sums::Covers> parseCovers(std::string_view line) {
         return std::nullopt;
     }
     return Sums::Covers{static_cast<size_t>(*lines), *bytes, *digest};
+}
+
+void putVarint(std::string& out, std::uint64_t v) {
+    while (v >= 0x80) {
+        out += static_cast<char>((v & 0x7f) | 0x80);
+        v >>= 7;
+    }
+    out += static_cast<char>(v);
+}
+
+bool getVarint(std::string_view in, size_t& pos, std::uint64_t& v) {
+    v = 0;
+    for (int shift = 0; shift < 64 && pos < in.size(); shift += 7) {
+        const auto b = static_cast<unsigned char>(in[pos++]);
+        v |= static_cast<std::uint64_t>(b & 0x7f) << shift;
+        if ((b & 0x80) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::uint32_t crcOf(std::string_view bytes) {
+    return static_cast<std::uint32_t>(
+        ::crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+}
+
+void putDigest(std::string& out, const Digest& d) {
+    out.append(reinterpret_cast<const char*>(d.data()), d.size());
+}
+
+Digest takeDigest(std::string_view in, size_t pos) {
+    Digest d{};
+    std::copy_n(in.begin() + static_cast<std::ptrdiff_t>(pos), d.size(), d.begin());
+    return d;
+}
+
+// Where the frame at pos ends, nothing when it is cut off or no frame begins there.
+struct Frame {
+    char kind = 0;
+    std::uint32_t crc = 0;
+    std::string_view payload;
+    size_t end = 0;
+};
+std::optional<Frame> frameAt(std::string_view body, size_t pos) {
+    Frame f;
+    f.kind = body[pos++];
+    std::uint64_t length = 0;
+    if ((f.kind != 'S' && f.kind != 'C') || !getVarint(body, pos, length) ||
+        body.size() - pos < 4 || length > body.size() - pos - 4) {
+        return std::nullopt;
+    }
+    for (int i = 0; i < 4; ++i) {
+        f.crc |= static_cast<std::uint32_t>(static_cast<unsigned char>(body[pos + i])) << (8 * i);
+    }
+    f.payload = body.substr(pos + 4, length);
+    f.end = pos + 4 + length;
+    return f;
+}
+
+// A raw inflate stream over the frames of one deflate stream.
+class Inflater {
+public:
+    Inflater() { m_ok = ::inflateInit2(&m_z, -15) == Z_OK; }
+    ~Inflater() {
+        if (m_ok) {
+            ::inflateEnd(&m_z);
+        }
+    }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    void reset() { m_ok = m_ok && ::inflateReset(&m_z) == Z_OK; }
+    // The bytes the payload completes; false when it does not continue the stream.
+    bool inflate(std::string_view payload, std::string& out) {
+        const std::string in = std::string(payload) + std::string(kFlushTail);
+        m_z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+        m_z.avail_in = static_cast<uInt>(in.size());
+        char buffer[4096];
+        while (m_ok) {
+            m_z.next_out = reinterpret_cast<Bytef*>(buffer);
+            m_z.avail_out = sizeof buffer;
+            const int rc = ::inflate(&m_z, Z_SYNC_FLUSH);
+            out.append(buffer, sizeof buffer - m_z.avail_out);
+            if ((rc != Z_OK && rc != Z_BUF_ERROR) || out.size() > kMaxRecord) {
+                return false;
+            }
+            if (m_z.avail_in == 0 && m_z.avail_out != 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    z_stream m_z{};
+    bool m_ok = false;
+};
+
+bool addRecord(std::string_view record, Sums& sums) {
+    size_t pos = 1;
+    if (record.size() > 2 * sizeof(Digest) && record[0] == 'E') {
+        std::uint64_t nameSize = 0;
+        pos += 2 * sizeof(Digest);
+        if (!getVarint(record, pos, nameSize) || nameSize != record.size() - pos) {
+            return false;
+        }
+        const std::string raw(record.substr(1, sizeof(Digest)));
+        Sums::Entry entry{takeDigest(record, 1 + sizeof(Digest)), std::string(record.substr(pos))};
+        if (sums.byLine.emplace(raw, std::move(entry)).second) {
+            sums.order.push_back(raw);
+        }
+        return true;
+    }
+    std::uint64_t lines = 0;
+    std::uint64_t bytes = 0;
+    if (record.empty() || record[0] != 'V' || !getVarint(record, pos, lines) ||
+        !getVarint(record, pos, bytes) || record.size() - pos != sizeof(Digest) ||
+        bytes > static_cast<std::uint64_t>(INT64_MAX)) {
+        return false;
+    }
+    sums.covers.push_back(Sums::Covers{static_cast<size_t>(lines), static_cast<std::int64_t>(bytes),
+                                       takeDigest(record, pos)});
+    return true;
+}
+
+std::optional<Sums> parseFramed(std::string_view content) {
+    Sums sums;
+    const size_t eol = content.find("\r\n");
+    auto n = text::parseInt(content.substr(kHeaderKeyV3.size(), eol - kHeaderKeyV3.size()));
+    if (!n || *n < 0) {
+        return std::nullopt;
+    }
+    sums.linesBefore = static_cast<size_t>(*n);
+    const std::string_view body = eol == std::string_view::npos ? "" : content.substr(eol + 2);
+    Inflater inflater;
+    bool streamOk = false;
+    size_t number = 1;
+    std::string record;
+    for (size_t pos = 0; pos < body.size();) {
+        ++number;
+        const std::optional<Frame> f = frameAt(body, pos);
+        if (!f) {
+            // Cut, or the framing itself is damaged: nothing after it can be found.
+            sums.skippedLines.push_back(number);
+            break;
+        }
+        pos = f->end;
+        if (crcOf(f->payload) != f->crc) {
+            streamOk = false;
+            sums.skippedLines.push_back(number);
+            continue;
+        }
+        if (f->kind == 'S') {
+            inflater.reset();
+            streamOk = true;
+        }
+        record.clear();
+        if (!streamOk || !inflater.inflate(f->payload, record)) {
+            streamOk = false;
+            sums.skippedLines.push_back(number);
+            continue;
+        }
+        if (!addRecord(record, sums)) {
+            sums.skippedLines.push_back(number);
+        }
+    }
+    return sums;
 }
 
 }  // namespace
@@ -188,12 +363,136 @@ std::optional<std::string> upgradedHeader(std::string_view firstLine) {
     return std::string(kHeaderKey) + std::string(firstLine.substr(kHeaderKeyV1.size()));
 }
 
+struct SumsWriter::Deflater {
+    Deflater() { ok = ::deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) == Z_OK; }
+    ~Deflater() {
+        if (ok) {
+            ::deflateEnd(&z);
+        }
+    }
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+
+    z_stream z{};
+    bool ok = false;
+};
+
+SumsWriter::SumsWriter(int version) : m_version(version) {}
+SumsWriter::~SumsWriter() = default;
+SumsWriter::SumsWriter(SumsWriter&&) noexcept = default;
+SumsWriter& SumsWriter::operator=(SumsWriter&&) noexcept = default;
+
+std::string SumsWriter::header(size_t linesBefore) const {
+    return (m_version >= 3 ? std::string(kHeaderKeyV3) + std::to_string(linesBefore)
+                           : sumsHeader(linesBefore)) +
+           "\r\n";
+}
+
+std::string SumsWriter::entry(const Digest& catalogueLine, const Digest& content,
+                              std::string_view fname) {
+    if (m_version < 3) {
+        return sumsLine(catalogueLine, content, fname) + "\r\n";
+    }
+    std::string record = "E";
+    putDigest(record, catalogueLine);
+    putDigest(record, content);
+    putVarint(record, fname.size());
+    record += fname;
+    return frame(record);
+}
+
+std::string SumsWriter::covers(std::string_view catalogue) {
+    if (m_version < 3) {
+        return coversLine(catalogue) + "\r\n";
+    }
+    std::string record = "V";
+    putVarint(record, countCatalogueLines(catalogue));
+    putVarint(record, catalogue.size());
+    putDigest(record, digestOf(catalogue));
+    return frame(record);
+}
+
+std::string SumsWriter::frame(const std::string& record) {
+    if (!m_deflater) {
+        m_deflater = std::make_unique<Deflater>();
+    }
+    z_stream& z = m_deflater->z;
+    const bool begins = m_records == 0;
+    if (begins && m_deflater->ok) {
+        m_deflater->ok = ::deflateReset(&z) == Z_OK;
+    }
+    std::string payload;
+    if (m_deflater->ok) {
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(record.data()));
+        z.avail_in = static_cast<uInt>(record.size());
+        char buffer[4096];
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(buffer);
+            z.avail_out = sizeof buffer;
+            if (::deflate(&z, Z_SYNC_FLUSH) == Z_STREAM_ERROR) {
+                m_deflater->ok = false;
+                break;
+            }
+            payload.append(buffer, sizeof buffer - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    if (!m_deflater->ok || !text::endsWith(payload, kFlushTail)) {
+        // Out of memory in zlib: a frame that reads as damaged rather than none at all.
+        payload.clear();
+        m_records = 0;
+    } else {
+        payload.resize(payload.size() - kFlushTail.size());
+        m_records = (m_records + 1) % kStreamRecords;
+    }
+    std::string out(1, begins ? 'S' : 'C');
+    putVarint(out, payload.size());
+    const std::uint32_t crc = crcOf(payload);
+    for (int i = 0; i < 4; ++i) {
+        out += static_cast<char>((crc >> (8 * i)) & 0xff);
+    }
+    return out + payload;
+}
+
+SumsAppend sumsAppendPlan(std::string_view content) {
+    SumsAppend plan;
+    const size_t eol = content.find("\r\n");
+    if (text::startsWith(content, kHeaderKeyV3)) {
+        if (eol == std::string_view::npos) {
+            return plan;
+        }
+        const std::string_view body = content.substr(eol + 2);
+        size_t pos = 0;
+        while (pos < body.size()) {
+            const std::optional<Frame> f = frameAt(body, pos);
+            if (!f) {
+                break;
+            }
+            pos = f->end;
+        }
+        // Only a frame the end of the file cut off is dropped; damage before it stays.
+        const bool cut = pos < body.size() && (body[pos] == 'S' || body[pos] == 'C');
+        if (cut) {
+            plan.replacement = std::string(content.substr(0, eol + 2 + pos));
+        }
+        return plan;
+    }
+    plan.version = 2;
+    const size_t end = content.find_first_of("\r\n");
+    if (auto header = upgradedHeader(content.substr(0, end))) {
+        plan.replacement = *header + std::string(content.substr(std::min(end, content.size())));
+    }
+    return plan;
+}
+
 const Digest* Sums::find(const Digest& catalogueLine) const {
     auto it = byLine.find(rawKey(catalogueLine));
     return it == byLine.end() ? nullptr : &it->second.content;
 }
 
 std::optional<Sums> parseSums(std::string_view content) {
+    if (text::startsWith(content, kHeaderKeyV3)) {
+        return parseFramed(content);
+    }
     Sums sums;
     bool header = false;
     text::LineReader lines(content);

@@ -4,6 +4,8 @@
 #include <array>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -17,22 +19,34 @@
 // The checksum file beside a catalogue ("JOB.fs.sums"): a strong digest of every archived file,
 // because the catalogue's own crc (an XOR of 32-bit words) misses swapped or shifted data.
 //
+//   KestrelSums=3|linesBefore=N                first line, then the records in frames:
+//   kind (1 byte: 'S' begins a deflate stream, 'C' continues it), payload length (LEB128),
+//   CRC-32 of the payload (4 bytes, little-endian), payload: raw deflate data that completes
+//   exactly one record (a sync flush, its final 00 00 FF FF left off). Records:
+//   'E' <32 bytes line> <32 bytes b2> <LEB128 length> <fname>   one per archived file,
+//                                              appended with its catalogue line
+//   'V' <LEB128 lines> <LEB128 bytes> <32 bytes cat>             after each session
+//
+// Every session begins a stream, and a stream ends after kStreamRecords records, so that a
+// damaged frame costs the records of its stream only; within one the names compress against
+// each other. Files of versions 1 and 2 are text, one line per record, and stay text when a
+// session is appended to them (version 1 becomes 2):
+//
 //   KestrelSums=2|linesBefore=N                first line (version 1 files lack what follows
 //                                              "b2=" and the covers lines)
-//   line=<64 hex>|b2=<64 hex>|fname=<name>     one line per archived file, appended with its
-//                                              catalogue line
-//   covers=<lines>|bytes=<n>|cat=<64 hex>      after each session: what the catalogue was when
-//                                              the session was complete
+//   line=<64 hex>|b2=<64 hex>|fname=<name>     one line per archived file
+//   covers=<lines>|bytes=<n>|cat=<64 hex>      after each session
 //
 // line is the BLAKE2b-256 digest of the file's catalogue line (without its line end), so that a
 // damaged catalogue line (another name, offset or time) finds no entry; b2 is the BLAKE2b-256
 // digest of the file's bytes; fname names the file, so that a catalogue line that went missing
 // can be named. linesBefore counts the catalogue lines that were there before the checksum file
 // was begun (a set written by an older version): those have no entry and are only checked by
-// their crc. A covers line gives the number of non-blank catalogue lines, the catalogue's size
+// their crc. A covers record gives the number of non-blank catalogue lines, the catalogue's size
 // and the digest of its bytes: lines after the last one it counts were not written with this
 // file (another writer appended them), and a catalogue none of whose covers or lines match is
-// not the one this file belongs to. Lines end in CR LF like the catalogue's.
+// not the one this file belongs to. Damaged records are numbered like lines: the first line is
+// 1, and in version 3 each frame counts as one line.
 namespace kestrel {
 
 inline constexpr std::string_view kSumsSuffix = ".sums";
@@ -84,13 +98,50 @@ Digest digestOf(std::string_view bytes);
 std::string digestHex(const Digest& d);
 std::optional<Digest> parseDigestHex(std::string_view hex);
 
-// The first line of a new checksum file, one entry and one covers line, each without its
-// CR LF.
+// The first line of a new text (version 2) checksum file, one entry and one covers line, each
+// without its CR LF.
 std::string sumsHeader(size_t linesBefore);
 std::string sumsLine(const Digest& catalogueLine, const Digest& content, std::string_view fname);
 std::string coversLine(std::string_view catalogue);
-// Turns the first line of a version 1 file into the current one; nothing else changes.
+// Turns the first line of a version 1 file into that of version 2; nothing else changes.
 std::optional<std::string> upgradedHeader(std::string_view firstLine);
+
+// Writes what a session appends to a checksum file, in the form of the file it goes to.
+class SumsWriter {
+public:
+    static constexpr int kCurrentVersion = 3;
+    static constexpr size_t kStreamRecords = 128;
+
+    explicit SumsWriter(int version = kCurrentVersion);
+    ~SumsWriter();
+    SumsWriter(SumsWriter&&) noexcept;
+    SumsWriter& operator=(SumsWriter&&) noexcept;
+
+    int version() const { return m_version; }
+    // The bytes to append; the header only at the start of a new file.
+    std::string header(size_t linesBefore) const;
+    std::string entry(const Digest& catalogueLine, const Digest& content, std::string_view fname);
+    std::string covers(std::string_view catalogue);
+    // What the last call returned was not kept: the next record must not depend on it.
+    void restart() { m_records = 0; }
+
+private:
+    std::string frame(const std::string& record);
+
+    struct Deflater;
+    int m_version;
+    std::unique_ptr<Deflater> m_deflater;
+    size_t m_records = 0;  // in the current stream
+};
+
+// How a session appends to a checksum file that is there: in its version (text stays text,
+// version 1 taking the current text header), after its whole records (the part of a frame that
+// a crash cut off is dropped, or the session's frames would be read as part of it).
+struct SumsAppend {
+    int version = SumsWriter::kCurrentVersion;
+    std::optional<std::string> replacement;  // the content to put in place first, if it changes
+};
+SumsAppend sumsAppendPlan(std::string_view content);
 
 struct Sums {
     struct Entry {

@@ -263,6 +263,7 @@ bool clsFTPConnection::Login(std::string user, std::string password) {
     // Servers that let a user in without a password answer "USER" with 230 at once.
     if (code == 230 && (!m_tlsRequired || protectData())) {
         m_state = State::LoggedIn;
+        m_type = DataType::Ascii;
     }
     ClearAnswers();
     return m_state == State::LoggedIn;
@@ -424,8 +425,7 @@ bool clsFTPConnection::retrieve(const std::string& remotePath, FileHandle& local
     if (!enterPassive(&port)) {
         return failed(false);
     }
-    ctrlSocket.sendData("TYPE I");
-    WaitAnswer(200);
+    useType(DataType::Image);
     // What the server says the file holds, asked before the transfer: a server that ends a
     // transfer early may still confirm it, and a short catalogue must not pass for a whole one.
     const std::optional<std::int64_t> sized = remoteSize(remotePath);
@@ -511,7 +511,6 @@ FtpClient::GetResult clsFTPConnection::GetFile(const std::string& remotePath,
     }
     m_rc.WriteLog(m_rc.format("strMsgDownloadOK", {{"%f", remotePath}}));
     m_rc.closeProgress();
-    backToAscii();
     return GetResult::Downloaded;
 }
 
@@ -525,25 +524,19 @@ bool clsFTPConnection::StoreFileAs(const std::string& localPath, const std::stri
         return false;
     }
     const std::int64_t size = local.size().value_or(0);
-    ctrlSocket.sendData("TYPE I");
-    WaitAnswer(200);
+    useType(DataType::Image);
     int port = 0;
     if (!enterPassive(&port)) {
         return false;
     }
     const std::string& remote = remotePath;
     ctrlSocket.sendData("stor " + remote);
-    bool ok = false;
-    auto finish = [&]() {
-        backToAscii();
-        return ok;
-    };
     if (!openDataConnection(port)) {
-        return finish();
+        return false;
     }
     if (WaitTransferStart() == 0) {
         sckData.FTPDisconnect();
-        return finish();
+        return false;
     }
     beginProgress(m_rc, "strMsgUploadingFile", localPath);
 
@@ -573,11 +566,11 @@ bool clsFTPConnection::StoreFileAs(const std::string& localPath, const std::stri
         if (m_rc.flags.stopping() || m_rc.flags.bCancelFile) {
             abandonTransfer();
             m_rc.closeProgress();
-            return finish();
+            return false;
         }
         stepProgress(m_rc, "strMsgUploadingTO", m_host, localPath, position, total);
     }
-    ok = endTransfer() && position == size && !readFailed;
+    bool ok = endTransfer() && position == size && !readFailed;
     if (ok) {
         // The server's idea of the size, where it tells it, must be the file's.
         const std::optional<std::int64_t> stored = remoteSize(remote);
@@ -589,7 +582,7 @@ bool clsFTPConnection::StoreFileAs(const std::string& localPath, const std::stri
         }
     }
     m_rc.closeProgress();
-    return finish();
+    return ok;
 }
 
 bool clsFTPConnection::RenameFile(const std::string& from, const std::string& to) {
@@ -640,9 +633,14 @@ bool clsFTPConnection::endTransfer() {
     return confirmed;
 }
 
-void clsFTPConnection::backToAscii() {
-    ctrlSocket.sendData("TYPE A");
-    WaitAnswer(200);
+void clsFTPConnection::useType(DataType type) {
+    if (m_type == type) {
+        return;
+    }
+    ctrlSocket.sendData(type == DataType::Image ? "TYPE I" : "TYPE A");
+    if (WaitAnswer(200) == 200) {
+        m_type = type;
+    }
     ClearAnswers();
 }
 
@@ -666,6 +664,7 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
         return std::nullopt;
     }
     std::vector<clsFTPFile> list;
+    useType(DataType::Ascii);
     TcpListener listener;
     if (bPassiveMode) {
         int port = 0;

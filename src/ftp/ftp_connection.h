@@ -107,8 +107,10 @@ private:
     bool retrieve(const std::string& remotePath, FileHandle& local);
     // The data connection of a finished transfer closed; true when the server confirmed it (226).
     bool endTransfer();
-    // TYPE A, the type the session keeps between transfers.
-    void backToAscii();
+    // TYPE A or TYPE I, sent only when the session is in the other type: a run of transfers
+    // pays for one, not two round trips per file.
+    enum class DataType { Ascii, Image };
+    void useType(DataType type);
     // After a transfer given up on this side: its data connection is closed and the server's
     // final reply to it read, so that it cannot be taken for the reply to the next command.
     void abandonTransfer();
@@ -126,7 +128,8 @@ private:
     ReplyFramer m_framer;  // control bytes not yet framed into a reply
     std::vector<clsFTPAnswer> m_answers;
     int m_lastReplyCode = 0;
-    bool m_epsvRefused = false;  // the server answered EPSV with 500 or 502
+    DataType m_type = DataType::Ascii;  // what the server was last told (ASCII after login)
+    bool m_epsvRefused = false;         // the server answered EPSV with 500 or 502
     bool m_tlsRequired = false;
     std::string m_tlsPin;       // normalized, "" for none
     std::string m_fingerprint;  // of the certificate the server last showed

@@ -5,8 +5,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 
+#include "archive/sums.h"
 #include "archive/volume_reader.h"
 #include "archive_support.h"
 #include "platform/fs.h"
@@ -230,6 +232,59 @@ TEST_F(ArchiveTest, WhatCannotBeOpenedFailsTheAdd) {
     EXPECT_EQ(archive.AddFileToArchive(gone, false), clsArchive::AddResult::OpenFailed);
     EXPECT_NE(archive.status().text().find("gone"), std::string::npos);
     EXPECT_EQ(add(archive, "ok", "x"), clsArchive::AddResult::Added);
+}
+
+// A new checksum file is compact; one that is there takes each session in its own form, after
+// its whole records.
+TEST_F(ArchiveTest, ChecksumsAreAppendedInTheFormOfTheFileThere) {
+    const std::string sums = temp("S.fs.sums");
+    auto session = [&](bool clear, const std::string& name) {
+        clsArchive archive(ctx().control, ctx().paths.tempDir());
+        archive.NewArchive(test::sessionOf("S", clear));
+        EXPECT_EQ(add(archive, name, name), clsArchive::AddResult::Added);
+        EXPECT_TRUE(archive.CloseArchive());
+    };
+    // Every catalogue line has its entry, and nothing reads as damaged.
+    auto expectAllCovered = [&](size_t sessions) {
+        auto read = parseSums(test::readAll(sums));
+        ASSERT_TRUE(read);
+        EXPECT_TRUE(read->skippedLines.empty());
+        EXPECT_EQ(read->covers.size(), sessions);
+        size_t lines = 0;
+        for (std::string line : text::split(test::readAll(temp("S.fs")), '\n')) {
+            if (!line.empty()) {
+                line.pop_back();  // its CR
+                ++lines;
+                EXPECT_NE(read->find(digestOf(line)), nullptr) << line;
+            }
+        }
+        EXPECT_EQ(read->order.size(), lines);
+    };
+    session(true, "a");
+    EXPECT_TRUE(text::startsWith(test::readAll(sums), "KestrelSums=3|"));
+    session(false, "b");
+    expectAllCovered(2);
+
+    // A crash cut the last session's covers record.
+    const std::string whole = test::readAll(sums);
+    t.dir.write("temp/S.fs.sums", whole.substr(0, whole.size() - 4));
+    session(false, "c");
+    expectAllCovered(2);
+
+    // The same entries in the text form of an older version stay text.
+    auto read = parseSums(test::readAll(sums));
+    ASSERT_TRUE(read);
+    SumsWriter text2(2);
+    std::string old = text2.header(0);
+    for (const std::string& raw : read->order) {
+        Digest line{};
+        std::copy(raw.begin(), raw.end(), line.begin());
+        old += text2.entry(line, read->byLine.at(raw).content, read->byLine.at(raw).fname);
+    }
+    t.dir.write("temp/S.fs.sums", old);
+    session(false, "d");
+    EXPECT_TRUE(text::startsWith(test::readAll(sums), "KestrelSums=2|"));
+    expectAllCovered(1);
 }
 
 }  // namespace

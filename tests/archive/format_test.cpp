@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "archive/catalogue.h"
 #include "archive/sums.h"
 #include "archive_support.h"
@@ -242,13 +244,168 @@ TEST(Sums, ParsingKeepsGoodEntriesAndNumbersDamagedOnes) {
     EXPECT_EQ(sums->covers[0].bytes, 900);
     EXPECT_EQ(sums->skippedLines, (std::vector<size_t>{3, 5, 9, 10, 11}));
     for (const char* notSums :
-         {"", "line=x\r\n", "KestrelSums=3|linesBefore=0\r\n", "KestrelSums=1|linesBefore=-1\r\n",
-          "KestrelSums=2|linesBefore=x"}) {
+         {"", "line=x\r\n", "KestrelSums=4|linesBefore=0\r\n", "KestrelSums=1|linesBefore=-1\r\n",
+          "KestrelSums=2|linesBefore=x", "KestrelSums=3|linesBefore=x\r\n"}) {
         EXPECT_FALSE(parseSums(notSums)) << notSums;
     }
     EXPECT_TRUE(parseSums("KestrelSums=1|linesBefore=0\r\n" + good));
     EXPECT_EQ(upgradedHeader("KestrelSums=1|linesBefore=7"), "KestrelSums=2|linesBefore=7");
     EXPECT_FALSE(upgradedHeader(sumsHeader(7)));
+}
+
+// One session's records as the writer appends them, for a file of either form.
+struct Session {
+    std::string bytes;
+    std::vector<std::string> lines;  // the catalogue lines the entries are for
+    std::string catalogue;
+    size_t coversAt = 0;
+};
+Session writeSession(SumsWriter& w, size_t files, const std::string& tag, bool header = true) {
+    Session s;
+    if (header) {
+        s.bytes = w.header(1);
+    }
+    s.catalogue = "an older line\r\n";
+    for (size_t i = 0; i < files; ++i) {
+        s.lines.push_back("dSession=" + tag + "|fname=/home/u/docs/file" + std::to_string(i));
+        s.catalogue += s.lines.back() + "\r\n";
+        s.bytes += w.entry(digestOf(s.lines.back()), digestOf(std::to_string(i)),
+                           "/home/u/docs/file" + std::to_string(i));
+    }
+    s.coversAt = s.bytes.size();
+    s.bytes += w.covers(s.catalogue);
+    return s;
+}
+
+TEST(Sums, BothFormsRoundTripAndTheCompactOneIsSmaller) {
+    std::map<int, size_t> sizes;
+    for (int version : {2, 3}) {
+        SCOPED_TRACE(version);
+        SumsWriter w(version);
+        // More entries than one compressed stream holds.
+        const Session s = writeSession(w, SumsWriter::kStreamRecords * 2 + 5, "1");
+        sizes[version] = s.bytes.size();
+        auto sums = parseSums(s.bytes);
+        ASSERT_TRUE(sums);
+        EXPECT_EQ(sums->linesBefore, 1u);
+        EXPECT_TRUE(sums->skippedLines.empty());
+        ASSERT_EQ(sums->order.size(), s.lines.size());
+        for (size_t i = 0; i < s.lines.size(); ++i) {
+            const Digest* content = sums->find(digestOf(s.lines[i]));
+            ASSERT_NE(content, nullptr) << i;
+            EXPECT_EQ(*content, digestOf(std::to_string(i)));
+            EXPECT_EQ(sums->byLine.at(sums->order[i]).fname,
+                      "/home/u/docs/file" + std::to_string(i));
+        }
+        ASSERT_EQ(sums->covers.size(), 1u);
+        EXPECT_EQ(sums->covers[0].lines, s.lines.size() + 1);
+        EXPECT_EQ(sums->covers[0].bytes, static_cast<std::int64_t>(s.catalogue.size()));
+        EXPECT_EQ(sums->covers[0].digest, digestOf(s.catalogue));
+        EXPECT_EQ(ReadSums("/nonexistent/x.sums").status, SumsFile::Status::Missing);
+    }
+    // The digests do not compress; the rest nearly vanishes.
+    EXPECT_LT(sizes[3] * 10, sizes[2] * 6);
+}
+
+// A changed frame costs the records of its stream from it on, a cut one what follows; the next
+// stream reads again. Damaged records are numbered like lines, the header being the first.
+TEST(Sums, DamagedCompactFramesAreSkippedAndNumbered) {
+    SumsWriter w;
+    std::string file = w.header(0);
+    std::vector<size_t> frameStart;
+    for (int i = 0; i < 4; ++i) {
+        if (i == 2) {
+            w.restart();  // a failed append: the third entry begins a stream
+        }
+        frameStart.push_back(file.size());
+        file += w.entry(digestOf("line" + std::to_string(i)), digestOf("x"), "f");
+    }
+    const struct {
+        const char* what;
+        std::string content;
+        size_t entries;
+        std::vector<size_t> skipped;
+    } cases[] = {
+        {"whole", file, 4, {}},
+        {"last frame changed", file.substr(0, file.size() - 1) + "?", 3, {5}},
+        {"second frame changed",
+         file.substr(0, frameStart[1] + 8) + "#" + file.substr(frameStart[1] + 9),
+         3,
+         {3}},
+        {"first frame of the stream changed",
+         file.substr(0, frameStart[0] + 7) + "#" + file.substr(frameStart[0] + 8),
+         2,
+         {2, 3}},
+        {"last frame cut", file.substr(0, file.size() - 3), 3, {5}},
+        {"a frame of an unknown kind",
+         file.substr(0, frameStart[2]) + "X" + file.substr(frameStart[2] + 1),
+         2,
+         {4}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto sums = parseSums(c.content);
+        ASSERT_TRUE(sums);
+        EXPECT_EQ(sums->order.size(), c.entries);
+        EXPECT_EQ(sums->skippedLines, c.skipped);
+    }
+    // A file whose first line is no header is no checksum file: damaged as a whole.
+    test::TempDir dir;
+    const std::string path =
+        dir.write("J.fs.sums", "KestrelSums=3|linesBefore=\r\n" + file.substr(file.find('\n') + 1));
+    EXPECT_EQ(ReadSums(path).status, SumsFile::Status::Damaged);
+}
+
+// A session is appended in the file's form; a compact file a crash cut inside a frame is first
+// cut back to its whole frames, or the new session would be read as part of that frame.
+TEST(Sums, AppendingKeepsTheFormAndDropsACutFrame) {
+    SumsWriter compact;
+    const Session first = writeSession(compact, 3, "1");
+    SumsWriter text(2);
+    const Session old = writeSession(text, 2, "1");
+    const std::string v1 = "KestrelSums=1|linesBefore=1\r\nline=" + kLine + "\r\n";
+    const struct {
+        const char* what;
+        std::string content;
+        int version;
+        std::string replacement;
+        size_t entries;
+    } cases[] = {
+        {"compact", first.bytes, 3, "", 6},
+        {"compact, cut", first.bytes.substr(0, first.bytes.size() - 5), 3,
+         first.bytes.substr(0, first.coversAt), 6},
+        {"text", old.bytes, 2, "", 5},
+        {"text of version 1", v1, 2, "KestrelSums=2" + v1.substr(13), 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const SumsAppend plan = sumsAppendPlan(c.content);
+        EXPECT_EQ(plan.version, c.version);
+        EXPECT_EQ(plan.replacement.value_or(""), c.replacement);
+        SumsWriter next(plan.version);
+        const std::string appended =
+            plan.replacement.value_or(c.content) + writeSession(next, 3, "2", false).bytes;
+        auto sums = parseSums(appended);
+        ASSERT_TRUE(sums);
+        EXPECT_EQ(sums->order.size(), c.entries);
+        EXPECT_TRUE(sums->skippedLines.empty());
+    }
+}
+
+// The verdicts read the same from the compact form: a lost line is named, a file written for
+// another catalogue does not belong to this one.
+TEST(Sums, LostLinesAndAForeignCatalogueFromTheCompactForm) {
+    SumsWriter w;
+    const Session s = writeSession(w, 3, "1");
+    auto sums = parseSums(s.bytes);
+    ASSERT_TRUE(sums);
+    const std::string lostOne = "an older line\r\n" + s.lines[0] + "\r\n" + s.lines[2] + "\r\n";
+    SumsVerdict v = judgeSums(*sums, lostOne, {digestOf(s.lines[0]), digestOf(s.lines[2])});
+    EXPECT_TRUE(v.belongs);
+    EXPECT_EQ(v.lost, 1u);
+    EXPECT_EQ(v.lostNames, std::vector<std::string>{"/home/u/docs/file1"});
+    v = judgeSums(*sums, "another\r\n", {digestOf("another")});
+    EXPECT_FALSE(v.belongs);
 }
 
 }  // namespace
