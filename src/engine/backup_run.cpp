@@ -32,25 +32,67 @@ enum class RunError { None, DiskFull, Other };
 
 // Drops, for each catalogue record in order, the first listed file with the same full name and
 // last-write time: the semantics of a walk of the list per record, with one hashed lookup each.
-void dropUnchanged(WorkingList& list, const std::vector<clsRestoreFileData>& records) {
-    auto key = [](const std::string& name, const FileTime& t) {
-        return name + '\0' + std::to_string(t.high) + '/' + std::to_string(t.low);
-    };
-    std::unordered_map<std::string, std::deque<size_t>> positions;
-    for (size_t i = 0; i < list.size(); ++i) {
-        positions[key(list[i].fullName(), list[i].lastWriteTime)].push_back(i);
+// The records come one at a time as the catalogue is read; what is held is 12 bytes per listed
+// file, not a copy of its name.
+class UnchangedFiles {
+public:
+    explicit UnchangedFiles(const WorkingList& list) : m_list(list), m_drop(list.size(), false) {
+        m_byKey.reserve(list.size());
+        for (size_t i = 0; i < list.size(); ++i) {
+            const clsDskFile& f = list[i];
+            m_byKey.push_back(
+                {keyOf(hashOf(hashOf(kFnvBasis, f.path), f.filename), f.lastWriteTime),
+                 static_cast<std::uint32_t>(i)});
+        }
+        std::sort(m_byKey.begin(), m_byKey.end());
     }
-    std::vector<bool> drop(list.size(), false);
-    for (const clsRestoreFileData& rec : records) {
-        auto it = positions.find(key(rec.fname, rec.lastWriteTime));
-        if (it != positions.end() && !it->second.empty()) {
-            drop[it->second.front()] = true;
-            it->second.pop_front();
+
+    void match(const std::string& name, const FileTime& time) {
+        const std::uint64_t key = keyOf(hashOf(kFnvBasis, name), time);
+        auto it = std::lower_bound(m_byKey.begin(), m_byKey.end(), Entry{key, 0});
+        for (; it != m_byKey.end() && it->key == key; ++it) {
+            const clsDskFile& f = m_list[it->index];
+            if (!m_drop[it->index] && f.lastWriteTime == time &&
+                name.size() == f.path.size() + f.filename.size() &&
+                text::startsWith(name, f.path) && text::endsWith(name, f.filename)) {
+                m_drop[it->index] = true;
+                return;
+            }
         }
     }
-    size_t i = 0;
-    std::erase_if(list, [&](const clsDskFile&) { return drop[i++]; });
-}
+
+    void dropFrom(WorkingList& list) const {
+        size_t i = 0;
+        std::erase_if(list, [&](const clsDskFile&) { return m_drop[i++]; });
+    }
+
+private:
+    struct Entry {
+        std::uint64_t key;
+        std::uint32_t index;  // equal keys in list order, so the first listed file is met first
+        bool operator<(const Entry& o) const {
+            return key != o.key ? key < o.key : index < o.index;
+        }
+    };
+    static constexpr std::uint64_t kFnvBasis = 14695981039346656037ull;
+    // FNV-1a goes byte by byte, so a folder's hash continues into its file's name.
+    static std::uint64_t hashOf(std::uint64_t h, std::string_view bytes) {
+        for (unsigned char c : bytes) {
+            h = (h ^ c) * 1099511628211ull;
+        }
+        return h;
+    }
+    static std::uint64_t keyOf(std::uint64_t nameHash, const FileTime& t) {
+        const std::uint64_t time =
+            (static_cast<std::uint64_t>(static_cast<std::uint32_t>(t.high)) << 32) |
+            static_cast<std::uint32_t>(t.low);
+        return nameHash ^ (time * 0x9E3779B97F4A7C15ull);
+    }
+
+    const WorkingList& m_list;
+    std::vector<Entry> m_byKey;
+    std::vector<bool> m_drop;
+};
 
 // A volume's base name: without its number (-001 and on), which split volumes add.
 std::string volumeBase(std::string_view volume) {
@@ -238,8 +280,19 @@ bool Run::selectIncremental() {
         m_rc.WriteLog(msg("strMsgCantDLFileForInc"));
         return false;
     }
-    CatalogueFetch fetched = FetchCatalogue(m_rc, m_cryptTool, m_job, m_ftp.get(), m_temp,
-                                            m_remote ? &*m_remote : nullptr);
+    // The records are taken as the catalogue is read: the files they hold unchanged are marked
+    // now and dropped only once the catalogue proved usable.
+    UnchangedFiles unchanged(m_list);
+    EarlierSessions earlier;
+    CatalogueFetch fetched =
+        FetchCatalogue(m_rc, m_cryptTool, m_job, m_ftp.get(), m_temp,
+                       m_remote ? &*m_remote : nullptr, "", {}, [&](const clsRestoreFileData& rec) {
+                           for (const std::string* volume : {&rec.arcStart, &rec.arcEnd}) {
+                               earlier.volumeNames.insert(volumeBase(*volume));
+                           }
+                           earlier.stamps.insert(rec.dSession.serialSeconds());
+                           unchanged.match(rec.fname, rec.lastWriteTime);
+                       });
     using Status = CatalogueFetch::Status;
     switch (fetched.status) {
         case Status::Missing:
@@ -262,7 +315,7 @@ bool Run::selectIncremental() {
     }
     // A last line without its line end is a catalogue cut short: the next line written would
     // be glued to it and neither could be restored.
-    if (!fetched.content.empty() && fetched.content.back() != '\n') {
+    if (fetched.cutShort) {
         m_rc.WriteLog(m_rc.messages.format(
             "strMsgCatalogueCut", {{"%d", atDestination(fs::fileNameOf(fetched.localPath))}}));
         return false;
@@ -317,13 +370,9 @@ bool Run::selectIncremental() {
             {{"%d", fetched.localPath + std::string(kSumsSuffix)}, {"%s", fetched.sums.error}}));
         fs::removeLeftover(fetched.localPath + std::string(kSumsSuffix));
     }
-    for (const clsRestoreFileData& rec : fetched.catalogue->records) {
-        for (const std::string& volume : {rec.arcStart, rec.arcEnd}) {
-            m_earlier.volumeNames.insert(volumeBase(volume));
-        }
-        m_earlier.stamps.insert(rec.dSession.serialSeconds());
-    }
-    dropUnchanged(m_list, fetched.catalogue->records);
+    m_earlier.volumeNames.merge(earlier.volumeNames);
+    m_earlier.stamps.merge(earlier.stamps);
+    unchanged.dropFrom(m_list);
     return true;
 }
 
