@@ -284,15 +284,16 @@ bool Run::selectIncremental() {
     // now and dropped only once the catalogue proved usable.
     UnchangedFiles unchanged(m_list);
     EarlierSessions earlier;
-    CatalogueFetch fetched =
-        FetchCatalogue(m_rc, m_cryptTool, m_job, m_ftp.get(), m_temp,
-                       m_remote ? &*m_remote : nullptr, "", {}, [&](const clsRestoreFileData& rec) {
-                           for (const std::string* volume : {&rec.arcStart, &rec.arcEnd}) {
-                               earlier.volumeNames.insert(volumeBase(*volume));
-                           }
-                           earlier.stamps.insert(rec.dSession.serialSeconds());
-                           unchanged.match(rec.fname, rec.lastWriteTime);
-                       });
+    CatalogueFetch fetched = FetchCatalogue(
+        m_rc, m_cryptTool, m_job, m_ftp.get(), m_temp, m_remote ? &*m_remote : nullptr, "", {},
+        [&](const clsRestoreFileData& rec) {
+            for (const std::string* volume : {&rec.arcStart, &rec.arcEnd}) {
+                earlier.volumeNames.insert(volumeBase(*volume));
+            }
+            earlier.stamps.insert(rec.dSession.serialSeconds());
+            unchanged.match(rec.fname, rec.lastWriteTime);
+        },
+        false);
     using Status = CatalogueFetch::Status;
     switch (fetched.status) {
         case Status::Missing:

@@ -125,7 +125,8 @@ CatalogueFetch FetchCatalogue(RunControl& rc, const std::string& tool, const cls
                               FtpClient* session, const std::string& folder,
                               const RemoteListing* listing, const std::string& name,
                               const std::optional<std::string>& password,
-                              const std::function<void(const clsRestoreFileData&)>& visit) {
+                              const std::function<void(const clsRestoreFileData&)>& visit,
+                              bool keepSums) {
     using Status = CatalogueFetch::Status;
     CatalogueFetch out;
     const std::string file = name.empty() ? job.sName + std::string(kCatalogueExtension) : name;
@@ -197,6 +198,9 @@ CatalogueFetch FetchCatalogue(RunControl& rc, const std::string& tool, const cls
         }
     }
     lines = {};
+    if (!keepSums) {
+        out.sums.sums.reset();
+    }
     out.meta = fetchMeta(rc, tool, job, session, listing, folder, file, key, &out.metaCopyFailed);
     return out;
 }
