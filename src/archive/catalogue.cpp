@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "archive/format.h"
-#include "platform/fs.h"
+#include "platform/file_handle.h"
 #include "platform/text.h"
 
 namespace kestrel {
@@ -24,7 +24,7 @@ constexpr const char* kKeys[] = {"dsession",   "recsize", "arcstart", "soffs", "
                                  "dct",        "dlat",    "dlwt"};
 constexpr unsigned kAllKeys = (1u << std::size(kKeys)) - 1;
 
-void noteKey(const std::string& key, unsigned* seen) {
+void noteKey(std::string_view key, unsigned* seen) {
     for (size_t i = 0; i < std::size(kKeys); ++i) {
         if (key == kKeys[i]) {
             *seen |= 1u << i;
@@ -38,7 +38,17 @@ bool applyPart(clsRestoreFileData& rec, std::string_view part, unsigned* seen) {
     if (eq == std::string_view::npos) {
         return false;
     }
-    const std::string key = text::lower(part.substr(0, eq));
+    // Every key a writer puts is short: a longer one is none of them and is ignored. Lowered in
+    // place, as this runs for every part of every line of a large catalogue.
+    char lowered[16];
+    if (eq > sizeof lowered) {
+        return true;
+    }
+    for (size_t i = 0; i < eq; ++i) {
+        const char c = part[i];
+        lowered[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    const std::string_view key(lowered, eq);
     noteKey(key, seen);
     const std::string_view value = part.substr(eq + 1);
     auto number = [&](std::int64_t& field) {
@@ -93,12 +103,16 @@ bool applyParts(clsRestoreFileData& rec, std::string_view text, unsigned* seen) 
     if (text.empty()) {
         return true;
     }
-    for (const std::string& part : text::split(text, '|')) {
-        if (!applyPart(rec, part, seen)) {
+    for (;;) {
+        const size_t bar = text.find('|');
+        if (!applyPart(rec, text.substr(0, bar), seen)) {
             return false;
         }
+        if (bar == std::string_view::npos) {
+            return true;
+        }
+        text.remove_prefix(bar + 1);
     }
-    return true;
 }
 
 }  // namespace
@@ -180,30 +194,102 @@ bool plausibleRecord(const clsRestoreFileData& rec) {
     return true;
 }
 
-Catalogue parseCatalogue(std::string_view content) {
-    Catalogue catalogue;
-    size_t lineIndex = 0;
-    text::LineReader lines(content);
-    for (text::Line next; lines.next(next);) {
+namespace {
+
+// Takes one line of a catalogue: a record to hand on, or a damaged line to note.
+class LineTaker {
+public:
+    explicit LineTaker(const CatalogueVisitor& visit) : m_visit(visit) {}
+
+    void take(const text::Line& next) {
+        m_scan.cutShort = !next.terminated;
         const std::string_view line = next.text;
         if (text::trimSpace(line).empty()) {
-            continue;
+            return;
         }
-        const size_t index = lineIndex++;
+        const size_t index = m_scan.lines++;
         // A line cut short (by a crash, or by damage that put a line end into it) lacks fields
         // a writer always puts; one whose numbers do not fit together was changed. Neither
         // yields a file, and a piece of an encrypted or foreign file names none.
         bool complete = false;
         auto rec = ParseCatalogueLine(line, &complete);
         if (!next.terminated || !rec || !complete || !plausibleRecord(*rec)) {
-            catalogue.skippedLines.push_back(next.number);
-            continue;
+            m_scan.skippedLines.push_back(next.number);
+            return;
         }
         rec->lineDigest = digestOf(line);
         rec->lineIndex = index;
-        catalogue.records.push_back(std::move(*rec));
+        m_visit(std::move(*rec));
     }
+    CatalogueScan done() { return std::move(m_scan); }
+
+private:
+    const CatalogueVisitor& m_visit;
+    CatalogueScan m_scan;
+};
+
+}  // namespace
+
+Catalogue parseCatalogue(std::string_view content) {
+    Catalogue catalogue;
+    const CatalogueVisitor keep = [&](clsRestoreFileData&& rec) {
+        catalogue.records.push_back(std::move(rec));
+    };
+    LineTaker taker(keep);
+    text::LineReader lines(content);
+    for (text::Line next; lines.next(next);) {
+        taker.take(next);
+    }
+    catalogue.skippedLines = taker.done().skippedLines;
     return catalogue;
+}
+
+std::optional<CatalogueScan> scanCatalogue(const std::string& path, const CatalogueVisitor& visit,
+                                           std::string* error) {
+    FileHandle file;
+    if (!file.open(path, FileHandle::Mode::Read, true, error)) {
+        return std::nullopt;
+    }
+    LineTaker taker(visit);
+    // Pieces of the file with the unfinished line of the last one in front.
+    constexpr std::int64_t kPiece = 1 << 20;
+    std::string buffer;
+    std::int64_t pos = 0;
+    size_t number = 0;
+    for (;;) {
+        const size_t kept = buffer.size();
+        buffer.resize(kept + static_cast<size_t>(kPiece));
+        const std::int64_t got = file.readAt(buffer.data() + kept, kPiece, pos);
+        if (got < 0) {
+            if (error != nullptr) {
+                *error = file.status().text();
+            }
+            return std::nullopt;
+        }
+        buffer.resize(kept + static_cast<size_t>(got));
+        pos += got;
+        const bool atEnd = got == 0;
+        std::string_view rest(buffer);
+        for (;;) {
+            const size_t end = rest.find('\n');
+            if (end == std::string_view::npos && !(atEnd && !rest.empty())) {
+                break;
+            }
+            text::Line line;
+            line.terminated = end != std::string_view::npos;
+            line.text = rest.substr(0, line.terminated ? end : rest.size());
+            rest.remove_prefix(line.terminated ? end + 1 : rest.size());
+            line.number = ++number;
+            if (!line.text.empty() && line.text.back() == '\r') {
+                line.text.remove_suffix(1);
+            }
+            taker.take(line);
+        }
+        if (atEnd) {
+            return taker.done();
+        }
+        buffer.erase(0, buffer.size() - rest.size());
+    }
 }
 
 size_t countCatalogueLines(std::string_view content) {
@@ -218,11 +304,15 @@ size_t countCatalogueLines(std::string_view content) {
 }
 
 std::optional<Catalogue> ReadCatalogue(const std::string& path, std::string* error) {
-    auto content = fs::readFile(path, error);
-    if (!content) {
+    Catalogue catalogue;
+    auto scan = scanCatalogue(
+        path, [&](clsRestoreFileData&& rec) { catalogue.records.push_back(std::move(rec)); },
+        error);
+    if (!scan) {
         return std::nullopt;
     }
-    return parseCatalogue(*content);
+    catalogue.skippedLines = std::move(scan->skippedLines);
+    return catalogue;
 }
 
 }  // namespace kestrel

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,6 +52,20 @@ struct Catalogue {
     std::vector<clsRestoreFileData> records;
     std::vector<size_t> skippedLines;
 };
+
+// What a pass over a catalogue saw besides its records.
+struct CatalogueScan {
+    std::vector<size_t> skippedLines;  // damaged lines, numbered from 1
+    size_t lines = 0;                  // non-blank lines
+    bool cutShort = false;             // the last line lacks its line end
+};
+using CatalogueVisitor = std::function<void(clsRestoreFileData&&)>;
+
+// Reads a catalogue file piece by piece, never whole, and hands every record that can be used
+// to visit in file order (the damaged lines as ReadCatalogue skips them). Nothing when the file
+// cannot be read (*error says why).
+std::optional<CatalogueScan> scanCatalogue(const std::string& path, const CatalogueVisitor& visit,
+                                           std::string* error = nullptr);
 
 // Reads a catalogue file line by line (CR LF or LF). A damaged line is skipped and noted: one
 // ParseCatalogueLine refuses, one that lacks a key a writer always writes or its line end, or

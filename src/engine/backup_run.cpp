@@ -30,28 +30,6 @@ constexpr const char* kDateTimeText = "yyyy-MM-dd HH:mm:ss";
 // Why a run went to its error end.
 enum class RunError { None, DiskFull, Other };
 
-// Drops, for each catalogue record in order, the first listed file with the same full name and
-// last-write time: the semantics of a walk of the list per record, with one hashed lookup each.
-void dropUnchanged(WorkingList& list, const std::vector<clsRestoreFileData>& records) {
-    auto key = [](const std::string& name, const FileTime& t) {
-        return name + '\0' + std::to_string(t.high) + '/' + std::to_string(t.low);
-    };
-    std::unordered_map<std::string, std::deque<size_t>> positions;
-    for (size_t i = 0; i < list.size(); ++i) {
-        positions[key(list[i].fullName(), list[i].lastWriteTime)].push_back(i);
-    }
-    std::vector<bool> drop(list.size(), false);
-    for (const clsRestoreFileData& rec : records) {
-        auto it = positions.find(key(rec.fname, rec.lastWriteTime));
-        if (it != positions.end() && !it->second.empty()) {
-            drop[it->second.front()] = true;
-            it->second.pop_front();
-        }
-    }
-    size_t i = 0;
-    std::erase_if(list, [&](const clsDskFile&) { return drop[i++]; });
-}
-
 // A volume's base name: without its number (-001 and on), which split volumes add.
 std::string volumeBase(std::string_view volume) {
     const size_t dash = volume.rfind('-');
@@ -238,8 +216,20 @@ bool Run::selectIncremental() {
         m_rc.WriteLog(msg("strMsgCantDLFileForInc"));
         return false;
     }
-    CatalogueFetch fetched = FetchCatalogue(m_rc, m_cryptTool, m_job, m_ftp.get(), m_temp,
-                                            m_remote ? &*m_remote : nullptr);
+    // The records are taken as the catalogue is read: the files they hold unchanged are marked
+    // now and dropped only once the catalogue proved usable.
+    UnchangedFiles unchanged(m_list);
+    EarlierSessions earlier;
+    CatalogueFetch fetched = FetchCatalogue(
+        m_rc, m_cryptTool, m_job, m_ftp.get(), m_temp, m_remote ? &*m_remote : nullptr, "", {},
+        [&](const clsRestoreFileData& rec) {
+            for (const std::string* volume : {&rec.arcStart, &rec.arcEnd}) {
+                earlier.volumeNames.insert(volumeBase(*volume));
+            }
+            earlier.stamps.insert(rec.dSession.serialSeconds());
+            unchanged.match(rec.fname, rec.lastWriteTime);
+        },
+        false);
     using Status = CatalogueFetch::Status;
     switch (fetched.status) {
         case Status::Missing:
@@ -262,7 +252,7 @@ bool Run::selectIncremental() {
     }
     // A last line without its line end is a catalogue cut short: the next line written would
     // be glued to it and neither could be restored.
-    if (!fetched.content.empty() && fetched.content.back() != '\n') {
+    if (fetched.cutShort) {
         m_rc.WriteLog(m_rc.messages.format(
             "strMsgCatalogueCut", {{"%d", atDestination(fs::fileNameOf(fetched.localPath))}}));
         return false;
@@ -317,13 +307,9 @@ bool Run::selectIncremental() {
             {{"%d", fetched.localPath + std::string(kSumsSuffix)}, {"%s", fetched.sums.error}}));
         fs::removeLeftover(fetched.localPath + std::string(kSumsSuffix));
     }
-    for (const clsRestoreFileData& rec : fetched.catalogue->records) {
-        for (const std::string& volume : {rec.arcStart, rec.arcEnd}) {
-            m_earlier.volumeNames.insert(volumeBase(volume));
-        }
-        m_earlier.stamps.insert(rec.dSession.serialSeconds());
-    }
-    dropUnchanged(m_list, fetched.catalogue->records);
+    m_earlier.volumeNames.merge(earlier.volumeNames);
+    m_earlier.stamps.merge(earlier.stamps);
+    unchanged.dropFrom(m_list);
     return true;
 }
 

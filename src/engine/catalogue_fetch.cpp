@@ -124,7 +124,9 @@ MetaFile fetchMeta(RunControl& rc, const std::string& tool, const clsBackup& job
 CatalogueFetch FetchCatalogue(RunControl& rc, const std::string& tool, const clsBackup& job,
                               FtpClient* session, const std::string& folder,
                               const RemoteListing* listing, const std::string& name,
-                              const std::optional<std::string>& password) {
+                              const std::optional<std::string>& password,
+                              const std::function<void(const clsRestoreFileData&)>& visit,
+                              bool keepSums) {
     using Status = CatalogueFetch::Status;
     CatalogueFetch out;
     const std::string file = name.empty() ? job.sName + std::string(kCatalogueExtension) : name;
@@ -149,27 +151,45 @@ CatalogueFetch FetchCatalogue(RunControl& rc, const std::string& tool, const cls
         out.status = Status::DecryptFailed;
         return out;
     }
-    auto content = fs::readFile(out.localPath, &out.error);
-    if (!content) {
+    // The lines' digests are all the checksum file's verdict needs of the records.
+    std::vector<Digest> lines;
+    out.catalogue.emplace();
+    auto scan = scanCatalogue(
+        out.localPath,
+        [&](clsRestoreFileData&& rec) {
+            lines.push_back(rec.lineDigest);
+            if (visit) {
+                visit(rec);
+            } else {
+                out.catalogue->records.push_back(std::move(rec));
+            }
+        },
+        &out.error);
+    if (!scan) {
+        out.catalogue.reset();
         out.status = Status::Unreadable;
         return out;
     }
-    out.content = std::move(*content);
-    out.catalogue = parseCatalogue(out.content);
+    out.catalogue->skippedLines = std::move(scan->skippedLines);
+    out.cutShort = scan->cutShort;
     for (size_t line : out.catalogue->skippedLines) {
         rc.WriteLog(rc.messages.format("strMsgCatalogueLineSkipped",
                                        {{"%d", file}, {"%i", std::to_string(line)}}));
     }
     out.status = Status::Read;
     out.sums = fetchSums(rc, tool, job, session, listing, folder, file, key, &out.sumsCopyFailed);
-    out.meta = fetchMeta(rc, tool, job, session, listing, folder, file, key, &out.metaCopyFailed);
     if (out.sums.status == SumsFile::Status::Read) {
-        std::vector<Digest> lines;
-        lines.reserve(out.catalogue->records.size());
-        for (const clsRestoreFileData& rec : out.catalogue->records) {
-            lines.push_back(rec.lineDigest);
+        // The catalogue's text matters only to a checksum file none of whose lines it holds
+        // (whether one of the states it recorded is this catalogue's): read it only then.
+        out.verdict = judgeSums(*out.sums.sums, {}, lines);
+        if (!out.verdict.belongs) {
+            auto content = fs::readFile(out.localPath, &out.error);
+            if (!content) {
+                out.status = Status::Unreadable;
+                return out;
+            }
+            out.verdict = judgeSums(*out.sums.sums, *content, lines);
         }
-        out.verdict = judgeSums(*out.sums.sums, out.content, lines);
         if (!out.verdict.belongs) {
             rc.WriteLog(
                 rc.messages.format("strMsgSumsForeign", {{"%d", file + std::string(kSumsSuffix)}}));
@@ -177,6 +197,11 @@ CatalogueFetch FetchCatalogue(RunControl& rc, const std::string& tool, const cls
             out.sumsForeign = true;
         }
     }
+    lines = {};
+    if (!keepSums) {
+        out.sums.sums.reset();
+    }
+    out.meta = fetchMeta(rc, tool, job, session, listing, folder, file, key, &out.metaCopyFailed);
     return out;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -33,8 +34,8 @@ struct CatalogueFetch {
     // A checksum file is there but could not be copied or downloaded (sums tells it as
     // damaged).
     bool sumsCopyFailed = false;
-    // The catalogue's text as fetched (decrypted), for the checks of an incremental run.
-    std::string content;
+    // The catalogue's last line lacks its line end: the next line written would be glued to it.
+    bool cutShort = false;
     // What the checksum file says of the catalogue: lines it lost. A checksum file written
     // beside another catalogue is set aside (sums is then Missing, sumsForeign set, logged).
     SumsVerdict verdict;
@@ -52,12 +53,14 @@ struct CatalogueFetch {
 // listing, when given, is what the remote folder holds: a file it lacks is Missing rather than
 // failed, and one it has but cannot be had is a failure. name is the catalogue's file name
 // ("" = JOB.fs) and password the one it was encrypted with ("" = the job's); tool is the
-// encryption tool that decrypts it.
-[[nodiscard]] CatalogueFetch FetchCatalogue(RunControl& rc, const std::string& tool,
-                                            const clsBackup& job, FtpClient* session,
-                                            const std::string& folder,
-                                            const RemoteListing* listing = nullptr,
-                                            const std::string& name = "",
-                                            const std::optional<std::string>& password = {});
+// encryption tool that decrypts it. visit, when given, is handed every record in file order
+// instead of keeping them in catalogue (which then holds only the skipped lines), so that a
+// large catalogue is never held whole. keepSums false: the checksum file is read for its verdict
+// and let go before the facts file is read (sums then tells its status but holds no entries).
+[[nodiscard]] CatalogueFetch FetchCatalogue(
+    RunControl& rc, const std::string& tool, const clsBackup& job, FtpClient* session,
+    const std::string& folder, const RemoteListing* listing = nullptr, const std::string& name = "",
+    const std::optional<std::string>& password = {},
+    const std::function<void(const clsRestoreFileData&)>& visit = nullptr, bool keepSums = true);
 
 }  // namespace kestrel

@@ -354,4 +354,54 @@ bool RememberMask(Settings& settings, MaskKind kind, std::string_view mask) {
     return false;  // all ten taken: the mask is used but not remembered
 }
 
+namespace {
+
+constexpr std::uint64_t kFnvBasis = 14695981039346656037ull;
+
+// FNV-1a goes byte by byte, so a folder's hash continues into its file's name.
+std::uint64_t hashOf(std::uint64_t h, std::string_view bytes) {
+    for (unsigned char c : bytes) {
+        h = (h ^ c) * 1099511628211ull;
+    }
+    return h;
+}
+
+std::uint64_t keyOf(std::uint64_t nameHash, const FileTime& t) {
+    const std::uint64_t time =
+        (static_cast<std::uint64_t>(static_cast<std::uint32_t>(t.high)) << 32) |
+        static_cast<std::uint32_t>(t.low);
+    return nameHash ^ (time * 0x9E3779B97F4A7C15ull);
+}
+
+}  // namespace
+
+UnchangedFiles::UnchangedFiles(const WorkingList& list) : m_list(list), m_drop(list.size(), false) {
+    m_byKey.reserve(list.size());
+    for (size_t i = 0; i < list.size(); ++i) {
+        const clsDskFile& f = list[i];
+        m_byKey.push_back({keyOf(hashOf(hashOf(kFnvBasis, f.path), f.filename), f.lastWriteTime),
+                           static_cast<std::uint32_t>(i)});
+    }
+    std::sort(m_byKey.begin(), m_byKey.end());
+}
+
+void UnchangedFiles::match(const std::string& name, const FileTime& time) {
+    const std::uint64_t key = keyOf(hashOf(kFnvBasis, name), time);
+    auto it = std::lower_bound(m_byKey.begin(), m_byKey.end(), Entry{key, 0});
+    for (; it != m_byKey.end() && it->key == key; ++it) {
+        const clsDskFile& f = m_list[it->index];
+        if (!m_drop[it->index] && f.lastWriteTime == time &&
+            name.size() == f.path.size() + f.filename.size() && text::startsWith(name, f.path) &&
+            text::endsWith(name, f.filename)) {
+            m_drop[it->index] = true;
+            return;
+        }
+    }
+}
+
+void UnchangedFiles::dropFrom(WorkingList& list) const {
+    size_t i = 0;
+    std::erase_if(list, [&](const clsDskFile&) { return m_drop[i++]; });
+}
+
 }  // namespace kestrel

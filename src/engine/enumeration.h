@@ -37,6 +37,32 @@ struct TreeFacts {
     SessionFacts forSession(const WorkingList& files, const Meta* previous) const;
 };
 
+// Drops, for each catalogue record in order, the first listed file with the same full name and
+// last-write time not yet matched: the semantics of a walk of the list per record, with one
+// hashed lookup each. The records come one at a time as the catalogue is read; what is held is
+// 12 bytes per listed file, not a copy of its name.
+class UnchangedFiles {
+public:
+    explicit UnchangedFiles(const WorkingList& list);
+    // Marks the first listed file of that name and time not marked yet, if there is one.
+    void match(const std::string& name, const FileTime& time);
+    // Removes the marked files; the list must be the one the object was made from, unchanged.
+    void dropFrom(WorkingList& list) const;
+
+private:
+    struct Entry {
+        std::uint64_t key;
+        std::uint32_t index;  // equal keys in list order, so the first listed file is met first
+        bool operator<(const Entry& o) const {
+            return key != o.key ? key < o.key : index < o.index;
+        }
+    };
+
+    const WorkingList& m_list;
+    std::vector<Entry> m_byKey;
+    std::vector<bool> m_drop;
+};
+
 // Counts of what the listing could not take.
 struct ListingProblems {
     std::int64_t unreadable = 0;  // folders or files that could not be read

@@ -239,6 +239,11 @@ std::optional<std::string> readFile(const std::string& path, std::string* error)
         return std::nullopt;
     }
     std::string data;
+    // Sized once: growing by doubling would hold up to twice a large file's size and copy it.
+    struct stat st {};
+    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        data.reserve(static_cast<size_t>(st.st_size) + 1);
+    }
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd.get(), buf, sizeof buf);

@@ -158,7 +158,9 @@ private:
 // The owner and group to give a restored entry: only a restore run by root may give files to
 // others; anyone else's files are theirs already. -1 leaves it as it is.
 std::pair<std::int64_t, std::int64_t> ownerFor(const PosixFacts& facts) {
-    if (mayChangeOwners()) {
+    // Asked once: a restore asks for every file.
+    static const bool may = mayChangeOwners();
+    if (may) {
         return {facts.uid, facts.gid};
     }
     static_cast<void>(facts);
@@ -253,6 +255,10 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
     state.tree.clear();
     state.skippedLines = 0;
     state.skippedLineNumbers.clear();
+    state.recordsRead = 0;
+    state.newest = {};
+    state.folders.clear();
+    state.links.clear();
     std::string error;
     if (!state.work) {
         if (!fs::makeDirs(ctx.paths.tempDir(), &error) ||
@@ -294,19 +300,39 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
     }
     const std::string own = job.sName + std::string(kCatalogueExtension);
     bool loadedOwn = false;
+    // Records are counted as they are read; with a filter only the wanted ones are kept.
+    std::vector<clsRestoreFileData> kept;
+    size_t read = 0;
+    DateTime newest;
+    std::function<void(const clsRestoreFileData&)> visit;
+    if (state.keepRecord) {
+        visit = [&](const clsRestoreFileData& rec) {
+            ++read;
+            newest = std::max(newest, rec.dSession);
+            if (state.keepRecord(rec.fname)) {
+                kept.push_back(rec);
+            }
+        };
+    }
     for (const std::string& file : catalogueFiles(job, names)) {
+        kept.clear();
+        read = 0;
+        newest = {};
         CatalogueFetch fetched =
             FetchCatalogue(ctx.control, encryptionTool(ctx.paths), job, state.ftp.get(),
-                           state.work->path(), listing ? &*listing : nullptr, file);
+                           state.work->path(), listing ? &*listing : nullptr, file, {}, visit);
         std::string password = job.password;
         using Status = CatalogueFetch::Status;
         // One kept from before a password change opens only with the password of its time.
         if (fetched.status == Status::DecryptFailed && job.Protected && state.askPassword) {
             if (auto other = state.askPassword(file)) {
                 password = *other;
+                kept.clear();
+                read = 0;
+                newest = {};
                 fetched = FetchCatalogue(ctx.control, encryptionTool(ctx.paths), job,
                                          state.ftp.get(), state.work->path(),
-                                         listing ? &*listing : nullptr, file, password);
+                                         listing ? &*listing : nullptr, file, password, visit);
             }
         }
         switch (fetched.status) {
@@ -353,7 +379,15 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
                 "strMsgSumsDamaged",
                 {{"%d", file + std::string(kSumsSuffix)}, {"%s", fetched.sums.error}}));
         }
-        for (clsRestoreFileData& rec : catalogue.records) {
+        if (!visit) {
+            read = catalogue.records.size();
+            for (const clsRestoreFileData& rec : catalogue.records) {
+                newest = std::max(newest, rec.dSession);
+            }
+        }
+        state.recordsRead += read;
+        state.newest = std::max(state.newest, newest);
+        for (clsRestoreFileData& rec : visit ? kept : catalogue.records) {
             rec.source = source;
             state.records.push_back(std::move(rec));
         }
@@ -366,7 +400,7 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
             RestoreSource{file, password, std::move(fetched.sums), std::move(fetched.meta)});
         loadedOwn = loadedOwn || file == own;
     }
-    if (state.records.empty()) {
+    if (state.recordsRead == 0) {
         return false;
     }
     if (state.skippedLines > 0) {
@@ -588,7 +622,7 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         if (dir) {
             removeLeftovers(parent, name);
         }
-        if (dir && dir->exists(name) && !options.overwrite &&
+        if (dir && !options.overwrite && dir->exists(name) &&
             ask(ctx.host, ctx.messages.format("strMsgFileExistsOverWrite", {{"%d", *target}}),
                 MsgIcon::Question, MsgButtons::YesNo, MsgAnswer::No) != MsgAnswer::Yes) {
             ctx.WriteLog(ctx.messages.format("strMsgRestoreKept", {{"%d", *target}}));

@@ -55,6 +55,13 @@ struct RestoreState {
     std::vector<RestoreFolder> folders;       // the tree's nodes name them by index
     std::vector<RestoreLink> links;
     RestoreTree tree;
+    // Set by a front end that needs only some files (a restore or a listing of given paths):
+    // the records of other files are read but not kept, so a large catalogue is never held
+    // whole. Unset: every record is kept.
+    std::function<bool(const std::string& fname)> keepRecord;
+    // Of every record read, kept or not: how many, and the newest session.
+    size_t recordsRead = 0;
+    DateTime newest;
     size_t skippedLines = 0;
     std::vector<size_t> skippedLineNumbers;  // damaged catalogue lines, numbered from 1
     // Asked for the password of a catalogue that the job's password does not open (one kept

@@ -39,21 +39,26 @@ DateTime newestSession(const std::vector<clsRestoreFileData>& records) {
     return newest;
 }
 
-std::vector<size_t> recordsToRestore(const std::vector<clsRestoreFileData>& records,
-                                     const std::vector<std::string>& paths,
-                                     const std::optional<DateTime>& session) {
-    std::vector<std::string> wanted;
+PathFilter::PathFilter(const std::vector<std::string>& paths) {
     for (std::string p : paths) {
         while (p.size() > 1 && p.back() == '/') {
             p.pop_back();
         }
-        wanted.push_back(std::move(p));
+        m_paths.push_back(std::move(p));
     }
-    auto isWanted = [&](const std::string& fname) {
-        return std::any_of(wanted.begin(), wanted.end(), [&](const std::string& p) {
-            return p == "/" || fname == p || text::startsWith(fname, p + "/");
-        });
-    };
+}
+
+bool PathFilter::operator()(const std::string& fname) const {
+    return std::any_of(m_paths.begin(), m_paths.end(), [&](const std::string& p) {
+        return p == "/" || fname == p ||
+               (text::startsWith(fname, p) && fname.size() > p.size() && fname[p.size()] == '/');
+    });
+}
+
+std::vector<size_t> recordsToRestore(const std::vector<clsRestoreFileData>& records,
+                                     const std::vector<std::string>& paths,
+                                     const std::optional<DateTime>& session) {
+    const PathFilter isWanted(paths);
     std::unordered_map<std::string, size_t> chosen;
     for (size_t i = 0; i < records.size(); ++i) {
         const clsRestoreFileData& r = records[i];

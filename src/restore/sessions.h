@@ -25,6 +25,16 @@ std::vector<SessionSummary> groupSessions(const std::vector<clsRestoreFileData>&
 // The newest session of the records; the zero date when there are none.
 DateTime newestSession(const std::vector<clsRestoreFileData>& records);
 
+// Whether a file lies at or below one of the paths ("/" stands for all; trailing "/" ignored).
+class PathFilter {
+public:
+    explicit PathFilter(const std::vector<std::string>& paths);
+    bool operator()(const std::string& fname) const;
+
+private:
+    std::vector<std::string> m_paths;
+};
+
 // The records to restore for the given paths (files, or folders standing for everything below
 // them; "/" for all): per file, its record of the given session, or without one, of the newest
 // session that holds it. Indexes into records, in catalogue order.

@@ -186,6 +186,25 @@ TEST_F(RunTest, IncrementalRunsStoreNothingUnchangedAndSameMinuteSessionsApart) 
     EXPECT_EQ(again.at(src.file("tree/quickest.txt")), "quickest");
 }
 
+// A checksum file written beside another catalogue is set aside (it would refuse every line),
+// one of its own never is, and the unchanged files are dropped either way.
+TEST_F(RunTest, AChecksumFileOfAnotherCatalogueIsSetAsideAndUnchangedFilesStillDropped) {
+    makeTree();
+    addJob("A", true, false, true);
+    onlyFiles(addJob("B", true, false, true), {"tree/a.txt"});
+    run("A");
+    run("B");
+    t.clock.advanceSeconds(60);
+    EXPECT_EQ(run("A").total, 0);
+    const std::string foreign = "does not belong to the catalogue beside it";
+    EXPECT_FALSE(t.loggedContaining(foreign));
+    std::filesystem::copy_file(dest.file("B.fs.sums"), dest.file("A.fs.sums"),
+                               std::filesystem::copy_options::overwrite_existing);
+    t.clock.advanceSeconds(60);
+    EXPECT_EQ(run("A").total, 0);
+    EXPECT_TRUE(t.loggedContaining(foreign));
+}
+
 // A protected catalogue that cannot be read (a flipped bit) is kept with every volume it needs,
 // and a new one begun. (Protected sessions that follow each other: RestoreRoundTrip.)
 TEST_F(RunTest, ProtectedCataloguesAreEncryptedAndAnUnreadableOneIsKeptAndANewOneBegun) {

@@ -22,6 +22,50 @@ std::vector<std::string> names(const WorkingList& list) {
     return out;
 }
 
+// Each catalogue record drops the first listed file of its full name and last-write time that no
+// earlier record dropped; whatever differs in name or time stays.
+TEST(UnchangedFilesTest, EachRecordDropsTheFirstUnmatchedFileOfItsNameAndTime) {
+    auto file = [](std::string path, std::string name, std::int32_t low) {
+        clsDskFile f;
+        f.path = std::move(path);
+        f.filename = std::move(name);
+        f.lastWriteTime = {3, low};
+        return f;
+    };
+    const WorkingList listed = {file("/d/", "a", 1), file("/d/", "b", 2), file("/d/", "a", 1),
+                                file("/e/", "a", -1), file("/d/x/", "\xff,|=", 5)};
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::string, std::int32_t>> records;  // name, low half of the time
+        std::vector<size_t> kept;                                   // indexes into listed
+    } cases[] = {
+        {"no records", {}, {0, 1, 2, 3, 4}},
+        {"one record of a listed twice", {{"/d/a", 1}}, {1, 2, 3, 4}},
+        {"two records of it", {{"/d/a", 1}, {"/d/a", 1}}, {1, 3, 4}},
+        {"three records of it", {{"/d/a", 1}, {"/d/a", 1}, {"/d/a", 1}}, {1, 3, 4}},
+        {"another time", {{"/d/b", 3}, {"/e/a", 1}}, {0, 1, 2, 3, 4}},
+        {"another name", {{"/d/A", 1}, {"/d/a ", 1}, {"/d", 1}, {"d/a", 1}}, {0, 1, 2, 3, 4}},
+        {"negative halves and odd bytes", {{"/e/a", -1}, {"/d/x/\xff,|=", 5}}, {0, 1, 2}},
+        {"every file",
+         {{"/e/a", -1}, {"/d/a", 1}, {"/d/b", 2}, {"/d/x/\xff,|=", 5}, {"/d/a", 1}},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WorkingList list = listed;
+        UnchangedFiles unchanged(list);
+        for (const auto& [name, low] : c.records) {
+            unchanged.match(name, FileTime{3, low});
+        }
+        unchanged.dropFrom(list);
+        ASSERT_EQ(list.size(), c.kept.size());
+        for (size_t i = 0; i < list.size(); ++i) {
+            EXPECT_EQ(list[i].fullName(), listed[c.kept[i]].fullName());
+            EXPECT_EQ(list[i].lastWriteTime, listed[c.kept[i]].lastWriteTime);
+        }
+    }
+}
+
 TEST(Masks, IncludeExcludeAndReducedPatternsAsStoredJobsMeanThem) {
     using Names = std::vector<std::string>;
     const struct {

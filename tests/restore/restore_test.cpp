@@ -281,6 +281,54 @@ TEST_F(RestoreTest, DamagedVolumesRestoreNothingAndKeepTheExistingFile) {
     EXPECT_EQ(fs::listDir(src.file("tree"))->size(), 1u);
 }
 
+// A restore of some paths keeps only their records, yet counts every record and knows the
+// newest session of them all (the one a listing shows by default).
+TEST_F(RestoreTest, AFilteredLoadKeepsOnlyTheWantedRecords) {
+    const std::string a = src.write("tree/a/one.txt", "one");
+    const std::string ab = src.write("tree/ab/two.txt", "two");
+    const std::string changed = src.write("tree/b/three.txt", "three");
+    addJob("Filter", false, true);
+    ASSERT_EQ(backup("Filter").status, kStatusOk);
+    t.clock.advanceSeconds(120);
+    std::ofstream(changed, std::ios::app) << "more";
+    ASSERT_EQ(backup("Filter").status, kStatusOk);
+
+    RestoreState all;
+    ASSERT_TRUE(load("Filter", all));
+    ASSERT_EQ(all.records.size(), 4u);
+    const DateTime newest = all.records.back().dSession;
+    const struct {
+        std::vector<std::string> paths;
+        size_t kept;
+    } cases[] = {
+        {{"/"}, 4},
+        {{src.file("tree/a")}, 1},  // not tree/ab
+        {{src.file("tree/a/"), ab}, 2},
+        {{changed}, 2},  // both sessions hold it
+        {{src.file("tree/none")}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.paths.front());
+        RestoreState state;
+        state.keepRecord = PathFilter(c.paths);
+        ASSERT_TRUE(load("Filter", state));
+        EXPECT_EQ(state.records.size(), c.kept);
+        EXPECT_EQ(state.recordsRead, 4u);
+        EXPECT_EQ(state.newest, newest);
+        for (const clsRestoreFileData& rec : state.records) {
+            EXPECT_TRUE(PathFilter(c.paths)(rec.fname)) << rec.fname;
+        }
+    }
+    // What was kept restores as from a full load.
+    RestoreState one;
+    one.keepRecord = PathFilter({a});
+    ASSERT_TRUE(load("Filter", one));
+    ASSERT_EQ(one.records.size(), 1u);
+    one.tree.setChecked(one.tree.findPath(one.records[0].dSession, a), true);
+    EXPECT_EQ(restore(one, RestoreOptions{false, out.path(), true}).restored, 1);
+    expectSame(a, out.path() + a);
+}
+
 TEST_F(RestoreTest, ALeftoverOfAKilledRestoreGoesWhenTheNextRestoreWritesThatFile) {
     src.write("tree/a.txt", "alpha");
     src.write("tree/a.txt.kestrel-Mine01", "mine");  // a file of the user's, named alike

@@ -19,12 +19,13 @@ public:
     }
 
     int run(CliEnv& env) override {
-        const RestoreState state = openForRestore(env, m_name, m_keptPassword);
-        const DateTime session = sessionArg(m_session).value_or(newestSession(state.records));
         std::string path = m_path;
         while (path.size() > 1 && path.back() == '/') {
             path.pop_back();
         }
+        // Only the records below the folder are kept; the newest session is of them all.
+        const RestoreState state = openForRestore(env, m_name, m_keptPassword, PathFilter({path}));
+        const DateTime session = sessionArg(m_session).value_or(state.newest);
         const int node = state.tree.findPath(session, path);
         if (node < 0) {
             throw UsageError{"\"" + path + "\" is not in session " +

@@ -28,7 +28,8 @@ public:
     }
 
     int run(CliEnv& env) override {
-        RestoreState state = openForRestore(env, m_name, m_keptPassword);
+        // Only the records of the given paths are kept: a large catalogue is read, not held.
+        RestoreState state = openForRestore(env, m_name, m_keptPassword, PathFilter(m_paths));
         const std::vector<size_t> chosen =
             recordsToRestore(state.records, m_paths, sessionArg(m_session));
         // Links and empty folders below the paths come back too.

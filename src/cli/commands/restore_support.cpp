@@ -9,7 +9,8 @@
 
 namespace kestrel {
 
-RestoreState openForRestore(CliEnv& env, const std::string& name, const std::string& keptPassword) {
+RestoreState openForRestore(CliEnv& env, const std::string& name, const std::string& keptPassword,
+                            std::function<bool(const std::string&)> keep) {
     const auto job = env.runner.job(name);
     if (!job) {
         throw UsageError{env.runner.refusalText(RunnerResult::NotFound, name)};
@@ -19,6 +20,7 @@ RestoreState openForRestore(CliEnv& env, const std::string& name, const std::str
         throw CommandRefused{env.runner.refusalText(RunnerResult::PasswordUnreadable, name)};
     }
     RestoreState state;
+    state.keepRecord = std::move(keep);
     std::optional<std::string> given;
     state.askPassword = [&](const std::string& catalogue) -> std::optional<std::string> {
         if (keptPassword.empty()) {
