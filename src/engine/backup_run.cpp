@@ -86,6 +86,7 @@ private:
     bool connectFtp();
     bool prepareRemote();
     bool selectIncremental();
+    void skipUnchangedCopies();
     void keepUnusable(const std::string& why);
     void transfer();
     RunSummary summary();
@@ -325,6 +326,58 @@ bool Run::selectIncremental() {
     }
     dropUnchanged(m_list, fetched.catalogue->records);
     return true;
+}
+
+// Whether a plain copy at the destination is the one the file would be copied to now: the same
+// size, the same last-write time to the nanosecond and the owner bits a copy is given. A copy
+// whose file system keeps coarser times than the source (seconds) never matches and is copied
+// again.
+bool unchangedCopy(const clsDskFile& file, const fs::EntryFacts& copy) {
+    const PosixTime written{copy.mtimeSeconds, copy.mtimeNanoseconds};
+    return copy.size == file.dSize && toFileTime(written) == file.lastWriteTime &&
+           copy.mtimeNanoseconds % 100 == file.lastWriteNs &&
+           (!file.hasPosix || copy.mode == (file.posixMode & 0700));
+}
+
+// An incremental run of plain copies leaves out the files whose copy at the destination is
+// unchanged: one pass over each destination folder, not a look per file. A protected job's copy
+// is encrypted, with another size and the time of its encryption, so such jobs copy every file.
+void Run::skipUnchangedCopies() {
+    if (!m_job.bIncremental || m_job.archived || m_job.Protected || m_job.destFTP) {
+        return;
+    }
+    std::unordered_map<std::string, std::vector<size_t>> byFolder;
+    for (size_t i = 0; i < m_list.size(); ++i) {
+        if (!m_list[i].filename.empty()) {
+            byFolder[destinationFolder(m_job, m_list[i])].push_back(i);
+        }
+    }
+    std::vector<bool> skip(m_list.size(), false);
+    std::int64_t skipped = 0;
+    for (const auto& [folder, files] : byFolder) {
+        std::unordered_set<std::string_view> names;
+        for (const size_t i : files) {
+            names.insert(m_list[i].filename);
+        }
+        const auto copies = fs::regularFilesIn(
+            folder, [&](std::string_view name) { return names.count(name) != 0; });
+        if (!copies) {
+            continue;  // no folder yet: every file of it is copied
+        }
+        for (const size_t i : files) {
+            const auto it = copies->find(m_list[i].filename);
+            if (it != copies->end() && unchangedCopy(m_list[i], it->second)) {
+                skip[i] = true;
+                ++skipped;
+            }
+        }
+    }
+    if (skipped == 0) {
+        return;
+    }
+    size_t i = 0;
+    std::erase_if(m_list, [&](const clsDskFile&) { return skip[i++]; });
+    m_rc.WriteLog(m_rc.messages.format("strMsgCopiesUnchanged", {{"%d", std::to_string(skipped)}}));
 }
 
 StoreResult Run::storeOne(const clsDskFile& file) {
@@ -601,6 +654,7 @@ RunSummary Run::execute() {
     if (m_job.bIncremental && !selectIncremental()) {
         return summary();
     }
+    skipUnchangedCopies();
 
     // The archive built (archive jobs) and the destination made ready.
     m_job.RunSize = 0;

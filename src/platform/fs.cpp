@@ -216,6 +216,33 @@ std::optional<std::vector<std::string>> listDir(const std::string& path, std::st
     return names;
 }
 
+std::optional<std::unordered_map<std::string, EntryFacts>> regularFilesIn(
+    const std::string& folder, const std::function<bool(std::string_view)>& wanted) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return std::nullopt;
+    }
+    std::unordered_map<std::string, EntryFacts> files;
+    const int fd = ::dirfd(dir);
+    while (struct dirent* entry = ::readdir(dir)) {
+        // The type in the entry spares a look at folders and links; some file systems leave
+        // it unknown.
+        if ((entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) || !wanted(entry->d_name)) {
+            continue;
+        }
+        struct stat st {};
+        if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+            continue;
+        }
+        files.emplace(entry->d_name, EntryFacts{static_cast<std::int64_t>(st.st_size),
+                                                static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                                                static_cast<std::int32_t>(st.st_mtim.tv_nsec),
+                                                static_cast<unsigned>(st.st_mode & 07777)});
+    }
+    ::closedir(dir);
+    return files;
+}
+
 bool deleteFilesIn(const std::string& path, std::string* error) {
     auto names = listDir(path, error);
     if (!names) {
