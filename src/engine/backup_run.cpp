@@ -157,6 +157,7 @@ private:
     // already rid of copies a killed run left.
     std::unordered_map<std::string, std::unordered_set<std::string>> m_namesByFolder;
     std::unordered_set<std::string> m_cleanedFolders;
+    ReadyFolders m_readyFolders;
     void removeCopyLeftovers(const std::string& folder);
 };
 
@@ -426,8 +427,9 @@ StoreResult Run::storeOne(const clsDskFile& file) {
         if (!m_job.archived) {
             removeCopyLeftovers(destinationFolder(m_job, file));
         }
-        result = CopyFileToDestination(m_rc, m_job, file, source, &why,
-                                       m_staging ? kStagedSuffix : std::string_view());
+        result =
+            CopyFileToDestination(m_rc, m_job, file, source, &why,
+                                  m_staging ? kStagedSuffix : std::string_view(), &m_readyFolders);
         if (why.isDiskFull() && !m_diskFull) {
             m_fullFolder = destinationFolder(m_job, file);
         }
@@ -826,7 +828,9 @@ RunSummary BackupJob(AppContext& ctx, clsBackup& job, const std::string& name,
 
     Run run(ctx.control, ctx.paths, job, name, options);
     try {
-        return run.execute();
+        RunSummary summary = run.execute();
+        ctx.log.flush();
+        return summary;
     } catch (const std::exception& e) {
         ctx.WriteLog(std::string("ERROR: ") + e.what());
         ctx.flags.bBackupRunning = false;

@@ -12,6 +12,7 @@
 #include <cctype>
 #include <climits>
 #include <functional>
+#include <random>
 
 namespace kestrel::fs {
 namespace {
@@ -422,6 +423,47 @@ std::string absolutePath(std::string_view path) {
     return out.empty() ? std::string(1, kSeparator) : out;
 }
 
+namespace {
+
+// The process's umask, read once (a program that changes it later gets copies with fewer
+// bits, never more); nothing when it cannot be read.
+std::optional<mode_t> processUmask() {
+    static const std::optional<mode_t> mask = []() -> std::optional<mode_t> {
+        const auto status = readFile("/proc/self/status");
+        const size_t at = status ? status->find("\nUmask:") : std::string::npos;
+        if (at == std::string::npos) {
+            return std::nullopt;
+        }
+        return static_cast<mode_t>(std::strtoul(status->c_str() + at + 7, nullptr, 8));
+    }();
+    return mask;
+}
+
+// Creates path + infix + six letters and digits, new, with the given mode: what mkstemp does,
+// with the final mode from the start.
+UniqueFd createBeside(const std::string& path, std::string_view infix, mode_t mode,
+                      std::string* made) {
+    static constexpr std::string_view kLetters =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = path + std::string(infix);
+        std::uint64_t bits = random();
+        for (int i = 0; i < 6; ++i) {
+            name += kLetters[bits % kLetters.size()];
+            bits /= kLetters.size();
+        }
+        UniqueFd fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (fd.valid() || errno != EEXIST) {
+            *made = std::move(name);
+            return fd;
+        }
+    }
+    return UniqueFd(-1);
+}
+
+}  // namespace
+
 bool copyFile(const std::string& from, const std::string& to, Status* status,
               const std::function<bool()>& keepGoing, CopyMode mode) {
     const auto tell = [&](Status why) {
@@ -430,6 +472,8 @@ bool copyFile(const std::string& from, const std::string& to, Status* status,
         }
         return false;
     };
+    // O_NONBLOCK: a FIFO put in the file's place must not hang the open. Reading a regular file
+    // ignores it; where a file system does not, it is cleared when a read would block.
     UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (in.get() < 0 || ::fstat(in.get(), &st) != 0) {
@@ -438,11 +482,12 @@ bool copyFile(const std::string& from, const std::string& to, Status* status,
     if (!S_ISREG(st.st_mode)) {
         return tell(Status::failure("not a regular file: " + from));
     }
-    ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
-    // The copy is written beside its name and renamed into place when complete, so that a copy
-    // cut short (a kill, a crash) never lies under the file's name.
-    std::string tmpl = to + std::string(kPartInfix) + "XXXXXX";
-    UniqueFd out(::mkstemp(tmpl.data()));
+    // Never the set-id bits: a copy must not run as anyone but its caller.
+    const mode_t bits = mode == CopyMode::Private ? 0600 : (st.st_mode & 0700);
+    // The copy is written beside its name, with its final mode, and renamed into place when
+    // complete, so that a copy cut short (a kill, a crash) never lies under the file's name.
+    std::string tmpl;
+    UniqueFd out = createBeside(to, kPartInfix, bits, &tmpl);
     if (out.get() < 0) {
         return tell(Status::fromErrno(errno, "cannot create " + to));
     }
@@ -452,9 +497,11 @@ bool copyFile(const std::string& from, const std::string& to, Status* status,
         return tell(why);
     };
     // copy_file_range lets the kernel move the bytes; fall back to read/write where it cannot.
-    // Pieces are small enough that the caller is asked to go on several times a second.
+    // Pieces are small enough that the caller is asked to go on several times a second. The
+    // copy ends at end of file, or once the size the file had when opened is copied.
     bool kernelCopy = true;
     std::vector<char> buffer;
+    std::int64_t copied = 0;
     for (;;) {
         if (keepGoing && !keepGoing()) {
             ::unlink(tmpl.c_str());
@@ -481,6 +528,10 @@ bool copyFile(const std::string& from, const std::string& to, Status* status,
             if (err == EINTR) {
                 continue;
             }
+            if (err == EAGAIN) {
+                ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
+                continue;
+            }
             std::string what;
             if (err == ENOSPC || err == EDQUOT) {
                 what = "cannot write ";
@@ -498,14 +549,17 @@ bool copyFile(const std::string& from, const std::string& to, Status* status,
             errno = err;
             return fail(what);
         }
-        if (n == 0) {
+        copied += n;
+        if (n == 0 || (st.st_size > 0 && copied >= st.st_size)) {
             break;
         }
     }
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    // Never the set-id bits: a copy must not run as anyone but its caller.
-    const mode_t bits = mode == CopyMode::Private ? 0600 : (st.st_mode & 0700);
-    if (::fchmod(out.get(), bits) != 0 || ::futimens(out.get(), times) != 0) {
+    const std::optional<mode_t> umask = processUmask();
+    if ((!umask || (bits & *umask) != 0) && ::fchmod(out.get(), bits) != 0) {
+        return fail("cannot set the attributes of " + to);
+    }
+    if (::futimens(out.get(), times) != 0) {
         return fail("cannot set the attributes of " + to);
     }
     if (!out.close()) {
