@@ -356,6 +356,7 @@ void Run::skipUnchangedCopies() {
     std::vector<bool> skip(m_list.size(), false);
     std::int64_t skipped = 0;
     for (const auto& [folder, files] : byFolder) {
+        m_rc.host.yield();
         std::unordered_set<std::string_view> names;
         for (const size_t i : files) {
             names.insert(m_list[i].filename);
