@@ -87,6 +87,8 @@ private:
     bool prepareRemote();
     bool selectIncremental();
     void skipUnchangedCopies();
+    std::int64_t skipUnchangedLocal(std::vector<bool>& skip);
+    std::int64_t skipUnchangedUploads(std::vector<bool>& skip);
     void keepUnusable(const std::string& why);
     void transfer();
     RunSummary summary();
@@ -344,16 +346,27 @@ bool unchangedCopy(const clsDskFile& file, const fs::EntryFacts& copy) {
 // unchanged: one pass over each destination folder, not a look per file. A protected job's copy
 // is encrypted, with another size and the time of its encryption, so such jobs copy every file.
 void Run::skipUnchangedCopies() {
-    if (!m_job.bIncremental || m_job.archived || m_job.Protected || m_job.destFTP) {
+    if (!m_job.bIncremental || m_job.archived || m_job.Protected) {
         return;
     }
+    std::vector<bool> skip(m_list.size(), false);
+    const std::int64_t skipped =
+        m_job.destFTP ? skipUnchangedUploads(skip) : skipUnchangedLocal(skip);
+    if (skipped == 0) {
+        return;
+    }
+    size_t i = 0;
+    std::erase_if(m_list, [&](const clsDskFile&) { return skip[i++]; });
+    m_rc.WriteLog(m_rc.messages.format("strMsgCopiesUnchanged", {{"%d", std::to_string(skipped)}}));
+}
+
+std::int64_t Run::skipUnchangedLocal(std::vector<bool>& skip) {
     std::unordered_map<std::string, std::vector<size_t>> byFolder;
     for (size_t i = 0; i < m_list.size(); ++i) {
         if (!m_list[i].filename.empty()) {
             byFolder[destinationFolder(m_job, m_list[i])].push_back(i);
         }
     }
-    std::vector<bool> skip(m_list.size(), false);
     std::int64_t skipped = 0;
     for (const auto& [folder, files] : byFolder) {
         m_rc.host.yield();
@@ -374,12 +387,40 @@ void Run::skipUnchangedCopies() {
             }
         }
     }
-    if (skipped == 0) {
-        return;
+    return skipped;
+}
+
+// Every file goes into the one remote folder: one listing of it, taken only where the server
+// tells sizes and times exactly (the time to the second, which the upload set). Two files of the
+// same name would take turns there, so neither is left out.
+std::int64_t Run::skipUnchangedUploads(std::vector<bool>& skip) {
+    if (!m_ftp || m_ftp->connectionState() != FtpClient::State::LoggedIn) {
+        return 0;
     }
-    size_t i = 0;
-    std::erase_if(m_list, [&](const clsDskFile&) { return skip[i++]; });
-    m_rc.WriteLog(m_rc.messages.format("strMsgCopiesUnchanged", {{"%d", std::to_string(skipped)}}));
+    const auto listing = m_ftp->GetExactFileList(m_job.sDestinationDir);
+    if (!listing) {
+        return 0;
+    }
+    std::unordered_map<std::string_view, const FtpClient::ExactEntry*> remote;
+    for (const FtpClient::ExactEntry& entry : *listing) {
+        remote.emplace(entry.name, &entry);
+    }
+    std::unordered_map<std::string_view, int> uses;
+    for (const clsDskFile& f : m_list) {
+        ++uses[f.filename];
+    }
+    std::int64_t skipped = 0;
+    for (size_t i = 0; i < m_list.size(); ++i) {
+        const clsDskFile& f = m_list[i];
+        const auto it = remote.find(f.filename);
+        if (!f.filename.empty() && uses[f.filename] == 1 && it != remote.end() &&
+            it->second->size == f.dSize &&
+            it->second->modified == toPosixTime(f.lastWriteTime).seconds) {
+            skip[i] = true;
+            ++skipped;
+        }
+    }
+    return skipped;
 }
 
 StoreResult Run::storeOne(const clsDskFile& file) {

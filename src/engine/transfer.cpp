@@ -123,6 +123,11 @@ StoreResult UploadFile(RunControl& rc, FtpClient& session, const clsBackup& job,
                     staged + " could not be renamed)");
         return StoreResult::NotStored;
     }
+    if (!keepStaged && !job.archived && sourceOverride.empty()) {
+        // The copy's time is the file's, so that the next run can tell it unchanged; a server
+        // that cannot set it only costs that run an upload.
+        static_cast<void>(session.SetModifiedTime(remote, toPosixTime(file.lastWriteTime).seconds));
+    }
     rc.WriteLogBatched(rc.messages.format("strMsgUploadOk", {{"%d", file.filename}}));
     return StoreResult::Stored;
 }

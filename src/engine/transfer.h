@@ -44,7 +44,8 @@ using ReadyFolders = std::unordered_set<std::string>;
 // (NAME.kestrel-new) and, unless keepStaged (an archive set, switched as a whole later), is
 // renamed over its name once the server holds all of it, so that a cut upload never replaces
 // the copy a run stored before. A failed, stopped or cancelled upload removes its partial file;
-// a cancelled one (bCancelFile, which it clears) is logged as skipped.
+// a cancelled one (bCancelFile, which it clears) is logged as skipped. A plain copy is given
+// the file's last-write time where the server can set it.
 [[nodiscard]] StoreResult UploadFile(RunControl& rc, FtpClient& session, const clsBackup& job,
                                      const clsDskFile& file, const std::string& sourceOverride = "",
                                      bool keepStaged = false);

@@ -20,6 +20,7 @@
 #include "platform/fs.h"
 #include "platform/mounts.h"
 #include "platform/text.h"
+#include "support/fake_ftp_client.h"
 #include "support/job_builder.h"
 #include "support/test_context.h"
 
@@ -224,6 +225,55 @@ TEST_F(RunTest, IncrementalPlainCopiesSkipOnlyCopiesThatAreUnchanged) {
         }
         sf::permissions(src.file(a), sf::perms::owner_all);
         t.host.logLines.clear();
+    }
+}
+
+// At an FTP destination the one remote folder is listed once; only a listing with exact sizes
+// and times (MLSD) lets a file be left out, so a server with LIST alone gets every file again.
+TEST_F(RunTest, IncrementalUploadsSkipOnlyWhatAnExactListingShowsUnchanged) {
+    namespace sf = std::filesystem;
+    struct Case {
+        const char* what;
+        bool exact;
+        std::function<void(test::FakeRemote&)> change;
+        std::int64_t uploaded;
+    };
+    const std::string a = "tree/a.txt";
+    const std::vector<Case> cases = {
+        {"an exact listing, nothing changed", true, [](test::FakeRemote&) {}, 0},
+        {"a listing to the minute", false, [](test::FakeRemote&) {}, 4},
+        {"a changed time", true,
+         [&](test::FakeRemote&) {
+             sf::last_write_time(src.file(a),
+                                 sf::last_write_time(src.file(a)) + std::chrono::seconds(2));
+         },
+         1},
+        {"a remote copy replaced by another of the same size", true,
+         [](test::FakeRemote& r) { r.put("/up/a.txt", "ALPHA"); }, 1},
+        {"a remote copy removed", true, [](test::FakeRemote& r) { r.remove("/up/a.txt"); }, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sf::remove_all(src.file("tree"));
+        makeTree();
+        test::FakeRemote remote;
+        remote.exactListing = c.exact;
+        remote.makeFolder("/up");
+        auto job = test::JobBuilder("Up")
+                       .folder(src.file("tree"))
+                       .ftp("server", 21, "u", "p", "/up")
+                       .incremental(true)
+                       .build();
+        RunOptions options;
+        options.ftp = test::fakeFtpFactory(remote);
+        ASSERT_EQ(BackupJob(ctx(), *job, "Up", options).stored, 4);
+        c.change(remote);
+        const RunSummary r = BackupJob(ctx(), *job, "Up", options);
+        EXPECT_EQ(r.stored, c.uploaded);
+        EXPECT_EQ(r.status, kStatusOk);
+        EXPECT_EQ(std::count(remote.calls.begin(), remote.calls.end(), "MLSD /up"), 2);
+        EXPECT_EQ(remote.files.at("/up/a.txt"), test::readAll(src.file(a)));
+        EXPECT_EQ(remote.files.at("/up/B.doc"), test::readAll(src.file("tree/sub/B.doc")));
     }
 }
 
