@@ -19,6 +19,7 @@ std::optional<clsDskFile> clsDskFile::fromPath(const std::string& fullPath) {
     f.creationTime = facts->creationTime;
     f.lastAccessTime = facts->lastAccessTime;
     f.lastWriteTime = facts->lastWriteTime;
+    f.lastWriteNs = facts->lastWriteNs;
     f.hasPosix = true;
     f.posixMode = facts->mode;
     f.uid = facts->uid;

@@ -21,6 +21,9 @@ struct clsDskFile {
     FileTime creationTime;
     FileTime lastAccessTime;
     FileTime lastWriteTime;
+    // The nanoseconds below lastWriteTime's 100 (0..99), where the listing read them: what an
+    // unchanged copy at the destination must match too.
+    std::uint8_t lastWriteNs = 0;
     // Mode (permission, set-id and sticky bits), owner and group where the listing read them.
     bool hasPosix = false;
     std::uint32_t posixMode = 0;

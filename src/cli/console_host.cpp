@@ -21,6 +21,16 @@ void ConsoleHost::logLine(const std::string& stampedLine) {
     m_err << (stampedLine + '\n');
 }
 
+void ConsoleHost::logLines(const std::vector<std::string>& stampedLines) {
+    clearProgressLine();
+    std::string block;
+    for (const std::string& line : stampedLines) {
+        block += line;
+        block += '\n';
+    }
+    m_err << block;
+}
+
 void ConsoleHost::showProgress(const std::string&) {}
 
 void ConsoleHost::updateProgress(const std::string& title, const std::string& item,

@@ -21,6 +21,7 @@ public:
     // Nobody answers at a console: questions take their safe default and are noticed.
     bool canAsk() const override { return false; }
     void logLine(const std::string& stampedLine) override;
+    void logLines(const std::vector<std::string>& stampedLines) override;
     void setStatusText(int, const std::string&) override {}
     void setCaptionSuffix(const std::string&) override {}
     void setTrayTip(const std::string&) override {}

@@ -38,6 +38,12 @@ public:
 
     // A new stamped line of the program log, for the log list.
     virtual void logLine(const std::string& stampedLine) = 0;
+    // Several such lines at once, oldest first.
+    virtual void logLines(const std::vector<std::string>& stampedLines) {
+        for (const std::string& line : stampedLines) {
+            logLine(line);
+        }
+    }
     // Text for a status bar panel: 1 = progress steps, 2 = the last log line.
     virtual void setStatusText(int panel, const std::string& text) = 0;
     // Text appended to the main window's caption ("" removes it).

@@ -13,6 +13,10 @@ namespace kestrel {
 Log::Log(std::string logDir, Clock& clock, Host& host)
     : m_dir(std::move(logDir)), m_clock(clock), m_host(host), m_file(filePath(), 0600) {}
 
+Log::~Log() {
+    flush();
+}
+
 std::string Log::filePath() const {
     return fs::join(m_dir, "kestrel.log");
 }
@@ -41,6 +45,7 @@ void Log::addListLine(std::string_view piece) {
 }
 
 void Log::WriteLog(std::string_view message) {
+    flush();
     if (message.find("\r\n") == std::string_view::npos) {
         if (!text::trimBlanks(message).empty()) {
             addListLine(message);
@@ -60,20 +65,76 @@ void Log::WriteLog(std::string_view message) {
     if (m_dir.empty()) {
         return;
     }
+    std::string entry = stamp();
+    entry.append(message);
+    entry += "\r\n";
+    appendToFile(entry);
+}
+
+void Log::WriteLogBatched(std::string_view message) {
+    if (message.find("\r\n") != std::string_view::npos || text::trimBlanks(message).empty()) {
+        WriteLog(message);
+        return;
+    }
+    if (m_held.empty()) {
+        m_heldSince = m_clock.tickMs();
+    }
+    std::string line = stamp();
+    line.append(message);
+    if (!m_dir.empty()) {
+        m_heldFile += line;
+        m_heldFile += "\r\n";
+    }
+    m_heldBytes += line.size();
+    m_held.push_back(std::move(line));
+    m_heldLast = message;
+    if (m_heldBytes >= kHoldBytes) {
+        flush();
+    } else {
+        flushIfDue();
+    }
+}
+
+void Log::flushIfDue() {
+    if (!m_held.empty() && m_clock.tickMs() - m_heldSince >= kHoldMs) {
+        flush();
+    }
+}
+
+void Log::flush() {
+    if (m_held.empty()) {
+        return;
+    }
+    for (std::string& line : m_held) {
+        m_lines.push_back(line);
+        if (m_lines.size() > kListCapacity) {
+            m_lines.pop_front();
+        }
+    }
+    m_host.logLines(m_held);
+    m_host.setStatusText(2, m_heldLast);
+    m_held.clear();
+    m_heldBytes = 0;
+    if (!m_heldFile.empty()) {
+        appendToFile(m_heldFile);
+        m_heldFile.clear();
+    }
+}
+
+// The size is looked at once per write: entries held back together may take the file a little
+// past the limit before it is rotated.
+void Log::appendToFile(const std::string& entries) {
     const auto size = m_file.size();
     if (size && *size > kRotateAbove) {
         m_file.close();
         rotateIfNeeded();
     }
-    std::string entry = stamp();
-    entry.append(message);
-    entry += "\r\n";
-    if (m_file.append(entry)) {
+    if (m_file.append(entries)) {
         return;
     }
-    // The logs folder may have gone (or never been made); otherwise the entry is lost in the
-    // file, and was shown all the same.
-    if (!fs::isDirectory(m_dir) && fs::makePrivateDirs(m_dir) && !m_file.append(entry)) {
+    // The logs folder may have gone (or never been made); otherwise the entries are lost in the
+    // file, and were shown all the same.
+    if (!fs::isDirectory(m_dir) && fs::makePrivateDirs(m_dir) && !m_file.append(entries)) {
         // As above.
     }
 }

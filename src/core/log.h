@@ -5,6 +5,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/fs.h"
 
@@ -25,10 +26,22 @@ public:
 
     // logDir "" keeps no file: entries reach only the host and the list.
     Log(std::string logDir, Clock& clock, Host& host);
+    ~Log();
+    Log(const Log&) = delete;
+    Log& operator=(const Log&) = delete;
 
     // Never fails towards the caller: an entry that cannot be written to the file is lost
     // there but still shown.
     void WriteLog(std::string_view text);
+    // An entry of the kind a run writes for every file: held back with those that follow it and
+    // written (file, list and host) together once about a second has passed or 64 KB have
+    // gathered, before any entry of WriteLog, and at flush(). A crash loses at most the last
+    // second of them; failures go through WriteLog and are written at once.
+    void WriteLogBatched(std::string_view text);
+    // Writes the entries held back; flushIfDue only those held for about a second (for work
+    // that logs nothing for a while, such as a long copy).
+    void flush();
+    void flushIfDue();
 
     // The log list of the main window: at most kListCapacity stamped lines, oldest first.
     const std::deque<std::string>& lines() const { return m_lines; }
@@ -40,12 +53,21 @@ private:
     std::string stamp() const;
     void addListLine(std::string_view piece);
     void rotateIfNeeded();
+    void appendToFile(const std::string& entries);
+
+    static constexpr size_t kHoldBytes = 64 * 1024;
+    static constexpr std::uint64_t kHoldMs = 1000;
 
     std::string m_dir;
     Clock& m_clock;
     Host& m_host;
     std::deque<std::string> m_lines;
-    fs::AppendFile m_file;  // kept open between entries: a run logs a line per file
+    fs::AppendFile m_file;            // kept open between entries: a run logs a line per file
+    std::vector<std::string> m_held;  // stamped lines held back by WriteLogBatched
+    std::string m_heldFile;           // their file entries
+    std::string m_heldLast;           // the last one's text, for the status bar
+    size_t m_heldBytes = 0;
+    std::uint64_t m_heldSince = 0;
 };
 
 }  // namespace kestrel

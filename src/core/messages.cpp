@@ -188,6 +188,8 @@ const std::vector<MessageDefault>& defaultMessages() {
          "FAIL: The destination %d is not available: the disk it lies on is not mounted!"},
         {"strMsgLeftOutDestination", "Left out %d: it is this backup's destination"},
         {"strMsgLeftOutProgramFolder", "Left out %d: it is the program folder"},
+        {"strMsgCopiesUnchanged",
+         "%d file(s) unchanged since their copy at the destination: not copied again"},
         {"strMsgNrRestoredFilesOriginal", "%1/%2 files restored to their original folders!"},
         {"strMsgNoneRestored",
          "None of the %1 chosen files could be restored (%2 failed, %3 kept): see the log."},

@@ -37,6 +37,8 @@ public:
         log.WriteLog(text);
         noteFailure(text);
     }
+    // The line a run writes for every file it stored (see Log::WriteLogBatched).
+    void WriteLogBatched(std::string_view text) { log.WriteLogBatched(text); }
     // The last failure lines logged ("FAIL: ..." in the user's language) since clearFailures(),
     // newest last, with a count of the earlier ones: why a run or a connection failed, for its
     // box. Cleared where a run or a connection begins.

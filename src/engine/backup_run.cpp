@@ -64,6 +64,9 @@ private:
     bool connectFtp();
     bool prepareRemote();
     bool selectIncremental();
+    void skipUnchangedCopies();
+    std::int64_t skipUnchangedLocal(std::vector<bool>& skip);
+    std::int64_t skipUnchangedUploads(std::vector<bool>& skip);
     void keepUnusable(const std::string& why);
     void transfer();
     RunSummary summary();
@@ -134,6 +137,7 @@ private:
     // already rid of copies a killed run left.
     std::unordered_map<std::string, std::unordered_set<std::string>> m_namesByFolder;
     std::unordered_set<std::string> m_cleanedFolders;
+    ReadyFolders m_readyFolders;
     void removeCopyLeftovers(const std::string& folder);
 };
 
@@ -313,6 +317,98 @@ bool Run::selectIncremental() {
     return true;
 }
 
+// Whether a plain copy at the destination is the one the file would be copied to now: the same
+// size, the same last-write time to the nanosecond and the owner bits a copy is given. A copy
+// whose file system keeps coarser times than the source (seconds) never matches and is copied
+// again.
+bool unchangedCopy(const clsDskFile& file, const fs::EntryFacts& copy) {
+    const PosixTime written{copy.mtimeSeconds, copy.mtimeNanoseconds};
+    return copy.size == file.dSize && toFileTime(written) == file.lastWriteTime &&
+           copy.mtimeNanoseconds % 100 == file.lastWriteNs &&
+           (!file.hasPosix || copy.mode == (file.posixMode & 0700));
+}
+
+// An incremental run of plain copies leaves out the files whose copy at the destination is
+// unchanged: one pass over each destination folder, not a look per file. A protected job's copy
+// is encrypted, with another size and the time of its encryption, so such jobs copy every file.
+void Run::skipUnchangedCopies() {
+    if (!m_job.bIncremental || m_job.archived || m_job.Protected) {
+        return;
+    }
+    std::vector<bool> skip(m_list.size(), false);
+    const std::int64_t skipped =
+        m_job.destFTP ? skipUnchangedUploads(skip) : skipUnchangedLocal(skip);
+    if (skipped == 0) {
+        return;
+    }
+    size_t i = 0;
+    std::erase_if(m_list, [&](const clsDskFile&) { return skip[i++]; });
+    m_rc.WriteLog(m_rc.messages.format("strMsgCopiesUnchanged", {{"%d", std::to_string(skipped)}}));
+}
+
+std::int64_t Run::skipUnchangedLocal(std::vector<bool>& skip) {
+    std::unordered_map<std::string, std::vector<size_t>> byFolder;
+    for (size_t i = 0; i < m_list.size(); ++i) {
+        if (!m_list[i].filename.empty()) {
+            byFolder[destinationFolder(m_job, m_list[i])].push_back(i);
+        }
+    }
+    std::int64_t skipped = 0;
+    for (const auto& [folder, files] : byFolder) {
+        m_rc.host.yield();
+        std::unordered_set<std::string_view> names;
+        for (const size_t i : files) {
+            names.insert(m_list[i].filename);
+        }
+        const auto copies = fs::regularFilesIn(
+            folder, [&](std::string_view name) { return names.count(name) != 0; });
+        if (!copies) {
+            continue;  // no folder yet: every file of it is copied
+        }
+        for (const size_t i : files) {
+            const auto it = copies->find(m_list[i].filename);
+            if (it != copies->end() && unchangedCopy(m_list[i], it->second)) {
+                skip[i] = true;
+                ++skipped;
+            }
+        }
+    }
+    return skipped;
+}
+
+// Every file goes into the one remote folder: one listing of it, taken only where the server
+// tells sizes and times exactly (the time to the second, which the upload set). Two files of the
+// same name would take turns there, so neither is left out.
+std::int64_t Run::skipUnchangedUploads(std::vector<bool>& skip) {
+    if (!m_ftp || m_ftp->connectionState() != FtpClient::State::LoggedIn) {
+        return 0;
+    }
+    const auto listing = m_ftp->GetExactFileList(m_job.sDestinationDir);
+    if (!listing) {
+        return 0;
+    }
+    std::unordered_map<std::string_view, const FtpClient::ExactEntry*> remote;
+    for (const FtpClient::ExactEntry& entry : *listing) {
+        remote.emplace(entry.name, &entry);
+    }
+    std::unordered_map<std::string_view, int> uses;
+    for (const clsDskFile& f : m_list) {
+        ++uses[f.filename];
+    }
+    std::int64_t skipped = 0;
+    for (size_t i = 0; i < m_list.size(); ++i) {
+        const clsDskFile& f = m_list[i];
+        const auto it = remote.find(f.filename);
+        if (!f.filename.empty() && uses[f.filename] == 1 && it != remote.end() &&
+            it->second->size == f.dSize &&
+            it->second->modified == toPosixTime(f.lastWriteTime).seconds) {
+            skip[i] = true;
+            ++skipped;
+        }
+    }
+    return skipped;
+}
+
 StoreResult Run::storeOne(const clsDskFile& file) {
     std::string source;  // an encrypted copy to store in the file's place
     if (m_job.Protected) {
@@ -359,8 +455,9 @@ StoreResult Run::storeOne(const clsDskFile& file) {
         if (!m_job.archived) {
             removeCopyLeftovers(destinationFolder(m_job, file));
         }
-        result = CopyFileToDestination(m_rc, m_job, file, source, &why,
-                                       m_staging ? kStagedSuffix : std::string_view());
+        result =
+            CopyFileToDestination(m_rc, m_job, file, source, &why,
+                                  m_staging ? kStagedSuffix : std::string_view(), &m_readyFolders);
         if (why.isDiskFull() && !m_diskFull) {
             m_fullFolder = destinationFolder(m_job, file);
         }
@@ -587,6 +684,7 @@ RunSummary Run::execute() {
     if (m_job.bIncremental && !selectIncremental()) {
         return summary();
     }
+    skipUnchangedCopies();
 
     // The archive built (archive jobs) and the destination made ready.
     m_job.RunSize = 0;
@@ -758,7 +856,9 @@ RunSummary BackupJob(AppContext& ctx, clsBackup& job, const std::string& name,
 
     Run run(ctx.control, ctx.paths, job, name, options);
     try {
-        return run.execute();
+        RunSummary summary = run.execute();
+        ctx.log.flush();
+        return summary;
     } catch (const std::exception& e) {
         ctx.WriteLog(std::string("ERROR: ") + e.what());
         ctx.flags.bBackupRunning = false;

@@ -40,6 +40,7 @@ clsDskFile recordFor(const std::string& folderWithSeparator, const std::string& 
     f.creationTime = facts.creationTime;
     f.lastAccessTime = facts.lastAccessTime;
     f.lastWriteTime = facts.lastWriteTime;
+    f.lastWriteNs = facts.lastWriteNs;
     return f;
 }
 
@@ -301,6 +302,7 @@ void MakeSingleFileEntry(RunControl& rc, const clsBackupFile& entry, WorkingList
         f.creationTime = facts->creationTime;
         f.lastAccessTime = facts->lastAccessTime;
         f.lastWriteTime = facts->lastWriteTime;
+        f.lastWriteNs = facts->lastWriteNs;
     }
     list.push_back(std::move(f));
 }

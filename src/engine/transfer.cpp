@@ -24,13 +24,14 @@ std::string destinationFolder(const clsBackup& job, const clsDskFile& file) {
 
 StoreResult CopyFileToDestination(RunControl& rc, const clsBackup& job, const clsDskFile& file,
                                   const std::string& sourceOverride, Status* status,
-                                  std::string_view stageSuffix) {
+                                  std::string_view stageSuffix, ReadyFolders* ready) {
     const std::string source = fs::join(file.path, file.filename);
     const std::string folder = destinationFolder(job, file);
     const std::string destination = fs::join(folder, file.filename);
     Status why;
     bool skipped = false;
     auto keepGoing = [&] {
+        rc.log.flushIfDue();
         rc.host.yield();
         if (rc.flags.bPauseBackup) {
             WaitWhilePaused(rc);
@@ -48,15 +49,31 @@ StoreResult CopyFileToDestination(RunControl& rc, const clsBackup& job, const cl
     // Plain copies have no restore that could put modes back, so the owner's bits travel with
     // the copy; what the source allowed others never does.
     const fs::CopyMode mode = job.archived ? fs::CopyMode::Private : fs::CopyMode::OwnerBits;
-    const bool madeFolder = !file.filename.empty() && MakeDirs(folder);
-    if (madeFolder && folder != job.sDestinationDir) {
-        // The mirrored tree is the backup's, also where an older version made it readable; the
-        // destination folder itself is the user's. Another user's folder stays as it is.
-        static_cast<void>(fs::makePrivate(folder));
+    auto prepare = [&] {
+        if (!MakeDirs(folder)) {
+            return false;
+        }
+        if (folder != job.sDestinationDir) {
+            // The mirrored tree is the backup's, also where an older version made it readable;
+            // the destination folder itself is the user's. Another user's folder stays as it is.
+            static_cast<void>(fs::makePrivate(folder));
+        }
+        if (ready != nullptr) {
+            ready->insert(folder);
+        }
+        return true;
+    };
+    auto copy = [&] {
+        return fs::copyFile(sourceOverride.empty() ? source : sourceOverride,
+                            destination + std::string(stageSuffix), &why, keepGoing, mode);
+    };
+    const bool wasReady = ready != nullptr && ready->count(folder) != 0;
+    bool ok = !file.filename.empty() && (wasReady || prepare()) && copy();
+    if (!ok && wasReady && !skipped && !rc.flags.stopping() && !fs::isDirectory(folder)) {
+        // The folder went away while the run was at work: made again, as for its first file.
+        ready->erase(folder);
+        ok = prepare() && copy();
     }
-    const bool ok =
-        madeFolder && fs::copyFile(sourceOverride.empty() ? source : sourceOverride,
-                                   destination + std::string(stageSuffix), &why, keepGoing, mode);
     if (status != nullptr) {
         *status = why;
     }
@@ -70,7 +87,8 @@ StoreResult CopyFileToDestination(RunControl& rc, const clsBackup& job, const cl
             (why.text().empty() ? "" : " (" + why.text() + ")"));
         return StoreResult::NotStored;
     }
-    rc.WriteLog(rc.messages.format("strMsgFileCopyOk", {{"%s", source}, {"%d", destination}}));
+    rc.WriteLogBatched(
+        rc.messages.format("strMsgFileCopyOk", {{"%s", source}, {"%d", destination}}));
     return StoreResult::Stored;
 }
 
@@ -105,7 +123,12 @@ StoreResult UploadFile(RunControl& rc, FtpClient& session, const clsBackup& job,
                     staged + " could not be renamed)");
         return StoreResult::NotStored;
     }
-    rc.WriteLog(rc.messages.format("strMsgUploadOk", {{"%d", file.filename}}));
+    if (!keepStaged && !job.archived && sourceOverride.empty()) {
+        // The copy's time is the file's, so that the next run can tell it unchanged; a server
+        // that cannot set it only costs that run an upload.
+        static_cast<void>(session.SetModifiedTime(remote, toPosixTime(file.lastWriteTime).seconds));
+    }
+    rc.WriteLogBatched(rc.messages.format("strMsgUploadOk", {{"%d", file.filename}}));
     return StoreResult::Stored;
 }
 

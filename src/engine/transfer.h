@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
 
 #include "archive/dsk_file.h"
 #include "jobs/backup.h"
@@ -15,6 +16,10 @@ class FtpClient;
 // What storing one file did, with the values the transfer has always returned.
 enum class StoreResult { Stored = 1, NotStored = 2 };
 
+// The destination folders a run has made ready for copies (made, and made private): each is
+// prepared once, not for every file copied into it.
+using ReadyFolders = std::unordered_set<std::string>;
+
 // Copies one working-list file to the job's local destination: plain copies mirror the source
 // folder below the destination folder (/home/u/f.txt -> DEST/home/u/f.txt), archive files go
 // into the destination folder itself. No other user reads a copy: archive files are 0600, a
@@ -27,17 +32,20 @@ enum class StoreResult { Stored = 1, NotStored = 2 };
 // copied in the file's place (an encrypted copy of it). Returns StoreResult::Stored or
 // StoreResult::NotStored; *status tells why a copy failed (isDiskFull: a full destination).
 // stageSuffix, when given, is appended to the destination's name (the logs name the final one).
+// ready, when given, holds the folders already prepared and takes the ones this call prepares.
 [[nodiscard]] StoreResult CopyFileToDestination(RunControl& rc, const clsBackup& job,
                                                 const clsDskFile& file,
                                                 const std::string& sourceOverride = "",
                                                 Status* status = nullptr,
-                                                std::string_view stageSuffix = {});
+                                                std::string_view stageSuffix = {},
+                                                ReadyFolders* ready = nullptr);
 
 // Uploads one working-list file into the job's remote folder. It goes up under a staged name
 // (NAME.kestrel-new) and, unless keepStaged (an archive set, switched as a whole later), is
 // renamed over its name once the server holds all of it, so that a cut upload never replaces
 // the copy a run stored before. A failed, stopped or cancelled upload removes its partial file;
-// a cancelled one (bCancelFile, which it clears) is logged as skipped.
+// a cancelled one (bCancelFile, which it clears) is logged as skipped. A plain copy is given
+// the file's last-write time where the server can set it.
 [[nodiscard]] StoreResult UploadFile(RunControl& rc, FtpClient& session, const clsBackup& job,
                                      const clsDskFile& file, const std::string& sourceOverride = "",
                                      bool keepStaged = false);

@@ -61,6 +61,27 @@ public:
     virtual int lastReplyCode() const { return 0; }
     // The entries of the current remote folder; nothing on failure.
     [[nodiscard]] virtual std::optional<std::vector<clsFTPFile>> GetFileList() = 0;
+    // A file of a remote folder with the facts a listing gives exactly (MLSD): its size in
+    // bytes and its last-write time to the second (seconds since 1970, UTC).
+    struct ExactEntry {
+        std::string name;
+        std::int64_t size = 0;
+        std::int64_t modified = 0;
+    };
+    // The files of a remote folder with their exact size and time, where the server lists them
+    // so (MLSD, offered in its FEAT reply); nothing when it does not or the listing failed. A
+    // listing with times to the minute or the day (LIST) is never taken for one.
+    [[nodiscard]] virtual std::optional<std::vector<ExactEntry>> GetExactFileList(
+        const std::string& folder) {
+        (void)folder;
+        return std::nullopt;
+    }
+    // Sets a remote file's last-write time (MFMT), where the server offers it; false otherwise.
+    virtual bool SetModifiedTime(const std::string& path, std::int64_t modified) {
+        (void)path;
+        (void)modified;
+        return false;
+    }
     // The current remote folder, "" on failure.
     [[nodiscard]] virtual std::string GetRootDir() = 0;
     [[nodiscard]] virtual bool ChangeCurrentDirectory(const std::string& path) = 0;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "core/run_control.h"
 #include "platform/file_handle.h"
@@ -65,7 +66,7 @@ std::optional<clsFTPConnection::Reply> clsFTPConnection::takeReply() {
     }
     ctrlSocket.echoReply(reply->whole);
     m_lastReplyCode = reply->code;
-    return Reply{reply->code, std::move(reply->line)};
+    return Reply{reply->code, std::move(reply->line), std::move(reply->whole)};
 }
 
 std::optional<clsFTPConnection::Reply> clsFTPConnection::readReply(int timeoutMs) {
@@ -660,20 +661,28 @@ void clsFTPConnection::abandonTransfer() {
 }
 
 std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
-    if (m_state != State::LoggedIn) {
+    std::vector<clsFTPFile> list;
+    if (!listData("LIST", [&](std::string& pending) { ParseListing(pending, list); })) {
         return std::nullopt;
     }
-    std::vector<clsFTPFile> list;
+    return list;
+}
+
+bool clsFTPConnection::listData(const std::string& command,
+                                const std::function<void(std::string&)>& consume) {
+    if (m_state != State::LoggedIn) {
+        return false;
+    }
     useType(DataType::Ascii);
     TcpListener listener;
     if (bPassiveMode) {
         int port = 0;
         if (!enterPassive(&port)) {
-            return std::nullopt;
+            return false;
         }
-        ctrlSocket.sendData("LIST");
+        ctrlSocket.sendData(command);
         if (!openDataConnection(port)) {
-            return std::nullopt;
+            return false;
         }
     } else {
         // The server reaches this end at the address of the control connection.
@@ -681,7 +690,7 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
         // The usual port may be taken (another listing, another program): then any free one.
         if (!listener.listen(own, kActiveDataPort) && !listener.listen(own, 0)) {
             m_rc.WriteLog(m_rc.msg("strMsgFailCreateDC"));
-            return std::nullopt;
+            return false;
         }
         const int port = listener.port();
         if (ctrlSocket.isIpv6()) {
@@ -692,22 +701,22 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
         }
         if (WaitAnswer(200) != 200) {
             tell(m_rc.host, m_rc.msg("strMsgPortCommandFailed"), MsgIcon::Critical);
-            return std::nullopt;
+            return false;
         }
-        ctrlSocket.sendData("LIST");
+        ctrlSocket.sendData(command);
         if (!sckData.WaitForConnection(listener, 10'000)) {
             m_rc.WriteLog(m_rc.msg("strMsgFailCreateDC"));
             ClearAnswers();
-            return std::nullopt;
+            return false;
         }
         if (!secureData()) {
             ClearAnswers();
-            return std::nullopt;
+            return false;
         }
     }
     if (WaitTransferStart() == 0 && !bPassiveMode) {
         sckData.FTPDisconnect();
-        return std::nullopt;
+        return false;
     }
     std::string pending;
     for (;;) {
@@ -715,15 +724,156 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
         if (r != TcpSocket::Read::Data) {
             break;
         }
-        ParseListing(pending, list);
+        consume(pending);
         m_rc.host.yield();
     }
     if (!pending.empty()) {
         pending += "\r\n";
-        ParseListing(pending, list);
+        consume(pending);
     }
     endTransfer();
-    return list;
+    return true;
+}
+
+namespace {
+
+// Days since 1970-01-01 of a date of the Gregorian calendar, and back.
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2 ? 1 : 0;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+std::string utcStamp(std::int64_t seconds) {
+    std::int64_t days = seconds / 86400;
+    std::int64_t rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(days - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04lld%02u%02u%02lld%02lld%02lld", static_cast<long long>(y), m,
+                  d, static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
+                  static_cast<long long>(rest % 60));
+    return buf;
+}
+
+// "YYYYMMDDHHMMSS", with any fraction after it, as seconds since 1970 (UTC).
+std::optional<std::int64_t> machineTime(std::string_view v) {
+    if (v.size() < 14 || v.find_first_not_of("0123456789") < 14) {
+        return std::nullopt;
+    }
+    auto num = [&](size_t at, size_t n) {
+        return static_cast<unsigned>(*text::parseInt(v.substr(at, n)));
+    };
+    const unsigned mo = num(4, 2), d = num(6, 2), h = num(8, 2), mi = num(10, 2), sec = num(12, 2);
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 60) {
+        return std::nullopt;
+    }
+    return daysFromCivil(num(0, 4), mo, d) * 86400 + h * 3600 + mi * 60 + sec;
+}
+
+}  // namespace
+
+std::vector<FtpClient::ExactEntry> clsFTPConnection::parseMachineListing(std::string_view lines) {
+    std::vector<ExactEntry> entries;
+    for (std::string_view line : text::split(std::string(lines), '\n')) {
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        const size_t space = line.find(' ');
+        if (space == std::string_view::npos || space + 1 >= line.size()) {
+            continue;
+        }
+        ExactEntry entry;
+        entry.name = std::string(line.substr(space + 1));
+        bool file = false;
+        std::optional<std::int64_t> size;
+        std::optional<std::int64_t> modified;
+        for (const std::string& fact : text::split(std::string(line.substr(0, space)), ';')) {
+            const size_t eq = fact.find('=');
+            if (eq == std::string::npos) {
+                continue;
+            }
+            const std::string key = text::lower(fact.substr(0, eq));
+            const std::string_view value = std::string_view(fact).substr(eq + 1);
+            if (key == "type") {
+                file = text::lower(std::string(value)) == "file";
+            } else if (key == "size") {
+                size = text::parseInt(value);
+            } else if (key == "modify") {
+                modified = machineTime(value);
+            }
+        }
+        if (file && size && *size >= 0 && modified) {
+            entry.size = *size;
+            entry.modified = *modified;
+            entries.push_back(std::move(entry));
+        }
+    }
+    return entries;
+}
+
+void clsFTPConnection::learnFeatures() {
+    if (m_featuresKnown || m_state != State::LoggedIn) {
+        return;
+    }
+    m_featuresKnown = true;
+    ctrlSocket.sendData("FEAT");
+    const auto reply = readReply(5000);
+    ClearAnswers();
+    if (!reply || reply->code != 211) {
+        return;
+    }
+    for (std::string raw : text::split(reply->whole, '\n')) {
+        std::erase(raw, '\r');
+        const std::string line = text::lower(std::string(text::trimSpace(raw)));
+        if (line.starts_with("mlst ") && line.find("size") != std::string::npos &&
+            line.find("modify") != std::string::npos) {
+            m_mlsd = true;
+        } else if (line == "mfmt") {
+            m_mfmt = true;
+        }
+    }
+}
+
+std::optional<std::vector<FtpClient::ExactEntry>> clsFTPConnection::GetExactFileList(
+    const std::string& folder) {
+    learnFeatures();
+    if (!m_mlsd) {
+        return std::nullopt;
+    }
+    std::string all;
+    if (!listData("MLSD " + folder, [&](std::string& pending) {
+            all += pending;
+            pending.clear();
+        })) {
+        return std::nullopt;
+    }
+    return parseMachineListing(all);
+}
+
+bool clsFTPConnection::SetModifiedTime(const std::string& path, std::int64_t modified) {
+    learnFeatures();
+    if (!m_mfmt) {
+        return false;
+    }
+    ctrlSocket.sendData("MFMT " + utcStamp(modified) + " " + path);
+    const bool ok = WaitAnswer(213) == 213;
+    ClearAnswers();
+    return ok;
 }
 
 std::string clsFTPConnection::GetRootDir() {

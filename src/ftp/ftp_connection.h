@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ftp/ftp_client.h"
@@ -53,6 +55,14 @@ public:
     int lastReplyCode() const override { return m_lastReplyCode; }
     // The entries of the current remote folder; nothing on failure.
     [[nodiscard]] std::optional<std::vector<clsFTPFile>> GetFileList() override;
+    // MLSD of the folder, where FEAT offers MLST with sizes and times; files only.
+    [[nodiscard]] std::optional<std::vector<ExactEntry>> GetExactFileList(
+        const std::string& folder) override;
+    // MFMT, where FEAT offers it.
+    bool SetModifiedTime(const std::string& path, std::int64_t modified) override;
+    // The files of MLSD lines ("type=file;size=5;modify=20240101120000; a.txt"); entries
+    // without a size or a time, and folders, are left out.
+    static std::vector<ExactEntry> parseMachineListing(std::string_view lines);
     [[nodiscard]] std::string GetRootDir() override;
     [[nodiscard]] bool ChangeCurrentDirectory(const std::string& path) override;
     [[nodiscard]] bool CreateFTPDirectory(std::string& path) override;
@@ -80,6 +90,7 @@ private:
     struct Reply {
         std::int32_t code = 0;
         std::string line;
+        std::string whole;  // every line of it
     };
     std::optional<Reply> readReply(int timeoutMs);
     std::optional<Reply> takeReply();
@@ -116,6 +127,11 @@ private:
     void abandonTransfer();
     // SIZE: the size the server gives for a remote file, nothing when it does not tell.
     std::optional<std::int64_t> remoteSize(const std::string& path);
+    // A listing command (LIST, MLSD) over a data connection: consume gets the bytes received
+    // so far after each piece and, with a line end added, what is left at the end.
+    bool listData(const std::string& command, const std::function<void(std::string&)>& consume);
+    // FEAT, asked once per session, where a run first needs to know.
+    void learnFeatures();
 
     RunControl& m_rc;
     clsFTPSocket ctrlSocket;
@@ -130,6 +146,9 @@ private:
     int m_lastReplyCode = 0;
     DataType m_type = DataType::Ascii;  // what the server was last told (ASCII after login)
     bool m_epsvRefused = false;         // the server answered EPSV with 500 or 502
+    bool m_featuresKnown = false;
+    bool m_mlsd = false;  // MLST with size and modify facts
+    bool m_mfmt = false;
     bool m_tlsRequired = false;
     std::string m_tlsPin;       // normalized, "" for none
     std::string m_fingerprint;  // of the certificate the server last showed

@@ -102,6 +102,7 @@ std::optional<FileFacts> statFile(const std::string& path, bool followLinks, std
     facts.attributes = attributesFor(mode, name);
     facts.lastAccessTime = fromStatxTimestamp(stx.stx_atime);
     facts.lastWriteTime = fromStatxTimestamp(stx.stx_mtime);
+    facts.lastWriteNs = static_cast<std::uint8_t>(stx.stx_mtime.tv_nsec % 100);
     facts.creationTime = (stx.stx_mask & STATX_BTIME) ? fromStatxTimestamp(stx.stx_btime)
                                                       : fromStatxTimestamp(stx.stx_ctime);
     return facts;

@@ -56,6 +56,7 @@ struct FileFacts {
     FileTime creationTime;  // birth time where the file system records one, else change time
     FileTime lastAccessTime;
     FileTime lastWriteTime;
+    std::uint8_t lastWriteNs = 0;  // the nanoseconds below lastWriteTime's 100 (0..99)
 };
 
 // Facts of the entry at path. followLinks false describes a symbolic link itself.

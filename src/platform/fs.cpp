@@ -12,6 +12,7 @@
 #include <cctype>
 #include <climits>
 #include <functional>
+#include <random>
 
 namespace kestrel::fs {
 namespace {
@@ -216,6 +217,33 @@ std::optional<std::vector<std::string>> listDir(const std::string& path, std::st
     return names;
 }
 
+std::optional<std::unordered_map<std::string, EntryFacts>> regularFilesIn(
+    const std::string& folder, const std::function<bool(std::string_view)>& wanted) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return std::nullopt;
+    }
+    std::unordered_map<std::string, EntryFacts> files;
+    const int fd = ::dirfd(dir);
+    while (struct dirent* entry = ::readdir(dir)) {
+        // The type in the entry spares a look at folders and links; some file systems leave
+        // it unknown.
+        if ((entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) || !wanted(entry->d_name)) {
+            continue;
+        }
+        struct stat st {};
+        if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+            continue;
+        }
+        files.emplace(entry->d_name, EntryFacts{static_cast<std::int64_t>(st.st_size),
+                                                static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                                                static_cast<std::int32_t>(st.st_mtim.tv_nsec),
+                                                static_cast<unsigned>(st.st_mode & 07777)});
+    }
+    ::closedir(dir);
+    return files;
+}
+
 bool deleteFilesIn(const std::string& path, std::string* error) {
     auto names = listDir(path, error);
     if (!names) {
@@ -400,6 +428,47 @@ std::string absolutePath(std::string_view path) {
     return out.empty() ? std::string(1, kSeparator) : out;
 }
 
+namespace {
+
+// The process's umask, read once (a program that changes it later gets copies with fewer
+// bits, never more); nothing when it cannot be read.
+std::optional<mode_t> processUmask() {
+    static const std::optional<mode_t> mask = []() -> std::optional<mode_t> {
+        const auto status = readFile("/proc/self/status");
+        const size_t at = status ? status->find("\nUmask:") : std::string::npos;
+        if (at == std::string::npos) {
+            return std::nullopt;
+        }
+        return static_cast<mode_t>(std::strtoul(status->c_str() + at + 7, nullptr, 8));
+    }();
+    return mask;
+}
+
+// Creates path + infix + six letters and digits, new, with the given mode: what mkstemp does,
+// with the final mode from the start.
+UniqueFd createBeside(const std::string& path, std::string_view infix, mode_t mode,
+                      std::string* made) {
+    static constexpr std::string_view kLetters =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = path + std::string(infix);
+        std::uint64_t bits = random();
+        for (int i = 0; i < 6; ++i) {
+            name += kLetters[bits % kLetters.size()];
+            bits /= kLetters.size();
+        }
+        UniqueFd fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (fd.valid() || errno != EEXIST) {
+            *made = std::move(name);
+            return fd;
+        }
+    }
+    return UniqueFd(-1);
+}
+
+}  // namespace
+
 bool copyFile(const std::string& from, const std::string& to, Status* status,
               const std::function<bool()>& keepGoing, CopyMode mode) {
     const auto tell = [&](Status why) {
@@ -408,6 +477,8 @@ bool copyFile(const std::string& from, const std::string& to, Status* status,
         }
         return false;
     };
+    // O_NONBLOCK: a FIFO put in the file's place must not hang the open. Reading a regular file
+    // ignores it; where a file system does not, it is cleared when a read would block.
     UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (in.get() < 0 || ::fstat(in.get(), &st) != 0) {
@@ -416,11 +487,12 @@ bool copyFile(const std::string& from, const std::string& to, Status* status,
     if (!S_ISREG(st.st_mode)) {
         return tell(Status::failure("not a regular file: " + from));
     }
-    ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
-    // The copy is written beside its name and renamed into place when complete, so that a copy
-    // cut short (a kill, a crash) never lies under the file's name.
-    std::string tmpl = to + std::string(kPartInfix) + "XXXXXX";
-    UniqueFd out(::mkstemp(tmpl.data()));
+    // Never the set-id bits: a copy must not run as anyone but its caller.
+    const mode_t bits = mode == CopyMode::Private ? 0600 : (st.st_mode & 0700);
+    // The copy is written beside its name, with its final mode, and renamed into place when
+    // complete, so that a copy cut short (a kill, a crash) never lies under the file's name.
+    std::string tmpl;
+    UniqueFd out = createBeside(to, kPartInfix, bits, &tmpl);
     if (out.get() < 0) {
         return tell(Status::fromErrno(errno, "cannot create " + to));
     }
@@ -430,9 +502,11 @@ bool copyFile(const std::string& from, const std::string& to, Status* status,
         return tell(why);
     };
     // copy_file_range lets the kernel move the bytes; fall back to read/write where it cannot.
-    // Pieces are small enough that the caller is asked to go on several times a second.
+    // Pieces are small enough that the caller is asked to go on several times a second. The
+    // copy ends at end of file, or once the size the file had when opened is copied.
     bool kernelCopy = true;
     std::vector<char> buffer;
+    std::int64_t copied = 0;
     for (;;) {
         if (keepGoing && !keepGoing()) {
             ::unlink(tmpl.c_str());
@@ -459,6 +533,10 @@ bool copyFile(const std::string& from, const std::string& to, Status* status,
             if (err == EINTR) {
                 continue;
             }
+            if (err == EAGAIN) {
+                ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
+                continue;
+            }
             std::string what;
             if (err == ENOSPC || err == EDQUOT) {
                 what = "cannot write ";
@@ -476,14 +554,17 @@ bool copyFile(const std::string& from, const std::string& to, Status* status,
             errno = err;
             return fail(what);
         }
-        if (n == 0) {
+        copied += n;
+        if (n == 0 || (st.st_size > 0 && copied >= st.st_size)) {
             break;
         }
     }
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    // Never the set-id bits: a copy must not run as anyone but its caller.
-    const mode_t bits = mode == CopyMode::Private ? 0600 : (st.st_mode & 0700);
-    if (::fchmod(out.get(), bits) != 0 || ::futimens(out.get(), times) != 0) {
+    const std::optional<mode_t> umask = processUmask();
+    if ((!umask || (bits & *umask) != 0) && ::fchmod(out.get(), bits) != 0) {
+        return fail("cannot set the attributes of " + to);
+    }
+    if (::futimens(out.get(), times) != 0) {
         return fail("cannot set the attributes of " + to);
     }
     if (!out.close()) {

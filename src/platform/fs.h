@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -65,6 +66,18 @@ void removeLeftover(const std::string& path);
 // Names of the entries of a folder, without "." and "..", in the order the system lists them.
 [[nodiscard]] std::optional<std::vector<std::string>> listDir(const std::string& path,
                                                               std::string* error = nullptr);
+// What a folder's listing tells of a regular file in it.
+struct EntryFacts {
+    std::int64_t size = 0;
+    std::int64_t mtimeSeconds = 0;  // last write, since 1970-01-01 UTC
+    std::int32_t mtimeNanoseconds = 0;
+    unsigned mode = 0;  // permission bits
+};
+// The regular files directly in a folder whose names wanted accepts, by name: one pass over the
+// folder, each wanted name examined against the open folder. Links are not followed, so a link
+// is never taken for a file. Nothing when the folder cannot be read.
+[[nodiscard]] std::optional<std::unordered_map<std::string, EntryFacts>> regularFilesIn(
+    const std::string& folder, const std::function<bool(std::string_view)>& wanted);
 // Deletes every regular file directly inside the folder (sub-folders stay). False when one
 // could not be deleted or the folder could not be listed.
 [[nodiscard]] bool deleteFilesIn(const std::string& path, std::string* error = nullptr);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/fs.h"
@@ -48,6 +49,43 @@ TEST_F(LogTest, AFileSetAsideOrRemovedByAnotherProcessIsNotWrittenOn) {
     ASSERT_TRUE(fs::appendToFile(log().filePath(), "other\r\n", 0644));
     log().WriteLog("fourth");
     EXPECT_EQ(t.logFile(), kStamp + "third\r\nother\r\n" + kStamp + "fourth\r\n");
+}
+
+// Lines held back reach the file and the host in order: before any other entry, once a second
+// has passed, once 64 KB have gathered, and at flush.
+TEST_F(LogTest, BatchedLinesAreHeldBackUntilAnotherEntryASecondOrAFlush) {
+    t.clock.holdTicks();
+    auto shown = [&] { return t.host.logLines.size(); };
+    log().WriteLogBatched("one");
+    log().WriteLogBatched("two");
+    EXPECT_EQ(t.logFile(), "");
+    EXPECT_EQ(shown(), 0u);
+    log().WriteLog("FAIL: three");
+    EXPECT_EQ(t.logFile(), kStamp + "one\r\n" + kStamp + "two\r\n" + kStamp + "FAIL: three\r\n");
+    EXPECT_EQ(shown(), 3u);
+    EXPECT_EQ(t.host.logLines.front(), kStamp + "one");
+
+    log().WriteLogBatched("four");
+    t.clock.advanceMs(999);
+    log().flushIfDue();
+    EXPECT_EQ(shown(), 3u);
+    t.clock.advanceMs(1);
+    log().flushIfDue();
+    EXPECT_EQ(shown(), 4u);
+
+    const std::string longLine(1000, 'x');
+    size_t written = 0;
+    while (shown() == 4u && written < 100) {
+        log().WriteLogBatched(longLine);
+        ++written;
+    }
+    EXPECT_EQ(written * (kStamp.size() + longLine.size()) / 1024, 64u) << "flushed at 64 KB";
+    log().WriteLogBatched("last");
+    log().flush();
+    EXPECT_EQ(log().lines().back(), kStamp + "last");
+    const std::string file = t.logFile();
+    EXPECT_EQ(static_cast<size_t>(std::count(file.begin(), file.end(), '\n')), 4 + written + 1);
+    EXPECT_TRUE(file.ends_with(kStamp + "last\r\n"));
 }
 
 }  // namespace

@@ -54,6 +54,20 @@ TEST_F(TransferTest, ALargeCopyYieldsAndAnAbortLeavesTheOlderCopyAsItWas) {
     EXPECT_GE(yields, 7) << "a copy of 200 MB yields while it copies";
 }
 
+// A folder is made once per run; one removed meanwhile is made again for the next file.
+TEST_F(TransferTest, AReadyFolderRemovedMidRunIsMadeAgain) {
+    const clsDskFile first = *clsDskFile::fromPath(src.write("docs/1.txt", "one"));
+    const clsDskFile second = *clsDskFile::fromPath(src.write("docs/2.txt", "two"));
+    ReadyFolders ready;
+    ASSERT_EQ(CopyFileToDestination(t.ctx->control, job, first, "", nullptr, {}, &ready),
+              StoreResult::Stored);
+    EXPECT_EQ(ready.count(destinationFolder(job, first)), 1u);
+    std::filesystem::remove_all(destinationFolder(job, first));
+    EXPECT_EQ(CopyFileToDestination(t.ctx->control, job, second, "", nullptr, {}, &ready),
+              StoreResult::Stored);
+    EXPECT_EQ(test::readAll(fs::join(destinationFolder(job, second), "2.txt")), "two");
+}
+
 // The job's TLS choice and pin reach the session; a refused certificate's fingerprint comes back
 // so that the user can be asked to pin it.
 TEST(DestinationSession, TakesTheJobsTlsSettingsAndTellsARefusedCertificate) {

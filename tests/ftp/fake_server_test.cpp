@@ -416,6 +416,49 @@ TEST_F(FakeServerTest, Ipv6SessionsUseExtendedPassiveModeAndFallBackToPasv) {
     EXPECT_EQ(server.finish(), "");
 }
 
+// Exact listings and remote times only where FEAT offers them: a server with LIST alone is
+// asked FEAT once and never MLSD or MFMT.
+TEST_F(FakeServerTest, MachineListingsAndRemoteTimesOnlyWhereTheServerOffersThem) {
+    for (const bool offered : {true, false}) {
+        SCOPED_TRACE(offered);
+        FakeFtpServer server([&](Conversation& c) {
+            welcomeAndLogin(c);
+            if (!offered) {
+                c.answer("FEAT", "211 No features");
+                c.expect("QUIT");
+                return;
+            }
+            c.answer("FEAT",
+                     "211-Features:\r\n MDTM\r\n MLST type*;size*;modify*;\r\n MFMT\r\n211 End");
+            c.answer("PASV", c.passive());
+            c.expect("MLSD /up");
+            c.acceptData();
+            c.send("150 Here it comes\r\n");
+            c.sendData(
+                "type=dir;modify=20240101000000; sub\r\n"
+                "type=file;size=5;modify=20240229235959.123; a b.txt\r\n"
+                "type=file;size=7; no time\r\n"
+                "type=file;size=2;modify=2024; short time\r\n");
+            c.closeData();
+            c.send("226 Done\r\n");
+            c.answer("MFMT 20240229235959 /up/a b.txt", "213 Modify=20240229235959; /up/a b.txt");
+            c.expect("QUIT");
+        });
+        ASSERT_TRUE(connect(server));
+        const auto listing = session->GetExactFileList("/up");
+        EXPECT_EQ(session->SetModifiedTime("/up/a b.txt", 1709251199), offered);
+        ASSERT_EQ(listing.has_value(), offered);
+        if (offered) {
+            ASSERT_EQ(listing->size(), 1u);
+            EXPECT_EQ((*listing)[0].name, "a b.txt");
+            EXPECT_EQ((*listing)[0].size, 5);
+            EXPECT_EQ((*listing)[0].modified, 1709251199);  // 2024-02-29 23:59:59 UTC
+        }
+        session->Disconnect();
+        EXPECT_EQ(server.finish(), "");
+    }
+}
+
 // What a user pastes from a browser, openssl or our own message becomes one stored form.
 TEST(Fingerprint, AnyCommonSpellingNormalizesAndAnythingElseIsRefused) {
     const std::string hex(64, 'a');

@@ -109,6 +109,21 @@ TEST_P(RealServerTest, FailuresEndTheRunCleanly) {
     }
 }
 
+// An unchanged incremental run uploads nothing where the server lists exact times and sets them
+// (pyftpdlib: MLSD, MFMT), and everything again where it does not (vsftpd).
+TEST_P(RealServerTest, UnchangedUploadsAreLeftOutOnlyWhereTheServerListsExactly) {
+    src.write("tree/a.txt", "alpha");
+    src.write("tree/sub/b.txt", "beta");
+    makeJob().bIncremental = true;
+    ASSERT_EQ(run().stored, 2);
+    const bool exact = std::get<0>(GetParam()) == Kind::Pyftpdlib;
+    EXPECT_EQ(run().stored, exact ? 0 : 2);
+    src.write("tree/a.txt", "alpha, changed");
+    EXPECT_EQ(run().stored, exact ? 1 : 2);
+    EXPECT_EQ(test::readAll(server->local(folder + "/a.txt")), "alpha, changed");
+    EXPECT_EQ(job->enumStatus, kStatusOk);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Servers, RealServerTest,
     ::testing::Combine(::testing::Values(Kind::Pyftpdlib, Kind::Vsftpd),

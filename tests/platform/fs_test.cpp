@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,6 +113,29 @@ TEST(Fs, RemoveTreeRemovesLinksNotWhatTheyPointTo) {
     EXPECT_FALSE(fs::exists(dir.file("tree")));
     EXPECT_EQ(test::readAll(dir.file("outside/precious")), "keep");
     EXPECT_TRUE(fs::removeTree(dir.file("never there")));
+}
+
+// Only regular files the caller asked for: a link to a file, a folder or a name not wanted is
+// never reported as a copy.
+TEST(Fs, RegularFilesInReportsOnlyWantedRegularFilesWithTheirFacts) {
+    test::TempDir dir;
+    dir.write("f/plain", "12345");
+    dir.write("f/unwanted", "x");
+    dir.write("f/sub/deeper", "x");
+    ASSERT_EQ(::symlink(dir.file("f/plain").c_str(), dir.file("f/link").c_str()), 0);
+    ASSERT_EQ(::chmod(dir.file("f/plain").c_str(), 0640), 0);
+    const struct timespec times[2] = {{5, 0}, {1'700'000'000, 123'456'789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, dir.file("f/plain").c_str(), times, 0), 0);
+    const auto files =
+        fs::regularFilesIn(dir.file("f"), [](std::string_view name) { return name != "unwanted"; });
+    ASSERT_TRUE(files);
+    ASSERT_EQ(files->size(), 1u);
+    const fs::EntryFacts& plain = files->at("plain");
+    EXPECT_EQ(plain.size, 5);
+    EXPECT_EQ(plain.mtimeSeconds, 1'700'000'000);
+    EXPECT_EQ(plain.mtimeNanoseconds, 123'456'789);
+    EXPECT_EQ(plain.mode, 0640u);
+    EXPECT_FALSE(fs::regularFilesIn(dir.file("missing"), [](std::string_view) { return true; }));
 }
 
 TEST(Mounts, ParseMountInfoTakesTheFifthFieldAndDecodesEscapes) {

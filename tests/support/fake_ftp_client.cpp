@@ -56,6 +56,7 @@ void FakeRemote::put(const std::string& path, const std::string& content) {
     const std::string p = normalRemotePath(path);
     makeFolder(remoteParentOf(p));
     files[p] = content;
+    modified.erase(p);
     std::vector<clsFTPFile>& listing = folders[remoteParentOf(p)];
     std::erase_if(listing, [&](const clsFTPFile& e) { return e.strName == nameOf(p); });
     listing.push_back(ftpEntry(nameOf(p), false, static_cast<std::int64_t>(content.size())));
@@ -64,6 +65,7 @@ void FakeRemote::put(const std::string& path, const std::string& content) {
 void FakeRemote::remove(const std::string& path) {
     const std::string p = normalRemotePath(path);
     files.erase(p);
+    modified.erase(p);
     folders.erase(p);
     std::erase_if(folders[remoteParentOf(p)],
                   [&](const clsFTPFile& e) { return e.strName == nameOf(p); });
@@ -178,6 +180,37 @@ std::optional<std::vector<clsFTPFile>> FakeFtpClient::GetFileList() {
         return std::nullopt;
     }
     return found->second;
+}
+
+std::optional<std::vector<FtpClient::ExactEntry>> FakeFtpClient::GetExactFileList(
+    const std::string& folder) {
+    const std::string p = normalRemotePath(folder);
+    Call call(m_remote, "MLSD " + p);
+    const auto found = m_remote.folders.find(p);
+    if (!m_remote.exactListing || m_state != State::LoggedIn || found == m_remote.folders.end()) {
+        return std::nullopt;
+    }
+    std::vector<ExactEntry> entries;
+    for (const clsFTPFile& e : found->second) {
+        const std::string path = normalRemotePath(p + "/" + e.strName);
+        if (m_remote.files.count(path) != 0) {
+            const auto time = m_remote.modified.find(path);
+            entries.push_back(ExactEntry{e.strName,
+                                         static_cast<std::int64_t>(m_remote.files[path].size()),
+                                         time == m_remote.modified.end() ? 0 : time->second});
+        }
+    }
+    return entries;
+}
+
+bool FakeFtpClient::SetModifiedTime(const std::string& path, std::int64_t modified) {
+    const std::string p = normalRemotePath(path);
+    Call call(m_remote, "MFMT " + p);
+    if (!m_remote.exactListing || m_remote.files.count(p) == 0) {
+        return false;
+    }
+    m_remote.modified[p] = modified;
+    return true;
 }
 
 std::string FakeFtpClient::GetRootDir() {

@@ -24,6 +24,10 @@ struct FakeRemote {
     // The fingerprint of a certificate no authority vouches for: a TLS session that has not
     // pinned it fails, and tells it.
     std::string fingerprint;
+    // Whether the server lists exact sizes and times and sets times (MLSD, MFMT), and the
+    // times it set, by path (an upload or a rename leaves the time of neither behind).
+    bool exactListing = false;
+    std::map<std::string, std::int64_t> modified;
     bool dropped = false;            // the server went away after the login
     std::set<std::string> refused;   // paths no upload, download, rename or removal reaches
     std::vector<std::string> calls;  // "LIST /a", "STOR /b/x", "connect", ...
@@ -66,6 +70,8 @@ public:
     bool DeleteFile(const std::string& path) override;
     int lastReplyCode() const override { return m_reply; }
     std::optional<std::vector<clsFTPFile>> GetFileList() override;
+    std::optional<std::vector<ExactEntry>> GetExactFileList(const std::string& folder) override;
+    bool SetModifiedTime(const std::string& path, std::int64_t modified) override;
     std::string GetRootDir() override;
     bool ChangeCurrentDirectory(const std::string& path) override;
     bool CreateFTPDirectory(std::string& path) override;
