@@ -72,7 +72,8 @@
 # Every restore is compared with the source: diff -r for names and contents, then the mode and
 # the modification time (whole seconds) of every file. The check column says ok, ERR (the tool
 # exited non-zero), DIFF (names or contents differ) or META (contents equal, modes or times
-# differ), with how many repetitions were affected.
+# differ), with how many repetitions were affected; kestrel-copy's copies are checked for the
+# owner's permission bits only, since a plain copy never carries what the source allowed others.
 #
 # The scratch folder's file system matters. ext4 without a journal (some VM images) skips, when
 # it allocates an inode, every inode of the group freed in the last minutes, reading the
@@ -385,9 +386,11 @@ compare_trees() {
     echo DIFF
     return
   fi
-  local list='%P\t%m\t%T@\n'
-  (cd "$src" && find . -type f -printf "$list" | awk -F'\t' '{ sub(/\..*/, "", $3); print }' OFS='\t' | sort) >"$cycle/meta.src"
-  (cd "$dst" && find . -type f -printf "$list" | awk -F'\t' '{ sub(/\..*/, "", $3); print }' OFS='\t' | sort) >"$cycle/meta.dst"
+  # Plain copies keep the owner's bits only: what the source allowed others never travels.
+  local list='%P\t%m\t%T@\n' owner=0
+  [[ $tool == kestrel-copy ]] && owner=1
+  (cd "$src" && find . -type f -printf "$list" | awk -F'\t' -v o="$owner" '{ sub(/\..*/, "", $3); if (o) $2 = substr($2, 1, length($2) - 2); print }' OFS='\t' | sort) >"$cycle/meta.src"
+  (cd "$dst" && find . -type f -printf "$list" | awk -F'\t' -v o="$owner" '{ sub(/\..*/, "", $3); if (o) $2 = substr($2, 1, length($2) - 2); print }' OFS='\t' | sort) >"$cycle/meta.dst"
   if ! cmp -s "$cycle/meta.src" "$cycle/meta.dst"; then
     echo "  $tool: contents equal, modes or times differ, first:" \
       "$(diff "$cycle/meta.src" "$cycle/meta.dst" | grep '^>' | head -n 1)" >&2
