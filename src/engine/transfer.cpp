@@ -59,19 +59,31 @@ StoreResult CopyFileToDestination(RunControl& rc, const clsBackup& job, const cl
             static_cast<void>(fs::makePrivate(folder));
         }
         if (ready != nullptr) {
-            ready->insert(folder);
+            ready->prepared.insert(folder);
         }
         return true;
     };
     auto copy = [&] {
-        return fs::copyFile(sourceOverride.empty() ? source : sourceOverride,
-                            destination + std::string(stageSuffix), &why, keepGoing, mode);
+        if (ready != nullptr && ready->heldPath != folder) {
+            ready->held = fs::openFolder(folder);
+            ready->heldPath = folder;
+        }
+        const bool fromList = sourceOverride.empty();
+        if (ready != nullptr && fromList && ready->heldSourcePath != file.path) {
+            ready->heldSource = fs::openFolder(file.path);
+            ready->heldSourcePath = file.path;
+        }
+        return fs::copyFile(fromList ? source : sourceOverride,
+                            destination + std::string(stageSuffix), &why, keepGoing, mode,
+                            ready != nullptr ? ready->held.get() : -1,
+                            ready != nullptr && fromList ? ready->heldSource.get() : -1);
     };
-    const bool wasReady = ready != nullptr && ready->count(folder) != 0;
+    const bool wasReady = ready != nullptr && ready->prepared.count(folder) != 0;
     bool ok = !file.filename.empty() && (wasReady || prepare()) && copy();
     if (!ok && wasReady && !skipped && !rc.flags.stopping() && !fs::isDirectory(folder)) {
         // The folder went away while the run was at work: made again, as for its first file.
-        ready->erase(folder);
+        ready->prepared.erase(folder);
+        ready->heldPath.clear();
         ok = prepare() && copy();
     }
     if (status != nullptr) {

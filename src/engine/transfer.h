@@ -7,6 +7,7 @@
 #include "archive/dsk_file.h"
 #include "jobs/backup.h"
 #include "platform/status.h"
+#include "platform/unique_fd.h"
 
 namespace kestrel {
 
@@ -18,7 +19,15 @@ enum class StoreResult { Stored = 1, NotStored = 2 };
 
 // The destination folders a run has made ready for copies (made, and made private): each is
 // prepared once, not for every file copied into it.
-using ReadyFolders = std::unordered_set<std::string>;
+struct ReadyFolders {
+    std::unordered_set<std::string> prepared;
+    // The folder the last copy went to, held open: the files that follow in it are named in it
+    // rather than by their whole paths.
+    std::string heldPath;
+    UniqueFd held;
+    std::string heldSourcePath;  // the same for the folder copied from
+    UniqueFd heldSource;
+};
 
 // Copies one working-list file to the job's local destination: plain copies mirror the source
 // folder below the destination folder (/home/u/f.txt -> DEST/home/u/f.txt), archive files go

@@ -447,7 +447,7 @@ std::optional<mode_t> processUmask() {
 // Creates path + infix + six letters and digits, new, with the given mode: what mkstemp does,
 // with the final mode from the start.
 UniqueFd createBeside(const std::string& path, std::string_view infix, mode_t mode,
-                      std::string* made) {
+                      std::string* made, int folder = -1) {
     static constexpr std::string_view kLetters =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     thread_local std::mt19937_64 random{std::random_device{}()};
@@ -458,7 +458,10 @@ UniqueFd createBeside(const std::string& path, std::string_view infix, mode_t mo
             name += kLetters[bits % kLetters.size()];
             bits /= kLetters.size();
         }
-        UniqueFd fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        UniqueFd fd(folder >= 0
+                        ? ::openat(folder, std::string(fileNameOf(name)).c_str(),
+                                   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode)
+                        : ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
         if (fd.valid() || errno != EEXIST) {
             *made = std::move(name);
             return fd;
@@ -469,8 +472,13 @@ UniqueFd createBeside(const std::string& path, std::string_view infix, mode_t mo
 
 }  // namespace
 
+UniqueFd openFolder(const std::string& path) {
+    return UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 bool copyFile(const std::string& from, const std::string& to, Status* status,
-              const std::function<bool()>& keepGoing, CopyMode mode) {
+              const std::function<bool()>& keepGoing, CopyMode mode, int intoFolder,
+              int fromFolder) {
     const auto tell = [&](Status why) {
         if (status != nullptr) {
             *status = std::move(why);
@@ -479,7 +487,9 @@ bool copyFile(const std::string& from, const std::string& to, Status* status,
     };
     // O_NONBLOCK: a FIFO put in the file's place must not hang the open. Reading a regular file
     // ignores it; where a file system does not, it is cleared when a read would block.
-    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd in(fromFolder >= 0 ? ::openat(fromFolder, fileNameOf(from).c_str(),
+                                           O_RDONLY | O_CLOEXEC | O_NONBLOCK)
+                                : ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (in.get() < 0 || ::fstat(in.get(), &st) != 0) {
         return tell(Status::fromErrno(errno, "cannot open " + from));
@@ -492,13 +502,21 @@ bool copyFile(const std::string& from, const std::string& to, Status* status,
     // The copy is written beside its name, with its final mode, and renamed into place when
     // complete, so that a copy cut short (a kill, a crash) never lies under the file's name.
     std::string tmpl;
-    UniqueFd out = createBeside(to, kPartInfix, bits, &tmpl);
+    UniqueFd out = createBeside(to, kPartInfix, bits, &tmpl, intoFolder);
     if (out.get() < 0) {
         return tell(Status::fromErrno(errno, "cannot create " + to));
     }
+    const std::string tmplName(fileNameOf(tmpl));
+    const auto removeTemp = [&] {
+        if (intoFolder >= 0) {
+            ::unlinkat(intoFolder, tmplName.c_str(), 0);
+        } else {
+            ::unlink(tmpl.c_str());
+        }
+    };
     auto fail = [&](const std::string& what) {
         const Status why = Status::fromErrno(errno, what);
-        ::unlink(tmpl.c_str());
+        removeTemp();
         return tell(why);
     };
     // copy_file_range lets the kernel move the bytes; fall back to read/write where it cannot.
@@ -509,7 +527,7 @@ bool copyFile(const std::string& from, const std::string& to, Status* status,
     std::int64_t copied = 0;
     for (;;) {
         if (keepGoing && !keepGoing()) {
-            ::unlink(tmpl.c_str());
+            removeTemp();
             return tell(Status::failure("copy of " + from + " cancelled"));
         }
         ssize_t n = 0;
@@ -570,7 +588,9 @@ bool copyFile(const std::string& from, const std::string& to, Status* status,
     if (!out.close()) {
         return fail("cannot write " + to);
     }
-    if (::rename(tmpl.c_str(), to.c_str()) != 0) {
+    if ((intoFolder >= 0 ? ::renameat(intoFolder, tmplName.c_str(), intoFolder,
+                                      std::string(fileNameOf(to)).c_str())
+                         : ::rename(tmpl.c_str(), to.c_str())) != 0) {
         return fail("cannot replace " + to);
     }
     return true;

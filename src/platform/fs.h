@@ -152,10 +152,15 @@ enum class CopyMode {
 // written) and renamed over it when complete; a failed copy leaves no partial file.
 // *status tells why it failed (isDiskFull for lack of space). keepGoing, when given, is called
 // before each piece of a few megabytes; when it returns false the copy stops and fails.
+// intoFolder and fromFolder, when not -1, are open descriptors of to's and from's folders:
+// the names are then looked up in them instead of walking the whole paths for each file.
 [[nodiscard]] bool copyFile(const std::string& from, const std::string& to,
                             Status* status = nullptr,
                             const std::function<bool()>& keepGoing = nullptr,
-                            CopyMode mode = CopyMode::Private);
+                            CopyMode mode = CopyMode::Private, int intoFolder = -1,
+                            int fromFolder = -1);
+// A folder opened for copyFile's intoFolder; invalid when it cannot be opened.
+UniqueFd openFolder(const std::string& path);
 
 // Removes a file, or a folder with everything in it (links are removed, never followed). True
 // when nothing is left under the path.

@@ -61,7 +61,7 @@ TEST_F(TransferTest, AReadyFolderRemovedMidRunIsMadeAgain) {
     ReadyFolders ready;
     ASSERT_EQ(CopyFileToDestination(t.ctx->control, job, first, "", nullptr, {}, &ready),
               StoreResult::Stored);
-    EXPECT_EQ(ready.count(destinationFolder(job, first)), 1u);
+    EXPECT_EQ(ready.prepared.count(destinationFolder(job, first)), 1u);
     std::filesystem::remove_all(destinationFolder(job, first));
     EXPECT_EQ(CopyFileToDestination(t.ctx->control, job, second, "", nullptr, {}, &ready),
               StoreResult::Stored);
