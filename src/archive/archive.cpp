@@ -22,7 +22,66 @@ std::int64_t deflateBound(std::int64_t n) {
     return n + (n >> 12) + (n >> 14) + (n >> 25) + 64;
 }
 
+// Blocks of names are filled up to this size; a longer name gets a block of its own.
+constexpr std::size_t kNameBlockSize = std::size_t{1} << 20;
+constexpr std::size_t kFirstSlots = 1024;
+
 }  // namespace
+
+std::string_view NameSet::nameAt(std::uint64_t place) const {
+    const std::string& block = m_blocks[static_cast<std::size_t>((place - 1) >> 32)];
+    const auto offset = static_cast<std::size_t>((place - 1) & 0xFFFFFFFFu);
+    return std::string_view(block).substr(offset, block.find('\0', offset) - offset);
+}
+
+std::size_t NameSet::slotOf(std::string_view name) const {
+    const std::size_t mask = m_slots.size() - 1;
+    const std::size_t start = std::hash<std::string_view>{}(name);
+    for (std::size_t i = start & mask;; i = (i + 1) & mask) {
+        if (m_slots[i] == 0 || nameAt(m_slots[i]) == name) {
+            return i;
+        }
+    }
+}
+
+bool NameSet::contains(std::string_view name) const {
+    return !m_slots.empty() && m_slots[slotOf(name)] != 0;
+}
+
+void NameSet::grow() {
+    const std::vector<std::uint64_t> before = std::move(m_slots);
+    m_slots.assign(std::max(kFirstSlots, before.size() * 2), 0);
+    for (const std::uint64_t place : before) {
+        if (place != 0) {
+            m_slots[slotOf(nameAt(place))] = place;
+        }
+    }
+}
+
+bool NameSet::insert(std::string_view name) {
+    // At most half the slots taken keeps the probes short.
+    if ((m_count + 1) * 2 > m_slots.size()) {
+        grow();
+    }
+    const std::size_t slot = slotOf(name);
+    if (m_slots[slot] != 0) {
+        return false;
+    }
+    if (m_blocks.empty() || m_blocks.back().size() + name.size() + 1 > kNameBlockSize) {
+        m_blocks.emplace_back().reserve(std::max(kNameBlockSize, name.size() + 1));
+    }
+    std::string& block = m_blocks.back();
+    m_slots[slot] = ((static_cast<std::uint64_t>(m_blocks.size() - 1) << 32) | block.size()) + 1;
+    block.append(name).push_back('\0');
+    ++m_count;
+    return true;
+}
+
+void NameSet::clear() {
+    m_blocks.clear();
+    m_slots.clear();
+    m_count = 0;
+}
 
 clsArchive::clsArchive(RunControl& rc, std::string folder)
     : m_ctx(rc),
@@ -134,7 +193,6 @@ void clsArchive::NewArchive(const ArchiveOptions& options) {
 }
 
 void clsArchive::ResetFiles() {
-    Files.clear();
     m_names.clear();
 }
 
@@ -334,7 +392,7 @@ clsArchive::AddResult clsArchive::AddFileToArchive(const clsDskFile& file, bool 
         fail(Status::failure("Archive closed for operations!"));
         return AddResult::Failed;
     }
-    if (m_names.count(fullName) != 0) {
+    if (m_names.contains(fullName)) {
         return flag ? AddResult::DuplicateFlagged : AddResult::Duplicate;
     }
     if (fullName.find_first_of("\r\n") != std::string::npos) {
@@ -513,7 +571,6 @@ clsArchive::AddResult clsArchive::AddFileToArchive(const clsDskFile& file, bool 
     dArcOffset = data.dEndOffset;
     currSize += data.dSize;
     m_names.insert(fullName);
-    Files.push_back(std::move(data));
     return AddResult::Added;
 }
 

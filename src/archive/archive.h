@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_set>
+#include <string_view>
 #include <vector>
 
 #include "archive/dsk_file.h"
@@ -18,6 +18,28 @@
 namespace kestrel {
 
 class RunControl;
+
+// A set of full names that holds each name once in large shared blocks, found through a table of
+// their places, instead of a string and a hash node per name: a session of a million files
+// remembers every name it added.
+class NameSet {
+public:
+    bool contains(std::string_view name) const;
+    // Adds the name unless it is there; false when it was.
+    bool insert(std::string_view name);
+    void clear();
+    std::size_t size() const { return m_count; }
+
+private:
+    std::string_view nameAt(std::uint64_t place) const;
+    // The slot holding name, or the free one where it would go.
+    std::size_t slotOf(std::string_view name) const;
+    void grow();
+
+    std::vector<std::string> m_blocks;   // names, each followed by a NUL
+    std::vector<std::uint64_t> m_slots;  // block << 32 | offset, plus one; 0 = free
+    std::size_t m_count = 0;
+};
 
 // What one session of an archive is: given to NewArchive, fixed for the session.
 struct ArchiveOptions {
@@ -100,7 +122,6 @@ private:
     std::int32_t Index = 0;
     bool zipped = false;
     bool IsOpened = false;
-    std::vector<clsArchiveFileData> Files;
     std::string sName;
     bool writeSums = true;
     bool writeMeta = true;
@@ -136,8 +157,8 @@ private:
     ParallelDigest m_digest;
     // Set when a new checksum file is begun: the catalogue lines it does not cover.
     std::optional<size_t> m_sumsLinesBefore;
-    SumsWriter m_sumsWriter;                  // in the form of the checksum file appended to
-    std::unordered_set<std::string> m_names;  // full names in Files
+    SumsWriter m_sumsWriter;  // in the form of the checksum file appended to
+    NameSet m_names;          // full names added this session
     // Compressed volumes: the exactly measured size and the uncompressed bytes written since,
     // which bound the size without flushing the stream.
     std::int64_t m_sizeAtMeasure = 0;

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "archive/dsk_file.h"
 
-#include "platform/clock.h"
 #include "platform/fs.h"
 
 namespace kestrel {
@@ -24,7 +23,6 @@ std::optional<clsDskFile> clsDskFile::fromPath(const std::string& fullPath) {
     f.posixMode = facts->mode;
     f.uid = facts->uid;
     f.gid = facts->gid;
-    f.dDate = toLocalDateTime(toPosixTime(facts->lastWriteTime).seconds);
     return f;
 }
 

@@ -26,7 +26,7 @@ std::string withoutSeparator(std::string path) {
     return path;
 }
 
-clsDskFile recordFor(const std::string& folderWithSeparator, const std::string& name,
+clsDskFile recordFor(const SharedPath& folderWithSeparator, const std::string& name,
                      const FileFacts& facts) {
     clsDskFile f;
     f.hasPosix = true;
@@ -89,6 +89,7 @@ struct Search {
             }
         }
         const std::string prefix = dir.back() == fs::kSeparator ? dir : dir + fs::kSeparator;
+        const SharedPath folderOfFiles(prefix);  // one text for all the files listed here
         for (const std::string& name : *names) {
             if (rc.flags.stopping()) {
                 return;
@@ -131,7 +132,7 @@ struct Search {
                     folder(full);
                 }
             } else if (facts->kind == FileKind::Regular) {
-                list.push_back(recordFor(prefix, name, *facts));
+                list.push_back(recordFor(folderOfFiles, name, *facts));
                 const std::uint64_t now = rc.clock.tickMs();
                 if (now - lastProgress >= kProgressIntervalMs) {
                     lastProgress = now;
@@ -280,7 +281,12 @@ void MakeSingleFileEntry(RunControl& rc, const clsBackupFile& entry, WorkingList
                          ListingProblems& problems, TreeFacts* treeFacts) {
     clsDskFile f;
     const std::string name = fs::fileNameOf(entry.sPath);
-    f.path = entry.sPath.substr(0, entry.sPath.size() - name.size());
+    const std::string_view folder(entry.sPath.data(), entry.sPath.size() - name.size());
+    if (!list.empty() && list.back().path == folder) {
+        f.path = list.back().path;  // entries of one folder follow each other
+    } else {
+        f.path = std::string(folder);
+    }
     f.dSize = entry.dSize;
     std::string error;
     auto facts = statFile(entry.sPath, true, &error);
@@ -390,7 +396,7 @@ UnchangedFiles::UnchangedFiles(const WorkingList& list) : m_list(list), m_drop(l
 void UnchangedFiles::match(const std::string& name, const FileTime& time) {
     const std::uint64_t key = keyOf(hashOf(kFnvBasis, name), time);
     auto it = std::lower_bound(m_byKey.begin(), m_byKey.end(), Entry{key, 0});
-    for (; it != m_byKey.end() && it->key == key; ++it) {
+    for (; it != m_byKey.end() && it->key() == key; ++it) {
         const clsDskFile& f = m_list[it->index];
         if (!m_drop[it->index] && f.lastWriteTime == time &&
             name.size() == f.path.size() + f.filename.size() && text::startsWith(name, f.path) &&

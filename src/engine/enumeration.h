@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -16,8 +17,10 @@ namespace kestrel {
 class RunControl;
 class Settings;
 
-// The working list of a run: the files to store, in the order they were found.
-using WorkingList = std::vector<clsDskFile>;
+// The working list of a run: the files to store, in the order they were found. Held in blocks,
+// not one array: a million records grow without a copy of them all at twice the room, and
+// dropping files gives their room back.
+using WorkingList = std::deque<clsDskFile>;
 
 // What an archive's facts file records of the listed tree besides its files: the folders walked
 // and those above the sources, which folders are empty, and the symbolic links, which are kept
@@ -50,11 +53,18 @@ public:
     void dropFrom(WorkingList& list) const;
 
 private:
+    // The key in two halves keeps an entry at 12 bytes, not 16.
     struct Entry {
-        std::uint64_t key;
+        std::uint32_t keyHigh;
+        std::uint32_t keyLow;
         std::uint32_t index;  // equal keys in list order, so the first listed file is met first
+        Entry(std::uint64_t key, std::uint32_t at)
+            : keyHigh(static_cast<std::uint32_t>(key >> 32)),
+              keyLow(static_cast<std::uint32_t>(key)),
+              index(at) {}
+        std::uint64_t key() const { return (std::uint64_t{keyHigh} << 32) | keyLow; }
         bool operator<(const Entry& o) const {
-            return key != o.key ? key < o.key : index < o.index;
+            return key() != o.key() ? key() < o.key() : index < o.index;
         }
     };
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "archive/sums.h"
 #include "archive/volume_reader.h"
@@ -69,6 +70,34 @@ TEST_F(ArchiveTest, TwoFilesInANewPlainVolume) {
     EXPECT_EQ(cat.records[0].lastWriteTime, facts->lastWriteTime);
     EXPECT_EQ(cat.records[0].Attrib, facts->attributes);
     EXPECT_TRUE(text::endsWith(test::readAll(temp("Daily.fs")), "\r\n"));
+}
+
+// Names that are prefixes of each other, the empty name, names across the filled blocks and
+// one longer than a block: each is found once added, and only then.
+TEST(NameSetTest, FindsEveryNameAddedAndNoOtherAcrossGrowthAndBlocks) {
+    std::vector<std::string> names = {"", "a", "ab", "a/b", std::string(3 << 20, 'x')};
+    for (int i = 0; i < 5000; ++i) {
+        names.push_back("/d" + std::to_string(i % 7) + "/" + std::string(300, 'n') +
+                        std::to_string(i));
+    }
+    NameSet set;
+    std::set<std::string> model;
+    for (size_t i = 0; i < names.size(); i += 2) {
+        EXPECT_TRUE(set.insert(names[i]));
+        model.insert(names[i]);
+    }
+    for (size_t i = 0; i < names.size(); i += 3) {
+        EXPECT_EQ(set.insert(names[i]), model.insert(names[i]).second) << i;
+    }
+    EXPECT_EQ(set.size(), model.size());
+    for (const std::string& name : names) {
+        EXPECT_EQ(set.contains(name), model.count(name) == 1) << name.substr(0, 40);
+    }
+    EXPECT_FALSE(set.contains("ab/"));
+    set.clear();
+    EXPECT_FALSE(set.contains("a"));
+    EXPECT_TRUE(set.insert("a"));
+    EXPECT_TRUE(set.contains("a"));
 }
 
 TEST_F(ArchiveTest, DuplicatesAreRefusedAndAnArchiveThatIsNotOpenAddsNothing) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <tuple>
 
 #include "engine/paths.h"
 #include "support/test_context.h"
@@ -139,6 +140,42 @@ TEST(Search, ListsEveryLevelAndSkipsWhatIsNotAFile) {
     EXPECT_EQ(problems.unreadable, 0);
     EXPECT_TRUE(t.loggedContaining("Skipped " + src.file("top/fifo") + ": not a regular file"));
     EXPECT_TRUE(t.loggedContaining("Skipped " + src.file("top/two/loop") + ": a link"));
+}
+
+// A folder's name is held once for its files, listed or named in the job; giving one record
+// another folder leaves the others as they were.
+TEST(Search, TheFilesOfAFolderShareItsNameAndARecordChangesOnlyItsOwn) {
+    test::TestContext t;
+    test::TempDir src;
+    src.write("d/a", "a");
+    src.write("d/b", "b");
+    src.write("e/c", "c");
+    WorkingList list;
+    ListingProblems problems;
+    SearchFiles(t.ctx->control, src.file("d"), list, problems);
+    SearchFiles(t.ctx->control, src.file("e"), list, problems);
+    for (const char* name : {"d/a", "d/b", "e/c"}) {
+        clsBackupFile entry;
+        entry.sPath = src.file(name);
+        MakeSingleFileEntry(t.ctx->control, entry, list, problems);
+    }
+    ASSERT_EQ(list.size(), 6u);
+    for (const auto& [a, b, shared] : std::vector<std::tuple<size_t, size_t, bool>>{
+             {0, 1, true}, {3, 4, true}, {1, 2, false}, {0, 3, false}, {4, 5, false}}) {
+        EXPECT_EQ(list[a].path.sharesWith(list[b].path), shared) << a << " " << b;
+    }
+    std::vector<std::string> full;
+    for (const clsDskFile& f : list) {
+        full.push_back(f.fullName());
+    }
+    std::sort(full.begin(), full.begin() + 2);
+    EXPECT_EQ(full, (std::vector<std::string>{src.file("d/a"), src.file("d/b"), src.file("e/c"),
+                                              src.file("d/a"), src.file("d/b"), src.file("e/c")}));
+    const std::string before = list[1].fullName();
+    list[0].path = "/elsewhere/";
+    EXPECT_EQ(list[0].fullName(), "/elsewhere/" + list[0].filename);
+    EXPECT_EQ(list[1].fullName(), before);
+    EXPECT_TRUE(list[3].path.sharesWith(list[4].path));
 }
 
 // The entry whose yield saw the stop is still taken, none after it; a stop request stays.
