@@ -164,12 +164,12 @@ void clsArchive::NewArchive(const ArchiveOptions& options) {
     m_sumsWriter = SumsWriter();
     if (writeSums && fs::exists(sumsPath())) {
         // One written by an older version is carried on in its own form.
-        auto content = fs::readFile(sumsPath(), &error);
-        if (!content) {
+        const std::optional<SumsAppend> read = readSumsAppendPlan(sumsPath(), &error);
+        if (!read) {
             fail(Status::failure(error));
             return;
         }
-        const SumsAppend plan = sumsAppendPlan(*content);
+        const SumsAppend& plan = *read;
         if (plan.replacement && !fs::writeFileAtomic(sumsPath(), *plan.replacement, 0600, &error)) {
             fail(Status::failure(error));
             return;
@@ -178,12 +178,12 @@ void clsArchive::NewArchive(const ArchiveOptions& options) {
     } else if (writeSums) {
         size_t lines = 0;
         if (fs::exists(cataloguePath())) {
-            auto content = fs::readFile(cataloguePath(), &error);
-            if (!content) {
+            const std::optional<CatalogueState> state = readCatalogueState(cataloguePath(), &error);
+            if (!state) {
                 fail(Status::failure(error));
                 return;
             }
-            lines = countCatalogueLines(*content);
+            lines = state->lines;
         }
         m_sumsLinesBefore = lines;
     }
@@ -206,7 +206,7 @@ bool clsArchive::CloseArchive(std::vector<FolderFact> folders, std::vector<LinkF
     bool coversOk = true;
     if (catalogueOk && m_sums.isOpen()) {
         std::string error;
-        auto catalogue = fs::readFile(cataloguePath(), &error);
+        const std::optional<CatalogueState> catalogue = readCatalogueState(cataloguePath(), &error);
         const std::string line = catalogue ? m_sumsWriter.covers(*catalogue) : std::string();
         const auto size = static_cast<std::int64_t>(line.size());
         const std::int64_t end = m_sums.sizeOnDisk();

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "archive/meta.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "archive/catalogue.h"
+#include "platform/file_handle.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 
@@ -10,8 +14,17 @@ namespace {
 
 constexpr std::string_view kHeader = "KestrelMeta=1";
 
-std::string rawKey(const Digest& d) {
-    return std::string(reinterpret_cast<const char*>(d.data()), d.size());
+// The parts of a line between its "|"s, as views into it.
+std::vector<std::string_view> splitParts(std::string_view line) {
+    std::vector<std::string_view> parts;
+    for (;;) {
+        const size_t bar = line.find('|');
+        parts.push_back(line.substr(0, bar));
+        if (bar == std::string_view::npos) {
+            return parts;
+        }
+        line.remove_prefix(bar + 1);
+    }
 }
 
 std::string escape(std::string_view in) {
@@ -65,17 +78,17 @@ std::string factsText(const PosixFacts& f) {
 }
 
 // "key=value" parts of a line after its first part; false when one is damaged.
-bool readParts(const std::vector<std::string>& parts, PosixFacts* facts, std::string* target) {
+bool readParts(const std::vector<std::string_view>& parts, PosixFacts* facts, std::string* target) {
     bool mode = false;
     bool uid = false;
     bool gid = false;
     for (size_t i = 1; i < parts.size(); ++i) {
         const size_t eq = parts[i].find('=');
-        if (eq == std::string::npos) {
+        if (eq == std::string_view::npos) {
             return false;
         }
-        const std::string_view key = std::string_view(parts[i]).substr(0, eq);
-        const std::string_view value = std::string_view(parts[i]).substr(eq + 1);
+        const std::string_view key = parts[i].substr(0, eq);
+        const std::string_view value = parts[i].substr(eq + 1);
         if (key == "to" && target != nullptr) {
             auto t = unescape(value);
             if (!t || t->empty()) {
@@ -118,9 +131,33 @@ bool readParts(const std::vector<std::string>& parts, PosixFacts* facts, std::st
 
 }  // namespace
 
+void Meta::addFile(const Digest& catalogueLine, const PosixFacts& facts) {
+    m_files.push_back(File{catalogueLine, facts});
+}
+
+void Meta::seal() {
+    auto before = [](const File& a, const File& b) {
+        return std::memcmp(a.line.data(), b.line.data(), a.line.size()) < 0;
+    };
+    std::stable_sort(m_files.begin(), m_files.end(), before);
+    // Of the facts of one line the last recorded count.
+    size_t kept = 0;
+    for (size_t i = 0; i < m_files.size(); ++i) {
+        if (i + 1 < m_files.size() && m_files[i + 1].line == m_files[i].line) {
+            continue;
+        }
+        m_files[kept++] = m_files[i];
+    }
+    m_files.resize(kept);
+    m_files.shrink_to_fit();
+}
+
 const PosixFacts* Meta::find(const Digest& catalogueLine) const {
-    auto it = files.find(rawKey(catalogueLine));
-    return it == files.end() ? nullptr : &it->second;
+    auto it = std::lower_bound(m_files.begin(), m_files.end(), catalogueLine,
+                               [](const File& f, const Digest& d) {
+                                   return std::memcmp(f.line.data(), d.data(), d.size()) < 0;
+                               });
+    return it == m_files.end() || it->line != catalogueLine ? nullptr : &it->facts;
 }
 
 std::string metaHeader() {
@@ -144,76 +181,141 @@ std::string metaLinkLine(const LinkFact& link) {
            "|uid=" + std::to_string(link.facts.uid) + "|gid=" + std::to_string(link.facts.gid);
 }
 
-std::optional<Meta> parseMeta(std::string_view content) {
-    Meta meta;
-    bool header = false;
-    text::LineReader lines(content);
-    for (text::Line next; lines.next(next);) {
+namespace {
+
+// Takes a facts file line by line; false for a first line that is not the header.
+class MetaLines {
+public:
+    MetaLines(Meta& meta, bool withFiles) : m_meta(meta), m_withFiles(withFiles) {}
+    bool header() const { return m_header; }
+
+    bool take(const text::Line& next) {
         const std::string_view line = next.text;
-        if (!header) {
-            if (line != kHeader) {
-                return std::nullopt;
-            }
-            header = true;
-            continue;
+        if (!m_header) {
+            m_header = line == kHeader;
+            return m_header;
         }
         if (text::trimSpace(line).empty()) {
-            continue;
+            return true;
         }
         // A cut line is no fact.
         bool ok = next.terminated;
-        const std::vector<std::string> parts = text::split(line, '|');
-        const std::string& first = parts.front();
+        const std::vector<std::string_view> parts = splitParts(line);
+        const std::string_view first = parts.front();
         const size_t eq = first.find('=');
-        const std::string key = eq == std::string::npos ? first : first.substr(0, eq);
+        const std::string_view key = first.substr(0, eq);
         const std::string_view value =
-            eq == std::string::npos ? std::string_view() : std::string_view(first).substr(eq + 1);
+            eq == std::string_view::npos ? std::string_view() : first.substr(eq + 1);
         if (ok && key == "session") {
             auto stamp = ParseSessionStamp(value);
             ok = stamp.has_value();
             if (ok) {
-                meta.sessions.push_back(SessionFacts{*stamp, {}, {}});
+                m_meta.sessions.push_back(SessionFacts{*stamp, {}, {}});
             }
         } else if (ok && key == "file") {
             auto digest = parseDigestHex(value);
             PosixFacts facts;
             ok = digest && readParts(parts, &facts, nullptr);
-            if (ok) {
-                meta.files[rawKey(*digest)] = facts;
+            if (ok && m_withFiles) {
+                m_meta.addFile(*digest, facts);
             }
-        } else if (ok && (key == "dir" || key == "link") && !meta.sessions.empty()) {
+        } else if (ok && (key == "dir" || key == "link") && !m_meta.sessions.empty()) {
             auto path = unescape(value);
             PosixFacts facts;
             std::string target;
             ok = path && !path->empty() &&
                  readParts(parts, &facts, key == "link" ? &target : nullptr);
             if (ok && key == "dir") {
-                meta.sessions.back().folders.push_back(FolderFact{*path, facts});
+                m_meta.sessions.back().folders.push_back(FolderFact{*path, facts});
             } else if (ok) {
-                meta.sessions.back().links.push_back(LinkFact{*path, target, facts});
+                m_meta.sessions.back().links.push_back(LinkFact{*path, target, facts});
             }
         } else {
             ok = false;
         }
         if (!ok) {
-            meta.skippedLines.push_back(next.number);
+            m_meta.skippedLines.push_back(next.number);
+        }
+        return true;
+    }
+
+private:
+    Meta& m_meta;
+    bool m_withFiles;
+    bool m_header = false;
+};
+
+}  // namespace
+
+std::optional<Meta> parseMeta(std::string_view content) {
+    Meta meta;
+    MetaLines taker(meta, true);
+    text::LineReader lines(content);
+    for (text::Line next; lines.next(next);) {
+        if (!taker.take(next)) {
+            return std::nullopt;
         }
     }
-    if (!header) {
+    if (!taker.header()) {
         return std::nullopt;
     }
+    meta.seal();
     return meta;
 }
 
-MetaFile ReadMeta(const std::string& path) {
+MetaFile ReadMeta(const std::string& path, bool withFiles) {
     MetaFile file;
     if (!fs::exists(path)) {
         return file;
     }
-    auto content = fs::readFile(path, &file.error);
-    if (content) {
-        file.meta = parseMeta(*content);
-        if (!file.meta) {
+    Meta meta;
+    MetaLines taker(meta, withFiles);
+    FileHandle handle;
+    bool read = handle.open(path, FileHandle::Mode::Read, false, &file.error);
+    bool isMeta = true;
+    // Pieces of the file with the unfinished line of the last one in front.
+    constexpr std::int64_t kPiece = 1 << 20;
+    std::string buffer;
+    std::int64_t pos = 0;
+    size_t number = 0;
+    while (read && isMeta) {
+        const size_t kept = buffer.size();
+        buffer.resize(kept + static_cast<size_t>(kPiece));
+        const std::int64_t got = handle.readAt(buffer.data() + kept, kPiece, pos);
+        if (got < 0) {
+            file.error = handle.status().text();
+            read = false;
+            break;
+        }
+        buffer.resize(kept + static_cast<size_t>(got));
+        pos += got;
+        const bool atEnd = got == 0;
+        std::string_view rest(buffer);
+        while (isMeta) {
+            const size_t end = rest.find('\n');
+            if (end == std::string_view::npos && !(atEnd && !rest.empty())) {
+                break;
+            }
+            text::Line line;
+            line.terminated = end != std::string_view::npos;
+            line.text = rest.substr(0, line.terminated ? end : rest.size());
+            rest.remove_prefix(line.terminated ? end + 1 : rest.size());
+            line.number = ++number;
+            if (!line.text.empty() && line.text.back() == '\r') {
+                line.text.remove_suffix(1);
+            }
+            isMeta = taker.take(line);
+        }
+        buffer.erase(0, buffer.size() - rest.size());
+        if (atEnd) {
+            break;
+        }
+    }
+    if (read) {
+        if (isMeta && taker.header()) {
+            meta.seal();
+            file.meta = std::move(meta);
+        } else {
             file.error = path + " is not a facts file";
         }
     }

@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "archive/sums.h"
@@ -56,12 +55,22 @@ struct SessionFacts {
 };
 
 struct Meta {
-    // Facts of archived files by the raw digest of their catalogue line.
-    std::unordered_map<std::string, PosixFacts> files;
     std::vector<SessionFacts> sessions;
     std::vector<size_t> skippedLines;  // damaged lines, numbered from 1
 
+    // The facts of an archived file by the digest of its catalogue line; the last recorded
+    // counts. Looked up after seal().
+    void addFile(const Digest& catalogueLine, const PosixFacts& facts);
+    void seal();
     const PosixFacts* find(const Digest& catalogueLine) const;
+    size_t fileCount() const { return m_files.size(); }
+
+private:
+    struct File {
+        Digest line;
+        PosixFacts facts;
+    };
+    std::vector<File> m_files;  // sorted by line once sealed
 };
 
 // The lines of a facts file, each without its CR LF.
@@ -80,6 +89,8 @@ struct MetaFile {
     std::optional<Meta> meta;
     std::string error;
 };
-MetaFile ReadMeta(const std::string& path);
+// Reads the file piece by piece, never whole. withFiles false: the facts of archived files are
+// checked but not kept (a run that needs only the folders and links).
+MetaFile ReadMeta(const std::string& path, bool withFiles = true);
 
 }  // namespace kestrel

@@ -3,9 +3,12 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstring>
 #include <unordered_set>
 
 #include "archive/catalogue.h"
+#include "platform/file_handle.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 
@@ -128,9 +131,10 @@ public:
     void reset() { m_ok = m_ok && ::inflateReset(&m_z) == Z_OK; }
     // The bytes the payload completes; false when it does not continue the stream.
     bool inflate(std::string_view payload, std::string& out) {
-        const std::string in = std::string(payload) + std::string(kFlushTail);
-        m_z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-        m_z.avail_in = static_cast<uInt>(in.size());
+        m_in.assign(payload);
+        m_in.append(kFlushTail);
+        m_z.next_in = reinterpret_cast<Bytef*>(m_in.data());
+        m_z.avail_in = static_cast<uInt>(m_in.size());
         char buffer[4096];
         while (m_ok) {
             m_z.next_out = reinterpret_cast<Bytef*>(buffer);
@@ -150,9 +154,23 @@ public:
 private:
     z_stream m_z{};
     bool m_ok = false;
+    std::string m_in;
 };
 
-bool addRecord(std::string_view record, Sums& sums) {
+// Receives what a checksum file holds, in file order.
+class SumsSink {
+public:
+    virtual void setLinesBefore(size_t n) = 0;
+    virtual void entry(const Digest& catalogueLine, const Digest& content,
+                       std::string_view fname) = 0;
+    virtual void covers(const Sums::Covers& c) = 0;
+    virtual void skipped(size_t number) = 0;
+
+protected:
+    ~SumsSink() = default;
+};
+
+bool addRecord(std::string_view record, SumsSink& sink) {
     size_t pos = 1;
     if (record.size() > 2 * sizeof(Digest) && record[0] == 'E') {
         std::uint64_t nameSize = 0;
@@ -160,11 +178,8 @@ bool addRecord(std::string_view record, Sums& sums) {
         if (!getVarint(record, pos, nameSize) || nameSize != record.size() - pos) {
             return false;
         }
-        const std::string raw(record.substr(1, sizeof(Digest)));
-        Sums::Entry entry{takeDigest(record, 1 + sizeof(Digest)), std::string(record.substr(pos))};
-        if (sums.byLine.emplace(raw, std::move(entry)).second) {
-            sums.order.push_back(raw);
-        }
+        sink.entry(takeDigest(record, 1), takeDigest(record, 1 + sizeof(Digest)),
+                   record.substr(pos));
         return true;
     }
     std::uint64_t lines = 0;
@@ -174,53 +189,226 @@ bool addRecord(std::string_view record, Sums& sums) {
         bytes > static_cast<std::uint64_t>(INT64_MAX)) {
         return false;
     }
-    sums.covers.push_back(Sums::Covers{static_cast<size_t>(lines), static_cast<std::int64_t>(bytes),
-                                       takeDigest(record, pos)});
+    sink.covers(Sums::Covers{static_cast<size_t>(lines), static_cast<std::int64_t>(bytes),
+                             takeDigest(record, pos)});
     return true;
 }
 
-std::optional<Sums> parseFramed(std::string_view content) {
-    Sums sums;
-    const size_t eol = content.find("\r\n");
-    auto n = text::parseInt(content.substr(kHeaderKeyV3.size(), eol - kHeaderKeyV3.size()));
-    if (!n || *n < 0) {
-        return std::nullopt;
-    }
-    sums.linesBefore = static_cast<size_t>(*n);
-    const std::string_view body = eol == std::string_view::npos ? "" : content.substr(eol + 2);
-    Inflater inflater;
-    bool streamOk = false;
-    size_t number = 1;
-    std::string record;
-    for (size_t pos = 0; pos < body.size();) {
-        ++number;
-        const std::optional<Frame> f = frameAt(body, pos);
-        if (!f) {
-            // Cut, or the framing itself is damaged: nothing after it can be found.
-            sums.skippedLines.push_back(number);
-            break;
-        }
-        pos = f->end;
-        if (crcOf(f->payload) != f->crc) {
-            streamOk = false;
-            sums.skippedLines.push_back(number);
-            continue;
-        }
-        if (f->kind == 'S') {
-            inflater.reset();
-            streamOk = true;
-        }
-        record.clear();
-        if (!streamOk || !inflater.inflate(f->payload, record)) {
-            streamOk = false;
-            sums.skippedLines.push_back(number);
-            continue;
-        }
-        if (!addRecord(record, sums)) {
-            sums.skippedLines.push_back(number);
+// Reads a checksum file fed in pieces of any size; only an unfinished line or frame is held.
+class SumsParser {
+public:
+    explicit SumsParser(SumsSink& sink) : m_sink(sink) {}
+
+    void feed(std::string_view piece) {
+        if (m_state != State::Stopped && m_state != State::NotSums) {
+            m_pending.append(piece);
+            process(false);
         }
     }
-    return sums;
+    // False when it is no checksum file.
+    bool finish() {
+        process(true);
+        return m_state != State::NotSums;
+    }
+
+private:
+    enum class State { Start, Text, Framed, Stopped, NotSums };
+
+    void process(bool atEnd) {
+        const std::string_view data(m_pending);
+        size_t pos = 0;
+        if (m_state == State::Start) {
+            if (data.size() < kHeaderKeyV3.size() && !atEnd) {
+                return;
+            }
+            m_state = State::Text;
+            if (text::startsWith(data, kHeaderKeyV3)) {
+                const size_t eol = data.find("\r\n");
+                if (eol == std::string_view::npos && !atEnd) {
+                    m_state = State::Start;
+                    return;
+                }
+                auto n =
+                    text::parseInt(data.substr(kHeaderKeyV3.size(), eol - kHeaderKeyV3.size()));
+                if (!n || *n < 0) {
+                    stop(State::NotSums);
+                    return;
+                }
+                m_sink.setLinesBefore(static_cast<size_t>(*n));
+                m_state = State::Framed;
+                m_number = 1;
+                pos = eol == std::string_view::npos ? data.size() : eol + 2;
+            }
+        }
+        if (m_state == State::Text) {
+            for (;;) {
+                const size_t end = data.find('\n', pos);
+                if (end == std::string_view::npos && !(atEnd && pos < data.size())) {
+                    break;
+                }
+                const bool terminated = end != std::string_view::npos;
+                std::string_view line = data.substr(pos, terminated ? end - pos : data.size());
+                pos = terminated ? end + 1 : data.size();
+                if (!line.empty() && line.back() == '\r') {
+                    line.remove_suffix(1);
+                }
+                if (!textLine(line, terminated)) {
+                    stop(State::NotSums);
+                    return;
+                }
+            }
+            if (atEnd && !m_header) {
+                stop(State::NotSums);
+                return;
+            }
+        }
+        if (m_state == State::Framed) {
+            while (pos < data.size()) {
+                const std::optional<Frame> f = frameAt(data, pos);
+                if (!f) {
+                    if (!atEnd && (data[pos] == 'S' || data[pos] == 'C')) {
+                        break;  // its rest is in the next piece
+                    }
+                    // Cut, or the framing itself is damaged: nothing after it can be found.
+                    m_sink.skipped(++m_number);
+                    stop(State::Stopped);
+                    return;
+                }
+                pos = f->end;
+                frame(*f);
+            }
+        }
+        m_pending.erase(0, pos);
+    }
+
+    void stop(State state) {
+        m_state = state;
+        m_pending = {};
+    }
+
+    // False for a first line that is no header.
+    bool textLine(std::string_view line, bool terminated) {
+        ++m_number;
+        if (!m_header) {
+            if (!text::startsWith(line, kHeaderKey) && !text::startsWith(line, kHeaderKeyV1)) {
+                return false;
+            }
+            auto n = text::parseInt(line.substr(kHeaderKey.size()));
+            if (!n || *n < 0) {
+                return false;
+            }
+            m_sink.setLinesBefore(static_cast<size_t>(*n));
+            m_header = true;
+            return true;
+        }
+        if (text::trimSpace(line).empty()) {
+            return true;
+        }
+        // A cut or changed entry is no entry.
+        if (terminated && text::startsWith(line, "covers=")) {
+            if (auto covers = parseCovers(line)) {
+                m_sink.covers(*covers);
+                return true;
+            }
+        }
+        std::optional<Digest> key;
+        std::optional<Digest> value;
+        if (terminated && line.size() >= kEntrySize && text::startsWith(line, "line=") &&
+            line.substr(69, 4) == "|b2=" &&
+            (line.size() == kEntrySize ||
+             line.substr(kEntrySize, kEntryName.size()) == kEntryName)) {
+            key = parseDigestHex(line.substr(5, 64));
+            value = parseDigestHex(line.substr(73, 64));
+        }
+        if (!key || !value) {
+            m_sink.skipped(m_number);
+            return true;
+        }
+        m_sink.entry(*key, *value,
+                     line.size() > kEntrySize ? line.substr(kEntrySize + kEntryName.size())
+                                              : std::string_view());
+        return true;
+    }
+
+    void frame(const Frame& f) {
+        ++m_number;
+        if (crcOf(f.payload) != f.crc) {
+            m_streamOk = false;
+            m_sink.skipped(m_number);
+            return;
+        }
+        if (f.kind == 'S') {
+            m_inflater.reset();
+            m_streamOk = true;
+        }
+        m_record.clear();
+        if (!m_streamOk || !m_inflater.inflate(f.payload, m_record)) {
+            m_streamOk = false;
+            m_sink.skipped(m_number);
+            return;
+        }
+        if (!addRecord(m_record, m_sink)) {
+            m_sink.skipped(m_number);
+        }
+    }
+
+    SumsSink& m_sink;
+    State m_state = State::Start;
+    std::string m_pending;
+    size_t m_number = 0;  // of the last line or frame
+    bool m_header = false;
+    Inflater m_inflater;
+    bool m_streamOk = false;
+    std::string m_record;
+};
+
+class SumsBuilder final : public SumsSink {
+public:
+    explicit SumsBuilder(Sums& sums) : m_sums(sums) {}
+    void setLinesBefore(size_t n) override { m_sums.linesBefore = n; }
+    void entry(const Digest& catalogueLine, const Digest& content,
+               std::string_view fname) override {
+        std::string raw = rawKey(catalogueLine);
+        if (m_sums.byLine.emplace(raw, Sums::Entry{content, std::string(fname)}).second) {
+            m_sums.order.push_back(std::move(raw));
+        }
+    }
+    void covers(const Sums::Covers& c) override { m_sums.covers.push_back(c); }
+    void skipped(size_t number) override { m_sums.skippedLines.push_back(number); }
+
+private:
+    Sums& m_sums;
+};
+
+class IndexBuilder final : public SumsSink {
+public:
+    explicit IndexBuilder(SumsIndex& index) : m_index(index) {}
+    void setLinesBefore(size_t n) override { m_index.linesBefore = n; }
+    void entry(const Digest& catalogueLine, const Digest& content,
+               std::string_view fname) override {
+        m_index.add(catalogueLine, content, fname);
+    }
+    void covers(const Sums::Covers& c) override { m_index.covers.push_back(c); }
+    void skipped(size_t number) override { m_index.skippedLines.push_back(number); }
+
+private:
+    SumsIndex& m_index;
+};
+
+int compareDigests(const Digest& a, const Digest& b) {
+    return std::memcmp(a.data(), b.data(), a.size());
+}
+
+// Whether one of the states of the catalogue a covers record gives is this one.
+bool anyCoversMatch(const std::vector<Sums::Covers>& covers, std::string_view catalogue) {
+    bool any = false;
+    for (const Sums::Covers& c : covers) {
+        if (c.bytes >= 0 && static_cast<size_t>(c.bytes) <= catalogue.size() &&
+            digestOf(catalogue.substr(0, static_cast<size_t>(c.bytes))) == c.digest) {
+            any = true;
+        }
+    }
+    return any;
 }
 
 }  // namespace
@@ -351,9 +539,66 @@ std::string sumsLine(const Digest& catalogueLine, const Digest& content, std::st
            std::string(kEntryName) + std::string(fname);
 }
 
+void CatalogueStateReader::update(std::string_view piece) {
+    m_digest.update(piece);
+    m_state.bytes += static_cast<std::int64_t>(piece.size());
+    for (const char c : piece) {
+        if (c == '\n') {
+            m_state.lines += m_nonBlank ? 1 : 0;
+            m_nonBlank = false;
+            m_crPending = false;
+            continue;
+        }
+        // A CR counts only when something other than the line end follows it.
+        m_nonBlank = m_nonBlank || m_crPending || (c != ' ' && c != '\t' && c != '\r');
+        m_crPending = c == '\r';
+    }
+}
+
+CatalogueState CatalogueStateReader::final() {
+    CatalogueState state = m_state;
+    state.lines += m_nonBlank ? 1 : 0;
+    state.digest = m_digest.final();
+    return state;
+}
+
+CatalogueState catalogueStateOf(std::string_view catalogue) {
+    CatalogueStateReader reader;
+    reader.update(catalogue);
+    return reader.final();
+}
+
+std::optional<CatalogueState> readCatalogueState(const std::string& path, std::string* error) {
+    FileHandle file;
+    if (!file.open(path, FileHandle::Mode::Read, false, error)) {
+        return std::nullopt;
+    }
+    CatalogueStateReader reader;
+    constexpr std::int64_t kPiece = 1 << 20;
+    std::string buffer(static_cast<size_t>(kPiece), '\0');
+    for (std::int64_t pos = 0;;) {
+        const std::int64_t got = file.readAt(buffer.data(), kPiece, pos);
+        if (got < 0) {
+            if (error != nullptr) {
+                *error = file.status().text();
+            }
+            return std::nullopt;
+        }
+        if (got == 0) {
+            return reader.final();
+        }
+        reader.update(std::string_view(buffer.data(), static_cast<size_t>(got)));
+        pos += got;
+    }
+}
+
 std::string coversLine(std::string_view catalogue) {
-    return "covers=" + std::to_string(countCatalogueLines(catalogue)) +
-           "|bytes=" + std::to_string(catalogue.size()) + "|cat=" + digestHex(digestOf(catalogue));
+    return coversLine(catalogueStateOf(catalogue));
+}
+
+std::string coversLine(const CatalogueState& catalogue) {
+    return "covers=" + std::to_string(catalogue.lines) +
+           "|bytes=" + std::to_string(catalogue.bytes) + "|cat=" + digestHex(catalogue.digest);
 }
 
 std::optional<std::string> upgradedHeader(std::string_view firstLine) {
@@ -402,13 +647,17 @@ std::string SumsWriter::entry(const Digest& catalogueLine, const Digest& content
 }
 
 std::string SumsWriter::covers(std::string_view catalogue) {
+    return covers(catalogueStateOf(catalogue));
+}
+
+std::string SumsWriter::covers(const CatalogueState& catalogue) {
     if (m_version < 3) {
         return coversLine(catalogue) + "\r\n";
     }
     std::string record = "V";
-    putVarint(record, countCatalogueLines(catalogue));
-    putVarint(record, catalogue.size());
-    putDigest(record, digestOf(catalogue));
+    putVarint(record, catalogue.lines);
+    putVarint(record, static_cast<std::uint64_t>(catalogue.bytes));
+    putDigest(record, catalogue.digest);
     return frame(record);
 }
 
@@ -484,79 +733,174 @@ SumsAppend sumsAppendPlan(std::string_view content) {
     return plan;
 }
 
+std::optional<SumsAppend> readSumsAppendPlan(const std::string& path, std::string* error) {
+    FileHandle file;
+    if (!file.open(path, FileHandle::Mode::Read, false, error)) {
+        return std::nullopt;
+    }
+    const std::optional<std::int64_t> size = file.size();
+    if (!size) {
+        if (error != nullptr) {
+            *error = file.status().text();
+        }
+        return std::nullopt;
+    }
+    constexpr std::int64_t kPiece = 1 << 20;
+    std::string window;
+    std::int64_t windowAt = 0;
+    // The bytes at pos, as many as there are up to count, from a piece read ahead.
+    auto bytesAt = [&](std::int64_t pos, std::int64_t count) -> std::optional<std::string_view> {
+        count = std::min(count, *size - pos);
+        if (pos < windowAt || pos + count > windowAt + static_cast<std::int64_t>(window.size())) {
+            window.resize(static_cast<size_t>(kPiece));
+            const std::int64_t got = file.readAt(window.data(), kPiece, pos);
+            if (got < 0) {
+                return std::nullopt;
+            }
+            window.resize(static_cast<size_t>(got));
+            windowAt = pos;
+        }
+        return std::string_view(window).substr(static_cast<size_t>(pos - windowAt),
+                                               static_cast<size_t>(count));
+    };
+    auto whole = [&]() -> std::optional<SumsAppend> {
+        auto content = fs::readFile(path, error);
+        if (!content) {
+            return std::nullopt;
+        }
+        return sumsAppendPlan(*content);
+    };
+    const std::optional<std::string_view> head = bytesAt(0, kPiece);
+    if (!head) {
+        if (error != nullptr) {
+            *error = file.status().text();
+        }
+        return std::nullopt;
+    }
+    const size_t eol = head->find("\r\n");
+    if (!text::startsWith(*head, kHeaderKeyV3) || eol == std::string_view::npos) {
+        // Text of an older version, or a header beyond the first piece: rare and small.
+        return whole();
+    }
+    // Frame by frame, reading only each frame's head, as sumsAppendPlan walks them.
+    constexpr std::int64_t kFrameHead = 1 + 10 + 4;
+    std::int64_t pos = static_cast<std::int64_t>(eol) + 2;
+    while (pos < *size) {
+        const std::optional<std::string_view> frameHead = bytesAt(pos, kFrameHead);
+        if (!frameHead) {
+            if (error != nullptr) {
+                *error = file.status().text();
+            }
+            return std::nullopt;
+        }
+        const char kind = (*frameHead)[0];
+        size_t at = 1;
+        std::uint64_t length = 0;
+        if (kind != 'S' && kind != 'C') {
+            return SumsAppend{};  // damage before the end stays
+        }
+        if (!getVarint(*frameHead, at, length) || *size - pos - static_cast<std::int64_t>(at) < 4 ||
+            length > static_cast<std::uint64_t>(*size - pos - static_cast<std::int64_t>(at) - 4)) {
+            return whole();  // a frame the end of the file cut off
+        }
+        pos += static_cast<std::int64_t>(at + 4 + length);
+    }
+    return SumsAppend{};
+}
+
 const Digest* Sums::find(const Digest& catalogueLine) const {
     auto it = byLine.find(rawKey(catalogueLine));
     return it == byLine.end() ? nullptr : &it->second.content;
 }
 
 std::optional<Sums> parseSums(std::string_view content) {
-    if (text::startsWith(content, kHeaderKeyV3)) {
-        return parseFramed(content);
-    }
     Sums sums;
-    bool header = false;
-    text::LineReader lines(content);
-    for (text::Line next; lines.next(next);) {
-        const std::string_view line = next.text;
-        const bool terminated = next.terminated;
-        if (!header) {
-            if (!text::startsWith(line, kHeaderKey) && !text::startsWith(line, kHeaderKeyV1)) {
-                return std::nullopt;
-            }
-            auto n = text::parseInt(line.substr(kHeaderKey.size()));
-            if (!n || *n < 0) {
-                return std::nullopt;
-            }
-            sums.linesBefore = static_cast<size_t>(*n);
-            header = true;
-            continue;
-        }
-        if (text::trimSpace(line).empty()) {
-            continue;
-        }
-        // A cut or changed entry is no entry.
-        if (terminated && text::startsWith(line, "covers=")) {
-            if (auto covers = parseCovers(line)) {
-                sums.covers.push_back(*covers);
-                continue;
-            }
-        }
-        std::optional<Digest> key;
-        std::optional<Digest> value;
-        if (terminated && line.size() >= kEntrySize && text::startsWith(line, "line=") &&
-            line.substr(69, 4) == "|b2=" &&
-            (line.size() == kEntrySize ||
-             line.substr(kEntrySize, kEntryName.size()) == kEntryName)) {
-            key = parseDigestHex(line.substr(5, 64));
-            value = parseDigestHex(line.substr(73, 64));
-        }
-        if (!key || !value) {
-            sums.skippedLines.push_back(next.number);
-            continue;
-        }
-        const std::string raw = rawKey(*key);
-        Sums::Entry entry{*value, line.size() > kEntrySize
-                                      ? std::string(line.substr(kEntrySize + kEntryName.size()))
-                                      : std::string()};
-        if (sums.byLine.emplace(raw, std::move(entry)).second) {
-            sums.order.push_back(raw);
-        }
-    }
-    if (!header) {
+    SumsBuilder builder(sums);
+    SumsParser parser(builder);
+    parser.feed(content);
+    if (!parser.finish()) {
         return std::nullopt;
     }
     return sums;
 }
 
-SumsFile ReadSums(const std::string& path) {
+void SumsIndex::add(const Digest& catalogueLine, const Digest& content, std::string_view fname) {
+    m_keys.push_back(Key{catalogueLine, static_cast<std::uint32_t>(m_keys.size())});
+    if (m_keep == Keep::All) {
+        m_contents.push_back(content);
+        m_names.append(fname);
+        m_nameEnds.push_back(m_names.size());
+    }
+}
+
+void SumsIndex::seal() {
+    std::sort(m_keys.begin(), m_keys.end(), [](const Key& a, const Key& b) {
+        const int c = compareDigests(a.line, b.line);
+        return c != 0 ? c < 0 : a.at < b.at;
+    });
+    // The first entry for a line is the one that counts.
+    m_keys.erase(
+        std::unique(m_keys.begin(), m_keys.end(),
+                    [](const Key& a, const Key& b) { return compareDigests(a.line, b.line) == 0; }),
+        m_keys.end());
+    m_keys.shrink_to_fit();
+}
+
+std::optional<size_t> SumsIndex::indexOf(const Digest& catalogueLine) const {
+    auto it = std::lower_bound(
+        m_keys.begin(), m_keys.end(), catalogueLine,
+        [](const Key& k, const Digest& d) { return compareDigests(k.line, d) < 0; });
+    if (it == m_keys.end() || it->line != catalogueLine) {
+        return std::nullopt;
+    }
+    return static_cast<size_t>(it - m_keys.begin());
+}
+
+const Digest* SumsIndex::find(const Digest& catalogueLine) const {
+    if (m_keep != Keep::All) {
+        return nullptr;
+    }
+    const std::optional<size_t> i = indexOf(catalogueLine);
+    return i ? &m_contents[m_keys[*i].at] : nullptr;
+}
+
+std::string_view SumsIndex::nameAt(std::uint32_t at) const {
+    if (m_keep != Keep::All) {
+        return {};
+    }
+    const std::uint64_t begin = at == 0 ? 0 : m_nameEnds[at - 1];
+    return std::string_view(m_names).substr(begin, m_nameEnds[at] - begin);
+}
+
+SumsFile ReadSums(const std::string& path, SumsIndex::Keep keep) {
     SumsFile file;
     if (!fs::exists(path)) {
         return file;
     }
-    auto content = fs::readFile(path, &file.error);
-    if (content) {
-        file.sums = parseSums(*content);
-        if (!file.sums) {
+    SumsIndex index(keep);
+    IndexBuilder builder(index);
+    SumsParser parser(builder);
+    FileHandle handle;
+    bool read = handle.open(path, FileHandle::Mode::Read, false, &file.error);
+    constexpr std::int64_t kPiece = 1 << 20;
+    std::string buffer(static_cast<size_t>(kPiece), '\0');
+    for (std::int64_t pos = 0; read;) {
+        const std::int64_t got = handle.readAt(buffer.data(), kPiece, pos);
+        if (got < 0) {
+            file.error = handle.status().text();
+            read = false;
+        } else if (got == 0) {
+            break;
+        } else {
+            parser.feed(std::string_view(buffer.data(), static_cast<size_t>(got)));
+            pos += got;
+        }
+    }
+    if (read) {
+        if (parser.finish()) {
+            index.seal();
+            file.sums = std::move(index);
+        } else {
             file.error = path + " is not a checksum file";
         }
     }
@@ -579,6 +923,50 @@ CheckKind checkKindFor(const Sums* sums, const Digest& catalogueLine, size_t lin
     return lineIndex < sums->linesBefore || uncovered ? CheckKind::Weak : CheckKind::Unmatched;
 }
 
+CheckKind checkKindFor(const SumsIndex* sums, const Digest& catalogueLine, size_t lineIndex,
+                       const Digest** expected) {
+    *expected = nullptr;
+    if (sums == nullptr) {
+        return CheckKind::Weak;
+    }
+    if (const Digest* d = sums->find(catalogueLine)) {
+        *expected = d;
+        return CheckKind::Strong;
+    }
+    const bool uncovered = !sums->covers.empty() && lineIndex >= sums->covers.back().lines;
+    return lineIndex < sums->linesBefore || uncovered ? CheckKind::Weak : CheckKind::Unmatched;
+}
+
+SumsVerdict judgeSums(const SumsIndex& sums, std::string_view catalogue,
+                      const std::vector<Digest>& lineDigests) {
+    SumsVerdict verdict;
+    std::vector<bool> matched(sums.m_keys.size());
+    bool anyLine = false;
+    for (const Digest& d : lineDigests) {
+        if (const std::optional<size_t> i = sums.indexOf(d)) {
+            matched[*i] = true;
+            anyLine = true;
+        }
+    }
+    if (!sums.m_keys.empty() && !anyLine && !lineDigests.empty() &&
+        !anyCoversMatch(sums.covers, catalogue)) {
+        verdict.belongs = false;
+        return verdict;
+    }
+    std::vector<std::uint32_t> lost;
+    for (size_t i = 0; i < matched.size(); ++i) {
+        if (!matched[i]) {
+            lost.push_back(sums.m_keys[i].at);
+        }
+    }
+    std::sort(lost.begin(), lost.end());
+    verdict.lost = lost.size();
+    for (std::uint32_t at : lost) {
+        verdict.lostNames.emplace_back(sums.nameAt(at));
+    }
+    return verdict;
+}
+
 SumsVerdict judgeSums(const Sums& sums, std::string_view catalogue,
                       const std::vector<Digest>& lineDigests) {
     SumsVerdict verdict;
@@ -592,17 +980,11 @@ SumsVerdict judgeSums(const Sums& sums, std::string_view catalogue,
             anyLine = true;
         }
     }
-    bool anyCovers = false;
-    for (const Sums::Covers& c : sums.covers) {
-        if (c.bytes >= 0 && static_cast<size_t>(c.bytes) <= catalogue.size() &&
-            digestOf(catalogue.substr(0, static_cast<size_t>(c.bytes))) == c.digest) {
-            anyCovers = true;
-        }
-    }
     // A file with entries of which the catalogue has not one of its lines, and no state of the
     // catalogue it recorded, was written beside another catalogue. One that lost every line
     // is still this file's.
-    if (!sums.order.empty() && !anyLine && !anyCovers && !lineDigests.empty()) {
+    if (!sums.order.empty() && !anyLine && !lineDigests.empty() &&
+        !anyCoversMatch(sums.covers, catalogue)) {
         verdict.belongs = false;
         return verdict;
     }

@@ -98,11 +98,34 @@ Digest digestOf(std::string_view bytes);
 std::string digestHex(const Digest& d);
 std::optional<Digest> parseDigestHex(std::string_view hex);
 
+// What a covers record tells of a catalogue: its non-blank lines, its size and its digest.
+struct CatalogueState {
+    size_t lines = 0;
+    std::int64_t bytes = 0;
+    Digest digest{};
+};
+// Taken from the catalogue's bytes fed in pieces of any size.
+class CatalogueStateReader {
+public:
+    void update(std::string_view piece);
+    CatalogueState final();
+
+private:
+    ContentDigest m_digest;
+    CatalogueState m_state;
+    bool m_nonBlank = false;   // the current line holds more than blanks
+    bool m_crPending = false;  // it ends in a CR so far, which a line end would take away
+};
+CatalogueState catalogueStateOf(std::string_view catalogue);
+// The same read from the file piece by piece; nothing when it cannot be read (*error says why).
+std::optional<CatalogueState> readCatalogueState(const std::string& path, std::string* error);
+
 // The first line of a new text (version 2) checksum file, one entry and one covers line, each
 // without its CR LF.
 std::string sumsHeader(size_t linesBefore);
 std::string sumsLine(const Digest& catalogueLine, const Digest& content, std::string_view fname);
 std::string coversLine(std::string_view catalogue);
+std::string coversLine(const CatalogueState& catalogue);
 // Turns the first line of a version 1 file into that of version 2; nothing else changes.
 std::optional<std::string> upgradedHeader(std::string_view firstLine);
 
@@ -122,6 +145,7 @@ public:
     std::string header(size_t linesBefore) const;
     std::string entry(const Digest& catalogueLine, const Digest& content, std::string_view fname);
     std::string covers(std::string_view catalogue);
+    std::string covers(const CatalogueState& catalogue);
     // What the last call returned was not kept: the next record must not depend on it.
     void restart() { m_records = 0; }
 
@@ -142,6 +166,9 @@ struct SumsAppend {
     std::optional<std::string> replacement;  // the content to put in place first, if it changes
 };
 SumsAppend sumsAppendPlan(std::string_view content);
+// The same plan for the file at path, read piece by piece: a compact file is read whole only
+// when a frame was cut off. Nothing when it cannot be read (*error says why).
+std::optional<SumsAppend> readSumsAppendPlan(const std::string& path, std::string* error);
 
 struct Sums {
     struct Entry {
@@ -166,6 +193,47 @@ struct Sums {
 // Nothing when the text is no checksum file (its first line is not a header of this version).
 std::optional<Sums> parseSums(std::string_view content);
 
+struct SumsVerdict;
+
+// What a run holds of a checksum file: fixed records sorted by the catalogue line's digest
+// (looked up by binary search) and the names in one arena, so that a file of a million entries
+// costs tens of megabytes rather than a hash map of strings. Keep::Verdict keeps only what
+// judgeSums needs (the line digests and the covers records): no content digest, no name.
+class SumsIndex {
+public:
+    enum class Keep { All, Verdict };
+    explicit SumsIndex(Keep keep = Keep::All) : m_keep(keep) {}
+
+    size_t linesBefore = 0;
+    std::vector<Sums::Covers> covers;
+    std::vector<size_t> skippedLines;  // damaged entries, numbered from 1
+
+    // While reading, in file order; an entry for a line that has one already is ignored.
+    void add(const Digest& catalogueLine, const Digest& content, std::string_view fname);
+    // After the last add: sorts for lookups.
+    void seal();
+
+    Keep keep() const { return m_keep; }
+    size_t size() const { return m_keys.size(); }
+    // The content digest of the line's entry; nothing without one (or in Keep::Verdict).
+    const Digest* find(const Digest& catalogueLine) const;
+
+private:
+    friend SumsVerdict judgeSums(const SumsIndex&, std::string_view, const std::vector<Digest>&);
+    struct Key {
+        Digest line;
+        std::uint32_t at;  // the entry's place in file order
+    };
+    std::optional<size_t> indexOf(const Digest& catalogueLine) const;
+    std::string_view nameAt(std::uint32_t at) const;
+
+    Keep m_keep;
+    std::vector<Key> m_keys;
+    std::vector<Digest> m_contents;         // by place; Keep::All only
+    std::vector<std::uint64_t> m_nameEnds;  // by place, into m_names; Keep::All only
+    std::string m_names;
+};
+
 // A checksum file as read from disk.
 struct SumsFile {
     enum class Status {
@@ -174,10 +242,11 @@ struct SumsFile {
         Damaged,  // there is one, but it cannot be read or is no checksum file
     };
     Status status = Status::Missing;
-    std::optional<Sums> sums;
+    std::optional<SumsIndex> sums;
     std::string error;
 };
-SumsFile ReadSums(const std::string& path);
+// Reads the file piece by piece, never whole.
+SumsFile ReadSums(const std::string& path, SumsIndex::Keep keep = SumsIndex::Keep::All);
 
 // How one archived file can be checked.
 enum class CheckKind {
@@ -188,6 +257,13 @@ enum class CheckKind {
 
 CheckKind checkKindFor(const Sums* sums, const Digest& catalogueLine, size_t lineIndex,
                        const Digest** expected);
+CheckKind checkKindFor(const SumsIndex* sums, const Digest& catalogueLine, size_t lineIndex,
+                       const Digest** expected);
+// No checksum file at all.
+inline CheckKind checkKindFor(std::nullptr_t, const Digest&, size_t, const Digest** expected) {
+    *expected = nullptr;
+    return CheckKind::Weak;
+}
 
 // What a checksum file says of the catalogue beside it.
 struct SumsVerdict {
@@ -201,6 +277,8 @@ struct SumsVerdict {
 };
 // lineDigests: the digest of every line of the catalogue that could be read.
 SumsVerdict judgeSums(const Sums& sums, std::string_view catalogue,
+                      const std::vector<Digest>& lineDigests);
+SumsVerdict judgeSums(const SumsIndex& sums, std::string_view catalogue,
                       const std::vector<Digest>& lineDigests);
 // The lost files for a message: the first names, and how many more there are.
 std::string lostFilesText(const SumsVerdict& verdict, size_t atMost = 10);

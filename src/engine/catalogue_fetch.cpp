@@ -50,7 +50,8 @@ Got fetchFile(RunControl& rc, const clsBackup& job, FtpClient* session,
 
 SumsFile fetchSums(RunControl& rc, const std::string& tool, const clsBackup& job,
                    FtpClient* session, const RemoteListing* listing, const std::string& folder,
-                   const std::string& catalogue, const std::string& password, bool* copyFailed) {
+                   const std::string& catalogue, const std::string& password, bool* copyFailed,
+                   SumsIndex::Keep keep) {
     const std::string file = catalogue + std::string(kSumsSuffix);
     const std::string local = fs::join(folder, file);
     SumsFile sums;
@@ -74,7 +75,7 @@ SumsFile fetchSums(RunControl& rc, const std::string& tool, const clsBackup& job
         sums.error = error;
         return sums;
     }
-    sums = ReadSums(local);
+    sums = ReadSums(local, keep);
     if (sums.status == SumsFile::Status::Read) {
         for (size_t line : sums.sums->skippedLines) {
             rc.WriteLog(rc.messages.format("strMsgCatalogueLineSkipped",
@@ -86,7 +87,8 @@ SumsFile fetchSums(RunControl& rc, const std::string& tool, const clsBackup& job
 
 MetaFile fetchMeta(RunControl& rc, const std::string& tool, const clsBackup& job,
                    FtpClient* session, const RemoteListing* listing, const std::string& folder,
-                   const std::string& catalogue, const std::string& password, bool* copyFailed) {
+                   const std::string& catalogue, const std::string& password, bool* copyFailed,
+                   bool withFiles) {
     const std::string file = catalogue + std::string(kMetaSuffix);
     const std::string local = fs::join(folder, file);
     MetaFile meta;
@@ -109,7 +111,7 @@ MetaFile fetchMeta(RunControl& rc, const std::string& tool, const clsBackup& job
         meta.error = error;
         return meta;
     }
-    meta = ReadMeta(local);
+    meta = ReadMeta(local, withFiles);
     if (meta.status == MetaFile::Status::Read) {
         for (size_t line : meta.meta->skippedLines) {
             rc.WriteLog(rc.messages.format("strMsgCatalogueLineSkipped",
@@ -177,18 +179,28 @@ CatalogueFetch FetchCatalogue(RunControl& rc, const std::string& tool, const cls
                                        {{"%d", file}, {"%i", std::to_string(line)}}));
     }
     out.status = Status::Read;
-    out.sums = fetchSums(rc, tool, job, session, listing, folder, file, key, &out.sumsCopyFailed);
+    out.sums = fetchSums(rc, tool, job, session, listing, folder, file, key, &out.sumsCopyFailed,
+                         keepSums ? SumsIndex::Keep::All : SumsIndex::Keep::Verdict);
     if (out.sums.status == SumsFile::Status::Read) {
         // The catalogue's text matters only to a checksum file none of whose lines it holds
         // (whether one of the states it recorded is this catalogue's): read it only then.
         out.verdict = judgeSums(*out.sums.sums, {}, lines);
+        std::optional<std::string> content;
         if (!out.verdict.belongs) {
-            auto content = fs::readFile(out.localPath, &out.error);
+            content = fs::readFile(out.localPath, &out.error);
             if (!content) {
                 out.status = Status::Unreadable;
                 return out;
             }
             out.verdict = judgeSums(*out.sums.sums, *content, lines);
+        }
+        if (out.verdict.lost > 0 && out.sums.sums->keep() != SumsIndex::Keep::All) {
+            // Lost lines are named: read the names, which a run that needs only the verdict
+            // does not otherwise hold.
+            SumsFile named = ReadSums(fs::join(folder, file + std::string(kSumsSuffix)));
+            if (named.status == SumsFile::Status::Read) {
+                out.verdict = judgeSums(*named.sums, content.value_or(""), lines);
+            }
         }
         if (!out.verdict.belongs) {
             rc.WriteLog(
@@ -201,7 +213,8 @@ CatalogueFetch FetchCatalogue(RunControl& rc, const std::string& tool, const cls
     if (!keepSums) {
         out.sums.sums.reset();
     }
-    out.meta = fetchMeta(rc, tool, job, session, listing, folder, file, key, &out.metaCopyFailed);
+    out.meta = fetchMeta(rc, tool, job, session, listing, folder, file, key, &out.metaCopyFailed,
+                         keepSums);
     return out;
 }
 

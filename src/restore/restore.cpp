@@ -561,10 +561,17 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
             return true;
         });
     };
+    // A line per restored file is written about once a second, not one write each; whatever
+    // way this returns, they are written.
+    struct FlushLog {
+        Log& log;
+        ~FlushLog() { log.flush(); }
+    } flushLog{ctx.log};
     for (int node : files) {
         const clsRestoreFileData& rec =
             state.records[static_cast<size_t>(state.tree.node(node).record)];
         ctx.host.yield();
+        ctx.log.flushIfDue();
         if (ctx.flags.stopping()) {
             flushRestored();
             summary.aborted = true;
@@ -712,7 +719,7 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
             fail(error);
             continue;
         }
-        ctx.WriteLog(ctx.messages.format("strMsgRestoredOk", {{"%d", *target}}));
+        ctx.log.WriteLogBatched(ctx.messages.format("strMsgRestoredOk", {{"%d", *target}}));
         ++summary.restored;
         summary.weak += check == CheckKind::Weak ? 1 : 0;
         if (!folderRemembered) {
@@ -725,6 +732,7 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
             flushRestored();
         }
     }
+    ctx.log.flush();
 
     // Links as links: the name is replaced, nothing is written where a link leads.
     for (int node : links) {

@@ -265,6 +265,24 @@ TEST_F(RestoreTest, ExistingTargetsAreAskedForAndReplacedWhole) {
     EXPECT_TRUE(std::filesystem::is_symlink(file));
 }
 
+// The clock stands still, so the restored files' lines are held back together; yet when the
+// restore returns every one is in the log, beside the line said at once for the file kept.
+TEST_F(RestoreTest, RestoredLinesReachTheLogWhenTheRestoreReturns) {
+    const std::string a = src.write("tree/a.txt", "a");
+    const std::string b = src.write("tree/b.txt", "b");
+    const std::string c = src.write("tree/c.txt", "c");
+    RestoreState state = backedUp("Job");
+    std::filesystem::remove(a);
+    std::filesystem::remove(c);
+    std::ofstream(b) << "changed";
+    t.host.answers.push_back(MsgAnswer::No);
+    const RestoreSummary r = restore(state, RestoreOptions{});
+    EXPECT_EQ(r.restored, 2);
+    EXPECT_TRUE(t.logged("OK: " + a + " restored"));
+    EXPECT_TRUE(t.logged(b + " exists and was kept"));
+    EXPECT_TRUE(t.logged("OK: " + c + " restored"));
+}
+
 TEST_F(RestoreTest, DamagedVolumesRestoreNothingAndKeepTheExistingFile) {
     const std::string file = src.write("tree/big.bin", std::string(300'000, 'q'));
     RestoreState state = backedUp("Dam");
