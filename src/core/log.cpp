@@ -28,10 +28,15 @@ std::string Log::rotatedPath(int n) const {
 }
 
 std::string Log::stamp() const {
-    std::string out = "[";
-    out += m_clock.now().format("yyyy MMM dd HH:mm:ss");
-    out += "]-";
-    return out;
+    // A run logs many lines a second: the stamp is formatted once per second.
+    const DateTime now = m_clock.now();
+    if (m_stampAt != now || m_stamp.empty()) {
+        m_stampAt = now;
+        m_stamp.assign(1, '[');
+        m_stamp += now.format("yyyy MMM dd HH:mm:ss");
+        m_stamp += "]-";
+    }
+    return m_stamp;
 }
 
 void Log::addListLine(std::string_view piece) {

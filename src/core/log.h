@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/date_time.h"
 #include "platform/fs.h"
 
 namespace kestrel {
@@ -68,6 +69,8 @@ private:
     std::string m_heldLast;           // the last one's text, for the status bar
     size_t m_heldBytes = 0;
     std::uint64_t m_heldSince = 0;
+    mutable DateTime m_stampAt;  // the second m_stamp shows
+    mutable std::string m_stamp;
 };
 
 }  // namespace kestrel

@@ -538,6 +538,8 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
     std::optional<SafeDir> dir;
     std::string openFolderName;
     bool folderRemembered = false;
+    int captionVolume = -1;
+    std::string caption;
     // A restore that was killed leaves its temporary file (NAME.kestrel-XXXXXX) beside the
     // target; it goes when a restore comes back to that name. Only a name made for a file chosen
     // here counts, never one that is itself chosen, and never one another restore is writing.
@@ -646,19 +648,22 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         }
 
         HoleWriter writer(out);
-        const std::string caption = state.job->sName;
         const ExtractResult r = reader.extract(
             rec, [&](std::string_view data) { return writer.add(data); },
             [&](int volume, std::int64_t done) {
-                ctx.control.updateProgress(
-                    ctx.messages.format("strMsgRestoreProgressCaption",
-                                        {{"%d", caption}, {"%i", std::to_string(volume)}}),
-                    rec.fname + " -> " + *target,
-                    rec.size > 0
-                        ? 100.0 * static_cast<double>(done) / (static_cast<double>(rec.size) + 1)
-                        : 100,
-                    100.0 * static_cast<double>(doneBefore + done) /
-                        (static_cast<double>(total) + 1));
+                // The caption changes with the volume only, not with every file.
+                if (volume != captionVolume) {
+                    captionVolume = volume;
+                    caption = ctx.messages.format(
+                        "strMsgRestoreProgressCaption",
+                        {{"%d", state.job->sName}, {"%i", std::to_string(volume)}});
+                }
+                ctx.control.updateProgress(caption, rec.fname + " -> " + *target,
+                                           rec.size > 0 ? 100.0 * static_cast<double>(done) /
+                                                              (static_cast<double>(rec.size) + 1)
+                                                        : 100,
+                                           100.0 * static_cast<double>(doneBefore + done) /
+                                               (static_cast<double>(total) + 1));
             },
             expected);
         doneBefore += rec.size;

@@ -2,6 +2,7 @@
 #include "restore/restore_tree.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace kestrel {
 
@@ -87,12 +88,18 @@ int RestoreTree::ensurePath(const std::string& session, const std::string& path,
 void RestoreTree::build(const std::vector<clsRestoreFileData>& records,
                         const std::function<void()>& yield) {
     clear();
+    // Records come session by session: the key is made when the session changes.
+    std::optional<DateTime> keyed;
+    std::string session;
     for (size_t r = 0; r < records.size(); ++r) {
         const clsRestoreFileData& rec = records[r];
         if (yield) {
             yield();
         }
-        const std::string session = sessionKey(rec.dSession);
+        if (keyed != rec.dSession) {
+            keyed = rec.dSession;
+            session = sessionKey(rec.dSession);
+        }
         if (find(session) < 0) {
             add(session, rec.dSession.format("yyyy-MM-dd HH:mm:ss"), kImageSession, -1);
         }
