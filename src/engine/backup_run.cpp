@@ -64,6 +64,7 @@ private:
     bool connectFtp();
     bool prepareRemote();
     bool selectIncremental();
+    void dropNameClashes();
     void skipUnchangedCopies();
     std::int64_t skipUnchangedLocal(std::vector<bool>& skip);
     std::int64_t skipUnchangedUploads(std::vector<bool>& skip);
@@ -326,6 +327,34 @@ bool unchangedCopy(const clsDskFile& file, const fs::EntryFacts& copy) {
     return copy.size == file.dSize && toFileTime(written) == file.lastWriteTime &&
            copy.mtimeNanoseconds % 100 == file.lastWriteNs &&
            (!file.hasPosix || copy.mode == (file.posixMode & 0700));
+}
+
+// Plain copies to an FTP server all go into the destination folder by their name, so two files
+// of one name in different folders would overwrite each other there, one of them lost without a
+// word. The first in the list keeps the name; the others are not stored and say why.
+void Run::dropNameClashes() {
+    if (!m_job.destFTP || m_job.archived) {
+        return;
+    }
+    std::unordered_set<std::string> names;
+    std::vector<bool> drop(m_list.size(), false);
+    std::int64_t dropped = 0;
+    for (size_t i = 0; i < m_list.size(); ++i) {
+        const clsDskFile& file = m_list[i];
+        if (!file.filename.empty() && !names.insert(file.filename).second) {
+            m_rc.WriteLog(m_rc.messages.format("strMsgUploadFail",
+                                               {{"%d", fs::join(file.path, file.filename)}}) +
+                          " (another file of the job has that name in " +
+                          remoteJoin(m_job.sDestinationDir, file.filename) + ")");
+            drop[i] = true;
+            ++dropped;
+        }
+    }
+    if (dropped > 0) {
+        size_t i = 0;
+        std::erase_if(m_list, [&](const clsDskFile&) { return drop[i++]; });
+        m_notStored += dropped;
+    }
 }
 
 // An incremental run of plain copies leaves out the files whose copy at the destination is
@@ -684,6 +713,7 @@ RunSummary Run::execute() {
     if (m_job.bIncremental && !selectIncremental()) {
         return summary();
     }
+    dropNameClashes();
     skipUnchangedCopies();
 
     // The archive built (archive jobs) and the destination made ready.

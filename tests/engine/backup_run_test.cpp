@@ -277,6 +277,38 @@ TEST_F(RunTest, IncrementalUploadsSkipOnlyWhatAnExactListingShowsUnchanged) {
     }
 }
 
+TEST_F(RunTest, UploadedCopiesOfOneNameNeverOverwriteEachOther) {
+    // Plain uploads all land in the destination folder: the second same.txt would replace the
+    // first there, run after run.
+    src.write("tree/same.txt", "first");
+    src.write("tree/sub/same.txt", "second");
+    src.write("tree/other.txt", "other");
+    test::FakeRemote remote;
+    remote.exactListing = true;
+    remote.makeFolder("/up");
+    auto job = test::JobBuilder("Up")
+                   .folder(src.file("tree"))
+                   .ftp("server", 21, "u", "p", "/up")
+                   .incremental(true)
+                   .build();
+    RunOptions options;
+    options.ftp = test::fakeFtpFactory(remote);
+    std::string firstKept;
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        const RunSummary r = BackupJob(ctx(), *job, "Up", options);
+        EXPECT_EQ(r.notStored, 1);
+        EXPECT_EQ(r.status, kStatusFailed);
+        const std::string kept = remote.files.at("/up/same.txt");
+        EXPECT_TRUE(kept == "first" || kept == "second") << kept;
+        // The same file keeps the name every run: the other never replaces it.
+        firstKept = run == 1 ? kept : firstKept;
+        EXPECT_EQ(kept, firstKept);
+        EXPECT_EQ(remote.files.at("/up/other.txt"), "other");
+    }
+    EXPECT_TRUE(t.loggedContaining("another file of the job has that name in /up/same.txt"));
+}
+
 // What a later session holds and restores after a change: RestoreRoundTrip in restore_test.cpp.
 TEST_F(RunTest, IncrementalRunsStoreNothingUnchangedAndSameMinuteSessionsApart) {
     makeTree();
