@@ -186,7 +186,12 @@ namespace {
 // Takes a facts file line by line; false for a first line that is not the header.
 class MetaLines {
 public:
-    MetaLines(Meta& meta, bool withFiles) : m_meta(meta), m_withFiles(withFiles) {}
+    MetaLines(Meta& meta, bool withFiles, std::optional<std::vector<Digest>> only = std::nullopt)
+        : m_meta(meta), m_withFiles(withFiles), m_only(std::move(only)) {
+        if (m_only) {
+            std::sort(m_only->begin(), m_only->end());
+        }
+    }
     bool header() const { return m_header; }
 
     bool take(const text::Line& next) {
@@ -216,7 +221,8 @@ public:
             auto digest = parseDigestHex(value);
             PosixFacts facts;
             ok = digest && readParts(parts, &facts, nullptr);
-            if (ok && m_withFiles) {
+            if (ok && m_withFiles &&
+                (!m_only || std::binary_search(m_only->begin(), m_only->end(), *digest))) {
                 m_meta.addFile(*digest, facts);
             }
         } else if (ok && (key == "dir" || key == "link") && !m_meta.sessions.empty()) {
@@ -242,6 +248,7 @@ public:
 private:
     Meta& m_meta;
     bool m_withFiles;
+    std::optional<std::vector<Digest>> m_only;
     bool m_header = false;
 };
 
@@ -263,13 +270,14 @@ std::optional<Meta> parseMeta(std::string_view content) {
     return meta;
 }
 
-MetaFile ReadMeta(const std::string& path, bool withFiles) {
+MetaFile ReadMeta(const std::string& path, bool withFiles,
+                  std::optional<std::vector<Digest>> only) {
     MetaFile file;
     if (!fs::exists(path)) {
         return file;
     }
     Meta meta;
-    MetaLines taker(meta, withFiles);
+    MetaLines taker(meta, withFiles, std::move(only));
     FileHandle handle;
     bool read = handle.open(path, FileHandle::Mode::Read, false, &file.error);
     bool isMeta = true;

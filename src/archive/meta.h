@@ -90,7 +90,9 @@ struct MetaFile {
     std::string error;
 };
 // Reads the file piece by piece, never whole. withFiles false: the facts of archived files are
-// checked but not kept (a run that needs only the folders and links).
-MetaFile ReadMeta(const std::string& path, bool withFiles = true);
+// checked but not kept (a run that needs only the folders and links); only, when given: the
+// facts of these lines alone are kept (any order).
+MetaFile ReadMeta(const std::string& path, bool withFiles = true,
+                  std::optional<std::vector<Digest>> only = std::nullopt);
 
 }  // namespace kestrel

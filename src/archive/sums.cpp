@@ -824,12 +824,21 @@ std::optional<Sums> parseSums(std::string_view content) {
     return sums;
 }
 
+SumsIndex::SumsIndex(Keep keep, std::vector<Digest> wanted)
+    : m_keep(keep), m_wanted(std::move(wanted)) {
+    std::sort(m_wanted.begin(), m_wanted.end());
+}
+
 void SumsIndex::add(const Digest& catalogueLine, const Digest& content, std::string_view fname) {
-    m_keys.push_back(Key{catalogueLine, static_cast<std::uint32_t>(m_keys.size())});
+    const auto at = static_cast<std::uint32_t>(m_keys.size());
+    m_keys.push_back(Key{catalogueLine, at});
     if (m_keep == Keep::All) {
         m_contents.push_back(content);
         m_names.append(fname);
         m_nameEnds.push_back(m_names.size());
+    } else if (m_keep == Keep::Wanted &&
+               std::binary_search(m_wanted.begin(), m_wanted.end(), catalogueLine)) {
+        m_wantedContents.push_back(Placed{at, content});
     }
 }
 
@@ -844,6 +853,7 @@ void SumsIndex::seal() {
                     [](const Key& a, const Key& b) { return compareDigests(a.line, b.line) == 0; }),
         m_keys.end());
     m_keys.shrink_to_fit();
+    m_wanted = {};
 }
 
 std::optional<size_t> SumsIndex::indexOf(const Digest& catalogueLine) const {
@@ -857,11 +867,20 @@ std::optional<size_t> SumsIndex::indexOf(const Digest& catalogueLine) const {
 }
 
 const Digest* SumsIndex::find(const Digest& catalogueLine) const {
-    if (m_keep != Keep::All) {
+    if (m_keep == Keep::Verdict) {
         return nullptr;
     }
     const std::optional<size_t> i = indexOf(catalogueLine);
-    return i ? &m_contents[m_keys[*i].at] : nullptr;
+    if (!i) {
+        return nullptr;
+    }
+    const std::uint32_t at = m_keys[*i].at;
+    if (m_keep == Keep::All) {
+        return &m_contents[at];
+    }
+    auto it = std::lower_bound(m_wantedContents.begin(), m_wantedContents.end(), at,
+                               [](const Placed& p, std::uint32_t a) { return p.at < a; });
+    return it != m_wantedContents.end() && it->at == at ? &it->content : nullptr;
 }
 
 std::string_view SumsIndex::nameAt(std::uint32_t at) const {
@@ -872,12 +891,12 @@ std::string_view SumsIndex::nameAt(std::uint32_t at) const {
     return std::string_view(m_names).substr(begin, m_nameEnds[at] - begin);
 }
 
-SumsFile ReadSums(const std::string& path, SumsIndex::Keep keep) {
+SumsFile ReadSums(const std::string& path, SumsIndex::Keep keep, std::vector<Digest> wanted) {
     SumsFile file;
     if (!fs::exists(path)) {
         return file;
     }
-    SumsIndex index(keep);
+    SumsIndex index(keep, std::move(wanted));
     IndexBuilder builder(index);
     SumsParser parser(builder);
     FileHandle handle;

@@ -199,10 +199,12 @@ struct SumsVerdict;
 // (looked up by binary search) and the names in one arena, so that a file of a million entries
 // costs tens of megabytes rather than a hash map of strings. Keep::Verdict keeps only what
 // judgeSums needs (the line digests and the covers records): no content digest, no name.
+// Keep::Wanted keeps that and the content digests of the wanted lines alone (a restore of a few
+// files of a large catalogue); find() answers for those lines only.
 class SumsIndex {
 public:
-    enum class Keep { All, Verdict };
-    explicit SumsIndex(Keep keep = Keep::All) : m_keep(keep) {}
+    enum class Keep { All, Verdict, Wanted };
+    explicit SumsIndex(Keep keep = Keep::All, std::vector<Digest> wanted = {});
 
     size_t linesBefore = 0;
     std::vector<Sums::Covers> covers;
@@ -227,7 +229,13 @@ private:
     std::optional<size_t> indexOf(const Digest& catalogueLine) const;
     std::string_view nameAt(std::uint32_t at) const;
 
+    struct Placed {
+        std::uint32_t at;
+        Digest content;
+    };
     Keep m_keep;
+    std::vector<Digest> m_wanted;          // sorted; Keep::Wanted, while reading
+    std::vector<Placed> m_wantedContents;  // in file order; Keep::Wanted only
     std::vector<Key> m_keys;
     std::vector<Digest> m_contents;         // by place; Keep::All only
     std::vector<std::uint64_t> m_nameEnds;  // by place, into m_names; Keep::All only
@@ -245,8 +253,9 @@ struct SumsFile {
     std::optional<SumsIndex> sums;
     std::string error;
 };
-// Reads the file piece by piece, never whole.
-SumsFile ReadSums(const std::string& path, SumsIndex::Keep keep = SumsIndex::Keep::All);
+// Reads the file piece by piece, never whole. wanted: the lines Keep::Wanted keeps (any order).
+SumsFile ReadSums(const std::string& path, SumsIndex::Keep keep = SumsIndex::Keep::All,
+                  std::vector<Digest> wanted = {});
 
 // How one archived file can be checked.
 enum class CheckKind {

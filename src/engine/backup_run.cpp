@@ -233,6 +233,7 @@ bool Run::selectIncremental() {
             }
             earlier.stamps.insert(rec.dSession.serialSeconds());
             unchanged.match(rec.fname, rec.lastWriteTime);
+            return false;
         },
         false);
     using Status = CatalogueFetch::Status;

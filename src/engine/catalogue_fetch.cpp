@@ -51,7 +51,7 @@ Got fetchFile(RunControl& rc, const clsBackup& job, FtpClient* session,
 SumsFile fetchSums(RunControl& rc, const std::string& tool, const clsBackup& job,
                    FtpClient* session, const RemoteListing* listing, const std::string& folder,
                    const std::string& catalogue, const std::string& password, bool* copyFailed,
-                   SumsIndex::Keep keep) {
+                   SumsIndex::Keep keep, std::vector<Digest> wanted) {
     const std::string file = catalogue + std::string(kSumsSuffix);
     const std::string local = fs::join(folder, file);
     SumsFile sums;
@@ -75,7 +75,7 @@ SumsFile fetchSums(RunControl& rc, const std::string& tool, const clsBackup& job
         sums.error = error;
         return sums;
     }
-    sums = ReadSums(local, keep);
+    sums = ReadSums(local, keep, std::move(wanted));
     if (sums.status == SumsFile::Status::Read) {
         for (size_t line : sums.sums->skippedLines) {
             rc.WriteLog(rc.messages.format("strMsgCatalogueLineSkipped",
@@ -88,7 +88,7 @@ SumsFile fetchSums(RunControl& rc, const std::string& tool, const clsBackup& job
 MetaFile fetchMeta(RunControl& rc, const std::string& tool, const clsBackup& job,
                    FtpClient* session, const RemoteListing* listing, const std::string& folder,
                    const std::string& catalogue, const std::string& password, bool* copyFailed,
-                   bool withFiles) {
+                   bool withFiles, std::optional<std::vector<Digest>> only) {
     const std::string file = catalogue + std::string(kMetaSuffix);
     const std::string local = fs::join(folder, file);
     MetaFile meta;
@@ -111,7 +111,7 @@ MetaFile fetchMeta(RunControl& rc, const std::string& tool, const clsBackup& job
         meta.error = error;
         return meta;
     }
-    meta = ReadMeta(local, withFiles);
+    meta = ReadMeta(local, withFiles, std::move(only));
     if (meta.status == MetaFile::Status::Read) {
         for (size_t line : meta.meta->skippedLines) {
             rc.WriteLog(rc.messages.format("strMsgCatalogueLineSkipped",
@@ -127,7 +127,7 @@ CatalogueFetch FetchCatalogue(RunControl& rc, const std::string& tool, const cls
                               FtpClient* session, const std::string& folder,
                               const RemoteListing* listing, const std::string& name,
                               const std::optional<std::string>& password,
-                              const std::function<void(const clsRestoreFileData&)>& visit,
+                              const std::function<bool(const clsRestoreFileData&)>& visit,
                               bool keepSums) {
     using Status = CatalogueFetch::Status;
     CatalogueFetch out;
@@ -155,13 +155,16 @@ CatalogueFetch FetchCatalogue(RunControl& rc, const std::string& tool, const cls
     }
     // The lines' digests are all the checksum file's verdict needs of the records.
     std::vector<Digest> lines;
+    std::vector<Digest> kept;  // of the records visit kept
     out.catalogue.emplace();
     auto scan = scanCatalogue(
         out.localPath,
         [&](clsRestoreFileData&& rec) {
             lines.push_back(rec.lineDigest);
             if (visit) {
-                visit(rec);
+                if (visit(rec) && keepSums) {
+                    kept.push_back(rec.lineDigest);
+                }
             } else {
                 out.catalogue->records.push_back(std::move(rec));
             }
@@ -179,8 +182,13 @@ CatalogueFetch FetchCatalogue(RunControl& rc, const std::string& tool, const cls
                                        {{"%d", file}, {"%i", std::to_string(line)}}));
     }
     out.status = Status::Read;
+    // Records visit kept: their entries alone are held.
+    const bool some = visit && keepSums;
     out.sums = fetchSums(rc, tool, job, session, listing, folder, file, key, &out.sumsCopyFailed,
-                         keepSums ? SumsIndex::Keep::All : SumsIndex::Keep::Verdict);
+                         some       ? SumsIndex::Keep::Wanted
+                         : keepSums ? SumsIndex::Keep::All
+                                    : SumsIndex::Keep::Verdict,
+                         some ? kept : std::vector<Digest>());
     if (out.sums.status == SumsFile::Status::Read) {
         // The catalogue's text matters only to a checksum file none of whose lines it holds
         // (whether one of the states it recorded is this catalogue's): read it only then.
@@ -213,8 +221,9 @@ CatalogueFetch FetchCatalogue(RunControl& rc, const std::string& tool, const cls
     if (!keepSums) {
         out.sums.sums.reset();
     }
-    out.meta = fetchMeta(rc, tool, job, session, listing, folder, file, key, &out.metaCopyFailed,
-                         keepSums);
+    out.meta =
+        fetchMeta(rc, tool, job, session, listing, folder, file, key, &out.metaCopyFailed, keepSums,
+                  some ? std::optional<std::vector<Digest>>(std::move(kept)) : std::nullopt);
     return out;
 }
 

@@ -55,13 +55,14 @@ struct CatalogueFetch {
 // ("" = JOB.fs) and password the one it was encrypted with ("" = the job's); tool is the
 // encryption tool that decrypts it. visit, when given, is handed every record in file order
 // instead of keeping them in catalogue (which then holds only the skipped lines), so that a
-// large catalogue is never held whole. keepSums false: the checksum file is read for its verdict
-// and let go before the facts file is read (sums then tells its status but holds no entries),
-// and of the facts file only the folders and links are kept.
+// large catalogue is never held whole; it returns whether it kept the record, and the checksum
+// and facts files then keep the entries of the kept records only. keepSums false: the checksum
+// file is read for its verdict and let go before the facts file is read (sums then tells its
+// status but holds no entries), and of the facts file only the folders and links are kept.
 [[nodiscard]] CatalogueFetch FetchCatalogue(
     RunControl& rc, const std::string& tool, const clsBackup& job, FtpClient* session,
     const std::string& folder, const RemoteListing* listing = nullptr, const std::string& name = "",
     const std::optional<std::string>& password = {},
-    const std::function<void(const clsRestoreFileData&)>& visit = nullptr, bool keepSums = true);
+    const std::function<bool(const clsRestoreFileData&)>& visit = nullptr, bool keepSums = true);
 
 }  // namespace kestrel

@@ -149,6 +149,15 @@ std::optional<std::int64_t> FileHandle::size() const {
     return static_cast<std::int64_t>(st.st_size);
 }
 
+std::optional<FileHandle::Owner> FileHandle::owner() const {
+    struct stat st {};
+    if (!m_fd.valid() || ::fstat(m_fd.get(), &st) != 0) {
+        return std::nullopt;
+    }
+    return Owner{static_cast<std::uint32_t>(st.st_mode & 07777),
+                 static_cast<std::uint32_t>(st.st_uid), static_cast<std::uint32_t>(st.st_gid)};
+}
+
 bool FileHandle::truncate(std::int64_t size) {
     if (!m_fd.valid() || ::ftruncate(m_fd.get(), static_cast<off_t>(size)) != 0) {
         fail("cannot truncate");

@@ -42,6 +42,13 @@ public:
     // disk, which status() then tells).
     std::int64_t writeAt(const void* buffer, std::int64_t count, std::int64_t pos);
     std::optional<std::int64_t> size() const;
+    // The open file's permission bits (with set-id and sticky), owner and group.
+    struct Owner {
+        std::uint32_t mode = 0;
+        std::uint32_t uid = 0;
+        std::uint32_t gid = 0;
+    };
+    std::optional<Owner> owner() const;
     [[nodiscard]] bool truncate(std::int64_t size);
     [[nodiscard]] bool sync();
     [[nodiscard]] bool setTimes(FileTime lastAccess, FileTime lastWrite);

@@ -211,15 +211,16 @@ bool SafeDir::enter(const std::string& name, bool create, LinkPolicy policy, std
 }
 
 bool SafeDir::createTemp(const std::string& finalName, FileHandle& out, std::string* tempName,
-                         std::string* error) {
+                         std::string* error, unsigned mode) {
     if (!checkName(m_path, finalName, error)) {
         return false;
     }
     const std::string stem(tempStem(finalName));
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = stem + kTempInfix + randomChars(kTempRandomChars);
-        const int fd = ::openat(m_fd.get(), name.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd =
+            ::openat(m_fd.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     static_cast<mode_t>(mode & 0777));
         if (fd >= 0) {
             // A file system without locks still gets the file; only its being told from a
             // leftover is lost there.
@@ -242,17 +243,28 @@ bool SafeDir::isTempNameFor(std::string_view name, std::string_view finalName) {
 }
 
 std::vector<std::string> SafeDir::tempNames() const {
-    std::vector<std::string> names;
+    std::vector<std::string> names = entries().value_or(std::vector<std::string>());
+    std::erase_if(names, [](const std::string& name) { return !isTempName(name); });
+    return names;
+}
+
+bool SafeDir::isTempName(std::string_view name) {
+    return stemOfTemp(name).has_value();
+}
+
+std::optional<std::vector<std::string>> SafeDir::entries() const {
     // A descriptor of its own: the folder's is not moved through its entries.
     UniqueFd fd(::openat(m_fd.get(), ".", kDirFlags));
     DIR* d = fd.valid() ? ::fdopendir(fd.get()) : nullptr;
     if (d == nullptr) {
-        return names;
+        return std::nullopt;
     }
     fd.release();  // closedir closes it
+    std::vector<std::string> names;
     while (const dirent* e = ::readdir(d)) {
-        if (stemOfTemp(e->d_name)) {
-            names.emplace_back(e->d_name);
+        const std::string_view name = e->d_name;
+        if (name != "." && name != "..") {
+            names.emplace_back(name);
         }
     }
     ::closedir(d);

@@ -35,17 +35,22 @@ public:
     SafeDir(SafeDir&& other) noexcept = default;
     SafeDir& operator=(SafeDir&& other) noexcept = default;
 
-    // Creates a new file (mode 0600) in the folder under a unique name derived from finalName
-    // (FINAL.kestrel-XXXXXX) and opens it for writing into out; *tempName receives the name.
-    // The file is locked (flock) for as long as out holds it open, so that another process
-    // that clears leftovers can tell it from one a killed process left.
+    // Creates a new file (mode 0600, or mode as the umask leaves it) in the folder under a
+    // unique name derived from finalName (FINAL.kestrel-XXXXXX) and opens it for writing into
+    // out; *tempName receives the name. The file is locked (flock) for as long as out holds it
+    // open, so that another process that clears leftovers can tell it from one a killed process
+    // left.
     [[nodiscard]] bool createTemp(const std::string& finalName, FileHandle& out,
-                                  std::string* tempName, std::string* error = nullptr);
+                                  std::string* tempName, std::string* error = nullptr,
+                                  unsigned mode = 0600);
     // Whether name is exactly what createTemp makes for finalName: its (cut) stem, ".kestrel-"
     // and six letters or digits.
     static bool isTempNameFor(std::string_view name, std::string_view finalName);
     // The entries of the folder named as createTemp names its files, whatever their final name.
     std::vector<std::string> tempNames() const;
+    static bool isTempName(std::string_view name);
+    // Every entry of the folder; nothing when it cannot be read.
+    std::optional<std::vector<std::string>> entries() const;
     // Deletes a temporary file that a killed process left: only a regular file of this user
     // that no process holds locked (one being written is kept). False (with *error when
     // something failed) when it was not deleted.

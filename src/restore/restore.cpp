@@ -304,14 +304,16 @@ bool LoadCatalogue(AppContext& ctx, const clsBackup& job, RestoreState& state) {
     std::vector<clsRestoreFileData> kept;
     size_t read = 0;
     DateTime newest;
-    std::function<void(const clsRestoreFileData&)> visit;
+    std::function<bool(const clsRestoreFileData&)> visit;
     if (state.keepRecord) {
         visit = [&](const clsRestoreFileData& rec) {
             ++read;
             newest = std::max(newest, rec.dSession);
-            if (state.keepRecord(rec.fname)) {
-                kept.push_back(rec);
+            if (!state.keepRecord(rec.fname)) {
+                return false;
             }
+            kept.push_back(rec);
+            return true;
         };
     }
     for (const std::string& file : catalogueFiles(job, names)) {
@@ -550,6 +552,14 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
         chosen.insert(fname.substr(std::min(fname.find_first_not_of('/'), fname.size())));
     }
     std::vector<std::string> leftovers;  // temporary names in the open folder
+    // The open folder's entries, read with its leftovers, so that whether a name is taken needs
+    // no look per file; a very large folder is looked into per file instead of held.
+    constexpr size_t kMostEntriesHeld = 65536;
+    std::unordered_set<std::string> taken;
+    bool takenKnown = false;
+    // The owner a new file gets: a chown and chmod that would change nothing are left out.
+    const std::int64_t me = processUser();
+    const std::int64_t myGroup = processGroup();
     const auto removeLeftovers = [&](const std::string& parent, const std::string& name) {
         std::erase_if(leftovers, [&](const std::string& leftover) {
             if (!SafeDir::isTempNameFor(leftover, name) ||
@@ -626,19 +636,47 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
                                                        : SafeDir::LinkPolicy::Never,
                                     &error);
             }
-            leftovers = dir ? dir->tempNames() : std::vector<std::string>();
+            leftovers.clear();
+            taken.clear();
+            takenKnown = false;
+            auto entries = dir ? dir->entries() : std::nullopt;
+            if (entries) {
+                takenKnown = !options.overwrite && entries->size() <= kMostEntriesHeld;
+                for (std::string& entry : *entries) {
+                    if (SafeDir::isTempName(entry)) {
+                        leftovers.push_back(entry);
+                    }
+                    if (takenKnown) {
+                        taken.insert(std::move(entry));
+                    }
+                }
+            }
         }
         if (dir) {
             removeLeftovers(parent, name);
         }
-        if (dir && !options.overwrite && dir->exists(name) &&
+        if (dir && !options.overwrite &&
+            (takenKnown ? taken.count(name) != 0 : dir->exists(name)) &&
             ask(ctx.host, ctx.messages.format("strMsgFileExistsOverWrite", {{"%d", *target}}),
                 MsgIcon::Question, MsgButtons::YesNo, MsgAnswer::No) != MsgAnswer::Yes) {
             ctx.WriteLog(ctx.messages.format("strMsgRestoreKept", {{"%d", *target}}));
             ++summary.skipped;
             continue;
         }
-        if (!dir || !dir->createTemp(name, out, &temp, &error)) {
+        // The recorded mode and owner; without them read-only is the one attribute with a
+        // POSIX meaning. The creation time cannot be set on this system.
+        const PosixFacts* facts =
+            source.meta.meta ? source.meta.meta->find(rec.lineDigest) : nullptr;
+        const unsigned mode = facts != nullptr               ? facts->mode
+                              : (rec.Attrib & kAttrReadOnly) ? 0444
+                                                             : 0644;
+        const auto [uid, gid] =
+            facts != nullptr ? ownerFor(*facts) : std::pair<std::int64_t, std::int64_t>{-1, -1};
+        // A file that keeps the owner it is created with is created with its mode. One that
+        // gets another owner or a set-id bit stays private until it is whole and given them.
+        const bool keepsCreator =
+            (uid < 0 || uid == me) && (gid < 0 || gid == myGroup) && (mode & 07000) == 0;
+        if (!dir || !dir->createTemp(name, out, &temp, &error, keepsCreator ? mode : 0600)) {
             const std::string text =
                 ctx.messages.format("strMsgCantOpenFileToRestore", {{"%d", *target}});
             tell(ctx.host, text, MsgIcon::Critical);
@@ -695,23 +733,19 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
                 error = std::string(extractStatusText(r.status)) + ": " + r.detail;
             }
         } else {
-            // The recorded mode and owner; without them read-only is the one attribute with a
-            // POSIX meaning. The creation time cannot be set on this system.
-            const PosixFacts* facts =
-                source.meta.meta ? source.meta.meta->find(rec.lineDigest) : nullptr;
-            const unsigned mode = facts != nullptr               ? facts->mode
-                                  : (rec.Attrib & kAttrReadOnly) ? 0444
-                                                                 : 0644;
             ok = writer.finish();
-            if (ok && facts != nullptr) {
-                const auto [uid, gid] = ownerFor(*facts);
-                // The owner first: changing it clears set-id bits.
-                if ((uid >= 0 || gid >= 0) && !dir->setFacts(temp, -1, uid, gid, &error)) {
-                    ctx.WriteLog(ctx.messages.format("strMsgRestoreFactsFailed",
-                                                     {{"%d", *target}, {"%s", error}}));
-                }
+            // What the file has already (the umask may have taken bits, a set-group-id
+            // folder given its group) is not set again.
+            const auto has = ok ? out.owner() : std::nullopt;
+            const bool newOwner =
+                (uid >= 0 && (!has || has->uid != uid)) || (gid >= 0 && (!has || has->gid != gid));
+            // The owner first: changing it clears set-id bits.
+            if (ok && newOwner && !dir->setFacts(temp, -1, uid, gid, &error)) {
+                ctx.WriteLog(ctx.messages.format("strMsgRestoreFactsFailed",
+                                                 {{"%d", *target}, {"%s", error}}));
             }
-            ok = ok && out.setMode(mode) && out.setTimes(rec.lastAccessTime, rec.lastWriteTime);
+            ok = ok && ((!newOwner && has && has->mode == mode) || out.setMode(mode)) &&
+                 out.setTimes(rec.lastAccessTime, rec.lastWriteTime);
             error = out.status().text();
         }
         // Renamed while still open: its lock keeps it from being taken for a leftover.
@@ -723,6 +757,9 @@ RestoreSummary RestoreSelectedFiles(AppContext& ctx, RestoreState& state,
             dir->remove(temp);
             fail(error);
             continue;
+        }
+        if (takenKnown) {
+            taken.insert(name);
         }
         ctx.log.WriteLogBatched(ctx.messages.format("strMsgRestoredOk", {{"%d", *target}}));
         ++summary.restored;

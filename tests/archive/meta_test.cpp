@@ -49,15 +49,23 @@ TEST(Meta, ReadInPiecesAsItsWholeText) {
         ASSERT_TRUE(want);
         EXPECT_EQ(want->skippedLines, c.skipped);
         const std::string path = dir.write("J.fs.meta", c.content);
-        for (bool withFiles : {true, false}) {
-            const MetaFile got = ReadMeta(path, withFiles);
+        // Every file's facts, none, or those of the even-numbered files only.
+        std::vector<Digest> even;
+        for (size_t i = 0; i < c.files; i += 2) {
+            even.push_back(digestOf(std::to_string(i)));
+        }
+        for (int mode = 0; mode < 3; ++mode) {
+            SCOPED_TRACE(mode);
+            const bool withFiles = mode != 1;
+            const MetaFile got =
+                ReadMeta(path, withFiles, mode == 2 ? std::optional(even) : std::nullopt);
             ASSERT_EQ(got.status, MetaFile::Status::Read);
             const Meta& meta = *got.meta;
             EXPECT_EQ(meta.skippedLines, c.skipped);
-            EXPECT_EQ(meta.fileCount(), withFiles ? c.files : 0);
+            EXPECT_EQ(meta.fileCount(), mode == 0 ? c.files : mode == 1 ? 0 : even.size());
             for (size_t i = 0; i < c.files; ++i) {
                 const PosixFacts* facts = meta.find(digestOf(std::to_string(i)));
-                ASSERT_EQ(facts != nullptr, withFiles) << i;
+                ASSERT_EQ(facts != nullptr, mode == 0 || (mode == 2 && i % 2 == 0)) << i;
                 if (facts != nullptr) {
                     EXPECT_EQ(*facts, *want->find(digestOf(std::to_string(i))));
                 }

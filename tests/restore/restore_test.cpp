@@ -16,6 +16,7 @@
 #include "restore/sessions.h"
 #include "runner/job_runner.h"
 #include "support/job_builder.h"
+#include "support/process_state.h"
 #include "support/test_context.h"
 
 namespace kestrel {
@@ -265,6 +266,29 @@ TEST_F(RestoreTest, ExistingTargetsAreAskedForAndReplacedWhole) {
     EXPECT_TRUE(std::filesystem::is_symlink(file));
 }
 
+// A file gets its mode at creation where the umask leaves it whole, and set afterwards where
+// not; set-id bits only once the file is whole.
+TEST_F(RestoreTest, EveryModeComesBackWhateverTheUmask) {
+    const std::vector<unsigned> modes = {0644, 0600, 0444, 0755, 0640, 0604, 04755, 02755};
+    std::vector<std::string> files;
+    for (unsigned mode : modes) {
+        files.push_back(src.write("tree/m" + std::to_string(mode), "mode"));
+        std::filesystem::permissions(files.back(), static_cast<std::filesystem::perms>(mode));
+    }
+    RestoreState state = backedUp("Job");
+    for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
+        SCOPED_TRACE(mask);
+        test::TempDir to;
+        const mode_t before = ::umask(mask);
+        const RestoreSummary r = restore(state, RestoreOptions{false, to.path(), true});
+        ::umask(before);
+        EXPECT_EQ(r.restored, static_cast<std::int64_t>(modes.size()));
+        for (size_t i = 0; i < modes.size(); ++i) {
+            EXPECT_EQ(test::modeOf(to.path() + files[i]), static_cast<int>(modes[i])) << files[i];
+        }
+    }
+}
+
 // The clock stands still, so the restored files' lines are held back together; yet when the
 // restore returns every one is in the log, beside the line said at once for the file kept.
 TEST_F(RestoreTest, RestoredLinesReachTheLogWhenTheRestoreReturns) {
@@ -333,17 +357,29 @@ TEST_F(RestoreTest, AFilteredLoadKeepsOnlyTheWantedRecords) {
         EXPECT_EQ(state.records.size(), c.kept);
         EXPECT_EQ(state.recordsRead, 4u);
         EXPECT_EQ(state.newest, newest);
+        // Of the checksum and facts files only the kept records' entries are held.
+        size_t facts = 0;
+        for (const RestoreSource& source : state.sources) {
+            facts += source.meta.meta ? source.meta.meta->fileCount() : 0;
+        }
+        EXPECT_EQ(facts, c.kept);
         for (const clsRestoreFileData& rec : state.records) {
             EXPECT_TRUE(PathFilter(c.paths)(rec.fname)) << rec.fname;
+            const RestoreSource& source = state.sources.at(rec.source);
+            ASSERT_TRUE(source.sums.sums && source.meta.meta);
+            EXPECT_NE(source.sums.sums->find(rec.lineDigest), nullptr) << rec.fname;
+            EXPECT_NE(source.meta.meta->find(rec.lineDigest), nullptr) << rec.fname;
         }
     }
-    // What was kept restores as from a full load.
+    // What was kept restores as from a full load, checked against its digest.
     RestoreState one;
     one.keepRecord = PathFilter({a});
     ASSERT_TRUE(load("Filter", one));
     ASSERT_EQ(one.records.size(), 1u);
     one.tree.setChecked(one.tree.findPath(one.records[0].dSession, a), true);
-    EXPECT_EQ(restore(one, RestoreOptions{false, out.path(), true}).restored, 1);
+    const RestoreSummary r = restore(one, RestoreOptions{false, out.path(), true});
+    EXPECT_EQ(r.restored, 1);
+    EXPECT_EQ(r.weak, 0);
     expectSame(a, out.path() + a);
 }
 
