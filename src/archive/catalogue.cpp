@@ -251,45 +251,16 @@ std::optional<CatalogueScan> scanCatalogue(const std::string& path, const Catalo
         return std::nullopt;
     }
     LineTaker taker(visit);
-    // Pieces of the file with the unfinished line of the last one in front.
-    constexpr std::int64_t kPiece = 1 << 20;
-    std::string buffer;
-    std::int64_t pos = 0;
-    size_t number = 0;
-    for (;;) {
-        const size_t kept = buffer.size();
-        buffer.resize(kept + static_cast<size_t>(kPiece));
-        const std::int64_t got = file.readAt(buffer.data() + kept, kPiece, pos);
-        if (got < 0) {
-            if (error != nullptr) {
-                *error = file.status().text();
-            }
-            return std::nullopt;
-        }
-        buffer.resize(kept + static_cast<size_t>(got));
-        pos += got;
-        const bool atEnd = got == 0;
-        std::string_view rest(buffer);
-        for (;;) {
-            const size_t end = rest.find('\n');
-            if (end == std::string_view::npos && !(atEnd && !rest.empty())) {
-                break;
-            }
-            text::Line line;
-            line.terminated = end != std::string_view::npos;
-            line.text = rest.substr(0, line.terminated ? end : rest.size());
-            rest.remove_prefix(line.terminated ? end + 1 : rest.size());
-            line.number = ++number;
-            if (!line.text.empty() && line.text.back() == '\r') {
-                line.text.remove_suffix(1);
-            }
+    if (!file.readLines([&](const text::Line& line) {
             taker.take(line);
+            return true;
+        })) {
+        if (error != nullptr) {
+            *error = file.status().text();
         }
-        if (atEnd) {
-            return taker.done();
-        }
-        buffer.erase(0, buffer.size() - rest.size());
+        return std::nullopt;
     }
+    return taker.done();
 }
 
 size_t countCatalogueLines(std::string_view content) {

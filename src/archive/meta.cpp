@@ -281,43 +281,12 @@ MetaFile ReadMeta(const std::string& path, bool withFiles,
     FileHandle handle;
     bool read = handle.open(path, FileHandle::Mode::Read, false, &file.error);
     bool isMeta = true;
-    // Pieces of the file with the unfinished line of the last one in front.
-    constexpr std::int64_t kPiece = 1 << 20;
-    std::string buffer;
-    std::int64_t pos = 0;
-    size_t number = 0;
-    while (read && isMeta) {
-        const size_t kept = buffer.size();
-        buffer.resize(kept + static_cast<size_t>(kPiece));
-        const std::int64_t got = handle.readAt(buffer.data() + kept, kPiece, pos);
-        if (got < 0) {
-            file.error = handle.status().text();
-            read = false;
-            break;
-        }
-        buffer.resize(kept + static_cast<size_t>(got));
-        pos += got;
-        const bool atEnd = got == 0;
-        std::string_view rest(buffer);
-        while (isMeta) {
-            const size_t end = rest.find('\n');
-            if (end == std::string_view::npos && !(atEnd && !rest.empty())) {
-                break;
-            }
-            text::Line line;
-            line.terminated = end != std::string_view::npos;
-            line.text = rest.substr(0, line.terminated ? end : rest.size());
-            rest.remove_prefix(line.terminated ? end + 1 : rest.size());
-            line.number = ++number;
-            if (!line.text.empty() && line.text.back() == '\r') {
-                line.text.remove_suffix(1);
-            }
+    if (read && !handle.readLines([&](const text::Line& line) {
             isMeta = taker.take(line);
-        }
-        buffer.erase(0, buffer.size() - rest.size());
-        if (atEnd) {
-            break;
-        }
+            return isMeta;
+        })) {
+        file.error = handle.status().text();
+        read = false;
     }
     if (read) {
         if (isMeta && taker.header()) {

@@ -927,8 +927,12 @@ SumsFile ReadSums(const std::string& path, SumsIndex::Keep keep, std::vector<Dig
     return file;
 }
 
-CheckKind checkKindFor(const Sums* sums, const Digest& catalogueLine, size_t lineIndex,
-                       const Digest** expected) {
+namespace {
+
+// Sums and SumsIndex answer alike.
+template <class Entries>
+CheckKind checkKindIn(const Entries* sums, const Digest& catalogueLine, size_t lineIndex,
+                      const Digest** expected) {
     *expected = nullptr;
     if (sums == nullptr) {
         return CheckKind::Weak;
@@ -942,18 +946,16 @@ CheckKind checkKindFor(const Sums* sums, const Digest& catalogueLine, size_t lin
     return lineIndex < sums->linesBefore || uncovered ? CheckKind::Weak : CheckKind::Unmatched;
 }
 
+}  // namespace
+
+CheckKind checkKindFor(const Sums* sums, const Digest& catalogueLine, size_t lineIndex,
+                       const Digest** expected) {
+    return checkKindIn(sums, catalogueLine, lineIndex, expected);
+}
+
 CheckKind checkKindFor(const SumsIndex* sums, const Digest& catalogueLine, size_t lineIndex,
                        const Digest** expected) {
-    *expected = nullptr;
-    if (sums == nullptr) {
-        return CheckKind::Weak;
-    }
-    if (const Digest* d = sums->find(catalogueLine)) {
-        *expected = d;
-        return CheckKind::Strong;
-    }
-    const bool uncovered = !sums->covers.empty() && lineIndex >= sums->covers.back().lines;
-    return lineIndex < sums->linesBefore || uncovered ? CheckKind::Weak : CheckKind::Unmatched;
+    return checkKindIn(sums, catalogueLine, lineIndex, expected);
 }
 
 SumsVerdict judgeSums(const SumsIndex& sums, std::string_view catalogue,

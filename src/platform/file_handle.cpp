@@ -158,6 +158,47 @@ std::optional<FileHandle::Owner> FileHandle::owner() const {
                  static_cast<std::uint32_t>(st.st_uid), static_cast<std::uint32_t>(st.st_gid)};
 }
 
+bool FileHandle::readLines(const std::function<bool(const text::Line&)>& take) {
+    // Pieces of the file with the unfinished line of the last one in front.
+    constexpr std::int64_t kPiece = 1 << 20;
+    std::string buffer;
+    std::int64_t pos = 0;
+    size_t number = 0;
+    for (;;) {
+        const size_t kept = buffer.size();
+        buffer.resize(kept + static_cast<size_t>(kPiece));
+        const std::int64_t got = readAt(buffer.data() + kept, kPiece, pos);
+        if (got < 0) {
+            return false;
+        }
+        buffer.resize(kept + static_cast<size_t>(got));
+        pos += got;
+        const bool atEnd = got == 0;
+        std::string_view rest(buffer);
+        for (;;) {
+            const size_t end = rest.find('\n');
+            if (end == std::string_view::npos && !(atEnd && !rest.empty())) {
+                break;
+            }
+            text::Line line;
+            line.terminated = end != std::string_view::npos;
+            line.text = rest.substr(0, line.terminated ? end : rest.size());
+            rest.remove_prefix(line.terminated ? end + 1 : rest.size());
+            line.number = ++number;
+            if (!line.text.empty() && line.text.back() == '\r') {
+                line.text.remove_suffix(1);
+            }
+            if (!take(line)) {
+                return true;
+            }
+        }
+        if (atEnd) {
+            return true;
+        }
+        buffer.erase(0, buffer.size() - rest.size());
+    }
+}
+
 bool FileHandle::truncate(std::int64_t size) {
     if (!m_fd.valid() || ::ftruncate(m_fd.get(), static_cast<off_t>(size)) != 0) {
         fail("cannot truncate");

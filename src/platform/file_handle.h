@@ -5,8 +5,11 @@
 #include <optional>
 #include <string>
 
+#include <functional>
+
 #include "platform/file_facts.h"
 #include "platform/status.h"
+#include "platform/text.h"
 #include "platform/unique_fd.h"
 
 namespace kestrel {
@@ -42,6 +45,9 @@ public:
     // disk, which status() then tells).
     std::int64_t writeAt(const void* buffer, std::int64_t count, std::int64_t pos);
     std::optional<std::int64_t> size() const;
+    // Hands the file's lines from its start to take, split as text::LineReader splits them, read
+    // a piece at a time rather than whole; take returns false to stop. False when a read failed.
+    [[nodiscard]] bool readLines(const std::function<bool(const text::Line&)>& take);
     // The open file's permission bits (with set-id and sticky), owner and group.
     struct Owner {
         std::uint32_t mode = 0;
